@@ -1,0 +1,46 @@
+// Processor features the library may use, asked of CPUID and, for the wide vector states, of XCR0.
+#pragma once
+
+#include <cpuid.h>
+
+#include <cstdint>
+
+namespace zok {
+
+struct CpuFeatures {
+  bool sse41 = false;
+  bool avx2 = false;
+  bool fma = false;
+  bool avx512 = false;  // F, VL, DQ and BW together, with the state enabled by the OS
+  bool aes = false;
+  bool rdrand = false;
+};
+
+inline CpuFeatures detect_cpu_features() {
+  CpuFeatures f;
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (!__get_cpuid(1, &a, &b, &c, &d)) return f;
+  f.sse41 = (c & bit_SSE4_1) != 0;
+  f.aes = (c & bit_AES) != 0;
+  f.rdrand = (c & bit_RDRND) != 0;
+  const bool fma = (c & bit_FMA) != 0;
+  const bool avx = (c & bit_AVX) != 0;
+  // The wide registers are usable only when the OS saves them: XCR0 tells which states it saves.
+  uint64_t xcr0 = 0;
+  if ((c & bit_OSXSAVE) != 0) {
+    uint32_t lo = 0, hi = 0;
+    __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+    xcr0 = (static_cast<uint64_t>(hi) << 32) | lo;
+  }
+  const bool ymm_state = (xcr0 & 0x6) == 0x6;
+  const bool zmm_state = (xcr0 & 0xE6) == 0xE6;
+  if (__get_cpuid_max(0, nullptr) >= 7) {
+    __cpuid_count(7, 0, a, b, c, d);
+    f.avx2 = avx && ymm_state && (b & bit_AVX2) != 0;
+    f.fma = fma && ymm_state;
+    f.avx512 = zmm_state && (b & bit_AVX512F) && (b & bit_AVX512VL) && (b & bit_AVX512DQ) && (b & bit_AVX512BW);
+  }
+  return f;
+}
+
+}  // namespace zok

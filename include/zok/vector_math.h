@@ -1,0 +1,90 @@
+/* zok vector math: per-thread mode word, error status and error callback. */
+#ifndef ZOK_VECTOR_MATH_H
+#define ZOK_VECTOR_MATH_H
+
+#include <stdint.h>
+
+#if defined(ZOK_BUILDING_KERNEL)
+#define ZOK_VM_API __attribute__((visibility("default")))
+#else
+#define ZOK_VM_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Fields of the mode word. */
+#define ZOK_VM_ACCURACY_MASK 0xFu
+#define ZOK_VM_LA 0x1u
+#define ZOK_VM_HA 0x2u
+#define ZOK_VM_EP 0x3u
+#define ZOK_VM_CONSISTENCY_MASK 0x30u
+#define ZOK_VM_ERRMODE_MASK 0xFF00u
+#define ZOK_VM_ERRMODE_IGNORE 0x100u
+#define ZOK_VM_ERRMODE_ERRNO 0x200u
+#define ZOK_VM_ERRMODE_STDERR 0x400u
+#define ZOK_VM_ERRMODE_EXCEPT 0x800u
+#define ZOK_VM_ERRMODE_CALLBACK 0x1000u
+#define ZOK_VM_DENORMAL_MASK 0x3C0000u
+#define ZOK_VM_FTZDAZ_ON 0x280000u
+#define ZOK_VM_FTZDAZ_OFF 0x140000u
+/* The mode word used when ZOK_YUB_MODE is absent or malformed: HA, errno + except + callback. */
+#define ZOK_VM_DEFAULT_MODE 0x1A02u
+
+/* Error status codes. */
+#define ZOK_VM_STATUS_OK 0
+#define ZOK_VM_STATUS_DOMAIN 1
+#define ZOK_VM_STATUS_SING 2
+#define ZOK_VM_STATUS_OVERFLOW 3
+#define ZOK_VM_STATUS_UNDERFLOW 4
+#define ZOK_VM_STATUS_BADARG_INDEX (-1)
+#define ZOK_VM_STATUS_BADARG (-2)
+
+/* The record handed to an error callback. Single-precision values are widened to double here and
+ * narrowed back when written. */
+typedef struct ErrorContext {
+  int32_t code;
+  int32_t index; /* element index in the caller's whole array */
+  double arg1;
+  double arg2; /* the first argument again for a function of one argument */
+  double res1;
+  double res2; /* the first result again for a function of one result */
+  char func_name[64];
+  int32_t func_name_len;
+  double arg1_im;
+  double arg2_im;
+  double res1_im;
+  double res2_im;
+} ErrorContext;
+
+/* Returns 0 to let the report go on (and its results be written back), non-zero to end it. */
+typedef int32_t (*ErrorCallback)(ErrorContext* context);
+
+/* Each service is exported as _yub<Name> and zok_yub_kernel_<Name>. */
+#define ZOK_VM_SERVICES(prefix)                                                      \
+  ZOK_VM_API uint32_t prefix##GetMode(void);                                         \
+  ZOK_VM_API uint32_t prefix##SetMode(uint32_t mode);                                \
+  ZOK_VM_API int32_t prefix##GetErrStatus(void);                                     \
+  ZOK_VM_API int32_t prefix##SetErrStatus(int32_t status);                           \
+  ZOK_VM_API int32_t prefix##ClearErrStatus(void);                                   \
+  ZOK_VM_API ErrorCallback prefix##GetErrorCallBack(void);                           \
+  ZOK_VM_API ErrorCallback prefix##SetErrorCallBack(ErrorCallback callback);         \
+  ZOK_VM_API ErrorCallback prefix##ClearErrorCallBack(void);                         \
+  ZOK_VM_API const void* prefix##SetInterfInputVectorPointer(const void* input_base);
+
+ZOK_VM_SERVICES(_yub)
+ZOK_VM_SERVICES(zok_yub_kernel_)
+
+/* The kernel-table slot the calling thread's mode selects: (mode & 0xF) - 1. */
+ZOK_VM_API int32_t zok_yub_kernel_GetTTableIndex(void);
+/* (mode & 0xF) - 1 for the given mode word; the thread state is not touched. */
+ZOK_VM_API int32_t zok_yub_kernel_GetTTableIndexM(const void* unused, uint32_t mode);
+/* Always 0. */
+ZOK_VM_API int32_t dll_cpu_version(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZOK_VECTOR_MATH_H */

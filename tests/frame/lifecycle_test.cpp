@@ -1,0 +1,140 @@
+// Thread records: made on first use, freed at thread exit, all given back when the library is
+// unloaded; failure to provide one ends the process with message 760 and exit code 3.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <barrier>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "frame/thread_state.h"
+#include "tests/frame/test_support.h"
+#include "zok/core_services.h"
+#include "zok/vector_math.h"
+
+// The core allocator seen by this program and by any copy of the kernel library it loads: counts
+// blocks and can be told to fail, then forwards to the real one.
+namespace {
+std::atomic<long> g_outstanding{0};
+std::atomic<bool> g_fail{false};
+using AllocateFn = void* (*)(size_t, int);
+using DeallocateFn = void (*)(void*);
+AllocateFn real_allocate() {
+  static auto fn = reinterpret_cast<AllocateFn>(dlsym(RTLD_NEXT, "zok_serv_allocate"));
+  return fn;
+}
+DeallocateFn real_deallocate() {
+  static auto fn = reinterpret_cast<DeallocateFn>(dlsym(RTLD_NEXT, "zok_serv_deallocate"));
+  return fn;
+}
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) void* zok_serv_allocate(size_t size, int alignment) {
+  if (g_fail.load()) return nullptr;
+  void* p = real_allocate()(size, alignment);
+  if (p != nullptr) g_outstanding.fetch_add(1);
+  return p;
+}
+
+extern "C" __attribute__((visibility("default"))) void zok_serv_deallocate(void* p) {
+  if (p != nullptr) g_outstanding.fetch_sub(1);
+  real_deallocate()(p);
+}
+
+namespace {
+
+using zok::test::ModeOption;
+using zok::vm::live_thread_records;
+
+TEST(ThreadRecord, MadeOnFirstUseAndFreedAtThreadExit) {
+  ModeOption env(nullptr);
+  (void)_yubGetMode();  // this thread's record exists before counting
+  const size_t before = live_thread_records();
+  constexpr int kThreads = 12;
+  std::barrier sync(kThreads + 1);
+  std::vector<std::thread> threads;
+  std::vector<const void*> records(kThreads);
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      sync.arrive_and_wait();  // all threads make their records at once
+      _yubSetErrStatus(t);
+      records[t] = zok::vm::thread_state();
+      sync.arrive_and_wait();
+      sync.arrive_and_wait();  // stay alive while the main thread counts
+      if (_yubGetErrStatus() != t) ADD_FAILURE() << "status of thread " << t << " was changed by another";
+    });
+  sync.arrive_and_wait();
+  sync.arrive_and_wait();
+  EXPECT_EQ(live_thread_records(), before + kThreads);
+  EXPECT_EQ(std::set<const void*>(records.begin(), records.end()).size(), size_t{kThreads});
+  sync.arrive_and_wait();
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(live_thread_records(), before);
+}
+
+TEST(ThreadRecord, FreshThreadStartsCleared) {
+  ModeOption env("YUB_EP");
+  _yubSetErrStatus(3);
+  _yubSetErrorCallBack([](ErrorContext*) { return 0; });
+  struct Seen {
+    int32_t status;
+    bool no_callback;
+    uint32_t mode;
+  };
+  const Seen s = zok::test::on_fresh_thread([] {
+    return Seen{_yubGetErrStatus(), _yubGetErrorCallBack() == nullptr, _yubGetMode()};
+  });
+  EXPECT_EQ(s.status, 0);
+  EXPECT_TRUE(s.no_callback);
+  EXPECT_EQ(s.mode, 0x3u);
+  _yubClearErrorCallBack();
+  _yubClearErrStatus();
+}
+
+#ifndef ZOK_KERNEL_SO
+#error "ZOK_KERNEL_SO must name the built kernel library"
+#endif
+
+TEST(LibraryUnload, GivesEverythingBack) {
+  const long before = g_outstanding.load();
+  void* lib = dlopen(ZOK_KERNEL_SO, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(lib, nullptr) << dlerror();
+  auto get_mode = reinterpret_cast<uint32_t (*)()>(dlsym(lib, "_yubGetMode"));
+  auto set_status = reinterpret_cast<int32_t (*)(int32_t)>(dlsym(lib, "zok_yub_kernel_SetErrStatus"));
+  ASSERT_NE(get_mode, nullptr);
+  ASSERT_NE(set_status, nullptr);
+  EXPECT_GT(g_outstanding.load(), before);  // the loading thread's record and the heap
+  EXPECT_EQ(get_mode(), 0x1A02u);
+  // Threads that used the library and ended have given their records back already.
+  for (int i = 0; i < 5; ++i) std::thread([&] { set_status(i); }).join();
+  dlclose(lib);
+  EXPECT_EQ(g_outstanding.load(), before);
+}
+
+TEST(ThreadRecordDeathTest, NoRecordEndsTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // Nothing can be allocated: the load cannot make its record, and the first request ends the
+  // process.
+  EXPECT_EXIT(
+      {
+        g_fail = true;
+        void* lib = dlopen(ZOK_KERNEL_SO, RTLD_NOW | RTLD_LOCAL);
+        auto get_mode = reinterpret_cast<uint32_t (*)()>(dlsym(lib, "_yubGetMode"));
+        get_mode();
+      },
+      testing::ExitedWithCode(3), "zok-760");
+  // The load succeeds, but a new thread cannot get its record.
+  EXPECT_EXIT(
+      {
+        void* lib = dlopen(ZOK_KERNEL_SO, RTLD_NOW | RTLD_LOCAL);
+        auto get_mode = reinterpret_cast<uint32_t (*)()>(dlsym(lib, "_yubGetMode"));
+        get_mode();
+        g_fail = true;
+        std::thread([&] { get_mode(); }).join();
+      },
+      testing::ExitedWithCode(3), "zok-760");
+}
+
+}  // namespace
