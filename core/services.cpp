@@ -33,7 +33,9 @@ ZOK_API void* zok_serv_allocate(size_t size, int alignment) {
   return p;
 }
 
-ZOK_API void zok_serv_deallocate(void* ptr) { free(ptr); }
+ZOK_API void zok_serv_deallocate(void* ptr) {
+  free(ptr);
+}
 
 ZOK_API void zok_serv_lock(int* lock_word) {
   std::atomic_ref<int> word(*lock_word);

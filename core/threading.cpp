@@ -77,7 +77,9 @@ void parallel_run(int nthreads, void* context, ZokLoopBody body) {
   }
 }
 
-int max_threads() { return thread_limit(); }
+int max_threads() {
+  return thread_limit();
+}
 
 const ThreadingServices kServices = {parallel_for, parallel_for, parallel_run, nullptr, max_threads};
 
@@ -85,9 +87,13 @@ const ThreadingServices kServices = {parallel_for, parallel_for, parallel_run, n
 
 extern "C" {
 
-ZOK_API const ThreadingServices* zok_serv_get_threading_services(void) { return &kServices; }
+ZOK_API const ThreadingServices* zok_serv_get_threading_services(void) {
+  return &kServices;
+}
 
-ZOK_API int zok_qor_serv_threader_get_num_threads_limit(void) { return thread_limit(); }
+ZOK_API int zok_qor_serv_threader_get_num_threads_limit(void) {
+  return thread_limit();
+}
 
 ZOK_API void zok_qor_serv_threader_for(int64_t count, int /*flags*/, void* context, ZokLoopBody worker) {
   parallel_for(count, thread_limit(), context, worker);
@@ -97,7 +103,8 @@ ZOK_API void* zok_serv_load_thread_fun(const char* name) {
   if (name == nullptr) return nullptr;
   if (strcmp(name, "zok_qor_serv_threader_get_num_threads_limit") == 0)
     return reinterpret_cast<void*>(&zok_qor_serv_threader_get_num_threads_limit);
-  if (strcmp(name, "zok_qor_serv_threader_for") == 0) return reinterpret_cast<void*>(&zok_qor_serv_threader_for);
+  if (strcmp(name, "zok_qor_serv_threader_for") == 0)
+    return reinterpret_cast<void*>(&zok_qor_serv_threader_for);
   return nullptr;
 }
 

@@ -38,7 +38,8 @@ inline CpuFeatures detect_cpu_features() {
     __cpuid_count(7, 0, a, b, c, d);
     f.avx2 = avx && ymm_state && (b & bit_AVX2) != 0;
     f.fma = fma && ymm_state;
-    f.avx512 = zmm_state && (b & bit_AVX512F) && (b & bit_AVX512VL) && (b & bit_AVX512DQ) && (b & bit_AVX512BW);
+    f.avx512 =
+        zmm_state && (b & bit_AVX512F) && (b & bit_AVX512VL) && (b & bit_AVX512DQ) && (b & bit_AVX512BW);
   }
   return f;
 }

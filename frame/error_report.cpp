@@ -16,7 +16,9 @@ constexpr int kMsgBadArg = 736;
 constexpr int kMsgDomain = 737;  // 738 singularity, 739 overflow, 740 underflow follow
 constexpr int kMsgUnknown = 741;
 
-bool carries_values(int32_t code) { return code != ZOK_VM_STATUS_BADARG_INDEX && code != ZOK_VM_STATUS_BADARG; }
+bool carries_values(int32_t code) {
+  return code != ZOK_VM_STATUS_BADARG_INDEX && code != ZOK_VM_STATUS_BADARG;
+}
 
 template <typename T>
 struct Parts {
@@ -99,8 +101,8 @@ void report(int32_t code, int32_t index, const T* a1, const T* a2, T* r1, T* r2,
   int64_t whole_index = index;
   if (ts->input_base != nullptr) {
     // The kernel sees one block of the caller's array; the callback gets the index in the whole array.
-    const auto distance = static_cast<intptr_t>(reinterpret_cast<uintptr_t>(a1) -
-                                                reinterpret_cast<uintptr_t>(ts->input_base));
+    const auto distance =
+        static_cast<intptr_t>(reinterpret_cast<uintptr_t>(a1) - reinterpret_cast<uintptr_t>(ts->input_base));
     whole_index += distance / static_cast<intptr_t>(sizeof(T));
   }
   ctx.index = static_cast<int32_t>(whole_index);
@@ -182,7 +184,9 @@ using zok::vm::thread_state;
 
 extern "C" {
 
-ZOK_VM_API int32_t _yubGetErrStatus(void) { return thread_state()->status; }
+ZOK_VM_API int32_t _yubGetErrStatus(void) {
+  return thread_state()->status;
+}
 
 ZOK_VM_API int32_t _yubSetErrStatus(int32_t status) {
   zok::vm::ThreadState* ts = thread_state();
@@ -191,9 +195,13 @@ ZOK_VM_API int32_t _yubSetErrStatus(int32_t status) {
   return old;
 }
 
-ZOK_VM_API int32_t _yubClearErrStatus(void) { return _yubSetErrStatus(0); }
+ZOK_VM_API int32_t _yubClearErrStatus(void) {
+  return _yubSetErrStatus(0);
+}
 
-ZOK_VM_API ErrorCallback _yubGetErrorCallBack(void) { return thread_state()->callback; }
+ZOK_VM_API ErrorCallback _yubGetErrorCallBack(void) {
+  return thread_state()->callback;
+}
 
 ZOK_VM_API ErrorCallback _yubSetErrorCallBack(ErrorCallback callback) {
   zok::vm::ThreadState* ts = thread_state();

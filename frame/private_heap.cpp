@@ -97,6 +97,8 @@ void heap_destroy(PrivateHeap* h) {
   zok_serv_deallocate(h);
 }
 
-size_t heap_live_cells(const PrivateHeap* h) { return h == nullptr ? 0 : h->live; }
+size_t heap_live_cells(const PrivateHeap* h) {
+  return h == nullptr ? 0 : h->live;
+}
 
 }  // namespace zok::vm

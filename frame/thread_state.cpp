@@ -32,7 +32,9 @@ void release_record(void* record) {
   if (PrivateHeap* heap = g_heap.load(std::memory_order_acquire)) heap_free(heap, record);
 }
 
-void report_state_failure() { zok_serv_print(1, kStateMessage, 0); }
+void report_state_failure() {
+  zok_serv_print(1, kStateMessage, 0);
+}
 
 [[noreturn]] void fail_state() {
   report_state_failure();
@@ -169,7 +171,9 @@ uint32_t set_mode(ThreadState* ts, uint32_t mode) {
   return old;
 }
 
-size_t live_thread_records() { return heap_live_cells(g_heap.load(std::memory_order_acquire)); }
+size_t live_thread_records() {
+  return heap_live_cells(g_heap.load(std::memory_order_acquire));
+}
 
 namespace {
 
@@ -218,8 +222,12 @@ using zok::vm::thread_state;
 
 extern "C" {
 
-ZOK_VM_API uint32_t _yubGetMode(void) { return current_mode(thread_state()); }
-ZOK_VM_API uint32_t _yubSetMode(uint32_t mode) { return set_mode(thread_state(), mode); }
+ZOK_VM_API uint32_t _yubGetMode(void) {
+  return current_mode(thread_state());
+}
+ZOK_VM_API uint32_t _yubSetMode(uint32_t mode) {
+  return set_mode(thread_state(), mode);
+}
 ZOK_VM_API const void* _yubSetInterfInputVectorPointer(const void* input_base) {
   thread_state()->input_base = input_base;
   return input_base;
@@ -238,6 +246,8 @@ ZOK_VM_API int32_t zok_yub_kernel_GetTTableIndexM(const void*, uint32_t mode) {
   return static_cast<int32_t>(mode & ZOK_VM_ACCURACY_MASK) - 1;
 }
 
-ZOK_VM_API int32_t dll_cpu_version(void) { return 0; }
+ZOK_VM_API int32_t dll_cpu_version(void) {
+  return 0;
+}
 
 }  // extern "C"

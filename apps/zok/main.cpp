@@ -1,132 +1,54 @@
-// zok: the command-line program (info, mode, tour).
-#include <cmath>
+// zok: the command-line program. Subcommands register themselves (cmd_*.cpp); `zok tour` runs the
+// tour stop of each in order.
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <limits>
 #include <string>
-#include <thread>
+#include <vector>
 
-#include "frame/cpu.h"
-#include "frame/error_report.h"
-#include "frame/thread_state.h"
-#include "zok/core_services.h"
-#include "zok/vector_math.h"
+#include "apps/zok/commands.h"
+
+namespace zok::app {
+
+namespace {
+std::vector<Command>& registry() {
+  static std::vector<Command> all;
+  return all;
+}
+}  // namespace
+
+bool register_command(const Command& command) {
+  registry().push_back(command);
+  std::stable_sort(registry().begin(), registry().end(),
+                   [](const Command& a, const Command& b) { return a.tour_order < b.tour_order; });
+  return true;
+}
+
+const std::vector<Command>& commands() {
+  return registry();
+}
+
+void tour_heading(const std::string& title) {
+  std::printf("\n-- %s --\n", title.c_str());
+}
+
+}  // namespace zok::app
 
 namespace {
 
-constexpr const char* kVersion = "0.1.0";
-
-std::string decode_mode(uint32_t m) {
-  static const char* kAccuracy[] = {"none", "LA", "HA", "EP"};
-  const uint32_t acc = m & ZOK_VM_ACCURACY_MASK;
-  std::string s = "accuracy=";
-  s += acc < 4 ? kAccuracy[acc] : "?";
-  s += " errmode=";
-  const struct {
-    uint32_t bit;
-    const char* name;
-  } kErr[] = {{0x100, "ignore"}, {0x200, "errno"}, {0x400, "stderr"}, {0x800, "except"}, {0x1000, "callback"}};
-  bool any = false;
-  for (const auto& e : kErr)
-    if (m & e.bit) {
-      s += any ? "+" : "";
-      s += e.name;
-      any = true;
-    }
-  if (!any) s += "none";
-  const uint32_t den = m & ZOK_VM_DENORMAL_MASK;
-  s += den == ZOK_VM_FTZDAZ_ON ? " denormals=flushed" : " denormals=kept";
-  if (m & ZOK_VM_CONSISTENCY_MASK) s += " consistency=" + std::to_string((m & ZOK_VM_CONSISTENCY_MASK) >> 4);
-  return s;
+void usage() {
+  std::fprintf(stderr, "usage: zok COMMAND [ARGS]\n");
+  for (const auto& c : zok::app::commands())
+    if (c.usage != nullptr) std::fprintf(stderr, "  %s\n", c.usage);
+  std::fprintf(stderr, "  tour          a guided run of every capability, on built-in data\n");
 }
 
-int cmd_info() {
-  const zok::CpuFeatures f = zok::detect_cpu_features();
-  std::printf("zok %s\n", kVersion);
-  std::printf("cpu features: sse4.1=%s avx2=%s fma=%s avx512=%s aes=%s rdrand=%s\n", f.sse41 ? "yes" : "no",
-              f.avx2 ? "yes" : "no", f.fma ? "yes" : "no", f.avx512 ? "yes" : "no", f.aes ? "yes" : "no",
-              f.rdrand ? "yes" : "no");
-  const uint32_t mode = _yubGetMode();
-  std::printf("mode word: 0x%X (%s)\n", mode, decode_mode(mode).c_str());
-  std::printf("thread limit: %d\n", zok_qor_serv_threader_get_num_threads_limit());
-  return 0;
-}
-
-// Parses an option value the way a fresh thread reads ZOK_YUB_MODE.
-void show_option(const char* value) {
-  char buf[zok::vm::kModeOptionBufferSize] = {};
-  std::snprintf(buf, sizeof buf, "%s", value);
-  const auto parsed = zok::vm::parse_mode_option(buf);
-  if (parsed) {
-    std::printf("  %-34s -> 0x%X (%s)\n", value, *parsed, decode_mode(*parsed).c_str());
-  } else {
-    std::printf("  %-34s -> rejected, default 0x%X\n", value, zok::vm::kDefaultMode);
-  }
-}
-
-int cmd_mode(int argc, char** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: zok mode OPTION...   (e.g. zok mode YUB_LA,YUB_ERRMODE_STDERR)\n");
-    return 2;
-  }
-  for (int i = 2; i < argc; ++i) show_option(argv[i]);
-  return 0;
-}
-
-int32_t tour_callback(ErrorContext* ctx) {
-  std::printf("  callback: code %d at element %d of %.*s, argument %g, kernel result %g -> replaced by -1e300\n",
-              ctx->code, ctx->index, ctx->func_name_len, ctx->func_name, ctx->arg1, ctx->res1);
-  ctx->res1 = -1e300;
-  return 0;
-}
-
-// A demonstration kernel: natural logarithm with the frame's reports for zero and negative input.
-void demo_ln(int n, const double* a, double* r) {
-  for (int i = 0; i < n; ++i) {
-    r[i] = std::log(a[i]);
-    if (a[i] == 0.0) zok::vm::report_error_d(ZOK_VM_STATUS_SING, i, a, a, r, r, "vdLn");
-    if (a[i] < 0.0) zok::vm::report_error_d(ZOK_VM_STATUS_DOMAIN, i, a, a, r, r, "vdLn");
-  }
-}
-
-int cmd_tour() {
-  std::printf("== zok tour ==\n\n-- info --\n");
-  cmd_info();
-
-  std::printf("\n-- the mode option, as each thread parses ZOK_YUB_MODE --\n");
-  for (const char* v : {"YUB_LA,YUB_ERRMODE_STDERR", "YUB_LA,YUB_HA", "YUB_EP,YUB_ERRMODE_CALLBACK",
-                        "YUB_LA;YUB_HA", "YUB_DOUBLE_CONSISTENT", "YUB_HA,"})
-    show_option(v);
-  setenv(zok::vm::kModeVariable, "YUB_EP,YUB_ERRMODE_ERRNO", 1);
-  uint32_t fresh = 0;
-  std::thread([&] { fresh = _yubGetMode(); }).join();
-  std::printf("  a new thread with ZOK_YUB_MODE=YUB_EP,YUB_ERRMODE_ERRNO reads 0x%X (%s)\n", fresh,
-              decode_mode(fresh).c_str());
-  unsetenv(zok::vm::kModeVariable);
-
-  std::printf("\n-- an error report through a callback --\n");
-  const double a[4] = {2.0, 0.0, -1.0, 1.0};
-  double r[4];
-  uint32_t old_mode = 0, old_status = 0;
-  std::thread([&] {
-    _yubSetErrorCallBack(tour_callback);
-    old_mode = _yubGetMode();
-    demo_ln(4, a, r);
-    old_status = static_cast<uint32_t>(_yubGetErrStatus());
-  }).join();
-  std::printf("  mode 0x%X; ln of {2, 0, -1, 1} = {%g, %g, %g, %g}; status after the call: %u\n", old_mode, r[0],
-              r[1], r[2], r[3], old_status);
+int tour() {
+  std::printf("== zok tour ==\n");
+  for (const auto& c : zok::app::commands())
+    if (c.tour != nullptr) c.tour();
   std::printf("\ntour done\n");
   return 0;
-}
-
-void usage() {
-  std::fprintf(stderr,
-               "usage: zok COMMAND\n"
-               "  info          version, processor features, mode word, thread limit\n"
-               "  mode OPTION   parse mode option values as ZOK_YUB_MODE would be parsed\n"
-               "  tour          a guided run of every capability\n");
 }
 
 }  // namespace
@@ -136,10 +58,9 @@ int main(int argc, char** argv) {
     usage();
     return 2;
   }
-  const std::string cmd = argv[1];
-  if (cmd == "info") return cmd_info();
-  if (cmd == "mode") return cmd_mode(argc, argv);
-  if (cmd == "tour") return cmd_tour();
+  if (std::strcmp(argv[1], "tour") == 0) return tour();
+  for (const auto& c : zok::app::commands())
+    if (c.run != nullptr && std::strcmp(argv[1], c.name) == 0) return c.run(argc - 1, argv + 1);
   usage();
   return 2;
 }

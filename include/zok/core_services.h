@@ -74,60 +74,58 @@ ZOK_API void* zok_serv_load_thread_fun(const char* name);
 
 /* ---- linear algebra: standard argument lists, every argument by reference ---- */
 
-#define ZOK_BLAS_GEMM(T, name)                                                                        \
-  ZOK_API void name(const char* transa, const char* transb, const int* m, const int* n, const int* k, \
-                    const T* alpha, const T* a, const int* lda, const T* b, const int* ldb,           \
-                    const T* beta, T* c, const int* ldc)
-#define ZOK_BLAS_GEMV(T, name)                                                                            \
-  ZOK_API void name(const char* trans, const int* m, const int* n, const T* alpha, const T* a,            \
+#define ZOK_BLAS_GEMM(T, name)                                                                             \
+  ZOK_API void name(const char* transa, const char* transb, const int* m, const int* n, const int* k,      \
+                    const T* alpha, const T* a, const int* lda, const T* b, const int* ldb, const T* beta, \
+                    T* c, const int* ldc)
+#define ZOK_BLAS_GEMV(T, name)                                                                 \
+  ZOK_API void name(const char* trans, const int* m, const int* n, const T* alpha, const T* a, \
                     const int* lda, const T* x, const int* incx, const T* beta, T* y, const int* incy)
-#define ZOK_BLAS_SYRK(T, name)                                                                            \
-  ZOK_API void name(const char* uplo, const char* trans, const int* n, const int* k, const T* alpha,      \
+#define ZOK_BLAS_SYRK(T, name)                                                                       \
+  ZOK_API void name(const char* uplo, const char* trans, const int* n, const int* k, const T* alpha, \
                     const T* a, const int* lda, const T* beta, T* c, const int* ldc)
-#define ZOK_BLAS_SYR(T, name)                                                                         \
+#define ZOK_BLAS_SYR(T, name)                                                                          \
   ZOK_API void name(const char* uplo, const int* n, const T* alpha, const T* x, const int* incx, T* a, \
                     const int* lda)
-#define ZOK_BLAS_SYMM(T, name)                                                                       \
-  ZOK_API void name(const char* side, const char* uplo, const int* m, const int* n, const T* alpha,  \
-                    const T* a, const int* lda, const T* b, const int* ldb, const T* beta, T* c,     \
+#define ZOK_BLAS_SYMM(T, name)                                                                      \
+  ZOK_API void name(const char* side, const char* uplo, const int* m, const int* n, const T* alpha, \
+                    const T* a, const int* lda, const T* b, const int* ldb, const T* beta, T* c,    \
                     const int* ldc)
-#define ZOK_BLAS_TRMM(T, name)                                                                         \
-  ZOK_API void name(const char* side, const char* uplo, const char* transa, const char* diag,         \
-                    const int* m, const int* n, const T* alpha, const T* a, const int* lda, T* b,     \
-                    const int* ldb)
+#define ZOK_BLAS_TRMM(T, name)                                                                              \
+  ZOK_API void name(const char* side, const char* uplo, const char* transa, const char* diag, const int* m, \
+                    const int* n, const T* alpha, const T* a, const int* lda, T* b, const int* ldb)
 /* Packed form of trmm: `ap` holds the triangle packed by columns. */
-#define ZOK_BLAS_PTRMM(T, name)                                                                        \
-  ZOK_API void name(const char* side, const char* uplo, const char* transa, const char* diag,         \
-                    const int* m, const int* n, const T* alpha, const T* ap, T* b, const int* ldb)
+#define ZOK_BLAS_PTRMM(T, name)                                                                             \
+  ZOK_API void name(const char* side, const char* uplo, const char* transa, const char* diag, const int* m, \
+                    const int* n, const T* alpha, const T* ap, T* b, const int* ldb)
 #define ZOK_LAPACK_POTRF(T, name) \
   ZOK_API void name(const char* uplo, const int* n, T* a, const int* lda, int* info)
 #define ZOK_LAPACK_TRTRI(T, name) \
   ZOK_API void name(const char* uplo, const char* diag, const int* n, T* a, const int* lda, int* info)
-#define ZOK_LAPACK_SYEV(T, name)                                                                     \
-  ZOK_API void name(const char* jobz, const char* uplo, const int* n, T* a, const int* lda, T* w,   \
-                    T* work, const int* lwork, int* info)
-#define ZOK_LAPACK_SPEVD(T, name)                                                                    \
-  ZOK_API void name(const char* jobz, const char* uplo, const int* n, T* ap, T* w, T* z,            \
-                    const int* ldz, T* work, const int* lwork, int* iwork, const int* liwork,       \
-                    int* info)
+#define ZOK_LAPACK_SYEV(T, name)                                                                           \
+  ZOK_API void name(const char* jobz, const char* uplo, const int* n, T* a, const int* lda, T* w, T* work, \
+                    const int* lwork, int* info)
+#define ZOK_LAPACK_SPEVD(T, name)                                                                        \
+  ZOK_API void name(const char* jobz, const char* uplo, const int* n, T* ap, T* w, T* z, const int* ldz, \
+                    T* work, const int* lwork, int* iwork, const int* liwork, int* info)
 
-#define ZOK_LINALG_FORMS(T, p)                  \
-  ZOK_BLAS_GEMM(T, zok_blas_##p##gemm);         \
-  ZOK_BLAS_GEMV(T, zok_blas_##p##gemv);         \
-  ZOK_BLAS_SYRK(T, zok_blas_##p##syrk);         \
-  ZOK_BLAS_SYR(T, zok_blas_##p##syr);           \
-  ZOK_BLAS_TRMM(T, zok_blas_##p##trmm);         \
-  ZOK_BLAS_GEMM(T, zok_blas_x##p##gemm);        \
-  ZOK_BLAS_SYMM(T, zok_blas_x##p##symm);        \
-  ZOK_BLAS_SYRK(T, zok_blas_x##p##syrk);        \
-  ZOK_BLAS_SYR(T, zok_blas_x##p##syr);          \
-  ZOK_BLAS_TRMM(T, zok_blas_x##p##trmm_4yub);   \
-  ZOK_BLAS_TRMM(T, zok_blas4yub_##p##trmm);     \
-  ZOK_BLAS_PTRMM(T, zok_blas4yub_##p##ptrmm);   \
-  ZOK_LAPACK_POTRF(T, zok_lapack_##p##potrf);   \
-  ZOK_LAPACK_POTRF(T, zok_lapack_##p##potri);   \
-  ZOK_LAPACK_TRTRI(T, zok_lapack_##p##trtri);   \
-  ZOK_LAPACK_SYEV(T, zok_lapack_##p##syev);     \
+#define ZOK_LINALG_FORMS(T, p)                \
+  ZOK_BLAS_GEMM(T, zok_blas_##p##gemm);       \
+  ZOK_BLAS_GEMV(T, zok_blas_##p##gemv);       \
+  ZOK_BLAS_SYRK(T, zok_blas_##p##syrk);       \
+  ZOK_BLAS_SYR(T, zok_blas_##p##syr);         \
+  ZOK_BLAS_TRMM(T, zok_blas_##p##trmm);       \
+  ZOK_BLAS_GEMM(T, zok_blas_x##p##gemm);      \
+  ZOK_BLAS_SYMM(T, zok_blas_x##p##symm);      \
+  ZOK_BLAS_SYRK(T, zok_blas_x##p##syrk);      \
+  ZOK_BLAS_SYR(T, zok_blas_x##p##syr);        \
+  ZOK_BLAS_TRMM(T, zok_blas_x##p##trmm_4yub); \
+  ZOK_BLAS_TRMM(T, zok_blas4yub_##p##trmm);   \
+  ZOK_BLAS_PTRMM(T, zok_blas4yub_##p##ptrmm); \
+  ZOK_LAPACK_POTRF(T, zok_lapack_##p##potrf); \
+  ZOK_LAPACK_POTRF(T, zok_lapack_##p##potri); \
+  ZOK_LAPACK_TRTRI(T, zok_lapack_##p##trtri); \
+  ZOK_LAPACK_SYEV(T, zok_lapack_##p##syev);   \
   ZOK_LAPACK_SPEVD(T, zok_lapack_##p##spevd)
 
 ZOK_LINALG_FORMS(float, s);
@@ -140,10 +138,10 @@ ZOK_LINALG_FORMS(double, d);
 ZOK_API void ddttrfb_4dfl(const int* n, double* dl, double* d, double* du, int* info);
 ZOK_API void sdttrfb_4dfl(const int* n, float* dl, float* d, float* du, int* info);
 /* trans: 'N' solves A x = b, 'T' or 'C' solves A^T x = b, with the factors of *dttrfb_4dfl. */
-ZOK_API void ddttrsb_4dfl(const char* trans, const int* n, const int* nrhs, const double* dl,
-                          const double* d, const double* du, double* b, const int* ldb, int* info);
-ZOK_API void sdttrsb_4dfl(const char* trans, const int* n, const int* nrhs, const float* dl,
-                          const float* d, const float* du, float* b, const int* ldb, int* info);
+ZOK_API void ddttrsb_4dfl(const char* trans, const int* n, const int* nrhs, const double* dl, const double* d,
+                          const double* du, double* b, const int* ldb, int* info);
+ZOK_API void sdttrsb_4dfl(const char* trans, const int* n, const int* nrhs, const float* dl, const float* d,
+                          const float* du, float* b, const int* ldb, int* info);
 ZOK_API void ddtsvb_4dfl(const int* n, const int* nrhs, double* dl, double* d, double* du, double* b,
                          const int* ldb, int* info);
 ZOK_API void sdtsvb_4dfl(const int* n, const int* nrhs, float* dl, float* d, float* du, float* b,

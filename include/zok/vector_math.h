@@ -62,15 +62,15 @@ typedef struct ErrorContext {
 typedef int32_t (*ErrorCallback)(ErrorContext* context);
 
 /* Each service is exported as _yub<Name> and zok_yub_kernel_<Name>. */
-#define ZOK_VM_SERVICES(prefix)                                                      \
-  ZOK_VM_API uint32_t prefix##GetMode(void);                                         \
-  ZOK_VM_API uint32_t prefix##SetMode(uint32_t mode);                                \
-  ZOK_VM_API int32_t prefix##GetErrStatus(void);                                     \
-  ZOK_VM_API int32_t prefix##SetErrStatus(int32_t status);                           \
-  ZOK_VM_API int32_t prefix##ClearErrStatus(void);                                   \
-  ZOK_VM_API ErrorCallback prefix##GetErrorCallBack(void);                           \
-  ZOK_VM_API ErrorCallback prefix##SetErrorCallBack(ErrorCallback callback);         \
-  ZOK_VM_API ErrorCallback prefix##ClearErrorCallBack(void);                         \
+#define ZOK_VM_SERVICES(prefix)                                              \
+  ZOK_VM_API uint32_t prefix##GetMode(void);                                 \
+  ZOK_VM_API uint32_t prefix##SetMode(uint32_t mode);                        \
+  ZOK_VM_API int32_t prefix##GetErrStatus(void);                             \
+  ZOK_VM_API int32_t prefix##SetErrStatus(int32_t status);                   \
+  ZOK_VM_API int32_t prefix##ClearErrStatus(void);                           \
+  ZOK_VM_API ErrorCallback prefix##GetErrorCallBack(void);                   \
+  ZOK_VM_API ErrorCallback prefix##SetErrorCallBack(ErrorCallback callback); \
+  ZOK_VM_API ErrorCallback prefix##ClearErrorCallBack(void);                 \
   ZOK_VM_API const void* prefix##SetInterfInputVectorPointer(const void* input_base);
 
 ZOK_VM_SERVICES(_yub)

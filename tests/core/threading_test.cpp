@@ -13,7 +13,8 @@
 namespace {
 
 struct Tally {
-  explicit Tally(int64_t n, int requested) : hits(new std::atomic<int>[static_cast<size_t>(n)]), requested(requested) {
+  explicit Tally(int64_t n, int requested)
+      : hits(new std::atomic<int>[static_cast<size_t>(n)]), requested(requested) {
     for (int64_t i = 0; i < n; ++i) hits[i] = 0;
   }
   std::unique_ptr<std::atomic<int>[]> hits;
@@ -71,7 +72,9 @@ struct Nested {
   std::atomic<int> inner{0};
 };
 
-void inner_body(int64_t, int, int, void* ctx) { static_cast<Nested*>(ctx)->inner.fetch_add(1); }
+void inner_body(int64_t, int, int, void* ctx) {
+  static_cast<Nested*>(ctx)->inner.fetch_add(1);
+}
 void outer_body(int64_t, int, int, void* ctx) {
   auto* n = static_cast<Nested*>(ctx);
   n->ts->parallel_for(10, 4, n, inner_body);
@@ -110,7 +113,8 @@ TEST(ThreadingServices, ThreadLimitFollowsCoresAndEnvironment) {
 TEST(ThreadingEntryPoints, ResolveByNameAndRunEveryItem) {
   using LimitFn = int (*)();
   using ForFn = void (*)(int64_t, int, void*, ZokLoopBody);
-  auto limit = reinterpret_cast<LimitFn>(zok_serv_load_thread_fun("zok_qor_serv_threader_get_num_threads_limit"));
+  auto limit =
+      reinterpret_cast<LimitFn>(zok_serv_load_thread_fun("zok_qor_serv_threader_get_num_threads_limit"));
   auto run_for = reinterpret_cast<ForFn>(zok_serv_load_thread_fun("zok_qor_serv_threader_for"));
   ASSERT_NE(limit, nullptr);
   ASSERT_NE(run_for, nullptr);

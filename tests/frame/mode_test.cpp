@@ -31,8 +31,9 @@ TEST(ModeOption, AcceptedValuesOrTheirMasks) {
 }
 
 TEST(ModeOption, MalformedValuesFallBackToTheDefault) {
-  for (const char* bad : {"YUB_LA,HA", "YUB_LA;YUB_HA", "YUB_la", "YUB_DOUBLE_CONSISTENT", "YUB_HA,", "yub_HA",
-                          "YUB_", "YUB_LAX", " YUB_LA", "YUB_LA ", "YUB_HA,,YUB_LA", "YUB_ERRMODE_STDER"}) {
+  for (const char* bad :
+       {"YUB_LA,HA", "YUB_LA;YUB_HA", "YUB_la", "YUB_DOUBLE_CONSISTENT", "YUB_HA,", "yub_HA", "YUB_",
+        "YUB_LAX", " YUB_LA", "YUB_LA ", "YUB_HA,,YUB_LA", "YUB_ERRMODE_STDER"}) {
     EXPECT_EQ(mode_of_fresh_thread(bad), 0x1A02u) << bad;
   }
   EXPECT_EQ(mode_of_fresh_thread(nullptr), 0x1A02u);
@@ -94,22 +95,22 @@ TEST(ModeWord, SetModeReplacesOnlyNonZeroFields) {
   const std::string trace = on_fresh_thread([] {
     std::string t;
     auto rec = [&t](uint32_t v) { t += std::to_string(v) + ";"; };
-    rec(_yubSetMode(0));        // nothing changes; the old (default) word comes back
-    rec(_yubGetMode());         // 0x1A02
-    rec(_yubSetMode(0x30));     // consistency is not settable here
-    rec(_yubGetMode());         // still 0x1A02
-    rec(_yubSetMode(0x280001)); // LA and flush-to-zero; error mode kept
-    rec(_yubGetMode());         // 0x281A01
+    rec(_yubSetMode(0));                    // nothing changes; the old (default) word comes back
+    rec(_yubGetMode());                     // 0x1A02
+    rec(_yubSetMode(0x30));                 // consistency is not settable here
+    rec(_yubGetMode());                     // still 0x1A02
+    rec(_yubSetMode(0x280001));             // LA and flush-to-zero; error mode kept
+    rec(_yubGetMode());                     // 0x281A01
     rec(zok_yub_kernel_SetMode(0x140400));  // other name, same routine
     rec(_yubGetMode());                     // 0x140401
     rec(_yubSetMode(0xFF000000u | 0x3));    // high bits ignored
     rec(zok_yub_kernel_GetTTableIndex() + 100);
     return t;
   });
-  EXPECT_EQ(trace, std::to_string(0x1A02) + ";" + std::to_string(0x1A02) + ";" + std::to_string(0x1A02) + ";" +
-                       std::to_string(0x1A02) + ";" + std::to_string(0x1A02) + ";" + std::to_string(0x281A01) +
-                       ";" + std::to_string(0x281A01) + ";" + std::to_string(0x140401) + ";" +
-                       std::to_string(0x140401) + ";102;");
+  EXPECT_EQ(trace, std::to_string(0x1A02) + ";" + std::to_string(0x1A02) + ";" + std::to_string(0x1A02) +
+                       ";" + std::to_string(0x1A02) + ";" + std::to_string(0x1A02) + ";" +
+                       std::to_string(0x281A01) + ";" + std::to_string(0x281A01) + ";" +
+                       std::to_string(0x140401) + ";" + std::to_string(0x140401) + ";102;");
 }
 
 TEST(ModeWord, TableIndexOfAGivenWordAndTheSmallServices) {

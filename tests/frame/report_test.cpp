@@ -53,7 +53,8 @@ int32_t logging_callback(ErrorContext* ctx) {
 std::vector<int> message_numbers(const std::string& err) {
   std::vector<int> out;
   static const std::regex re("zok-(\\d+):");
-  for (std::sregex_iterator it(err.begin(), err.end(), re), end; it != end; ++it) out.push_back(std::stoi((*it)[1]));
+  for (std::sregex_iterator it(err.begin(), err.end(), re), end; it != end; ++it)
+    out.push_back(std::stoi((*it)[1]));
   return out;
 }
 
@@ -334,11 +335,11 @@ TEST(StatusAndCallback, ServicesKeepTheLatestAndMendTheCallbackBit) {
     _yubSetMode(0x100);
     report_error_d(3, 0, &a, &a, &r, &r, "vdExp");
     report_error_d(4, 0, &a, &a, &r, &r, "vdExp");
-    rec(_yubGetErrStatus());           // 4: the latest report, not accumulated
-    rec(_yubSetErrStatus(7));          // returns the old status
+    rec(_yubGetErrStatus());               // 4: the latest report, not accumulated
+    rec(_yubSetErrStatus(7));              // returns the old status
     rec(zok_yub_kernel_ClearErrStatus());  // 7
-    rec(_yubGetErrStatus());           // 0
-    _yubSetMode(0x1000);               // callback alone
+    rec(_yubGetErrStatus());               // 0
+    _yubSetMode(0x1000);                   // callback alone
     rec(_yubSetErrorCallBack(logging_callback) == nullptr);
     rec(_yubGetErrorCallBack() == logging_callback);
     rec(_yubSetErrorCallBack(nullptr) == logging_callback);

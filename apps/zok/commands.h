@@ -1,0 +1,24 @@
+// Subcommands of the zok program register themselves here; `zok tour` runs their tour stops in order.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zok::app {
+
+struct Command {
+  const char* name;                   // "rng" for `zok rng ...`
+  const char* usage;                  // one line for `zok` without arguments
+  int (*run)(int argc, char** argv);  // argv[0] is the subcommand name
+  void (*tour)();                     // the command's stop on the tour, or null
+  int tour_order;                     // stops run in increasing order
+};
+
+// Registers a command; use at namespace scope: `const bool kRegistered = register_command({...});`
+bool register_command(const Command& command);
+const std::vector<Command>& commands();
+
+// Prints a section heading of the tour.
+void tour_heading(const std::string& title);
+
+}  // namespace zok::app

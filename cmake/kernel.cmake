@@ -1,0 +1,21 @@
+# libzok_kernel.so from the objects of every part (zok_add_kernel_part), exporting exactly the
+# names of the registered export lists. zok_kernel_parts links all parts into a program.
+get_property(kernel_lists GLOBAL PROPERTY ZOK_KERNEL_EXPORT_LISTS)
+zok_export_files(zok_kernel ${kernel_lists})
+set(ZOK_KERNEL_EXPORTS ${zok_kernel_EXPORTS})
+
+get_property(kernel_parts GLOBAL PROPERTY ZOK_KERNEL_PARTS)
+add_library(zok_kernel SHARED)
+foreach(part IN LISTS kernel_parts)
+  target_sources(zok_kernel PRIVATE $<TARGET_OBJECTS:${part}>)
+endforeach()
+add_library(zok_kernel_parts INTERFACE)
+target_link_libraries(zok_kernel_parts INTERFACE ${kernel_parts})
+target_include_directories(zok_kernel PUBLIC ${PROJECT_SOURCE_DIR}/include)
+target_link_libraries(zok_kernel PRIVATE zok_core Threads::Threads)
+# -Bsymbolic binds the library's own calls to its own definitions; imports from zok_core stay
+# interposable.
+target_link_options(zok_kernel PRIVATE "LINKER:--version-script=${zok_kernel_MAP}" "LINKER:--no-undefined"
+                    "LINKER:-Bsymbolic")
+set_target_properties(zok_kernel PROPERTIES LINK_DEPENDS ${zok_kernel_MAP} VERSION ${PROJECT_VERSION}
+                                            SOVERSION 0)
