@@ -83,6 +83,45 @@ ZOK_VM_API int32_t zok_yub_kernel_GetTTableIndexM(const void* unused, uint32_t m
 /* Always 0. */
 ZOK_VM_API int32_t dll_cpu_version(void);
 
+
+/* ---- vector functions: kernel tables and entry stubs ----
+ * Every function of zok/vm_functions.def has, for its element type t:
+ *   zok_yub_kernel_<t><Func>_ttab   three kernel pointers, by slot: 0 LA, 1 HA, 2 EP (writable)
+ *   zok_yub_kernel_<t><Func>_ctab   three float cost figures (LA, HA, EP) and a zero word
+ *   _yub<t><Func>, _yub<t><Func>_HA  call slot 1; _21 (s) / _50 (d) call slot 0; _11 / _26 slot 2.
+ * n <= 0 does nothing. Kernels report element errors through the thread's status and callback. */
+#define ZOK_VM_T_s float
+#define ZOK_VM_T_d double
+#define ZOK_VM_LA_SUFFIX_s _21
+#define ZOK_VM_LA_SUFFIX_d _50
+#define ZOK_VM_EP_SUFFIX_s _11
+#define ZOK_VM_EP_SUFFIX_d _26
+#define ZOK_VM_CAT_(a, b) a##b
+#define ZOK_VM_CAT(a, b) ZOK_VM_CAT_(a, b)
+
+/* Parameter lists after n, by shape. */
+#define ZOK_VM_PARAMS_A_R(T) const T *a, T *r
+#define ZOK_VM_PARAMS_AB_R(T) const T *a, const T *b, T *r
+#define ZOK_VM_PARAMS_LINFRAC(T) const T *a, const T *b, T scalea, T shifta, T scaleb, T shiftb, T *r
+#define ZOK_VM_PARAMS_A_RR(T) const T *a, T *r1, T *r2
+#define ZOK_VM_ARGS_A_R a, r
+#define ZOK_VM_ARGS_AB_R a, b, r
+#define ZOK_VM_ARGS_LINFRAC a, b, scalea, shifta, scaleb, shiftb, r
+#define ZOK_VM_ARGS_A_RR a, r1, r2
+
+#define ZOK_VM_STUB_NAME(t, F) _yub##t##F
+#define ZOK_VM_DECLARE(t, F, SHAPE, SHARE, ROUND, CALLER, c0, c1, c2)                                  \
+  ZOK_VM_API extern void* zok_yub_kernel_##t##F##_ttab[3];                                           \
+  ZOK_VM_API extern const float zok_yub_kernel_##t##F##_ctab[4];                                     \
+  ZOK_VM_API void _yub##t##F(int n, ZOK_VM_PARAMS_##SHAPE(ZOK_VM_T_##t));                            \
+  ZOK_VM_API void _yub##t##F##_HA(int n, ZOK_VM_PARAMS_##SHAPE(ZOK_VM_T_##t));                       \
+  ZOK_VM_API void ZOK_VM_CAT(_yub##t##F, ZOK_VM_LA_SUFFIX_##t)(int n, ZOK_VM_PARAMS_##SHAPE(ZOK_VM_T_##t)); \
+  ZOK_VM_API void ZOK_VM_CAT(_yub##t##F, ZOK_VM_EP_SUFFIX_##t)(int n, ZOK_VM_PARAMS_##SHAPE(ZOK_VM_T_##t));
+
+#define ZOK_VM_FUNCTION ZOK_VM_DECLARE
+#include "zok/vm_functions.def"
+#undef ZOK_VM_FUNCTION
+
 #ifdef __cplusplus
 }
 #endif

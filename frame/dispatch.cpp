@@ -1,0 +1,93 @@
+// Instruction-set choice: at load, the kernels of every supported instruction set are collected
+// and the exported tables are filled with those of the widest one (or the one ZOK_ISA names).
+#include <cstdlib>
+#include <cstring>
+
+#include "frame/cpu.h"
+#include "frame/functions.h"
+#include "zok/core_services.h"
+
+// Each kernel family registers its kernels once per instruction set.
+#define ZOK_VM_FAMILIES(X) X(arith)
+
+#define ZOK_DECLARE_FAMILY(family) void register_##family(zok::vm::KernelSlots& slots);
+namespace zok::isa_sse41 {
+ZOK_VM_FAMILIES(ZOK_DECLARE_FAMILY)
+}
+namespace zok::isa_avx2 {
+ZOK_VM_FAMILIES(ZOK_DECLARE_FAMILY)
+}
+namespace zok::isa_avx512 {
+ZOK_VM_FAMILIES(ZOK_DECLARE_FAMILY)
+}
+#undef ZOK_DECLARE_FAMILY
+
+namespace zok::vm {
+
+namespace {
+
+KernelSlots g_kernels[kIsaCount];
+bool g_supported[kIsaCount];
+Isa g_selected = Isa::kSse41;
+
+void collect(Isa isa) {
+  KernelSlots& slots = g_kernels[static_cast<int>(isa)];
+#define ZOK_REGISTER(family)                \
+  switch (isa) {                            \
+    case Isa::kSse41:                       \
+      isa_sse41::register_##family(slots);  \
+      break;                                \
+    case Isa::kAvx2:                        \
+      isa_avx2::register_##family(slots);   \
+      break;                                \
+    case Isa::kAvx512:                      \
+      isa_avx512::register_##family(slots); \
+      break;                                \
+  }
+  ZOK_VM_FAMILIES(ZOK_REGISTER)
+#undef ZOK_REGISTER
+}
+
+__attribute__((constructor)) void fill_tables() {
+  const CpuFeatures f = detect_cpu_features();
+  g_supported[0] = f.sse41;
+  g_supported[1] = f.sse41 && f.avx2 && f.fma;
+  g_supported[2] = g_supported[1] && f.avx512;
+  int chosen = 0;
+  for (int i = 0; i < kIsaCount; ++i)
+    if (g_supported[i]) {
+      collect(static_cast<Isa>(i));
+      chosen = i;
+    }
+  // ZOK_ISA can only narrow the choice: a wider set than the machine runs is never taken.
+  char want[32];
+  if (zok_serv_getenv("ZOK_ISA", want, sizeof want) >= 1) {
+    for (int i = 0; i < kIsaCount; ++i)
+      if (std::strcmp(want, isa_name(static_cast<Isa>(i))) == 0 && i < chosen && g_supported[i]) chosen = i;
+  }
+  g_selected = static_cast<Isa>(chosen);
+  for (int fn = 0; fn < kFnCount; ++fn)
+    for (int slot = 0; slot < 3; ++slot) kFunctions[fn].table[slot] = g_kernels[chosen][fn][slot];
+}
+
+}  // namespace
+
+const char* isa_name(Isa isa) {
+  switch (isa) {
+    case Isa::kSse41:
+      return "sse41";
+    case Isa::kAvx2:
+      return "avx2";
+    case Isa::kAvx512:
+      return "avx512";
+  }
+  return "?";
+}
+
+bool isa_supported(Isa isa) { return g_supported[static_cast<int>(isa)]; }
+Isa selected_isa() { return g_selected; }
+const KernelSlots* isa_kernels(Isa isa) {
+  return g_supported[static_cast<int>(isa)] ? &g_kernels[static_cast<int>(isa)] : nullptr;
+}
+
+}  // namespace zok::vm

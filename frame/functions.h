@@ -1,0 +1,63 @@
+// The function registry as C++ data: ids, shapes, slot sharing, rounding direction, caller control,
+// and the kernel tables; the instruction-set choice that fills the tables.
+#pragma once
+
+#include <cstdint>
+
+#include "zok/vector_math.h"
+
+namespace zok::vm {
+
+enum class Shape { A_R, AB_R, LINFRAC, A_RR };
+enum class Share { ALL, LAHA, LAEP, NONE };
+enum class Round : uint32_t { NEAR = 0x0000, DOWN = 0x2000, UP = 0x4000, ZERO = 0x6000 };
+// Flavours (bit 1 << slot) whose kernels run under the caller's floating-point control.
+inline constexpr unsigned CTL_NONE = 0, CTL_ALL = 7, CTL_EP = 4;
+
+enum Slot : int { kLA = 0, kHA = 1, kEP = 2 };
+
+enum class Fn : int {
+#define ZOK_VM_FUNCTION(t, F, ...) t##F,
+#include "zok/vm_functions.def"
+#undef ZOK_VM_FUNCTION
+  kCount
+};
+inline constexpr int kFnCount = static_cast<int>(Fn::kCount);
+
+// What a kernel needs to know about its function at compile time.
+struct FnTraits {
+  Round round;
+  unsigned caller;
+  const char* name;  // "vsDiv": the name given to error reports
+};
+inline constexpr FnTraits kTraits[] = {
+#define ZOK_VM_FUNCTION(t, F, SHAPE, SHARE, ROUND, CALLER, ...) {Round::ROUND, CALLER, "v" #t #F},
+#include "zok/vm_functions.def"
+#undef ZOK_VM_FUNCTION
+};
+constexpr const FnTraits& traits(Fn f) { return kTraits[static_cast<int>(f)]; }
+
+struct FnInfo {
+  const char* name;  // "vsAdd": the name given to error reports
+  char type;         // 's' or 'd'
+  Shape shape;
+  Share share;
+  float cost[3];
+  void** table;  // the exported kernel table
+};
+extern const FnInfo kFunctions[kFnCount];
+inline const FnInfo& info(Fn f) { return kFunctions[static_cast<int>(f)]; }
+
+using KernelSlots = void* [kFnCount][3];
+
+enum class Isa : int { kSse41 = 0, kAvx2 = 1, kAvx512 = 2 };
+inline constexpr int kIsaCount = 3;
+const char* isa_name(Isa isa);
+// Whether this processor and its OS can run the kernels of `isa`.
+bool isa_supported(Isa isa);
+// The instruction set whose kernels fill the tables: the widest supported, lowered by ZOK_ISA.
+Isa selected_isa();
+// The kernels of one instruction set, or null when this machine cannot run them.
+const KernelSlots* isa_kernels(Isa isa);
+
+}  // namespace zok::vm

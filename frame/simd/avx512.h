@@ -1,0 +1,89 @@
+// AVX-512 (F, VL, DQ, BW) back end of the vector layer: 16 floats or 8 doubles per vector, with
+// mask registers.
+#pragma once
+
+namespace zok::ZOK_ISA_NS {
+
+struct VF {
+  using T = float;
+  static constexpr int kLanes = 16;
+  __m512 v;
+};
+struct VD {
+  using T = double;
+  static constexpr int kLanes = 8;
+  __m512d v;
+};
+struct MF {
+  __mmask16 m;
+};
+struct MD {
+  __mmask8 m;
+};
+
+template <typename V>
+V splat(typename V::T x);
+template <>
+inline VF splat<VF>(float x) { return {_mm512_set1_ps(x)}; }
+template <>
+inline VD splat<VD>(double x) { return {_mm512_set1_pd(x)}; }
+
+inline VF loadu(const float* p) { return {_mm512_loadu_ps(p)}; }
+inline VD loadu(const double* p) { return {_mm512_loadu_pd(p)}; }
+inline void storeu(float* p, VF x) { _mm512_storeu_ps(p, x.v); }
+inline void storeu(double* p, VD x) { _mm512_storeu_pd(p, x.v); }
+
+inline VF operator+(VF a, VF b) { return {_mm512_add_ps(a.v, b.v)}; }
+inline VF operator-(VF a, VF b) { return {_mm512_sub_ps(a.v, b.v)}; }
+inline VF operator*(VF a, VF b) { return {_mm512_mul_ps(a.v, b.v)}; }
+inline VF operator/(VF a, VF b) { return {_mm512_div_ps(a.v, b.v)}; }
+inline VF operator&(VF a, VF b) { return {_mm512_and_ps(a.v, b.v)}; }
+inline VF operator|(VF a, VF b) { return {_mm512_or_ps(a.v, b.v)}; }
+inline VF operator^(VF a, VF b) { return {_mm512_xor_ps(a.v, b.v)}; }
+inline VF andnot(VF a, VF b) { return {_mm512_andnot_ps(a.v, b.v)}; }
+inline VD operator+(VD a, VD b) { return {_mm512_add_pd(a.v, b.v)}; }
+inline VD operator-(VD a, VD b) { return {_mm512_sub_pd(a.v, b.v)}; }
+inline VD operator*(VD a, VD b) { return {_mm512_mul_pd(a.v, b.v)}; }
+inline VD operator/(VD a, VD b) { return {_mm512_div_pd(a.v, b.v)}; }
+inline VD operator&(VD a, VD b) { return {_mm512_and_pd(a.v, b.v)}; }
+inline VD operator|(VD a, VD b) { return {_mm512_or_pd(a.v, b.v)}; }
+inline VD operator^(VD a, VD b) { return {_mm512_xor_pd(a.v, b.v)}; }
+inline VD andnot(VD a, VD b) { return {_mm512_andnot_pd(a.v, b.v)}; }
+
+inline VF fma(VF a, VF b, VF c) { return {_mm512_fmadd_ps(a.v, b.v, c.v)}; }
+inline VD fma(VD a, VD b, VD c) { return {_mm512_fmadd_pd(a.v, b.v, c.v)}; }
+inline VF fnma(VF a, VF b, VF c) { return {_mm512_fnmadd_ps(a.v, b.v, c.v)}; }
+inline VD fnma(VD a, VD b, VD c) { return {_mm512_fnmadd_pd(a.v, b.v, c.v)}; }
+
+// 14-bit estimates, over the whole exponent range of each type.
+inline VF rcp(VF a) { return {_mm512_rcp14_ps(a.v)}; }
+inline VD rcp(VD a) { return {_mm512_rcp14_pd(a.v)}; }
+
+template <int kMode>
+inline VF round(VF a) {
+  return {_mm512_roundscale_ps(a.v, kMode)};
+}
+template <int kMode>
+inline VD round(VD a) {
+  return {_mm512_roundscale_pd(a.v, kMode)};
+}
+
+inline MF operator==(VF a, VF b) { return {_mm512_cmp_ps_mask(a.v, b.v, _CMP_EQ_OQ)}; }
+inline MF operator<(VF a, VF b) { return {_mm512_cmp_ps_mask(a.v, b.v, _CMP_LT_OQ)}; }
+inline MF operator<=(VF a, VF b) { return {_mm512_cmp_ps_mask(a.v, b.v, _CMP_LE_OQ)}; }
+inline MF operator>=(VF a, VF b) { return {_mm512_cmp_ps_mask(a.v, b.v, _CMP_GE_OQ)}; }
+inline MD operator==(VD a, VD b) { return {_mm512_cmp_pd_mask(a.v, b.v, _CMP_EQ_OQ)}; }
+inline MD operator<(VD a, VD b) { return {_mm512_cmp_pd_mask(a.v, b.v, _CMP_LT_OQ)}; }
+inline MD operator<=(VD a, VD b) { return {_mm512_cmp_pd_mask(a.v, b.v, _CMP_LE_OQ)}; }
+inline MD operator>=(VD a, VD b) { return {_mm512_cmp_pd_mask(a.v, b.v, _CMP_GE_OQ)}; }
+inline MF operator&(MF a, MF b) { return {static_cast<__mmask16>(a.m & b.m)}; }
+inline MD operator&(MD a, MD b) { return {static_cast<__mmask8>(a.m & b.m)}; }
+inline unsigned bits(MF m) { return m.m; }
+inline unsigned bits(MD m) { return m.m; }
+inline VF select(MF m, VF a, VF b) { return {_mm512_mask_blend_ps(m.m, a.v, b.v)}; }
+inline VD select(MD m, VD a, VD b) { return {_mm512_mask_blend_pd(m.m, a.v, b.v)}; }
+
+inline float lane0(VF x) { return _mm512_cvtss_f32(x.v); }
+inline double lane0(VD x) { return _mm512_cvtsd_f64(x.v); }
+
+}  // namespace zok::ZOK_ISA_NS

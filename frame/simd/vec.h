@@ -1,0 +1,93 @@
+// The vector layer: Vec types for float (VF) and double (VD) with their masks, and the operations
+// kernels are written in. Included only by kernel sources compiled once per instruction set, with
+// ZOK_ISA_NS naming that set's namespace and ZOK_ISA_LEVEL selecting its back end.
+#pragma once
+
+#include <immintrin.h>
+
+#include <cstdint>
+#include <cstring>
+
+#if !defined(ZOK_ISA_NS) || !defined(ZOK_ISA_LEVEL)
+#error "vector-layer sources are compiled per instruction set (ZOK_ISA_NS, ZOK_ISA_LEVEL)"
+#endif
+
+// Rounding immediates of the round instructions.
+#define ZOK_RND_NEAREST (_MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC)
+#define ZOK_RND_FLOOR (_MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC)
+#define ZOK_RND_CEIL (_MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC)
+#define ZOK_RND_TRUNC (_MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC)
+#define ZOK_RND_CURRENT_NOEXC (_MM_FROUND_CUR_DIRECTION | _MM_FROUND_NO_EXC)
+#define ZOK_RND_CURRENT (_MM_FROUND_CUR_DIRECTION)
+
+#if ZOK_ISA_LEVEL == 1
+#include "frame/simd/sse41.h"
+#elif ZOK_ISA_LEVEL == 2
+#include "frame/simd/avx2.h"
+#elif ZOK_ISA_LEVEL == 3
+#include "frame/simd/avx512.h"
+#else
+#error "unknown ZOK_ISA_LEVEL"
+#endif
+
+namespace zok::ZOK_ISA_NS {
+
+template <typename T>
+struct VecFor;
+template <>
+struct VecFor<float> {
+  using type = VF;
+};
+template <>
+struct VecFor<double> {
+  using type = VD;
+};
+template <typename T>
+using Vec = typename VecFor<T>::type;
+
+template <typename T>
+struct Bits;
+template <>
+struct Bits<float> {
+  using U = uint32_t;
+  static constexpr U kSign = 0x80000000u;
+  static constexpr U kMagnitude = 0x7FFFFFFFu;
+};
+template <>
+struct Bits<double> {
+  using U = uint64_t;
+  static constexpr U kSign = 0x8000000000000000ull;
+  static constexpr U kMagnitude = 0x7FFFFFFFFFFFFFFFull;
+};
+
+// Scalar bit views, for the special-case paths.
+template <typename T>
+inline typename Bits<T>::U to_bits(T x) {
+  typename Bits<T>::U u;
+  std::memcpy(&u, &x, sizeof u);
+  return u;
+}
+template <typename T>
+inline T from_bits(typename Bits<T>::U u) {
+  T x;
+  std::memcpy(&x, &u, sizeof x);
+  return x;
+}
+
+template <typename V>
+inline V sign_mask() {
+  using T = typename V::T;
+  return splat<V>(from_bits<T>(Bits<T>::kSign));
+}
+template <typename V>
+inline V abs(V x) {
+  return andnot(sign_mask<V>(), x);
+}
+// The sign bit of `s` ORed into `x`.
+template <typename V>
+inline V or_sign(V x, V s) {
+  return x | (s & sign_mask<V>());
+}
+inline bool any(unsigned mask_bits) { return mask_bits != 0; }
+
+}  // namespace zok::ZOK_ISA_NS

@@ -1,0 +1,183 @@
+/* zok random streams: the generator registry, stream records and their chunks, and the table of
+ * shared read-only data blocks. */
+#ifndef ZOK_RANDOM_H
+#define ZOK_RANDOM_H
+
+#include <stdint.h>
+
+#if defined(ZOK_BUILDING_KERNEL)
+#define ZOK_RNG_API __attribute__((visibility("default")))
+#else
+#define ZOK_RNG_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- status codes ---- */
+
+#define ZOK_RNG_STATUS_OK 0
+#define ZOK_RNG_ERROR_METHOD (-2)         /* init_stream method other than 0, 1, 2 */
+#define ZOK_RNG_ERROR_MEMORY (-4)         /* an allocation failed */
+#define ZOK_RNG_ERROR_NULL_POINTER (-5)   /* a registration record or one of its operations is null */
+#define ZOK_RNG_ERROR_BAD_BRNG (-1000)    /* generator identifier or member out of range */
+#define ZOK_RNG_ERROR_UNAVAILABLE (-1001) /* the generator's operations are not part of this build */
+#define ZOK_RNG_ERROR_REGISTRY_FULL (-1004) /* all 512 usable registry rows are taken */
+#define ZOK_RNG_ERROR_STATE_SIZE (-1008)  /* negative state_size */
+#define ZOK_RNG_ERROR_WORD_SIZE (-1009)   /* word_size not 4, 8 or 16 */
+#define ZOK_RNG_ERROR_SEED_COUNT (-1010)  /* seed_count below 1 */
+#define ZOK_RNG_ERROR_BIT_COUNT (-1011)   /* bit_count below 1 */
+#define ZOK_RNG_ERROR_LEAPFROG_COUNT (-1013) /* negative number of leapfrog streams */
+#define ZOK_RNG_ERROR_SHARED_KEY (-3000)  /* shared key null, zero or not held */
+#define ZOK_RNG_ERROR_SHARED_FULL (-3001) /* shared data table full */
+
+/* ---- generator identifiers ---- */
+
+/* Row r of the current table is reached by (r + 1) * ZOK_RNG_ID_STEP, member m of its family by
+ * adding m. Identifiers below ZOK_RNG_ID_STEP are legacy identifiers. */
+#define ZOK_RNG_ID_STEP 0x100000
+#define ZOK_RNG_MEMBER_MASK 0xFFFFF
+#define ZOK_RNG_MCG31M1 0x100000
+#define ZOK_RNG_R250 0x200000
+#define ZOK_RNG_MRG32K3A 0x300000
+#define ZOK_RNG_MCG59 0x400000
+#define ZOK_RNG_WH 0x500000
+#define ZOK_RNG_SOBOL 0x600000
+#define ZOK_RNG_NIEDERR 0x700000
+#define ZOK_RNG_MT19937 0x800000
+#define ZOK_RNG_MT2203 0x900000
+#define ZOK_RNG_IABSTRACT 0xA00000
+#define ZOK_RNG_DABSTRACT 0xB00000
+#define ZOK_RNG_SABSTRACT 0xC00000
+#define ZOK_RNG_SFMT19937 0xD00000
+#define ZOK_RNG_NONDETERM 0xE00000
+#define ZOK_RNG_ARS5 0xF00000
+#define ZOK_RNG_PHILOX4X32X10 0x1000000
+
+/* init_stream methods */
+#define ZOK_RNG_METHOD_SEED 0     /* n seed words at params */
+#define ZOK_RNG_METHOD_LEAPFROG 1 /* n streams; params points to the 32-bit index of this one */
+#define ZOK_RNG_METHOD_SKIP 2     /* n is 2; params points to a 64-bit count of elements to skip */
+
+/* ---- records ---- */
+
+typedef struct StreamChunk StreamChunk;
+
+/* A caller-owned stream. The generator's state follows this 16-byte header; its offsets are part of
+ * the saved image format. */
+typedef struct StreamRecord {
+  int32_t brng;        /* the identifier the stream was created with */
+  int32_t created;     /* 1 once the record exists */
+  StreamChunk* chunks; /* head of the chunk list, null when empty */
+} StreamRecord;
+
+/* A data block attached to a stream. A non-zero key names a block shared through the table below;
+ * {0, 0} means the block belongs to this chunk alone. */
+struct StreamChunk {
+  int32_t id;
+  int32_t size; /* bytes in the block */
+  void* data;
+  StreamChunk* next;
+  uint64_t key[2];
+};
+
+typedef int32_t (*ZokRngInitStream)(int32_t method, StreamRecord* stream, int32_t n, const uint32_t* params);
+typedef int32_t (*ZokRngGenerateS)(StreamRecord* stream, int32_t n, float* r, float a, float b);
+typedef int32_t (*ZokRngGenerateD)(StreamRecord* stream, int32_t n, double* r, double a, double b);
+/* Writes n elements of word_size bytes each. */
+typedef int32_t (*ZokRngGenerateI)(StreamRecord* stream, int32_t n, uint32_t* r);
+
+/* One registry row, exchanged in this layout: five 32-bit integers, then four pointers. */
+typedef struct GeneratorProperties {
+  int32_t state_size;    /* bytes of a whole stream record, its 16-byte header included */
+  int32_t seed_count;    /* words of word_size bytes in the core state */
+  int32_t includes_zero; /* 1 when an integer output can be 0 */
+  int32_t word_size;     /* bytes per integer output: 4, 8 or 16 */
+  int32_t bit_count;     /* significant bits per integer output */
+  ZokRngInitStream init_stream;
+  ZokRngGenerateS generate_s;
+  ZokRngGenerateD generate_d;
+  ZokRngGenerateI generate_i;
+} GeneratorProperties;
+
+/* One live entry of the shared data table. */
+typedef struct GlobalRODataEntry {
+  uint64_t key[2];
+  int32_t refcount;
+  void* data;
+} GlobalRODataEntry;
+
+/* ---- registry ---- */
+
+/* The current table: 16 built-in rows, then registered ones. At most 512 of its 532 rows are used. */
+ZOK_RNG_API extern GeneratorProperties __RegBrngsNew[532];
+/* The legacy table: rows 0-3 the first four generators, 4-276 the 273 WH members, 277 SOBOL,
+ * 278 NIEDERR, 279-280 empty. */
+ZOK_RNG_API extern const GeneratorProperties __RegBrngs[281];
+
+/* Maps an identifier to its table, row index and member (legacy 4..276 are WH members 0..272). */
+ZOK_RNG_API const GeneratorProperties* __qorGetBrngBaseOffset(int32_t id, int32_t* index, int32_t* member);
+/* 0 when (index, member) names a usable row of `table`, else -1000. Negative values, the empty legacy
+ * rows 279 and 280 and unused rows of the current table are refused. */
+ZOK_RNG_API int32_t __qorIsBrngValid(const GeneratorProperties* table, int32_t index, int32_t member);
+/* Copies the row of `id` into *properties; -1000 leaves it untouched. */
+ZOK_RNG_API int32_t __qorGetBrngProperties(int32_t id, GeneratorProperties* properties);
+ZOK_RNG_API int32_t __qorGetNumRegBrngs(void);
+/* Appends a generator and returns its identifier, or a negative status (-1008, -1009, -1010, -1011,
+ * -5 in that order of testing, then -1004 when the table is full). Not safe to call while another
+ * thread registers or resolves identifiers. */
+ZOK_RNG_API int32_t __qorRegisterBrng(const GeneratorProperties* properties);
+
+/* ---- streams ---- */
+
+/* Creates a stream and initialises it from n seed words. When initialisation fails the record is
+ * still stored in *stream and must be deleted by the caller. The abstract identifiers give -1000. */
+ZOK_RNG_API int32_t __qorNewStreamEx(StreamRecord** stream, int32_t brng, int32_t n, const uint32_t* params);
+/* Creates a stream of row `index` of `table` with its header filled and its state zeroed. */
+ZOK_RNG_API int32_t __qorAllocateStream(StreamRecord** stream, const GeneratorProperties* table, int32_t brng,
+                                        int32_t index, int32_t member);
+/* On failure *new_stream is null and nothing is left allocated. */
+ZOK_RNG_API int32_t __qorCopyStream(StreamRecord** new_stream, const StreamRecord* source);
+/* Copies the core state (seed_count words) and replaces dest's chunks by copies of source's. */
+ZOK_RNG_API int32_t __qorCopyStreamState(StreamRecord* dest, const StreamRecord* source);
+/* Releases the chunks and the record and nulls *stream; a null *stream is accepted. */
+ZOK_RNG_API int32_t __qorDeleteStream(StreamRecord** stream);
+ZOK_RNG_API int32_t __qorLeapfrogStream(StreamRecord* stream, int32_t k, int32_t nstreams);
+ZOK_RNG_API int32_t __qorSkipAheadStream(StreamRecord* stream, uint64_t nskip);
+ZOK_RNG_API int32_t __qorGetStreamStateBrng(const StreamRecord* stream);
+
+/* ---- chunks ----
+ * A block handed to __qorAddChunk comes from zok_serv_allocate and passes to the library, except when
+ * its key is already shared: then the chunk points at the shared block and the caller keeps its own.
+ * On failure (-4) the caller keeps its block. */
+ZOK_RNG_API int32_t __qorAddChunk(StreamRecord* stream, int32_t id, const uint64_t* key, void* data,
+                                  int32_t size);
+ZOK_RNG_API void* __qorSearchChunk(const StreamRecord* stream, int32_t id);
+ZOK_RNG_API int32_t __qorGetNumChunks(const StreamRecord* stream);
+ZOK_RNG_API int32_t __qorDeleteChunksById(StreamRecord* stream, int32_t id);
+ZOK_RNG_API int32_t __qorDeleteChunks(StreamRecord* stream);
+/* Puts copies of source's chunks at the head of dest's list (so in reverse order). On failure (-4)
+ * dest's list is as it was before the call. */
+ZOK_RNG_API int32_t __qorCopyChunks(StreamRecord* dest, const StreamRecord* source);
+
+/* ---- shared data table (128 entries, process-wide, under a spin lock) ---- */
+
+ZOK_RNG_API int32_t __qorFindGlobRODataTableEntry(GlobalRODataEntry** entry, const uint64_t* key);
+/* Enters {key, 1, data}; -3000 for a null or zero key, -3001 when the table is full. The block comes
+ * from zok_serv_allocate and is freed with the last reference. */
+ZOK_RNG_API int32_t __qorCreateGlobRODataTableEntry(GlobalRODataEntry** entry, const uint64_t* key,
+                                                    void* data);
+/* When the key is held, counts one more reference and stores its block in the second pointer slot of
+ * holder; otherwise (-3000) leaves holder untouched. */
+ZOK_RNG_API int32_t __qorRegisterGlobRODataReference(void* holder, const uint64_t* key);
+/* Drops one reference; the last frees the block. -3000 when the key is not held. */
+ZOK_RNG_API int32_t __qorUnregisterGlobRODataReference(const uint64_t* key);
+/* key = {time-stamp counter, tag}, re-read until no live entry holds it. */
+ZOK_RNG_API int32_t __qorGenerateNewGlobalRODataTableEntryId(uint64_t* key, uint64_t tag);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZOK_RANDOM_H */

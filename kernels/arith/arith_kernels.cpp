@@ -1,0 +1,448 @@
+// Arithmetic and rounding kernels (Add, Sub, Mul, Sqr, Abs, Div, Inv, LinearFrac, Floor, Ceil,
+// Trunc, Round, NearbyInt, Rint, Modf, Frac) for float and double, compiled once per instruction set.
+//
+// Contract: Add, Sub, Mul, Sqr, Abs, the rounding functions, Modf and Frac are exact (one IEEE
+// operation or an exact rounding per element). Div and Inv: HA exact (correctly rounded); LA within
+// 4 ulp; EP within 4 ulp (float) and 2^-44 relative (double). A zero divisor stores the IEEE
+// quotient and reports code 2, except in the double EP Inv; LA/EP Div do not report a NaN dividend.
+// LinearFrac (float) refines a reciprocal estimate once: within 4 ulp while the denominator lies in
+// [2^-126, 2^126]; a zero denominator gives whatever that step gives and is not reported.
+#include "frame/kernel_frame.h"
+
+namespace zok::ZOK_ISA_NS {
+
+namespace {
+
+using vm::Fn;
+
+template <typename T>
+struct Lim;
+template <>
+struct Lim<float> {
+  static constexpr float kIntegral = 8388608.0f;  // 2^23: from here on every float is an integer
+  static constexpr float kMax = 3.40282347e38f;
+};
+template <>
+struct Lim<double> {
+  static constexpr double kIntegral = 4503599627370496.0;  // 2^52
+  static constexpr double kMax = 1.7976931348623157e308;
+};
+
+// The reciprocal estimate is trusted for |x| in [2^-126, 2^126]: the float estimate is a normal
+// number there (doubles borrow it, so they share the range).
+template <typename V>
+inline unsigned outside_rcp_range(V x) {
+  using T = typename V::T;
+  const V m = abs(x);
+  return bits((m >= splat<V>(T(0x1p-126))) & (m <= splat<V>(T(0x1p126)))) ^ ((1u << V::kLanes) - 1);
+}
+
+// ---- plain operations ----
+
+struct NoCheck {
+  static constexpr Check kCheck = Check::kNone;
+  static constexpr int kUnroll = 4;
+  static constexpr bool kTailScratch = false;
+};
+
+template <typename T>
+struct AddK : NoCheck {
+  template <class V>
+  static V vec(V a, V b) {
+    return a + b;
+  }
+  static void scalar(int i, const T* a, const T* b, T* r) { r[i] = a[i] + b[i]; }
+};
+template <typename T>
+struct SubK : NoCheck {
+  template <class V>
+  static V vec(V a, V b) {
+    return a - b;
+  }
+  static void scalar(int i, const T* a, const T* b, T* r) { r[i] = a[i] - b[i]; }
+};
+template <typename T>
+struct MulK : NoCheck {
+  template <class V>
+  static V vec(V a, V b) {
+    return a * b;
+  }
+  static void scalar(int i, const T* a, const T* b, T* r) { r[i] = a[i] * b[i]; }
+};
+template <typename T>
+struct SqrK : NoCheck {
+  template <class V>
+  static V vec(V a) {
+    return a * a;
+  }
+  static void scalar(int i, const T* a, T* r) { r[i] = a[i] * a[i]; }
+};
+
+// |a| = a * ((a & sign) | 1): -0 gives +0, and a NaN comes back as the (quieted) NaN it was.
+template <typename T>
+struct AbsK {
+  static constexpr Check kCheck = Check::kNone;
+  static constexpr int kUnroll = 2;
+  static constexpr bool kTailScratch = true;
+  template <class V>
+  static V vec(V a) {
+    return a * ((a & sign_mask<V>()) | splat<V>(T(1)));
+  }
+  static void scalar(int i, const T* a, T* r) { r[i] = on_lane<AbsK>(a[i]); }
+};
+
+// ---- division ----
+
+// Exact quotient; zero divisors (either sign) are redone lane by lane and reported, whatever the
+// dividend.
+template <Fn kFn, typename T>
+struct DivExactK {
+  static constexpr Check kCheck = Check::kFixLanes;
+  static constexpr int kUnroll = 2;
+  static constexpr bool kTailScratch = false;
+  template <class V>
+  static V vec(V a, V b) {
+    return a / b;
+  }
+  template <class V>
+  static unsigned special(V, V b) {
+    return bits(b == splat<V>(T(0)));
+  }
+  static void scalar(int i, const T* a, const T* b, T* r) {
+    r[i] = a[i] / b[i];
+    if (b[i] == T(0)) report(ZOK_VM_STATUS_SING, i, a, b, r, r, vm::traits(kFn).name);
+  }
+};
+
+// Reciprocal refined by Newton steps y' = y (2 - b y). One step gives about 23 bits from the
+// 12-bit estimate (float); doubles take two steps (about 46 bits) and, for LA, a final correction
+// q' = q + y (a - b q) that brings the quotient within an ulp or two.
+template <typename T, bool kCorrect>
+struct Recip;
+template <bool kCorrect>
+struct Recip<float, kCorrect> {
+  template <class V>
+  static V quotient(V a, V b) {
+    V y = rcp(b);
+    y = y * fnma(b, y, splat<V>(2.0f));
+    return y * a;
+  }
+};
+template <bool kCorrect>
+struct Recip<double, kCorrect> {
+  template <class V>
+  static V quotient(V a, V b) {
+    V y = rcp(b);
+    y = y * fnma(b, y, splat<V>(2.0));
+    y = y * fnma(b, y, splat<V>(2.0));
+    V q = a * y;
+    if constexpr (kCorrect) q = fma(fnma(b, q, a), y, q);
+    return q;
+  }
+};
+
+template <Fn kFn, typename T, bool kCorrect>
+struct DivRecipK {
+  static constexpr Check kCheck = Check::kRedoBlock;
+  static constexpr int kUnroll = 2;
+  static constexpr bool kTailScratch = false;
+  template <class V>
+  static V vec(V a, V b) {
+    return Recip<T, kCorrect>::quotient(a, b);
+  }
+  template <class V>
+  static unsigned special(V, V b) {
+    return outside_rcp_range(b);
+  }
+  static void scalar(int i, const T* a, const T* b, T* r) {
+    const T bi = b[i];
+    if (outside_rcp_range(splat<Vec<T>>(bi)) == 0) {
+      r[i] = on_lane<DivRecipK>(a[i], bi);
+      return;
+    }
+    r[i] = a[i] / bi;
+    if (bi == T(0) && a[i] == a[i]) report(ZOK_VM_STATUS_SING, i, a, b, r, r, vm::traits(kFn).name);
+  }
+};
+
+// 1/a: as the division kernels with a dividend of 1, reporting a zero argument unless kReport is
+// false (the double EP kernel).
+template <Fn kFn, typename T, bool kExact, bool kCorrect, bool kReport>
+struct InvK {
+  static constexpr Check kCheck = kExact ? Check::kFixLanes : Check::kRedoBlock;
+  static constexpr int kUnroll = 2;
+  static constexpr bool kTailScratch = false;
+  template <class V>
+  static V vec(V a) {
+    if constexpr (kExact) {
+      return splat<V>(T(1)) / a;
+    } else {
+      return Recip<T, kCorrect>::quotient(splat<V>(T(1)), a);
+    }
+  }
+  template <class V>
+  static unsigned special(V a) {
+    if constexpr (kExact) {
+      return bits(a == splat<V>(T(0)));
+    } else {
+      return outside_rcp_range(a);
+    }
+  }
+  static void scalar(int i, const T* a, T* r) {
+    const T x = a[i];
+    if (!kExact && outside_rcp_range(splat<Vec<T>>(x)) == 0) {
+      r[i] = on_lane<InvK>(x);
+      return;
+    }
+    r[i] = T(1) / x;
+    if (kReport && x == T(0)) report(ZOK_VM_STATUS_SING, i, a, a, r, r, vm::traits(kFn).name);
+  }
+};
+
+// ---- rounding ----
+
+template <typename T, int kMode>
+struct RoundModeK : NoCheck {
+  template <class V>
+  static V vec(V a) {
+    return round<kMode>(a);
+  }
+  static void scalar(int i, const T* a, T* r) { r[i] = on_lane<RoundModeK>(a[i]); }
+};
+
+// Halfway cases away from zero: round |a| to nearest-even, add 1 where exactly 0.5 was dropped,
+// and put the sign back (so -0.4 gives -0).
+template <typename T>
+struct RoundHalfAwayK : NoCheck {
+  template <class V>
+  static V vec(V a) {
+    const V m = abs(a);
+    V t = round<ZOK_RND_NEAREST>(m);
+    t = select((m - t) == splat<V>(T(0.5)), t, t + splat<V>(T(1)));
+    return or_sign(t, a);
+  }
+  static void scalar(int i, const T* a, T* r) { r[i] = on_lane<RoundHalfAwayK>(a[i]); }
+};
+
+// Frac: a - trunc(a) with the sign of a; infinities and NaNs take the scalar path.
+template <typename T>
+struct FracK {
+  static constexpr Check kCheck = Check::kRedoBlock;
+  static constexpr int kUnroll = 2;
+  static constexpr bool kTailScratch = false;
+  template <class V>
+  static V vec(V a) {
+    return or_sign(a - round<ZOK_RND_TRUNC>(a), a);
+  }
+  template <class V>
+  static unsigned special(V a) {
+    return bits(abs(a) <= splat<V>(Lim<T>::kMax)) ^ ((1u << V::kLanes) - 1);
+  }
+  static void scalar(int i, const T* a, T* r) {
+    const T x = a[i];
+    if (x != x) {
+      r[i] = x + x;
+    } else if (x == T(__builtin_inf())) {
+      r[i] = T(0);
+    } else if (x == -T(__builtin_inf())) {
+      r[i] = -T(0);
+    } else {
+      r[i] = on_lane<FracK>(x);
+    }
+  }
+};
+
+// Modf runs with rounding toward zero, so (m + 2^p) - 2^p truncates m = |a| <= 2^p exactly
+// (p = 23 for float, 52 for double).
+template <typename T, typename V>
+inline void modf_split(V a, V& whole, V& frac) {
+  const V m = abs(a);
+  const V big = splat<V>(Lim<T>::kIntegral);
+  const V t = (m + big) - big;
+  whole = or_sign(t, a);
+  frac = or_sign(m - t, a);
+}
+
+template <typename T>
+inline void modf_scalar(int i, const T* a, T* r1, T* r2) {
+  const T x = a[i];
+  if (x != x) {
+    r1[i] = r2[i] = x + x;
+    return;
+  }
+  const Vec<T> v = splat<Vec<T>>(x);
+  if (bits(abs(v) <= splat<Vec<T>>(Lim<T>::kIntegral)) == 0) {
+    // Infinite, or so large that it has no fraction.
+    r1[i] = x;
+    r2[i] = lane0(or_sign(splat<Vec<T>>(T(0)), v));
+    return;
+  }
+  Vec<T> w, f;
+  modf_split<T>(v, w, f);
+  r1[i] = lane0(w);
+  r2[i] = lane0(f);
+}
+
+template <typename T>
+inline void modf_loop(int n, const T* a, T* r1, T* r2) {
+  using V = Vec<T>;
+  constexpr int W = V::kLanes;
+  constexpr unsigned kAll = (1u << W) - 1;
+  int i = 0;
+  for (; i + W <= n; i += W) {
+    const V x = loadu(a + i);
+    if (bits(abs(x) <= splat<V>(Lim<T>::kIntegral)) != kAll) {
+      for (int j = 0; j < W; ++j) modf_scalar(i + j, a, r1, r2);
+      continue;
+    }
+    V w, f;
+    modf_split<T>(x, w, f);
+    storeu(r1 + i, w);
+    storeu(r2 + i, f);
+  }
+  for (; i < n; ++i) modf_scalar(i, a, r1, r2);
+}
+
+// ---- linear fraction ----
+
+template <typename T, typename F>
+inline void linear_loop(int n, const T* a, const T* b, T* r, F f) {
+  using V = Vec<T>;
+  constexpr int W = V::kLanes;
+  int i = 0;
+  for (; i + 2 * W <= n; i += 2 * W) {
+    const V r0 = f(loadu(a + i), loadu(b + i));
+    const V r1 = f(loadu(a + i + W), loadu(b + i + W));
+    storeu(r + i, r0);
+    storeu(r + i + W, r1);
+  }
+  for (; i < n; ++i) r[i] = lane0(f(splat<V>(a[i]), splat<V>(b[i])));
+}
+
+// Float: the denominator's reciprocal estimate refined once, y' = 2y - d y y. A zero scaleb makes the
+// denominator the constant shiftb, divided once exactly; a zero scalea makes the numerator shifta
+// (b, respectively a, is then never read as part of a product, so an infinity there gives no NaN).
+inline void linear_frac(int n, const float* a, const float* b, float sa, float sha, float sb, float shb,
+                        float* r) {
+  using V = Vec<float>;
+  if (sb == 0.0f) {
+    const V c = splat<V>(1.0f / shb), vsa = splat<V>(sa), vsha = splat<V>(sha);
+    linear_loop(n, a, b, r, [&](V x, V) { return fma(vsa, x, vsha) * c; });
+    return;
+  }
+  const V vsa = splat<V>(sa), vsha = splat<V>(sha), vsb = splat<V>(sb), vshb = splat<V>(shb);
+  auto recip = [&](V y) {
+    const V d = fma(vsb, y, vshb);
+    const V e = rcp(d);
+    return e + e - d * e * e;
+  };
+  if (sa == 0.0f) {
+    linear_loop(n, a, b, r, [&](V, V y) { return recip(y) * vsha; });
+  } else {
+    linear_loop(n, a, b, r, [&](V x, V y) { return recip(y) * fma(vsa, x, vsha); });
+  }
+}
+
+// Double: exact divisions.
+inline void linear_frac(int n, const double* a, const double* b, double sa, double sha, double sb, double shb,
+                        double* r) {
+  using V = Vec<double>;
+  const V vsa = splat<V>(sa), vsha = splat<V>(sha), vsb = splat<V>(sb), vshb = splat<V>(shb);
+  auto num = [&](V x) { return sa == 0.0 ? vsha : fma(vsa, x, vsha); };
+  if (sb == 0.0) {
+    linear_loop(n, a, b, r, [&](V x, V) { return num(x) / vshb; });
+  } else {
+    linear_loop(n, a, b, r, [&](V x, V y) { return num(x) / fma(vsb, y, vshb); });
+  }
+}
+
+// ---- kernel entries ----
+
+template <Fn kFn, int kSlot, typename K, typename T>
+void kernel_ab(int n, const T* a, const T* b, T* r) {
+  if (n <= 0) return;
+  with_control<kFn, kSlot>([&] { binary_loop<K>(n, a, b, r); });
+}
+
+template <Fn kFn, int kSlot, typename K, typename T>
+void kernel_a(int n, const T* a, T* r) {
+  if (n <= 0) return;
+  with_control<kFn, kSlot>([&] { unary_loop<K>(n, a, r); });
+}
+
+template <Fn kFn, typename T>
+void kernel_modf(int n, const T* a, T* r1, T* r2) {
+  if (n <= 0) return;
+  with_control<kFn, vm::kHA>([&] { modf_loop(n, a, r1, r2); });
+}
+
+template <Fn kFn, typename T>
+void kernel_linear_frac(int n, const T* a, const T* b, T sa, T sha, T sb, T shb, T* r) {
+  if (n <= 0) return;
+  with_control<kFn, vm::kHA>([&] { linear_frac(n, a, b, sa, sha, sb, shb, r); });
+}
+
+void put(vm::KernelSlots& s, Fn f, void* la, void* ha, void* ep) {
+  s[static_cast<int>(f)][vm::kLA] = la;
+  s[static_cast<int>(f)][vm::kHA] = ha;
+  s[static_cast<int>(f)][vm::kEP] = ep;
+}
+void put_all(vm::KernelSlots& s, Fn f, void* k) { put(s, f, k, k, k); }
+
+template <typename F>
+void* ptr(F* f) {
+  return reinterpret_cast<void*>(f);
+}
+
+}  // namespace
+
+void register_arith(vm::KernelSlots& s) {
+  using vm::kEP;
+  using vm::kHA;
+  using vm::kLA;
+#define ZOK_ALL_AB(F, K)                                                   \
+  put_all(s, Fn::s##F, ptr(&kernel_ab<Fn::s##F, kHA, K<float>, float>)); \
+  put_all(s, Fn::d##F, ptr(&kernel_ab<Fn::d##F, kHA, K<double>, double>));
+#define ZOK_ALL_A(F, K)                                                   \
+  put_all(s, Fn::s##F, ptr(&kernel_a<Fn::s##F, kHA, K<float>, float>)); \
+  put_all(s, Fn::d##F, ptr(&kernel_a<Fn::d##F, kHA, K<double>, double>));
+#define ZOK_ALL_ROUND(F, MODE)                                                               \
+  put_all(s, Fn::s##F, ptr(&kernel_a<Fn::s##F, kHA, RoundModeK<float, MODE>, float>)); \
+  put_all(s, Fn::d##F, ptr(&kernel_a<Fn::d##F, kHA, RoundModeK<double, MODE>, double>));
+
+  ZOK_ALL_AB(Add, AddK)
+  ZOK_ALL_AB(Sub, SubK)
+  ZOK_ALL_AB(Mul, MulK)
+  ZOK_ALL_A(Sqr, SqrK)
+  ZOK_ALL_A(Abs, AbsK)
+  ZOK_ALL_A(Round, RoundHalfAwayK)
+  ZOK_ALL_A(Frac, FracK)
+  ZOK_ALL_ROUND(Floor, ZOK_RND_FLOOR)
+  ZOK_ALL_ROUND(Ceil, ZOK_RND_CEIL)
+  ZOK_ALL_ROUND(Trunc, ZOK_RND_TRUNC)
+  ZOK_ALL_ROUND(NearbyInt, ZOK_RND_CURRENT_NOEXC)
+  ZOK_ALL_ROUND(Rint, ZOK_RND_CURRENT)
+#undef ZOK_ALL_AB
+#undef ZOK_ALL_A
+#undef ZOK_ALL_ROUND
+
+  put_all(s, Fn::sModf, ptr(&kernel_modf<Fn::sModf, float>));
+  put_all(s, Fn::dModf, ptr(&kernel_modf<Fn::dModf, double>));
+  put_all(s, Fn::sLinearFrac, ptr(&kernel_linear_frac<Fn::sLinearFrac, float>));
+  put_all(s, Fn::dLinearFrac, ptr(&kernel_linear_frac<Fn::dLinearFrac, double>));
+
+  put(s, Fn::sDiv, ptr(&kernel_ab<Fn::sDiv, kLA, DivRecipK<Fn::sDiv, float, true>, float>),
+      ptr(&kernel_ab<Fn::sDiv, kHA, DivExactK<Fn::sDiv, float>, float>),
+      ptr(&kernel_ab<Fn::sDiv, kEP, DivRecipK<Fn::sDiv, float, false>, float>));
+  put(s, Fn::dDiv, ptr(&kernel_ab<Fn::dDiv, kLA, DivRecipK<Fn::dDiv, double, true>, double>),
+      ptr(&kernel_ab<Fn::dDiv, kHA, DivExactK<Fn::dDiv, double>, double>),
+      ptr(&kernel_ab<Fn::dDiv, kEP, DivRecipK<Fn::dDiv, double, false>, double>));
+  put(s, Fn::sInv, ptr(&kernel_a<Fn::sInv, kLA, InvK<Fn::sInv, float, false, true, true>, float>),
+      ptr(&kernel_a<Fn::sInv, kHA, InvK<Fn::sInv, float, true, false, true>, float>),
+      ptr(&kernel_a<Fn::sInv, kEP, InvK<Fn::sInv, float, false, false, true>, float>));
+  put(s, Fn::dInv, ptr(&kernel_a<Fn::dInv, kLA, InvK<Fn::dInv, double, false, true, true>, double>),
+      ptr(&kernel_a<Fn::dInv, kHA, InvK<Fn::dInv, double, true, false, true>, double>),
+      ptr(&kernel_a<Fn::dInv, kEP, InvK<Fn::dInv, double, false, false, false>, double>));
+}
+
+}  // namespace zok::ZOK_ISA_NS
