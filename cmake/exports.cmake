@@ -45,3 +45,13 @@ function(zok_add_kernel_part target)
   target_link_libraries(${target} PUBLIC zok_core Threads::Threads)
   set_property(GLOBAL APPEND PROPERTY ZOK_KERNEL_PARTS ${target})
 endfunction()
+
+# zok_bundle(<name> <object libraries>...): an INTERFACE target that brings the objects of all the
+# given OBJECT libraries (objects do not pass through a linked OBJECT library on their own).
+function(zok_bundle name)
+  add_library(${name} INTERFACE)
+  target_link_libraries(${name} INTERFACE ${ARGN})
+  foreach(part IN LISTS ARGN)
+    target_sources(${name} INTERFACE $<TARGET_OBJECTS:${part}>)
+  endforeach()
+endfunction()

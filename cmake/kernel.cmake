@@ -9,13 +9,7 @@ add_library(zok_kernel SHARED)
 foreach(part IN LISTS kernel_parts)
   target_sources(zok_kernel PRIVATE $<TARGET_OBJECTS:${part}>)
 endforeach()
-# Objects of a linked OBJECT library do not pass through an INTERFACE library, so they are listed
-# as its sources.
-add_library(zok_kernel_parts INTERFACE)
-target_link_libraries(zok_kernel_parts INTERFACE ${kernel_parts})
-foreach(part IN LISTS kernel_parts)
-  target_sources(zok_kernel_parts INTERFACE $<TARGET_OBJECTS:${part}>)
-endforeach()
+zok_bundle(zok_kernel_parts ${kernel_parts})
 target_include_directories(zok_kernel PUBLIC ${PROJECT_SOURCE_DIR}/include)
 target_link_libraries(zok_kernel PRIVATE zok_core Threads::Threads)
 # -Bsymbolic binds the library's own calls to its own definitions; imports from zok_core stay

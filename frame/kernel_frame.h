@@ -68,8 +68,9 @@ inline void with_control(Body&& body) {
 // How a kernel policy treats lanes outside its fast path:
 //   kNone      every lane takes the vector path;
 //   kRedoBlock a block with such a lane is done element by element through the scalar path;
-//   kFixLanes  the block is stored from the vector path, then each such lane, in ascending order, is
-//              recomputed (and reported) by the scalar path.
+//   kFixLanes  the block is computed by the vector path into scratch; each such lane, in ascending
+//              order, is recomputed, stored and reported by the scalar path and read back; then the
+//              block is stored.
 enum class Check { kNone, kRedoBlock, kFixLanes };
 
 // Loops over blocks of kUnroll vectors. A policy K provides:
@@ -94,9 +95,17 @@ inline void unary_loop(int n, const T* a, T* r) {
         if constexpr (K::kCheck == Check::kRedoBlock) {
           for (int j = 0; j < B; ++j) K::scalar(i + j, a, r);
         } else {
-          for (int u = 0; u < K::kUnroll; ++u) storeu(r + i + u * W, K::vec(x[u]));
+          // The block goes through scratch: with r == a, storing it first would overwrite the
+          // arguments the scalar path still has to read.
+          alignas(64) T out[B];
+          for (int u = 0; u < K::kUnroll; ++u) storeu(out + u * W, K::vec(x[u]));
           for (int u = 0; u < K::kUnroll; ++u)
-            for (unsigned m = special[u]; m != 0; m &= m - 1) K::scalar(i + u * W + __builtin_ctz(m), a, r);
+            for (unsigned m = special[u]; m != 0; m &= m - 1) {
+              const int j = u * W + __builtin_ctz(m);
+              K::scalar(i + j, a, r);
+              out[j] = r[i + j];  // a callback's replacement stands
+            }
+          for (int j = 0; j < B; ++j) r[i + j] = out[j];
         }
         continue;
       }
@@ -149,9 +158,15 @@ inline void binary_loop(int n, const T* a, const T* b, T* r) {
         if constexpr (K::kCheck == Check::kRedoBlock) {
           for (int j = 0; j < B; ++j) K::scalar(i + j, a, b, r);
         } else {
-          for (int u = 0; u < K::kUnroll; ++u) storeu(r + i + u * W, K::vec(x[u], y[u]));
+          alignas(64) T out[B];
+          for (int u = 0; u < K::kUnroll; ++u) storeu(out + u * W, K::vec(x[u], y[u]));
           for (int u = 0; u < K::kUnroll; ++u)
-            for (unsigned m = special[u]; m != 0; m &= m - 1) K::scalar(i + u * W + __builtin_ctz(m), a, b, r);
+            for (unsigned m = special[u]; m != 0; m &= m - 1) {
+              const int j = u * W + __builtin_ctz(m);
+              K::scalar(i + j, a, b, r);
+              out[j] = r[i + j];
+            }
+          for (int j = 0; j < B; ++j) r[i + j] = out[j];
         }
         continue;
       }

@@ -10,6 +10,7 @@
 #include "apps/zok/commands.h"
 #include "frame/cpu.h"
 #include "frame/error_report.h"
+#include "frame/functions.h"
 #include "frame/thread_state.h"
 #include "zok/core_services.h"
 #include "zok/vector_math.h"
@@ -49,6 +50,7 @@ int cmd_info() {
   std::printf("cpu features: sse4.1=%s avx2=%s fma=%s avx512=%s aes=%s rdrand=%s\n", f.sse41 ? "yes" : "no",
               f.avx2 ? "yes" : "no", f.fma ? "yes" : "no", f.avx512 ? "yes" : "no", f.aes ? "yes" : "no",
               f.rdrand ? "yes" : "no");
+  std::printf("vector kernels: %s\n", zok::vm::isa_name(zok::vm::selected_isa()));
   const uint32_t mode = _yubGetMode();
   std::printf("mode word: 0x%X (%s)\n", mode, decode_mode(mode).c_str());
   std::printf("thread limit: %d\n", zok_qor_serv_threader_get_num_threads_limit());

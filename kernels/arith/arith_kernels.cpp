@@ -115,8 +115,8 @@ struct DivExactK {
 };
 
 // Reciprocal refined by Newton steps y' = y (2 - b y). One step gives about 23 bits from the
-// 12-bit estimate (float); doubles take two steps (about 46 bits) and, for LA, a final correction
-// q' = q + y (a - b q) that brings the quotient within an ulp or two.
+// 12-bit estimate (float); doubles take two steps (about 46 bits, EP) or three and a final
+// correction q' = q + y (a - b q) that brings the quotient within an ulp (LA).
 template <typename T, bool kCorrect>
 struct Recip;
 template <bool kCorrect>
@@ -135,9 +135,14 @@ struct Recip<double, kCorrect> {
     V y = rcp(b);
     y = y * fnma(b, y, splat<V>(2.0));
     y = y * fnma(b, y, splat<V>(2.0));
-    V q = a * y;
-    if constexpr (kCorrect) q = fma(fnma(b, q, a), y, q);
-    return q;
+    // A third step makes y good to the last bit, so q = a y stays within 1.5 ulp even where the
+    // residual below underflows (a near the subnormal range) and cannot correct it.
+    if constexpr (kCorrect) y = y * fnma(b, y, splat<V>(2.0));
+    const V q = a * y;
+    if constexpr (!kCorrect) return q;
+    // An infinite q (overflow, or an infinite a) makes the residual a - b q NaN; q stands then.
+    const V q2 = fma(fnma(b, q, a), y, q);
+    return select(q2 == q2, q, q2);
   }
 };
 
@@ -327,32 +332,33 @@ inline void linear_frac(int n, const float* a, const float* b, float sa, float s
   using V = Vec<float>;
   if (sb == 0.0f) {
     const V c = splat<V>(1.0f / shb), vsa = splat<V>(sa), vsha = splat<V>(sha);
-    linear_loop(n, a, b, r, [&](V x, V) { return fma(vsa, x, vsha) * c; });
+    linear_loop(n, a, b, r, [&](V x, V) { return (vsa * x + vsha) * c; });
     return;
   }
   const V vsa = splat<V>(sa), vsha = splat<V>(sha), vsb = splat<V>(sb), vshb = splat<V>(shb);
   auto recip = [&](V y) {
-    const V d = fma(vsb, y, vshb);
+    const V d = vsb * y + vshb;
     const V e = rcp(d);
     return e + e - d * e * e;
   };
   if (sa == 0.0f) {
     linear_loop(n, a, b, r, [&](V, V y) { return recip(y) * vsha; });
   } else {
-    linear_loop(n, a, b, r, [&](V x, V y) { return recip(y) * fma(vsa, x, vsha); });
+    linear_loop(n, a, b, r, [&](V x, V y) { return recip(y) * (vsa * x + vsha); });
   }
 }
 
-// Double: exact divisions.
+// Double: exact divisions. Neither type fuses the products, so every instruction set gives the
+// same results.
 inline void linear_frac(int n, const double* a, const double* b, double sa, double sha, double sb, double shb,
                         double* r) {
   using V = Vec<double>;
   const V vsa = splat<V>(sa), vsha = splat<V>(sha), vsb = splat<V>(sb), vshb = splat<V>(shb);
-  auto num = [&](V x) { return sa == 0.0 ? vsha : fma(vsa, x, vsha); };
+  auto num = [&](V x) { return sa == 0.0 ? vsha : vsa * x + vsha; };
   if (sb == 0.0) {
     linear_loop(n, a, b, r, [&](V x, V) { return num(x) / vshb; });
   } else {
-    linear_loop(n, a, b, r, [&](V x, V y) { return num(x) / fma(vsb, y, vshb); });
+    linear_loop(n, a, b, r, [&](V x, V y) { return num(x) / (vsb * y + vshb); });
   }
 }
 

@@ -1,0 +1,191 @@
+// zok vm: run one vector function on values from the command line, with a chosen type, flavour and
+// instruction set; the vector-math tour stop.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <strings.h>
+#include <vector>
+
+#include "apps/zok/commands.h"
+#include "frame/functions.h"
+#include "zok/vector_math.h"
+
+namespace {
+
+using zok::vm::Fn;
+using zok::vm::Isa;
+using zok::vm::Shape;
+
+int find_function(const std::string& name, char type) {
+  for (int f = 0; f < zok::vm::kFnCount; ++f) {
+    const auto& in = zok::vm::kFunctions[f];
+    if (in.type == type && strcasecmp(in.name + 2, name.c_str()) == 0) return f;
+  }
+  return -1;
+}
+
+struct Call {
+  int fn = -1;
+  int slot = zok::vm::kHA;
+  Isa isa = zok::vm::selected_isa();
+};
+
+int32_t print_report(ErrorContext* ctx) {
+  std::printf("  report: code %d at element %d (%.*s)\n", ctx->code, ctx->index, ctx->func_name_len, ctx->func_name);
+  return 0;
+}
+
+template <typename T>
+int run_typed(const Call& c, const std::vector<std::string>& values, const std::vector<T>& scalars) {
+  const auto& in = zok::vm::kFunctions[c.fn];
+  const auto* kernels = zok::vm::isa_kernels(c.isa);
+  if (kernels == nullptr) {
+    std::fprintf(stderr, "zok vm: this machine cannot run %s kernels\n", zok::vm::isa_name(c.isa));
+    return 2;
+  }
+  void* k = (*kernels)[c.fn][c.slot];
+  std::vector<T> a, b;
+  for (const auto& v : values) {
+    const size_t colon = v.find(':');
+    a.push_back(static_cast<T>(std::strtod(v.c_str(), nullptr)));
+    if (in.shape == Shape::AB_R || in.shape == Shape::LINFRAC) {
+      if (colon == std::string::npos) {
+        std::fprintf(stderr, "zok vm: %s takes pairs a:b\n", in.name);
+        return 2;
+      }
+      b.push_back(static_cast<T>(std::strtod(v.c_str() + colon + 1, nullptr)));
+    }
+  }
+  const int n = static_cast<int>(a.size());
+  std::vector<T> r(a.size()), r2(a.size());
+  _yubClearErrStatus();
+  const ErrorCallback old = _yubSetErrorCallBack(print_report);
+  switch (in.shape) {
+    case Shape::A_R:
+      reinterpret_cast<void (*)(int, const T*, T*)>(k)(n, a.data(), r.data());
+      break;
+    case Shape::AB_R:
+      reinterpret_cast<void (*)(int, const T*, const T*, T*)>(k)(n, a.data(), b.data(), r.data());
+      break;
+    case Shape::LINFRAC:
+      reinterpret_cast<void (*)(int, const T*, const T*, T, T, T, T, T*)>(k)(
+          n, a.data(), b.data(), scalars[0], scalars[1], scalars[2], scalars[3], r.data());
+      break;
+    case Shape::A_RR:
+      reinterpret_cast<void (*)(int, const T*, T*, T*)>(k)(n, a.data(), r.data(), r2.data());
+      break;
+  }
+  _yubSetErrorCallBack(old);
+  static const char* kSlot[] = {"LA", "HA", "EP"};
+  std::printf("%s %s on %s:\n", in.name, kSlot[c.slot], zok::vm::isa_name(c.isa));
+  for (int i = 0; i < n; ++i) {
+    std::printf("  %s -> %.*g", values[static_cast<size_t>(i)].c_str(), sizeof(T) == 4 ? 9 : 17,
+                static_cast<double>(r[static_cast<size_t>(i)]));
+    if (in.shape == Shape::A_RR) std::printf(", %.*g", sizeof(T) == 4 ? 9 : 17, static_cast<double>(r2[i]));
+    std::printf("\n");
+  }
+  std::printf("  status %d\n", _yubGetErrStatus());
+  return 0;
+}
+
+// argv[0] is "vm".
+int cmd_vm(int argc, char** argv) {
+  char type = 'd';
+  Call c;
+  std::string name;
+  std::vector<std::string> values;
+  std::vector<double> scalars = {1, 0, 1, 0};
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
+    if (arg == "--type") {
+      type = next()[0];
+    } else if (arg == "--acc") {
+      const std::string acc = next();
+      c.slot = acc == "LA" ? zok::vm::kLA : acc == "EP" ? zok::vm::kEP : zok::vm::kHA;
+    } else if (arg == "--isa") {
+      const std::string isa = next();
+      for (int k = 0; k < zok::vm::kIsaCount; ++k)
+        if (isa == zok::vm::isa_name(static_cast<Isa>(k))) c.isa = static_cast<Isa>(k);
+    } else if (arg == "--scalars") {
+      const std::string s = next();
+      std::sscanf(s.c_str(), "%lf,%lf,%lf,%lf", &scalars[0], &scalars[1], &scalars[2], &scalars[3]);
+    } else if (name.empty()) {
+      name = arg;
+    } else {
+      values.push_back(arg);
+    }
+  }
+  if (name.empty() || (type != 's' && type != 'd')) {
+    std::fprintf(stderr,
+                 "usage: zok vm FUNC [--type s|d] [--acc HA|LA|EP] [--isa sse41|avx2|avx512] "
+                 "[--scalars sa,sha,sb,shb] VALUES...\n  two-argument functions take pairs a:b\n  functions:");
+    for (const auto& f : zok::vm::kFunctions)
+      if (f.type == 'd') std::fprintf(stderr, " %s", f.name + 2);
+    std::fprintf(stderr, "\n");
+    return 2;
+  }
+  c.fn = find_function(name, type);
+  if (c.fn < 0) {
+    std::fprintf(stderr, "zok vm: no function %c%s\n", type, name.c_str());
+    return 2;
+  }
+  if (type == 's') {
+    return run_typed<float>(c, values, {static_cast<float>(scalars[0]), static_cast<float>(scalars[1]),
+                                        static_cast<float>(scalars[2]), static_cast<float>(scalars[3])});
+  }
+  return run_typed<double>(c, values, scalars);
+}
+
+void tour_vm() {
+  zok::app::tour_heading("vector math: arithmetic and rounding");
+  std::printf("kernels in the tables: %s\n", zok::vm::isa_name(zok::vm::selected_isa()));
+  const float a[4] = {1, 1, 0, 4}, b[4] = {1, 0, -0.0f, 2};
+  float r[4];
+  const ErrorCallback old = _yubSetErrorCallBack(print_report);
+  _yubsDiv(4, a, b, r);
+  _yubSetErrorCallBack(old);
+  std::printf("sDiv {1,1,0,4} / {1,0,-0,2} = {%g, %g, %g, %g}, status %d\n", r[0], r[1], r[2], r[3],
+              _yubGetErrStatus());
+  _yubClearErrStatus();
+  const double x[5] = {0.5, 1.5, 2.5, -0.5, -3.75};
+  double rr[5], whole[5], frac[5];
+  _yubdRound(5, x, rr);
+  _yubdModf(5, x, whole, frac);
+  std::printf("dRound {0.5, 1.5, 2.5, -0.5, -3.75} = {%g, %g, %g, %g, %g}\n", rr[0], rr[1], rr[2], rr[3], rr[4]);
+  std::printf("dModf(-3.75) = %g and %g\n", whole[4], frac[4]);
+
+  // Speed of double division against a plain loop, in elements per nanosecond.
+  const int n = 1 << 20;
+  std::vector<double> p(n), q(n), out(n);
+  for (int i = 0; i < n; ++i) {
+    p[i] = 1.0 + i;
+    q[i] = 3.0 + (i % 97);
+  }
+  auto time = [&](auto&& f) {
+    double best = 1e30;
+    for (int rep = 0; rep < 5; ++rep) {
+      const auto t0 = std::chrono::steady_clock::now();
+      f();
+      const double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count();
+      best = std::min(best, ns);
+    }
+    return best / n;
+  };
+  const double lib_ha = time([&] { _yubdDiv(n, p.data(), q.data(), out.data()); });
+  const double lib_la = time([&] { _yubdDiv_50(n, p.data(), q.data(), out.data()); });
+  volatile double sink = 0;
+  const double loop = time([&] {
+    for (int i = 0; i < n; ++i) out[i] = p[i] / q[i];
+    sink = out[n / 2];
+  });
+  (void)sink;
+  std::printf("dDiv, n = 2^20: HA %.2f ns/element, LA %.2f, plain loop %.2f\n", lib_ha, lib_la, loop);
+}
+
+const bool kRegistered = zok::app::register_command(
+    {"vm", "vm FUNC ...   run a vector function (zok vm for the options)", cmd_vm, tour_vm, 30});
+
+}  // namespace

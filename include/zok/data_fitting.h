@@ -1,0 +1,217 @@
+/* zok data fitting: task records over a one-dimensional partition, their editors and queries, and
+ * cell search in every kind and index width. */
+#ifndef ZOK_DATA_FITTING_H
+#define ZOK_DATA_FITTING_H
+
+#include <stdint.h>
+
+#include "zok/core_services.h"
+
+#if defined(ZOK_BUILDING_KERNEL)
+#define ZOK_DF_API __attribute__((visibility("default")))
+#else
+#define ZOK_DF_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* A task: partition, function values and spline settings. Made by the NewTask1D operations and
+ * freed only by zok_df_kernel_DeleteTask; it keeps the caller's pointers and never copies arrays. */
+typedef struct DfTask DfTask;
+
+/* ---- status codes (0 is success) ---- */
+#define ZOK_DF_ERR_NULL_TASK (-1000)
+#define ZOK_DF_ERR_MEMORY (-1001)
+#define ZOK_DF_ERR_METHOD (-1002)
+#define ZOK_DF_ERR_NX (-1004)
+#define ZOK_DF_ERR_X (-1005)
+#define ZOK_DF_ERR_X_HINT (-1006)
+#define ZOK_DF_ERR_NY (-1007)
+#define ZOK_DF_ERR_Y (-1008)
+#define ZOK_DF_ERR_Y_HINT (-1009)
+#define ZOK_DF_ERR_SPLINE_ORDER (-1010)
+#define ZOK_DF_ERR_SPLINE_TYPE (-1011)
+#define ZOK_DF_ERR_IC_TYPE (-1012)
+#define ZOK_DF_ERR_IC (-1013)
+#define ZOK_DF_ERR_BC_TYPE (-1014)
+#define ZOK_DF_ERR_BC (-1015)
+#define ZOK_DF_ERR_COEFF (-1016)
+#define ZOK_DF_ERR_COEFF_HINT (-1017)
+#define ZOK_DF_ERR_PERIODIC_VALUES (-1018)
+#define ZOK_DF_ERR_ATTRIBUTE (-1019)
+#define ZOK_DF_ERR_INDEX (-1020)
+#define ZOK_DF_ERR_SITE_NOT_NODE (-1022)
+#define ZOK_DF_ERR_LOOKUP_ORDER_COUNT (-1024)
+#define ZOK_DF_ERR_LOOKUP_VALUE (-1025)
+#define ZOK_DF_ERR_DATA_HINT (-1026)
+#define ZOK_DF_ERR_RESULT_HINT (-1028)
+#define ZOK_DF_ERR_INTEGRAL_HINT (-1034)
+#define ZOK_DF_ERR_FLAG_VALUE (-1036)
+#define ZOK_DF_ERR_NULL_RESULT (-1037)
+#define ZOK_DF_ERR_SOLVER (-1500)
+
+/* ---- attribute identifiers of the edit and query operations ---- */
+#define ZOK_DF_ATTR_X 1
+#define ZOK_DF_ATTR_Y 2
+#define ZOK_DF_ATTR_IC 3
+#define ZOK_DF_ATTR_BC 4
+#define ZOK_DF_ATTR_SCOEFF 5
+#define ZOK_DF_ATTR_NX 14
+#define ZOK_DF_ATTR_XHINT 15
+#define ZOK_DF_ATTR_NY 16
+#define ZOK_DF_ATTR_YHINT 17
+#define ZOK_DF_ATTR_SPLINE_ORDER 18
+#define ZOK_DF_ATTR_SPLINE_TYPE 19
+#define ZOK_DF_ATTR_IC_TYPE 20
+#define ZOK_DF_ATTR_BC_TYPE 21
+#define ZOK_DF_ATTR_SCOEFFHINT 22
+#define ZOK_DF_ATTR_CALLER_FLAG 23
+
+/* ---- hints ---- */
+/* partition (xhint): with UNIFORM, x holds only the two ends and the nx points are evenly spaced */
+#define ZOK_DF_PARTITION_ANY 0
+#define ZOK_DF_PARTITION_NON_UNIFORM 1
+#define ZOK_DF_PARTITION_QUASI_UNIFORM 2
+#define ZOK_DF_PARTITION_UNIFORM 4
+/* value storage (yhint): function f at node j is y[f*nx + j] by rows, y[j*ny + f] by columns;
+ * FIRST_ONLY gives function 0 by rows and leaves the other functions to the indexed pointer edit */
+#define ZOK_DF_VALUES_BY_ROWS 16
+#define ZOK_DF_VALUES_BY_COLUMNS 32
+#define ZOK_DF_VALUES_FIRST_ONLY 128
+/* coefficient storage (scoeffhint): FIRST_ONLY sets only the pointer of function 0 */
+#define ZOK_DF_COEFF_FIRST_ONLY 128
+/* sites of a search: UNIFORM means site[0] and site[1] are the ends of nsite evenly spaced sites;
+ * SORTED means the sites ascend */
+#define ZOK_DF_SITES_UNIFORM 4
+#define ZOK_DF_SITES_SORTED 64
+/* data-hint array (doubles): element 1 is its kind, 0.0 or PEAK; with PEAK element 4 is the most
+ * likely cell, from 0 to nx */
+#define ZOK_DF_DATA_HINT_PEAK 1.0
+/* form flag of the general search kernels: both bits give 64-bit cells, WIDTH_SET alone 32-bit
+ * cells, WIDTH_SET clear 64-bit cells */
+#define ZOK_DF_FORM_WIDTH_SET 2
+#define ZOK_DF_FORM_WIDE 1
+
+/* ---- task, edit, query ---- */
+
+/* Checks, in order: task address null -1000; nx below 2 -1004; x null -1005; xhint not 0, 1, 2, 4
+ * -1006; ny negative, or ny 0 with y given, -1007; ny above 0 with y null -1008; yhint not 0, 16,
+ * 32, 128 -1009. int_width_flag 0 means the caller's integers (integer queries, cells of a task
+ * search) are 32-bit, anything else 64-bit. After an allocation failure (-1001) the partly built
+ * task is left in *task for zok_df_kernel_DeleteTask. */
+ZOK_DF_API int32_t zok_df_kernel_dNewTask1D(DfTask** task, int64_t nx, const double* x, int64_t xhint, int64_t ny,
+                                            const double* y, int64_t yhint, int32_t int_width_flag);
+ZOK_DF_API int32_t zok_df_kernel_sNewTask1D(DfTask** task, int64_t nx, const float* x, int64_t xhint, int64_t ny,
+                                            const float* y, int64_t yhint, int32_t int_width_flag);
+
+/* Spline settings; stores each setting as soon as its check passes. When scoeff is given, the
+ * coefficient pointers are laid out from it with the s_order and s_type given here. */
+ZOK_DF_API int32_t zok_df_kernel_dEditPPSpline1D(DfTask* task, int64_t s_order, int64_t s_type, int64_t bc_type,
+                                                 const double* bc, int64_t ic_type, const double* ic,
+                                                 double* scoeff, int64_t scoeffhint);
+ZOK_DF_API int32_t zok_df_kernel_sEditPPSpline1D(DfTask* task, int64_t s_order, int64_t s_type, int64_t bc_type,
+                                                 const float* bc, int64_t ic_type, const float* ic,
+                                                 float* scoeff, int64_t scoeffhint);
+
+/* Replaces the array of attribute 1 to 5. Setting x does not rebuild the bucket index: set xhint
+ * to 1 for that. */
+ZOK_DF_API int32_t zok_df_kernel_dEditPtr(DfTask* task, int32_t attribute, const double* ptr);
+ZOK_DF_API int32_t zok_df_kernel_sEditPtr(DfTask* task, int32_t attribute, const float* ptr);
+/* Sets the value (2) or coefficient (5) pointer of function `index`. */
+ZOK_DF_API int32_t zok_df_kernel_dEditIdxPtr(DfTask* task, int32_t attribute, int64_t index, const void* ptr);
+ZOK_DF_API int32_t zok_df_kernel_sEditIdxPtr(DfTask* task, int32_t attribute, int64_t index, const void* ptr);
+/* Sets an integer attribute, 14 to 23. */
+ZOK_DF_API int32_t zok_df_kernel_iEditVal(DfTask* task, int32_t attribute, int64_t value);
+
+/* Writes an integer attribute to *result: 4 bytes in a task of 32-bit integers, else 8. */
+ZOK_DF_API int32_t zok_df_kernel_iQueryVal(const DfTask* task, int32_t attribute, void* result);
+/* Writes a pointer (void*) to *result: x, the first value pointer, ic, bc, the first coefficient
+ * pointer. */
+ZOK_DF_API int32_t zok_df_kernel_dQueryPtr(const DfTask* task, int32_t attribute, void* result);
+ZOK_DF_API int32_t zok_df_kernel_sQueryPtr(const DfTask* task, int32_t attribute, void* result);
+/* Writes the value (2) or coefficient (5) pointer of function `index` (void*) to *result. */
+ZOK_DF_API int32_t zok_df_kernel_dQueryIdxPtr(const DfTask* task, int32_t attribute, int64_t index, void* result);
+ZOK_DF_API int32_t zok_df_kernel_sQueryIdxPtr(const DfTask* task, int32_t attribute, int64_t index, void* result);
+
+/* Frees the task and sets *task to null; the caller's arrays are untouched. */
+ZOK_DF_API int32_t zok_df_kernel_DeleteTask(DfTask** task);
+
+/* ---- cell search ----
+ * The cell of site t in x[0] < ... < x[nx-1]: 0 below x[0], j for x[j-1] <= t < x[j], nx-1 at
+ * x[nx-1] exactly, nx above x[nx-1] and for a NaN site. Every kind and form gives these cells. */
+
+/* A user search routine: *n sites (an integer of the cell width), cells of the cell width. It sets
+ * flag[i] non-zero for every cell it has written; the library computes the rest. It returns a
+ * negative status to stop, 1000 when it has written every cell, else any other status. Searches
+ * may call it from several threads at once, on disjoint groups of sites. */
+typedef int32_t (*ZokDfdSearchCallback)(void* n, const double* site, void* cell, int32_t* flag, const void* params);
+typedef int32_t (*ZokDfsSearchCallback)(void* n, const float* site, void* cell, int32_t* flag, const void* params);
+
+/* Cell search of a task: the kind follows the callback, the partition hint, the site hint and the
+ * data hint; cells are written at the task's integer width; large searches are split over the
+ * threads of `threading` (null means the calling thread alone). `method` is not read. Returns 0,
+ * -1000, -1001, -1026 for a bad data hint, or the callback's negative status. */
+ZOK_DF_API int32_t zok_df_kernel_dDFSearch1D(const DfTask* task, int32_t method, int64_t nsite, const double* site,
+                                             int64_t sitehint, const double* datahint, void* cell,
+                                             ZokDfdSearchCallback search_cb, const void* search_params,
+                                             const ThreadingServices* threading);
+ZOK_DF_API int32_t zok_df_kernel_sDFSearch1D(const DfTask* task, int32_t method, int64_t nsite, const float* site,
+                                             int64_t sitehint, const double* datahint, void* cell,
+                                             ZokDfsSearchCallback search_cb, const void* search_params,
+                                             const ThreadingServices* threading);
+
+/* Kind kernels. Arguments: nx, x, nsite, site, aux, param, three arguments that are not read, cell
+ * (the general form then takes its form flag), and for UserDef and UniUserDef the search routine,
+ * its params and a flags array of nsite entries (null: the routine is called per 128 sites).
+ *   Uniform, UniUserDef  x = {first, last point}; param = (nx-1)/(x[1]-x[0]); aux unused
+ *   QuasiUniform         param = (nx-1)/(x[nx-1]-x[0]); aux unused
+ *   Sorted               aux = the starting position, read and written back (an integer of the cell
+ *                        width; may be null)
+ *   Peak                 param = the most likely cell; aux unused
+ *   Hybrid               aux = the task's bucket table, param = its inverse bucket width; a null
+ *                        table bisects the whole partition
+ *   UserDef              aux unused
+ * Forms: 32 writes 32-bit cells, 64 and 64Pack 64-bit cells. Index arithmetic is 64-bit in the 64
+ * form and from nx = 2^31-1 on, else 32-bit. The kernels return 0, the callback kinds the
+ * routine's status (0 for 1000). */
+#define ZOK_DF_SEARCH_PARAMS(T)                                                                       \
+  int64_t nx, const T *x, int64_t nsite, const T *site, void *aux, double param, const void *unused1, \
+      const void *unused2, const void *unused3
+#define ZOK_DF_DECLARE_SEARCH(t, T, Kind)                                                                \
+  ZOK_DF_API int32_t zok_df_kernel_##t##DF##Kind##Search1D(ZOK_DF_SEARCH_PARAMS(T), void* cell,          \
+                                                          int32_t form);                                \
+  ZOK_DF_API int32_t zok_df_kernel_##t##DF##Kind##Search1D32(ZOK_DF_SEARCH_PARAMS(T), int32_t* cell);    \
+  ZOK_DF_API int32_t zok_df_kernel_##t##DF##Kind##Search1D64(ZOK_DF_SEARCH_PARAMS(T), int64_t* cell);    \
+  ZOK_DF_API int32_t zok_df_kernel_##t##DF##Kind##Search1D64Pack(ZOK_DF_SEARCH_PARAMS(T), int64_t* cell);
+#define ZOK_DF_DECLARE_CALLBACK_SEARCH(t, T, Kind, Callback)                                                 \
+  ZOK_DF_API int32_t zok_df_kernel_##t##DF##Kind##Search1D(ZOK_DF_SEARCH_PARAMS(T), void* cell, int32_t form, \
+                                                          Callback search_cb, const void* search_params,     \
+                                                          int32_t* flag);                                    \
+  ZOK_DF_API int32_t zok_df_kernel_##t##DF##Kind##Search1D32(ZOK_DF_SEARCH_PARAMS(T), int32_t* cell,         \
+                                                            Callback search_cb, const void* search_params,   \
+                                                            int32_t* flag);                                  \
+  ZOK_DF_API int32_t zok_df_kernel_##t##DF##Kind##Search1D64(ZOK_DF_SEARCH_PARAMS(T), int64_t* cell,         \
+                                                            Callback search_cb, const void* search_params,   \
+                                                            int32_t* flag);                                  \
+  ZOK_DF_API int32_t zok_df_kernel_##t##DF##Kind##Search1D64Pack(ZOK_DF_SEARCH_PARAMS(T), int64_t* cell,     \
+                                                                Callback search_cb,                          \
+                                                                const void* search_params, int32_t* flag);
+#define ZOK_DF_DECLARE_SEARCHES(t, T, Callback)                  \
+  ZOK_DF_DECLARE_SEARCH(t, T, Uniform)                           \
+  ZOK_DF_DECLARE_SEARCH(t, T, QuasiUniform)                      \
+  ZOK_DF_DECLARE_SEARCH(t, T, Sorted)                            \
+  ZOK_DF_DECLARE_SEARCH(t, T, Peak)                              \
+  ZOK_DF_DECLARE_SEARCH(t, T, Hybrid)                            \
+  ZOK_DF_DECLARE_CALLBACK_SEARCH(t, T, UserDef, Callback)        \
+  ZOK_DF_DECLARE_CALLBACK_SEARCH(t, T, UniUserDef, Callback)
+
+ZOK_DF_DECLARE_SEARCHES(d, double, ZokDfdSearchCallback)
+ZOK_DF_DECLARE_SEARCHES(s, float, ZokDfsSearchCallback)
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZOK_DATA_FITTING_H */

@@ -1,0 +1,161 @@
+// Every kernel of the registry, every flavour, every instruction set: an element's result does not
+// depend on its position (any lane, block or tail, misaligned arrays), results written in place
+// equal separate ones, nothing is written past n, reports come once per element in ascending
+// order; the exact functions match a scalar reference computed here.
+#include <gtest/gtest.h>
+
+#include <cfenv>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "tests/vm/vm_test_support.h"
+
+namespace {
+
+using zok::test::machine_isas;
+using zok::test::on_fresh_thread;
+using zok::test::Reports;
+using zok::test::same_value;
+using zok::vm::Fn;
+using zok::vm::Shape;
+
+// Inputs that mix ordinary values with every special class, spread so that specials fall in
+// different lanes and blocks.
+template <typename T>
+std::vector<T> mixed_inputs(size_t n, unsigned seed) {
+  using L = std::numeric_limits<T>;
+  const T specials[] = {T(0),         -T(0),       L::infinity(), -L::infinity(), L::quiet_NaN(), L::denorm_min(),
+                        -L::min() / 4, L::max(),    -L::max(),     T(0.5),         T(-2.5),        T(1e-3),
+                        L::min(),      T(1) / L::min(), T(3e7),    T(-1e15)};
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<T> mant(T(1), T(2));
+  std::uniform_int_distribution<int> expo(-30, 30), pick(0, 5);
+  std::vector<T> v(n);
+  for (size_t i = 0; i < n; ++i) {
+    if (pick(rng) == 0) {
+      v[i] = specials[rng() % (sizeof specials / sizeof specials[0])];
+    } else {
+      v[i] = std::ldexp(mant(rng), expo(rng)) * (rng() % 2 ? T(1) : T(-1));
+    }
+  }
+  return v;
+}
+
+// Calls a kernel of any registered shape on arrays starting at element `off`.
+template <typename T>
+void call(void* k, Shape shape, int n, const T* a, const T* b, T* r, T* r2) {
+  switch (shape) {
+    case Shape::A_R:
+      reinterpret_cast<void (*)(int, const T*, T*)>(k)(n, a, r);
+      break;
+    case Shape::AB_R:
+      reinterpret_cast<void (*)(int, const T*, const T*, T*)>(k)(n, a, b, r);
+      break;
+    case Shape::LINFRAC:
+      reinterpret_cast<void (*)(int, const T*, const T*, T, T, T, T, T*)>(k)(n, a, b, T(1.5), T(-2), T(0.75), T(3),
+                                                                          r);
+      break;
+    case Shape::A_RR:
+      reinterpret_cast<void (*)(int, const T*, T*, T*)>(k)(n, a, r, r2);
+      break;
+  }
+}
+
+// The exact functions, computed one element at a time with the C library.
+template <typename T>
+bool exact_reference(const std::string& f, T a, T b, T& r, T& r2) {
+  if (f == "Add") r = a + b;
+  else if (f == "Sub") r = a - b;
+  else if (f == "Mul") r = a * b;
+  else if (f == "Sqr") r = a * a;
+  else if (f == "Abs") r = std::isnan(a) ? a : std::fabs(a);
+  else if (f == "Div") r = a / b;
+  else if (f == "Inv") r = T(1) / a;
+  else if (f == "Floor") r = std::floor(a);
+  else if (f == "Ceil") r = std::ceil(a);
+  else if (f == "Trunc") r = std::trunc(a);
+  else if (f == "Round") r = std::round(a);
+  else if (f == "Rint" || f == "NearbyInt") r = std::nearbyint(a);
+  else if (f == "Frac") r = std::isinf(a) ? std::copysign(T(0), a) : std::copysign(a - std::trunc(a), a);
+  else if (f == "Modf") r2 = std::modf(a, &r);
+  else return false;
+  return true;
+}
+
+template <typename T>
+void check_function(const zok::vm::FnInfo& in, zok::vm::Isa isa, int slot) {
+  void* k = (*zok::vm::isa_kernels(isa))[&in - zok::vm::kFunctions][slot];
+  const std::string what = std::string(in.name) + " slot " + std::to_string(slot) + " " + zok::vm::isa_name(isa);
+  const std::string fname = in.name + 2;
+  constexpr int N = 203;
+  const std::vector<T> a = mixed_inputs<T>(N + 1, 1), b = mixed_inputs<T>(N + 1, 2);
+
+  // One element at a time: the reference for every position.
+  std::vector<T> one(N), one2(N);
+  int single_reports = 0;
+  for (int i = 0; i < N; ++i) {
+    Reports rep;
+    zok::test::t_reports = &rep;
+    call<T>(k, in.shape, 1, &a[i], &b[i], &one[i], &one2[i]);
+    single_reports += static_cast<int>(rep.index.size());
+    T want = 0, want2 = 0;
+    // HA kernels of exact functions (and the shared kernels of those that have one) are exact.
+    if (slot == zok::vm::kHA && exact_reference<T>(fname, a[i], b[i], want, want2)) {
+      EXPECT_TRUE(same_value(one[i], want) || (std::isnan(want) && std::isnan(one[i])))
+          << what << ": " << a[i] << ", " << b[i] << " gave " << one[i] << ", want " << want;
+      if (in.shape == Shape::A_RR) EXPECT_TRUE(same_value(one2[i], want2)) << what << " second result of " << a[i];
+    }
+  }
+
+  for (int off : {0, 1}) {
+    for (int n : {1, 2, 3, 5, 7, 8, 9, 13, 15, 16, 17, 31, 33, 63, 64, 65, 100, 127, 128, 129, N - 1}) {
+      if (n + off > N) continue;
+      std::vector<T> r(N + 2, T(77)), r2(N + 2, T(77));
+      Reports rep;
+      zok::test::t_reports = &rep;
+      call<T>(k, in.shape, n, &a[off], &b[off], &r[0], &r2[0]);
+      for (int i = 0; i < n; ++i) {
+        ASSERT_TRUE(same_value(r[i], one[i + off]) || (std::isnan(r[i]) && std::isnan(one[i + off])))
+            << what << " n=" << n << " off=" << off << " element " << i << ": " << r[i] << " vs " << one[i + off];
+        if (in.shape == Shape::A_RR) ASSERT_TRUE(same_value(r2[i], one2[i + off])) << what << " element " << i;
+      }
+      EXPECT_EQ(r[n], T(77)) << what << ": wrote past n=" << n;
+      EXPECT_EQ(r2[n], T(77)) << what << ": wrote past n=" << n;
+      for (size_t j = 1; j < rep.index.size(); ++j) EXPECT_LT(rep.index[j - 1], rep.index[j]) << what;
+      if (n + off == N && off == 0) EXPECT_EQ(static_cast<int>(rep.index.size()), single_reports) << what;
+    }
+  }
+
+  // In place: the result array is the first, then the second argument.
+  std::vector<T> sep(N), sep2(N), in_a(a.begin(), a.begin() + N), in_b(b.begin(), b.begin() + N);
+  Reports rep;
+  zok::test::t_reports = &rep;
+  call<T>(k, in.shape, N, a.data(), b.data(), sep.data(), sep2.data());
+  call<T>(k, in.shape, N, in_a.data(), b.data(), in_a.data(), sep2.data());
+  for (int i = 0; i < N; ++i) ASSERT_TRUE(same_value(in_a[i], sep[i]) || std::isnan(sep[i])) << what << " r == a at " << i;
+  if (in.shape == Shape::AB_R || in.shape == Shape::LINFRAC) {
+    call<T>(k, in.shape, N, a.data(), in_b.data(), in_b.data(), sep2.data());
+    for (int i = 0; i < N; ++i) ASSERT_TRUE(same_value(in_b[i], sep[i]) || std::isnan(sep[i])) << what << " r == b at " << i;
+  }
+}
+
+TEST(Lanes, EveryKernelAgreesWithItselfElementByElement) {
+  zok::test::ModeOption env(nullptr);
+  on_fresh_thread([] {
+    _yubSetErrorCallBack(zok::test::record_report);
+    for (zok::vm::Isa isa : machine_isas())
+      for (const auto& in : zok::vm::kFunctions)
+        for (int slot = 0; slot < 3; ++slot) {
+          if (in.type == 's') {
+            check_function<float>(in, isa, slot);
+          } else {
+            check_function<double>(in, isa, slot);
+          }
+        }
+    return 0;
+  });
+}
+
+}  // namespace

@@ -1,0 +1,153 @@
+// The registry's tables and stubs: every stub calls its slot (read at each call) with its arguments
+// unchanged, cost tables sit 24 bytes behind their kernel tables, slot sharing matches the registry,
+// and the tables hold the selected instruction set's kernels.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+
+#include "tests/vm/vm_test_support.h"
+
+namespace {
+
+using zok::vm::Fn;
+using zok::vm::Shape;
+using zok::vm::Share;
+
+struct Call {
+  int slot = -1;
+  int n = 0;
+  const void* p[4] = {};
+};
+Call g_last;
+
+template <typename T, int kId>
+void fake_a_r(int n, const T* a, T* r) {
+  g_last = {kId, n, {a, r}};
+}
+template <typename T, int kId>
+void fake_ab_r(int n, const T* a, const T* b, T* r) {
+  g_last = {kId, n, {a, b, r}};
+}
+template <typename T, int kId>
+void fake_a_rr(int n, const T* a, T* r1, T* r2) {
+  g_last = {kId, n, {a, r1, r2}};
+}
+template <typename T, int kId>
+void fake_linfrac(int n, const T* a, const T* b, T sa, T sha, T sb, T shb, T* r) {
+  const bool scalars_ok = sa == T(1.5) && sha == T(2.5) && sb == T(3.5) && shb == T(4.5);
+  g_last = {scalars_ok ? kId : -2, n, {a, b, r}};
+}
+
+// Installs three recording fakes in the table, calls each stub and checks which slot it reached.
+template <typename T>
+void check_stubs(const char* name, Shape shape, void** table, void* plain, void* ha, void* la, void* ep) {
+  void* saved[3] = {table[0], table[1], table[2]};
+  T in[2] = {}, out[2] = {}, out2[2] = {};
+  for (int k = 0; k < 3; ++k) {
+    switch (shape) {
+      case Shape::A_R:
+        table[k] = reinterpret_cast<void*>(k == 0 ? &fake_a_r<T, 0> : k == 1 ? &fake_a_r<T, 1> : &fake_a_r<T, 2>);
+        break;
+      case Shape::AB_R:
+        table[k] = reinterpret_cast<void*>(k == 0 ? &fake_ab_r<T, 0> : k == 1 ? &fake_ab_r<T, 1> : &fake_ab_r<T, 2>);
+        break;
+      case Shape::A_RR:
+        table[k] = reinterpret_cast<void*>(k == 0 ? &fake_a_rr<T, 0> : k == 1 ? &fake_a_rr<T, 1> : &fake_a_rr<T, 2>);
+        break;
+      case Shape::LINFRAC:
+        table[k] = reinterpret_cast<void*>(k == 0   ? &fake_linfrac<T, 0>
+                                           : k == 1 ? &fake_linfrac<T, 1>
+                                                    : &fake_linfrac<T, 2>);
+        break;
+    }
+  }
+  const std::pair<void*, int> stubs[] = {{plain, 1}, {ha, 1}, {la, 0}, {ep, 2}};
+  for (const auto& [stub, slot] : stubs) {
+    g_last = {};
+    const void* expect[3] = {in, in + 1, out};
+    switch (shape) {
+      case Shape::A_R:
+        reinterpret_cast<void (*)(int, const T*, T*)>(stub)(7, in, out);
+        expect[1] = out;
+        expect[2] = nullptr;
+        break;
+      case Shape::AB_R:
+        reinterpret_cast<void (*)(int, const T*, const T*, T*)>(stub)(7, in, in + 1, out);
+        break;
+      case Shape::A_RR:
+        reinterpret_cast<void (*)(int, const T*, T*, T*)>(stub)(7, in, out, out2);
+        expect[1] = out;
+        expect[2] = out2;
+        break;
+      case Shape::LINFRAC:
+        reinterpret_cast<void (*)(int, const T*, const T*, T, T, T, T, T*)>(stub)(7, in, in + 1, T(1.5), T(2.5),
+                                                                                T(3.5), T(4.5), out);
+        break;
+    }
+    EXPECT_EQ(g_last.slot, slot) << name;
+    EXPECT_EQ(g_last.n, 7) << name;
+    for (int j = 0; j < 3; ++j) EXPECT_EQ(g_last.p[j], expect[j]) << name << " argument " << j;
+  }
+  for (int k = 0; k < 3; ++k) table[k] = saved[k];
+}
+
+TEST(Registry, StubsCallTheirSlotWithArgumentsUnchanged) {
+#define ZOK_VM_FUNCTION(t, F, SHAPE, ...)                                                               \
+  check_stubs<ZOK_VM_T_##t>("v" #t #F, Shape::SHAPE, zok_yub_kernel_##t##F##_ttab,                      \
+                            reinterpret_cast<void*>(&_yub##t##F), reinterpret_cast<void*>(&_yub##t##F##_HA), \
+                            reinterpret_cast<void*>(&ZOK_VM_CAT(_yub##t##F, ZOK_VM_LA_SUFFIX_##t)),     \
+                            reinterpret_cast<void*>(&ZOK_VM_CAT(_yub##t##F, ZOK_VM_EP_SUFFIX_##t)));
+#include "zok/vm_functions.def"
+#undef ZOK_VM_FUNCTION
+}
+
+TEST(Registry, CostTablesSitBehindTheKernelTables) {
+#define ZOK_VM_FUNCTION(t, F, SHAPE, SHARE, ROUND, CALLER, c0, c1, c2)                                   \
+  {                                                                                                      \
+    const char* table = reinterpret_cast<const char*>(zok_yub_kernel_##t##F##_ttab);                     \
+    const char* costs = reinterpret_cast<const char*>(zok_yub_kernel_##t##F##_ctab);                     \
+    EXPECT_EQ(costs - table, 24) << #t #F;                                                               \
+    const float expect[3] = {c0##f, c1##f, c2##f};                                                       \
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(zok_yub_kernel_##t##F##_ctab[k], expect[k]) << #t #F << " " << k; \
+    uint32_t zero;                                                                                       \
+    std::memcpy(&zero, &zok_yub_kernel_##t##F##_ctab[3], 4);                                             \
+    EXPECT_EQ(zero, 0u) << #t #F;                                                                        \
+    if (Share::SHARE == Share::ALL || Share::SHARE == Share::LAHA) EXPECT_EQ(c0, c1) << #t #F;           \
+    if (Share::SHARE == Share::ALL || Share::SHARE == Share::LAEP) EXPECT_EQ(c0, c2) << #t #F;           \
+  }
+#include "zok/vm_functions.def"
+#undef ZOK_VM_FUNCTION
+}
+
+TEST(Registry, SlotSharingFollowsTheRegistryOnEveryInstructionSet) {
+  for (zok::vm::Isa isa : zok::test::machine_isas()) {
+    const auto& slots = *zok::vm::isa_kernels(isa);
+    for (int f = 0; f < zok::vm::kFnCount; ++f) {
+      const auto& in = zok::vm::kFunctions[f];
+      const void* const* k = slots[f];
+      const std::string what = std::string(in.name) + " on " + zok::vm::isa_name(isa);
+      for (int s = 0; s < 3; ++s) ASSERT_NE(k[s], nullptr) << what << " slot " << s;
+      EXPECT_EQ(k[0] == k[1], in.share == Share::ALL || in.share == Share::LAHA) << what;
+      EXPECT_EQ(k[0] == k[2], in.share == Share::ALL || in.share == Share::LAEP) << what;
+      EXPECT_EQ(k[1] == k[2], in.share == Share::ALL) << what;
+    }
+  }
+}
+
+TEST(Registry, TablesHoldTheWidestSupportedInstructionSet) {
+  const auto isas = zok::test::machine_isas();
+  ASSERT_FALSE(isas.empty());
+  // The test environment does not set ZOK_ISA, so the widest set is chosen.
+  ASSERT_EQ(std::getenv("ZOK_ISA"), nullptr);
+  EXPECT_EQ(zok::vm::selected_isa(), isas.back());
+  const auto& slots = *zok::vm::isa_kernels(isas.back());
+  for (int f = 0; f < zok::vm::kFnCount; ++f)
+    for (int s = 0; s < 3; ++s) EXPECT_EQ(zok::vm::kFunctions[f].table[s], slots[f][s]) << zok::vm::kFunctions[f].name;
+  // Kernels of different sets are different code.
+  if (isas.size() > 1) {
+    EXPECT_NE((*zok::vm::isa_kernels(isas[0]))[0][1], (*zok::vm::isa_kernels(isas[1]))[0][1]);
+  }
+}
+
+}  // namespace
