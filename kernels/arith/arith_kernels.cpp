@@ -2,9 +2,9 @@
 // Trunc, Round, NearbyInt, Rint, Modf, Frac) for float and double, compiled once per instruction set.
 //
 // Contract: Add, Sub, Mul, Sqr, Abs, the rounding functions, Modf and Frac are exact (one IEEE
-// operation or an exact rounding per element). Div and Inv: HA exact (correctly rounded); LA within
-// 4 ulp; EP within 4 ulp (float) and 2^-44 relative (double). A zero divisor stores the IEEE
-// quotient and reports code 2, except in the double EP Inv; LA/EP Div do not report a NaN dividend.
+// operation or an exact rounding per element). Div and Inv: HA and every double flavour exact
+// (correctly rounded); float LA and EP within 4 ulp. A zero divisor stores the IEEE quotient and
+// reports code 2, except in the double EP Inv; LA/EP Div do not report a NaN dividend.
 // LinearFrac (float) refines a reciprocal estimate once: within 4 ulp while the denominator lies in
 // [2^-126, 2^126]; a zero denominator gives whatever that step gives and is not reported.
 #include "frame/kernel_frame.h"
@@ -93,9 +93,9 @@ struct AbsK {
 
 // ---- division ----
 
-// Exact quotient; zero divisors (either sign) are redone lane by lane and reported, whatever the
-// dividend.
-template <Fn kFn, typename T>
+// Exact quotient; zero divisors (either sign) are redone lane by lane and reported; with
+// kReportNan false a NaN dividend over zero is not reported (the LA and EP rule).
+template <Fn kFn, typename T, bool kReportNan>
 struct DivExactK {
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = 2;
@@ -110,50 +110,27 @@ struct DivExactK {
   }
   static void scalar(int i, const T* a, const T* b, T* r) {
     r[i] = a[i] / b[i];
-    if (b[i] == T(0)) report(ZOK_VM_STATUS_SING, i, a, b, r, r, vm::traits(kFn).name);
+    if (b[i] == T(0) && (kReportNan || a[i] == a[i]))
+      report(ZOK_VM_STATUS_SING, i, a, b, r, r, vm::traits(kFn).name);
   }
 };
 
-// Reciprocal refined by Newton steps y' = y (2 - b y). One step gives about 23 bits from the
-// 12-bit estimate (float); doubles take two steps (about 46 bits, EP) or three and a final
-// correction q' = q + y (a - b q) that brings the quotient within an ulp (LA).
-template <typename T, bool kCorrect>
-struct Recip;
-template <bool kCorrect>
-struct Recip<float, kCorrect> {
-  template <class V>
-  static V quotient(V a, V b) {
-    V y = rcp(b);
-    y = y * fnma(b, y, splat<V>(2.0f));
-    return y * a;
-  }
-};
-template <bool kCorrect>
-struct Recip<double, kCorrect> {
-  template <class V>
-  static V quotient(V a, V b) {
-    V y = rcp(b);
-    y = y * fnma(b, y, splat<V>(2.0));
-    y = y * fnma(b, y, splat<V>(2.0));
-    // A third step makes y good to the last bit, so q = a y stays within 1.5 ulp even where the
-    // residual below underflows (a near the subnormal range) and cannot correct it.
-    if constexpr (kCorrect) y = y * fnma(b, y, splat<V>(2.0));
-    const V q = a * y;
-    if constexpr (!kCorrect) return q;
-    // An infinite q (overflow, or an infinite a) makes the residual a - b q NaN; q stands then.
-    const V q2 = fma(fnma(b, q, a), y, q);
-    return select(q2 == q2, q, q2);
-  }
-};
+// Float reciprocal: the 12-bit estimate refined by one Newton step y' = y (2 - b y), about 23 bits.
+template <class V>
+inline V recip_quotient(V a, V b) {
+  V y = rcp(b);
+  y = y * fnma(b, y, splat<V>(2.0f));
+  return y * a;
+}
 
-template <Fn kFn, typename T, bool kCorrect>
+template <Fn kFn, typename T>
 struct DivRecipK {
   static constexpr Check kCheck = Check::kRedoBlock;
   static constexpr int kUnroll = 2;
   static constexpr bool kTailScratch = false;
   template <class V>
   static V vec(V a, V b) {
-    return Recip<T, kCorrect>::quotient(a, b);
+    return recip_quotient(a, b);
   }
   template <class V>
   static unsigned special(V, V b) {
@@ -172,7 +149,7 @@ struct DivRecipK {
 
 // 1/a: as the division kernels with a dividend of 1, reporting a zero argument unless kReport is
 // false (the double EP kernel).
-template <Fn kFn, typename T, bool kExact, bool kCorrect, bool kReport>
+template <Fn kFn, typename T, bool kExact, bool kReport>
 struct InvK {
   static constexpr Check kCheck = kExact ? Check::kFixLanes : Check::kRedoBlock;
   static constexpr int kUnroll = 2;
@@ -182,7 +159,7 @@ struct InvK {
     if constexpr (kExact) {
       return splat<V>(T(1)) / a;
     } else {
-      return Recip<T, kCorrect>::quotient(splat<V>(T(1)), a);
+      return recip_quotient(splat<V>(T(1)), a);
     }
   }
   template <class V>
@@ -437,18 +414,20 @@ void register_arith(vm::KernelSlots& s) {
   put_all(s, Fn::sLinearFrac, ptr(&kernel_linear_frac<Fn::sLinearFrac, float>));
   put_all(s, Fn::dLinearFrac, ptr(&kernel_linear_frac<Fn::dLinearFrac, double>));
 
-  put(s, Fn::sDiv, ptr(&kernel_ab<Fn::sDiv, kLA, DivRecipK<Fn::sDiv, float, true>, float>),
-      ptr(&kernel_ab<Fn::sDiv, kHA, DivExactK<Fn::sDiv, float>, float>),
-      ptr(&kernel_ab<Fn::sDiv, kEP, DivRecipK<Fn::sDiv, float, false>, float>));
-  put(s, Fn::dDiv, ptr(&kernel_ab<Fn::dDiv, kLA, DivRecipK<Fn::dDiv, double, true>, double>),
-      ptr(&kernel_ab<Fn::dDiv, kHA, DivExactK<Fn::dDiv, double>, double>),
-      ptr(&kernel_ab<Fn::dDiv, kEP, DivRecipK<Fn::dDiv, double, false>, double>));
-  put(s, Fn::sInv, ptr(&kernel_a<Fn::sInv, kLA, InvK<Fn::sInv, float, false, true, true>, float>),
-      ptr(&kernel_a<Fn::sInv, kHA, InvK<Fn::sInv, float, true, false, true>, float>),
-      ptr(&kernel_a<Fn::sInv, kEP, InvK<Fn::sInv, float, false, false, true>, float>));
-  put(s, Fn::dInv, ptr(&kernel_a<Fn::dInv, kLA, InvK<Fn::dInv, double, false, true, true>, double>),
-      ptr(&kernel_a<Fn::dInv, kHA, InvK<Fn::dInv, double, true, false, true>, double>),
-      ptr(&kernel_a<Fn::dInv, kEP, InvK<Fn::dInv, double, false, false, false>, double>));
+  put(s, Fn::sDiv, ptr(&kernel_ab<Fn::sDiv, kLA, DivRecipK<Fn::sDiv, float>, float>),
+      ptr(&kernel_ab<Fn::sDiv, kHA, DivExactK<Fn::sDiv, float, true>, float>),
+      ptr(&kernel_ab<Fn::sDiv, kEP, DivRecipK<Fn::sDiv, float>, float>));
+  // Double LA and EP divide exactly: on current processors a refined reciprocal estimate costs more
+  // than the division instruction, so they differ from HA only in their report rule.
+  put(s, Fn::dDiv, ptr(&kernel_ab<Fn::dDiv, kLA, DivExactK<Fn::dDiv, double, false>, double>),
+      ptr(&kernel_ab<Fn::dDiv, kHA, DivExactK<Fn::dDiv, double, true>, double>),
+      ptr(&kernel_ab<Fn::dDiv, kEP, DivExactK<Fn::dDiv, double, false>, double>));
+  put(s, Fn::sInv, ptr(&kernel_a<Fn::sInv, kLA, InvK<Fn::sInv, float, false, true>, float>),
+      ptr(&kernel_a<Fn::sInv, kHA, InvK<Fn::sInv, float, true, true>, float>),
+      ptr(&kernel_a<Fn::sInv, kEP, InvK<Fn::sInv, float, false, true>, float>));
+  put(s, Fn::dInv, ptr(&kernel_a<Fn::dInv, kLA, InvK<Fn::dInv, double, true, true>, double>),
+      ptr(&kernel_a<Fn::dInv, kHA, InvK<Fn::dInv, double, true, true>, double>),
+      ptr(&kernel_a<Fn::dInv, kEP, InvK<Fn::dInv, double, true, false>, double>));
 }
 
 }  // namespace zok::ZOK_ISA_NS
