@@ -59,11 +59,22 @@ constexpr int32_t kMt2203Members = 6024;
 constexpr int32_t kLegacyWhFirst = 4;
 constexpr int32_t kLegacyWhLast = kLegacyWhFirst + kWhMembers - 1;
 
-constexpr const char* kBuiltinNames[kBuiltinRows] = {
-    "MCG31M1", "R250",      "MRG32K3A",         "MCG59",            "WH",
-    "SOBOL",   "NIEDERR",   "MT19937",          "MT2203",           "integer abstract",
-    "double abstract",      "single abstract",  "SFMT19937",        "non-deterministic",
-    "ARS5",    "PHILOX4X32X10"};
+constexpr const char* kBuiltinNames[kBuiltinRows] = {"MCG31M1",
+                                                     "R250",
+                                                     "MRG32K3A",
+                                                     "MCG59",
+                                                     "WH",
+                                                     "SOBOL",
+                                                     "NIEDERR",
+                                                     "MT19937",
+                                                     "MT2203",
+                                                     "integer abstract",
+                                                     "double abstract",
+                                                     "single abstract",
+                                                     "SFMT19937",
+                                                     "non-deterministic",
+                                                     "ARS5",
+                                                     "PHILOX4X32X10"};
 
 // Members per row; registration gives each new row one member.
 constinit int32_t g_member_counts[kUsableRows] = {1, 1, 1, 1, kWhMembers, 1, 1, 1, kMt2203Members,
@@ -84,11 +95,11 @@ using namespace zok::rng;
 extern "C" {
 
 constinit GeneratorProperties __RegBrngsNew[kCurrentRows] = {
-    kMcg31m1, kR250,      kMrg32k3a,  kMcg59,     kWh,        kSobol, kNiederr, kMt19937,
-    kMt2203,  kIAbstract, kDAbstract, kSAbstract, kSfmt19937, kNondeterm, kArs5,  kPhilox};
+    kMcg31m1, kR250,      kMrg32k3a,  kMcg59,     kWh,        kSobol,     kNiederr, kMt19937,
+    kMt2203,  kIAbstract, kDAbstract, kSAbstract, kSfmt19937, kNondeterm, kArs5,    kPhilox};
 
 // Rows 279 and 280 stay zero.
-constinit const GeneratorProperties __RegBrngs[kLegacyRows] = {kMcg31m1, kR250,  kMrg32k3a, kMcg59,
+constinit const GeneratorProperties __RegBrngs[kLegacyRows] = {kMcg31m1,   kR250,  kMrg32k3a, kMcg59,
                                                                ZOK_WH_273, kSobol, kNiederr};
 
 const GeneratorProperties* __qorGetBrngBaseOffset(int32_t id, int32_t* index, int32_t* member) {

@@ -18,19 +18,19 @@ extern "C" {
 /* ---- status codes ---- */
 
 #define ZOK_RNG_STATUS_OK 0
-#define ZOK_RNG_ERROR_METHOD (-2)         /* init_stream method other than 0, 1, 2 */
-#define ZOK_RNG_ERROR_MEMORY (-4)         /* an allocation failed */
-#define ZOK_RNG_ERROR_NULL_POINTER (-5)   /* a registration record or one of its operations is null */
-#define ZOK_RNG_ERROR_BAD_BRNG (-1000)    /* generator identifier or member out of range */
-#define ZOK_RNG_ERROR_UNAVAILABLE (-1001) /* the generator's operations are not part of this build */
-#define ZOK_RNG_ERROR_REGISTRY_FULL (-1004) /* all 512 usable registry rows are taken */
-#define ZOK_RNG_ERROR_STATE_SIZE (-1008)  /* negative state_size */
-#define ZOK_RNG_ERROR_WORD_SIZE (-1009)   /* word_size not 4, 8 or 16 */
-#define ZOK_RNG_ERROR_SEED_COUNT (-1010)  /* seed_count below 1 */
-#define ZOK_RNG_ERROR_BIT_COUNT (-1011)   /* bit_count below 1 */
+#define ZOK_RNG_ERROR_METHOD (-2)            /* init_stream method other than 0, 1, 2 */
+#define ZOK_RNG_ERROR_MEMORY (-4)            /* an allocation failed */
+#define ZOK_RNG_ERROR_NULL_POINTER (-5)      /* a registration record or one of its operations is null */
+#define ZOK_RNG_ERROR_BAD_BRNG (-1000)       /* generator identifier or member out of range */
+#define ZOK_RNG_ERROR_UNAVAILABLE (-1001)    /* the generator's operations are not part of this build */
+#define ZOK_RNG_ERROR_REGISTRY_FULL (-1004)  /* all 512 usable registry rows are taken */
+#define ZOK_RNG_ERROR_STATE_SIZE (-1008)     /* negative state_size */
+#define ZOK_RNG_ERROR_WORD_SIZE (-1009)      /* word_size not 4, 8 or 16 */
+#define ZOK_RNG_ERROR_SEED_COUNT (-1010)     /* seed_count below 1 */
+#define ZOK_RNG_ERROR_BIT_COUNT (-1011)      /* bit_count below 1 */
 #define ZOK_RNG_ERROR_LEAPFROG_COUNT (-1013) /* negative number of leapfrog streams */
-#define ZOK_RNG_ERROR_SHARED_KEY (-3000)  /* shared key null, zero or not held */
-#define ZOK_RNG_ERROR_SHARED_FULL (-3001) /* shared data table full */
+#define ZOK_RNG_ERROR_SHARED_KEY (-3000)     /* shared key null, zero or not held */
+#define ZOK_RNG_ERROR_SHARED_FULL (-3001)    /* shared data table full */
 
 /* ---- generator identifiers ---- */
 

@@ -1,0 +1,285 @@
+// Streams and chunks under allocation failure (every allocation of an operation made to fail in
+// turn) and under several threads sharing keys through the shared data table.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <barrier>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "streams/shared_data.h"
+#include "tests/streams/test_support.h"
+#include "zok/core_services.h"
+#include "zok/random.h"
+
+namespace {
+
+using zok::rng::shared_table;
+using zok::test::allocations_since_armed;
+using zok::test::counter_brng;
+using zok::test::fail_allocation;
+using zok::test::outstanding_blocks;
+
+class Robustness : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    brng_ = counter_brng();
+    ASSERT_GT(brng_, 0);
+    blocks_ = outstanding_blocks();
+    entries_ = shared_table().entry_count;
+  }
+  void TearDown() override {
+    fail_allocation(0);
+    EXPECT_EQ(outstanding_blocks(), blocks_) << "blocks leaked or freed twice";
+    EXPECT_EQ(shared_table().entry_count, entries_) << "shared entries left behind";
+  }
+  StreamRecord* make(uint32_t seed) {
+    StreamRecord* s = nullptr;
+    EXPECT_EQ(__qorNewStreamEx(&s, brng_, 1, &seed), 0);
+    return s;
+  }
+  int32_t brng_ = 0;
+  long blocks_ = 0;
+  int32_t entries_ = 0;
+};
+
+void* block(int32_t size, unsigned char fill) {
+  void* p = zok_serv_allocate(static_cast<size_t>(size), 128);
+  std::memset(p, fill, static_cast<size_t>(size));
+  return p;
+}
+
+int32_t refcount(const uint64_t* key) {
+  GlobalRODataEntry* e = nullptr;
+  return __qorFindGlobRODataTableEntry(&e, key) == 0 ? e->refcount : -1;
+}
+
+std::vector<const StreamChunk*> chunk_list(const StreamRecord* s) {
+  std::vector<const StreamChunk*> out;
+  for (const StreamChunk* c = s->chunks; c != nullptr; c = c->next) out.push_back(c);
+  return out;
+}
+
+// Runs op with its k-th allocation failing, for k = 1, 2, ... until a run needs fewer than k
+// allocations; each failed run must report -4, give back every block it took and pass `check`.
+// Returns the number of failed runs; the last (successful) run's result is the caller's.
+template <typename Op, typename Check>
+int sweep(Op op, Check check) {
+  for (long k = 1; k < 64; ++k) {
+    const long blocks = outstanding_blocks();
+    fail_allocation(k);
+    const int32_t status = op();
+    const bool failed = allocations_since_armed() >= k;
+    fail_allocation(0);
+    if (!failed) {
+      EXPECT_EQ(status, 0);
+      return static_cast<int>(k - 1);
+    }
+    EXPECT_EQ(status, ZOK_RNG_ERROR_MEMORY) << "allocation " << k;
+    EXPECT_EQ(outstanding_blocks(), blocks) << "allocation " << k;
+    check();
+  }
+  ADD_FAILURE() << "operation never succeeded";
+  return -1;
+}
+
+TEST_F(Robustness, ConstructorsFailCleanly) {
+  StreamRecord* s = nullptr;
+  const uint32_t seed = 3;
+  EXPECT_EQ(sweep([&] { return __qorNewStreamEx(&s, brng_, 1, &seed); }, [&] { EXPECT_EQ(s, nullptr); }), 1);
+  __qorDeleteStream(&s);
+  const int32_t index = (brng_ >> 20) - 1;
+  EXPECT_EQ(sweep([&] { return __qorAllocateStream(&s, __RegBrngsNew, brng_, index, 0); },
+                  [&] { EXPECT_EQ(s, nullptr); }),
+            1);
+  __qorDeleteStream(&s);
+}
+
+TEST_F(Robustness, AddChunkFailsWithoutTakingTheBlock) {
+  StreamRecord* s = make(1);
+  const uint64_t key[2] = {0xF1, 0xF2};
+  void* mine = block(8, 1);
+  EXPECT_EQ(sweep([&] { return __qorAddChunk(s, 1, key, mine, 8); },
+                  [&] {
+                    EXPECT_EQ(s->chunks, nullptr);
+                    EXPECT_EQ(refcount(key), -1);
+                  }),
+            1);
+  EXPECT_EQ(refcount(key), 1);
+  __qorDeleteStream(&s);
+}
+
+// A source whose chunks take every path of a copy: private, shared, and private without a block.
+class CopyFailures : public Robustness {
+ protected:
+  void SetUp() override {
+    Robustness::SetUp();
+    src_ = make(5);
+    ASSERT_EQ(__qorAddChunk(src_, 1, nullptr, block(16, 0x11), 16), 0);
+    ASSERT_EQ(__qorAddChunk(src_, 2, key_, block(16, 0x22), 16), 0);
+    ASSERT_EQ(__qorAddChunk(src_, 3, nullptr, nullptr, 0), 0);
+  }
+  void TearDown() override {
+    __qorDeleteStream(&src_);
+    Robustness::TearDown();
+  }
+  StreamRecord* src_ = nullptr;
+  const uint64_t key_[2] = {0xE1, 0xE2};
+};
+
+TEST_F(CopyFailures, CopyStreamHandsOutNothingHalfMade) {
+  StreamRecord* copy = reinterpret_cast<StreamRecord*>(0x1);
+  // The record, then for the chunks: 1 (no block), 1 (shared), 2 (chunk and its copy).
+  EXPECT_EQ(sweep([&] { return __qorCopyStream(&copy, src_); },
+                  [&] {
+                    EXPECT_EQ(copy, nullptr);
+                    EXPECT_EQ(refcount(key_), 1);
+                  }),
+            5);
+  EXPECT_EQ(__qorGetNumChunks(copy), 3);
+  EXPECT_EQ(refcount(key_), 2);
+  __qorDeleteStream(&copy);
+}
+
+TEST_F(CopyFailures, CopyChunksLeavesTheDestinationAsItWas) {
+  StreamRecord* dst = make(6);
+  ASSERT_EQ(__qorAddChunk(dst, 9, nullptr, block(4, 9), 4), 0);
+  void* unused = block(4, 9);
+  ASSERT_EQ(__qorAddChunk(dst, 2, key_, unused, 4), 0);  // shared: the block stays ours
+  zok_serv_deallocate(unused);
+  const auto before = chunk_list(dst);
+  EXPECT_EQ(sweep([&] { return __qorCopyChunks(dst, src_); },
+                  [&] {
+                    EXPECT_EQ(chunk_list(dst), before);
+                    EXPECT_EQ(refcount(key_), 2);
+                  }),
+            4);
+  EXPECT_EQ(__qorGetNumChunks(dst), 5);
+  EXPECT_EQ(refcount(key_), 3);
+  __qorDeleteStream(&dst);
+}
+
+TEST_F(CopyFailures, CopyStreamStateLeavesTheDestinationWithoutChunks) {
+  StreamRecord* dst = make(6);
+  EXPECT_EQ(sweep([&] { return __qorCopyStreamState(dst, src_); },
+                  [&] {
+                    EXPECT_EQ(dst->chunks, nullptr);
+                    EXPECT_EQ(refcount(key_), 1);
+                  }),
+            4);
+  EXPECT_EQ(__qorGetNumChunks(dst), 3);
+  __qorDeleteStream(&dst);
+}
+
+// Threads make, copy and delete streams whose chunks share three keys; afterwards each key's count
+// must equal the chunks that reference it, and deleting everything must empty the table.
+TEST_F(Robustness, ThreadsShareKeysWithoutLosingReferences) {
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 400;
+  // Few kept streams, so that keys often lose their last reference while others take new ones.
+  constexpr size_t kKeep = 1;
+  const uint64_t keys[3][2] = {{0xC1, 1}, {0xC2, 2}, {0xC3, 3}};
+  std::vector<std::vector<StreamRecord*>> kept(kThreads);
+  std::atomic<int> failures{0};
+  std::atomic<int> wrong_blocks{0};
+
+  auto work = [&](int t) {
+    std::vector<StreamRecord*>& mine = kept[t];
+    for (int r = 0; r < kRounds; ++r) {
+      const int k = (t + r) % 3;
+      const unsigned char fill = static_cast<unsigned char>(0xC1 + k);
+      StreamRecord* s = nullptr;
+      const uint32_t seed = static_cast<uint32_t>(r + 1);
+      if (__qorNewStreamEx(&s, brng_, 1, &seed) != 0) ++failures;
+      void* own = block(16, fill);
+      if (__qorAddChunk(s, 100 + k, keys[k], own, 16) != 0) ++failures;
+      void* used = __qorSearchChunk(s, 100 + k);
+      if (used != own) zok_serv_deallocate(own);  // the key was shared already
+      for (int i = 0; i < 16; ++i)
+        if (static_cast<unsigned char*>(used)[i] != fill) ++wrong_blocks;
+      if (__qorAddChunk(s, 1, nullptr, block(8, static_cast<unsigned char>(t)), 8) != 0) ++failures;
+      StreamRecord* copy = nullptr;
+      if (__qorCopyStream(&copy, s) != 0) ++failures;
+      if (!mine.empty() && r % 3 == 0 && __qorCopyStreamState(mine.back(), s) != 0) ++failures;
+      __qorDeleteStream(&s);
+      mine.push_back(copy);
+      if (mine.size() > kKeep) {
+        __qorDeleteStream(&mine.front());
+        mine.erase(mine.begin());
+      }
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) threads.emplace_back(work, t);
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(wrong_blocks.load(), 0);
+
+  for (int k = 0; k < 3; ++k) {
+    int32_t references = 0;
+    GlobalRODataEntry* e = nullptr;
+    const bool held = __qorFindGlobRODataTableEntry(&e, keys[k]) == 0;
+    for (const auto& list : kept)
+      for (const StreamRecord* s : list)
+        for (const StreamChunk* c = s->chunks; c != nullptr; c = c->next)
+          if (c->key[0] == keys[k][0] && c->key[1] == keys[k][1]) {
+            ++references;
+            ASSERT_TRUE(held);
+            EXPECT_EQ(c->data, e->data);
+          }
+    EXPECT_EQ(held ? e->refcount : 0, references) << "key " << k;
+  }
+  for (auto& list : kept)
+    for (StreamRecord*& s : list) __qorDeleteStream(&s);
+}
+
+// All threads enter the same new key at once, round after round: exactly one entry may appear,
+// counting every thread's chunk, and it must go with the last chunk.
+TEST_F(Robustness, ThreadsEnteringOneNewKeyMakeOneEntry) {
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 300;
+  std::barrier sync(kThreads);
+  std::vector<StreamRecord*> streams(kThreads, nullptr);
+  std::atomic<int> failures{0};
+  int bad_rounds = 0;  // written by thread 0 only
+
+  auto work = [&](int t) {
+    for (int r = 0; r < kRounds; ++r) {
+      const uint64_t key[2] = {0xD000u + static_cast<uint64_t>(r), 7};
+      const uint32_t seed = 1;
+      if (__qorNewStreamEx(&streams[t], brng_, 1, &seed) != 0) ++failures;
+      void* own = block(16, static_cast<unsigned char>(r));
+      sync.arrive_and_wait();
+      if (__qorAddChunk(streams[t], 1, key, own, 16) != 0) ++failures;
+      if (__qorSearchChunk(streams[t], 1) != own) zok_serv_deallocate(own);
+      sync.arrive_and_wait();
+      if (t == 0) {
+        const auto& table = shared_table();
+        int entries = 0;
+        int32_t refs = 0;
+        for (int32_t i = 0; i < table.entry_count; ++i)
+          if (table.entries[i].key[0] == key[0] && table.entries[i].key[1] == key[1]) {
+            ++entries;
+            refs = table.entries[i].refcount;
+          }
+        bool one_block = true;
+        for (const StreamRecord* s : streams)
+          one_block = one_block && s->chunks->data == streams[0]->chunks->data;
+        if (entries != 1 || refs != kThreads || !one_block) ++bad_rounds;
+      }
+      sync.arrive_and_wait();
+      StreamRecord* copy = nullptr;
+      if (__qorCopyStream(&copy, streams[t]) != 0) ++failures;
+      __qorDeleteStream(&streams[t]);
+      __qorDeleteStream(&copy);
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) threads.emplace_back(work, t);
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(bad_rounds, 0);
+}
+
+}  // namespace

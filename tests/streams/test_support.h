@@ -1,0 +1,50 @@
+// Helpers for stream tests: a core allocator that counts, guards and can be told to fail, and a small
+// registered generator that records the requests it receives.
+#pragma once
+
+#include <cstdint>
+
+#include "zok/random.h"
+
+namespace zok::test {
+
+// Blocks handed out by zok_serv_allocate and not yet given back.
+long outstanding_blocks();
+// Makes the k-th allocation from now on fail (k >= 1); 0 lets all through. Returns nothing; see
+// allocations_since_armed() for how many were asked for since.
+void fail_allocation(long k);
+long allocations_since_armed();
+
+// State of the counter generator behind the 16-byte header. Its core state (seed_count 2 words of
+// 4 bytes) is value and step; the rest is bookkeeping that a state copy must leave alone.
+struct CounterState {
+  uint32_t value;
+  uint32_t step;
+  uint32_t leap_index;
+  uint32_t leap_count;
+  uint64_t skipped;
+  uint64_t tail[2];
+};
+inline constexpr int32_t kCounterStateSize = 16 + static_cast<int32_t>(sizeof(CounterState));
+
+// Initialisation with this first seed word fails with kFailingStatus.
+inline constexpr uint32_t kFailingSeed = 0xDEAD;
+inline constexpr int32_t kFailingStatus = -7;
+
+// What the calling thread's last init_stream request was.
+struct InitLog {
+  int calls;
+  int32_t method;
+  int32_t n;
+  uint32_t first_param;
+  uint64_t skip;
+};
+InitLog& init_log();
+
+// The counter generator's identifier; registered on first use.
+int32_t counter_brng();
+inline CounterState* counter_state(StreamRecord* s) {
+  return reinterpret_cast<CounterState*>(reinterpret_cast<unsigned char*>(s) + 16);
+}
+
+}  // namespace zok::test
