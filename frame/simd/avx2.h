@@ -84,4 +84,83 @@ inline VD select(MD m, VD a, VD b) { return {_mm256_blendv_pd(a.v, b.v, m.m)}; }
 inline float lane0(VF x) { return _mm256_cvtss_f32(x.v); }
 inline double lane0(VD x) { return _mm256_cvtsd_f64(x.v); }
 
+// ---- integer lanes, bit views, conversions, comparisons, lookups ----
+
+struct VI {
+  using T = int32_t;
+  static constexpr int kLanes = 8;
+  __m256i v;
+};
+struct VL {
+  using T = int64_t;
+  static constexpr int kLanes = 4;
+  __m256i v;
+};
+template <>
+inline VI splat<VI>(int32_t x) { return {_mm256_set1_epi32(x)}; }
+template <>
+inline VL splat<VL>(int64_t x) { return {_mm256_set1_epi64x(x)}; }
+inline VI operator+(VI a, VI b) { return {_mm256_add_epi32(a.v, b.v)}; }
+inline VI operator-(VI a, VI b) { return {_mm256_sub_epi32(a.v, b.v)}; }
+inline VI operator*(VI a, VI b) { return {_mm256_mullo_epi32(a.v, b.v)}; }
+inline VI operator&(VI a, VI b) { return {_mm256_and_si256(a.v, b.v)}; }
+inline VI operator|(VI a, VI b) { return {_mm256_or_si256(a.v, b.v)}; }
+inline VI operator^(VI a, VI b) { return {_mm256_xor_si256(a.v, b.v)}; }
+inline VL operator+(VL a, VL b) { return {_mm256_add_epi64(a.v, b.v)}; }
+inline VL operator-(VL a, VL b) { return {_mm256_sub_epi64(a.v, b.v)}; }
+inline VL operator&(VL a, VL b) { return {_mm256_and_si256(a.v, b.v)}; }
+inline VL operator|(VL a, VL b) { return {_mm256_or_si256(a.v, b.v)}; }
+inline VL operator^(VL a, VL b) { return {_mm256_xor_si256(a.v, b.v)}; }
+template <int kBits>
+inline VI shl(VI a) { return {_mm256_slli_epi32(a.v, kBits)}; }
+template <int kBits>
+inline VI shr(VI a) { return {_mm256_srli_epi32(a.v, kBits)}; }
+template <int kBits>
+inline VI sar(VI a) { return {_mm256_srai_epi32(a.v, kBits)}; }
+template <int kBits>
+inline VL shl(VL a) { return {_mm256_slli_epi64(a.v, kBits)}; }
+template <int kBits>
+inline VL shr(VL a) { return {_mm256_srli_epi64(a.v, kBits)}; }
+
+inline VI as_int(VF a) { return {_mm256_castps_si256(a.v)}; }
+inline VF as_float(VI a) { return {_mm256_castsi256_ps(a.v)}; }
+inline VL as_int(VD a) { return {_mm256_castpd_si256(a.v)}; }
+inline VD as_double(VL a) { return {_mm256_castsi256_pd(a.v)}; }
+inline VI to_int(VF a) { return {_mm256_cvtps_epi32(a.v)}; }
+inline VI to_int_trunc(VF a) { return {_mm256_cvttps_epi32(a.v)}; }
+inline VF to_float(VI a) { return {_mm256_cvtepi32_ps(a.v)}; }
+
+inline MF operator>(VF a, VF b) { return {_mm256_cmp_ps(a.v, b.v, _CMP_GT_OQ)}; }
+inline MF operator!=(VF a, VF b) { return {_mm256_cmp_ps(a.v, b.v, _CMP_NEQ_UQ)}; }
+inline MD operator>(VD a, VD b) { return {_mm256_cmp_pd(a.v, b.v, _CMP_GT_OQ)}; }
+inline MD operator!=(VD a, VD b) { return {_mm256_cmp_pd(a.v, b.v, _CMP_NEQ_UQ)}; }
+inline MF operator|(MF a, MF b) { return {_mm256_or_ps(a.m, b.m)}; }
+inline MD operator|(MD a, MD b) { return {_mm256_or_pd(a.m, b.m)}; }
+inline MF operator==(VI a, VI b) { return {_mm256_castsi256_ps(_mm256_cmpeq_epi32(a.v, b.v))}; }
+inline MF operator>(VI a, VI b) { return {_mm256_castsi256_ps(_mm256_cmpgt_epi32(a.v, b.v))}; }
+inline MD operator==(VL a, VL b) { return {_mm256_castsi256_pd(_mm256_cmpeq_epi64(a.v, b.v))}; }
+inline VI select(MF m, VI a, VI b) {
+  return {_mm256_castps_si256(_mm256_blendv_ps(_mm256_castsi256_ps(a.v), _mm256_castsi256_ps(b.v), m.m))};
+}
+inline VL select(MD m, VL a, VL b) {
+  return {_mm256_castpd_si256(_mm256_blendv_pd(_mm256_castsi256_pd(a.v), _mm256_castsi256_pd(b.v), m.m))};
+}
+
+inline VF sqrt(VF a) { return {_mm256_sqrt_ps(a.v)}; }
+inline VD sqrt(VD a) { return {_mm256_sqrt_pd(a.v)}; }
+inline VF rsqrt(VF a) { return {_mm256_rsqrt_ps(a.v)}; }
+inline VF min(VF a, VF b) { return {_mm256_min_ps(a.v, b.v)}; }
+inline VF max(VF a, VF b) { return {_mm256_max_ps(a.v, b.v)}; }
+inline VD min(VD a, VD b) { return {_mm256_min_pd(a.v, b.v)}; }
+inline VD max(VD a, VD b) { return {_mm256_max_pd(a.v, b.v)}; }
+inline VF fms(VF a, VF b, VF c) { return {_mm256_fmsub_ps(a.v, b.v, c.v)}; }
+inline VD fms(VD a, VD b, VD c) { return {_mm256_fmsub_pd(a.v, b.v, c.v)}; }
+
+inline VF gather(const float* base, VI idx) { return {_mm256_i32gather_ps(base, idx.v, 4)}; }
+inline VD gather(const double* base, VL idx) {
+  return {_mm256_i64gather_pd(reinterpret_cast<const double*>(base), idx.v, 8)};
+}
+inline VI loadu(const int32_t* p) { return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))}; }
+inline void storeu(int32_t* p, VI x) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), x.v); }
+
 }  // namespace zok::ZOK_ISA_NS

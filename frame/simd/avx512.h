@@ -86,4 +86,77 @@ inline VD select(MD m, VD a, VD b) { return {_mm512_mask_blend_pd(m.m, a.v, b.v)
 inline float lane0(VF x) { return _mm512_cvtss_f32(x.v); }
 inline double lane0(VD x) { return _mm512_cvtsd_f64(x.v); }
 
+// ---- integer lanes, bit views, conversions, comparisons, lookups ----
+
+struct VI {
+  using T = int32_t;
+  static constexpr int kLanes = 16;
+  __m512i v;
+};
+struct VL {
+  using T = int64_t;
+  static constexpr int kLanes = 8;
+  __m512i v;
+};
+template <>
+inline VI splat<VI>(int32_t x) { return {_mm512_set1_epi32(x)}; }
+template <>
+inline VL splat<VL>(int64_t x) { return {_mm512_set1_epi64(x)}; }
+inline VI operator+(VI a, VI b) { return {_mm512_add_epi32(a.v, b.v)}; }
+inline VI operator-(VI a, VI b) { return {_mm512_sub_epi32(a.v, b.v)}; }
+inline VI operator*(VI a, VI b) { return {_mm512_mullo_epi32(a.v, b.v)}; }
+inline VI operator&(VI a, VI b) { return {_mm512_and_si512(a.v, b.v)}; }
+inline VI operator|(VI a, VI b) { return {_mm512_or_si512(a.v, b.v)}; }
+inline VI operator^(VI a, VI b) { return {_mm512_xor_si512(a.v, b.v)}; }
+inline VL operator+(VL a, VL b) { return {_mm512_add_epi64(a.v, b.v)}; }
+inline VL operator-(VL a, VL b) { return {_mm512_sub_epi64(a.v, b.v)}; }
+inline VL operator&(VL a, VL b) { return {_mm512_and_si512(a.v, b.v)}; }
+inline VL operator|(VL a, VL b) { return {_mm512_or_si512(a.v, b.v)}; }
+inline VL operator^(VL a, VL b) { return {_mm512_xor_si512(a.v, b.v)}; }
+template <int kBits>
+inline VI shl(VI a) { return {_mm512_slli_epi32(a.v, kBits)}; }
+template <int kBits>
+inline VI shr(VI a) { return {_mm512_srli_epi32(a.v, kBits)}; }
+template <int kBits>
+inline VI sar(VI a) { return {_mm512_srai_epi32(a.v, kBits)}; }
+template <int kBits>
+inline VL shl(VL a) { return {_mm512_slli_epi64(a.v, kBits)}; }
+template <int kBits>
+inline VL shr(VL a) { return {_mm512_srli_epi64(a.v, kBits)}; }
+
+inline VI as_int(VF a) { return {_mm512_castps_si512(a.v)}; }
+inline VF as_float(VI a) { return {_mm512_castsi512_ps(a.v)}; }
+inline VL as_int(VD a) { return {_mm512_castpd_si512(a.v)}; }
+inline VD as_double(VL a) { return {_mm512_castsi512_pd(a.v)}; }
+inline VI to_int(VF a) { return {_mm512_cvtps_epi32(a.v)}; }
+inline VI to_int_trunc(VF a) { return {_mm512_cvttps_epi32(a.v)}; }
+inline VF to_float(VI a) { return {_mm512_cvtepi32_ps(a.v)}; }
+
+inline MF operator>(VF a, VF b) { return {_mm512_cmp_ps_mask(a.v, b.v, _CMP_GT_OQ)}; }
+inline MF operator!=(VF a, VF b) { return {_mm512_cmp_ps_mask(a.v, b.v, _CMP_NEQ_UQ)}; }
+inline MD operator>(VD a, VD b) { return {_mm512_cmp_pd_mask(a.v, b.v, _CMP_GT_OQ)}; }
+inline MD operator!=(VD a, VD b) { return {_mm512_cmp_pd_mask(a.v, b.v, _CMP_NEQ_UQ)}; }
+inline MF operator|(MF a, MF b) { return {static_cast<__mmask16>(a.m | b.m)}; }
+inline MD operator|(MD a, MD b) { return {static_cast<__mmask8>(a.m | b.m)}; }
+inline MF operator==(VI a, VI b) { return {_mm512_cmpeq_epi32_mask(a.v, b.v)}; }
+inline MF operator>(VI a, VI b) { return {_mm512_cmpgt_epi32_mask(a.v, b.v)}; }
+inline MD operator==(VL a, VL b) { return {_mm512_cmpeq_epi64_mask(a.v, b.v)}; }
+inline VI select(MF m, VI a, VI b) { return {_mm512_mask_blend_epi32(m.m, a.v, b.v)}; }
+inline VL select(MD m, VL a, VL b) { return {_mm512_mask_blend_epi64(m.m, a.v, b.v)}; }
+
+inline VF sqrt(VF a) { return {_mm512_sqrt_ps(a.v)}; }
+inline VD sqrt(VD a) { return {_mm512_sqrt_pd(a.v)}; }
+inline VF rsqrt(VF a) { return {_mm512_rsqrt14_ps(a.v)}; }  // 14-bit estimate
+inline VF min(VF a, VF b) { return {_mm512_min_ps(a.v, b.v)}; }
+inline VF max(VF a, VF b) { return {_mm512_max_ps(a.v, b.v)}; }
+inline VD min(VD a, VD b) { return {_mm512_min_pd(a.v, b.v)}; }
+inline VD max(VD a, VD b) { return {_mm512_max_pd(a.v, b.v)}; }
+inline VF fms(VF a, VF b, VF c) { return {_mm512_fmsub_ps(a.v, b.v, c.v)}; }
+inline VD fms(VD a, VD b, VD c) { return {_mm512_fmsub_pd(a.v, b.v, c.v)}; }
+
+inline VF gather(const float* base, VI idx) { return {_mm512_i32gather_ps(idx.v, base, 4)}; }
+inline VD gather(const double* base, VL idx) { return {_mm512_i64gather_pd(idx.v, base, 8)}; }
+inline VI loadu(const int32_t* p) { return {_mm512_loadu_si512(p)}; }
+inline void storeu(int32_t* p, VI x) { _mm512_storeu_si512(p, x.v); }
+
 }  // namespace zok::ZOK_ISA_NS

@@ -91,4 +91,95 @@ inline VD select(MD m, VD a, VD b) { return {_mm_blendv_pd(a.v, b.v, m.m)}; }
 inline float lane0(VF x) { return _mm_cvtss_f32(x.v); }
 inline double lane0(VD x) { return _mm_cvtsd_f64(x.v); }
 
+// ---- integer lanes, bit views, conversions, comparisons, lookups ----
+
+// 32-bit integer lanes beside VF, 64-bit integer lanes beside VD.
+struct VI {
+  using T = int32_t;
+  static constexpr int kLanes = 4;
+  __m128i v;
+};
+struct VL {
+  using T = int64_t;
+  static constexpr int kLanes = 2;
+  __m128i v;
+};
+template <>
+inline VI splat<VI>(int32_t x) { return {_mm_set1_epi32(x)}; }
+template <>
+inline VL splat<VL>(int64_t x) { return {_mm_set1_epi64x(x)}; }
+inline VI operator+(VI a, VI b) { return {_mm_add_epi32(a.v, b.v)}; }
+inline VI operator-(VI a, VI b) { return {_mm_sub_epi32(a.v, b.v)}; }
+inline VI operator*(VI a, VI b) { return {_mm_mullo_epi32(a.v, b.v)}; }
+inline VI operator&(VI a, VI b) { return {_mm_and_si128(a.v, b.v)}; }
+inline VI operator|(VI a, VI b) { return {_mm_or_si128(a.v, b.v)}; }
+inline VI operator^(VI a, VI b) { return {_mm_xor_si128(a.v, b.v)}; }
+inline VL operator+(VL a, VL b) { return {_mm_add_epi64(a.v, b.v)}; }
+inline VL operator-(VL a, VL b) { return {_mm_sub_epi64(a.v, b.v)}; }
+inline VL operator&(VL a, VL b) { return {_mm_and_si128(a.v, b.v)}; }
+inline VL operator|(VL a, VL b) { return {_mm_or_si128(a.v, b.v)}; }
+inline VL operator^(VL a, VL b) { return {_mm_xor_si128(a.v, b.v)}; }
+template <int kBits>
+inline VI shl(VI a) { return {_mm_slli_epi32(a.v, kBits)}; }
+template <int kBits>
+inline VI shr(VI a) { return {_mm_srli_epi32(a.v, kBits)}; }  // logical
+template <int kBits>
+inline VI sar(VI a) { return {_mm_srai_epi32(a.v, kBits)}; }  // arithmetic
+template <int kBits>
+inline VL shl(VL a) { return {_mm_slli_epi64(a.v, kBits)}; }
+template <int kBits>
+inline VL shr(VL a) { return {_mm_srli_epi64(a.v, kBits)}; }
+
+// Bit views between float and integer lanes of the same width.
+inline VI as_int(VF a) { return {_mm_castps_si128(a.v)}; }
+inline VF as_float(VI a) { return {_mm_castsi128_ps(a.v)}; }
+inline VL as_int(VD a) { return {_mm_castpd_si128(a.v)}; }
+inline VD as_double(VL a) { return {_mm_castsi128_pd(a.v)}; }
+// Float to integer with the current rounding (nearest by default), and truncating; int to float.
+inline VI to_int(VF a) { return {_mm_cvtps_epi32(a.v)}; }
+inline VI to_int_trunc(VF a) { return {_mm_cvttps_epi32(a.v)}; }
+inline VF to_float(VI a) { return {_mm_cvtepi32_ps(a.v)}; }
+
+inline MF operator>(VF a, VF b) { return {_mm_cmpgt_ps(a.v, b.v)}; }
+inline MF operator!=(VF a, VF b) { return {_mm_cmpneq_ps(a.v, b.v)}; }
+inline MD operator>(VD a, VD b) { return {_mm_cmpgt_pd(a.v, b.v)}; }
+inline MD operator!=(VD a, VD b) { return {_mm_cmpneq_pd(a.v, b.v)}; }
+inline MF operator|(MF a, MF b) { return {_mm_or_ps(a.m, b.m)}; }
+inline MD operator|(MD a, MD b) { return {_mm_or_pd(a.m, b.m)}; }
+// Integer comparisons, as masks of the matching floating lanes.
+inline MF operator==(VI a, VI b) { return {_mm_castsi128_ps(_mm_cmpeq_epi32(a.v, b.v))}; }
+inline MF operator>(VI a, VI b) { return {_mm_castsi128_ps(_mm_cmpgt_epi32(a.v, b.v))}; }
+inline MD operator==(VL a, VL b) { return {_mm_castsi128_pd(_mm_cmpeq_epi64(a.v, b.v))}; }
+inline VI select(MF m, VI a, VI b) {
+  return {_mm_castps_si128(_mm_blendv_ps(_mm_castsi128_ps(a.v), _mm_castsi128_ps(b.v), m.m))};
+}
+inline VL select(MD m, VL a, VL b) {
+  return {_mm_castpd_si128(_mm_blendv_pd(_mm_castsi128_pd(a.v), _mm_castsi128_pd(b.v), m.m))};
+}
+
+inline VF sqrt(VF a) { return {_mm_sqrt_ps(a.v)}; }
+inline VD sqrt(VD a) { return {_mm_sqrt_pd(a.v)}; }
+inline VF rsqrt(VF a) { return {_mm_rsqrt_ps(a.v)}; }  // estimate, relative error below 1.5 * 2^-12
+inline VF min(VF a, VF b) { return {_mm_min_ps(a.v, b.v)}; }
+inline VF max(VF a, VF b) { return {_mm_max_ps(a.v, b.v)}; }
+inline VD min(VD a, VD b) { return {_mm_min_pd(a.v, b.v)}; }
+inline VD max(VD a, VD b) { return {_mm_max_pd(a.v, b.v)}; }
+// a*b - c
+inline VF fms(VF a, VF b, VF c) { return a * b - c; }
+inline VD fms(VD a, VD b, VD c) { return a * b - c; }
+
+// Table lookups: base[idx[lane]].
+inline VF gather(const float* base, VI idx) {
+  alignas(16) int32_t i[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(i), idx.v);
+  return {_mm_setr_ps(base[i[0]], base[i[1]], base[i[2]], base[i[3]])};
+}
+inline VD gather(const double* base, VL idx) {
+  alignas(16) int64_t i[2];
+  _mm_store_si128(reinterpret_cast<__m128i*>(i), idx.v);
+  return {_mm_setr_pd(base[i[0]], base[i[1]])};
+}
+inline VI loadu(const int32_t* p) { return {_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))}; }
+inline void storeu(int32_t* p, VI x) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x.v); }
+
 }  // namespace zok::ZOK_ISA_NS

@@ -44,6 +44,24 @@ struct VecFor<double> {
 };
 template <typename T>
 using Vec = typename VecFor<T>::type;
+// Integer lanes of the same width as the floating lanes of V: VI for VF, VL for VD.
+template <typename V>
+struct IntFor;
+template <>
+struct IntFor<VF> {
+  using type = VI;
+};
+template <>
+struct IntFor<VD> {
+  using type = VL;
+};
+template <typename V>
+using IntVec = typename IntFor<V>::type;
+// Bit views that work for both precisions.
+inline VI bits_of(VF a) { return as_int(a); }
+inline VL bits_of(VD a) { return as_int(a); }
+inline VF from_bits_of(VI a) { return as_float(a); }
+inline VD from_bits_of(VL a) { return as_double(a); }
 
 template <typename T>
 struct Bits;
