@@ -101,19 +101,21 @@ typedef struct DfTask DfTask;
  * 32, 128 -1009. int_width_flag 0 means the caller's integers (integer queries, cells of a task
  * search) are 32-bit, anything else 64-bit. After an allocation failure (-1001) the partly built
  * task is left in *task for zok_df_kernel_DeleteTask. */
-ZOK_DF_API int32_t zok_df_kernel_dNewTask1D(DfTask** task, int64_t nx, const double* x, int64_t xhint, int64_t ny,
-                                            const double* y, int64_t yhint, int32_t int_width_flag);
-ZOK_DF_API int32_t zok_df_kernel_sNewTask1D(DfTask** task, int64_t nx, const float* x, int64_t xhint, int64_t ny,
-                                            const float* y, int64_t yhint, int32_t int_width_flag);
+ZOK_DF_API int32_t zok_df_kernel_dNewTask1D(DfTask** task, int64_t nx, const double* x, int64_t xhint,
+                                            int64_t ny, const double* y, int64_t yhint,
+                                            int32_t int_width_flag);
+ZOK_DF_API int32_t zok_df_kernel_sNewTask1D(DfTask** task, int64_t nx, const float* x, int64_t xhint,
+                                            int64_t ny, const float* y, int64_t yhint,
+                                            int32_t int_width_flag);
 
 /* Spline settings; stores each setting as soon as its check passes. When scoeff is given, the
  * coefficient pointers are laid out from it with the s_order and s_type given here. */
-ZOK_DF_API int32_t zok_df_kernel_dEditPPSpline1D(DfTask* task, int64_t s_order, int64_t s_type, int64_t bc_type,
-                                                 const double* bc, int64_t ic_type, const double* ic,
-                                                 double* scoeff, int64_t scoeffhint);
-ZOK_DF_API int32_t zok_df_kernel_sEditPPSpline1D(DfTask* task, int64_t s_order, int64_t s_type, int64_t bc_type,
-                                                 const float* bc, int64_t ic_type, const float* ic,
-                                                 float* scoeff, int64_t scoeffhint);
+ZOK_DF_API int32_t zok_df_kernel_dEditPPSpline1D(DfTask* task, int64_t s_order, int64_t s_type,
+                                                 int64_t bc_type, const double* bc, int64_t ic_type,
+                                                 const double* ic, double* scoeff, int64_t scoeffhint);
+ZOK_DF_API int32_t zok_df_kernel_sEditPPSpline1D(DfTask* task, int64_t s_order, int64_t s_type,
+                                                 int64_t bc_type, const float* bc, int64_t ic_type,
+                                                 const float* ic, float* scoeff, int64_t scoeffhint);
 
 /* Replaces the array of attribute 1 to 5. Setting x does not rebuild the bucket index: set xhint
  * to 1 for that. */
@@ -132,8 +134,10 @@ ZOK_DF_API int32_t zok_df_kernel_iQueryVal(const DfTask* task, int32_t attribute
 ZOK_DF_API int32_t zok_df_kernel_dQueryPtr(const DfTask* task, int32_t attribute, void* result);
 ZOK_DF_API int32_t zok_df_kernel_sQueryPtr(const DfTask* task, int32_t attribute, void* result);
 /* Writes the value (2) or coefficient (5) pointer of function `index` (void*) to *result. */
-ZOK_DF_API int32_t zok_df_kernel_dQueryIdxPtr(const DfTask* task, int32_t attribute, int64_t index, void* result);
-ZOK_DF_API int32_t zok_df_kernel_sQueryIdxPtr(const DfTask* task, int32_t attribute, int64_t index, void* result);
+ZOK_DF_API int32_t zok_df_kernel_dQueryIdxPtr(const DfTask* task, int32_t attribute, int64_t index,
+                                              void* result);
+ZOK_DF_API int32_t zok_df_kernel_sQueryIdxPtr(const DfTask* task, int32_t attribute, int64_t index,
+                                              void* result);
 
 /* Frees the task and sets *task to null; the caller's arrays are untouched. */
 ZOK_DF_API int32_t zok_df_kernel_DeleteTask(DfTask** task);
@@ -146,21 +150,23 @@ ZOK_DF_API int32_t zok_df_kernel_DeleteTask(DfTask** task);
  * flag[i] non-zero for every cell it has written; the library computes the rest. It returns a
  * negative status to stop, 1000 when it has written every cell, else any other status. Searches
  * may call it from several threads at once, on disjoint groups of sites. */
-typedef int32_t (*ZokDfdSearchCallback)(void* n, const double* site, void* cell, int32_t* flag, const void* params);
-typedef int32_t (*ZokDfsSearchCallback)(void* n, const float* site, void* cell, int32_t* flag, const void* params);
+typedef int32_t (*ZokDfdSearchCallback)(void* n, const double* site, void* cell, int32_t* flag,
+                                        const void* params);
+typedef int32_t (*ZokDfsSearchCallback)(void* n, const float* site, void* cell, int32_t* flag,
+                                        const void* params);
 
 /* Cell search of a task: the kind follows the callback, the partition hint, the site hint and the
  * data hint; cells are written at the task's integer width; large searches are split over the
  * threads of `threading` (null means the calling thread alone). `method` is not read. Returns 0,
  * -1000, -1001, -1026 for a bad data hint, or the callback's negative status. */
-ZOK_DF_API int32_t zok_df_kernel_dDFSearch1D(const DfTask* task, int32_t method, int64_t nsite, const double* site,
-                                             int64_t sitehint, const double* datahint, void* cell,
-                                             ZokDfdSearchCallback search_cb, const void* search_params,
-                                             const ThreadingServices* threading);
-ZOK_DF_API int32_t zok_df_kernel_sDFSearch1D(const DfTask* task, int32_t method, int64_t nsite, const float* site,
-                                             int64_t sitehint, const double* datahint, void* cell,
-                                             ZokDfsSearchCallback search_cb, const void* search_params,
-                                             const ThreadingServices* threading);
+ZOK_DF_API int32_t zok_df_kernel_dDFSearch1D(const DfTask* task, int32_t method, int64_t nsite,
+                                             const double* site, int64_t sitehint, const double* datahint,
+                                             void* cell, ZokDfdSearchCallback search_cb,
+                                             const void* search_params, const ThreadingServices* threading);
+ZOK_DF_API int32_t zok_df_kernel_sDFSearch1D(const DfTask* task, int32_t method, int64_t nsite,
+                                             const float* site, int64_t sitehint, const double* datahint,
+                                             void* cell, ZokDfsSearchCallback search_cb,
+                                             const void* search_params, const ThreadingServices* threading);
 
 /* Kind kernels. Arguments: nx, x, nsite, site, aux, param, three arguments that are not read, cell
  * (the general form then takes its form flag), and for UserDef and UniUserDef the search routine,
@@ -168,7 +174,8 @@ ZOK_DF_API int32_t zok_df_kernel_sDFSearch1D(const DfTask* task, int32_t method,
  *   Uniform, UniUserDef  x = {first, last point}; param = (nx-1)/(x[1]-x[0]); aux unused
  *   QuasiUniform         param = (nx-1)/(x[nx-1]-x[0]); aux unused
  *   Sorted               aux = the starting position, read and written back (an integer of the cell
- *                        width; may be null)
+ *                        width; may be null); made for ascending sites, it places others right too,
+ *                        only more slowly
  *   Peak                 param = the most likely cell; aux unused
  *   Hybrid               aux = the task's bucket table, param = its inverse bucket width; a null
  *                        table bisects the whole partition
@@ -179,32 +186,29 @@ ZOK_DF_API int32_t zok_df_kernel_sDFSearch1D(const DfTask* task, int32_t method,
 #define ZOK_DF_SEARCH_PARAMS(T)                                                                       \
   int64_t nx, const T *x, int64_t nsite, const T *site, void *aux, double param, const void *unused1, \
       const void *unused2, const void *unused3
-#define ZOK_DF_DECLARE_SEARCH(t, T, Kind)                                                                \
-  ZOK_DF_API int32_t zok_df_kernel_##t##DF##Kind##Search1D(ZOK_DF_SEARCH_PARAMS(T), void* cell,          \
-                                                          int32_t form);                                \
-  ZOK_DF_API int32_t zok_df_kernel_##t##DF##Kind##Search1D32(ZOK_DF_SEARCH_PARAMS(T), int32_t* cell);    \
-  ZOK_DF_API int32_t zok_df_kernel_##t##DF##Kind##Search1D64(ZOK_DF_SEARCH_PARAMS(T), int64_t* cell);    \
+#define ZOK_DF_DECLARE_SEARCH(t, T, Kind)                                                             \
+  ZOK_DF_API int32_t zok_df_kernel_##t##DF##Kind##Search1D(ZOK_DF_SEARCH_PARAMS(T), void* cell,       \
+                                                           int32_t form);                             \
+  ZOK_DF_API int32_t zok_df_kernel_##t##DF##Kind##Search1D32(ZOK_DF_SEARCH_PARAMS(T), int32_t* cell); \
+  ZOK_DF_API int32_t zok_df_kernel_##t##DF##Kind##Search1D64(ZOK_DF_SEARCH_PARAMS(T), int64_t* cell); \
   ZOK_DF_API int32_t zok_df_kernel_##t##DF##Kind##Search1D64Pack(ZOK_DF_SEARCH_PARAMS(T), int64_t* cell);
 #define ZOK_DF_DECLARE_CALLBACK_SEARCH(t, T, Kind, Callback)                                                 \
-  ZOK_DF_API int32_t zok_df_kernel_##t##DF##Kind##Search1D(ZOK_DF_SEARCH_PARAMS(T), void* cell, int32_t form, \
-                                                          Callback search_cb, const void* search_params,     \
-                                                          int32_t* flag);                                    \
-  ZOK_DF_API int32_t zok_df_kernel_##t##DF##Kind##Search1D32(ZOK_DF_SEARCH_PARAMS(T), int32_t* cell,         \
-                                                            Callback search_cb, const void* search_params,   \
-                                                            int32_t* flag);                                  \
-  ZOK_DF_API int32_t zok_df_kernel_##t##DF##Kind##Search1D64(ZOK_DF_SEARCH_PARAMS(T), int64_t* cell,         \
-                                                            Callback search_cb, const void* search_params,   \
-                                                            int32_t* flag);                                  \
-  ZOK_DF_API int32_t zok_df_kernel_##t##DF##Kind##Search1D64Pack(ZOK_DF_SEARCH_PARAMS(T), int64_t* cell,     \
-                                                                Callback search_cb,                          \
-                                                                const void* search_params, int32_t* flag);
-#define ZOK_DF_DECLARE_SEARCHES(t, T, Callback)                  \
-  ZOK_DF_DECLARE_SEARCH(t, T, Uniform)                           \
-  ZOK_DF_DECLARE_SEARCH(t, T, QuasiUniform)                      \
-  ZOK_DF_DECLARE_SEARCH(t, T, Sorted)                            \
-  ZOK_DF_DECLARE_SEARCH(t, T, Peak)                              \
-  ZOK_DF_DECLARE_SEARCH(t, T, Hybrid)                            \
-  ZOK_DF_DECLARE_CALLBACK_SEARCH(t, T, UserDef, Callback)        \
+  ZOK_DF_API int32_t zok_df_kernel_##t##DF##Kind##Search1D(ZOK_DF_SEARCH_PARAMS(T), void* cell,              \
+                                                           int32_t form, Callback search_cb,                 \
+                                                           const void* search_params, int32_t* flag);        \
+  ZOK_DF_API int32_t zok_df_kernel_##t##DF##Kind##Search1D32(                                                \
+      ZOK_DF_SEARCH_PARAMS(T), int32_t* cell, Callback search_cb, const void* search_params, int32_t* flag); \
+  ZOK_DF_API int32_t zok_df_kernel_##t##DF##Kind##Search1D64(                                                \
+      ZOK_DF_SEARCH_PARAMS(T), int64_t* cell, Callback search_cb, const void* search_params, int32_t* flag); \
+  ZOK_DF_API int32_t zok_df_kernel_##t##DF##Kind##Search1D64Pack(                                            \
+      ZOK_DF_SEARCH_PARAMS(T), int64_t* cell, Callback search_cb, const void* search_params, int32_t* flag);
+#define ZOK_DF_DECLARE_SEARCHES(t, T, Callback)           \
+  ZOK_DF_DECLARE_SEARCH(t, T, Uniform)                    \
+  ZOK_DF_DECLARE_SEARCH(t, T, QuasiUniform)               \
+  ZOK_DF_DECLARE_SEARCH(t, T, Sorted)                     \
+  ZOK_DF_DECLARE_SEARCH(t, T, Peak)                       \
+  ZOK_DF_DECLARE_SEARCH(t, T, Hybrid)                     \
+  ZOK_DF_DECLARE_CALLBACK_SEARCH(t, T, UserDef, Callback) \
   ZOK_DF_DECLARE_CALLBACK_SEARCH(t, T, UniUserDef, Callback)
 
 ZOK_DF_DECLARE_SEARCHES(d, double, ZokDfdSearchCallback)
