@@ -1,0 +1,198 @@
+/* zok summary statistics: task records over a data matrix, their editors, and the basic-statistics and
+ * minimum/maximum estimators. */
+#ifndef ZOK_SUMMARY_STATS_H
+#define ZOK_SUMMARY_STATS_H
+
+#include <stdint.h>
+
+#include "zok/core_services.h"
+
+#if defined(ZOK_BUILDING_KERNEL)
+#define ZOK_SS_API __attribute__((visibility("default")))
+#else
+#define ZOK_SS_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* A task: pointers to the caller's data and output arrays. Made by the NewTask operations and freed
+ * only by __qorSSDeleteTask; it never copies the caller's arrays. */
+typedef struct SSTask SSTask;
+
+/* ---- storage codes ---- */
+#define ZOK_SS_STORAGE_ROWS 0x10000    /* x[j*n + i]: variable j's observations are contiguous */
+#define ZOK_SS_STORAGE_COLUMNS 0x20000 /* x[i*p + j]: observation i's values are contiguous */
+#define ZOK_SS_MATRIX_FULL 0           /* p*p values, element (i, j) at i*p + j */
+#define ZOK_SS_MATRIX_PACKED_LOWER 1   /* rows of the lower triangle: (0,0) (1,0) (1,1) (2,0) ... */
+#define ZOK_SS_MATRIX_PACKED_UPPER 2   /* rows of the upper triangle: (0,0) (0,1) ... (1,1) ... */
+
+/* ---- parameter identifiers of the editors ---- */
+#define ZOK_SS_ID_P 1
+#define ZOK_SS_ID_N 2
+#define ZOK_SS_ID_X 3
+#define ZOK_SS_ID_X_STORAGE 4
+#define ZOK_SS_ID_INDICES 5
+#define ZOK_SS_ID_WEIGHTS 6
+#define ZOK_SS_ID_MEAN 7
+#define ZOK_SS_ID_RAW2 8
+#define ZOK_SS_ID_RAW3 9
+#define ZOK_SS_ID_RAW4 10
+#define ZOK_SS_ID_CENTRAL2 11
+#define ZOK_SS_ID_CENTRAL3 12
+#define ZOK_SS_ID_CENTRAL4 13
+#define ZOK_SS_ID_KURTOSIS 14
+#define ZOK_SS_ID_SKEWNESS 15
+#define ZOK_SS_ID_MIN 16
+#define ZOK_SS_ID_MAX 17
+#define ZOK_SS_ID_VARIATION 18
+#define ZOK_SS_ID_COV 19
+#define ZOK_SS_ID_COV_STORAGE 20
+#define ZOK_SS_ID_COR 21
+#define ZOK_SS_ID_COR_STORAGE 22
+#define ZOK_SS_ID_ACCUM_WEIGHTS 23
+#define ZOK_SS_ID_SUM 67
+#define ZOK_SS_ID_RAW_SUM2 68
+#define ZOK_SS_ID_RAW_SUM3 69
+#define ZOK_SS_ID_RAW_SUM4 70
+#define ZOK_SS_ID_CENTRAL_SUM2 71
+#define ZOK_SS_ID_CENTRAL_SUM3 72
+#define ZOK_SS_ID_CENTRAL_SUM4 73
+#define ZOK_SS_ID_CP 74
+#define ZOK_SS_ID_CP_STORAGE 75
+#define ZOK_SS_ID_COUNT 79 /* identifiers run from 1 to this */
+
+/* ---- estimate mask bits ---- */
+#define ZOK_SS_MEAN 0x1ULL
+#define ZOK_SS_RAW2 0x2ULL
+#define ZOK_SS_RAW3 0x4ULL
+#define ZOK_SS_RAW4 0x8ULL
+#define ZOK_SS_CENTRAL2 0x10ULL
+#define ZOK_SS_CENTRAL3 0x20ULL
+#define ZOK_SS_CENTRAL4 0x40ULL
+#define ZOK_SS_KURTOSIS 0x80ULL
+#define ZOK_SS_SKEWNESS 0x100ULL
+#define ZOK_SS_VARIATION 0x200ULL
+#define ZOK_SS_MIN 0x400ULL
+#define ZOK_SS_MAX 0x800ULL
+#define ZOK_SS_COV 0x1000ULL
+#define ZOK_SS_COR 0x2000ULL
+#define ZOK_SS_SUM 0x2000000ULL
+#define ZOK_SS_RAW_SUM2 0x4000000ULL
+#define ZOK_SS_RAW_SUM3 0x8000000ULL
+#define ZOK_SS_RAW_SUM4 0x10000000ULL
+#define ZOK_SS_CENTRAL_SUM2 0x20000000ULL
+#define ZOK_SS_CENTRAL_SUM3 0x40000000ULL
+#define ZOK_SS_CENTRAL_SUM4 0x80000000ULL
+#define ZOK_SS_CP 0x100000000ULL
+
+/* ---- method bits of the basic statistics and minimum/maximum ---- */
+#define ZOK_SS_METHOD_RAW 0x1ULL      /* moments from raw moments */
+#define ZOK_SS_METHOD_ONEPASS 0x2ULL  /* one-pass central accumulation */
+#define ZOK_SS_METHOD_KEPT 0x100ULL   /* one-pass, covariance about the means kept from the last call */
+#define ZOK_SS_METHOD_SUMS 0x200ULL   /* moments from accumulated sums, no observations read */
+#define ZOK_SS_METHOD_SUMS_2 0x400ULL /* the same as ZOK_SS_METHOD_SUMS */
+
+/* ---- status codes (0 is success) ---- */
+#define ZOK_SS_ERR_BAD_ID (-3)
+#define ZOK_SS_ERR_MEMORY (-4000)
+#define ZOK_SS_ERR_P (-4001)
+#define ZOK_SS_ERR_N (-4002)
+#define ZOK_SS_ERR_STORAGE (-4003)
+#define ZOK_SS_ERR_INDICES (-4004)
+#define ZOK_SS_ERR_WEIGHTS (-4005)
+#define ZOK_SS_ERR_MEAN (-4006)
+#define ZOK_SS_ERR_RAW2 (-4007)
+#define ZOK_SS_ERR_RAW3 (-4008)
+#define ZOK_SS_ERR_RAW4 (-4009)
+#define ZOK_SS_ERR_CENTRAL2 (-4010)
+#define ZOK_SS_ERR_CENTRAL3 (-4011)
+#define ZOK_SS_ERR_CENTRAL4 (-4012)
+#define ZOK_SS_ERR_KURTOSIS (-4013)
+#define ZOK_SS_ERR_SKEWNESS (-4014)
+#define ZOK_SS_ERR_MIN (-4015)
+#define ZOK_SS_ERR_MAX (-4016)
+#define ZOK_SS_ERR_VARIATION (-4017)
+#define ZOK_SS_ERR_COV (-4018)
+#define ZOK_SS_ERR_COR (-4019)
+#define ZOK_SS_ERR_ACCUM_WEIGHTS (-4020)
+#define ZOK_SS_ERR_METHOD (-4029)
+#define ZOK_SS_ERR_NULL_TASK (-4031)
+#define ZOK_SS_ERR_X (-4032)
+#define ZOK_SS_ERR_STORAGE_PTR (-4044)
+#define ZOK_SS_ERR_SUM (-4074)
+#define ZOK_SS_ERR_CP (-4081)
+
+/* ---- task creation, editing and deletion ----
+ * Integers passed by pointer are 32-bit when the task's int64_flag is 0, 64-bit otherwise. */
+#define ZOK_SS_NEW_TASK(T, name)                                                                  \
+  ZOK_SS_API int32_t name(SSTask** task_out, const void* p, const void* n, const void* x_storage, \
+                          const T* x, const T* w, const void* indices, int32_t int64_flag)
+ZOK_SS_NEW_TASK(double, __qordSSNewTask);
+ZOK_SS_NEW_TASK(float, __qorsSSNewTask);
+
+ZOK_SS_API int32_t __qoriSSEditTask(SSTask* task, int64_t id, const void* pointer);
+ZOK_SS_API int32_t __qordSSEditTask(SSTask* task, int64_t id, const double* pointer);
+ZOK_SS_API int32_t __qorsSSEditTask(SSTask* task, int64_t id, const float* pointer);
+
+/* Multi-field editors: a null argument leaves its field as it was. `const void*` arguments point to
+ * integers, the others to reals of the task's precision. */
+#define ZOK_SS_EDITORS(T, t)                                                                                 \
+  ZOK_SS_API int32_t __qor##t##SSEditMoments(SSTask* task, const T* mean, const T* raw2, const T* raw3,      \
+                                             const T* raw4, const T* central2, const T* central3,            \
+                                             const T* central4);                                             \
+  ZOK_SS_API int32_t __qor##t##SSEditSums(SSTask* task, const T* sum, const T* raw_sum2, const T* raw_sum3,  \
+                                          const T* raw_sum4, const T* central_sum2, const T* central_sum3,   \
+                                          const T* central_sum4);                                            \
+  ZOK_SS_API int32_t __qor##t##SSEditCovCor(SSTask* task, const T* mean, const T* cov,                       \
+                                            const void* cov_storage, const T* cor, const void* cor_storage); \
+  ZOK_SS_API int32_t __qor##t##SSEditCP(SSTask* task, const T* mean, const T* sum, const T* cp,              \
+                                        const void* cp_storage);                                             \
+  ZOK_SS_API int32_t __qor##t##SSEditMtxParametrz(SSTask* task, const T* cor, const void* cor_storage,       \
+                                                  const T* param_cor, const void* param_cor_storage);        \
+  ZOK_SS_API int32_t __qor##t##SSEditPartialCovCor(                                                          \
+      SSTask* task, const void* selection, const T* cov, const void* cov_storage, const T* cor,              \
+      const void* cor_storage, const T* partial_cov, const void* partial_cov_storage, const T* partial_cor,  \
+      const void* partial_cor_storage);                                                                      \
+  ZOK_SS_API int32_t __qor##t##SSEditQuantiles(SSTask* task, const void* order_count, const T* orders,       \
+                                               const T* quantiles, const T* order_stats,                     \
+                                               const void* order_stats_storage);                             \
+  ZOK_SS_API int32_t __qor##t##SSEditStreamQuantiles(SSTask* task, const void* order_count, const T* orders, \
+                                                     const T* quantiles, const void* param_count,            \
+                                                     const T* params);                                       \
+  ZOK_SS_API int32_t __qor##t##SSEditPooledCovariance(                                                       \
+      SSTask* task, const void* group_index, const T* pooled_mean, const T* pooled_cov,                      \
+      const void* group_selection, const T* group_means, const T* group_cov);                                \
+  ZOK_SS_API int32_t __qor##t##SSEditRCov(SSTask* task, const void* rcov_storage, const void* param_count,   \
+                                          const T* params, const T* robust_mean, const T* robust_cov);       \
+  ZOK_SS_API int32_t __qor##t##SSEditOutDetect(SSTask* task, const void* param_count, const T* params,       \
+                                               const T* weights);                                            \
+  ZOK_SS_API int32_t __qor##t##SSEditMissingVals(                                                            \
+      SSTask* task, const void* param_count, const T* params, const void* init_count, const T* init,         \
+      const void* prior_count, const T* prior, const void* simul_count, const T* simul,                      \
+      const void* estimate_count, const T* estimates);
+
+ZOK_SS_EDITORS(double, d)
+ZOK_SS_EDITORS(float, s)
+
+/* Frees what the task owns and the record, and sets *task_ptr to null. */
+ZOK_SS_API int32_t __qorSSDeleteTask(SSTask** task_ptr);
+
+/* ---- estimators ----
+ * estimates: a mask of ZOK_SS_* estimate bits; method: ZOK_SS_METHOD_* bits; services: the threading
+ * table the work may be split over (null: the calling thread alone). Results accumulate over calls
+ * through the output arrays and the accumulated-weights pair. */
+ZOK_SS_API int32_t _qordSSBasic(SSTask* task, uint64_t estimates, uint64_t method,
+                                const ThreadingServices* services);
+ZOK_SS_API int32_t _qorsSSBasic(SSTask* task, uint64_t estimates, uint64_t method,
+                                const ThreadingServices* services);
+/* Running minimum and maximum: the caller seeds the arrays, each call folds its observations in. */
+ZOK_SS_API int32_t _qordSSMinmax(SSTask* task, uint64_t estimates, uint64_t method);
+ZOK_SS_API int32_t _qorsSSMinmax(SSTask* task, uint64_t estimates, uint64_t method);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZOK_SUMMARY_STATS_H */

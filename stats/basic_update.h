@@ -1,0 +1,329 @@
+// Accumulation state of the basic statistics and its two sets of update routines (one observation at a
+// time; blocks through BLAS), templates over storage, weighting, order level and cross-product.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+#include "zok/core_services.h"
+
+namespace zok::ss {
+
+// Per-variable state of one range of observations. Means are kept as a shift K (a value near the
+// data, subtracted exactly from every observation) plus the mean of x - K: data far from zero then
+// loses no digits to the running mean. Raw moments are averages of x^k itself.
+template <class T>
+struct State {
+  T W = 0, W2 = 0;
+  T* K = nullptr;
+  T* m = nullptr;
+  T* r[3] = {};    // raw moments 2, 3, 4
+  T* M[3] = {};    // central sums 2, 3, 4
+  T* C = nullptr;  // k*k, upper triangle (i <= j) maintained; null without cross-products
+};
+
+// What every range routine reads. `shifted`: the kept-means method with kept means present; K is
+// then the kept means in every range and C holds sum w (x-K)(x-K)^T, combined without mean terms.
+template <class T>
+struct Job {
+  const T* x = nullptr;
+  const T* w = nullptr;  // null: unit weights
+  int64_t n = 0, p = 0;
+  const int64_t* vars = nullptr;  // selected variables
+  int64_t k = 0;
+  bool cols = false;  // columns storage (with p > 1)
+  bool shifted = false;
+  int64_t block = 0;  // observations per block of the blocked path
+};
+
+template <bool Cols, class T>
+inline T at(const Job<T>& job, int64_t i, int64_t v) {
+  return Cols ? job.x[i * job.p + v] : job.x[v * job.n + i];
+}
+
+// ---- linear-algebra forms by element type ----
+inline void blas_syrk(int n, int kk, const double* a, int lda, double* c, int ldc) {
+  const double one = 1;
+  zok_blas_xdsyrk("L", "T", &n, &kk, &one, a, &lda, &one, c, &ldc);
+}
+inline void blas_syrk(int n, int kk, const float* a, int lda, float* c, int ldc) {
+  const float one = 1;
+  zok_blas_xssyrk("L", "T", &n, &kk, &one, a, &lda, &one, c, &ldc);
+}
+inline void blas_gemm_tn(int n, int kk, const double* a, const double* b, int ld, double* c, int ldc) {
+  const double one = 1;
+  zok_blas_xdgemm("T", "N", &n, &n, &kk, &one, a, &ld, b, &ld, &one, c, &ldc);
+}
+inline void blas_gemm_tn(int n, int kk, const float* a, const float* b, int ld, float* c, int ldc) {
+  const float one = 1;
+  zok_blas_xsgemm("T", "N", &n, &n, &kk, &one, a, &ld, b, &ld, &one, c, &ldc);
+}
+inline void blas_syr(int n, double alpha, const double* x, double* a, int lda) {
+  const int inc = 1;
+  zok_blas_xdsyr("L", &n, &alpha, x, &inc, a, &lda);
+}
+inline void blas_syr(int n, float alpha, const float* x, float* a, int lda) {
+  const int inc = 1;
+  zok_blas_xssyr("L", &n, &alpha, x, &inc, a, &lda);
+}
+// The plain forms, for the kept-means rank-1 updates.
+inline void blas_syr_plain(int n, double alpha, const double* x, double* a, int lda) {
+  const int inc = 1;
+  zok_blas_dsyr("L", &n, &alpha, x, &inc, a, &lda);
+}
+inline void blas_syr_plain(int n, float alpha, const float* x, float* a, int lda) {
+  const int inc = 1;
+  zok_blas_ssyr("L", &n, &alpha, x, &inc, a, &lda);
+}
+// Column-major lower is row-major upper: C[i*k + j] with i <= j is what the BLAS calls above keep.
+
+// ---- first set: one observation at a time ----
+// Level L keeps M2..M(L+1) and raw moments up to order L+1. scratch: 2k values.
+template <class T, bool Cols, bool Weighted, int Level, bool CP>
+void update_obs(const Job<T>& job, State<T>& s, int64_t begin, int64_t end, T* scratch) {
+  const int64_t k = job.k;
+  T* d = scratch;
+  T* y = scratch + k;
+  for (int64_t i = begin; i < end; ++i) {
+    const T w = Weighted ? job.w[i] : T(1);
+    // Leading zero weights are skipped so that no total of zero is ever divided by; a NaN weight
+    // is not zero and stops the skip.
+    if (Weighted && s.W == T(0) && w == T(0)) continue;
+    const T W = s.W, Wn = W + w;
+    const T a = w / Wn;  // weight of the new observation in the mean
+    const T b = W * a;   // W w / W'
+    [[maybe_unused]] const T b3 = b * (W - w) / Wn;
+    [[maybe_unused]] const T b4 = b * (W * W - W * w + w * w) / (Wn * Wn);
+    for (int64_t j = 0; j < k; ++j) {
+      const T xv = at<Cols>(job, i, job.vars[j]);
+      const T yv = xv - s.K[j];
+      const T dj = yv - s.m[j];
+      if constexpr (CP) {
+        d[j] = dj;
+        y[j] = yv;
+      }
+      if constexpr (Level >= 3) {
+        const T d2 = dj * dj;
+        s.M[2][j] += d2 * d2 * b4 + T(6) * d2 * s.M[0][j] * a * a - T(4) * dj * s.M[1][j] * a;
+      }
+      if constexpr (Level >= 2) s.M[1][j] += dj * dj * dj * b3 - T(3) * dj * s.M[0][j] * a;
+      if constexpr (Level >= 1) s.M[0][j] += dj * dj * b;
+      s.m[j] += dj * a;
+      if constexpr (Level >= 1) {
+        const T x2 = xv * xv;
+        s.r[0][j] += (x2 - s.r[0][j]) * a;
+        if constexpr (Level >= 2) s.r[1][j] += (x2 * xv - s.r[1][j]) * a;
+        if constexpr (Level >= 3) s.r[2][j] += (x2 * x2 - s.r[2][j]) * a;
+      }
+    }
+    if constexpr (CP) {
+      if (job.shifted) {
+        for (int64_t r = 0; r < k; ++r) {
+          const T f = w * y[r];
+          T* row = s.C + r * k;
+          for (int64_t c = r; c < k; ++c) row[c] += f * y[c];
+        }
+      } else {
+        for (int64_t r = 0; r < k; ++r) {
+          const T f = b * d[r];
+          T* row = s.C + r * k;
+          for (int64_t c = r; c < k; ++c) row[c] += f * d[c];
+        }
+      }
+    }
+    s.W = Wn;
+    s.W2 += w * w;
+  }
+}
+
+// Folds a block's statistics (weight WB, mean mB of x - K, raw sums RB, central sums MB) into s.
+template <class T, int Level>
+void merge_block(State<T>& s, int64_t k, T WB, const T* mB, const T* const* RB, const T* const* MB) {
+  const T WA = s.W, W = WA + WB;
+  const T f = WB / W;
+  for (int64_t j = 0; j < k; ++j) {
+    const T dl = mB[j] - s.m[j];
+    if constexpr (Level >= 3) {
+      const T d2 = dl * dl;
+      s.M[2][j] += MB[2][j] + d2 * d2 * WA * WB * (WA * WA - WA * WB + WB * WB) / (W * W * W) +
+                   T(6) * d2 * (WA * WA * MB[0][j] + WB * WB * s.M[0][j]) / (W * W) +
+                   T(4) * dl * (WA * MB[1][j] - WB * s.M[1][j]) / W;
+    }
+    if constexpr (Level >= 2)
+      s.M[1][j] += MB[1][j] + dl * dl * dl * WA * WB * (WA - WB) / (W * W) +
+                   T(3) * dl * (WA * MB[0][j] - WB * s.M[0][j]) / W;
+    if constexpr (Level >= 1) s.M[0][j] += MB[0][j] + dl * dl * WA * WB / W;
+    s.m[j] += dl * f;
+    for (int q = 0; q < Level; ++q) s.r[q][j] = (WA * s.r[q][j] + RB[q][j]) / W;
+  }
+  s.W = W;
+}
+
+// Interleaved partial sums of the blocked path's passes.
+inline constexpr int kLanes = 8;
+template <class F>
+inline void for_lanes(int64_t count, F&& body) {
+  int64_t i = 0;
+  for (; i + kLanes <= count; i += kLanes)
+    for (int l = 0; l < kLanes; ++l) body(i + l, l);
+  for (; i < count; ++i) body(i, 0);
+}
+template <class T>
+inline T lane_sum(const T (&a)[kLanes]) {
+  return ((a[0] + a[1]) + (a[2] + a[3])) + ((a[4] + a[5]) + (a[6] + a[7]));
+}
+
+// Scratch of the blocked path for k variables and blocks of b observations.
+inline int64_t block_scratch_size(int64_t k, int64_t b, bool weighted) {
+  return (weighted ? 2 : 1) * b * k + b + 9 * k;
+}
+
+// ---- second set: blocks of observations ----
+// Each block is centred on its own mean (two passes over data in cache), its cross-products added
+// by a rank-k update, and the block merged into the running state with the exact combination
+// formulas (a rank-1 update for the cross-products).
+template <class T, bool Cols, bool Weighted, int Level, bool CP>
+void update_blocks(const Job<T>& job, State<T>& s, int64_t begin, int64_t end, T* scratch) {
+  const int64_t k = job.k;
+  // Leading zero weights are skipped here too, so that their observations are never read.
+  if (Weighted && s.W == T(0))
+    while (begin < end && job.w[begin] == T(0)) ++begin;
+  while (begin < end) {
+    const int64_t nb = std::min(job.block, end - begin);
+    T* Z = scratch;                               // nb x k, variable-major
+    T* Zw = Z + nb * k;                           // weighted copies (weighted only)
+    T* wb = Weighted ? Zw + nb * k : Z + nb * k;  // block weights
+    T* mB = wb + nb;
+    T* RB[3] = {mB + k, mB + 2 * k, mB + 3 * k};
+    T* MB[3] = {mB + 4 * k, mB + 5 * k, mB + 6 * k};
+    T* dl = mB + 7 * k;
+    T WB = 0;
+    if constexpr (Weighted) {
+      for (int64_t i = 0; i < nb; ++i) {
+        wb[i] = job.w[begin + i];
+        WB += wb[i];
+      }
+    } else {
+      WB = static_cast<T>(nb);
+    }
+    // A block of zero total weight (leading zeros, or weights that cancel) has no mean to centre
+    // on; the one-at-a-time routine handles it exactly.
+    if (Weighted && !(WB != T(0) && s.W + WB != T(0))) {
+      update_obs<T, Cols, Weighted, Level, CP>(job, s, begin, begin + nb, dl);
+      begin += nb;
+      continue;
+    }
+    T W2B = 0;
+    if constexpr (Weighted)
+      for (int64_t i = 0; i < nb; ++i) W2B += wb[i] * wb[i];
+    else
+      W2B = WB;
+    for (int64_t j = 0; j < k; ++j) {
+      T* zj = Z + j * nb;
+      const int64_t v = job.vars[j];
+      const T K = s.K[j];
+      if constexpr (!Cols) {
+        const T* src = job.x + v * job.n + begin;
+        for (int64_t i = 0; i < nb; ++i) zj[i] = src[i];
+      } else {
+        const T* src = job.x + begin * job.p + v;
+        for (int64_t i = 0; i < nb; ++i) zj[i] = src[i * job.p];
+      }
+      // Pass 1: raw sums of x and the sum of x - K. Sums run in kLanes interleaved partial sums (added
+      // in a fixed order at the end), so they are not one long chain of dependent additions.
+      T a1[kLanes] = {}, a2[kLanes] = {}, a3[kLanes] = {}, a4[kLanes] = {};
+      auto pass1 = [&](int64_t i, int l) {
+        const T xv = zj[i];
+        const T wv = Weighted ? wb[i] : T(1);
+        if constexpr (Level >= 1) {
+          const T x2 = xv * xv;
+          a2[l] += wv * x2;
+          if constexpr (Level >= 2) a3[l] += wv * x2 * xv;
+          if constexpr (Level >= 3) a4[l] += wv * x2 * x2;
+        }
+        a1[l] += wv * (xv - K);
+      };
+      for_lanes(nb, pass1);
+      const T s1 = lane_sum(a1), s2 = lane_sum(a2), s3 = lane_sum(a3), s4 = lane_sum(a4);
+      T mean = s1 / WB;
+      // Pass 2: deviations from the block mean; their sum corrects the mean's rounding.
+      T b1[kLanes] = {}, b2[kLanes] = {}, b3[kLanes] = {}, b4[kLanes] = {};
+      T* zw = Zw + j * nb;
+      auto pass2 = [&](int64_t i, int l) {
+        const T z = (zj[i] - K) - mean;
+        zj[i] = z;
+        const T wv = Weighted ? wb[i] : T(1);
+        const T wz = wv * z;
+        if constexpr (Weighted && CP) zw[i] = wz;
+        b1[l] += wz;
+        if constexpr (Level >= 1) {
+          const T wz2 = wz * z;
+          b2[l] += wz2;
+          if constexpr (Level >= 2) b3[l] += wz2 * z;
+          if constexpr (Level >= 3) b4[l] += wz2 * z * z;
+        }
+      };
+      for_lanes(nb, pass2);
+      const T c1 = lane_sum(b1), c2 = lane_sum(b2), c3 = lane_sum(b3), c4 = lane_sum(b4);
+      const T corr = c1 / WB;
+      mB[j] = mean + corr;
+      RB[0][j] = s2;
+      RB[1][j] = s3;
+      RB[2][j] = s4;
+      MB[0][j] = c2 - c1 * corr;
+      MB[1][j] = c3;
+      MB[2][j] = c4;
+    }
+    if constexpr (CP) {
+      const int ki = static_cast<int>(k), nbi = static_cast<int>(nb);
+      if constexpr (Weighted)
+        blas_gemm_tn(ki, nbi, Z, Zw, nbi, s.C, ki);
+      else
+        blas_syrk(ki, nbi, Z, nbi, s.C, ki);
+      if (job.shifted) {
+        // Sums about K: the block's centred products plus its mean's own outer product.
+        blas_syr(ki, WB, mB, s.C, ki);
+      } else if (s.W != T(0)) {
+        for (int64_t j = 0; j < k; ++j) dl[j] = mB[j] - s.m[j];
+        blas_syr(ki, s.W * WB / (s.W + WB), dl, s.C, ki);
+      }
+    }
+    merge_block<T, Level>(s, k, WB, mB, RB, MB);
+    s.W2 += W2B;
+    begin += nb;
+  }
+}
+
+template <class T>
+using RangeFn = void (*)(const Job<T>&, State<T>&, int64_t, int64_t, T*);
+
+// Index 16*(columns) + 8*(weighted) + 2*(order level) + (cross-product).
+template <class T, template <class, bool, bool, int, bool> class Pick, size_t... I>
+constexpr std::array<RangeFn<T>, 32> make_table(std::index_sequence<I...>) {
+  return {
+      Pick<T, ((I >> 4) & 1) != 0, ((I >> 3) & 1) != 0, static_cast<int>((I >> 1) & 3), (I & 1) != 0>::fn...};
+}
+template <class T, bool C, bool W, int L, bool P>
+struct PickObs {
+  static constexpr RangeFn<T> fn = &update_obs<T, C, W, L, P>;
+};
+template <class T, bool C, bool W, int L, bool P>
+struct PickBlock {
+  static constexpr RangeFn<T> fn = &update_blocks<T, C, W, L, P>;
+};
+template <class T>
+inline constexpr std::array<RangeFn<T>, 32> kObsRoutines =
+    make_table<T, PickObs>(std::make_index_sequence<32>{});
+template <class T>
+inline constexpr std::array<RangeFn<T>, 32> kBlockRoutines =
+    make_table<T, PickBlock>(std::make_index_sequence<32>{});
+
+constexpr int routine_index(bool cols, bool weighted, int level, bool cp) {
+  return 16 * cols + 8 * weighted + 2 * level + cp;
+}
+
+}  // namespace zok::ss
