@@ -36,11 +36,16 @@ constexpr GeneratorProperties row(int32_t state_size, int32_t seed_count, int32_
           placeholder_init, placeholder_s, placeholder_d, placeholder_i};
 }
 
-constexpr GeneratorProperties kMcg31m1 = row(24, 1, 0, 4, 31);
-constexpr GeneratorProperties kR250 = row(1024, 252, 1, 4, 32);
-constexpr GeneratorProperties kMrg32k3a = row(40, 6, 1, 4, 32);
-constexpr GeneratorProperties kMcg59 = row(32, 1, 0, 8, 59);
-constexpr GeneratorProperties kWh = row(48, 4, 1, 16, 24);
+constexpr GeneratorProperties kMcg31m1 = {
+    24, 1, 0, 4, 31, __qorBRngMCG31M1InitStream, __qorsBRngMCG31M1, __qordBRngMCG31M1, __qoriBRngMCG31M1};
+constexpr GeneratorProperties kR250 = {
+    1024, 252, 1, 4, 32, __qorBRngR250InitStream, __qorsBRngR250, __qordBRngR250, __qoriBRngR250};
+constexpr GeneratorProperties kMrg32k3a = {
+    40, 6, 1, 4, 32, __qorBRngMRG32K3AInitStream, __qorsBRngMRG32K3A, __qordBRngMRG32K3A, __qoriBRngMRG32K3A};
+constexpr GeneratorProperties kMcg59 = {
+    32, 1, 0, 8, 59, __qorBRngMCG59InitStream, __qorsBRngMCG59, __qordBRngMCG59, __qoriBRngMCG59};
+constexpr GeneratorProperties kWh = {
+    48, 4, 1, 16, 24, __qorBRngWHInitStream, __qorsBRngWH, __qordBRngWH, __qoriBRngWH};
 constexpr GeneratorProperties kSobol = row(11712, 2604, 0, 4, 32);
 constexpr GeneratorProperties kNiederr = row(84288, 10498, 0, 4, 32);
 constexpr GeneratorProperties kMt19937 = row(2520, 625, 1, 4, 32);

@@ -1,7 +1,14 @@
-// zok rng: the generator registry as a table; the random-stream tour stop (registry rows, a
-// registered generator, a stream with chunks copied and deleted).
+// zok rng: the generator registry as a table, numbers drawn from a built-in generator; the
+// random-stream tour stop (registry rows, MCG31M1 draws, a registered generator, chunks).
+#include <strings.h>
+
+#include <chrono>
+#include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "apps/zok/commands.h"
 #include "streams/registry.h"
@@ -40,9 +47,141 @@ int list_registry() {
   return 0;
 }
 
+constexpr const char* kUsage =
+    "usage: zok rng list\n"
+    "       zok rng gen NAME[:MEMBER] [--seed S[,S...]] -n N [--double a,b | --float a,b]\n";
+
+// "WH:5" names member 5 of the WH family; a name alone is member 0. Returns the identifier or -1.
+int32_t find_generator(const char* text) {
+  std::string name = text;
+  int32_t member = 0;
+  if (const size_t colon = name.find(':'); colon != std::string::npos) {
+    char* end = nullptr;
+    member = static_cast<int32_t>(std::strtol(name.c_str() + colon + 1, &end, 10));
+    if (*end != '\0' || end == name.c_str() + colon + 1 || member < 0) return -1;
+    name.resize(colon);
+  }
+  for (int32_t index = 0; index < zok::rng::kBuiltinRows; ++index)
+    if (strcasecmp(name.c_str(), row_name(index)) == 0 && member < member_count(index))
+      return (index + 1) * ZOK_RNG_ID_STEP + member;
+  return -1;
+}
+
+bool parse_u32_list(const char* text, std::vector<uint32_t>* out) {
+  for (const char* p = text; *p != '\0';) {
+    char* end = nullptr;
+    const unsigned long long v = std::strtoull(p, &end, 0);
+    if (end == p || v > 0xFFFFFFFFull || *p == '-') return false;
+    out->push_back(static_cast<uint32_t>(v));
+    if (*end == '\0') break;
+    if (*end != ',') return false;
+    p = end + 1;
+  }
+  return !out->empty();
+}
+
+bool parse_interval(const char* text, double* a, double* b) {
+  char* end = nullptr;
+  *a = std::strtod(text, &end);
+  if (end == text || *end != ',') return false;
+  const char* second = end + 1;
+  *b = std::strtod(second, &end);
+  return end != second && *end == '\0';
+}
+
+// Prints n numbers of generator `id`, in pieces so that any n runs in bounded memory.
+int generate(int32_t id, const std::vector<uint32_t>& seeds, int64_t n, char form, double a, double b) {
+  const GeneratorProperties& row = __RegBrngsNew[(id >> 20) - 1];
+  if (has_placeholder_operations(row)) {
+    std::fprintf(stderr, "zok rng gen: %s is not built yet\n", row_name((id >> 20) - 1));
+    return 1;
+  }
+  StreamRecord* s = nullptr;
+  int32_t status = __qorNewStreamEx(&s, id, static_cast<int32_t>(seeds.size()), seeds.data());
+  constexpr int32_t kPiece = 4096;
+  std::vector<uint32_t> words(static_cast<size_t>(kPiece) * row.word_size / 4);
+  std::vector<double> reals(kPiece);
+  std::vector<float> floats(kPiece);
+  const bool progress = n >= 10000000;
+  for (int64_t done = 0; status == 0 && done < n;) {
+    const int32_t count = static_cast<int32_t>(n - done < kPiece ? n - done : kPiece);
+    if (form == 'd') {
+      status = row.generate_d(s, count, reals.data(), a, b);
+      for (int32_t i = 0; status == 0 && i < count; ++i) std::printf("%.17g\n", reals[i]);
+    } else if (form == 'f') {
+      status = row.generate_s(s, count, floats.data(), static_cast<float>(a), static_cast<float>(b));
+      for (int32_t i = 0; status == 0 && i < count; ++i)
+        std::printf("%.9g\n", static_cast<double>(floats[i]));
+    } else {
+      status = row.generate_i(s, count, words.data());
+      for (int32_t i = 0; status == 0 && i < count; ++i) {
+        const uint32_t* w = &words[static_cast<size_t>(i) * row.word_size / 4];
+        if (row.word_size == 8)
+          std::printf("%" PRIu64 "\n", w[0] | static_cast<uint64_t>(w[1]) << 32);
+        else if (row.word_size == 16)
+          std::printf("%u %u %u %u\n", w[0], w[1], w[2], w[3]);
+        else
+          std::printf("%u\n", w[0]);
+      }
+    }
+    const int64_t before = done;
+    done += count;
+    if (progress && done * 10 / n != before * 10 / n)
+      std::fprintf(stderr, "zok rng gen: %" PRId64 " of %" PRId64 "\n", done, n);
+  }
+  __qorDeleteStream(&s);
+  if (status != 0) {
+    std::fprintf(stderr, "zok rng gen: status %d\n", status);
+    return 1;
+  }
+  return 0;
+}
+
+int run_gen(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "%s", kUsage);
+    return 2;
+  }
+  const int32_t id = find_generator(argv[1]);
+  if (id < 0) {
+    std::fprintf(stderr, "zok rng gen: no built-in generator or member %s (see zok rng list)\n", argv[1]);
+    return 2;
+  }
+  std::vector<uint32_t> seeds;
+  int64_t n = -1;
+  char form = 'i';
+  double a = 0.0, b = 1.0;
+  for (int i = 2; i < argc; ++i) {
+    const bool has_value = i + 1 < argc;
+    bool ok = has_value;
+    if (std::strcmp(argv[i], "--seed") == 0 && has_value) {
+      ok = parse_u32_list(argv[++i], &seeds);
+    } else if (std::strcmp(argv[i], "-n") == 0 && has_value) {
+      char* end = nullptr;
+      n = std::strtoll(argv[++i], &end, 10);
+      ok = *end == '\0' && n >= 0;
+    } else if ((std::strcmp(argv[i], "--double") == 0 || std::strcmp(argv[i], "--float") == 0) && has_value) {
+      form = argv[i][2];
+      ok = parse_interval(argv[++i], &a, &b);
+    } else {
+      ok = false;
+    }
+    if (!ok) {
+      std::fprintf(stderr, "zok rng gen: cannot use %s\n%s", argv[i], kUsage);
+      return 2;
+    }
+  }
+  if (n < 0) {
+    std::fprintf(stderr, "zok rng gen: -n N is required\n%s", kUsage);
+    return 2;
+  }
+  return generate(id, seeds, n, form, a, b);
+}
+
 int run_rng(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "list") == 0) return list_registry();
-  std::fprintf(stderr, "usage: zok rng list\n");
+  if (argc >= 2 && std::strcmp(argv[1], "gen") == 0) return run_gen(argc - 1, argv + 1);
+  std::fprintf(stderr, "%s", kUsage);
   return 2;
 }
 
@@ -84,15 +223,49 @@ void show_chunks(const char* what, const StreamRecord* s) {
   std::printf("\n");
 }
 
+// MCG31M1 draws: integers, doubles, three leapfrog streams that share out the sequence, and speed.
+void tour_mcg31m1() {
+  StreamRecord* s = nullptr;
+  const uint32_t seed = 7;
+  if (__qorNewStreamEx(&s, ZOK_RNG_MCG31M1, 1, &seed) != 0) {
+    __qorDeleteStream(&s);
+    return;
+  }
+  uint32_t ints[6] = {};
+  __qoriBRngMCG31M1(s, 6, ints);
+  std::printf("  MCG31M1 seeded with 7 draws %u %u %u %u %u %u\n", ints[0], ints[1], ints[2], ints[3],
+              ints[4], ints[5]);
+  std::printf("  leapfrog into 3 streams, two draws each:");
+  for (int32_t k = 0; k < 3; ++k) {
+    StreamRecord* part = nullptr;
+    uint32_t two[2] = {};
+    if (__qorNewStreamEx(&part, ZOK_RNG_MCG31M1, 1, &seed) == 0 && __qorLeapfrogStream(part, k, 3) == 0) {
+      __qoriBRngMCG31M1(part, 2, two);
+      std::printf("  stream %d: %u %u", k, two[0], two[1]);
+    }
+    __qorDeleteStream(&part);
+  }
+  std::printf("\n");
+  std::vector<double> u(1000000);
+  __qordBRngMCG31M1(s, 5, u.data(), 0.0, 1.0);
+  std::printf("  then doubles in [0, 1): %.9f %.9f %.9f %.9f %.9f\n", u[0], u[1], u[2], u[3], u[4]);
+  const auto start = std::chrono::steady_clock::now();
+  __qordBRngMCG31M1(s, static_cast<int32_t>(u.size()), u.data(), 0.0, 1.0);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  double sum = 0;
+  for (double v : u) sum += v;
+  std::printf("  a million doubles in %.2f ms (%.0f million per second), mean %.4f\n", seconds * 1e3,
+              static_cast<double>(u.size()) / seconds / 1e6, sum / static_cast<double>(u.size()));
+  __qorDeleteStream(&s);
+}
+
 void tour_rng() {
   zok::app::tour_heading("random streams: the generator registry");
   print_row_heading();
   for (int32_t index : {0, 4, 8, 15}) print_row(index);
   StreamRecord* s = nullptr;
   const uint32_t seed = 7;
-  const int32_t builtin = __qorNewStreamEx(&s, ZOK_RNG_MCG31M1, 1, &seed);
-  std::printf("  an MCG31M1 stream: status %d (its generator is not built yet)\n", builtin);
-  __qorDeleteStream(&s);
+  tour_mcg31m1();
 
   const GeneratorProperties row{
       zok::rng::kHeaderBytes + 8, 1, 0, 4, 32, xorshift_init, xorshift_s, xorshift_d, xorshift_i};
@@ -127,7 +300,9 @@ void tour_rng() {
 }
 
 const bool kRegistered = zok::app::register_command(
-    {"rng", "rng list      the generator registry: identifiers, names, sizes, members", run_rng, tour_rng,
-     100});
+    {"rng",
+     "rng list      the generator registry: identifiers, names, sizes, members\n"
+     "  rng gen NAME [--seed S] -n N [--double a,b | --float a,b]   numbers from a built-in generator",
+     run_rng, tour_rng, 100});
 
 }  // namespace

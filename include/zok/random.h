@@ -23,6 +23,8 @@ extern "C" {
 #define ZOK_RNG_ERROR_NULL_POINTER (-5)      /* a registration record or one of its operations is null */
 #define ZOK_RNG_ERROR_BAD_BRNG (-1000)       /* generator identifier or member out of range */
 #define ZOK_RNG_ERROR_UNAVAILABLE (-1001)    /* the generator's operations are not part of this build */
+#define ZOK_RNG_ERROR_NO_LEAPFROG (-1002)    /* the generator has no leapfrog */
+#define ZOK_RNG_ERROR_NO_SKIP_AHEAD (-1003)  /* the generator has no skip-ahead */
 #define ZOK_RNG_ERROR_REGISTRY_FULL (-1004)  /* all 512 usable registry rows are taken */
 #define ZOK_RNG_ERROR_STATE_SIZE (-1008)     /* negative state_size */
 #define ZOK_RNG_ERROR_WORD_SIZE (-1009)      /* word_size not 4, 8 or 16 */
@@ -175,6 +177,47 @@ ZOK_RNG_API int32_t __qorRegisterGlobRODataReference(void* holder, const uint64_
 ZOK_RNG_API int32_t __qorUnregisterGlobRODataReference(const uint64_t* key);
 /* key = {time-stamp counter, tag}, re-read until no live entry holds it. */
 ZOK_RNG_API int32_t __qorGenerateNewGlobalRODataTableEntryId(uint64_t* key, uint64_t tag);
+
+/* ---- congruential generators ----
+ * The four registry operations of MCG31M1, R250, MRG32K3A, MCG59 and WH. Generate operations write n
+ * elements and return 0; init_stream returns 0, -2 (unknown method), -1002 (no leapfrog: R250,
+ * MRG32K3A) or -1003 (no skip-ahead: R250). */
+ZOK_RNG_API int32_t __qorBRngMCG31M1InitStream(int32_t method, StreamRecord* stream, int32_t n,
+                                               const uint32_t* params);
+ZOK_RNG_API int32_t __qorsBRngMCG31M1(StreamRecord* stream, int32_t n, float* r, float a, float b);
+ZOK_RNG_API int32_t __qordBRngMCG31M1(StreamRecord* stream, int32_t n, double* r, double a, double b);
+ZOK_RNG_API int32_t __qoriBRngMCG31M1(StreamRecord* stream, int32_t n, uint32_t* r);
+ZOK_RNG_API int32_t __qorBRngR250InitStream(int32_t method, StreamRecord* stream, int32_t n,
+                                            const uint32_t* params);
+ZOK_RNG_API int32_t __qorsBRngR250(StreamRecord* stream, int32_t n, float* r, float a, float b);
+ZOK_RNG_API int32_t __qordBRngR250(StreamRecord* stream, int32_t n, double* r, double a, double b);
+ZOK_RNG_API int32_t __qoriBRngR250(StreamRecord* stream, int32_t n, uint32_t* r);
+ZOK_RNG_API int32_t __qorBRngMRG32K3AInitStream(int32_t method, StreamRecord* stream, int32_t n,
+                                                const uint32_t* params);
+ZOK_RNG_API int32_t __qorsBRngMRG32K3A(StreamRecord* stream, int32_t n, float* r, float a, float b);
+ZOK_RNG_API int32_t __qordBRngMRG32K3A(StreamRecord* stream, int32_t n, double* r, double a, double b);
+ZOK_RNG_API int32_t __qoriBRngMRG32K3A(StreamRecord* stream, int32_t n, uint32_t* r);
+ZOK_RNG_API int32_t __qorBRngMCG59InitStream(int32_t method, StreamRecord* stream, int32_t n,
+                                             const uint32_t* params);
+ZOK_RNG_API int32_t __qorsBRngMCG59(StreamRecord* stream, int32_t n, float* r, float a, float b);
+ZOK_RNG_API int32_t __qordBRngMCG59(StreamRecord* stream, int32_t n, double* r, double a, double b);
+ZOK_RNG_API int32_t __qoriBRngMCG59(StreamRecord* stream, int32_t n, uint32_t* r);
+ZOK_RNG_API int32_t __qorBRngWHInitStream(int32_t method, StreamRecord* stream, int32_t n,
+                                          const uint32_t* params);
+ZOK_RNG_API int32_t __qorsBRngWH(StreamRecord* stream, int32_t n, float* r, float a, float b);
+ZOK_RNG_API int32_t __qordBRngWH(StreamRecord* stream, int32_t n, double* r, double a, double b);
+ZOK_RNG_API int32_t __qoriBRngWH(StreamRecord* stream, int32_t n, uint32_t* r);
+
+/* a^n mod m by binary exponentiation; n = 0 gives 1, m = 0 gives 0. */
+ZOK_RNG_API uint32_t __qoriPowMod(uint32_t a, uint64_t n, uint32_t m);
+/* a^n mod 2^31 - 1. */
+ZOK_RNG_API uint32_t __qoriPowMod2P31M1(uint32_t a, uint64_t n);
+/* a^n mod 2^59. */
+ZOK_RNG_API uint64_t __qoriPowMod2P59(uint64_t a, uint64_t n);
+/* v (three residues, oldest first) becomes M^n·v mod m, where M has rows (0, 1, 0), (0, 0, 1) and
+ * (coeff[2], coeff[1], coeff[0]): coeff holds the multipliers of the newest, middle and oldest element
+ * as residues mod m. m = 0 leaves v unchanged. */
+ZOK_RNG_API void __qoriVect3PowMod(uint32_t* v, const uint32_t* coeff, uint32_t m, uint64_t n);
 
 #ifdef __cplusplus
 }

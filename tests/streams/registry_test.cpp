@@ -1,5 +1,7 @@
 // The generator registry: the built-in rows and their placeholder operations, the legacy table,
 // identifier lookup and validity, and registration up to the last usable row.
+#include "streams/registry.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -72,6 +74,7 @@ TEST(BuiltinRows, CarryTheirGeneratorsProperties) {
 TEST(BuiltinRows, PlaceholderOperationsFailAndWriteNothing) {
   for (int r = 0; r < 16; ++r) {
     SCOPED_TRACE(kBuiltin[r].name);
+    if (!zok::rng::has_placeholder_operations(__RegBrngsNew[r])) continue;  // built already
     const int32_t id = (r + 1) * 0x100000;
     StreamRecord* s = nullptr;
     ASSERT_EQ(__qorAllocateStream(&s, __RegBrngsNew, id, r, 0), 0);

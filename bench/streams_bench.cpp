@@ -1,0 +1,153 @@
+// Congruential generators: integer and double output per generator against, in the same run, a
+// straightforward one-element-at-a-time loop of the same recurrence and std::minstd_rand.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "streams/generators/block_isa.h"
+#include "zok/random.h"
+
+namespace {
+
+struct Stream {
+  StreamRecord* s = nullptr;
+  explicit Stream(int32_t brng) {
+    const uint32_t seeds[6] = {12345, 23456, 34567, 45678, 56789, 67890};
+    __qorNewStreamEx(&s, brng, 6, seeds);
+  }
+  ~Stream() { __qorDeleteStream(&s); }
+};
+
+GeneratorProperties row(int32_t brng) {
+  GeneratorProperties p{};
+  __qorGetBrngProperties(brng, &p);
+  return p;
+}
+
+void set_items(benchmark::State& state) {
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
+}
+
+void integers(benchmark::State& state, int32_t brng) {
+  Stream s(brng);
+  const GeneratorProperties p = row(brng);
+  const auto n = static_cast<int32_t>(state.range(0));
+  std::vector<uint32_t> r(static_cast<size_t>(n) * p.word_size / 4);
+  for (auto _ : state) {
+    p.generate_i(s.s, n, r.data());
+    benchmark::DoNotOptimize(r.data());
+    benchmark::ClobberMemory();
+  }
+  set_items(state);
+}
+
+void doubles(benchmark::State& state, int32_t brng) {
+  Stream s(brng);
+  const GeneratorProperties p = row(brng);
+  const auto n = static_cast<int32_t>(state.range(0));
+  std::vector<double> r(n);
+  for (auto _ : state) {
+    p.generate_d(s.s, n, r.data(), 0.0, 1.0);
+    benchmark::DoNotOptimize(r.data());
+    benchmark::ClobberMemory();
+  }
+  set_items(state);
+}
+
+// The same outputs with the block paths held to SSE4.1.
+void integers_sse41(benchmark::State& state, int32_t brng) {
+  zok::rng::set_block_isa(zok::rng::BlockIsa::kSse41);
+  integers(state, brng);
+  zok::rng::set_block_isa(zok::rng::widest_block_isa());
+}
+
+// ---- baselines: the recurrences as one would first write them ----
+
+void loop_mcg31m1(benchmark::State& state) {
+  std::vector<uint32_t> r(state.range(0));
+  uint64_t x = 12345;
+  for (auto _ : state) {
+    for (auto& v : r) {
+      v = static_cast<uint32_t>(x);
+      x = x * 1132489760u % 2147483647u;
+    }
+    benchmark::DoNotOptimize(r.data());
+    benchmark::ClobberMemory();
+  }
+  set_items(state);
+}
+
+void loop_mcg59(benchmark::State& state) {
+  std::vector<uint64_t> r(state.range(0));
+  uint64_t x = 12345;
+  for (auto _ : state) {
+    for (auto& v : r) {
+      v = x;
+      x = (x * 302875106592253ull) & 0x7FFFFFFFFFFFFFFull;
+    }
+    benchmark::DoNotOptimize(r.data());
+    benchmark::ClobberMemory();
+  }
+  set_items(state);
+}
+
+void loop_mrg32k3a(benchmark::State& state) {
+  std::vector<uint32_t> r(state.range(0));
+  const int64_t m1 = 4294967087, m2 = 4294944443;
+  int64_t x0 = 12345, x1 = 23456, x2 = 34567, y0 = 45678, y1 = 56789, y2 = 67890;
+  for (auto _ : state) {
+    for (auto& v : r) {
+      int64_t xn = (1403580 * x1 - 810728 * x0) % m1;
+      if (xn < 0) xn += m1;
+      int64_t yn = (527612 * y2 - 1370589 * y0) % m2;
+      if (yn < 0) yn += m2;
+      x0 = x1;
+      x1 = x2;
+      x2 = xn;
+      y0 = y1;
+      y1 = y2;
+      y2 = yn;
+      v = static_cast<uint32_t>(xn >= yn ? xn - yn : xn - yn + m1);
+    }
+    benchmark::DoNotOptimize(r.data());
+    benchmark::ClobberMemory();
+  }
+  set_items(state);
+}
+
+void minstd(benchmark::State& state) {
+  std::vector<uint32_t> r(state.range(0));
+  std::minstd_rand g(12345);
+  for (auto _ : state) {
+    for (auto& v : r) v = static_cast<uint32_t>(g());
+    benchmark::DoNotOptimize(r.data());
+    benchmark::ClobberMemory();
+  }
+  set_items(state);
+}
+
+void sizes(benchmark::internal::Benchmark* b) {
+  b->Arg(1000)->Arg(10000)->Arg(1000000);
+}
+
+BENCHMARK_CAPTURE(integers, MCG31M1, ZOK_RNG_MCG31M1)->Apply(sizes);
+BENCHMARK_CAPTURE(doubles, MCG31M1, ZOK_RNG_MCG31M1)->Apply(sizes);
+BENCHMARK(loop_mcg31m1)->Apply(sizes);
+BENCHMARK(minstd)->Apply(sizes);
+BENCHMARK_CAPTURE(integers, MCG59, ZOK_RNG_MCG59)->Apply(sizes);
+BENCHMARK_CAPTURE(doubles, MCG59, ZOK_RNG_MCG59)->Apply(sizes);
+BENCHMARK(loop_mcg59)->Apply(sizes);
+BENCHMARK_CAPTURE(integers, MRG32K3A, ZOK_RNG_MRG32K3A)->Apply(sizes);
+BENCHMARK_CAPTURE(integers_sse41, MRG32K3A, ZOK_RNG_MRG32K3A)->Apply(sizes);
+BENCHMARK_CAPTURE(doubles, MRG32K3A, ZOK_RNG_MRG32K3A)->Apply(sizes);
+BENCHMARK(loop_mrg32k3a)->Apply(sizes);
+BENCHMARK_CAPTURE(integers, R250, ZOK_RNG_R250)->Apply(sizes);
+BENCHMARK_CAPTURE(doubles, R250, ZOK_RNG_R250)->Apply(sizes);
+BENCHMARK_CAPTURE(integers, WH, ZOK_RNG_WH)->Apply(sizes);
+BENCHMARK_CAPTURE(doubles, WH, ZOK_RNG_WH)->Apply(sizes);
+
+}  // namespace
+
+BENCHMARK_MAIN();
