@@ -5,6 +5,7 @@
 #include <sleef.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "bench/vm_baseline.h"
 
@@ -87,6 +88,183 @@ ZOK_LIBM_SLEEF(round)
 ZOK_LIBM_SLEEF(rint)
 #undef ZOK_LIBM_SLEEF
 
+// ---- exponential and logarithm baselines: glibc loops, SLEEF (1.0- and 3.5-ulp functions) and
+// glibc's vector entry points (libmvec, 4-ulp class), called directly at the same width ----
+#if ZOK_ISA_LEVEL == 1
+#define ZOK_SLEEF_FU(name, u) Sleef_##name##f4_##u##sse4
+#define ZOK_SLEEF_DU(name, u) Sleef_##name##d2_##u##sse4
+#define ZOK_MVEC_F(name) _ZGVbN4v_##name##f
+#define ZOK_MVEC_D(name) _ZGVbN2v_##name
+#define ZOK_VF __m128
+#define ZOK_VD __m128d
+#elif ZOK_ISA_LEVEL == 2
+#define ZOK_SLEEF_FU(name, u) Sleef_##name##f8_##u##avx2
+#define ZOK_SLEEF_DU(name, u) Sleef_##name##d4_##u##avx2
+#define ZOK_MVEC_F(name) _ZGVdN8v_##name##f
+#define ZOK_MVEC_D(name) _ZGVdN4v_##name
+#define ZOK_VF __m256
+#define ZOK_VD __m256d
+#else
+#define ZOK_SLEEF_FU(name, u) Sleef_##name##f16_##u##avx512f
+#define ZOK_SLEEF_DU(name, u) Sleef_##name##d8_##u##avx512f
+#define ZOK_MVEC_F(name) _ZGVeN16v_##name##f
+#define ZOK_MVEC_D(name) _ZGVeN8v_##name
+#define ZOK_VF __m512
+#define ZOK_VD __m512d
+#endif
+
+}  // namespace
+}  // namespace zok::bench::ZOK_ISA_NS
+
+#define ZOK_MVEC_DECLARE(name) \
+  extern "C" ZOK_VF ZOK_MVEC_F(name)(ZOK_VF); \
+  extern "C" ZOK_VD ZOK_MVEC_D(name)(ZOK_VD);
+ZOK_MVEC_DECLARE(exp)
+ZOK_MVEC_DECLARE(expm1)
+ZOK_MVEC_DECLARE(log)
+ZOK_MVEC_DECLARE(log10)
+ZOK_MVEC_DECLARE(log1p)
+#undef ZOK_MVEC_DECLARE
+
+namespace zok::bench::ZOK_ISA_NS {
+namespace {
+
+// Whole vectors through f, the tail through the glibc scalar function.
+template <typename T, typename VT, typename F, typename G>
+void vector_loop(F f, G tail, int n, const T* a, T* r) {
+  constexpr int W = sizeof(VT) / sizeof(T);
+  int i = 0;
+  for (; i + W <= n; i += W) {
+    VT x;
+    std::memcpy(&x, a + i, sizeof x);
+    const VT y = f(x);
+    std::memcpy(r + i, &y, sizeof y);
+  }
+  for (; i < n; ++i) r[i] = tail(a[i]);
+}
+
+#define ZOK_EXPLOG_BASE(name)                                                                              \
+  void libm_##name##_f(int n, const float* a, const float*, float* r) { libm_loop<float>(::name##f, n, a, r); } \
+  void libm_##name##_d(int n, const double* a, const double*, double* r) { libm_loop<double>(::name, n, a, r); } \
+  void sleef10_##name##_f(int n, const float* a, const float*, float* r) {                                \
+    vector_loop<float, ZOK_VF>(ZOK_SLEEF_FU(name, u10), ::name##f, n, a, r);                                \
+  }                                                                                                        \
+  void sleef10_##name##_d(int n, const double* a, const double*, double* r) {                             \
+    vector_loop<double, ZOK_VD>(ZOK_SLEEF_DU(name, u10), static_cast<double (*)(double)>(::name), n, a, r); \
+  }                                                                                                        \
+  void mvec_##name##_f(int n, const float* a, const float*, float* r) {                                   \
+    vector_loop<float, ZOK_VF>(ZOK_MVEC_F(name), ::name##f, n, a, r);                                       \
+  }                                                                                                        \
+  void mvec_##name##_d(int n, const double* a, const double*, double* r) {                                \
+    vector_loop<double, ZOK_VD>(ZOK_MVEC_D(name), static_cast<double (*)(double)>(::name), n, a, r);        \
+  }
+ZOK_EXPLOG_BASE(exp)
+ZOK_EXPLOG_BASE(expm1)
+ZOK_EXPLOG_BASE(log)
+ZOK_EXPLOG_BASE(log10)
+ZOK_EXPLOG_BASE(log1p)
+#undef ZOK_EXPLOG_BASE
+void sleef35_log_f(int n, const float* a, const float*, float* r) {
+  vector_loop<float, ZOK_VF>(ZOK_SLEEF_FU(log, u35), ::logf, n, a, r);
+}
+void sleef35_log_d(int n, const double* a, const double*, double* r) {
+  vector_loop<double, ZOK_VD>(ZOK_SLEEF_DU(log, u35), static_cast<double (*)(double)>(::log), n, a, r);
+}
+
+// ---- power and root baselines: plain vector root loops, SLEEF (1.0-ulp pow and cbrt, 0.5- and
+// 3.5-ulp hypot) and glibc's vector entry points (libmvec), at the same width ----
+#if ZOK_ISA_LEVEL == 1
+#define ZOK_SQRT_F _mm_sqrt_ps
+#define ZOK_SQRT_D _mm_sqrt_pd
+#define ZOK_MVEC2_F(name) _ZGVbN4vv_##name##f
+#define ZOK_MVEC2_D(name) _ZGVbN2vv_##name
+#elif ZOK_ISA_LEVEL == 2
+#define ZOK_SQRT_F _mm256_sqrt_ps
+#define ZOK_SQRT_D _mm256_sqrt_pd
+#define ZOK_MVEC2_F(name) _ZGVdN8vv_##name##f
+#define ZOK_MVEC2_D(name) _ZGVdN4vv_##name
+#else
+#define ZOK_SQRT_F _mm512_sqrt_ps
+#define ZOK_SQRT_D _mm512_sqrt_pd
+#define ZOK_MVEC2_F(name) _ZGVeN16vv_##name##f
+#define ZOK_MVEC2_D(name) _ZGVeN8vv_##name
+#endif
+
+}  // namespace
+}  // namespace zok::bench::ZOK_ISA_NS
+
+extern "C" ZOK_VF ZOK_MVEC_F(cbrt)(ZOK_VF);
+extern "C" ZOK_VD ZOK_MVEC_D(cbrt)(ZOK_VD);
+extern "C" ZOK_VF ZOK_MVEC2_F(pow)(ZOK_VF, ZOK_VF);
+extern "C" ZOK_VD ZOK_MVEC2_D(pow)(ZOK_VD, ZOK_VD);
+extern "C" ZOK_VF ZOK_MVEC2_F(hypot)(ZOK_VF, ZOK_VF);
+extern "C" ZOK_VD ZOK_MVEC2_D(hypot)(ZOK_VD, ZOK_VD);
+
+namespace zok::bench::ZOK_ISA_NS {
+namespace {
+
+// Two-argument functions: whole vectors through f, the tail through the glibc scalar function.
+template <typename T, typename VT, typename F, typename G>
+void vector_loop2(F f, G tail, int n, const T* a, const T* b, T* r) {
+  constexpr int W = sizeof(VT) / sizeof(T);
+  int i = 0;
+  for (; i + W <= n; i += W) {
+    VT x, y;
+    std::memcpy(&x, a + i, sizeof x);
+    std::memcpy(&y, b + i, sizeof y);
+    const VT z = f(x, y);
+    std::memcpy(r + i, &z, sizeof z);
+  }
+  for (; i < n; ++i) r[i] = tail(a[i], b[i]);
+}
+
+// Plain vector root loops: what the Sqrt kernels are measured against.
+void loop_sqrt_f(int n, const float* a, const float*, float* r) {
+  vector_loop<float, ZOK_VF>([](ZOK_VF x) { return ZOK_SQRT_F(x); }, static_cast<float (*)(float)>(::sqrtf), n, a, r);
+}
+void loop_sqrt_d(int n, const double* a, const double*, double* r) {
+  vector_loop<double, ZOK_VD>([](ZOK_VD x) { return ZOK_SQRT_D(x); }, static_cast<double (*)(double)>(::sqrt), n, a,
+                              r);
+}
+void loop_inv_sqrt_f(int n, const float* a, const float*, float* r) {
+  vector_loop<float, ZOK_VF>([](ZOK_VF x) { return 1.0f / ZOK_SQRT_F(x); },
+                             [](float x) { return 1.0f / std::sqrt(x); }, n, a, r);
+}
+void loop_inv_sqrt_d(int n, const double* a, const double*, double* r) {
+  vector_loop<double, ZOK_VD>([](ZOK_VD x) { return 1.0 / ZOK_SQRT_D(x); },
+                              [](double x) { return 1.0 / std::sqrt(x); }, n, a, r);
+}
+
+#define ZOK_ROOT_BASE(name)                                                                                 \
+  void sleef10_##name##_f(int n, const float* a, const float*, float* r) {                                 \
+    vector_loop<float, ZOK_VF>(ZOK_SLEEF_FU(name, u10), static_cast<float (*)(float)>(::name##f), n, a, r); \
+  }                                                                                                         \
+  void sleef10_##name##_d(int n, const double* a, const double*, double* r) {                              \
+    vector_loop<double, ZOK_VD>(ZOK_SLEEF_DU(name, u10), static_cast<double (*)(double)>(::name), n, a, r); \
+  }                                                                                                         \
+  void mvec_##name##_f(int n, const float* a, const float*, float* r) {                                    \
+    vector_loop<float, ZOK_VF>(ZOK_MVEC_F(name), static_cast<float (*)(float)>(::name##f), n, a, r);        \
+  }                                                                                                         \
+  void mvec_##name##_d(int n, const double* a, const double*, double* r) {                                 \
+    vector_loop<double, ZOK_VD>(ZOK_MVEC_D(name), static_cast<double (*)(double)>(::name), n, a, r);        \
+  }
+ZOK_ROOT_BASE(cbrt)
+#undef ZOK_ROOT_BASE
+
+#define ZOK_BINARY_BASE(kind, name, sf, sd)                                                                     \
+  void kind##_##name##_f(int n, const float* a, const float* b, float* r) {                                    \
+    vector_loop2<float, ZOK_VF>(sf, static_cast<float (*)(float, float)>(::name##f), n, a, b, r);               \
+  }                                                                                                             \
+  void kind##_##name##_d(int n, const double* a, const double* b, double* r) {                                 \
+    vector_loop2<double, ZOK_VD>(sd, static_cast<double (*)(double, double)>(::name), n, a, b, r);              \
+  }
+ZOK_BINARY_BASE(sleef10, pow, ZOK_SLEEF_FU(pow, u10), ZOK_SLEEF_DU(pow, u10))
+ZOK_BINARY_BASE(mvec, pow, ZOK_MVEC2_F(pow), ZOK_MVEC2_D(pow))
+ZOK_BINARY_BASE(sleef05, hypot, ZOK_SLEEF_FU(hypot, u05), ZOK_SLEEF_DU(hypot, u05))
+ZOK_BINARY_BASE(sleef35, hypot, ZOK_SLEEF_FU(hypot, u35), ZOK_SLEEF_DU(hypot, u35))
+ZOK_BINARY_BASE(mvec, hypot, ZOK_MVEC2_F(hypot), ZOK_MVEC2_D(hypot))
+#undef ZOK_BINARY_BASE
+
 template <typename F>
 void* fp(F* f) {
   return reinterpret_cast<void*>(f);
@@ -94,6 +272,31 @@ void* fp(F* f) {
 
 #define ZOK_PAIR(F, kind, fs, fd) {#F, 's', kind, fp(fs)}, {#F, 'd', kind, fp(fd)}
 const Baseline kBaselines[] = {
+    ZOK_PAIR(Sqrt, "loop", &loop_sqrt_f, &loop_sqrt_d),
+    ZOK_PAIR(InvSqrt, "loop", &loop_inv_sqrt_f, &loop_inv_sqrt_d),
+    ZOK_PAIR(Cbrt, "sleef_u10", &sleef10_cbrt_f, &sleef10_cbrt_d),
+    ZOK_PAIR(Cbrt, "libmvec", &mvec_cbrt_f, &mvec_cbrt_d),
+    ZOK_PAIR(Pow, "sleef_u10", &sleef10_pow_f, &sleef10_pow_d),
+    ZOK_PAIR(Pow, "libmvec", &mvec_pow_f, &mvec_pow_d),
+    ZOK_PAIR(Hypot, "sleef_u05", &sleef05_hypot_f, &sleef05_hypot_d),
+    ZOK_PAIR(Hypot, "sleef_u35", &sleef35_hypot_f, &sleef35_hypot_d),
+    ZOK_PAIR(Hypot, "libmvec", &mvec_hypot_f, &mvec_hypot_d),
+    ZOK_PAIR(Exp, "libm", &libm_exp_f, &libm_exp_d),
+    ZOK_PAIR(Exp, "sleef_u10", &sleef10_exp_f, &sleef10_exp_d),
+    ZOK_PAIR(Exp, "libmvec", &mvec_exp_f, &mvec_exp_d),
+    ZOK_PAIR(Expm1, "libm", &libm_expm1_f, &libm_expm1_d),
+    ZOK_PAIR(Expm1, "sleef_u10", &sleef10_expm1_f, &sleef10_expm1_d),
+    ZOK_PAIR(Expm1, "libmvec", &mvec_expm1_f, &mvec_expm1_d),
+    ZOK_PAIR(Ln, "libm", &libm_log_f, &libm_log_d),
+    ZOK_PAIR(Ln, "sleef_u10", &sleef10_log_f, &sleef10_log_d),
+    ZOK_PAIR(Ln, "sleef_u35", &sleef35_log_f, &sleef35_log_d),
+    ZOK_PAIR(Ln, "libmvec", &mvec_log_f, &mvec_log_d),
+    ZOK_PAIR(Log10, "libm", &libm_log10_f, &libm_log10_d),
+    ZOK_PAIR(Log10, "sleef_u10", &sleef10_log10_f, &sleef10_log10_d),
+    ZOK_PAIR(Log10, "libmvec", &mvec_log10_f, &mvec_log10_d),
+    ZOK_PAIR(Log1p, "libm", &libm_log1p_f, &libm_log1p_d),
+    ZOK_PAIR(Log1p, "sleef_u10", &sleef10_log1p_f, &sleef10_log1p_d),
+    ZOK_PAIR(Log1p, "libmvec", &mvec_log1p_f, &mvec_log1p_d),
     ZOK_PAIR(Add, "loop", &loop_add<float>, &loop_add<double>),
     ZOK_PAIR(Sub, "loop", &loop_sub<float>, &loop_sub<double>),
     ZOK_PAIR(Mul, "loop", &loop_mul<float>, &loop_mul<double>),

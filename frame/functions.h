@@ -8,7 +8,7 @@
 
 namespace zok::vm {
 
-enum class Shape { A_R, AB_R, LINFRAC, A_RR };
+enum class Shape { A_R, AB_R, LINFRAC, A_RR, AX_R };
 enum class Share { ALL, LAHA, LAEP, NONE };
 enum class Round : uint32_t { NEAR = 0x0000, DOWN = 0x2000, UP = 0x4000, ZERO = 0x6000 };
 // Flavours (bit 1 << slot) whose kernels run under the caller's floating-point control.

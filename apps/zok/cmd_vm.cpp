@@ -1,6 +1,8 @@
 // zok vm: run one vector function on values from the command line, with a chosen type, flavour and
 // instruction set; the vector-math tour stop.
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -76,6 +78,9 @@ int run_typed(const Call& c, const std::vector<std::string>& values, const std::
     case Shape::A_RR:
       reinterpret_cast<void (*)(int, const T*, T*, T*)>(k)(n, a.data(), r.data(), r2.data());
       break;
+    case Shape::AX_R:  // the exponent is the first of --scalars
+      reinterpret_cast<void (*)(int, const T*, T, T*)>(k)(n, a.data(), scalars[0], r.data());
+      break;
   }
   _yubSetErrorCallBack(old);
   static const char* kSlot[] = {"LA", "HA", "EP"};
@@ -121,7 +126,8 @@ int cmd_vm(int argc, char** argv) {
   if (name.empty() || (type != 's' && type != 'd')) {
     std::fprintf(stderr,
                  "usage: zok vm FUNC [--type s|d] [--acc HA|LA|EP] [--isa sse41|avx2|avx512] "
-                 "[--scalars sa,sha,sb,shb] VALUES...\n  two-argument functions take pairs a:b\n  functions:");
+                 "[--scalars sa,sha,sb,shb] VALUES...\n  two-argument functions take pairs a:b; Powx takes its exponent as the "
+                 "first of --scalars\n  functions:");
     for (const auto& f : zok::vm::kFunctions)
       if (f.type == 'd') std::fprintf(stderr, " %s", f.name + 2);
     std::fprintf(stderr, "\n");
@@ -137,6 +143,54 @@ int cmd_vm(int argc, char** argv) {
                                         static_cast<float>(scalars[2]), static_cast<float>(scalars[3])});
   }
   return run_typed<double>(c, values, scalars);
+}
+
+// Exp: the largest error of each double flavour against the long-double library function over
+// [-700, 700], and the speed of each beside the C library's loop.
+void tour_exp() {
+  zok::app::tour_heading("vector math: exponential and logarithm");
+  const int n = 1 << 18;
+  std::vector<double> x(n), y(n);
+  for (int i = 0; i < n; ++i) x[i] = -700.0 + 1400.0 * (i + 0.5) / n;
+  using K = void (*)(int, const double*, double*);
+  const K kernels[3] = {_yubdExp_50, _yubdExp, _yubdExp_26};
+  const char* names[3] = {"LA", "HA", "EP"};
+  double err[3], ns[3];
+  auto time = [&](auto&& f) {
+    double best = 1e30;
+    for (int rep = 0; rep < 5; ++rep) {
+      const auto t0 = std::chrono::steady_clock::now();
+      f();
+      best = std::min(best, std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count());
+    }
+    return best / n;
+  };
+  for (int f = 0; f < 3; ++f) {
+    kernels[f](n, x.data(), y.data());
+    err[f] = 0;
+    for (int i = 0; i < n; ++i) {
+      const long double want = expl(static_cast<long double>(x[i]));
+      const double ulp = std::ldexp(1.0, std::ilogb(static_cast<double>(want)) - 52);
+      err[f] = std::max(err[f], static_cast<double>(fabsl(static_cast<long double>(y[i]) - want) / ulp));
+    }
+    ns[f] = time([&] { kernels[f](n, x.data(), y.data()); });
+  }
+  double (*volatile libm_exp)(double) = std::exp;
+  const double libm = time([&] {
+    for (int i = 0; i < n; ++i) y[i] = libm_exp(x[i]);
+  });
+  std::printf("dExp over [-700, 700], 2^18 arguments: largest error LA %.2f ulp, HA %.2f, EP %.3g\n", err[0],
+              err[1], err[2]);
+  std::printf("dExp speed: %s %.2f ns/element, %s %.2f, %s %.2f; C library loop %.2f\n", names[0], ns[0], names[1],
+              ns[1], names[2], ns[2], libm);
+  const float xs[4] = {0.0f, 1.0f, 88.8f, -104.0f};
+  float ys[4];
+  const ErrorCallback old = _yubSetErrorCallBack(print_report);
+  _yubsExp(4, xs, ys);
+  _yubSetErrorCallBack(old);
+  std::printf("sExp {0, 1, 88.8, -104} = {%g, %.9g, %g, %g}, status %d\n", ys[0], ys[1], ys[2], ys[3],
+              _yubGetErrStatus());
+  _yubClearErrStatus();
 }
 
 void tour_vm() {
@@ -183,6 +237,7 @@ void tour_vm() {
   });
   (void)sink;
   std::printf("dDiv, n = 2^20: HA %.2f ns/element, LA %.2f, plain loop %.2f\n", lib_ha, lib_la, loop);
+  tour_exp();
 }
 
 const bool kRegistered = zok::app::register_command(

@@ -163,4 +163,60 @@ inline VD gather(const double* base, VL idx) {
 inline VI loadu(const int32_t* p) { return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))}; }
 inline void storeu(int32_t* p, VI x) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), x.v); }
 
+// ---- added for power kernels ----
+// Float lanes widened to double (low half, high half) and two double vectors narrowed back, so
+// float kernels can compute in double precision.
+inline VD widen_lo(VF a) { return {_mm256_cvtps_pd(_mm256_castps256_ps128(a.v))}; }
+inline VD widen_hi(VF a) { return {_mm256_cvtps_pd(_mm256_extractf128_ps(a.v, 1))}; }
+inline VF narrow(VD lo, VD hi) {
+  return {_mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(lo.v)), _mm256_cvtpd_ps(hi.v), 1)};
+}
+
+// ---- added for exp/log kernels ----
+// Integer table lookups: base[idx[lane]].
+inline VI gather(const int32_t* base, VI idx) { return {_mm256_i32gather_epi32(base, idx.v, 4)}; }
+
+// Rows of small tables, one row per lane, read with plain loads (cheaper than the gather
+// instructions on some processors): `row` is the row number, rows hold two 4-byte values or two or
+// four doubles.
+inline void lookup_pairs(const void* base, VI row, VF& first, VF& second) {
+  alignas(32) int32_t i[8];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(i), row.v);
+  const double* p = static_cast<const double*>(base);
+  auto two = [&](int a, int b) {
+    return _mm_loadh_pi(_mm_castpd_ps(_mm_load_sd(p + i[a])), reinterpret_cast<const __m64*>(p + i[b]));
+  };
+  const __m256 v0 = _mm256_set_m128(two(4, 5), two(0, 1)), v1 = _mm256_set_m128(two(6, 7), two(2, 3));
+  first = {_mm256_shuffle_ps(v0, v1, _MM_SHUFFLE(2, 0, 2, 0))};
+  second = {_mm256_shuffle_ps(v0, v1, _MM_SHUFFLE(3, 1, 3, 1))};
+}
+inline void lookup_pairs(const double* base, VL row, VD& first, VD& second) {
+  alignas(32) int64_t i[4];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(i), row.v);
+  const __m256d r02 = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(base + 2 * i[0])),
+                                           _mm_loadu_pd(base + 2 * i[2]), 1);
+  const __m256d r13 = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(base + 2 * i[1])),
+                                           _mm_loadu_pd(base + 2 * i[3]), 1);
+  first = {_mm256_unpacklo_pd(r02, r13)};
+  second = {_mm256_unpackhi_pd(r02, r13)};
+}
+// One double per row.
+inline VD lookup_one(const double* base, VL row) {
+  alignas(32) int64_t i[4];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(i), row.v);
+  return {_mm256_setr_pd(base[i[0]], base[i[1]], base[i[2]], base[i[3]])};
+}
+// Columns 0, 2 and 3 of rows of four doubles.
+inline void lookup_quads(const double* base, VL row, VD& c0, VD& c2, VD& c3) {
+  alignas(32) int64_t i[4];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(i), row.v);
+  const __m256d q0 = _mm256_loadu_pd(base + 4 * i[0]), q1 = _mm256_loadu_pd(base + 4 * i[1]);
+  const __m256d q2 = _mm256_loadu_pd(base + 4 * i[2]), q3 = _mm256_loadu_pd(base + 4 * i[3]);
+  const __m256d t0 = _mm256_unpacklo_pd(q0, q1), t1 = _mm256_unpackhi_pd(q0, q1);
+  const __m256d t2 = _mm256_unpacklo_pd(q2, q3), t3 = _mm256_unpackhi_pd(q2, q3);
+  c0 = {_mm256_permute2f128_pd(t0, t2, 0x20)};
+  c2 = {_mm256_permute2f128_pd(t0, t2, 0x31)};
+  c3 = {_mm256_permute2f128_pd(t1, t3, 0x31)};
+}
+
 }  // namespace zok::ZOK_ISA_NS

@@ -159,4 +159,42 @@ inline VD gather(const double* base, VL idx) { return {_mm512_i64gather_pd(idx.v
 inline VI loadu(const int32_t* p) { return {_mm512_loadu_si512(p)}; }
 inline void storeu(int32_t* p, VI x) { _mm512_storeu_si512(p, x.v); }
 
+// ---- added for power kernels ----
+// Float lanes widened to double (low half, high half) and two double vectors narrowed back, so
+// float kernels can compute in double precision.
+inline VD widen_lo(VF a) { return {_mm512_cvtps_pd(_mm512_castps512_ps256(a.v))}; }
+inline VD widen_hi(VF a) {
+  return {_mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(a.v), 1)))};
+}
+inline VF narrow(VD lo, VD hi) {
+  const __m512d both = _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_castps_pd(_mm512_cvtpd_ps(lo.v))),
+                                          _mm256_castps_pd(_mm512_cvtpd_ps(hi.v)), 1);
+  return {_mm512_castpd_ps(both)};
+}
+
+// ---- added for exp/log kernels ----
+// Integer table lookups: base[idx[lane]].
+inline VI gather(const int32_t* base, VI idx) { return {_mm512_i32gather_epi32(idx.v, base, 4)}; }
+
+// Rows of small tables, one row per lane: `row` is the row number, rows hold two 4-byte values or
+// two or four doubles.
+inline void lookup_pairs(const void* base, VI row, VF& first, VF& second) {
+  const __m512i r2 = _mm512_slli_epi32(row.v, 1);
+  first = {_mm512_i32gather_ps(r2, base, 4)};
+  second = {_mm512_i32gather_ps(_mm512_add_epi32(r2, _mm512_set1_epi32(1)), base, 4)};
+}
+inline void lookup_pairs(const double* base, VL row, VD& first, VD& second) {
+  const __m512i r2 = _mm512_slli_epi64(row.v, 1);
+  first = {_mm512_i64gather_pd(r2, base, 8)};
+  second = {_mm512_i64gather_pd(_mm512_add_epi64(r2, _mm512_set1_epi64(1)), base, 8)};
+}
+// One double per row.
+inline VD lookup_one(const double* base, VL row) { return {_mm512_i64gather_pd(row.v, base, 8)}; }
+inline void lookup_quads(const double* base, VL row, VD& c0, VD& c2, VD& c3) {
+  const __m512i r4 = _mm512_slli_epi64(row.v, 2);
+  c0 = {_mm512_i64gather_pd(r4, base, 8)};
+  c2 = {_mm512_i64gather_pd(_mm512_add_epi64(r4, _mm512_set1_epi64(2)), base, 8)};
+  c3 = {_mm512_i64gather_pd(_mm512_add_epi64(r4, _mm512_set1_epi64(3)), base, 8)};
+}
+
 }  // namespace zok::ZOK_ISA_NS

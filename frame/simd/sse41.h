@@ -182,4 +182,56 @@ inline VD gather(const double* base, VL idx) {
 inline VI loadu(const int32_t* p) { return {_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))}; }
 inline void storeu(int32_t* p, VI x) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x.v); }
 
+// ---- added for power kernels ----
+// Float lanes widened to double (low half, high half) and two double vectors narrowed back, so
+// float kernels can compute in double precision.
+inline VD widen_lo(VF a) { return {_mm_cvtps_pd(a.v)}; }
+inline VD widen_hi(VF a) { return {_mm_cvtps_pd(_mm_movehl_ps(a.v, a.v))}; }
+inline VF narrow(VD lo, VD hi) { return {_mm_movelh_ps(_mm_cvtpd_ps(lo.v), _mm_cvtpd_ps(hi.v))}; }
+
+// ---- added for exp/log kernels ----
+// Integer table lookups: base[idx[lane]].
+inline VI gather(const int32_t* base, VI idx) {
+  alignas(16) int32_t i[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(i), idx.v);
+  return {_mm_setr_epi32(base[i[0]], base[i[1]], base[i[2]], base[i[3]])};
+}
+
+// Rows of small tables, one row per lane, read with plain loads: `row` is the row number, rows
+// hold two 4-byte values (lookup_pairs of float or int bits) or two or four doubles.
+inline void lookup_pairs(const void* base, VI row, VF& first, VF& second) {
+  alignas(16) int32_t i[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(i), row.v);
+  const double* p = static_cast<const double*>(base);
+  const __m128 v01 = _mm_loadh_pi(_mm_castpd_ps(_mm_load_sd(p + i[0])), reinterpret_cast<const __m64*>(p + i[1]));
+  const __m128 v23 = _mm_loadh_pi(_mm_castpd_ps(_mm_load_sd(p + i[2])), reinterpret_cast<const __m64*>(p + i[3]));
+  first = {_mm_shuffle_ps(v01, v23, _MM_SHUFFLE(2, 0, 2, 0))};
+  second = {_mm_shuffle_ps(v01, v23, _MM_SHUFFLE(3, 1, 3, 1))};
+}
+inline void lookup_pairs(const double* base, VL row, VD& first, VD& second) {
+  alignas(16) int64_t i[2];
+  _mm_store_si128(reinterpret_cast<__m128i*>(i), row.v);
+  const __m128d r0 = _mm_loadu_pd(base + 2 * i[0]), r1 = _mm_loadu_pd(base + 2 * i[1]);
+  first = {_mm_unpacklo_pd(r0, r1)};
+  second = {_mm_unpackhi_pd(r0, r1)};
+}
+// One double per row.
+inline VD lookup_one(const double* base, VL row) {
+  alignas(16) int64_t i[2];
+  _mm_store_si128(reinterpret_cast<__m128i*>(i), row.v);
+  return {_mm_setr_pd(base[i[0]], base[i[1]])};
+}
+// Columns 0, 2 and 3 of rows of four doubles.
+inline void lookup_quads(const double* base, VL row, VD& c0, VD& c2, VD& c3) {
+  alignas(16) int64_t i[2];
+  _mm_store_si128(reinterpret_cast<__m128i*>(i), row.v);
+  const double* p0 = base + 4 * i[0];
+  const double* p1 = base + 4 * i[1];
+  const __m128d a0 = _mm_loadu_pd(p0), a1 = _mm_loadu_pd(p1);
+  const __m128d b0 = _mm_loadu_pd(p0 + 2), b1 = _mm_loadu_pd(p1 + 2);
+  c0 = {_mm_unpacklo_pd(a0, a1)};
+  c2 = {_mm_unpacklo_pd(b0, b1)};
+  c3 = {_mm_unpackhi_pd(b0, b1)};
+}
+
 }  // namespace zok::ZOK_ISA_NS

@@ -104,10 +104,12 @@ ZOK_VM_API int32_t dll_cpu_version(void);
 #define ZOK_VM_PARAMS_AB_R(T) const T *a, const T *b, T *r
 #define ZOK_VM_PARAMS_LINFRAC(T) const T *a, const T *b, T scalea, T shifta, T scaleb, T shiftb, T *r
 #define ZOK_VM_PARAMS_A_RR(T) const T *a, T *r1, T *r2
+#define ZOK_VM_PARAMS_AX_R(T) const T *a, T b, T *r
 #define ZOK_VM_ARGS_A_R a, r
 #define ZOK_VM_ARGS_AB_R a, b, r
 #define ZOK_VM_ARGS_LINFRAC a, b, scalea, shifta, scaleb, shiftb, r
 #define ZOK_VM_ARGS_A_RR a, r1, r2
+#define ZOK_VM_ARGS_AX_R a, b, r
 
 #define ZOK_VM_STUB_NAME(t, F) _yub##t##F
 #define ZOK_VM_DECLARE(t, F, SHAPE, SHARE, ROUND, CALLER, c0, c1, c2)                                  \

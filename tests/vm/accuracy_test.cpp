@@ -32,6 +32,31 @@ int ref_trunc(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) { return mpfr_trunc(r, a);
 int ref_round(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) { return mpfr_round(r, a); }
 int ref_rint(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) { return mpfr_rint(r, a, MPFR_RNDN); }
 int ref_frac(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) { return mpfr_frac(r, a, MPFR_RNDN); }
+// Power and root functions.
+int ref_sqrt(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) { return mpfr_sqrt(r, a, MPFR_RNDN); }
+int ref_inv_sqrt(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) { return mpfr_rec_sqrt(r, a, MPFR_RNDN); }
+int ref_cbrt(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) { return mpfr_cbrt(r, a, MPFR_RNDN); }
+int ref_inv_cbrt(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) {
+  mpfr_cbrt(r, a, MPFR_RNDN);
+  return mpfr_ui_div(r, 1, r, MPFR_RNDN);
+}
+int ref_pow2o3(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) {
+  mpfr_abs(r, a, MPFR_RNDN);
+  mpfr_cbrt(r, r, MPFR_RNDN);
+  return mpfr_sqr(r, r, MPFR_RNDN);
+}
+int ref_pow3o2(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) {
+  mpfr_sqrt(r, a, MPFR_RNDN);
+  return mpfr_mul(r, r, a, MPFR_RNDN);
+}
+int ref_hypot(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr b) { return mpfr_hypot(r, a, b, MPFR_RNDN); }
+int ref_pow(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr b) { return mpfr_pow(r, a, b, MPFR_RNDN); }
+// Exponential and logarithm functions.
+int ref_exp(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) { return mpfr_exp(r, a, MPFR_RNDN); }
+int ref_expm1(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) { return mpfr_expm1(r, a, MPFR_RNDN); }
+int ref_log(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) { return mpfr_log(r, a, MPFR_RNDN); }
+int ref_log10(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) { return mpfr_log10(r, a, MPFR_RNDN); }
+int ref_log1p(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) { return mpfr_log1p(r, a, MPFR_RNDN); }
 
 // Bounds in ulps per slot (LA, HA, EP). EP needs half the significand bits: 2^12 (float) and 2^26
 // (double) ulps.
@@ -57,6 +82,23 @@ const Row kRows[] = {
     {Fn::sRint, Fn::dRint, ref_rint, {0, 0, 0}, 0, 0},
     {Fn::sNearbyInt, Fn::dNearbyInt, ref_rint, {0, 0, 0}, 0, 0},
     {Fn::sFrac, Fn::dFrac, ref_frac, {0, 0, 0}, 0, 0},
+    // Exponential and logarithm functions.
+    {Fn::sExp, Fn::dExp, ref_exp, {4, 1, 0}, 4096, 67108864},
+    {Fn::sExpm1, Fn::dExpm1, ref_expm1, {4, 1, 0}, 4096, 67108864},
+    {Fn::sLn, Fn::dLn, ref_log, {4, 1, 0}, 4096, 67108864},
+    {Fn::sLog10, Fn::dLog10, ref_log10, {4, 1, 0}, 4096, 67108864},
+    {Fn::sLog1p, Fn::dLog1p, ref_log1p, {4, 1, 0}, 4096, 67108864},
+    // Power and root functions.
+    {Fn::sSqrt, Fn::dSqrt, ref_sqrt, {4, kExact, 0}, 4096, kExact},
+    {Fn::sInvSqrt, Fn::dInvSqrt, ref_inv_sqrt, {4, 1, 0}, 4096, 4},
+    {Fn::sCbrt, Fn::dCbrt, ref_cbrt, {4, 1, 0}, 4096, 4},
+    {Fn::sInvCbrt, Fn::dInvCbrt, ref_inv_cbrt, {4, 1, 0}, 4096, 4},
+    {Fn::sPow2o3, Fn::dPow2o3, ref_pow2o3, {4, 1, 0}, 4096, 67108864},
+    {Fn::sPow3o2, Fn::dPow3o2, ref_pow3o2, {4, 1, 0}, 4096, 67108864},
+    {Fn::sHypot, Fn::dHypot, ref_hypot, {4, 1, 0}, 4096, 67108864},
+    {Fn::sPow, Fn::dPow, ref_pow, {4, 1, 0}, 4096, 67108864},
+    // The third exponents of the float EP Powx are the floats nearest a third: a few ulp off.
+    {Fn::sPowx, Fn::dPowx, ref_pow, {4, 1, 0}, 4096, 67108864},
 };
 
 template <typename T>
@@ -151,6 +193,17 @@ double worst_error(const Row& row, Fn fn, zok::vm::Isa isa, int slot, std::strin
   std::vector<T> r(a.size());
   if (in.shape == Shape::AB_R) {
     reinterpret_cast<void (*)(int, const T*, const T*, T*)>(k)(static_cast<int>(a.size()), a.data(), b.data(), r.data());
+  } else if (in.shape == Shape::AX_R) {
+    // One scalar per stretch of the arguments: every exponent with a shortcut, and a few without.
+    const T xs[] = {T(0.5), T(-0.5), T(1),     T(-1),     T(1.5),     T(-1.5),     T(2),   T(-2),    T(3),   T(-3),
+                    T(4),   T(-4),   T(1) / 3, T(-1) / 3, T(2) / 3,   T(-2) / 3,   T(2.5), T(-7.25), T(1e-3), T(150)};
+    const size_t groups = sizeof xs / sizeof xs[0], per = a.size() / groups;
+    for (size_t g = 0; g < groups; ++g) {
+      const size_t start = g * per, len = g + 1 == groups ? a.size() - start : per;
+      std::fill(b.begin() + static_cast<long>(start), b.begin() + static_cast<long>(start + len), xs[g]);
+      reinterpret_cast<void (*)(int, const T*, T, T*)>(k)(static_cast<int>(len), a.data() + start, xs[g],
+                                                          r.data() + start);
+    }
   } else {
     reinterpret_cast<void (*)(int, const T*, T*)>(k)(static_cast<int>(a.size()), a.data(), r.data());
   }
@@ -168,7 +221,8 @@ double worst_error(const Row& row, Fn fn, zok::vm::Isa isa, int slot, std::strin
       worst = e;
       char buf[160];
       std::snprintf(buf, sizeof buf, "%a, %a -> %a", static_cast<double>(a[i]),
-                    static_cast<double>(in.shape == Shape::AB_R ? b[i] : a[i]), static_cast<double>(r[i]));
+                    static_cast<double>(in.shape == Shape::AB_R || in.shape == Shape::AX_R ? b[i] : a[i]),
+                    static_cast<double>(r[i]));
       *worst_case = buf;
     }
   }
@@ -198,6 +252,75 @@ TEST(Accuracy, EveryFlavourWithinItsBound) {
                       slot == 0 ? "LA" : slot == 1 ? "HA" : "EP", zok::vm::isa_name(isa), es,
                       zok::vm::info(row.fd).name, ed);
         }
+    return 0;
+  });
+}
+
+// Pow over the whole (x, y) plane: y chosen so that |x|^y spreads evenly in the exponent from below
+// the denormals to beyond overflow, with negative x taking integral y; every flavour against its
+// bound.
+template <typename T>
+double pow_plane_error(void* k, std::string* worst_case) {
+  std::mt19937_64 rng(3);
+  const double lo = sizeof(T) == 4 ? -155 : -1080, hi = sizeof(T) == 4 ? 130 : 1026;
+  std::uniform_real_distribution<double> target(lo, hi), expo(sizeof(T) == 4 ? -149 : -1074, sizeof(T) == 4 ? 127 : 1023);
+  std::uniform_real_distribution<double> mant(1, 2);
+  const size_t n = 60000;
+  std::vector<T> a(n), b(n), r(n);
+  for (size_t i = 0; i < n; ++i) {
+    // Half the bases lie near 1, where y is large.
+    const double x = i % 2 ? std::ldexp(mant(rng), static_cast<int>(expo(rng))) : 1 + (mant(rng) - 1.5) * std::ldexp(1, -static_cast<int>(rng() % 40));
+    T xv = static_cast<T>(x);
+    if (xv == T(1) || !(xv > T(0)) || std::isinf(xv)) xv = T(3);
+    double y = target(rng) / std::log2(static_cast<double>(xv));
+    if (i % 7 == 0) {
+      xv = -xv;  // negative bases with integral exponents
+      y = std::trunc(y);
+    }
+    a[i] = xv;
+    b[i] = static_cast<T>(y);
+  }
+  reinterpret_cast<void (*)(int, const T*, const T*, T*)>(k)(static_cast<int>(n), a.data(), b.data(), r.data());
+  mpfr_t ma, mb, mr;
+  mpfr_init2(ma, 320);
+  mpfr_init2(mb, 320);
+  mpfr_init2(mr, 320);
+  double worst = 0;
+  for (size_t i = 0; i < n; ++i) {
+    set_mpfr(ma, a[i]);
+    set_mpfr(mb, b[i]);
+    mpfr_pow(mr, ma, mb, MPFR_RNDN);
+    const double e = ulp_error<T>(r[i], mr);
+    if (e > worst) {
+      worst = e;
+      char buf[160];
+      std::snprintf(buf, sizeof buf, "%a, %a -> %a", static_cast<double>(a[i]), static_cast<double>(b[i]),
+                    static_cast<double>(r[i]));
+      *worst_case = buf;
+    }
+  }
+  mpfr_clear(ma);
+  mpfr_clear(mb);
+  mpfr_clear(mr);
+  return worst;
+}
+
+TEST(Accuracy, PowOverTheWholePlane) {
+  zok::test::ModeOption env(nullptr);
+  zok::test::on_fresh_thread([] {
+    _yubSetMode(ZOK_VM_ERRMODE_IGNORE);
+    const double bound_s[3] = {4, 1, 4096}, bound_d[3] = {4, 1, 67108864};
+    for (zok::vm::Isa isa : zok::test::machine_isas())
+      for (int slot = 0; slot < 3; ++slot) {
+        std::string where;
+        const auto& kernels = *zok::vm::isa_kernels(isa);
+        const double es = pow_plane_error<float>(kernels[static_cast<int>(Fn::sPow)][slot], &where);
+        EXPECT_LE(es, bound_s[slot]) << "vsPow slot " << slot << " " << zok::vm::isa_name(isa) << " worst at " << where;
+        const double ed = pow_plane_error<double>(kernels[static_cast<int>(Fn::dPow)][slot], &where);
+        EXPECT_LE(ed, bound_d[slot]) << "vdPow slot " << slot << " " << zok::vm::isa_name(isa) << " worst at " << where;
+        std::printf("plane vsPow %-3s %-6s %8.3f ulp   vdPow %8.3f ulp\n", slot == 0 ? "LA" : slot == 1 ? "HA" : "EP",
+                    zok::vm::isa_name(isa), es, ed);
+      }
     return 0;
   });
 }

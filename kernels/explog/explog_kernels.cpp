@@ -1,0 +1,936 @@
+// Exponential and logarithm kernels (Exp, Expm1, Ln, Log10, Log1p) for float and double, compiled
+// once per instruction set. Tables and coefficients come from tools/gen_explog_tables.py.
+//
+// Contract (measured maxima against MPFR in tests/vm/explog_accuracy_test.cpp):
+//   HA within 1 ulp, LA within 4 ulp, EP at least 12 (float) or 26 (double) correct bits, over
+//   the whole argument range, denormal arguments and results included.
+// Special values, the same in every flavour:
+//   Exp: NaN -> NaN, +inf -> +inf, -inf -> +0. Overflow (float x >= 88.72283935546875, double
+//     x >= 709.7827128933841): +inf, code 3. Underflow (float x < -87.3365478515625, double
+//     x < -708.3964185322642): the denormal result, or +0 at and below the zero threshold (float
+//     -103.97208404541016, HA -103.27893829345703; double -745.1332191019412), code 4.
+//   Expm1: NaN -> NaN, +inf -> +inf, -inf and negative x beyond the fast range -> -1; overflow as
+//     Exp, code 3; underflow is never reported.
+//   Ln, Log10: NaN -> NaN, +inf -> +inf; x < 0 (-inf included) -> NaN, code 1; +-0 -> -inf, code 2.
+//   Log1p: NaN -> NaN, +inf -> +inf, +-0 -> +-0; x < -1 -> NaN, code 1; x = -1 -> -inf, code 2.
+// Denormal arguments are exact inputs unless the mode word asks for denormals-are-zero.
+#include <cstddef>
+#include <cstdint>
+
+#include "frame/kernel_frame.h"
+#include "kernels/explog/explog_poly.h"
+#include "kernels/explog/explog_tables.h"
+
+namespace zok::ZOK_ISA_NS {
+
+namespace {
+
+using vm::Fn;
+namespace tb = zok::explog_data;
+
+constexpr float kInfF = __builtin_inff();
+constexpr double kInfD = __builtin_inf();
+
+// Lanes of a mask that are NOT set: the lanes outside a fast range given as the lanes inside it.
+template <class V, class M>
+inline unsigned outside(M inside) {
+  return bits(inside) ^ ((1u << V::kLanes) - 1);
+}
+
+// Horner evaluation, constant term first.
+template <class V, typename C, size_t N>
+inline V horner(V x, const C (&c)[N]) {
+  using T = typename V::T;
+  V s = splat<V>(static_cast<T>(c[N - 1]));
+  for (int i = static_cast<int>(N) - 2; i >= 0; --i) s = fma(s, x, splat<V>(static_cast<T>(c[i])));
+  return s;
+}
+
+// Block length in vectors for a block of `elements` (at least one vector).
+template <typename T>
+constexpr int unroll_for(int elements) {
+  return elements / Vec<T>::kLanes > 0 ? elements / Vec<T>::kLanes : 1;
+}
+
+inline VL lsplat(int64_t v) {
+  return splat<VL>(v);
+}
+inline VI isplat(int32_t v) {
+  return splat<VI>(v);
+}
+
+// 2^k for an integer k within the double normal range, exactly.
+inline double pow2(int k) {
+  return from_bits<double>(static_cast<uint64_t>(k + 1023) << 52);
+}
+
+// ============================================================================================
+// Float Exp
+// ============================================================================================
+
+constexpr float kSExpInvL = 184.6649627685547f;  // 128/ln 2
+constexpr float kSExpShift = 11534336.0f;        // 1.375 * 2^23: N lands in the low fraction bits
+constexpr int32_t kSExpShiftBits = 0x4B300000;
+constexpr float kSExpL1 = 0.0054168701171875f;  // ln2/128, short leading part: d * kSExpL1 is exact
+constexpr float kSExpL2 = -1.6577690757912933e-06f;
+constexpr uint32_t kSExpFastBits = 0x42AEAC50;  // |x| < 87.3365478515625: normal results
+constexpr float kSExpOverflow = 88.72283935546875f;
+constexpr float kSExpUnderflow = -87.3365478515625f;
+
+struct SExpReduced {
+  VI n;
+  VF r;
+};
+inline SExpReduced sexp_reduce(VF x) {
+  const VF t = fma(x, splat<VF>(kSExpInvL), splat<VF>(kSExpShift));
+  const VI n = as_int(t) - isplat(kSExpShiftBits);
+  const VF d = t - splat<VF>(kSExpShift);
+  const VF r = fnma(d, splat<VF>(kSExpL2), fnma(d, splat<VF>(kSExpL1), x));
+  return {n, r};
+}
+
+// LA: 2^(N>>7) 2^(j/128) assembled from the fraction table, times (r/2 + 1) r + 1.
+struct SExpLAVec {
+  static VF vec(VF x) {
+    const SExpReduced v = sexp_reduce(x);
+    VF frac, unused;
+    lookup_pairs(tb::kSExpFrac, v.n & isplat(127), frac, unused);
+    const VF scale = as_float(shl<23>(sar<7>(v.n) + isplat(127)) | as_int(frac));
+    const VF p = fma(fma(splat<VF>(0.5f), v.r, splat<VF>(1.0f)), v.r, splat<VF>(1.0f));
+    return p * scale;
+  }
+};
+
+// HA: 2^(N>>7) (T_hi + T_hi (T_lo + r + r^2/2)), with 2^(j/128) = T_hi (1 + T_lo).
+struct SExpHAVec {
+  static VF vec(VF x) {
+    const SExpReduced v = sexp_reduce(x);
+    VF thi, tlo;
+    lookup_pairs(tb::kSExpHiLo, v.n & isplat(127), thi, tlo);
+    const VF scale = as_float(shl<23>(sar<7>(v.n) + isplat(127)));
+    const VF q = fma(splat<VF>(0.5f) * v.r, v.r, tlo + v.r);
+    return scale * fma(thi, q, thi);
+  }
+};
+
+// The mantissa part of the LA or HA result for the scalar path near overflow, where the scale
+// 2^(N>>7) alone is not a float.
+inline float sexp_big(float x, bool ha) {
+  const float t = x * kSExpInvL + kSExpShift;
+  const int32_t n = static_cast<int32_t>(to_bits(t)) - kSExpShiftBits;
+  const float d = t - kSExpShift;
+  const float r = (x - d * kSExpL1) - d * kSExpL2;
+  const int j = n & 127, e = n >> 7;
+  float mant;
+  if (ha) {
+    const float thi = tb::kSExpHiLo[j][0], tlo = tb::kSExpHiLo[j][1];
+    mant = thi + thi * ((tlo + r) + 0.5f * r * r);
+  } else {
+    mant = ((0.5f * r + 1.0f) * r + 1.0f) * from_bits<float>(0x3F800000u | tb::kSExpFrac[j][0]);
+  }
+  // e is 127 or 128 here: 2^127 times 2^(e-127) keeps every factor finite.
+  return mant * 0x1p127f * from_bits<float>(static_cast<uint32_t>(e - 127 + 127) << 23);
+}
+
+// e^x of a float in double precision, for results below the normal range: a degree-6 polynomial
+// of 2^f after x/ln2 = k + f, then one rounding to float.
+inline float sexp_tiny(float x) {
+  const double t = static_cast<double>(x) * 1.4426950408889634;
+  const double k = (t + 6755399441055744.0) - 6755399441055744.0;
+  const double f = t - k;
+  const double q =
+      1.0000000005541663 +
+      f * (0.6931472057372665 +
+           f * (0.24022646890634758 +
+                f * (0.05550328776967639 +
+                     f * (0.009618488957047724 + f * (0.0013399931218481776 + f * 0.00015345812020122585)))));
+  return static_cast<float>(q * pow2(static_cast<int>(k)));
+}
+
+// The scalar path of float Exp LA and HA. kZero is the flavour's threshold at and below which the
+// result is +0.
+template <Fn kFn, class K, bool kHA>
+struct SExpK {
+  static constexpr Check kCheck = Check::kRedoBlock;
+  static constexpr int kUnroll = unroll_for<float>(kHA ? 16 : 8);
+  static constexpr bool kTailScratch = false;
+  static constexpr float kZero = kHA ? -103.27893829345703f : -103.97208404541016f;
+  static VF vec(VF x) { return K::vec(x); }
+  static unsigned special(VF x) {
+    return bits(as_int(abs(x)) > isplat(static_cast<int32_t>(kSExpFastBits - 1)));
+  }
+  static void scalar(int i, const float* a, float* r) {
+    const float x = a[i];
+    const uint32_t ax = to_bits(x) & 0x7FFFFFFFu;
+    if (ax > 0x7F800000u) {
+      r[i] = x + x;
+    } else if (ax == 0x7F800000u) {
+      r[i] = x > 0 ? x : 0.0f;
+    } else if (ax < kSExpFastBits) {
+      r[i] = on_lane<SExpK>(x);
+    } else if (x >= kSExpOverflow) {
+      r[i] = kInfF;
+      report(ZOK_VM_STATUS_OVERFLOW, i, a, a, r, r, vm::traits(kFn).name);
+    } else if (x > 0) {
+      r[i] = sexp_big(x, kHA);
+    } else if (x > kZero) {
+      r[i] = sexp_tiny(x);
+      if (x < kSExpUnderflow) report(ZOK_VM_STATUS_UNDERFLOW, i, a, a, r, r, vm::traits(kFn).name);
+    } else {
+      r[i] = 0.0f;
+      report(ZOK_VM_STATUS_UNDERFLOW, i, a, a, r, r, vm::traits(kFn).name);
+    }
+  }
+};
+
+// EP: no table. k = round(x/ln 2), r = x - k ln2 in float, a cubic in r; |x| < 87.25 only.
+struct SExpEPK {
+  static constexpr Check kCheck = Check::kFixLanes;
+  static constexpr int kUnroll = unroll_for<float>(8);
+  static constexpr bool kTailScratch = false;
+  static VF vec(VF x) {
+    const VF shift = splat<VF>(-12582912.0f);  // -1.5 * 2^23
+    const VF kf = fma(x, splat<VF>(1.4426950216293335f), shift) - shift;
+    const VF r = fnma(kf, splat<VF>(0.6931471824645996f), x);
+    VF p = fma(splat<VF>(0.16666622459888458f), r, splat<VF>(0.5037588477134705f));
+    p = fma(p, r, splat<VF>(1.0000450611114502f));
+    p = fma(p, r, splat<VF>(1.0f));
+    return p * as_float(shl<23>(to_int(kf) + isplat(127)));
+  }
+  static unsigned special(VF x) { return bits(as_int(abs(x)) > isplat(0x42AE7FFF)); }
+  static void scalar(int i, const float* a, float* r) {
+    const float x = a[i];
+    const uint32_t ax = to_bits(x) & 0x7FFFFFFFu;
+    const char* name = vm::traits(Fn::sExp).name;
+    if (ax > 0x7F800000u) {
+      r[i] = x + x;
+    } else if (ax == 0x7F800000u) {
+      r[i] = x > 0 ? x : 0.0f;
+    } else if (ax < 0x42AE8000u) {
+      r[i] = on_lane<SExpEPK>(x);
+    } else if (x >= kSExpOverflow) {
+      r[i] = kInfF;
+      report(ZOK_VM_STATUS_OVERFLOW, i, a, a, r, r, name);
+    } else if (x <= -103.97208404541016f) {
+      r[i] = 0.0f;
+      report(ZOK_VM_STATUS_UNDERFLOW, i, a, a, r, r, name);
+    } else {
+      // Double precision: k = round(x/ln2), r = x - k ln2, a degree-6 polynomial of e^r.
+      const double xd = x;
+      const double k = (xd * 1.4426950408889634 + 6755399441055744.0) - 6755399441055744.0;
+      const double rr = xd - k * 0.6931471805599453;
+      const double q = 1.0000000005585943 +
+                       rr * (1.0000000365391162 +
+                             rr * (0.49999992032320767 +
+                                   rr * (0.16666419190347548 +
+                                         rr * (0.04166823180102744 +
+                                               rr * (0.008374898363057623 + rr * 0.0013836742051737468)))));
+      r[i] = static_cast<float>(q * pow2(static_cast<int>(k)));
+      if (x < kSExpUnderflow) report(ZOK_VM_STATUS_UNDERFLOW, i, a, a, r, r, name);
+    }
+  }
+};
+
+// ============================================================================================
+// Double Exp and Expm1
+// ============================================================================================
+
+constexpr double kDShift = 6755399441055744.0;  // 1.5 * 2^52
+constexpr int64_t kDShiftBits = 0x4338000000000000;
+constexpr double kDFast = 708.39599609375;  // |x| below this: 2^(N/64) is a normal double
+constexpr double kDOverflow = 709.7827128933841;
+constexpr double kDUnderflow = -708.3964185322642;
+constexpr double kDZero = -745.1332191019412;
+constexpr double kDInvL64 = 92.33248261689366;   // 64/ln 2
+constexpr double kDL64a = 0.010830424695086549;  // ln2/64 in two parts; d * kDL64a is exact
+constexpr double kDL64b = 1.162596423439437e-12;
+constexpr double kDExpC[4] = {0.49999999999945266, 0.16666666666653376, 0.041666725157316162,
+                              0.0083333437288058629};
+
+// x (64/ln2) = N + r (64/ln2). The shifter carries 1023*64 more, so the integer in the low bits is
+// M = N + 1023*64 >= 0 over the fast range: M & 63 is j, and (M & ~63) << 46 the exponent field
+// of 2^(N>>6) without a signed shift.
+struct DExpReduced {
+  VL m;
+  VD r;
+};
+// xn is the argument N is taken from (x itself, unless the caller wants N = 0 somewhere).
+template <int kTableBits>
+inline DExpReduced dexp_reduce(VD x, VD xn) {
+  constexpr double kSize = 1 << kTableBits;
+  const VD shift = splat<VD>(kDShift + 1023.0 * kSize);
+  const VD t = fma(xn, splat<VD>(kTableBits == 6 ? kDInvL64 : 184.66496523378731), shift);
+  const VL m = as_int(t) - lsplat(kDShiftBits);
+  const VD d = t - shift;
+  VD r;
+  if constexpr (kTableBits == 6) {
+    r = fnma(d, splat<VD>(kDL64b), fnma(d, splat<VD>(kDL64a), x));
+  } else {
+    r = fnma(d, splat<VD>(0.0054152123481245725), x);  // ln2/128 in one part: 26 bits suffice
+  }
+  return {m, r};
+}
+template <int kTableBits>
+inline VD dexp_scale(VL m) {
+  return as_double(shl<52 - kTableBits>(m & lsplat(~int64_t{(1 << kTableBits) - 1})));
+}
+
+// HA: 2^(N>>6) (T_hi + (T_lo + (T_hi + T_lo)(r + q))), q = r^2 (c2 + r (c3 + r (c4 + r c5))).
+inline VD dexp_ha(VD x) {
+  const DExpReduced v = dexp_reduce<6>(x, x);
+  VD thi, tlo;
+  lookup_pairs(&tb::kDExpHiLo[0][0], v.m & lsplat(63), thi, tlo);
+  const VD q = v.r * v.r * horner(v.r, kDExpC);
+  return dexp_scale<6>(v.m) * (thi + fma(thi + tlo, v.r + q, tlo));
+}
+// LA: one table value T = 2^(j/64): 2^(N>>6) (T + T p).
+inline VD dexp_la(VD x) {
+  const DExpReduced v = dexp_reduce<6>(x, x);
+  const VD t = lookup_one(tb::kDExp64, v.m & lsplat(63));
+  const VD p = fma(v.r * v.r, horner(v.r, tb::kDExpLA), v.r);
+  return dexp_scale<6>(v.m) * fma(t, p, t);
+}
+// EP: 128 entries, r = x - d ln2/128 in one part, 1 + r + r^2/2.
+inline VD dexp_ep(VD x) {
+  const DExpReduced v = dexp_reduce<7>(x, x);
+  const VD t = lookup_one(tb::kDExp128, v.m & lsplat(127));
+  const VD p = fma(v.r * v.r, splat<VD>(tb::kDExpEP[0]), v.r);
+  return dexp_scale<7>(v.m) * fma(t, p, t);
+}
+
+// e^x by the HA formula for x beyond the fast range but inside the thresholds: the power of two
+// is applied in two steps so that neither overflows and a subnormal result is rounded once.
+inline double dexp_outside(double x) {
+  const double t = x * kDInvL64 + kDShift;
+  const int64_t n = static_cast<int64_t>(to_bits(t)) - kDShiftBits;
+  const double d = t - kDShift;
+  const double r = (x - d * kDL64a) - d * kDL64b;
+  const int j = static_cast<int>(n & 63), e = static_cast<int>(n >> 6);
+  const double thi = tb::kDExpHiLo[j][0], tlo = tb::kDExpHiLo[j][1];
+  const double q = r * r * (kDExpC[0] + r * (kDExpC[1] + r * (kDExpC[2] + r * kDExpC[3])));
+  const double mant = thi + (tlo + (thi + tlo) * (r + q));
+  if (e > 1000) return mant * pow2(e - 1) * 2.0;
+  if (e < -1000) return (mant * pow2(e + 200)) * 0x1p-200;
+  return mant * pow2(e);
+}
+
+template <Fn kFn, int kBlock, VD (*kVec)(VD)>
+struct DExpK {
+  static constexpr Check kCheck = Check::kFixLanes;
+  static constexpr int kUnroll = unroll_for<double>(kBlock);
+  static constexpr bool kTailScratch = false;
+  static VD vec(VD x) { return kVec(x); }
+  static unsigned special(VD x) { return outside<VD>(abs(x) < splat<VD>(kDFast)); }
+  static void scalar(int i, const double* a, double* r) {
+    const double x = a[i];
+    const char* name = vm::traits(kFn).name;
+    if (x != x) {
+      r[i] = x + x;
+    } else if (x == kInfD || x == -kInfD) {
+      r[i] = x > 0 ? x : 0.0;
+    } else if (x < kDFast && x > -kDFast) {
+      r[i] = on_lane<DExpK>(x);
+    } else if (x >= kDOverflow) {
+      r[i] = kInfD;
+      report(ZOK_VM_STATUS_OVERFLOW, i, a, a, r, r, name);
+    } else if (x <= kDZero) {
+      r[i] = 0.0;
+      report(ZOK_VM_STATUS_UNDERFLOW, i, a, a, r, r, name);
+    } else {
+      r[i] = dexp_outside(x);
+      if (x < kDUnderflow) report(ZOK_VM_STATUS_UNDERFLOW, i, a, a, r, r, name);
+    }
+  }
+};
+
+// a + b as an exact sum s + e, whatever their magnitudes.
+inline void two_sum(VD a, VD b, VD& s, VD& e) {
+  s = a + b;
+  const VD bb = s - a;
+  e = (a - (s - bb)) + (b - bb);
+}
+
+// Expm1 HA and LA: e^x - 1 = (s - 1) + s' with s = 2^(N>>6) T_hi; s - 1 is formed as an exact
+// sum and its rounding error carried.
+//
+// Below ln2/64 in magnitude N is 0 (r = x, a longer polynomial): rounding to the nearest N there
+// would make s - 1 and the rest cancel, which costs most of an ulp.
+inline VD dexpm1_ha(VD x) {
+  constexpr double kL64 = 0.010830424696249145;  // ln2/64
+  const DExpReduced v = dexp_reduce<6>(x, select(abs(x) < splat<VD>(kL64), x, splat<VD>(0.0)));
+  VD thi, tlo;
+  lookup_pairs(&tb::kDExpHiLo[0][0], v.m & lsplat(63), thi, tlo);
+  const VD scale = dexp_scale<6>(v.m);
+  const VD p = fma(v.r * v.r, horner(v.r, tb::kDExpm1HA), v.r);
+  VD hi, err;
+  two_sum(scale * thi, splat<VD>(-1.0), hi, err);
+  const VD lo = scale * fma(thi + tlo, p, tlo);
+  return hi + (err + lo);
+}
+// Expm1 EP: (s - 1) + s p with s = 2^(N>>6) 2^(j/64) and a cubic p.
+inline VD dexpm1_ep(VD x) {
+  const DExpReduced v = dexp_reduce<6>(x, x);
+  const VD s = dexp_scale<6>(v.m) * lookup_one(tb::kDExp64, v.m & lsplat(63));
+  const VD p = fma(v.r * v.r, horner(v.r, tb::kExpm1Q1), v.r);
+  return fma(s, p, s - splat<VD>(1.0));
+}
+
+template <Fn kFn, VD (*kVec)(VD)>
+struct DExpm1K {
+  static constexpr Check kCheck = Check::kFixLanes;
+  static constexpr int kUnroll = unroll_for<double>(4);
+  static constexpr bool kTailScratch = false;
+  static VD vec(VD x) { return kVec(x); }
+  static unsigned special(VD x) { return outside<VD>(abs(x) < splat<VD>(kDFast)); }
+  static void scalar(int i, const double* a, double* r) {
+    const double x = a[i];
+    if (x != x) {
+      r[i] = x + x;
+    } else if (x < kDFast && x > -kDFast) {
+      r[i] = on_lane<DExpm1K>(x);
+    } else if (x < 0) {
+      r[i] = -1.0;  // -inf included; e^x is far below half an ulp of 1
+    } else if (x >= kDOverflow) {
+      r[i] = kInfD;
+      if (x != kInfD) report(ZOK_VM_STATUS_OVERFLOW, i, a, a, r, r, vm::traits(kFn).name);
+    } else {
+      r[i] = dexp_outside(x);  // e^x - 1 = e^x at this size
+    }
+  }
+};
+
+// ============================================================================================
+// Float Expm1 (computed in double)
+// ============================================================================================
+
+constexpr float kSExpm1Fast = 86.64339447021484f;
+
+template <bool kEP>
+inline VD sexpm1_d(VD x) {
+  const DExpReduced v = dexp_reduce<6>(x, x);
+  const VD s = dexp_scale<6>(v.m) * lookup_one(tb::kDExp64, v.m & lsplat(63));
+  VD p;
+  if constexpr (kEP) {
+    p = fma(v.r * v.r, splat<VD>(tb::kExpm1Q0[0]), v.r);
+  } else {
+    p = fma(v.r * v.r, horner(v.r, tb::kExpm1Q1), v.r);
+  }
+  return fma(s, p, s - splat<VD>(1.0));
+}
+
+template <Fn kFn, bool kEP>
+struct SExpm1K {
+  static constexpr Check kCheck = Check::kFixLanes;
+  static constexpr int kUnroll = unroll_for<float>(8);
+  static constexpr bool kTailScratch = false;
+  static VF vec(VF x) { return narrow(sexpm1_d<kEP>(widen_lo(x)), sexpm1_d<kEP>(widen_hi(x))); }
+  static unsigned special(VF x) { return outside<VF>(abs(x) <= splat<VF>(kSExpm1Fast)); }
+  static void scalar(int i, const float* a, float* r) {
+    const float x = a[i];
+    if (x != x) {
+      r[i] = x + x;
+    } else if (x <= kSExpm1Fast && x >= -kSExpm1Fast) {
+      r[i] = on_lane<SExpm1K>(x);
+    } else if (x < 0) {
+      r[i] = -1.0f;
+    } else if (x >= kSExpOverflow) {
+      r[i] = kInfF;
+      if (x != kInfF) report(ZOK_VM_STATUS_OVERFLOW, i, a, a, r, r, vm::traits(kFn).name);
+    } else {
+      r[i] = static_cast<float>(dexp_outside(x));
+    }
+  }
+};
+
+// ============================================================================================
+// Float Ln: the fast path in float, the special path in double
+// ============================================================================================
+
+constexpr float kSLnLA[7] = {-0.5f,
+                             0.33336564898490906f,
+                             -0.25004664063453674f,
+                             0.19822503626346588f,
+                             -0.16462457180023193f,
+                             0.16964881122112274f,
+                             -0.15177205204963684f};
+constexpr double kSLnQ[7] = {-0.5,
+                             0.33333333333334386,
+                             -0.25000000000003386,
+                             0.19999999911565072,
+                             -0.1666666651884978,
+                             0.1428756883852146,
+                             -0.1250214602960357};
+constexpr double kLn2Hi = 0.6931471805598903;  // multiple of 2^-42: k * kLn2Hi is exact
+constexpr double kLn2Lo = 5.497923018708371e-14;
+
+// x = 2^k m with m in [2/3, 4/3), f = m - 1 exact.
+struct SLnReduced {
+  VF k, f;
+};
+inline SLnReduced sln_reduce(VF x) {
+  const VI u = as_int(x) - isplat(0x3F2AAAAB);
+  const VF m = as_float((u & isplat(0x007FFFFF)) + isplat(0x3F2AAAAB));
+  return {to_float(sar<23>(u)), m - splat<VF>(1.0f)};
+}
+// Positive normal finite floats: (bits + 2^23) >= 2^24 as signed integers.
+inline unsigned sln_outside(VF x) {
+  return bits(isplat(0x01000000) > (as_int(x) + isplat(0x00800000)));
+}
+
+// LA: k ln2 + f + f^2 P(f), P of degree 6.
+struct SLnLAVec {
+  static VF vec(VF x) {
+    const SLnReduced v = sln_reduce(x);
+    const VF t = fma(v.k, splat<VF>(0.6931471824645996f), v.f);
+    return fma(v.f * v.f, horner(v.f, kSLnLA), t);
+  }
+};
+// HA: k ln2_hi + f as an exact sum hi + lo (k ln2_hi has 23 bits, and |k ln2_hi| >= |f| unless k
+// is 0), then the small terms; P of degree 10.
+struct SLnHAVec {
+  static VF vec(VF x) {
+    const SLnReduced v = sln_reduce(x);
+    const VF kh = v.k * splat<VF>(0.693145751953125f);
+    const VF hi = kh + v.f;
+    const VF lo = (kh - hi) + v.f;
+    const VF tail = fma(v.f * v.f, horner(v.f, tb::kSLnHA), v.k * splat<VF>(1.4286068203094173e-06f));
+    return hi + (lo + tail);
+  }
+};
+// EP: P of degree 3.
+struct SLnEPVec {
+  static VF vec(VF x) {
+    const SLnReduced v = sln_reduce(x);
+    return fma(v.k, splat<VF>(0.6931471824645996f), fma(v.f * v.f, horner(v.f, tb::kSLnEP), v.f));
+  }
+};
+
+// The special path of float Ln (all flavours), in double: returns ln x and the status.
+inline double sln_scalar(float x, int* status) {
+  *status = 0;
+  const uint32_t ux = to_bits(x);
+  if ((ux & 0x7F800000u) == 0x7F800000u) {
+    if (ux == 0xFF800000u) {
+      *status = ZOK_VM_STATUS_DOMAIN;
+      const volatile double z = 0.0;
+      return z / z;
+    }
+    return static_cast<double>(x) * x;
+  }
+  double y = x;
+  int kc = 0;
+  if (y != 0 && y < 0x1p-126 && y > -0x1p-126) {
+    y *= 0x1p60;
+    kc = -60;
+  }
+  if (y == 0) {
+    *status = ZOK_VM_STATUS_SING;
+    return -kInfD;
+  }
+  if (y < 0) {
+    *status = ZOK_VM_STATUS_DOMAIN;
+    const volatile double z = 0.0;
+    return z / z;
+  }
+  const double d = y - 1.0;
+  auto q = [](double t) {
+    double s = kSLnQ[6];
+    for (int i = 5; i >= 0; --i) s = s * t + kSLnQ[i];
+    return s;
+  };
+  if (d <= 0x1p-7 && d >= -0x1p-7) return d + d * d * q(d);
+  const uint64_t uy = to_bits(y);
+  const double m = from_bits<double>((uy & 0x000FFFFFFFFFFFFFull) | 0x3FF0000000000000ull);
+  const double k = static_cast<double>(static_cast<int>(uy >> 52) - 1023 + kc);
+  const int j = static_cast<int>(to_bits(m + 70368744177665.0) & 127);
+  const double mh = (m + 0x1p21) - 0x1p21, ml = m - mh;
+  const double recip = tb::kSLnScalar[j][0];
+  const double rh = recip * mh - 1.0, rl = recip * ml, r = rh + rl;
+  return (k * kLn2Hi + tb::kSLnScalar[j][1]) + (k * kLn2Lo + tb::kSLnScalar[j][2]) + rh + rl + r * r * q(r);
+}
+
+// ============================================================================================
+// Float Log10 and Log1p: computed in double from the widened argument
+// ============================================================================================
+
+// ln u for a positive normal double u: u = 2^k m, m in [2/3, 4/3), ln(1+f) = f + f^2 P(f).
+template <size_t N>
+inline VD ln_wide(VD u, const double (&poly)[N]) {
+  const VL d = as_int(u) - lsplat(0x3FE5555555555555);
+  const VD m = as_double((d & lsplat(0x000FFFFFFFFFFFFF)) + lsplat(0x3FE5555555555555));
+  // k + 1024 by a logical shift, then to double through the fraction field of 2^52.
+  const VL kb = shr<52>(d + lsplat(0x4000000000000000)) | lsplat(0x4330000000000000);
+  const VD k = as_double(kb) - splat<VD>(4503599627371520.0);  // 2^52 + 1024
+  const VD f = m - splat<VD>(1.0);
+  return fma(k, splat<VD>(0.6931471805599453), fma(f * f, horner(f, poly), f));
+}
+
+template <size_t N>
+inline VD slog10_d(VD x, const double (&poly)[N]) {
+  return ln_wide(x, poly) * splat<VD>(0.4342944819032518);
+}
+
+// ln(1+x): u = 1 + x and its rounding error c (non-zero only for |x| < 2^-29 or x > 2^53),
+// ln(1+x) = ln u + c/u, with 1/u ~ 2 - u where it matters.
+template <size_t N>
+inline VD slog1p_d(VD x, const double (&poly)[N]) {
+  const VD one = splat<VD>(1.0);
+  const VD u = x + one;
+  const VD c = (max(x, one) - u) + min(x, one);
+  const VD corr = select(abs(x) < one, splat<VD>(0.0), c * (splat<VD>(2.0) - u));
+  return ln_wide(u, poly) + corr;
+}
+
+// The polynomial of each flavour.
+struct FLogHA {
+  static constexpr const auto& c() { return tb::kFLogHA; }
+};
+struct FLogLA {
+  static constexpr const auto& c() { return tb::kFLogLA; }
+};
+struct FLogEP {
+  static constexpr const auto& c() { return tb::kFLogEP; }
+};
+
+template <Fn kFn, class P, bool kLog1p>
+struct SLogWideK {
+  static VD one_half(VD x) { return kLog1p ? slog1p_d(x, P::c()) : slog10_d(x, P::c()); }
+  static VF vec(VF x) { return narrow(one_half(widen_lo(x)), one_half(widen_hi(x))); }
+  static unsigned special(VF x) {
+    if constexpr (kLog1p) {
+      return outside<VF>((x > splat<VF>(-1.0f)) & (abs(x) < splat<VF>(kInfF)) & (x != splat<VF>(0.0f)));
+    } else {
+      return sln_outside(x);
+    }
+  }
+  // Widened to double every positive float is normal, so denormal arguments take the vector
+  // formula on one lane; what is left are the domain edges.
+  static void scalar(int i, const float* a, float* r) {
+    const float x = a[i];
+    const char* name = vm::traits(kFn).name;
+    const float edge = kLog1p ? -1.0f : 0.0f;
+    if (x != x) {
+      r[i] = x + x;
+    } else if (x == kInfF) {
+      r[i] = x;
+    } else if (kLog1p && x == 0.0f) {
+      r[i] = x;
+    } else if (x == edge || (!kLog1p && x == 0.0f)) {
+      r[i] = -kInfF;
+      report(ZOK_VM_STATUS_SING, i, a, a, r, r, name);
+    } else if (x < edge) {
+      const volatile float z = 0.0f;
+      r[i] = z / z;
+      report(ZOK_VM_STATUS_DOMAIN, i, a, a, r, r, name);
+    } else {
+      r[i] = lane0(vec(splat<VF>(x)));
+    }
+  }
+};
+
+// ============================================================================================
+// The float logarithm loop: an unaligned head, blocks of 16, the rest, groups padded with 0.75
+// ============================================================================================
+
+template <class K>
+inline void flog_group(int i, int count, const float* a, float* r) {
+  constexpr int W = VF::kLanes;
+  alignas(64) float in[W], out[W];
+  for (int j = 0; j < W; ++j) in[j] = j < count ? a[i + j] : 0.75f;
+  const VF x = loadu(in);
+  storeu(out, K::vec(x));
+  const unsigned special = K::special(x) & ((1u << count) - 1);
+  for (unsigned m = special; m != 0; m &= m - 1) {
+    const int j = __builtin_ctz(m);
+    K::scalar(i + j, a, r);
+    out[j] = r[i + j];
+  }
+  for (int j = 0; j < count; ++j) r[i + j] = out[j];
+}
+
+template <class K>
+inline void flog_loop(int n, const float* a, float* r) {
+  constexpr int W = VF::kLanes, kUnroll = 16 / W > 0 ? 16 / W : 1, B = W * kUnroll;
+  constexpr int G = W < 4 ? W : 4;
+  const uintptr_t addr = reinterpret_cast<uintptr_t>(a);
+  int head = (addr & 3) == 0 ? static_cast<int>(((16 - (addr & 15)) & 15) / 4) : 0;
+  if (head > n) head = n;
+  int i = 0;
+  if (head > 0) {
+    flog_group<K>(0, head, a, r);
+    i = head;
+  }
+  for (; i + B <= n; i += B) {
+    VF x[kUnroll];
+    unsigned special[kUnroll], any = 0;
+    for (int u = 0; u < kUnroll; ++u) {
+      x[u] = loadu(a + i + u * W);
+      any |= special[u] = K::special(x[u]);
+    }
+    if (any == 0) {
+      for (int u = 0; u < kUnroll; ++u) storeu(r + i + u * W, K::vec(x[u]));
+      continue;
+    }
+    alignas(64) float out[B];
+    for (int u = 0; u < kUnroll; ++u) storeu(out + u * W, K::vec(x[u]));
+    for (int u = 0; u < kUnroll; ++u)
+      for (unsigned m = special[u]; m != 0; m &= m - 1) {
+        const int j = u * W + __builtin_ctz(m);
+        K::scalar(i + j, a, r);
+        out[j] = r[i + j];
+      }
+    for (int j = 0; j < B; ++j) r[i + j] = out[j];
+  }
+  for (; i < n; i += G) flog_group<K>(i, n - i < G ? n - i : G, a, r);
+}
+
+template <Fn kFn, class P>
+struct SLnK {
+  static VF vec(VF x) { return P::vec(x); }
+  static unsigned special(VF x) { return sln_outside(x); }
+  static void scalar(int i, const float* a, float* r) {
+    int status = 0;
+    r[i] = static_cast<float>(sln_scalar(a[i], &status));
+    if (status != 0) report(status, i, a, a, r, r, vm::traits(kFn).name);
+  }
+};
+
+// ============================================================================================
+// Double logarithms: table reduction x = 2^k m, j = round(2^B (m - 1)), r = m recip_j - 1
+// ============================================================================================
+
+template <int kBits>
+struct DLogTable;
+template <>
+struct DLogTable<9> {
+  static const double* data() { return &tb::kDLog9[0][0]; }
+};
+template <>
+struct DLogTable<7> {
+  static const double* data() { return &tb::kDLog7[0][0]; }
+};
+
+struct DLogReduced {
+  VD k;      // the exponent, counted so that m recip_j lies near 1
+  VD lnhi;   // -ln recip_j (less ln2 past the middle), leading part
+  VD lnlo;   // and its correction
+  VD rh;     // mh recip - 1, exact
+  VD rl;     // ml recip, exact
+  VD r;      // rh + rl
+  VD recip;  // recip_j
+};
+
+// The exponent counts from 0.74951171875 (kBits 9; 0.7490234375 for 7) so that past the middle of
+// each binade k is one larger and the table carries -ln 2; the index is the top kBits + 1
+// fraction bits rounded to kBits.
+template <int kBits>
+inline DLogReduced dlog_reduce(VD x, VD kadj) {
+  constexpr int64_t kFracTop = 0xFFFFF & ~((1 << (20 - kBits - 1)) - 1);
+  constexpr int64_t kHalf = 1 << (20 - kBits - 1);
+  constexpr int64_t kJMask = ((1 << (kBits + 1)) - 1) << (20 - kBits);
+  constexpr int64_t kMid = 0x3FE00000 + ((1 << kBits) - 1) * kHalf;
+  constexpr int64_t kOff = 0x40000000 - kMid;
+  const VL xb = as_int(x);
+  const VD m = as_double((xb & lsplat(0x000FFFFFFFFFFFFF)) | lsplat(0x3FF0000000000000));
+  const VL kb = shr<52>(xb + lsplat(kOff << 32)) | lsplat(0x4330000000000000);
+  const VD k = (as_double(kb) - splat<VD>(4503599627371520.0)) + kadj;
+  const VL j =
+      shr<32 + 20 - kBits>(((xb & lsplat(kFracTop << 32)) + lsplat(kHalf << 32)) & lsplat(kJMask << 32));
+  VD recip, lnhi, lnlo;
+  lookup_quads(DLogTable<kBits>::data(), j, recip, lnhi, lnlo);
+  const VD mh = as_double(as_int(m) & lsplat(static_cast<int64_t>(0xFFFFFFFF00000000ull)));
+  const VD ml = m - mh;
+  const VD rh = mh * recip - splat<VD>(1.0);
+  const VD rl = ml * recip;
+  return {k, lnhi, lnlo, rh, rl, rh + rl, recip};
+}
+
+constexpr double kDLnP[4] = {-0.49999999999995254, 0.33333333333327408, -0.25000019886943392,
+                             0.20000019344205111};
+
+// dLn HA (and LA): A = k ln2_hi + lnhi + rh, B = k ln2_lo + lnlo, rl joins A when B is exactly 0
+// and B otherwise, result A + (B + r^2 P(r)).
+inline VD dln_ha(VD x, VD kadj) {
+  const DLogReduced v = dlog_reduce<9>(x, kadj);
+  const VD a = fma(v.k, splat<VD>(kLn2Hi), v.lnhi) + v.rh;
+  const VD b = fma(v.k, splat<VD>(kLn2Lo), v.lnlo);
+  const MD bz = b == splat<VD>(0.0);
+  const VD a2 = select(bz, a, a + v.rl), b2 = select(bz, b + v.rl, b);
+  const VD p = v.r * v.r * horner(v.r, kDLnP);
+  return a2 + (b2 + p);
+}
+// dLn EP: 7-bit table and a quartic.
+inline VD dln_ep(VD x, VD kadj) {
+  const DLogReduced v = dlog_reduce<7>(x, kadj);
+  const VD hi = fma(v.k, splat<VD>(kLn2Hi), v.lnhi);
+  return hi + (v.r + fma(v.r * v.r, horner(v.r, tb::kDLog7EP), v.lnlo));
+}
+
+constexpr double kInvLn10Hi = 0.4342944845557213;  // 26 bits: a 26-bit factor times it is exact
+constexpr double kInvLn10Lo = -2.6524694553078553e-09;
+constexpr double kInvLn10 = 0.4342944819032518;
+
+// dLog10 HA: ln x as s + lo, s = hi + r and r = rh + rl both as exact sums (rh and rl nearly
+// cancel just below powers of two), then s split in halves so that s_hi / ln10_hi is exact.
+inline VD dlog10_ha(VD x, VD kadj) {
+  const DLogReduced v = dlog_reduce<9>(x, kadj);
+  const VD hi = fma(v.k, splat<VD>(kLn2Hi), v.lnhi);
+  VD r, rerr, s, e;
+  two_sum(v.rh, v.rl, r, rerr);
+  two_sum(hi, r, s, e);
+  const VD lo = (e + rerr) + (fma(v.k, splat<VD>(kLn2Lo), v.lnlo) + v.r * v.r * horner(v.r, kDLnP));
+  const VD g = s * splat<VD>(134217729.0);  // 2^27 + 1
+  const VD sh = g - (g - s), sl = s - sh;
+  const VD c = splat<VD>(kInvLn10Hi);
+  return sh * c + (sl * c + (s * splat<VD>(kInvLn10Lo) + lo * splat<VD>(kInvLn10)));
+}
+template <size_t N>
+inline VD dlog10_short(VD x, VD kadj, const double (&poly)[N]) {
+  const DLogReduced v = dlog_reduce<7>(x, kadj);
+  const VD hi = fma(v.k, splat<VD>(kLn2Hi), v.lnhi);
+  const VD lo = fma(v.k, splat<VD>(kLn2Lo), v.lnlo) + v.r * v.r * horner(v.r, poly);
+  return (hi + (v.r + lo)) * splat<VD>(kInvLn10);
+}
+inline VD dlog10_la(VD x, VD kadj) {
+  return dlog10_short(x, kadj, tb::kDLog7LA);
+}
+inline VD dlog10_ep(VD x, VD kadj) {
+  return dlog10_short(x, kadj, tb::kDLog7EP);
+}
+
+// dLog1p: u = 1 + x with its rounding error c exactly, ln(1+x) = ln u + c/u, c/u taken as
+// c 2^-e recip (1 - r) (u = 2^e m, 1/m = recip / (1 + r)); c is at most half an ulp of u.
+template <int kFlavour>
+inline VD dlog1p_v(VD x, VD) {
+  const VD one = splat<VD>(1.0);
+  const VD u = x + one;
+  const VD c = (max(x, one) - u) + min(x, one);
+  const DLogReduced v = dlog_reduce<7>(u, splat<VD>(0.0));
+  const VD inv2e = as_double(lsplat(0x7FE0000000000000) - (as_int(u) & lsplat(0x7FF0000000000000)));
+  const VD cu = c * inv2e * v.recip * (one - v.r);
+  const VD hi = fma(v.k, splat<VD>(kLn2Hi), v.lnhi);
+  if constexpr (kFlavour == vm::kHA) {
+    // As in dLog10 HA: r = rh + rl and hi + r as exact sums.
+    VD r, rerr, s, e;
+    two_sum(v.rh, v.rl, r, rerr);
+    two_sum(hi, r, s, e);
+    const VD p = v.r * v.r * horner(v.r, tb::kDLog7HA);
+    return s + ((e + (rerr + cu)) + (fma(v.k, splat<VD>(kLn2Lo), v.lnlo) + p));
+  } else if constexpr (kFlavour == vm::kLA) {
+    const VD p = v.r * v.r * horner(v.r, tb::kDLog7LA);
+    return hi + (v.r + (cu + (fma(v.k, splat<VD>(kLn2Lo), v.lnlo) + p)));
+  } else {
+    return hi + (v.r + (cu + fma(v.r * v.r, horner(v.r, tb::kDLog7EP), v.lnlo)));
+  }
+}
+
+// Fast range of Ln and Log10: positive normal finite. Log1p: -1 < x < inf and x non-zero (so
+// -0 keeps its sign through the special path).
+template <Fn kFn, int kBlock, VD (*kVec)(VD, VD), bool kLog1p>
+struct DLogK {
+  static constexpr Check kCheck = Check::kFixLanes;
+  static constexpr int kUnroll = unroll_for<double>(kBlock);
+  static constexpr bool kTailScratch = false;
+  static VD vec(VD x) { return kVec(x, splat<VD>(0.0)); }
+  static unsigned special(VD x) {
+    if constexpr (kLog1p) {
+      return outside<VD>((x > splat<VD>(-1.0)) & (abs(x) < splat<VD>(kInfD)) & (x != splat<VD>(0.0)));
+    } else {
+      return outside<VD>((x >= splat<VD>(0x1p-1022)) & (x < splat<VD>(kInfD)));
+    }
+  }
+  static void scalar(int i, const double* a, double* r) {
+    const double x = a[i];
+    const char* name = vm::traits(kFn).name;
+    const double edge = kLog1p ? -1.0 : 0.0;
+    if (x != x) {
+      r[i] = x + x;
+    } else if (x == kInfD) {
+      r[i] = x;
+    } else if (kLog1p && x == 0.0) {
+      r[i] = x;
+    } else if (x == edge) {
+      r[i] = -kInfD;
+      report(ZOK_VM_STATUS_SING, i, a, a, r, r, name);
+    } else if (x < edge) {
+      const volatile double z = 0.0;
+      r[i] = z / z;
+      report(ZOK_VM_STATUS_DOMAIN, i, a, a, r, r, name);
+    } else if (!kLog1p && x < 0x1p-1022) {
+      // Denormal: scaled into the normal range, the exponent corrected by -60.
+      r[i] = lane0(kVec(splat<VD>(x * 0x1p60), splat<VD>(-60.0)));
+    } else {
+      r[i] = on_lane<DLogK>(x);
+    }
+  }
+};
+
+// ============================================================================================
+// Kernel entries and registration
+// ============================================================================================
+
+template <Fn kFn, int kSlot, typename K, typename T>
+void kernel_a(int n, const T* a, T* r) {
+  if (n <= 0) return;
+  with_control<kFn, kSlot>([&] { unary_loop<K>(n, a, r); });
+}
+template <Fn kFn, int kSlot, typename K>
+void kernel_flog(int n, const float* a, float* r) {
+  if (n <= 0) return;
+  with_control<kFn, kSlot>([&] { flog_loop<K>(n, a, r); });
+}
+
+void put(vm::KernelSlots& s, Fn f, void* la, void* ha, void* ep) {
+  s[static_cast<int>(f)][vm::kLA] = la;
+  s[static_cast<int>(f)][vm::kHA] = ha;
+  s[static_cast<int>(f)][vm::kEP] = ep;
+}
+template <typename F>
+void* ptr(F* f) {
+  return reinterpret_cast<void*>(f);
+}
+
+}  // namespace
+
+void register_explog(vm::KernelSlots& s) {
+  using vm::kEP;
+  using vm::kHA;
+  using vm::kLA;
+
+  // Exp
+  put(s, Fn::sExp, ptr(&kernel_a<Fn::sExp, kLA, SExpK<Fn::sExp, SExpLAVec, false>, float>),
+      ptr(&kernel_a<Fn::sExp, kHA, SExpK<Fn::sExp, SExpHAVec, true>, float>),
+      ptr(&kernel_a<Fn::sExp, kEP, SExpEPK, float>));
+  put(s, Fn::dExp, ptr(&kernel_a<Fn::dExp, kLA, DExpK<Fn::dExp, 8, dexp_la>, double>),
+      ptr(&kernel_a<Fn::dExp, kHA, DExpK<Fn::dExp, 8, dexp_ha>, double>),
+      ptr(&kernel_a<Fn::dExp, kEP, DExpK<Fn::dExp, 4, dexp_ep>, double>));
+
+  // Expm1: LA and HA share one kernel.
+  void* sexpm1 = ptr(&kernel_a<Fn::sExpm1, kHA, SExpm1K<Fn::sExpm1, false>, float>);
+  put(s, Fn::sExpm1, sexpm1, sexpm1, ptr(&kernel_a<Fn::sExpm1, kEP, SExpm1K<Fn::sExpm1, true>, float>));
+  void* dexpm1 = ptr(&kernel_a<Fn::dExpm1, kHA, DExpm1K<Fn::dExpm1, dexpm1_ha>, double>);
+  put(s, Fn::dExpm1, dexpm1, dexpm1, ptr(&kernel_a<Fn::dExpm1, kEP, DExpm1K<Fn::dExpm1, dexpm1_ep>, double>));
+
+  // Ln: float in three kernels; double LA and HA share one.
+  put(s, Fn::sLn, ptr(&kernel_flog<Fn::sLn, kLA, SLnK<Fn::sLn, SLnLAVec>>),
+      ptr(&kernel_flog<Fn::sLn, kHA, SLnK<Fn::sLn, SLnHAVec>>),
+      ptr(&kernel_flog<Fn::sLn, kEP, SLnK<Fn::sLn, SLnEPVec>>));
+  void* dln = ptr(&kernel_a<Fn::dLn, kHA, DLogK<Fn::dLn, 4, dln_ha, false>, double>);
+  put(s, Fn::dLn, dln, dln, ptr(&kernel_a<Fn::dLn, kEP, DLogK<Fn::dLn, 4, dln_ep, false>, double>));
+
+  // Log10 and Log1p
+  put(s, Fn::sLog10, ptr(&kernel_flog<Fn::sLog10, kLA, SLogWideK<Fn::sLog10, FLogLA, false>>),
+      ptr(&kernel_flog<Fn::sLog10, kHA, SLogWideK<Fn::sLog10, FLogHA, false>>),
+      ptr(&kernel_flog<Fn::sLog10, kEP, SLogWideK<Fn::sLog10, FLogEP, false>>));
+  put(s, Fn::sLog1p, ptr(&kernel_flog<Fn::sLog1p, kLA, SLogWideK<Fn::sLog1p, FLogLA, true>>),
+      ptr(&kernel_flog<Fn::sLog1p, kHA, SLogWideK<Fn::sLog1p, FLogHA, true>>),
+      ptr(&kernel_flog<Fn::sLog1p, kEP, SLogWideK<Fn::sLog1p, FLogEP, true>>));
+  put(s, Fn::dLog10, ptr(&kernel_a<Fn::dLog10, kLA, DLogK<Fn::dLog10, 4, dlog10_la, false>, double>),
+      ptr(&kernel_a<Fn::dLog10, kHA, DLogK<Fn::dLog10, 4, dlog10_ha, false>, double>),
+      ptr(&kernel_a<Fn::dLog10, kEP, DLogK<Fn::dLog10, 4, dlog10_ep, false>, double>));
+  put(s, Fn::dLog1p, ptr(&kernel_a<Fn::dLog1p, kLA, DLogK<Fn::dLog1p, 4, dlog1p_v<kLA>, true>, double>),
+      ptr(&kernel_a<Fn::dLog1p, kHA, DLogK<Fn::dLog1p, 4, dlog1p_v<kHA>, true>, double>),
+      ptr(&kernel_a<Fn::dLog1p, kEP, DLogK<Fn::dLog1p, 4, dlog1p_v<kEP>, true>, double>));
+}
+
+}  // namespace zok::ZOK_ISA_NS

@@ -1,0 +1,1085 @@
+// Power and root kernels (Sqrt, InvSqrt, Cbrt, InvCbrt, Pow2o3, Pow3o2, Hypot, Pow, Powx) for float
+// and double, compiled once per instruction set.
+//
+// Accuracy: HA within 1 ulp (Sqrt exact), LA within 4 ulp, EP within 2^12 (float) or 2^26 (double)
+// ulp. Float kernels other than Sqrt and the LA/EP InvSqrt compute in double precision, which keeps
+// every float result within about half an ulp and makes float denormals ordinary numbers there.
+#include <cmath>
+#include <cstdint>
+#include <type_traits>
+
+#include "frame/kernel_frame.h"
+#include "kernels/power/power_coeffs.h"
+
+namespace zok::ZOK_ISA_NS {
+
+namespace {
+
+using vm::Fn;
+
+template <typename T>
+struct Lim;
+template <>
+struct Lim<float> {
+  static constexpr float kMinNormal = 0x1p-126f;
+  static constexpr float kMax = 3.40282347e38f;
+  static constexpr uint32_t kNegNan = 0xFFC00000u;
+};
+template <>
+struct Lim<double> {
+  static constexpr double kMinNormal = 0x1p-1022;
+  static constexpr double kMax = 1.7976931348623157e308;
+  static constexpr uint64_t kNegNan = 0xFFF8000000000000ull;
+};
+
+template <typename T>
+constexpr T kInf = T(__builtin_inf());
+
+template <typename V>
+constexpr unsigned kAllLanes = (1u << V::kLanes) - 1;
+
+// Lanes that are not positive, normal and finite (NaNs included).
+template <typename V>
+inline unsigned not_positive_normal(V x) {
+  using T = typename V::T;
+  return bits((x >= splat<V>(Lim<T>::kMinNormal)) & (x <= splat<V>(Lim<T>::kMax))) ^ kAllLanes<V>;
+}
+// Lanes that are not positive and finite (zeros and NaNs included; denormals pass).
+template <typename V>
+inline unsigned not_positive_finite(V x) {
+  using T = typename V::T;
+  return bits((x > splat<V>(T(0))) & (x <= splat<V>(Lim<T>::kMax))) ^ kAllLanes<V>;
+}
+// Lanes that are not finite.
+template <typename V>
+inline unsigned not_finite(V x) {
+  using T = typename V::T;
+  return bits(abs(x) <= splat<V>(Lim<T>::kMax)) ^ kAllLanes<V>;
+}
+
+// Exact products and sums. Without a fused multiply-add (SSE4.1) the product's error comes from
+// Dekker's split; the operands here are scaled so that the split cannot overflow.
+#if ZOK_ISA_LEVEL >= 2
+constexpr bool kFused = true;
+#else
+constexpr bool kFused = false;
+#endif
+
+inline VD split_hi(VD a) {
+  const VD t = a * splat<VD>(134217729.0);  // 2^27 + 1
+  return t - (t - a);
+}
+// p + e = a * b exactly.
+inline void two_prod(VD a, VD b, VD& p, VD& e) {
+  p = a * b;
+  if constexpr (kFused) {
+    e = fms(a, b, p);
+  } else {
+    const VD ah = split_hi(a), al = a - ah, bh = split_hi(b), bl = b - bh;
+    e = (((ah * bh - p) + ah * bl) + al * bh) + al * bl;
+  }
+}
+// s + e = a + b exactly.
+inline void two_sum(VD a, VD b, VD& s, VD& e) {
+  s = a + b;
+  const VD bb = s - a;
+  e = (a - (s - bb)) + (b - bb);
+}
+// s + e = a + b exactly, for |a| >= |b| (or a = 0).
+inline void fast_two_sum(VD a, VD b, VD& s, VD& e) {
+  s = a + b;
+  e = b - (s - a);
+}
+
+// Runs a double computation on both halves of a float vector.
+template <typename F>
+inline VF in_double(VF x, F f) {
+  return narrow(f(widen_lo(x)), f(widen_hi(x)));
+}
+template <typename F>
+inline VF in_double(VF x, VF y, F f) {
+  return narrow(f(widen_lo(x), widen_lo(y)), f(widen_hi(x), widen_hi(y)));
+}
+
+// 2^k for integral k in [-1022, 1023], held in a double vector.
+inline VD pow2i(VD k) {
+  const VD shifter = splat<VD>(0x1.8p52);
+  const VL n = as_int(k + shifter) - as_int(shifter);
+  return as_double(shl<52>(n + splat<VL>(1023)));
+}
+// The unbiased exponent of positive normal x as a double, and x with its exponent set to 0
+// (so in [1, 2)).
+inline VD exponent_of(VD x, VD& m) {
+  const VL u = as_int(x);
+  m = as_double((u & splat<VL>(0x000FFFFFFFFFFFFFll)) | splat<VL>(0x3FF0000000000000ll));
+  const VL e = shr<52>(u);  // sign bit is clear
+  return as_double(e | as_int(splat<VD>(0x1p52))) - splat<VD>(0x1p52 + 1023.0);
+}
+
+template <typename T>
+inline T neg_nan() {
+  return from_bits<T>(Lim<T>::kNegNan);
+}
+
+// ---- square root ----
+
+// Exact root. Positive normal lanes take the vector root; the rest go to the scalar path, which
+// copies zeros and +inf, quiets NaNs, roots denormals exactly and reports negative arguments.
+template <Fn kFn, typename T>
+inline void sqrt_scalar(int i, const T* a, T* r) {
+  const T x = a[i];
+  if (x != x) {
+    r[i] = x * T(1);
+  } else if (x < T(0)) {
+    r[i] = neg_nan<T>();
+    report(ZOK_VM_STATUS_DOMAIN, i, a, a, r, r, vm::traits(kFn).name);
+  } else {
+    r[i] = lane0(sqrt(splat<Vec<T>>(x)));
+  }
+}
+
+template <Fn kFn, typename T>
+struct SqrtK {
+  static constexpr Check kCheck = Check::kRedoBlock;
+  static constexpr int kUnroll = 4;  // several roots in flight
+  static constexpr bool kTailScratch = false;
+  template <class V>
+  static V vec(V x) {
+    return sqrt(x);
+  }
+  template <class V>
+  static unsigned special(V x) {
+    return not_positive_normal(x);
+  }
+  static void scalar(int i, const T* a, T* r) { sqrt_scalar<kFn, T>(i, a, r); }
+};
+
+// Float LA and EP: the reciprocal-root estimate y (0 where x = 0, so zeros keep their sign) and
+// one Newton step on s = x y. LA: 0.5 s (3 - x y^2), computed as (s y - 3)(-0.5 s); EP the same
+// step in its first-order form s (1.5 - 0.5 s y), one operation shorter.
+template <Fn kFn, bool kLa>
+struct SqrtEstimateK {
+  static constexpr Check kCheck = Check::kFixLanes;
+  static constexpr int kUnroll = kLa ? (16 + VF::kLanes - 1) / VF::kLanes : 1;
+  static constexpr bool kTailScratch = true;
+  static VF vec(VF x) {
+    const VF zero = splat<VF>(0.0f);
+    const VF y = select(x == zero, rsqrt(x), zero);
+    const VF s = x * y;
+    if constexpr (kLa) {
+      return fms(s, y, splat<VF>(3.0f)) * (splat<VF>(-0.5f) * s);
+    } else {
+      return s * fnma(splat<VF>(0.5f) * s, y, splat<VF>(1.5f));
+    }
+  }
+  static unsigned special(VF x) { return not_positive_normal(x) & ~bits(x == splat<VF>(0.0f)); }
+  static void scalar(int i, const float* a, float* r) {
+    // Ordinary elements of a tail get the vector formula, so no result depends on its position.
+    if (special(splat<VF>(a[i])) == 0) {
+      r[i] = on_lane<SqrtEstimateK>(a[i]);
+    } else {
+      sqrt_scalar<kFn, float>(i, a, r);
+    }
+  }
+};
+
+// ---- reciprocal square root ----
+
+// Shared special values: NaN stays NaN, +inf gives +0, zeros give infinities of their sign (code
+// 2), negatives NaN (code 1). Returns false when x is an ordinary positive number left to the
+// caller.
+template <Fn kFn, typename T>
+inline bool inv_sqrt_special(int i, const T* a, T* r) {
+  const T x = a[i];
+  if (x != x) {
+    r[i] = x + x;
+  } else if (x == T(0)) {
+    r[i] = T(1) / x;
+    report(ZOK_VM_STATUS_SING, i, a, a, r, r, vm::traits(kFn).name);
+  } else if (x < T(0)) {
+    r[i] = neg_nan<T>();
+    report(ZOK_VM_STATUS_DOMAIN, i, a, a, r, r, vm::traits(kFn).name);
+  } else if (x == kInf<T>) {
+    r[i] = T(0);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// 1/sqrt(x) in double for positive finite x: correctly rounded root, then a division; within
+// about 1.5 ulp of double, far inside half an ulp of float.
+inline VD inv_sqrt_plain(VD x) {
+  return splat<VD>(1.0) / sqrt(x);
+}
+
+// Float HA: in double precision. Denormal floats are normal doubles, so only zeros, negatives,
+// infinities and NaNs leave the vector path.
+template <Fn kFn>
+struct InvSqrtFloatHaK {
+  static constexpr Check kCheck = Check::kFixLanes;
+  static constexpr int kUnroll = 1;
+  static constexpr bool kTailScratch = true;
+  static VF vec(VF x) { return in_double(x, inv_sqrt_plain); }
+  static unsigned special(VF x) { return not_positive_finite(x); }
+  static void scalar(int i, const float* a, float* r) {
+    if (!inv_sqrt_special<kFn>(i, a, r)) r[i] = on_lane<InvSqrtFloatHaK>(a[i]);
+  }
+};
+
+// Float LA and EP: the estimate y and a Newton step on e = 1 - x y^2: LA adds the second-order term,
+// y (1 + e/2 + 3e^2/8) (about 1 ulp); EP stops at y (1 + e/2) (about 3 * 2^-24 relative).
+template <Fn kFn, bool kLa>
+struct InvSqrtEstimateK {
+  static constexpr Check kCheck = Check::kFixLanes;
+  static constexpr int kUnroll = kLa ? 2 : 1;
+  static constexpr bool kTailScratch = true;
+  static VF vec(VF x) {
+    const VF y = rsqrt(x);
+    const VF e = fnma(x, y * y, splat<VF>(1.0f));
+    if constexpr (kLa) {
+      return fma(y * e, fma(e, splat<VF>(0.375f), splat<VF>(0.5f)), y);
+    } else {
+      return fma(y * e, splat<VF>(0.5f), y);
+    }
+  }
+  static unsigned special(VF x) { return not_positive_normal(x); }
+  static void scalar(int i, const float* a, float* r) {
+    // Ordinary elements get the vector formula; positive denormals are computed in double.
+    if (inv_sqrt_special<kFn>(i, a, r)) return;
+    r[i] =
+        special(splat<VF>(a[i])) == 0 ? on_lane<InvSqrtEstimateK>(a[i]) : on_lane<InvSqrtFloatHaK<kFn>>(a[i]);
+  }
+};
+
+// Double HA: y = 1/s with s the rounded root, corrected by the exact residuals of both steps:
+// with d = x - s^2 and c = 1 - s y, 1/sqrt(x) = y (1 + c - d y^2 / 2) to second order, so the
+// result is within half an ulp plus a few 2^-60. The residuals need x away from the ends of the
+// exponent range; the scalar path scales such x by an even power of two.
+struct InvSqrtDoubleHaCore {
+  static VD vec(VD x) {
+    const VD s = sqrt(x), y = splat<VD>(1.0) / s;
+    VD p, pe, q, qe;
+    two_prod(s, s, p, pe);
+    const VD d = (x - p) - pe;
+    two_prod(s, y, q, qe);
+    const VD c = (splat<VD>(1.0) - q) - qe;
+    const VD corr = c - splat<VD>(0.5) * d * (y * y);
+    return fma(y, corr, y);
+  }
+};
+
+template <Fn kFn>
+struct InvSqrtDoubleHaK {
+  static constexpr Check kCheck = Check::kFixLanes;
+  static constexpr int kUnroll = 2;
+  static constexpr bool kTailScratch = false;
+  static VD vec(VD x) { return InvSqrtDoubleHaCore::vec(x); }
+  static unsigned special(VD x) {
+    return bits((x >= splat<VD>(0x1p-960)) & (x <= splat<VD>(0x1p960))) ^ kAllLanes<VD>;
+  }
+  static void scalar(int i, const double* a, double* r) {
+    if (inv_sqrt_special<kFn>(i, a, r)) return;
+    const double x = a[i];
+    if (x < 0x1p-960) {
+      r[i] = on_lane<InvSqrtDoubleHaCore>(x * 0x1p128) * 0x1p64;
+    } else if (x > 0x1p960) {
+      r[i] = on_lane<InvSqrtDoubleHaCore>(x * 0x1p-128) * 0x1p-64;
+    } else {
+      r[i] = on_lane<InvSqrtDoubleHaCore>(x);
+    }
+  }
+};
+
+// Double LA and EP: the rounded root and one division, within 1.5 ulp for every positive finite x.
+template <Fn kFn>
+struct InvSqrtDoubleK {
+  static constexpr Check kCheck = Check::kFixLanes;
+  static constexpr int kUnroll = 2;
+  static constexpr bool kTailScratch = false;
+  static VD vec(VD x) { return inv_sqrt_plain(x); }
+  static unsigned special(VD x) { return not_positive_finite(x); }
+  static void scalar(int i, const double* a, double* r) {
+    if (!inv_sqrt_special<kFn>(i, a, r)) r[i] = on_lane<InvSqrtDoubleK>(a[i]);
+  }
+};
+
+// ---- cube roots: Cbrt, InvCbrt, Pow2o3 ----
+
+// For positive normal x = m 2^E (m in [1, 2)): E = 3q + k with k in {0, 1, 2}, v = m 2^k in [1, 8),
+// so x^(1/3) = v^(1/3) 2^q. z approximates v^(-1/3): a polynomial in m times 2^(-k/3), then one
+// step of third order, z (1 + e/3 + 2e^2/9) with e = 1 - v z^3, which leaves only rounding errors
+// (a few 2^-53). y = v z^2 approximates v^(1/3).
+struct CbrtParts {
+  VD v, z, y, q;
+};
+inline CbrtParts cbrt_parts(VD x) {
+  using power::kInvCbrtPoly;
+  VD m;
+  const VD e_x = exponent_of(x, m);
+  const VD q = round<ZOK_RND_FLOOR>((e_x + splat<VD>(0.5)) * splat<VD>(1.0 / 3.0));
+  const VD k = e_x - splat<VD>(3.0) * q;
+  const VD v = m * pow2i(k);
+  VD p = splat<VD>(kInvCbrtPoly[6]);
+  for (int j = 5; j >= 0; --j) p = fma(p, m, splat<VD>(kInvCbrtPoly[j]));
+  const VD one = splat<VD>(1.0);
+  const VD t = select(k == one, select(k == splat<VD>(2.0), one, splat<VD>(0x1.428a2f98d728bp-1)),
+                      splat<VD>(0x1.965fea53d6e3dp-1));  // 2^(-k/3)
+  VD z = p * t;
+  const VD e = fnma(v * z, z * z, one);
+  z = fma(z * e, fma(e, splat<VD>(2.0 / 9.0), splat<VD>(1.0 / 3.0)), z);
+  return {v, z, v * (z * z), q};
+}
+
+// The residual of y as a cube root of v: t = v - y^3, exact to about 2^-105 relative to v; the
+// corrected root is y + t z^2 / 3.
+inline VD cbrt_residual(const CbrtParts& c) {
+  VD h, l, p, pe;
+  two_prod(c.y, c.y, h, l);
+  two_prod(h, c.y, p, pe);
+  return ((c.v - p) - pe) - l * c.y;
+}
+
+enum class Root { kCbrt, kInvCbrt, kPow2o3 };
+
+// The function of positive normal double x; kExact adds the residual corrections that bring HA
+// within about half an ulp. Without it the roots are still corrected once by a rounded residual
+// (y is about 4 ulp off before that).
+template <Root kRoot, bool kExact>
+inline VD root_core(VD x) {
+  const CbrtParts c = cbrt_parts(x);
+  const VD third = splat<VD>(1.0 / 3.0);
+  if constexpr (kRoot == Root::kCbrt) {
+    const VD t = kExact ? cbrt_residual(c) : fnma(c.y * c.y, c.y, c.v);
+    return fma(t * third, c.z * c.z, c.y) * pow2i(c.q);
+  } else if constexpr (kRoot == Root::kInvCbrt) {
+    VD z = c.z;
+    if constexpr (kExact) {
+      // e = 1 - v z^3 from exact products: z^3 = d + dl, v d = w + wl.
+      VD h, l, d, de, w, we;
+      two_prod(z, z, h, l);
+      two_prod(h, z, d, de);
+      two_prod(c.v, d, w, we);
+      const VD e = ((splat<VD>(1.0) - w) - we) - c.v * (de + l * z);
+      z = fma(z * e, third, z);
+    }
+    return z * pow2i(splat<VD>(0.0) - c.q);
+  } else {
+    // (y + yl)^2 with yl the residual correction, squared in two parts.
+    if constexpr (kExact) {
+      const VD yl = cbrt_residual(c) * third * (c.z * c.z);
+      VD h, l;
+      two_prod(c.y, c.y, h, l);
+      return (h + (l + splat<VD>(2.0) * c.y * yl)) * pow2i(c.q + c.q);
+    } else {
+      const VD y = fma(fnma(c.y * c.y, c.y, c.v) * third, c.z * c.z, c.y);
+      return (y * y) * pow2i(c.q + c.q);
+    }
+  }
+}
+
+// The core on any finite non-zero |x| of double: denormals are scaled by 2^54 first.
+// Float arguments: the uncorrected parts (a few ulp of double) are far inside half an ulp of float.
+template <Root kRoot>
+inline VD root_float_core(VD x) {
+  const CbrtParts c = cbrt_parts(x);
+  if constexpr (kRoot == Root::kCbrt) {
+    return c.y * pow2i(c.q);
+  } else if constexpr (kRoot == Root::kInvCbrt) {
+    return c.z * pow2i(splat<VD>(0.0) - c.q);
+  } else {
+    return (c.y * c.y) * pow2i(c.q + c.q);
+  }
+}
+
+template <Root kRoot, bool kExact>
+inline double root_scalar_core(double ax) {
+  if (ax >= 0x1p-1022) return lane0(root_core<kRoot, kExact>(splat<VD>(ax)));
+  const double r = lane0(root_core<kRoot, kExact>(splat<VD>(ax * 0x1p54)));
+  return kRoot == Root::kCbrt ? r * 0x1p-18 : kRoot == Root::kInvCbrt ? r * 0x1p18 : r * 0x1p-36;
+}
+
+// Cbrt is odd and has no errors; InvCbrt is odd and reports zeros (code 2); Pow2o3 drops the sign.
+template <Fn kFn, Root kRoot, bool kExact, typename T>
+struct RootK {
+  static constexpr Check kCheck = Check::kFixLanes;
+  static constexpr int kUnroll = 1;
+  static constexpr bool kTailScratch = false;
+  template <class V>
+  static V vec(V x) {
+    if constexpr (sizeof(T) == 4) {
+      // Float denormals are normal doubles.
+      const VF ax = abs(x);
+      const VF r = in_double(ax, [](VD d) { return root_float_core<kRoot>(d); });
+      return kRoot == Root::kPow2o3 ? r : or_sign(r, x);
+    } else {
+      return kRoot == Root::kPow2o3 ? root_core<kRoot, kExact>(abs(x))
+                                    : or_sign(root_core<kRoot, kExact>(abs(x)), x);
+    }
+  }
+  template <class V>
+  static unsigned special(V x) {
+    if constexpr (sizeof(T) == 4) {
+      const V ax = abs(x);
+      return bits((ax > splat<V>(T(0))) & (ax <= splat<V>(Lim<T>::kMax))) ^ kAllLanes<V>;
+    } else {
+      return not_positive_normal(abs(x));
+    }
+  }
+  static void scalar(int i, const T* a, T* r) {
+    const T x = a[i];
+    const T ax = std::fabs(x);
+    if (x != x) {
+      r[i] = x + x;
+    } else if (ax == T(0)) {
+      // (x * 1 reads a denormal as zero when the mode asks for it.)
+      if constexpr (kRoot == Root::kInvCbrt) {
+        r[i] = T(1) / x;
+        report(ZOK_VM_STATUS_SING, i, a, a, r, r, vm::traits(kFn).name);
+      } else {
+        r[i] = kRoot == Root::kPow2o3 ? T(0) : x * T(1);
+      }
+    } else if (ax == kInf<T>) {
+      r[i] = kRoot == Root::kInvCbrt ? T(1) / x : kRoot == Root::kPow2o3 ? kInf<T> : x;
+    } else if constexpr (sizeof(T) == 4) {
+      r[i] = on_lane<RootK>(x);
+    } else {
+      const double m = root_scalar_core<kRoot, kExact>(ax);
+      r[i] = kRoot == Root::kPow2o3 ? m : std::copysign(m, x);
+    }
+  }
+};
+
+// ---- Pow3o2 ----
+
+// x^(3/2) = x s with s the rounded root; HA adds x (sqrt(x) - s) = x d / (2 s) with d = x - s^2
+// exact, and forms x s exactly: within about half an ulp while x lies in [2^-600, 2^680].
+inline VD pow3o2_exact(VD x) {
+  const VD s = sqrt(x);
+  VD p, pe, q, qe;
+  two_prod(s, s, q, qe);
+  const VD d = (x - q) - qe;
+  two_prod(x, s, p, pe);
+  return p + (pe + splat<VD>(0.5) * d * s);
+}
+
+template <Fn kFn, bool kExact, typename T>
+struct Pow3o2K {
+  static constexpr Check kCheck = Check::kFixLanes;
+  static constexpr int kUnroll = 1;
+  static constexpr bool kTailScratch = false;
+  template <class V>
+  static V vec(V x) {
+    if constexpr (sizeof(T) == 4) {
+      // Exact to double rounding: the float result is within half an ulp and overflows to +inf.
+      return in_double(x, [](VD d) { return d * sqrt(d); });
+    } else if constexpr (kExact) {
+      return pow3o2_exact(x);
+    } else {
+      return x * sqrt(x);
+    }
+  }
+  template <class V>
+  static unsigned special(V x) {
+    if constexpr (sizeof(T) == 8 && kExact) {
+      return bits((x >= splat<V>(0x1p-600)) & (x <= splat<V>(0x1p680))) ^ kAllLanes<V>;
+    } else {
+      return not_positive_finite(x);
+    }
+  }
+  static void scalar(int i, const T* a, T* r) {
+    const T x = a[i];
+    if (x != x) {
+      r[i] = x + x;
+    } else if (x < T(0)) {
+      r[i] = neg_nan<T>();
+      report(ZOK_VM_STATUS_DOMAIN, i, a, a, r, r, vm::traits(kFn).name);
+    } else if (x == T(0)) {
+      r[i] = T(0);  // -0 too: (-0) * sqrt(-0) = +0
+    } else if (x == kInf<T>) {
+      r[i] = x;
+    } else if constexpr (sizeof(T) == 8 && kExact) {
+      // Scaled into the range where the residuals are exact; the final scaling rounds once into
+      // the denormals, or overflows to +inf without a report.
+      if (x < 0x1p-600) {
+        r[i] = lane0(pow3o2_exact(splat<VD>(x * 0x1p400))) * 0x1p-600;
+      } else if (x > 0x1p680) {
+        r[i] = lane0(pow3o2_exact(splat<VD>(x * 0x1p-400))) * 0x1p600;
+      } else {
+        r[i] = lane0(pow3o2_exact(splat<VD>(x)));
+      }
+    } else {
+      r[i] = on_lane<Pow3o2K>(x);
+    }
+  }
+};
+
+// ---- Hypot ----
+
+// Infinities win over NaNs; otherwise a NaN propagates. Returns false for two finite arguments.
+template <typename T>
+inline bool hypot_special(T x, T y, T& out) {
+  if (std::fabs(x) == kInf<T> || std::fabs(y) == kInf<T>) {
+    out = kInf<T>;
+  } else if (x != x || y != y) {
+    out = x + y;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// Double: the larger magnitude M is scaled to [1, 4) by a power of two (so neither square can
+// overflow or lose the result to underflow), the squares summed, the root taken and scaled back;
+// HA carries the sum of squares in two parts and corrects the root by its exact residual.
+template <bool kExact>
+inline VD hypot_scaled(VD a, VD b) {
+  const VD ax = abs(a), ay = abs(b);
+  const VD big = max(ax, ay), small = min(ax, ay);
+  const VL u = as_int(big);
+  VD ef = as_double(shr<52>(u) | as_int(splat<VD>(0x1p52))) - splat<VD>(0x1p52);
+  ef = min(max(ef, splat<VD>(1.0)), splat<VD>(2045.0));
+  const VD scale = pow2i(splat<VD>(1023.0) - ef);
+  const VD x = big * scale, y = small * scale;
+  VD s;
+  if constexpr (kExact) {
+    VD h1, l1, h2, l2, sum, se;
+    two_prod(x, x, h1, l1);
+    two_prod(y, y, h2, l2);
+    fast_two_sum(h1, h2, sum, se);
+    const VD lo = se + (l1 + l2);
+    s = sqrt(sum);
+    VD p, pe;
+    two_prod(s, s, p, pe);
+    const VD d = ((sum - p) - pe) + lo;
+    s = s + d / (s + s);
+  } else {
+    s = sqrt(fma(x, x, y * y));
+  }
+  return s * pow2i(ef - splat<VD>(1023.0));
+}
+
+template <bool kExact, typename T>
+struct HypotK {
+  static constexpr Check kCheck = Check::kFixLanes;
+  static constexpr int kUnroll = 1;
+  static constexpr bool kTailScratch = false;
+  template <class V>
+  static V vec(V a, V b) {
+    if constexpr (sizeof(T) == 4) {
+      // Float squares are exact in double and cannot overflow there: one rounding of the sum and
+      // one of the root, then the narrowing; within half an ulp plus 2^-28.
+      return in_double(a, b, [](VD x, VD y) { return sqrt(fma(x, x, y * y)); });
+    } else {
+      return hypot_scaled<kExact>(a, b);
+    }
+  }
+  template <class V>
+  static unsigned special(V a, V b) {
+    const unsigned nonfinite = not_finite(a) | not_finite(b);
+    if constexpr (sizeof(T) == 4) {
+      return nonfinite;
+    } else {
+      // Both zero: the scaled root would divide zero by zero.
+      return nonfinite | bits(max(abs(a), abs(b)) == splat<V>(T(0)));
+    }
+  }
+  static void scalar(int i, const T* a, const T* b, T* r) {
+    T out;
+    if (hypot_special(a[i], b[i], out)) {
+      r[i] = out;
+    } else if (sizeof(T) == 8 && std::fabs(a[i]) * T(1) == T(0) && std::fabs(b[i]) * T(1) == T(0)) {
+      r[i] = T(0);
+    } else {
+      r[i] = on_lane<HypotK>(a[i], b[i]);
+    }
+  }
+};
+
+// ---- Pow and Powx ----
+
+// ln x in two parts (hi + lo, |lo| <= ulp(hi)) for positive normal x, to about 2^-68 absolute:
+// x = z 2^E with z in [0.703125, 1.40625); a cell of z gives inv_c (at most 10 significant bits)
+// and -ln(inv_c) in two parts; r = z inv_c - 1 is formed exactly in two parts from the 43 leading
+// bits of z; ln x = E ln 2 - ln(inv_c) + log1p(r), the leading terms added without error. The two
+// cells beside 1 have inv_c = 1, so for x near 1 the error stays relative (about 2^-80 of ln x),
+// which a large y needs.
+// kTwoPart false leaves the error terms out (about 2^-52 absolute), for EP.
+template <bool kTwoPart>
+inline VD log_parts(VD x, VD e_off, VD& lo) {
+  using namespace power;
+  VD m;
+  VD e = exponent_of(x, m) + e_off;
+  const MD fold = m >= splat<VD>(1.40625);
+  const VD z = select(fold, m, m * splat<VD>(0.5));
+  e = select(fold, e, e + splat<VD>(1.0));
+  const VL j = shr<45>(as_int(z)) & splat<VL>(0xFF);
+  const VD invc = gather(kPowInvC, j), lch = gather(kPowLogCHi, j);
+  const VD zh = as_double(as_int(z) & splat<VL>(static_cast<int64_t>(0xFFFFFFFFFFFFFC00ull)));
+  // Both steps of r0 are exact; r1 is below 2^-42 but can match r0 when z is near 1, so the pair is
+  // renormalised: r = rh + rl with |rl| <= ulp(rh) / 2.
+  const VD r0 = zh * invc - splat<VD>(1.0);
+  const VD r1 = (z - zh) * invc;
+  VD rh, rl;
+  two_sum(r0, r1, rh, rl);
+  // log1p(r) - r + r^2/2, for |r| <= 2^-7 (the cell above 1), truncated after r^11.
+  VD p = splat<VD>(1.0 / 11);
+  p = fma(p, rh, splat<VD>(-1.0 / 10));
+  p = fma(p, rh, splat<VD>(1.0 / 9));
+  p = fma(p, rh, splat<VD>(-1.0 / 8));
+  p = fma(p, rh, splat<VD>(1.0 / 7));
+  p = fma(p, rh, splat<VD>(-1.0 / 6));
+  p = fma(p, rh, splat<VD>(1.0 / 5));
+  p = fma(p, rh, splat<VD>(-1.0 / 4));
+  p = fma(p, rh, splat<VD>(1.0 / 3));
+  const VD r2 = rh * rh;
+  p = p * r2 * rh;
+  if constexpr (!kTwoPart) {
+    const VD r = rh + rl;
+    lo = splat<VD>(0.0);
+    return fma(e, splat<VD>(kLn2Hi + kLn2Lo), lch) + (r + fma(splat<VD>(-0.5), r * r, p));
+  } else {
+    const VD lcl = gather(kPowLogCLo, j);
+    VD s1, e1, s2, e2, sq, sqe, s3, e3;
+    two_sum(e * splat<VD>(kLn2Hi), lch, s1, e1);
+    two_sum(s1, rh, s2, e2);
+    two_prod(rh, rh, sq, sqe);
+    two_sum(s2, splat<VD>(-0.5) * sq, s3, e3);
+    const VD t =
+        ((e1 + e2) + e3) + fma(e, splat<VD>(kLn2Lo), lcl) + (rl - rh * rl) + fma(splat<VD>(-0.5), sqe, p);
+    VD hi;
+    fast_two_sum(s3, t, hi, lo);
+    return hi;
+  }
+}
+
+// e^(t + tl) = m 2^k with m in [0.7, 1.5) and k integral (as a double), for |t| < 2^17:
+// t = n ln2/128 + rr, n = 128 k + j, m = 2^(j/128) e^rr with 2^(j/128) in two parts and a
+// polynomial of degree 5 (3 for EP) in |rr| <= ln2/256.
+template <bool kTwoPart>
+inline VD exp_parts(VD t, VD tl, VD& k) {
+  using namespace power;
+  const VD shifter = splat<VD>(0x1.8p52);
+  const VD n = fma(t, splat<VD>(k128ByLn2), shifter) - shifter;
+  const VD rr = fnma(n, splat<VD>(kLn2By128Lo), fnma(n, splat<VD>(kLn2By128Hi), t)) + tl;
+  k = round<ZOK_RND_FLOOR>(n * splat<VD>(1.0 / 128));
+  const VD jd = fnma(k, splat<VD>(128.0), n);
+  // (masked: lanes outside the fast range are computed too, and must not read beyond the table)
+  const VL j = (as_int(jd + shifter) - as_int(shifter)) & splat<VL>(127);
+  const VD th = gather(kExp2Hi, j);
+  VD q;
+  if constexpr (kTwoPart) {
+    q = fma(splat<VD>(1.0 / 120), rr, splat<VD>(1.0 / 24));
+    q = fma(q, rr, splat<VD>(1.0 / 6));
+    q = fma(q, rr, splat<VD>(0.5));
+  } else {
+    q = fma(splat<VD>(1.0 / 6), rr, splat<VD>(0.5));
+  }
+  const VD em1 = fma(q, rr * rr, rr);  // e^rr - 1
+  if constexpr (kTwoPart) {
+    return th + fma(th, em1, gather(kExp2Lo, j));
+  } else {
+    return fma(th, em1, th);
+  }
+}
+
+// |x|^y = e^(y ln x) for positive normal x as m 2^k; the product y ln x is carried in two parts.
+template <bool kTwoPart>
+inline VD pow_parts(VD x, VD y, VD e_off, VD& k) {
+  VD lo;
+  const VD hi = log_parts<kTwoPart>(x, e_off, lo);
+  VD t, tl;
+  two_prod(y, hi, t, tl);
+  tl = fma(y, lo, tl);
+  return exp_parts<kTwoPart>(t, tl, k);
+}
+
+template <bool kTwoPart>
+inline VD pow_fast(VD x, VD y) {
+  VD k;
+  const VD m = pow_parts<kTwoPart>(x, y, splat<VD>(0.0), k);
+  return m * pow2i(k);
+}
+
+// Lanes the fast path takes: x positive normal finite, y finite, and |y| (|E| + 1) < 1000 with E
+// the exponent of x, so that |y log2 x| < 1000 and the result and 2^k stay normal.
+inline unsigned pow_outside(VD x, VD y) {
+  const VD e = as_double(shr<52>(as_int(x)) | as_int(splat<VD>(0x1p52))) - splat<VD>(0x1p52 + 1023.0);
+  const MD ok = (x >= splat<VD>(0x1p-1022)) & (x <= splat<VD>(Lim<double>::kMax)) &
+                (abs(y) * (abs(e) + splat<VD>(1.0)) < splat<VD>(1000.0));
+  return bits(ok) ^ kAllLanes<VD>;
+}
+// Float: every positive finite float (denormals too) is a normal double.
+inline unsigned pow_outside(VF x, VF y) {
+  const unsigned lo = pow_outside(widen_lo(x), widen_lo(y)), hi = pow_outside(widen_hi(x), widen_hi(y));
+  return (lo | (hi << VD::kLanes)) | (bits(x > splat<VF>(0.0f)) ^ kAllLanes<VF>);
+}
+
+// The integer test of y: 0 not an integer, 1 odd, 2 even. |y| >= 2^24 (float) or 2^53 (double)
+// counts as even.
+template <typename T>
+inline int integer_kind(T y) {
+  const T ay = std::fabs(y);
+  if (!(ay < (sizeof(T) == 4 ? T(0x1p24) : T(0x1p53)))) return 2;
+  if (std::trunc(ay) != ay) return 0;
+  return (static_cast<int64_t>(ay) & 1) ? 1 : 2;
+}
+
+// |x|^y for finite non-zero x and y outside the fast range, in double: the result may overflow,
+// underflow or be denormal; it is rounded once.
+template <bool kTwoPart>
+inline double pow_scalar_core(double ax, double y) {
+  double e_off = 0;
+  if (ax < 0x1p-1022) {
+    ax *= 0x1p54;
+    e_off = -54;
+  }
+  VD lo_v;
+  const VD hi_v = log_parts<kTwoPart>(splat<VD>(ax), splat<VD>(e_off), lo_v);
+  const double t = y * lane0(hi_v);
+  if (!(t < 710.0)) return kInf<double>;
+  if (!(t > -746.0)) return 0.0;
+  VD k;
+  const VD m = pow_parts<kTwoPart>(splat<VD>(ax), splat<VD>(y), splat<VD>(e_off), k);
+  return std::ldexp(lane0(m), static_cast<int>(lane0(k)));
+}
+
+// The ordered rules on one element; returns the result and sets code (0 or 1). `fast` computes
+// |x|^y for ordinary x > 0 exactly as the vector path does.
+template <typename T, bool kTwoPart, typename Fast>
+inline T pow_rules(T x, T y, int& code, Fast fast) {
+  code = 0;
+  T out;
+  if (fast(x, y, out)) return out;  // the vector formula, for elements the fast path takes
+  if (x == T(1) || y == T(0)) return T(1);
+  if (x != x || y != y) return x + y;
+  const int kind = integer_kind(y);
+  const bool odd = kind == 1 && std::fabs(y) != kInf<T>;
+  if (x == T(0)) {
+    const bool neg = std::signbit(x) && odd;
+    if (y < T(0)) {
+      code = ZOK_VM_STATUS_DOMAIN;
+      return neg ? -kInf<T> : kInf<T>;
+    }
+    return neg ? -T(0) : T(0);
+  }
+  if (x == T(-1) && (kind != 0 || std::fabs(y) == kInf<T>)) return odd ? T(-1) : T(1);
+  const T ax = std::fabs(x);
+  if (ax == kInf<T> || std::fabs(y) == kInf<T>) {
+    if (ax < T(1)) return y < T(0) ? kInf<T> : T(0);
+    const bool neg = x < T(0) && odd;
+    const T mag = y < T(0) ? T(0) : kInf<T>;
+    return neg ? -mag : mag;
+  }
+  if (x < T(0) && kind == 0) {
+    code = ZOK_VM_STATUS_DOMAIN;
+    return neg_nan<T>();
+  }
+  const T mag = static_cast<T>(pow_scalar_core<kTwoPart>(static_cast<double>(ax), static_cast<double>(y)));
+  return x < T(0) && odd ? -mag : mag;
+}
+
+// Pow: the fast path computes in double for both types (float lanes widened), the rest goes
+// element by element through the rules. Float flavours take the one-part logarithm and short
+// exponential (about 2^-45 relative, far inside half a float ulp); double HA and LA the two-part
+// ones, double EP the short ones.
+template <Fn kFn, bool kTwoPart, typename T>
+struct PowK {
+  static constexpr Check kCheck = Check::kFixLanes;
+  static constexpr int kUnroll = 1;
+  static constexpr bool kTailScratch = false;
+  template <class V>
+  static V vec(V x, V y) {
+    if constexpr (sizeof(T) == 4) {
+      return in_double(x, y, [](VD a, VD b) { return pow_fast<kTwoPart>(a, b); });
+    } else {
+      return pow_fast<kTwoPart>(x, y);
+    }
+  }
+  template <class V>
+  static unsigned special(V x, V y) {
+    return pow_outside(x, y);
+  }
+  static bool fast(T x, T y, T& out) {
+    if (pow_outside(splat<Vec<T>>(x), splat<Vec<T>>(y)) != 0) return false;
+    out = on_lane<PowK>(x, y);
+    return true;
+  }
+  static void scalar(int i, const T* a, const T* b, T* r) {
+    int code;
+    r[i] = pow_rules<T, kTwoPart>(a[i], b[i], code, fast);
+    if (code != 0) report(code, i, a, b, r, r, vm::traits(kFn).name);
+  }
+};
+
+// Powx: Pow with one exponent b for the whole array. The float kernels compare b once with a set
+// of small values and compute those powers by shorter means (in double, so they stay within half
+// an ulp): +-1/2, +-1, +-3/2, +-2 in every flavour, +-3 and +-4 in LA and EP, +-1/3 and +-2/3 in EP
+// (where b is the float nearest the third, a few ulp off the exact power). Elements outside a
+// shortcut's range go through the rules as in Pow.
+enum class Px {
+  kGeneral,
+  kHalf,
+  kMinusHalf,
+  kOne,
+  kMinusOne,
+  kThreeHalves,
+  kMinusThreeHalves,
+  kTwo,
+  kMinusTwo,
+  kThree,
+  kMinusThree,
+  kFour,
+  kMinusFour,
+  kThird,
+  kMinusThird,
+  kTwoThirds,
+  kMinusTwoThirds
+};
+
+constexpr bool integral_path(Px p) {
+  return p == Px::kOne || p == Px::kMinusOne || p == Px::kTwo || p == Px::kMinusTwo || p == Px::kThree ||
+         p == Px::kMinusThree || p == Px::kFour || p == Px::kMinusFour;
+}
+
+template <Px kPath>
+inline VD powx_short(VD x) {
+  const VD one = splat<VD>(1.0);
+  switch (kPath) {
+    case Px::kHalf:
+      return sqrt(x);
+    case Px::kMinusHalf:
+      return one / sqrt(x);
+    case Px::kOne:
+      return x;
+    case Px::kMinusOne:
+      return one / x;
+    case Px::kThreeHalves:
+      return x * sqrt(x);
+    case Px::kMinusThreeHalves:
+      return one / (x * sqrt(x));
+    case Px::kTwo:
+      return x * x;
+    case Px::kMinusTwo:
+      return one / (x * x);
+    case Px::kThree:
+      return x * x * x;
+    case Px::kMinusThree:
+      return one / (x * x * x);
+    case Px::kFour:
+      return (x * x) * (x * x);
+    case Px::kMinusFour:
+      return one / ((x * x) * (x * x));
+    case Px::kThird:
+      return root_core<Root::kCbrt, false>(x);
+    case Px::kMinusThird:
+      return root_core<Root::kInvCbrt, false>(x);
+    case Px::kTwoThirds:
+      return root_core<Root::kPow2o3, false>(x);
+    case Px::kMinusTwoThirds:
+      return one / root_core<Root::kPow2o3, false>(x);
+    case Px::kGeneral:
+      break;
+  }
+  return x;
+}
+
+template <Fn kFn, bool kTwoPart, Px kPath, typename T>
+struct PowxK {
+  template <class V>
+  static V vec(V x, V y) {
+    if constexpr (kPath == Px::kGeneral) {
+      return PowK<kFn, kTwoPart, T>::vec(x, y);
+    } else {
+      return in_double(x, [](VD d) { return powx_short<kPath>(d); });
+    }
+  }
+  template <class V>
+  static unsigned special(V x, V y) {
+    if constexpr (kPath == Px::kGeneral) {
+      return pow_outside(x, y);
+    } else if constexpr (integral_path(kPath)) {
+      return not_finite(x) | bits(x == splat<V>(T(0)));
+    } else {
+      return not_positive_finite(x);
+    }
+  }
+  static bool fast(T x, T y, T& out) {
+    const Vec<T> vx = splat<Vec<T>>(x), vy = splat<Vec<T>>(y);
+    if (special(vx, vy) != 0) return false;
+    out = lane0(vec(vx, vy));
+    return true;
+  }
+  static void scalar(int i, const T* a, T b, T* r) {
+    int code;
+    r[i] = pow_rules<T, kTwoPart>(a[i], b, code, fast);
+    if (code != 0) {
+      // The report routine reads element i of each array it is given: b goes as an array whose
+      // element i is b.
+      const T* b_array =
+          reinterpret_cast<const T*>(reinterpret_cast<uintptr_t>(&b) - sizeof(T) * static_cast<uintptr_t>(i));
+      report(code, i, a, b_array, r, r, vm::traits(kFn).name);
+    }
+  }
+};
+
+// Blocks of one vector against the broadcast b; lanes outside the fast range are redone one by
+// one through the rules, in ascending order, after the block has been computed into scratch.
+template <typename K, typename T>
+inline void powx_loop(int n, const T* a, T b, T* r) {
+  using V = Vec<T>;
+  constexpr int W = V::kLanes;
+  const V vb = splat<V>(b);
+  int i = 0;
+  for (; i + W <= n; i += W) {
+    const V x = loadu(a + i);
+    const unsigned sp = K::special(x, vb);
+    if (sp == 0) {
+      storeu(r + i, K::vec(x, vb));
+      continue;
+    }
+    alignas(64) T out[W];
+    storeu(out, K::vec(x, vb));
+    for (unsigned m = sp; m != 0; m &= m - 1) {
+      const int j = __builtin_ctz(m);
+      K::scalar(i + j, a, b, r);
+      out[j] = r[i + j];
+    }
+    for (int j = 0; j < W; ++j) r[i + j] = out[j];
+  }
+  for (; i < n; ++i) K::scalar(i, a, b, r);
+}
+
+// Which shortcuts a float flavour has.
+enum PxSet : int { kPxAll = 1, kPxLaEp = 2, kPxEp = 4 };
+
+template <Fn kFn, int kSlot, bool kTwoPart, int kSets, typename T>
+void kernel_powx(int n, const T* a, T b, T* r) {
+  if (n <= 0) return;
+  with_control<kFn, kSlot>([&] {
+    auto run = [&](auto path) { powx_loop<PowxK<kFn, kTwoPart, decltype(path)::value, T>>(n, a, b, r); };
+    using P = Px;
+    if constexpr (sizeof(T) == 4) {
+      if (b == 0.5f) return run(std::integral_constant<P, P::kHalf>{});
+      if (b == -0.5f) return run(std::integral_constant<P, P::kMinusHalf>{});
+      if (b == 1.0f) return run(std::integral_constant<P, P::kOne>{});
+      if (b == -1.0f) return run(std::integral_constant<P, P::kMinusOne>{});
+      if (b == 1.5f) return run(std::integral_constant<P, P::kThreeHalves>{});
+      if (b == -1.5f) return run(std::integral_constant<P, P::kMinusThreeHalves>{});
+      if (b == 2.0f) return run(std::integral_constant<P, P::kTwo>{});
+      if (b == -2.0f) return run(std::integral_constant<P, P::kMinusTwo>{});
+      if constexpr ((kSets & kPxLaEp) != 0) {
+        if (b == 3.0f) return run(std::integral_constant<P, P::kThree>{});
+        if (b == -3.0f) return run(std::integral_constant<P, P::kMinusThree>{});
+        if (b == 4.0f) return run(std::integral_constant<P, P::kFour>{});
+        if (b == -4.0f) return run(std::integral_constant<P, P::kMinusFour>{});
+      }
+      if constexpr ((kSets & kPxEp) != 0) {
+        if (b == 1.0f / 3) return run(std::integral_constant<P, P::kThird>{});
+        if (b == -1.0f / 3) return run(std::integral_constant<P, P::kMinusThird>{});
+        if (b == 2.0f / 3) return run(std::integral_constant<P, P::kTwoThirds>{});
+        if (b == -2.0f / 3) return run(std::integral_constant<P, P::kMinusTwoThirds>{});
+      }
+    }
+    run(std::integral_constant<P, P::kGeneral>{});
+  });
+}
+
+// ---- kernel entries ----
+
+template <Fn kFn, int kSlot, typename K, typename T>
+void kernel_a(int n, const T* a, T* r) {
+  if (n <= 0) return;
+  with_control<kFn, kSlot>([&] { unary_loop<K>(n, a, r); });
+}
+
+template <Fn kFn, int kSlot, typename K, typename T>
+void kernel_ab(int n, const T* a, const T* b, T* r) {
+  if (n <= 0) return;
+  with_control<kFn, kSlot>([&] { binary_loop<K>(n, a, b, r); });
+}
+
+void put(vm::KernelSlots& s, Fn f, void* la, void* ha, void* ep) {
+  s[static_cast<int>(f)][vm::kLA] = la;
+  s[static_cast<int>(f)][vm::kHA] = ha;
+  s[static_cast<int>(f)][vm::kEP] = ep;
+}
+
+template <typename F>
+void* ptr(F* f) {
+  return reinterpret_cast<void*>(f);
+}
+
+}  // namespace
+
+void register_power(vm::KernelSlots& s) {
+  using vm::kEP;
+  using vm::kHA;
+  using vm::kLA;
+
+  put(s, Fn::sSqrt, ptr(&kernel_a<Fn::sSqrt, kLA, SqrtEstimateK<Fn::sSqrt, true>, float>),
+      ptr(&kernel_a<Fn::sSqrt, kHA, SqrtK<Fn::sSqrt, float>, float>),
+      ptr(&kernel_a<Fn::sSqrt, kEP, SqrtEstimateK<Fn::sSqrt, false>, float>));
+  void* dsqrt = ptr(&kernel_a<Fn::dSqrt, kHA, SqrtK<Fn::dSqrt, double>, double>);
+  put(s, Fn::dSqrt, dsqrt, dsqrt, dsqrt);
+
+  put(s, Fn::sInvSqrt, ptr(&kernel_a<Fn::sInvSqrt, kLA, InvSqrtEstimateK<Fn::sInvSqrt, true>, float>),
+      ptr(&kernel_a<Fn::sInvSqrt, kHA, InvSqrtFloatHaK<Fn::sInvSqrt>, float>),
+      ptr(&kernel_a<Fn::sInvSqrt, kEP, InvSqrtEstimateK<Fn::sInvSqrt, false>, float>));
+  void* dinvsqrt = ptr(&kernel_a<Fn::dInvSqrt, kLA, InvSqrtDoubleK<Fn::dInvSqrt>, double>);
+  put(s, Fn::dInvSqrt, dinvsqrt, ptr(&kernel_a<Fn::dInvSqrt, kHA, InvSqrtDoubleHaK<Fn::dInvSqrt>, double>),
+      dinvsqrt);
+
+#define ZOK_ROOT(F, ROOT)                                                                     \
+  put(s, Fn::s##F, ptr(&kernel_a<Fn::s##F, kLA, RootK<Fn::s##F, ROOT, false, float>, float>), \
+      ptr(&kernel_a<Fn::s##F, kHA, RootK<Fn::s##F, ROOT, true, float>, float>),               \
+      ptr(&kernel_a<Fn::s##F, kEP, RootK<Fn::s##F, ROOT, false, float>, float>));
+  ZOK_ROOT(Cbrt, Root::kCbrt)
+  ZOK_ROOT(InvCbrt, Root::kInvCbrt)
+  ZOK_ROOT(Pow2o3, Root::kPow2o3)
+#undef ZOK_ROOT
+  // Double Cbrt and InvCbrt share their LA and EP kernel; Pow2o3 has three.
+  void* dcbrt = ptr(&kernel_a<Fn::dCbrt, kLA, RootK<Fn::dCbrt, Root::kCbrt, false, double>, double>);
+  put(s, Fn::dCbrt, dcbrt,
+      ptr(&kernel_a<Fn::dCbrt, kHA, RootK<Fn::dCbrt, Root::kCbrt, true, double>, double>), dcbrt);
+  void* dinvcbrt =
+      ptr(&kernel_a<Fn::dInvCbrt, kLA, RootK<Fn::dInvCbrt, Root::kInvCbrt, false, double>, double>);
+  put(s, Fn::dInvCbrt, dinvcbrt,
+      ptr(&kernel_a<Fn::dInvCbrt, kHA, RootK<Fn::dInvCbrt, Root::kInvCbrt, true, double>, double>), dinvcbrt);
+  put(s, Fn::dPow2o3,
+      ptr(&kernel_a<Fn::dPow2o3, kLA, RootK<Fn::dPow2o3, Root::kPow2o3, false, double>, double>),
+      ptr(&kernel_a<Fn::dPow2o3, kHA, RootK<Fn::dPow2o3, Root::kPow2o3, true, double>, double>),
+      ptr(&kernel_a<Fn::dPow2o3, kEP, RootK<Fn::dPow2o3, Root::kPow2o3, false, double>, double>));
+
+#define ZOK_POW3O2(t, T)                                                                         \
+  put(s, Fn::t##Pow3o2, ptr(&kernel_a<Fn::t##Pow3o2, kLA, Pow3o2K<Fn::t##Pow3o2, false, T>, T>), \
+      ptr(&kernel_a<Fn::t##Pow3o2, kHA, Pow3o2K<Fn::t##Pow3o2, true, T>, T>),                    \
+      ptr(&kernel_a<Fn::t##Pow3o2, kEP, Pow3o2K<Fn::t##Pow3o2, false, T>, T>));
+  ZOK_POW3O2(s, float)
+  ZOK_POW3O2(d, double)
+#undef ZOK_POW3O2
+#define ZOK_HYPOT(t, T)                                                         \
+  put(s, Fn::t##Hypot, ptr(&kernel_ab<Fn::t##Hypot, kLA, HypotK<false, T>, T>), \
+      ptr(&kernel_ab<Fn::t##Hypot, kHA, HypotK<true, T>, T>),                   \
+      ptr(&kernel_ab<Fn::t##Hypot, kEP, HypotK<false, T>, T>));
+  ZOK_HYPOT(s, float)
+  ZOK_HYPOT(d, double)
+#undef ZOK_HYPOT
+
+#define ZOK_POW(t, T)                                                                          \
+  put(s, Fn::t##Pow, ptr(&kernel_ab<Fn::t##Pow, kLA, PowK<Fn::t##Pow, sizeof(T) == 8, T>, T>), \
+      ptr(&kernel_ab<Fn::t##Pow, kHA, PowK<Fn::t##Pow, sizeof(T) == 8, T>, T>),                \
+      ptr(&kernel_ab<Fn::t##Pow, kEP, PowK<Fn::t##Pow, false, T>, T>));
+  ZOK_POW(s, float)
+  ZOK_POW(d, double)
+#undef ZOK_POW
+#define ZOK_POWX(t, T)                                                                          \
+  put(s, Fn::t##Powx, ptr(&kernel_powx<Fn::t##Powx, kLA, sizeof(T) == 8, kPxAll | kPxLaEp, T>), \
+      ptr(&kernel_powx<Fn::t##Powx, kHA, sizeof(T) == 8, kPxAll, T>),                           \
+      ptr(&kernel_powx<Fn::t##Powx, kEP, false, kPxAll | kPxLaEp | kPxEp, T>));
+  ZOK_POWX(s, float)
+  ZOK_POWX(d, double)
+#undef ZOK_POWX
+}
+
+}  // namespace zok::ZOK_ISA_NS

@@ -1,0 +1,95 @@
+// Every one of the 2^32 float arguments through every flavour of the float exponential and
+// logarithm kernels (the instruction set the tables use), against the C library's double-precision
+// functions, whose own error is far below a float ulp. Slow: not run in CI.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "tests/vm/vm_test_support.h"
+
+namespace {
+
+using zok::vm::Fn;
+
+// Error of y in float ulps of the double reference's binade (the subnormal ulp below the normals).
+// A result equal to the reference rounded to float is within half an ulp and counts as 0, which
+// keeps the sweep to minutes.
+double float_ulps(float y, double ref) {
+  const float rounded = static_cast<float>(ref);
+  if (y == rounded) return 0;
+  if (std::isnan(ref)) return std::isnan(y) ? 0 : 1e30;
+  if (std::isinf(rounded) || std::isnan(y) || std::isinf(y) || ref == 0) return 1e30;
+  uint64_t b;
+  std::memcpy(&b, &ref, 8);
+  int e = static_cast<int>((b >> 52) & 0x7FF) - 1023;
+  if (e < -126) e = -126;
+  const uint64_t ulp_bits = static_cast<uint64_t>(e - 23 + 1023) << 52;
+  double ulp;
+  std::memcpy(&ulp, &ulp_bits, 8);
+  return std::fabs(static_cast<double>(y) - ref) / ulp;
+}
+
+struct Function {
+  Fn fn;
+  double (*ref)(double);
+};
+
+TEST(ExpLogExhaustive, EveryFloatArgument) {
+  const Function functions[] = {{Fn::sExp, [](double x) { return std::exp(x); }},
+                                {Fn::sExpm1, [](double x) { return std::expm1(x); }},
+                                {Fn::sLn, [](double x) { return std::log(x); }},
+                                {Fn::sLog10, [](double x) { return std::log10(x); }},
+                                {Fn::sLog1p, [](double x) { return std::log1p(x); }}};
+  const zok::vm::Isa isa = zok::vm::selected_isa();
+  zok::test::ModeOption env(nullptr);
+  for (const Function& f : functions) {
+    // Two threads, each over half of the bit patterns.
+    double worst[2][3] = {}, worst_at[2][3] = {};
+    auto sweep = [&](int half) {
+      _yubSetMode(ZOK_VM_ERRMODE_IGNORE);
+      constexpr uint32_t kChunk = 1u << 16;
+      std::vector<float> a(kChunk), r(kChunk);
+      std::vector<double> ref(kChunk);
+      const uint64_t begin = static_cast<uint64_t>(half) << 31, end = begin + (1ull << 31);
+      for (uint64_t base = begin; base < end; base += kChunk) {
+        for (uint32_t i = 0; i < kChunk; ++i) {
+          const uint32_t b = static_cast<uint32_t>(base + i);
+          std::memcpy(&a[i], &b, 4);
+          ref[i] = f.ref(static_cast<double>(a[i]));
+        }
+        for (int slot = 0; slot < 3; ++slot) {
+          zok::test::kernel<zok::test::KA<float>>(isa, f.fn, slot)(static_cast<int>(kChunk), a.data(),
+                                                                   r.data());
+          for (uint32_t i = 0; i < kChunk; ++i) {
+            const double e = float_ulps(r[i], ref[i]);
+            if (e > worst[half][slot]) {
+              worst[half][slot] = e;
+              worst_at[half][slot] = a[i];
+            }
+          }
+        }
+      }
+      return 0;
+    };
+    std::thread other([&] { zok::test::on_fresh_thread([&] { return sweep(1); }); });
+    zok::test::on_fresh_thread([&] { return sweep(0); });
+    other.join();
+    for (int slot = 0; slot < 3; ++slot) {
+      const int h = worst[1][slot] > worst[0][slot] ? 1 : 0;
+      const double bound = slot == zok::vm::kEP ? 4096.0 : slot == zok::vm::kLA ? 4.0 : 1.0;
+      // 0 means every result was the correctly rounded one.
+      std::printf("%-8s %s %-6s max %.4f ulp at %a\n", zok::vm::info(f.fn).name, "LA\0HA\0EP" + 3 * slot,
+                  zok::vm::isa_name(isa), worst[h][slot], worst_at[h][slot]);
+      std::fflush(stdout);
+      EXPECT_LE(worst[h][slot], bound)
+          << zok::vm::info(f.fn).name << " slot " << slot << " at " << worst_at[h][slot];
+    }
+  }
+}
+
+}  // namespace
