@@ -252,6 +252,7 @@ TEST(Accuracy, EveryFlavourWithinItsBound) {
                       slot == 0 ? "LA" : slot == 1 ? "HA" : "EP", zok::vm::isa_name(isa), es,
                       zok::vm::info(row.fd).name, ed);
         }
+    mpfr_free_cache();  // MPFR keeps per-thread constant caches; this thread ends here
     return 0;
   });
 }
@@ -321,6 +322,7 @@ TEST(Accuracy, PowOverTheWholePlane) {
         std::printf("plane vsPow %-3s %-6s %8.3f ulp   vdPow %8.3f ulp\n", slot == 0 ? "LA" : slot == 1 ? "HA" : "EP",
                     zok::vm::isa_name(isa), es, ed);
       }
+    mpfr_free_cache();  // MPFR keeps per-thread constant caches; this thread ends here
     return 0;
   });
 }

@@ -180,6 +180,7 @@ TEST(ExpLogAccuracy, DenseOverEachFunctionsRange) {
           std::printf("%-9s %s %-6s %10.3f ulp  (%s)\n", zok::vm::info(row.fn).name, "LA\0HA\0EP" + 3 * slot,
                       zok::vm::isa_name(isa), w, where.c_str());
         }
+    mpfr_free_cache();  // MPFR keeps per-thread constant caches; this thread ends here
     return 0;
   });
 }
