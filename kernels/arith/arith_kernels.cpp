@@ -98,7 +98,7 @@ struct AbsK {
 template <Fn kFn, typename T, bool kReportNan>
 struct DivExactK {
   static constexpr Check kCheck = Check::kFixLanes;
-  static constexpr int kUnroll = 2;
+  static constexpr int kUnroll = 4;
   static constexpr bool kTailScratch = false;
   template <class V>
   static V vec(V a, V b) {
