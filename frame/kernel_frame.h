@@ -197,4 +197,33 @@ inline void report(int32_t code, int32_t i, const double* a, const double* b, do
   vm::report_error_d(code, i, a, b, r1, r2, name);
 }
 
+// ---- kernel entries and registration, shared by every family ----
+
+// The exported shape of a one-argument and a two-argument kernel: n <= 0 does nothing; otherwise
+// the loop runs under the control its function and flavour ask for.
+template <vm::Fn kFn, int kSlot, typename K, typename T>
+void kernel_a(int n, const T* a, T* r) {
+  if (n <= 0) return;
+  with_control<kFn, kSlot>([&] { unary_loop<K>(n, a, r); });
+}
+template <vm::Fn kFn, int kSlot, typename K, typename T>
+void kernel_ab(int n, const T* a, const T* b, T* r) {
+  if (n <= 0) return;
+  with_control<kFn, kSlot>([&] { binary_loop<K>(n, a, b, r); });
+}
+
+// Fills the three slots of a function (LA, HA, EP); put_all for one kernel in every slot.
+inline void put(vm::KernelSlots& s, vm::Fn f, void* la, void* ha, void* ep) {
+  s[static_cast<int>(f)][vm::kLA] = la;
+  s[static_cast<int>(f)][vm::kHA] = ha;
+  s[static_cast<int>(f)][vm::kEP] = ep;
+}
+inline void put_all(vm::KernelSlots& s, vm::Fn f, void* k) {
+  put(s, f, k, k, k);
+}
+template <typename F>
+inline void* ptr(F* f) {
+  return reinterpret_cast<void*>(f);
+}
+
 }  // namespace zok::ZOK_ISA_NS

@@ -341,18 +341,6 @@ inline void linear_frac(int n, const double* a, const double* b, double sa, doub
 
 // ---- kernel entries ----
 
-template <Fn kFn, int kSlot, typename K, typename T>
-void kernel_ab(int n, const T* a, const T* b, T* r) {
-  if (n <= 0) return;
-  with_control<kFn, kSlot>([&] { binary_loop<K>(n, a, b, r); });
-}
-
-template <Fn kFn, int kSlot, typename K, typename T>
-void kernel_a(int n, const T* a, T* r) {
-  if (n <= 0) return;
-  with_control<kFn, kSlot>([&] { unary_loop<K>(n, a, r); });
-}
-
 template <Fn kFn, typename T>
 void kernel_modf(int n, const T* a, T* r1, T* r2) {
   if (n <= 0) return;
@@ -365,17 +353,6 @@ void kernel_linear_frac(int n, const T* a, const T* b, T sa, T sha, T sb, T shb,
   with_control<kFn, vm::kHA>([&] { linear_frac(n, a, b, sa, sha, sb, shb, r); });
 }
 
-void put(vm::KernelSlots& s, Fn f, void* la, void* ha, void* ep) {
-  s[static_cast<int>(f)][vm::kLA] = la;
-  s[static_cast<int>(f)][vm::kHA] = ha;
-  s[static_cast<int>(f)][vm::kEP] = ep;
-}
-void put_all(vm::KernelSlots& s, Fn f, void* k) { put(s, f, k, k, k); }
-
-template <typename F>
-void* ptr(F* f) {
-  return reinterpret_cast<void*>(f);
-}
 
 }  // namespace
 

@@ -869,26 +869,12 @@ struct DLogK {
 // Kernel entries and registration
 // ============================================================================================
 
-template <Fn kFn, int kSlot, typename K, typename T>
-void kernel_a(int n, const T* a, T* r) {
-  if (n <= 0) return;
-  with_control<kFn, kSlot>([&] { unary_loop<K>(n, a, r); });
-}
 template <Fn kFn, int kSlot, typename K>
 void kernel_flog(int n, const float* a, float* r) {
   if (n <= 0) return;
   with_control<kFn, kSlot>([&] { flog_loop<K>(n, a, r); });
 }
 
-void put(vm::KernelSlots& s, Fn f, void* la, void* ha, void* ep) {
-  s[static_cast<int>(f)][vm::kLA] = la;
-  s[static_cast<int>(f)][vm::kHA] = ha;
-  s[static_cast<int>(f)][vm::kEP] = ep;
-}
-template <typename F>
-void* ptr(F* f) {
-  return reinterpret_cast<void*>(f);
-}
 
 }  // namespace
 

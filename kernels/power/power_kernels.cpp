@@ -987,28 +987,7 @@ void kernel_powx(int n, const T* a, T b, T* r) {
 
 // ---- kernel entries ----
 
-template <Fn kFn, int kSlot, typename K, typename T>
-void kernel_a(int n, const T* a, T* r) {
-  if (n <= 0) return;
-  with_control<kFn, kSlot>([&] { unary_loop<K>(n, a, r); });
-}
 
-template <Fn kFn, int kSlot, typename K, typename T>
-void kernel_ab(int n, const T* a, const T* b, T* r) {
-  if (n <= 0) return;
-  with_control<kFn, kSlot>([&] { binary_loop<K>(n, a, b, r); });
-}
-
-void put(vm::KernelSlots& s, Fn f, void* la, void* ha, void* ep) {
-  s[static_cast<int>(f)][vm::kLA] = la;
-  s[static_cast<int>(f)][vm::kHA] = ha;
-  s[static_cast<int>(f)][vm::kEP] = ep;
-}
-
-template <typename F>
-void* ptr(F* f) {
-  return reinterpret_cast<void*>(f);
-}
 
 }  // namespace
 
