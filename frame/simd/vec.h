@@ -58,10 +58,18 @@ struct IntFor<VD> {
 template <typename V>
 using IntVec = typename IntFor<V>::type;
 // Bit views that work for both precisions.
-inline VI bits_of(VF a) { return as_int(a); }
-inline VL bits_of(VD a) { return as_int(a); }
-inline VF from_bits_of(VI a) { return as_float(a); }
-inline VD from_bits_of(VL a) { return as_double(a); }
+inline VI bits_of(VF a) {
+  return as_int(a);
+}
+inline VL bits_of(VD a) {
+  return as_int(a);
+}
+inline VF from_bits_of(VI a) {
+  return as_float(a);
+}
+inline VD from_bits_of(VL a) {
+  return as_double(a);
+}
 
 template <typename T>
 struct Bits;
@@ -77,6 +85,29 @@ struct Bits<double> {
   static constexpr U kSign = 0x8000000000000000ull;
   static constexpr U kMagnitude = 0x7FFFFFFFFFFFFFFFull;
 };
+
+// Per-precision constants the kernels share.
+template <typename T>
+struct Limits;
+template <>
+struct Limits<float> {
+  static constexpr float kMinNormal = 0x1p-126f;
+  static constexpr float kMax = 3.40282347e38f;
+  static constexpr float kIntegral = 8388608.0f;  // 2^23: from here on every float is an integer
+  static constexpr uint32_t kNegNan = 0xFFC00000u;
+};
+template <>
+struct Limits<double> {
+  static constexpr double kMinNormal = 0x1p-1022;
+  static constexpr double kMax = 1.7976931348623157e308;
+  static constexpr double kIntegral = 4503599627370496.0;  // 2^52
+  static constexpr uint64_t kNegNan = 0xFFF8000000000000ull;
+};
+template <typename T>
+constexpr T kInf = T(__builtin_inf());
+// The mask bits of every lane of V.
+template <typename V>
+constexpr unsigned kAllLanes = (1u << V::kLanes) - 1;
 
 // Scalar bit views, for the special-case paths.
 template <typename T>
@@ -106,6 +137,8 @@ template <typename V>
 inline V or_sign(V x, V s) {
   return x | (s & sign_mask<V>());
 }
-inline bool any(unsigned mask_bits) { return mask_bits != 0; }
+inline bool any(unsigned mask_bits) {
+  return mask_bits != 0;
+}
 
 }  // namespace zok::ZOK_ISA_NS

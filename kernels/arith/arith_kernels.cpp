@@ -15,26 +15,13 @@ namespace {
 
 using vm::Fn;
 
-template <typename T>
-struct Lim;
-template <>
-struct Lim<float> {
-  static constexpr float kIntegral = 8388608.0f;  // 2^23: from here on every float is an integer
-  static constexpr float kMax = 3.40282347e38f;
-};
-template <>
-struct Lim<double> {
-  static constexpr double kIntegral = 4503599627370496.0;  // 2^52
-  static constexpr double kMax = 1.7976931348623157e308;
-};
-
 // The reciprocal estimate is trusted for |x| in [2^-126, 2^126]: the float estimate is a normal
 // number there (doubles borrow it, so they share the range).
 template <typename V>
 inline unsigned outside_rcp_range(V x) {
   using T = typename V::T;
   const V m = abs(x);
-  return bits((m >= splat<V>(T(0x1p-126))) & (m <= splat<V>(T(0x1p126)))) ^ ((1u << V::kLanes) - 1);
+  return bits((m >= splat<V>(T(0x1p-126))) & (m <= splat<V>(T(0x1p126)))) ^ kAllLanes<V>;
 }
 
 // ---- plain operations ----
@@ -218,7 +205,7 @@ struct FracK {
   }
   template <class V>
   static unsigned special(V a) {
-    return bits(abs(a) <= splat<V>(Lim<T>::kMax)) ^ ((1u << V::kLanes) - 1);
+    return bits(abs(a) <= splat<V>(Limits<T>::kMax)) ^ kAllLanes<V>;
   }
   static void scalar(int i, const T* a, T* r) {
     const T x = a[i];
@@ -239,7 +226,7 @@ struct FracK {
 template <typename T, typename V>
 inline void modf_split(V a, V& whole, V& frac) {
   const V m = abs(a);
-  const V big = splat<V>(Lim<T>::kIntegral);
+  const V big = splat<V>(Limits<T>::kIntegral);
   const V t = (m + big) - big;
   whole = or_sign(t, a);
   frac = or_sign(m - t, a);
@@ -253,7 +240,7 @@ inline void modf_scalar(int i, const T* a, T* r1, T* r2) {
     return;
   }
   const Vec<T> v = splat<Vec<T>>(x);
-  if (bits(abs(v) <= splat<Vec<T>>(Lim<T>::kIntegral)) == 0) {
+  if (bits(abs(v) <= splat<Vec<T>>(Limits<T>::kIntegral)) == 0) {
     // Infinite, or so large that it has no fraction.
     r1[i] = x;
     r2[i] = lane0(or_sign(splat<Vec<T>>(T(0)), v));
@@ -269,11 +256,10 @@ template <typename T>
 inline void modf_loop(int n, const T* a, T* r1, T* r2) {
   using V = Vec<T>;
   constexpr int W = V::kLanes;
-  constexpr unsigned kAll = (1u << W) - 1;
   int i = 0;
   for (; i + W <= n; i += W) {
     const V x = loadu(a + i);
-    if (bits(abs(x) <= splat<V>(Lim<T>::kIntegral)) != kAll) {
+    if (bits(abs(x) <= splat<V>(Limits<T>::kIntegral)) != kAllLanes<V>) {
       for (int j = 0; j < W; ++j) modf_scalar(i + j, a, r1, r2);
       continue;
     }

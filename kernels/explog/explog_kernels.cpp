@@ -34,7 +34,7 @@ constexpr double kInfD = __builtin_inf();
 // Lanes of a mask that are NOT set: the lanes outside a fast range given as the lanes inside it.
 template <class V, class M>
 inline unsigned outside(M inside) {
-  return bits(inside) ^ ((1u << V::kLanes) - 1);
+  return bits(inside) ^ kAllLanes<V>;
 }
 
 // Horner evaluation, constant term first.

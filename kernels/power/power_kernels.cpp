@@ -17,44 +17,23 @@ namespace {
 
 using vm::Fn;
 
-template <typename T>
-struct Lim;
-template <>
-struct Lim<float> {
-  static constexpr float kMinNormal = 0x1p-126f;
-  static constexpr float kMax = 3.40282347e38f;
-  static constexpr uint32_t kNegNan = 0xFFC00000u;
-};
-template <>
-struct Lim<double> {
-  static constexpr double kMinNormal = 0x1p-1022;
-  static constexpr double kMax = 1.7976931348623157e308;
-  static constexpr uint64_t kNegNan = 0xFFF8000000000000ull;
-};
-
-template <typename T>
-constexpr T kInf = T(__builtin_inf());
-
-template <typename V>
-constexpr unsigned kAllLanes = (1u << V::kLanes) - 1;
-
 // Lanes that are not positive, normal and finite (NaNs included).
 template <typename V>
 inline unsigned not_positive_normal(V x) {
   using T = typename V::T;
-  return bits((x >= splat<V>(Lim<T>::kMinNormal)) & (x <= splat<V>(Lim<T>::kMax))) ^ kAllLanes<V>;
+  return bits((x >= splat<V>(Limits<T>::kMinNormal)) & (x <= splat<V>(Limits<T>::kMax))) ^ kAllLanes<V>;
 }
 // Lanes that are not positive and finite (zeros and NaNs included; denormals pass).
 template <typename V>
 inline unsigned not_positive_finite(V x) {
   using T = typename V::T;
-  return bits((x > splat<V>(T(0))) & (x <= splat<V>(Lim<T>::kMax))) ^ kAllLanes<V>;
+  return bits((x > splat<V>(T(0))) & (x <= splat<V>(Limits<T>::kMax))) ^ kAllLanes<V>;
 }
 // Lanes that are not finite.
 template <typename V>
 inline unsigned not_finite(V x) {
   using T = typename V::T;
-  return bits(abs(x) <= splat<V>(Lim<T>::kMax)) ^ kAllLanes<V>;
+  return bits(abs(x) <= splat<V>(Limits<T>::kMax)) ^ kAllLanes<V>;
 }
 
 // Exact products and sums. Without a fused multiply-add (SSE4.1) the product's error comes from
@@ -118,7 +97,7 @@ inline VD exponent_of(VD x, VD& m) {
 
 template <typename T>
 inline T neg_nan() {
-  return from_bits<T>(Lim<T>::kNegNan);
+  return from_bits<T>(Limits<T>::kNegNan);
 }
 
 // ---- square root ----
@@ -421,7 +400,7 @@ struct RootK {
   static unsigned special(V x) {
     if constexpr (sizeof(T) == 4) {
       const V ax = abs(x);
-      return bits((ax > splat<V>(T(0))) & (ax <= splat<V>(Lim<T>::kMax))) ^ kAllLanes<V>;
+      return bits((ax > splat<V>(T(0))) & (ax <= splat<V>(Limits<T>::kMax))) ^ kAllLanes<V>;
     } else {
       return not_positive_normal(abs(x));
     }
@@ -705,7 +684,7 @@ inline VD pow_fast(VD x, VD y) {
 // the exponent of x, so that |y log2 x| < 1000 and the result and 2^k stay normal.
 inline unsigned pow_outside(VD x, VD y) {
   const VD e = as_double(shr<52>(as_int(x)) | as_int(splat<VD>(0x1p52))) - splat<VD>(0x1p52 + 1023.0);
-  const MD ok = (x >= splat<VD>(0x1p-1022)) & (x <= splat<VD>(Lim<double>::kMax)) &
+  const MD ok = (x >= splat<VD>(0x1p-1022)) & (x <= splat<VD>(Limits<double>::kMax)) &
                 (abs(y) * (abs(e) + splat<VD>(1.0)) < splat<VD>(1000.0));
   return bits(ok) ^ kAllLanes<VD>;
 }
