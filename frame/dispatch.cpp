@@ -8,7 +8,7 @@
 #include "zok/core_services.h"
 
 // Each kernel family registers its kernels once per instruction set.
-#define ZOK_VM_FAMILIES(X) X(arith) X(power) X(explog)
+#define ZOK_VM_FAMILIES(X) X(arith) X(power) X(explog_float) X(explog_double)
 
 #define ZOK_DECLARE_FAMILY(family) void register_##family(zok::vm::KernelSlots& slots);
 namespace zok::isa_sse41 {

@@ -1,5 +1,5 @@
-// Exponential and logarithm kernels (Exp, Expm1, Ln, Log10, Log1p) for float and double, compiled
-// once per instruction set. Tables and coefficients come from tools/gen_explog_tables.py.
+// Float exponential and logarithm kernels (Exp, Expm1, Ln, Log10, Log1p), compiled once per
+// instruction set. Tables and coefficients come from tools/gen_explog_tables.py.
 //
 // Contract (measured maxima against MPFR in tests/vm/explog_accuracy_test.cpp):
 //   HA within 1 ulp, LA within 4 ulp, EP at least 12 (float) or 26 (double) correct bits, over
@@ -15,11 +15,8 @@
 //   Log1p: NaN -> NaN, +inf -> +inf, +-0 -> +-0; x < -1 -> NaN, code 1; x = -1 -> -inf, code 2.
 // Denormal arguments are exact inputs unless the mode word asks for denormals-are-zero.
 #include <cstddef>
-#include <cstdint>
 
-#include "frame/kernel_frame.h"
-#include "kernels/explog/explog_poly.h"
-#include "kernels/explog/explog_tables.h"
+#include "kernels/explog/explog_common.h"
 
 namespace zok::ZOK_ISA_NS {
 
@@ -27,42 +24,6 @@ namespace {
 
 using vm::Fn;
 namespace tb = zok::explog_data;
-
-constexpr float kInfF = __builtin_inff();
-constexpr double kInfD = __builtin_inf();
-
-// Lanes of a mask that are NOT set: the lanes outside a fast range given as the lanes inside it.
-template <class V, class M>
-inline unsigned outside(M inside) {
-  return bits(inside) ^ kAllLanes<V>;
-}
-
-// Horner evaluation, constant term first.
-template <class V, typename C, size_t N>
-inline V horner(V x, const C (&c)[N]) {
-  using T = typename V::T;
-  V s = splat<V>(static_cast<T>(c[N - 1]));
-  for (int i = static_cast<int>(N) - 2; i >= 0; --i) s = fma(s, x, splat<V>(static_cast<T>(c[i])));
-  return s;
-}
-
-// Block length in vectors for a block of `elements` (at least one vector).
-template <typename T>
-constexpr int unroll_for(int elements) {
-  return elements / Vec<T>::kLanes > 0 ? elements / Vec<T>::kLanes : 1;
-}
-
-inline VL lsplat(int64_t v) {
-  return splat<VL>(v);
-}
-inline VI isplat(int32_t v) {
-  return splat<VI>(v);
-}
-
-// 2^k for an integer k within the double normal range, exactly.
-inline double pow2(int k) {
-  return from_bits<double>(static_cast<uint64_t>(k + 1023) << 52);
-}
 
 // ============================================================================================
 // Float Exp
@@ -232,174 +193,6 @@ struct SExpEPK {
 };
 
 // ============================================================================================
-// Double Exp and Expm1
-// ============================================================================================
-
-constexpr double kDShift = 6755399441055744.0;  // 1.5 * 2^52
-constexpr int64_t kDShiftBits = 0x4338000000000000;
-constexpr double kDFast = 708.39599609375;  // |x| below this: 2^(N/64) is a normal double
-constexpr double kDOverflow = 709.7827128933841;
-constexpr double kDUnderflow = -708.3964185322642;
-constexpr double kDZero = -745.1332191019412;
-constexpr double kDInvL64 = 92.33248261689366;   // 64/ln 2
-constexpr double kDL64a = 0.010830424695086549;  // ln2/64 in two parts; d * kDL64a is exact
-constexpr double kDL64b = 1.162596423439437e-12;
-constexpr double kDExpC[4] = {0.49999999999945266, 0.16666666666653376, 0.041666725157316162,
-                              0.0083333437288058629};
-
-// x (64/ln2) = N + r (64/ln2). The shifter carries 1023*64 more, so the integer in the low bits is
-// M = N + 1023*64 >= 0 over the fast range: M & 63 is j, and (M & ~63) << 46 the exponent field
-// of 2^(N>>6) without a signed shift.
-struct DExpReduced {
-  VL m;
-  VD r;
-};
-// xn is the argument N is taken from (x itself, unless the caller wants N = 0 somewhere).
-template <int kTableBits>
-inline DExpReduced dexp_reduce(VD x, VD xn) {
-  constexpr double kSize = 1 << kTableBits;
-  const VD shift = splat<VD>(kDShift + 1023.0 * kSize);
-  const VD t = fma(xn, splat<VD>(kTableBits == 6 ? kDInvL64 : 184.66496523378731), shift);
-  const VL m = as_int(t) - lsplat(kDShiftBits);
-  const VD d = t - shift;
-  VD r;
-  if constexpr (kTableBits == 6) {
-    r = fnma(d, splat<VD>(kDL64b), fnma(d, splat<VD>(kDL64a), x));
-  } else {
-    r = fnma(d, splat<VD>(0.0054152123481245725), x);  // ln2/128 in one part: 26 bits suffice
-  }
-  return {m, r};
-}
-template <int kTableBits>
-inline VD dexp_scale(VL m) {
-  return as_double(shl<52 - kTableBits>(m & lsplat(~int64_t{(1 << kTableBits) - 1})));
-}
-
-// HA: 2^(N>>6) (T_hi + (T_lo + (T_hi + T_lo)(r + q))), q = r^2 (c2 + r (c3 + r (c4 + r c5))).
-inline VD dexp_ha(VD x) {
-  const DExpReduced v = dexp_reduce<6>(x, x);
-  VD thi, tlo;
-  lookup_pairs(&tb::kDExpHiLo[0][0], v.m & lsplat(63), thi, tlo);
-  const VD q = v.r * v.r * horner(v.r, kDExpC);
-  return dexp_scale<6>(v.m) * (thi + fma(thi + tlo, v.r + q, tlo));
-}
-// LA: one table value T = 2^(j/64): 2^(N>>6) (T + T p).
-inline VD dexp_la(VD x) {
-  const DExpReduced v = dexp_reduce<6>(x, x);
-  const VD t = lookup_one(tb::kDExp64, v.m & lsplat(63));
-  const VD p = fma(v.r * v.r, horner(v.r, tb::kDExpLA), v.r);
-  return dexp_scale<6>(v.m) * fma(t, p, t);
-}
-// EP: 128 entries, r = x - d ln2/128 in one part, 1 + r + r^2/2.
-inline VD dexp_ep(VD x) {
-  const DExpReduced v = dexp_reduce<7>(x, x);
-  const VD t = lookup_one(tb::kDExp128, v.m & lsplat(127));
-  const VD p = fma(v.r * v.r, splat<VD>(tb::kDExpEP[0]), v.r);
-  return dexp_scale<7>(v.m) * fma(t, p, t);
-}
-
-// e^x by the HA formula for x beyond the fast range but inside the thresholds: the power of two
-// is applied in two steps so that neither overflows and a subnormal result is rounded once.
-inline double dexp_outside(double x) {
-  const double t = x * kDInvL64 + kDShift;
-  const int64_t n = static_cast<int64_t>(to_bits(t)) - kDShiftBits;
-  const double d = t - kDShift;
-  const double r = (x - d * kDL64a) - d * kDL64b;
-  const int j = static_cast<int>(n & 63), e = static_cast<int>(n >> 6);
-  const double thi = tb::kDExpHiLo[j][0], tlo = tb::kDExpHiLo[j][1];
-  const double q = r * r * (kDExpC[0] + r * (kDExpC[1] + r * (kDExpC[2] + r * kDExpC[3])));
-  const double mant = thi + (tlo + (thi + tlo) * (r + q));
-  if (e > 1000) return mant * pow2(e - 1) * 2.0;
-  if (e < -1000) return (mant * pow2(e + 200)) * 0x1p-200;
-  return mant * pow2(e);
-}
-
-template <Fn kFn, int kBlock, VD (*kVec)(VD)>
-struct DExpK {
-  static constexpr Check kCheck = Check::kFixLanes;
-  static constexpr int kUnroll = unroll_for<double>(kBlock);
-  static constexpr bool kTailScratch = false;
-  static VD vec(VD x) { return kVec(x); }
-  static unsigned special(VD x) { return outside<VD>(abs(x) < splat<VD>(kDFast)); }
-  static void scalar(int i, const double* a, double* r) {
-    const double x = a[i];
-    const char* name = vm::traits(kFn).name;
-    if (x != x) {
-      r[i] = x + x;
-    } else if (x == kInfD || x == -kInfD) {
-      r[i] = x > 0 ? x : 0.0;
-    } else if (x < kDFast && x > -kDFast) {
-      r[i] = on_lane<DExpK>(x);
-    } else if (x >= kDOverflow) {
-      r[i] = kInfD;
-      report(ZOK_VM_STATUS_OVERFLOW, i, a, a, r, r, name);
-    } else if (x <= kDZero) {
-      r[i] = 0.0;
-      report(ZOK_VM_STATUS_UNDERFLOW, i, a, a, r, r, name);
-    } else {
-      r[i] = dexp_outside(x);
-      if (x < kDUnderflow) report(ZOK_VM_STATUS_UNDERFLOW, i, a, a, r, r, name);
-    }
-  }
-};
-
-// a + b as an exact sum s + e, whatever their magnitudes.
-inline void two_sum(VD a, VD b, VD& s, VD& e) {
-  s = a + b;
-  const VD bb = s - a;
-  e = (a - (s - bb)) + (b - bb);
-}
-
-// Expm1 HA and LA: e^x - 1 = (s - 1) + s' with s = 2^(N>>6) T_hi; s - 1 is formed as an exact
-// sum and its rounding error carried.
-//
-// Below ln2/64 in magnitude N is 0 (r = x, a longer polynomial): rounding to the nearest N there
-// would make s - 1 and the rest cancel, which costs most of an ulp.
-inline VD dexpm1_ha(VD x) {
-  constexpr double kL64 = 0.010830424696249145;  // ln2/64
-  const DExpReduced v = dexp_reduce<6>(x, select(abs(x) < splat<VD>(kL64), x, splat<VD>(0.0)));
-  VD thi, tlo;
-  lookup_pairs(&tb::kDExpHiLo[0][0], v.m & lsplat(63), thi, tlo);
-  const VD scale = dexp_scale<6>(v.m);
-  const VD p = fma(v.r * v.r, horner(v.r, tb::kDExpm1HA), v.r);
-  VD hi, err;
-  two_sum(scale * thi, splat<VD>(-1.0), hi, err);
-  const VD lo = scale * fma(thi + tlo, p, tlo);
-  return hi + (err + lo);
-}
-// Expm1 EP: (s - 1) + s p with s = 2^(N>>6) 2^(j/64) and a cubic p.
-inline VD dexpm1_ep(VD x) {
-  const DExpReduced v = dexp_reduce<6>(x, x);
-  const VD s = dexp_scale<6>(v.m) * lookup_one(tb::kDExp64, v.m & lsplat(63));
-  const VD p = fma(v.r * v.r, horner(v.r, tb::kExpm1Q1), v.r);
-  return fma(s, p, s - splat<VD>(1.0));
-}
-
-template <Fn kFn, VD (*kVec)(VD)>
-struct DExpm1K {
-  static constexpr Check kCheck = Check::kFixLanes;
-  static constexpr int kUnroll = unroll_for<double>(4);
-  static constexpr bool kTailScratch = false;
-  static VD vec(VD x) { return kVec(x); }
-  static unsigned special(VD x) { return outside<VD>(abs(x) < splat<VD>(kDFast)); }
-  static void scalar(int i, const double* a, double* r) {
-    const double x = a[i];
-    if (x != x) {
-      r[i] = x + x;
-    } else if (x < kDFast && x > -kDFast) {
-      r[i] = on_lane<DExpm1K>(x);
-    } else if (x < 0) {
-      r[i] = -1.0;  // -inf included; e^x is far below half an ulp of 1
-    } else if (x >= kDOverflow) {
-      r[i] = kInfD;
-      if (x != kInfD) report(ZOK_VM_STATUS_OVERFLOW, i, a, a, r, r, vm::traits(kFn).name);
-    } else {
-      r[i] = dexp_outside(x);  // e^x - 1 = e^x at this size
-    }
-  }
-};
-
-// ============================================================================================
 // Float Expm1 (computed in double)
 // ============================================================================================
 
@@ -460,8 +253,6 @@ constexpr double kSLnQ[7] = {-0.5,
                              -0.1666666651884978,
                              0.1428756883852146,
                              -0.1250214602960357};
-constexpr double kLn2Hi = 0.6931471805598903;  // multiple of 2^-42: k * kLn2Hi is exact
-constexpr double kLn2Lo = 5.497923018708371e-14;
 
 // x = 2^k m with m in [2/3, 4/3), f = m - 1 exact.
 struct SLnReduced {
@@ -696,176 +487,6 @@ struct SLnK {
 };
 
 // ============================================================================================
-// Double logarithms: table reduction x = 2^k m, j = round(2^B (m - 1)), r = m recip_j - 1
-// ============================================================================================
-
-template <int kBits>
-struct DLogTable;
-template <>
-struct DLogTable<9> {
-  static const double* data() { return &tb::kDLog9[0][0]; }
-};
-template <>
-struct DLogTable<7> {
-  static const double* data() { return &tb::kDLog7[0][0]; }
-};
-
-struct DLogReduced {
-  VD k;      // the exponent, counted so that m recip_j lies near 1
-  VD lnhi;   // -ln recip_j (less ln2 past the middle), leading part
-  VD lnlo;   // and its correction
-  VD rh;     // mh recip - 1, exact
-  VD rl;     // ml recip, exact
-  VD r;      // rh + rl
-  VD recip;  // recip_j
-};
-
-// The exponent counts from 0.74951171875 (kBits 9; 0.7490234375 for 7) so that past the middle of
-// each binade k is one larger and the table carries -ln 2; the index is the top kBits + 1
-// fraction bits rounded to kBits.
-template <int kBits>
-inline DLogReduced dlog_reduce(VD x, VD kadj) {
-  constexpr int64_t kFracTop = 0xFFFFF & ~((1 << (20 - kBits - 1)) - 1);
-  constexpr int64_t kHalf = 1 << (20 - kBits - 1);
-  constexpr int64_t kJMask = ((1 << (kBits + 1)) - 1) << (20 - kBits);
-  constexpr int64_t kMid = 0x3FE00000 + ((1 << kBits) - 1) * kHalf;
-  constexpr int64_t kOff = 0x40000000 - kMid;
-  const VL xb = as_int(x);
-  const VD m = as_double((xb & lsplat(0x000FFFFFFFFFFFFF)) | lsplat(0x3FF0000000000000));
-  const VL kb = shr<52>(xb + lsplat(kOff << 32)) | lsplat(0x4330000000000000);
-  const VD k = (as_double(kb) - splat<VD>(4503599627371520.0)) + kadj;
-  const VL j =
-      shr<32 + 20 - kBits>(((xb & lsplat(kFracTop << 32)) + lsplat(kHalf << 32)) & lsplat(kJMask << 32));
-  VD recip, lnhi, lnlo;
-  lookup_quads(DLogTable<kBits>::data(), j, recip, lnhi, lnlo);
-  const VD mh = as_double(as_int(m) & lsplat(static_cast<int64_t>(0xFFFFFFFF00000000ull)));
-  const VD ml = m - mh;
-  const VD rh = mh * recip - splat<VD>(1.0);
-  const VD rl = ml * recip;
-  return {k, lnhi, lnlo, rh, rl, rh + rl, recip};
-}
-
-constexpr double kDLnP[4] = {-0.49999999999995254, 0.33333333333327408, -0.25000019886943392,
-                             0.20000019344205111};
-
-// dLn HA (and LA): A = k ln2_hi + lnhi + rh, B = k ln2_lo + lnlo, rl joins A when B is exactly 0
-// and B otherwise, result A + (B + r^2 P(r)).
-inline VD dln_ha(VD x, VD kadj) {
-  const DLogReduced v = dlog_reduce<9>(x, kadj);
-  const VD a = fma(v.k, splat<VD>(kLn2Hi), v.lnhi) + v.rh;
-  const VD b = fma(v.k, splat<VD>(kLn2Lo), v.lnlo);
-  const MD bz = b == splat<VD>(0.0);
-  const VD a2 = select(bz, a, a + v.rl), b2 = select(bz, b + v.rl, b);
-  const VD p = v.r * v.r * horner(v.r, kDLnP);
-  return a2 + (b2 + p);
-}
-// dLn EP: 7-bit table and a quartic.
-inline VD dln_ep(VD x, VD kadj) {
-  const DLogReduced v = dlog_reduce<7>(x, kadj);
-  const VD hi = fma(v.k, splat<VD>(kLn2Hi), v.lnhi);
-  return hi + (v.r + fma(v.r * v.r, horner(v.r, tb::kDLog7EP), v.lnlo));
-}
-
-constexpr double kInvLn10Hi = 0.4342944845557213;  // 26 bits: a 26-bit factor times it is exact
-constexpr double kInvLn10Lo = -2.6524694553078553e-09;
-constexpr double kInvLn10 = 0.4342944819032518;
-
-// dLog10 HA: ln x as s + lo, s = hi + r and r = rh + rl both as exact sums (rh and rl nearly
-// cancel just below powers of two), then s split in halves so that s_hi / ln10_hi is exact.
-inline VD dlog10_ha(VD x, VD kadj) {
-  const DLogReduced v = dlog_reduce<9>(x, kadj);
-  const VD hi = fma(v.k, splat<VD>(kLn2Hi), v.lnhi);
-  VD r, rerr, s, e;
-  two_sum(v.rh, v.rl, r, rerr);
-  two_sum(hi, r, s, e);
-  const VD lo = (e + rerr) + (fma(v.k, splat<VD>(kLn2Lo), v.lnlo) + v.r * v.r * horner(v.r, kDLnP));
-  const VD g = s * splat<VD>(134217729.0);  // 2^27 + 1
-  const VD sh = g - (g - s), sl = s - sh;
-  const VD c = splat<VD>(kInvLn10Hi);
-  return sh * c + (sl * c + (s * splat<VD>(kInvLn10Lo) + lo * splat<VD>(kInvLn10)));
-}
-template <size_t N>
-inline VD dlog10_short(VD x, VD kadj, const double (&poly)[N]) {
-  const DLogReduced v = dlog_reduce<7>(x, kadj);
-  const VD hi = fma(v.k, splat<VD>(kLn2Hi), v.lnhi);
-  const VD lo = fma(v.k, splat<VD>(kLn2Lo), v.lnlo) + v.r * v.r * horner(v.r, poly);
-  return (hi + (v.r + lo)) * splat<VD>(kInvLn10);
-}
-inline VD dlog10_la(VD x, VD kadj) {
-  return dlog10_short(x, kadj, tb::kDLog7LA);
-}
-inline VD dlog10_ep(VD x, VD kadj) {
-  return dlog10_short(x, kadj, tb::kDLog7EP);
-}
-
-// dLog1p: u = 1 + x with its rounding error c exactly, ln(1+x) = ln u + c/u, c/u taken as
-// c 2^-e recip (1 - r) (u = 2^e m, 1/m = recip / (1 + r)); c is at most half an ulp of u.
-template <int kFlavour>
-inline VD dlog1p_v(VD x, VD) {
-  const VD one = splat<VD>(1.0);
-  const VD u = x + one;
-  const VD c = (max(x, one) - u) + min(x, one);
-  const DLogReduced v = dlog_reduce<7>(u, splat<VD>(0.0));
-  const VD inv2e = as_double(lsplat(0x7FE0000000000000) - (as_int(u) & lsplat(0x7FF0000000000000)));
-  const VD cu = c * inv2e * v.recip * (one - v.r);
-  const VD hi = fma(v.k, splat<VD>(kLn2Hi), v.lnhi);
-  if constexpr (kFlavour == vm::kHA) {
-    // As in dLog10 HA: r = rh + rl and hi + r as exact sums.
-    VD r, rerr, s, e;
-    two_sum(v.rh, v.rl, r, rerr);
-    two_sum(hi, r, s, e);
-    const VD p = v.r * v.r * horner(v.r, tb::kDLog7HA);
-    return s + ((e + (rerr + cu)) + (fma(v.k, splat<VD>(kLn2Lo), v.lnlo) + p));
-  } else if constexpr (kFlavour == vm::kLA) {
-    const VD p = v.r * v.r * horner(v.r, tb::kDLog7LA);
-    return hi + (v.r + (cu + (fma(v.k, splat<VD>(kLn2Lo), v.lnlo) + p)));
-  } else {
-    return hi + (v.r + (cu + fma(v.r * v.r, horner(v.r, tb::kDLog7EP), v.lnlo)));
-  }
-}
-
-// Fast range of Ln and Log10: positive normal finite. Log1p: -1 < x < inf and x non-zero (so
-// -0 keeps its sign through the special path).
-template <Fn kFn, int kBlock, VD (*kVec)(VD, VD), bool kLog1p>
-struct DLogK {
-  static constexpr Check kCheck = Check::kFixLanes;
-  static constexpr int kUnroll = unroll_for<double>(kBlock);
-  static constexpr bool kTailScratch = false;
-  static VD vec(VD x) { return kVec(x, splat<VD>(0.0)); }
-  static unsigned special(VD x) {
-    if constexpr (kLog1p) {
-      return outside<VD>((x > splat<VD>(-1.0)) & (abs(x) < splat<VD>(kInfD)) & (x != splat<VD>(0.0)));
-    } else {
-      return outside<VD>((x >= splat<VD>(0x1p-1022)) & (x < splat<VD>(kInfD)));
-    }
-  }
-  static void scalar(int i, const double* a, double* r) {
-    const double x = a[i];
-    const char* name = vm::traits(kFn).name;
-    const double edge = kLog1p ? -1.0 : 0.0;
-    if (x != x) {
-      r[i] = x + x;
-    } else if (x == kInfD) {
-      r[i] = x;
-    } else if (kLog1p && x == 0.0) {
-      r[i] = x;
-    } else if (x == edge) {
-      r[i] = -kInfD;
-      report(ZOK_VM_STATUS_SING, i, a, a, r, r, name);
-    } else if (x < edge) {
-      const volatile double z = 0.0;
-      r[i] = z / z;
-      report(ZOK_VM_STATUS_DOMAIN, i, a, a, r, r, name);
-    } else if (!kLog1p && x < 0x1p-1022) {
-      // Denormal: scaled into the normal range, the exponent corrected by -60.
-      r[i] = lane0(kVec(splat<VD>(x * 0x1p60), splat<VD>(-60.0)));
-    } else {
-      r[i] = on_lane<DLogK>(x);
-    }
-  }
-};
-
-// ============================================================================================
 // Kernel entries and registration
 // ============================================================================================
 
@@ -875,48 +496,30 @@ void kernel_flog(int n, const float* a, float* r) {
   with_control<kFn, kSlot>([&] { flog_loop<K>(n, a, r); });
 }
 
-
 }  // namespace
 
-void register_explog(vm::KernelSlots& s) {
+void register_explog_float(vm::KernelSlots& s) {
   using vm::kEP;
   using vm::kHA;
   using vm::kLA;
 
-  // Exp
   put(s, Fn::sExp, ptr(&kernel_a<Fn::sExp, kLA, SExpK<Fn::sExp, SExpLAVec, false>, float>),
       ptr(&kernel_a<Fn::sExp, kHA, SExpK<Fn::sExp, SExpHAVec, true>, float>),
       ptr(&kernel_a<Fn::sExp, kEP, SExpEPK, float>));
-  put(s, Fn::dExp, ptr(&kernel_a<Fn::dExp, kLA, DExpK<Fn::dExp, 8, dexp_la>, double>),
-      ptr(&kernel_a<Fn::dExp, kHA, DExpK<Fn::dExp, 8, dexp_ha>, double>),
-      ptr(&kernel_a<Fn::dExp, kEP, DExpK<Fn::dExp, 4, dexp_ep>, double>));
 
   // Expm1: LA and HA share one kernel.
   void* sexpm1 = ptr(&kernel_a<Fn::sExpm1, kHA, SExpm1K<Fn::sExpm1, false>, float>);
   put(s, Fn::sExpm1, sexpm1, sexpm1, ptr(&kernel_a<Fn::sExpm1, kEP, SExpm1K<Fn::sExpm1, true>, float>));
-  void* dexpm1 = ptr(&kernel_a<Fn::dExpm1, kHA, DExpm1K<Fn::dExpm1, dexpm1_ha>, double>);
-  put(s, Fn::dExpm1, dexpm1, dexpm1, ptr(&kernel_a<Fn::dExpm1, kEP, DExpm1K<Fn::dExpm1, dexpm1_ep>, double>));
 
-  // Ln: float in three kernels; double LA and HA share one.
   put(s, Fn::sLn, ptr(&kernel_flog<Fn::sLn, kLA, SLnK<Fn::sLn, SLnLAVec>>),
       ptr(&kernel_flog<Fn::sLn, kHA, SLnK<Fn::sLn, SLnHAVec>>),
       ptr(&kernel_flog<Fn::sLn, kEP, SLnK<Fn::sLn, SLnEPVec>>));
-  void* dln = ptr(&kernel_a<Fn::dLn, kHA, DLogK<Fn::dLn, 4, dln_ha, false>, double>);
-  put(s, Fn::dLn, dln, dln, ptr(&kernel_a<Fn::dLn, kEP, DLogK<Fn::dLn, 4, dln_ep, false>, double>));
-
-  // Log10 and Log1p
   put(s, Fn::sLog10, ptr(&kernel_flog<Fn::sLog10, kLA, SLogWideK<Fn::sLog10, FLogLA, false>>),
       ptr(&kernel_flog<Fn::sLog10, kHA, SLogWideK<Fn::sLog10, FLogHA, false>>),
       ptr(&kernel_flog<Fn::sLog10, kEP, SLogWideK<Fn::sLog10, FLogEP, false>>));
   put(s, Fn::sLog1p, ptr(&kernel_flog<Fn::sLog1p, kLA, SLogWideK<Fn::sLog1p, FLogLA, true>>),
       ptr(&kernel_flog<Fn::sLog1p, kHA, SLogWideK<Fn::sLog1p, FLogHA, true>>),
       ptr(&kernel_flog<Fn::sLog1p, kEP, SLogWideK<Fn::sLog1p, FLogEP, true>>));
-  put(s, Fn::dLog10, ptr(&kernel_a<Fn::dLog10, kLA, DLogK<Fn::dLog10, 4, dlog10_la, false>, double>),
-      ptr(&kernel_a<Fn::dLog10, kHA, DLogK<Fn::dLog10, 4, dlog10_ha, false>, double>),
-      ptr(&kernel_a<Fn::dLog10, kEP, DLogK<Fn::dLog10, 4, dlog10_ep, false>, double>));
-  put(s, Fn::dLog1p, ptr(&kernel_a<Fn::dLog1p, kLA, DLogK<Fn::dLog1p, 4, dlog1p_v<kLA>, true>, double>),
-      ptr(&kernel_a<Fn::dLog1p, kHA, DLogK<Fn::dLog1p, 4, dlog1p_v<kHA>, true>, double>),
-      ptr(&kernel_a<Fn::dLog1p, kEP, DLogK<Fn::dLog1p, 4, dlog1p_v<kEP>, true>, double>));
 }
 
 }  // namespace zok::ZOK_ISA_NS

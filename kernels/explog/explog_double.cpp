@@ -1,0 +1,328 @@
+// Double exponential and logarithm kernels (Exp, Expm1, Ln, Log10, Log1p), compiled once per
+// instruction set. Tables and coefficients come from tools/gen_explog_tables.py.
+//
+// Contract (measured maxima against MPFR in tests/vm/explog_accuracy_test.cpp):
+//   HA within 1 ulp, LA within 4 ulp, EP at least 12 (float) or 26 (double) correct bits, over
+//   the whole argument range, denormal arguments and results included.
+// Special values, the same in every flavour:
+//   Exp: NaN -> NaN, +inf -> +inf, -inf -> +0. Overflow (float x >= 88.72283935546875, double
+//     x >= 709.7827128933841): +inf, code 3. Underflow (float x < -87.3365478515625, double
+//     x < -708.3964185322642): the denormal result, or +0 at and below the zero threshold (float
+//     -103.97208404541016, HA -103.27893829345703; double -745.1332191019412), code 4.
+//   Expm1: NaN -> NaN, +inf -> +inf, -inf and negative x beyond the fast range -> -1; overflow as
+//     Exp, code 3; underflow is never reported.
+//   Ln, Log10: NaN -> NaN, +inf -> +inf; x < 0 (-inf included) -> NaN, code 1; +-0 -> -inf, code 2.
+//   Log1p: NaN -> NaN, +inf -> +inf, +-0 -> +-0; x < -1 -> NaN, code 1; x = -1 -> -inf, code 2.
+// Denormal arguments are exact inputs unless the mode word asks for denormals-are-zero.
+#include <cstddef>
+
+#include "kernels/explog/explog_common.h"
+
+namespace zok::ZOK_ISA_NS {
+
+namespace {
+
+using vm::Fn;
+namespace tb = zok::explog_data;
+
+// ============================================================================================
+// Double Exp and Expm1
+// ============================================================================================
+
+// HA: 2^(N>>6) (T_hi + (T_lo + (T_hi + T_lo)(r + q))), q = r^2 (c2 + r (c3 + r (c4 + r c5))).
+inline VD dexp_ha(VD x) {
+  const DExpReduced v = dexp_reduce<6>(x, x);
+  VD thi, tlo;
+  lookup_pairs(&tb::kDExpHiLo[0][0], v.m & lsplat(63), thi, tlo);
+  const VD q = v.r * v.r * horner(v.r, kDExpC);
+  return dexp_scale<6>(v.m) * (thi + fma(thi + tlo, v.r + q, tlo));
+}
+// LA: one table value T = 2^(j/64): 2^(N>>6) (T + T p).
+inline VD dexp_la(VD x) {
+  const DExpReduced v = dexp_reduce<6>(x, x);
+  const VD t = lookup_one(tb::kDExp64, v.m & lsplat(63));
+  const VD p = fma(v.r * v.r, horner(v.r, tb::kDExpLA), v.r);
+  return dexp_scale<6>(v.m) * fma(t, p, t);
+}
+// EP: 128 entries, r = x - d ln2/128 in one part, 1 + r + r^2/2.
+inline VD dexp_ep(VD x) {
+  const DExpReduced v = dexp_reduce<7>(x, x);
+  const VD t = lookup_one(tb::kDExp128, v.m & lsplat(127));
+  const VD p = fma(v.r * v.r, splat<VD>(tb::kDExpEP[0]), v.r);
+  return dexp_scale<7>(v.m) * fma(t, p, t);
+}
+
+template <Fn kFn, int kBlock, VD (*kVec)(VD)>
+struct DExpK {
+  static constexpr Check kCheck = Check::kFixLanes;
+  static constexpr int kUnroll = unroll_for<double>(kBlock);
+  static constexpr bool kTailScratch = false;
+  static VD vec(VD x) { return kVec(x); }
+  static unsigned special(VD x) { return outside<VD>(abs(x) < splat<VD>(kDFast)); }
+  static void scalar(int i, const double* a, double* r) {
+    const double x = a[i];
+    const char* name = vm::traits(kFn).name;
+    if (x != x) {
+      r[i] = x + x;
+    } else if (x == kInfD || x == -kInfD) {
+      r[i] = x > 0 ? x : 0.0;
+    } else if (x < kDFast && x > -kDFast) {
+      r[i] = on_lane<DExpK>(x);
+    } else if (x >= kDOverflow) {
+      r[i] = kInfD;
+      report(ZOK_VM_STATUS_OVERFLOW, i, a, a, r, r, name);
+    } else if (x <= kDZero) {
+      r[i] = 0.0;
+      report(ZOK_VM_STATUS_UNDERFLOW, i, a, a, r, r, name);
+    } else {
+      r[i] = dexp_outside(x);
+      if (x < kDUnderflow) report(ZOK_VM_STATUS_UNDERFLOW, i, a, a, r, r, name);
+    }
+  }
+};
+
+// Expm1 HA and LA: e^x - 1 = (s - 1) + s' with s = 2^(N>>6) T_hi; s - 1 is formed as an exact
+// sum and its rounding error carried.
+//
+// Below ln2/64 in magnitude N is 0 (r = x, a longer polynomial): rounding to the nearest N there
+// would make s - 1 and the rest cancel, which costs most of an ulp.
+inline VD dexpm1_ha(VD x) {
+  constexpr double kL64 = 0.010830424696249145;  // ln2/64
+  const DExpReduced v = dexp_reduce<6>(x, select(abs(x) < splat<VD>(kL64), x, splat<VD>(0.0)));
+  VD thi, tlo;
+  lookup_pairs(&tb::kDExpHiLo[0][0], v.m & lsplat(63), thi, tlo);
+  const VD scale = dexp_scale<6>(v.m);
+  const VD p = fma(v.r * v.r, horner(v.r, tb::kDExpm1HA), v.r);
+  VD hi, err;
+  two_sum(scale * thi, splat<VD>(-1.0), hi, err);
+  const VD lo = scale * fma(thi + tlo, p, tlo);
+  return hi + (err + lo);
+}
+// Expm1 EP: (s - 1) + s p with s = 2^(N>>6) 2^(j/64) and a cubic p.
+inline VD dexpm1_ep(VD x) {
+  const DExpReduced v = dexp_reduce<6>(x, x);
+  const VD s = dexp_scale<6>(v.m) * lookup_one(tb::kDExp64, v.m & lsplat(63));
+  const VD p = fma(v.r * v.r, horner(v.r, tb::kExpm1Q1), v.r);
+  return fma(s, p, s - splat<VD>(1.0));
+}
+
+template <Fn kFn, VD (*kVec)(VD)>
+struct DExpm1K {
+  static constexpr Check kCheck = Check::kFixLanes;
+  static constexpr int kUnroll = unroll_for<double>(4);
+  static constexpr bool kTailScratch = false;
+  static VD vec(VD x) { return kVec(x); }
+  static unsigned special(VD x) { return outside<VD>(abs(x) < splat<VD>(kDFast)); }
+  static void scalar(int i, const double* a, double* r) {
+    const double x = a[i];
+    if (x != x) {
+      r[i] = x + x;
+    } else if (x < kDFast && x > -kDFast) {
+      r[i] = on_lane<DExpm1K>(x);
+    } else if (x < 0) {
+      r[i] = -1.0;  // -inf included; e^x is far below half an ulp of 1
+    } else if (x >= kDOverflow) {
+      r[i] = kInfD;
+      if (x != kInfD) report(ZOK_VM_STATUS_OVERFLOW, i, a, a, r, r, vm::traits(kFn).name);
+    } else {
+      r[i] = dexp_outside(x);  // e^x - 1 = e^x at this size
+    }
+  }
+};
+
+// ============================================================================================
+// Double logarithms: table reduction x = 2^k m, j = round(2^B (m - 1)), r = m recip_j - 1
+// ============================================================================================
+
+template <int kBits>
+struct DLogTable;
+template <>
+struct DLogTable<9> {
+  static const double* data() { return &tb::kDLog9[0][0]; }
+};
+template <>
+struct DLogTable<7> {
+  static const double* data() { return &tb::kDLog7[0][0]; }
+};
+
+struct DLogReduced {
+  VD k;      // the exponent, counted so that m recip_j lies near 1
+  VD lnhi;   // -ln recip_j (less ln2 past the middle), leading part
+  VD lnlo;   // and its correction
+  VD rh;     // mh recip - 1, exact
+  VD rl;     // ml recip, exact
+  VD r;      // rh + rl
+  VD recip;  // recip_j
+};
+
+// The exponent counts from 0.74951171875 (kBits 9; 0.7490234375 for 7) so that past the middle of
+// each binade k is one larger and the table carries -ln 2; the index is the top kBits + 1
+// fraction bits rounded to kBits.
+template <int kBits>
+inline DLogReduced dlog_reduce(VD x, VD kadj) {
+  constexpr int64_t kFracTop = 0xFFFFF & ~((1 << (20 - kBits - 1)) - 1);
+  constexpr int64_t kHalf = 1 << (20 - kBits - 1);
+  constexpr int64_t kJMask = ((1 << (kBits + 1)) - 1) << (20 - kBits);
+  constexpr int64_t kMid = 0x3FE00000 + ((1 << kBits) - 1) * kHalf;
+  constexpr int64_t kOff = 0x40000000 - kMid;
+  const VL xb = as_int(x);
+  const VD m = as_double((xb & lsplat(0x000FFFFFFFFFFFFF)) | lsplat(0x3FF0000000000000));
+  const VL kb = shr<52>(xb + lsplat(kOff << 32)) | lsplat(0x4330000000000000);
+  const VD k = (as_double(kb) - splat<VD>(4503599627371520.0)) + kadj;
+  const VL j =
+      shr<32 + 20 - kBits>(((xb & lsplat(kFracTop << 32)) + lsplat(kHalf << 32)) & lsplat(kJMask << 32));
+  VD recip, lnhi, lnlo;
+  lookup_quads(DLogTable<kBits>::data(), j, recip, lnhi, lnlo);
+  const VD mh = as_double(as_int(m) & lsplat(static_cast<int64_t>(0xFFFFFFFF00000000ull)));
+  const VD ml = m - mh;
+  const VD rh = mh * recip - splat<VD>(1.0);
+  const VD rl = ml * recip;
+  return {k, lnhi, lnlo, rh, rl, rh + rl, recip};
+}
+
+constexpr double kDLnP[4] = {-0.49999999999995254, 0.33333333333327408, -0.25000019886943392,
+                             0.20000019344205111};
+
+// dLn HA (and LA): A = k ln2_hi + lnhi + rh, B = k ln2_lo + lnlo, rl joins A when B is exactly 0
+// and B otherwise, result A + (B + r^2 P(r)).
+inline VD dln_ha(VD x, VD kadj) {
+  const DLogReduced v = dlog_reduce<9>(x, kadj);
+  const VD a = fma(v.k, splat<VD>(kLn2Hi), v.lnhi) + v.rh;
+  const VD b = fma(v.k, splat<VD>(kLn2Lo), v.lnlo);
+  const MD bz = b == splat<VD>(0.0);
+  const VD a2 = select(bz, a, a + v.rl), b2 = select(bz, b + v.rl, b);
+  const VD p = v.r * v.r * horner(v.r, kDLnP);
+  return a2 + (b2 + p);
+}
+// dLn EP: 7-bit table and a quartic.
+inline VD dln_ep(VD x, VD kadj) {
+  const DLogReduced v = dlog_reduce<7>(x, kadj);
+  const VD hi = fma(v.k, splat<VD>(kLn2Hi), v.lnhi);
+  return hi + (v.r + fma(v.r * v.r, horner(v.r, tb::kDLog7EP), v.lnlo));
+}
+
+constexpr double kInvLn10Hi = 0.4342944845557213;  // 26 bits: a 26-bit factor times it is exact
+constexpr double kInvLn10Lo = -2.6524694553078553e-09;
+constexpr double kInvLn10 = 0.4342944819032518;
+
+// dLog10 HA: ln x as s + lo, s = hi + r and r = rh + rl both as exact sums (rh and rl nearly
+// cancel just below powers of two), then s split in halves so that s_hi / ln10_hi is exact.
+inline VD dlog10_ha(VD x, VD kadj) {
+  const DLogReduced v = dlog_reduce<9>(x, kadj);
+  const VD hi = fma(v.k, splat<VD>(kLn2Hi), v.lnhi);
+  VD r, rerr, s, e;
+  two_sum(v.rh, v.rl, r, rerr);
+  two_sum(hi, r, s, e);
+  const VD lo = (e + rerr) + (fma(v.k, splat<VD>(kLn2Lo), v.lnlo) + v.r * v.r * horner(v.r, kDLnP));
+  const VD g = s * splat<VD>(134217729.0);  // 2^27 + 1
+  const VD sh = g - (g - s), sl = s - sh;
+  const VD c = splat<VD>(kInvLn10Hi);
+  return sh * c + (sl * c + (s * splat<VD>(kInvLn10Lo) + lo * splat<VD>(kInvLn10)));
+}
+template <size_t N>
+inline VD dlog10_short(VD x, VD kadj, const double (&poly)[N]) {
+  const DLogReduced v = dlog_reduce<7>(x, kadj);
+  const VD hi = fma(v.k, splat<VD>(kLn2Hi), v.lnhi);
+  const VD lo = fma(v.k, splat<VD>(kLn2Lo), v.lnlo) + v.r * v.r * horner(v.r, poly);
+  return (hi + (v.r + lo)) * splat<VD>(kInvLn10);
+}
+inline VD dlog10_la(VD x, VD kadj) {
+  return dlog10_short(x, kadj, tb::kDLog7LA);
+}
+inline VD dlog10_ep(VD x, VD kadj) {
+  return dlog10_short(x, kadj, tb::kDLog7EP);
+}
+
+// dLog1p: u = 1 + x with its rounding error c exactly, ln(1+x) = ln u + c/u, c/u taken as
+// c 2^-e recip (1 - r) (u = 2^e m, 1/m = recip / (1 + r)); c is at most half an ulp of u.
+template <int kFlavour>
+inline VD dlog1p_v(VD x, VD) {
+  const VD one = splat<VD>(1.0);
+  const VD u = x + one;
+  const VD c = (max(x, one) - u) + min(x, one);
+  const DLogReduced v = dlog_reduce<7>(u, splat<VD>(0.0));
+  const VD inv2e = as_double(lsplat(0x7FE0000000000000) - (as_int(u) & lsplat(0x7FF0000000000000)));
+  const VD cu = c * inv2e * v.recip * (one - v.r);
+  const VD hi = fma(v.k, splat<VD>(kLn2Hi), v.lnhi);
+  if constexpr (kFlavour == vm::kHA) {
+    // As in dLog10 HA: r = rh + rl and hi + r as exact sums.
+    VD r, rerr, s, e;
+    two_sum(v.rh, v.rl, r, rerr);
+    two_sum(hi, r, s, e);
+    const VD p = v.r * v.r * horner(v.r, tb::kDLog7HA);
+    return s + ((e + (rerr + cu)) + (fma(v.k, splat<VD>(kLn2Lo), v.lnlo) + p));
+  } else if constexpr (kFlavour == vm::kLA) {
+    const VD p = v.r * v.r * horner(v.r, tb::kDLog7LA);
+    return hi + (v.r + (cu + (fma(v.k, splat<VD>(kLn2Lo), v.lnlo) + p)));
+  } else {
+    return hi + (v.r + (cu + fma(v.r * v.r, horner(v.r, tb::kDLog7EP), v.lnlo)));
+  }
+}
+
+// Fast range of Ln and Log10: positive normal finite. Log1p: -1 < x < inf and x non-zero (so
+// -0 keeps its sign through the special path).
+template <Fn kFn, int kBlock, VD (*kVec)(VD, VD), bool kLog1p>
+struct DLogK {
+  static constexpr Check kCheck = Check::kFixLanes;
+  static constexpr int kUnroll = unroll_for<double>(kBlock);
+  static constexpr bool kTailScratch = false;
+  static VD vec(VD x) { return kVec(x, splat<VD>(0.0)); }
+  static unsigned special(VD x) {
+    if constexpr (kLog1p) {
+      return outside<VD>((x > splat<VD>(-1.0)) & (abs(x) < splat<VD>(kInfD)) & (x != splat<VD>(0.0)));
+    } else {
+      return outside<VD>((x >= splat<VD>(0x1p-1022)) & (x < splat<VD>(kInfD)));
+    }
+  }
+  static void scalar(int i, const double* a, double* r) {
+    const double x = a[i];
+    const char* name = vm::traits(kFn).name;
+    const double edge = kLog1p ? -1.0 : 0.0;
+    if (x != x) {
+      r[i] = x + x;
+    } else if (x == kInfD) {
+      r[i] = x;
+    } else if (kLog1p && x == 0.0) {
+      r[i] = x;
+    } else if (x == edge) {
+      r[i] = -kInfD;
+      report(ZOK_VM_STATUS_SING, i, a, a, r, r, name);
+    } else if (x < edge) {
+      const volatile double z = 0.0;
+      r[i] = z / z;
+      report(ZOK_VM_STATUS_DOMAIN, i, a, a, r, r, name);
+    } else if (!kLog1p && x < 0x1p-1022) {
+      // Denormal: scaled into the normal range, the exponent corrected by -60.
+      r[i] = lane0(kVec(splat<VD>(x * 0x1p60), splat<VD>(-60.0)));
+    } else {
+      r[i] = on_lane<DLogK>(x);
+    }
+  }
+};
+
+}  // namespace
+
+void register_explog_double(vm::KernelSlots& s) {
+  using vm::kEP;
+  using vm::kHA;
+  using vm::kLA;
+
+  put(s, Fn::dExp, ptr(&kernel_a<Fn::dExp, kLA, DExpK<Fn::dExp, 8, dexp_la>, double>),
+      ptr(&kernel_a<Fn::dExp, kHA, DExpK<Fn::dExp, 8, dexp_ha>, double>),
+      ptr(&kernel_a<Fn::dExp, kEP, DExpK<Fn::dExp, 4, dexp_ep>, double>));
+
+  // Expm1 and Ln: LA and HA share one kernel.
+  void* dexpm1 = ptr(&kernel_a<Fn::dExpm1, kHA, DExpm1K<Fn::dExpm1, dexpm1_ha>, double>);
+  put(s, Fn::dExpm1, dexpm1, dexpm1, ptr(&kernel_a<Fn::dExpm1, kEP, DExpm1K<Fn::dExpm1, dexpm1_ep>, double>));
+  void* dln = ptr(&kernel_a<Fn::dLn, kHA, DLogK<Fn::dLn, 4, dln_ha, false>, double>);
+  put(s, Fn::dLn, dln, dln, ptr(&kernel_a<Fn::dLn, kEP, DLogK<Fn::dLn, 4, dln_ep, false>, double>));
+
+  put(s, Fn::dLog10, ptr(&kernel_a<Fn::dLog10, kLA, DLogK<Fn::dLog10, 4, dlog10_la, false>, double>),
+      ptr(&kernel_a<Fn::dLog10, kHA, DLogK<Fn::dLog10, 4, dlog10_ha, false>, double>),
+      ptr(&kernel_a<Fn::dLog10, kEP, DLogK<Fn::dLog10, 4, dlog10_ep, false>, double>));
+  put(s, Fn::dLog1p, ptr(&kernel_a<Fn::dLog1p, kLA, DLogK<Fn::dLog1p, 4, dlog1p_v<kLA>, true>, double>),
+      ptr(&kernel_a<Fn::dLog1p, kHA, DLogK<Fn::dLog1p, 4, dlog1p_v<kHA>, true>, double>),
+      ptr(&kernel_a<Fn::dLog1p, kEP, DLogK<Fn::dLog1p, 4, dlog1p_v<kEP>, true>, double>));
+}
+
+}  // namespace zok::ZOK_ISA_NS
