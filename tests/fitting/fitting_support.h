@@ -9,16 +9,11 @@
 #include <random>
 #include <vector>
 
+#include "tests/support/alloc_hook.h"
 #include "zok/core_services.h"
 #include "zok/data_fitting.h"
 
 namespace zok::test {
-
-// Allocator hook (alloc_hook.cpp): after `successes` more allocations every one fails until
-// allow_allocations(); live_blocks() counts blocks not yet given back.
-void fail_allocation_after(long successes);
-void allow_allocations();
-long live_blocks();
 
 // The cell of t by the definition: the number of nodes not above t, except nx-1 at the last point.
 // std::upper_bound places NaN after every node, which is where the searches place it too.

@@ -268,12 +268,12 @@ void check_generated_sites() {
 TEST(TaskSearch, GeneratedSites) {
   check_generated_sites<double>();
   check_generated_sites<float>();
-  const long before = zok::test::live_blocks();
+  const long before = zok::test::outstanding_blocks();
   std::vector<double> x = {0, 1, 2};
   Task t;
   create(t, x, 3, 0, 1);
   const std::vector<double> ends = {0, 1};
-  zok::test::fail_allocation_after(0);
+  zok::test::fail_allocations_after(0);
   Search s;
   s.sitehint = ZOK_DF_SITES_UNIFORM;
   int32_t st = 0;
@@ -283,7 +283,7 @@ TEST(TaskSearch, GeneratedSites) {
   EXPECT_EQ(st, ZOK_DF_ERR_MEMORY);
   zok::test::allow_allocations();
   EXPECT_EQ(zok_df_kernel_DeleteTask(&t.t), 0);
-  EXPECT_EQ(zok::test::live_blocks(), before);
+  EXPECT_EQ(zok::test::outstanding_blocks(), before);
 }
 
 // After x or nx is edited without setting xhint to 1 the index describes another partition; the

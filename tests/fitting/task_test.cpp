@@ -13,7 +13,7 @@
 
 namespace {
 
-using zok::test::live_blocks;
+using zok::test::outstanding_blocks;
 
 // Owns a task for the length of a test.
 struct Task {
@@ -67,14 +67,14 @@ TEST(TaskCreate, ChecksComeInOrderAndLeaveTheCallersPointerAlone) {
       {2, kX, 0, -1, nullptr, 0, ZOK_DF_ERR_NY}, {2, kX, 0, 2, nullptr, 64, ZOK_DF_ERR_Y},
       {2, kX, 0, 2, y, 64, ZOK_DF_ERR_Y_HINT},   {2, kX, 0, 0, nullptr, 1, ZOK_DF_ERR_Y_HINT},
   };
-  const long before = live_blocks();
+  const long before = outstanding_blocks();
   for (const Case& c : cases) {
     DfTask* t = sentinel;
     EXPECT_EQ(zok_df_kernel_dNewTask1D(&t, c.nx, c.x, c.xhint, c.ny, c.y, c.yhint, 0), c.expect)
         << c.nx << " " << c.xhint << " " << c.ny << " " << c.yhint;
     EXPECT_EQ(t, sentinel);
   }
-  EXPECT_EQ(live_blocks(), before);
+  EXPECT_EQ(outstanding_blocks(), before);
   EXPECT_EQ(zok_df_kernel_dNewTask1D(nullptr, 2, kX, 0, 0, nullptr, 0, 0), ZOK_DF_ERR_NULL_TASK);
 }
 
@@ -430,7 +430,7 @@ TEST(TaskDelete, ReleasesEverythingAndClearsThePointer) {
   EXPECT_EQ(zok_df_kernel_DeleteTask(nullptr), ZOK_DF_ERR_NULL_TASK);
   DfTask* none = nullptr;
   EXPECT_EQ(zok_df_kernel_DeleteTask(&none), ZOK_DF_ERR_NULL_TASK);
-  const long before = live_blocks();
+  const long before = outstanding_blocks();
   double x[40], y[80] = {}, c[320];
   for (int j = 0; j < 40; ++j) x[j] = j;
   DfTask* t = nullptr;
@@ -439,10 +439,10 @@ TEST(TaskDelete, ReleasesEverythingAndClearsThePointer) {
   ASSERT_EQ(zok_df_kernel_dEditPtr(t, ZOK_DF_ATTR_Y, y), 0);
   ASSERT_EQ(zok_df_kernel_iEditVal(t, ZOK_DF_ATTR_NY, 4), 0);
   ASSERT_EQ(zok_df_kernel_dEditIdxPtr(t, ZOK_DF_ATTR_Y, 3, y), 0);
-  EXPECT_GT(live_blocks(), before);
+  EXPECT_GT(outstanding_blocks(), before);
   EXPECT_EQ(zok_df_kernel_DeleteTask(&t), 0);
   EXPECT_EQ(t, nullptr);
-  EXPECT_EQ(live_blocks(), before);
+  EXPECT_EQ(outstanding_blocks(), before);
   EXPECT_EQ(y[0], 0.0);
 }
 
@@ -451,10 +451,10 @@ TEST(TaskDelete, ReleasesEverythingAndClearsThePointer) {
 TEST(TaskMemory, FailuresAreReportedAndNothingLeaks) {
   double x[40], y[40] = {};
   for (int j = 0; j < 40; ++j) x[j] = j;
-  const long before = live_blocks();
+  const long before = outstanding_blocks();
   for (long ok = 0; ok < 3; ++ok) {
     DfTask* t = reinterpret_cast<DfTask*>(0x1);
-    zok::test::fail_allocation_after(ok);
+    zok::test::fail_allocations_after(ok);
     const int32_t rc = zok_df_kernel_dNewTask1D(&t, 40, x, 0, 1, y, 0, 0);
     zok::test::allow_allocations();
     EXPECT_EQ(rc, ZOK_DF_ERR_MEMORY) << ok;
@@ -464,11 +464,11 @@ TEST(TaskMemory, FailuresAreReportedAndNothingLeaks) {
       ASSERT_NE(t, nullptr);
       EXPECT_EQ(zok_df_kernel_DeleteTask(&t), 0);
     }
-    EXPECT_EQ(live_blocks(), before) << ok;
+    EXPECT_EQ(outstanding_blocks(), before) << ok;
   }
   Task t;
   ASSERT_EQ(zok_df_kernel_dNewTask1D(&t, 40, x, 0, 1, y, 0, 0), 0);
-  zok::test::fail_allocation_after(0);
+  zok::test::fail_allocations_after(0);
   EXPECT_EQ(zok_df_kernel_dEditPtr(t, ZOK_DF_ATTR_Y, y), ZOK_DF_ERR_MEMORY);
   EXPECT_EQ(zok_df_kernel_dEditPPSpline1D(t, 2, 0, 0, nullptr, 0, nullptr, y, 0), ZOK_DF_ERR_MEMORY);
   zok::test::allow_allocations();

@@ -11,37 +11,9 @@
 
 #include "frame/thread_state.h"
 #include "tests/frame/test_support.h"
+#include "tests/support/alloc_hook.h"
 #include "zok/core_services.h"
 #include "zok/vector_math.h"
-
-// The core allocator seen by this program and by any copy of the kernel library it loads: counts
-// blocks and can be told to fail, then forwards to the real one.
-namespace {
-std::atomic<long> g_outstanding{0};
-std::atomic<bool> g_fail{false};
-using AllocateFn = void* (*)(size_t, int);
-using DeallocateFn = void (*)(void*);
-AllocateFn real_allocate() {
-  static auto fn = reinterpret_cast<AllocateFn>(dlsym(RTLD_NEXT, "zok_serv_allocate"));
-  return fn;
-}
-DeallocateFn real_deallocate() {
-  static auto fn = reinterpret_cast<DeallocateFn>(dlsym(RTLD_NEXT, "zok_serv_deallocate"));
-  return fn;
-}
-}  // namespace
-
-extern "C" __attribute__((visibility("default"))) void* zok_serv_allocate(size_t size, int alignment) {
-  if (g_fail.load()) return nullptr;
-  void* p = real_allocate()(size, alignment);
-  if (p != nullptr) g_outstanding.fetch_add(1);
-  return p;
-}
-
-extern "C" __attribute__((visibility("default"))) void zok_serv_deallocate(void* p) {
-  if (p != nullptr) g_outstanding.fetch_sub(1);
-  real_deallocate()(p);
-}
 
 namespace {
 
@@ -98,19 +70,19 @@ TEST(ThreadRecord, FreshThreadStartsCleared) {
 #endif
 
 TEST(LibraryUnload, GivesEverythingBack) {
-  const long before = g_outstanding.load();
+  const long before = zok::test::outstanding_blocks();
   void* lib = dlopen(ZOK_KERNEL_SO, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(lib, nullptr) << dlerror();
   auto get_mode = reinterpret_cast<uint32_t (*)()>(dlsym(lib, "_yubGetMode"));
   auto set_status = reinterpret_cast<int32_t (*)(int32_t)>(dlsym(lib, "zok_yub_kernel_SetErrStatus"));
   ASSERT_NE(get_mode, nullptr);
   ASSERT_NE(set_status, nullptr);
-  EXPECT_GT(g_outstanding.load(), before);  // the loading thread's record and the heap
+  EXPECT_GT(zok::test::outstanding_blocks(), before);  // the loading thread's record and the heap
   EXPECT_EQ(get_mode(), 0x1A02u);
   // Threads that used the library and ended have given their records back already.
   for (int i = 0; i < 5; ++i) std::thread([&] { set_status(i); }).join();
   dlclose(lib);
-  EXPECT_EQ(g_outstanding.load(), before);
+  EXPECT_EQ(zok::test::outstanding_blocks(), before);
 }
 
 TEST(ThreadRecordDeathTest, NoRecordEndsTheProcess) {
@@ -119,7 +91,7 @@ TEST(ThreadRecordDeathTest, NoRecordEndsTheProcess) {
   // process.
   EXPECT_EXIT(
       {
-        g_fail = true;
+        zok::test::fail_allocations_after(0);
         void* lib = dlopen(ZOK_KERNEL_SO, RTLD_NOW | RTLD_LOCAL);
         auto get_mode = reinterpret_cast<uint32_t (*)()>(dlsym(lib, "_yubGetMode"));
         get_mode();
@@ -131,7 +103,7 @@ TEST(ThreadRecordDeathTest, NoRecordEndsTheProcess) {
         void* lib = dlopen(ZOK_KERNEL_SO, RTLD_NOW | RTLD_LOCAL);
         auto get_mode = reinterpret_cast<uint32_t (*)()>(dlsym(lib, "_yubGetMode"));
         get_mode();
-        g_fail = true;
+        zok::test::fail_allocations_after(0);
         std::thread([&] { get_mode(); }).join();
       },
       testing::ExitedWithCode(3), "zok-760");

@@ -1,19 +1,13 @@
-// Helpers for stream tests: a core allocator that counts, guards and can be told to fail, and a small
+// Helpers for stream tests: the counting, guarding allocator of tests/support and a small
 // registered generator that records the requests it receives.
 #pragma once
 
 #include <cstdint>
 
+#include "tests/support/alloc_hook.h"
 #include "zok/random.h"
 
 namespace zok::test {
-
-// Blocks handed out by zok_serv_allocate and not yet given back.
-long outstanding_blocks();
-// Makes the k-th allocation from now on fail (k >= 1); 0 lets all through. Returns nothing; see
-// allocations_since_armed() for how many were asked for since.
-void fail_allocation(long k);
-long allocations_since_armed();
 
 // State of the counter generator behind the 16-byte header. Its core state (seed_count 2 words of
 // 4 bytes) is value and step; the rest is bookkeeping that a state copy must leave alone.
