@@ -1,13 +1,15 @@
 // zok vm: run one vector function on values from the command line, with a chosen type, flavour and
 // instruction set; the vector-math tour stop.
+#include <strings.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
-#include <strings.h>
 #include <vector>
 
 #include "apps/zok/commands.h"
@@ -35,7 +37,8 @@ struct Call {
 };
 
 int32_t print_report(ErrorContext* ctx) {
-  std::printf("  report: code %d at element %d (%.*s)\n", ctx->code, ctx->index, ctx->func_name_len, ctx->func_name);
+  std::printf("  report: code %d at element %d (%.*s)\n", ctx->code, ctx->index, ctx->func_name_len,
+              ctx->func_name);
   return 0;
 }
 
@@ -126,7 +129,8 @@ int cmd_vm(int argc, char** argv) {
   if (name.empty() || (type != 's' && type != 'd')) {
     std::fprintf(stderr,
                  "usage: zok vm FUNC [--type s|d] [--acc HA|LA|EP] [--isa sse41|avx2|avx512] "
-                 "[--scalars sa,sha,sb,shb] VALUES...\n  two-argument functions take pairs a:b; Powx takes its exponent as the "
+                 "[--scalars sa,sha,sb,shb] VALUES...\n  two-argument functions take pairs a:b; Powx takes "
+                 "its exponent as the "
                  "first of --scalars\n  functions:");
     for (const auto& f : zok::vm::kFunctions)
       if (f.type == 'd') std::fprintf(stderr, " %s", f.name + 2);
@@ -139,8 +143,9 @@ int cmd_vm(int argc, char** argv) {
     return 2;
   }
   if (type == 's') {
-    return run_typed<float>(c, values, {static_cast<float>(scalars[0]), static_cast<float>(scalars[1]),
-                                        static_cast<float>(scalars[2]), static_cast<float>(scalars[3])});
+    return run_typed<float>(c, values,
+                            {static_cast<float>(scalars[0]), static_cast<float>(scalars[1]),
+                             static_cast<float>(scalars[2]), static_cast<float>(scalars[3])});
   }
   return run_typed<double>(c, values, scalars);
 }
@@ -161,7 +166,8 @@ void tour_exp() {
     for (int rep = 0; rep < 5; ++rep) {
       const auto t0 = std::chrono::steady_clock::now();
       f();
-      best = std::min(best, std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count());
+      best = std::min(
+          best, std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count());
     }
     return best / n;
   };
@@ -181,8 +187,8 @@ void tour_exp() {
   });
   std::printf("dExp over [-700, 700], 2^18 arguments: largest error LA %.2f ulp, HA %.2f, EP %.3g\n", err[0],
               err[1], err[2]);
-  std::printf("dExp speed: %s %.2f ns/element, %s %.2f, %s %.2f; C library loop %.2f\n", names[0], ns[0], names[1],
-              ns[1], names[2], ns[2], libm);
+  std::printf("dExp speed: %s %.2f ns/element, %s %.2f, %s %.2f; C library loop %.2f\n", names[0], ns[0],
+              names[1], ns[1], names[2], ns[2], libm);
   const float xs[4] = {0.0f, 1.0f, 88.8f, -104.0f};
   float ys[4];
   const ErrorCallback old = _yubSetErrorCallBack(print_report);
@@ -191,6 +197,72 @@ void tour_exp() {
   std::printf("sExp {0, 1, 88.8, -104} = {%g, %.9g, %g, %g}, status %d\n", ys[0], ys[1], ys[2], ys[3],
               _yubGetErrStatus());
   _yubClearErrStatus();
+}
+
+// Pow and the roots: the ordered special cases with their reports, roots of negative and huge
+// arguments, and dPow's largest error against the long-double library and its speed.
+void tour_power() {
+  zok::app::tour_heading("vector math: powers and roots");
+  const float inf = std::numeric_limits<float>::infinity();
+  const float pa[6] = {0.0f, -0.0f, -8.0f, -8.0f, -1.0f, 10.0f},
+              pb[6] = {-1.0f, -3.0f, 1.0f / 3, 3.0f, inf, 50.0f};
+  float pr[6];
+  const ErrorCallback old = _yubSetErrorCallBack(print_report);
+  _yubsPow(6, pa, pb, pr);
+  _yubSetErrorCallBack(old);
+  std::printf("sPow {0^-1, -0^-3, -8^(1/3), -8^3, -1^inf, 10^50} = {%g, %g, %g, %g, %g, %g}, status %d\n",
+              pr[0], pr[1], pr[2], pr[3], pr[4], pr[5], _yubGetErrStatus());
+  _yubClearErrStatus();
+  const float ca[3] = {-27.0f, -8.0f, 2.0f};
+  float cr[3], qr[3];
+  _yubsCbrt(3, ca, cr);
+  _yubsPow2o3(3, ca, qr);
+  std::printf("sCbrt {-27, -8, 2} = {%g, %g, %.9g}; sPow2o3 = {%g, %g, %.9g}\n", cr[0], cr[1], cr[2], qr[0],
+              qr[1], qr[2]);
+  const float ha[2] = {3e30f, 3e38f}, hb[2] = {4e30f, 3e38f};
+  float hr[2];
+  _yubsHypot(2, ha, hb, hr);
+  std::printf("sHypot (3e30, 4e30) = %g, (3e38, 3e38) = %g (no report)\n", hr[0], hr[1]);
+
+  const int n = 1 << 16;
+  std::vector<double> x(n), y(n), z(n);
+  for (int i = 0; i < n; ++i) {
+    x[i] = std::ldexp(1.0 + (i % 251) / 251.0, (i % 61) - 30);
+    y[i] = -20.0 + 40.0 * ((i * 7919) % n) / n;
+  }
+  using K = void (*)(int, const double*, const double*, double*);
+  const K kernels[3] = {_yubdPow_50, _yubdPow, _yubdPow_26};
+  double err[3], ns[3];
+  auto time = [&](auto&& f) {
+    double best = 1e30;
+    for (int rep = 0; rep < 5; ++rep) {
+      const auto t0 = std::chrono::steady_clock::now();
+      f();
+      best = std::min(
+          best, std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count());
+    }
+    return best / n;
+  };
+  for (int f = 0; f < 3; ++f) {
+    kernels[f](n, x.data(), y.data(), z.data());
+    err[f] = 0;
+    for (int i = 0; i < n; ++i) {
+      const long double want = powl(static_cast<long double>(x[i]), static_cast<long double>(y[i]));
+      const double ulp = std::ldexp(1.0, std::ilogb(static_cast<double>(want)) - 52);
+      err[f] = std::max(err[f], static_cast<double>(fabsl(static_cast<long double>(z[i]) - want) / ulp));
+    }
+    ns[f] = time([&] { kernels[f](n, x.data(), y.data(), z.data()); });
+  }
+  double (*volatile libm_pow)(double, double) = std::pow;
+  const double libm = time([&] {
+    for (int i = 0; i < n; ++i) z[i] = libm_pow(x[i], y[i]);
+  });
+  std::printf(
+      "dPow, 2^16 pairs over x in [2^-30, 2^31), y in [-20, 20]: largest error LA %.2f ulp, HA %.2f, EP "
+      "%.3g\n",
+      err[0], err[1], err[2]);
+  std::printf("dPow speed: LA %.2f ns/element, HA %.2f, EP %.2f; C library loop %.2f\n", ns[0], ns[1], ns[2],
+              libm);
 }
 
 void tour_vm() {
@@ -208,7 +280,8 @@ void tour_vm() {
   double rr[5], whole[5], frac[5];
   _yubdRound(5, x, rr);
   _yubdModf(5, x, whole, frac);
-  std::printf("dRound {0.5, 1.5, 2.5, -0.5, -3.75} = {%g, %g, %g, %g, %g}\n", rr[0], rr[1], rr[2], rr[3], rr[4]);
+  std::printf("dRound {0.5, 1.5, 2.5, -0.5, -3.75} = {%g, %g, %g, %g, %g}\n", rr[0], rr[1], rr[2], rr[3],
+              rr[4]);
   std::printf("dModf(-3.75) = %g and %g\n", whole[4], frac[4]);
 
   // Speed of double division against a plain loop, in elements per nanosecond.
@@ -223,7 +296,8 @@ void tour_vm() {
     for (int rep = 0; rep < 5; ++rep) {
       const auto t0 = std::chrono::steady_clock::now();
       f();
-      const double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count();
+      const double ns =
+          std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count();
       best = std::min(best, ns);
     }
     return best / n;
@@ -238,6 +312,7 @@ void tour_vm() {
   (void)sink;
   std::printf("dDiv, n = 2^20: HA %.2f ns/element, LA %.2f, plain loop %.2f\n", lib_ha, lib_la, loop);
   tour_exp();
+  tour_power();
 }
 
 const bool kRegistered = zok::app::register_command(
