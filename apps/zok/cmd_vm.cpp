@@ -150,6 +150,25 @@ int cmd_vm(int argc, char** argv) {
   return run_typed<double>(c, values, scalars);
 }
 
+// The best of five runs of f over n elements, in nanoseconds per element.
+template <class F>
+double ns_per_element(int n, F&& f) {
+  double best = 1e30;
+  for (int rep = 0; rep < 5; ++rep) {
+    const auto t0 = std::chrono::steady_clock::now();
+    f();
+    best = std::min(best,
+                    std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count());
+  }
+  return best / n;
+}
+
+// |got - want| in units in the last place of the double nearest to want.
+double ulp_error(double got, long double want) {
+  const double ulp = std::ldexp(1.0, std::ilogb(static_cast<double>(want)) - 52);
+  return static_cast<double>(fabsl(static_cast<long double>(got) - want) / ulp);
+}
+
 // Exp: the largest error of each double flavour against the long-double library function over
 // [-700, 700], and the speed of each beside the C library's loop.
 void tour_exp() {
@@ -161,23 +180,12 @@ void tour_exp() {
   const K kernels[3] = {_yubdExp_50, _yubdExp, _yubdExp_26};
   const char* names[3] = {"LA", "HA", "EP"};
   double err[3], ns[3];
-  auto time = [&](auto&& f) {
-    double best = 1e30;
-    for (int rep = 0; rep < 5; ++rep) {
-      const auto t0 = std::chrono::steady_clock::now();
-      f();
-      best = std::min(
-          best, std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count());
-    }
-    return best / n;
-  };
+  auto time = [n](auto&& f) { return ns_per_element(n, f); };
   for (int f = 0; f < 3; ++f) {
     kernels[f](n, x.data(), y.data());
     err[f] = 0;
     for (int i = 0; i < n; ++i) {
-      const long double want = expl(static_cast<long double>(x[i]));
-      const double ulp = std::ldexp(1.0, std::ilogb(static_cast<double>(want)) - 52);
-      err[f] = std::max(err[f], static_cast<double>(fabsl(static_cast<long double>(y[i]) - want) / ulp));
+      err[f] = std::max(err[f], ulp_error(y[i], expl(static_cast<long double>(x[i]))));
     }
     ns[f] = time([&] { kernels[f](n, x.data(), y.data()); });
   }
@@ -233,23 +241,13 @@ void tour_power() {
   using K = void (*)(int, const double*, const double*, double*);
   const K kernels[3] = {_yubdPow_50, _yubdPow, _yubdPow_26};
   double err[3], ns[3];
-  auto time = [&](auto&& f) {
-    double best = 1e30;
-    for (int rep = 0; rep < 5; ++rep) {
-      const auto t0 = std::chrono::steady_clock::now();
-      f();
-      best = std::min(
-          best, std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count());
-    }
-    return best / n;
-  };
+  auto time = [n](auto&& f) { return ns_per_element(n, f); };
   for (int f = 0; f < 3; ++f) {
     kernels[f](n, x.data(), y.data(), z.data());
     err[f] = 0;
     for (int i = 0; i < n; ++i) {
-      const long double want = powl(static_cast<long double>(x[i]), static_cast<long double>(y[i]));
-      const double ulp = std::ldexp(1.0, std::ilogb(static_cast<double>(want)) - 52);
-      err[f] = std::max(err[f], static_cast<double>(fabsl(static_cast<long double>(z[i]) - want) / ulp));
+      err[f] = std::max(
+          err[f], ulp_error(z[i], powl(static_cast<long double>(x[i]), static_cast<long double>(y[i]))));
     }
     ns[f] = time([&] { kernels[f](n, x.data(), y.data(), z.data()); });
   }
@@ -291,17 +289,7 @@ void tour_vm() {
     p[i] = 1.0 + i;
     q[i] = 3.0 + (i % 97);
   }
-  auto time = [&](auto&& f) {
-    double best = 1e30;
-    for (int rep = 0; rep < 5; ++rep) {
-      const auto t0 = std::chrono::steady_clock::now();
-      f();
-      const double ns =
-          std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count();
-      best = std::min(best, ns);
-    }
-    return best / n;
-  };
+  auto time = [n](auto&& f) { return ns_per_element(n, f); };
   const double lib_ha = time([&] { _yubdDiv(n, p.data(), q.data(), out.data()); });
   const double lib_la = time([&] { _yubdDiv_50(n, p.data(), q.data(), out.data()); });
   volatile double sink = 0;
