@@ -17,48 +17,17 @@ namespace {
 
 using zok::rng::shared_table;
 using zok::test::allocations_since_armed;
+using zok::test::block;
+using zok::test::chunk_list;
 using zok::test::counter_brng;
 using zok::test::fail_allocation;
 using zok::test::outstanding_blocks;
 
-class Robustness : public ::testing::Test {
- protected:
-  void SetUp() override {
-    brng_ = counter_brng();
-    ASSERT_GT(brng_, 0);
-    blocks_ = outstanding_blocks();
-    entries_ = shared_table().entry_count;
-  }
-  void TearDown() override {
-    fail_allocation(0);
-    EXPECT_EQ(outstanding_blocks(), blocks_) << "blocks leaked or freed twice";
-    EXPECT_EQ(shared_table().entry_count, entries_) << "shared entries left behind";
-  }
-  StreamRecord* make(uint32_t seed) {
-    StreamRecord* s = nullptr;
-    EXPECT_EQ(__qorNewStreamEx(&s, brng_, 1, &seed), 0);
-    return s;
-  }
-  int32_t brng_ = 0;
-  long blocks_ = 0;
-  int32_t entries_ = 0;
-};
-
-void* block(int32_t size, unsigned char fill) {
-  void* p = zok_serv_allocate(static_cast<size_t>(size), 128);
-  std::memset(p, fill, static_cast<size_t>(size));
-  return p;
-}
+using Robustness = zok::test::StreamTest;
 
 int32_t refcount(const uint64_t* key) {
   GlobalRODataEntry* e = nullptr;
   return __qorFindGlobRODataTableEntry(&e, key) == 0 ? e->refcount : -1;
-}
-
-std::vector<const StreamChunk*> chunk_list(const StreamRecord* s) {
-  std::vector<const StreamChunk*> out;
-  for (const StreamChunk* c = s->chunks; c != nullptr; c = c->next) out.push_back(c);
-  return out;
 }
 
 // Runs op with its k-th allocation failing, for k = 1, 2, ... until a run needs fewer than k

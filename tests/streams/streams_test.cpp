@@ -14,43 +14,15 @@
 namespace {
 
 using zok::rng::shared_table;
+using zok::test::block;
+using zok::test::chunk_list;
 using zok::test::counter_brng;
 using zok::test::counter_state;
 using zok::test::CounterState;
 using zok::test::init_log;
 using zok::test::outstanding_blocks;
 
-// Every test ends with what it started with: no block and no shared entry left behind.
-class Streams : public ::testing::Test {
- protected:
-  void SetUp() override {
-    brng_ = counter_brng();
-    ASSERT_GT(brng_, 0);
-    blocks_ = outstanding_blocks();
-    entries_ = shared_table().entry_count;
-  }
-  void TearDown() override {
-    EXPECT_EQ(outstanding_blocks(), blocks_) << "blocks leaked or freed twice";
-    EXPECT_EQ(shared_table().entry_count, entries_) << "shared entries left behind";
-  }
-
-  StreamRecord* make(uint32_t seed, uint32_t step = 1) {
-    const uint32_t params[2] = {seed, step};
-    StreamRecord* s = nullptr;
-    EXPECT_EQ(__qorNewStreamEx(&s, brng_, 2, params), 0);
-    return s;
-  }
-
-  int32_t brng_ = 0;
-  long blocks_ = 0;
-  int32_t entries_ = 0;
-};
-
-void* block(int32_t size, unsigned char fill) {
-  void* p = zok_serv_allocate(static_cast<size_t>(size), 128);
-  std::memset(p, fill, static_cast<size_t>(size));
-  return p;
-}
+using Streams = zok::test::StreamTest;
 
 bool filled_with(const void* p, int32_t size, unsigned char fill) {
   const auto* b = static_cast<const unsigned char*>(p);
@@ -62,12 +34,6 @@ bool filled_with(const void* p, int32_t size, unsigned char fill) {
 std::vector<int32_t> ids(const StreamRecord* s) {
   std::vector<int32_t> out;
   for (const StreamChunk* c = s->chunks; c != nullptr; c = c->next) out.push_back(c->id);
-  return out;
-}
-
-std::vector<const StreamChunk*> chunk_list(const StreamRecord* s) {
-  std::vector<const StreamChunk*> out;
-  for (const StreamChunk* c = s->chunks; c != nullptr; c = c->next) out.push_back(c);
   return out;
 }
 

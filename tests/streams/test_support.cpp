@@ -3,9 +3,42 @@
 
 #include <cstring>
 
+#include "streams/shared_data.h"
 #include "zok/core_services.h"
 
 namespace zok::test {
+
+void StreamTest::SetUp() {
+  brng_ = counter_brng();
+  ASSERT_GT(brng_, 0);
+  blocks_ = outstanding_blocks();
+  entries_ = rng::shared_table().entry_count;
+}
+
+void StreamTest::TearDown() {
+  allow_allocations();
+  EXPECT_EQ(outstanding_blocks(), blocks_) << "blocks leaked or freed twice";
+  EXPECT_EQ(rng::shared_table().entry_count, entries_) << "shared entries left behind";
+}
+
+StreamRecord* StreamTest::make(uint32_t seed, uint32_t step) {
+  const uint32_t params[2] = {seed, step};
+  StreamRecord* s = nullptr;
+  EXPECT_EQ(__qorNewStreamEx(&s, brng_, 2, params), 0);
+  return s;
+}
+
+void* block(int32_t size, unsigned char fill) {
+  void* p = zok_serv_allocate(static_cast<size_t>(size), 128);
+  std::memset(p, fill, static_cast<size_t>(size));
+  return p;
+}
+
+std::vector<const StreamChunk*> chunk_list(const StreamRecord* s) {
+  std::vector<const StreamChunk*> out;
+  for (const StreamChunk* c = s->chunks; c != nullptr; c = c->next) out.push_back(c);
+  return out;
+}
 
 InitLog& init_log() {
   thread_local InitLog log{};

@@ -2,7 +2,10 @@
 // registered generator that records the requests it receives.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <vector>
 
 #include "tests/support/alloc_hook.h"
 #include "zok/random.h"
@@ -40,5 +43,23 @@ int32_t counter_brng();
 inline CounterState* counter_state(StreamRecord* s) {
   return reinterpret_cast<CounterState*>(reinterpret_cast<unsigned char*>(s) + 16);
 }
+
+// A fixture whose tests must end with what they started with: no block and no shared entry left
+// behind. make() creates a stream of the counter generator.
+class StreamTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  StreamRecord* make(uint32_t seed, uint32_t step = 1);
+
+  int32_t brng_ = 0;
+  long blocks_ = 0;
+  int32_t entries_ = 0;
+};
+
+// A core-allocated block of `size` bytes filled with `fill`.
+void* block(int32_t size, unsigned char fill);
+// The chunks of a stream, head first.
+std::vector<const StreamChunk*> chunk_list(const StreamRecord* s);
 
 }  // namespace zok::test
