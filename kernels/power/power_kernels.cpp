@@ -3,9 +3,11 @@
 //
 // Accuracy: HA within 1 ulp (Sqrt exact), LA within 4 ulp, EP within 2^12 (float) or 2^26 (double)
 // ulp. Float kernels other than Sqrt and the LA/EP InvSqrt compute in double precision, which keeps
-// every float result within about half an ulp and makes float denormals ordinary numbers there.
+// every float result within about half an ulp and makes float denormals ordinary numbers there; the
+// float Pow elements outside the fast range go through a float-pair computation of their own.
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 #include "frame/kernel_frame.h"
@@ -723,6 +725,145 @@ inline double pow_scalar_core(double ax, double y) {
   return std::ldexp(lane0(m), static_cast<int>(lane0(k)));
 }
 
+// ---- float Pow, scalar path: float and float-pair arithmetic ----
+
+// The leading 12 bits of a (Dekker's split by 2^12 + 1): a - split_hi(a) has at most 12 more, so
+// products of halves, or of a half and a float of 12 bits, are exact.
+inline float split_hi(float a) {
+  const float t = a * 4097.0f;
+  return t - (t - a);
+}
+struct FF {
+  float h, l;
+};
+inline FF two_sum(float a, float b) {
+  const float s = a + b, bb = s - a;
+  return {s, (a - (s - bb)) + (b - bb)};
+}
+inline FF fast_two_sum(float a, float b) {
+  const float s = a + b;
+  return {s, b - (s - a)};
+}
+// a b exactly, from the four products of the halves.
+inline FF two_prod(float a, float b) {
+  const float p = a * b, ah = split_hi(a), al = a - ah, bh = split_hi(b), bl = b - bh;
+  return {p, (((ah * bh - p) + ah * bl) + al * bh) + al * bl};
+}
+inline float float_of_bits(uint32_t u) {
+  float f;
+  std::memcpy(&f, &u, sizeof f);
+  return f;
+}
+
+// One level of the logarithm's reduction: with m = 1 + u (u a float pair), i the integer nearest
+// u 2^s and d from the level's table, m (1 - d) = 1 + u' with u' = u - d - d u. d has 12
+// significant bits, so d times either half of u's leading float is exact; d times its trailing
+// float is below 2^-47 of u. Returns the table row.
+inline int log2_level(FF& u, float scale, int offset, int last, const float* d_tab) {
+  int i = static_cast<int>(std::floor(u.h * scale + 0.5f));
+  i = i < -offset ? -offset : i > last ? last : i;  // (the generator bounds u; this only guards)
+  const float d = d_tab[i + offset];
+  const float uh = split_hi(u.h), ul = u.h - uh;
+  const FF s1 = two_sum(u.h, -d);
+  const FF s2 = two_sum(s1.h, -(d * uh));
+  const FF s3 = two_sum(s2.h, -(d * ul));
+  u = fast_two_sum(s3.h, ((s1.l + s2.l) + s3.l) + (u.l - d * u.l));
+  return i + offset;
+}
+
+// log2 x as a float pair, to about 2^-47 relative, for positive finite x (denormals included).
+// x = m 2^E with m in [0.75, 1.5); three levels take m to 1 + r with |r| < 2^-14, where
+// log(1 + r) = r - r^2/2 + r^3/3 - r^4/4 leaves 2^-71 relative. Near 1 every level picks d = 0 and
+// adds nothing, so the result keeps its relative accuracy however close x is to 1 (a large y needs
+// that).
+inline FF log2_float(float x) {
+  using namespace power;
+  int e_off = 0;
+  if (x < 0x1p-126f) {
+    x *= 0x1p24f;
+    e_off = -24;
+  }
+  uint32_t u32;
+  std::memcpy(&u32, &x, sizeof u32);
+  int e = static_cast<int>(u32 >> 23) - 127 + e_off;
+  float m = float_of_bits((u32 & 0x007FFFFFu) | 0x3F800000u);
+  if (m >= 1.5f) {
+    m *= 0.5f;
+    e += 1;
+  }
+  FF u = {m - 1.0f, 0.0f};  // exact (m within a factor 2 of 1)
+  const int j1 = log2_level(u, 16.0f, kPowFOffset1, kPowFLast1, kPowFD1);
+  const int j2 = log2_level(u, 256.0f, kPowFOffset2, kPowFLast2, kPowFD2);
+  const int j3 = log2_level(u, 8192.0f, kPowFOffset3, kPowFLast3, kPowFD3);
+  // log(1 + r): the leading float exact, the rest (below 2^-14 of it) in one float.
+  const float r = u.h, r2 = r * r;
+  const float tail = (u.l - r * u.l) + r2 * (-0.5f + r * (1.0f / 3 - r * 0.25f));
+  const FF ln = fast_two_sum(r, tail);
+  FF l2 = two_prod(ln.h, kPowFInvLn2Hi);
+  l2 = fast_two_sum(l2.h, l2.l + (ln.h * kPowFInvLn2Lo + ln.l * kPowFInvLn2Hi));
+  // E + the three table values + log2(1 + r): the leading floats summed exactly, the trailing ones
+  // in a float (they are all below 2^-24 of the result's leading float).
+  const FF a1 = two_sum(static_cast<float>(e), kPowFLog2Hi1[j1]);
+  const FF a2 = two_sum(a1.h, kPowFLog2Hi2[j2]);
+  const FF a3 = two_sum(a2.h, kPowFLog2Hi3[j3]);
+  const FF a4 = two_sum(a3.h, l2.h);
+  const float lo =
+      (((a1.l + a2.l) + (a3.l + a4.l)) + l2.l) + ((kPowFLog2Lo1[j1] + kPowFLog2Lo2[j2]) + kPowFLog2Lo3[j3]);
+  return fast_two_sum(a4.h, lo);
+}
+
+// 2^z for z = z.h + z.l (|z.l| <= ulp(z.h)), rounded once, overflowing to +inf and underflowing to
+// denormals or +0. z = k + j/128 + f with |f| <= 1/256; 2^(j/128) from its table as a float pair,
+// 2^f - 1 by the cubic 0.6931472 f + 0.2402265 f^2 + 0.05550411 f^3 (7.9e-11 relative); the
+// mantissa t (1 + p) is rounded to float once and scaled by 2^k in two exact-then-rounding steps.
+inline float exp2_float(FF z) {
+  using namespace power;
+  if (z.h >= 129.0f) return kInf<float>;
+  if (z.h <= -152.0f) return 0.0f;
+  const float nf = std::floor(z.h * 128.0f + 0.5f);
+  const int n = static_cast<int>(nf);
+  const float f = (z.h - nf * (1.0f / 128)) + z.l;  // the difference is exact
+  const int j = n & 127, k = (n - j) / 128;
+  const float p = f * (kPowFExp2Poly[0] + f * (kPowFExp2Poly[1] + f * kPowFExp2Poly[2]));
+  const float th = kPowFExp2Hi[j];
+  const float mant = th + (th * p + kPowFExp2Lo[j]);
+  const int k1 = k / 2, k2 = k - k1;  // both in [-77, 65]: normal scale factors
+  const float s1 = float_of_bits(static_cast<uint32_t>(k1 + 127) << 23);
+  const float s2 = float_of_bits(static_cast<uint32_t>(k2 + 127) << 23);
+  return (mant * s1) * s2;
+}
+
+// |x|^y for finite non-zero float x and y (x != 1) outside the fast range: log2 |x| as a float pair,
+// y times it as a float pair (y split into halves), then 2^z. The product's leading float is
+// formed first: when it is beyond +-200 the result is decided (it overflows or underflows) and the
+// split is never needed there, so y's halves cannot overflow.
+inline float pow_float_scalar(float ax, float y) {
+  const FF l = log2_float(ax);
+  const float z0 = y * l.h;
+  if (z0 > 200.0f) return kInf<float>;
+  if (z0 < -200.0f) return 0.0f;
+  const FF z = two_prod(y, l.h);
+  return exp2_float(fast_two_sum(z.h, z.l + y * l.l));
+}
+
+// +-1 and +-0 by the negative-result flag (entry 1 negative).
+template <typename T>
+inline const T* signed_ones() {
+  if constexpr (sizeof(T) == 4) {
+    return power::kPowFOnes;
+  } else {
+    return power::kPowDOnes;
+  }
+}
+template <typename T>
+inline const T* signed_zeros() {
+  if constexpr (sizeof(T) == 4) {
+    return power::kPowFZeros;
+  } else {
+    return power::kPowDZeros;
+  }
+}
+
 // The ordered rules on one element; returns the result and sets code (0 or 1). `fast` computes
 // |x|^y for ordinary x > 0 exactly as the vector path does.
 template <typename T, bool kTwoPart, typename Fast>
@@ -735,27 +876,30 @@ inline T pow_rules(T x, T y, int& code, Fast fast) {
   const int kind = integer_kind(y);
   const bool odd = kind == 1 && std::fabs(y) != kInf<T>;
   if (x == T(0)) {
-    const bool neg = std::signbit(x) && odd;
+    const int neg = std::signbit(x) && odd;
     if (y < T(0)) {
       code = ZOK_VM_STATUS_DOMAIN;
-      return neg ? -kInf<T> : kInf<T>;
+      return kInf<T> * signed_ones<T>()[neg];
     }
-    return neg ? -T(0) : T(0);
+    return signed_zeros<T>()[neg];
   }
   if (x == T(-1) && (kind != 0 || std::fabs(y) == kInf<T>)) return odd ? T(-1) : T(1);
   const T ax = std::fabs(x);
   if (ax == kInf<T> || std::fabs(y) == kInf<T>) {
     if (ax < T(1)) return y < T(0) ? kInf<T> : T(0);
-    const bool neg = x < T(0) && odd;
-    const T mag = y < T(0) ? T(0) : kInf<T>;
-    return neg ? -mag : mag;
+    const int neg = x < T(0) && odd;
+    return y < T(0) ? signed_zeros<T>()[neg] : kInf<T> * signed_ones<T>()[neg];
   }
   if (x < T(0) && kind == 0) {
     code = ZOK_VM_STATUS_DOMAIN;
     return neg_nan<T>();
   }
-  const T mag = static_cast<T>(pow_scalar_core<kTwoPart>(static_cast<double>(ax), static_cast<double>(y)));
-  return x < T(0) && odd ? -mag : mag;
+  const int neg = x < T(0) && odd;
+  if constexpr (sizeof(T) == 4) {
+    return pow_float_scalar(ax, y) * signed_ones<T>()[neg];
+  } else {
+    return pow_scalar_core<kTwoPart>(ax, y) * signed_ones<T>()[neg];
+  }
 }
 
 // Pow: the fast path computes in double for both types (float lanes widened), the rest goes
@@ -965,8 +1109,6 @@ void kernel_powx(int n, const T* a, T b, T* r) {
 }
 
 // ---- kernel entries ----
-
-
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -315,6 +316,64 @@ TEST_P(PowerTest, PowFollowsItsRulesInOrder) {
   binary<double>(Fn::dPow, pow_rule_cases<double>(), 3.0, 1.5);
   binary<float>(Fn::sPow, pow_more_cases<float>(), 3.0f, 1.5f);
   binary<double>(Fn::dPow, pow_more_cases<double>(), 3.0, 1.5);
+}
+
+// Float Pow where every element leaves the fast path for the rules path: negative bases with
+// integral exponents (from small ones to beyond 2^24, which count as even), and bases next to 1,
+// of either sign, with exponents large enough that no block path takes them. The exponents spread
+// |x|^y from below the denormals to beyond overflow. Each flavour against powl (64-bit
+// significand), in ulps of the float result (denormal ulp below the normals); nothing is reported.
+double float_pow_error(float got, long double want) {
+  const float w = static_cast<float>(want);
+  if (std::isinf(w) || std::isinf(got)) return w == got ? 0 : 1e30;
+  const long double aw = std::fabs(want);
+  const int e = aw < 0x1p-126L ? -126 : std::ilogb(aw);
+  return static_cast<double>(std::fabs(static_cast<long double>(got) - want) / std::ldexp(1.0L, e - 23));
+}
+
+TEST_P(PowerTest, FloatPowRulesPathOverThePlane) {
+  std::mt19937_64 rng(17);
+  std::uniform_real_distribution<double> target(-160, 135), mant(1, 2);
+  std::uniform_int_distribution<int> expo(-149, 127), near(1, 1 << 12);
+  const int n = 30000;
+  std::vector<float> a(n), b(n);
+  for (int i = 0; i < n; ++i) {
+    float x, y;
+    if (i % 3 == 0) {
+      x = -static_cast<float>(std::ldexp(mant(rng), expo(rng)));
+      if (x == -1.0f || x == 0.0f) x = -3.0f;
+      y = std::trunc(static_cast<float>(target(rng) / std::log2(-static_cast<double>(x))));
+    } else {
+      // 1 +- k 2^-24 (2^-25 below 1): log2 |x| is tiny, so |y| is far beyond the fast range.
+      const int k = near(rng);
+      x = static_cast<float>(rng() & 1 ? 1 + std::ldexp(k, -24) : 1 - std::ldexp(k, -25));
+      y = static_cast<float>(target(rng) / std::log2(static_cast<double>(x)));
+      if (i % 3 == 2) {
+        x = -x;
+        y = std::trunc(y);
+      }
+    }
+    a[i] = x;
+    b[i] = y == 0.0f ? 1.0f : y;
+  }
+  for (int slot = 0; slot < 3; ++slot) {
+    std::vector<float> r(n);
+    const Reports rep = with_reports(
+        [&] { kernel<KAB<float>>(GetParam(), Fn::sPow, slot)(n, a.data(), b.data(), r.data()); });
+    EXPECT_TRUE(rep.code.empty()) << kSlotName[slot];
+    double worst = 0;
+    int at = 0;
+    for (int i = 0; i < n; ++i) {
+      const double e =
+          float_pow_error(r[i], std::pow(static_cast<long double>(a[i]), static_cast<long double>(b[i])));
+      if (e > worst) {
+        worst = e;
+        at = i;
+      }
+    }
+    EXPECT_LE(worst, bound<float>(slot)) << "vsPow " << kSlotName[slot] << " worst at (" << std::hexfloat
+                                         << a[at] << ", " << b[at] << ") -> " << r[at];
+  }
 }
 
 // Powx is Pow with one exponent: for every exponent with a shortcut (and a few without), each
