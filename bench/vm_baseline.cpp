@@ -1,13 +1,13 @@
 // Baselines for the vector-math benchmarks, compiled once per instruction set at -O3 (inside that
 // set's namespace): plain loops of the same operation, glibc scalar loops, and SLEEF at the same
 // vector width.
+#include "bench/vm_baseline.h"
+
 #include <immintrin.h>
 #include <sleef.h>
 
 #include <cmath>
 #include <cstring>
-
-#include "bench/vm_baseline.h"
 
 #if ZOK_ISA_LEVEL == 1
 #define ZOK_SLEEF_F(name) Sleef_##name##f4_sse4
@@ -42,11 +42,11 @@ namespace zok::bench::ZOK_ISA_NS {
 
 namespace {
 
-#define ZOK_LOOP(name, expr)                                                         \
-  template <typename T>                                                              \
-  void loop_##name(int n, const T* a, const T* b, T* r) {                            \
-    (void)b;                                                                         \
-    for (int i = 0; i < n; ++i) r[i] = (expr);                                       \
+#define ZOK_LOOP(name, expr)                              \
+  template <typename T>                                   \
+  void loop_##name(int n, const T* a, const T* b, T* r) { \
+    (void)b;                                              \
+    for (int i = 0; i < n; ++i) r[i] = (expr);            \
   }
 ZOK_LOOP(add, a[i] + b[i])
 ZOK_LOOP(sub, a[i] - b[i])
@@ -67,7 +67,9 @@ void libm_loop(T (*f)(T), int n, const T* a, T* r) {
 }
 
 #define ZOK_LIBM_SLEEF(name)                                                                     \
-  void libm_##name##_f(int n, const float* a, const float*, float* r) { libm_loop<float>(::name##f, n, a, r); } \
+  void libm_##name##_f(int n, const float* a, const float*, float* r) {                          \
+    libm_loop<float>(::name##f, n, a, r);                                                        \
+  }                                                                                              \
   void libm_##name##_d(int n, const double* a, const double*, double* r) {                       \
     libm_loop<double>(::name, n, a, r);                                                          \
   }                                                                                              \
@@ -116,7 +118,7 @@ ZOK_LIBM_SLEEF(rint)
 }  // namespace
 }  // namespace zok::bench::ZOK_ISA_NS
 
-#define ZOK_MVEC_DECLARE(name) \
+#define ZOK_MVEC_DECLARE(name)                \
   extern "C" ZOK_VF ZOK_MVEC_F(name)(ZOK_VF); \
   extern "C" ZOK_VD ZOK_MVEC_D(name)(ZOK_VD);
 ZOK_MVEC_DECLARE(exp)
@@ -143,19 +145,23 @@ void vector_loop(F f, G tail, int n, const T* a, T* r) {
   for (; i < n; ++i) r[i] = tail(a[i]);
 }
 
-#define ZOK_EXPLOG_BASE(name)                                                                              \
-  void libm_##name##_f(int n, const float* a, const float*, float* r) { libm_loop<float>(::name##f, n, a, r); } \
-  void libm_##name##_d(int n, const double* a, const double*, double* r) { libm_loop<double>(::name, n, a, r); } \
-  void sleef10_##name##_f(int n, const float* a, const float*, float* r) {                                \
+#define ZOK_EXPLOG_BASE(name)                                                                               \
+  void libm_##name##_f(int n, const float* a, const float*, float* r) {                                     \
+    libm_loop<float>(::name##f, n, a, r);                                                                   \
+  }                                                                                                         \
+  void libm_##name##_d(int n, const double* a, const double*, double* r) {                                  \
+    libm_loop<double>(::name, n, a, r);                                                                     \
+  }                                                                                                         \
+  void sleef10_##name##_f(int n, const float* a, const float*, float* r) {                                  \
     vector_loop<float, ZOK_VF>(ZOK_SLEEF_FU(name, u10), ::name##f, n, a, r);                                \
-  }                                                                                                        \
-  void sleef10_##name##_d(int n, const double* a, const double*, double* r) {                             \
+  }                                                                                                         \
+  void sleef10_##name##_d(int n, const double* a, const double*, double* r) {                               \
     vector_loop<double, ZOK_VD>(ZOK_SLEEF_DU(name, u10), static_cast<double (*)(double)>(::name), n, a, r); \
-  }                                                                                                        \
-  void mvec_##name##_f(int n, const float* a, const float*, float* r) {                                   \
+  }                                                                                                         \
+  void mvec_##name##_f(int n, const float* a, const float*, float* r) {                                     \
     vector_loop<float, ZOK_VF>(ZOK_MVEC_F(name), ::name##f, n, a, r);                                       \
-  }                                                                                                        \
-  void mvec_##name##_d(int n, const double* a, const double*, double* r) {                                \
+  }                                                                                                         \
+  void mvec_##name##_d(int n, const double* a, const double*, double* r) {                                  \
     vector_loop<double, ZOK_VD>(ZOK_MVEC_D(name), static_cast<double (*)(double)>(::name), n, a, r);        \
   }
 ZOK_EXPLOG_BASE(exp)
@@ -220,11 +226,12 @@ void vector_loop2(F f, G tail, int n, const T* a, const T* b, T* r) {
 
 // Plain vector root loops: what the Sqrt kernels are measured against.
 void loop_sqrt_f(int n, const float* a, const float*, float* r) {
-  vector_loop<float, ZOK_VF>([](ZOK_VF x) { return ZOK_SQRT_F(x); }, static_cast<float (*)(float)>(::sqrtf), n, a, r);
+  vector_loop<float, ZOK_VF>([](ZOK_VF x) { return ZOK_SQRT_F(x); }, static_cast<float (*)(float)>(::sqrtf),
+                             n, a, r);
 }
 void loop_sqrt_d(int n, const double* a, const double*, double* r) {
-  vector_loop<double, ZOK_VD>([](ZOK_VD x) { return ZOK_SQRT_D(x); }, static_cast<double (*)(double)>(::sqrt), n, a,
-                              r);
+  vector_loop<double, ZOK_VD>([](ZOK_VD x) { return ZOK_SQRT_D(x); }, static_cast<double (*)(double)>(::sqrt),
+                              n, a, r);
 }
 void loop_inv_sqrt_f(int n, const float* a, const float*, float* r) {
   vector_loop<float, ZOK_VF>([](ZOK_VF x) { return 1.0f / ZOK_SQRT_F(x); },
@@ -236,27 +243,27 @@ void loop_inv_sqrt_d(int n, const double* a, const double*, double* r) {
 }
 
 #define ZOK_ROOT_BASE(name)                                                                                 \
-  void sleef10_##name##_f(int n, const float* a, const float*, float* r) {                                 \
+  void sleef10_##name##_f(int n, const float* a, const float*, float* r) {                                  \
     vector_loop<float, ZOK_VF>(ZOK_SLEEF_FU(name, u10), static_cast<float (*)(float)>(::name##f), n, a, r); \
   }                                                                                                         \
-  void sleef10_##name##_d(int n, const double* a, const double*, double* r) {                              \
+  void sleef10_##name##_d(int n, const double* a, const double*, double* r) {                               \
     vector_loop<double, ZOK_VD>(ZOK_SLEEF_DU(name, u10), static_cast<double (*)(double)>(::name), n, a, r); \
   }                                                                                                         \
-  void mvec_##name##_f(int n, const float* a, const float*, float* r) {                                    \
+  void mvec_##name##_f(int n, const float* a, const float*, float* r) {                                     \
     vector_loop<float, ZOK_VF>(ZOK_MVEC_F(name), static_cast<float (*)(float)>(::name##f), n, a, r);        \
   }                                                                                                         \
-  void mvec_##name##_d(int n, const double* a, const double*, double* r) {                                 \
+  void mvec_##name##_d(int n, const double* a, const double*, double* r) {                                  \
     vector_loop<double, ZOK_VD>(ZOK_MVEC_D(name), static_cast<double (*)(double)>(::name), n, a, r);        \
   }
 ZOK_ROOT_BASE(cbrt)
 #undef ZOK_ROOT_BASE
 
-#define ZOK_BINARY_BASE(kind, name, sf, sd)                                                                     \
-  void kind##_##name##_f(int n, const float* a, const float* b, float* r) {                                    \
-    vector_loop2<float, ZOK_VF>(sf, static_cast<float (*)(float, float)>(::name##f), n, a, b, r);               \
-  }                                                                                                             \
-  void kind##_##name##_d(int n, const double* a, const double* b, double* r) {                                 \
-    vector_loop2<double, ZOK_VD>(sd, static_cast<double (*)(double, double)>(::name), n, a, b, r);              \
+#define ZOK_BINARY_BASE(kind, name, sf, sd)                                                        \
+  void kind##_##name##_f(int n, const float* a, const float* b, float* r) {                        \
+    vector_loop2<float, ZOK_VF>(sf, static_cast<float (*)(float, float)>(::name##f), n, a, b, r);  \
+  }                                                                                                \
+  void kind##_##name##_d(int n, const double* a, const double* b, double* r) {                     \
+    vector_loop2<double, ZOK_VD>(sd, static_cast<double (*)(double, double)>(::name), n, a, b, r); \
   }
 ZOK_BINARY_BASE(sleef10, pow, ZOK_SLEEF_FU(pow, u10), ZOK_SLEEF_DU(pow, u10))
 ZOK_BINARY_BASE(mvec, pow, ZOK_MVEC2_F(pow), ZOK_MVEC2_D(pow))
@@ -265,12 +272,81 @@ ZOK_BINARY_BASE(sleef35, hypot, ZOK_SLEEF_FU(hypot, u35), ZOK_SLEEF_DU(hypot, u3
 ZOK_BINARY_BASE(mvec, hypot, ZOK_MVEC2_F(hypot), ZOK_MVEC2_D(hypot))
 #undef ZOK_BINARY_BASE
 
+// Pow2o3, Pow3o2, InvCbrt and Powx through the same SLEEF and glibc functions: cbrt of the square
+// (the sign drops as it does in Pow2o3), x sqrt(x) and pow(x, 1.5), 1 / cbrt, and pow with the one
+// exponent the Powx benchmark passes (2.5).
+#if ZOK_ISA_LEVEL == 1
+#define ZOK_SET1_F _mm_set1_ps
+#define ZOK_SET1_D _mm_set1_pd
+#elif ZOK_ISA_LEVEL == 2
+#define ZOK_SET1_F _mm256_set1_ps
+#define ZOK_SET1_D _mm256_set1_pd
+#else
+#define ZOK_SET1_F _mm512_set1_ps
+#define ZOK_SET1_D _mm512_set1_pd
+#endif
+constexpr double kPowxExponent = 2.5;
+
+void sleef10_pow2o3_f(int n, const float* a, const float*, float* r) {
+  vector_loop<float, ZOK_VF>([](ZOK_VF x) { return ZOK_SLEEF_FU(cbrt, u10)(x * x); },
+                             [](float x) { return std::cbrt(x * x); }, n, a, r);
+}
+void sleef10_pow2o3_d(int n, const double* a, const double*, double* r) {
+  vector_loop<double, ZOK_VD>([](ZOK_VD x) { return ZOK_SLEEF_DU(cbrt, u10)(x * x); },
+                              [](double x) { return std::cbrt(x * x); }, n, a, r);
+}
+void loop_pow3o2_f(int n, const float* a, const float*, float* r) {
+  vector_loop<float, ZOK_VF>([](ZOK_VF x) { return x * ZOK_SQRT_F(x); },
+                             [](float x) { return x * std::sqrt(x); }, n, a, r);
+}
+void loop_pow3o2_d(int n, const double* a, const double*, double* r) {
+  vector_loop<double, ZOK_VD>([](ZOK_VD x) { return x * ZOK_SQRT_D(x); },
+                              [](double x) { return x * std::sqrt(x); }, n, a, r);
+}
+void sleef10_pow3o2_f(int n, const float* a, const float*, float* r) {
+  vector_loop<float, ZOK_VF>([](ZOK_VF x) { return ZOK_SLEEF_FU(pow, u10)(x, ZOK_SET1_F(1.5f)); },
+                             [](float x) { return std::pow(x, 1.5f); }, n, a, r);
+}
+void sleef10_pow3o2_d(int n, const double* a, const double*, double* r) {
+  vector_loop<double, ZOK_VD>([](ZOK_VD x) { return ZOK_SLEEF_DU(pow, u10)(x, ZOK_SET1_D(1.5)); },
+                              [](double x) { return std::pow(x, 1.5); }, n, a, r);
+}
+void sleef10_inv_cbrt_f(int n, const float* a, const float*, float* r) {
+  vector_loop<float, ZOK_VF>([](ZOK_VF x) { return ZOK_SET1_F(1.0f) / ZOK_SLEEF_FU(cbrt, u10)(x); },
+                             [](float x) { return 1.0f / std::cbrt(x); }, n, a, r);
+}
+void sleef10_inv_cbrt_d(int n, const double* a, const double*, double* r) {
+  vector_loop<double, ZOK_VD>([](ZOK_VD x) { return ZOK_SET1_D(1.0) / ZOK_SLEEF_DU(cbrt, u10)(x); },
+                              [](double x) { return 1.0 / std::cbrt(x); }, n, a, r);
+}
+void sleef10_powx_f(int n, const float* a, const float*, float* r) {
+  constexpr float e = static_cast<float>(kPowxExponent);
+  vector_loop<float, ZOK_VF>([](ZOK_VF x) { return ZOK_SLEEF_FU(pow, u10)(x, ZOK_SET1_F(e)); },
+                             [](float x) { return std::pow(x, e); }, n, a, r);
+}
+void sleef10_powx_d(int n, const double* a, const double*, double* r) {
+  vector_loop<double, ZOK_VD>([](ZOK_VD x) { return ZOK_SLEEF_DU(pow, u10)(x, ZOK_SET1_D(kPowxExponent)); },
+                              [](double x) { return std::pow(x, kPowxExponent); }, n, a, r);
+}
+void mvec_powx_f(int n, const float* a, const float*, float* r) {
+  constexpr float e = static_cast<float>(kPowxExponent);
+  vector_loop<float, ZOK_VF>([](ZOK_VF x) { return ZOK_MVEC2_F(pow)(x, ZOK_SET1_F(e)); },
+                             [](float x) { return std::pow(x, e); }, n, a, r);
+}
+void mvec_powx_d(int n, const double* a, const double*, double* r) {
+  vector_loop<double, ZOK_VD>([](ZOK_VD x) { return ZOK_MVEC2_D(pow)(x, ZOK_SET1_D(kPowxExponent)); },
+                              [](double x) { return std::pow(x, kPowxExponent); }, n, a, r);
+}
+
 template <typename F>
 void* fp(F* f) {
   return reinterpret_cast<void*>(f);
 }
 
-#define ZOK_PAIR(F, kind, fs, fd) {#F, 's', kind, fp(fs)}, {#F, 'd', kind, fp(fd)}
+#define ZOK_PAIR(F, kind, fs, fd) \
+  {#F, 's', kind, fp(fs)}, {      \
+#F, 'd', kind, fp(fd)         \
+  }
 const Baseline kBaselines[] = {
     ZOK_PAIR(Sqrt, "loop", &loop_sqrt_f, &loop_sqrt_d),
     ZOK_PAIR(InvSqrt, "loop", &loop_inv_sqrt_f, &loop_inv_sqrt_d),
@@ -278,6 +354,12 @@ const Baseline kBaselines[] = {
     ZOK_PAIR(Cbrt, "libmvec", &mvec_cbrt_f, &mvec_cbrt_d),
     ZOK_PAIR(Pow, "sleef_u10", &sleef10_pow_f, &sleef10_pow_d),
     ZOK_PAIR(Pow, "libmvec", &mvec_pow_f, &mvec_pow_d),
+    ZOK_PAIR(Pow2o3, "sleef_u10", &sleef10_pow2o3_f, &sleef10_pow2o3_d),
+    ZOK_PAIR(Pow3o2, "loop", &loop_pow3o2_f, &loop_pow3o2_d),
+    ZOK_PAIR(Pow3o2, "sleef_u10", &sleef10_pow3o2_f, &sleef10_pow3o2_d),
+    ZOK_PAIR(InvCbrt, "sleef_u10", &sleef10_inv_cbrt_f, &sleef10_inv_cbrt_d),
+    ZOK_PAIR(Powx, "sleef_u10", &sleef10_powx_f, &sleef10_powx_d),
+    ZOK_PAIR(Powx, "libmvec", &mvec_powx_f, &mvec_powx_d),
     ZOK_PAIR(Hypot, "sleef_u05", &sleef05_hypot_f, &sleef05_hypot_d),
     ZOK_PAIR(Hypot, "sleef_u35", &sleef35_hypot_f, &sleef35_hypot_d),
     ZOK_PAIR(Hypot, "libmvec", &mvec_hypot_f, &mvec_hypot_d),
