@@ -197,8 +197,63 @@ POLYS = [
 ]
 
 
+def slog10_polys():
+    """Float Log10 on the float Ln reduction: log10(1+f) = f log10(e) + f^2 Q(f), f in [-1/3, 1/3]."""
+    l10e = 1 / log(10)
+
+    def q(t):
+        return l10e * ln1p_p(t)
+
+    def full(t, c):
+        return t * l10e + t * t * horner(t, c)
+
+    def exact(t):
+        return log(1 + t) / log(10)
+
+    iv = (-mpf(1) / 3, mpf(1) / 3)
+    return [
+        ("kSLog10HA", "float Log10 HA: log10(1+f) = f log10(e) + f^2 Q(f)", q, iv, 9, "f", full, exact),
+        ("kSLog10LA", "float Log10 LA: log10(1+f) = f log10(e) + f^2 Q(f)", q, iv, 7, "f", full, exact),
+        ("kSLog10EP", "float Log10 EP: log10(1+f) = f log10(e) + f^2 Q(f)", q, iv, 3, "f", full, exact),
+    ]
+
+
+def slog1p_polys():
+    """Float Log1p LA on the float Ln reduction: ln(1+f) = f + f^2 P(f), f in [-1/3, 1/3]."""
+    iv = (-mpf(1) / 3, mpf(1) / 3)
+    return [("kSLog1pLA", "float Log1p LA: ln(1+f) = f + f^2 P(f)", ln1p_p, iv, 7, "f", ln_full, ln_exact)]
+
+
+def dlog_atanh_polys():
+    """Double table-free logarithms: with s = f/(2+f), ln(1+f) = 2 atanh(s) = 2s (1 + z Q(z)), z = s^2,
+    for 1+f in [sqrt(1/2), sqrt(2)] (z at most (3 - 2 sqrt(2))^2, the bound widened a little for the
+    rounding of the reduced argument)."""
+    from mpmath import atanh, sqrt
+
+    def q(z):
+        if z < mpf(2) ** -80:
+            return mpf(1) / 3 + z / 5
+        s = sqrt(z)
+        return (atanh(s) / s - 1) / z
+
+    def full(z, c):
+        return 1 + z * horner(z, c)
+
+    def exact(z):
+        return atanh(sqrt(z)) / sqrt(z) if z > 0 else mpf(1)
+
+    iv = (mpf(0), (3 - 2 * sqrt(2)) ** 2 * mpf(1.0001))
+    return [
+        ("kDLogAtLA", "double Log10/Log1p LA: ln(1+f) = 2s (1 + z Q(z))", q, iv, 6, "d", full, exact),
+        ("kDLogAtEP", "double Ln/Log10/Log1p EP: ln(1+f) = 2s (1 + z Q(z))", q, iv, 2, "d", full, exact),
+    ]
+
+
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else "kernels/explog"
+    POLYS.extend(slog10_polys())
+    POLYS.extend(slog1p_polys())
+    POLYS.extend(dlog_atanh_polys())
     cmd = "python3 tools/gen_explog_tables.py " + out
     a, b = sexp_tables()
     sln = sln_table()

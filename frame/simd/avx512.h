@@ -197,4 +197,12 @@ inline void lookup_quads(const double* base, VL row, VD& c0, VD& c2, VD& c3) {
   c3 = {_mm512_i64gather_pd(_mm512_add_epi64(r4, _mm512_set1_epi64(3)), base, 8)};
 }
 
+// Columns 0, 2 and 3 of rows of four doubles whose columns 0 and 1 hold the same value; `at` is
+// each row's first element (4 x the row number).
+inline void lookup_quads_at(const double* base, VL at, VD& c0, VD& c2, VD& c3) {
+  c0 = {_mm512_i64gather_pd(at.v, base, 8)};
+  c2 = {_mm512_i64gather_pd(_mm512_add_epi64(at.v, _mm512_set1_epi64(2)), base, 8)};
+  c3 = {_mm512_i64gather_pd(_mm512_add_epi64(at.v, _mm512_set1_epi64(3)), base, 8)};
+}
+
 }  // namespace zok::ZOK_ISA_NS

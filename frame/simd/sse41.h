@@ -234,4 +234,15 @@ inline void lookup_quads(const double* base, VL row, VD& c0, VD& c2, VD& c3) {
   c3 = {_mm_unpackhi_pd(b0, b1)};
 }
 
+// Columns 0, 2 and 3 of rows of four doubles whose columns 0 and 1 hold the same value; `at` is
+// each row's first element (4 x the row number).
+inline void lookup_quads_at(const double* base, VL at, VD& c0, VD& c2, VD& c3) {
+  const double* p0 = base + _mm_cvtsi128_si64(at.v);
+  const double* p1 = base + _mm_extract_epi64(at.v, 1);
+  const __m128d b0 = _mm_loadu_pd(p0 + 2), b1 = _mm_loadu_pd(p1 + 2);
+  c0 = {_mm_blend_pd(_mm_loadu_pd(p0), _mm_loadu_pd(p1), 2)};
+  c2 = {_mm_unpacklo_pd(b0, b1)};
+  c3 = {_mm_unpackhi_pd(b0, b1)};
+}
+
 }  // namespace zok::ZOK_ISA_NS

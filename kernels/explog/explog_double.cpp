@@ -145,6 +145,14 @@ struct DLogTable<7> {
   static const double* data() { return &tb::kDLog7[0][0]; }
 };
 
+// Constants by their bits, read as doubles: a broadcast from memory costs no integer-to-vector move.
+inline VD dbits(uint64_t b) {
+  return splat<VD>(from_bits<double>(b));
+}
+inline VL lbits(uint64_t b) {
+  return as_int(dbits(b));
+}
+
 struct DLogReduced {
   VD k;      // the exponent, counted so that m recip_j lies near 1
   VD lnhi;   // -ln recip_j (less ln2 past the middle), leading part
@@ -166,16 +174,18 @@ inline DLogReduced dlog_reduce(VD x, VD kadj) {
   constexpr int64_t kMid = 0x3FE00000 + ((1 << kBits) - 1) * kHalf;
   constexpr int64_t kOff = 0x40000000 - kMid;
   const VL xb = as_int(x);
-  const VD m = as_double((xb & lsplat(0x000FFFFFFFFFFFFF)) | lsplat(0x3FF0000000000000));
-  const VL kb = shr<52>(xb + lsplat(kOff << 32)) | lsplat(0x4330000000000000);
-  const VD k = (as_double(kb) - splat<VD>(4503599627371520.0)) + kadj;
-  const VL j =
-      shr<32 + 20 - kBits>(((xb & lsplat(kFracTop << 32)) + lsplat(kHalf << 32)) & lsplat(kJMask << 32));
+  const VD m = (x & dbits(0x000FFFFFFFFFFFFF)) | splat<VD>(1.0);
+  // kadj joins the constant, which folds away when it is a constant 0.
+  const VD kb = as_double(shr<52>(xb + lbits(kOff << 32))) | splat<VD>(0x1p52);
+  const VD k = kb - (splat<VD>(0x1p52 + 1024.0) - kadj);
+  // 4 j: the mask leaves the two bits below j clear.
+  const VL j4 = shr<32 + 18 - kBits>(
+      as_int(as_double(as_int(x & dbits(kFracTop << 32)) + lbits(kHalf << 32)) & dbits(kJMask << 32)));
   VD recip, lnhi, lnlo;
-  lookup_quads(DLogTable<kBits>::data(), j, recip, lnhi, lnlo);
-  const VD mh = as_double(as_int(m) & lsplat(static_cast<int64_t>(0xFFFFFFFF00000000ull)));
+  lookup_quads_at(DLogTable<kBits>::data(), j4, recip, lnhi, lnlo);
+  const VD mh = m & dbits(0xFFFFFFFF00000000);
   const VD ml = m - mh;
-  const VD rh = mh * recip - splat<VD>(1.0);
+  const VD rh = fms(mh, recip, splat<VD>(1.0));  // exact: mh has 21 bits and recip 24
   const VD rl = ml * recip;
   return {k, lnhi, lnlo, rh, rl, rh + rl, recip};
 }
@@ -194,13 +204,6 @@ inline VD dln_ha(VD x, VD kadj) {
   const VD p = v.r * v.r * horner(v.r, kDLnP);
   return a2 + (b2 + p);
 }
-// dLn EP: 7-bit table and a quartic.
-inline VD dln_ep(VD x, VD kadj) {
-  const DLogReduced v = dlog_reduce<7>(x, kadj);
-  const VD hi = fma(v.k, splat<VD>(kLn2Hi), v.lnhi);
-  return hi + (v.r + fma(v.r * v.r, horner(v.r, tb::kDLog7EP), v.lnlo));
-}
-
 constexpr double kInvLn10Hi = 0.4342944845557213;  // 26 bits: a 26-bit factor times it is exact
 constexpr double kInvLn10Lo = -2.6524694553078553e-09;
 constexpr double kInvLn10 = 0.4342944819032518;
@@ -219,28 +222,14 @@ inline VD dlog10_ha(VD x, VD kadj) {
   const VD c = splat<VD>(kInvLn10Hi);
   return sh * c + (sl * c + (s * splat<VD>(kInvLn10Lo) + lo * splat<VD>(kInvLn10)));
 }
-template <size_t N>
-inline VD dlog10_short(VD x, VD kadj, const double (&poly)[N]) {
-  const DLogReduced v = dlog_reduce<7>(x, kadj);
-  const VD hi = fma(v.k, splat<VD>(kLn2Hi), v.lnhi);
-  const VD lo = fma(v.k, splat<VD>(kLn2Lo), v.lnlo) + v.r * v.r * horner(v.r, poly);
-  return (hi + (v.r + lo)) * splat<VD>(kInvLn10);
-}
-inline VD dlog10_la(VD x, VD kadj) {
-  return dlog10_short(x, kadj, tb::kDLog7LA);
-}
-inline VD dlog10_ep(VD x, VD kadj) {
-  return dlog10_short(x, kadj, tb::kDLog7EP);
-}
-
 // dLog1p: u = 1 + x with its rounding error c exactly, ln(1+x) = ln u + c/u, c/u taken as
 // c 2^-e recip (1 - r) (u = 2^e m, 1/m = recip / (1 + r)); c is at most half an ulp of u.
 template <int kFlavour>
-inline VD dlog1p_v(VD x, VD) {
+inline VD dlog1p_v(VD x, VD kadj) {
   const VD one = splat<VD>(1.0);
   const VD u = x + one;
   const VD c = (max(x, one) - u) + min(x, one);
-  const DLogReduced v = dlog_reduce<7>(u, splat<VD>(0.0));
+  const DLogReduced v = dlog_reduce<7>(u, kadj);
   const VD inv2e = as_double(lsplat(0x7FE0000000000000) - (as_int(u) & lsplat(0x7FF0000000000000)));
   const VD cu = c * inv2e * v.recip * (one - v.r);
   const VD hi = fma(v.k, splat<VD>(kLn2Hi), v.lnhi);
@@ -259,17 +248,95 @@ inline VD dlog1p_v(VD x, VD) {
   }
 }
 
-// Fast range of Ln and Log10: positive normal finite. Log1p: -1 < x < inf and x non-zero (so
-// -0 keeps its sign through the special path).
+// ============================================================================================
+// Double logarithms without a table (LA and EP of Log10 and Log1p, EP of Ln): x = 2^k m with m in
+// [sqrt(1/2), sqrt(2)), f = m - 1, s = f / (2 + f), ln m = 2 atanh s = 2s (1 + z Q(z)), z = s^2 at
+// most 0.0295. One division replaces the table reads; s carries the rounding of 2 + f and of the
+// quotient, about one ulp, which LA affords and which the constant term of 2s passes on unscaled.
+// ============================================================================================
+
+constexpr uint64_t kSqrtHalfBits = 0x3FE6A09E667F3BCD;  // sqrt(1/2)
+constexpr double kLn2 = 0.6931471805599453;
+constexpr double kLog10Of2 = 0.3010299956639812;
+constexpr double kLog10Of2Hi = 0.30102999566395283;  // multiple of 2^-43: k * kLog10Of2Hi is exact
+constexpr double kLog10Of2Lo = 2.8363394551044964e-14;
+constexpr double kTwoInvLn10 = 0.8685889638065036;  // 2 / ln 10 in two parts
+constexpr double kTwoInvLn10Lo = 2.19663930043353e-17;
+
+// The exponent k + 1024 of x counted from sqrt(1/2), as an integer, and k + kadj as a double.
+inline VL dlog_kbits(VL xb) {
+  return shr<52>(xb + lbits(0x4000000000000000 - kSqrtHalfBits));
+}
+inline VD dlog_k(VL kbits, VD kadj) {
+  return (as_double(kbits) | splat<VD>(0x1p52)) - (splat<VD>(0x1p52 + 1024.0) - kadj);
+}
+// f = m - 1 for a positive normal x (exact: m lies within a factor 2 of 1).
+inline VD dlog_f(VL xb) {
+  const VL t = xb - lbits(kSqrtHalfBits);
+  return as_double((t & lbits(0x000FFFFFFFFFFFFF)) + lbits(kSqrtHalfBits)) - splat<VD>(1.0);
+}
+// f = (1 + x) 2^-k - 1 with k from u = 1 + x (k <= 1022): x 2^-k and 2^-k - 1 are exact, so the one
+// rounding of the fused sum is all; the rounding of u itself is gone.
+inline VD dlog1p_f(VD x, VL kbits) {
+  const VD sc = as_double(shl<52>(lbits(2047) - kbits));  // 2^-k
+  return fma(x, sc, sc - splat<VD>(1.0));
+}
+
+// ln and log10 EP from k and f.
+inline VD dln_from_f_ep(VD k, VD f) {
+  const VD s = f / (f + splat<VD>(2.0));
+  const VD s2 = s + s, z = s * s;
+  return fma(k, splat<VD>(kLn2), fma(s2 * z, horner(z, tb::kDLogAtEP), s2));
+}
+inline VD dlog10_from_f_ep(VD k, VD f) {
+  const VD s = f / (f + splat<VD>(2.0));
+  const VD sc = s * splat<VD>(kTwoInvLn10), z = s * s;
+  return fma(k, splat<VD>(kLog10Of2), fma(sc * z, horner(z, tb::kDLogAtEP), sc));
+}
+// LA: k ln2 in two parts (the high product exact); 2s/ln10 with its product error for Log10.
+inline VD dln_from_f_la(VD k, VD f) {
+  const VD s = f / (f + splat<VD>(2.0));
+  const VD s2 = s + s, z = s * s;
+  const VD lo = fma(k, splat<VD>(kLn2Lo), s2 * z * horner(z, tb::kDLogAtLA));
+  return fma(k, splat<VD>(kLn2Hi), s2 + lo);
+}
+inline VD dlog10_from_f_la(VD k, VD f) {
+  const VD s = f / (f + splat<VD>(2.0));
+  const VD c = splat<VD>(kTwoInvLn10);
+  const VD sh = s * c, z = s * s;
+  const VD sl = fms(s, c, sh) + s * splat<VD>(kTwoInvLn10Lo);
+  const VD lo = fma(k, splat<VD>(kLog10Of2Lo), sl + sh * z * horner(z, tb::kDLogAtLA));
+  return fma(k, splat<VD>(kLog10Of2Hi), sh + lo);
+}
+
+inline VD dln_ep(VD x, VD kadj) {
+  const VL xb = as_int(x);
+  return dln_from_f_ep(dlog_k(dlog_kbits(xb), kadj), dlog_f(xb));
+}
+template <bool kLA>
+inline VD dlog10_s(VD x, VD kadj) {
+  const VL xb = as_int(x);
+  const VD k = dlog_k(dlog_kbits(xb), kadj), f = dlog_f(xb);
+  return kLA ? dlog10_from_f_la(k, f) : dlog10_from_f_ep(k, f);
+}
+template <bool kLA>
+inline VD dlog1p_s(VD x, VD kadj) {
+  const VL kb = dlog_kbits(as_int(x + splat<VD>(1.0)));
+  const VD k = dlog_k(kb, kadj), f = dlog1p_f(x, kb);
+  return kLA ? dln_from_f_la(k, f) : dln_from_f_ep(k, f);
+}
+
+// Fast range of Ln and Log10: positive normal finite. Log1p: -1 < x < 2^1022 and x non-zero (so
+// -0 keeps its sign through the special path, and 2^-k of the table-free kernels stays normal).
 template <Fn kFn, int kBlock, VD (*kVec)(VD, VD), bool kLog1p>
 struct DLogK {
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = unroll_for<double>(kBlock);
-  static constexpr bool kTailScratch = false;
+  static constexpr bool kTailScratch = true;
   static VD vec(VD x) { return kVec(x, splat<VD>(0.0)); }
   static unsigned special(VD x) {
     if constexpr (kLog1p) {
-      return outside<VD>((x > splat<VD>(-1.0)) & (abs(x) < splat<VD>(kInfD)) & (x != splat<VD>(0.0)));
+      return outside<VD>((x > splat<VD>(-1.0)) & (x < splat<VD>(0x1p1022)) & (x != splat<VD>(0.0)));
     } else {
       return outside<VD>((x >= splat<VD>(0x1p-1022)) & (x < splat<VD>(kInfD)));
     }
@@ -294,6 +361,9 @@ struct DLogK {
     } else if (!kLog1p && x < 0x1p-1022) {
       // Denormal: scaled into the normal range, the exponent corrected by -60.
       r[i] = lane0(kVec(splat<VD>(x * 0x1p60), splat<VD>(-60.0)));
+    } else if (kLog1p && x >= 0x1p1022) {
+      // ln(1 + x) = ln(4 + x) - 4/x + ... = ln(1 + x/4) + 2 ln 2 to far below an ulp.
+      r[i] = lane0(kVec(splat<VD>(x * 0.25), splat<VD>(2.0)));
     } else {
       r[i] = on_lane<DLogK>(x);
     }
@@ -317,12 +387,12 @@ void register_explog_double(vm::KernelSlots& s) {
   void* dln = ptr(&kernel_a<Fn::dLn, kHA, DLogK<Fn::dLn, 4, dln_ha, false>, double>);
   put(s, Fn::dLn, dln, dln, ptr(&kernel_a<Fn::dLn, kEP, DLogK<Fn::dLn, 4, dln_ep, false>, double>));
 
-  put(s, Fn::dLog10, ptr(&kernel_a<Fn::dLog10, kLA, DLogK<Fn::dLog10, 4, dlog10_la, false>, double>),
+  put(s, Fn::dLog10, ptr(&kernel_a<Fn::dLog10, kLA, DLogK<Fn::dLog10, 4, dlog10_s<true>, false>, double>),
       ptr(&kernel_a<Fn::dLog10, kHA, DLogK<Fn::dLog10, 4, dlog10_ha, false>, double>),
-      ptr(&kernel_a<Fn::dLog10, kEP, DLogK<Fn::dLog10, 4, dlog10_ep, false>, double>));
-  put(s, Fn::dLog1p, ptr(&kernel_a<Fn::dLog1p, kLA, DLogK<Fn::dLog1p, 4, dlog1p_v<kLA>, true>, double>),
+      ptr(&kernel_a<Fn::dLog10, kEP, DLogK<Fn::dLog10, 4, dlog10_s<false>, false>, double>));
+  put(s, Fn::dLog1p, ptr(&kernel_a<Fn::dLog1p, kLA, DLogK<Fn::dLog1p, 4, dlog1p_s<true>, true>, double>),
       ptr(&kernel_a<Fn::dLog1p, kHA, DLogK<Fn::dLog1p, 4, dlog1p_v<kHA>, true>, double>),
-      ptr(&kernel_a<Fn::dLog1p, kEP, DLogK<Fn::dLog1p, 4, dlog1p_v<kEP>, true>, double>));
+      ptr(&kernel_a<Fn::dLog1p, kEP, DLogK<Fn::dLog1p, 4, dlog1p_s<false>, true>, double>));
 }
 
 }  // namespace zok::ZOK_ISA_NS

@@ -154,4 +154,80 @@ inline constexpr double kExpm1Q0[1] = {
     0.5,
 };
 
+// float Log10 HA: log10(1+f) = f log10(e) + f^2 Q(f).
+// [-0.333333, 0.333333], degree 9, float coefficients; largest relative error of the whole
+// approximation: 4.68e-9 (2^-27.7).
+inline constexpr float kSLog10HA[10] = {
+    -0.217147246f,
+    0.144764826f,
+    -0.10857293f,
+    0.0868582577f,
+    -0.0724315196f,
+    0.0620875172f,
+    -0.0530766882f,
+    0.0471352302f,
+    -0.0552695729f,
+    0.0504309908f,
+};
+
+// float Log10 LA: log10(1+f) = f log10(e) + f^2 Q(f).
+// [-0.333333, 0.333333], degree 7, float coefficients; largest relative error of the whole
+// approximation: 6.23e-8 (2^-23.9).
+inline constexpr float kSLog10LA[8] = {
+    -0.217147171f,
+    0.144764766f,
+    -0.108591624f,
+    0.086875312f,
+    -0.0715848356f,
+    0.061315041f,
+    -0.065321207f,
+    0.0583072864f,
+};
+
+// float Log10 EP: log10(1+f) = f log10(e) + f^2 Q(f).
+// [-0.333333, 0.333333], degree 3, float coefficients; largest relative error of the whole
+// approximation: 0.000108 (2^-13.2).
+inline constexpr float kSLog10EP[4] = {
+    -0.217025444f,
+    0.1446601f,
+    -0.117251068f,
+    0.0943179056f,
+};
+
+// float Log1p LA: ln(1+f) = f + f^2 P(f).
+// [-0.333333, 0.333333], degree 7, float coefficients; largest relative error of the whole
+// approximation: 5.9e-8 (2^-24.0).
+inline constexpr float kSLog1pLA[8] = {
+    -0.499999851f,
+    0.333333194f,
+    -0.250041455f,
+    0.200037807f,
+    -0.164830178f,
+    0.141183093f,
+    -0.150407642f,
+    0.134257495f,
+};
+
+// double Log10/Log1p LA: ln(1+f) = 2s (1 + z Q(z)).
+// [0.0, 0.0294402], degree 6, double coefficients; largest relative error of the whole
+// approximation: 4.61e-18 (2^-57.6).
+inline constexpr double kDLogAtLA[7] = {
+    0.3333333333333335,
+    0.19999999999949722,
+    0.14285714313001635,
+    0.11111105565129939,
+    0.09091444727837474,
+    0.07665855309105386,
+    0.07308292712444311,
+};
+
+// double Ln/Log10/Log1p EP: ln(1+f) = 2s (1 + z Q(z)).
+// [0.0, 0.0294402], degree 2, double coefficients; largest relative error of the whole
+// approximation: 2.74e-9 (2^-28.4).
+inline constexpr double kDLogAtEP[3] = {
+    0.33333342522578013,
+    0.19994389141081403,
+    0.1479002652159422,
+};
+
 }  // namespace zok::explog_data
