@@ -50,12 +50,41 @@ inline SExpReduced sexp_reduce(VF x) {
   return {n, r};
 }
 
+// Rows of two 4-byte values, one row per lane: as lookup_pairs, but the row numbers leave the
+// vector through 64-bit extracts (two rows each) instead of a store and eight reloads, which
+// takes the reloads off the load ports the table reads need.
+inline void sexp_pairs(const void* base, VI row, VF& first, VF& second) {
+#if ZOK_ISA_LEVEL == 2
+  const double* p = static_cast<const double*>(base);
+  const __m128i lo = _mm256_castsi256_si128(row.v), hi = _mm256_extracti128_si256(row.v, 1);
+  auto two = [&](uint64_t q) {
+    return _mm_loadh_pi(_mm_castpd_ps(_mm_load_sd(p + static_cast<uint32_t>(q))),
+                        reinterpret_cast<const __m64*>(p + (q >> 32)));
+  };
+  const __m256 v0 = _mm256_set_m128(two(_mm_cvtsi128_si64(hi)), two(_mm_cvtsi128_si64(lo)));
+  const __m256 v1 = _mm256_set_m128(two(_mm_extract_epi64(hi, 1)), two(_mm_extract_epi64(lo, 1)));
+  first = {_mm256_shuffle_ps(v0, v1, _MM_SHUFFLE(2, 0, 2, 0))};
+  second = {_mm256_shuffle_ps(v0, v1, _MM_SHUFFLE(3, 1, 3, 1))};
+#elif ZOK_ISA_LEVEL == 1
+  const double* p = static_cast<const double*>(base);
+  auto two = [&](uint64_t q) {
+    return _mm_loadh_pi(_mm_castpd_ps(_mm_load_sd(p + static_cast<uint32_t>(q))),
+                        reinterpret_cast<const __m64*>(p + (q >> 32)));
+  };
+  const __m128 v01 = two(_mm_cvtsi128_si64(row.v)), v23 = two(_mm_extract_epi64(row.v, 1));
+  first = {_mm_shuffle_ps(v01, v23, _MM_SHUFFLE(2, 0, 2, 0))};
+  second = {_mm_shuffle_ps(v01, v23, _MM_SHUFFLE(3, 1, 3, 1))};
+#else
+  lookup_pairs(base, row, first, second);
+#endif
+}
+
 // LA: 2^(N>>7) 2^(j/128) assembled from the fraction table, times (r/2 + 1) r + 1.
 struct SExpLAVec {
   static VF vec(VF x) {
     const SExpReduced v = sexp_reduce(x);
     VF frac, unused;
-    lookup_pairs(tb::kSExpFrac, v.n & isplat(127), frac, unused);
+    sexp_pairs(tb::kSExpFrac, v.n & isplat(127), frac, unused);
     const VF scale = as_float(shl<23>(sar<7>(v.n) + isplat(127)) | as_int(frac));
     const VF p = fma(fma(splat<VF>(0.5f), v.r, splat<VF>(1.0f)), v.r, splat<VF>(1.0f));
     return p * scale;
@@ -67,7 +96,7 @@ struct SExpHAVec {
   static VF vec(VF x) {
     const SExpReduced v = sexp_reduce(x);
     VF thi, tlo;
-    lookup_pairs(tb::kSExpHiLo, v.n & isplat(127), thi, tlo);
+    sexp_pairs(tb::kSExpHiLo, v.n & isplat(127), thi, tlo);
     const VF scale = as_float(shl<23>(sar<7>(v.n) + isplat(127)));
     const VF q = fma(splat<VF>(0.5f) * v.r, v.r, tlo + v.r);
     return scale * fma(thi, q, thi);
@@ -341,52 +370,114 @@ inline double sln_scalar(float x, int* status) {
 }
 
 // ============================================================================================
-// Float Log10 and Log1p: computed in double from the widened argument
+// Float Log10 and Log1p: float fast paths on the float Ln reduction
 // ============================================================================================
 
-// ln u for a positive normal double u: u = 2^k m, m in [2/3, 4/3), ln(1+f) = f + f^2 P(f).
-template <size_t N>
-inline VD ln_wide(VD u, const double (&poly)[N]) {
+constexpr float kLog10Of2Hi = 0.30103302001953125f;  // 16 bits: k * hi is exact for every exponent k
+constexpr float kLog10Of2Lo = -3.024355464731343e-06f;
+constexpr float kLog10Of2 = 0.3010300099849701f;
+constexpr float kLog10EHi = 0.434326171875f;  // 12 bits: exact products with 12-bit parts of f
+constexpr float kLog10ELo = -3.168997136526741e-05f;
+constexpr float kLog10E = 0.4342944920063019f;
+constexpr float kLn2Hi16 = 0.693145751953125f;  // 16 bits, as in float Ln HA
+constexpr float kLn2Lo16 = 1.4286068203094173e-06f;
+constexpr float kLn2F = 0.6931471824645996f;
+
+// HA: log10 x = k log10(2) + f log10(e) + f^2 Q(f). f splits into 12-bit parts fh + fl, so that
+// fh log10(e)_hi is exact and k log10(2)_hi + fh log10(e)_hi is an exact sum hi + lo (the first
+// term is the larger whenever k is not 0); every other term is below 2^-11 of the result.
+struct SLog10HAVec {
+  static VF vec(VF x) {
+    const SLnReduced v = sln_reduce(x);
+    const VF fh = as_float(as_int(v.f) & isplat(static_cast<int32_t>(0xFFFFF000u)));
+    const VF kh = v.k * splat<VF>(kLog10Of2Hi);
+    const VF p = fh * splat<VF>(kLog10EHi);
+    const VF hi = kh + p;
+    const VF lo = (kh - hi) + p;
+    VF tail = fma(v.k, splat<VF>(kLog10Of2Lo), (v.f - fh) * splat<VF>(kLog10EHi));
+    tail = fma(v.f, splat<VF>(kLog10ELo), tail);
+    tail = fma(v.f * v.f, horner(v.f, tb::kSLog10HA), tail);
+    return hi + (lo + tail);
+  }
+};
+// LA and EP: the same sum in plain float arithmetic, shorter polynomials.
+template <class Q>
+struct SLog10Vec {
+  static VF vec(VF x) {
+    const SLnReduced v = sln_reduce(x);
+    const VF t = fma(v.f, splat<VF>(kLog10E), v.f * v.f * horner(v.f, Q::c()));
+    return fma(v.k, splat<VF>(kLog10Of2), t);
+  }
+};
+struct SLog10QLA {
+  static constexpr const auto& c() { return tb::kSLog10LA; }
+};
+struct SLog10QEP {
+  static constexpr const auto& c() { return tb::kSLog10EP; }
+};
+
+// ln(1+x) on the Ln reduction of u = 1 + x. Below |x| = 1/4 the reduction of u gives k = 0 and f
+// is taken as x itself, which is exact. Above it, u carries a rounding error c, and
+// ln(1+x) = ln u + c/u with c/u at most about two ulps of the result, so a 12-bit 1/u is enough.
+struct SLog1pReduced {
+  VF k, f, c;
+};
+template <bool kCorrect>
+inline SLog1pReduced slog1p_reduce(VF x) {
+  const VF one = splat<VF>(1.0f);
+  const VF u = x + one;
+  const SLnReduced v = sln_reduce(u);
+  const MF small = abs(x) < splat<VF>(0.25f);
+  VF c = splat<VF>(0.0f);
+  if constexpr (kCorrect) {
+    // Exact error of x + 1: x > -1, so the larger magnitude is max(x, 1).
+    const VF err = (max(x, one) - u) + min(x, one);
+    c = select(small, err * rcp(u), c);
+  }
+  return {v.k, select(small, v.f, x), c};
+}
+// HA: as float Ln HA, k ln2_hi + f as an exact sum, the correction among the small terms.
+struct SLog1pHAVec {
+  static VF vec(VF x) {
+    const SLog1pReduced v = slog1p_reduce<true>(x);
+    const VF kh = v.k * splat<VF>(kLn2Hi16);
+    const VF hi = kh + v.f;
+    const VF lo = (kh - hi) + v.f;
+    const VF tail = fma(v.f * v.f, horner(v.f, tb::kSLnHA), fma(v.k, splat<VF>(kLn2Lo16), v.c));
+    return hi + (lo + tail);
+  }
+};
+struct SLog1pLAVec {
+  static VF vec(VF x) {
+    const SLog1pReduced v = slog1p_reduce<true>(x);
+    return fma(v.f * v.f, horner(v.f, tb::kSLog1pLA), fma(v.k, splat<VF>(kLn2F), v.f) + v.c);
+  }
+};
+// EP: the correction is below 12 bits of the result and is left out.
+struct SLog1pEPVec {
+  static VF vec(VF x) {
+    const SLog1pReduced v = slog1p_reduce<false>(x);
+    return fma(v.k, splat<VF>(kLn2F), fma(v.f * v.f, horner(v.f, tb::kSLnEP), v.f));
+  }
+};
+
+// log10 of a positive float in double precision, for denormal arguments (widened, they are normal
+// doubles): x = 2^k m, m in [2/3, 4/3), ln(1+f) = f + f^2 P(f).
+inline double slog10_wide(float x) {
+  const VD u = splat<VD>(static_cast<double>(x));
   const VL d = as_int(u) - lsplat(0x3FE5555555555555);
   const VD m = as_double((d & lsplat(0x000FFFFFFFFFFFFF)) + lsplat(0x3FE5555555555555));
   // k + 1024 by a logical shift, then to double through the fraction field of 2^52.
   const VL kb = shr<52>(d + lsplat(0x4000000000000000)) | lsplat(0x4330000000000000);
   const VD k = as_double(kb) - splat<VD>(4503599627371520.0);  // 2^52 + 1024
   const VD f = m - splat<VD>(1.0);
-  return fma(k, splat<VD>(0.6931471805599453), fma(f * f, horner(f, poly), f));
+  const VD ln = fma(k, splat<VD>(0.6931471805599453), fma(f * f, horner(f, tb::kFLogHA), f));
+  return lane0(ln * splat<VD>(0.4342944819032518));
 }
 
-template <size_t N>
-inline VD slog10_d(VD x, const double (&poly)[N]) {
-  return ln_wide(x, poly) * splat<VD>(0.4342944819032518);
-}
-
-// ln(1+x): u = 1 + x and its rounding error c (non-zero only for |x| < 2^-29 or x > 2^53),
-// ln(1+x) = ln u + c/u, with 1/u ~ 2 - u where it matters.
-template <size_t N>
-inline VD slog1p_d(VD x, const double (&poly)[N]) {
-  const VD one = splat<VD>(1.0);
-  const VD u = x + one;
-  const VD c = (max(x, one) - u) + min(x, one);
-  const VD corr = select(abs(x) < one, splat<VD>(0.0), c * (splat<VD>(2.0) - u));
-  return ln_wide(u, poly) + corr;
-}
-
-// The polynomial of each flavour.
-struct FLogHA {
-  static constexpr const auto& c() { return tb::kFLogHA; }
-};
-struct FLogLA {
-  static constexpr const auto& c() { return tb::kFLogLA; }
-};
-struct FLogEP {
-  static constexpr const auto& c() { return tb::kFLogEP; }
-};
-
-template <Fn kFn, class P, bool kLog1p>
-struct SLogWideK {
-  static VD one_half(VD x) { return kLog1p ? slog1p_d(x, P::c()) : slog10_d(x, P::c()); }
-  static VF vec(VF x) { return narrow(one_half(widen_lo(x)), one_half(widen_hi(x))); }
+template <Fn kFn, class K, bool kLog1p>
+struct SLogK {
+  static VF vec(VF x) { return K::vec(x); }
   static unsigned special(VF x) {
     if constexpr (kLog1p) {
       return outside<VF>((x > splat<VF>(-1.0f)) & (abs(x) < splat<VF>(kInfF)) & (x != splat<VF>(0.0f)));
@@ -394,8 +485,8 @@ struct SLogWideK {
       return sln_outside(x);
     }
   }
-  // Widened to double every positive float is normal, so denormal arguments take the vector
-  // formula on one lane; what is left are the domain edges.
+  // What is left beside the domain edges are denormal arguments (Log10 only; Log1p takes them
+  // on the fast path, where f = x).
   static void scalar(int i, const float* a, float* r) {
     const float x = a[i];
     const char* name = vm::traits(kFn).name;
@@ -413,8 +504,10 @@ struct SLogWideK {
       const volatile float z = 0.0f;
       r[i] = z / z;
       report(ZOK_VM_STATUS_DOMAIN, i, a, a, r, r, name);
+    } else if (kLog1p) {
+      r[i] = on_lane<SLogK>(x);
     } else {
-      r[i] = lane0(vec(splat<VF>(x)));
+      r[i] = static_cast<float>(slog10_wide(x));
     }
   }
 };
@@ -514,12 +607,12 @@ void register_explog_float(vm::KernelSlots& s) {
   put(s, Fn::sLn, ptr(&kernel_flog<Fn::sLn, kLA, SLnK<Fn::sLn, SLnLAVec>>),
       ptr(&kernel_flog<Fn::sLn, kHA, SLnK<Fn::sLn, SLnHAVec>>),
       ptr(&kernel_flog<Fn::sLn, kEP, SLnK<Fn::sLn, SLnEPVec>>));
-  put(s, Fn::sLog10, ptr(&kernel_flog<Fn::sLog10, kLA, SLogWideK<Fn::sLog10, FLogLA, false>>),
-      ptr(&kernel_flog<Fn::sLog10, kHA, SLogWideK<Fn::sLog10, FLogHA, false>>),
-      ptr(&kernel_flog<Fn::sLog10, kEP, SLogWideK<Fn::sLog10, FLogEP, false>>));
-  put(s, Fn::sLog1p, ptr(&kernel_flog<Fn::sLog1p, kLA, SLogWideK<Fn::sLog1p, FLogLA, true>>),
-      ptr(&kernel_flog<Fn::sLog1p, kHA, SLogWideK<Fn::sLog1p, FLogHA, true>>),
-      ptr(&kernel_flog<Fn::sLog1p, kEP, SLogWideK<Fn::sLog1p, FLogEP, true>>));
+  put(s, Fn::sLog10, ptr(&kernel_flog<Fn::sLog10, kLA, SLogK<Fn::sLog10, SLog10Vec<SLog10QLA>, false>>),
+      ptr(&kernel_flog<Fn::sLog10, kHA, SLogK<Fn::sLog10, SLog10HAVec, false>>),
+      ptr(&kernel_flog<Fn::sLog10, kEP, SLogK<Fn::sLog10, SLog10Vec<SLog10QEP>, false>>));
+  put(s, Fn::sLog1p, ptr(&kernel_flog<Fn::sLog1p, kLA, SLogK<Fn::sLog1p, SLog1pLAVec, true>>),
+      ptr(&kernel_flog<Fn::sLog1p, kHA, SLogK<Fn::sLog1p, SLog1pHAVec, true>>),
+      ptr(&kernel_flog<Fn::sLog1p, kEP, SLogK<Fn::sLog1p, SLog1pEPVec, true>>));
 }
 
 }  // namespace zok::ZOK_ISA_NS
