@@ -249,10 +249,18 @@ def dlog_atanh_polys():
     ]
 
 
+def sexpm1_polys():
+    """Float Expm1 LA/HA: e^r - 1 = r + r^2 Q(r), |r| <= ln2/64 (N = 0 below ln2/64)."""
+    iv = (-mpf("0.011"), mpf("0.011"))
+    return [("kSExpm1HA", "float Expm1 LA/HA: e^r - 1 = r + r^2 Q(r), |r| <= 0.011", expm1_q, iv, 2, "f", expm1_full,
+             expm1_exact)]
+
+
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else "kernels/explog"
     POLYS.extend(slog10_polys())
     POLYS.extend(slog1p_polys())
+    POLYS.extend(sexpm1_polys())
     POLYS.extend(dlog_atanh_polys())
     cmd = "python3 tools/gen_explog_tables.py " + out
     a, b = sexp_tables()

@@ -222,30 +222,73 @@ struct SExpEPK {
 };
 
 // ============================================================================================
-// Float Expm1 (computed in double)
+// Float Expm1
 // ============================================================================================
 
 constexpr float kSExpm1Fast = 86.64339447021484f;
+constexpr float kSExpm1InvL = 92.33248138427734f;  // 64/ln 2
+constexpr float kSExpm1Shift = 12582912.0f;        // 1.5 * 2^23: N lands in the low fraction bits
+constexpr int32_t kSExpm1ShiftBits = 0x4B400000;
+constexpr float kSExpm1L1 = 0.010833740234375f;  // ln2/64, short leading part: d * kSExpm1L1 is exact
+constexpr float kSExpm1L2 = -3.3155381515825866e-06f;
+constexpr float kSExpm1L = 0.010830424726009369f;  // ln2/64 in one part (EP)
 
+// x = N ln2/64 + r, S = 2^(N>>6) T_hi(j) with j = N & 63 (the even rows of the Exp HA table hold
+// 2^(j/64) = T_hi (1 + T_lo)). xn is the argument N is taken from.
+struct SExpm1Reduced {
+  VF s, tlo, r;
+};
 template <bool kEP>
-inline VD sexpm1_d(VD x) {
-  const DExpReduced v = dexp_reduce<6>(x, x);
-  const VD s = dexp_scale<6>(v.m) * lookup_one(tb::kDExp64, v.m & lsplat(63));
-  VD p;
+inline SExpm1Reduced sexpm1_reduce(VF x, VF xn) {
+  const VF shift = splat<VF>(kSExpm1Shift);
+  const VF t = fma(xn, splat<VF>(kSExpm1InvL), shift);
+  const VI n = as_int(t) - isplat(kSExpm1ShiftBits);
+  const VF d = t - shift;
+  VF r;
   if constexpr (kEP) {
-    p = fma(v.r * v.r, splat<VD>(tb::kExpm1Q0[0]), v.r);
+    r = fnma(d, splat<VF>(kSExpm1L), x);
   } else {
-    p = fma(v.r * v.r, horner(v.r, tb::kExpm1Q1), v.r);
+    r = fnma(d, splat<VF>(kSExpm1L2), fnma(d, splat<VF>(kSExpm1L1), x));
   }
-  return fma(s, p, s - splat<VD>(1.0));
+  VF thi, tlo;
+  sexp_pairs(tb::kSExpHiLo, shl<1>(n & isplat(63)), thi, tlo);
+  // |N>>6| <= 125 over the fast range: the exponent field of S stays normal.
+  const VF s = as_float(as_int(thi) + shl<23>(sar<6>(n)));
+  return {s, tlo, r};
 }
 
-template <Fn kFn, bool kEP>
+// LA and HA: e^x - 1 = (S - 1) + S q with q = T_lo + p + T_lo p and p = e^r - 1 = r + r^2 Q(r).
+// S - 1 is split exactly into hi + lo, so only the rounding of S q + lo, below 2^-7 of the
+// result, and the last sum reach it. Below |x| = 0.011 N is 0, S is 1 and the result is p alone:
+// there S - 1 and S q would cancel, and the rounding of r would show.
+struct SExpm1HAVec {
+  static VF vec(VF x) {
+    const VF xn = select(abs(x) < splat<VF>(0.011f), x, splat<VF>(0.0f));
+    const SExpm1Reduced v = sexpm1_reduce<false>(x, xn);
+    const VF p = fma(v.r * v.r, horner(v.r, tb::kSExpm1HA), v.r);
+    const VF q = fma(v.tlo, p, v.tlo + p);
+    const VF one = splat<VF>(1.0f);
+    const VF hi = v.s - one;
+    const VF bb = hi - v.s;
+    const VF lo = (v.s - (hi - bb)) - (one + bb);
+    return hi + fma(v.s, q, lo);
+  }
+};
+// EP: T_lo and the rounding of S - 1 left out, e^r - 1 = r + r^2/2.
+struct SExpm1EPVec {
+  static VF vec(VF x) {
+    const SExpm1Reduced v = sexpm1_reduce<true>(x, x);
+    const VF p = fma(v.r * splat<VF>(0.5f), v.r, v.r);
+    return fma(v.s, p, v.s - splat<VF>(1.0f));
+  }
+};
+
+template <Fn kFn, class K>
 struct SExpm1K {
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = unroll_for<float>(8);
   static constexpr bool kTailScratch = false;
-  static VF vec(VF x) { return narrow(sexpm1_d<kEP>(widen_lo(x)), sexpm1_d<kEP>(widen_hi(x))); }
+  static VF vec(VF x) { return K::vec(x); }
   static unsigned special(VF x) { return outside<VF>(abs(x) <= splat<VF>(kSExpm1Fast)); }
   static void scalar(int i, const float* a, float* r) {
     const float x = a[i];
@@ -601,8 +644,9 @@ void register_explog_float(vm::KernelSlots& s) {
       ptr(&kernel_a<Fn::sExp, kEP, SExpEPK, float>));
 
   // Expm1: LA and HA share one kernel.
-  void* sexpm1 = ptr(&kernel_a<Fn::sExpm1, kHA, SExpm1K<Fn::sExpm1, false>, float>);
-  put(s, Fn::sExpm1, sexpm1, sexpm1, ptr(&kernel_a<Fn::sExpm1, kEP, SExpm1K<Fn::sExpm1, true>, float>));
+  void* sexpm1 = ptr(&kernel_a<Fn::sExpm1, kHA, SExpm1K<Fn::sExpm1, SExpm1HAVec>, float>);
+  put(s, Fn::sExpm1, sexpm1, sexpm1,
+      ptr(&kernel_a<Fn::sExpm1, kEP, SExpm1K<Fn::sExpm1, SExpm1EPVec>, float>));
 
   put(s, Fn::sLn, ptr(&kernel_flog<Fn::sLn, kLA, SLnK<Fn::sLn, SLnLAVec>>),
       ptr(&kernel_flog<Fn::sLn, kHA, SLnK<Fn::sLn, SLnHAVec>>),

@@ -208,6 +208,15 @@ inline constexpr float kSLog1pLA[8] = {
     0.134257495f,
 };
 
+// float Expm1 LA/HA: e^r - 1 = r + r^2 Q(r), |r| <= 0.011.
+// [-0.011, 0.011], degree 2, float coefficients; largest relative error of the whole
+// approximation: 3.14e-11 (2^-34.9).
+inline constexpr float kSExpm1HA[3] = {
+    0.5f,
+    0.166667417f,
+    0.0416667946f,
+};
+
 // double Log10/Log1p LA: ln(1+f) = 2s (1 + z Q(z)).
 // [0.0, 0.0294402], degree 6, double coefficients; largest relative error of the whole
 // approximation: 4.61e-18 (2^-57.6).
