@@ -223,15 +223,17 @@ inline void lookup_quads(const double* base, VL row, VD& c0, VD& c2, VD& c3) {
 // each row's first element (4 x the row number), so no index scaling is left to the lane reads.
 // The repeated column lets one blend replace a lane-crossing shuffle.
 inline void lookup_quads_at(const double* base, VL at, VD& c0, VD& c2, VD& c3) {
-  const __m128i lo = _mm256_castsi256_si128(at.v), hi = _mm256_extracti128_si256(at.v, 1);
-  const double* p0 = base + _mm_cvtsi128_si64(lo);
-  const double* p1 = base + _mm_extract_epi64(lo, 1);
-  const double* p2 = base + _mm_cvtsi128_si64(hi);
-  const double* p3 = base + _mm_extract_epi64(hi, 1);
-  const __m256d q0 = _mm256_loadu_pd(p0), q1 = _mm256_loadu_pd(p1);
-  const __m256d q2 = _mm256_loadu_pd(p2), q3 = _mm256_loadu_pd(p3);
-  const __m256d a02 = _mm256_permute2f128_pd(q0, q2, 0x20), a13 = _mm256_permute2f128_pd(q1, q3, 0x20);
-  const __m256d b02 = _mm256_permute2f128_pd(q0, q2, 0x31), b13 = _mm256_permute2f128_pd(q1, q3, 0x31);
+  alignas(32) int64_t i[4];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(i), at.v);
+  __asm__("" : "+m"(i));  // read the offsets back from memory: cheaper than four lane extractions
+  const double* p0 = base + i[0];
+  const double* p1 = base + i[1];
+  const double* p2 = base + i[2];
+  const double* p3 = base + i[3];
+  auto half = [](const double* p) { return _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(p)); };
+  const __m256d a02 = _mm256_blend_pd(half(p0), half(p2), 0xC), a13 = _mm256_blend_pd(half(p1), half(p3), 0xC);
+  const __m256d b02 = _mm256_blend_pd(half(p0 + 2), half(p2 + 2), 0xC);
+  const __m256d b13 = _mm256_blend_pd(half(p1 + 2), half(p3 + 2), 0xC);
   c0 = {_mm256_blend_pd(a02, a13, 0xA)};
   c2 = {_mm256_unpacklo_pd(b02, b13)};
   c3 = {_mm256_unpackhi_pd(b02, b13)};

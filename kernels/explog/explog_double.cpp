@@ -200,7 +200,9 @@ inline VD dln_ha(VD x, VD kadj) {
   const VD a = fma(v.k, splat<VD>(kLn2Hi), v.lnhi) + v.rh;
   const VD b = fma(v.k, splat<VD>(kLn2Lo), v.lnlo);
   const MD bz = b == splat<VD>(0.0);
-  const VD a2 = select(bz, a, a + v.rl), b2 = select(bz, b + v.rl, b);
+  const VD zero = splat<VD>(0.0);
+  // rl joins one side, +0 the other (which leaves it unchanged).
+  const VD a2 = a + select(bz, zero, v.rl), b2 = b + select(bz, v.rl, zero);
   const VD p = v.r * v.r * horner(v.r, kDLnP);
   return a2 + (b2 + p);
 }
