@@ -80,9 +80,12 @@ def emit_pow_tables():
         invc[j] = float(ic)
         lc = -mp.log(ic)
         logc_hi[j], logc_lo[j] = split(lc)
-    emit_array("kPowInvC", invc, "pow: 1/c per cell of z (unused cells 0)")
-    emit_array("kPowLogCHi", logc_hi, "pow: -ln(inv_c), leading part")
-    emit_array("kPowLogCLo", logc_lo, "pow: -ln(inv_c), trailing part")
+    rows = []
+    for j in range(256):
+        rows += [invc[j], invc[j], logc_hi[j], logc_lo[j]]
+    emit_array("kPowLogRows", rows,
+               "pow: rows {inv_c, inv_c, -ln(inv_c) leading part, trailing part} per cell of z (unused cells 0); "
+               "read with one load per lane")
     t_hi, t_lo = [], []
     for j in range(128):
         v = mp.mpf(2) ** (mp.mpf(j) / 128)
@@ -90,7 +93,10 @@ def emit_pow_tables():
         t_hi.append(h)
         t_lo.append(lo)
     emit_array("kExp2Hi", t_hi, "2^(j/128), leading part")
-    emit_array("kExp2Lo", t_lo, "2^(j/128), trailing part")
+    rows = []
+    for j in range(128):
+        rows += [t_hi[j], t_lo[j]]
+    emit_array("kExp2Rows", rows, "2^(j/128): rows {leading part, trailing part}")
 
 
 def emit_float_array(name, values, comment):

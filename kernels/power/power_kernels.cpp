@@ -585,8 +585,12 @@ struct HypotK {
 // bits of z; ln x = E ln 2 - ln(inv_c) + log1p(r), the leading terms added without error. The two
 // cells beside 1 have inv_c = 1, so for x near 1 the error stays relative (about 2^-80 of ln x),
 // which a large y needs.
-// kTwoPart false leaves the error terms out (about 2^-52 absolute), for EP.
-template <bool kTwoPart>
+// Pp::kEp leaves the error terms out (about 2^-52 absolute); Pp::kLa stops the series at r^9 and
+// drops the r rl term and the rounding error of r^2 (about 2^-61 of ln x, which keeps y ln x within
+// 2^-51 for every result in range).
+enum class Pp { kEp, kLa, kHa };
+
+template <Pp kP>
 inline VD log_parts(VD x, VD e_off, VD& lo) {
   using namespace power;
   VD m;
@@ -595,7 +599,8 @@ inline VD log_parts(VD x, VD e_off, VD& lo) {
   const VD z = select(fold, m, m * splat<VD>(0.5));
   e = select(fold, e, e + splat<VD>(1.0));
   const VL j = shr<45>(as_int(z)) & splat<VL>(0xFF);
-  const VD invc = gather(kPowInvC, j), lch = gather(kPowLogCHi, j);
+  VD invc, lch, lcl;
+  lookup_quads(kPowLogRows, j, invc, lch, lcl);
   const VD zh = as_double(as_int(z) & splat<VL>(static_cast<int64_t>(0xFFFFFFFFFFFFFC00ull)));
   // Both steps of r0 are exact; r1 is below 2^-42 but can match r0 when z is near 1, so the pair is
   // renormalised: r = rh + rl with |rl| <= ulp(rh) / 2.
@@ -603,10 +608,13 @@ inline VD log_parts(VD x, VD e_off, VD& lo) {
   const VD r1 = (z - zh) * invc;
   VD rh, rl;
   two_sum(r0, r1, rh, rl);
-  // log1p(r) - r + r^2/2, for |r| <= 2^-7 (the cell above 1), truncated after r^11.
-  VD p = splat<VD>(1.0 / 11);
-  p = fma(p, rh, splat<VD>(-1.0 / 10));
-  p = fma(p, rh, splat<VD>(1.0 / 9));
+  // log1p(r) - r + r^2/2, for |r| <= 2^-7 (the cell above 1), truncated after r^11 (LA: r^9).
+  VD p;
+  if constexpr (kP == Pp::kLa) {
+    p = splat<VD>(1.0 / 9);
+  } else {
+    p = fma(fma(splat<VD>(1.0 / 11), rh, splat<VD>(-1.0 / 10)), rh, splat<VD>(1.0 / 9));
+  }
   p = fma(p, rh, splat<VD>(-1.0 / 8));
   p = fma(p, rh, splat<VD>(1.0 / 7));
   p = fma(p, rh, splat<VD>(-1.0 / 6));
@@ -615,39 +623,60 @@ inline VD log_parts(VD x, VD e_off, VD& lo) {
   p = fma(p, rh, splat<VD>(1.0 / 3));
   const VD r2 = rh * rh;
   p = p * r2 * rh;
-  if constexpr (!kTwoPart) {
+  if constexpr (kP == Pp::kEp) {
     const VD r = rh + rl;
     lo = splat<VD>(0.0);
     return fma(e, splat<VD>(kLn2Hi + kLn2Lo), lch) + (r + fma(splat<VD>(-0.5), r * r, p));
   } else {
-    const VD lcl = gather(kPowLogCLo, j);
+    // The sums are ordered by magnitude: E ln2 is 0 or above ln2 > |ln(inv_c)|; ln(inv_c) is 0 or
+    // above 2^-7 > |r|; and |r^2 / 2| < |ln x| / 128.
     VD s1, e1, s2, e2, sq, sqe, s3, e3;
-    two_sum(e * splat<VD>(kLn2Hi), lch, s1, e1);
-    two_sum(s1, rh, s2, e2);
-    two_prod(rh, rh, sq, sqe);
-    two_sum(s2, splat<VD>(-0.5) * sq, s3, e3);
-    const VD t =
-        ((e1 + e2) + e3) + fma(e, splat<VD>(kLn2Lo), lcl) + (rl - rh * rl) + fma(splat<VD>(-0.5), sqe, p);
+    fast_two_sum(e * splat<VD>(kLn2Hi), lch, s1, e1);
+    fast_two_sum(s1, rh, s2, e2);
+    if constexpr (kP == Pp::kLa) {
+      sq = rh * rh;  // its rounding error is below 2^-61 of ln x
+      sqe = splat<VD>(0.0);
+    } else if constexpr (kFused) {
+      two_prod(rh, rh, sq, sqe);
+    } else {
+      // rh = a + b with a its leading 26 bits: a^2 is exact and b (2a + b) is below 2^-25 rh^2.
+      const VD a = as_double(as_int(rh) & splat<VL>(static_cast<int64_t>(0xFFFFFFFFF8000000ull)));
+      const VD b = rh - a;
+      sq = a * a;
+      sqe = b * (rh + a);
+    }
+    fast_two_sum(s2, splat<VD>(-0.5) * sq, s3, e3);
+    const VD rl_sq = kP == Pp::kLa ? rl : rl - rh * rl;  // (r^2 / 2 takes rh rl from log1p)
+    const VD t = ((e1 + e2) + e3) + fma(e, splat<VD>(kLn2Lo), lcl) + rl_sq + fma(splat<VD>(-0.5), sqe, p);
     VD hi;
     fast_two_sum(s3, t, hi, lo);
     return hi;
   }
 }
 
-// e^(t + tl) = m 2^k with m in [0.7, 1.5) and k integral (as a double), for |t| < 2^17:
-// t = n ln2/128 + rr, n = 128 k + j, m = 2^(j/128) e^rr with 2^(j/128) in two parts and a
-// polynomial of degree 5 (3 for EP) in |rr| <= ln2/256.
-template <bool kTwoPart>
-inline VD exp_parts(VD t, VD tl, VD& k) {
+// e^(t + tl) = m 2^k with m in [0.7, 1.5) and k integral, for |t| < 2^17: t = n ln2/128 + rr,
+// n = 128 k + j, m = 2^(j/128) e^rr with 2^(j/128) in two parts and a polynomial of degree 5 (3 for
+// EP) in |rr| <= ln2/256. kb is k moved to the exponent field (k 2^52 as an integer), for scaling
+// by an integer add.
+template <Pp kP>
+inline VD exp_parts(VD t, VD tl, VL& kb) {
   using namespace power;
+  constexpr bool kTwoPart = kP != Pp::kEp;
   const VD shifter = splat<VD>(0x1.8p52);
-  const VD n = fma(t, splat<VD>(k128ByLn2), shifter) - shifter;
+  const VD ns = fma(t, splat<VD>(k128ByLn2), shifter);  // n in the low bits
+  const VD n = ns - shifter;
   const VD rr = fnma(n, splat<VD>(kLn2By128Lo), fnma(n, splat<VD>(kLn2By128Hi), t)) + tl;
-  k = round<ZOK_RND_FLOOR>(n * splat<VD>(1.0 / 128));
-  const VD jd = fnma(k, splat<VD>(128.0), n);
-  // (masked: lanes outside the fast range are computed too, and must not read beyond the table)
-  const VL j = (as_int(jd + shifter) - as_int(shifter)) & splat<VL>(127);
-  const VD th = gather(kExp2Hi, j);
+  // (masked: lanes outside the fast range are computed too, and must not read beyond the table;
+  // the shift drops the shifter's bits)
+  const VL nb = as_int(ns);
+  const VL j = nb & splat<VL>(127);
+  kb = shl<45>(nb & splat<VL>(~127ll));
+  VD th, tlo;
+  if constexpr (kTwoPart) {
+    lookup_pairs(kExp2Rows, j, th, tlo);
+  } else {
+    th = lookup_one(kExp2Hi, j);
+  }
   VD q;
   if constexpr (kTwoPart) {
     q = fma(splat<VD>(1.0 / 120), rr, splat<VD>(1.0 / 24));
@@ -658,28 +687,39 @@ inline VD exp_parts(VD t, VD tl, VD& k) {
   }
   const VD em1 = fma(q, rr * rr, rr);  // e^rr - 1
   if constexpr (kTwoPart) {
-    return th + fma(th, em1, gather(kExp2Lo, j));
+    return th + fma(th, em1, tlo);
   } else {
     return fma(th, em1, th);
   }
 }
 
 // |x|^y = e^(y ln x) for positive normal x as m 2^k; the product y ln x is carried in two parts.
-template <bool kTwoPart>
-inline VD pow_parts(VD x, VD y, VD e_off, VD& k) {
+template <Pp kP>
+inline VD pow_parts(VD x, VD y, VD e_off, VL& kb) {
   VD lo;
-  const VD hi = log_parts<kTwoPart>(x, e_off, lo);
+  const VD hi = log_parts<kP>(x, e_off, lo);
   VD t, tl;
-  two_prod(y, hi, t, tl);
-  tl = fma(y, lo, tl);
-  return exp_parts<kTwoPart>(t, tl, k);
+  if constexpr (kFused) {
+    two_prod(y, hi, t, tl);
+    tl = fma(y, lo, tl);
+  } else {
+    // y and hi cut to their leading 26 bits: t = yh hh is exact, and tl (below 2^-25 |t|, which
+    // widens the exponential's reduced range by a negligible 2^-15) carries the rest with a
+    // relative error of 2^-52.
+    const VL mask = splat<VL>(static_cast<int64_t>(0xFFFFFFFFF8000000ull));
+    const VD yh = as_double(as_int(y) & mask), hh = as_double(as_int(hi) & mask);
+    t = yh * hh;
+    tl = (y - yh) * hh + y * ((hi - hh) + lo);
+  }
+  return exp_parts<kP>(t, tl, kb);
 }
 
-template <bool kTwoPart>
+// In the fast range m 2^k is normal, so k goes straight into m's exponent field.
+template <Pp kP>
 inline VD pow_fast(VD x, VD y) {
-  VD k;
-  const VD m = pow_parts<kTwoPart>(x, y, splat<VD>(0.0), k);
-  return m * pow2i(k);
+  VL kb;
+  const VD m = pow_parts<kP>(x, y, splat<VD>(0.0), kb);
+  return as_double(as_int(m) + kb);
 }
 
 // Lanes the fast path takes: x positive normal finite, y finite, and |y| (|E| + 1) < 1000 with E
@@ -743,7 +783,7 @@ inline int integer_kind(T y) {
 
 // |x|^y for finite non-zero x and y outside the fast range, in double: the result may overflow,
 // underflow or be denormal; it is rounded once.
-template <bool kTwoPart>
+template <Pp kP>
 inline double pow_scalar_core(double ax, double y) {
   double e_off = 0;
   if (ax < 0x1p-1022) {
@@ -751,13 +791,16 @@ inline double pow_scalar_core(double ax, double y) {
     e_off = -54;
   }
   VD lo_v;
-  const VD hi_v = log_parts<kTwoPart>(splat<VD>(ax), splat<VD>(e_off), lo_v);
+  const VD hi_v = log_parts<kP>(splat<VD>(ax), splat<VD>(e_off), lo_v);
   const double t = y * lane0(hi_v);
   if (!(t < 710.0)) return kInf<double>;
   if (!(t > -746.0)) return 0.0;
-  VD k;
-  const VD m = pow_parts<kTwoPart>(splat<VD>(ax), splat<VD>(y), splat<VD>(e_off), k);
-  return std::ldexp(lane0(m), static_cast<int>(lane0(k)));
+  VL kb;
+  const VD m = pow_parts<kP>(splat<VD>(ax), splat<VD>(y), splat<VD>(e_off), kb);
+  int64_t k;
+  const double kbd = lane0(as_double(kb));
+  std::memcpy(&k, &kbd, sizeof k);
+  return std::ldexp(lane0(m), static_cast<int>(k >> 52));
 }
 
 // ---- float Pow, scalar path: float and float-pair arithmetic ----
@@ -901,7 +944,7 @@ inline const T* signed_zeros() {
 
 // The ordered rules on one element; returns the result and sets code (0 or 1). `fast` computes
 // |x|^y for ordinary x > 0 exactly as the vector path does.
-template <typename T, bool kTwoPart, typename Fast>
+template <typename T, Pp kP, typename Fast>
 inline T pow_rules(T x, T y, int& code, Fast fast) {
   code = 0;
   T out;
@@ -933,7 +976,7 @@ inline T pow_rules(T x, T y, int& code, Fast fast) {
   if constexpr (sizeof(T) == 4) {
     return pow_float_scalar(ax, y) * signed_ones<T>()[neg];
   } else {
-    return pow_scalar_core<kTwoPart>(ax, y) * signed_ones<T>()[neg];
+    return pow_scalar_core<kP>(ax, y) * signed_ones<T>()[neg];
   }
 }
 
@@ -941,7 +984,7 @@ inline T pow_rules(T x, T y, int& code, Fast fast) {
 // element by element through the rules. Float flavours share pow_float_fast (one-part log2 and
 // exp2 on tables read lane by lane, about 2^-33 relative, far inside half a float ulp); double HA
 // and LA take the two-part logarithm and exponential, double EP the short ones.
-template <Fn kFn, bool kTwoPart, typename T>
+template <Fn kFn, Pp kP, typename T>
 struct PowK {
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = 1;
@@ -951,7 +994,7 @@ struct PowK {
     if constexpr (sizeof(T) == 4) {
       return in_double(x, y, pow_float_fast);
     } else {
-      return pow_fast<kTwoPart>(x, y);
+      return pow_fast<kP>(x, y);
     }
   }
   template <class V>
@@ -965,7 +1008,7 @@ struct PowK {
   }
   static void scalar(int i, const T* a, const T* b, T* r) {
     int code;
-    r[i] = pow_rules<T, kTwoPart>(a[i], b[i], code, fast);
+    r[i] = pow_rules<T, kP>(a[i], b[i], code, fast);
     if (code != 0) report(code, i, a, b, r, r, vm::traits(kFn).name);
   }
 };
@@ -1042,12 +1085,12 @@ inline VD powx_short(VD x) {
   return x;
 }
 
-template <Fn kFn, bool kTwoPart, Px kPath, typename T>
+template <Fn kFn, Pp kP, Px kPath, typename T>
 struct PowxK {
   template <class V>
   static V vec(V x, V y) {
     if constexpr (kPath == Px::kGeneral) {
-      return PowK<kFn, kTwoPart, T>::vec(x, y);
+      return PowK<kFn, kP, T>::vec(x, y);
     } else {
       return in_double(x, [](VD d) { return powx_short<kPath>(d); });
     }
@@ -1070,7 +1113,7 @@ struct PowxK {
   }
   static void scalar(int i, const T* a, T b, T* r) {
     int code;
-    r[i] = pow_rules<T, kTwoPart>(a[i], b, code, fast);
+    r[i] = pow_rules<T, kP>(a[i], b, code, fast);
     if (code != 0) {
       // The report routine reads element i of each array it is given: b goes as an array whose
       // element i is b.
@@ -1111,11 +1154,11 @@ inline void powx_loop(int n, const T* a, T b, T* r) {
 // Which shortcuts a float flavour has.
 enum PxSet : int { kPxAll = 1, kPxLaEp = 2, kPxEp = 4 };
 
-template <Fn kFn, int kSlot, bool kTwoPart, int kSets, typename T>
+template <Fn kFn, int kSlot, Pp kP, int kSets, typename T>
 void kernel_powx(int n, const T* a, T b, T* r) {
   if (n <= 0) return;
   with_control<kFn, kSlot>([&] {
-    auto run = [&](auto path) { powx_loop<PowxK<kFn, kTwoPart, decltype(path)::value, T>>(n, a, b, r); };
+    auto run = [&](auto path) { powx_loop<PowxK<kFn, kP, decltype(path)::value, T>>(n, a, b, r); };
     using P = Px;
     if constexpr (sizeof(T) == 4) {
       if (b == 0.5f) return run(std::integral_constant<P, P::kHalf>{});
@@ -1201,17 +1244,17 @@ void register_power(vm::KernelSlots& s) {
   ZOK_HYPOT(d, double)
 #undef ZOK_HYPOT
 
-#define ZOK_POW(t, T)                                                                          \
-  put(s, Fn::t##Pow, ptr(&kernel_ab<Fn::t##Pow, kLA, PowK<Fn::t##Pow, sizeof(T) == 8, T>, T>), \
-      ptr(&kernel_ab<Fn::t##Pow, kHA, PowK<Fn::t##Pow, sizeof(T) == 8, T>, T>),                \
-      ptr(&kernel_ab<Fn::t##Pow, kEP, PowK<Fn::t##Pow, false, T>, T>));
+#define ZOK_POW(t, T)                                                                   \
+  put(s, Fn::t##Pow, ptr(&kernel_ab<Fn::t##Pow, kLA, PowK<Fn::t##Pow, Pp::kLa, T>, T>), \
+      ptr(&kernel_ab<Fn::t##Pow, kHA, PowK<Fn::t##Pow, Pp::kHa, T>, T>),                \
+      ptr(&kernel_ab<Fn::t##Pow, kEP, PowK<Fn::t##Pow, Pp::kEp, T>, T>));
   ZOK_POW(s, float)
   ZOK_POW(d, double)
 #undef ZOK_POW
-#define ZOK_POWX(t, T)                                                                          \
-  put(s, Fn::t##Powx, ptr(&kernel_powx<Fn::t##Powx, kLA, sizeof(T) == 8, kPxAll | kPxLaEp, T>), \
-      ptr(&kernel_powx<Fn::t##Powx, kHA, sizeof(T) == 8, kPxAll, T>),                           \
-      ptr(&kernel_powx<Fn::t##Powx, kEP, false, kPxAll | kPxLaEp | kPxEp, T>));
+#define ZOK_POWX(t, T)                                                                   \
+  put(s, Fn::t##Powx, ptr(&kernel_powx<Fn::t##Powx, kLA, Pp::kLa, kPxAll | kPxLaEp, T>), \
+      ptr(&kernel_powx<Fn::t##Powx, kHA, Pp::kHa, kPxAll, T>),                           \
+      ptr(&kernel_powx<Fn::t##Powx, kEP, Pp::kEp, kPxAll | kPxLaEp | kPxEp, T>));
   ZOK_POWX(s, float)
   ZOK_POWX(d, double)
 #undef ZOK_POWX
