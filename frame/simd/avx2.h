@@ -221,11 +221,12 @@ inline void lookup_quads(const double* base, VL row, VD& c0, VD& c2, VD& c3) {
 
 // Columns 0, 2 and 3 of rows of four doubles whose columns 0 and 1 hold the same value; `at` is
 // each row's first element (4 x the row number), so no index scaling is left to the lane reads.
-// The repeated column lets one blend replace a lane-crossing shuffle.
+// Half rows are broadcast from memory and combined with blends, with no lane-crossing shuffle:
+// the first half row holds the first value twice, so its broadcast has it in every lane.
 inline void lookup_quads_at(const double* base, VL at, VD& c0, VD& c2, VD& c3) {
   alignas(32) int64_t i[4];
   _mm256_store_si256(reinterpret_cast<__m256i*>(i), at.v);
-  __asm__("" : "+m"(i));  // read the offsets back from memory: cheaper than four lane extractions
+  __asm__("" : "+m"(i));  // the offsets are read back as scalars, not extracted lane by lane
   const double* p0 = base + i[0];
   const double* p1 = base + i[1];
   const double* p2 = base + i[2];
