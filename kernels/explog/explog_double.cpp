@@ -158,7 +158,7 @@ struct DLogReduced {
   VD lnhi;   // -ln recip_j (less ln2 past the middle), leading part
   VD lnlo;   // and its correction
   VD rh;     // mh recip - 1, exact
-  VD rl;     // ml recip, exact
+  VD rl;     // ml recip (rounded once)
   VD r;      // rh + rl
   VD recip;  // recip_j
 };
