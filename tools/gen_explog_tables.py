@@ -198,7 +198,7 @@ POLYS = [
 
 
 def slog10_polys():
-    """Float Log10 on the float Ln reduction: log10(1+f) = f log10(e) + f^2 Q(f), f in [-1/3, 1/3]."""
+    """Float Log10: x = 2^k m, m in [sqrt(2)/2, sqrt(2)), log10(1+f) = f log10(e) + f^2 Q(f)."""
     l10e = 1 / log(10)
 
     def q(t):
@@ -210,7 +210,7 @@ def slog10_polys():
     def exact(t):
         return log(1 + t) / log(10)
 
-    iv = (-mpf(1) / 3, mpf(1) / 3)
+    iv = (mpf(2) ** -0.5 - 1, mpf(2) ** 0.5 - 1)
     return [
         ("kSLog10HA", "float Log10 HA: log10(1+f) = f log10(e) + f^2 Q(f)", q, iv, 9, "f", full, exact),
         ("kSLog10LA", "float Log10 LA: log10(1+f) = f log10(e) + f^2 Q(f)", q, iv, 7, "f", full, exact),

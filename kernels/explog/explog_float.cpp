@@ -426,12 +426,21 @@ constexpr float kLn2Hi16 = 0.693145751953125f;  // 16 bits, as in float Ln HA
 constexpr float kLn2Lo16 = 1.4286068203094173e-06f;
 constexpr float kLn2F = 0.6931471824645996f;
 
+// x = 2^k m with m in [sqrt(2)/2, sqrt(2)), f = m - 1 exact. Centred on 1 in the log, unlike the
+// Ln reduction: just above 4/3 that one gives k = 1, f near -1/3 and a result just below 1/8,
+// whose ulp is a quarter of that of k log10(2).
+inline SLnReduced slog10_reduce(VF x) {
+  const VI u = as_int(x) - isplat(0x3F3504F3);
+  const VF m = as_float((u & isplat(0x007FFFFF)) + isplat(0x3F3504F3));
+  return {to_float(sar<23>(u)), m - splat<VF>(1.0f)};
+}
+
 // HA: log10 x = k log10(2) + f log10(e) + f^2 Q(f). f splits into 12-bit parts fh + fl, so that
 // fh log10(e)_hi is exact and k log10(2)_hi + fh log10(e)_hi is an exact sum hi + lo (the first
 // term is the larger whenever k is not 0); every other term is below 2^-11 of the result.
 struct SLog10HAVec {
   static VF vec(VF x) {
-    const SLnReduced v = sln_reduce(x);
+    const SLnReduced v = slog10_reduce(x);
     const VF fh = as_float(as_int(v.f) & isplat(static_cast<int32_t>(0xFFFFF000u)));
     const VF kh = v.k * splat<VF>(kLog10Of2Hi);
     const VF p = fh * splat<VF>(kLog10EHi);
@@ -447,7 +456,7 @@ struct SLog10HAVec {
 template <class Q>
 struct SLog10Vec {
   static VF vec(VF x) {
-    const SLnReduced v = sln_reduce(x);
+    const SLnReduced v = slog10_reduce(x);
     const VF t = fma(v.f, splat<VF>(kLog10E), v.f * v.f * horner(v.f, Q::c()));
     return fma(v.k, splat<VF>(kLog10Of2), t);
   }

@@ -155,43 +155,43 @@ inline constexpr double kExpm1Q0[1] = {
 };
 
 // float Log10 HA: log10(1+f) = f log10(e) + f^2 Q(f).
-// [-0.333333, 0.333333], degree 9, float coefficients; largest relative error of the whole
-// approximation: 4.68e-9 (2^-27.7).
+// [-0.292893, 0.414214], degree 9, float coefficients; largest relative error of the whole
+// approximation: 7.19e-9 (2^-27.1).
 inline constexpr float kSLog10HA[10] = {
     -0.217147246f,
-    0.144764826f,
-    -0.10857293f,
-    0.0868582577f,
-    -0.0724315196f,
-    0.0620875172f,
-    -0.0530766882f,
-    0.0471352302f,
-    -0.0552695729f,
-    0.0504309908f,
+    0.144764781f,
+    -0.108573668f,
+    0.0868651792f,
+    -0.0723861903f,
+    0.0618101694f,
+    -0.0539429113f,
+    0.0512994565f,
+    -0.0501926653f,
+    0.0293974988f,
 };
 
 // float Log10 LA: log10(1+f) = f log10(e) + f^2 Q(f).
-// [-0.333333, 0.333333], degree 7, float coefficients; largest relative error of the whole
-// approximation: 6.23e-8 (2^-23.9).
+// [-0.292893, 0.414214], degree 7, float coefficients; largest relative error of the whole
+// approximation: 5.7e-8 (2^-24.1).
 inline constexpr float kSLog10LA[8] = {
-    -0.217147171f,
-    0.144764766f,
-    -0.108591624f,
-    0.086875312f,
-    -0.0715848356f,
-    0.061315041f,
-    -0.065321207f,
-    0.0583072864f,
+    -0.217147231f,
+    0.144766286f,
+    -0.108578607f,
+    0.0867375061f,
+    -0.0720428899f,
+    0.0644266605f,
+    -0.0614945665f,
+    0.0381626077f,
 };
 
 // float Log10 EP: log10(1+f) = f log10(e) + f^2 Q(f).
-// [-0.333333, 0.333333], degree 3, float coefficients; largest relative error of the whole
-// approximation: 0.000108 (2^-13.2).
+// [-0.292893, 0.414214], degree 3, float coefficients; largest relative error of the whole
+// approximation: 0.000106 (2^-13.2).
 inline constexpr float kSLog10EP[4] = {
-    -0.217025444f,
-    0.1446601f,
-    -0.117251068f,
-    0.0943179056f,
+    -0.217050046f,
+    0.145602226f,
+    -0.115928195f,
+    0.0775171742f,
 };
 
 // float Log1p LA: ln(1+f) = f + f^2 P(f).
