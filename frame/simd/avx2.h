@@ -221,8 +221,7 @@ inline void lookup_quads(const double* base, VL row, VD& c0, VD& c2, VD& c3) {
 
 // Columns 0, 2 and 3 of rows of four doubles whose columns 0 and 1 hold the same value; `at` is
 // each row's first element (4 x the row number), so no index scaling is left to the lane reads.
-// Half rows are broadcast from memory and combined with blends, with no lane-crossing shuffle:
-// the first half row holds the first value twice, so its broadcast has it in every lane.
+// The repeated first column lets one blend replace a lane-crossing shuffle.
 inline void lookup_quads_at(const double* base, VL at, VD& c0, VD& c2, VD& c3) {
   alignas(32) int64_t i[4];
   _mm256_store_si256(reinterpret_cast<__m256i*>(i), at.v);
@@ -231,10 +230,10 @@ inline void lookup_quads_at(const double* base, VL at, VD& c0, VD& c2, VD& c3) {
   const double* p1 = base + i[1];
   const double* p2 = base + i[2];
   const double* p3 = base + i[3];
-  auto half = [](const double* p) { return _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(p)); };
-  const __m256d a02 = _mm256_blend_pd(half(p0), half(p2), 0xC), a13 = _mm256_blend_pd(half(p1), half(p3), 0xC);
-  const __m256d b02 = _mm256_blend_pd(half(p0 + 2), half(p2 + 2), 0xC);
-  const __m256d b13 = _mm256_blend_pd(half(p1 + 2), half(p3 + 2), 0xC);
+  const __m256d q0 = _mm256_loadu_pd(p0), q1 = _mm256_loadu_pd(p1);
+  const __m256d q2 = _mm256_loadu_pd(p2), q3 = _mm256_loadu_pd(p3);
+  const __m256d a02 = _mm256_permute2f128_pd(q0, q2, 0x20), a13 = _mm256_permute2f128_pd(q1, q3, 0x20);
+  const __m256d b02 = _mm256_permute2f128_pd(q0, q2, 0x31), b13 = _mm256_permute2f128_pd(q1, q3, 0x31);
   c0 = {_mm256_blend_pd(a02, a13, 0xA)};
   c2 = {_mm256_unpacklo_pd(b02, b13)};
   c3 = {_mm256_unpackhi_pd(b02, b13)};
