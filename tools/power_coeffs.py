@@ -80,12 +80,16 @@ def emit_pow_tables():
         invc[j] = float(ic)
         lc = -mp.log(ic)
         logc_hi[j], logc_lo[j] = split(lc)
+    # The cells in use are told apart by the 7 leading fraction bits alone (those of z and of x are
+    # the same): f < 52 is z in [1, 1.40625), f >= 52 is z in [0.703125, 1). So the rows are indexed
+    # by f, straight from the bits of x.
     rows = []
-    for j in range(256):
+    for f in range(128):
+        j = 128 + f if f < 52 else f
         rows += [invc[j], invc[j], logc_hi[j], logc_lo[j]]
     emit_array("kPowLogRows", rows,
-               "pow: rows {inv_c, inv_c, -ln(inv_c) leading part, trailing part} per cell of z (unused cells 0); "
-               "read with one load per lane")
+               "pow: rows {inv_c, inv_c, -ln(inv_c) leading part, trailing part} by the 7 leading fraction "
+               "bits of x; read with one load per lane")
     t_hi, t_lo = [], []
     for j in range(128):
         v = mp.mpf(2) ** (mp.mpf(j) / 128)

@@ -589,16 +589,19 @@ struct HypotK {
 // drops the r rl term and the rounding error of r^2 (about 2^-61 of ln x, which keeps y ln x within
 // 2^-51 for every result in range).
 enum class Pp { kEp, kLa, kHa };
+// (The pieces of the double Pow core are forced inline: without a fused multiply-add their size
+// keeps the compiler from inlining them, and the calls, with the second parts passed through
+// memory, are a large share of the time.)
 
 template <Pp kP>
-inline VD log_parts(VD x, VD e_off, VD& lo) {
+[[gnu::always_inline]] inline VD log_parts(VD x, VD e_off, VD& lo) {
   using namespace power;
   VD m;
   VD e = exponent_of(x, m) + e_off;
   const MD fold = m >= splat<VD>(1.40625);
   const VD z = select(fold, m, m * splat<VD>(0.5));
   e = select(fold, e, e + splat<VD>(1.0));
-  const VL j = shr<45>(as_int(z)) & splat<VL>(0xFF);
+  const VL j = shr<45>(as_int(x)) & splat<VL>(127);  // (z's cell, told by the fraction bits alone)
   VD invc, lch, lcl;
   lookup_quads(kPowLogRows, j, invc, lch, lcl);
   const VD zh = as_double(as_int(z) & splat<VL>(static_cast<int64_t>(0xFFFFFFFFFFFFFC00ull)));
@@ -609,20 +612,17 @@ inline VD log_parts(VD x, VD e_off, VD& lo) {
   VD rh, rl;
   two_sum(r0, r1, rh, rl);
   // log1p(r) - r + r^2/2, for |r| <= 2^-7 (the cell above 1), truncated after r^11 (LA: r^9).
-  VD p;
+  // Estrin's scheme in r^2 and r^4, half as deep as Horner's rule.
+  auto pair = [&](double c0, double c1) { return fma(splat<VD>(c1), rh, splat<VD>(c0)); };
+  const VD r2 = rh * rh, r4 = r2 * r2, r3 = r2 * rh;
+  VD upper;  // the terms from r^7 on, over r^7
   if constexpr (kP == Pp::kLa) {
-    p = splat<VD>(1.0 / 9);
+    upper = fma(splat<VD>(1.0 / 9), r2, pair(1.0 / 7, -1.0 / 8));
   } else {
-    p = fma(fma(splat<VD>(1.0 / 11), rh, splat<VD>(-1.0 / 10)), rh, splat<VD>(1.0 / 9));
+    upper = fma(fma(splat<VD>(1.0 / 11), r2, pair(1.0 / 9, -1.0 / 10)), r2, pair(1.0 / 7, -1.0 / 8));
   }
-  p = fma(p, rh, splat<VD>(-1.0 / 8));
-  p = fma(p, rh, splat<VD>(1.0 / 7));
-  p = fma(p, rh, splat<VD>(-1.0 / 6));
-  p = fma(p, rh, splat<VD>(1.0 / 5));
-  p = fma(p, rh, splat<VD>(-1.0 / 4));
-  p = fma(p, rh, splat<VD>(1.0 / 3));
-  const VD r2 = rh * rh;
-  p = p * r2 * rh;
+  VD p = fma(upper, r4, fma(pair(1.0 / 5, -1.0 / 6), r2, pair(1.0 / 3, -1.0 / 4)));
+  p = p * r3;
   if constexpr (kP == Pp::kEp) {
     const VD r = rh + rl;
     lo = splat<VD>(0.0);
@@ -647,7 +647,8 @@ inline VD log_parts(VD x, VD e_off, VD& lo) {
     }
     fast_two_sum(s2, splat<VD>(-0.5) * sq, s3, e3);
     const VD rl_sq = kP == Pp::kLa ? rl : rl - rh * rl;  // (r^2 / 2 takes rh rl from log1p)
-    const VD t = ((e1 + e2) + e3) + fma(e, splat<VD>(kLn2Lo), lcl) + rl_sq + fma(splat<VD>(-0.5), sqe, p);
+    const VD p_sq = kP == Pp::kLa ? p : fma(splat<VD>(-0.5), sqe, p);
+    const VD t = ((e1 + e2) + e3) + fma(e, splat<VD>(kLn2Lo), lcl) + rl_sq + p_sq;
     VD hi;
     fast_two_sum(s3, t, hi, lo);
     return hi;
@@ -659,7 +660,7 @@ inline VD log_parts(VD x, VD e_off, VD& lo) {
 // EP) in |rr| <= ln2/256. kb is k moved to the exponent field (k 2^52 as an integer), for scaling
 // by an integer add.
 template <Pp kP>
-inline VD exp_parts(VD t, VD tl, VL& kb) {
+[[gnu::always_inline]] inline VD exp_parts(VD t, VD tl, VL& kb) {
   using namespace power;
   constexpr bool kTwoPart = kP != Pp::kEp;
   const VD shifter = splat<VD>(0x1.8p52);
@@ -677,15 +678,15 @@ inline VD exp_parts(VD t, VD tl, VL& kb) {
   } else {
     th = lookup_one(kExp2Hi, j);
   }
+  const VD rr2 = rr * rr;
   VD q;
   if constexpr (kTwoPart) {
-    q = fma(splat<VD>(1.0 / 120), rr, splat<VD>(1.0 / 24));
-    q = fma(q, rr, splat<VD>(1.0 / 6));
-    q = fma(q, rr, splat<VD>(0.5));
+    q = fma(fma(splat<VD>(1.0 / 120), rr, splat<VD>(1.0 / 24)), rr2,
+            fma(splat<VD>(1.0 / 6), rr, splat<VD>(0.5)));
   } else {
     q = fma(splat<VD>(1.0 / 6), rr, splat<VD>(0.5));
   }
-  const VD em1 = fma(q, rr * rr, rr);  // e^rr - 1
+  const VD em1 = fma(q, rr2, rr);  // e^rr - 1
   if constexpr (kTwoPart) {
     return th + fma(th, em1, tlo);
   } else {
@@ -695,7 +696,7 @@ inline VD exp_parts(VD t, VD tl, VL& kb) {
 
 // |x|^y = e^(y ln x) for positive normal x as m 2^k; the product y ln x is carried in two parts.
 template <Pp kP>
-inline VD pow_parts(VD x, VD y, VD e_off, VL& kb) {
+[[gnu::always_inline]] inline VD pow_parts(VD x, VD y, VD e_off, VL& kb) {
   VD lo;
   const VD hi = log_parts<kP>(x, e_off, lo);
   VD t, tl;
@@ -716,7 +717,7 @@ inline VD pow_parts(VD x, VD y, VD e_off, VL& kb) {
 
 // In the fast range m 2^k is normal, so k goes straight into m's exponent field.
 template <Pp kP>
-inline VD pow_fast(VD x, VD y) {
+[[gnu::always_inline]] inline VD pow_fast(VD x, VD y) {
   VL kb;
   const VD m = pow_parts<kP>(x, y, splat<VD>(0.0), kb);
   return as_double(as_int(m) + kb);
