@@ -258,6 +258,7 @@ inline VD dlog1p_v(VD x, VD kadj) {
 // ============================================================================================
 
 constexpr uint64_t kSqrtHalfBits = 0x3FE6A09E667F3BCD;  // sqrt(1/2)
+constexpr bool kFusedMadd = ZOK_ISA_LEVEL >= 2;         // fma rounds once (not on SSE4.1)
 constexpr double kLn2 = 0.6931471805599453;
 constexpr double kLog10Of2 = 0.3010299956639812;
 constexpr double kLog10Of2Hi = 0.30102999566395283;  // multiple of 2^-43: k * kLog10Of2Hi is exact
@@ -315,7 +316,8 @@ inline VD dlog10_from_f_la(VD k, VD f) {
   const VD s = f / (f + splat<VD>(2.0));
   const VD c = splat<VD>(kTwoInvLn10);
   const VD sh = s * c, z = s * s;
-  const VD sl = fms(s, c, sh) + s * splat<VD>(kTwoInvLn10Lo);
+  // The product's rounding error needs a fused multiply-add; without one it is left out.
+  const VD sl = kFusedMadd ? fms(s, c, sh) + s * splat<VD>(kTwoInvLn10Lo) : s * splat<VD>(kTwoInvLn10Lo);
   const VD lo = fma(k, splat<VD>(kLog10Of2Lo), sl + sh * z * dlog_q_la(z));
   return fma(k, splat<VD>(kLog10Of2Hi), sh + lo);
 }
