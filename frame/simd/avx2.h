@@ -239,4 +239,24 @@ inline void lookup_quads_at(const double* base, VL at, VD& c0, VD& c2, VD& c3) {
   c3 = {_mm256_unpackhi_pd(b02, b13)};
 }
 
+// As lookup_quads_at, with each row's first element given by row_at(high 32 bits of x's lane),
+// computed on the scalar side: the index arithmetic then takes no vector instructions.
+template <class RowAt>
+inline void lookup_quads_by(const double* base, VD x, RowAt row_at, VD& c0, VD& c2, VD& c3) {
+  alignas(32) uint32_t w[8];
+  _mm256_store_pd(reinterpret_cast<double*>(w), x.v);
+  __asm__("" : "+m"(w));  // the words are read back as scalars, not extracted lane by lane
+  const double* p0 = base + row_at(w[1]);
+  const double* p1 = base + row_at(w[3]);
+  const double* p2 = base + row_at(w[5]);
+  const double* p3 = base + row_at(w[7]);
+  const __m256d q0 = _mm256_loadu_pd(p0), q1 = _mm256_loadu_pd(p1);
+  const __m256d q2 = _mm256_loadu_pd(p2), q3 = _mm256_loadu_pd(p3);
+  const __m256d a02 = _mm256_permute2f128_pd(q0, q2, 0x20), a13 = _mm256_permute2f128_pd(q1, q3, 0x20);
+  const __m256d b02 = _mm256_permute2f128_pd(q0, q2, 0x31), b13 = _mm256_permute2f128_pd(q1, q3, 0x31);
+  c0 = {_mm256_blend_pd(a02, a13, 0xA)};
+  c2 = {_mm256_unpacklo_pd(b02, b13)};
+  c3 = {_mm256_unpackhi_pd(b02, b13)};
+}
+
 }  // namespace zok::ZOK_ISA_NS

@@ -205,4 +205,14 @@ inline void lookup_quads_at(const double* base, VL at, VD& c0, VD& c2, VD& c3) {
   c3 = {_mm512_i64gather_pd(_mm512_add_epi64(at.v, _mm512_set1_epi64(3)), base, 8)};
 }
 
+// As lookup_quads_at, with each row's first element given by row_at(high 32 bits of x's lane).
+template <class RowAt>
+inline void lookup_quads_by(const double* base, VD x, RowAt row_at, VD& c0, VD& c2, VD& c3) {
+  alignas(64) uint32_t w[16];
+  alignas(64) int64_t at[8];
+  _mm512_store_pd(reinterpret_cast<double*>(w), x.v);
+  for (int i = 0; i < 8; ++i) at[i] = static_cast<int64_t>(row_at(w[2 * i + 1]));
+  lookup_quads_at(base, VL{_mm512_load_si512(at)}, c0, c2, c3);
+}
+
 }  // namespace zok::ZOK_ISA_NS

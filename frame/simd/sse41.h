@@ -245,4 +245,19 @@ inline void lookup_quads_at(const double* base, VL at, VD& c0, VD& c2, VD& c3) {
   c3 = {_mm_unpackhi_pd(b0, b1)};
 }
 
+// As lookup_quads_at, with each row's first element given by row_at(high 32 bits of x's lane),
+// computed on the scalar side.
+template <class RowAt>
+inline void lookup_quads_by(const double* base, VD x, RowAt row_at, VD& c0, VD& c2, VD& c3) {
+  alignas(16) uint32_t w[4];
+  _mm_store_pd(reinterpret_cast<double*>(w), x.v);
+  __asm__("" : "+m"(w));  // the words are read back as scalars, not extracted lane by lane
+  const double* p0 = base + row_at(w[1]);
+  const double* p1 = base + row_at(w[3]);
+  const __m128d b0 = _mm_loadu_pd(p0 + 2), b1 = _mm_loadu_pd(p1 + 2);
+  c0 = {_mm_blend_pd(_mm_loadu_pd(p0), _mm_loadu_pd(p1), 2)};
+  c2 = {_mm_unpacklo_pd(b0, b1)};
+  c3 = {_mm_unpackhi_pd(b0, b1)};
+}
+
 }  // namespace zok::ZOK_ISA_NS

@@ -168,9 +168,9 @@ struct DLogReduced {
 // fraction bits rounded to kBits.
 template <int kBits>
 inline DLogReduced dlog_reduce(VD x, VD kadj) {
-  constexpr int64_t kFracTop = 0xFFFFF & ~((1 << (20 - kBits - 1)) - 1);
-  constexpr int64_t kHalf = 1 << (20 - kBits - 1);
-  constexpr int64_t kJMask = ((1 << (kBits + 1)) - 1) << (20 - kBits);
+  constexpr uint32_t kFracTop = 0xFFFFF & ~((1 << (20 - kBits - 1)) - 1);
+  constexpr uint32_t kHalf = 1 << (20 - kBits - 1);
+  constexpr uint32_t kJMask = ((1 << (kBits + 1)) - 1) << (20 - kBits);
   constexpr int64_t kMid = 0x3FE00000 + ((1 << kBits) - 1) * kHalf;
   constexpr int64_t kOff = 0x40000000 - kMid;
   const VL xb = as_int(x);
@@ -178,11 +178,10 @@ inline DLogReduced dlog_reduce(VD x, VD kadj) {
   // kadj joins the constant, which folds away when it is a constant 0.
   const VD kb = as_double(shr<52>(xb + lbits(kOff << 32))) | splat<VD>(0x1p52);
   const VD k = kb - (splat<VD>(0x1p52 + 1024.0) - kadj);
-  // 4 j: the mask leaves the two bits below j clear.
-  const VL j4 = shr<32 + 18 - kBits>(
-      as_int(as_double(as_int(x & dbits(kFracTop << 32)) + lbits(kHalf << 32)) & dbits(kJMask << 32)));
+  // 4 j from the high word, on the scalar side; the mask leaves the two bits below j clear.
+  auto row_at = [](uint32_t hw) { return (((hw & kFracTop) + kHalf) & kJMask) >> (18 - kBits); };
   VD recip, lnhi, lnlo;
-  lookup_quads_at(DLogTable<kBits>::data(), j4, recip, lnhi, lnlo);
+  lookup_quads_by(DLogTable<kBits>::data(), x, row_at, recip, lnhi, lnlo);
   const VD mh = m & dbits(0xFFFFFFFF00000000);
   const VD ml = m - mh;
   const VD rh = fms(mh, recip, splat<VD>(1.0));  // exact: mh has 21 bits and recip 24
