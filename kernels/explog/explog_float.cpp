@@ -257,21 +257,23 @@ inline SExpm1Reduced sexpm1_reduce(VF x, VF xn) {
   return {s, tlo, r};
 }
 
-// LA and HA: e^x - 1 = (S - 1) + S q with q = T_lo + p + T_lo p and p = e^r - 1 = r + r^2 Q(r).
-// S - 1 is split exactly into hi + lo, so only the rounding of S q + lo, below 2^-7 of the
-// result, and the last sum reach it. Below |x| = 0.011 N is 0, S is 1 and the result is p alone:
-// there S - 1 and S q would cancel, and the rounding of r would show.
+// LA and HA: e^x - 1 = S (1 + T_lo) (1 + p) - 1 = (S - 1) + S r + S (r^2 Q(r) + T_lo (1 + r)),
+// with p = e^r - 1 = r + r^2 Q(r) (T_lo r^2 is far below the result's ulp). S - 1 is split
+// exactly into hi + lo and S r is exact inside its fma, so the roundings that reach the result
+// are those of the small third term, of S r + (third term + lo) at the size of r, at most a
+// quarter ulp of the result, and of the last sum. Below |x| = 0.011 N is 0, S is 1 and the
+// result is r + r^2 Q(r) with one rounding: there S - 1 and S r would cancel, and the rounding
+// of r would show.
 struct SExpm1HAVec {
   static VF vec(VF x) {
     const VF xn = select(abs(x) < splat<VF>(0.011f), x, splat<VF>(0.0f));
     const SExpm1Reduced v = sexpm1_reduce<false>(x, xn);
-    const VF p = fma(v.r * v.r, horner(v.r, tb::kSExpm1HA), v.r);
-    const VF q = fma(v.tlo, p, v.tlo + p);
+    const VF small = fma(v.tlo, v.r, fma(v.r * v.r, horner(v.r, tb::kSExpm1HA), v.tlo));
     const VF one = splat<VF>(1.0f);
     const VF hi = v.s - one;
     const VF bb = hi - v.s;
     const VF lo = (v.s - (hi - bb)) - (one + bb);
-    return hi + fma(v.s, q, lo);
+    return hi + fma(v.s, v.r, fma(v.s, small, lo));
   }
 };
 // EP: T_lo and the rounding of S - 1 left out, e^r - 1 = r + r^2/2.
@@ -413,7 +415,7 @@ inline double sln_scalar(float x, int* status) {
 }
 
 // ============================================================================================
-// Float Log10 and Log1p: float fast paths on the float Ln reduction
+// Float Log10 and Log1p: float fast paths on x = 2^k m; the special paths in double
 // ============================================================================================
 
 constexpr float kLog10Of2Hi = 0.30103302001953125f;  // 16 bits: k * hi is exact for every exponent k
@@ -437,7 +439,9 @@ inline SLnReduced slog10_reduce(VF x) {
 
 // HA: log10 x = k log10(2) + f log10(e) + f^2 Q(f). f splits into 12-bit parts fh + fl, so that
 // fh log10(e)_hi is exact and k log10(2)_hi + fh log10(e)_hi is an exact sum hi + lo (the first
-// term is the larger whenever k is not 0); every other term is below 2^-11 of the result.
+// term is the larger whenever k is not 0). The rest (the low parts of both constants,
+// fl log10(e)_hi and f^2 Q(f)) is summed in float and added last; near x = sqrt(2), where
+// k log10(2) and f log10(e) cancel most, it is below 1/4 of the result.
 struct SLog10HAVec {
   static VF vec(VF x) {
     const SLnReduced v = slog10_reduce(x);
