@@ -630,8 +630,9 @@ template <Pp kP>
     lo = splat<VD>(0.0);
     return fma(e, splat<VD>(kLn2Hi + kLn2Lo), lch) + (r + fma(splat<VD>(-0.5), r * r, p));
   } else {
-    // The sums are ordered by magnitude: E ln2 is 0 or above ln2 > |ln(inv_c)|; ln(inv_c) is 0 or
-    // above 2^-7 > |r|; and |r^2 / 2| < |ln x| / 128.
+    // The sums are ordered by magnitude: E ln2 is 0 or at least ln2, above |ln(inv_c)| <= 0.35;
+    // ln(inv_c) is 0 (the cells beside 1) or at least 2^-7.5, above |r| <= 2^-8 in those cells;
+    // and |r^2 / 2| < |ln x| / 128.
     VD s1, e1, s2, e2, sq, sqe, s3, e3;
     fast_two_sum(e * splat<VD>(kLn2Hi), lch, s1, e1);
     fast_two_sum(s1, rh, s2, e2);
@@ -984,9 +985,12 @@ inline T pow_rules(T x, T y, int& code, Fast fast) {
 }
 
 // Pow: the fast path computes in double for both types (float lanes widened), the rest goes
-// element by element through the rules. Float flavours share pow_float_fast (one-part log2 and
-// exp2 on tables read lane by lane, about 2^-33 relative, far inside half a float ulp); double HA
-// and LA take the two-part logarithm and exponential, double EP the short ones.
+// element by element through the rules (special values, reports, results beyond the range).
+// Float: every flavour shares pow_float_fast (one-part log2 and exp2 on tables read lane by lane,
+// about 2^-33 relative, so within half an ulp plus 2^-10) and, off the fast range,
+// pow_float_scalar (float pairs: within 0.51 ulp, 0.75 where the result is denormal). Double: HA
+// and LA take the two-part logarithm and exponential (HA within 0.75 ulp, LA, with the shorter
+// logarithm, 1.5), EP the short ones (about 2^15 ulp).
 template <Fn kFn, Pp kP, typename T>
 struct PowK {
   static constexpr Check kCheck = Check::kFixLanes;
