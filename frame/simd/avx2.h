@@ -259,4 +259,19 @@ inline void lookup_quads_by(const double* base, VD x, RowAt row_at, VD& c0, VD& 
   c3 = {_mm256_unpackhi_pd(b02, b13)};
 }
 
+// Rows of two doubles, one row per lane, the row's first element given by row_at(the lane's 64
+// bits), computed on the scalar side.
+template <class RowAt>
+inline void lookup_pairs_by(const double* base, VD x, RowAt row_at, VD& first, VD& second) {
+  alignas(32) uint64_t w[4];
+  _mm256_store_pd(reinterpret_cast<double*>(w), x.v);
+  __asm__("" : "+m"(w));  // the lanes are read back as scalars, not extracted one by one
+  const __m256d r02 = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(base + row_at(w[0]))),
+                                           _mm_loadu_pd(base + row_at(w[2])), 1);
+  const __m256d r13 = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(base + row_at(w[1]))),
+                                           _mm_loadu_pd(base + row_at(w[3])), 1);
+  first = {_mm256_unpacklo_pd(r02, r13)};
+  second = {_mm256_unpackhi_pd(r02, r13)};
+}
+
 }  // namespace zok::ZOK_ISA_NS

@@ -215,4 +215,17 @@ inline void lookup_quads_by(const double* base, VD x, RowAt row_at, VD& c0, VD& 
   lookup_quads_at(base, VL{_mm512_load_si512(at)}, c0, c2, c3);
 }
 
+// Rows of two doubles, one row per lane, the row's first element given by row_at(the lane's 64
+// bits).
+template <class RowAt>
+inline void lookup_pairs_by(const double* base, VD x, RowAt row_at, VD& first, VD& second) {
+  alignas(64) uint64_t w[8];
+  alignas(64) int64_t at[8];
+  _mm512_store_pd(reinterpret_cast<double*>(w), x.v);
+  for (int i = 0; i < 8; ++i) at[i] = static_cast<int64_t>(row_at(w[i]));
+  const __m512i a = _mm512_load_si512(at);
+  first = {_mm512_i64gather_pd(a, base, 8)};
+  second = {_mm512_i64gather_pd(_mm512_add_epi64(a, _mm512_set1_epi64(1)), base, 8)};
+}
+
 }  // namespace zok::ZOK_ISA_NS

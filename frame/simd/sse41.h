@@ -260,4 +260,16 @@ inline void lookup_quads_by(const double* base, VD x, RowAt row_at, VD& c0, VD& 
   c3 = {_mm_unpackhi_pd(b0, b1)};
 }
 
+// Rows of two doubles, one row per lane, the row's first element given by row_at(the lane's 64
+// bits), computed on the scalar side.
+template <class RowAt>
+inline void lookup_pairs_by(const double* base, VD x, RowAt row_at, VD& first, VD& second) {
+  alignas(16) uint64_t w[2];
+  _mm_store_pd(reinterpret_cast<double*>(w), x.v);
+  __asm__("" : "+m"(w));  // the lanes are read back as scalars, not extracted one by one
+  const __m128d r0 = _mm_loadu_pd(base + row_at(w[0])), r1 = _mm_loadu_pd(base + row_at(w[1]));
+  first = {_mm_unpacklo_pd(r0, r1)};
+  second = {_mm_unpackhi_pd(r0, r1)};
+}
+
 }  // namespace zok::ZOK_ISA_NS

@@ -25,9 +25,22 @@ namespace {
 using vm::Fn;
 namespace tb = zok::explog_data;
 
+// Constants by their bits, read as doubles: a broadcast from memory costs no integer-to-vector move.
+inline VD dbits(uint64_t b) {
+  return splat<VD>(from_bits<double>(b));
+}
+inline VL lbits(uint64_t b) {
+  return as_int(dbits(b));
+}
+
 // ============================================================================================
 // Double Exp and Expm1
 // ============================================================================================
+
+// Element of the row of j = N & 63 in the pair table, from the bits of the reduced integer.
+inline uint64_t exp_row64(uint64_t m) {
+  return 2 * (m & 63);
+}
 
 // HA: 2^(N>>6) (T_hi + (T_lo + (T_hi + T_lo)(r + q))), q = r^2 (c2 + r (c3 + r (c4 + r c5))).
 inline VD dexp_ha(VD x) {
@@ -90,7 +103,7 @@ inline VD dexpm1_ha(VD x) {
   constexpr double kL64 = 0.010830424696249145;  // ln2/64
   const DExpReduced v = dexp_reduce<6>(x, select(abs(x) < splat<VD>(kL64), x, splat<VD>(0.0)));
   VD thi, tlo;
-  lookup_pairs(&tb::kDExpHiLo[0][0], v.m & lsplat(63), thi, tlo);
+  lookup_pairs_by(&tb::kDExpHiLo[0][0], as_double(v.m), exp_row64, thi, tlo);
   const VD scale = dexp_scale<6>(v.m);
   const VD p = fma(v.r * v.r, horner(v.r, tb::kDExpm1HA), v.r);
   VD hi, err;
@@ -144,14 +157,6 @@ template <>
 struct DLogTable<7> {
   static const double* data() { return &tb::kDLog7[0][0]; }
 };
-
-// Constants by their bits, read as doubles: a broadcast from memory costs no integer-to-vector move.
-inline VD dbits(uint64_t b) {
-  return splat<VD>(from_bits<double>(b));
-}
-inline VL lbits(uint64_t b) {
-  return as_int(dbits(b));
-}
 
 struct DLogReduced {
   VD k;      // the exponent, counted so that m recip_j lies near 1
