@@ -183,8 +183,6 @@ POLYS = [
     ("kFLogEP", "float Log10/Log1p EP, in double", ln1p_p, (-mpf(1) / 3, mpf(1) / 3), 4, "d", ln_full, ln_exact),
     ("kDLog7HA", "double Log10/Log1p HA, 7-bit table: ln(1+r) = r + r^2 P(r)", ln1p_p, (-0.00395, 0.00395), 5, "d",
      ln_full, ln_exact),
-    ("kDLog7LA", "double Log10/Log1p LA, 7-bit table", ln1p_p, (-0.00395, 0.00395), 4, "d", ln_full, ln_exact),
-    ("kDLog7EP", "double Ln/Log10/Log1p EP, 7-bit table", ln1p_p, (-0.00395, 0.00395), 2, "d", ln_full, ln_exact),
     ("kDExpLA", "double Exp LA: e^r = 1 + r + r^2 Q(r), |r| <= ln2/128", expm1_q, (-0.00545, 0.00545), 3, "d",
      exp_full, exp_exact),
     ("kDExpEP", "double Exp EP: e^r = 1 + r + r^2 Q(r), |r| <= ln2/256", expm1_q, (-0.00273, 0.00273), 0, "d",

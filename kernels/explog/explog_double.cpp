@@ -228,10 +228,10 @@ inline VD dlog10_ha(VD x, VD kadj) {
   const VD c = splat<VD>(kInvLn10Hi);
   return sh * c + (sl * c + (s * splat<VD>(kInvLn10Lo) + lo * splat<VD>(kInvLn10)));
 }
-// dLog1p: u = 1 + x with its rounding error c exactly, ln(1+x) = ln u + c/u, c/u taken as
-// c 2^-e recip (1 - r) (u = 2^e m, 1/m = recip / (1 + r)); c is at most half an ulp of u.
-template <int kFlavour>
-inline VD dlog1p_v(VD x, VD kadj) {
+// dLog1p HA: u = 1 + x with its rounding error c exactly, ln(1+x) = ln u + c/u, c/u taken as
+// c 2^-e recip (1 - r) (u = 2^e m, 1/m = recip / (1 + r)); c is at most half an ulp of u. As in
+// dLog10 HA, r = rh + rl and hi + r are exact sums.
+inline VD dlog1p_ha(VD x, VD kadj) {
   const VD one = splat<VD>(1.0);
   const VD u = x + one;
   const VD c = (max(x, one) - u) + min(x, one);
@@ -239,19 +239,11 @@ inline VD dlog1p_v(VD x, VD kadj) {
   const VD inv2e = as_double(lsplat(0x7FE0000000000000) - (as_int(u) & lsplat(0x7FF0000000000000)));
   const VD cu = c * inv2e * v.recip * (one - v.r);
   const VD hi = fma(v.k, splat<VD>(kLn2Hi), v.lnhi);
-  if constexpr (kFlavour == vm::kHA) {
-    // As in dLog10 HA: r = rh + rl and hi + r as exact sums.
-    VD r, rerr, s, e;
-    two_sum(v.rh, v.rl, r, rerr);
-    two_sum(hi, r, s, e);
-    const VD p = v.r * v.r * horner(v.r, tb::kDLog7HA);
-    return s + ((e + (rerr + cu)) + (fma(v.k, splat<VD>(kLn2Lo), v.lnlo) + p));
-  } else if constexpr (kFlavour == vm::kLA) {
-    const VD p = v.r * v.r * horner(v.r, tb::kDLog7LA);
-    return hi + (v.r + (cu + (fma(v.k, splat<VD>(kLn2Lo), v.lnlo) + p)));
-  } else {
-    return hi + (v.r + (cu + fma(v.r * v.r, horner(v.r, tb::kDLog7EP), v.lnlo)));
-  }
+  VD r, rerr, s, e;
+  two_sum(v.rh, v.rl, r, rerr);
+  two_sum(hi, r, s, e);
+  const VD p = v.r * v.r * horner(v.r, tb::kDLog7HA);
+  return s + ((e + (rerr + cu)) + (fma(v.k, splat<VD>(kLn2Lo), v.lnlo) + p));
 }
 
 // ============================================================================================
@@ -408,7 +400,7 @@ void register_explog_double(vm::KernelSlots& s) {
       ptr(&kernel_a<Fn::dLog10, kHA, DLogK<Fn::dLog10, 4, dlog10_ha, false>, double>),
       ptr(&kernel_a<Fn::dLog10, kEP, DLogK<Fn::dLog10, 4, dlog10_s<false>, false>, double>));
   put(s, Fn::dLog1p, ptr(&kernel_a<Fn::dLog1p, kLA, DLogK<Fn::dLog1p, 4, dlog1p_s<true>, true>, double>),
-      ptr(&kernel_a<Fn::dLog1p, kHA, DLogK<Fn::dLog1p, 4, dlog1p_v<kHA>, true>, double>),
+      ptr(&kernel_a<Fn::dLog1p, kHA, DLogK<Fn::dLog1p, 4, dlog1p_ha, true>, double>),
       ptr(&kernel_a<Fn::dLog1p, kEP, DLogK<Fn::dLog1p, 4, dlog1p_s<false>, true>, double>));
 }
 

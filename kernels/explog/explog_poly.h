@@ -90,26 +90,6 @@ inline constexpr double kDLog7HA[6] = {
     0.14285974331115564,
 };
 
-// double Log10/Log1p LA, 7-bit table.
-// [-0.00395, 0.00395], degree 4, double coefficients; largest relative error of the whole
-// approximation: 3.4e-17 (2^-54.7).
-inline constexpr double kDLog7LA[5] = {
-    -0.5,
-    0.3333333333224654,
-    -0.24999999999049055,
-    0.20000278619452552,
-    -0.1666691045877218,
-};
-
-// double Ln/Log10/Log1p EP, 7-bit table.
-// [-0.00395, 0.00395], degree 2, double coefficients; largest relative error of the whole
-// approximation: 1.22e-11 (2^-36.3).
-inline constexpr double kDLog7EP[3] = {
-    -0.5,
-    0.3333356737278955,
-    -0.2500019503296169,
-};
-
 // double Exp LA: e^r = 1 + r + r^2 Q(r), |r| <= ln2/128.
 // [-0.00545, 0.00545], degree 3, double coefficients; largest relative error of the whole
 // approximation: 4.57e-18 (2^-57.6).
