@@ -231,25 +231,18 @@ constexpr float kSExpm1Shift = 12582912.0f;        // 1.5 * 2^23: N lands in the
 constexpr int32_t kSExpm1ShiftBits = 0x4B400000;
 constexpr float kSExpm1L1 = 0.010833740234375f;  // ln2/64, short leading part: d * kSExpm1L1 is exact
 constexpr float kSExpm1L2 = -3.3155381515825866e-06f;
-constexpr float kSExpm1L = 0.010830424726009369f;  // ln2/64 in one part (EP)
 
 // x = N ln2/64 + r, S = 2^(N>>6) T_hi(j) with j = N & 63 (the even rows of the Exp HA table hold
 // 2^(j/64) = T_hi (1 + T_lo)). xn is the argument N is taken from.
 struct SExpm1Reduced {
   VF s, tlo, r;
 };
-template <bool kEP>
 inline SExpm1Reduced sexpm1_reduce(VF x, VF xn) {
   const VF shift = splat<VF>(kSExpm1Shift);
   const VF t = fma(xn, splat<VF>(kSExpm1InvL), shift);
   const VI n = as_int(t) - isplat(kSExpm1ShiftBits);
   const VF d = t - shift;
-  VF r;
-  if constexpr (kEP) {
-    r = fnma(d, splat<VF>(kSExpm1L), x);
-  } else {
-    r = fnma(d, splat<VF>(kSExpm1L2), fnma(d, splat<VF>(kSExpm1L1), x));
-  }
+  const VF r = fnma(d, splat<VF>(kSExpm1L2), fnma(d, splat<VF>(kSExpm1L1), x));
   VF thi, tlo;
   sexp_pairs(tb::kSExpHiLo, shl<1>(n & isplat(63)), thi, tlo);
   // |N>>6| <= 125 over the fast range: the exponent field of S stays normal.
@@ -267,7 +260,7 @@ inline SExpm1Reduced sexpm1_reduce(VF x, VF xn) {
 struct SExpm1HAVec {
   static VF vec(VF x) {
     const VF xn = select(abs(x) < splat<VF>(0.011f), x, splat<VF>(0.0f));
-    const SExpm1Reduced v = sexpm1_reduce<false>(x, xn);
+    const SExpm1Reduced v = sexpm1_reduce(x, xn);
     const VF small = fma(v.tlo, v.r, fma(v.r * v.r, horner(v.r, tb::kSExpm1HA), v.tlo));
     const VF one = splat<VF>(1.0f);
     const VF hi = v.s - one;
@@ -294,7 +287,7 @@ using SExpm1LAHAVec = SExpm1HAVec;
 // EP: T_lo and the rounding of S - 1 left out, e^r - 1 = r + r^2/2.
 struct SExpm1EPVec {
   static VF vec(VF x) {
-    const SExpm1Reduced v = sexpm1_reduce<true>(x, x);
+    const SExpm1Reduced v = sexpm1_reduce(x, x);
     const VF p = fma(v.r * splat<VF>(0.5f), v.r, v.r);
     return fma(v.s, p, v.s - splat<VF>(1.0f));
   }
