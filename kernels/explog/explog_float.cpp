@@ -525,10 +525,11 @@ struct SLog1pEPVec {
   }
 };
 
-// log10 of a positive float in double precision, for denormal arguments (widened, they are normal
-// doubles): x = 2^k m, m in [2/3, 4/3), ln(1+f) = f + f^2 P(f).
-inline double slog10_wide(float x) {
-  const VD u = splat<VD>(static_cast<double>(x));
+// log10 in double precision from the widened argument (every positive float is a normal double):
+// x = 2^k m, m in [2/3, 4/3), ln(1+f) = f + f^2 P(f). The special path uses it for denormal
+// arguments, and HA on SSE4.1 for every lane: without a fused multiply-add the float HA sum
+// rounds its f^2 Q(f) term too often just below 1/8, where the result's ulp is smallest.
+inline VD slog10_wide(VD u) {
   const VL d = as_int(u) - lsplat(0x3FE5555555555555);
   const VD m = as_double((d & lsplat(0x000FFFFFFFFFFFFF)) + lsplat(0x3FE5555555555555));
   // k + 1024 by a logical shift, then to double through the fraction field of 2^52.
@@ -536,8 +537,16 @@ inline double slog10_wide(float x) {
   const VD k = as_double(kb) - splat<VD>(4503599627371520.0);  // 2^52 + 1024
   const VD f = m - splat<VD>(1.0);
   const VD ln = fma(k, splat<VD>(0.6931471805599453), fma(f * f, horner(f, tb::kFLogHA), f));
-  return lane0(ln * splat<VD>(0.4342944819032518));
+  return ln * splat<VD>(0.4342944819032518);
 }
+struct SLog10WideVec {
+  static VF vec(VF x) { return narrow(slog10_wide(widen_lo(x)), slog10_wide(widen_hi(x))); }
+};
+#if ZOK_ISA_LEVEL == 1
+using SLog10HAKVec = SLog10WideVec;
+#else
+using SLog10HAKVec = SLog10HAVec;
+#endif
 
 template <Fn kFn, class K, bool kLog1p>
 struct SLogK {
@@ -571,7 +580,7 @@ struct SLogK {
     } else if (kLog1p) {
       r[i] = on_lane<SLogK>(x);
     } else {
-      r[i] = static_cast<float>(slog10_wide(x));
+      r[i] = static_cast<float>(lane0(slog10_wide(splat<VD>(static_cast<double>(x)))));
     }
   }
 };
@@ -673,7 +682,7 @@ void register_explog_float(vm::KernelSlots& s) {
       ptr(&kernel_flog<Fn::sLn, kHA, SLnK<Fn::sLn, SLnHAVec>>),
       ptr(&kernel_flog<Fn::sLn, kEP, SLnK<Fn::sLn, SLnEPVec>>));
   put(s, Fn::sLog10, ptr(&kernel_flog<Fn::sLog10, kLA, SLogK<Fn::sLog10, SLog10Vec<SLog10QLA>, false>>),
-      ptr(&kernel_flog<Fn::sLog10, kHA, SLogK<Fn::sLog10, SLog10HAVec, false>>),
+      ptr(&kernel_flog<Fn::sLog10, kHA, SLogK<Fn::sLog10, SLog10HAKVec, false>>),
       ptr(&kernel_flog<Fn::sLog10, kEP, SLogK<Fn::sLog10, SLog10Vec<SLog10QEP>, false>>));
   put(s, Fn::sLog1p, ptr(&kernel_flog<Fn::sLog1p, kLA, SLogK<Fn::sLog1p, SLog1pLAVec, true>>),
       ptr(&kernel_flog<Fn::sLog1p, kHA, SLogK<Fn::sLog1p, SLog1pHAVec, true>>),
