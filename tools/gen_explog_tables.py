@@ -177,10 +177,8 @@ POLYS = [
     # name, comment, function, interval, degree, precision, full, exact
     ("kSLnHA", "float Ln HA: ln(1+f) = f + f^2 P(f)", ln1p_p, (-mpf(1) / 3, mpf(1) / 3), 10, "f", ln_full, ln_exact),
     ("kSLnEP", "float Ln EP: ln(1+f) = f + f^2 P(f)", ln1p_p, (-mpf(1) / 3, mpf(1) / 3), 3, "f", ln_full, ln_exact),
-    ("kFLogHA", "float Log10/Log1p HA, in double: ln(1+f) = f + f^2 P(f)", ln1p_p, (-mpf(1) / 3, mpf(1) / 3), 12, "d",
+    ("kFLogHA", "float Log10 in double (denormals, SSE4.1 HA)", ln1p_p, (-mpf(1) / 3, mpf(1) / 3), 12, "d",
      ln_full, ln_exact),
-    ("kFLogLA", "float Log10/Log1p LA, in double", ln1p_p, (-mpf(1) / 3, mpf(1) / 3), 9, "d", ln_full, ln_exact),
-    ("kFLogEP", "float Log10/Log1p EP, in double", ln1p_p, (-mpf(1) / 3, mpf(1) / 3), 4, "d", ln_full, ln_exact),
     ("kDLog7HA", "double Log10/Log1p HA, 7-bit table: ln(1+r) = r + r^2 P(r)", ln1p_p, (-0.00395, 0.00395), 5, "d",
      ln_full, ln_exact),
     ("kDExpLA", "double Exp LA: e^r = 1 + r + r^2 Q(r), |r| <= ln2/128", expm1_q, (-0.00545, 0.00545), 3, "d",

@@ -32,7 +32,7 @@ inline constexpr float kSLnEP[4] = {
     0.217175007f,
 };
 
-// float Log10/Log1p HA, in double: ln(1+f) = f + f^2 P(f).
+// float Log10 in double (denormals, SSE4.1 HA).
 // [-0.333333, 0.333333], degree 12, double coefficients; largest relative error of the whole
 // approximation: 5.68e-12 (2^-37.4).
 inline constexpr double kFLogHA[13] = {
@@ -49,33 +49,6 @@ inline constexpr double kFLogHA[13] = {
     -0.07920666937069165,
     0.10658611052120721,
     -0.0992819172243825,
-};
-
-// float Log10/Log1p LA, in double.
-// [-0.333333, 0.333333], degree 9, double coefficients; largest relative error of the whole
-// approximation: 1.4e-9 (2^-29.4).
-inline constexpr double kFLogLA[10] = {
-    -0.5000000035319969,
-    0.3333333366026371,
-    -0.2499984136445255,
-    0.1999985316596486,
-    -0.16677973663216314,
-    0.14296178997151418,
-    -0.12221359181002925,
-    0.10853287900440187,
-    -0.1272628908295227,
-    0.11612164612011674,
-};
-
-// float Log10/Log1p EP, in double.
-// [-0.333333, 0.333333], degree 4, double coefficients; largest relative error of the whole
-// approximation: 1.6e-5 (2^-15.9).
-inline constexpr double kFLogEP[5] = {
-    -0.5,
-    0.33271671373925,
-    -0.24945871542162296,
-    0.22171588943631373,
-    -0.18571777706490894,
 };
 
 // double Log10/Log1p HA, 7-bit table: ln(1+r) = r + r^2 P(r).
