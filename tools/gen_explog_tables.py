@@ -63,6 +63,43 @@ def sexp_tables():
     return a, b
 
 
+def sexp_split_lines(a):
+    """Float Exp LA on AVX2 rebuilds float(2^(j/128)) from j = 8u + v as
+    fma(A_hi, B_hi, fma(A_hi, B_lo, A_lo)), A = 2^(u/16) and B = 2^(v/128) as float pairs hi + lo
+    (in-register permutes, no table reads). A_lo stands for A_lo B_hi; where that shortcut would
+    round one of the eight j of a row wrongly, A_lo moves by the least multiple of 2^-38 that makes
+    all eight match.
+    Each float operation is rounded here exactly as the kernel rounds it, and every j must
+    reproduce the fraction table."""
+
+    def rf(x):  # x correctly rounded to float (no double rounding)
+        with mp.workprec(24):
+            return +mpf(x)
+
+    def pair(x):
+        hi = f32(x)
+        return hi, float(rf(x - mpf(hi)))
+
+    def row_ok(u, ah, al):
+        for v, (bh, bl) in enumerate(B):
+            t = rf(mpf(ah) * bh + rf(mpf(ah) * bl + al))
+            if not (1 <= t < 2 and f32_bits(t) & 0x7FFFFF == a[8 * u + v][0]):
+                return False
+        return True
+
+    A = [pair(power(2, mpf(u) / 16)) for u in range(16)]
+    B = [pair(power(2, mpf(v) / 128)) for v in range(8)]
+    for u, (ah, al) in enumerate(A):
+        k = next(k for k in sorted(range(-1024, 1025), key=abs) if row_ok(u, ah, f32(al + k * 2.0**-38)))
+        A[u] = (ah, f32(al + k * 2.0**-38))
+    rows = [[h for h, _ in A], [l for _, l in A], [h for h, _ in B] + [0.0] * 8, [l for _, l in B] + [0.0] * 8]
+    L = ["// Float Exp LA on AVX2: 2^(u/16) (rows 0, 1) and 2^(v/128) (rows 2, 3, then unused) as float",
+         "// pairs hi + lo; fma(A_hi, B_hi, fma(A_hi, B_lo, A_lo)) rounds to float(2^((8u + v)/128)).",
+         "alignas(64) inline constexpr float kSExpSplit[4][16] = {"]
+    L += ["    {%s}," % ", ".join(fstr(x) for x in r) for r in rows]
+    return L + ["};"]
+
+
 def sln_table():
     rows = []
     for j in range(65):
@@ -281,6 +318,7 @@ def main():
     L.append("alignas(64) inline constexpr float kSExpHiLo[128][2] = {")
     L += ["    {%s, %s}," % (fstr(h), fstr(l)) for h, l in b]
     L.append("};")
+    L += sexp_split_lines(a)
     L.append("// Float Ln special path: recip = 1/(1 + j/64) on 8 fraction bits; lnhi + lnlo = -ln(recip),")
     L.append("// lnhi a multiple of 2^-42 like the leading part of ln 2.")
     L.append("alignas(64) inline constexpr double kSLnScalar[65][3] = {")

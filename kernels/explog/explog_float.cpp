@@ -79,13 +79,41 @@ inline void sexp_pairs(const void* base, VI row, VF& first, VF& second) {
 #endif
 }
 
-// LA: 2^(N>>7) 2^(j/128) assembled from the fraction table, times (r/2 + 1) r + 1.
+#if ZOK_ISA_LEVEL == 2
+// 2^(N>>7) 2^(j/128) for j = N & 127 from in-register permutes instead of table reads: with
+// j = 8u + v, 2^(j/128) = 2^(u/16) 2^(v/128), both factors kept as float pairs hi + lo. The
+// final fused multiply-add rounds once, and for every one of the 128 j it gives float(2^(j/128)),
+// the fraction table entry: the generator checks all of them, rounding as this code does (and
+// sets A_lo so that it may stand for A_lo B_hi), so the scale is bit for bit the table form.
+inline VF sexp_scale(VI n) {
+  // The permutes read only the low three bits of each index: n itself selects v, n >> 3 the low
+  // bits of u, and the blend takes bit 3 of u (bit 6 of n) moved to the sign.
+  const __m256i ia = _mm256_srli_epi32(n.v, 3);
+  const __m256 a8 = _mm256_castsi256_ps(_mm256_slli_epi32(n.v, 25));
+  auto pick16 = [&](const float* t) {
+    return _mm256_blendv_ps(_mm256_permutevar8x32_ps(_mm256_load_ps(t), ia),
+                            _mm256_permutevar8x32_ps(_mm256_load_ps(t + 8), ia), a8);
+  };
+  const __m256 ah = pick16(tb::kSExpSplit[0]), al = pick16(tb::kSExpSplit[1]);
+  const __m256 bh = _mm256_permutevar8x32_ps(_mm256_load_ps(tb::kSExpSplit[2]), n.v);
+  const __m256 bl = _mm256_permutevar8x32_ps(_mm256_load_ps(tb::kSExpSplit[3]), n.v);
+  const VF t = {_mm256_fmadd_ps(ah, bh, _mm256_fmadd_ps(ah, bl, al))};
+  return as_float(as_int(t) + shl<23>(sar<7>(n)));  // t lies in [1, 2): its exponent field is 127
+}
+#endif
+
+// LA: 2^(N>>7) 2^(j/128) assembled from the fraction table (rebuilt in registers on AVX2), times
+// (r/2 + 1) r + 1.
 struct SExpLAVec {
   static VF vec(VF x) {
     const SExpReduced v = sexp_reduce(x);
+#if ZOK_ISA_LEVEL == 2
+    const VF scale = sexp_scale(v.n);
+#else
     VF frac, unused;
     sexp_pairs(tb::kSExpFrac, v.n & isplat(127), frac, unused);
     const VF scale = as_float(shl<23>(sar<7>(v.n) + isplat(127)) | as_int(frac));
+#endif
     const VF p = fma(fma(splat<VF>(0.5f), v.r, splat<VF>(1.0f)), v.r, splat<VF>(1.0f));
     return p * scale;
   }

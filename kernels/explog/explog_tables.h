@@ -268,6 +268,14 @@ alignas(64) inline constexpr float kSExpHiLo[128][2] = {
     {1.97845602f, 3.04920933e-09f},
     {1.9891988f, 2.16497185e-08f},
 };
+// Float Exp LA on AVX2: 2^(u/16) (rows 0, 1) and 2^(v/128) (rows 2, 3, then unused) as float
+// pairs hi + lo; fma(A_hi, B_hi, fma(A_hi, B_lo, A_lo)) rounds to float(2^((8u + v)/128)).
+alignas(64) inline constexpr float kSExpSplit[4][16] = {
+    {1.0f, 1.04427373f, 1.09050775f, 1.13878858f, 1.18920708f, 1.24185777f, 1.29683959f, 1.35425556f, 1.41421354f, 1.47682619f, 1.54221082f, 1.61049032f, 1.68179286f, 1.75625217f, 1.8340081f, 1.91520655f},
+    {0.0f, 4.9127781e-08f, -1.30775399e-08f, 5.38622231e-08f, 3.79763527e-08f, 4.4968381e-08f, -4.01899953e-08f, -1.01233493e-08f, 2.4203235e-08f, -4.50089885e-08f, 8.07090483e-09f, 9.83621717e-09f, -2.47553267e-08f, -9.23577037e-09f, -1.1239278e-08f, 9.84532811e-09f},
+    {1.0f, 1.00542986f, 1.01088929f, 1.01637828f, 1.0218972f, 1.02744591f, 1.03302491f, 1.03863406f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f},
+    {0.0f, 3.71830531e-08f, -5.71160541e-09f, 3.14102806e-08f, -4.81155986e-08f, 3.67576192e-08f, -2.80908932e-08f, 4.01480236e-08f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f},
+};
 // Float Ln special path: recip = 1/(1 + j/64) on 8 fraction bits; lnhi + lnlo = -ln(recip),
 // lnhi a multiple of 2^-42 like the leading part of ln 2.
 alignas(64) inline constexpr double kSLnScalar[65][3] = {
