@@ -15,6 +15,7 @@
 //   Log1p: NaN -> NaN, +inf -> +inf, +-0 -> +-0; x < -1 -> NaN, code 1; x = -1 -> -inf, code 2.
 // Denormal arguments are exact inputs unless the mode word asks for denormals-are-zero.
 #include <cstddef>
+#include <type_traits>
 
 #include "kernels/explog/explog_common.h"
 
@@ -24,6 +25,15 @@ namespace {
 
 using vm::Fn;
 namespace tb = zok::explog_data;
+
+// The float formula K where a fused multiply-add makes its exact steps cheap; on SSE4.1, which has
+// none, the double formula kHalf on the two halves of the vector instead.
+template <VD (*kHalf)(VD)>
+struct WideVec {
+  static VF vec(VF x) { return narrow(kHalf(widen_lo(x)), kHalf(widen_hi(x))); }
+};
+template <class K, VD (*kHalf)(VD)>
+using FloatOrWide = std::conditional_t<ZOK_ISA_LEVEL == 1, WideVec<kHalf>, K>;
 
 // ============================================================================================
 // Float Exp
@@ -299,19 +309,12 @@ struct SExpm1HAVec {
 };
 // LA and HA in double, two halves of the vector: without a fused multiply-add (SSE4.1) the exact
 // steps of the float formula cost more than this. In double, 2^(j/64) (1 + p) - 1 needs no split.
-struct SExpm1WideVec {
-  static VD half(VD x) {
-    const DExpReduced v = dexp_reduce<6>(x, x);
-    const VD s = dexp_scale<6>(v.m) * lookup_one(tb::kDExp64, v.m & lsplat(63));
-    return fma(s, fma(v.r * v.r, horner(v.r, tb::kExpm1Q1), v.r), s - splat<VD>(1.0));
-  }
-  static VF vec(VF x) { return narrow(half(widen_lo(x)), half(widen_hi(x))); }
-};
-#if ZOK_ISA_LEVEL == 1
-using SExpm1LAHAVec = SExpm1WideVec;
-#else
-using SExpm1LAHAVec = SExpm1HAVec;
-#endif
+inline VD sexpm1_wide(VD x) {
+  const DExpReduced v = dexp_reduce<6>(x, x);
+  const VD s = dexp_scale<6>(v.m) * lookup_one(tb::kDExp64, v.m & lsplat(63));
+  return fma(s, fma(v.r * v.r, horner(v.r, tb::kExpm1Q1), v.r), s - splat<VD>(1.0));
+}
+using SExpm1LAHAVec = FloatOrWide<SExpm1HAVec, sexpm1_wide>;
 // EP: T_lo and the rounding of S - 1 left out, e^r - 1 = r + r^2/2.
 struct SExpm1EPVec {
   static VF vec(VF x) {
@@ -567,14 +570,7 @@ inline VD slog10_wide(VD u) {
   const VD ln = fma(k, splat<VD>(0.6931471805599453), fma(f * f, horner(f, tb::kFLogHA), f));
   return ln * splat<VD>(0.4342944819032518);
 }
-struct SLog10WideVec {
-  static VF vec(VF x) { return narrow(slog10_wide(widen_lo(x)), slog10_wide(widen_hi(x))); }
-};
-#if ZOK_ISA_LEVEL == 1
-using SLog10HAKVec = SLog10WideVec;
-#else
-using SLog10HAKVec = SLog10HAVec;
-#endif
+using SLog10HAKVec = FloatOrWide<SLog10HAVec, slog10_wide>;
 
 template <Fn kFn, class K, bool kLog1p>
 struct SLogK {
