@@ -1,6 +1,8 @@
 // AVX2 + FMA back end of the vector layer: 8 floats or 4 doubles per vector.
 #pragma once
 
+// One-line wrappers read best one per line, as a table: clang-format leaves this file alone.
+// clang-format off
 namespace zok::ZOK_ISA_NS {
 
 struct VF {
@@ -23,95 +25,39 @@ struct MD {
 template <typename V>
 V splat(typename V::T x);
 template <>
-inline VF splat<VF>(float x) {
-  return {_mm256_set1_ps(x)};
-}
+inline VF splat<VF>(float x) { return {_mm256_set1_ps(x)}; }
 template <>
-inline VD splat<VD>(double x) {
-  return {_mm256_set1_pd(x)};
-}
+inline VD splat<VD>(double x) { return {_mm256_set1_pd(x)}; }
 
-inline VF loadu(const float* p) {
-  return {_mm256_loadu_ps(p)};
-}
-inline VD loadu(const double* p) {
-  return {_mm256_loadu_pd(p)};
-}
-inline void storeu(float* p, VF x) {
-  _mm256_storeu_ps(p, x.v);
-}
-inline void storeu(double* p, VD x) {
-  _mm256_storeu_pd(p, x.v);
-}
+inline VF loadu(const float* p) { return {_mm256_loadu_ps(p)}; }
+inline VD loadu(const double* p) { return {_mm256_loadu_pd(p)}; }
+inline void storeu(float* p, VF x) { _mm256_storeu_ps(p, x.v); }
+inline void storeu(double* p, VD x) { _mm256_storeu_pd(p, x.v); }
 
-inline VF operator+(VF a, VF b) {
-  return {_mm256_add_ps(a.v, b.v)};
-}
-inline VF operator-(VF a, VF b) {
-  return {_mm256_sub_ps(a.v, b.v)};
-}
-inline VF operator*(VF a, VF b) {
-  return {_mm256_mul_ps(a.v, b.v)};
-}
-inline VF operator/(VF a, VF b) {
-  return {_mm256_div_ps(a.v, b.v)};
-}
-inline VF operator&(VF a, VF b) {
-  return {_mm256_and_ps(a.v, b.v)};
-}
-inline VF operator|(VF a, VF b) {
-  return {_mm256_or_ps(a.v, b.v)};
-}
-inline VF operator^(VF a, VF b) {
-  return {_mm256_xor_ps(a.v, b.v)};
-}
-inline VF andnot(VF a, VF b) {
-  return {_mm256_andnot_ps(a.v, b.v)};
-}
-inline VD operator+(VD a, VD b) {
-  return {_mm256_add_pd(a.v, b.v)};
-}
-inline VD operator-(VD a, VD b) {
-  return {_mm256_sub_pd(a.v, b.v)};
-}
-inline VD operator*(VD a, VD b) {
-  return {_mm256_mul_pd(a.v, b.v)};
-}
-inline VD operator/(VD a, VD b) {
-  return {_mm256_div_pd(a.v, b.v)};
-}
-inline VD operator&(VD a, VD b) {
-  return {_mm256_and_pd(a.v, b.v)};
-}
-inline VD operator|(VD a, VD b) {
-  return {_mm256_or_pd(a.v, b.v)};
-}
-inline VD operator^(VD a, VD b) {
-  return {_mm256_xor_pd(a.v, b.v)};
-}
-inline VD andnot(VD a, VD b) {
-  return {_mm256_andnot_pd(a.v, b.v)};
-}
+inline VF operator+(VF a, VF b) { return {_mm256_add_ps(a.v, b.v)}; }
+inline VF operator-(VF a, VF b) { return {_mm256_sub_ps(a.v, b.v)}; }
+inline VF operator*(VF a, VF b) { return {_mm256_mul_ps(a.v, b.v)}; }
+inline VF operator/(VF a, VF b) { return {_mm256_div_ps(a.v, b.v)}; }
+inline VF operator&(VF a, VF b) { return {_mm256_and_ps(a.v, b.v)}; }
+inline VF operator|(VF a, VF b) { return {_mm256_or_ps(a.v, b.v)}; }
+inline VF operator^(VF a, VF b) { return {_mm256_xor_ps(a.v, b.v)}; }
+inline VF andnot(VF a, VF b) { return {_mm256_andnot_ps(a.v, b.v)}; }
+inline VD operator+(VD a, VD b) { return {_mm256_add_pd(a.v, b.v)}; }
+inline VD operator-(VD a, VD b) { return {_mm256_sub_pd(a.v, b.v)}; }
+inline VD operator*(VD a, VD b) { return {_mm256_mul_pd(a.v, b.v)}; }
+inline VD operator/(VD a, VD b) { return {_mm256_div_pd(a.v, b.v)}; }
+inline VD operator&(VD a, VD b) { return {_mm256_and_pd(a.v, b.v)}; }
+inline VD operator|(VD a, VD b) { return {_mm256_or_pd(a.v, b.v)}; }
+inline VD operator^(VD a, VD b) { return {_mm256_xor_pd(a.v, b.v)}; }
+inline VD andnot(VD a, VD b) { return {_mm256_andnot_pd(a.v, b.v)}; }
 
-inline VF fma(VF a, VF b, VF c) {
-  return {_mm256_fmadd_ps(a.v, b.v, c.v)};
-}
-inline VD fma(VD a, VD b, VD c) {
-  return {_mm256_fmadd_pd(a.v, b.v, c.v)};
-}
-inline VF fnma(VF a, VF b, VF c) {
-  return {_mm256_fnmadd_ps(a.v, b.v, c.v)};
-}
-inline VD fnma(VD a, VD b, VD c) {
-  return {_mm256_fnmadd_pd(a.v, b.v, c.v)};
-}
+inline VF fma(VF a, VF b, VF c) { return {_mm256_fmadd_ps(a.v, b.v, c.v)}; }
+inline VD fma(VD a, VD b, VD c) { return {_mm256_fmadd_pd(a.v, b.v, c.v)}; }
+inline VF fnma(VF a, VF b, VF c) { return {_mm256_fnmadd_ps(a.v, b.v, c.v)}; }
+inline VD fnma(VD a, VD b, VD c) { return {_mm256_fnmadd_pd(a.v, b.v, c.v)}; }
 
-inline VF rcp(VF a) {
-  return {_mm256_rcp_ps(a.v)};
-}
-inline VD rcp(VD a) {
-  return {_mm256_cvtps_pd(_mm_rcp_ps(_mm256_cvtpd_ps(a.v)))};
-}
+inline VF rcp(VF a) { return {_mm256_rcp_ps(a.v)}; }
+inline VD rcp(VD a) { return {_mm256_cvtps_pd(_mm_rcp_ps(_mm256_cvtpd_ps(a.v)))}; }
 
 template <int kMode>
 inline VF round(VF a) {
@@ -122,55 +68,23 @@ inline VD round(VD a) {
   return {_mm256_round_pd(a.v, kMode)};
 }
 
-inline MF operator==(VF a, VF b) {
-  return {_mm256_cmp_ps(a.v, b.v, _CMP_EQ_OQ)};
-}
-inline MF operator<(VF a, VF b) {
-  return {_mm256_cmp_ps(a.v, b.v, _CMP_LT_OQ)};
-}
-inline MF operator<=(VF a, VF b) {
-  return {_mm256_cmp_ps(a.v, b.v, _CMP_LE_OQ)};
-}
-inline MF operator>=(VF a, VF b) {
-  return {_mm256_cmp_ps(a.v, b.v, _CMP_GE_OQ)};
-}
-inline MD operator==(VD a, VD b) {
-  return {_mm256_cmp_pd(a.v, b.v, _CMP_EQ_OQ)};
-}
-inline MD operator<(VD a, VD b) {
-  return {_mm256_cmp_pd(a.v, b.v, _CMP_LT_OQ)};
-}
-inline MD operator<=(VD a, VD b) {
-  return {_mm256_cmp_pd(a.v, b.v, _CMP_LE_OQ)};
-}
-inline MD operator>=(VD a, VD b) {
-  return {_mm256_cmp_pd(a.v, b.v, _CMP_GE_OQ)};
-}
-inline MF operator&(MF a, MF b) {
-  return {_mm256_and_ps(a.m, b.m)};
-}
-inline MD operator&(MD a, MD b) {
-  return {_mm256_and_pd(a.m, b.m)};
-}
-inline unsigned bits(MF m) {
-  return static_cast<unsigned>(_mm256_movemask_ps(m.m));
-}
-inline unsigned bits(MD m) {
-  return static_cast<unsigned>(_mm256_movemask_pd(m.m));
-}
-inline VF select(MF m, VF a, VF b) {
-  return {_mm256_blendv_ps(a.v, b.v, m.m)};
-}
-inline VD select(MD m, VD a, VD b) {
-  return {_mm256_blendv_pd(a.v, b.v, m.m)};
-}
+inline MF operator==(VF a, VF b) { return {_mm256_cmp_ps(a.v, b.v, _CMP_EQ_OQ)}; }
+inline MF operator<(VF a, VF b) { return {_mm256_cmp_ps(a.v, b.v, _CMP_LT_OQ)}; }
+inline MF operator<=(VF a, VF b) { return {_mm256_cmp_ps(a.v, b.v, _CMP_LE_OQ)}; }
+inline MF operator>=(VF a, VF b) { return {_mm256_cmp_ps(a.v, b.v, _CMP_GE_OQ)}; }
+inline MD operator==(VD a, VD b) { return {_mm256_cmp_pd(a.v, b.v, _CMP_EQ_OQ)}; }
+inline MD operator<(VD a, VD b) { return {_mm256_cmp_pd(a.v, b.v, _CMP_LT_OQ)}; }
+inline MD operator<=(VD a, VD b) { return {_mm256_cmp_pd(a.v, b.v, _CMP_LE_OQ)}; }
+inline MD operator>=(VD a, VD b) { return {_mm256_cmp_pd(a.v, b.v, _CMP_GE_OQ)}; }
+inline MF operator&(MF a, MF b) { return {_mm256_and_ps(a.m, b.m)}; }
+inline MD operator&(MD a, MD b) { return {_mm256_and_pd(a.m, b.m)}; }
+inline unsigned bits(MF m) { return static_cast<unsigned>(_mm256_movemask_ps(m.m)); }
+inline unsigned bits(MD m) { return static_cast<unsigned>(_mm256_movemask_pd(m.m)); }
+inline VF select(MF m, VF a, VF b) { return {_mm256_blendv_ps(a.v, b.v, m.m)}; }
+inline VD select(MD m, VD a, VD b) { return {_mm256_blendv_pd(a.v, b.v, m.m)}; }
 
-inline float lane0(VF x) {
-  return _mm256_cvtss_f32(x.v);
-}
-inline double lane0(VD x) {
-  return _mm256_cvtsd_f64(x.v);
-}
+inline float lane0(VF x) { return _mm256_cvtss_f32(x.v); }
+inline double lane0(VD x) { return _mm256_cvtsd_f64(x.v); }
 
 // ---- integer lanes, bit views, conversions, comparisons, lookups ----
 
@@ -185,116 +99,48 @@ struct VL {
   __m256i v;
 };
 template <>
-inline VI splat<VI>(int32_t x) {
-  return {_mm256_set1_epi32(x)};
-}
+inline VI splat<VI>(int32_t x) { return {_mm256_set1_epi32(x)}; }
 template <>
-inline VL splat<VL>(int64_t x) {
-  return {_mm256_set1_epi64x(x)};
-}
-inline VI operator+(VI a, VI b) {
-  return {_mm256_add_epi32(a.v, b.v)};
-}
-inline VI operator-(VI a, VI b) {
-  return {_mm256_sub_epi32(a.v, b.v)};
-}
-inline VI operator*(VI a, VI b) {
-  return {_mm256_mullo_epi32(a.v, b.v)};
-}
-inline VI operator&(VI a, VI b) {
-  return {_mm256_and_si256(a.v, b.v)};
-}
-inline VI operator|(VI a, VI b) {
-  return {_mm256_or_si256(a.v, b.v)};
-}
-inline VI operator^(VI a, VI b) {
-  return {_mm256_xor_si256(a.v, b.v)};
-}
-inline VL operator+(VL a, VL b) {
-  return {_mm256_add_epi64(a.v, b.v)};
-}
-inline VL operator-(VL a, VL b) {
-  return {_mm256_sub_epi64(a.v, b.v)};
-}
-inline VL operator&(VL a, VL b) {
-  return {_mm256_and_si256(a.v, b.v)};
-}
-inline VL operator|(VL a, VL b) {
-  return {_mm256_or_si256(a.v, b.v)};
-}
-inline VL operator^(VL a, VL b) {
-  return {_mm256_xor_si256(a.v, b.v)};
-}
+inline VL splat<VL>(int64_t x) { return {_mm256_set1_epi64x(x)}; }
+inline VI operator+(VI a, VI b) { return {_mm256_add_epi32(a.v, b.v)}; }
+inline VI operator-(VI a, VI b) { return {_mm256_sub_epi32(a.v, b.v)}; }
+inline VI operator*(VI a, VI b) { return {_mm256_mullo_epi32(a.v, b.v)}; }
+inline VI operator&(VI a, VI b) { return {_mm256_and_si256(a.v, b.v)}; }
+inline VI operator|(VI a, VI b) { return {_mm256_or_si256(a.v, b.v)}; }
+inline VI operator^(VI a, VI b) { return {_mm256_xor_si256(a.v, b.v)}; }
+inline VL operator+(VL a, VL b) { return {_mm256_add_epi64(a.v, b.v)}; }
+inline VL operator-(VL a, VL b) { return {_mm256_sub_epi64(a.v, b.v)}; }
+inline VL operator&(VL a, VL b) { return {_mm256_and_si256(a.v, b.v)}; }
+inline VL operator|(VL a, VL b) { return {_mm256_or_si256(a.v, b.v)}; }
+inline VL operator^(VL a, VL b) { return {_mm256_xor_si256(a.v, b.v)}; }
 template <int kBits>
-inline VI shl(VI a) {
-  return {_mm256_slli_epi32(a.v, kBits)};
-}
+inline VI shl(VI a) { return {_mm256_slli_epi32(a.v, kBits)}; }
 template <int kBits>
-inline VI shr(VI a) {
-  return {_mm256_srli_epi32(a.v, kBits)};
-}
+inline VI shr(VI a) { return {_mm256_srli_epi32(a.v, kBits)}; }
 template <int kBits>
-inline VI sar(VI a) {
-  return {_mm256_srai_epi32(a.v, kBits)};
-}
+inline VI sar(VI a) { return {_mm256_srai_epi32(a.v, kBits)}; }
 template <int kBits>
-inline VL shl(VL a) {
-  return {_mm256_slli_epi64(a.v, kBits)};
-}
+inline VL shl(VL a) { return {_mm256_slli_epi64(a.v, kBits)}; }
 template <int kBits>
-inline VL shr(VL a) {
-  return {_mm256_srli_epi64(a.v, kBits)};
-}
+inline VL shr(VL a) { return {_mm256_srli_epi64(a.v, kBits)}; }
 
-inline VI as_int(VF a) {
-  return {_mm256_castps_si256(a.v)};
-}
-inline VF as_float(VI a) {
-  return {_mm256_castsi256_ps(a.v)};
-}
-inline VL as_int(VD a) {
-  return {_mm256_castpd_si256(a.v)};
-}
-inline VD as_double(VL a) {
-  return {_mm256_castsi256_pd(a.v)};
-}
-inline VI to_int(VF a) {
-  return {_mm256_cvtps_epi32(a.v)};
-}
-inline VI to_int_trunc(VF a) {
-  return {_mm256_cvttps_epi32(a.v)};
-}
-inline VF to_float(VI a) {
-  return {_mm256_cvtepi32_ps(a.v)};
-}
+inline VI as_int(VF a) { return {_mm256_castps_si256(a.v)}; }
+inline VF as_float(VI a) { return {_mm256_castsi256_ps(a.v)}; }
+inline VL as_int(VD a) { return {_mm256_castpd_si256(a.v)}; }
+inline VD as_double(VL a) { return {_mm256_castsi256_pd(a.v)}; }
+inline VI to_int(VF a) { return {_mm256_cvtps_epi32(a.v)}; }
+inline VI to_int_trunc(VF a) { return {_mm256_cvttps_epi32(a.v)}; }
+inline VF to_float(VI a) { return {_mm256_cvtepi32_ps(a.v)}; }
 
-inline MF operator>(VF a, VF b) {
-  return {_mm256_cmp_ps(a.v, b.v, _CMP_GT_OQ)};
-}
-inline MF operator!=(VF a, VF b) {
-  return {_mm256_cmp_ps(a.v, b.v, _CMP_NEQ_UQ)};
-}
-inline MD operator>(VD a, VD b) {
-  return {_mm256_cmp_pd(a.v, b.v, _CMP_GT_OQ)};
-}
-inline MD operator!=(VD a, VD b) {
-  return {_mm256_cmp_pd(a.v, b.v, _CMP_NEQ_UQ)};
-}
-inline MF operator|(MF a, MF b) {
-  return {_mm256_or_ps(a.m, b.m)};
-}
-inline MD operator|(MD a, MD b) {
-  return {_mm256_or_pd(a.m, b.m)};
-}
-inline MF operator==(VI a, VI b) {
-  return {_mm256_castsi256_ps(_mm256_cmpeq_epi32(a.v, b.v))};
-}
-inline MF operator>(VI a, VI b) {
-  return {_mm256_castsi256_ps(_mm256_cmpgt_epi32(a.v, b.v))};
-}
-inline MD operator==(VL a, VL b) {
-  return {_mm256_castsi256_pd(_mm256_cmpeq_epi64(a.v, b.v))};
-}
+inline MF operator>(VF a, VF b) { return {_mm256_cmp_ps(a.v, b.v, _CMP_GT_OQ)}; }
+inline MF operator!=(VF a, VF b) { return {_mm256_cmp_ps(a.v, b.v, _CMP_NEQ_UQ)}; }
+inline MD operator>(VD a, VD b) { return {_mm256_cmp_pd(a.v, b.v, _CMP_GT_OQ)}; }
+inline MD operator!=(VD a, VD b) { return {_mm256_cmp_pd(a.v, b.v, _CMP_NEQ_UQ)}; }
+inline MF operator|(MF a, MF b) { return {_mm256_or_ps(a.m, b.m)}; }
+inline MD operator|(MD a, MD b) { return {_mm256_or_pd(a.m, b.m)}; }
+inline MF operator==(VI a, VI b) { return {_mm256_castsi256_ps(_mm256_cmpeq_epi32(a.v, b.v))}; }
+inline MF operator>(VI a, VI b) { return {_mm256_castsi256_ps(_mm256_cmpgt_epi32(a.v, b.v))}; }
+inline MD operator==(VL a, VL b) { return {_mm256_castsi256_pd(_mm256_cmpeq_epi64(a.v, b.v))}; }
 inline VI select(MF m, VI a, VI b) {
   return {_mm256_castps_si256(_mm256_blendv_ps(_mm256_castsi256_ps(a.v), _mm256_castsi256_ps(b.v), m.m))};
 }
@@ -302,65 +148,35 @@ inline VL select(MD m, VL a, VL b) {
   return {_mm256_castpd_si256(_mm256_blendv_pd(_mm256_castsi256_pd(a.v), _mm256_castsi256_pd(b.v), m.m))};
 }
 
-inline VF sqrt(VF a) {
-  return {_mm256_sqrt_ps(a.v)};
-}
-inline VD sqrt(VD a) {
-  return {_mm256_sqrt_pd(a.v)};
-}
-inline VF rsqrt(VF a) {
-  return {_mm256_rsqrt_ps(a.v)};
-}
-inline VF min(VF a, VF b) {
-  return {_mm256_min_ps(a.v, b.v)};
-}
-inline VF max(VF a, VF b) {
-  return {_mm256_max_ps(a.v, b.v)};
-}
-inline VD min(VD a, VD b) {
-  return {_mm256_min_pd(a.v, b.v)};
-}
-inline VD max(VD a, VD b) {
-  return {_mm256_max_pd(a.v, b.v)};
-}
-inline VF fms(VF a, VF b, VF c) {
-  return {_mm256_fmsub_ps(a.v, b.v, c.v)};
-}
-inline VD fms(VD a, VD b, VD c) {
-  return {_mm256_fmsub_pd(a.v, b.v, c.v)};
-}
+inline VF sqrt(VF a) { return {_mm256_sqrt_ps(a.v)}; }
+inline VD sqrt(VD a) { return {_mm256_sqrt_pd(a.v)}; }
+inline VF rsqrt(VF a) { return {_mm256_rsqrt_ps(a.v)}; }
+inline VF min(VF a, VF b) { return {_mm256_min_ps(a.v, b.v)}; }
+inline VF max(VF a, VF b) { return {_mm256_max_ps(a.v, b.v)}; }
+inline VD min(VD a, VD b) { return {_mm256_min_pd(a.v, b.v)}; }
+inline VD max(VD a, VD b) { return {_mm256_max_pd(a.v, b.v)}; }
+inline VF fms(VF a, VF b, VF c) { return {_mm256_fmsub_ps(a.v, b.v, c.v)}; }
+inline VD fms(VD a, VD b, VD c) { return {_mm256_fmsub_pd(a.v, b.v, c.v)}; }
 
-inline VF gather(const float* base, VI idx) {
-  return {_mm256_i32gather_ps(base, idx.v, 4)};
-}
+inline VF gather(const float* base, VI idx) { return {_mm256_i32gather_ps(base, idx.v, 4)}; }
 inline VD gather(const double* base, VL idx) {
   return {_mm256_i64gather_pd(reinterpret_cast<const double*>(base), idx.v, 8)};
 }
-inline VI loadu(const int32_t* p) {
-  return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))};
-}
-inline void storeu(int32_t* p, VI x) {
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), x.v);
-}
+inline VI loadu(const int32_t* p) { return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))}; }
+inline void storeu(int32_t* p, VI x) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), x.v); }
 
 // ---- added for power kernels ----
 // Float lanes widened to double (low half, high half) and two double vectors narrowed back, so
 // float kernels can compute in double precision.
-inline VD widen_lo(VF a) {
-  return {_mm256_cvtps_pd(_mm256_castps256_ps128(a.v))};
-}
-inline VD widen_hi(VF a) {
-  return {_mm256_cvtps_pd(_mm256_extractf128_ps(a.v, 1))};
-}
+inline VD widen_lo(VF a) { return {_mm256_cvtps_pd(_mm256_castps256_ps128(a.v))}; }
+inline VD widen_hi(VF a) { return {_mm256_cvtps_pd(_mm256_extractf128_ps(a.v, 1))}; }
 inline VF narrow(VD lo, VD hi) {
   return {_mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(lo.v)), _mm256_cvtpd_ps(hi.v), 1)};
 }
 
 // ---- added for exp/log kernels ----
 // Integer table lookups: base[idx[lane]].
-inline VI gather(const int32_t* base, VI idx) {
-  return {_mm256_i32gather_epi32(base, idx.v, 4)};
-}
+inline VI gather(const int32_t* base, VI idx) { return {_mm256_i32gather_epi32(base, idx.v, 4)}; }
 
 // Rows of small tables, one row per lane, read with plain loads (cheaper than the gather
 // instructions on some processors): `row` is the row number, rows hold two 4-byte values or two or
@@ -442,3 +258,4 @@ inline void lookup_pairs_by(const double* base, VD x, RowAt row_at, VD& first, V
 }
 
 }  // namespace zok::ZOK_ISA_NS
+// clang-format on

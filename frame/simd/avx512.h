@@ -2,6 +2,8 @@
 // mask registers.
 #pragma once
 
+// One-line wrappers read best one per line, as a table: clang-format leaves this file alone.
+// clang-format off
 namespace zok::ZOK_ISA_NS {
 
 struct VF {
@@ -229,3 +231,4 @@ inline void lookup_pairs_by(const double* base, VD x, RowAt row_at, VD& first, V
 }
 
 }  // namespace zok::ZOK_ISA_NS
+// clang-format on

@@ -1,6 +1,8 @@
 // SSE4.1 back end of the vector layer: 4 floats or 2 doubles per vector.
 #pragma once
 
+// One-line wrappers read best one per line, as a table: clang-format leaves this file alone.
+// clang-format off
 namespace zok::ZOK_ISA_NS {
 
 struct VF {
@@ -24,99 +26,43 @@ struct MD {
 template <typename V>
 V splat(typename V::T x);
 template <>
-inline VF splat<VF>(float x) {
-  return {_mm_set1_ps(x)};
-}
+inline VF splat<VF>(float x) { return {_mm_set1_ps(x)}; }
 template <>
-inline VD splat<VD>(double x) {
-  return {_mm_set1_pd(x)};
-}
+inline VD splat<VD>(double x) { return {_mm_set1_pd(x)}; }
 
-inline VF loadu(const float* p) {
-  return {_mm_loadu_ps(p)};
-}
-inline VD loadu(const double* p) {
-  return {_mm_loadu_pd(p)};
-}
-inline void storeu(float* p, VF x) {
-  _mm_storeu_ps(p, x.v);
-}
-inline void storeu(double* p, VD x) {
-  _mm_storeu_pd(p, x.v);
-}
+inline VF loadu(const float* p) { return {_mm_loadu_ps(p)}; }
+inline VD loadu(const double* p) { return {_mm_loadu_pd(p)}; }
+inline void storeu(float* p, VF x) { _mm_storeu_ps(p, x.v); }
+inline void storeu(double* p, VD x) { _mm_storeu_pd(p, x.v); }
 
-inline VF operator+(VF a, VF b) {
-  return {_mm_add_ps(a.v, b.v)};
-}
-inline VF operator-(VF a, VF b) {
-  return {_mm_sub_ps(a.v, b.v)};
-}
-inline VF operator*(VF a, VF b) {
-  return {_mm_mul_ps(a.v, b.v)};
-}
-inline VF operator/(VF a, VF b) {
-  return {_mm_div_ps(a.v, b.v)};
-}
-inline VF operator&(VF a, VF b) {
-  return {_mm_and_ps(a.v, b.v)};
-}
-inline VF operator|(VF a, VF b) {
-  return {_mm_or_ps(a.v, b.v)};
-}
-inline VF operator^(VF a, VF b) {
-  return {_mm_xor_ps(a.v, b.v)};
-}
-inline VF andnot(VF a, VF b) {
-  return {_mm_andnot_ps(a.v, b.v)};
-}  // ~a & b
-inline VD operator+(VD a, VD b) {
-  return {_mm_add_pd(a.v, b.v)};
-}
-inline VD operator-(VD a, VD b) {
-  return {_mm_sub_pd(a.v, b.v)};
-}
-inline VD operator*(VD a, VD b) {
-  return {_mm_mul_pd(a.v, b.v)};
-}
-inline VD operator/(VD a, VD b) {
-  return {_mm_div_pd(a.v, b.v)};
-}
-inline VD operator&(VD a, VD b) {
-  return {_mm_and_pd(a.v, b.v)};
-}
-inline VD operator|(VD a, VD b) {
-  return {_mm_or_pd(a.v, b.v)};
-}
-inline VD operator^(VD a, VD b) {
-  return {_mm_xor_pd(a.v, b.v)};
-}
-inline VD andnot(VD a, VD b) {
-  return {_mm_andnot_pd(a.v, b.v)};
-}
+inline VF operator+(VF a, VF b) { return {_mm_add_ps(a.v, b.v)}; }
+inline VF operator-(VF a, VF b) { return {_mm_sub_ps(a.v, b.v)}; }
+inline VF operator*(VF a, VF b) { return {_mm_mul_ps(a.v, b.v)}; }
+inline VF operator/(VF a, VF b) { return {_mm_div_ps(a.v, b.v)}; }
+inline VF operator&(VF a, VF b) { return {_mm_and_ps(a.v, b.v)}; }
+inline VF operator|(VF a, VF b) { return {_mm_or_ps(a.v, b.v)}; }
+inline VF operator^(VF a, VF b) { return {_mm_xor_ps(a.v, b.v)}; }
+inline VF andnot(VF a, VF b) { return {_mm_andnot_ps(a.v, b.v)}; }  // ~a & b
+inline VD operator+(VD a, VD b) { return {_mm_add_pd(a.v, b.v)}; }
+inline VD operator-(VD a, VD b) { return {_mm_sub_pd(a.v, b.v)}; }
+inline VD operator*(VD a, VD b) { return {_mm_mul_pd(a.v, b.v)}; }
+inline VD operator/(VD a, VD b) { return {_mm_div_pd(a.v, b.v)}; }
+inline VD operator&(VD a, VD b) { return {_mm_and_pd(a.v, b.v)}; }
+inline VD operator|(VD a, VD b) { return {_mm_or_pd(a.v, b.v)}; }
+inline VD operator^(VD a, VD b) { return {_mm_xor_pd(a.v, b.v)}; }
+inline VD andnot(VD a, VD b) { return {_mm_andnot_pd(a.v, b.v)}; }
 
 // a*b + c: without a fused instruction here, two roundings.
-inline VF fma(VF a, VF b, VF c) {
-  return a * b + c;
-}
-inline VD fma(VD a, VD b, VD c) {
-  return a * b + c;
-}
+inline VF fma(VF a, VF b, VF c) { return a * b + c; }
+inline VD fma(VD a, VD b, VD c) { return a * b + c; }
 // c - a*b
-inline VF fnma(VF a, VF b, VF c) {
-  return c - a * b;
-}
-inline VD fnma(VD a, VD b, VD c) {
-  return c - a * b;
-}
+inline VF fnma(VF a, VF b, VF c) { return c - a * b; }
+inline VD fnma(VD a, VD b, VD c) { return c - a * b; }
 
 // Reciprocal estimates with a relative error below 1.5 * 2^-12.
-inline VF rcp(VF a) {
-  return {_mm_rcp_ps(a.v)};
-}
+inline VF rcp(VF a) { return {_mm_rcp_ps(a.v)}; }
 // Doubles go through the float estimate, so |a| must lie within the float normal range.
-inline VD rcp(VD a) {
-  return {_mm_cvtps_pd(_mm_rcp_ps(_mm_cvtpd_ps(a.v)))};
-}
+inline VD rcp(VD a) { return {_mm_cvtps_pd(_mm_rcp_ps(_mm_cvtpd_ps(a.v)))}; }
 
 template <int kMode>
 inline VF round(VF a) {
@@ -127,57 +73,25 @@ inline VD round(VD a) {
   return {_mm_round_pd(a.v, kMode)};
 }
 
-inline MF operator==(VF a, VF b) {
-  return {_mm_cmpeq_ps(a.v, b.v)};
-}
-inline MF operator<(VF a, VF b) {
-  return {_mm_cmplt_ps(a.v, b.v)};
-}
-inline MF operator<=(VF a, VF b) {
-  return {_mm_cmple_ps(a.v, b.v)};
-}
-inline MF operator>=(VF a, VF b) {
-  return {_mm_cmpge_ps(a.v, b.v)};
-}
-inline MD operator==(VD a, VD b) {
-  return {_mm_cmpeq_pd(a.v, b.v)};
-}
-inline MD operator<(VD a, VD b) {
-  return {_mm_cmplt_pd(a.v, b.v)};
-}
-inline MD operator<=(VD a, VD b) {
-  return {_mm_cmple_pd(a.v, b.v)};
-}
-inline MD operator>=(VD a, VD b) {
-  return {_mm_cmpge_pd(a.v, b.v)};
-}
-inline MF operator&(MF a, MF b) {
-  return {_mm_and_ps(a.m, b.m)};
-}
-inline MD operator&(MD a, MD b) {
-  return {_mm_and_pd(a.m, b.m)};
-}
+inline MF operator==(VF a, VF b) { return {_mm_cmpeq_ps(a.v, b.v)}; }
+inline MF operator<(VF a, VF b) { return {_mm_cmplt_ps(a.v, b.v)}; }
+inline MF operator<=(VF a, VF b) { return {_mm_cmple_ps(a.v, b.v)}; }
+inline MF operator>=(VF a, VF b) { return {_mm_cmpge_ps(a.v, b.v)}; }
+inline MD operator==(VD a, VD b) { return {_mm_cmpeq_pd(a.v, b.v)}; }
+inline MD operator<(VD a, VD b) { return {_mm_cmplt_pd(a.v, b.v)}; }
+inline MD operator<=(VD a, VD b) { return {_mm_cmple_pd(a.v, b.v)}; }
+inline MD operator>=(VD a, VD b) { return {_mm_cmpge_pd(a.v, b.v)}; }
+inline MF operator&(MF a, MF b) { return {_mm_and_ps(a.m, b.m)}; }
+inline MD operator&(MD a, MD b) { return {_mm_and_pd(a.m, b.m)}; }
 // One bit per lane, lane 0 in bit 0.
-inline unsigned bits(MF m) {
-  return static_cast<unsigned>(_mm_movemask_ps(m.m));
-}
-inline unsigned bits(MD m) {
-  return static_cast<unsigned>(_mm_movemask_pd(m.m));
-}
+inline unsigned bits(MF m) { return static_cast<unsigned>(_mm_movemask_ps(m.m)); }
+inline unsigned bits(MD m) { return static_cast<unsigned>(_mm_movemask_pd(m.m)); }
 // m ? b : a, per lane.
-inline VF select(MF m, VF a, VF b) {
-  return {_mm_blendv_ps(a.v, b.v, m.m)};
-}
-inline VD select(MD m, VD a, VD b) {
-  return {_mm_blendv_pd(a.v, b.v, m.m)};
-}
+inline VF select(MF m, VF a, VF b) { return {_mm_blendv_ps(a.v, b.v, m.m)}; }
+inline VD select(MD m, VD a, VD b) { return {_mm_blendv_pd(a.v, b.v, m.m)}; }
 
-inline float lane0(VF x) {
-  return _mm_cvtss_f32(x.v);
-}
-inline double lane0(VD x) {
-  return _mm_cvtsd_f64(x.v);
-}
+inline float lane0(VF x) { return _mm_cvtss_f32(x.v); }
+inline double lane0(VD x) { return _mm_cvtsd_f64(x.v); }
 
 // ---- integer lanes, bit views, conversions, comparisons, lookups ----
 
@@ -193,119 +107,51 @@ struct VL {
   __m128i v;
 };
 template <>
-inline VI splat<VI>(int32_t x) {
-  return {_mm_set1_epi32(x)};
-}
+inline VI splat<VI>(int32_t x) { return {_mm_set1_epi32(x)}; }
 template <>
-inline VL splat<VL>(int64_t x) {
-  return {_mm_set1_epi64x(x)};
-}
-inline VI operator+(VI a, VI b) {
-  return {_mm_add_epi32(a.v, b.v)};
-}
-inline VI operator-(VI a, VI b) {
-  return {_mm_sub_epi32(a.v, b.v)};
-}
-inline VI operator*(VI a, VI b) {
-  return {_mm_mullo_epi32(a.v, b.v)};
-}
-inline VI operator&(VI a, VI b) {
-  return {_mm_and_si128(a.v, b.v)};
-}
-inline VI operator|(VI a, VI b) {
-  return {_mm_or_si128(a.v, b.v)};
-}
-inline VI operator^(VI a, VI b) {
-  return {_mm_xor_si128(a.v, b.v)};
-}
-inline VL operator+(VL a, VL b) {
-  return {_mm_add_epi64(a.v, b.v)};
-}
-inline VL operator-(VL a, VL b) {
-  return {_mm_sub_epi64(a.v, b.v)};
-}
-inline VL operator&(VL a, VL b) {
-  return {_mm_and_si128(a.v, b.v)};
-}
-inline VL operator|(VL a, VL b) {
-  return {_mm_or_si128(a.v, b.v)};
-}
-inline VL operator^(VL a, VL b) {
-  return {_mm_xor_si128(a.v, b.v)};
-}
+inline VL splat<VL>(int64_t x) { return {_mm_set1_epi64x(x)}; }
+inline VI operator+(VI a, VI b) { return {_mm_add_epi32(a.v, b.v)}; }
+inline VI operator-(VI a, VI b) { return {_mm_sub_epi32(a.v, b.v)}; }
+inline VI operator*(VI a, VI b) { return {_mm_mullo_epi32(a.v, b.v)}; }
+inline VI operator&(VI a, VI b) { return {_mm_and_si128(a.v, b.v)}; }
+inline VI operator|(VI a, VI b) { return {_mm_or_si128(a.v, b.v)}; }
+inline VI operator^(VI a, VI b) { return {_mm_xor_si128(a.v, b.v)}; }
+inline VL operator+(VL a, VL b) { return {_mm_add_epi64(a.v, b.v)}; }
+inline VL operator-(VL a, VL b) { return {_mm_sub_epi64(a.v, b.v)}; }
+inline VL operator&(VL a, VL b) { return {_mm_and_si128(a.v, b.v)}; }
+inline VL operator|(VL a, VL b) { return {_mm_or_si128(a.v, b.v)}; }
+inline VL operator^(VL a, VL b) { return {_mm_xor_si128(a.v, b.v)}; }
 template <int kBits>
-inline VI shl(VI a) {
-  return {_mm_slli_epi32(a.v, kBits)};
-}
+inline VI shl(VI a) { return {_mm_slli_epi32(a.v, kBits)}; }
 template <int kBits>
-inline VI shr(VI a) {
-  return {_mm_srli_epi32(a.v, kBits)};
-}  // logical
+inline VI shr(VI a) { return {_mm_srli_epi32(a.v, kBits)}; }  // logical
 template <int kBits>
-inline VI sar(VI a) {
-  return {_mm_srai_epi32(a.v, kBits)};
-}  // arithmetic
+inline VI sar(VI a) { return {_mm_srai_epi32(a.v, kBits)}; }  // arithmetic
 template <int kBits>
-inline VL shl(VL a) {
-  return {_mm_slli_epi64(a.v, kBits)};
-}
+inline VL shl(VL a) { return {_mm_slli_epi64(a.v, kBits)}; }
 template <int kBits>
-inline VL shr(VL a) {
-  return {_mm_srli_epi64(a.v, kBits)};
-}
+inline VL shr(VL a) { return {_mm_srli_epi64(a.v, kBits)}; }
 
 // Bit views between float and integer lanes of the same width.
-inline VI as_int(VF a) {
-  return {_mm_castps_si128(a.v)};
-}
-inline VF as_float(VI a) {
-  return {_mm_castsi128_ps(a.v)};
-}
-inline VL as_int(VD a) {
-  return {_mm_castpd_si128(a.v)};
-}
-inline VD as_double(VL a) {
-  return {_mm_castsi128_pd(a.v)};
-}
+inline VI as_int(VF a) { return {_mm_castps_si128(a.v)}; }
+inline VF as_float(VI a) { return {_mm_castsi128_ps(a.v)}; }
+inline VL as_int(VD a) { return {_mm_castpd_si128(a.v)}; }
+inline VD as_double(VL a) { return {_mm_castsi128_pd(a.v)}; }
 // Float to integer with the current rounding (nearest by default), and truncating; int to float.
-inline VI to_int(VF a) {
-  return {_mm_cvtps_epi32(a.v)};
-}
-inline VI to_int_trunc(VF a) {
-  return {_mm_cvttps_epi32(a.v)};
-}
-inline VF to_float(VI a) {
-  return {_mm_cvtepi32_ps(a.v)};
-}
+inline VI to_int(VF a) { return {_mm_cvtps_epi32(a.v)}; }
+inline VI to_int_trunc(VF a) { return {_mm_cvttps_epi32(a.v)}; }
+inline VF to_float(VI a) { return {_mm_cvtepi32_ps(a.v)}; }
 
-inline MF operator>(VF a, VF b) {
-  return {_mm_cmpgt_ps(a.v, b.v)};
-}
-inline MF operator!=(VF a, VF b) {
-  return {_mm_cmpneq_ps(a.v, b.v)};
-}
-inline MD operator>(VD a, VD b) {
-  return {_mm_cmpgt_pd(a.v, b.v)};
-}
-inline MD operator!=(VD a, VD b) {
-  return {_mm_cmpneq_pd(a.v, b.v)};
-}
-inline MF operator|(MF a, MF b) {
-  return {_mm_or_ps(a.m, b.m)};
-}
-inline MD operator|(MD a, MD b) {
-  return {_mm_or_pd(a.m, b.m)};
-}
+inline MF operator>(VF a, VF b) { return {_mm_cmpgt_ps(a.v, b.v)}; }
+inline MF operator!=(VF a, VF b) { return {_mm_cmpneq_ps(a.v, b.v)}; }
+inline MD operator>(VD a, VD b) { return {_mm_cmpgt_pd(a.v, b.v)}; }
+inline MD operator!=(VD a, VD b) { return {_mm_cmpneq_pd(a.v, b.v)}; }
+inline MF operator|(MF a, MF b) { return {_mm_or_ps(a.m, b.m)}; }
+inline MD operator|(MD a, MD b) { return {_mm_or_pd(a.m, b.m)}; }
 // Integer comparisons, as masks of the matching floating lanes.
-inline MF operator==(VI a, VI b) {
-  return {_mm_castsi128_ps(_mm_cmpeq_epi32(a.v, b.v))};
-}
-inline MF operator>(VI a, VI b) {
-  return {_mm_castsi128_ps(_mm_cmpgt_epi32(a.v, b.v))};
-}
-inline MD operator==(VL a, VL b) {
-  return {_mm_castsi128_pd(_mm_cmpeq_epi64(a.v, b.v))};
-}
+inline MF operator==(VI a, VI b) { return {_mm_castsi128_ps(_mm_cmpeq_epi32(a.v, b.v))}; }
+inline MF operator>(VI a, VI b) { return {_mm_castsi128_ps(_mm_cmpgt_epi32(a.v, b.v))}; }
+inline MD operator==(VL a, VL b) { return {_mm_castsi128_pd(_mm_cmpeq_epi64(a.v, b.v))}; }
 inline VI select(MF m, VI a, VI b) {
   return {_mm_castps_si128(_mm_blendv_ps(_mm_castsi128_ps(a.v), _mm_castsi128_ps(b.v), m.m))};
 }
@@ -313,34 +159,16 @@ inline VL select(MD m, VL a, VL b) {
   return {_mm_castpd_si128(_mm_blendv_pd(_mm_castsi128_pd(a.v), _mm_castsi128_pd(b.v), m.m))};
 }
 
-inline VF sqrt(VF a) {
-  return {_mm_sqrt_ps(a.v)};
-}
-inline VD sqrt(VD a) {
-  return {_mm_sqrt_pd(a.v)};
-}
-inline VF rsqrt(VF a) {
-  return {_mm_rsqrt_ps(a.v)};
-}  // estimate, relative error below 1.5 * 2^-12
-inline VF min(VF a, VF b) {
-  return {_mm_min_ps(a.v, b.v)};
-}
-inline VF max(VF a, VF b) {
-  return {_mm_max_ps(a.v, b.v)};
-}
-inline VD min(VD a, VD b) {
-  return {_mm_min_pd(a.v, b.v)};
-}
-inline VD max(VD a, VD b) {
-  return {_mm_max_pd(a.v, b.v)};
-}
+inline VF sqrt(VF a) { return {_mm_sqrt_ps(a.v)}; }
+inline VD sqrt(VD a) { return {_mm_sqrt_pd(a.v)}; }
+inline VF rsqrt(VF a) { return {_mm_rsqrt_ps(a.v)}; }  // estimate, relative error below 1.5 * 2^-12
+inline VF min(VF a, VF b) { return {_mm_min_ps(a.v, b.v)}; }
+inline VF max(VF a, VF b) { return {_mm_max_ps(a.v, b.v)}; }
+inline VD min(VD a, VD b) { return {_mm_min_pd(a.v, b.v)}; }
+inline VD max(VD a, VD b) { return {_mm_max_pd(a.v, b.v)}; }
 // a*b - c
-inline VF fms(VF a, VF b, VF c) {
-  return a * b - c;
-}
-inline VD fms(VD a, VD b, VD c) {
-  return a * b - c;
-}
+inline VF fms(VF a, VF b, VF c) { return a * b - c; }
+inline VD fms(VD a, VD b, VD c) { return a * b - c; }
 
 // Table lookups: base[idx[lane]].
 inline VF gather(const float* base, VI idx) {
@@ -353,25 +181,15 @@ inline VD gather(const double* base, VL idx) {
   _mm_store_si128(reinterpret_cast<__m128i*>(i), idx.v);
   return {_mm_setr_pd(base[i[0]], base[i[1]])};
 }
-inline VI loadu(const int32_t* p) {
-  return {_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))};
-}
-inline void storeu(int32_t* p, VI x) {
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x.v);
-}
+inline VI loadu(const int32_t* p) { return {_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))}; }
+inline void storeu(int32_t* p, VI x) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x.v); }
 
 // ---- added for power kernels ----
 // Float lanes widened to double (low half, high half) and two double vectors narrowed back, so
 // float kernels can compute in double precision.
-inline VD widen_lo(VF a) {
-  return {_mm_cvtps_pd(a.v)};
-}
-inline VD widen_hi(VF a) {
-  return {_mm_cvtps_pd(_mm_movehl_ps(a.v, a.v))};
-}
-inline VF narrow(VD lo, VD hi) {
-  return {_mm_movelh_ps(_mm_cvtpd_ps(lo.v), _mm_cvtpd_ps(hi.v))};
-}
+inline VD widen_lo(VF a) { return {_mm_cvtps_pd(a.v)}; }
+inline VD widen_hi(VF a) { return {_mm_cvtps_pd(_mm_movehl_ps(a.v, a.v))}; }
+inline VF narrow(VD lo, VD hi) { return {_mm_movelh_ps(_mm_cvtpd_ps(lo.v), _mm_cvtpd_ps(hi.v))}; }
 
 // ---- added for exp/log kernels ----
 // Integer table lookups: base[idx[lane]].
@@ -387,10 +205,8 @@ inline void lookup_pairs(const void* base, VI row, VF& first, VF& second) {
   alignas(16) int32_t i[4];
   _mm_store_si128(reinterpret_cast<__m128i*>(i), row.v);
   const double* p = static_cast<const double*>(base);
-  const __m128 v01 =
-      _mm_loadh_pi(_mm_castpd_ps(_mm_load_sd(p + i[0])), reinterpret_cast<const __m64*>(p + i[1]));
-  const __m128 v23 =
-      _mm_loadh_pi(_mm_castpd_ps(_mm_load_sd(p + i[2])), reinterpret_cast<const __m64*>(p + i[3]));
+  const __m128 v01 = _mm_loadh_pi(_mm_castpd_ps(_mm_load_sd(p + i[0])), reinterpret_cast<const __m64*>(p + i[1]));
+  const __m128 v23 = _mm_loadh_pi(_mm_castpd_ps(_mm_load_sd(p + i[2])), reinterpret_cast<const __m64*>(p + i[3]));
   first = {_mm_shuffle_ps(v01, v23, _MM_SHUFFLE(2, 0, 2, 0))};
   second = {_mm_shuffle_ps(v01, v23, _MM_SHUFFLE(3, 1, 3, 1))};
 }
@@ -449,3 +265,4 @@ inline void lookup_pairs_by(const double* base, VD x, RowAt row_at, VD& first, V
 }
 
 }  // namespace zok::ZOK_ISA_NS
+// clang-format on
