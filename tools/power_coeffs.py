@@ -21,11 +21,12 @@ def cheb_fit(f, a, b, deg):
     return cs, float(err)
 
 
-def emit_array(name, values, comment):
+def emit_array(name, values, comment, ctype="double"):
+    suffix = "f" if ctype == "float" else ""
     print(f"// {comment}")
-    print(f"inline constexpr double {name}[] = {{")
+    print(f"inline constexpr {ctype} {name}[] = {{")
     for v in values:
-        print(f"    {float(v).hex()},  // {float(v)!r}")
+        print(f"    {float(v).hex()}{suffix},  // {float(v)!r}")
     print("};")
 
 
@@ -103,14 +104,6 @@ def emit_pow_tables():
     emit_array("kExp2Rows", rows, "2^(j/128): rows {leading part, trailing part}")
 
 
-def emit_float_array(name, values, comment):
-    print(f"// {comment}")
-    print(f"inline constexpr float {name}[] = {{")
-    for v in values:
-        print(f"    {float(v).hex()}f,  // {float(v)!r}")
-    print("};")
-
-
 def float_split(v):
     """v as the nearest float, and the float nearest the remainder."""
     hi = round_to_bits(v, 24) if v != 0 else mp.mpf(0)
@@ -159,9 +152,9 @@ def emit_float_pow_tables():
         print(f"// d = 1 - 1/(1 + i/2^{s}) with 12 significant bits; after the level |u| <= {float(max(-lo_u, hi_u)):.4e}.")
         print(f"inline constexpr int kPowFOffset{lev} = {-i_lo};")
         print(f"inline constexpr int kPowFLast{lev} = {i_hi};")
-        emit_float_array(f"kPowFD{lev}", ds, f"float pow, level {lev}: d")
-        emit_float_array(f"kPowFLog2Hi{lev}", ths, f"float pow, level {lev}: -log2(1 - d), leading part")
-        emit_float_array(f"kPowFLog2Lo{lev}", tls, f"float pow, level {lev}: -log2(1 - d), trailing part")
+        emit_array(f"kPowFD{lev}", ds, f"float pow, level {lev}: d", "float")
+        emit_array(f"kPowFLog2Hi{lev}", ths, f"float pow, level {lev}: -log2(1 - d), leading part", "float")
+        emit_array(f"kPowFLog2Lo{lev}", tls, f"float pow, level {lev}: -log2(1 - d), trailing part", "float")
     r = max(-lo_u, hi_u)
     print(f"// float pow: the remainder r after the third level: |r| <= {float(r):.4e}; log(1 + r) to r^4 leaves")
     print(f"// {float(r**4 / 5):.2e} relative.")
@@ -173,8 +166,8 @@ def emit_float_pow_tables():
         h, l = float_split(mp.mpf(2) ** (mp.mpf(j) / 128))
         eh.append(h)
         el.append(l)
-    emit_float_array("kPowFExp2Hi", eh, "float pow: 2^(j/128), leading part")
-    emit_float_array("kPowFExp2Lo", el, "float pow: 2^(j/128), trailing part")
+    emit_array("kPowFExp2Hi", eh, "float pow: 2^(j/128), leading part", "float")
+    emit_array("kPowFExp2Lo", el, "float pow: 2^(j/128), trailing part", "float")
     print("// float pow: 2^f - 1 for |f| <= 1/256 (fixed coefficients).")
     print("inline constexpr float kPowFExp2Poly[] = {0.6931472f, 0.2402265f, 0.05550411f};")
     f = mp.mpf(1) / 256
