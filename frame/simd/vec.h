@@ -109,6 +109,12 @@ constexpr T kInf = T(__builtin_inf());
 template <typename V>
 constexpr unsigned kAllLanes = (1u << V::kLanes) - 1;
 
+// Lanes of a mask that are NOT set: the lanes outside a fast range given as the lanes inside it.
+template <class V, class M>
+inline unsigned outside(M inside) {
+  return bits(inside) ^ kAllLanes<V>;
+}
+
 // Scalar bit views, for the special-case paths.
 template <typename T>
 inline typename Bits<T>::U to_bits(T x) {

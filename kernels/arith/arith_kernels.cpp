@@ -21,7 +21,7 @@ template <typename V>
 inline unsigned outside_rcp_range(V x) {
   using T = typename V::T;
   const V m = abs(x);
-  return bits((m >= splat<V>(T(0x1p-126))) & (m <= splat<V>(T(0x1p126)))) ^ kAllLanes<V>;
+  return outside<V>((m >= splat<V>(T(0x1p-126))) & (m <= splat<V>(T(0x1p126))));
 }
 
 // ---- plain operations ----
@@ -205,7 +205,7 @@ struct FracK {
   }
   template <class V>
   static unsigned special(V a) {
-    return bits(abs(a) <= splat<V>(Limits<T>::kMax)) ^ kAllLanes<V>;
+    return outside<V>(abs(a) <= splat<V>(Limits<T>::kMax));
   }
   static void scalar(int i, const T* a, T* r) {
     const T x = a[i];
@@ -339,20 +339,19 @@ void kernel_linear_frac(int n, const T* a, const T* b, T sa, T sha, T sb, T shb,
   with_control<kFn, vm::kHA>([&] { linear_frac(n, a, b, sa, sha, sb, shb, r); });
 }
 
-
 }  // namespace
 
 void register_arith(vm::KernelSlots& s) {
   using vm::kEP;
   using vm::kHA;
   using vm::kLA;
-#define ZOK_ALL_AB(F, K)                                                   \
+#define ZOK_ALL_AB(F, K)                                                 \
   put_all(s, Fn::s##F, ptr(&kernel_ab<Fn::s##F, kHA, K<float>, float>)); \
   put_all(s, Fn::d##F, ptr(&kernel_ab<Fn::d##F, kHA, K<double>, double>));
-#define ZOK_ALL_A(F, K)                                                   \
+#define ZOK_ALL_A(F, K)                                                 \
   put_all(s, Fn::s##F, ptr(&kernel_a<Fn::s##F, kHA, K<float>, float>)); \
   put_all(s, Fn::d##F, ptr(&kernel_a<Fn::d##F, kHA, K<double>, double>));
-#define ZOK_ALL_ROUND(F, MODE)                                                               \
+#define ZOK_ALL_ROUND(F, MODE)                                                         \
   put_all(s, Fn::s##F, ptr(&kernel_a<Fn::s##F, kHA, RoundModeK<float, MODE>, float>)); \
   put_all(s, Fn::d##F, ptr(&kernel_a<Fn::d##F, kHA, RoundModeK<double, MODE>, double>));
 

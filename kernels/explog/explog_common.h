@@ -18,12 +18,6 @@ namespace tb = zok::explog_data;
 constexpr float kInfF = __builtin_inff();
 constexpr double kInfD = __builtin_inf();
 
-// Lanes of a mask that are NOT set: the lanes outside a fast range given as the lanes inside it.
-template <class V, class M>
-inline unsigned outside(M inside) {
-  return bits(inside) ^ kAllLanes<V>;
-}
-
 // Horner evaluation, constant term first.
 template <class V, typename C, size_t N>
 inline V horner(V x, const C (&c)[N]) {

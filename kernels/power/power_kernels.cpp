@@ -23,19 +23,19 @@ using vm::Fn;
 template <typename V>
 inline unsigned not_positive_normal(V x) {
   using T = typename V::T;
-  return bits((x >= splat<V>(Limits<T>::kMinNormal)) & (x <= splat<V>(Limits<T>::kMax))) ^ kAllLanes<V>;
+  return outside<V>((x >= splat<V>(Limits<T>::kMinNormal)) & (x <= splat<V>(Limits<T>::kMax)));
 }
 // Lanes that are not positive and finite (zeros and NaNs included; denormals pass).
 template <typename V>
 inline unsigned not_positive_finite(V x) {
   using T = typename V::T;
-  return bits((x > splat<V>(T(0))) & (x <= splat<V>(Limits<T>::kMax))) ^ kAllLanes<V>;
+  return outside<V>((x > splat<V>(T(0))) & (x <= splat<V>(Limits<T>::kMax)));
 }
 // Lanes that are not finite.
 template <typename V>
 inline unsigned not_finite(V x) {
   using T = typename V::T;
-  return bits(abs(x) <= splat<V>(Limits<T>::kMax)) ^ kAllLanes<V>;
+  return outside<V>(abs(x) <= splat<V>(Limits<T>::kMax));
 }
 
 // Exact products and sums. Without a fused multiply-add (SSE4.1) the product's error comes from
@@ -257,7 +257,7 @@ struct InvSqrtDoubleHaK {
   static constexpr bool kTailScratch = false;
   static VD vec(VD x) { return InvSqrtDoubleHaCore::vec(x); }
   static unsigned special(VD x) {
-    return bits((x >= splat<VD>(0x1p-960)) & (x <= splat<VD>(0x1p960))) ^ kAllLanes<VD>;
+    return outside<VD>((x >= splat<VD>(0x1p-960)) & (x <= splat<VD>(0x1p960)));
   }
   static void scalar(int i, const double* a, double* r) {
     if (inv_sqrt_special<kFn>(i, a, r)) return;
@@ -402,7 +402,7 @@ struct RootK {
   static unsigned special(V x) {
     if constexpr (sizeof(T) == 4) {
       const V ax = abs(x);
-      return bits((ax > splat<V>(T(0))) & (ax <= splat<V>(Limits<T>::kMax))) ^ kAllLanes<V>;
+      return outside<V>((ax > splat<V>(T(0))) & (ax <= splat<V>(Limits<T>::kMax)));
     } else {
       return not_positive_normal(abs(x));
     }
@@ -463,7 +463,7 @@ struct Pow3o2K {
   template <class V>
   static unsigned special(V x) {
     if constexpr (sizeof(T) == 8 && kExact) {
-      return bits((x >= splat<V>(0x1p-600)) & (x <= splat<V>(0x1p680))) ^ kAllLanes<V>;
+      return outside<V>((x >= splat<V>(0x1p-600)) & (x <= splat<V>(0x1p680)));
     } else {
       return not_positive_finite(x);
     }
@@ -732,7 +732,7 @@ inline unsigned pow_outside(VD x, VD y) {
   const VD e = as_double(shr<52>(as_int(x)) | as_int(splat<VD>(0x1p52))) - splat<VD>(0x1p52 + 1023.0);
   const MD ok = (x >= splat<VD>(0x1p-1022)) & (x <= splat<VD>(Limits<double>::kMax)) &
                 (abs(y) * (abs(e) + splat<VD>(1.0)) < splat<VD>(1000.0));
-  return bits(ok) ^ kAllLanes<VD>;
+  return outside<VD>(ok);
 }
 // Float: x positive and finite (denormals too: they are normal doubles), y finite, and
 // |y| (|E| + 1) < 800 with E the exponent field of x less 127, so that |y log2 x| < 800 149/128
@@ -741,7 +741,7 @@ inline unsigned pow_outside(VF x, VF y) {
   const VF e = to_float(shr<23>(as_int(x)) - splat<VI>(127));
   const MF ok = (x > splat<VF>(0.0f)) & (x <= splat<VF>(Limits<float>::kMax)) &
                 (abs(y) * (abs(e) + splat<VF>(1.0f)) < splat<VF>(800.0f));
-  return bits(ok) ^ kAllLanes<VF>;
+  return outside<VF>(ok);
 }
 
 // Float Pow's fast path, in double for one half of a float vector: x = m 2^E with m in [1, 2); a
