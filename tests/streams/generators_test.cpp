@@ -9,9 +9,11 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "streams/generators/block_isa.h"
@@ -23,12 +25,8 @@ namespace {
 using zok::rng::BlockIsa;
 using Words = std::vector<uint32_t>;
 
-// ---- one-element-at-a-time references ----
-
-// Each yields the integer output of one element as 1, 2 or 4 words, and its continuous output
-// on [a, b) by the generator's formula.
-class Reference {
- public:
+// Each reference yields one element's integer output (1, 2 or 4 words) and its output on [a, b).
+struct Reference {
   virtual ~Reference() = default;
   virtual void next(uint32_t* words) = 0;
   virtual double real(const uint32_t* words, double a, double b) const = 0;
@@ -37,8 +35,7 @@ class Reference {
 constexpr uint64_t kM31 = 2147483647;
 constexpr uint64_t kA31 = 1132489760;
 
-class Mcg31Ref : public Reference {
- public:
+struct Mcg31Ref : Reference {
   explicit Mcg31Ref(uint64_t x) : x_(x) {}
   void next(uint32_t* w) override {
     w[0] = static_cast<uint32_t>(x_);
@@ -47,16 +44,13 @@ class Mcg31Ref : public Reference {
   double real(const uint32_t* w, double a, double b) const override {
     return w[0] * ((b - a) * 4.656612875245797e-10) + a;
   }
-
- private:
   uint64_t x_;
 };
 
 constexpr unsigned __int128 kM59 = static_cast<unsigned __int128>(1) << 59;
 constexpr uint64_t kA59 = 302875106592253ull;
 
-class Mcg59Ref : public Reference {
- public:
+struct Mcg59Ref : Reference {
   explicit Mcg59Ref(uint64_t x) : x_(x) {}
   void next(uint32_t* w) override {
     w[0] = static_cast<uint32_t>(x_);
@@ -67,15 +61,12 @@ class Mcg59Ref : public Reference {
     const uint64_t x = w[0] | static_cast<uint64_t>(w[1]) << 32;
     return static_cast<double>(x) * ((b - a) * 0x1p-59) + a;
   }
-
- private:
   uint64_t x_;
 };
 
 // The textbook shift register: a history of every word, each new one the XOR of the words 250 and
 // 147 places back.
-class R250Ref : public Reference {
- public:
+struct R250Ref : Reference {
   explicit R250Ref(const Words& seeds) {
     if (seeds.size() >= 250) {
       hist_.assign(seeds.begin(), seeds.begin() + 250);
@@ -98,16 +89,12 @@ class R250Ref : public Reference {
     w[0] = hist_.back();
   }
   double real(const uint32_t* w, double a, double b) const override { return w[0] * ((b - a) * 0x1p-32) + a; }
-  const std::vector<uint32_t>& history() const { return hist_; }
-
- private:
   std::vector<uint32_t> hist_;
 };
 
 // L'Ecuyer's published MRG32k3a recurrence in double arithmetic. It reports z = p1 - p2 + m1 where
 // the generator gives (p1 - p2) mod m1, so p1 == p2 maps to 0.
-class MrgRef : public Reference {
- public:
+struct MrgRef : Reference {
   explicit MrgRef(const double* s) : s10_(s[0]), s11_(s[1]), s12_(s[2]), s20_(s[3]), s21_(s[4]), s22_(s[5]) {}
   void next(uint32_t* w) override {
     const double m1 = 4294967087.0, m2 = 4294944443.0;
@@ -132,8 +119,6 @@ class MrgRef : public Reference {
     return w[0] * ((b - a) * 2.328306549837829e-10) + a;
   }
   double lecuyer_u() const { return last_lecuyer_ * 2.328306549295727688e-10; }
-
- private:
   double s10_, s11_, s12_, s20_, s21_, s22_;
   double last_lecuyer_ = 0;
 };
@@ -168,9 +153,8 @@ __attribute__((noinline)) float wh_real_float(const uint32_t* x, const uint32_t*
   return out;
 }
 
-class WhRef : public Reference {
- public:
-  WhRef(int member, const Words& seeds) : member_(member) {
+struct WhRef : Reference {
+  WhRef(int member, const Words& seeds) {
     for (int k = 0; k < 4; ++k) {
       m_[k] = zok::rng::kWhModuli[member][k];
       a_[k] = zok::rng::kWhMultipliers[member][k];
@@ -182,14 +166,8 @@ class WhRef : public Reference {
     for (int k = 0; k < 4; ++k) w[k] = x_[k] = static_cast<uint32_t>(uint64_t{a_[k]} * x_[k] % m_[k]);
   }
   double real(const uint32_t* w, double a, double b) const override { return wh_real(w, m_, a, b); }
-  const uint32_t* moduli() const { return m_; }
-
- private:
-  int member_;
   uint32_t m_[4], a_[4], x_[4];
 };
-
-// ---- the generators under test ----
 
 struct Gen {
   const char* name;
@@ -258,24 +236,22 @@ GeneratorProperties row(int32_t brng) {
   return p;
 }
 
-Words draw(StreamRecord* s, const Gen& g, int32_t n) {
-  Words out(static_cast<size_t>(n) * g.words + 1, 0xA5A5A5A5u);
-  EXPECT_EQ(row(g.brng).generate_i(s, n, out.data()), 0);
-  EXPECT_EQ(out.back(), 0xA5A5A5A5u) << "wrote past n elements";
-  out.pop_back();
-  return out;
-}
-std::vector<double> draw_d(StreamRecord* s, const Gen& g, int32_t n, double a, double b) {
-  std::vector<double> out(n + 1, -7.0);
-  EXPECT_EQ(row(g.brng).generate_d(s, n, out.data(), a, b), 0);
-  EXPECT_EQ(out.back(), -7.0) << "wrote past n elements";
-  out.pop_back();
-  return out;
-}
-std::vector<float> draw_s(StreamRecord* s, const Gen& g, int32_t n, float a, float b) {
-  std::vector<float> out(n + 1, -7.0f);
-  EXPECT_EQ(row(g.brng).generate_s(s, n, out.data(), a, b), 0);
-  EXPECT_EQ(out.back(), -7.0f) << "wrote past n elements";
+// n elements in one request of the given output form (integer without an interval); a guard element
+// past them must stay untouched.
+template <typename T = uint32_t>
+std::vector<T> draw(StreamRecord* s, const Gen& g, int32_t n, T a = 0, T b = 0) {
+  const T guard = std::is_integral_v<T> ? T(0xA5A5A5A5u) : T(-7);
+  std::vector<T> out(static_cast<size_t>(n) * (std::is_integral_v<T> ? g.words : 1) + 1, guard);
+  const GeneratorProperties p = row(g.brng);
+  int32_t status;
+  if constexpr (std::is_same_v<T, double>)
+    status = p.generate_d(s, n, out.data(), a, b);
+  else if constexpr (std::is_same_v<T, float>)
+    status = p.generate_s(s, n, out.data(), a, b);
+  else
+    status = p.generate_i(s, n, out.data());
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(out.back(), guard) << "wrote past n elements";
   out.pop_back();
   return out;
 }
@@ -286,7 +262,7 @@ Words expected(Reference& ref, const Gen& g, int64_t n) {
   return out;
 }
 
-// The first element where two word sequences differ, for a readable failure.
+// Names the first differing element.
 ::testing::AssertionResult same_words(const Words& got, const Words& want, int words) {
   if (got.size() != want.size())
     return ::testing::AssertionFailure() << "sizes " << got.size() << " vs " << want.size();
@@ -324,120 +300,71 @@ void for_each_isa(const std::function<void()>& body) {
   zok::rng::set_block_isa(zok::rng::widest_block_isa());
 }
 
-// ---- registry rows ----
-
-TEST(Registry, RowsCarryTheGeneratorsOwnOperations) {
-  const struct {
-    int row;
-    ZokRngInitStream init;
-    ZokRngGenerateS s;
-    ZokRngGenerateD d;
-    ZokRngGenerateI i;
-  } rows[] = {
-      {0, __qorBRngMCG31M1InitStream, __qorsBRngMCG31M1, __qordBRngMCG31M1, __qoriBRngMCG31M1},
-      {1, __qorBRngR250InitStream, __qorsBRngR250, __qordBRngR250, __qoriBRngR250},
-      {2, __qorBRngMRG32K3AInitStream, __qorsBRngMRG32K3A, __qordBRngMRG32K3A, __qoriBRngMRG32K3A},
-      {3, __qorBRngMCG59InitStream, __qorsBRngMCG59, __qordBRngMCG59, __qoriBRngMCG59},
-      {4, __qorBRngWHInitStream, __qorsBRngWH, __qordBRngWH, __qoriBRngWH},
-  };
-  for (const auto& r : rows) {
-    for (const GeneratorProperties* table :
-         {static_cast<const GeneratorProperties*>(__RegBrngsNew), __RegBrngs}) {
-      const GeneratorProperties& p = table[r.row];
-      EXPECT_EQ(p.init_stream, r.init) << r.row;
-      EXPECT_EQ(p.generate_s, r.s) << r.row;
-      EXPECT_EQ(p.generate_d, r.d) << r.row;
-      EXPECT_EQ(p.generate_i, r.i) << r.row;
-    }
-  }
-  EXPECT_EQ(__RegBrngs[276].generate_d, __qordBRngWH);
-}
-
-// ---- known answers ----
-
-struct KnownAnswers {
-  Words mcg31, mrg_z;
-  std::vector<uint64_t> mcg59;
-  std::vector<double> mrg_u;
-};
-
-KnownAnswers read_known_answers() {
-  KnownAnswers k;
+// The published lines of tests/data/congruential.txt, as numbers by key.
+std::map<std::string, std::vector<std::string>> read_known_answers() {
+  std::map<std::string, std::vector<std::string>> k;
   std::ifstream in(std::string(ZOK_TEST_DATA_DIR) + "/congruential.txt");
   EXPECT_TRUE(in.good()) << "tests/data/congruential.txt";
-  std::string line;
-  while (std::getline(in, line)) {
+  for (std::string line; std::getline(in, line);) {
     if (line.empty() || line[0] == '#') continue;
-    const size_t colon = line.find(':');
-    std::istringstream values(line.substr(colon + 1));
-    const std::string key = line.substr(0, colon);
-    if (key == "mcg31m1 x0=1")
-      for (uint64_t v; values >> v;) k.mcg31.push_back(static_cast<uint32_t>(v));
-    if (key == "mcg59 x0=1")
-      for (uint64_t v; values >> v;) k.mcg59.push_back(v);
-    if (key == "mrg32k3a seeds=12345x6 z")
-      for (uint64_t v; values >> v;) k.mrg_z.push_back(static_cast<uint32_t>(v));
-    if (key == "mrg32k3a seeds=12345x6 u")
-      for (double v; values >> v;) k.mrg_u.push_back(v);
+    std::istringstream values(line.substr(line.find(':') + 1));
+    auto& v = k[line.substr(0, line.find(':'))];
+    for (std::string x; values >> x;) v.push_back(x);
   }
   return k;
 }
 
+// Published first outputs of MCG31M1, MCG59 and MRG32K3A; L'Ecuyer's own recurrence reproduces his
+// uniforms and the generator follows it over a long run.
 TEST(KnownAnswers, PublishedFirstOutputs) {
-  const KnownAnswers k = read_known_answers();
-  ASSERT_EQ(k.mcg31.size(), 6u);
-  ASSERT_EQ(k.mcg59.size(), 4u);
-  ASSERT_EQ(k.mrg_z.size(), 6u);
-  ASSERT_EQ(k.mrg_u.size(), 5u);
-  const uint32_t one = 1;
+  auto k = read_known_answers();
+  const auto ints = [&](const char* key) {
+    std::vector<uint64_t> v;
+    for (const std::string& x : k[key]) v.push_back(std::stoull(x));
+    return v;
+  };
+  const std::vector<uint64_t> mcg31 = ints("mcg31m1 x0=1"), mcg59 = ints("mcg59 x0=1"),
+                              mrg_z = ints("mrg32k3a seeds=12345x6 z");
+  const std::vector<std::string>& mrg_u = k["mrg32k3a seeds=12345x6 u"];
+  ASSERT_EQ(mcg31.size(), 6u);
+  ASSERT_EQ(mcg59.size(), 4u);
+  ASSERT_EQ(mrg_z.size(), 6u);
+  ASSERT_EQ(mrg_u.size(), 5u);
 
-  Stream s = make(ZOK_RNG_MCG31M1, {one});
+  Stream s = make(ZOK_RNG_MCG31M1, {1});
   Words got(6);
   ASSERT_EQ(__qoriBRngMCG31M1(s.get(), 6, got.data()), 0);
-  EXPECT_EQ(got, k.mcg31);
-
-  s = make(ZOK_RNG_MCG59, {one});
+  EXPECT_EQ(std::vector<uint64_t>(got.begin(), got.end()), mcg31);
+  s = make(ZOK_RNG_MCG59, {1});
   std::vector<uint64_t> got59(4);
   ASSERT_EQ(__qoriBRngMCG59(s.get(), 4, reinterpret_cast<uint32_t*>(got59.data())), 0);
-  EXPECT_EQ(got59, k.mcg59);
+  EXPECT_EQ(got59, mcg59);
 
   const Words seeds(6, 12345);
   s = make(ZOK_RNG_MRG32K3A, seeds);
-  got.assign(6, 0);
   ASSERT_EQ(__qoriBRngMRG32K3A(s.get(), 6, got.data()), 0);
-  EXPECT_EQ(got, k.mrg_z);
-  // The published uniforms are z times L'Ecuyer's norm 1/(m1 + 1); this generator's double output
-  // is z times 1/m1.
+  EXPECT_EQ(std::vector<uint64_t>(got.begin(), got.end()), mrg_z);
+  // This generator's double output is z times 1/m1, not L'Ecuyer's 1/(m1 + 1).
   s = make(ZOK_RNG_MRG32K3A, seeds);
   std::vector<double> u(5);
   ASSERT_EQ(__qordBRngMRG32K3A(s.get(), 5, u.data(), 0.0, 1.0), 0);
-  for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(k.mrg_z[i] * 2.328306549295727688e-10, k.mrg_u[i]) << i;
-    EXPECT_EQ(u[i], k.mrg_z[i] * 2.328306549837829e-10) << i;
-  }
-}
-
-// The reference recurrence of L'Ecuyer reproduces the published uniforms, and the generator follows
-// it for a long run.
-TEST(KnownAnswers, Mrg32k3aFollowsLEcuyersRecurrence) {
-  const KnownAnswers k = read_known_answers();
-  const double s[6] = {12345, 12345, 12345, 12345, 12345, 12345};
-  MrgRef ref(s);
+  const double s6[6] = {12345, 12345, 12345, 12345, 12345, 12345};
+  MrgRef ref(s6);
   uint32_t w = 0;
-  for (size_t i = 0; i < k.mrg_u.size(); ++i) {
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(u[i], mrg_z[i] * 2.328306549837829e-10) << i;
     ref.next(&w);
-    EXPECT_EQ(ref.lecuyer_u(), k.mrg_u[i]) << i;
+    EXPECT_EQ(ref.lecuyer_u(), std::stod(mrg_u[i])) << i;
   }
   for_each_isa([&] {
-    Stream st = make(ZOK_RNG_MRG32K3A, Words(6, 12345));
-    MrgRef fresh(s);
+    Stream st = make(ZOK_RNG_MRG32K3A, seeds);
+    MrgRef fresh(s6);
     const Gen& g = generators()[3];
     EXPECT_TRUE(same_words(draw(st.get(), g, 200000), expected(fresh, g, 200000), 1));
   });
 }
 
-// ---- sequences: one call of every length equals the reference, in every output form ----
-
+// Every length through every block path and tail, then the state left behind continues the sequence.
 TEST(Sequences, IntegerOutputOfEveryLengthFollowsTheReference) {
   for_each_isa([] {
     for (const Gen& g : generators()) {
@@ -448,7 +375,6 @@ TEST(Sequences, IntegerOutputOfEveryLengthFollowsTheReference) {
           Stream s = make(g.brng, seeds);
           auto ref = g.reference(seeds);
           ASSERT_TRUE(same_words(draw(s.get(), g, n), expected(*ref, g, n), g.words));
-          // The state left behind continues the sequence.
           ASSERT_TRUE(same_words(draw(s.get(), g, 37), expected(*ref, g, 37), g.words));
           ASSERT_TRUE(same_words(draw(s.get(), g, 1100), expected(*ref, g, 1100), g.words));
         }
@@ -503,16 +429,16 @@ TEST(Sequences, ContinuousOutputsFollowTheirFormulas) {
             const Words ints = expected(*ref, g, n);
             Stream sd = make(g.brng, seeds), ss = make(g.brng, seeds);
             std::fesetround(rounding);
-            const std::vector<double> d = draw_d(sd.get(), g, n, ab[0], ab[1]);
+            const std::vector<double> d = draw(sd.get(), g, n, ab[0], ab[1]);
             const std::vector<float> f =
-                draw_s(ss.get(), g, n, static_cast<float>(ab[0]), static_cast<float>(ab[1]));
+                draw(ss.get(), g, n, static_cast<float>(ab[0]), static_cast<float>(ab[1]));
             std::vector<double> want_d(n);
             std::vector<float> want_f(n);
             for (int32_t i = 0; i < n; ++i) {
               const uint32_t* w = &ints[static_cast<size_t>(i) * g.words];
               want_d[i] = ref->real(w, ab[0], ab[1]);
               if (g.words == 4)
-                want_f[i] = wh_real_float(w, static_cast<const WhRef*>(ref.get())->moduli(),
+                want_f[i] = wh_real_float(w, static_cast<const WhRef*>(ref.get())->m_,
                                           static_cast<float>(ab[0]), static_cast<float>(ab[1]));
               else
                 want_f[i] =
@@ -532,9 +458,8 @@ TEST(Sequences, ContinuousOutputsFollowTheirFormulas) {
   }
 }
 
-// u stays in [0, 1) for the generators whose integer output can reach its largest value.
+// MCG31M1 seeded 2^31 - 2 starts at its largest state: u must stay below 1.
 TEST(Sequences, UnitIntervalIsHalfOpenAtItsTop) {
-  // MCG31M1 seeded 2^31 - 2 starts at the largest state; MRG32K3A's largest z is m1 - 1.
   Stream s = make(ZOK_RNG_MCG31M1, {2147483646u});
   double u = 0;
   ASSERT_EQ(__qordBRngMCG31M1(s.get(), 1, &u, 0.0, 1.0), 0);
@@ -542,117 +467,104 @@ TEST(Sequences, UnitIntervalIsHalfOpenAtItsTop) {
   EXPECT_GT(u, 0.9999999);
 }
 
-// ---- seeding ----
-
-uint32_t first_int(int32_t brng, const Words& seeds) {
+// The first element as a 64-bit number (MCG59's two words; the others leave the high word 0).
+uint64_t first(int32_t brng, const Words& seeds) {
   Stream s = make(brng, seeds);
   uint32_t w[4] = {};
   row(brng).generate_i(s.get(), 1, w);
-  return w[0];
+  return w[0] | uint64_t{w[1]} << 32;
 }
 
-TEST(Seeding, Mcg31m1StartsFromTheSeedReducedAndNeverZero) {
-  EXPECT_EQ(first_int(ZOK_RNG_MCG31M1, {0}), 1u);
-  EXPECT_EQ(first_int(ZOK_RNG_MCG31M1, {2147483647u}), 1u);
-  EXPECT_EQ(first_int(ZOK_RNG_MCG31M1, {}), 1u);
-  EXPECT_EQ(first_int(ZOK_RNG_MCG31M1, {2147483647u + 5}), 5u);
-  EXPECT_EQ(first_int(ZOK_RNG_MCG31M1, {0xFFFFFFFFu}), 1u);  // 2^32 - 1 ≡ 1
-  // Seeded 1: 1, a, a^2, ...
-  Stream s = make(ZOK_RNG_MCG31M1, {1});
-  Words got(4);
-  __qoriBRngMCG31M1(s.get(), 4, got.data());
-  EXPECT_EQ(got, (Words{1, 1132489760u, static_cast<uint32_t>(kA31 * kA31 % kM31),
-                        static_cast<uint32_t>(kA31 * kA31 % kM31 * kA31 % kM31)}));
+uint32_t* state(StreamRecord* s) {
+  return reinterpret_cast<uint32_t*>(reinterpret_cast<unsigned char*>(s) + 16);
 }
 
-uint64_t first_int64(const Words& seeds) {
-  Stream s = make(ZOK_RNG_MCG59, seeds);
-  uint64_t x = 0;
-  __qoriBRngMCG59(s.get(), 1, reinterpret_cast<uint32_t*>(&x));
-  return x;
-}
-
-TEST(Seeding, Mcg59TakesOneOrTwoWords) {
-  EXPECT_EQ(first_int64({0xFFFFFFFFu}), 0xFFFFFFFFull);
-  // The high word contributes its low 27 bits.
-  EXPECT_EQ(first_int64({0x89ABCDEFu, 0xFFFFFFFFu}), 0x7FFFFFF89ABCDEFull);
-  EXPECT_EQ(first_int64({5, 0x08000000u}), 5u);  // 2^59 + 5
-  EXPECT_EQ(first_int64({5, 6, 7}), 5u | 6ull << 32);
-  EXPECT_EQ(first_int64({0, 0x08000000u}), 1u);  // 2^59 ≡ 0
-  EXPECT_EQ(first_int64({0}), 1u);
-  EXPECT_EQ(first_int64({}), 1u);
-}
-
-const uint32_t* r250_words(StreamRecord* s) {
-  return reinterpret_cast<const uint32_t*>(reinterpret_cast<const unsigned char*>(s) + 16);
+// MCG seeds are reduced mod m, zero standing for 1; MCG59's high word contributes its low 27 bits.
+TEST(Seeding, McgSeedsAreReducedAndNeverZero) {
+  const struct {
+    int32_t brng;
+    Words seeds;
+    uint64_t first;
+  } cases[] = {{ZOK_RNG_MCG31M1, {0}, 1},
+               {ZOK_RNG_MCG31M1, {2147483647u}, 1},
+               {ZOK_RNG_MCG31M1, {}, 1},
+               {ZOK_RNG_MCG31M1, {2147483647u + 5}, 5},
+               {ZOK_RNG_MCG31M1, {0xFFFFFFFFu}, 1},
+               {ZOK_RNG_MCG59, {0xFFFFFFFFu}, 0xFFFFFFFFull},
+               {ZOK_RNG_MCG59, {0x89ABCDEFu, 0xFFFFFFFFu}, 0x7FFFFFF89ABCDEFull},
+               {ZOK_RNG_MCG59, {5, 0x08000000u}, 5},
+               {ZOK_RNG_MCG59, {5, 6, 7}, 5u | 6ull << 32},
+               {ZOK_RNG_MCG59, {0, 0x08000000u}, 1},
+               {ZOK_RNG_MCG59, {0}, 1},
+               {ZOK_RNG_MCG59, {}, 1}};
+  for (const auto& c : cases)
+    EXPECT_EQ(first(c.brng, c.seeds), c.first) << c.brng << " seeds " << c.seeds.size() << " " << c.seeds[0];
 }
 
 TEST(Seeding, R250FillsItsRingFromOneSeedOrTakesTwoHundredFifty) {
   Stream s = make(ZOK_RNG_R250, {4711});
-  const uint32_t* w = r250_words(s.get());
+  const uint32_t* w = state(s.get());
   R250Ref ref({4711});
-  for (int t = 0; t < 250; ++t) EXPECT_EQ(w[t], ref.history()[t]) << t;
+  for (int t = 0; t < 250; ++t) EXPECT_EQ(w[t], ref.hist_[t]) << t;
   EXPECT_EQ(w[3] >> 31, 1u);
   EXPECT_EQ(w[10] >> 30, 1u);
   EXPECT_EQ(w[220], 1u);  // word 7·31 + 3 keeps no bit but bit 0, which is set
   EXPECT_EQ(w[250], 0u);
   EXPECT_EQ(w[251], 103u);
   // Seed 0 and no seed both stand for 1.
-  EXPECT_EQ(first_int(ZOK_RNG_R250, {0}), first_int(ZOK_RNG_R250, {1}));
-  EXPECT_EQ(first_int(ZOK_RNG_R250, {}), first_int(ZOK_RNG_R250, {1}));
+  EXPECT_EQ(first(ZOK_RNG_R250, {0}), first(ZOK_RNG_R250, {1}));
+  EXPECT_EQ(first(ZOK_RNG_R250, {}), first(ZOK_RNG_R250, {1}));
 
   Words seeds(250);
   for (int t = 0; t < 250; ++t) seeds[t] = 0x01000193u * (t + 1);
   s = make(ZOK_RNG_R250, seeds);
-  EXPECT_EQ(std::memcmp(r250_words(s.get()), seeds.data(), 1000), 0);
-  EXPECT_EQ(first_int(ZOK_RNG_R250, seeds), seeds[0] ^ seeds[103]);
+  EXPECT_EQ(std::memcmp(state(s.get()), seeds.data(), 1000), 0);
+  EXPECT_EQ(first(ZOK_RNG_R250, seeds), seeds[0] ^ seeds[103]);
 }
 
-TEST(Seeding, R250HasNoLeapfrogNorSkipAhead) {
-  Stream s = make(ZOK_RNG_R250, {1});
-  const uint32_t k = 0;
-  const uint64_t skip = 3;
-  EXPECT_EQ(__qorBRngR250InitStream(ZOK_RNG_METHOD_LEAPFROG, s.get(), 2, &k), ZOK_RNG_ERROR_NO_LEAPFROG);
-  EXPECT_EQ(
-      __qorBRngR250InitStream(ZOK_RNG_METHOD_SKIP, s.get(), 2, reinterpret_cast<const uint32_t*>(&skip)),
-      ZOK_RNG_ERROR_NO_SKIP_AHEAD);
-  EXPECT_EQ(__qorBRngR250InitStream(3, s.get(), 1, &k), ZOK_RNG_ERROR_METHOD);
-  EXPECT_EQ(__qorLeapfrogStream(s.get(), 0, 2), -1002);
-  EXPECT_EQ(__qorSkipAheadStream(s.get(), 3), -1003);
-  EXPECT_EQ(first_int(ZOK_RNG_R250, {1}), [&] {
-    uint32_t w = 0;
-    __qoriBRngR250(s.get(), 1, &w);
-    return w;
-  }());
-}
-
-const uint32_t* mrg_state(StreamRecord* s) {
-  return reinterpret_cast<const uint32_t*>(reinterpret_cast<const unsigned char*>(s) + 16);
-}
-
+// Missing and all-zero triples become 1 0 0 (or 1 1 1 with no seeds); words at or above the modulus
+// lose one modulus.
 TEST(Seeding, Mrg32k3aReplacesMissingAndZeroSeeds) {
-  Stream s = make(ZOK_RNG_MRG32K3A, {0, 0, 0, 0, 0, 0});
-  EXPECT_EQ(Words(mrg_state(s.get()), mrg_state(s.get()) + 6), (Words{1, 0, 0, 1, 0, 0}));
-  s = make(ZOK_RNG_MRG32K3A, {});
-  EXPECT_EQ(Words(mrg_state(s.get()), mrg_state(s.get()) + 6), (Words{1, 1, 1, 1, 1, 1}));
-  s = make(ZOK_RNG_MRG32K3A, {7, 8});
-  EXPECT_EQ(Words(mrg_state(s.get()), mrg_state(s.get()) + 6), (Words{7, 8, 1, 1, 1, 1}));
-  // Words at or above the modulus lose one modulus.
-  s = make(ZOK_RNG_MRG32K3A, {0xFFFFFFFFu, 4294967087u, 4294967086u, 0xFFFFFFFFu, 4294944443u, 9, 10});
-  EXPECT_EQ(Words(mrg_state(s.get()), mrg_state(s.get()) + 6), (Words{208, 0, 4294967086u, 22852, 0, 9}));
-  s = make(ZOK_RNG_MRG32K3A, {4294967087u, 0, 0, 0, 4294944443u, 0});
-  EXPECT_EQ(Words(mrg_state(s.get()), mrg_state(s.get()) + 6), (Words{1, 0, 0, 1, 0, 0}));
+  const struct {
+    Words seeds, state;
+  } cases[] = {{{0, 0, 0, 0, 0, 0}, {1, 0, 0, 1, 0, 0}},
+               {{}, {1, 1, 1, 1, 1, 1}},
+               {{7, 8}, {7, 8, 1, 1, 1, 1}},
+               {{0xFFFFFFFFu, 4294967087u, 4294967086u, 0xFFFFFFFFu, 4294944443u, 9, 10},
+                {208, 0, 4294967086u, 22852, 0, 9}},
+               {{4294967087u, 0, 0, 0, 4294944443u, 0}, {1, 0, 0, 1, 0, 0}}};
+  for (const auto& c : cases) {
+    Stream s = make(ZOK_RNG_MRG32K3A, c.seeds);
+    EXPECT_EQ(Words(state(s.get()), state(s.get()) + 6), c.state) << c.seeds.size();
+  }
+}
 
-  const uint32_t k = 0;
-  EXPECT_EQ(__qorBRngMRG32K3AInitStream(ZOK_RNG_METHOD_LEAPFROG, s.get(), 2, &k), ZOK_RNG_ERROR_NO_LEAPFROG);
-  EXPECT_EQ(__qorBRngMRG32K3AInitStream(-1, s.get(), 2, &k), ZOK_RNG_ERROR_METHOD);
-  EXPECT_EQ(__qorBRngMRG32K3AInitStream(3, s.get(), 2, &k), ZOK_RNG_ERROR_METHOD);
+// Each generator refuses methods other than 0, 1, 2 and the jumps it lacks, with the status that names
+// the missing one, and a refused request leaves the stream as it was.
+TEST(Seeding, UnsupportedMethodsAreRefused) {
+  const uint32_t p[2] = {1, 0};
+  for (const Gen& g : generators()) {
+    SCOPED_TRACE(g.name);
+    Stream s = make(g.brng, {1}), fresh = make(g.brng, {1});
+    const auto init = row(g.brng).init_stream;
+    EXPECT_EQ(init(3, s.get(), 1, p), ZOK_RNG_ERROR_METHOD);
+    EXPECT_EQ(init(-1, s.get(), 1, p), ZOK_RNG_ERROR_METHOD);
+    if (!g.has_leapfrog) {
+      EXPECT_EQ(init(ZOK_RNG_METHOD_LEAPFROG, s.get(), 2, p), ZOK_RNG_ERROR_NO_LEAPFROG);
+      EXPECT_EQ(__qorLeapfrogStream(s.get(), 0, 2), ZOK_RNG_ERROR_NO_LEAPFROG);
+    }
+    if (!g.has_skip) {
+      EXPECT_EQ(init(ZOK_RNG_METHOD_SKIP, s.get(), 2, p), ZOK_RNG_ERROR_NO_SKIP_AHEAD);
+      EXPECT_EQ(__qorSkipAheadStream(s.get(), 3), ZOK_RNG_ERROR_NO_SKIP_AHEAD);
+    }
+    EXPECT_EQ(draw(s.get(), g, 5), draw(fresh.get(), g, 5));
+  }
 }
 
 TEST(Seeding, WhReducesSeedsPerComponentAndPicksTheMember) {
   const uint32_t* m = zok::rng::kWhModuli[5];
   Stream s = make(ZOK_RNG_WH + 5, {0, m[1] + 3, m[2]});
-  const auto* st = reinterpret_cast<const uint32_t*>(reinterpret_cast<const unsigned char*>(s.get()) + 16);
+  const uint32_t* st = state(s.get());
   EXPECT_EQ(Words(st, st + 4), (Words{1, 3, 1, 1}));
   for (int k = 0; k < 4; ++k) EXPECT_EQ(st[4 + k], zok::rng::kWhMultipliers[5][k]);
 
@@ -691,7 +603,7 @@ TEST(Seeding, WhRefusesAnIdentifierWithoutMember) {
 TEST(Seeding, ForeignStatesStayInsideTheirRecords) {
   const Gen& r250 = generators()[2];
   Stream s = make(ZOK_RNG_R250, {5});
-  auto* words = reinterpret_cast<uint32_t*>(reinterpret_cast<unsigned char*>(s.get()) + 16);
+  uint32_t* words = state(s.get());
   words[250] = 1000 + 7;  // i
   words[251] = 0xFFFFFFF0u;
   for (int32_t n : {1, 300}) {
@@ -702,15 +614,13 @@ TEST(Seeding, ForeignStatesStayInsideTheirRecords) {
 
   const Gen& wh = generators()[4];
   Stream a = make(ZOK_RNG_WH, {5, 6, 7, 8}), b = make(ZOK_RNG_WH, {5, 6, 7, 8});
-  auto* x = reinterpret_cast<uint32_t*>(reinterpret_cast<unsigned char*>(a.get()) + 16);
+  uint32_t* x = state(a.get());
   x[0] += zok::rng::kWhModuli[0][0];
   x[3] += 2 * zok::rng::kWhModuli[0][3];
   EXPECT_EQ(draw(a.get(), wh, 3), draw(b.get(), wh, 3));
   x[1] += zok::rng::kWhModuli[0][1];
   EXPECT_EQ(draw(a.get(), wh, 100), draw(b.get(), wh, 100));
 }
-
-// ---- leapfrog and skip-ahead ----
 
 // Stream k of N yields elements k, k + N, k + 2N, ... of the undivided sequence. WH keeps the last
 // element produced rather than the next one, so its streams begin one round later: stream k yields
@@ -784,17 +694,6 @@ TEST(Jumps, SkippingAWholePeriodChangesNothing) {
   EXPECT_EQ(draw(a.get(), mcg59, 20), draw(b.get(), mcg59, 20));
 }
 
-TEST(Jumps, UnknownMethodsAreRefused) {
-  const uint32_t p[2] = {1, 0};
-  for (const Gen& g : generators()) {
-    Stream s = make(g.brng, {1});
-    EXPECT_EQ(row(g.brng).init_stream(3, s.get(), 1, p), ZOK_RNG_ERROR_METHOD) << g.name;
-    EXPECT_EQ(row(g.brng).init_stream(-1, s.get(), 1, p), ZOK_RNG_ERROR_METHOD) << g.name;
-  }
-}
-
-// ---- modular powers ----
-
 uint64_t slow_pow(uint64_t a, uint64_t n, unsigned __int128 m) {
   unsigned __int128 r = 1 % m;
   for (uint64_t i = 0; i < n; ++i) r = r * a % m;
@@ -853,12 +752,10 @@ TEST(ModularPowers, Vect3PowModStepsTheRecurrence) {
   EXPECT_EQ(Words(v, v + 3), (Words{1, 2, 3}));
 }
 
-// ---- WH's rounding control ----
-
 TEST(WhRounding, CallersControlWordIsRestoredAndDoesNotChangeResults) {
   const Gen& g = generators()[4];
   Stream s = make(ZOK_RNG_WH, {1, 2, 3, 4});
-  std::vector<double> want = draw_d(s.get(), g, 300, -2.0, 3.0);
+  const std::vector<double> want = draw(s.get(), g, 300, -2.0, 3.0);
   const unsigned original = _mm_getcsr();
   for (unsigned mode : {0x0000u, 0x2000u, 0x4000u, 0x6000u, 0x8040u | 0x4000u}) {
     SCOPED_TRACE(mode);
