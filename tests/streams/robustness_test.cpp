@@ -22,17 +22,12 @@ using zok::test::chunk_list;
 using zok::test::counter_brng;
 using zok::test::fail_allocation;
 using zok::test::outstanding_blocks;
+using zok::test::refcount;
 
 using Robustness = zok::test::StreamTest;
 
-int32_t refcount(const uint64_t* key) {
-  GlobalRODataEntry* e = nullptr;
-  return __qorFindGlobRODataTableEntry(&e, key) == 0 ? e->refcount : -1;
-}
-
-// Runs op with its k-th allocation failing, for k = 1, 2, ... until a run needs fewer than k
-// allocations; each failed run must report -4, give back every block it took and pass `check`.
-// Returns the number of failed runs; the last (successful) run's result is the caller's.
+// Runs op with its k-th allocation failing, k = 1, 2, ... until a run needs fewer than k; each failed
+// run must report -4, give back every block and pass `check`. Returns the number of failed runs.
 template <typename Op, typename Check>
 int sweep(Op op, Check check) {
   for (long k = 1; k < 64; ++k) {
@@ -53,6 +48,7 @@ int sweep(Op op, Check check) {
   return -1;
 }
 
+// Constructors take one allocation and hand out no record when it fails.
 TEST_F(Robustness, ConstructorsFailCleanly) {
   StreamRecord* s = nullptr;
   const uint32_t seed = 3;
@@ -65,6 +61,7 @@ TEST_F(Robustness, ConstructorsFailCleanly) {
   __qorDeleteStream(&s);
 }
 
+// A failed AddChunk neither links a chunk nor enters the key.
 TEST_F(Robustness, AddChunkFailsWithoutTakingTheBlock) {
   StreamRecord* s = make(1);
   const uint64_t key[2] = {0xF1, 0xF2};
@@ -79,66 +76,55 @@ TEST_F(Robustness, AddChunkFailsWithoutTakingTheBlock) {
   __qorDeleteStream(&s);
 }
 
-// A source whose chunks take every path of a copy: private, shared, and private without a block.
-class CopyFailures : public Robustness {
- protected:
-  void SetUp() override {
-    Robustness::SetUp();
-    src_ = make(5);
-    ASSERT_EQ(__qorAddChunk(src_, 1, nullptr, block(16, 0x11), 16), 0);
-    ASSERT_EQ(__qorAddChunk(src_, 2, key_, block(16, 0x22), 16), 0);
-    ASSERT_EQ(__qorAddChunk(src_, 3, nullptr, nullptr, 0), 0);
-  }
-  void TearDown() override {
-    __qorDeleteStream(&src_);
-    Robustness::TearDown();
-  }
-  StreamRecord* src_ = nullptr;
-  const uint64_t key_[2] = {0xE1, 0xE2};
-};
+// Every allocation of each copy made to fail in turn hands out nothing half made and leaves the shared
+// key's count alone. The source's chunks take every path: private, shared, private without a block.
+TEST_F(Robustness, CopiesFailCleanly) {
+  const uint64_t key[2] = {0xE1, 0xE2};
+  StreamRecord* src = make(5);
+  ASSERT_EQ(__qorAddChunk(src, 1, nullptr, block(16, 0x11), 16), 0);
+  ASSERT_EQ(__qorAddChunk(src, 2, key, block(16, 0x22), 16), 0);
+  ASSERT_EQ(__qorAddChunk(src, 3, nullptr, nullptr, 0), 0);
 
-TEST_F(CopyFailures, CopyStreamHandsOutNothingHalfMade) {
-  StreamRecord* copy = reinterpret_cast<StreamRecord*>(0x1);
   // The record, then for the chunks: 1 (no block), 1 (shared), 2 (chunk and its copy).
-  EXPECT_EQ(sweep([&] { return __qorCopyStream(&copy, src_); },
+  StreamRecord* copy = reinterpret_cast<StreamRecord*>(0x1);
+  EXPECT_EQ(sweep([&] { return __qorCopyStream(&copy, src); },
                   [&] {
                     EXPECT_EQ(copy, nullptr);
-                    EXPECT_EQ(refcount(key_), 1);
+                    EXPECT_EQ(refcount(key), 1);
                   }),
             5);
   EXPECT_EQ(__qorGetNumChunks(copy), 3);
-  EXPECT_EQ(refcount(key_), 2);
+  EXPECT_EQ(refcount(key), 2);
   __qorDeleteStream(&copy);
-}
 
-TEST_F(CopyFailures, CopyChunksLeavesTheDestinationAsItWas) {
+  // CopyChunks leaves the destination's own chunks as they were.
   StreamRecord* dst = make(6);
   ASSERT_EQ(__qorAddChunk(dst, 9, nullptr, block(4, 9), 4), 0);
   void* unused = block(4, 9);
-  ASSERT_EQ(__qorAddChunk(dst, 2, key_, unused, 4), 0);  // shared: the block stays ours
+  ASSERT_EQ(__qorAddChunk(dst, 2, key, unused, 4), 0);  // shared: the block stays ours
   zok_serv_deallocate(unused);
   const auto before = chunk_list(dst);
-  EXPECT_EQ(sweep([&] { return __qorCopyChunks(dst, src_); },
+  EXPECT_EQ(sweep([&] { return __qorCopyChunks(dst, src); },
                   [&] {
                     EXPECT_EQ(chunk_list(dst), before);
-                    EXPECT_EQ(refcount(key_), 2);
+                    EXPECT_EQ(refcount(key), 2);
                   }),
             4);
   EXPECT_EQ(__qorGetNumChunks(dst), 5);
-  EXPECT_EQ(refcount(key_), 3);
+  EXPECT_EQ(refcount(key), 3);
   __qorDeleteStream(&dst);
-}
 
-TEST_F(CopyFailures, CopyStreamStateLeavesTheDestinationWithoutChunks) {
-  StreamRecord* dst = make(6);
-  EXPECT_EQ(sweep([&] { return __qorCopyStreamState(dst, src_); },
+  // CopyStreamState leaves the destination without chunks.
+  dst = make(6);
+  EXPECT_EQ(sweep([&] { return __qorCopyStreamState(dst, src); },
                   [&] {
                     EXPECT_EQ(dst->chunks, nullptr);
-                    EXPECT_EQ(refcount(key_), 1);
+                    EXPECT_EQ(refcount(key), 1);
                   }),
             4);
   EXPECT_EQ(__qorGetNumChunks(dst), 3);
   __qorDeleteStream(&dst);
+  __qorDeleteStream(&src);
 }
 
 // Threads make, copy and delete streams whose chunks share three keys; afterwards each key's count

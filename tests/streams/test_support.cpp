@@ -40,6 +40,11 @@ std::vector<const StreamChunk*> chunk_list(const StreamRecord* s) {
   return out;
 }
 
+int32_t refcount(const uint64_t* key) {
+  GlobalRODataEntry* e = nullptr;
+  return __qorFindGlobRODataTableEntry(&e, key) == 0 ? e->refcount : -1;
+}
+
 InitLog& init_log() {
   thread_local InitLog log{};
   return log;

@@ -61,5 +61,7 @@ class StreamTest : public ::testing::Test {
 void* block(int32_t size, unsigned char fill);
 // The chunks of a stream, head first.
 std::vector<const StreamChunk*> chunk_list(const StreamRecord* s);
+// The shared entry's reference count, -1 when the key is not held.
+int32_t refcount(const uint64_t* key);
 
 }  // namespace zok::test
