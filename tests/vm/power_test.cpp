@@ -18,26 +18,22 @@ namespace {
 using zok::test::KA;
 using zok::test::KAB;
 using zok::test::kernel;
-using zok::test::machine_isas;
+using zok::test::kSlotName;
 using zok::test::on_fresh_thread;
 using zok::test::Reports;
 using zok::test::same_value;
+using zok::test::with_reports;
 using zok::vm::Fn;
 using zok::vm::Isa;
-
-const char* const kSlotName[] = {"LA", "HA", "EP"};
 
 template <typename T>
 constexpr T kInf = std::numeric_limits<T>::infinity();
 template <typename T>
 const T kNan = std::numeric_limits<T>::quiet_NaN();
 
-// Bounds in ulps of the flavours, for results that are not special values.
 template <typename T>
 double bound(int slot) {
-  if (slot == zok::vm::kHA) return 1;
-  if (slot == zok::vm::kLA) return 4;
-  return sizeof(T) == 4 ? 4096 : 67108864;
+  return zok::test::bound(slot, sizeof(T) == 4);
 }
 
 template <typename T>
@@ -53,19 +49,6 @@ struct Case {
   T a, b, want;
   int code;
 };
-
-template <typename Body>
-Reports with_reports(Body body, uint32_t mode = 0) {
-  zok::test::ModeOption env(nullptr);
-  return on_fresh_thread([&] {
-    if (mode != 0) _yubSetMode(mode);
-    Reports rep;
-    zok::test::t_reports = &rep;
-    _yubSetErrorCallBack(zok::test::record_report);
-    body();
-    return rep;
-  });
-}
 
 // Runs the cases through run(n, a, b, r) twice: alone, and after 21 ordinary elements (fill)
 // with 10 more behind, so they meet both the tail and the block paths. Checks every value, and
@@ -97,23 +80,22 @@ void check_cases(const std::string& what, const std::vector<Case<T>>& cases, dou
   }
 }
 
-class PowerTest : public testing::TestWithParam<Isa> {
+class PowerTest : public zok::test::IsaTest {
  protected:
-  // Cases of a one-argument function, in all three flavours.
+  // Cases of a one- or two-argument function, in all three flavours.
   template <typename T>
-  void unary(Fn fn, const std::vector<Case<T>>& cases, T fill = T(2)) {
+  void run(Fn fn, const std::vector<Case<T>>& cases, T fill_a = T(2), T fill_b = T(0)) {
+    const bool two = zok::vm::info(fn).shape == zok::vm::Shape::AB_R;
     for (int slot = 0; slot < 3; ++slot) {
-      KA<T> k = kernel<KA<T>>(GetParam(), fn, slot);
-      check_cases<T>(std::string(zok::vm::info(fn).name) + " " + kSlotName[slot], cases, bound<T>(slot), fill,
-                     T(0), [&](int n, const T* a, const T*, T* r) { k(n, a, r); });
-    }
-  }
-  template <typename T>
-  void binary(Fn fn, const std::vector<Case<T>>& cases, T fill_a, T fill_b) {
-    for (int slot = 0; slot < 3; ++slot) {
-      KAB<T> k = kernel<KAB<T>>(GetParam(), fn, slot);
+      void* k = (*zok::vm::isa_kernels(GetParam()))[static_cast<int>(fn)][slot];
       check_cases<T>(std::string(zok::vm::info(fn).name) + " " + kSlotName[slot], cases, bound<T>(slot),
-                     fill_a, fill_b, [&](int n, const T* a, const T* b, T* r) { k(n, a, b, r); });
+                     fill_a, fill_b, [&](int n, const T* a, const T* b, T* r) {
+                       if (two) {
+                         reinterpret_cast<KAB<T>>(k)(n, a, b, r);
+                       } else {
+                         reinterpret_cast<KA<T>>(k)(n, a, r);
+                       }
+                     });
     }
   }
 };
@@ -127,16 +109,11 @@ std::vector<Case<T>> sqrt_cases() {
           {-tiny, 0, kNan<T>, 1},    {T(0.25), 0, T(0.5), 0}};
 }
 
-TEST_P(PowerTest, SqrtSpecialValuesAndReports) {
-  unary<float>(Fn::sSqrt, sqrt_cases<float>());
-  unary<double>(Fn::dSqrt, sqrt_cases<double>());
-}
-
 TEST_P(PowerTest, SqrtOfNegativeIsTheNegativeQuietNan) {
   const float a[3] = {-1.0f, -kInf<float>, -1e-40f};
   for (int slot = 0; slot < 3; ++slot) {
     float r[3];
-    with_reports([&] { kernel<KA<float>>(GetParam(), Fn::sSqrt, slot)(3, a, r); });
+    with_reports([&] { k<KA<float>>(Fn::sSqrt, slot)(3, a, r); });
     for (float v : r) {
       uint32_t u;
       std::memcpy(&u, &v, 4);
@@ -155,16 +132,6 @@ std::vector<Case<T>> inv_sqrt_cases() {
           {T(0.0625), 0, T(4), 0}};
 }
 
-TEST_P(PowerTest, InvSqrtSpecialValuesAndReports) {
-  unary<float>(Fn::sInvSqrt, inv_sqrt_cases<float>());
-  unary<double>(Fn::dInvSqrt, inv_sqrt_cases<double>());
-  // Near both ends of the double exponent range, where the HA kernel rescales.
-  unary<double>(Fn::dInvSqrt, {{0x1p-1000, 0, 0x1p500, 0},
-                               {0x1.8p1000, 0, 1 / std::sqrt(0x1.8p1000), 0},
-                               {std::numeric_limits<double>::max(), 0,
-                                1 / std::sqrt(std::numeric_limits<double>::max()), 0}});
-}
-
 // With the mode word's denormal field 0x280000 a denormal argument counts as zero.
 TEST_P(PowerTest, DenormalArgumentsReadAsZeroWhenTheModeFlushes) {
   const float a[1] = {1e-40f};
@@ -172,8 +139,8 @@ TEST_P(PowerTest, DenormalArgumentsReadAsZeroWhenTheModeFlushes) {
     float r[2];
     const Reports rep = with_reports(
         [&] {
-          kernel<KA<float>>(GetParam(), Fn::sSqrt, slot)(1, a, r);
-          kernel<KA<float>>(GetParam(), Fn::sInvSqrt, slot)(1, a, r + 1);
+          k<KA<float>>(Fn::sSqrt, slot)(1, a, r);
+          k<KA<float>>(Fn::sInvSqrt, slot)(1, a, r + 1);
         },
         ZOK_VM_HA | ZOK_VM_FTZDAZ_ON | ZOK_VM_ERRMODE_CALLBACK);
     EXPECT_EQ(r[0], 0.0f) << kSlotName[slot];
@@ -206,15 +173,6 @@ std::vector<Case<T>> root_cases(bool pow2o3, bool inv) {
           {kNan<T>, 0, kNan<T>, 0}, {-tiny, 0, -tiny_root, 0},  {T(1e-3), 0, T(0.1), 0}};
 }
 
-TEST_P(PowerTest, CubeRootsAreOddAndPow2o3DropsTheSign) {
-  unary<float>(Fn::sCbrt, root_cases<float>(false, false));
-  unary<double>(Fn::dCbrt, root_cases<double>(false, false));
-  unary<float>(Fn::sInvCbrt, root_cases<float>(false, true));
-  unary<double>(Fn::dInvCbrt, root_cases<double>(false, true));
-  unary<float>(Fn::sPow2o3, root_cases<float>(true, false));
-  unary<double>(Fn::dPow2o3, root_cases<double>(true, false));
-}
-
 template <typename T>
 std::vector<Case<T>> pow3o2_cases() {
   using L = std::numeric_limits<T>;
@@ -233,9 +191,25 @@ std::vector<Case<T>> pow3o2_cases() {
           {T(0.25), 0, T(0.125), 0}};
 }
 
-TEST_P(PowerTest, Pow3o2OverflowsQuietlyAndRejectsNegatives) {
-  unary<float>(Fn::sPow3o2, pow3o2_cases<float>());
-  unary<double>(Fn::dPow3o2, pow3o2_cases<double>());
+// One-argument roots and powers: special values and reports; cube roots are odd, Pow2o3 drops the
+// sign, Pow3o2 overflows quietly and rejects negatives, InvSqrt rescales near the exponent range's ends.
+TEST_P(PowerTest, OneArgumentSpecialValuesAndReports) {
+  run<float>(Fn::sSqrt, sqrt_cases<float>());
+  run<double>(Fn::dSqrt, sqrt_cases<double>());
+  run<float>(Fn::sInvSqrt, inv_sqrt_cases<float>());
+  run<double>(Fn::dInvSqrt, inv_sqrt_cases<double>());
+  run<double>(Fn::dInvSqrt, {{0x1p-1000, 0, 0x1p500, 0},
+                             {0x1.8p1000, 0, 1 / std::sqrt(0x1.8p1000), 0},
+                             {std::numeric_limits<double>::max(), 0,
+                              1 / std::sqrt(std::numeric_limits<double>::max()), 0}});
+  run<float>(Fn::sCbrt, root_cases<float>(false, false));
+  run<double>(Fn::dCbrt, root_cases<double>(false, false));
+  run<float>(Fn::sInvCbrt, root_cases<float>(false, true));
+  run<double>(Fn::dInvCbrt, root_cases<double>(false, true));
+  run<float>(Fn::sPow2o3, root_cases<float>(true, false));
+  run<double>(Fn::dPow2o3, root_cases<double>(true, false));
+  run<float>(Fn::sPow3o2, pow3o2_cases<float>());
+  run<double>(Fn::dPow3o2, pow3o2_cases<double>());
 }
 
 template <typename T>
@@ -257,28 +231,31 @@ std::vector<Case<T>> hypot_cases() {
 }
 
 TEST_P(PowerTest, HypotNeitherOverflowsNorUnderflowsInside) {
-  binary<float>(Fn::sHypot, hypot_cases<float>(), 3.0f, 4.0f);
-  binary<double>(Fn::dHypot, hypot_cases<double>(), 3.0, 4.0);
+  run<float>(Fn::sHypot, hypot_cases<float>(), 3.0f, 4.0f);
+  run<double>(Fn::dHypot, hypot_cases<double>(), 3.0, 4.0);
 }
 
-// The ordered rules of Pow on the cases that decide between them; exactly four are reported.
+// The ordered rules of Pow on the cases that decide between them, with their reports.
 template <typename T>
 std::vector<Case<T>> pow_rule_cases() {
-  const T big = sizeof(T) == 4 ? T(50) : T(400);  // 10^big overflows
-  return {{T(0), T(-1), kInf<T>, 1},     {-T(0), T(-3), -kInf<T>, 1}, {-T(0), T(-2), kInf<T>, 1},
-          {T(-8), T(1) / 3, kNan<T>, 1}, {T(-8), T(3), T(-512), 0},   {T(-1), kInf<T>, T(1), 0},
-          {T(1), kNan<T>, T(1), 0},      {kNan<T>, T(0), T(1), 0},    {T(0.5), -kInf<T>, kInf<T>, 0},
-          {T(2), -kInf<T>, T(0), 0},     {T(10), big, kInf<T>, 0}};
-}
-
-// More of the rules: signs of zeros and infinities, -1 with odd, even and infinite exponents,
-// NaN propagation, and results beyond the range without reports.
-template <typename T>
-std::vector<Case<T>> pow_more_cases() {
   using L = std::numeric_limits<T>;
+  const T big = sizeof(T) == 4 ? T(50) : T(400);               // 10^big overflows
   const T huge_even = sizeof(T) == 4 ? T(0x1p24) : T(0x1p53);  // counts as an even integer
   const T odd_big = sizeof(T) == 4 ? T(0x1p24 - 1) : T(0x1p53 - 1);
-  return {{-T(0), T(3), -T(0), 0},
+  return {{T(0), T(-1), kInf<T>, 1},
+          {-T(0), T(-3), -kInf<T>, 1},
+          {-T(0), T(-2), kInf<T>, 1},
+          {T(-8), T(1) / 3, kNan<T>, 1},
+          {T(-8), T(3), T(-512), 0},
+          {T(-1), kInf<T>, T(1), 0},
+          {T(1), kNan<T>, T(1), 0},
+          {kNan<T>, T(0), T(1), 0},
+          {T(0.5), -kInf<T>, kInf<T>, 0},
+          {T(2), -kInf<T>, T(0), 0},
+          {T(10), big, kInf<T>, 0},
+          // Signs of zeros and infinities, -1 with odd, even and infinite exponents, NaN propagation,
+          // and results beyond the range without reports.
+          {-T(0), T(3), -T(0), 0},
           {-T(0), T(2), T(0), 0},
           {-T(0), T(0.5), T(0), 0},
           {T(0), kInf<T>, T(0), 0},
@@ -312,10 +289,8 @@ std::vector<Case<T>> pow_more_cases() {
 }
 
 TEST_P(PowerTest, PowFollowsItsRulesInOrder) {
-  binary<float>(Fn::sPow, pow_rule_cases<float>(), 3.0f, 1.5f);
-  binary<double>(Fn::dPow, pow_rule_cases<double>(), 3.0, 1.5);
-  binary<float>(Fn::sPow, pow_more_cases<float>(), 3.0f, 1.5f);
-  binary<double>(Fn::dPow, pow_more_cases<double>(), 3.0, 1.5);
+  run<float>(Fn::sPow, pow_rule_cases<float>(), 3.0f, 1.5f);
+  run<double>(Fn::dPow, pow_rule_cases<double>(), 3.0, 1.5);
 }
 
 // Float Pow where every element leaves the fast path for the rules path: negative bases with
@@ -358,8 +333,7 @@ TEST_P(PowerTest, FloatPowRulesPathOverThePlane) {
   }
   for (int slot = 0; slot < 3; ++slot) {
     std::vector<float> r(n);
-    const Reports rep = with_reports(
-        [&] { kernel<KAB<float>>(GetParam(), Fn::sPow, slot)(n, a.data(), b.data(), r.data()); });
+    const Reports rep = with_reports([&] { k<KAB<float>>(Fn::sPow, slot)(n, a.data(), b.data(), r.data()); });
     EXPECT_TRUE(rep.code.empty()) << kSlotName[slot];
     double worst = 0;
     int at = 0;
@@ -411,19 +385,14 @@ void powx_matches_pow(Isa isa) {
         });
         // Third exponents are the nearest float or double, so the EP shortcuts are a few ulp off.
         const double ulps = bound<T>(slot) + 1;
+        const std::string what = std::string(zok::vm::info(powx).name) + " " + kSlotName[slot];
         for (size_t i = 0; i < args.size(); ++i)
           EXPECT_TRUE(within(r[i], want[i], ulps))
-              << zok::vm::info(powx).name << " " << kSlotName[slot] << " (" << args[i] << ")^" << e
-              << " gave " << r[i] << ", Pow gives " << want[i];
+              << what << " (" << args[i] << ")^" << e << " gave " << r[i] << ", Pow gives " << want[i];
         if (whole) {
-          EXPECT_EQ(rep.index, want_rep.index)
-              << zok::vm::info(powx).name << " " << kSlotName[slot] << " ^" << e;
-          EXPECT_EQ(rep.code, want_rep.code)
-              << zok::vm::info(powx).name << " " << kSlotName[slot] << " ^" << e;
-        } else {
-          EXPECT_EQ(rep.code, want_rep.code)
-              << zok::vm::info(powx).name << " " << kSlotName[slot] << " ^" << e;
+          EXPECT_EQ(rep.index, want_rep.index) << what << " ^" << e;
         }
+        EXPECT_EQ(rep.code, want_rep.code) << what << " ^" << e;
       }
     }
   }
@@ -433,9 +402,8 @@ TEST_P(PowerTest, PowxHalfOverFourAndMinusFour) {
   const float a[2] = {4.0f, -4.0f};
   for (int slot = 0; slot < 3; ++slot) {
     float r[2];
-    const Reports rep = with_reports([&] {
-      kernel<void (*)(int, const float*, float, float*)>(GetParam(), Fn::sPowx, slot)(2, a, 0.5f, r);
-    });
+    const Reports rep =
+        with_reports([&] { k<void (*)(int, const float*, float, float*)>(Fn::sPowx, slot)(2, a, 0.5f, r); });
     EXPECT_EQ(r[0], 2.0f) << kSlotName[slot];
     EXPECT_TRUE(std::isnan(r[1])) << kSlotName[slot];
     EXPECT_EQ(rep.index, std::vector<int>{1}) << kSlotName[slot];
@@ -463,7 +431,7 @@ TEST_P(PowerTest, PowxReportsCarryTheExponent) {
     Reports got;
     zok::test::t_reports = &got;
     _yubSetErrorCallBack(keep_arg2);
-    kernel<void (*)(int, const double*, double, double*)>(GetParam(), Fn::dPowx, zok::vm::kHA)(3, a, -2.5, r);
+    k<void (*)(int, const double*, double, double*)>(Fn::dPowx)(3, a, -2.5, r);
     return got;
   });
   EXPECT_EQ(rep.index, (std::vector<int>{-250, -250}));
@@ -471,7 +439,6 @@ TEST_P(PowerTest, PowxReportsCarryTheExponent) {
   EXPECT_EQ(r[2], kInf<double>);
 }
 
-INSTANTIATE_TEST_SUITE_P(Isas, PowerTest, testing::ValuesIn(machine_isas()),
-                         [](const testing::TestParamInfo<Isa>& p) { return zok::vm::isa_name(p.param); });
+ZOK_VM_EVERY_ISA(PowerTest);
 
 }  // namespace

@@ -1,8 +1,11 @@
 // Helpers for vector-math tests: the instruction sets this machine runs, kernels by set and slot,
-// a fresh-thread runner with a recording callback.
+// a fresh-thread runner with a recording callback, the flavours' error bounds.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -55,5 +58,39 @@ inline int32_t record_report(ErrorContext* ctx) {
   t_reports->code.push_back(ctx->code);
   return 0;
 }
+
+// Runs body on a fresh thread (mode word `mode` if non-zero) with a recording callback.
+template <typename Body>
+Reports with_reports(Body body, uint32_t mode = 0) {
+  ModeOption env(nullptr);
+  return on_fresh_thread([&] {
+    if (mode != 0) _yubSetMode(mode);
+    Reports rep;
+    t_reports = &rep;
+    _yubSetErrorCallBack(record_report);
+    body();
+    return rep;
+  });
+}
+
+inline const char* const kSlotName[] = {"LA", "HA", "EP"};
+// Error bounds in ulps for results that are not special values: HA 1, LA 4, EP half the bits.
+inline double bound(int slot, bool is_float) {
+  if (slot == vm::kEP) return is_float ? 4096.0 : 67108864.0;
+  return slot == vm::kLA ? 4.0 : 1.0;
+}
+
+// A test fixture run once per instruction set this machine runs.
+class IsaTest : public testing::TestWithParam<vm::Isa> {
+ protected:
+  template <typename Sig>
+  Sig k(vm::Fn fn, int slot = vm::kHA) const {
+    return kernel<Sig>(GetParam(), fn, slot);
+  }
+};
+#define ZOK_VM_EVERY_ISA(Suite)                                  \
+  INSTANTIATE_TEST_SUITE_P(                                      \
+      Isas, Suite, testing::ValuesIn(zok::test::machine_isas()), \
+      [](const testing::TestParamInfo<zok::vm::Isa>& p) { return zok::vm::isa_name(p.param); })
 
 }  // namespace zok::test
