@@ -182,13 +182,15 @@ inline VI gather(const int32_t* base, VI idx) { return {_mm256_i32gather_epi32(b
 // instructions on some processors): `row` is the row number, rows hold two 4-byte values or two or
 // four doubles.
 inline void lookup_pairs(const void* base, VI row, VF& first, VF& second) {
-  alignas(32) int32_t i[8];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(i), row.v);
+  // The row numbers leave the vector two at a time as 64-bit extracts (no store and reload).
   const double* p = static_cast<const double*>(base);
-  auto two = [&](int a, int b) {
-    return _mm_loadh_pi(_mm_castpd_ps(_mm_load_sd(p + i[a])), reinterpret_cast<const __m64*>(p + i[b]));
+  const __m128i lo = _mm256_castsi256_si128(row.v), hi = _mm256_extracti128_si256(row.v, 1);
+  auto two = [&](uint64_t q) {
+    return _mm_loadh_pi(_mm_castpd_ps(_mm_load_sd(p + static_cast<uint32_t>(q))),
+                        reinterpret_cast<const __m64*>(p + (q >> 32)));
   };
-  const __m256 v0 = _mm256_set_m128(two(4, 5), two(0, 1)), v1 = _mm256_set_m128(two(6, 7), two(2, 3));
+  const __m256 v0 = _mm256_set_m128(two(_mm_cvtsi128_si64(hi)), two(_mm_cvtsi128_si64(lo)));
+  const __m256 v1 = _mm256_set_m128(two(_mm_extract_epi64(hi, 1)), two(_mm_extract_epi64(lo, 1)));
   first = {_mm256_shuffle_ps(v0, v1, _MM_SHUFFLE(2, 0, 2, 0))};
   second = {_mm256_shuffle_ps(v0, v1, _MM_SHUFFLE(3, 1, 3, 1))};
 }

@@ -202,11 +202,13 @@ inline VI gather(const int32_t* base, VI idx) {
 // Rows of small tables, one row per lane, read with plain loads: `row` is the row number, rows
 // hold two 4-byte values (lookup_pairs of float or int bits) or two or four doubles.
 inline void lookup_pairs(const void* base, VI row, VF& first, VF& second) {
-  alignas(16) int32_t i[4];
-  _mm_store_si128(reinterpret_cast<__m128i*>(i), row.v);
+  // The row numbers leave the vector two at a time as 64-bit extracts (no store and reload).
   const double* p = static_cast<const double*>(base);
-  const __m128 v01 = _mm_loadh_pi(_mm_castpd_ps(_mm_load_sd(p + i[0])), reinterpret_cast<const __m64*>(p + i[1]));
-  const __m128 v23 = _mm_loadh_pi(_mm_castpd_ps(_mm_load_sd(p + i[2])), reinterpret_cast<const __m64*>(p + i[3]));
+  auto two = [&](uint64_t q) {
+    return _mm_loadh_pi(_mm_castpd_ps(_mm_load_sd(p + static_cast<uint32_t>(q))),
+                        reinterpret_cast<const __m64*>(p + (q >> 32)));
+  };
+  const __m128 v01 = two(_mm_cvtsi128_si64(row.v)), v23 = two(_mm_extract_epi64(row.v, 1));
   first = {_mm_shuffle_ps(v01, v23, _MM_SHUFFLE(2, 0, 2, 0))};
   second = {_mm_shuffle_ps(v01, v23, _MM_SHUFFLE(3, 1, 3, 1))};
 }

@@ -60,35 +60,6 @@ inline SExpReduced sexp_reduce(VF x) {
   return {n, r};
 }
 
-// Rows of two 4-byte values, one row per lane: as lookup_pairs, but the row numbers leave the
-// vector through 64-bit extracts (two rows each) instead of a store and eight reloads, which
-// takes the reloads off the load ports the table reads need.
-inline void sexp_pairs(const void* base, VI row, VF& first, VF& second) {
-#if ZOK_ISA_LEVEL == 2
-  const double* p = static_cast<const double*>(base);
-  const __m128i lo = _mm256_castsi256_si128(row.v), hi = _mm256_extracti128_si256(row.v, 1);
-  auto two = [&](uint64_t q) {
-    return _mm_loadh_pi(_mm_castpd_ps(_mm_load_sd(p + static_cast<uint32_t>(q))),
-                        reinterpret_cast<const __m64*>(p + (q >> 32)));
-  };
-  const __m256 v0 = _mm256_set_m128(two(_mm_cvtsi128_si64(hi)), two(_mm_cvtsi128_si64(lo)));
-  const __m256 v1 = _mm256_set_m128(two(_mm_extract_epi64(hi, 1)), two(_mm_extract_epi64(lo, 1)));
-  first = {_mm256_shuffle_ps(v0, v1, _MM_SHUFFLE(2, 0, 2, 0))};
-  second = {_mm256_shuffle_ps(v0, v1, _MM_SHUFFLE(3, 1, 3, 1))};
-#elif ZOK_ISA_LEVEL == 1
-  const double* p = static_cast<const double*>(base);
-  auto two = [&](uint64_t q) {
-    return _mm_loadh_pi(_mm_castpd_ps(_mm_load_sd(p + static_cast<uint32_t>(q))),
-                        reinterpret_cast<const __m64*>(p + (q >> 32)));
-  };
-  const __m128 v01 = two(_mm_cvtsi128_si64(row.v)), v23 = two(_mm_extract_epi64(row.v, 1));
-  first = {_mm_shuffle_ps(v01, v23, _MM_SHUFFLE(2, 0, 2, 0))};
-  second = {_mm_shuffle_ps(v01, v23, _MM_SHUFFLE(3, 1, 3, 1))};
-#else
-  lookup_pairs(base, row, first, second);
-#endif
-}
-
 #if ZOK_ISA_LEVEL == 2
 // 2^(N>>7) 2^(j/128) for j = N & 127 from in-register permutes instead of table reads: with
 // j = 8u + v, 2^(j/128) = 2^(u/16) 2^(v/128), both factors kept as float pairs hi + lo. The
@@ -121,7 +92,7 @@ struct SExpLAVec {
     const VF scale = sexp_scale(v.n);
 #else
     VF frac, unused;
-    sexp_pairs(tb::kSExpFrac, v.n & isplat(127), frac, unused);
+    lookup_pairs(tb::kSExpFrac, v.n & isplat(127), frac, unused);
     const VF scale = as_float(shl<23>(sar<7>(v.n) + isplat(127)) | as_int(frac));
 #endif
     const VF p = fma(fma(splat<VF>(0.5f), v.r, splat<VF>(1.0f)), v.r, splat<VF>(1.0f));
@@ -134,7 +105,7 @@ struct SExpHAVec {
   static VF vec(VF x) {
     const SExpReduced v = sexp_reduce(x);
     VF thi, tlo;
-    sexp_pairs(tb::kSExpHiLo, v.n & isplat(127), thi, tlo);
+    lookup_pairs(tb::kSExpHiLo, v.n & isplat(127), thi, tlo);
     const VF scale = as_float(shl<23>(sar<7>(v.n) + isplat(127)));
     const VF q = fma(splat<VF>(0.5f) * v.r, v.r, tlo + v.r);
     return scale * fma(thi, q, thi);
@@ -282,7 +253,7 @@ inline SExpm1Reduced sexpm1_reduce(VF x, VF xn) {
   const VF d = t - shift;
   const VF r = fnma(d, splat<VF>(kSExpm1L2), fnma(d, splat<VF>(kSExpm1L1), x));
   VF thi, tlo;
-  sexp_pairs(tb::kSExpHiLo, shl<1>(n & isplat(63)), thi, tlo);
+  lookup_pairs(tb::kSExpHiLo, shl<1>(n & isplat(63)), thi, tlo);
   // |N>>6| <= 125 over the fast range: the exponent field of S stays normal.
   const VF s = as_float(as_int(thi) + shl<23>(sar<6>(n)));
   return {s, tlo, r};
