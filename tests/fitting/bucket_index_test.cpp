@@ -105,29 +105,26 @@ TEST(BucketIndex, BucketsBracketTheirSites) {
   }
 }
 
-TEST(BucketIndex, UniformHintHasNoIndexUntilXhintIsOne) {
-  const auto x = ramp(300);
-  Task t;
-  ASSERT_EQ(zok_df_kernel_dNewTask1D(&t.t, 300, x.data(), ZOK_DF_PARTITION_UNIFORM, 0, nullptr, 0, 0), 0);
-  EXPECT_EQ(t.t->bucket_count, 0);
-  ASSERT_EQ(zok_df_kernel_iEditVal(t.t, ZOK_DF_ATTR_XHINT, 2), 0);
-  ASSERT_EQ(zok_df_kernel_iEditVal(t.t, ZOK_DF_ATTR_XHINT, 0), 0);
-  EXPECT_EQ(t.t->bucket_count, 0);
-  ASSERT_EQ(zok_df_kernel_iEditVal(t.t, ZOK_DF_ATTR_XHINT, 1), 0);
-  EXPECT_EQ(t.t->bucket_count, 18);
-  EXPECT_EQ(t.t->bucket_table[2 * 17 + 1], 299u);
-}
-
-// Editing x or nx leaves the index alone; setting xhint to 1 rebuilds it from the current ones.
-TEST(BucketIndex, RebuiltOnlyWhenXhintIsSetToOne) {
+// A uniform partition has no index until xhint is set to 1; editing x or nx leaves the index alone,
+// and setting xhint to 1 rebuilds it from the current ones.
+TEST(BucketIndex, BuiltOnlyWhenXhintIsSetToOne) {
   const auto x = ramp(300);
   const auto x2 = ramp(1000);
+  Task u;
+  ASSERT_EQ(zok_df_kernel_dNewTask1D(&u.t, 300, x.data(), ZOK_DF_PARTITION_UNIFORM, 0, nullptr, 0, 0), 0);
+  EXPECT_EQ(u.t->bucket_count, 0);
+  ASSERT_EQ(zok_df_kernel_iEditVal(u.t, ZOK_DF_ATTR_XHINT, 2), 0);
+  ASSERT_EQ(zok_df_kernel_iEditVal(u.t, ZOK_DF_ATTR_XHINT, 0), 0);
+  EXPECT_EQ(u.t->bucket_count, 0);
+  ASSERT_EQ(zok_df_kernel_iEditVal(u.t, ZOK_DF_ATTR_XHINT, 1), 0);
   Task t;
   ASSERT_EQ(zok_df_kernel_dNewTask1D(&t.t, 300, x.data(), 0, 0, nullptr, 0, 0), 0);
   ASSERT_EQ(zok_df_kernel_dEditPtr(t.t, ZOK_DF_ATTR_X, x2.data()), 0);
   ASSERT_EQ(zok_df_kernel_iEditVal(t.t, ZOK_DF_ATTR_NX, 1000), 0);
-  EXPECT_EQ(t.t->bucket_count, 18);
-  EXPECT_EQ(t.t->bucket_table[2 * 17 + 1], 299u);
+  for (const Task* k : {&u, &t}) {
+    EXPECT_EQ(k->t->bucket_count, 18);
+    EXPECT_EQ(k->t->bucket_table[2 * 17 + 1], 299u);
+  }
   ASSERT_EQ(zok_df_kernel_iEditVal(t.t, ZOK_DF_ATTR_XHINT, 1), 0);
   EXPECT_EQ(t.t->bucket_count, 62);
   EXPECT_EQ(t.t->bucket_table[2 * 61 + 1], 999u);

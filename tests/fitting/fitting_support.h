@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
@@ -93,6 +94,18 @@ std::vector<T> probe_sites(const std::vector<T>& x, size_t random_count, size_t 
     s.push_back(v);
   std::shuffle(s.begin(), s.end(), rng);
   return s;
+}
+
+// A cell or count of 4 or 8 bytes at p, widened; and its store.
+inline int64_t load_cell(const void* p, size_t width) {
+  int32_t v32;
+  int64_t v64;
+  std::memcpy(width == 4 ? static_cast<void*>(&v32) : &v64, p, width);
+  return width == 4 ? v32 : v64;
+}
+inline void store_cell(void* p, size_t width, int64_t v) {
+  const int32_t v32 = static_cast<int32_t>(v);
+  std::memcpy(p, width == 4 ? static_cast<const void*>(&v32) : &v, width);
 }
 
 // ThreadingServices whose slot 4 reports a fixed thread count; the loops are the core library's.

@@ -24,8 +24,8 @@ using zok::test::Shape;
 template <class T>
 using Callback = std::conditional_t<std::is_same_v<T, double>, ZokDfdSearchCallback, ZokDfsSearchCallback>;
 
-// One kind in its four forms, all called through the callback-taking shape (the plain kinds get
-// wrappers that drop the three extra arguments).
+// One kind in its four forms, all called through the callback-taking shape: the wrappers of the plain
+// kinds drop the routine's three arguments, those of the callback kinds pass them on (R = ROUTINE).
 template <class T>
 struct KindForms {
   const char* name;
@@ -39,74 +39,45 @@ struct KindForms {
                      int32_t*);
 };
 
-#define PLAIN_KIND(t, T, Kind)                                                                               \
+// clang-format off
+#define KIND(t, T, Kind, R)                                                                                  \
   KindForms<T> {                                                                                             \
-#Kind,                                                                                                     \
-        [](int64_t nx, const T* x, int64_t n, const T* s, void* aux, double p, void* c, int32_t form,        \
-           Callback<T>, const void*, int32_t*) {                                                               \
-          return zok_df_kernel_##t##DF##Kind##Search1D(nx, x, n, s, aux, p, nullptr, nullptr, nullptr, c, form); \
-        },                                                                                                     \
-        [](int64_t nx, const T* x, int64_t n, const T* s, void* aux, double p, int32_t* c, Callback<T>,      \
-           const void*, int32_t*) {                                                                            \
-          return zok_df_kernel_##t##DF##Kind##Search1D32(nx, x, n, s, aux, p, nullptr, nullptr, nullptr, c);   \
-        },                                                                                                     \
-        [](int64_t nx, const T* x, int64_t n, const T* s, void* aux, double p, int64_t* c, Callback<T>,      \
-           const void*, int32_t*) {                                                                            \
-          return zok_df_kernel_##t##DF##Kind##Search1D64(nx, x, n, s, aux, p, nullptr, nullptr, nullptr, c);   \
-        },                                                                                                     \
-        [](int64_t nx, const T* x, int64_t n, const T* s, void* aux, double p, int64_t* c, Callback<T>,      \
-           const void*, int32_t*) {                                                                            \
-          return zok_df_kernel_##t##DF##Kind##Search1D64Pack(nx, x, n, s, aux, p, nullptr, nullptr, nullptr, c); \
-        } \
+    #Kind,                                                                                                   \
+    [](int64_t nx, const T* x, int64_t n, const T* s, void* aux, double p, void* c, int32_t form,            \
+       [[maybe_unused]] Callback<T> cb, [[maybe_unused]] const void* params, [[maybe_unused]] int32_t* flag) { \
+      return zok_df_kernel_##t##DF##Kind##Search1D(nx, x, n, s, aux, p, nullptr, nullptr, nullptr, c, form R); \
+    },                                                                                                       \
+    [](int64_t nx, const T* x, int64_t n, const T* s, void* aux, double p, int32_t* c,                       \
+       [[maybe_unused]] Callback<T> cb, [[maybe_unused]] const void* params, [[maybe_unused]] int32_t* flag) { \
+      return zok_df_kernel_##t##DF##Kind##Search1D32(nx, x, n, s, aux, p, nullptr, nullptr, nullptr, c R);   \
+    },                                                                                                       \
+    [](int64_t nx, const T* x, int64_t n, const T* s, void* aux, double p, int64_t* c,                       \
+       [[maybe_unused]] Callback<T> cb, [[maybe_unused]] const void* params, [[maybe_unused]] int32_t* flag) { \
+      return zok_df_kernel_##t##DF##Kind##Search1D64(nx, x, n, s, aux, p, nullptr, nullptr, nullptr, c R);   \
+    },                                                                                                       \
+    [](int64_t nx, const T* x, int64_t n, const T* s, void* aux, double p, int64_t* c,                       \
+       [[maybe_unused]] Callback<T> cb, [[maybe_unused]] const void* params, [[maybe_unused]] int32_t* flag) { \
+      return zok_df_kernel_##t##DF##Kind##Search1D64Pack(nx, x, n, s, aux, p, nullptr, nullptr, nullptr, c R); \
+    }                                                                                                        \
   }
-
-#define CALLBACK_KIND(t, T, Kind)                                                                              \
-  KindForms<T> {                                                                                               \
-#Kind,                                                                                                       \
-        [](int64_t nx, const T* x, int64_t n, const T* s, void* aux, double p, void* c, int32_t form,          \
-           Callback<T> cb, const void* params, int32_t* flag) {                                                  \
-          return zok_df_kernel_##t##DF##Kind##Search1D(nx, x, n, s, aux, p, nullptr, nullptr, nullptr, c, form,  \
-                                                       cb, params, flag);                                        \
-        },                                                                                                       \
-        [](int64_t nx, const T* x, int64_t n, const T* s, void* aux, double p, int32_t* c, Callback<T> cb,     \
-           const void* params, int32_t* flag) {                                                                  \
-          return zok_df_kernel_##t##DF##Kind##Search1D32(nx, x, n, s, aux, p, nullptr, nullptr, nullptr, c, cb,  \
-                                                         params, flag);                                          \
-        },                                                                                                       \
-        [](int64_t nx, const T* x, int64_t n, const T* s, void* aux, double p, int64_t* c, Callback<T> cb,     \
-           const void* params, int32_t* flag) {                                                                  \
-          return zok_df_kernel_##t##DF##Kind##Search1D64(nx, x, n, s, aux, p, nullptr, nullptr, nullptr, c, cb,  \
-                                                         params, flag);                                          \
-        },                                                                                                       \
-        [](int64_t nx, const T* x, int64_t n, const T* s, void* aux, double p, int64_t* c, Callback<T> cb,     \
-           const void* params, int32_t* flag) {                                                                  \
-          return zok_df_kernel_##t##DF##Kind##Search1D64Pack(nx, x, n, s, aux, p, nullptr, nullptr, nullptr, c,  \
-                                                             cb, params, flag);                                  \
-        } \
-  }
+#define ROUTINE , cb, params, flag
+// clang-format on
 
 template <class T>
 struct Kernels;
-template <>
-struct Kernels<double> {
-  static inline const KindForms<double> uniform = PLAIN_KIND(d, double, Uniform);
-  static inline const KindForms<double> quasi = PLAIN_KIND(d, double, QuasiUniform);
-  static inline const KindForms<double> sorted = PLAIN_KIND(d, double, Sorted);
-  static inline const KindForms<double> peak = PLAIN_KIND(d, double, Peak);
-  static inline const KindForms<double> hybrid = PLAIN_KIND(d, double, Hybrid);
-  static inline const KindForms<double> user = CALLBACK_KIND(d, double, UserDef);
-  static inline const KindForms<double> uni_user = CALLBACK_KIND(d, double, UniUserDef);
-};
-template <>
-struct Kernels<float> {
-  static inline const KindForms<float> uniform = PLAIN_KIND(s, float, Uniform);
-  static inline const KindForms<float> quasi = PLAIN_KIND(s, float, QuasiUniform);
-  static inline const KindForms<float> sorted = PLAIN_KIND(s, float, Sorted);
-  static inline const KindForms<float> peak = PLAIN_KIND(s, float, Peak);
-  static inline const KindForms<float> hybrid = PLAIN_KIND(s, float, Hybrid);
-  static inline const KindForms<float> user = CALLBACK_KIND(s, float, UserDef);
-  static inline const KindForms<float> uni_user = CALLBACK_KIND(s, float, UniUserDef);
-};
+#define KERNELS(t, T)                                                            \
+  template <>                                                                    \
+  struct Kernels<T> {                                                            \
+    static inline const KindForms<T> uniform = KIND(t, T, Uniform, );            \
+    static inline const KindForms<T> quasi = KIND(t, T, QuasiUniform, );         \
+    static inline const KindForms<T> sorted = KIND(t, T, Sorted, );              \
+    static inline const KindForms<T> peak = KIND(t, T, Peak, );                  \
+    static inline const KindForms<T> hybrid = KIND(t, T, Hybrid, );              \
+    static inline const KindForms<T> user = KIND(t, T, UserDef, ROUTINE);        \
+    static inline const KindForms<T> uni_user = KIND(t, T, UniUserDef, ROUTINE); \
+  };
+KERNELS(d, double)
+KERNELS(s, float)
 
 enum class Form { kGeneral64, kGeneral32, kGeneralUnset, kGeneralWideOnly, k32, k64, k64Pack };
 const Form kForms[] = {Form::kGeneral64, Form::kGeneral32, Form::kGeneralUnset, Form::kGeneralWideOnly,
@@ -128,71 +99,34 @@ struct Outcome {
 
 constexpr uint8_t kGuard = 0xA5;
 
-// Runs a kind in one form. `aux_for_form` gives the auxiliary argument; for the sorted kind it
-// receives storage for a position of the form's width.
+// Runs a kind in one form. `aux` is the bucket table, or for the sorted kind storage for a position of
+// the form's width; `initial` pre-fills the cells.
 template <class T>
 Outcome run(const KindForms<T>& k, Form form, const std::vector<T>& x, int64_t nx,
             const std::vector<T>& sites, void* aux, double param, Callback<T> cb = nullptr,
             const void* params = nullptr, int32_t* flag = nullptr, const int64_t* initial = nullptr) {
-  const size_t n = sites.size();
-  const size_t width = narrow(form) ? 4 : 8;
+  const size_t n = sites.size(), width = narrow(form) ? 4 : 8;
   std::vector<uint8_t> raw((n + 2) * 8, kGuard);
-  if (initial != nullptr) {
-    for (size_t i = 0; i < n; ++i) {
-      if (width == 4) {
-        const int32_t v = static_cast<int32_t>(initial[i]);
-        std::memcpy(raw.data() + 4 * i, &v, 4);
-      } else {
-        std::memcpy(raw.data() + 8 * i, &initial[i], 8);
-      }
-    }
-  }
+  for (size_t i = 0; initial != nullptr && i < n; ++i)
+    zok::test::store_cell(raw.data() + width * i, width, initial[i]);
   void* c = raw.data();
-  const T* xs = x.data();
-  const T* s = sites.data();
   const int64_t ns = static_cast<int64_t>(n);
+  static const int32_t kGeneralCode[] = {3, 2, 0, 1};
   Outcome out{};
-  switch (form) {
-    case Form::kGeneral64:
-      out.status = k.general(nx, xs, ns, s, aux, param, c, 3, cb, params, flag);
-      break;
-    case Form::kGeneral32:
-      out.status = k.general(nx, xs, ns, s, aux, param, c, 2, cb, params, flag);
-      break;
-    case Form::kGeneralUnset:
-      out.status = k.general(nx, xs, ns, s, aux, param, c, 0, cb, params, flag);
-      break;
-    case Form::kGeneralWideOnly:
-      out.status = k.general(nx, xs, ns, s, aux, param, c, 1, cb, params, flag);
-      break;
-    case Form::k32:
-      out.status = k.f32(nx, xs, ns, s, aux, param, static_cast<int32_t*>(c), cb, params, flag);
-      break;
-    case Form::k64:
-      out.status = k.f64(nx, xs, ns, s, aux, param, static_cast<int64_t*>(c), cb, params, flag);
-      break;
-    case Form::k64Pack:
-      out.status = k.f64pack(nx, xs, ns, s, aux, param, static_cast<int64_t*>(c), cb, params, flag);
-      break;
+  if (form <= Form::kGeneralWideOnly) {
+    out.status = k.general(nx, x.data(), ns, sites.data(), aux, param, c,
+                           kGeneralCode[static_cast<int>(form)], cb, params, flag);
+  } else if (form == Form::k32) {
+    out.status =
+        k.f32(nx, x.data(), ns, sites.data(), aux, param, static_cast<int32_t*>(c), cb, params, flag);
+  } else {
+    out.status = (form == Form::k64 ? k.f64 : k.f64pack)(nx, x.data(), ns, sites.data(), aux, param,
+                                                         static_cast<int64_t*>(c), cb, params, flag);
   }
   out.cells.resize(n);
-  for (size_t i = 0; i < n; ++i) {
-    if (width == 4) {
-      int32_t v;
-      std::memcpy(&v, raw.data() + 4 * i, 4);
-      out.cells[i] = v;
-    } else {
-      std::memcpy(&out.cells[i], raw.data() + 8 * i, 8);
-    }
-  }
+  for (size_t i = 0; i < n; ++i) out.cells[i] = zok::test::load_cell(raw.data() + width * i, width);
   for (size_t b = n * width; b < raw.size(); ++b) EXPECT_EQ(raw[b], kGuard) << "write beyond the cells";
   return out;
-}
-
-template <class T>
-std::string describe(const char* kind, Form form, size_t nx, size_t i, const std::vector<T>& sites) {
-  return std::string(kind) + " " + form_name(form) + " nx=" + std::to_string(nx) + " site " +
-         std::to_string(static_cast<double>(sites[i])) + " (#" + std::to_string(i) + ")";
 }
 
 template <class T>
@@ -200,7 +134,8 @@ void expect_cells(const Outcome& got, const std::vector<int64_t>& want, const ch
                   const std::vector<T>& x, const std::vector<T>& sites) {
   ASSERT_EQ(got.status, 0);
   for (size_t i = 0; i < want.size(); ++i)
-    ASSERT_EQ(got.cells[i], want[i]) << describe(kind, form, x.size(), i, sites);
+    ASSERT_EQ(got.cells[i], want[i]) << kind << " " << form_name(form) << " nx=" << x.size() << " site "
+                                     << sites[i] << " (#" << i << ")";
 }
 
 template <class T>
@@ -313,15 +248,6 @@ TEST(SearchKernels, UniformKindsOnExactGrids) {
   check_uniform_grid<double>(-1024.0, 1024.0, 4097, rng);
 }
 
-TEST(SearchKernels, UniformZeroToTenWithElevenPoints) {
-  const std::vector<double> ends = {0.0, 10.0};
-  const std::vector<double> sites = {3.0, 10.0, 10.5};
-  for (Form form : kForms) {
-    const auto got = run(Kernels<double>::uniform, form, ends, 11, sites, nullptr, 1.0);
-    EXPECT_EQ(got.cells, (std::vector<int64_t>{4, 10, 11})) << form_name(form);
-  }
-}
-
 // A site just below the last point lies inside the partition, however its scaled distance rounds.
 TEST(SearchKernels, UniformNeverPutsASiteBelowTheLastPointOutside) {
   std::mt19937_64 rng(17);
@@ -339,44 +265,25 @@ TEST(SearchKernels, UniformNeverPutsASiteBelowTheLastPointOutside) {
   }
 }
 
-TEST(SearchKernels, PackedFormEqualsThe32BitFormWidened) {
-  std::mt19937_64 rng(3);
-  const auto x = make_partition<double>(Shape::kRandom, 3000, rng);
-  const auto sites = probe_sites(x, 3000, 100, rng);
-  BucketTask<double> task(x);
-  const int64_t nx = 3000;
-  for (const KindForms<double>* k :
-       {&Kernels<double>::hybrid, &Kernels<double>::quasi, &Kernels<double>::peak}) {
-    const double param = k == &Kernels<double>::hybrid  ? task.inverse_width()
-                         : k == &Kernels<double>::quasi ? quasi_scale(x)
-                                                        : 1500.0;
-    void* aux = k == &Kernels<double>::hybrid ? task.t->bucket_table : nullptr;
-    const auto a = run(*k, Form::k32, x, nx, sites, aux, param);
-    const auto b = run(*k, Form::k64Pack, x, nx, sites, aux, param);
-    EXPECT_EQ(a.cells, b.cells) << k->name;
-  }
-}
-
 // The last point is nx-1 in every kind, even where the kind's own rule would say otherwise.
 TEST(SearchKernels, LastPointIsTheLastCellInEveryKind) {
   const std::vector<double> x = {1.0, 2.0, 4.0, 8.0, 16.0};
   const std::vector<double> at_last = {16.0, 16.0, 16.0};
+  const std::vector<int64_t> want = {4, 4, 4};
   BucketTask<double> task(x);
   for (Form form : kForms) {
+    SCOPED_TRACE(form_name(form));
     for (double p : {0.0, 2.0, 5.0})
-      EXPECT_EQ(run(Kernels<double>::peak, form, x, 5, at_last, nullptr, p).cells,
-                (std::vector<int64_t>{4, 4, 4}));
+      EXPECT_EQ(run(Kernels<double>::peak, form, x, 5, at_last, nullptr, p).cells, want);
     EXPECT_EQ(
         run(Kernels<double>::hybrid, form, x, 5, at_last, task.t->bucket_table, task.inverse_width()).cells,
-        (std::vector<int64_t>{4, 4, 4}));
-    EXPECT_EQ(run(Kernels<double>::quasi, form, x, 5, at_last, nullptr, quasi_scale(x)).cells,
-              (std::vector<int64_t>{4, 4, 4}));
+        want);
+    EXPECT_EQ(run(Kernels<double>::quasi, form, x, 5, at_last, nullptr, quasi_scale(x)).cells, want);
     int64_t position = 0;
-    EXPECT_EQ(run(Kernels<double>::sorted, form, x, 5, at_last, &position, 0.0).cells,
-              (std::vector<int64_t>{4, 4, 4}));
+    EXPECT_EQ(run(Kernels<double>::sorted, form, x, 5, at_last, &position, 0.0).cells, want);
     EXPECT_EQ(
         run(Kernels<double>::uniform, form, std::vector<double>{1.0, 16.0}, 5, at_last, nullptr, 0.25).cells,
-        (std::vector<int64_t>{4, 4, 4}));
+        want);
   }
 }
 
@@ -467,14 +374,7 @@ bool claimed(T v) {
 template <class T>
 int32_t marking_routine(void* n, const T* site, void* cell, int32_t* flag, const void* params) {
   auto* log = static_cast<RoutineLog*>(const_cast<void*>(params));
-  int64_t count;
-  if (log->expected_width == 4) {
-    int32_t c;
-    std::memcpy(&c, n, 4);
-    count = c;
-  } else {
-    std::memcpy(&count, n, 8);
-  }
+  const int64_t count = zok::test::load_cell(n, log->expected_width);
   if (count <= 0) log->bad_count = true;
   ++log->calls;
   log->total += count;
@@ -482,13 +382,8 @@ int32_t marking_routine(void* n, const T* site, void* cell, int32_t* flag, const
   for (int64_t i = 0; i < count; ++i) {
     if (flag[i] != 0) log->bad_count = true;  // flags come cleared
     const bool mark = claimed(site[i]);
-    const int64_t v = mark ? kMarked : (i * 7919) % 400 - 50;
-    if (log->expected_width == 4) {
-      const int32_t w = static_cast<int32_t>(v);
-      std::memcpy(static_cast<char*>(cell) + 4 * i, &w, 4);
-    } else {
-      std::memcpy(static_cast<char*>(cell) + 8 * i, &v, 8);
-    }
+    zok::test::store_cell(static_cast<char*>(cell) + log->expected_width * i, log->expected_width,
+                          mark ? kMarked : (i * 7919) % 400 - 50);
     flag[i] = mark ? 1 : 0;
   }
   return log->status;

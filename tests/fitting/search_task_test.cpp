@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -54,15 +55,7 @@ std::vector<int64_t> search(const DfTask* task, const std::vector<T>& sites, con
   }
   for (size_t b = static_cast<size_t>(n) * width; b < raw.size(); ++b) EXPECT_EQ(raw[b], 0xC3);
   std::vector<int64_t> cells(n);
-  for (int64_t i = 0; i < n; ++i) {
-    if (width == 4) {
-      int32_t v;
-      std::memcpy(&v, raw.data() + 4 * i, 4);
-      cells[i] = v;
-    } else {
-      std::memcpy(&cells[i], raw.data() + 8 * i, 8);
-    }
-  }
+  for (int64_t i = 0; i < n; ++i) cells[i] = zok::test::load_cell(raw.data() + width * i, width);
   return cells;
 }
 
@@ -95,11 +88,19 @@ void check_kinds_over_threads(int32_t width_flag) {
   const auto pool = probe_sites(x, 6000, 2000, rng);
   const auto tiny_pool = probe_sites(tiny, 200, 8, rng);
   const double peak_hint[5] = {0, 1.0, 0, 0, 1000.0};
+  // -8 .. 8 in steps of 1/64 with sites in steps of 1/256: every node, site and the scaling are exact.
+  std::vector<T> grid(1025), grid_pool;
+  for (int64_t j = 0; j < 1025; ++j) grid[j] = static_cast<T>(-8.0 + j / 64.0);
+  for (int64_t k = -300; k < 4 * 1025 + 300; ++k) grid_pool.push_back(static_cast<T>(-8.0 + k / 256.0));
+  grid_pool.push_back(std::numeric_limits<T>::quiet_NaN());
+  std::shuffle(grid_pool.begin(), grid_pool.end(), rng);
 
-  Task general, quasi, small;
+  Task general, quasi, small, uniform;
   create(general, x, 2000, 0, width_flag);
   create(quasi, x, 2000, ZOK_DF_PARTITION_QUASI_UNIFORM, width_flag);
   create(small, tiny, 8, 1, width_flag);
+  const std::vector<T> ends = {-8, 8};  // the task keeps a pointer to them
+  create(uniform, ends, 1025, ZOK_DF_PARTITION_UNIFORM, width_flag);
   for (int64_t n : kSiteCounts) {
     const auto sites = take(pool, n);
     const auto want = reference_cells(x, sites);
@@ -108,6 +109,8 @@ void check_kinds_over_threads(int32_t width_flag) {
     const auto sorted_want = reference_cells(x, sorted_sites);
     const auto tiny_sites = take(tiny_pool, n);
     const auto tiny_want = reference_cells(tiny, tiny_sites);
+    const auto grid_sites = take(grid_pool, n);
+    const auto grid_want = reference_cells(grid, grid_sites);
     for (int threads : kThreadCounts) {
       SCOPED_TRACE(testing::Message() << "nsite " << n << " threads " << threads);
       int32_t st = 1;
@@ -117,6 +120,8 @@ void check_kinds_over_threads(int32_t width_flag) {
       EXPECT_EQ(st, 0);
       EXPECT_EQ(search(quasi.t, sites, s, &st), want) << "quasi-uniform";
       EXPECT_EQ(search(small.t, tiny_sites, s, &st), tiny_want) << "small partition";
+      EXPECT_EQ(search(uniform.t, grid_sites, s, &st), grid_want) << "uniform";
+      EXPECT_EQ(st, 0);
       Search sorted = s;
       sorted.sitehint = ZOK_DF_SITES_SORTED;
       EXPECT_EQ(search(general.t, sorted_sites, sorted, &st), sorted_want) << "sorted";
@@ -133,31 +138,6 @@ TEST(TaskSearch, EveryKindOnOneAndSeveralThreads) {
   check_kinds_over_threads<double>(1);
   check_kinds_over_threads<float>(0);
   check_kinds_over_threads<float>(1);
-}
-
-TEST(TaskSearch, UniformPartitionOnOneAndSeveralThreads) {
-  // -8 .. 8 in steps of 1/64: every node and the scaling are exact.
-  const int64_t nx = 1025;
-  std::vector<double> nodes(nx);
-  for (int64_t j = 0; j < nx; ++j) nodes[j] = -8.0 + static_cast<double>(j) / 64.0;
-  const std::vector<double> ends = {-8.0, 8.0};
-  std::vector<double> pool;
-  for (int64_t k = -300; k < 4 * nx + 300; ++k) pool.push_back(-8.0 + static_cast<double>(k) / 256.0);
-  pool.push_back(std::nan(""));
-  std::shuffle(pool.begin(), pool.end(), std::mt19937_64(1));
-  Task t;
-  create(t, ends, nx, ZOK_DF_PARTITION_UNIFORM, 1);
-  for (int64_t n : kSiteCounts) {
-    const auto sites = take(pool, n);
-    const auto want = reference_cells(nodes, sites);
-    for (int threads : kThreadCounts) {
-      Search s;
-      s.threading = FixedThreads::with(threads);
-      int32_t st = 1;
-      EXPECT_EQ(search(t.t, sites, s, &st), want) << n << " " << threads;
-      EXPECT_EQ(st, 0);
-    }
-  }
 }
 
 // The shared table of the core library, whatever number of threads the machine gives.
@@ -321,25 +301,14 @@ struct Claim {
 
 int32_t claim_routine(void* n, const double* site, void* cell, int32_t* flag, const void* params) {
   const auto* c = static_cast<const Claim*>(params);
-  int64_t count;
-  if (c->width == 4) {
-    int32_t v;
-    std::memcpy(&v, n, 4);
-    count = v;
-  } else {
-    std::memcpy(&count, n, 8);
-  }
+  const int64_t count = zok::test::load_cell(n, c->width);
   const int64_t first = site - c->base;
   if (c->fail && first + count > 2000) return -9;
   if (c->fail && first + count > 1000) return -7;
   for (int64_t i = 0; i < count; ++i) {
     if ((first + i) % 3 != 0) continue;
     flag[i] = 1;
-    if (c->width == 4) {
-      static_cast<int32_t*>(cell)[i] = 7;
-    } else {
-      static_cast<int64_t*>(cell)[i] = 7;
-    }
+    zok::test::store_cell(static_cast<char*>(cell) + c->width * i, c->width, 7);
   }
   return (first + count) % 5 == 0 ? 1000 + 1 : 0;
 }
