@@ -12,15 +12,18 @@
 
 namespace {
 
+// Per-index hit counts, and counts of calls that saw a bad thread index or thread count.
 struct Tally {
-  explicit Tally(int64_t n, int requested)
-      : hits(new std::atomic<int>[static_cast<size_t>(n)]), requested(requested) {
-    for (int64_t i = 0; i < n; ++i) hits[i] = 0;
-  }
+  Tally(int64_t n, int requested)
+      : hits(new std::atomic<int>[static_cast<size_t>(n)]()), requested(requested) {}
   std::unique_ptr<std::atomic<int>[]> hits;
   int requested;
-  std::atomic<int> bad_thread{0};
-  std::atomic<int> bad_count{0};
+  std::atomic<int> bad_thread{0}, bad_count{0};
+  void ExpectEachOnce(int64_t n) const {
+    for (int64_t i = 0; i < n; ++i) ASSERT_EQ(hits[i].load(), 1) << "index " << i;
+    EXPECT_EQ(bad_thread.load(), 0);
+    EXPECT_EQ(bad_count.load(), 0);
+  }
 };
 
 void count_body(int64_t index, int thread, int nthreads, void* ctx) {
@@ -30,25 +33,20 @@ void count_body(int64_t index, int thread, int nthreads, void* ctx) {
   if (nthreads < 1 || nthreads > t->requested) t->bad_count.fetch_add(1);
 }
 
+// Lost, repeated or out-of-range items, and thread indices or counts beyond the request, for both
+// parallel-for slots over empty, tiny, uneven and large counts.
 TEST(ThreadingServices, ParallelForSlotsRunEveryIndexOnce) {
   const ThreadingServices* ts = zok_serv_get_threading_services();
   ASSERT_NE(ts, nullptr);
-  for (ZokParallelFor slot : {ts->parallel_for, ts->parallel_for2}) {
-    for (int threads : {1, 2, 3, 8}) {
+  for (ZokParallelFor slot : {ts->parallel_for, ts->parallel_for2})
+    for (int threads : {1, 2, 3, 8})
       for (int64_t count : {int64_t{0}, int64_t{1}, int64_t{2}, int64_t{7}, int64_t{1000}, int64_t{100003}}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads, " + std::to_string(count) + " items");
         Tally t(count == 0 ? 1 : count, threads);
         slot(count, threads, &t, count_body);
-        for (int64_t i = 0; i < count; ++i) {
-          ASSERT_EQ(t.hits[i].load(), 1) << threads << " " << count << " " << i;
-        }
-        if (count == 0) {
-          EXPECT_EQ(t.hits[0].load(), 0);
-        }
-        EXPECT_EQ(t.bad_thread.load(), 0);
-        EXPECT_EQ(t.bad_count.load(), 0);
+        t.ExpectEachOnce(count);
+        EXPECT_EQ(t.hits[0].load(), count == 0 ? 0 : 1);
       }
-    }
-  }
 }
 
 void run_body(int64_t index, int thread, int nthreads, void* ctx) {
@@ -57,13 +55,14 @@ void run_body(int64_t index, int thread, int nthreads, void* ctx) {
   if (index != thread || nthreads != t->requested) t->bad_thread.fetch_add(1);
 }
 
+// parallel_run gives each of the requested threads its own index, once.
 TEST(ThreadingServices, ParallelRunCallsEveryThreadIndexOnce) {
   const ThreadingServices* ts = zok_serv_get_threading_services();
   for (int threads : {1, 2, 5, 16}) {
+    SCOPED_TRACE(threads);
     Tally t(threads, threads);
     ts->parallel_run(threads, &t, run_body);
-    for (int i = 0; i < threads; ++i) EXPECT_EQ(t.hits[i].load(), 1) << threads << " " << i;
-    EXPECT_EQ(t.bad_thread.load(), 0);
+    t.ExpectEachOnce(threads);
   }
 }
 
@@ -71,7 +70,6 @@ struct Nested {
   const ThreadingServices* ts;
   std::atomic<int> inner{0};
 };
-
 void inner_body(int64_t, int, int, void* ctx) {
   static_cast<Nested*>(ctx)->inner.fetch_add(1);
 }
@@ -80,6 +78,7 @@ void outer_body(int64_t, int, int, void* ctx) {
   n->ts->parallel_for(10, 4, n, inner_body);
 }
 
+// A parallel loop inside a parallel loop neither deadlocks nor drops work.
 TEST(ThreadingServices, NestedCallsCompleteAllWork) {
   Nested n;
   n.ts = zok_serv_get_threading_services();
@@ -87,35 +86,33 @@ TEST(ThreadingServices, NestedCallsCompleteAllWork) {
   EXPECT_EQ(n.inner.load(), 60);
 }
 
+// The limit is within [1, cores]; the variable only lowers it, malformed values are ignored, and a
+// limit of 1 still runs every item of a request for many threads.
 TEST(ThreadingServices, ThreadLimitFollowsCoresAndEnvironment) {
   const ThreadingServices* ts = zok_serv_get_threading_services();
   unsetenv("ZOK_NUM_THREADS");
-  const int cores = static_cast<int>(std::thread::hardware_concurrency());
   const int limit = ts->max_threads();
   EXPECT_GE(limit, 1);
-  EXPECT_LE(limit, cores);
+  EXPECT_LE(limit, static_cast<int>(std::thread::hardware_concurrency()));
   EXPECT_EQ(zok_qor_serv_threader_get_num_threads_limit(), limit);
-  setenv("ZOK_NUM_THREADS", "1", 1);
-  EXPECT_EQ(ts->max_threads(), 1);
-  // The variable only lowers the limit; malformed values are ignored.
   for (const char* v : {"100000", "0", "-3", "2x", ""}) {
     setenv("ZOK_NUM_THREADS", v, 1);
     EXPECT_EQ(ts->max_threads(), limit) << v;
   }
-  // With the limit at 1 a request for many threads still runs everything, on one thread.
   setenv("ZOK_NUM_THREADS", "1", 1);
+  EXPECT_EQ(ts->max_threads(), 1);
   Tally t(50, 8);
   ts->parallel_for(50, 8, &t, count_body);
-  for (int i = 0; i < 50; ++i) EXPECT_EQ(t.hits[i].load(), 1);
+  t.ExpectEachOnce(50);
   unsetenv("ZOK_NUM_THREADS");
 }
 
+// The entry points resolve by name (unknown and null names do not) and the loop runs every item.
 TEST(ThreadingEntryPoints, ResolveByNameAndRunEveryItem) {
-  using LimitFn = int (*)();
-  using ForFn = void (*)(int64_t, int, void*, ZokLoopBody);
   auto limit =
-      reinterpret_cast<LimitFn>(zok_serv_load_thread_fun("zok_qor_serv_threader_get_num_threads_limit"));
-  auto run_for = reinterpret_cast<ForFn>(zok_serv_load_thread_fun("zok_qor_serv_threader_for"));
+      reinterpret_cast<int (*)()>(zok_serv_load_thread_fun("zok_qor_serv_threader_get_num_threads_limit"));
+  auto run_for = reinterpret_cast<void (*)(int64_t, int, void*, ZokLoopBody)>(
+      zok_serv_load_thread_fun("zok_qor_serv_threader_for"));
   ASSERT_NE(limit, nullptr);
   ASSERT_NE(run_for, nullptr);
   EXPECT_EQ(zok_serv_load_thread_fun("zok_qor_serv_threader_unknown"), nullptr);
@@ -123,8 +120,7 @@ TEST(ThreadingEntryPoints, ResolveByNameAndRunEveryItem) {
   EXPECT_GE(limit(), 1);
   Tally t(97, limit());
   run_for(97, 0, &t, count_body);
-  for (int i = 0; i < 97; ++i) EXPECT_EQ(t.hits[i].load(), 1) << i;
-  EXPECT_EQ(t.bad_thread.load(), 0);
+  t.ExpectEachOnce(97);
 }
 
 }  // namespace

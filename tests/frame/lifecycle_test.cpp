@@ -20,6 +20,7 @@ namespace {
 using zok::test::ModeOption;
 using zok::vm::live_thread_records;
 
+// Records are made per thread on first use, distinct and independent, and freed at thread exit.
 TEST(ThreadRecord, MadeOnFirstUseAndFreedAtThreadExit) {
   ModeOption env(nullptr);
   (void)_yubGetMode();  // this thread's record exists before counting
@@ -46,21 +47,16 @@ TEST(ThreadRecord, MadeOnFirstUseAndFreedAtThreadExit) {
   EXPECT_EQ(live_thread_records(), before);
 }
 
+// A new thread starts with status 0, no callback and its own parse of the option, whatever the
+// creating thread had set.
 TEST(ThreadRecord, FreshThreadStartsCleared) {
   ModeOption env("YUB_EP");
   _yubSetErrStatus(3);
   _yubSetErrorCallBack([](ErrorContext*) { return 0; });
-  struct Seen {
-    int32_t status;
-    bool no_callback;
-    uint32_t mode;
-  };
-  const Seen s = zok::test::on_fresh_thread([] {
-    return Seen{_yubGetErrStatus(), _yubGetErrorCallBack() == nullptr, _yubGetMode()};
+  const auto seen = zok::test::on_fresh_thread([] {
+    return std::vector<int64_t>{_yubGetErrStatus(), _yubGetErrorCallBack() == nullptr, _yubGetMode()};
   });
-  EXPECT_EQ(s.status, 0);
-  EXPECT_TRUE(s.no_callback);
-  EXPECT_EQ(s.mode, 0x3u);
+  EXPECT_EQ(seen, (std::vector<int64_t>{0, 1, 0x3}));
   _yubClearErrorCallBack();
   _yubClearErrStatus();
 }
@@ -69,6 +65,7 @@ TEST(ThreadRecord, FreshThreadStartsCleared) {
 #error "ZOK_KERNEL_SO must name the built kernel library"
 #endif
 
+// Unloading the library frees the loading thread's record and everything else it allocated.
 TEST(LibraryUnload, GivesEverythingBack) {
   const long before = zok::test::outstanding_blocks();
   void* lib = dlopen(ZOK_KERNEL_SO, RTLD_NOW | RTLD_LOCAL);
@@ -85,10 +82,10 @@ TEST(LibraryUnload, GivesEverythingBack) {
   EXPECT_EQ(zok::test::outstanding_blocks(), before);
 }
 
+// Failure to get a record ends the process with message 760 and exit code 3, whether the load or
+// a later thread fails to allocate it.
 TEST(ThreadRecordDeathTest, NoRecordEndsTheProcess) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  // Nothing can be allocated: the load cannot make its record, and the first request ends the
-  // process.
   EXPECT_EXIT(
       {
         zok::test::fail_allocations_after(0);
@@ -97,7 +94,6 @@ TEST(ThreadRecordDeathTest, NoRecordEndsTheProcess) {
         get_mode();
       },
       testing::ExitedWithCode(3), "zok-760");
-  // The load succeeds, but a new thread cannot get its record.
   EXPECT_EXIT(
       {
         void* lib = dlopen(ZOK_KERNEL_SO, RTLD_NOW | RTLD_LOCAL);

@@ -23,22 +23,14 @@ using zok::vm::report_error_d;
 using zok::vm::report_error_s;
 using zok::vm::report_error_z;
 
-// A test kernel in the shape real kernels take: compute every element, then report the special ones.
-void test_ln(int n, const double* a, double* r) {
-  for (int i = 0; i < n; ++i) {
-    // The special values are stored directly: the C library's log would set errno itself.
-    r[i] = a[i] == 0.0 ? -HUGE_VAL : a[i] < 0.0 ? std::nan("") : std::log(a[i]);
-    if (a[i] == 0.0) report_error_d(ZOK_VM_STATUS_SING, i, a, a, r, r, "vdLn");
-    if (a[i] < 0.0) report_error_d(ZOK_VM_STATUS_DOMAIN, i, a, a, r, r, "vdLn");
-  }
-}
-
-// What the callback saw, and what it does.
+// What the callback saw, and what it does: replace the first result, return the verdict. Making
+// one installs `cb` (if any) on this thread, logging here.
 struct CallbackLog {
+  explicit CallbackLog(ErrorCallback cb, double replacement = 0.0, int32_t verdict = 0);
   int calls = 0;
   ErrorContext last{};
-  double replacement = 0.0;
-  int32_t verdict = 0;
+  double replacement;
+  int32_t verdict;
 };
 thread_local CallbackLog* t_log = nullptr;
 
@@ -47,6 +39,12 @@ int32_t logging_callback(ErrorContext* ctx) {
   t_log->last = *ctx;
   ctx->res1 = t_log->replacement;
   return t_log->verdict;
+}
+
+CallbackLog::CallbackLog(ErrorCallback cb, double replacement, int32_t verdict)
+    : replacement(replacement), verdict(verdict) {
+  t_log = this;
+  if (cb) _yubSetErrorCallBack(cb);
 }
 
 // Message numbers in the order printed, from captured standard error.
@@ -59,55 +57,74 @@ std::vector<int> message_numbers(const std::string& err) {
 }
 
 struct Outcome {
-  int32_t status = 0;
-  int err = -1;
-  int calls = 0;
-  double r1 = 0.0;
+  int32_t status;
+  int err, calls;
+  double r1;
   std::vector<int> messages;
-  ErrorContext ctx{};
+  ErrorContext ctx;
 };
 
 // Runs the test kernel on {2, 0, 5} in a fresh thread under the given error mode.
 Outcome run_ln(uint32_t errmode, bool with_callback, int32_t verdict = 0) {
   ModeOption env(nullptr);
   return on_fresh_thread([=] {
-    CallbackLog log;
-    log.replacement = 42.0;
-    log.verdict = verdict;
-    t_log = &log;
-    if (with_callback) _yubSetErrorCallBack(logging_callback);
+    CallbackLog log(with_callback ? logging_callback : nullptr, 42.0, verdict);
     _yubSetMode(errmode);
     if ((_yubGetMode() & ZOK_VM_ERRMODE_MASK) != errmode) ADD_FAILURE() << "could not set the error mode";
     const double a[3] = {2.0, 0.0, 5.0};
     double r[3];
     errno = 0;
     testing::internal::CaptureStderr();
-    test_ln(3, a, r);
-    Outcome o;
-    o.messages = message_numbers(testing::internal::GetCapturedStderr());
-    o.err = errno;
-    o.status = _yubGetErrStatus();
-    o.calls = log.calls;
-    o.r1 = r[1];
-    o.ctx = log.last;
-    return o;
+    for (int i = 0; i < 3; ++i) {  // in the shape real kernels take: compute, then report
+      r[i] = a[i] == 0.0 ? -HUGE_VAL : std::log(a[i]);  // stored directly: log(0) would set errno
+      if (a[i] == 0.0) report_error_d(ZOK_VM_STATUS_SING, i, a, a, r, r, "vdLn");
+    }
+    const auto messages = message_numbers(testing::internal::GetCapturedStderr());
+    return Outcome{_yubGetErrStatus(), errno, log.calls, r[1], messages, log.last};
   });
 }
 
-TEST(Report, IgnoreAloneOnlySetsTheStatus) {
-  const Outcome o = run_ln(0x100, /*with_callback=*/false);
-  EXPECT_EQ(o.status, ZOK_VM_STATUS_SING);
-  EXPECT_EQ(o.err, 0);
-  EXPECT_TRUE(o.messages.empty());
-  EXPECT_EQ(o.r1, -std::numeric_limits<double>::infinity());
-  // With a callback stored, ignore alone still skips it (the callback bit is part of the field).
+// Status, errno, callback calls, the result left in place and the messages printed, for each way
+// the error-mode bits combine; with a callback stored, ignore alone still skips it.
+TEST(Report, ErrorModeBitsDecideWhatHappens) {
+  constexpr double kNegInf = -std::numeric_limits<double>::infinity();
+  struct Case {
+    const char* name;
+    uint32_t mode;
+    bool with_callback;
+    int32_t verdict;
+    int calls, err;
+    double r1;
+    std::vector<int> messages;
+  };
+  // Replaced: the message is printed from the record as the callback left it, whose first result
+  // (42) now differs from the second (the kernel's -inf), so the second result counts as present.
+  for (const Case& c :
+       {Case{"ignore alone", 0x100, false, 0, 0, 0, kNegInf, {}},
+        Case{"ignore and errno", 0x300, false, 0, 0, ERANGE, kNegInf, {}},
+        Case{"callback replaces", 0x1600, true, 0, 1, ERANGE, 42.0, {738, 744, 745, 746}},
+        Case{"callback ends the report", 0x1600, true, 1, 1, 0, kNegInf, {}},
+        Case{"callback bit, none stored", 0x1600, false, 0, 0, ERANGE, kNegInf, {738, 742, 743}}}) {
+    SCOPED_TRACE(c.name);
+    const Outcome o = run_ln(c.mode, c.with_callback, c.verdict);
+    EXPECT_EQ(o.status, ZOK_VM_STATUS_SING);
+    EXPECT_EQ(o.calls, c.calls);
+    EXPECT_EQ(o.err, c.err);
+    EXPECT_EQ(o.r1, c.r1);
+    EXPECT_EQ(o.messages, c.messages);
+    if (c.calls == 0) continue;
+    EXPECT_EQ(o.ctx.code, ZOK_VM_STATUS_SING);
+    EXPECT_EQ(o.ctx.index, 1);
+    EXPECT_EQ(o.ctx.arg1, 0.0);
+    EXPECT_EQ(o.ctx.arg2, 0.0);
+    EXPECT_EQ(o.ctx.res1, kNegInf);
+    EXPECT_EQ(std::string(o.ctx.func_name, static_cast<size_t>(o.ctx.func_name_len)), "vdLn");
+    EXPECT_EQ(o.ctx.func_name[4], '\0');
+  }
   ModeOption env(nullptr);
   const int calls = on_fresh_thread([] {
-    CallbackLog log;
-    t_log = &log;
-    _yubSetErrorCallBack(logging_callback);
-    // Replace the error field by 0x100 alone: the callback stays stored but the bit goes.
-    _yubSetMode(0x100);
+    CallbackLog log(logging_callback);
+    _yubSetMode(0x100);  // the callback stays stored but its bit goes
     const double a = 0.0;
     double r = 1.0;
     report_error_d(ZOK_VM_STATUS_SING, 0, &a, &a, &r, &r, "vdLn");
@@ -116,47 +133,7 @@ TEST(Report, IgnoreAloneOnlySetsTheStatus) {
   EXPECT_EQ(calls, 100);  // not called, and the kernel's result stays as it was
 }
 
-TEST(Report, IgnorePlusErrnoGoesOn) {
-  const Outcome o = run_ln(0x300, false);
-  EXPECT_EQ(o.status, ZOK_VM_STATUS_SING);
-  EXPECT_EQ(o.err, ERANGE);
-  EXPECT_TRUE(o.messages.empty());
-}
-
-TEST(Report, CallbackReplacesTheResultWhenItReturnsZero) {
-  const Outcome o = run_ln(0x1600, true, 0);
-  EXPECT_EQ(o.calls, 1);
-  EXPECT_EQ(o.r1, 42.0);
-  EXPECT_EQ(o.err, ERANGE);
-  // The message is printed from the record as the callback left it: its first result (42) now
-  // differs from the second (the kernel's -inf), so the second result counts as present.
-  EXPECT_EQ(o.messages, (std::vector<int>{738, 744, 745, 746}));
-  EXPECT_EQ(o.ctx.code, ZOK_VM_STATUS_SING);
-  EXPECT_EQ(o.ctx.index, 1);
-  EXPECT_EQ(o.ctx.arg1, 0.0);
-  EXPECT_EQ(o.ctx.arg2, 0.0);
-  EXPECT_EQ(o.ctx.res1, -std::numeric_limits<double>::infinity());
-  EXPECT_EQ(std::string(o.ctx.func_name, static_cast<size_t>(o.ctx.func_name_len)), "vdLn");
-  EXPECT_EQ(o.ctx.func_name[4], '\0');
-}
-
-TEST(Report, CallbackReturningNonZeroEndsTheReport) {
-  const Outcome o = run_ln(0x1600, true, 1);
-  EXPECT_EQ(o.calls, 1);
-  EXPECT_EQ(o.status, ZOK_VM_STATUS_SING);
-  EXPECT_EQ(o.r1, -std::numeric_limits<double>::infinity());  // the kernel's result stands
-  EXPECT_EQ(o.err, 0);
-  EXPECT_TRUE(o.messages.empty());
-}
-
-TEST(Report, CallbackBitWithoutCallbackFollowsTheOtherBits) {
-  const Outcome o = run_ln(0x1600, false);
-  EXPECT_EQ(o.calls, 0);
-  EXPECT_EQ(o.err, ERANGE);
-  EXPECT_EQ(o.messages, (std::vector<int>{738, 742, 743}));
-  EXPECT_EQ(o.r1, -std::numeric_limits<double>::infinity());
-}
-
+// errno mode sets errno from the status code's table entry, for every code including unknown ones.
 TEST(Report, ErrnoFollowsTheCodeTable) {
   ModeOption env(nullptr);
   const std::vector<std::pair<int32_t, int>> table = {{-2, 13}, {-1, 22}, {0, 0},  {1, 33},
@@ -185,6 +162,7 @@ std::vector<int> messages_for(int32_t code, double a1, double a2, double r1, dou
   });
 }
 
+// Which value lines are printed depends on the code and on which second argument/result exist.
 TEST(Report, MessagesFollowArgumentAndResultPresence) {
   using V = std::vector<int>;
   const double nan = std::numeric_limits<double>::quiet_NaN();
@@ -199,13 +177,12 @@ TEST(Report, MessagesFollowArgumentAndResultPresence) {
   EXPECT_EQ(messages_for(0, 1.0, 1.0, 1.0, 1.0), V{});
 }
 
+// Argument errors read no array (all are null here), give the callback no values, print their own
+// messages and set the status.
 TEST(Report, ArgumentErrorsCarryNoValuesAndReadNoArrays) {
   ModeOption env(nullptr);
   const std::string out = on_fresh_thread([] {
-    CallbackLog log;
-    log.replacement = 9.0;
-    t_log = &log;
-    _yubSetErrorCallBack(logging_callback);
+    CallbackLog log(logging_callback, 9.0);
     _yubSetMode(0x1400);
     testing::internal::CaptureStderr();
     report_error_d(ZOK_VM_STATUS_BADARG_INDEX, 17, nullptr, nullptr, nullptr, nullptr, "vdAdd");
@@ -221,58 +198,36 @@ TEST(Report, ArgumentErrorsCarryNoValuesAndReadNoArrays) {
   EXPECT_NE(out.find("|status -2"), std::string::npos) << out;
 }
 
+// With a base pointer set, the reported index counts from the whole array while the values come
+// from the block element, for real and complex kinds.
 TEST(Report, IndexCountsFromTheWholeInputArray) {
   ModeOption env(nullptr);
-  struct Seen {
-    int32_t d_index, s_index, z_index;
-    double d_arg, s_arg, z_arg_im;
-  };
-  const Seen s = on_fresh_thread([] {
-    CallbackLog log;
-    t_log = &log;
-    _yubSetErrorCallBack(logging_callback);
-    Seen out{};
-    std::vector<double> whole(2000);
-    for (size_t i = 0; i < whole.size(); ++i) whole[i] = static_cast<double>(i);
-    std::vector<double> r(16);
-    _yubSetInterfInputVectorPointer(whole.data());
-    report_error_d(3, 5, whole.data() + 1000, whole.data() + 1000, r.data(), r.data(), "vdExp");
-    out.d_index = log.last.index;
-    out.d_arg = log.last.arg1;  // values come from the block element, not the whole-array index
-
-    std::vector<float> wf(2000);
-    for (size_t i = 0; i < wf.size(); ++i) wf[i] = static_cast<float>(i);
-    std::vector<float> rf(16);
-    _yubSetInterfInputVectorPointer(wf.data());
-    report_error_s(3, 5, wf.data() + 1000, wf.data() + 1000, rf.data(), rf.data(), "vsExp");
-    out.s_index = log.last.index;
-    out.s_arg = log.last.arg1;
-
-    std::vector<std::complex<double>> wz(2000);
-    for (size_t i = 0; i < wz.size(); ++i) wz[i] = {0.0, static_cast<double>(i)};
-    std::vector<std::complex<double>> rz(16);
-    _yubSetInterfInputVectorPointer(wz.data());
-    report_error_z(3, 5, wz.data() + 1000, wz.data() + 1000, rz.data(), rz.data(), "vzExp");
-    out.z_index = log.last.index;
-    out.z_arg_im = log.last.arg1_im;
+  const std::vector<double> seen = on_fresh_thread([] {
+    CallbackLog log(logging_callback);
+    std::vector<double> out;
+    auto check = [&](auto make, auto report, double ErrorContext::*field) {
+      std::vector<decltype(make(0))> whole(2000), r(16);
+      for (int i = 0; i < 2000; ++i) whole[i] = make(i);
+      _yubSetInterfInputVectorPointer(whole.data());
+      report(3, 5, whole.data() + 1000, whole.data() + 1000, r.data(), r.data(), "vxExp");
+      out.push_back(log.last.index);
+      out.push_back(log.last.*field);
+    };
+    check([](int i) { return double(i); }, report_error_d, &ErrorContext::arg1);
+    check([](int i) { return float(i); }, report_error_s, &ErrorContext::arg1);
+    check([](int i) { return std::complex<double>(0.0, i); }, report_error_z, &ErrorContext::arg1_im);
     _yubSetInterfInputVectorPointer(nullptr);
     return out;
   });
-  EXPECT_EQ(s.d_index, 1005);
-  EXPECT_EQ(s.d_arg, 1005.0);
-  EXPECT_EQ(s.s_index, 1005);
-  EXPECT_EQ(s.s_arg, 1005.0f);
-  EXPECT_EQ(s.z_index, 1005);
-  EXPECT_EQ(s.z_arg_im, 1005.0);
+  EXPECT_EQ(seen, (std::vector<double>{1005, 1005, 1005, 1005, 1005, 1005}));
 }
 
+// A function name longer than the record's field is cut to 64 characters, not overrun.
 TEST(Report, LongNamesAreCutTo64Characters) {
   ModeOption env(nullptr);
   const std::string name(70, 'n');
   const ErrorContext c = on_fresh_thread([&name] {
-    CallbackLog log;
-    t_log = &log;
-    _yubSetErrorCallBack(logging_callback);
+    CallbackLog log(logging_callback);
     double a = 1.0, r = 1.0;
     report_error_d(1, 0, &a, &a, &r, &r, name.c_str());
     return log.last;
@@ -281,8 +236,8 @@ TEST(Report, LongNamesAreCutTo64Characters) {
   for (int i = 0; i < 64; ++i) EXPECT_EQ(c.func_name[i], 'n') << i;
 }
 
+// Records what came in and writes fixed values to both complex results.
 int32_t complex_callback(ErrorContext* ctx) {
-  // Swap real and imaginary parts of both results, and record what came in.
   t_log->last = *ctx;
   ++t_log->calls;
   ctx->res1 = 5.0;
@@ -292,40 +247,27 @@ int32_t complex_callback(ErrorContext* ctx) {
   return 0;
 }
 
+// Both parts of complex arguments reach the callback; with one result array (given twice) the first
+// replacement is what stays, with two each gets its own.
 TEST(Report, ComplexValuesAndWriteBackOrder) {
   ModeOption env(nullptr);
-  struct Seen {
-    ErrorContext ctx;
-    std::complex<float> one_result, first, second;
-  };
-  const Seen s = on_fresh_thread([] {
-    CallbackLog log;
-    t_log = &log;
-    _yubSetErrorCallBack(complex_callback);
-    Seen out{};
-    const std::complex<float> a[1] = {{1.5f, -2.5f}}, b[1] = {{3.0f, 4.0f}};
-    std::complex<float> r[1] = {{9.0f, 10.0f}};
-    // One result: both result arrays are the same, and the first result must be what stays.
+  using C = std::complex<float>;
+  const auto [ctx, results] = on_fresh_thread([] {
+    CallbackLog log(complex_callback);
+    const C a[1] = {{1.5f, -2.5f}}, b[1] = {{3.0f, 4.0f}};
+    C r[1] = {{9.0f, 10.0f}}, r1[1] = {}, r2[1] = {};
     report_error_c(3, 0, a, b, r, r, "vcPow");
-    out.ctx = log.last;
-    out.one_result = r[0];
-    std::complex<float> r1[1] = {}, r2[1] = {};
+    const ErrorContext first = log.last;
     report_error_c(3, 0, a, a, r1, r2, "vcSinCos");
-    out.first = r1[0];
-    out.second = r2[0];
-    return out;
+    return std::pair{first, std::vector<C>{r[0], r1[0], r2[0]}};
   });
-  EXPECT_EQ(s.ctx.arg1, 1.5);
-  EXPECT_EQ(s.ctx.arg1_im, -2.5);
-  EXPECT_EQ(s.ctx.arg2, 3.0);
-  EXPECT_EQ(s.ctx.arg2_im, 4.0);
-  EXPECT_EQ(s.ctx.res1, 9.0);
-  EXPECT_EQ(s.ctx.res1_im, 10.0);
-  EXPECT_EQ(s.one_result, std::complex<float>(5.0f, 6.0f));
-  EXPECT_EQ(s.first, std::complex<float>(5.0f, 6.0f));
-  EXPECT_EQ(s.second, std::complex<float>(7.0f, 8.0f));
+  EXPECT_EQ((std::vector<double>{ctx.arg1, ctx.arg1_im, ctx.arg2, ctx.arg2_im, ctx.res1, ctx.res1_im}),
+            (std::vector<double>{1.5, -2.5, 3.0, 4.0, 9.0, 10.0}));
+  EXPECT_EQ(results, (std::vector<C>{{5.0f, 6.0f}, {5.0f, 6.0f}, {7.0f, 8.0f}}));
 }
 
+// Status services keep the latest code and return the old one; setting and clearing the callback
+// adds and removes the callback bit without ever leaving the error field zero.
 TEST(StatusAndCallback, ServicesKeepTheLatestAndMendTheCallbackBit) {
   ModeOption env(nullptr);
   const std::string trace = on_fresh_thread([] {

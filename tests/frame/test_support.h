@@ -1,14 +1,12 @@
-// Helpers for frame tests: run code on a fresh thread (a fresh vector-math record) and set the
-// mode option for it.
+// Frame test helpers: run code on a fresh thread (so with a new vector-math record) and set the
+// mode option for a scope.
 #pragma once
 
 #include <cstdlib>
 #include <thread>
-#include <utility>
 
 namespace zok::test {
 
-// Runs fn on a new thread and returns its result; the thread gets a new record on first use.
 template <typename Fn>
 auto on_fresh_thread(Fn fn) {
   decltype(fn()) result{};
@@ -17,14 +15,9 @@ auto on_fresh_thread(Fn fn) {
 }
 
 // Sets (or, for null, removes) ZOK_YUB_MODE for the life of the object.
-class ModeOption {
- public:
+struct ModeOption {
   explicit ModeOption(const char* value) {
-    if (value) {
-      setenv("ZOK_YUB_MODE", value, 1);
-    } else {
-      unsetenv("ZOK_YUB_MODE");
-    }
+    value ? setenv("ZOK_YUB_MODE", value, 1) : unsetenv("ZOK_YUB_MODE");
   }
   ~ModeOption() { unsetenv("ZOK_YUB_MODE"); }
   ModeOption(const ModeOption&) = delete;
