@@ -1,10 +1,13 @@
 // Accuracy against MPFR: the largest error in ulps of every kernel flavour on every instruction set,
-// over random arguments spread across the whole exponent range (denormals included) and over
-// evenly bit-spaced arguments, against the flavour's bound. Every function adds one row.
+// against the flavour's bound, over random arguments across the whole exponent range (denormals
+// included) and evenly bit-spaced ones, over the (x, y) plane of Pow, and densely over the ranges
+// where the exponentials and logarithms give finite non-zero results.
 #include <gtest/gtest.h>
 #include <mpfr.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -19,86 +22,50 @@ using zok::vm::Fn;
 using zok::vm::Shape;
 
 using Ref = int (*)(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr b);
+#define REF(expr) [](mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr b) -> int { return (void)b, (expr); }
+constexpr mpfr_rnd_t N = MPFR_RNDN;
+const Ref ref_exp = REF(mpfr_exp(r, a, N)), ref_expm1 = REF(mpfr_expm1(r, a, N)),
+          ref_log = REF(mpfr_log(r, a, N)), ref_log10 = REF(mpfr_log10(r, a, N)),
+          ref_log1p = REF(mpfr_log1p(r, a, N)), ref_pow = REF(mpfr_pow(r, a, b, N));
 
-int ref_add(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr b) { return mpfr_add(r, a, b, MPFR_RNDN); }
-int ref_sub(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr b) { return mpfr_sub(r, a, b, MPFR_RNDN); }
-int ref_mul(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr b) { return mpfr_mul(r, a, b, MPFR_RNDN); }
-int ref_div(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr b) { return mpfr_div(r, a, b, MPFR_RNDN); }
-int ref_sqr(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) { return mpfr_sqr(r, a, MPFR_RNDN); }
-int ref_inv(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) { return mpfr_ui_div(r, 1, a, MPFR_RNDN); }
-int ref_floor(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) { return mpfr_floor(r, a); }
-int ref_ceil(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) { return mpfr_ceil(r, a); }
-int ref_trunc(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) { return mpfr_trunc(r, a); }
-int ref_round(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) { return mpfr_round(r, a); }
-int ref_rint(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) { return mpfr_rint(r, a, MPFR_RNDN); }
-int ref_frac(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) { return mpfr_frac(r, a, MPFR_RNDN); }
-// Power and root functions.
-int ref_sqrt(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) { return mpfr_sqrt(r, a, MPFR_RNDN); }
-int ref_inv_sqrt(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) { return mpfr_rec_sqrt(r, a, MPFR_RNDN); }
-int ref_cbrt(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) { return mpfr_cbrt(r, a, MPFR_RNDN); }
-int ref_inv_cbrt(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) {
-  mpfr_cbrt(r, a, MPFR_RNDN);
-  return mpfr_ui_div(r, 1, r, MPFR_RNDN);
-}
-int ref_pow2o3(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) {
-  mpfr_abs(r, a, MPFR_RNDN);
-  mpfr_cbrt(r, r, MPFR_RNDN);
-  return mpfr_sqr(r, r, MPFR_RNDN);
-}
-int ref_pow3o2(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) {
-  mpfr_sqrt(r, a, MPFR_RNDN);
-  return mpfr_mul(r, r, a, MPFR_RNDN);
-}
-int ref_hypot(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr b) { return mpfr_hypot(r, a, b, MPFR_RNDN); }
-int ref_pow(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr b) { return mpfr_pow(r, a, b, MPFR_RNDN); }
-// Exponential and logarithm functions.
-int ref_exp(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) { return mpfr_exp(r, a, MPFR_RNDN); }
-int ref_expm1(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) { return mpfr_expm1(r, a, MPFR_RNDN); }
-int ref_log(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) { return mpfr_log(r, a, MPFR_RNDN); }
-int ref_log10(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) { return mpfr_log10(r, a, MPFR_RNDN); }
-int ref_log1p(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) { return mpfr_log1p(r, a, MPFR_RNDN); }
-
-// Bounds in ulps per slot (LA, HA, EP). EP needs half the significand bits: 2^12 (float) and 2^26
-// (double) ulps.
+// Bounds in ulps: LA, HA, and EP (half the significand bits: 2^12 float and 2^26 double ulps).
 struct Row {
   Fn fs, fd;
   Ref ref;
-  double bound[3];
-  double ep_float, ep_double;
+  double la, ha, ep_float, ep_double;
 };
 
-constexpr double kExact = 0.5;
+constexpr double kExact = 0.5, kEpS = 4096, kEpD = 67108864;
 const Row kRows[] = {
-    {Fn::sAdd, Fn::dAdd, ref_add, {kExact, kExact, kExact}, kExact, kExact},
-    {Fn::sSub, Fn::dSub, ref_sub, {kExact, kExact, kExact}, kExact, kExact},
-    {Fn::sMul, Fn::dMul, ref_mul, {kExact, kExact, kExact}, kExact, kExact},
-    {Fn::sSqr, Fn::dSqr, ref_sqr, {kExact, kExact, kExact}, kExact, kExact},
-    {Fn::sDiv, Fn::dDiv, ref_div, {4, kExact, 0}, 4096, 67108864},
-    {Fn::sInv, Fn::dInv, ref_inv, {4, kExact, 0}, 4096, 67108864},
-    {Fn::sFloor, Fn::dFloor, ref_floor, {0, 0, 0}, 0, 0},
-    {Fn::sCeil, Fn::dCeil, ref_ceil, {0, 0, 0}, 0, 0},
-    {Fn::sTrunc, Fn::dTrunc, ref_trunc, {0, 0, 0}, 0, 0},
-    {Fn::sRound, Fn::dRound, ref_round, {0, 0, 0}, 0, 0},
-    {Fn::sRint, Fn::dRint, ref_rint, {0, 0, 0}, 0, 0},
-    {Fn::sNearbyInt, Fn::dNearbyInt, ref_rint, {0, 0, 0}, 0, 0},
-    {Fn::sFrac, Fn::dFrac, ref_frac, {0, 0, 0}, 0, 0},
-    // Exponential and logarithm functions.
-    {Fn::sExp, Fn::dExp, ref_exp, {4, 1, 0}, 4096, 67108864},
-    {Fn::sExpm1, Fn::dExpm1, ref_expm1, {4, 1, 0}, 4096, 67108864},
-    {Fn::sLn, Fn::dLn, ref_log, {4, 1, 0}, 4096, 67108864},
-    {Fn::sLog10, Fn::dLog10, ref_log10, {4, 1, 0}, 4096, 67108864},
-    {Fn::sLog1p, Fn::dLog1p, ref_log1p, {4, 1, 0}, 4096, 67108864},
-    // Power and root functions.
-    {Fn::sSqrt, Fn::dSqrt, ref_sqrt, {4, kExact, 0}, 4096, kExact},
-    {Fn::sInvSqrt, Fn::dInvSqrt, ref_inv_sqrt, {4, 1, 0}, 4096, 4},
-    {Fn::sCbrt, Fn::dCbrt, ref_cbrt, {4, 1, 0}, 4096, 4},
-    {Fn::sInvCbrt, Fn::dInvCbrt, ref_inv_cbrt, {4, 1, 0}, 4096, 4},
-    {Fn::sPow2o3, Fn::dPow2o3, ref_pow2o3, {4, 1, 0}, 4096, 67108864},
-    {Fn::sPow3o2, Fn::dPow3o2, ref_pow3o2, {4, 1, 0}, 4096, 67108864},
-    {Fn::sHypot, Fn::dHypot, ref_hypot, {4, 1, 0}, 4096, 67108864},
-    {Fn::sPow, Fn::dPow, ref_pow, {4, 1, 0}, 4096, 67108864},
+    {Fn::sAdd, Fn::dAdd, REF(mpfr_add(r, a, b, N)), kExact, kExact, kExact, kExact},
+    {Fn::sSub, Fn::dSub, REF(mpfr_sub(r, a, b, N)), kExact, kExact, kExact, kExact},
+    {Fn::sMul, Fn::dMul, REF(mpfr_mul(r, a, b, N)), kExact, kExact, kExact, kExact},
+    {Fn::sSqr, Fn::dSqr, REF(mpfr_sqr(r, a, N)), kExact, kExact, kExact, kExact},
+    {Fn::sDiv, Fn::dDiv, REF(mpfr_div(r, a, b, N)), 4, kExact, kEpS, kEpD},
+    {Fn::sInv, Fn::dInv, REF(mpfr_ui_div(r, 1, a, N)), 4, kExact, kEpS, kEpD},
+    {Fn::sFloor, Fn::dFloor, REF(mpfr_floor(r, a)), 0, 0, 0, 0},
+    {Fn::sCeil, Fn::dCeil, REF(mpfr_ceil(r, a)), 0, 0, 0, 0},
+    {Fn::sTrunc, Fn::dTrunc, REF(mpfr_trunc(r, a)), 0, 0, 0, 0},
+    {Fn::sRound, Fn::dRound, REF(mpfr_round(r, a)), 0, 0, 0, 0},
+    {Fn::sRint, Fn::dRint, REF(mpfr_rint(r, a, N)), 0, 0, 0, 0},
+    {Fn::sNearbyInt, Fn::dNearbyInt, REF(mpfr_rint(r, a, N)), 0, 0, 0, 0},
+    {Fn::sFrac, Fn::dFrac, REF(mpfr_frac(r, a, N)), 0, 0, 0, 0},
+    {Fn::sExp, Fn::dExp, ref_exp, 4, 1, kEpS, kEpD},
+    {Fn::sExpm1, Fn::dExpm1, ref_expm1, 4, 1, kEpS, kEpD},
+    {Fn::sLn, Fn::dLn, ref_log, 4, 1, kEpS, kEpD},
+    {Fn::sLog10, Fn::dLog10, ref_log10, 4, 1, kEpS, kEpD},
+    {Fn::sLog1p, Fn::dLog1p, ref_log1p, 4, 1, kEpS, kEpD},
+    {Fn::sSqrt, Fn::dSqrt, REF(mpfr_sqrt(r, a, N)), 4, kExact, kEpS, kExact},
+    {Fn::sInvSqrt, Fn::dInvSqrt, REF(mpfr_rec_sqrt(r, a, N)), 4, 1, kEpS, 4},
+    {Fn::sCbrt, Fn::dCbrt, REF(mpfr_cbrt(r, a, N)), 4, 1, kEpS, 4},
+    {Fn::sInvCbrt, Fn::dInvCbrt, REF((mpfr_cbrt(r, a, N), mpfr_ui_div(r, 1, r, N))), 4, 1, kEpS, 4},
+    {Fn::sPow2o3, Fn::dPow2o3, REF((mpfr_abs(r, a, N), mpfr_cbrt(r, r, N), mpfr_sqr(r, r, N))), 4, 1, kEpS,
+     kEpD},
+    {Fn::sPow3o2, Fn::dPow3o2, REF((mpfr_sqrt(r, a, N), mpfr_mul(r, r, a, N))), 4, 1, kEpS, kEpD},
+    {Fn::sHypot, Fn::dHypot, REF(mpfr_hypot(r, a, b, N)), 4, 1, kEpS, kEpD},
+    {Fn::sPow, Fn::dPow, ref_pow, 4, 1, kEpS, kEpD},
     // The third exponents of the float EP Powx are the floats nearest a third: a few ulp off.
-    {Fn::sPowx, Fn::dPowx, ref_pow, {4, 1, 0}, 4096, 67108864},
+    {Fn::sPowx, Fn::dPowx, ref_pow, 4, 1, kEpS, kEpD},
 };
 
 template <typename T>
@@ -106,97 +73,104 @@ constexpr int kPrecision = std::numeric_limits<T>::digits;
 template <typename T>
 constexpr int kMinExp = std::numeric_limits<T>::min_exponent;  // 2^(kMinExp-1) is the smallest normal
 
+// Error of y against the exact value x, in ulps of x's binade (subnormal ulp below the normals); x is
+// first rounded to T with its range and subnormals, so that overflow gives infinity, deep underflow 0.
 template <typename T>
-void set_mpfr(mpfr_t x, T v) {
-  if constexpr (sizeof(T) == 4) {
-    mpfr_set_flt(x, v, MPFR_RNDN);
-  } else {
-    mpfr_set_d(x, v, MPFR_RNDN);
-  }
-}
-template <typename T>
-T get_rounded(mpfr_t x) {
-  // Rounded to the target format with its subnormals.
+double ulp_error(T y, mpfr_t x) {
   mpfr_t t;
   mpfr_init2(t, kPrecision<T>);
   const mpfr_exp_t emin = mpfr_get_emin(), emax = mpfr_get_emax();
   mpfr_set_emin(kMinExp<T> - kPrecision<T> + 1);
   mpfr_set_emax(std::numeric_limits<T>::max_exponent);
-  int inex = mpfr_set(t, x, MPFR_RNDN);
-  inex = mpfr_check_range(t, inex, MPFR_RNDN);
-  mpfr_subnormalize(t, inex, MPFR_RNDN);
+  mpfr_subnormalize(t, mpfr_check_range(t, mpfr_set(t, x, N), N), N);
   mpfr_set_emin(emin);
   mpfr_set_emax(emax);
-  T v;
-  if constexpr (sizeof(T) == 4) {
-    v = mpfr_get_flt(t, MPFR_RNDN);
-  } else {
-    v = mpfr_get_d(t, MPFR_RNDN);
-  }
+  const T xr = static_cast<T>(mpfr_get_d(t, N));
   mpfr_clear(t);
-  return v;
-}
-
-// Error of y against the exact value x, in ulps of x's binade (subnormal ulp below the normals).
-template <typename T>
-double ulp_error(T y, mpfr_t x) {
-  const T xr = get_rounded<T>(x);
-  if (std::isnan(xr) || std::isinf(xr) || std::isnan(y) || std::isinf(y)) {
-    if (std::isnan(xr)) return std::isnan(y) ? 0 : 1e30;
-    return (y == xr) ? 0 : 1e30;
-  }
+  if (std::isnan(xr)) return std::isnan(y) ? 0 : 1e30;
+  if (std::isinf(xr) || std::isnan(y) || std::isinf(y)) return y == xr ? 0 : 1e30;
   if (mpfr_zero_p(x)) return y == T(0) ? 0 : 1e30;
   mpfr_exp_t e = mpfr_get_exp(x);
   if (e < kMinExp<T>) e = kMinExp<T>;
   mpfr_t d;
   mpfr_init2(d, 256);
-  set_mpfr(d, y);
-  mpfr_sub(d, d, x, MPFR_RNDN);
-  mpfr_abs(d, d, MPFR_RNDN);
-  mpfr_mul_2si(d, d, kPrecision<T> - e, MPFR_RNDN);
-  const double err = mpfr_get_d(d, MPFR_RNDN);
+  mpfr_set_d(d, static_cast<double>(y), N);
+  mpfr_sub(d, d, x, N);
+  mpfr_abs(d, d, N);
+  mpfr_mul_2si(d, d, kPrecision<T> - e, N);
+  const double err = mpfr_get_d(d, N);
   mpfr_clear(d);
   return err;
 }
 
-// Arguments: sign, exponent over the whole range (with subnormals) and random significand, plus an
-// even walk over bit patterns.
+// The largest error of results r of (a, b) against ref, and where it occurs.
+template <typename T>
+double worst_against(Ref ref, const std::vector<T>& a, const std::vector<T>& b, const std::vector<T>& r,
+                     std::string* where) {
+  mpfr_t ma, mb, mr;
+  mpfr_inits2(320, ma, mb, mr, static_cast<mpfr_ptr>(nullptr));
+  double worst = 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    mpfr_set_d(ma, static_cast<double>(a[i]), N);
+    mpfr_set_d(mb, static_cast<double>(b[i]), N);
+    ref(mr, ma, mb);
+    const double e = ulp_error<T>(r[i], mr);
+    if (e > worst) {
+      worst = e;
+      char buf[160];
+      std::snprintf(buf, sizeof buf, "%a, %a -> %a", static_cast<double>(a[i]), static_cast<double>(b[i]),
+                    static_cast<double>(r[i]));
+      *where = buf;
+    }
+  }
+  mpfr_clears(ma, mb, mr, static_cast<mpfr_ptr>(nullptr));
+  return worst;
+}
+
+// Runs body on a fresh thread with reports ignored (only values matter here), then frees MPFR's
+// per-thread caches.
+template <typename Body>
+void on_mpfr_thread(Body body) {
+  zok::test::ModeOption env(nullptr);
+  zok::test::on_fresh_thread([&] {
+    _yubSetMode(ZOK_VM_ERRMODE_IGNORE);
+    body();
+    mpfr_free_cache();
+    return 0;
+  });
+}
+
+// Arguments: random bit patterns (every sign, exponent and significand), plus an even walk over them.
 template <typename T>
 std::vector<T> arguments(unsigned seed, size_t count) {
   using U = std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t>;
   std::mt19937_64 rng(seed);
   std::vector<T> v;
-  v.reserve(count * 2);
-  for (size_t i = 0; i < count; ++i) {
-    const U bitsv = static_cast<U>(rng());
-    T x;
-    std::memcpy(&x, &bitsv, sizeof x);
-    if (std::isnan(x)) continue;
-    v.push_back(x);
-  }
   const U step = std::numeric_limits<U>::max() / static_cast<U>(count);
-  for (U b = 0, k = 0; k < count; ++k, b += step) {
+  for (size_t k = 0; k < 2 * count; ++k) {
+    const U bits = k < count ? static_cast<U>(rng()) : static_cast<U>(step * (k - count));
     T x;
-    std::memcpy(&x, &b, sizeof x);
+    std::memcpy(&x, &bits, sizeof x);
     if (!std::isnan(x)) v.push_back(x);
   }
   return v;
 }
 
 template <typename T>
-double worst_error(const Row& row, Fn fn, zok::vm::Isa isa, int slot, std::string* worst_case) {
-  const auto& in = zok::vm::info(fn);
+double worst_error(const Row& row, Fn fn, zok::vm::Isa isa, int slot, std::string* where) {
+  const Shape shape = zok::vm::info(fn).shape;
   void* k = (*zok::vm::isa_kernels(isa))[static_cast<int>(fn)][slot];
   std::vector<T> a = arguments<T>(11, 20000), b = arguments<T>(12, 20000);
   b.resize(a.size(), T(1));
   std::shuffle(b.begin(), b.end(), std::mt19937(5));
   std::vector<T> r(a.size());
-  if (in.shape == Shape::AB_R) {
-    reinterpret_cast<void (*)(int, const T*, const T*, T*)>(k)(static_cast<int>(a.size()), a.data(), b.data(), r.data());
-  } else if (in.shape == Shape::AX_R) {
+  if (shape == Shape::AB_R) {
+    reinterpret_cast<zok::test::KAB<T>>(k)(static_cast<int>(a.size()), a.data(), b.data(), r.data());
+  } else if (shape == Shape::AX_R) {
     // One scalar per stretch of the arguments: every exponent with a shortcut, and a few without.
-    const T xs[] = {T(0.5), T(-0.5), T(1),     T(-1),     T(1.5),     T(-1.5),     T(2),   T(-2),    T(3),   T(-3),
-                    T(4),   T(-4),   T(1) / 3, T(-1) / 3, T(2) / 3,   T(-2) / 3,   T(2.5), T(-7.25), T(1e-3), T(150)};
+    const T xs[] = {T(0.5),   T(-0.5),   T(1),   T(-1),    T(1.5),  T(-1.5),  T(2),
+                    T(-2),    T(3),      T(-3),  T(4),     T(-4),   T(1) / 3, T(-1) / 3,
+                    T(2) / 3, T(-2) / 3, T(2.5), T(-7.25), T(1e-3), T(150)};
     const size_t groups = sizeof xs / sizeof xs[0], per = a.size() / groups;
     for (size_t g = 0; g < groups; ++g) {
       const size_t start = g * per, len = g + 1 == groups ? a.size() - start : per;
@@ -205,125 +179,178 @@ double worst_error(const Row& row, Fn fn, zok::vm::Isa isa, int slot, std::strin
                                                           r.data() + start);
     }
   } else {
-    reinterpret_cast<void (*)(int, const T*, T*)>(k)(static_cast<int>(a.size()), a.data(), r.data());
+    reinterpret_cast<zok::test::KA<T>>(k)(static_cast<int>(a.size()), a.data(), r.data());
+    b = a;
   }
-  mpfr_t ma, mb, mr;
-  mpfr_init2(ma, 320);
-  mpfr_init2(mb, 320);
-  mpfr_init2(mr, 320);
-  double worst = 0;
-  for (size_t i = 0; i < a.size(); ++i) {
-    set_mpfr(ma, a[i]);
-    set_mpfr(mb, b[i]);
-    row.ref(mr, ma, mb);
-    const double e = ulp_error<T>(r[i], mr);
-    if (e > worst) {
-      worst = e;
-      char buf[160];
-      std::snprintf(buf, sizeof buf, "%a, %a -> %a", static_cast<double>(a[i]),
-                    static_cast<double>(in.shape == Shape::AB_R || in.shape == Shape::AX_R ? b[i] : a[i]),
-                    static_cast<double>(r[i]));
-      *worst_case = buf;
-    }
-  }
-  mpfr_clear(ma);
-  mpfr_clear(mb);
-  mpfr_clear(mr);
-  return worst;
+  return worst_against<T>(row.ref, a, b, r, where);
+}
+
+const char* slot_name(int slot) {
+  return zok::test::kSlotName[slot];
 }
 
 TEST(Accuracy, EveryFlavourWithinItsBound) {
-  zok::test::ModeOption env(nullptr);
-  zok::test::on_fresh_thread([] {
-    _yubSetMode(ZOK_VM_ERRMODE_IGNORE);  // zero divisors are reported; here only values matter
+  on_mpfr_thread([] {
     for (zok::vm::Isa isa : zok::test::machine_isas())
       for (const Row& row : kRows)
         for (int slot = 0; slot < 3; ++slot) {
           std::string where;
-          const double bs = slot == zok::vm::kEP ? row.ep_float : row.bound[slot];
-          const double bd = slot == zok::vm::kEP ? row.ep_double : row.bound[slot];
+          const double bs = slot == zok::vm::kEP ? row.ep_float : slot == zok::vm::kLA ? row.la : row.ha;
+          const double bd = slot == zok::vm::kEP ? row.ep_double : slot == zok::vm::kLA ? row.la : row.ha;
           const double es = worst_error<float>(row, row.fs, isa, slot, &where);
-          EXPECT_LE(es, bs) << zok::vm::info(row.fs).name << " slot " << slot << " " << zok::vm::isa_name(isa)
-                            << " worst at " << where;
+          EXPECT_LE(es, bs) << zok::vm::info(row.fs).name << " " << slot_name(slot) << " "
+                            << zok::vm::isa_name(isa) << " worst at " << where;
           const double ed = worst_error<double>(row, row.fd, isa, slot, &where);
-          EXPECT_LE(ed, bd) << zok::vm::info(row.fd).name << " slot " << slot << " " << zok::vm::isa_name(isa)
-                            << " worst at " << where;
+          EXPECT_LE(ed, bd) << zok::vm::info(row.fd).name << " " << slot_name(slot) << " "
+                            << zok::vm::isa_name(isa) << " worst at " << where;
           std::printf("%-12s %-3s %-6s %8.3f ulp   %-12s %8.3f ulp\n", zok::vm::info(row.fs).name,
-                      slot == 0 ? "LA" : slot == 1 ? "HA" : "EP", zok::vm::isa_name(isa), es,
-                      zok::vm::info(row.fd).name, ed);
+                      slot_name(slot), zok::vm::isa_name(isa), es, zok::vm::info(row.fd).name, ed);
         }
-    mpfr_free_cache();  // MPFR keeps per-thread constant caches; this thread ends here
-    return 0;
   });
 }
 
 // Pow over the whole (x, y) plane: y chosen so that |x|^y spreads evenly in the exponent from below
-// the denormals to beyond overflow, with negative x taking integral y; every flavour against its
-// bound.
+// the denormals to beyond overflow, half the bases near 1, negative x taking integral y.
 template <typename T>
-double pow_plane_error(void* k, std::string* worst_case) {
+double pow_plane_error(void* k, std::string* where) {
   std::mt19937_64 rng(3);
   const double lo = sizeof(T) == 4 ? -155 : -1080, hi = sizeof(T) == 4 ? 130 : 1026;
-  std::uniform_real_distribution<double> target(lo, hi), expo(sizeof(T) == 4 ? -149 : -1074, sizeof(T) == 4 ? 127 : 1023);
-  std::uniform_real_distribution<double> mant(1, 2);
+  std::uniform_real_distribution<double> target(lo, hi),
+      expo(sizeof(T) == 4 ? -149 : -1074, sizeof(T) == 4 ? 127 : 1023), mant(1, 2);
   const size_t n = 60000;
   std::vector<T> a(n), b(n), r(n);
   for (size_t i = 0; i < n; ++i) {
-    // Half the bases lie near 1, where y is large.
-    const double x = i % 2 ? std::ldexp(mant(rng), static_cast<int>(expo(rng))) : 1 + (mant(rng) - 1.5) * std::ldexp(1, -static_cast<int>(rng() % 40));
+    const double x = i % 2 ? std::ldexp(mant(rng), static_cast<int>(expo(rng)))
+                           : 1 + (mant(rng) - 1.5) * std::ldexp(1, -static_cast<int>(rng() % 40));
     T xv = static_cast<T>(x);
     if (xv == T(1) || !(xv > T(0)) || std::isinf(xv)) xv = T(3);
     double y = target(rng) / std::log2(static_cast<double>(xv));
     if (i % 7 == 0) {
-      xv = -xv;  // negative bases with integral exponents
+      xv = -xv;
       y = std::trunc(y);
     }
     a[i] = xv;
     b[i] = static_cast<T>(y);
   }
-  reinterpret_cast<void (*)(int, const T*, const T*, T*)>(k)(static_cast<int>(n), a.data(), b.data(), r.data());
-  mpfr_t ma, mb, mr;
-  mpfr_init2(ma, 320);
-  mpfr_init2(mb, 320);
-  mpfr_init2(mr, 320);
-  double worst = 0;
-  for (size_t i = 0; i < n; ++i) {
-    set_mpfr(ma, a[i]);
-    set_mpfr(mb, b[i]);
-    mpfr_pow(mr, ma, mb, MPFR_RNDN);
-    const double e = ulp_error<T>(r[i], mr);
-    if (e > worst) {
-      worst = e;
-      char buf[160];
-      std::snprintf(buf, sizeof buf, "%a, %a -> %a", static_cast<double>(a[i]), static_cast<double>(b[i]),
-                    static_cast<double>(r[i]));
-      *worst_case = buf;
-    }
-  }
-  mpfr_clear(ma);
-  mpfr_clear(mb);
-  mpfr_clear(mr);
-  return worst;
+  reinterpret_cast<zok::test::KAB<T>>(k)(static_cast<int>(n), a.data(), b.data(), r.data());
+  return worst_against<T>(ref_pow, a, b, r, where);
 }
 
 TEST(Accuracy, PowOverTheWholePlane) {
-  zok::test::ModeOption env(nullptr);
-  zok::test::on_fresh_thread([] {
-    _yubSetMode(ZOK_VM_ERRMODE_IGNORE);
+  on_mpfr_thread([] {
     const double bound_s[3] = {4, 1, 4096}, bound_d[3] = {4, 1, 67108864};
     for (zok::vm::Isa isa : zok::test::machine_isas())
       for (int slot = 0; slot < 3; ++slot) {
         std::string where;
         const auto& kernels = *zok::vm::isa_kernels(isa);
         const double es = pow_plane_error<float>(kernels[static_cast<int>(Fn::sPow)][slot], &where);
-        EXPECT_LE(es, bound_s[slot]) << "vsPow slot " << slot << " " << zok::vm::isa_name(isa) << " worst at " << where;
+        EXPECT_LE(es, bound_s[slot]) << "vsPow " << slot_name(slot) << " " << zok::vm::isa_name(isa)
+                                     << " worst at " << where;
         const double ed = pow_plane_error<double>(kernels[static_cast<int>(Fn::dPow)][slot], &where);
-        EXPECT_LE(ed, bound_d[slot]) << "vdPow slot " << slot << " " << zok::vm::isa_name(isa) << " worst at " << where;
-        std::printf("plane vsPow %-3s %-6s %8.3f ulp   vdPow %8.3f ulp\n", slot == 0 ? "LA" : slot == 1 ? "HA" : "EP",
+        EXPECT_LE(ed, bound_d[slot]) << "vdPow " << slot_name(slot) << " " << zok::vm::isa_name(isa)
+                                     << " worst at " << where;
+        std::printf("plane vsPow %-3s %-6s %8.3f ulp   vdPow %8.3f ulp\n", slot_name(slot),
                     zok::vm::isa_name(isa), es, ed);
       }
-    mpfr_free_cache();  // MPFR keeps per-thread constant caches; this thread ends here
-    return 0;
+  });
+}
+
+// Exponentials and logarithms densely over their ranges: 6000 random arguments per range, spread
+// linearly or by magnitude (the sign from `negative`), plus 40 ulps inward from each end.
+struct Range {
+  double lo, hi;
+  bool log_scale, negative;
+};
+
+template <typename T>
+std::vector<T> range_arguments(const std::vector<Range>& ranges, unsigned seed) {
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> u(0, 1);
+  std::vector<T> v;
+  for (const Range& r : ranges) {
+    for (int i = 0; i < 6000; ++i) {
+      const double x = r.log_scale ? std::exp2(std::log2(r.lo) + u(rng) * (std::log2(r.hi) - std::log2(r.lo)))
+                                   : r.lo + u(rng) * (r.hi - r.lo);
+      v.push_back(static_cast<T>(r.negative ? -x : x));
+    }
+    for (double end : {r.lo, r.hi}) {
+      T x = static_cast<T>(r.negative ? -end : end);
+      for (int k = 0; k < 40; ++k, x = std::nextafter(x, T(0))) v.push_back(x);
+    }
+  }
+  return v;
+}
+
+struct DenseRow {
+  Fn fn;
+  Ref ref;
+  std::vector<Range> ranges;
+};
+
+template <typename T>
+double dense_worst(const DenseRow& row, zok::vm::Isa isa, int slot, std::string* where) {
+  const std::vector<T> a = range_arguments<T>(row.ranges, 3 + static_cast<unsigned>(slot));
+  std::vector<T> r(a.size());
+  zok::test::kernel<zok::test::KA<T>>(isa, row.fn, slot)(static_cast<int>(a.size()), a.data(), r.data());
+  return worst_against<T>(row.ref, a, a, r, where);
+}
+
+TEST(ExpLogAccuracy, DenseOverEachFunctionsRange) {
+  // Float and double versions of each function (the double ones wider), near 0, 1 and the thresholds.
+  const std::vector<DenseRow> rows = {
+      {Fn::sExp, ref_exp, {{-104.0, 89.0, false, false}, {1e-9, 1.0, true, false}, {1e-9, 1.0, true, true}}},
+      {Fn::dExp,
+       ref_exp,
+       {{-746.0, 710.0, false, false},
+        {1e-17, 1.0, true, false},
+        {1e-17, 1.0, true, true},
+        {700, 709.7827, false, false},
+        {-745.13, -700, false, false}}},
+      {Fn::sExpm1,
+       ref_expm1,
+       {{-90.0, 88.72, false, false}, {1e-40, 1.0, true, false}, {1e-40, 1.0, true, true}}},
+      {Fn::dExpm1,
+       ref_expm1,
+       {{-50.0, 709.78, false, false}, {1e-310, 1.0, true, false}, {1e-310, 1.0, true, true}}},
+      {Fn::sLn,
+       ref_log,
+       {{1e-45, 3e38, true, false}, {0.9, 1.1, false, false}, {0.999, 1.001, false, false}}},
+      {Fn::dLn,
+       ref_log,
+       {{4.9e-324, 1.7e308, true, false}, {0.9, 1.1, false, false}, {0.99999, 1.00001, false, false}}},
+      {Fn::sLog10,
+       ref_log10,
+       {{1e-45, 3e38, true, false}, {0.9, 1.1, false, false}, {0.999, 1.001, false, false}}},
+      {Fn::dLog10,
+       ref_log10,
+       {{4.9e-324, 1.7e308, true, false}, {0.9, 1.1, false, false}, {0.99999, 1.00001, false, false}}},
+      {Fn::sLog1p,
+       ref_log1p,
+       {{-0.9999999, 1.0, false, false},
+        {1e-45, 1.0, true, false},
+        {1e-45, 0.5, true, true},
+        {1.0, 3e38, true, false}}},
+      {Fn::dLog1p,
+       ref_log1p,
+       {{-0.9999999999, 1.0, false, false},
+        {4.9e-324, 1.0, true, false},
+        {4.9e-324, 0.5, true, true},
+        {1.0, 1.7e308, true, false}}},
+  };
+  on_mpfr_thread([&] {
+    for (zok::vm::Isa isa : zok::test::machine_isas())
+      for (const DenseRow& row : rows)
+        for (int slot = 0; slot < 3; ++slot) {
+          const bool is_float = zok::vm::info(row.fn).type == 's';
+          std::string where;
+          const double w = is_float ? dense_worst<float>(row, isa, slot, &where)
+                                    : dense_worst<double>(row, isa, slot, &where);
+          EXPECT_LE(w, zok::test::bound(slot, is_float))
+              << zok::vm::info(row.fn).name << " " << slot_name(slot) << " " << zok::vm::isa_name(isa)
+              << " worst at " << where;
+          std::printf("%-9s %s %-6s %10.3f ulp  (%s)\n", zok::vm::info(row.fn).name, slot_name(slot),
+                      zok::vm::isa_name(isa), w, where.c_str());
+        }
   });
 }
 
