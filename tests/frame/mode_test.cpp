@@ -35,9 +35,9 @@ TEST(ModeOption, AcceptedValuesOrTheirMasks) {
 
 // Any malformed value (bad separator, case, spacing, unknown or truncated word) gives the default.
 TEST(ModeOption, MalformedValuesFallBackToTheDefault) {
-  for (const char* bad :
-       {"YUB_LA,HA", "YUB_LA;YUB_HA", "YUB_la", "YUB_DOUBLE_CONSISTENT", "YUB_HA,", "yub_HA", "YUB_",
-        "YUB_LAX", " YUB_LA", "YUB_LA ", "YUB_HA,,YUB_LA", "YUB_ERRMODE_STDER", "", static_cast<const char*>(nullptr)})
+  for (const char* bad : {"YUB_LA,HA", "YUB_LA;YUB_HA", "YUB_la", "YUB_DOUBLE_CONSISTENT", "YUB_HA,",
+                          "yub_HA", "YUB_", "YUB_LAX", " YUB_LA", "YUB_LA ", "YUB_HA,,YUB_LA",
+                          "YUB_ERRMODE_STDER", "", static_cast<const char*>(nullptr)})
     EXPECT_EQ(mode_of_fresh_thread(bad), 0x1A02u) << (bad ? bad : "(unset)");
 }
 
@@ -77,31 +77,23 @@ TEST(ModeOption, EachThreadParsesOnceOnItsFirstRead) {
   EXPECT_EQ(modes, (std::vector<uint32_t>{1, 1, 3}));
 }
 
-// Without the option the word is 0x1A02 and selects table slot 1 (high accuracy).
-TEST(ModeWord, DefaultSelectsTheHighAccuracySlot) {
-  ModeOption env(nullptr);
-  EXPECT_EQ(on_fresh_thread([] { return zok_yub_kernel_GetTTableIndex(); }), 1);
-  EXPECT_EQ(on_fresh_thread([] { return zok_yub_kernel_GetMode(); }), 0x1A02u);
-}
-
-// SetMode returns the old word and replaces only the fields that are non-zero in the new one;
-// consistency and the high bits are not settable.
+// Without the option the word is 0x1A02 (table slot 1, high accuracy); SetMode returns the old word
+// and replaces only the fields that are non-zero in the new one; consistency and the high bits are
+// not settable.
 TEST(ModeWord, SetModeReplacesOnlyNonZeroFields) {
   ModeOption env(nullptr);
   const auto trace = on_fresh_thread([] {
-    return std::vector<int64_t>{_yubSetMode(0),
-                                _yubGetMode(),  // nothing changes
-                                _yubSetMode(0x30),
-                                _yubGetMode(),  // consistency: ignored
-                                _yubSetMode(0x280001),
-                                _yubGetMode(),                     // LA and flush-to-zero
-                                zok_yub_kernel_SetMode(0x140400),  // other name, same routine
-                                _yubGetMode(),
-                                _yubSetMode(0xFF000000u | 0x3),
-                                zok_yub_kernel_GetTTableIndex()};
+    std::vector<int64_t> t{zok_yub_kernel_GetTTableIndex(), zok_yub_kernel_GetMode()};
+    // Nothing; consistency (ignored); LA and flush-to-zero; the other name; high bits (ignored).
+    for (uint32_t m : {0x0u, 0x30u, 0x280001u, 0x140400u, 0xFF000003u}) {
+      t.push_back(m == 0x140400u ? zok_yub_kernel_SetMode(m) : _yubSetMode(m));
+      t.push_back(_yubGetMode());
+    }
+    t.push_back(zok_yub_kernel_GetTTableIndex());
+    return t;
   });
-  EXPECT_EQ(trace, (std::vector<int64_t>{0x1A02, 0x1A02, 0x1A02, 0x1A02, 0x1A02, 0x281A01, 0x281A01, 0x140401,
-                                         0x140401, 2}));
+  EXPECT_EQ(trace, (std::vector<int64_t>{1, 0x1A02, 0x1A02, 0x1A02, 0x1A02, 0x1A02, 0x1A02, 0x281A01,
+                                         0x281A01, 0x140401, 0x140401, 0x140403, 2}));
 }
 
 // The table index of a given word, and the small services that only hand values back.
