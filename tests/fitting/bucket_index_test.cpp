@@ -12,14 +12,9 @@
 
 namespace {
 
+using zok::test::new_task;
 using zok::test::Shape;
-
-struct Task {
-  DfTask* t = nullptr;
-  ~Task() {
-    if (t != nullptr) zok_df_kernel_DeleteTask(&t);
-  }
-};
+using zok::test::Task;
 
 std::vector<double> ramp(int64_t n) {
   std::vector<double> x(n);
@@ -34,11 +29,11 @@ TEST(BucketIndex, CountIsNxOver16Within16And1024) {
   for (auto [nx, buckets] : cases) {
     const auto x = ramp(nx);
     Task t;
-    ASSERT_EQ(zok_df_kernel_dNewTask1D(&t.t, nx, x.data(), 0, 0, nullptr, 0, 0), 0);
+    ASSERT_EQ(new_task(&t.t, nx, x.data()), 0);
     EXPECT_EQ(t.t->bucket_count, buckets) << nx;
     const std::vector<float> xs(x.begin(), x.end());
     Task s;
-    ASSERT_EQ(zok_df_kernel_sNewTask1D(&s.t, nx, xs.data(), 0, 0, nullptr, 0, 0), 0);
+    ASSERT_EQ(new_task(&s.t, nx, xs.data()), 0);
     EXPECT_EQ(s.t->bucket_count, buckets) << nx;
   }
 }
@@ -64,11 +59,7 @@ template <class T>
 void check_brackets(const std::vector<T>& x, std::mt19937_64& rng) {
   const int64_t nx = static_cast<int64_t>(x.size());
   Task t;
-  if constexpr (sizeof(T) == 8) {
-    ASSERT_EQ(zok_df_kernel_dNewTask1D(&t.t, nx, x.data(), 0, 0, nullptr, 0, 0), 0);
-  } else {
-    ASSERT_EQ(zok_df_kernel_sNewTask1D(&t.t, nx, x.data(), 0, 0, nullptr, 0, 0), 0);
-  }
+  ASSERT_EQ(new_task(&t.t, nx, x.data()), 0);
   const int64_t buckets = t.t->bucket_count;
   const uint64_t* table = t.t->bucket_table;
   const T inv = sizeof(T) == 8 ? static_cast<T>(t.t->inverse_bucket_width.d) : t.t->inverse_bucket_width.s;
@@ -121,9 +112,9 @@ TEST(BucketIndex, BuiltOnlyWhenXhintIsSetToOne) {
   ASSERT_EQ(zok_df_kernel_dNewTask1D(&t.t, 300, x.data(), 0, 0, nullptr, 0, 0), 0);
   ASSERT_EQ(zok_df_kernel_dEditPtr(t.t, ZOK_DF_ATTR_X, x2.data()), 0);
   ASSERT_EQ(zok_df_kernel_iEditVal(t.t, ZOK_DF_ATTR_NX, 1000), 0);
-  for (const Task* k : {&u, &t}) {
-    EXPECT_EQ(k->t->bucket_count, 18);
-    EXPECT_EQ(k->t->bucket_table[2 * 17 + 1], 299u);
+  for (const DfTask* k : {u.t, t.t}) {
+    EXPECT_EQ(k->bucket_count, 18);
+    EXPECT_EQ(k->bucket_table[2 * 17 + 1], 299u);
   }
   ASSERT_EQ(zok_df_kernel_iEditVal(t.t, ZOK_DF_ATTR_XHINT, 1), 0);
   EXPECT_EQ(t.t->bucket_count, 62);

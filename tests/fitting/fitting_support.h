@@ -96,6 +96,26 @@ std::vector<T> probe_sites(const std::vector<T>& x, size_t random_count, size_t 
   return s;
 }
 
+// Owns a task for the length of a test.
+struct Task {
+  DfTask* t = nullptr;
+  ~Task() {
+    if (t != nullptr) zok_df_kernel_DeleteTask(&t);
+  }
+  DfTask** operator&() { return &t; }
+  operator DfTask*() const { return t; }
+};
+
+// A task with a partition and no functions, in either precision.
+template <class T>
+int32_t new_task(DfTask** t, int64_t nx, const T* x, int64_t xhint = 0, int32_t width_flag = 0) {
+  if constexpr (sizeof(T) == 8) {
+    return zok_df_kernel_dNewTask1D(t, nx, x, xhint, 0, nullptr, 0, width_flag);
+  } else {
+    return zok_df_kernel_sNewTask1D(t, nx, x, xhint, 0, nullptr, 0, width_flag);
+  }
+}
+
 // A cell or count of 4 or 8 bytes at p, widened; and its store.
 inline int64_t load_cell(const void* p, size_t width) {
   int32_t v32;

@@ -141,13 +141,7 @@ void expect_cells(const Outcome& got, const std::vector<int64_t>& want, const ch
 template <class T>
 struct BucketTask {
   DfTask* t = nullptr;
-  explicit BucketTask(const std::vector<T>& x) {
-    if constexpr (sizeof(T) == 8) {
-      EXPECT_EQ(zok_df_kernel_dNewTask1D(&t, x.size(), x.data(), 0, 0, nullptr, 0, 0), 0);
-    } else {
-      EXPECT_EQ(zok_df_kernel_sNewTask1D(&t, x.size(), x.data(), 0, 0, nullptr, 0, 0), 0);
-    }
-  }
+  explicit BucketTask(const std::vector<T>& x) { EXPECT_EQ(zok::test::new_task(&t, x.size(), x.data()), 0); }
   ~BucketTask() { zok_df_kernel_DeleteTask(&t); }
   double inverse_width() const {
     return sizeof(T) == 8 ? t->inverse_bucket_width.d : static_cast<double>(t->inverse_bucket_width.s);

@@ -20,13 +20,7 @@ using zok::test::make_partition;
 using zok::test::probe_sites;
 using zok::test::reference_cells;
 using zok::test::Shape;
-
-struct Task {
-  DfTask* t = nullptr;
-  ~Task() {
-    if (t != nullptr) zok_df_kernel_DeleteTask(&t);
-  }
-};
+using zok::test::Task;
 
 struct Search {
   int64_t sitehint = 0;
@@ -61,11 +55,7 @@ std::vector<int64_t> search(const DfTask* task, const std::vector<T>& sites, con
 
 template <class T>
 void create(Task& task, const std::vector<T>& x, int64_t nx, int64_t xhint, int32_t width_flag) {
-  if constexpr (sizeof(T) == 8) {
-    ASSERT_EQ(zok_df_kernel_dNewTask1D(&task.t, nx, x.data(), xhint, 0, nullptr, 0, width_flag), 0);
-  } else {
-    ASSERT_EQ(zok_df_kernel_sNewTask1D(&task.t, nx, x.data(), xhint, 0, nullptr, 0, width_flag), 0);
-  }
+  ASSERT_EQ(zok::test::new_task(&task.t, nx, x.data(), xhint, width_flag), 0);
 }
 
 const int kThreadCounts[] = {1, 2, 3, 4, 7};

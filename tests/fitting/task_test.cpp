@@ -14,16 +14,7 @@
 namespace {
 
 using zok::test::outstanding_blocks;
-
-// Owns a task for the length of a test.
-struct Task {
-  DfTask* t = nullptr;
-  ~Task() {
-    if (t != nullptr) zok_df_kernel_DeleteTask(&t);
-  }
-  DfTask** operator&() { return &t; }
-  operator DfTask*() const { return t; }
-};
+using zok::test::Task;
 
 const void* query_ptr(const DfTask* t, int attribute) {
   const void* p = reinterpret_cast<const void*>(0x1);
