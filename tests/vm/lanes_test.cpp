@@ -26,9 +26,10 @@ using zok::vm::Shape;
 template <typename T>
 std::vector<T> mixed_inputs(size_t n, unsigned seed) {
   using L = std::numeric_limits<T>;
-  const T specials[] = {T(0),         -T(0),       L::infinity(), -L::infinity(), L::quiet_NaN(), L::denorm_min(),
-                        -L::min() / 4, L::max(),    -L::max(),     T(0.5),         T(-2.5),        T(1e-3),
-                        L::min(),      T(1) / L::min(), T(3e7),    T(-1e15)};
+  const T specials[] = {T(0),           -T(0),           L::infinity(), -L::infinity(),
+                        L::quiet_NaN(), L::denorm_min(), -L::min() / 4, L::max(),
+                        -L::max(),      T(0.5),          T(-2.5),       T(1e-3),
+                        L::min(),       T(1) / L::min(), T(3e7),        T(-1e15)};
   std::mt19937 rng(seed);
   std::uniform_real_distribution<T> mant(T(1), T(2));
   std::uniform_int_distribution<int> expo(-30, 30), pick(0, 5);
@@ -54,8 +55,8 @@ void call(void* k, Shape shape, int n, const T* a, const T* b, T* r, T* r2) {
       reinterpret_cast<void (*)(int, const T*, const T*, T*)>(k)(n, a, b, r);
       break;
     case Shape::LINFRAC:
-      reinterpret_cast<void (*)(int, const T*, const T*, T, T, T, T, T*)>(k)(n, a, b, T(1.5), T(-2), T(0.75), T(3),
-                                                                          r);
+      reinterpret_cast<void (*)(int, const T*, const T*, T, T, T, T, T*)>(k)(n, a, b, T(1.5), T(-2), T(0.75),
+                                                                             T(3), r);
       break;
     case Shape::A_RR:
       reinterpret_cast<void (*)(int, const T*, T*, T*)>(k)(n, a, r, r2);
@@ -69,28 +70,36 @@ void call(void* k, Shape shape, int n, const T* a, const T* b, T* r, T* r2) {
 // The exact functions, computed one element at a time with the C library.
 template <typename T>
 bool exact_reference(const std::string& f, T a, T b, T& r, T& r2) {
-  if (f == "Add") r = a + b;
-  else if (f == "Sub") r = a - b;
-  else if (f == "Mul") r = a * b;
-  else if (f == "Sqr") r = a * a;
-  else if (f == "Abs") r = std::isnan(a) ? a : std::fabs(a);
-  else if (f == "Div") r = a / b;
-  else if (f == "Inv") r = T(1) / a;
-  else if (f == "Floor") r = std::floor(a);
-  else if (f == "Ceil") r = std::ceil(a);
-  else if (f == "Trunc") r = std::trunc(a);
-  else if (f == "Round") r = std::round(a);
-  else if (f == "Rint" || f == "NearbyInt") r = std::nearbyint(a);
-  else if (f == "Frac") r = std::isinf(a) ? std::copysign(T(0), a) : std::copysign(a - std::trunc(a), a);
-  else if (f == "Modf") r2 = std::modf(a, &r);
-  else return false;
-  return true;
+  using F = T (*)(T, T);
+  const std::pair<const char*, F> fns[] = {
+      {"Add", [](T x, T y) { return x + y; }},
+      {"Sub", [](T x, T y) { return x - y; }},
+      {"Mul", [](T x, T y) { return x * y; }},
+      {"Sqr", [](T x, T) { return x * x; }},
+      {"Abs", [](T x, T) { return std::isnan(x) ? x : std::fabs(x); }},
+      {"Div", [](T x, T y) { return x / y; }},
+      {"Inv", [](T x, T) { return T(1) / x; }},
+      {"Floor", [](T x, T) { return std::floor(x); }},
+      {"Ceil", [](T x, T) { return std::ceil(x); }},
+      {"Trunc", [](T x, T) { return std::trunc(x); }},
+      {"Round", [](T x, T) { return std::round(x); }},
+      {"Rint", [](T x, T) { return std::nearbyint(x); }},
+      {"NearbyInt", [](T x, T) { return std::nearbyint(x); }},
+      {"Frac",
+       [](T x, T) { return std::isinf(x) ? std::copysign(T(0), x) : std::copysign(x - std::trunc(x), x); }},
+  };
+  if (f == "Modf") r2 = std::modf(a, &r);
+  for (const auto& [name, fn] : fns)
+    if (f == name) r = fn(a, b);
+  return f == "Modf" ||
+         std::any_of(std::begin(fns), std::end(fns), [&](const auto& e) { return f == e.first; });
 }
 
 template <typename T>
 void check_function(const zok::vm::FnInfo& in, zok::vm::Isa isa, int slot) {
   void* k = (*zok::vm::isa_kernels(isa))[&in - zok::vm::kFunctions][slot];
-  const std::string what = std::string(in.name) + " slot " + std::to_string(slot) + " " + zok::vm::isa_name(isa);
+  const std::string what =
+      std::string(in.name) + " slot " + std::to_string(slot) + " " + zok::vm::isa_name(isa);
   const std::string fname = in.name + 2;
   constexpr int N = 203;
   const std::vector<T> a = mixed_inputs<T>(N + 1, 1), b = mixed_inputs<T>(N + 1, 2);
@@ -123,7 +132,8 @@ void check_function(const zok::vm::FnInfo& in, zok::vm::Isa isa, int slot) {
       call<T>(k, in.shape, n, &a[off], &b[off], &r[0], &r2[0]);
       for (int i = 0; i < n; ++i) {
         ASSERT_TRUE(same_value(r[i], one[i + off]) || (std::isnan(r[i]) && std::isnan(one[i + off])))
-            << what << " n=" << n << " off=" << off << " element " << i << ": " << r[i] << " vs " << one[i + off];
+            << what << " n=" << n << " off=" << off << " element " << i << ": " << r[i] << " vs "
+            << one[i + off];
         if (in.shape == Shape::A_RR) {
           ASSERT_TRUE(same_value(r2[i], one2[i + off])) << what << " element " << i;
         }
@@ -144,10 +154,12 @@ void check_function(const zok::vm::FnInfo& in, zok::vm::Isa isa, int slot) {
   zok::test::t_reports = &rep;
   call<T>(k, in.shape, N, a.data(), b.data(), sep.data(), sep2.data());
   call<T>(k, in.shape, N, in_a.data(), b.data(), in_a.data(), sep2.data());
-  for (int i = 0; i < N; ++i) ASSERT_TRUE(same_value(in_a[i], sep[i]) || std::isnan(sep[i])) << what << " r == a at " << i;
+  for (int i = 0; i < N; ++i)
+    ASSERT_TRUE(same_value(in_a[i], sep[i]) || std::isnan(sep[i])) << what << " r == a at " << i;
   if (in.shape == Shape::AB_R || in.shape == Shape::LINFRAC) {
     call<T>(k, in.shape, N, a.data(), in_b.data(), in_b.data(), sep2.data());
-    for (int i = 0; i < N; ++i) ASSERT_TRUE(same_value(in_b[i], sep[i]) || std::isnan(sep[i])) << what << " r == b at " << i;
+    for (int i = 0; i < N; ++i)
+      ASSERT_TRUE(same_value(in_b[i], sep[i]) || std::isnan(sep[i])) << what << " r == b at " << i;
   }
 }
 

@@ -152,21 +152,16 @@ TEST_P(PowerTest, DenormalArgumentsReadAsZeroWhenTheModeFlushes) {
 template <typename T>
 std::vector<Case<T>> root_cases(bool pow2o3, bool inv) {
   const T tiny = sizeof(T) == 4 ? T(0x1p-141) : T(0x1p-1071);  // denormal, a cube of a power of two
-  const T tiny_root = sizeof(T) == 4 ? T(0x1p-47) : T(0x1p-357);
+  const T tiny_root = sizeof(T) == 4 ? T(0x1p-47) : T(0x1p-357), tiny_sq = tiny_root * tiny_root;
   if (inv) {
     return {{T(-27), 0, T(-1) / T(3), 0}, {T(0), 0, kInf<T>, 2},           {-T(0), 0, -kInf<T>, 2},
             {kInf<T>, 0, T(0), 0},        {-kInf<T>, 0, -T(0), 0},         {kNan<T>, 0, kNan<T>, 0},
             {T(0.125), 0, T(2), 0},       {-tiny, 0, T(-1) / tiny_root, 0}};
   }
   if (pow2o3) {
-    return {{T(-8), 0, T(4), 0},
-            {T(27), 0, T(9), 0},
-            {T(0), 0, T(0), 0},
-            {-T(0), 0, T(0), 0},
-            {-kInf<T>, 0, kInf<T>, 0},
-            {kNan<T>, 0, kNan<T>, 0},
-            {-tiny, 0, tiny_root * tiny_root, 0},
-            {T(0x1p-30), 0, T(0x1p-20), 0}};
+    return {{T(-8), 0, T(4), 0},    {T(27), 0, T(9), 0},           {T(0), 0, T(0), 0},
+            {-T(0), 0, T(0), 0},    {-kInf<T>, 0, kInf<T>, 0},     {kNan<T>, 0, kNan<T>, 0},
+            {-tiny, 0, tiny_sq, 0}, {T(0x1p-30), 0, T(0x1p-20), 0}};
   }
   return {{T(-27), 0, T(-3), 0},    {T(8), 0, T(2), 0},         {-T(0), 0, -T(0), 0},
           {T(0), 0, T(0), 0},       {-kInf<T>, 0, -kInf<T>, 0}, {kInf<T>, 0, kInf<T>, 0},
@@ -178,17 +173,10 @@ std::vector<Case<T>> pow3o2_cases() {
   using L = std::numeric_limits<T>;
   const T big = sizeof(T) == 4 ? T(0x1p100) : T(0x1p700);     // the result overflows
   const T small = sizeof(T) == 4 ? T(0x1p-96) : T(0x1p-710);  // the result is a denormal or zero
-  return {{T(-4), 0, kNan<T>, 1},
-          {T(4), 0, T(8), 0},
-          {-kInf<T>, 0, kNan<T>, 1},
-          {kInf<T>, 0, kInf<T>, 0},
-          {T(0), 0, T(0), 0},
-          {-T(0), 0, T(0), 0},
-          {kNan<T>, 0, kNan<T>, 0},
-          {big, 0, kInf<T>, 0},
-          {small, 0, T(std::ldexp(1.0, sizeof(T) == 4 ? -144 : -1065)), 0},
-          {-L::denorm_min(), 0, kNan<T>, 1},
-          {T(0.25), 0, T(0.125), 0}};
+  const T small_r = T(std::ldexp(1.0, sizeof(T) == 4 ? -144 : -1065)), dmin = L::denorm_min();
+  return {{T(-4), 0, kNan<T>, 1}, {T(4), 0, T(8), 0},     {-kInf<T>, 0, kNan<T>, 1}, {kInf<T>, 0, kInf<T>, 0},
+          {T(0), 0, T(0), 0},     {-T(0), 0, T(0), 0},    {kNan<T>, 0, kNan<T>, 0},  {big, 0, kInf<T>, 0},
+          {small, 0, small_r, 0}, {-dmin, 0, kNan<T>, 1}, {T(0.25), 0, T(0.125), 0}};
 }
 
 // One-argument roots and powers: special values and reports; cube roots are odd, Pow2o3 drops the
@@ -217,7 +205,8 @@ std::vector<Case<T>> hypot_cases() {
   using L = std::numeric_limits<T>;
   const T h = sizeof(T) == 4 ? T(3e30) : T(3e300), k = sizeof(T) == 4 ? T(4e30) : T(4e300);
   const T huge_a = sizeof(T) == 4 ? T(3e38) : T(1.5e308), huge_b = sizeof(T) == 4 ? T(4e38) : T(1.6e308);
-  return {{h, k, T(5) * (h / T(3)), 0},
+  const T h5 = T(5) * (h / T(3)), d = L::denorm_min(), max = L::max();
+  return {{h, k, h5, 0},
           {huge_a, huge_b, kInf<T>, 0},
           {kInf<T>, kNan<T>, kInf<T>, 0},
           {kNan<T>, -kInf<T>, kInf<T>, 0},
@@ -225,9 +214,9 @@ std::vector<Case<T>> hypot_cases() {
           {T(1), kNan<T>, kNan<T>, 0},
           {T(0), -T(0), T(0), 0},
           {-T(3), T(4), T(5), 0},
-          {L::denorm_min() * 3, L::denorm_min() * 4, L::denorm_min() * 5, 0},
+          {d * 3, d * 4, d * 5, 0},
           {T(1e-30), T(1), T(1), 0},
-          {L::max(), T(0), L::max(), 0}};
+          {max, T(0), max, 0}};
 }
 
 TEST_P(PowerTest, HypotNeitherOverflowsNorUnderflowsInside) {
@@ -235,57 +224,32 @@ TEST_P(PowerTest, HypotNeitherOverflowsNorUnderflowsInside) {
   run<double>(Fn::dHypot, hypot_cases<double>(), 3.0, 4.0);
 }
 
-// The ordered rules of Pow on the cases that decide between them, with their reports.
+// The ordered rules of Pow on the cases that decide between them, with their reports; then signs of
+// zeros and infinities, -1 with odd, even and infinite exponents, NaN propagation, and results beyond
+// the range without reports.
 template <typename T>
 std::vector<Case<T>> pow_rule_cases() {
   using L = std::numeric_limits<T>;
   const T big = sizeof(T) == 4 ? T(50) : T(400);               // 10^big overflows
   const T huge_even = sizeof(T) == 4 ? T(0x1p24) : T(0x1p53);  // counts as an even integer
-  const T odd_big = sizeof(T) == 4 ? T(0x1p24 - 1) : T(0x1p53 - 1);
-  return {{T(0), T(-1), kInf<T>, 1},
-          {-T(0), T(-3), -kInf<T>, 1},
-          {-T(0), T(-2), kInf<T>, 1},
-          {T(-8), T(1) / 3, kNan<T>, 1},
-          {T(-8), T(3), T(-512), 0},
-          {T(-1), kInf<T>, T(1), 0},
-          {T(1), kNan<T>, T(1), 0},
-          {kNan<T>, T(0), T(1), 0},
-          {T(0.5), -kInf<T>, kInf<T>, 0},
-          {T(2), -kInf<T>, T(0), 0},
-          {T(10), big, kInf<T>, 0},
-          // Signs of zeros and infinities, -1 with odd, even and infinite exponents, NaN propagation,
-          // and results beyond the range without reports.
-          {-T(0), T(3), -T(0), 0},
-          {-T(0), T(2), T(0), 0},
-          {-T(0), T(0.5), T(0), 0},
-          {T(0), kInf<T>, T(0), 0},
-          {-T(0), -kInf<T>, kInf<T>, 1},
-          {T(-1), T(3), T(-1), 0},
-          {T(-1), T(-4), T(1), 0},
-          {T(-1), -kInf<T>, T(1), 0},
-          {T(-1), T(0.5), kNan<T>, 1},
-          {kNan<T>, T(1), kNan<T>, 0},
-          {T(2), kNan<T>, kNan<T>, 0},
-          {T(1), kInf<T>, T(1), 0},
-          {-kInf<T>, T(3), -kInf<T>, 0},
-          {-kInf<T>, T(-3), -T(0), 0},
-          {-kInf<T>, T(2), kInf<T>, 0},
-          {-kInf<T>, T(0.5), kInf<T>, 0},
-          {kInf<T>, T(-0.5), T(0), 0},
-          {T(-0.5), kInf<T>, T(0), 0},
-          {T(-2), kInf<T>, kInf<T>, 0},
-          {T(-2), -kInf<T>, T(0), 0},
-          {T(-2), huge_even, kInf<T>, 0},
-          {T(-0.5), huge_even, T(0), 0},
-          {T(-1), odd_big, T(-1), 0},
-          {T(-2), T(-3), T(-0.125), 0},
-          {T(4), T(0.5), T(2), 0},
-          {T(2), T(-1), T(0.5), 0},
-          {L::max(), T(-2), T(0), 0},
-          {L::denorm_min(), T(0.5), std::sqrt(L::denorm_min()), 0},
-          {T(10), -T(2) * (sizeof(T) == 4 ? T(30) : T(200)), T(0), 0},
-          {T(2), sizeof(T) == 4 ? T(-140) : T(-1070), sizeof(T) == 4 ? T(0x1p-140) : T(0x1p-1070), 0},
-          {T(-2), sizeof(T) == 4 ? T(127) : T(1023), sizeof(T) == 4 ? T(-0x1p127) : T(-0x1p1023), 0}};
+  const T odd_big = sizeof(T) == 4 ? T(0x1p24 - 1) : T(0x1p53 - 1), dmin = L::denorm_min();
+  const T tiny_y = sizeof(T) == 4 ? T(-60) : T(-400);  // 10^tiny_y underflows to 0
+  const T sub_y = sizeof(T) == 4 ? T(-140) : T(-1070), sub = sizeof(T) == 4 ? T(0x1p-140) : T(0x1p-1070);
+  const T max_y = sizeof(T) == 4 ? T(127) : T(1023), neg_max = sizeof(T) == 4 ? T(-0x1p127) : T(-0x1p1023);
+  return {{T(0), T(-1), kInf<T>, 1},     {-T(0), T(-3), -kInf<T>, 1},    {-T(0), T(-2), kInf<T>, 1},
+          {T(-8), T(1) / 3, kNan<T>, 1}, {T(-8), T(3), T(-512), 0},      {T(-1), kInf<T>, T(1), 0},
+          {T(1), kNan<T>, T(1), 0},      {kNan<T>, T(0), T(1), 0},       {T(0.5), -kInf<T>, kInf<T>, 0},
+          {T(2), -kInf<T>, T(0), 0},     {T(10), big, kInf<T>, 0},       {-T(0), T(3), -T(0), 0},
+          {-T(0), T(2), T(0), 0},        {-T(0), T(0.5), T(0), 0},       {T(0), kInf<T>, T(0), 0},
+          {-T(0), -kInf<T>, kInf<T>, 1}, {T(-1), T(3), T(-1), 0},        {T(-1), T(-4), T(1), 0},
+          {T(-1), -kInf<T>, T(1), 0},    {T(-1), T(0.5), kNan<T>, 1},    {kNan<T>, T(1), kNan<T>, 0},
+          {T(2), kNan<T>, kNan<T>, 0},   {T(1), kInf<T>, T(1), 0},       {-kInf<T>, T(3), -kInf<T>, 0},
+          {-kInf<T>, T(-3), -T(0), 0},   {-kInf<T>, T(2), kInf<T>, 0},   {-kInf<T>, T(0.5), kInf<T>, 0},
+          {kInf<T>, T(-0.5), T(0), 0},   {T(-0.5), kInf<T>, T(0), 0},    {T(-2), kInf<T>, kInf<T>, 0},
+          {T(-2), -kInf<T>, T(0), 0},    {T(-2), huge_even, kInf<T>, 0}, {T(-0.5), huge_even, T(0), 0},
+          {T(-1), odd_big, T(-1), 0},    {T(-2), T(-3), T(-0.125), 0},   {T(4), T(0.5), T(2), 0},
+          {T(2), T(-1), T(0.5), 0},      {L::max(), T(-2), T(0), 0},     {dmin, T(0.5), std::sqrt(dmin), 0},
+          {T(10), tiny_y, T(0), 0},      {T(2), sub_y, sub, 0},          {T(-2), max_y, neg_max, 0}};
 }
 
 TEST_P(PowerTest, PowFollowsItsRulesInOrder) {
