@@ -66,7 +66,6 @@ std::vector<T> RandomRhs(int n, int nrhs, int ldb, std::mt19937& rng) {
   return b;
 }
 
-// ------------------------------------------------------------------------------------------------
 // Tridiagonal systems
 
 template <typename T>
@@ -241,7 +240,6 @@ TYPED_TEST(TridiagTest, BadAndEmptyArguments) {
   }
 }
 
-// ------------------------------------------------------------------------------------------------
 // Triangular products
 
 template <typename T>
@@ -412,7 +410,6 @@ TYPED_TEST(TrmmTest, PackedEmptyAndInvalidArgumentsLeaveBUntouched) {
   }
 }
 
-// ------------------------------------------------------------------------------------------------
 // BLAS forwarders
 
 // Every transpose combination of both gemm entry points: C = 2*A*B - C0 with A = [1 2 3; 4 5 6],
@@ -566,7 +563,6 @@ TEST(BlasForwarders, SymmMatchesNaiveLoop) {
   CheckSymm<double>(zok_blas_xdsymm, 'R', 'U');
 }
 
-// ------------------------------------------------------------------------------------------------
 // LAPACK forwarders
 
 // Cholesky of A = L*L^T with a known L, the other triangle untouched, A*inv(A) = I, and the failing
@@ -699,9 +695,9 @@ void CheckSpevd(Spevd spevd, char uplo, std::vector<T> ap, double wtol, double t
 }
 
 TEST(LapackForwarders, SpevdWorkspaceQueryThenSolve) {
-  CheckSpevd<double>(zok_lapack_dspevd, 'U', {2, 1, 2, 0, 1, 2}, 1e-14,
-                     1e-13);                                                  // a00 | a01 a11 | a02 a12 a22
-  CheckSpevd<float>(zok_lapack_sspevd, 'L', {2, 1, 0, 2, 1, 2}, 1e-6, 1e-5);  // a00 a10 a20 | a11 a21 | a22
+  // Upper packed by columns: a00 | a01 a11 | a02 a12 a22; lower: a00 a10 a20 | a11 a21 | a22.
+  CheckSpevd<double>(zok_lapack_dspevd, 'U', {2, 1, 2, 0, 1, 2}, 1e-14, 1e-13);
+  CheckSpevd<float>(zok_lapack_sspevd, 'L', {2, 1, 0, 2, 1, 2}, 1e-6, 1e-5);
 }
 
 }  // namespace
