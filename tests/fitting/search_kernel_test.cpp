@@ -1,6 +1,6 @@
 // The exported search kernels: every kind in every form and precision against the cells found by
 // binary search, on random, graded and clustered partitions of 2 to 100000 points; the uniform
-// kinds on exact grids; kind-specific rules, positions and the search routines of the callback kinds.
+// kinds on exact grids; the rules of single kinds, positions and the search routines of the callback kinds.
 #include <gtest/gtest.h>
 
 #include <cmath>
