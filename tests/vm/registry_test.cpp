@@ -43,32 +43,31 @@ void fake_linfrac(int n, const T* a, const T* b, T sa, T sha, T sb, T shb, T* r)
   g_last = {scalars_ok ? kId : -2, n, {a, b, r}};
 }
 
+// The recording fake of slot kId for a shape.
+template <typename T, int kId>
+void* fake(Shape shape) {
+  switch (shape) {
+    case Shape::A_R:
+      return reinterpret_cast<void*>(&fake_a_r<T, kId>);
+    case Shape::AB_R:
+      return reinterpret_cast<void*>(&fake_ab_r<T, kId>);
+    case Shape::A_RR:
+      return reinterpret_cast<void*>(&fake_a_rr<T, kId>);
+    case Shape::AX_R:
+      return reinterpret_cast<void*>(&fake_ax_r<T, kId>);
+    case Shape::LINFRAC:
+      return reinterpret_cast<void*>(&fake_linfrac<T, kId>);
+  }
+  return nullptr;
+}
+
 // Installs three recording fakes in the table, calls each stub and checks which slot it reached.
 template <typename T>
 void check_stubs(const char* name, Shape shape, void** table, void* plain, void* ha, void* la, void* ep) {
   void* saved[3] = {table[0], table[1], table[2]};
   T in[2] = {}, out[2] = {}, out2[2] = {};
-  for (int k = 0; k < 3; ++k) {
-    switch (shape) {
-      case Shape::A_R:
-        table[k] = reinterpret_cast<void*>(k == 0 ? &fake_a_r<T, 0> : k == 1 ? &fake_a_r<T, 1> : &fake_a_r<T, 2>);
-        break;
-      case Shape::AB_R:
-        table[k] = reinterpret_cast<void*>(k == 0 ? &fake_ab_r<T, 0> : k == 1 ? &fake_ab_r<T, 1> : &fake_ab_r<T, 2>);
-        break;
-      case Shape::A_RR:
-        table[k] = reinterpret_cast<void*>(k == 0 ? &fake_a_rr<T, 0> : k == 1 ? &fake_a_rr<T, 1> : &fake_a_rr<T, 2>);
-        break;
-      case Shape::AX_R:
-        table[k] = reinterpret_cast<void*>(k == 0 ? &fake_ax_r<T, 0> : k == 1 ? &fake_ax_r<T, 1> : &fake_ax_r<T, 2>);
-        break;
-      case Shape::LINFRAC:
-        table[k] = reinterpret_cast<void*>(k == 0   ? &fake_linfrac<T, 0>
-                                           : k == 1 ? &fake_linfrac<T, 1>
-                                                    : &fake_linfrac<T, 2>);
-        break;
-    }
-  }
+  void* const fakes[3] = {fake<T, 0>(shape), fake<T, 1>(shape), fake<T, 2>(shape)};
+  for (int k = 0; k < 3; ++k) table[k] = fakes[k];
   const std::pair<void*, int> stubs[] = {{plain, 1}, {ha, 1}, {la, 0}, {ep, 2}};
   for (const auto& [stub, slot] : stubs) {
     g_last = {};
@@ -93,8 +92,8 @@ void check_stubs(const char* name, Shape shape, void** table, void* plain, void*
         expect[2] = nullptr;
         break;
       case Shape::LINFRAC:
-        reinterpret_cast<void (*)(int, const T*, const T*, T, T, T, T, T*)>(stub)(7, in, in + 1, T(1.5), T(2.5),
-                                                                                T(3.5), T(4.5), out);
+        reinterpret_cast<void (*)(int, const T*, const T*, T, T, T, T, T*)>(stub)(
+            7, in, in + 1, T(1.5), T(2.5), T(3.5), T(4.5), out);
         break;
     }
     EXPECT_EQ(g_last.slot, slot) << name;
@@ -105,32 +104,32 @@ void check_stubs(const char* name, Shape shape, void** table, void* plain, void*
 }
 
 TEST(Registry, StubsCallTheirSlotWithArgumentsUnchanged) {
-#define ZOK_VM_FUNCTION(t, F, SHAPE, ...)                                                               \
-  check_stubs<ZOK_VM_T_##t>("v" #t #F, Shape::SHAPE, zok_yub_kernel_##t##F##_ttab,                      \
+#define ZOK_VM_FUNCTION(t, F, SHAPE, ...)                                                                    \
+  check_stubs<ZOK_VM_T_##t>("v" #t #F, Shape::SHAPE, zok_yub_kernel_##t##F##_ttab,                           \
                             reinterpret_cast<void*>(&_yub##t##F), reinterpret_cast<void*>(&_yub##t##F##_HA), \
-                            reinterpret_cast<void*>(&ZOK_VM_CAT(_yub##t##F, ZOK_VM_LA_SUFFIX_##t)),     \
+                            reinterpret_cast<void*>(&ZOK_VM_CAT(_yub##t##F, ZOK_VM_LA_SUFFIX_##t)),          \
                             reinterpret_cast<void*>(&ZOK_VM_CAT(_yub##t##F, ZOK_VM_EP_SUFFIX_##t)));
 #include "zok/vm_functions.def"
 #undef ZOK_VM_FUNCTION
 }
 
-TEST(Registry, CostTablesSitBehindTheKernelTables) {
-#define ZOK_VM_FUNCTION(t, F, SHAPE, SHARE, ROUND, CALLER, c0, c1, c2)                                   \
-  {                                                                                                      \
-    const char* table = reinterpret_cast<const char*>(zok_yub_kernel_##t##F##_ttab);                     \
-    const char* costs = reinterpret_cast<const char*>(zok_yub_kernel_##t##F##_ctab);                     \
-    EXPECT_EQ(costs - table, 24) << #t #F;                                                               \
-    const float expect[3] = {c0##f, c1##f, c2##f};                                                       \
+TEST(Registry, CostTablesSitBehindTheKernelTables){
+#define ZOK_VM_FUNCTION(t, F, SHAPE, SHARE, ROUND, CALLER, c0, c1, c2)                                      \
+  {                                                                                                         \
+    const char* table = reinterpret_cast<const char*>(zok_yub_kernel_##t##F##_ttab);                        \
+    const char* costs = reinterpret_cast<const char*>(zok_yub_kernel_##t##F##_ctab);                        \
+    EXPECT_EQ(costs - table, 24) << #t #F;                                                                  \
+    const float expect[3] = {c0##f, c1##f, c2##f};                                                          \
     for (int k = 0; k < 3; ++k) EXPECT_EQ(zok_yub_kernel_##t##F##_ctab[k], expect[k]) << #t #F << " " << k; \
-    uint32_t zero;                                                                                       \
-    std::memcpy(&zero, &zok_yub_kernel_##t##F##_ctab[3], 4);                                             \
-    EXPECT_EQ(zero, 0u) << #t #F;                                                                        \
-    if (Share::SHARE == Share::ALL || Share::SHARE == Share::LAHA) {                                     \
-      EXPECT_EQ(c0, c1) << #t #F;                                                                        \
-    }                                                                                                    \
-    if (Share::SHARE == Share::ALL || Share::SHARE == Share::LAEP) {                                     \
-      EXPECT_EQ(c0, c2) << #t #F;                                                                        \
-    }                                                                                                    \
+    uint32_t zero;                                                                                          \
+    std::memcpy(&zero, &zok_yub_kernel_##t##F##_ctab[3], 4);                                                \
+    EXPECT_EQ(zero, 0u) << #t #F;                                                                           \
+    if (Share::SHARE == Share::ALL || Share::SHARE == Share::LAHA) {                                        \
+      EXPECT_EQ(c0, c1) << #t #F;                                                                           \
+    }                                                                                                       \
+    if (Share::SHARE == Share::ALL || Share::SHARE == Share::LAEP) {                                        \
+      EXPECT_EQ(c0, c2) << #t #F;                                                                           \
+    }                                                                                                       \
   }
 #include "zok/vm_functions.def"
 #undef ZOK_VM_FUNCTION
@@ -159,7 +158,8 @@ TEST(Registry, TablesHoldTheWidestSupportedInstructionSet) {
   EXPECT_EQ(zok::vm::selected_isa(), isas.back());
   const auto& slots = *zok::vm::isa_kernels(isas.back());
   for (int f = 0; f < zok::vm::kFnCount; ++f)
-    for (int s = 0; s < 3; ++s) EXPECT_EQ(zok::vm::kFunctions[f].table[s], slots[f][s]) << zok::vm::kFunctions[f].name;
+    for (int s = 0; s < 3; ++s)
+      EXPECT_EQ(zok::vm::kFunctions[f].table[s], slots[f][s]) << zok::vm::kFunctions[f].name;
   // Kernels of different sets are different code.
   if (isas.size() > 1) {
     EXPECT_NE((*zok::vm::isa_kernels(isas[0]))[0][1], (*zok::vm::isa_kernels(isas[1]))[0][1]);
