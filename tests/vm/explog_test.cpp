@@ -38,46 +38,46 @@ bool near_ulps(T got, double want, double ulps) {
 
 class ExpLogTest : public zok::test::IsaTest {};
 
-TEST_P(ExpLogTest, FloatExpSpecialVectorInEveryFlavour) {
-  const float a[10] = {0, 1, -1, 88.72283f, 88.72284f, -87.4f, -110, std::nanf(""), kInfF, -kInfF};
+// Float Exp: the special vector (with the last finite argument), then the edge of the reported underflow
+// range and the two zero thresholds (the LA and EP one lies where e^x is half the smallest denormal).
+TEST_P(ExpLogTest, FloatExpSpecialsAndThresholdsInEveryFlavour) {
+  const float a[15] = {0,
+                       1,
+                       -1,
+                       88.72283172607422f,
+                       88.72284f,
+                       -87.4f,
+                       -110,
+                       std::nanf(""),
+                       kInfF,
+                       -kInfF,
+                       -87.3365478515625f,
+                       -87.33655548095703f,
+                       -103.97208404541016f,
+                       -103.97207641601562f,
+                       -103.27893829345703f};
+  const float dmin = std::numeric_limits<float>::denorm_min();
   for (int slot = 0; slot < 3; ++slot) {
-    float r[10];
-    const Reports rep = with_reports([&] { k<KA<float>>(Fn::sExp, slot)(10, a, r); });
+    float r[15];
+    const Reports rep = with_reports([&] { k<KA<float>>(Fn::sExp, slot)(15, a, r); });
     const std::string what = kSlotName[slot];
-    EXPECT_EQ(rep.index, (std::vector<int>{4, 5, 6})) << what;
-    EXPECT_EQ(rep.code, (std::vector<int>{3, 4, 4})) << what;
-    for (int i : {0, 1, 2, 3, 5})
+    EXPECT_EQ(rep.index, (std::vector<int>{4, 5, 6, 11, 12, 13, 14})) << what;
+    EXPECT_EQ(rep.code, (std::vector<int>{3, 4, 4, 4, 4, 4, 4})) << what;
+    for (int i : {0, 1, 2, 3, 5, 10, 11})
       EXPECT_TRUE(near_ulps<float>(r[i], std::exp(static_cast<double>(a[i])), bound(slot, true)))
           << what << " e^" << a[i] << " = " << r[i];
     EXPECT_EQ(r[4], kInfF) << what;
     EXPECT_EQ(std::fpclassify(r[5]), FP_SUBNORMAL) << what;
-    EXPECT_EQ(r[6], 0.0f) << what;
-    EXPECT_FALSE(std::signbit(r[6])) << what;
+    EXPECT_TRUE(r[6] == 0.0f && !std::signbit(r[6])) << what;
     EXPECT_TRUE(std::isnan(r[7])) << what;
     EXPECT_EQ(r[8], kInfF) << what;
     EXPECT_EQ(r[9], 0.0f) << what;
+    EXPECT_EQ(r[12], 0.0f) << what;
+    EXPECT_EQ(r[13], slot == zok::vm::kHA ? 0.0f : dmin) << what;
+    EXPECT_EQ(r[14], slot == zok::vm::kHA ? 0.0f : dmin) << what;
     if (slot == zok::vm::kLA) {
       EXPECT_EQ(r[0], 1.0f);
     }
-  }
-}
-
-TEST_P(ExpLogTest, FloatExpThresholdsOfEachFlavour) {
-  // The first float that overflows, the edge of the reported underflow range, and the two zero
-  // thresholds: the LA (and EP) threshold lies where e^x is half the smallest denormal.
-  const float a[6] = {88.72283172607422f,   -87.3365478515625f,   -87.33655548095703f,
-                      -103.97208404541016f, -103.97207641601562f, -103.27893829345703f};
-  for (int slot = 0; slot < 3; ++slot) {
-    float r[6];
-    const Reports rep = with_reports([&] { k<KA<float>>(Fn::sExp, slot)(6, a, r); });
-    const std::string what = kSlotName[slot];
-    EXPECT_TRUE(std::isfinite(r[0])) << what;
-    EXPECT_EQ(rep.index, (std::vector<int>{2, 3, 4, 5})) << what;
-    EXPECT_EQ(r[3], 0.0f) << what;
-    EXPECT_EQ(r[4], slot == zok::vm::kHA ? 0.0f : std::numeric_limits<float>::denorm_min()) << what;
-    EXPECT_EQ(r[5], slot == zok::vm::kHA ? 0.0f : std::numeric_limits<float>::denorm_min()) << what;
-    for (int i : {1, 2})
-      EXPECT_TRUE(near_ulps<float>(r[i], std::exp(double(a[i])), bound(slot, true))) << what;
   }
 }
 
