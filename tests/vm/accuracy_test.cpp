@@ -281,6 +281,16 @@ std::vector<T> range_arguments(const std::vector<Range>& ranges, unsigned seed) 
   return v;
 }
 
+Range lin(double lo, double hi) {
+  return {lo, hi, false, false};
+}
+Range mag(double lo, double hi) {
+  return {lo, hi, true, false};
+}
+Range neg_mag(double lo, double hi) {
+  return {lo, hi, true, true};
+}
+
 struct DenseRow {
   Fn fn;
   Ref ref;
@@ -298,44 +308,20 @@ double dense_worst(const DenseRow& row, zok::vm::Isa isa, int slot, std::string*
 TEST(ExpLogAccuracy, DenseOverEachFunctionsRange) {
   // Float and double versions of each function (the double ones wider), near 0, 1 and the thresholds.
   const std::vector<DenseRow> rows = {
-      {Fn::sExp, ref_exp, {{-104.0, 89.0, false, false}, {1e-9, 1.0, true, false}, {1e-9, 1.0, true, true}}},
+      {Fn::sExp, ref_exp, {lin(-104.0, 89.0), mag(1e-9, 1.0), neg_mag(1e-9, 1.0)}},
       {Fn::dExp,
        ref_exp,
-       {{-746.0, 710.0, false, false},
-        {1e-17, 1.0, true, false},
-        {1e-17, 1.0, true, true},
-        {700, 709.7827, false, false},
-        {-745.13, -700, false, false}}},
-      {Fn::sExpm1,
-       ref_expm1,
-       {{-90.0, 88.72, false, false}, {1e-40, 1.0, true, false}, {1e-40, 1.0, true, true}}},
-      {Fn::dExpm1,
-       ref_expm1,
-       {{-50.0, 709.78, false, false}, {1e-310, 1.0, true, false}, {1e-310, 1.0, true, true}}},
-      {Fn::sLn,
-       ref_log,
-       {{1e-45, 3e38, true, false}, {0.9, 1.1, false, false}, {0.999, 1.001, false, false}}},
-      {Fn::dLn,
-       ref_log,
-       {{4.9e-324, 1.7e308, true, false}, {0.9, 1.1, false, false}, {0.99999, 1.00001, false, false}}},
-      {Fn::sLog10,
-       ref_log10,
-       {{1e-45, 3e38, true, false}, {0.9, 1.1, false, false}, {0.999, 1.001, false, false}}},
-      {Fn::dLog10,
-       ref_log10,
-       {{4.9e-324, 1.7e308, true, false}, {0.9, 1.1, false, false}, {0.99999, 1.00001, false, false}}},
-      {Fn::sLog1p,
-       ref_log1p,
-       {{-0.9999999, 1.0, false, false},
-        {1e-45, 1.0, true, false},
-        {1e-45, 0.5, true, true},
-        {1.0, 3e38, true, false}}},
+       {lin(-746.0, 710.0), mag(1e-17, 1.0), neg_mag(1e-17, 1.0), lin(700, 709.7827), lin(-745.13, -700)}},
+      {Fn::sExpm1, ref_expm1, {lin(-90.0, 88.72), mag(1e-40, 1.0), neg_mag(1e-40, 1.0)}},
+      {Fn::dExpm1, ref_expm1, {lin(-50.0, 709.78), mag(1e-310, 1.0), neg_mag(1e-310, 1.0)}},
+      {Fn::sLn, ref_log, {mag(1e-45, 3e38), lin(0.9, 1.1), lin(0.999, 1.001)}},
+      {Fn::dLn, ref_log, {mag(4.9e-324, 1.7e308), lin(0.9, 1.1), lin(0.99999, 1.00001)}},
+      {Fn::sLog10, ref_log10, {mag(1e-45, 3e38), lin(0.9, 1.1), lin(0.999, 1.001)}},
+      {Fn::dLog10, ref_log10, {mag(4.9e-324, 1.7e308), lin(0.9, 1.1), lin(0.99999, 1.00001)}},
+      {Fn::sLog1p, ref_log1p, {lin(-0.9999999, 1.0), mag(1e-45, 1.0), neg_mag(1e-45, 0.5), mag(1.0, 3e38)}},
       {Fn::dLog1p,
        ref_log1p,
-       {{-0.9999999999, 1.0, false, false},
-        {4.9e-324, 1.0, true, false},
-        {4.9e-324, 0.5, true, true},
-        {1.0, 1.7e308, true, false}}},
+       {lin(-0.9999999999, 1.0), mag(4.9e-324, 1.0), neg_mag(4.9e-324, 0.5), mag(1.0, 1.7e308)}},
   };
   on_mpfr_thread([&] {
     for (zok::vm::Isa isa : zok::test::machine_isas())
