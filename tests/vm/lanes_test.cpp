@@ -44,29 +44,6 @@ std::vector<T> mixed_inputs(size_t n, unsigned seed) {
   return v;
 }
 
-// Calls a kernel of any registered shape on arrays starting at element `off`.
-template <typename T>
-void call(void* k, Shape shape, int n, const T* a, const T* b, T* r, T* r2) {
-  switch (shape) {
-    case Shape::A_R:
-      reinterpret_cast<void (*)(int, const T*, T*)>(k)(n, a, r);
-      break;
-    case Shape::AB_R:
-      reinterpret_cast<void (*)(int, const T*, const T*, T*)>(k)(n, a, b, r);
-      break;
-    case Shape::LINFRAC:
-      reinterpret_cast<void (*)(int, const T*, const T*, T, T, T, T, T*)>(k)(n, a, b, T(1.5), T(-2), T(0.75),
-                                                                             T(3), r);
-      break;
-    case Shape::A_RR:
-      reinterpret_cast<void (*)(int, const T*, T*, T*)>(k)(n, a, r, r2);
-      break;
-    case Shape::AX_R:
-      reinterpret_cast<void (*)(int, const T*, T, T*)>(k)(n, a, T(2.5), r);
-      break;
-  }
-}
-
 // The exact functions, computed one element at a time with the C library.
 template <typename T>
 bool exact_reference(const std::string& f, T a, T b, T& r, T& r2) {
@@ -109,7 +86,7 @@ void check_function(const zok::vm::FnInfo& in, zok::vm::Isa isa, int slot) {
   for (int i = 0; i < N; ++i) {
     Reports rep;
     zok::test::t_reports = &rep;
-    call<T>(k, in.shape, 1, &a[i], &b[i], &one[i], &one2[i]);
+    zok::test::call<T>(k, in.shape, 1, &a[i], &b[i], &one[i], &one2[i]);
     single_reports[i] = static_cast<int>(rep.index.size());
     T want = 0, want2 = 0;
     // HA kernels of exact functions (and the shared kernels of those that have one) are exact.
@@ -128,7 +105,7 @@ void check_function(const zok::vm::FnInfo& in, zok::vm::Isa isa, int slot) {
       std::vector<T> r(N + 2, T(77)), r2(N + 2, T(77));
       Reports rep;
       zok::test::t_reports = &rep;
-      call<T>(k, in.shape, n, &a[off], &b[off], &r[0], &r2[0]);
+      zok::test::call<T>(k, in.shape, n, &a[off], &b[off], &r[0], &r2[0]);
       for (int i = 0; i < n; ++i) {
         ASSERT_TRUE(same_value(r[i], one[i + off])) << what << " n=" << n << " off=" << off << " element "
                                                     << i << ": " << r[i] << " vs " << one[i + off];
@@ -150,12 +127,12 @@ void check_function(const zok::vm::FnInfo& in, zok::vm::Isa isa, int slot) {
   std::vector<T> sep(N), sep2(N), in_a(a.begin(), a.begin() + N), in_b(b.begin(), b.begin() + N);
   Reports rep;
   zok::test::t_reports = &rep;
-  call<T>(k, in.shape, N, a.data(), b.data(), sep.data(), sep2.data());
-  call<T>(k, in.shape, N, in_a.data(), b.data(), in_a.data(), sep2.data());
+  zok::test::call<T>(k, in.shape, N, a.data(), b.data(), sep.data(), sep2.data());
+  zok::test::call<T>(k, in.shape, N, in_a.data(), b.data(), in_a.data(), sep2.data());
   for (int i = 0; i < N; ++i)
     ASSERT_TRUE(same_value(in_a[i], sep[i]) || std::isnan(sep[i])) << what << " r == a at " << i;
   if (in.shape == Shape::AB_R || in.shape == Shape::LINFRAC) {
-    call<T>(k, in.shape, N, a.data(), in_b.data(), in_b.data(), sep2.data());
+    zok::test::call<T>(k, in.shape, N, a.data(), in_b.data(), in_b.data(), sep2.data());
     for (int i = 0; i < N; ++i)
       ASSERT_TRUE(same_value(in_b[i], sep[i]) || std::isnan(sep[i])) << what << " r == b at " << i;
   }

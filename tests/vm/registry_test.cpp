@@ -71,31 +71,9 @@ void check_stubs(const char* name, Shape shape, void** table, void* plain, void*
   const std::pair<void*, int> stubs[] = {{plain, 1}, {ha, 1}, {la, 0}, {ep, 2}};
   for (const auto& [stub, slot] : stubs) {
     g_last = {};
-    const void* expect[3] = {in, in + 1, out};
-    switch (shape) {
-      case Shape::A_R:
-        reinterpret_cast<void (*)(int, const T*, T*)>(stub)(7, in, out);
-        expect[1] = out;
-        expect[2] = nullptr;
-        break;
-      case Shape::AB_R:
-        reinterpret_cast<void (*)(int, const T*, const T*, T*)>(stub)(7, in, in + 1, out);
-        break;
-      case Shape::A_RR:
-        reinterpret_cast<void (*)(int, const T*, T*, T*)>(stub)(7, in, out, out2);
-        expect[1] = out;
-        expect[2] = out2;
-        break;
-      case Shape::AX_R:
-        reinterpret_cast<void (*)(int, const T*, T, T*)>(stub)(7, in, T(2.5), out);
-        expect[1] = out;
-        expect[2] = nullptr;
-        break;
-      case Shape::LINFRAC:
-        reinterpret_cast<void (*)(int, const T*, const T*, T, T, T, T, T*)>(stub)(
-            7, in, in + 1, T(1.5), T(2.5), T(3.5), T(4.5), out);
-        break;
-    }
+    zok::test::call<T>(stub, shape, 7, in, in + 1, out, out2);
+    const bool one_in = shape == Shape::A_R || shape == Shape::AX_R || shape == Shape::A_RR;
+    const void* expect[3] = {in, one_in ? out : in + 1, shape == Shape::A_RR ? out2 : one_in ? nullptr : out};
     EXPECT_EQ(g_last.slot, slot) << name;
     EXPECT_EQ(g_last.n, 7) << name;
     for (int j = 0; j < 3; ++j) EXPECT_EQ(g_last.p[j], expect[j]) << name << " argument " << j;
