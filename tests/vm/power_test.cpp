@@ -85,16 +85,11 @@ class PowerTest : public zok::test::IsaTest {
   // Cases of a one- or two-argument function, in all three flavours.
   template <typename T>
   void run(Fn fn, const std::vector<Case<T>>& cases, T fill_a = T(2), T fill_b = T(0)) {
-    const bool two = zok::vm::info(fn).shape == zok::vm::Shape::AB_R;
     for (int slot = 0; slot < 3; ++slot) {
       void* k = (*zok::vm::isa_kernels(GetParam()))[static_cast<int>(fn)][slot];
       check_cases<T>(std::string(zok::vm::info(fn).name) + " " + kSlotName[slot], cases, bound<T>(slot),
                      fill_a, fill_b, [&](int n, const T* a, const T* b, T* r) {
-                       if (two) {
-                         reinterpret_cast<KAB<T>>(k)(n, a, b, r);
-                       } else {
-                         reinterpret_cast<KA<T>>(k)(n, a, r);
-                       }
+                       zok::test::call<T>(k, zok::vm::info(fn).shape, n, a, b, r, nullptr);
                      });
     }
   }
