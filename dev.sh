@@ -40,6 +40,7 @@ case "${1:-tour}" in
   test)
     build
     ctest --test-dir "$BUILD_DIR" -j "$(nproc)" -LE slow --output-on-failure
+    python3 tools/code_size.py
     ;;
   build)
     build
