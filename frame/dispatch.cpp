@@ -7,8 +7,9 @@
 #include "frame/functions.h"
 #include "zok/core_services.h"
 
-// Each kernel family registers its kernels once per instruction set.
-#define ZOK_VM_FAMILIES(X) X(arith) X(power) X(explog_float) X(explog_double)
+// Each kernel family registers its kernels once per instruction set; the list of families comes
+// from kernels/CMakeLists.txt.
+#include "zok/vm_families.h"
 
 #define ZOK_DECLARE_FAMILY(family) void register_##family(zok::vm::KernelSlots& slots);
 namespace zok::isa_sse41 {
@@ -30,8 +31,16 @@ KernelSlots g_kernels[kIsaCount];
 bool g_supported[kIsaCount];
 Isa g_selected = Isa::kSse41;
 
+const char* g_family[kFnCount];
+
+// Registers every family's kernels of one instruction set and notes which family filled each
+// function (a function filled by two families keeps the first name and is noted as twice).
 void collect(Isa isa) {
   KernelSlots& slots = g_kernels[static_cast<int>(isa)];
+  auto note = [&](const char* family) {
+    for (int fn = 0; fn < kFnCount; ++fn)
+      if (slots[fn][kHA] != nullptr && g_family[fn] == nullptr) g_family[fn] = family;
+  };
 #define ZOK_REGISTER(family)                \
   switch (isa) {                            \
     case Isa::kSse41:                       \
@@ -43,7 +52,8 @@ void collect(Isa isa) {
     case Isa::kAvx512:                      \
       isa_avx512::register_##family(slots); \
       break;                                \
-  }
+  }                                         \
+  note(#family);
   ZOK_VM_FAMILIES(ZOK_REGISTER)
 #undef ZOK_REGISTER
 }
@@ -84,8 +94,15 @@ const char* isa_name(Isa isa) {
   return "?";
 }
 
-bool isa_supported(Isa isa) { return g_supported[static_cast<int>(isa)]; }
-Isa selected_isa() { return g_selected; }
+bool isa_supported(Isa isa) {
+  return g_supported[static_cast<int>(isa)];
+}
+Isa selected_isa() {
+  return g_selected;
+}
+const char* registered_family(Fn fn) {
+  return g_family[static_cast<int>(fn)];
+}
 const KernelSlots* isa_kernels(Isa isa) {
   return g_supported[static_cast<int>(isa)] ? &g_kernels[static_cast<int>(isa)] : nullptr;
 }

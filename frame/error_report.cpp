@@ -88,8 +88,9 @@ void print_report(const ErrorContext& ctx) {
   for (int i = 0; i < n; ++i) zok_serv_print(1, lines[i].msg, 2, ctx.index, lines[i].value);
 }
 
+// a2_at points at the element's second argument: an array element, or a kernel's by-value argument.
 template <typename T>
-void report(int32_t code, int32_t index, const T* a1, const T* a2, T* r1, T* r2, const char* name) {
+void report(int32_t code, int32_t index, const T* a1, const T* a2_at, T* r1, T* r2, const char* name) {
   using P = Parts<T>;
   ThreadState* ts = thread_state();
   ts->status = code;
@@ -114,8 +115,8 @@ void report(int32_t code, int32_t index, const T* a1, const T* a2, T* r1, T* r2,
   if (values) {
     ctx.arg1 = P::re(a1[index]);
     ctx.arg1_im = P::im(a1[index]);
-    ctx.arg2 = P::re(a2[index]);
-    ctx.arg2_im = P::im(a2[index]);
+    ctx.arg2 = P::re(*a2_at);
+    ctx.arg2_im = P::im(*a2_at);
     ctx.res1 = P::re(r1[index]);
     ctx.res1_im = P::im(r1[index]);
     ctx.res2 = P::re(r2[index]);
@@ -135,6 +136,11 @@ void report(int32_t code, int32_t index, const T* a1, const T* a2, T* r1, T* r2,
     P::set(r2[index], ctx.res2, ctx.res2_im);
     P::set(r1[index], ctx.res1, ctx.res1_im);
   }
+}
+
+template <typename T>
+const T* element(const T* array, int32_t index) {
+  return array == nullptr ? nullptr : array + index;
 }
 
 }  // namespace
@@ -160,20 +166,28 @@ int errno_for_status(int32_t code) {
 
 void report_error_s(int32_t code, int32_t index, const float* a1, const float* a2, float* r1, float* r2,
                     const char* name) {
-  report(code, index, a1, a2, r1, r2, name);
+  report(code, index, a1, element(a2, index), r1, r2, name);
 }
 void report_error_d(int32_t code, int32_t index, const double* a1, const double* a2, double* r1, double* r2,
                     const char* name) {
-  report(code, index, a1, a2, r1, r2, name);
+  report(code, index, a1, element(a2, index), r1, r2, name);
 }
 void report_error_c(int32_t code, int32_t index, const std::complex<float>* a1, const std::complex<float>* a2,
                     std::complex<float>* r1, std::complex<float>* r2, const char* name) {
-  report(code, index, a1, a2, r1, r2, name);
+  report(code, index, a1, element(a2, index), r1, r2, name);
 }
 void report_error_z(int32_t code, int32_t index, const std::complex<double>* a1,
                     const std::complex<double>* a2, std::complex<double>* r1, std::complex<double>* r2,
                     const char* name) {
-  report(code, index, a1, a2, r1, r2, name);
+  report(code, index, a1, element(a2, index), r1, r2, name);
+}
+
+void report_error_s_value(int32_t code, int32_t index, const float* a1, float b, float* r, const char* name) {
+  report(code, index, a1, &b, r, r, name);
+}
+void report_error_d_value(int32_t code, int32_t index, const double* a1, double b, double* r,
+                          const char* name) {
+  report(code, index, a1, &b, r, r, name);
 }
 
 }  // namespace zok::vm

@@ -20,6 +20,11 @@ void report_error_z(int32_t code, int32_t index, const std::complex<double>* a1,
                     const std::complex<double>* a2, std::complex<double>* r1, std::complex<double>* r2,
                     const char* name);
 
+// The same for kernels of one array and one value b: the report's second argument is b.
+void report_error_s_value(int32_t code, int32_t index, const float* a1, float b, float* r, const char* name);
+void report_error_d_value(int32_t code, int32_t index, const double* a1, double b, double* r,
+                          const char* name);
+
 // errno value set for a status code.
 int errno_for_status(int32_t code);
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "zok/vector_math.h"
 
@@ -29,13 +30,23 @@ struct FnTraits {
   Round round;
   unsigned caller;
   const char* name;  // "vsDiv": the name given to error reports
+  char type;         // 's' or 'd'
+  Shape shape;
+  Share share;
 };
 inline constexpr FnTraits kTraits[] = {
-#define ZOK_VM_FUNCTION(t, F, SHAPE, SHARE, ROUND, CALLER, ...) {Round::ROUND, CALLER, "v" #t #F},
+#define ZOK_VM_FUNCTION(t, F, SHAPE, SHARE, ROUND, CALLER, ...) \
+  {Round::ROUND, CALLER, "v" #t #F, #t[0], Shape::SHAPE, Share::SHARE},
 #include "zok/vm_functions.def"
 #undef ZOK_VM_FUNCTION
 };
-constexpr const FnTraits& traits(Fn f) { return kTraits[static_cast<int>(f)]; }
+constexpr const FnTraits& traits(Fn f) {
+  return kTraits[static_cast<int>(f)];
+}
+
+// The element type of a function's arrays.
+template <Fn kFn>
+using Elem = std::conditional_t<traits(kFn).type == 's', float, double>;
 
 struct FnInfo {
   const char* name;  // "vsAdd": the name given to error reports
@@ -46,7 +57,9 @@ struct FnInfo {
   void** table;  // the exported kernel table
 };
 extern const FnInfo kFunctions[kFnCount];
-inline const FnInfo& info(Fn f) { return kFunctions[static_cast<int>(f)]; }
+inline const FnInfo& info(Fn f) {
+  return kFunctions[static_cast<int>(f)];
+}
 
 using KernelSlots = void* [kFnCount][3];
 
@@ -57,6 +70,8 @@ const char* isa_name(Isa isa);
 bool isa_supported(Isa isa);
 // The instruction set whose kernels fill the tables: the widest supported, lowered by ZOK_ISA.
 Isa selected_isa();
+// The kernel family whose registration filled fn's kernels (null when none did).
+const char* registered_family(Fn fn);
 // The kernels of one instruction set, or null when this machine cannot run them.
 const KernelSlots* isa_kernels(Isa isa);
 

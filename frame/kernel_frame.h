@@ -3,6 +3,9 @@
 // Compiled per instruction set, inside that set's namespace.
 #pragma once
 
+#include <cstdint>
+#include <tuple>
+
 #include "frame/error_report.h"
 #include "frame/functions.h"
 #include "frame/simd/vec.h"
@@ -73,33 +76,97 @@ inline void with_control(Body&& body) {
 //              block is stored.
 enum class Check { kNone, kRedoBlock, kFixLanes };
 
-// Loops over blocks of kUnroll vectors. A policy K provides:
-//   static constexpr Check kCheck; static constexpr int kUnroll; static constexpr bool kTailScratch;
+// A kernel policy K provides
 //   template <class V> static V vec(V a [, V b]);             the block computation
+//                      (two results: static void vec(V a, V& r1, V& r2))
 //   template <class V> static unsigned special(V a [, V b]);  lanes for the scalar path (if checked)
-//   static void scalar(int i, const T* a, [const T* b,] T* r); one element: store, then report
-// The tail shorter than a block goes element by element through the scalar path, or, with
-// kTailScratch, through a scratch block padded with the tail's first element.
+//   static void scalar(int i, const T* a, [const T* b | T b,] T* r [, T* r2]);
+//                                                             one element: store, then report
+// and may set (defaults in brackets):
+//   kCheck [kFixLanes]; kUnroll, vectors per block [1];
+//   kTailScratch [false]: the tail shorter than a block goes through whole vectors and a scratch
+//     vector padded with the tail's first element (any special lane sends the tail to scalar);
+//   kTailGroup [0]: the tail goes in groups of min(kTailGroup, lanes), padded with kPad, only the
+//     special lanes through the scalar path; with kAlignHead the elements before the first 16-byte
+//     boundary of the arguments go first, as one such group.
+// Without either tail setting the tail goes element by element through the scalar path.
+template <class K>
+constexpr Check check_of() {
+  if constexpr (requires { K::kCheck; }) return K::kCheck;
+  return Check::kFixLanes;
+}
+template <class K>
+constexpr int unroll_of() {
+  if constexpr (requires { K::kUnroll; }) return K::kUnroll;
+  return 1;
+}
+template <class K>
+constexpr bool tail_scratch_of() {
+  if constexpr (requires { K::kTailScratch; }) return K::kTailScratch;
+  return false;
+}
+template <class K>
+constexpr int tail_group_of() {
+  if constexpr (requires { K::kTailGroup; }) return K::kTailGroup;
+  return 0;
+}
+template <class K>
+constexpr bool align_head_of() {
+  if constexpr (requires { K::kAlignHead; }) return K::kAlignHead;
+  return false;
+}
+
+// `count` elements from i as one vector padded with K::kPad; only special lanes go through the
+// scalar path.
+template <typename K, typename T>
+inline void fix_group(int i, int count, const T* a, T* r) {
+  using V = Vec<T>;
+  constexpr int W = V::kLanes;
+  alignas(64) T in[W], out[W];
+  for (int j = 0; j < W; ++j) in[j] = j < count ? a[i + j] : T(K::kPad);
+  const V x = loadu(in);
+  storeu(out, K::vec(x));
+  const unsigned special = K::special(x) & ((1u << count) - 1);
+  for (unsigned m = special; m != 0; m &= m - 1) {
+    const int j = __builtin_ctz(m);
+    K::scalar(i + j, a, r);
+    out[j] = r[i + j];
+  }
+  for (int j = 0; j < count; ++j) r[i + j] = out[j];
+}
+
+// Blocks of kUnroll vectors of one argument; see the policy settings above for heads and tails.
 template <typename K, typename T>
 inline void unary_loop(int n, const T* a, T* r) {
   using V = Vec<T>;
-  constexpr int W = V::kLanes, B = W * K::kUnroll;
+  constexpr Check kCheck = check_of<K>();
+  constexpr int W = V::kLanes, U = unroll_of<K>(), B = W * U;
+  constexpr int G = tail_group_of<K>() < W ? tail_group_of<K>() : W;
   int i = 0;
+  if constexpr (align_head_of<K>()) {
+    const uintptr_t addr = reinterpret_cast<uintptr_t>(a);
+    int head = (addr % sizeof(T)) == 0 ? static_cast<int>(((16 - (addr & 15)) & 15) / sizeof(T)) : 0;
+    if (head > n) head = n;
+    if (head > 0) {
+      fix_group<K>(0, head, a, r);
+      i = head;
+    }
+  }
   for (; i + B <= n; i += B) {
-    V x[K::kUnroll];
-    for (int u = 0; u < K::kUnroll; ++u) x[u] = loadu(a + i + u * W);
-    if constexpr (K::kCheck != Check::kNone) {
-      unsigned special[K::kUnroll], any = 0;
-      for (int u = 0; u < K::kUnroll; ++u) any |= special[u] = K::special(x[u]);
+    V x[U];
+    for (int u = 0; u < U; ++u) x[u] = loadu(a + i + u * W);
+    if constexpr (kCheck != Check::kNone) {
+      unsigned special[U], any = 0;
+      for (int u = 0; u < U; ++u) any |= special[u] = K::special(x[u]);
       if (any != 0) {
-        if constexpr (K::kCheck == Check::kRedoBlock) {
+        if constexpr (kCheck == Check::kRedoBlock) {
           for (int j = 0; j < B; ++j) K::scalar(i + j, a, r);
         } else {
           // The block goes through scratch: with r == a, storing it first would overwrite the
           // arguments the scalar path still has to read.
           alignas(64) T out[B];
-          for (int u = 0; u < K::kUnroll; ++u) storeu(out + u * W, K::vec(x[u]));
-          for (int u = 0; u < K::kUnroll; ++u)
+          for (int u = 0; u < U; ++u) storeu(out + u * W, K::vec(x[u]));
+          for (int u = 0; u < U; ++u)
             for (unsigned m = special[u]; m != 0; m &= m - 1) {
               const int j = u * W + __builtin_ctz(m);
               K::scalar(i + j, a, r);
@@ -110,13 +177,16 @@ inline void unary_loop(int n, const T* a, T* r) {
         continue;
       }
     }
-    for (int u = 0; u < K::kUnroll; ++u) storeu(r + i + u * W, K::vec(x[u]));
+    for (int u = 0; u < U; ++u) storeu(r + i + u * W, K::vec(x[u]));
   }
   if (i == n) return;
-  if constexpr (K::kTailScratch) {
+  if constexpr (G > 0) {
+    for (; i < n; i += G) fix_group<K>(i, n - i < G ? n - i : G, a, r);
+    return;
+  } else if constexpr (tail_scratch_of<K>()) {
     for (; i + W <= n; i += W) {
       const V x = loadu(a + i);
-      if constexpr (K::kCheck != Check::kNone) {
+      if constexpr (kCheck != Check::kNone) {
         if (K::special(x) != 0) {
           for (int j = 0; j < W; ++j) K::scalar(i + j, a, r);
           continue;
@@ -130,7 +200,7 @@ inline void unary_loop(int n, const T* a, T* r) {
     for (int j = 0; j < W; ++j) in[j] = a[i + (j < left ? j : 0)];
     const V x = loadu(in);
     bool fast = true;
-    if constexpr (K::kCheck != Check::kNone) fast = K::special(x) == 0;
+    if constexpr (kCheck != Check::kNone) fast = K::special(x) == 0;
     if (fast) {
       storeu(out, K::vec(x));
       for (int j = 0; j < left; ++j) r[i + j] = out[j];
@@ -140,27 +210,36 @@ inline void unary_loop(int n, const T* a, T* r) {
   for (; i < n; ++i) K::scalar(i, a, r);
 }
 
-template <typename K, typename T>
-inline void binary_loop(int n, const T* a, const T* b, T* r) {
+// Two arrays, or one array against one value b broadcast to every lane (kByValue: the policy's
+// scalar path takes b by value). The tail goes element by element through the scalar path.
+template <typename K, typename T, bool kByValue, typename B2>
+inline void binary_loop_of(int n, const T* a, B2 b, T* r) {
   using V = Vec<T>;
-  constexpr int W = V::kLanes, B = W * K::kUnroll;
+  constexpr Check kCheck = check_of<K>();
+  constexpr int W = V::kLanes, U = unroll_of<K>(), B = W * U;
+  V vb{};
+  if constexpr (kByValue) vb = splat<V>(b);
   int i = 0;
   for (; i + B <= n; i += B) {
-    V x[K::kUnroll], y[K::kUnroll];
-    for (int u = 0; u < K::kUnroll; ++u) {
+    V x[U], y[U];
+    for (int u = 0; u < U; ++u) {
       x[u] = loadu(a + i + u * W);
-      y[u] = loadu(b + i + u * W);
+      if constexpr (kByValue) {
+        y[u] = vb;
+      } else {
+        y[u] = loadu(b + i + u * W);
+      }
     }
-    if constexpr (K::kCheck != Check::kNone) {
-      unsigned special[K::kUnroll], any = 0;
-      for (int u = 0; u < K::kUnroll; ++u) any |= special[u] = K::special(x[u], y[u]);
+    if constexpr (kCheck != Check::kNone) {
+      unsigned special[U], any = 0;
+      for (int u = 0; u < U; ++u) any |= special[u] = K::special(x[u], y[u]);
       if (any != 0) {
-        if constexpr (K::kCheck == Check::kRedoBlock) {
+        if constexpr (kCheck == Check::kRedoBlock) {
           for (int j = 0; j < B; ++j) K::scalar(i + j, a, b, r);
         } else {
           alignas(64) T out[B];
-          for (int u = 0; u < K::kUnroll; ++u) storeu(out + u * W, K::vec(x[u], y[u]));
-          for (int u = 0; u < K::kUnroll; ++u)
+          for (int u = 0; u < U; ++u) storeu(out + u * W, K::vec(x[u], y[u]));
+          for (int u = 0; u < U; ++u)
             for (unsigned m = special[u]; m != 0; m &= m - 1) {
               const int j = u * W + __builtin_ctz(m);
               K::scalar(i + j, a, b, r);
@@ -171,9 +250,81 @@ inline void binary_loop(int n, const T* a, const T* b, T* r) {
         continue;
       }
     }
-    for (int u = 0; u < K::kUnroll; ++u) storeu(r + i + u * W, K::vec(x[u], y[u]));
+    for (int u = 0; u < U; ++u) storeu(r + i + u * W, K::vec(x[u], y[u]));
   }
   for (; i < n; ++i) K::scalar(i, a, b, r);
+}
+template <typename K, typename T>
+inline void binary_loop(int n, const T* a, const T* b, T* r) {
+  binary_loop_of<K, T, false>(n, a, b, r);
+}
+template <typename K, typename T>
+inline void by_value_loop(int n, const T* a, T b, T* r) {
+  binary_loop_of<K, T, true>(n, a, b, r);
+}
+
+// One argument, two results (K::vec(x, r1, r2)); the tail goes element by element.
+template <typename K, typename T>
+inline void two_result_loop(int n, const T* a, T* r1, T* r2) {
+  using V = Vec<T>;
+  constexpr Check kCheck = check_of<K>();
+  constexpr int W = V::kLanes, U = unroll_of<K>(), B = W * U;
+  int i = 0;
+  for (; i + B <= n; i += B) {
+    V x[U];
+    for (int u = 0; u < U; ++u) x[u] = loadu(a + i + u * W);
+    if constexpr (kCheck != Check::kNone) {
+      unsigned special[U], any = 0;
+      for (int u = 0; u < U; ++u) any |= special[u] = K::special(x[u]);
+      if (any != 0) {
+        if constexpr (kCheck == Check::kRedoBlock) {
+          for (int j = 0; j < B; ++j) K::scalar(i + j, a, r1, r2);
+        } else {
+          alignas(64) T out1[B], out2[B];
+          for (int u = 0; u < U; ++u) {
+            V y1, y2;
+            K::vec(x[u], y1, y2);
+            storeu(out1 + u * W, y1);
+            storeu(out2 + u * W, y2);
+          }
+          for (int u = 0; u < U; ++u)
+            for (unsigned m = special[u]; m != 0; m &= m - 1) {
+              const int j = u * W + __builtin_ctz(m);
+              K::scalar(i + j, a, r1, r2);
+              out1[j] = r1[i + j];
+              out2[j] = r2[i + j];
+            }
+          for (int j = 0; j < B; ++j) {
+            r1[i + j] = out1[j];
+            r2[i + j] = out2[j];
+          }
+        }
+        continue;
+      }
+    }
+    for (int u = 0; u < U; ++u) {
+      V y1, y2;
+      K::vec(x[u], y1, y2);
+      storeu(r1 + i + u * W, y1);
+      storeu(r2 + i + u * W, y2);
+    }
+  }
+  for (; i < n; ++i) K::scalar(i, a, r1, r2);
+}
+
+// f over two arrays with no special lanes, kUnroll vectors at a time; the tail through f on lane 0
+// of broadcasts. For computations closed over by-value arguments (LinearFrac's four scalars).
+template <int kUnroll, typename T, typename F>
+inline void map_loop(int n, const T* a, const T* b, T* r, F f) {
+  using V = Vec<T>;
+  constexpr int W = V::kLanes, B = W * kUnroll;
+  int i = 0;
+  for (; i + B <= n; i += B) {
+    V y[kUnroll];
+    for (int u = 0; u < kUnroll; ++u) y[u] = f(loadu(a + i + u * W), loadu(b + i + u * W));
+    for (int u = 0; u < kUnroll; ++u) storeu(r + i + u * W, y[u]);
+  }
+  for (; i < n; ++i) r[i] = lane0(f(splat<V>(a[i]), splat<V>(b[i])));
 }
 
 // Evaluates a policy's vector computation on one element (lane 0 of a broadcast), so the scalar
@@ -187,7 +338,8 @@ inline T on_lane(T a, T b) {
   return lane0(K::vec(splat<Vec<T>>(a), splat<Vec<T>>(b)));
 }
 
-// The report routine of an element type.
+// The report routine of an element type: arrays a and b (one-argument kernels pass a twice), or
+// b by value (a kernel of one array and one scalar).
 inline void report(int32_t code, int32_t i, const float* a, const float* b, float* r1, float* r2,
                    const char* name) {
   vm::report_error_s(code, i, a, b, r1, r2, name);
@@ -196,11 +348,18 @@ inline void report(int32_t code, int32_t i, const double* a, const double* b, do
                    const char* name) {
   vm::report_error_d(code, i, a, b, r1, r2, name);
 }
+inline void report(int32_t code, int32_t i, const float* a, float b, float* r, const char* name) {
+  vm::report_error_s_value(code, i, a, b, r, name);
+}
+inline void report(int32_t code, int32_t i, const double* a, double b, double* r, const char* name) {
+  vm::report_error_d_value(code, i, a, b, r, name);
+}
 
 // ---- kernel entries and registration, shared by every family ----
 
-// The exported shape of a one-argument and a two-argument kernel: n <= 0 does nothing; otherwise
-// the loop runs under the control its function and flavour ask for.
+// The exported kernel of each argument shape: n <= 0 does nothing; otherwise the shape's loop (or
+// the policy's own run(), for policies that pick a loop by their scalar arguments) runs under the
+// control its function and flavour ask for.
 template <vm::Fn kFn, int kSlot, typename K, typename T>
 void kernel_a(int n, const T* a, T* r) {
   if (n <= 0) return;
@@ -211,19 +370,73 @@ void kernel_ab(int n, const T* a, const T* b, T* r) {
   if (n <= 0) return;
   with_control<kFn, kSlot>([&] { binary_loop<K>(n, a, b, r); });
 }
+template <vm::Fn kFn, int kSlot, typename K, typename T>
+void kernel_a_rr(int n, const T* a, T* r1, T* r2) {
+  if (n <= 0) return;
+  with_control<kFn, kSlot>([&] { two_result_loop<K>(n, a, r1, r2); });
+}
+template <vm::Fn kFn, int kSlot, typename K, typename T>
+void kernel_ax(int n, const T* a, T b, T* r) {
+  if (n <= 0) return;
+  with_control<kFn, kSlot>([&] {
+    if constexpr (requires { K::run(n, a, b, r); }) {
+      K::run(n, a, b, r);
+    } else {
+      by_value_loop<K>(n, a, b, r);
+    }
+  });
+}
+template <vm::Fn kFn, int kSlot, typename K, typename T>
+void kernel_linfrac(int n, const T* a, const T* b, T sa, T sha, T sb, T shb, T* r) {
+  if (n <= 0) return;
+  with_control<kFn, kSlot>([&] { K::run(n, a, b, sa, sha, sb, shb, r); });
+}
 
-// Fills the three slots of a function (LA, HA, EP); put_all for one kernel in every slot.
-inline void put(vm::KernelSlots& s, vm::Fn f, void* la, void* ha, void* ep) {
-  s[static_cast<int>(f)][vm::kLA] = la;
-  s[static_cast<int>(f)][vm::kHA] = ha;
-  s[static_cast<int>(f)][vm::kEP] = ep;
-}
-inline void put_all(vm::KernelSlots& s, vm::Fn f, void* k) {
-  put(s, f, k, k, k);
-}
 template <typename F>
 inline void* ptr(F* f) {
   return reinterpret_cast<void*>(f);
+}
+
+// The kernel of function kFn in slot kSlot with policy K, in the shape of the function's row.
+template <vm::Fn kFn, int kSlot, typename K>
+inline void* entry() {
+  using T = vm::Elem<kFn>;
+  constexpr vm::Shape shape = vm::traits(kFn).shape;
+  if constexpr (shape == vm::Shape::A_R) return ptr(&kernel_a<kFn, kSlot, K, T>);
+  if constexpr (shape == vm::Shape::AB_R) return ptr(&kernel_ab<kFn, kSlot, K, T>);
+  if constexpr (shape == vm::Shape::A_RR) return ptr(&kernel_a_rr<kFn, kSlot, K, T>);
+  if constexpr (shape == vm::Shape::AX_R) return ptr(&kernel_ax<kFn, kSlot, K, T>);
+  if constexpr (shape == vm::Shape::LINFRAC) return ptr(&kernel_linfrac<kFn, kSlot, K, T>);
+  return nullptr;
+}
+
+// Registers function kFn: one policy per kernel its row's slot sharing asks for, in slot order:
+// ALL one (every slot), LAHA two (LA and HA; EP), LAEP two (LA and EP; HA), NONE three (LA, HA,
+// EP). A shared kernel runs under the caller control of its first slot (HA for ALL and LAHA).
+template <vm::Fn kFn, typename... K>
+void reg(vm::KernelSlots& s) {
+  using vm::kEP;
+  using vm::kHA;
+  using vm::kLA;
+  using vm::Share;
+  constexpr Share share = vm::traits(kFn).share;
+  constexpr size_t kernels = share == Share::ALL ? 1 : share == Share::NONE ? 3 : 2;
+  static_assert(sizeof...(K) == kernels, "the row's slot sharing asks for another number of kernels");
+  using L = std::tuple<K...>;
+  void** slots = s[static_cast<int>(kFn)];
+  if constexpr (share == Share::ALL) {
+    slots[kLA] = slots[kHA] = slots[kEP] = entry<kFn, kHA, std::tuple_element_t<0, L>>();
+  } else if constexpr (share == Share::LAHA) {
+    slots[kLA] = slots[kHA] = entry<kFn, kHA, std::tuple_element_t<0, L>>();
+    slots[kEP] = entry<kFn, kEP, std::tuple_element_t<1, L>>();
+  } else if constexpr (share == Share::LAEP) {
+    slots[kLA] = slots[kEP] = entry<kFn, kLA, std::tuple_element_t<0, L>>();
+    slots[kHA] = entry<kFn, kHA, std::tuple_element_t<1, L>>();
+  } else {
+    slots[kLA] = entry<kFn, kLA, std::tuple_element_t<0, L>>();
+    slots[kHA] = entry<kFn, kHA, std::tuple_element_t<1, L>>();
+    slots[kEP] = entry<kFn, kEP, std::tuple_element_t<2, L>>();
+  }
 }
 
 }  // namespace zok::ZOK_ISA_NS

@@ -253,39 +253,20 @@ inline void modf_scalar(int i, const T* a, T* r1, T* r2) {
 }
 
 template <typename T>
-inline void modf_loop(int n, const T* a, T* r1, T* r2) {
-  using V = Vec<T>;
-  constexpr int W = V::kLanes;
-  int i = 0;
-  for (; i + W <= n; i += W) {
-    const V x = loadu(a + i);
-    if (bits(abs(x) <= splat<V>(Limits<T>::kIntegral)) != kAllLanes<V>) {
-      for (int j = 0; j < W; ++j) modf_scalar(i + j, a, r1, r2);
-      continue;
-    }
-    V w, f;
-    modf_split<T>(x, w, f);
-    storeu(r1 + i, w);
-    storeu(r2 + i, f);
+struct ModfK {
+  static constexpr Check kCheck = Check::kRedoBlock;
+  template <class V>
+  static unsigned special(V x) {
+    return outside<V>(abs(x) <= splat<V>(Limits<T>::kIntegral));
   }
-  for (; i < n; ++i) modf_scalar(i, a, r1, r2);
-}
+  template <class V>
+  static void vec(V x, V& whole, V& frac) {
+    modf_split<T>(x, whole, frac);
+  }
+  static void scalar(int i, const T* a, T* r1, T* r2) { modf_scalar(i, a, r1, r2); }
+};
 
 // ---- linear fraction ----
-
-template <typename T, typename F>
-inline void linear_loop(int n, const T* a, const T* b, T* r, F f) {
-  using V = Vec<T>;
-  constexpr int W = V::kLanes;
-  int i = 0;
-  for (; i + 2 * W <= n; i += 2 * W) {
-    const V r0 = f(loadu(a + i), loadu(b + i));
-    const V r1 = f(loadu(a + i + W), loadu(b + i + W));
-    storeu(r + i, r0);
-    storeu(r + i + W, r1);
-  }
-  for (; i < n; ++i) r[i] = lane0(f(splat<V>(a[i]), splat<V>(b[i])));
-}
 
 // Float: the denominator's reciprocal estimate refined once, y' = 2y - d y y. A zero scaleb makes the
 // denominator the constant shiftb, divided once exactly; a zero scalea makes the numerator shifta
@@ -295,7 +276,7 @@ inline void linear_frac(int n, const float* a, const float* b, float sa, float s
   using V = Vec<float>;
   if (sb == 0.0f) {
     const V c = splat<V>(1.0f / shb), vsa = splat<V>(sa), vsha = splat<V>(sha);
-    linear_loop(n, a, b, r, [&](V x, V) { return (vsa * x + vsha) * c; });
+    map_loop<2>(n, a, b, r, [&](V x, V) { return (vsa * x + vsha) * c; });
     return;
   }
   const V vsa = splat<V>(sa), vsha = splat<V>(sha), vsb = splat<V>(sb), vshb = splat<V>(shb);
@@ -305,9 +286,9 @@ inline void linear_frac(int n, const float* a, const float* b, float sa, float s
     return e + e - d * e * e;
   };
   if (sa == 0.0f) {
-    linear_loop(n, a, b, r, [&](V, V y) { return recip(y) * vsha; });
+    map_loop<2>(n, a, b, r, [&](V, V y) { return recip(y) * vsha; });
   } else {
-    linear_loop(n, a, b, r, [&](V x, V y) { return recip(y) * (vsa * x + vsha); });
+    map_loop<2>(n, a, b, r, [&](V x, V y) { return recip(y) * (vsa * x + vsha); });
   }
 }
 
@@ -319,77 +300,58 @@ inline void linear_frac(int n, const double* a, const double* b, double sa, doub
   const V vsa = splat<V>(sa), vsha = splat<V>(sha), vsb = splat<V>(sb), vshb = splat<V>(shb);
   auto num = [&](V x) { return sa == 0.0 ? vsha : vsa * x + vsha; };
   if (sb == 0.0) {
-    linear_loop(n, a, b, r, [&](V x, V) { return num(x) / vshb; });
+    map_loop<2>(n, a, b, r, [&](V x, V) { return num(x) / vshb; });
   } else {
-    linear_loop(n, a, b, r, [&](V x, V y) { return num(x) / (vsb * y + vshb); });
+    map_loop<2>(n, a, b, r, [&](V x, V y) { return num(x) / (vsb * y + vshb); });
   }
 }
 
-// ---- kernel entries ----
-
-template <Fn kFn, typename T>
-void kernel_modf(int n, const T* a, T* r1, T* r2) {
-  if (n <= 0) return;
-  with_control<kFn, vm::kHA>([&] { modf_loop(n, a, r1, r2); });
-}
-
-template <Fn kFn, typename T>
-void kernel_linear_frac(int n, const T* a, const T* b, T sa, T sha, T sb, T shb, T* r) {
-  if (n <= 0) return;
-  with_control<kFn, vm::kHA>([&] { linear_frac(n, a, b, sa, sha, sb, shb, r); });
-}
+template <typename T>
+struct LinearFracK {
+  static void run(int n, const T* a, const T* b, T sa, T sha, T sb, T shb, T* r) {
+    linear_frac(n, a, b, sa, sha, sb, shb, r);
+  }
+};
 
 }  // namespace
 
 void register_arith(vm::KernelSlots& s) {
-  using vm::kEP;
-  using vm::kHA;
-  using vm::kLA;
-#define ZOK_ALL_AB(F, K)                                                 \
-  put_all(s, Fn::s##F, ptr(&kernel_ab<Fn::s##F, kHA, K<float>, float>)); \
-  put_all(s, Fn::d##F, ptr(&kernel_ab<Fn::d##F, kHA, K<double>, double>));
-#define ZOK_ALL_A(F, K)                                                 \
-  put_all(s, Fn::s##F, ptr(&kernel_a<Fn::s##F, kHA, K<float>, float>)); \
-  put_all(s, Fn::d##F, ptr(&kernel_a<Fn::d##F, kHA, K<double>, double>));
-#define ZOK_ALL_ROUND(F, MODE)                                                         \
-  put_all(s, Fn::s##F, ptr(&kernel_a<Fn::s##F, kHA, RoundModeK<float, MODE>, float>)); \
-  put_all(s, Fn::d##F, ptr(&kernel_a<Fn::d##F, kHA, RoundModeK<double, MODE>, double>));
-
-  ZOK_ALL_AB(Add, AddK)
-  ZOK_ALL_AB(Sub, SubK)
-  ZOK_ALL_AB(Mul, MulK)
-  ZOK_ALL_A(Sqr, SqrK)
-  ZOK_ALL_A(Abs, AbsK)
-  ZOK_ALL_A(Round, RoundHalfAwayK)
-  ZOK_ALL_A(Frac, FracK)
-  ZOK_ALL_ROUND(Floor, ZOK_RND_FLOOR)
-  ZOK_ALL_ROUND(Ceil, ZOK_RND_CEIL)
-  ZOK_ALL_ROUND(Trunc, ZOK_RND_TRUNC)
-  ZOK_ALL_ROUND(NearbyInt, ZOK_RND_CURRENT_NOEXC)
-  ZOK_ALL_ROUND(Rint, ZOK_RND_CURRENT)
-#undef ZOK_ALL_AB
-#undef ZOK_ALL_A
-#undef ZOK_ALL_ROUND
-
-  put_all(s, Fn::sModf, ptr(&kernel_modf<Fn::sModf, float>));
-  put_all(s, Fn::dModf, ptr(&kernel_modf<Fn::dModf, double>));
-  put_all(s, Fn::sLinearFrac, ptr(&kernel_linear_frac<Fn::sLinearFrac, float>));
-  put_all(s, Fn::dLinearFrac, ptr(&kernel_linear_frac<Fn::dLinearFrac, double>));
-
-  put(s, Fn::sDiv, ptr(&kernel_ab<Fn::sDiv, kLA, DivRecipK<Fn::sDiv, float>, float>),
-      ptr(&kernel_ab<Fn::sDiv, kHA, DivExactK<Fn::sDiv, float, true>, float>),
-      ptr(&kernel_ab<Fn::sDiv, kEP, DivRecipK<Fn::sDiv, float>, float>));
+  using enum Fn;
+  reg<sAdd, AddK<float>>(s);
+  reg<dAdd, AddK<double>>(s);
+  reg<sSub, SubK<float>>(s);
+  reg<dSub, SubK<double>>(s);
+  reg<sMul, MulK<float>>(s);
+  reg<dMul, MulK<double>>(s);
+  reg<sSqr, SqrK<float>>(s);
+  reg<dSqr, SqrK<double>>(s);
+  reg<sAbs, AbsK<float>>(s);
+  reg<dAbs, AbsK<double>>(s);
+  reg<sRound, RoundHalfAwayK<float>>(s);
+  reg<dRound, RoundHalfAwayK<double>>(s);
+  reg<sFrac, FracK<float>>(s);
+  reg<dFrac, FracK<double>>(s);
+  reg<sFloor, RoundModeK<float, ZOK_RND_FLOOR>>(s);
+  reg<dFloor, RoundModeK<double, ZOK_RND_FLOOR>>(s);
+  reg<sCeil, RoundModeK<float, ZOK_RND_CEIL>>(s);
+  reg<dCeil, RoundModeK<double, ZOK_RND_CEIL>>(s);
+  reg<sTrunc, RoundModeK<float, ZOK_RND_TRUNC>>(s);
+  reg<dTrunc, RoundModeK<double, ZOK_RND_TRUNC>>(s);
+  reg<sNearbyInt, RoundModeK<float, ZOK_RND_CURRENT_NOEXC>>(s);
+  reg<dNearbyInt, RoundModeK<double, ZOK_RND_CURRENT_NOEXC>>(s);
+  reg<sRint, RoundModeK<float, ZOK_RND_CURRENT>>(s);
+  reg<dRint, RoundModeK<double, ZOK_RND_CURRENT>>(s);
+  reg<sModf, ModfK<float>>(s);
+  reg<dModf, ModfK<double>>(s);
+  reg<sLinearFrac, LinearFracK<float>>(s);
+  reg<dLinearFrac, LinearFracK<double>>(s);
+  reg<sDiv, DivRecipK<sDiv, float>, DivExactK<sDiv, float, true>, DivRecipK<sDiv, float>>(s);
   // Double LA and EP divide exactly: on current processors a refined reciprocal estimate costs more
   // than the division instruction, so they differ from HA only in their report rule.
-  put(s, Fn::dDiv, ptr(&kernel_ab<Fn::dDiv, kLA, DivExactK<Fn::dDiv, double, false>, double>),
-      ptr(&kernel_ab<Fn::dDiv, kHA, DivExactK<Fn::dDiv, double, true>, double>),
-      ptr(&kernel_ab<Fn::dDiv, kEP, DivExactK<Fn::dDiv, double, false>, double>));
-  put(s, Fn::sInv, ptr(&kernel_a<Fn::sInv, kLA, InvK<Fn::sInv, float, false, true>, float>),
-      ptr(&kernel_a<Fn::sInv, kHA, InvK<Fn::sInv, float, true, true>, float>),
-      ptr(&kernel_a<Fn::sInv, kEP, InvK<Fn::sInv, float, false, true>, float>));
-  put(s, Fn::dInv, ptr(&kernel_a<Fn::dInv, kLA, InvK<Fn::dInv, double, true, true>, double>),
-      ptr(&kernel_a<Fn::dInv, kHA, InvK<Fn::dInv, double, true, true>, double>),
-      ptr(&kernel_a<Fn::dInv, kEP, InvK<Fn::dInv, double, true, false>, double>));
+  reg<dDiv, DivExactK<dDiv, double, false>, DivExactK<dDiv, double, true>, DivExactK<dDiv, double, false>>(s);
+  reg<sInv, InvK<sInv, float, false, true>, InvK<sInv, float, true, true>, InvK<sInv, float, false, true>>(s);
+  reg<dInv, InvK<dInv, double, true, true>, InvK<dInv, double, true, true>, InvK<dInv, double, true, false>>(
+      s);
 }
 
 }  // namespace zok::ZOK_ISA_NS

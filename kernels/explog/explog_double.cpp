@@ -382,26 +382,14 @@ struct DLogK {
 }  // namespace
 
 void register_explog_double(vm::KernelSlots& s) {
-  using vm::kEP;
-  using vm::kHA;
-  using vm::kLA;
-
-  put(s, Fn::dExp, ptr(&kernel_a<Fn::dExp, kLA, DExpK<Fn::dExp, 8, dexp_la>, double>),
-      ptr(&kernel_a<Fn::dExp, kHA, DExpK<Fn::dExp, 8, dexp_ha>, double>),
-      ptr(&kernel_a<Fn::dExp, kEP, DExpK<Fn::dExp, 4, dexp_ep>, double>));
-
-  // Expm1 and Ln: LA and HA share one kernel.
-  void* dexpm1 = ptr(&kernel_a<Fn::dExpm1, kHA, DExpm1K<Fn::dExpm1, dexpm1_ha>, double>);
-  put(s, Fn::dExpm1, dexpm1, dexpm1, ptr(&kernel_a<Fn::dExpm1, kEP, DExpm1K<Fn::dExpm1, dexpm1_ep>, double>));
-  void* dln = ptr(&kernel_a<Fn::dLn, kHA, DLogK<Fn::dLn, 4, dln_ha, false>, double>);
-  put(s, Fn::dLn, dln, dln, ptr(&kernel_a<Fn::dLn, kEP, DLogK<Fn::dLn, 4, dln_ep, false>, double>));
-
-  put(s, Fn::dLog10, ptr(&kernel_a<Fn::dLog10, kLA, DLogK<Fn::dLog10, 4, dlog10_s<true>, false>, double>),
-      ptr(&kernel_a<Fn::dLog10, kHA, DLogK<Fn::dLog10, 4, dlog10_ha, false>, double>),
-      ptr(&kernel_a<Fn::dLog10, kEP, DLogK<Fn::dLog10, 4, dlog10_s<false>, false>, double>));
-  put(s, Fn::dLog1p, ptr(&kernel_a<Fn::dLog1p, kLA, DLogK<Fn::dLog1p, 4, dlog1p_s<true>, true>, double>),
-      ptr(&kernel_a<Fn::dLog1p, kHA, DLogK<Fn::dLog1p, 4, dlog1p_ha, true>, double>),
-      ptr(&kernel_a<Fn::dLog1p, kEP, DLogK<Fn::dLog1p, 4, dlog1p_s<false>, true>, double>));
+  using enum Fn;
+  reg<dExp, DExpK<dExp, 8, dexp_la>, DExpK<dExp, 8, dexp_ha>, DExpK<dExp, 4, dexp_ep>>(s);
+  reg<dExpm1, DExpm1K<dExpm1, dexpm1_ha>, DExpm1K<dExpm1, dexpm1_ep>>(s);
+  reg<dLn, DLogK<dLn, 4, dln_ha, false>, DLogK<dLn, 4, dln_ep, false>>(s);
+  reg<dLog10, DLogK<dLog10, 4, dlog10_s<true>, false>, DLogK<dLog10, 4, dlog10_ha, false>,
+      DLogK<dLog10, 4, dlog10_s<false>, false>>(s);
+  reg<dLog1p, DLogK<dLog1p, 4, dlog1p_s<true>, true>, DLogK<dLog1p, 4, dlog1p_ha, true>,
+      DLogK<dLog1p, 4, dlog1p_s<false>, true>>(s);
 }
 
 }  // namespace zok::ZOK_ISA_NS

@@ -543,8 +543,17 @@ inline VD slog10_wide(VD u) {
 }
 using SLog10HAKVec = FloatOrWide<SLog10HAVec, slog10_wide>;
 
+// The float logarithms run in blocks of 16 elements, after an unaligned head, with the rest in
+// groups of four padded with 0.75.
+struct FloatLogLoop {
+  static constexpr int kUnroll = 16 / VF::kLanes > 0 ? 16 / VF::kLanes : 1;
+  static constexpr int kTailGroup = 4;
+  static constexpr bool kAlignHead = true;
+  static constexpr float kPad = 0.75f;
+};
+
 template <Fn kFn, class K, bool kLog1p>
-struct SLogK {
+struct SLogK : FloatLogLoop {
   static VF vec(VF x) { return K::vec(x); }
   static unsigned special(VF x) {
     if constexpr (kLog1p) {
@@ -580,64 +589,8 @@ struct SLogK {
   }
 };
 
-// ============================================================================================
-// The float logarithm loop: an unaligned head, blocks of 16, the rest, groups padded with 0.75
-// ============================================================================================
-
-template <class K>
-inline void flog_group(int i, int count, const float* a, float* r) {
-  constexpr int W = VF::kLanes;
-  alignas(64) float in[W], out[W];
-  for (int j = 0; j < W; ++j) in[j] = j < count ? a[i + j] : 0.75f;
-  const VF x = loadu(in);
-  storeu(out, K::vec(x));
-  const unsigned special = K::special(x) & ((1u << count) - 1);
-  for (unsigned m = special; m != 0; m &= m - 1) {
-    const int j = __builtin_ctz(m);
-    K::scalar(i + j, a, r);
-    out[j] = r[i + j];
-  }
-  for (int j = 0; j < count; ++j) r[i + j] = out[j];
-}
-
-template <class K>
-inline void flog_loop(int n, const float* a, float* r) {
-  constexpr int W = VF::kLanes, kUnroll = 16 / W > 0 ? 16 / W : 1, B = W * kUnroll;
-  constexpr int G = W < 4 ? W : 4;
-  const uintptr_t addr = reinterpret_cast<uintptr_t>(a);
-  int head = (addr & 3) == 0 ? static_cast<int>(((16 - (addr & 15)) & 15) / 4) : 0;
-  if (head > n) head = n;
-  int i = 0;
-  if (head > 0) {
-    flog_group<K>(0, head, a, r);
-    i = head;
-  }
-  for (; i + B <= n; i += B) {
-    VF x[kUnroll];
-    unsigned special[kUnroll], any = 0;
-    for (int u = 0; u < kUnroll; ++u) {
-      x[u] = loadu(a + i + u * W);
-      any |= special[u] = K::special(x[u]);
-    }
-    if (any == 0) {
-      for (int u = 0; u < kUnroll; ++u) storeu(r + i + u * W, K::vec(x[u]));
-      continue;
-    }
-    alignas(64) float out[B];
-    for (int u = 0; u < kUnroll; ++u) storeu(out + u * W, K::vec(x[u]));
-    for (int u = 0; u < kUnroll; ++u)
-      for (unsigned m = special[u]; m != 0; m &= m - 1) {
-        const int j = u * W + __builtin_ctz(m);
-        K::scalar(i + j, a, r);
-        out[j] = r[i + j];
-      }
-    for (int j = 0; j < B; ++j) r[i + j] = out[j];
-  }
-  for (; i < n; i += G) flog_group<K>(i, n - i < G ? n - i : G, a, r);
-}
-
 template <Fn kFn, class P>
-struct SLnK {
+struct SLnK : FloatLogLoop {
   static VF vec(VF x) { return P::vec(x); }
   static unsigned special(VF x) { return sln_outside(x); }
   static void scalar(int i, const float* a, float* r) {
@@ -647,41 +600,17 @@ struct SLnK {
   }
 };
 
-// ============================================================================================
-// Kernel entries and registration
-// ============================================================================================
-
-template <Fn kFn, int kSlot, typename K>
-void kernel_flog(int n, const float* a, float* r) {
-  if (n <= 0) return;
-  with_control<kFn, kSlot>([&] { flog_loop<K>(n, a, r); });
-}
-
 }  // namespace
 
 void register_explog_float(vm::KernelSlots& s) {
-  using vm::kEP;
-  using vm::kHA;
-  using vm::kLA;
-
-  put(s, Fn::sExp, ptr(&kernel_a<Fn::sExp, kLA, SExpK<Fn::sExp, SExpLAVec, false>, float>),
-      ptr(&kernel_a<Fn::sExp, kHA, SExpK<Fn::sExp, SExpHAVec, true>, float>),
-      ptr(&kernel_a<Fn::sExp, kEP, SExpEPK, float>));
-
-  // Expm1: LA and HA share one kernel.
-  void* sexpm1 = ptr(&kernel_a<Fn::sExpm1, kHA, SExpm1K<Fn::sExpm1, SExpm1LAHAVec>, float>);
-  put(s, Fn::sExpm1, sexpm1, sexpm1,
-      ptr(&kernel_a<Fn::sExpm1, kEP, SExpm1K<Fn::sExpm1, SExpm1EPVec>, float>));
-
-  put(s, Fn::sLn, ptr(&kernel_flog<Fn::sLn, kLA, SLnK<Fn::sLn, SLnLAVec>>),
-      ptr(&kernel_flog<Fn::sLn, kHA, SLnK<Fn::sLn, SLnHAVec>>),
-      ptr(&kernel_flog<Fn::sLn, kEP, SLnK<Fn::sLn, SLnEPVec>>));
-  put(s, Fn::sLog10, ptr(&kernel_flog<Fn::sLog10, kLA, SLogK<Fn::sLog10, SLog10Vec<SLog10QLA>, false>>),
-      ptr(&kernel_flog<Fn::sLog10, kHA, SLogK<Fn::sLog10, SLog10HAKVec, false>>),
-      ptr(&kernel_flog<Fn::sLog10, kEP, SLogK<Fn::sLog10, SLog10Vec<SLog10QEP>, false>>));
-  put(s, Fn::sLog1p, ptr(&kernel_flog<Fn::sLog1p, kLA, SLogK<Fn::sLog1p, SLog1pLAVec, true>>),
-      ptr(&kernel_flog<Fn::sLog1p, kHA, SLogK<Fn::sLog1p, SLog1pHAVec, true>>),
-      ptr(&kernel_flog<Fn::sLog1p, kEP, SLogK<Fn::sLog1p, SLog1pEPVec, true>>));
+  using enum Fn;
+  reg<sExp, SExpK<sExp, SExpLAVec, false>, SExpK<sExp, SExpHAVec, true>, SExpEPK>(s);
+  reg<sExpm1, SExpm1K<sExpm1, SExpm1LAHAVec>, SExpm1K<sExpm1, SExpm1EPVec>>(s);
+  reg<sLn, SLnK<sLn, SLnLAVec>, SLnK<sLn, SLnHAVec>, SLnK<sLn, SLnEPVec>>(s);
+  reg<sLog10, SLogK<sLog10, SLog10Vec<SLog10QLA>, false>, SLogK<sLog10, SLog10HAKVec, false>,
+      SLogK<sLog10, SLog10Vec<SLog10QEP>, false>>(s);
+  reg<sLog1p, SLogK<sLog1p, SLog1pLAVec, true>, SLogK<sLog1p, SLog1pHAVec, true>,
+      SLogK<sLog1p, SLog1pEPVec, true>>(s);
 }
 
 }  // namespace zok::ZOK_ISA_NS

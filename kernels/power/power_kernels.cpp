@@ -1123,150 +1123,80 @@ struct PowxK {
   static void scalar(int i, const T* a, T b, T* r) {
     int code;
     r[i] = pow_rules<T, kP>(a[i], b, code, fast);
-    if (code != 0) {
-      // The report routine reads element i of each array it is given: b goes as an array whose
-      // element i is b.
-      const T* b_array =
-          reinterpret_cast<const T*>(reinterpret_cast<uintptr_t>(&b) - sizeof(T) * static_cast<uintptr_t>(i));
-      report(code, i, a, b_array, r, r, vm::traits(kFn).name);
-    }
+    if (code != 0) report(code, i, a, b, r, vm::traits(kFn).name);
   }
 };
-
-// Blocks of one vector against the broadcast b; lanes outside the fast range are redone one by
-// one through the rules, in ascending order, after the block has been computed into scratch.
-template <typename K, typename T>
-inline void powx_loop(int n, const T* a, T b, T* r) {
-  using V = Vec<T>;
-  constexpr int W = V::kLanes;
-  const V vb = splat<V>(b);
-  int i = 0;
-  for (; i + W <= n; i += W) {
-    const V x = loadu(a + i);
-    const unsigned sp = K::special(x, vb);
-    if (sp == 0) {
-      storeu(r + i, K::vec(x, vb));
-      continue;
-    }
-    alignas(64) T out[W];
-    storeu(out, K::vec(x, vb));
-    for (unsigned m = sp; m != 0; m &= m - 1) {
-      const int j = __builtin_ctz(m);
-      K::scalar(i + j, a, b, r);
-      out[j] = r[i + j];
-    }
-    for (int j = 0; j < W; ++j) r[i + j] = out[j];
-  }
-  for (; i < n; ++i) K::scalar(i, a, b, r);
-}
 
 // Which shortcuts a float flavour has.
 enum PxSet : int { kPxAll = 1, kPxLaEp = 2, kPxEp = 4 };
 
-template <Fn kFn, int kSlot, Pp kP, int kSets, typename T>
-void kernel_powx(int n, const T* a, T b, T* r) {
-  if (n <= 0) return;
-  with_control<kFn, kSlot>([&] {
-    auto run = [&](auto path) { powx_loop<PowxK<kFn, kP, decltype(path)::value, T>>(n, a, b, r); };
+// Powx picks the kernel of its exponent's shortcut once per call; each runs in blocks of one vector
+// against the broadcast b, lanes outside the fast range redone one by one through the rules.
+template <Fn kFn, Pp kP, int kSets, typename T>
+struct PowxByExponent {
+  static void run(int n, const T* a, T b, T* r) {
+    auto go = [&](auto path) { by_value_loop<PowxK<kFn, kP, decltype(path)::value, T>>(n, a, b, r); };
     using P = Px;
     if constexpr (sizeof(T) == 4) {
-      if (b == 0.5f) return run(std::integral_constant<P, P::kHalf>{});
-      if (b == -0.5f) return run(std::integral_constant<P, P::kMinusHalf>{});
-      if (b == 1.0f) return run(std::integral_constant<P, P::kOne>{});
-      if (b == -1.0f) return run(std::integral_constant<P, P::kMinusOne>{});
-      if (b == 1.5f) return run(std::integral_constant<P, P::kThreeHalves>{});
-      if (b == -1.5f) return run(std::integral_constant<P, P::kMinusThreeHalves>{});
-      if (b == 2.0f) return run(std::integral_constant<P, P::kTwo>{});
-      if (b == -2.0f) return run(std::integral_constant<P, P::kMinusTwo>{});
+      if (b == 0.5f) return go(std::integral_constant<P, P::kHalf>{});
+      if (b == -0.5f) return go(std::integral_constant<P, P::kMinusHalf>{});
+      if (b == 1.0f) return go(std::integral_constant<P, P::kOne>{});
+      if (b == -1.0f) return go(std::integral_constant<P, P::kMinusOne>{});
+      if (b == 1.5f) return go(std::integral_constant<P, P::kThreeHalves>{});
+      if (b == -1.5f) return go(std::integral_constant<P, P::kMinusThreeHalves>{});
+      if (b == 2.0f) return go(std::integral_constant<P, P::kTwo>{});
+      if (b == -2.0f) return go(std::integral_constant<P, P::kMinusTwo>{});
       if constexpr ((kSets & kPxLaEp) != 0) {
-        if (b == 3.0f) return run(std::integral_constant<P, P::kThree>{});
-        if (b == -3.0f) return run(std::integral_constant<P, P::kMinusThree>{});
-        if (b == 4.0f) return run(std::integral_constant<P, P::kFour>{});
-        if (b == -4.0f) return run(std::integral_constant<P, P::kMinusFour>{});
+        if (b == 3.0f) return go(std::integral_constant<P, P::kThree>{});
+        if (b == -3.0f) return go(std::integral_constant<P, P::kMinusThree>{});
+        if (b == 4.0f) return go(std::integral_constant<P, P::kFour>{});
+        if (b == -4.0f) return go(std::integral_constant<P, P::kMinusFour>{});
       }
       if constexpr ((kSets & kPxEp) != 0) {
-        if (b == 1.0f / 3) return run(std::integral_constant<P, P::kThird>{});
-        if (b == -1.0f / 3) return run(std::integral_constant<P, P::kMinusThird>{});
-        if (b == 2.0f / 3) return run(std::integral_constant<P, P::kTwoThirds>{});
-        if (b == -2.0f / 3) return run(std::integral_constant<P, P::kMinusTwoThirds>{});
+        if (b == 1.0f / 3) return go(std::integral_constant<P, P::kThird>{});
+        if (b == -1.0f / 3) return go(std::integral_constant<P, P::kMinusThird>{});
+        if (b == 2.0f / 3) return go(std::integral_constant<P, P::kTwoThirds>{});
+        if (b == -2.0f / 3) return go(std::integral_constant<P, P::kMinusTwoThirds>{});
       }
     }
-    run(std::integral_constant<P, P::kGeneral>{});
-  });
-}
-
-// ---- kernel entries ----
+    go(std::integral_constant<P, P::kGeneral>{});
+  }
+};
 
 }  // namespace
 
 void register_power(vm::KernelSlots& s) {
-  using vm::kEP;
-  using vm::kHA;
-  using vm::kLA;
-
-  put(s, Fn::sSqrt, ptr(&kernel_a<Fn::sSqrt, kLA, SqrtEstimateK<Fn::sSqrt, true>, float>),
-      ptr(&kernel_a<Fn::sSqrt, kHA, SqrtK<Fn::sSqrt, float>, float>),
-      ptr(&kernel_a<Fn::sSqrt, kEP, SqrtEstimateK<Fn::sSqrt, false>, float>));
-  void* dsqrt = ptr(&kernel_a<Fn::dSqrt, kHA, SqrtK<Fn::dSqrt, double>, double>);
-  put(s, Fn::dSqrt, dsqrt, dsqrt, dsqrt);
-
-  put(s, Fn::sInvSqrt, ptr(&kernel_a<Fn::sInvSqrt, kLA, InvSqrtEstimateK<Fn::sInvSqrt, true>, float>),
-      ptr(&kernel_a<Fn::sInvSqrt, kHA, InvSqrtFloatHaK<Fn::sInvSqrt>, float>),
-      ptr(&kernel_a<Fn::sInvSqrt, kEP, InvSqrtEstimateK<Fn::sInvSqrt, false>, float>));
-  void* dinvsqrt = ptr(&kernel_a<Fn::dInvSqrt, kLA, InvSqrtDoubleK<Fn::dInvSqrt>, double>);
-  put(s, Fn::dInvSqrt, dinvsqrt, ptr(&kernel_a<Fn::dInvSqrt, kHA, InvSqrtDoubleHaK<Fn::dInvSqrt>, double>),
-      dinvsqrt);
-
-#define ZOK_ROOT(F, ROOT)                                                                     \
-  put(s, Fn::s##F, ptr(&kernel_a<Fn::s##F, kLA, RootK<Fn::s##F, ROOT, false, float>, float>), \
-      ptr(&kernel_a<Fn::s##F, kHA, RootK<Fn::s##F, ROOT, true, float>, float>),               \
-      ptr(&kernel_a<Fn::s##F, kEP, RootK<Fn::s##F, ROOT, false, float>, float>));
-  ZOK_ROOT(Cbrt, Root::kCbrt)
-  ZOK_ROOT(InvCbrt, Root::kInvCbrt)
-  ZOK_ROOT(Pow2o3, Root::kPow2o3)
-#undef ZOK_ROOT
-  // Double Cbrt and InvCbrt share their LA and EP kernel; Pow2o3 has three.
-  void* dcbrt = ptr(&kernel_a<Fn::dCbrt, kLA, RootK<Fn::dCbrt, Root::kCbrt, false, double>, double>);
-  put(s, Fn::dCbrt, dcbrt,
-      ptr(&kernel_a<Fn::dCbrt, kHA, RootK<Fn::dCbrt, Root::kCbrt, true, double>, double>), dcbrt);
-  void* dinvcbrt =
-      ptr(&kernel_a<Fn::dInvCbrt, kLA, RootK<Fn::dInvCbrt, Root::kInvCbrt, false, double>, double>);
-  put(s, Fn::dInvCbrt, dinvcbrt,
-      ptr(&kernel_a<Fn::dInvCbrt, kHA, RootK<Fn::dInvCbrt, Root::kInvCbrt, true, double>, double>), dinvcbrt);
-  put(s, Fn::dPow2o3,
-      ptr(&kernel_a<Fn::dPow2o3, kLA, RootK<Fn::dPow2o3, Root::kPow2o3, false, double>, double>),
-      ptr(&kernel_a<Fn::dPow2o3, kHA, RootK<Fn::dPow2o3, Root::kPow2o3, true, double>, double>),
-      ptr(&kernel_a<Fn::dPow2o3, kEP, RootK<Fn::dPow2o3, Root::kPow2o3, false, double>, double>));
-
-#define ZOK_POW3O2(t, T)                                                                         \
-  put(s, Fn::t##Pow3o2, ptr(&kernel_a<Fn::t##Pow3o2, kLA, Pow3o2K<Fn::t##Pow3o2, false, T>, T>), \
-      ptr(&kernel_a<Fn::t##Pow3o2, kHA, Pow3o2K<Fn::t##Pow3o2, true, T>, T>),                    \
-      ptr(&kernel_a<Fn::t##Pow3o2, kEP, Pow3o2K<Fn::t##Pow3o2, false, T>, T>));
-  ZOK_POW3O2(s, float)
-  ZOK_POW3O2(d, double)
-#undef ZOK_POW3O2
-#define ZOK_HYPOT(t, T)                                                         \
-  put(s, Fn::t##Hypot, ptr(&kernel_ab<Fn::t##Hypot, kLA, HypotK<false, T>, T>), \
-      ptr(&kernel_ab<Fn::t##Hypot, kHA, HypotK<true, T>, T>),                   \
-      ptr(&kernel_ab<Fn::t##Hypot, kEP, HypotK<false, T>, T>));
-  ZOK_HYPOT(s, float)
-  ZOK_HYPOT(d, double)
-#undef ZOK_HYPOT
-
-#define ZOK_POW(t, T)                                                                   \
-  put(s, Fn::t##Pow, ptr(&kernel_ab<Fn::t##Pow, kLA, PowK<Fn::t##Pow, Pp::kLa, T>, T>), \
-      ptr(&kernel_ab<Fn::t##Pow, kHA, PowK<Fn::t##Pow, Pp::kHa, T>, T>),                \
-      ptr(&kernel_ab<Fn::t##Pow, kEP, PowK<Fn::t##Pow, Pp::kEp, T>, T>));
-  ZOK_POW(s, float)
-  ZOK_POW(d, double)
-#undef ZOK_POW
-#define ZOK_POWX(t, T)                                                                   \
-  put(s, Fn::t##Powx, ptr(&kernel_powx<Fn::t##Powx, kLA, Pp::kLa, kPxAll | kPxLaEp, T>), \
-      ptr(&kernel_powx<Fn::t##Powx, kHA, Pp::kHa, kPxAll, T>),                           \
-      ptr(&kernel_powx<Fn::t##Powx, kEP, Pp::kEp, kPxAll | kPxLaEp | kPxEp, T>));
-  ZOK_POWX(s, float)
-  ZOK_POWX(d, double)
-#undef ZOK_POWX
+  using enum Fn;
+  reg<sSqrt, SqrtEstimateK<sSqrt, true>, SqrtK<sSqrt, float>, SqrtEstimateK<sSqrt, false>>(s);
+  reg<dSqrt, SqrtK<dSqrt, double>>(s);
+  reg<sInvSqrt, InvSqrtEstimateK<sInvSqrt, true>, InvSqrtFloatHaK<sInvSqrt>,
+      InvSqrtEstimateK<sInvSqrt, false>>(s);
+  reg<dInvSqrt, InvSqrtDoubleK<dInvSqrt>, InvSqrtDoubleHaK<dInvSqrt>>(s);
+  reg<sCbrt, RootK<sCbrt, Root::kCbrt, false, float>, RootK<sCbrt, Root::kCbrt, true, float>,
+      RootK<sCbrt, Root::kCbrt, false, float>>(s);
+  reg<dCbrt, RootK<dCbrt, Root::kCbrt, false, double>, RootK<dCbrt, Root::kCbrt, true, double>>(s);
+  reg<sInvCbrt, RootK<sInvCbrt, Root::kInvCbrt, false, float>, RootK<sInvCbrt, Root::kInvCbrt, true, float>,
+      RootK<sInvCbrt, Root::kInvCbrt, false, float>>(s);
+  reg<dInvCbrt, RootK<dInvCbrt, Root::kInvCbrt, false, double>,
+      RootK<dInvCbrt, Root::kInvCbrt, true, double>>(s);
+  reg<sPow2o3, RootK<sPow2o3, Root::kPow2o3, false, float>, RootK<sPow2o3, Root::kPow2o3, true, float>,
+      RootK<sPow2o3, Root::kPow2o3, false, float>>(s);
+  reg<dPow2o3, RootK<dPow2o3, Root::kPow2o3, false, double>, RootK<dPow2o3, Root::kPow2o3, true, double>,
+      RootK<dPow2o3, Root::kPow2o3, false, double>>(s);
+  reg<sPow3o2, Pow3o2K<sPow3o2, false, float>, Pow3o2K<sPow3o2, true, float>, Pow3o2K<sPow3o2, false, float>>(
+      s);
+  reg<dPow3o2, Pow3o2K<dPow3o2, false, double>, Pow3o2K<dPow3o2, true, double>,
+      Pow3o2K<dPow3o2, false, double>>(s);
+  reg<sHypot, HypotK<false, float>, HypotK<true, float>, HypotK<false, float>>(s);
+  reg<dHypot, HypotK<false, double>, HypotK<true, double>, HypotK<false, double>>(s);
+  reg<sPow, PowK<sPow, Pp::kLa, float>, PowK<sPow, Pp::kHa, float>, PowK<sPow, Pp::kEp, float>>(s);
+  reg<dPow, PowK<dPow, Pp::kLa, double>, PowK<dPow, Pp::kHa, double>, PowK<dPow, Pp::kEp, double>>(s);
+  reg<sPowx, PowxByExponent<sPowx, Pp::kLa, kPxAll | kPxLaEp, float>,
+      PowxByExponent<sPowx, Pp::kHa, kPxAll, float>,
+      PowxByExponent<sPowx, Pp::kEp, kPxAll | kPxLaEp | kPxEp, float>>(s);
+  reg<dPowx, PowxByExponent<dPowx, Pp::kLa, kPxAll | kPxLaEp, double>,
+      PowxByExponent<dPowx, Pp::kHa, kPxAll, double>,
+      PowxByExponent<dPowx, Pp::kEp, kPxAll | kPxLaEp | kPxEp, double>>(s);
 }
 
 }  // namespace zok::ZOK_ISA_NS
