@@ -8,6 +8,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <vector>
+
+#include "frame/functions.h"
 
 #if ZOK_ISA_LEVEL == 1
 #define ZOK_SLEEF_F(name) Sleef_##name##f4_sse4
@@ -42,19 +45,26 @@ namespace zok::bench::ZOK_ISA_NS {
 
 namespace {
 
-#define ZOK_LOOP(name, expr)                              \
-  template <typename T>                                   \
-  void loop_##name(int n, const T* a, const T* b, T* r) { \
-    (void)b;                                              \
-    for (int i = 0; i < n; ++i) r[i] = (expr);            \
+template <typename T, typename F>
+void plain_loop(int n, const T* a, const T* b, T* r, F f) {
+  for (int i = 0; i < n; ++i) r[i] = f(a[i], b[i]);
+}
+#define ZOK_LOOP(name, expr)                                                 \
+  void loop_##name##_f(int n, const float* a, const float* b, float* r) {    \
+    using T = float;                                                         \
+    plain_loop(n, a, b, r, [](T x, T y) { return (void)y, (expr); });        \
+  }                                                                          \
+  void loop_##name##_d(int n, const double* a, const double* b, double* r) { \
+    using T = double;                                                        \
+    plain_loop(n, a, b, r, [](T x, T y) { return (void)y, (expr); });        \
   }
-ZOK_LOOP(add, a[i] + b[i])
-ZOK_LOOP(sub, a[i] - b[i])
-ZOK_LOOP(mul, a[i] * b[i])
-ZOK_LOOP(div, a[i] / b[i])
-ZOK_LOOP(sqr, a[i] * a[i])
-ZOK_LOOP(inv, T(1) / a[i])
-ZOK_LOOP(abs, std::fabs(a[i]))
+ZOK_LOOP(add, x + y)
+ZOK_LOOP(sub, x - y)
+ZOK_LOOP(mul, x* y)
+ZOK_LOOP(div, x / y)
+ZOK_LOOP(sqr, x* x)
+ZOK_LOOP(inv, T(1) / x)
+ZOK_LOOP(abs, std::fabs(x))
 #undef ZOK_LOOP
 
 // glibc called per element; the volatile pointer keeps the compiler from inlining a round
@@ -343,67 +353,39 @@ void* fp(F* f) {
   return reinterpret_cast<void*>(f);
 }
 
-#define ZOK_PAIR(F, kind, fs, fd) \
-  {#F, 's', kind, fp(fs)}, {      \
-#F, 'd', kind, fp(fd)         \
-  }
-const Baseline kBaselines[] = {
-    ZOK_PAIR(Sqrt, "loop", &loop_sqrt_f, &loop_sqrt_d),
-    ZOK_PAIR(InvSqrt, "loop", &loop_inv_sqrt_f, &loop_inv_sqrt_d),
-    ZOK_PAIR(Cbrt, "sleef_u10", &sleef10_cbrt_f, &sleef10_cbrt_d),
-    ZOK_PAIR(Cbrt, "libmvec", &mvec_cbrt_f, &mvec_cbrt_d),
-    ZOK_PAIR(Pow, "sleef_u10", &sleef10_pow_f, &sleef10_pow_d),
-    ZOK_PAIR(Pow, "libmvec", &mvec_pow_f, &mvec_pow_d),
-    ZOK_PAIR(Pow2o3, "sleef_u10", &sleef10_pow2o3_f, &sleef10_pow2o3_d),
-    ZOK_PAIR(Pow3o2, "loop", &loop_pow3o2_f, &loop_pow3o2_d),
-    ZOK_PAIR(Pow3o2, "sleef_u10", &sleef10_pow3o2_f, &sleef10_pow3o2_d),
-    ZOK_PAIR(InvCbrt, "sleef_u10", &sleef10_inv_cbrt_f, &sleef10_inv_cbrt_d),
-    ZOK_PAIR(Powx, "sleef_u10", &sleef10_powx_f, &sleef10_powx_d),
-    ZOK_PAIR(Powx, "libmvec", &mvec_powx_f, &mvec_powx_d),
-    ZOK_PAIR(Hypot, "sleef_u05", &sleef05_hypot_f, &sleef05_hypot_d),
-    ZOK_PAIR(Hypot, "sleef_u35", &sleef35_hypot_f, &sleef35_hypot_d),
-    ZOK_PAIR(Hypot, "libmvec", &mvec_hypot_f, &mvec_hypot_d),
-    ZOK_PAIR(Exp, "libm", &libm_exp_f, &libm_exp_d),
-    ZOK_PAIR(Exp, "sleef_u10", &sleef10_exp_f, &sleef10_exp_d),
-    ZOK_PAIR(Exp, "libmvec", &mvec_exp_f, &mvec_exp_d),
-    ZOK_PAIR(Expm1, "libm", &libm_expm1_f, &libm_expm1_d),
-    ZOK_PAIR(Expm1, "sleef_u10", &sleef10_expm1_f, &sleef10_expm1_d),
-    ZOK_PAIR(Expm1, "libmvec", &mvec_expm1_f, &mvec_expm1_d),
-    ZOK_PAIR(Ln, "libm", &libm_log_f, &libm_log_d),
-    ZOK_PAIR(Ln, "sleef_u10", &sleef10_log_f, &sleef10_log_d),
-    ZOK_PAIR(Ln, "sleef_u35", &sleef35_log_f, &sleef35_log_d),
-    ZOK_PAIR(Ln, "libmvec", &mvec_log_f, &mvec_log_d),
-    ZOK_PAIR(Log10, "libm", &libm_log10_f, &libm_log10_d),
-    ZOK_PAIR(Log10, "sleef_u10", &sleef10_log10_f, &sleef10_log10_d),
-    ZOK_PAIR(Log10, "libmvec", &mvec_log10_f, &mvec_log10_d),
-    ZOK_PAIR(Log1p, "libm", &libm_log1p_f, &libm_log1p_d),
-    ZOK_PAIR(Log1p, "sleef_u10", &sleef10_log1p_f, &sleef10_log1p_d),
-    ZOK_PAIR(Log1p, "libmvec", &mvec_log1p_f, &mvec_log1p_d),
-    ZOK_PAIR(Add, "loop", &loop_add<float>, &loop_add<double>),
-    ZOK_PAIR(Sub, "loop", &loop_sub<float>, &loop_sub<double>),
-    ZOK_PAIR(Mul, "loop", &loop_mul<float>, &loop_mul<double>),
-    ZOK_PAIR(Div, "loop", &loop_div<float>, &loop_div<double>),
-    ZOK_PAIR(Sqr, "loop", &loop_sqr<float>, &loop_sqr<double>),
-    ZOK_PAIR(Inv, "loop", &loop_inv<float>, &loop_inv<double>),
-    ZOK_PAIR(Abs, "loop", &loop_abs<float>, &loop_abs<double>),
-    ZOK_PAIR(Floor, "libm", &libm_floor_f, &libm_floor_d),
-    ZOK_PAIR(Ceil, "libm", &libm_ceil_f, &libm_ceil_d),
-    ZOK_PAIR(Trunc, "libm", &libm_trunc_f, &libm_trunc_d),
-    ZOK_PAIR(Round, "libm", &libm_round_f, &libm_round_d),
-    ZOK_PAIR(Rint, "libm", &libm_rint_f, &libm_rint_d),
-    ZOK_PAIR(Floor, "sleef", &sleef_floor_f, &sleef_floor_d),
-    ZOK_PAIR(Ceil, "sleef", &sleef_ceil_f, &sleef_ceil_d),
-    ZOK_PAIR(Trunc, "sleef", &sleef_trunc_f, &sleef_trunc_d),
-    ZOK_PAIR(Round, "sleef", &sleef_round_f, &sleef_round_d),
-    ZOK_PAIR(Rint, "sleef", &sleef_rint_f, &sleef_rint_d),
+// The peers each function's facts row names, as (kind, float, double) triples ending in a null kind.
+struct Peer {
+  const char* kind;
+  void* f;
+  void* d;
 };
-#undef ZOK_PAIR
+#define BASE(kind, fn) {#kind, fp(&fn##_f), fp(&fn##_d)},
+#define NO_BASE
+#define ZOK_VM_FACTS(t, F, FAMILY, DOMAIN, SWEEP, REF, LA, HA, EP, DENSE, BASELINES) \
+  const Peer kPeers_##t##F[] = {BASELINES{nullptr, nullptr, nullptr}};
+#include "frame/vm_facts.def"
+#undef ZOK_VM_FACTS
+#undef NO_BASE
+#undef BASE
+
+std::vector<Baseline> collect_baselines() {
+  std::vector<Baseline> out;
+  auto add = [&](const char* function, char type, int fn, const Peer* peers) {
+    for (; peers->kind != nullptr; ++peers)
+      out.push_back({function, type, peers->kind, type == 's' ? peers->f : peers->d, fn});
+  };
+#define ZOK_VM_FACTS(t, F, ...) add(#F, #t[0], static_cast<int>(zok::vm::Fn::t##F), kPeers_##t##F);
+#include "frame/vm_facts.def"
+#undef ZOK_VM_FACTS
+  return out;
+}
 
 }  // namespace
 
 const Baseline* baselines(int* count) {
-  *count = static_cast<int>(sizeof kBaselines / sizeof kBaselines[0]);
-  return kBaselines;
+  static const std::vector<Baseline> all = collect_baselines();
+  *count = static_cast<int>(all.size());
+  return all.data();
 }
 
 }  // namespace zok::bench::ZOK_ISA_NS

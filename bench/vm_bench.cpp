@@ -9,21 +9,25 @@
 
 #include "bench/vm_baseline.h"
 #include "frame/functions.h"
+#include "frame/vm_facts.h"
 
 namespace {
 
 using zok::vm::Isa;
 using zok::vm::Shape;
 
-// Argument sets: kGeneral for most functions; logarithms take the magnitudes, exponentials
-// 0.8 times the arguments (inside the float range of e^x).
+// Argument sets, by the function's domain in its facts row: ordinary values of both signs; the
+// magnitudes; 0.8 times the values (inside the float range of e^x).
 enum ArgKind { kGeneral, kPositive, kExpRange, kArgKinds };
-ArgKind arg_kind(const char* name) {
-  const std::string f = name + 2;  // "vdExp" -> "Exp"
-  if (f == "Ln" || f == "Log10" || f == "Log1p") return kPositive;
-  // Roots and powers of negative numbers are domain errors.
-  if (f == "Sqrt" || f == "InvSqrt" || f == "Pow" || f == "Powx" || f == "Pow3o2") return kPositive;
-  if (f == "Exp" || f == "Expm1") return kExpRange;
+ArgKind arg_kind(zok::vm::Fn fn) {
+  switch (zok::vm::facts(fn).domain) {
+    case zok::vm::Domain::POSITIVE:
+      return kPositive;
+    case zok::vm::Domain::EXP_RANGE:
+      return kExpRange;
+    case zok::vm::Domain::ANY:
+      break;
+  }
   return kGeneral;
 }
 
@@ -54,25 +58,10 @@ template <typename T>
 void run_kernel(benchmark::State& state, void* k, Shape shape, int kind) {
   const int n = static_cast<int>(state.range(0));
   Data<T>& d = data<T>(static_cast<size_t>(n), kind);
+  static const T kScalars[4] = {T(2.5), T(1), T(3), T(0.5)}, kLinFrac[4] = {T(2), T(1), T(3), T(0.5)};
+  const T* scalars = shape == Shape::LINFRAC ? kLinFrac : kScalars;
   for (auto _ : state) {
-    switch (shape) {
-      case Shape::A_R:
-        reinterpret_cast<void (*)(int, const T*, T*)>(k)(n, d.a.data(), d.r.data());
-        break;
-      case Shape::AB_R:
-        reinterpret_cast<void (*)(int, const T*, const T*, T*)>(k)(n, d.a.data(), d.b.data(), d.r.data());
-        break;
-      case Shape::LINFRAC:
-        reinterpret_cast<void (*)(int, const T*, const T*, T, T, T, T, T*)>(k)(n, d.a.data(), d.b.data(), T(2),
-                                                                            T(1), T(3), T(0.5), d.r.data());
-        break;
-      case Shape::A_RR:
-        reinterpret_cast<void (*)(int, const T*, T*, T*)>(k)(n, d.a.data(), d.r.data(), d.r2.data());
-        break;
-      case Shape::AX_R:
-        reinterpret_cast<void (*)(int, const T*, T, T*)>(k)(n, d.a.data(), T(2.5), d.r.data());
-        break;
-    }
+    zok::vm::call_any<T>(k, shape, n, d.a.data(), d.b.data(), d.r.data(), d.r2.data(), scalars);
     benchmark::ClobberMemory();
   }
   state.SetItemsProcessed(state.iterations() * n);
@@ -114,11 +103,11 @@ void register_all() {
       for (int slot = 0; slot < 3; ++slot) {
         void* k = (*kernels)[f][slot];
         const std::string name = "vm/" + set + "/" + in.name + "/" + kSlot[slot];
-        const int kind = arg_kind(in.name);
+        const int kind = arg_kind(static_cast<zok::vm::Fn>(f));
         auto* b = in.type == 's'
-                      ? benchmark::RegisterBenchmark(name.c_str(), [k, &in, kind](benchmark::State& s) {
-                          run_kernel<float>(s, k, in.shape, kind);
-                        })
+                      ? benchmark::RegisterBenchmark(
+                            name.c_str(),
+                            [k, &in, kind](benchmark::State& s) { run_kernel<float>(s, k, in.shape, kind); })
                       : benchmark::RegisterBenchmark(name.c_str(), [k, &in, kind](benchmark::State& s) {
                           run_kernel<double>(s, k, in.shape, kind);
                         });
@@ -130,12 +119,12 @@ void register_all() {
     for (int j = 0; j < count; ++j) {
       const std::string name = "base/" + set + "/v" + base[j].type + base[j].function + "/" + base[j].kind;
       void* f = base[j].run;
-      const int kind = arg_kind(("v" + std::string(1, base[j].type) + base[j].function).c_str());
+      const int kind = arg_kind(static_cast<zok::vm::Fn>(base[j].fn));
       auto* b = base[j].type == 's'
-                    ? benchmark::RegisterBenchmark(name.c_str(),
-                                                   [f, kind](benchmark::State& s) { run_baseline<float>(s, f, kind); })
-                    : benchmark::RegisterBenchmark(name.c_str(),
-                                                   [f, kind](benchmark::State& s) { run_baseline<double>(s, f, kind); });
+                    ? benchmark::RegisterBenchmark(
+                          name.c_str(), [f, kind](benchmark::State& s) { run_baseline<float>(s, f, kind); })
+                    : benchmark::RegisterBenchmark(
+                          name.c_str(), [f, kind](benchmark::State& s) { run_baseline<double>(s, f, kind); });
       b->Arg(1000)->Arg(1000000);
     }
   }

@@ -75,4 +75,24 @@ const char* registered_family(Fn fn);
 // The kernels of one instruction set, or null when this machine cannot run them.
 const KernelSlots* isa_kernels(Isa isa);
 
+// Calls a kernel or stub of any shape: one-argument shapes ignore b, one-result shapes r2; the
+// by-value arguments come from scalars (Powx's exponent is scalars[0], LinearFrac takes scalea,
+// shifta, scaleb, shiftb).
+template <typename T>
+void call_any(void* k, Shape shape, int n, const T* a, const T* b, T* r, T* r2, const T* scalars) {
+  switch (shape) {
+    case Shape::A_R:
+      return reinterpret_cast<void (*)(int, const T*, T*)>(k)(n, a, r);
+    case Shape::AB_R:
+      return reinterpret_cast<void (*)(int, const T*, const T*, T*)>(k)(n, a, b, r);
+    case Shape::LINFRAC:
+      return reinterpret_cast<void (*)(int, const T*, const T*, T, T, T, T, T*)>(k)(
+          n, a, b, scalars[0], scalars[1], scalars[2], scalars[3], r);
+    case Shape::A_RR:
+      return reinterpret_cast<void (*)(int, const T*, T*, T*)>(k)(n, a, r, r2);
+    case Shape::AX_R:
+      return reinterpret_cast<void (*)(int, const T*, T, T*)>(k)(n, a, scalars[0], r);
+  }
+}
+
 }  // namespace zok::vm

@@ -67,24 +67,8 @@ int run_typed(const Call& c, const std::vector<std::string>& values, const std::
   std::vector<T> r(a.size()), r2(a.size());
   _yubClearErrStatus();
   const ErrorCallback old = _yubSetErrorCallBack(print_report);
-  switch (in.shape) {
-    case Shape::A_R:
-      reinterpret_cast<void (*)(int, const T*, T*)>(k)(n, a.data(), r.data());
-      break;
-    case Shape::AB_R:
-      reinterpret_cast<void (*)(int, const T*, const T*, T*)>(k)(n, a.data(), b.data(), r.data());
-      break;
-    case Shape::LINFRAC:
-      reinterpret_cast<void (*)(int, const T*, const T*, T, T, T, T, T*)>(k)(
-          n, a.data(), b.data(), scalars[0], scalars[1], scalars[2], scalars[3], r.data());
-      break;
-    case Shape::A_RR:
-      reinterpret_cast<void (*)(int, const T*, T*, T*)>(k)(n, a.data(), r.data(), r2.data());
-      break;
-    case Shape::AX_R:  // the exponent is the first of --scalars
-      reinterpret_cast<void (*)(int, const T*, T, T*)>(k)(n, a.data(), scalars[0], r.data());
-      break;
-  }
+  // The exponent of Powx is the first of --scalars.
+  zok::vm::call_any<T>(k, in.shape, n, a.data(), b.data(), r.data(), r2.data(), scalars.data());
   _yubSetErrorCallBack(old);
   static const char* kSlot[] = {"LA", "HA", "EP"};
   std::printf("%s %s on %s:\n", in.name, kSlot[c.slot], zok::vm::isa_name(c.isa));

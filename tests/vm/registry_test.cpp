@@ -1,11 +1,13 @@
 // The registry's tables and stubs: every stub calls its slot (read at each call) with its arguments
 // unchanged, cost tables sit 24 bytes behind their kernel tables, slot sharing matches the registry,
-// and the tables hold the selected instruction set's kernels.
+// each function's kernels come from the family of its facts row, and the tables hold the selected
+// instruction set's kernels.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <set>
 
+#include "frame/vm_facts.h"
 #include "tests/vm/vm_test_support.h"
 
 namespace {
@@ -113,7 +115,14 @@ TEST(Registry, CostTablesSitBehindTheKernelTables){
 #undef ZOK_VM_FUNCTION
 }
 
-TEST(Registry, SlotSharingFollowsTheRegistryOnEveryInstructionSet) {
+// Every function's kernels come from the family its facts row names, in every slot, with the
+// sharing of its row.
+TEST(Registry, SlotSharingAndFamilyFollowTheRegistryOnEveryInstructionSet) {
+  for (int f = 0; f < zok::vm::kFnCount; ++f) {
+    const char* family = zok::vm::registered_family(static_cast<Fn>(f));
+    EXPECT_STREQ(family == nullptr ? "(none)" : family, zok::vm::kFacts[f].family)
+        << zok::vm::kFunctions[f].name;
+  }
   for (zok::vm::Isa isa : zok::test::machine_isas()) {
     const auto& slots = *zok::vm::isa_kernels(isa);
     for (int f = 0; f < zok::vm::kFnCount; ++f) {

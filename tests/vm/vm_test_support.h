@@ -51,18 +51,9 @@ bool same_value(T x, T y) {
 // (LinearFrac).
 template <typename T>
 void call(void* k, vm::Shape shape, int n, const T* a, const T* b, T* r, T* r2) {
-  switch (shape) {
-    case vm::Shape::A_R:
-      return reinterpret_cast<KA<T>>(k)(n, a, r);
-    case vm::Shape::AB_R:
-      return reinterpret_cast<KAB<T>>(k)(n, a, b, r);
-    case vm::Shape::LINFRAC:
-      return reinterpret_cast<KLF<T>>(k)(n, a, b, T(1.5), T(2.5), T(3.5), T(4.5), r);
-    case vm::Shape::A_RR:
-      return reinterpret_cast<KARR<T>>(k)(n, a, r, r2);
-    case vm::Shape::AX_R:
-      return reinterpret_cast<void (*)(int, const T*, T, T*)>(k)(n, a, T(2.5), r);
-  }
+  static const T kScalars[4] = {T(2.5), T(2.5), T(3.5), T(4.5)};
+  static const T kLinFrac[4] = {T(1.5), T(2.5), T(3.5), T(4.5)};
+  vm::call_any<T>(k, shape, n, a, b, r, r2, shape == vm::Shape::LINFRAC ? kLinFrac : kScalars);
 }
 
 // Element indices and codes the callback saw, in order.

@@ -1,0 +1,49 @@
+// The facts of each vector-math function (frame/vm_facts.def) as C++ data for tests, benchmarks
+// and the command-line program; a row missing or out of order fails the build.
+#pragma once
+
+#include <array>
+
+#include "frame/functions.h"
+
+namespace zok::vm {
+
+enum class Domain { ANY, POSITIVE, EXP_RANGE };
+enum class Sweep { ALL_BITS, MODERATE };
+
+namespace bounds {
+inline constexpr double EXACT = 0, CR = 0.5, EP_S = 4096, EP_D = 67108864;
+}
+
+struct FnFacts {
+  Fn fn;
+  const char* family;
+  Domain domain;
+  Sweep sweep;
+  const char* ref;
+  double bound[3];  // LA, HA, EP
+};
+
+// Rows beyond the registry's count fail to compile; missing or misplaced ones fail the check below.
+inline constexpr std::array<FnFacts, kFnCount> kFacts = [] {
+  using namespace bounds;
+  return std::array<FnFacts, kFnCount>{{
+#define ZOK_VM_FACTS(t, F, FAMILY, DOMAIN, SWEEP, REF, LA, HA, EP, ...) \
+  {Fn::t##F, #FAMILY, Domain::DOMAIN, Sweep::SWEEP, #REF, {LA, HA, EP}},
+#include "frame/vm_facts.def"
+#undef ZOK_VM_FACTS
+  }};
+}();
+constexpr const FnFacts& facts(Fn f) {
+  return kFacts[static_cast<int>(f)];
+}
+
+constexpr bool facts_follow_the_registry() {
+  for (int i = 0; i < kFnCount; ++i)
+    if (static_cast<int>(kFacts[i].fn) != i || kFacts[i].family == nullptr) return false;
+  return true;
+}
+static_assert(facts_follow_the_registry(),
+              "frame/vm_facts.def needs one row per row of zok/vm_functions.def, in the same order");
+
+}  // namespace zok::vm
