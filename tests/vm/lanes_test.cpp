@@ -1,7 +1,7 @@
 // Every kernel of the registry, every flavour, every instruction set: an element's result does not
 // depend on its position (any lane, block or tail, misaligned arrays), results written in place
-// equal separate ones, nothing is written past n, reports come once per element in ascending
-// order; the exact functions match a scalar reference computed here.
+// equal separate ones, nothing is written past n (nothing at all for n <= 0), reports come once per
+// element in ascending order; the exact and correctly rounded flavours match the C library.
 #include <gtest/gtest.h>
 
 #include <cfenv>
@@ -125,6 +125,16 @@ void check_function(const zok::vm::FnInfo& in, zok::vm::Isa isa, int slot) {
       for (int i = 0; i < n; ++i) expected += single_reports[i + off];
       EXPECT_EQ(static_cast<int>(rep.index.size()), expected) << what << " n=" << n << " off=" << off;
     }
+  }
+
+  // Counts of zero and below do nothing.
+  for (int n : {0, -1}) {
+    std::vector<T> r(4, T(77)), r2(4, T(77));
+    Reports rep;
+    zok::test::t_reports = &rep;
+    zok::test::call<T>(k, in.shape, n, a.data(), b.data(), r.data(), r2.data());
+    EXPECT_TRUE(rep.index.empty()) << what << " n=" << n;
+    for (int i = 0; i < 4; ++i) EXPECT_TRUE(r[i] == T(77) && r2[i] == T(77)) << what << " n=" << n;
   }
 
   // In place: the result array is the first, then the second argument.

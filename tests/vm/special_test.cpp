@@ -1,0 +1,411 @@
+// Special values, thresholds and reports of the vector kernels, as one table of cases per function
+// and flavour set, run by one runner on every instruction set this machine runs: each case alone
+// (scalar and tail paths) and inside a long array of ordinary elements (block paths), every value
+// checked (exactly for zeros, infinities and NaNs, otherwise within the flavour's bound or exactly
+// where the group says so) and exactly the cases with a code reported, once each, in order.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "frame/vm_facts.h"
+#include "tests/vm/vm_test_support.h"
+
+namespace {
+
+using zok::test::Reports;
+using zok::test::same_value;
+using zok::test::with_reports;
+using zok::vm::Fn;
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+const double kNan = std::numeric_limits<double>::quiet_NaN();
+
+// One argument pair, the expected result (the exact value, rounded only when compared) and the
+// report code (0: none); want2 is the second result of two-result functions.
+struct Case {
+  double a, b, want;
+  int code;
+  double want2 = 0;
+};
+
+constexpr unsigned kLA = 1, kHA = 2, kEP = 4, kAll = 7;
+
+struct Group {
+  Fn fn;
+  std::vector<Case> cases;
+  unsigned slots = kAll;
+  bool exact = false;             // every value exactly, whatever the flavour's bound
+  double fill_a = 2, fill_b = 1;  // ordinary elements around the cases; Powx's exponent is fill_b
+  std::vector<double> scalars = {1.5, 2.5, 3.5, 4.5};  // LinearFrac's scalea, shifta, scaleb, shiftb
+};
+
+// got against the exact value want: zeros with their sign, infinities and NaNs exactly, others
+// within ulps units in the last place of want's binade in T (denormal ulp below the normals).
+template <typename T>
+bool near(T got, double want, double ulps) {
+  if (std::isnan(want)) return std::isnan(got);
+  if (std::isinf(want) || want == 0) return same_value(static_cast<double>(got), want);
+  const double ulp = std::max(std::ldexp(1.0, std::ilogb(want) - std::numeric_limits<T>::digits + 1),
+                              static_cast<double>(std::numeric_limits<T>::denorm_min()));
+  return std::fabs(static_cast<double>(got) - want) <= ulps * ulp;
+}
+
+template <typename T>
+void run_group(zok::vm::Isa isa, const Group& g) {
+  const auto& in = zok::vm::info(g.fn);
+  const T scalars[4] = {static_cast<T>(in.shape == zok::vm::Shape::AX_R ? g.fill_b : g.scalars[0]),
+                        static_cast<T>(g.scalars[1]), static_cast<T>(g.scalars[2]),
+                        static_cast<T>(g.scalars[3])};
+  for (int slot = 0; slot < 3; ++slot) {
+    if ((g.slots & (1u << slot)) == 0) continue;
+    void* k = (*zok::vm::isa_kernels(isa))[static_cast<int>(g.fn)][slot];
+    const double ulps = g.exact ? 0 : zok::vm::facts(g.fn).bound[slot];
+    for (int pre : {0, 21}) {
+      const std::string what = std::string(in.name) + " " + zok::test::kSlotName[slot] + " " +
+                               zok::vm::isa_name(isa) + (pre ? " in a block" : " alone");
+      const int n = pre + static_cast<int>(g.cases.size()) + (pre ? 10 : 0);
+      std::vector<T> a(n, static_cast<T>(g.fill_a)), b(n, static_cast<T>(g.fill_b)), r(n), r2(n);
+      for (size_t j = 0; j < g.cases.size(); ++j) {
+        a[pre + j] = static_cast<T>(g.cases[j].a);
+        b[pre + j] = static_cast<T>(g.cases[j].b);
+      }
+      const Reports rep = with_reports(
+          [&] { zok::vm::call_any<T>(k, in.shape, n, a.data(), b.data(), r.data(), r2.data(), scalars); });
+      std::vector<int> want_index, want_code;
+      for (size_t j = 0; j < g.cases.size(); ++j) {
+        const Case& c = g.cases[j];
+        EXPECT_TRUE(near<T>(r[pre + j], c.want, ulps))
+            << what << ": (" << c.a << ", " << c.b << ") gave " << r[pre + j] << ", want " << c.want;
+        if (in.shape == zok::vm::Shape::A_RR) {
+          EXPECT_TRUE(near<T>(r2[pre + j], c.want2, ulps)) << what << ": second result of " << c.a;
+        }
+        if (c.code != 0) {
+          want_index.push_back(pre + static_cast<int>(j));
+          want_code.push_back(c.code);
+        }
+      }
+      EXPECT_EQ(rep.index, want_index) << what;
+      EXPECT_EQ(rep.code, want_code) << what;
+    }
+  }
+}
+
+// ---- arithmetic and rounding ----
+
+std::vector<Group> arith_groups() {
+  return {
+      // Zero divisors report in every flavour (0/0 too); a NaN over zero only in HA.
+      {Fn::sDiv, {{1, 0, kInf, 2}, {0, -0.0, kNan, 2}, {1, 1, 1, 0}, {4, 2, 2, 0}}},
+      {Fn::sDiv, {{kNan, 0, kNan, 2}}, kHA},
+      {Fn::sDiv, {{kNan, 0, kNan, 0}}, kLA | kEP},
+      {Fn::dDiv, {{3, 0, kInf, 2}, {3, -0.0, -kInf, 2}, {3, 1.5, 2, 0}}},
+      {Fn::dDiv, {{kNan, 0, kNan, 2}}, kHA},
+      // Beyond 2^126 the reciprocal estimate is not trusted: the fast flavours divide exactly.
+      {Fn::sDiv, {{1, 3e38, 1.0f / 3e38f, 0}, {1, -3e38, -1.0f / 3e38f, 0}}, kAll, true},
+      {Fn::dDiv, {{1, 1e300, 1.0 / 1e300, 0}}, kAll, true},
+      {Fn::sInv, {{0, 0, kInf, 2}, {-0.0, 0, -kInf, 2}, {4, 0, 0.25, 0}}},
+      {Fn::dInv, {{0, 0, kInf, 2}, {-0.0, 0, -kInf, 2}, {4, 0, 0.25, 0}}, kLA | kHA},
+      {Fn::dInv, {{0, 0, kInf, 0}, {4, 0, 0.25, 0}}, kEP},  // no report in double EP
+      // Modf and Frac keep the sign of zero parts, give 0 fractions of infinities and huge values,
+      // and keep the fraction just below 2^52.
+      {Fn::sModf,
+       {{-3.75, 0, -3, 0, -0.75},
+        {kInf, 0, kInf, 0, 0},
+        {1e10, 0, 1e10, 0, 0},
+        {-0.0, 0, -0.0, 0, -0.0},
+        {kNan, 0, kNan, 0, kNan}}},
+      {Fn::dModf,
+       {{4503599627370495.5, 0, 4503599627370495.0, 0, 0.5},
+        {-1.25, 0, -1, 0, -0.25},
+        {0.999999999999, 0, 0, 0, 0.999999999999},
+        {-7.0, 0, -7, 0, -0.0},
+        {-kInf, 0, -kInf, 0, -0.0}}},
+      {Fn::sFrac, {{-2, 0, -0.0, 0}, {-kInf, 0, -0.0, 0}, {2.75, 0, 0.75, 0}, {-1.25, 0, -0.25, 0}}},
+      // Halfway cases away from zero; the float just below 1/2 stays 0.
+      {Fn::sRound,
+       {{2.5, 0, 3, 0}, {3.5, 0, 4, 0}, {-2.5, 0, -3, 0}, {-0.4, 0, -0.0, 0}, {0.49999997, 0, 0, 0}}},
+      {Fn::dRound, {{2.5, 0, 3, 0}, {-0.5, 0, -1, 0}, {0.49999999999999994, 0, 0, 0}, {-0.0, 0, -0.0, 0}}},
+      // A zero scaleb makes the denominator the constant shiftb; double divides exactly.
+      {Fn::sLinearFrac,
+       {{1, kInf, 1, 0}, {2, kNan, 1.75, 0}, {-4, 0, -2.75, 0}, {6, 3, 4.75, 0}},
+       kAll,
+       true,
+       1,
+       1,
+       {3, 1, 0, 4}},
+      {Fn::dLinearFrac, {{1, 1, -6, 0}, {-4, 6, -3.5, 0}, {3, 4, 7, 0}}, kAll, true, 1, 1, {2, 1, 0.5, -1}},
+  };
+}
+
+// ---- exponentials and logarithms ----
+
+std::vector<Group> explog_groups() {
+  const double dmin = std::numeric_limits<float>::denorm_min();
+  auto e = [](double x) { return std::exp(x); };
+  auto ef = [](double x) { return std::exp(static_cast<double>(static_cast<float>(x))); };
+  // Float Exp: the last finite argument, overflow, the reported underflow range and the two zero
+  // thresholds (the LA and EP one lies where e^x is half the smallest denormal).
+  const std::vector<Case> sexp = {{0, 0, 1, 0},
+                                  {1, 0, ef(1), 0},
+                                  {-1, 0, ef(-1), 0},
+                                  {88.72283172607422, 0, ef(88.72283172607422), 0},
+                                  {88.72284, 0, kInf, 3},
+                                  {-87.4, 0, ef(-87.4), 4},
+                                  {-110, 0, 0, 4},
+                                  {kNan, 0, kNan, 0},
+                                  {kInf, 0, kInf, 0},
+                                  {-kInf, 0, 0, 0},
+                                  {-87.3365478515625, 0, ef(-87.3365478515625), 0},
+                                  {-87.33655548095703, 0, ef(-87.33655548095703), 4},
+                                  {-103.97208404541016, 0, 0, 4}};
+  auto logs = [](Fn fn, double (*ref)(double), double denormal) {
+    const double e1 =
+        zok::vm::info(fn).type == 's' ? static_cast<float>(2.718281828459045) : 2.718281828459045;
+    return Group{fn,
+                 {{1, 0, 0, 0},
+                  {e1, 0, ref(e1), 0},
+                  {0, 0, -kInf, 2},
+                  {-0.0, 0, -kInf, 2},
+                  {-1, 0, kNan, 1},
+                  {kInf, 0, kInf, 0},
+                  {-kInf, 0, kNan, 1},
+                  {denormal, 0, ref(denormal), 0}}};
+  };
+  const double sden = 7 * dmin, dden = 7 * std::numeric_limits<double>::denorm_min();
+  double (*const ln)(double) = std::log;
+  double (*const lg)(double) = std::log10;
+  auto log1p = [](Fn fn, double tiny) {
+    return Group{fn,
+                 {{-1, 0, -kInf, 2},
+                  {-2, 0, kNan, 1},
+                  {-kInf, 0, kNan, 1},
+                  {-0.0, 0, -0.0, 0},
+                  {tiny, 0, tiny, 0},
+                  {kInf, 0, kInf, 0}}};
+  };
+  auto expm1 = [](Fn fn, double over, double under, double big) {
+    return Group{fn,
+                 {{-200, 0, -1, 0},
+                  {over, 0, kInf, 3},
+                  {-kInf, 0, -1, 0},
+                  {kInf, 0, kInf, 0},
+                  {under, 0, -1, 0},
+                  {big, 0, std::expm1(big), 0}}};
+  };
+  return {
+      {Fn::sExp, sexp},
+      {Fn::sExp, {{-103.97207641601562, 0, 0, 4}, {-103.27893829345703, 0, 0, 4}}, kHA},
+      {Fn::sExp, {{-103.97207641601562, 0, dmin, 4}, {-103.27893829345703, 0, dmin, 4}}, kLA | kEP},
+      // Double Exp: beside 709.78 and 709.79, -740 and -746, the last finite argument and the
+      // overflow threshold, a normal result near the underflow threshold, the threshold itself (not
+      // reported) and the zero threshold.
+      {Fn::dExp,
+       {{709.78, 0, e(709.78), 0},
+        {709.79, 0, kInf, 3},
+        {-740, 0, e(-740), 4},
+        {-746, 0, 0, 4},
+        {std::nextafter(709.7827128933841, 0.0), 0, e(std::nextafter(709.7827128933841, 0.0)), 0},
+        {709.7827128933841, 0, kInf, 3},
+        {-708.39, 0, e(-708.39), 0},
+        {-708.3964185322642, 0, e(-708.3964185322642), 0},
+        {-745.1332191019412, 0, 0, 4},
+        {kNan, 0, kNan, 0},
+        {kInf, 0, kInf, 0},
+        {-kInf, 0, 0, 0},
+        {0, 0, 1, 0}}},
+      logs(Fn::sLn, ln, sden),
+      logs(Fn::dLn, ln, dden),
+      logs(Fn::sLog10, lg, sden),
+      logs(Fn::dLog10, lg, dden),
+      // Log1p: -1 is a singularity, below it a domain error; -0 keeps its sign, tiny arguments are
+      // exact. Expm1: -1 below the range, the overflow reported.
+      log1p(Fn::sLog1p, 1e-30),
+      log1p(Fn::dLog1p, 1e-300),
+      expm1(Fn::sExpm1, 100, -90, 88),
+      expm1(Fn::dExpm1, 710, -800, 709.5),
+  };
+}
+
+// ---- powers and roots ----
+
+template <typename T>
+std::vector<Case> sqrt_cases() {
+  const double tiny = sizeof(T) == 4 ? 1e-40 : 1e-320;
+  const double root = static_cast<double>(std::sqrt(static_cast<T>(tiny)));
+  return {{4, 0, 2, 0},        {-0.0, 0, -0.0, 0}, {-1, 0, kNan, 1}, {kInf, 0, kInf, 0},
+          {-kInf, 0, kNan, 1}, {tiny, 0, root, 0}, {0, 0, 0, 0},     {kNan, 0, kNan, 0},
+          {-tiny, 0, kNan, 1}, {0.25, 0, 0.5, 0}};
+}
+
+template <typename T>
+std::vector<Case> inv_sqrt_cases() {
+  const double tiny = sizeof(T) == 4 ? 0x1p-140 : 0x1p-1070, inv_root = sizeof(T) == 4 ? 0x1p70 : 0x1p535;
+  return {{0, 0, kInf, 2},          {-0.0, 0, -kInf, 2}, {4, 0, 0.5, 0},     {-4, 0, kNan, 1},
+          {kInf, 0, 0, 0},          {-kInf, 0, kNan, 1}, {kNan, 0, kNan, 0}, {tiny, 0, inv_root, 0},
+          {0x1p100, 0, 0x1p-50, 0}, {0.0625, 0, 4, 0}};
+}
+
+// Cube roots are odd, Pow2o3 drops the sign, InvCbrt of zero is a singularity.
+template <typename T>
+std::vector<Case> root_cases(bool pow2o3, bool inv) {
+  const double tiny = sizeof(T) == 4 ? 0x1p-141 : 0x1p-1071;  // denormal, a cube of a power of two
+  const double tiny_root = sizeof(T) == 4 ? 0x1p-47 : 0x1p-357, tiny_sq = tiny_root * tiny_root;
+  if (inv) {
+    return {{-27, 0, -1.0 / 3, 0}, {0, 0, kInf, 2},    {-0.0, 0, -kInf, 2}, {kInf, 0, 0, 0},
+            {-kInf, 0, -0.0, 0},   {kNan, 0, kNan, 0}, {0.125, 0, 2, 0},    {-tiny, 0, -1 / tiny_root, 0}};
+  }
+  if (pow2o3) {
+    return {{-8, 0, 4, 0},       {27, 0, 9, 0},      {0, 0, 0, 0},           {-0.0, 0, 0, 0},
+            {-kInf, 0, kInf, 0}, {kNan, 0, kNan, 0}, {-tiny, 0, tiny_sq, 0}, {0x1p-30, 0, 0x1p-20, 0}};
+  }
+  return {{-27, 0, -3, 0},      {8, 0, 2, 0},       {-0.0, 0, -0.0, 0}, {0, 0, 0, 0},
+          {-kInf, 0, -kInf, 0}, {kInf, 0, kInf, 0}, {kNan, 0, kNan, 0}, {-tiny, 0, -tiny_root, 0},
+          {1e-3, 0, 0.1, 0}};
+}
+
+// Pow3o2 overflows quietly and rejects negatives.
+template <typename T>
+std::vector<Case> pow3o2_cases() {
+  const double big = sizeof(T) == 4 ? 0x1p100 : 0x1p700, small = sizeof(T) == 4 ? 0x1p-96 : 0x1p-710;
+  const double small_r = std::ldexp(1.0, sizeof(T) == 4 ? -144 : -1065);
+  const double dmin = std::numeric_limits<T>::denorm_min();
+  return {{-4, 0, kNan, 1},       {4, 0, 8, 0},        {-kInf, 0, kNan, 1}, {kInf, 0, kInf, 0},
+          {0, 0, 0, 0},           {-0.0, 0, 0, 0},     {kNan, 0, kNan, 0},  {big, 0, kInf, 0},
+          {small, 0, small_r, 0}, {-dmin, 0, kNan, 1}, {0.25, 0, 0.125, 0}};
+}
+
+// Hypot neither overflows nor underflows inside; an infinity wins over a NaN.
+template <typename T>
+std::vector<Case> hypot_cases() {
+  using L = std::numeric_limits<T>;
+  const double h = sizeof(T) == 4 ? 3e30 : 3e300, k = sizeof(T) == 4 ? 4e30 : 4e300;
+  const double huge_a = sizeof(T) == 4 ? 3e38 : 1.5e308, huge_b = sizeof(T) == 4 ? 4e38 : 1.6e308;
+  const double d = L::denorm_min(), max = L::max();
+  const double hf = static_cast<T>(h), kf = static_cast<T>(k);
+  return {{h, k, std::hypot(hf, kf), 0},
+          {huge_a, huge_b, kInf, 0},
+          {kInf, kNan, kInf, 0},
+          {kNan, -kInf, kInf, 0},
+          {kNan, 1, kNan, 0},
+          {1, kNan, kNan, 0},
+          {0, -0.0, 0, 0},
+          {-3, 4, 5, 0},
+          {d * 3, d * 4, d * 5, 0},
+          {1e-30, 1, 1, 0},
+          {max, 0, max, 0}};
+}
+
+// The ordered rules of Pow on the cases that decide between them, with their reports; then signs of
+// zeros and infinities, -1 with odd, even and infinite exponents, NaN propagation, and results beyond
+// the range without reports.
+template <typename T>
+std::vector<Case> pow_rule_cases() {
+  using L = std::numeric_limits<T>;
+  const bool f = sizeof(T) == 4;
+  const double big = f ? 50 : 400, huge_even = f ? 0x1p24 : 0x1p53, odd_big = f ? 0x1p24 - 1 : 0x1p53 - 1;
+  const double dmin = L::denorm_min(), tiny_y = f ? -60 : -400, sub_y = f ? -140 : -1070;
+  const double sub = f ? 0x1p-140 : 0x1p-1070, max_y = f ? 127 : 1023, neg_max = f ? -0x1p127 : -0x1p1023;
+  const double third = static_cast<T>(1.0 / 3);
+  return {{0, -1, kInf, 1},       {-0.0, -3, -kInf, 1},     {-0.0, -2, kInf, 1},
+          {-8, third, kNan, 1},   {-8, 3, -512, 0},         {-1, kInf, 1, 0},
+          {1, kNan, 1, 0},        {kNan, 0, 1, 0},          {0.5, -kInf, kInf, 0},
+          {2, -kInf, 0, 0},       {10, big, kInf, 0},       {-0.0, 3, -0.0, 0},
+          {-0.0, 2, 0, 0},        {-0.0, 0.5, 0, 0},        {0, kInf, 0, 0},
+          {-0.0, -kInf, kInf, 1}, {-1, 3, -1, 0},           {-1, -4, 1, 0},
+          {-1, -kInf, 1, 0},      {-1, 0.5, kNan, 1},       {kNan, 1, kNan, 0},
+          {2, kNan, kNan, 0},     {1, kInf, 1, 0},          {-kInf, 3, -kInf, 0},
+          {-kInf, -3, -0.0, 0},   {-kInf, 2, kInf, 0},      {-kInf, 0.5, kInf, 0},
+          {kInf, -0.5, 0, 0},     {-0.5, kInf, 0, 0},       {-2, kInf, kInf, 0},
+          {-2, -kInf, 0, 0},      {-2, huge_even, kInf, 0}, {-0.5, huge_even, 0, 0},
+          {-1, odd_big, -1, 0},   {-2, -3, -0.125, 0},      {4, 0.5, 2, 0},
+          {2, -1, 0.5, 0},        {L::max(), -2, 0, 0},     {dmin, 0.5, std::sqrt(dmin), 0},
+          {10, tiny_y, 0, 0},     {2, sub_y, sub, 0},       {-2, max_y, neg_max, 0}};
+}
+
+std::vector<Group> power_groups() {
+  const double dmax = std::numeric_limits<double>::max();
+  return {
+      {Fn::sSqrt, sqrt_cases<float>()},
+      {Fn::dSqrt, sqrt_cases<double>()},
+      {Fn::sInvSqrt, inv_sqrt_cases<float>()},
+      {Fn::dInvSqrt, inv_sqrt_cases<double>()},
+      // Double InvSqrt rescales near the ends of the exponent range.
+      {Fn::dInvSqrt,
+       {{0x1p-1000, 0, 0x1p500, 0},
+        {0x1.8p1000, 0, 1 / std::sqrt(0x1.8p1000), 0},
+        {dmax, 0, 1 / std::sqrt(dmax), 0}}},
+      {Fn::sCbrt, root_cases<float>(false, false)},
+      {Fn::dCbrt, root_cases<double>(false, false)},
+      {Fn::sInvCbrt, root_cases<float>(false, true)},
+      {Fn::dInvCbrt, root_cases<double>(false, true)},
+      {Fn::sPow2o3, root_cases<float>(true, false)},
+      {Fn::dPow2o3, root_cases<double>(true, false)},
+      {Fn::sPow3o2, pow3o2_cases<float>()},
+      {Fn::dPow3o2, pow3o2_cases<double>()},
+      {Fn::sHypot, hypot_cases<float>(), kAll, false, 3, 4},
+      {Fn::dHypot, hypot_cases<double>(), kAll, false, 3, 4},
+      {Fn::sPow, pow_rule_cases<float>(), kAll, false, 3, 1.5},
+      {Fn::dPow, pow_rule_cases<double>(), kAll, false, 3, 1.5},
+      // Powx with the exponent 0.5 over a negative base: a domain error.
+      {Fn::sPowx, {{4, 0.5, 2, 0}, {-4, 0.5, kNan, 1}}, kAll, false, 9, 0.5},
+  };
+}
+
+class SpecialTest : public zok::test::IsaTest {};
+
+TEST_P(SpecialTest, EveryFunctionsCasesInEveryFlavour) {
+  for (const auto& groups : {arith_groups(), explog_groups(), power_groups()})
+    for (const Group& g : groups) {
+      if (zok::vm::info(g.fn).type == 's') {
+        run_group<float>(GetParam(), g);
+      } else {
+        run_group<double>(GetParam(), g);
+      }
+    }
+}
+
+// The square root of a negative number is the negative quiet NaN, bit for bit.
+TEST_P(SpecialTest, SqrtOfNegativeIsTheNegativeQuietNan) {
+  const float a[3] = {-1.0f, -std::numeric_limits<float>::infinity(), -1e-40f};
+  for (int slot = 0; slot < 3; ++slot) {
+    float r[3];
+    with_reports([&] { k<zok::test::KA<float>>(Fn::sSqrt, slot)(3, a, r); });
+    for (float v : r) {
+      uint32_t u;
+      std::memcpy(&u, &v, 4);
+      EXPECT_EQ(u, 0xFFC00000u) << zok::test::kSlotName[slot];
+    }
+  }
+}
+
+// The report of a Powx element carries the exponent as its second argument.
+int32_t keep_arg2(ErrorContext* ctx) {
+  zok::test::t_reports->index.push_back(static_cast<int>(ctx->arg2 * 100));
+  zok::test::t_reports->code.push_back(ctx->code);
+  return 0;
+}
+
+TEST_P(SpecialTest, PowxReportsCarryTheExponent) {
+  const double a[3] = {2.0, -3.0, 0.0};
+  double r[3];
+  zok::test::ModeOption env(nullptr);
+  const Reports rep = zok::test::on_fresh_thread([&] {
+    Reports got;
+    zok::test::t_reports = &got;
+    _yubSetErrorCallBack(keep_arg2);
+    k<void (*)(int, const double*, double, double*)>(Fn::dPowx)(3, a, -2.5, r);
+    return got;
+  });
+  EXPECT_EQ(rep.index, (std::vector<int>{-250, -250}));
+  EXPECT_EQ(rep.code, (std::vector<int>{1, 1}));
+  EXPECT_EQ(r[2], std::numeric_limits<double>::infinity());
+}
+
+ZOK_VM_EVERY_ISA(SpecialTest);
+
+}  // namespace
