@@ -95,14 +95,14 @@ void run_group(zok::vm::Isa isa, const Group& g) {
   }
 }
 
-// ---- arithmetic and rounding ----
+// ---- arithmetic and rounding (case tables laid out by hand, several cases a line) ----
+// clang-format off
 
 std::vector<Group> arith_groups() {
   return {
       // Zero divisors report in every flavour (0/0 too); a NaN over zero only in HA.
       {Fn::sDiv, {{1, 0, kInf, 2}, {0, -0.0, kNan, 2}, {1, 1, 1, 0}, {4, 2, 2, 0}}},
-      {Fn::sDiv, {{kNan, 0, kNan, 2}}, kHA},
-      {Fn::sDiv, {{kNan, 0, kNan, 0}}, kLA | kEP},
+      {Fn::sDiv, {{kNan, 0, kNan, 2}}, kHA}, {Fn::sDiv, {{kNan, 0, kNan, 0}}, kLA | kEP},
       {Fn::dDiv, {{3, 0, kInf, 2}, {3, -0.0, -kInf, 2}, {3, 1.5, 2, 0}}},
       {Fn::dDiv, {{kNan, 0, kNan, 2}}, kHA},
       // Beyond 2^126 the reciprocal estimate is not trusted: the fast flavours divide exactly.
@@ -113,31 +113,19 @@ std::vector<Group> arith_groups() {
       {Fn::dInv, {{0, 0, kInf, 0}, {4, 0, 0.25, 0}}, kEP},  // no report in double EP
       // Modf and Frac keep the sign of zero parts, give 0 fractions of infinities and huge values,
       // and keep the fraction just below 2^52.
-      {Fn::sModf,
-       {{-3.75, 0, -3, 0, -0.75},
-        {kInf, 0, kInf, 0, 0},
-        {1e10, 0, 1e10, 0, 0},
-        {-0.0, 0, -0.0, 0, -0.0},
-        {kNan, 0, kNan, 0, kNan}}},
-      {Fn::dModf,
-       {{4503599627370495.5, 0, 4503599627370495.0, 0, 0.5},
-        {-1.25, 0, -1, 0, -0.25},
-        {0.999999999999, 0, 0, 0, 0.999999999999},
-        {-7.0, 0, -7, 0, -0.0},
-        {-kInf, 0, -kInf, 0, -0.0}}},
+      {Fn::sModf, {{-3.75, 0, -3, 0, -0.75}, {kInf, 0, kInf, 0, 0}, {1e10, 0, 1e10, 0, 0},
+                   {-0.0, 0, -0.0, 0, -0.0}, {kNan, 0, kNan, 0, kNan}}},
+      {Fn::dModf, {{4503599627370495.5, 0, 4503599627370495.0, 0, 0.5}, {-1.25, 0, -1, 0, -0.25},
+                   {0.999999999999, 0, 0, 0, 0.999999999999}, {-7.0, 0, -7, 0, -0.0},
+                   {-kInf, 0, -kInf, 0, -0.0}}},
       {Fn::sFrac, {{-2, 0, -0.0, 0}, {-kInf, 0, -0.0, 0}, {2.75, 0, 0.75, 0}, {-1.25, 0, -0.25, 0}}},
       // Halfway cases away from zero; the float just below 1/2 stays 0.
       {Fn::sRound,
        {{2.5, 0, 3, 0}, {3.5, 0, 4, 0}, {-2.5, 0, -3, 0}, {-0.4, 0, -0.0, 0}, {0.49999997, 0, 0, 0}}},
       {Fn::dRound, {{2.5, 0, 3, 0}, {-0.5, 0, -1, 0}, {0.49999999999999994, 0, 0, 0}, {-0.0, 0, -0.0, 0}}},
       // A zero scaleb makes the denominator the constant shiftb; double divides exactly.
-      {Fn::sLinearFrac,
-       {{1, kInf, 1, 0}, {2, kNan, 1.75, 0}, {-4, 0, -2.75, 0}, {6, 3, 4.75, 0}},
-       kAll,
-       true,
-       1,
-       1,
-       {3, 1, 0, 4}},
+      {Fn::sLinearFrac, {{1, kInf, 1, 0}, {2, kNan, 1.75, 0}, {-4, 0, -2.75, 0}, {6, 3, 4.75, 0}}, kAll, true,
+       1, 1, {3, 1, 0, 4}},
       {Fn::dLinearFrac, {{1, 1, -6, 0}, {-4, 6, -3.5, 0}, {3, 4, 7, 0}}, kAll, true, 1, 1, {2, 1, 0.5, -1}},
   };
 }
@@ -150,84 +138,47 @@ std::vector<Group> explog_groups() {
   auto ef = [](double x) { return std::exp(static_cast<double>(static_cast<float>(x))); };
   // Float Exp: the last finite argument, overflow, the reported underflow range and the two zero
   // thresholds (the LA and EP one lies where e^x is half the smallest denormal).
-  const std::vector<Case> sexp = {{0, 0, 1, 0},
-                                  {1, 0, ef(1), 0},
-                                  {-1, 0, ef(-1), 0},
-                                  {88.72283172607422, 0, ef(88.72283172607422), 0},
-                                  {88.72284, 0, kInf, 3},
-                                  {-87.4, 0, ef(-87.4), 4},
-                                  {-110, 0, 0, 4},
-                                  {kNan, 0, kNan, 0},
-                                  {kInf, 0, kInf, 0},
-                                  {-kInf, 0, 0, 0},
+  const std::vector<Case> sexp = {{0, 0, 1, 0}, {1, 0, ef(1), 0}, {-1, 0, ef(-1), 0},
+                                  {88.72283172607422, 0, ef(88.72283172607422), 0}, {88.72284, 0, kInf, 3},
+                                  {-87.4, 0, ef(-87.4), 4}, {-110, 0, 0, 4}, {kNan, 0, kNan, 0},
+                                  {kInf, 0, kInf, 0}, {-kInf, 0, 0, 0},
                                   {-87.3365478515625, 0, ef(-87.3365478515625), 0},
                                   {-87.33655548095703, 0, ef(-87.33655548095703), 4},
                                   {-103.97208404541016, 0, 0, 4}};
   auto logs = [](Fn fn, double (*ref)(double), double denormal) {
     const double e1 =
         zok::vm::info(fn).type == 's' ? static_cast<float>(2.718281828459045) : 2.718281828459045;
-    return Group{fn,
-                 {{1, 0, 0, 0},
-                  {e1, 0, ref(e1), 0},
-                  {0, 0, -kInf, 2},
-                  {-0.0, 0, -kInf, 2},
-                  {-1, 0, kNan, 1},
-                  {kInf, 0, kInf, 0},
-                  {-kInf, 0, kNan, 1},
-                  {denormal, 0, ref(denormal), 0}}};
+    return Group{fn, {{1, 0, 0, 0}, {e1, 0, ref(e1), 0}, {0, 0, -kInf, 2}, {-0.0, 0, -kInf, 2},
+                      {-1, 0, kNan, 1}, {kInf, 0, kInf, 0}, {-kInf, 0, kNan, 1},
+                      {denormal, 0, ref(denormal), 0}}};
   };
   const double sden = 7 * dmin, dden = 7 * std::numeric_limits<double>::denorm_min();
   double (*const ln)(double) = std::log;
   double (*const lg)(double) = std::log10;
   auto log1p = [](Fn fn, double tiny) {
-    return Group{fn,
-                 {{-1, 0, -kInf, 2},
-                  {-2, 0, kNan, 1},
-                  {-kInf, 0, kNan, 1},
-                  {-0.0, 0, -0.0, 0},
-                  {tiny, 0, tiny, 0},
-                  {kInf, 0, kInf, 0}}};
+    return Group{fn, {{-1, 0, -kInf, 2}, {-2, 0, kNan, 1}, {-kInf, 0, kNan, 1}, {-0.0, 0, -0.0, 0},
+                      {tiny, 0, tiny, 0}, {kInf, 0, kInf, 0}}};
   };
   auto expm1 = [](Fn fn, double over, double under, double big) {
-    return Group{fn,
-                 {{-200, 0, -1, 0},
-                  {over, 0, kInf, 3},
-                  {-kInf, 0, -1, 0},
-                  {kInf, 0, kInf, 0},
-                  {under, 0, -1, 0},
-                  {big, 0, std::expm1(big), 0}}};
+    return Group{fn, {{-200, 0, -1, 0}, {over, 0, kInf, 3}, {-kInf, 0, -1, 0}, {kInf, 0, kInf, 0},
+                      {under, 0, -1, 0}, {big, 0, std::expm1(big), 0}}};
   };
   return {
-      {Fn::sExp, sexp},
-      {Fn::sExp, {{-103.97207641601562, 0, 0, 4}, {-103.27893829345703, 0, 0, 4}}, kHA},
+      {Fn::sExp, sexp}, {Fn::sExp, {{-103.97207641601562, 0, 0, 4}, {-103.27893829345703, 0, 0, 4}}, kHA},
       {Fn::sExp, {{-103.97207641601562, 0, dmin, 4}, {-103.27893829345703, 0, dmin, 4}}, kLA | kEP},
       // Double Exp: beside 709.78 and 709.79, -740 and -746, the last finite argument and the
       // overflow threshold, a normal result near the underflow threshold, the threshold itself (not
       // reported) and the zero threshold.
-      {Fn::dExp,
-       {{709.78, 0, e(709.78), 0},
-        {709.79, 0, kInf, 3},
-        {-740, 0, e(-740), 4},
-        {-746, 0, 0, 4},
+      {Fn::dExp, {{709.78, 0, e(709.78), 0}, {709.79, 0, kInf, 3}, {-740, 0, e(-740), 4}, {-746, 0, 0, 4},
         {std::nextafter(709.7827128933841, 0.0), 0, e(std::nextafter(709.7827128933841, 0.0)), 0},
-        {709.7827128933841, 0, kInf, 3},
-        {-708.39, 0, e(-708.39), 0},
-        {-708.3964185322642, 0, e(-708.3964185322642), 0},
-        {-745.1332191019412, 0, 0, 4},
-        {kNan, 0, kNan, 0},
-        {kInf, 0, kInf, 0},
-        {-kInf, 0, 0, 0},
-        {0, 0, 1, 0}}},
-      logs(Fn::sLn, ln, sden),
-      logs(Fn::dLn, ln, dden),
-      logs(Fn::sLog10, lg, sden),
-      logs(Fn::dLog10, lg, dden),
+        {709.7827128933841, 0, kInf, 3}, {-708.39, 0, e(-708.39), 0},
+        {-708.3964185322642, 0, e(-708.3964185322642), 0}, {-745.1332191019412, 0, 0, 4}, {kNan, 0, kNan, 0},
+        {kInf, 0, kInf, 0}, {-kInf, 0, 0, 0}, {0, 0, 1, 0}}},
+      logs(Fn::sLn, ln, sden), logs(Fn::dLn, ln, dden), logs(Fn::sLog10, lg, sden), logs(Fn::dLog10, lg, dden),
       // Log1p: -1 is a singularity, below it a domain error; -0 keeps its sign, tiny arguments are
       // exact. Expm1: -1 below the range, the overflow reported.
-      log1p(Fn::sLog1p, 1e-30),
-      log1p(Fn::dLog1p, 1e-300),
-      expm1(Fn::sExpm1, 100, -90, 88),
-      expm1(Fn::dExpm1, 710, -800, 709.5),
+      log1p(Fn::sLog1p, 1e-30), log1p(Fn::dLog1p, 1e-300),
+      expm1(Fn::sExpm1, 100, -90, 88), expm1(Fn::dExpm1, 710, -800, 709.5),
   };
 }
 
@@ -287,17 +238,9 @@ std::vector<Case> hypot_cases() {
   const double huge_a = sizeof(T) == 4 ? 3e38 : 1.5e308, huge_b = sizeof(T) == 4 ? 4e38 : 1.6e308;
   const double d = L::denorm_min(), max = L::max();
   const double hf = static_cast<T>(h), kf = static_cast<T>(k);
-  return {{h, k, std::hypot(hf, kf), 0},
-          {huge_a, huge_b, kInf, 0},
-          {kInf, kNan, kInf, 0},
-          {kNan, -kInf, kInf, 0},
-          {kNan, 1, kNan, 0},
-          {1, kNan, kNan, 0},
-          {0, -0.0, 0, 0},
-          {-3, 4, 5, 0},
-          {d * 3, d * 4, d * 5, 0},
-          {1e-30, 1, 1, 0},
-          {max, 0, max, 0}};
+  return {{h, k, std::hypot(hf, kf), 0}, {huge_a, huge_b, kInf, 0}, {kInf, kNan, kInf, 0},
+          {kNan, -kInf, kInf, 0}, {kNan, 1, kNan, 0}, {1, kNan, kNan, 0}, {0, -0.0, 0, 0}, {-3, 4, 5, 0},
+          {d * 3, d * 4, d * 5, 0}, {1e-30, 1, 1, 0}, {max, 0, max, 0}};
 }
 
 // The ordered rules of Pow on the cases that decide between them, with their reports; then signs of
@@ -311,50 +254,37 @@ std::vector<Case> pow_rule_cases() {
   const double dmin = L::denorm_min(), tiny_y = f ? -60 : -400, sub_y = f ? -140 : -1070;
   const double sub = f ? 0x1p-140 : 0x1p-1070, max_y = f ? 127 : 1023, neg_max = f ? -0x1p127 : -0x1p1023;
   const double third = static_cast<T>(1.0 / 3);
-  return {{0, -1, kInf, 1},       {-0.0, -3, -kInf, 1},     {-0.0, -2, kInf, 1},
-          {-8, third, kNan, 1},   {-8, 3, -512, 0},         {-1, kInf, 1, 0},
-          {1, kNan, 1, 0},        {kNan, 0, 1, 0},          {0.5, -kInf, kInf, 0},
-          {2, -kInf, 0, 0},       {10, big, kInf, 0},       {-0.0, 3, -0.0, 0},
-          {-0.0, 2, 0, 0},        {-0.0, 0.5, 0, 0},        {0, kInf, 0, 0},
-          {-0.0, -kInf, kInf, 1}, {-1, 3, -1, 0},           {-1, -4, 1, 0},
-          {-1, -kInf, 1, 0},      {-1, 0.5, kNan, 1},       {kNan, 1, kNan, 0},
-          {2, kNan, kNan, 0},     {1, kInf, 1, 0},          {-kInf, 3, -kInf, 0},
-          {-kInf, -3, -0.0, 0},   {-kInf, 2, kInf, 0},      {-kInf, 0.5, kInf, 0},
-          {kInf, -0.5, 0, 0},     {-0.5, kInf, 0, 0},       {-2, kInf, kInf, 0},
-          {-2, -kInf, 0, 0},      {-2, huge_even, kInf, 0}, {-0.5, huge_even, 0, 0},
-          {-1, odd_big, -1, 0},   {-2, -3, -0.125, 0},      {4, 0.5, 2, 0},
-          {2, -1, 0.5, 0},        {L::max(), -2, 0, 0},     {dmin, 0.5, std::sqrt(dmin), 0},
-          {10, tiny_y, 0, 0},     {2, sub_y, sub, 0},       {-2, max_y, neg_max, 0}};
+  return {{0, -1, kInf, 1}, {-0.0, -3, -kInf, 1}, {-0.0, -2, kInf, 1}, {-8, third, kNan, 1}, {-8, 3, -512, 0},
+          {-1, kInf, 1, 0}, {1, kNan, 1, 0}, {kNan, 0, 1, 0}, {0.5, -kInf, kInf, 0}, {2, -kInf, 0, 0},
+          {10, big, kInf, 0}, {-0.0, 3, -0.0, 0}, {-0.0, 2, 0, 0}, {-0.0, 0.5, 0, 0}, {0, kInf, 0, 0},
+          {-0.0, -kInf, kInf, 1}, {-1, 3, -1, 0}, {-1, -4, 1, 0}, {-1, -kInf, 1, 0}, {-1, 0.5, kNan, 1},
+          {kNan, 1, kNan, 0}, {2, kNan, kNan, 0}, {1, kInf, 1, 0}, {-kInf, 3, -kInf, 0}, {-kInf, -3, -0.0, 0},
+          {-kInf, 2, kInf, 0}, {-kInf, 0.5, kInf, 0}, {kInf, -0.5, 0, 0}, {-0.5, kInf, 0, 0}, {-2, kInf, kInf, 0},
+          {-2, -kInf, 0, 0}, {-2, huge_even, kInf, 0}, {-0.5, huge_even, 0, 0}, {-1, odd_big, -1, 0},
+          {-2, -3, -0.125, 0}, {4, 0.5, 2, 0}, {2, -1, 0.5, 0}, {L::max(), -2, 0, 0},
+          {dmin, 0.5, std::sqrt(dmin), 0}, {10, tiny_y, 0, 0}, {2, sub_y, sub, 0}, {-2, max_y, neg_max, 0}};
 }
 
 std::vector<Group> power_groups() {
   const double dmax = std::numeric_limits<double>::max();
   return {
-      {Fn::sSqrt, sqrt_cases<float>()},
-      {Fn::dSqrt, sqrt_cases<double>()},
-      {Fn::sInvSqrt, inv_sqrt_cases<float>()},
-      {Fn::dInvSqrt, inv_sqrt_cases<double>()},
+      {Fn::sSqrt, sqrt_cases<float>()}, {Fn::dSqrt, sqrt_cases<double>()},
+      {Fn::sInvSqrt, inv_sqrt_cases<float>()}, {Fn::dInvSqrt, inv_sqrt_cases<double>()},
       // Double InvSqrt rescales near the ends of the exponent range.
-      {Fn::dInvSqrt,
-       {{0x1p-1000, 0, 0x1p500, 0},
-        {0x1.8p1000, 0, 1 / std::sqrt(0x1.8p1000), 0},
-        {dmax, 0, 1 / std::sqrt(dmax), 0}}},
-      {Fn::sCbrt, root_cases<float>(false, false)},
-      {Fn::dCbrt, root_cases<double>(false, false)},
-      {Fn::sInvCbrt, root_cases<float>(false, true)},
-      {Fn::dInvCbrt, root_cases<double>(false, true)},
-      {Fn::sPow2o3, root_cases<float>(true, false)},
-      {Fn::dPow2o3, root_cases<double>(true, false)},
-      {Fn::sPow3o2, pow3o2_cases<float>()},
-      {Fn::dPow3o2, pow3o2_cases<double>()},
-      {Fn::sHypot, hypot_cases<float>(), kAll, false, 3, 4},
-      {Fn::dHypot, hypot_cases<double>(), kAll, false, 3, 4},
-      {Fn::sPow, pow_rule_cases<float>(), kAll, false, 3, 1.5},
-      {Fn::dPow, pow_rule_cases<double>(), kAll, false, 3, 1.5},
+      {Fn::dInvSqrt, {{0x1p-1000, 0, 0x1p500, 0}, {0x1.8p1000, 0, 1 / std::sqrt(0x1.8p1000), 0},
+                      {dmax, 0, 1 / std::sqrt(dmax), 0}}},
+      {Fn::sCbrt, root_cases<float>(false, false)}, {Fn::dCbrt, root_cases<double>(false, false)},
+      {Fn::sInvCbrt, root_cases<float>(false, true)}, {Fn::dInvCbrt, root_cases<double>(false, true)},
+      {Fn::sPow2o3, root_cases<float>(true, false)}, {Fn::dPow2o3, root_cases<double>(true, false)},
+      {Fn::sPow3o2, pow3o2_cases<float>()}, {Fn::dPow3o2, pow3o2_cases<double>()},
+      {Fn::sHypot, hypot_cases<float>(), kAll, false, 3, 4}, {Fn::dHypot, hypot_cases<double>(), kAll, false, 3, 4},
+      {Fn::sPow, pow_rule_cases<float>(), kAll, false, 3, 1.5}, {Fn::dPow, pow_rule_cases<double>(), kAll, false, 3, 1.5},
       // Powx with the exponent 0.5 over a negative base: a domain error.
       {Fn::sPowx, {{4, 0.5, 2, 0}, {-4, 0.5, kNan, 1}}, kAll, false, 9, 0.5},
   };
 }
+
+// clang-format on
 
 class SpecialTest : public zok::test::IsaTest {};
 
