@@ -90,31 +90,23 @@ enum class Check { kNone, kRedoBlock, kFixLanes };
 //     special lanes through the scalar path; with kAlignHead the elements before the first 16-byte
 //     boundary of the arguments go first, as one such group.
 // Without either tail setting the tail goes element by element through the scalar path.
-template <class K>
-constexpr Check check_of() {
-  if constexpr (requires { K::kCheck; }) return K::kCheck;
-  return Check::kFixLanes;
-}
-template <class K>
-constexpr int unroll_of() {
-  if constexpr (requires { K::kUnroll; }) return K::kUnroll;
-  return 1;
-}
-template <class K>
-constexpr bool tail_scratch_of() {
-  if constexpr (requires { K::kTailScratch; }) return K::kTailScratch;
-  return false;
-}
-template <class K>
-constexpr int tail_group_of() {
-  if constexpr (requires { K::kTailGroup; }) return K::kTailGroup;
-  return 0;
-}
-template <class K>
-constexpr bool align_head_of() {
-  if constexpr (requires { K::kAlignHead; }) return K::kAlignHead;
-  return false;
-}
+
+// Reads a policy setting, or its default where the policy leaves it out.
+#define ZOK_POLICY_SETTING(reader, member, fallback) \
+  template <class K>                                 \
+  constexpr auto reader() {                          \
+    if constexpr (requires { K::member; }) {         \
+      return K::member;                              \
+    } else {                                         \
+      return fallback;                               \
+    }                                                \
+  }
+ZOK_POLICY_SETTING(check_of, kCheck, Check::kFixLanes)
+ZOK_POLICY_SETTING(unroll_of, kUnroll, 1)
+ZOK_POLICY_SETTING(tail_scratch_of, kTailScratch, false)
+ZOK_POLICY_SETTING(tail_group_of, kTailGroup, 0)
+ZOK_POLICY_SETTING(align_head_of, kAlignHead, false)
+#undef ZOK_POLICY_SETTING
 
 // `count` elements from i as one vector padded with K::kPad; only special lanes go through the
 // scalar path.
