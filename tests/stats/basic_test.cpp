@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "core/thread_limit.h"
 #include "zok/summary_stats.h"
 #include "zok/vector_math.h"
 
@@ -16,15 +17,6 @@ namespace {
 
 using LD = long double;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-int g_threads = 1;
-// The core library's table with its thread limit replaced, so a test picks the number of ranges.
-ThreadingServices services(int threads) {
-  g_threads = threads;
-  ThreadingServices s = *zok_serv_get_threading_services();
-  s.max_threads = [] { return g_threads; };
-  return s;
-}
 
 // Observations as variables x observations, independent of storage.
 struct Data {
@@ -252,9 +244,9 @@ struct Task {
   ~Task() { __qorSSDeleteTask(&t); }
 };
 
+// Through the core library's table with the thread limit replaced, so a test picks the number of ranges.
 int32_t run(SSTask* t, uint64_t mask, uint64_t method, int threads) {
-  const ThreadingServices s = services(threads);
-  return _qordSSBasic(t, mask, method, &s);
+  return _qordSSBasic(t, mask, method, zok::core::threads_up_to(threads));
 }
 
 // Order levels and cross-product choices: each mask picks different update routines.
@@ -628,11 +620,10 @@ TEST(SsBasic, SinglePrecisionForms) {
     ASSERT_EQ(__qorsSSEditTask(t, ZOK_SS_ID_ACCUM_WEIGHTS, pair), 0);
     ASSERT_EQ(__qorsSSEditTask(t, ZOK_SS_ID_MIN, mn.data()), 0);
     ASSERT_EQ(__qorsSSEditTask(t, ZOK_SS_ID_MAX, mx.data()), 0);
-    const ThreadingServices s = services(2);
     ASSERT_EQ(_qorsSSBasic(t,
                            ZOK_SS_MEAN | ZOK_SS_RAW2 | ZOK_SS_CENTRAL2 | ZOK_SS_CENTRAL3 | ZOK_SS_SKEWNESS |
                                ZOK_SS_COV | ZOK_SS_COR,
-                           ZOK_SS_METHOD_ONEPASS, &s),
+                           ZOK_SS_METHOD_ONEPASS, zok::core::threads_up_to(2)),
               0);
     ASSERT_EQ(_qorsSSMinmax(t, ZOK_SS_MIN | ZOK_SS_MAX, ZOK_SS_METHOD_RAW), 0);
     for (int j = 0; j < 5; ++j) {
