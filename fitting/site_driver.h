@@ -14,7 +14,7 @@ namespace zok::df {
 // How a site operation splits nsite sites: not at all, one chunk per thread, or fixed groups.
 enum class Split { kNone, kChunks, kGroups };
 
-// Sites per piece of a split into groups.
+// Sites per piece of a split into groups, unless the operation names its own block size.
 inline constexpr int64_t kGroupSites = 128;
 
 namespace detail {
@@ -51,15 +51,16 @@ void run_piece(int64_t piece, int thread, int /*threads*/, void* context) {
 }  // namespace detail
 
 // Runs sites [0, n) with run(begin, end, thread), which returns a status that is a failure when
-// negative; non-negative statuses are not errors and give 0. With a split the pieces go to slot 0 of
-// `threading` (on `threads` threads) and the sites left after the whole pieces run last in the
-// calling thread, as thread 0.
+// negative; non-negative statuses are not errors and give 0. With a split the pieces (one chunk per
+// thread, or groups of `group` sites) go to slot 0 of `threading` on `threads` threads, and the sites
+// left after the whole pieces run last in the calling thread, as thread 0, once every piece is done.
 template <class Run>
-int32_t run_sites_split(Split split, int64_t n, int threads, const ThreadingServices* threading, Run&& run) {
+int32_t run_sites_split(Split split, int64_t n, int threads, const ThreadingServices* threading, Run&& run,
+                        int64_t group = kGroupSites) {
   auto kept = [](int32_t status) { return status < 0 ? status : 0; };
   if (split == Split::kNone) return kept(run(int64_t{0}, n, 0));
-  const int64_t per_piece = split == Split::kChunks ? n / threads : kGroupSites;
-  const int64_t pieces = split == Split::kChunks ? threads : n / kGroupSites;
+  const int64_t per_piece = split == Split::kChunks ? n / threads : group;
+  const int64_t pieces = split == Split::kChunks ? threads : n / group;
   using R = std::remove_reference_t<Run>;
   detail::Pieces<R> job{&run, per_piece};
   threading->parallel_for(pieces, threads, &job, detail::run_piece<R>);

@@ -264,7 +264,7 @@ int32_t set_up_ranges(const Plan<T>& c, const ThreadingServices* services, Scrat
   // Threads: enough work per range, at least 16 observations per range.
   const double work = (c.want_c ? static_cast<double>(p) * static_cast<double>(p) : static_cast<double>(p)) *
                       static_cast<double>(n) / 8192.0;
-  r.count = std::min<int64_t>(thread_limit(services), n >> 4);
+  r.count = std::min<int64_t>(thread_limit(services, &ThreadingServices::parallel_run), n >> 4);
   if (work < static_cast<double>(r.count)) r.count = static_cast<int64_t>(work);
   if (r.count < 1) r.count = 1;
 

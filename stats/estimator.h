@@ -108,11 +108,10 @@ void write_matrix(T* dst, Packing f, int64_t p, const int64_t* vars, int64_t k, 
 }
 
 // ---- threads ----
-// The ranges or variables an estimator splits its work into run through the parallel-run slot,
-// which runs every index exactly once even on fewer threads.
-inline int thread_limit(const ThreadingServices* services) {
-  return core::thread_limit(services, &ThreadingServices::parallel_run);
-}
+// The limit a table allows for the loop entry an estimator uses: ranges of observations go through
+// the parallel-run slot, which runs every index exactly once even on fewer threads; loops over
+// variables through slot 0 or 1.
+using core::thread_limit;
 
 // Observations [begin, end) of range t when n observations are cut into `ranges` ranges of equal
 // length, the last taking the rest.
