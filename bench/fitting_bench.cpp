@@ -8,24 +8,13 @@
 #include <random>
 #include <vector>
 
+#include "core/thread_limit.h"
 #include "zok/core_services.h"
 #include "zok/data_fitting.h"
 
 namespace {
 
 constexpr int64_t kSites = 1000000;
-
-int one_thread() {
-  return 1;
-}
-
-// The core library's loops with a limit of one thread, so that every figure is per core.
-const ThreadingServices* single_thread() {
-  static const ThreadingServices table = {
-      zok_serv_get_threading_services()->parallel_for, zok_serv_get_threading_services()->parallel_for2,
-      zok_serv_get_threading_services()->parallel_run, nullptr, one_thread};
-  return &table;
-}
 
 enum Layout { kRandomNodes = 0, kGradedNodes = 1, kEvenNodes = 2 };
 
@@ -67,7 +56,7 @@ void search_with_task(benchmark::State& state, Layout layout, bool sorted) {
                            nullptr, 0, 0);
   for (auto _ : state) {
     zok_df_kernel_dDFSearch1D(task, 0, kSites, s.data(), sorted ? ZOK_DF_SITES_SORTED : 0, nullptr,
-                              cells.data(), nullptr, nullptr, single_thread());
+                              cells.data(), nullptr, nullptr, zok::core::threads_up_to(1));
     benchmark::DoNotOptimize(cells.data());
     benchmark::ClobberMemory();
   }

@@ -6,21 +6,11 @@
 #include <random>
 #include <vector>
 
+#include "core/thread_limit.h"
 #include "zok/core_services.h"
 #include "zok/summary_stats.h"
 
 namespace {
-
-int g_threads = 1;
-int bench_threads() {
-  return g_threads;
-}
-ThreadingServices services(int threads) {
-  g_threads = threads;
-  ThreadingServices s = *zok_serv_get_threading_services();
-  s.max_threads = bench_threads;
-  return s;
-}
 
 std::vector<double> make_data(int64_t p, int64_t n) {
   std::mt19937_64 gen(42);
@@ -34,7 +24,7 @@ std::vector<double> make_data(int64_t p, int64_t n) {
 void BM_zok_mean_var_cov(benchmark::State& state) {
   int32_t p = static_cast<int32_t>(state.range(0)), n = static_cast<int32_t>(state.range(1));
   int32_t storage = state.range(2) ? ZOK_SS_STORAGE_COLUMNS : ZOK_SS_STORAGE_ROWS, full = 0;
-  const ThreadingServices s = services(static_cast<int>(state.range(3)));
+  const ThreadingServices* s = zok::core::threads_up_to(static_cast<int>(state.range(3)));
   const std::vector<double> x = make_data(p, n);
   std::vector<double> mean(p), raw2(p), c2(p), cov(p * p);
   SSTask* task = nullptr;
@@ -44,7 +34,7 @@ void BM_zok_mean_var_cov(benchmark::State& state) {
   for (auto _ : state) {
     // No weights pair: every call starts afresh.
     const int32_t status =
-        _qordSSBasic(task, ZOK_SS_MEAN | ZOK_SS_CENTRAL2 | ZOK_SS_COV, ZOK_SS_METHOD_ONEPASS, &s);
+        _qordSSBasic(task, ZOK_SS_MEAN | ZOK_SS_CENTRAL2 | ZOK_SS_COV, ZOK_SS_METHOD_ONEPASS, s);
     if (status != 0) state.SkipWithError("status");
     benchmark::DoNotOptimize(cov.data());
   }
@@ -123,14 +113,14 @@ void BM_dsyrk_centred(benchmark::State& state) {
 void BM_zok_cov(benchmark::State& state) {
   int32_t p = static_cast<int32_t>(state.range(0)), n = static_cast<int32_t>(state.range(1));
   int32_t storage = ZOK_SS_STORAGE_ROWS, full = 0;
-  const ThreadingServices s = services(static_cast<int>(state.range(2)));
+  const ThreadingServices* s = zok::core::threads_up_to(static_cast<int>(state.range(2)));
   const std::vector<double> x = make_data(p, n);
   std::vector<double> mean(p), cov(p * p);
   SSTask* task = nullptr;
   __qordSSNewTask(&task, &p, &n, &storage, x.data(), nullptr, nullptr, 0);
   __qordSSEditCovCor(task, mean.data(), cov.data(), &full, nullptr, nullptr);
   for (auto _ : state) {
-    if (_qordSSBasic(task, ZOK_SS_MEAN | ZOK_SS_COV, ZOK_SS_METHOD_ONEPASS, &s) != 0)
+    if (_qordSSBasic(task, ZOK_SS_MEAN | ZOK_SS_COV, ZOK_SS_METHOD_ONEPASS, s) != 0)
       state.SkipWithError("status");
     benchmark::DoNotOptimize(cov.data());
   }

@@ -1,11 +1,12 @@
-// Cell search of a task: the choice of search kind, generated sites, and the drivers that split
-// large searches over the threads of the ThreadingServices table.
-#include <atomic>
+// Cell search of a task: the choice of search kind, generated sites, and when large searches are
+// split over the threads of the ThreadingServices table.
 #include <cstddef>
 #include <cstdint>
 #include <limits>
 
+#include "core/thread_limit.h"
 #include "fitting/search_kinds.h"
+#include "fitting/site_driver.h"
 #include "fitting/task.h"
 #include "zok/core_services.h"
 #include "zok/data_fitting.h"
@@ -19,11 +20,6 @@ constexpr int64_t kInlineSites = 32;
 constexpr int64_t kStackSites = 4096;
 // Partitions up to this size are searched by counting, without the bucket index.
 constexpr int64_t kSmallPartition = 8;
-// Work item of the drivers that split by groups.
-constexpr int64_t kGroupSites = 128;
-constexpr int64_t kNoFailure = std::numeric_limits<int64_t>::max();
-
-enum class Split { kNone, kChunks, kGroups };
 
 // The point from which splitting pays, by kind: the cheaper a site, the more sites it takes.
 Split split_for(SearchMode mode, int64_t n, int threads) {
@@ -46,18 +42,6 @@ Split split_for(SearchMode mode, int64_t n, int threads) {
   return Split::kNone;
 }
 
-int thread_count(const ThreadingServices* threading) {
-  if (threading == nullptr || threading->parallel_for == nullptr || threading->max_threads == nullptr)
-    return 1;
-  const int t = threading->max_threads();
-  return t < 1 ? 1 : t;
-}
-
-// A task search reports only failures of the search routine; its other statuses are not errors.
-int32_t task_status(int32_t status) {
-  return status < 0 ? status : kOk;
-}
-
 template <class T, class C>
 struct Job {
   SearchMode mode;
@@ -66,12 +50,6 @@ struct Job {
   C* cell;
   SearchCallback<T> search_cb;
   const void* search_params;
-  int64_t per_item = 0;
-  // The failing work item that comes first among the sites and its status, so that the status
-  // does not depend on which thread failed first.
-  std::atomic<int64_t> failed_item{kNoFailure};
-  int32_t failed_status = kOk;
-  int lock = 0;
 };
 
 template <class T, class I, class C>
@@ -108,44 +86,17 @@ int32_t run_sites(const Job<T, C>& job, int64_t begin, int64_t end) {
 }
 
 template <class T, class I, class C>
-void run_item(int64_t item, int /*thread*/, int /*threads*/, void* context) {
-  auto* job = static_cast<Job<T, C>*>(context);
-  // Items after a failure need not run: the search reports the first failure only.
-  if (item > job->failed_item.load(std::memory_order_relaxed)) return;
-  const int64_t begin = item * job->per_item;
-  const int32_t status = run_sites<T, I>(*job, begin, begin + job->per_item);
-  if (status >= 0) return;
-  zok_serv_lock(&job->lock);
-  if (item < job->failed_item.load(std::memory_order_relaxed)) {
-    job->failed_status = status;
-    job->failed_item.store(item, std::memory_order_relaxed);
-  }
-  zok_serv_unlock(&job->lock);
-}
-
-template <class T, class I, class C>
-int32_t drive(Job<T, C>& job, const ThreadingServices* threading) {
+int32_t drive(const Job<T, C>& job, const ThreadingServices* threading) {
   const int64_t n = job.args.nsite;
-  if (n < kInlineSites) return task_status(run_sites<T, I>(job, 0, n));
-  const int threads = thread_count(threading);
-  const Split split = split_for(job.mode, n, threads);
-  if (split == Split::kNone) return task_status(run_sites<T, I>(job, 0, n));
-  int64_t items;
-  if (split == Split::kChunks) {
-    job.per_item = n / threads;
-    items = threads;
-  } else {
-    job.per_item = kGroupSites;
-    items = n / kGroupSites;
-  }
-  threading->parallel_for(items, threads, &job, run_item<T, I, C>);
-  if (job.failed_item.load() != kNoFailure) return job.failed_status;
-  // The sites left after the whole items.
-  return task_status(run_sites<T, I>(job, items * job.per_item, n));
+  // A task search reports only failures of the search routine; the driver keeps negative statuses.
+  auto run = [&job](int64_t begin, int64_t end, int) { return run_sites<T, I>(job, begin, end); };
+  if (n < kInlineSites) return run_sites_split(Split::kNone, n, 1, threading, run);
+  const int threads = core::thread_limit(threading, &ThreadingServices::parallel_for);
+  return run_sites_split(split_for(job.mode, n, threads), n, threads, threading, run);
 }
 
 template <class T, class C>
-int32_t drive_cells(Job<T, C>& job, const ThreadingServices* threading) {
+int32_t drive_cells(const Job<T, C>& job, const ThreadingServices* threading) {
   if (needs_wide_index(job.args.nx)) return drive<T, int64_t>(job, threading);
   return drive<T, int32_t>(job, threading);
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "apps/zok/commands.h"
+#include "core/thread_limit.h"
 #include "zok/core_services.h"
 #include "zok/data_fitting.h"
 
@@ -92,20 +93,6 @@ bool read_numbers(const std::string& path, std::vector<double>* out, std::string
   return true;
 }
 
-int g_thread_limit = 1;
-int thread_limit() {
-  return g_thread_limit;
-}
-
-// The core library's loops with a thread limit of our choosing.
-const ThreadingServices* threads_up_to(int n) {
-  static ThreadingServices table;
-  table = *zok_serv_get_threading_services();
-  g_thread_limit = n;
-  table.max_threads = thread_limit;
-  return &table;
-}
-
 struct Options {
   std::vector<double> nodes, sites;
   bool uniform_nodes = false, uniform_sites = false, sorted = false, quasi = false, single = false,
@@ -146,8 +133,8 @@ int run_search(const Options& o, std::vector<int64_t>* cells, double* seconds) {
   const double datahint[5] = {0, o.have_peak ? 1.0 : 0.0, 0, 0, o.peak};
   const int64_t sitehint =
       (o.uniform_sites ? ZOK_DF_SITES_UNIFORM : 0) | (o.sorted ? ZOK_DF_SITES_SORTED : 0);
-  const ThreadingServices* threading =
-      o.threads > 0 ? threads_up_to(static_cast<int>(o.threads)) : zok_serv_get_threading_services();
+  const ThreadingServices* threading = o.threads > 0 ? zok::core::threads_up_to(static_cast<int>(o.threads))
+                                                     : zok_serv_get_threading_services();
   std::vector<int32_t> narrow(o.wide ? 0 : o.nsite);
   cells->assign(o.nsite, 0);
   void* out = o.wide ? static_cast<void*>(cells->data()) : static_cast<void*>(narrow.data());
@@ -335,7 +322,7 @@ void tour_search() {
   const int threads = all->max_threads();
   const double one = rate(kSites, [&] {
     zok_df_kernel_dDFSearch1D(task, 0, kSites, s.data(), 0, nullptr, cells.data(), nullptr, nullptr,
-                              threads_up_to(1));
+                              zok::core::threads_up_to(1));
   });
   const double many = rate(kSites, [&] {
     zok_df_kernel_dDFSearch1D(task, 0, kSites, s.data(), 0, nullptr, cells.data(), nullptr, nullptr, all);

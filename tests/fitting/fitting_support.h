@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "core/thread_limit.h"
 #include "tests/support/alloc_hook.h"
 #include "zok/core_services.h"
 #include "zok/data_fitting.h"
@@ -128,20 +129,18 @@ inline void store_cell(void* p, size_t width, int64_t v) {
   std::memcpy(p, width == 4 ? static_cast<const void*>(&v32) : &v, width);
 }
 
-// ThreadingServices whose slot 4 reports a fixed thread count; the loops are the core library's.
-// parallel_calls counts the calls of slot 0, to see whether a search was split.
+// The core library's table with a fixed thread limit, whose slots 0 and 1 count their calls to see
+// whether a search was split.
 struct FixedThreads {
-  static inline int count = 1;
   static inline int parallel_calls = 0;
-  static int max_threads() { return count; }
   static void parallel_for(int64_t n, int threads, void* context, ZokLoopBody body) {
     ++parallel_calls;
     zok_serv_get_threading_services()->parallel_for(n, threads, context, body);
   }
   static const ThreadingServices* with(int threads) {
-    static const ThreadingServices table = {
-        parallel_for, parallel_for, zok_serv_get_threading_services()->parallel_run, nullptr, max_threads};
-    count = threads;
+    static ThreadingServices table;
+    table = *zok::core::threads_up_to(threads);
+    table.parallel_for = table.parallel_for2 = parallel_for;
     parallel_calls = 0;
     return &table;
   }

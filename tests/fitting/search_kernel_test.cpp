@@ -259,28 +259,6 @@ TEST(SearchKernels, UniformNeverPutsASiteBelowTheLastPointOutside) {
   }
 }
 
-// The last point is nx-1 in every kind, even where the kind's own rule would say otherwise.
-TEST(SearchKernels, LastPointIsTheLastCellInEveryKind) {
-  const std::vector<double> x = {1.0, 2.0, 4.0, 8.0, 16.0};
-  const std::vector<double> at_last = {16.0, 16.0, 16.0};
-  const std::vector<int64_t> want = {4, 4, 4};
-  BucketTask<double> task(x);
-  for (Form form : kForms) {
-    SCOPED_TRACE(form_name(form));
-    for (double p : {0.0, 2.0, 5.0})
-      EXPECT_EQ(run(Kernels<double>::peak, form, x, 5, at_last, nullptr, p).cells, want);
-    EXPECT_EQ(
-        run(Kernels<double>::hybrid, form, x, 5, at_last, task.t->bucket_table, task.inverse_width()).cells,
-        want);
-    EXPECT_EQ(run(Kernels<double>::quasi, form, x, 5, at_last, nullptr, quasi_scale(x)).cells, want);
-    int64_t position = 0;
-    EXPECT_EQ(run(Kernels<double>::sorted, form, x, 5, at_last, &position, 0.0).cells, want);
-    EXPECT_EQ(
-        run(Kernels<double>::uniform, form, std::vector<double>{1.0, 16.0}, 5, at_last, nullptr, 0.25).cells,
-        want);
-  }
-}
-
 TEST(SearchKernels, PeakFromTheEndWalksDown) {
   const std::vector<double> x = {0, 1, 2, 3, 4, 5, 6, 7};
   const std::vector<double> sites = {0.5, 3.0, 6.9, -1.0, 7.5, 7.0};

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
@@ -128,20 +127,6 @@ TEST(TaskSearch, EveryKindOnOneAndSeveralThreads) {
   check_kinds_over_threads<double>(1);
   check_kinds_over_threads<float>(0);
   check_kinds_over_threads<float>(1);
-}
-
-// The shared table of the core library, whatever number of threads the machine gives.
-TEST(TaskSearch, CoreThreadingTable) {
-  std::mt19937_64 rng(71);
-  const auto x = make_partition<double>(Shape::kGraded, 100000, rng);
-  const auto sites = probe_sites(x, 50000, 20000, rng);
-  Task t;
-  create(t, x, 100000, 0, 1);
-  Search s;
-  s.threading = zok_serv_get_threading_services();
-  int32_t st = 1;
-  EXPECT_EQ(search(t.t, sites, s, &st), reference_cells(x, sites));
-  EXPECT_EQ(st, 0);
 }
 
 // Whether a search is split follows the stated thresholds.
@@ -335,37 +320,6 @@ TEST(TaskSearch, SearchRoutinesOnOneAndSeveralThreads) {
         EXPECT_EQ(st, n > 1000 ? -7 : 0) << n << " " << threads;
       }
     }
-  }
-}
-
-int32_t writes_all(void* n, const double*, void* cell, int32_t*, const void*) {
-  int32_t count;
-  std::memcpy(&count, n, 4);
-  for (int32_t i = 0; i < count; ++i) static_cast<int32_t*>(cell)[i] = 42;
-  return 1000;
-}
-
-int32_t refuses(void*, const double*, void*, int32_t*, const void*) {
-  return -5;
-}
-
-TEST(TaskSearch, RoutineThousandAndNegative) {
-  const std::vector<double> x = {0, 1, 2, 3};
-  const std::vector<double> sites(700, 1.5);
-  Task t;
-  create(t, x, 4, 0, 0);
-  for (int threads : {1, 4}) {
-    Search s;
-    s.threading = FixedThreads::with(threads);
-    s.routine = reinterpret_cast<void*>(writes_all);
-    int32_t st = 1;
-    EXPECT_EQ(search(t.t, sites, s, &st), std::vector<int64_t>(700, 42));
-    EXPECT_EQ(st, 0);
-    s.routine = reinterpret_cast<void*>(refuses);
-    search(t.t, sites, s, &st);
-    EXPECT_EQ(st, -5);
-    search(t.t, sites, s, &st, 3);
-    EXPECT_EQ(st, -5);
   }
 }
 

@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <tuple>
 #include <vector>
 
+#include "core/thread_limit.h"
 #include "zok/summary_stats.h"
 #include "zok/vector_math.h"
 
@@ -16,15 +18,6 @@ namespace {
 
 using LD = long double;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-int g_threads = 1;
-// The core library's table with its thread limit replaced, so a test picks the number of ranges.
-ThreadingServices services(int threads) {
-  g_threads = threads;
-  ThreadingServices s = *zok_serv_get_threading_services();
-  s.max_threads = [] { return g_threads; };
-  return s;
-}
 
 // Observations as variables x observations, independent of storage.
 struct Data {
@@ -147,18 +140,28 @@ struct Outputs {
     cov.assign(p * p, 0);
     cor = cp = cov;
   }
-  void attach(SSTask* t, bool with_pair = true) {
-    ASSERT_EQ(__qordSSEditMoments(t, mean.data(), raw2.data(), raw3.data(), raw4.data(), c2.data(), c3.data(),
-                                  c4.data()),
+  // Registers the arrays of the estimates in `only` (all by default), and the weights pair.
+  void attach(SSTask* t, bool with_pair = true, uint64_t only = ~uint64_t{0}) {
+    auto pick = [only](uint64_t bit, std::vector<double>& v) { return (only & bit) ? v.data() : nullptr; };
+    ASSERT_EQ(__qordSSEditMoments(t, pick(ZOK_SS_MEAN, mean), pick(ZOK_SS_RAW2, raw2),
+                                  pick(ZOK_SS_RAW3, raw3), pick(ZOK_SS_RAW4, raw4), pick(ZOK_SS_CENTRAL2, c2),
+                                  pick(ZOK_SS_CENTRAL3, c3), pick(ZOK_SS_CENTRAL4, c4)),
               0);
-    ASSERT_EQ(__qordSSEditSums(t, sum.data(), rs2.data(), rs3.data(), rs4.data(), cs2.data(), cs3.data(),
-                               cs4.data()),
+    ASSERT_EQ(
+        __qordSSEditSums(t, pick(ZOK_SS_SUM, sum), pick(ZOK_SS_RAW_SUM2, rs2), pick(ZOK_SS_RAW_SUM3, rs3),
+                         pick(ZOK_SS_RAW_SUM4, rs4), pick(ZOK_SS_CENTRAL_SUM2, cs2),
+                         pick(ZOK_SS_CENTRAL_SUM3, cs3), pick(ZOK_SS_CENTRAL_SUM4, cs4)),
+        0);
+    ASSERT_EQ(__qordSSEditCovCor(t, nullptr, pick(ZOK_SS_COV, cov), &cov_storage, pick(ZOK_SS_COR, cor),
+                                 &cor_storage),
               0);
-    ASSERT_EQ(__qordSSEditCovCor(t, nullptr, cov.data(), &cov_storage, cor.data(), &cor_storage), 0);
-    ASSERT_EQ(__qordSSEditCP(t, nullptr, nullptr, cp.data(), &cp_storage), 0);
-    ASSERT_EQ(__qordSSEditTask(t, ZOK_SS_ID_KURTOSIS, kurt.data()), 0);
-    ASSERT_EQ(__qordSSEditTask(t, ZOK_SS_ID_SKEWNESS, skew.data()), 0);
-    ASSERT_EQ(__qordSSEditTask(t, ZOK_SS_ID_VARIATION, var.data()), 0);
+    ASSERT_EQ(__qordSSEditCP(t, nullptr, nullptr, pick(ZOK_SS_CP, cp), &cp_storage), 0);
+    for (auto [bit, id, v] : {std::tuple{ZOK_SS_KURTOSIS, ZOK_SS_ID_KURTOSIS, &kurt},
+                              std::tuple{ZOK_SS_SKEWNESS, ZOK_SS_ID_SKEWNESS, &skew},
+                              std::tuple{ZOK_SS_VARIATION, ZOK_SS_ID_VARIATION, &var}})
+      if (only & bit) {
+        ASSERT_EQ(__qordSSEditTask(t, id, v->data()), 0);
+      }
     if (with_pair) {
       ASSERT_EQ(__qordSSEditTask(t, ZOK_SS_ID_ACCUM_WEIGHTS, pair), 0);
     }
@@ -252,9 +255,9 @@ struct Task {
   ~Task() { __qorSSDeleteTask(&t); }
 };
 
+// Through the core library's table with the thread limit replaced, so a test picks the number of ranges.
 int32_t run(SSTask* t, uint64_t mask, uint64_t method, int threads) {
-  const ThreadingServices s = services(threads);
-  return _qordSSBasic(t, mask, method, &s);
+  return _qordSSBasic(t, mask, method, zok::core::threads_up_to(threads));
 }
 
 // Order levels and cross-product choices: each mask picks different update routines.
@@ -306,67 +309,71 @@ INSTANTIATE_TEST_SUITE_P(StorageWeightsDimension, HardData,
                                            Case{3, false, true}, Case{6, false, false}, Case{6, true, false},
                                            Case{6, false, true}, Case{6, true, true}));
 
-// Portions accumulate to the one-call result, whichever arrays carry the state between calls.
+// Portions accumulate to the one-call result, whichever arrays carry the state between calls (rows
+// storage and columns in turn, one to eight threads): every array; moments and covariance; central
+// moment 4 alone, whose lower sums come back from the raw moments; correlation alone, whose
+// diagonal carries the variance (a variable constant at first must not poison the rest, and the
+// internal vector call leaves the caller's mode word as it was); and the kept-means method, whose
+// means stay in the task between calls.
 TEST(SsBasic, PortionsEqualOneCall) {
-  for (bool weighted : {false, true})
-    for (int64_t p : {3, 6}) {
-      const Data d = hard_data(p, 9001, weighted, 99 + p, 1e6);
-      const Ref r = reference(d);
-      const int64_t cuts[] = {0, 1, 4000, 4001, 9001};  // a single observation, then uneven portions
-      for (uint64_t mask : std::initializer_list<uint64_t>{
-               kAllBasic, ZOK_SS_MEAN | ZOK_SS_RAW2 | ZOK_SS_RAW3 | ZOK_SS_RAW4 | ZOK_SS_CENTRAL2 |
-                              ZOK_SS_CENTRAL3 | ZOK_SS_CENTRAL4 | ZOK_SS_KURTOSIS | ZOK_SS_COV}) {
+  const uint64_t moments = ZOK_SS_MEAN | ZOK_SS_RAW2 | ZOK_SS_RAW3 | ZOK_SS_RAW4 | ZOK_SS_CENTRAL2 |
+                           ZOK_SS_CENTRAL3 | ZOK_SS_CENTRAL4 | ZOK_SS_KURTOSIS | ZOK_SS_COV;
+  const uint64_t raw = ZOK_SS_MEAN | ZOK_SS_RAW2 | ZOK_SS_RAW3 | ZOK_SS_RAW4 | ZOK_SS_CENTRAL4;
+  const uint64_t kept = ZOK_SS_MEAN | ZOK_SS_CENTRAL2 | ZOK_SS_RAW2 | ZOK_SS_COV | ZOK_SS_COR;
+  const struct {
+    std::vector<int64_t> ps;
+    double offset;
+    uint64_t registered, mask, method;
+    std::vector<int64_t> cuts;  // a single observation first where given, then uneven portions
+    int64_t constant;           // leading observations where variable 1 is constant
+    double tol;
+  } rows[] = {
+      {{3, 6}, 1e6, kAllBasic, kAllBasic, ZOK_SS_METHOD_ONEPASS, {0, 1, 4000, 4001, 9001}, 0, 1e-10},
+      {{3, 6}, 1e6, moments, moments, ZOK_SS_METHOD_ONEPASS, {0, 1, 4000, 4001, 9001}, 0, 1e-10},
+      {{2, 5}, 3.0, raw, ZOK_SS_CENTRAL4, ZOK_SS_METHOD_ONEPASS, {0, 2500, 6000}, 0, 1e-9},
+      {{3, 6},
+       10.0,
+       ZOK_SS_MEAN | ZOK_SS_COR,
+       ZOK_SS_MEAN | ZOK_SS_COR,
+       ZOK_SS_METHOD_ONEPASS,
+       {0, 1, 2000, 5000},
+       2000,
+       1e-11},
+      {{3, 6}, 1e6, kept, kept, ZOK_SS_METHOD_KEPT, {0, 3000, 7000, 12000}, 0, 1e-10},
+  };
+  const int kThreads[] = {1, 2, 8, 3};
+  const uint32_t mode_before = _yubGetMode();
+  for (const auto& row : rows)
+    for (int64_t p : row.ps)
+      for (bool weighted : {false, true}) {
+        Data d = hard_data(p, row.cuts.back(), weighted, 99 + p, row.offset);
+        for (int64_t i = 0; i < row.constant; ++i) d.v[1][i] = 3.0;
+        const Ref r = reference(d);
         Outputs o(p);
-        for (int part = 0; part < 4; ++part) {
-          Task task(d, part % 2 == 1, cuts[part], cuts[part + 1]);
-          o.attach(task.t);
-          ASSERT_EQ(run(task.t, mask, ZOK_SS_METHOD_ONEPASS, 1 + part), 0);
+        int32_t p32 = static_cast<int32_t>(p), n = 0;
+        SSTask* t = nullptr;
+        ASSERT_EQ(__qordSSNewTask(&t, &p32, nullptr, nullptr, nullptr, nullptr, nullptr, 0), 0);
+        o.attach(t, true, row.registered);
+        std::vector<double> x;
+        for (size_t part = 0; part + 1 < row.cuts.size(); ++part) {
+          const int64_t i0 = row.cuts[part], i1 = row.cuts[part + 1];
+          int32_t storage = part % 2 ? ZOK_SS_STORAGE_COLUMNS : ZOK_SS_STORAGE_ROWS;
+          x = d.layout(part % 2, i0, i1);
+          n = static_cast<int32_t>(i1 - i0);
+          ASSERT_EQ(__qordSSEditTask(t, ZOK_SS_ID_X, x.data()), 0);
+          if (weighted) {
+            ASSERT_EQ(__qordSSEditTask(t, ZOK_SS_ID_WEIGHTS, d.w.data() + i0), 0);
+          }
+          ASSERT_EQ(__qoriSSEditTask(t, ZOK_SS_ID_N, &n), 0);
+          ASSERT_EQ(__qoriSSEditTask(t, ZOK_SS_ID_X_STORAGE, &storage), 0);
+          ASSERT_EQ(run(t, row.mask, row.method, kThreads[part]), 0);
         }
-        SCOPED_TRACE(::testing::Message()
-                     << "p " << p << " weighted " << weighted << " mask 0x" << std::hex << mask);
-        check(o, r, mask, 1e-10);
+        SCOPED_TRACE(::testing::Message() << "p " << p << " weighted " << weighted << " registered 0x"
+                                          << std::hex << row.registered << " method " << row.method);
+        check(o, r, row.registered, row.tol);
+        EXPECT_EQ(__qorSSDeleteTask(&t), 0);
       }
-    }
-}
-
-// Central moment 4 alone registers no lower central moment; the lower sums its update needs come
-// back from the raw moments on the next call.
-TEST(SsBasic, FourthMomentAloneContinuesThroughRawMoments) {
-  for (int64_t p : {2, 5}) {
-    const Data d = hard_data(p, 6000, true, 61, 3.0);
-    const Ref r = reference(d);
-    Outputs o(p);
-    for (auto [i0, i1] : {std::pair<int64_t, int64_t>{0, 2500}, {2500, 6000}}) {
-      Task task(d, true, i0, i1);
-      ASSERT_EQ(__qordSSEditMoments(task.t, o.mean.data(), o.raw2.data(), o.raw3.data(), o.raw4.data(),
-                                    nullptr, nullptr, o.c4.data()),
-                0);
-      ASSERT_EQ(__qordSSEditTask(task.t, ZOK_SS_ID_ACCUM_WEIGHTS, o.pair), 0);
-      ASSERT_EQ(run(task.t, ZOK_SS_CENTRAL4, ZOK_SS_METHOD_ONEPASS, 2), 0);
-    }
-    check(o, r, ZOK_SS_MEAN | ZOK_SS_RAW4 | ZOK_SS_CENTRAL4, 1e-9);
-  }
-}
-
-TEST(SsBasic, CorrelationDiagonalCarriesVarianceIntoTheNextCall) {
-  for (int64_t p : {3, 6}) {
-    Data d = hard_data(p, 5000, true, 5 + p, 10.0);
-    // Variable 1 is constant in the first portion: its zero variance must not poison the rest.
-    for (int64_t i = 0; i < 2000; ++i) d.v[1][i] = 3.0;
-    const Ref r = reference(d);
-    Outputs o(p);
-    const uint32_t mode_before = _yubGetMode();
-    for (auto [i0, i1] : {std::pair<int64_t, int64_t>{0, 1}, {1, 2000}, {2000, 5000}}) {
-      Task task(d, false, i0, i1);
-      // Only mean, correlation and the weights pair are registered.
-      ASSERT_EQ(__qordSSEditCovCor(task.t, o.mean.data(), nullptr, nullptr, o.cor.data(), &o.cor_storage), 0);
-      ASSERT_EQ(__qordSSEditTask(task.t, ZOK_SS_ID_ACCUM_WEIGHTS, o.pair), 0);
-      ASSERT_EQ(run(task.t, ZOK_SS_MEAN | ZOK_SS_COR, ZOK_SS_METHOD_ONEPASS, 2), 0);
-    }
-    check(o, r, ZOK_SS_MEAN | ZOK_SS_COR, 1e-11);
-    // The correlation's internal vector call leaves the caller's mode word exactly as it was.
-    EXPECT_EQ(_yubGetMode(), mode_before);
-  }
+  EXPECT_EQ(_yubGetMode(), mode_before);
 }
 
 TEST(SsBasic, LeadingZeroWeightsChangeNothing) {
@@ -487,33 +494,6 @@ TEST(SsBasic, RawMomentMethodOnCentredData) {
   check(o, r, kAllBasic & ~ZOK_SS_VARIATION, 1e-9);
 }
 
-TEST(SsBasic, KeptMeansMethodOverSeveralCalls) {
-  for (int64_t p : {3, 6}) {
-    const Data d = hard_data(p, 12000, true, 23, 1e6);
-    const Ref r = reference(d);
-    Outputs o(p);
-    int32_t p32 = static_cast<int32_t>(p);
-    SSTask* t = nullptr;
-    ASSERT_EQ(__qordSSNewTask(&t, &p32, nullptr, nullptr, nullptr, nullptr, nullptr, 0), 0);
-    o.attach(t);
-    int32_t storage = ZOK_SS_STORAGE_COLUMNS, n = 0;
-    std::vector<double> x;
-    for (auto [i0, i1] : {std::pair<int64_t, int64_t>{0, 3000}, {3000, 7000}, {7000, 12000}}) {
-      x = d.layout(true, i0, i1);
-      n = static_cast<int32_t>(i1 - i0);
-      ASSERT_EQ(__qordSSEditTask(t, ZOK_SS_ID_X, x.data()), 0);
-      ASSERT_EQ(__qordSSEditTask(t, ZOK_SS_ID_WEIGHTS, d.w.data() + i0), 0);
-      ASSERT_EQ(__qoriSSEditTask(t, ZOK_SS_ID_N, &n), 0);
-      ASSERT_EQ(__qoriSSEditTask(t, ZOK_SS_ID_X_STORAGE, &storage), 0);
-      ASSERT_EQ(run(t, ZOK_SS_MEAN | ZOK_SS_CENTRAL2 | ZOK_SS_RAW2 | ZOK_SS_COV | ZOK_SS_COR,
-                    ZOK_SS_METHOD_KEPT, 8),
-                0);
-    }
-    check(o, r, ZOK_SS_MEAN | ZOK_SS_CENTRAL2 | ZOK_SS_RAW2 | ZOK_SS_COV | ZOK_SS_COR, 1e-10);
-    EXPECT_EQ(__qorSSDeleteTask(&t), 0);
-  }
-}
-
 TEST(SsBasic, FromSumsMethods) {
   const Data d = hard_data(4, 3000, true, 31, 20.0);
   const Ref r = reference(d);
@@ -628,11 +608,10 @@ TEST(SsBasic, SinglePrecisionForms) {
     ASSERT_EQ(__qorsSSEditTask(t, ZOK_SS_ID_ACCUM_WEIGHTS, pair), 0);
     ASSERT_EQ(__qorsSSEditTask(t, ZOK_SS_ID_MIN, mn.data()), 0);
     ASSERT_EQ(__qorsSSEditTask(t, ZOK_SS_ID_MAX, mx.data()), 0);
-    const ThreadingServices s = services(2);
     ASSERT_EQ(_qorsSSBasic(t,
                            ZOK_SS_MEAN | ZOK_SS_RAW2 | ZOK_SS_CENTRAL2 | ZOK_SS_CENTRAL3 | ZOK_SS_SKEWNESS |
                                ZOK_SS_COV | ZOK_SS_COR,
-                           ZOK_SS_METHOD_ONEPASS, &s),
+                           ZOK_SS_METHOD_ONEPASS, zok::core::threads_up_to(2)),
               0);
     ASSERT_EQ(_qorsSSMinmax(t, ZOK_SS_MIN | ZOK_SS_MAX, ZOK_SS_METHOD_RAW), 0);
     for (int j = 0; j < 5; ++j) {

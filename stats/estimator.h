@@ -1,0 +1,157 @@
+// What every statistics estimator shares: the observation checks, variable selection, scratch that
+// is released together, symmetric matrices in the caller's packed storage, the thread limit, the
+// range driver and the vector inverse square root run with the caller's mode word kept.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#include "core/thread_limit.h"
+#include "frame/thread_state.h"
+#include "stats/task.h"
+#include "zok/core_services.h"
+#include "zok/vector_math.h"
+
+namespace zok::ss {
+
+// ---- the observations of the task ----
+// n, x and the storage of x, in the order they are checked; n receives the count.
+inline int32_t check_observations(const SSTask& task, int64_t* n) {
+  if (task.n == nullptr || (*n = read_int(task, task.n)) < 1) return ErrN;
+  if (task.x == nullptr) return ErrX;
+  if (task.x_storage == nullptr) return ErrStoragePtr;
+  const int64_t storage = read_int(task, task.x_storage);
+  if (storage != ZOK_SS_STORAGE_ROWS && storage != ZOK_SS_STORAGE_COLUMNS) return ErrStorage;
+  return kOk;
+}
+
+// Observation i of variable v is x[i*p + v] (columns storage, p > 1) or x[v*n + i].
+inline bool columns_storage(const SSTask& task, int64_t p) {
+  return read_int(task, task.x_storage) == ZOK_SS_STORAGE_COLUMNS && p > 1;
+}
+
+// ---- scratch memory: every block of one call, released together ----
+class Scratch {
+ public:
+  Scratch() = default;
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+  ~Scratch() {
+    for (int i = 0; i < count_; ++i) zok_serv_deallocate(blocks_[i]);
+  }
+  // Zero-filled; null when memory is short or the size overflows.
+  template <class U>
+  U* take(int64_t elements) {
+    if (count_ == kMax || elements < 0 ||
+        static_cast<uint64_t>(elements) > std::numeric_limits<size_t>::max() / sizeof(U) / 2)
+      return nullptr;
+    const size_t bytes = (elements == 0 ? 1 : static_cast<size_t>(elements)) * sizeof(U);
+    void* p = zok_serv_allocate(bytes, kAlignment);
+    if (p == nullptr) return nullptr;
+    std::memset(p, 0, bytes);
+    blocks_[count_++] = p;
+    return static_cast<U*>(p);
+  }
+
+ private:
+  static constexpr int kMax = 8;
+  void* blocks_[kMax] = {};
+  int count_ = 0;
+};
+
+// The selected variables (all of them without an indices array) in increasing order; k receives
+// their number. Null when memory is short.
+inline int64_t* select_variables(const SSTask& task, int64_t p, Scratch& scratch, int64_t* k) {
+  int64_t* vars = scratch.take<int64_t>(p);
+  if (vars == nullptr) return nullptr;
+  *k = 0;
+  for (int64_t j = 0; j < p; ++j)
+    if (task.indices == nullptr || read_int(task, task.indices, j) != 0) vars[(*k)++] = j;
+  return vars;
+}
+
+// ---- symmetric matrices in the caller's storage ----
+enum class Packing { kFull, kLower, kUpper };
+inline Packing packing_of(int64_t code) {
+  if (code & 1) return Packing::kLower;
+  if (code & 2) return Packing::kUpper;
+  return Packing::kFull;
+}
+inline int64_t mat_index(int64_t i, int64_t j, int64_t p, Packing f) {
+  switch (f) {
+    case Packing::kFull:
+      return i * p + j;
+    case Packing::kLower:
+      if (i < j) std::swap(i, j);
+      return i * (i + 1) / 2 + j;
+    case Packing::kUpper:
+      if (i > j) std::swap(i, j);
+      return i * p - i * (i - 1) / 2 + (j - i);
+  }
+  return 0;
+}
+
+// Reads the selected variables' block of a caller matrix into a full k x k matrix.
+template <class T>
+void read_matrix(const T* src, Packing f, int64_t p, const int64_t* vars, int64_t k, T* dst) {
+  for (int64_t a = 0; a < k; ++a)
+    for (int64_t b = 0; b < k; ++b) dst[a * k + b] = src[mat_index(vars[a], vars[b], p, f)];
+}
+// Writes value(a, b) into the selected variables' positions; other entries stay as they were.
+template <class T, class F>
+void write_matrix(T* dst, Packing f, int64_t p, const int64_t* vars, int64_t k, F value) {
+  for (int64_t a = 0; a < k; ++a)
+    for (int64_t b = (f == Packing::kFull ? 0 : a); b < k; ++b)
+      dst[mat_index(vars[a], vars[b], p, f)] = value(a, b);
+}
+
+// ---- threads ----
+// The limit a table allows for the loop entry an estimator uses: ranges of observations go through
+// the parallel-run slot, which runs every index exactly once even on fewer threads; loops over
+// variables through slot 0 or 1.
+using core::thread_limit;
+
+// Observations [begin, end) of range t when n observations are cut into `ranges` ranges of equal
+// length, the last taking the rest.
+inline std::pair<int64_t, int64_t> range_bounds(int64_t t, int64_t ranges, int64_t n) {
+  const int64_t length = n / ranges;
+  return {t * length, t == ranges - 1 ? n : (t + 1) * length};
+}
+
+// body(range, range, ranges, context) for every range: in the calling thread for a single range.
+inline void run_ranges(const ThreadingServices* services, int ranges, void* context, ZokLoopBody body) {
+  if (ranges == 1) {
+    body(0, 0, 1, context);
+  } else {
+    services->parallel_run(ranges, context, body);
+  }
+}
+
+// ---- vector inverse square root through its kernel table ----
+// Internal work runs with denormals kept; the caller's mode word comes back when the guard ends.
+// The setter never clears a field, so a word whose denormal field was 0 is put back whole.
+class ModeGuard {
+ public:
+  ModeGuard() : old_(_yubSetMode(ZOK_VM_FTZDAZ_OFF)) {}
+  ~ModeGuard() { vm::thread_state()->mode = old_; }
+  ModeGuard(const ModeGuard&) = delete;
+  ModeGuard& operator=(const ModeGuard&) = delete;
+
+ private:
+  uint32_t old_;
+};
+
+inline void inv_sqrt_in_place(int n, double* v) {
+  using Kernel = void (*)(int, const double*, double*);
+  ModeGuard guard;
+  reinterpret_cast<Kernel>(__atomic_load_n(&zok_yub_kernel_dInvSqrt_ttab[0], __ATOMIC_RELAXED))(n, v, v);
+}
+inline void inv_sqrt_in_place(int n, float* v) {
+  using Kernel = void (*)(int, const float*, float*);
+  ModeGuard guard;
+  reinterpret_cast<Kernel>(__atomic_load_n(&zok_yub_kernel_sInvSqrt_ttab[0], __ATOMIC_RELAXED))(n, v, v);
+}
+
+}  // namespace zok::ss
