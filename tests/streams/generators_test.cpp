@@ -412,65 +412,64 @@ TEST(Wh, CallersControlWordIsRestoredAndDoesNotChangeResults) {
   }
 }
 
-constexpr uint64_t kM31 = 2147483647, kA31 = 1132489760, kA59 = 302875106592253ull;
-constexpr unsigned __int128 kM59 = static_cast<unsigned __int128>(1) << 59;
-
-uint64_t slow_pow(uint64_t a, uint64_t n, unsigned __int128 m) {
-  unsigned __int128 r = 1 % m;
-  for (uint64_t i = 0; i < n; ++i) r = r * a % m;
-  return static_cast<uint64_t>(r);
-}
-
-TEST(ModularPowers, AgreeWithRepeatedMultiplication) {
-  std::vector<uint64_t> exponents;
-  for (uint64_t n = 0; n <= 40; ++n) exponents.push_back(n);
-  for (uint64_t n : {63, 64, 65, 127, 128, 129, 255, 256, 257}) exponents.push_back(n);
-  for (uint64_t n : exponents) {
-    for (uint32_t a : {0u, 1u, 2u, 69069u, 1132489760u, 2147483646u}) {
-      EXPECT_EQ(__qoriPowMod2P31M1(a, n), slow_pow(a, n, kM31)) << a << "^" << n;
-      for (uint32_t m : {2u, 3u, 16770647u, 4294967087u, 4294967295u})
-        ASSERT_EQ(__qoriPowMod(a, n, m), n == 0 ? 1u : slow_pow(a, n, m)) << a << "^" << n << " mod " << m;
-    }
-    for (uint64_t a : {uint64_t{1}, uint64_t{3}, kA59, uint64_t{0x7FFFFFFFFFFFFFF}, ~uint64_t{0}})
-      ASSERT_EQ(__qoriPowMod2P59(a, n), slow_pow(a, n, kM59)) << a << "^" << n;
-  }
-  // Large exponents through Fermat (m prime) and the order 2^57 of odd numbers mod 2^59.
-  const uint64_t big = (1ull << 62) + 123456789;
-  EXPECT_EQ(__qoriPowMod2P31M1(kA31, big), slow_pow(kA31, big % (kM31 - 1), kM31));
-  EXPECT_EQ(__qoriPowMod(127, big, 16770647), slow_pow(127, big % 16770646, 16770647));
-  EXPECT_EQ(__qoriPowMod2P59(kA59, big), slow_pow(kA59, big % (1ull << 57), kM59));
-  // A multiplier just below 2^32 is reduced before use.
-  EXPECT_EQ(__qoriPowMod2P31M1(0xFFFFFFFFu, 3), 1u);
-  EXPECT_EQ(__qoriPowMod(5, 3, 0), 0u);
-}
-
-// v advanced n steps of x_new = c0·newest + c1·middle + c2·oldest, one step at a time.
-void slow_vect3(uint32_t* v, const uint32_t* c, uint64_t m, uint64_t n) {
-  for (uint64_t i = 0; i < n; ++i) {
-    const uint64_t next =
-        (uint64_t{c[0]} * v[2] % m + uint64_t{c[1]} * v[1] % m + uint64_t{c[2]} * v[0] % m) % m;
-    v[0] = v[1];
-    v[1] = v[2];
-    v[2] = static_cast<uint32_t>(next);
+// Modular powers against Python's pow: zero and one, moduli 2 and 3, exponents whose top bit or
+// whole width matters, multipliers at or above the modulus; a zero modulus gives 0.
+TEST(ModularPowers, KnownPowers) {
+  constexpr uint64_t kBig = (1ull << 62) + 123456789;
+  enum Fn { kMod, k31, k59 };
+  const struct {
+    Fn fn;
+    uint64_t a, n, m, want;
+  } cases[] = {{kMod, 0, 0, 5, 1},
+               {kMod, 0, 7, 5, 0},
+               {kMod, 5, 3, 0, 0},
+               {kMod, 2, 40, 16770647, 11239809},
+               {kMod, 69069, 129, 4294967295u, 3549510204u},
+               {kMod, 1132489760, 257, 4294967087u, 1697917654},
+               {kMod, 2147483646, 63, 3, 0},
+               {kMod, 127, kBig, 16770647, 2131143},
+               {kMod, 4294967295u, 65, 2, 1},
+               {k31, 0, 0, 0, 1},
+               {k31, 0, 5, 0, 0},
+               {k31, 2, 40, 0, 512},
+               {k31, 1132489760, kBig, 0, 449251148},
+               {k31, 2147483646, 129, 0, 2147483646},
+               {k31, 4294967295u, 3, 0, 1},
+               {k31, 69069, 255, 0, 1899840109},
+               {k59, 3, 0, 0, 1},
+               {k59, 302875106592253ull, kBig, 0, 511146429714194253ull},
+               {k59, 576460752303423487ull, 64, 0, 1},
+               {k59, ~0ull, 257, 0, 576460752303423487ull},
+               {k59, 2, 59, 0, 0},
+               {k59, 2, 58, 0, 288230376151711744ull}};
+  for (const auto& c : cases) {
+    const auto a = static_cast<uint32_t>(c.a);
+    const uint64_t got = c.fn == kMod  ? __qoriPowMod(a, c.n, static_cast<uint32_t>(c.m))
+                         : c.fn == k31 ? __qoriPowMod2P31M1(a, c.n)
+                                       : __qoriPowMod2P59(c.a, c.n);
+    EXPECT_EQ(got, c.want) << "function " << c.fn << ": " << c.a << "^" << c.n << " mod " << c.m;
   }
 }
 
+// Vect3PowMod steps x_new = c0·newest + c1·middle + c2·oldest n times (values from Python); a zero
+// modulus leaves v alone. MRG32K3A's own matrices are covered by its skip-ahead answers.
 TEST(ModularPowers, Vect3PowModStepsTheRecurrence) {
-  const uint32_t cx[3] = {0, 1403580, 4294967087u - 810728};
-  const uint32_t cy[3] = {527612, 0, 4294944443u - 1370589};
-  const uint32_t cs[3] = {2, 3, 4};
-  for (uint64_t n : {0ull, 1ull, 2ull, 3ull, 4ull, 5ull, 63ull, 64ull, 1000ull}) {
-    for (const auto& [c, m] : {std::pair{cx, 4294967087u}, std::pair{cy, 4294944443u}, std::pair{cs, 101u}}) {
-      uint32_t v[3] = {12345 % m, 4000000000u % m, 77};
-      uint32_t w[3] = {v[0], v[1], v[2]};
-      __qoriVect3PowMod(v, c, m, n);
-      slow_vect3(w, c, m, n);
-      EXPECT_EQ(Words(v, v + 3), Words(w, w + 3)) << "n " << n << " m " << m;
-    }
+  const uint32_t c[3] = {2, 3, 4};
+  const struct {
+    uint64_t n;
+    uint32_t want[3];
+  } cases[] = {{0, {23, 40, 77}}, {1, {40, 77, 63}}, {5, {16, 17, 29}}, {1000, {25, 49, 96}}};
+  for (const auto& k : cases) {
+    uint32_t v[3] = {23, 40, 77};
+    __qoriVect3PowMod(v, c, 101, k.n);
+    EXPECT_EQ(Words(v, v + 3), Words(k.want, k.want + 3)) << k.n;
   }
-  uint32_t v[3] = {1, 2, 3};
-  __qoriVect3PowMod(v, cs, 0, 5);
-  EXPECT_EQ(Words(v, v + 3), (Words{1, 2, 3}));
+  const uint32_t cx[3] = {0, 1403580, 4294967087u - 810728};
+  uint32_t v[3] = {12345, 4000000000u, 77};
+  __qoriVect3PowMod(v, cx, 4294967087u, 64);
+  EXPECT_EQ(Words(v, v + 3), (Words{2071288797, 2228851738u, 1705488999}));
+  __qoriVect3PowMod(v, c, 0, 5);
+  EXPECT_EQ(Words(v, v + 3), (Words{2071288797, 2228851738u, 1705488999}));
 }
 
 }  // namespace
