@@ -152,17 +152,6 @@ TEST(Identifiers, ResolveToTableRowAndMember) {
   }
 }
 
-// Legacy WH members 4..276, SOBOL 277 and NIEDERR 278 read the rows of their current identifiers.
-TEST(Identifiers, LegacyIdentifiersReachTheSameGenerators) {
-  for (const auto& [old_id, id] :
-       {std::pair{4, 0x500000}, {276, 0x500000 + 272}, {277, 0x600000}, {278, 0x700000}}) {
-    GeneratorProperties legacy = filled(0), current = filled(1);
-    ASSERT_EQ(__qorGetBrngProperties(old_id, &legacy), 0) << old_id;
-    ASSERT_EQ(__qorGetBrngProperties(id, &current), 0) << id;
-    EXPECT_TRUE(same_row(legacy, current)) << old_id;
-  }
-}
-
 // Rows without operations and identifiers below zero would lead a caller to a null or out-of-table
 // function, so every entry refuses them.
 TEST(Validity, RefusesRowsWithoutOperations) {
