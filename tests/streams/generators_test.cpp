@@ -397,8 +397,9 @@ TEST(Wh, CallersControlWordIsRestoredAndDoesNotChangeResults) {
   }
 }
 
-// Modular powers against Python's pow: zero and one, moduli 2 and 3, exponents whose top bit or
-// whole width matters, multipliers at or above the modulus; a zero modulus gives 0.
+// Modular powers against Python's pow where the generators' jumps do not reach: zero exponents and
+// bases, a modulus of 2, exponents of 62 bits, multipliers at or above the modulus; a zero modulus
+// gives 0. The skip-ahead and leapfrog answers cover the generators' own multipliers.
 TEST(ModularPowers, KnownPowers) {
   constexpr uint64_t kBig = (1ull << 62) + 123456789;
   enum Fn { kMod, k31, k59 };
@@ -406,27 +407,19 @@ TEST(ModularPowers, KnownPowers) {
     Fn fn;
     uint64_t a, n, m, want;
   } cases[] = {{kMod, 0, 0, 5, 1},
-               {kMod, 0, 7, 5, 0},
                {kMod, 5, 3, 0, 0},
                {kMod, 2, 40, 16770647, 11239809},
-               {kMod, 69069, 129, 4294967295u, 3549510204u},
                {kMod, 1132489760, 257, 4294967087u, 1697917654},
-               {kMod, 2147483646, 63, 3, 0},
                {kMod, 127, kBig, 16770647, 2131143},
                {kMod, 4294967295u, 65, 2, 1},
                {k31, 0, 0, 0, 1},
-               {k31, 0, 5, 0, 0},
                {k31, 2, 40, 0, 512},
                {k31, 1132489760, kBig, 0, 449251148},
-               {k31, 2147483646, 129, 0, 2147483646},
                {k31, 4294967295u, 3, 0, 1},
-               {k31, 69069, 255, 0, 1899840109},
                {k59, 3, 0, 0, 1},
                {k59, 302875106592253ull, kBig, 0, 511146429714194253ull},
-               {k59, 576460752303423487ull, 64, 0, 1},
                {k59, ~0ull, 257, 0, 576460752303423487ull},
-               {k59, 2, 59, 0, 0},
-               {k59, 2, 58, 0, 288230376151711744ull}};
+               {k59, 2, 59, 0, 0}};
   for (const auto& c : cases) {
     const auto a = static_cast<uint32_t>(c.a);
     const uint64_t got = c.fn == kMod  ? __qoriPowMod(a, c.n, static_cast<uint32_t>(c.m))
