@@ -121,6 +121,22 @@ inline void convert_in_place(const uint32_t* z, float* r, int32_t n, double scal
   for (int32_t k = 0; k < n - i; ++k) r[i + k] = real_of<float>(rest[k], scale, offset);
 }
 
+// The implementation behind ZOK_GENERATOR_ENTRIES for generators that run one generate(state, n,
+// out) over every output form: IntO for integers, RealO<T> holding (b - a)·norm and a for reals.
+template <class S, class IntO, template <class> class RealO, double kNorm, class Generate>
+struct OutputForms {
+  using State = S;
+  static int32_t ints(StreamRecord* stream, int32_t n, uint32_t* r) {
+    Generate{}(state_of<S>(stream), n, IntO{r});
+    return ZOK_RNG_STATUS_OK;
+  }
+  template <class T>
+  static int32_t reals(StreamRecord* stream, int32_t n, T* r, double a, double b) {
+    Generate{}(state_of<S>(stream), n, RealO<T>{r, (b - a) * kNorm, a});
+    return ZOK_RNG_STATUS_OK;
+  }
+};
+
 // Each generator's record size in the generator list, which its state must fill exactly.
 #define ZOK_GENERATOR(N, label, state, ...) inline constexpr int32_t kListedStateSize_##N = state;
 #include "streams/generators.def"

@@ -77,18 +77,8 @@ void generate(Mcg31State& st, int32_t n, const Out out) {
   st.x = lanes[rest];
 }
 
-struct Mcg31 {
-  using State = Mcg31State;
-  static int32_t ints(StreamRecord* stream, int32_t n, uint32_t* r) {
-    generate(state_of<State>(stream), n, IntOut{r});
-    return ZOK_RNG_STATUS_OK;
-  }
-  template <class T>
-  static int32_t reals(StreamRecord* stream, int32_t n, T* r, double a, double b) {
-    generate(state_of<State>(stream), n, RealOut<T>{r, (b - a) * kNorm, a});
-    return ZOK_RNG_STATUS_OK;
-  }
-};
+using Mcg31 = OutputForms<Mcg31State, IntOut, RealOut, kNorm,
+                          decltype([](Mcg31State& st, int32_t n, auto out) { generate(st, n, out); })>;
 
 }  // namespace
 

@@ -129,18 +129,8 @@ void generate(Mcg59State& st, int32_t n, const Out out) {
   st.x = lanes[rest];
 }
 
-struct Mcg59 {
-  using State = Mcg59State;
-  static int32_t ints(StreamRecord* stream, int32_t n, uint32_t* r) {
-    generate(state_of<State>(stream), n, IntOut64{r});
-    return ZOK_RNG_STATUS_OK;
-  }
-  template <class T>
-  static int32_t reals(StreamRecord* stream, int32_t n, T* r, double a, double b) {
-    generate(state_of<State>(stream), n, RealOut64<T>{r, (b - a) * kNorm, a});
-    return ZOK_RNG_STATUS_OK;
-  }
-};
+using Mcg59 = OutputForms<Mcg59State, IntOut64, RealOut64, kNorm,
+                          decltype([](Mcg59State& st, int32_t n, auto out) { generate(st, n, out); })>;
 
 }  // namespace
 
