@@ -146,8 +146,8 @@ struct OutputForms {
 
 // The integer, double and float operations of generator N from one implementation G:
 // G::ints(stream, n, r) and G::reals(stream, n, r, a, b) with the interval in double (the float form
-// widens its bounds first, so both forms compute v·(b - a)·norm + a alike). G::State is the state kept
-// behind the header.
+// widens its bounds first, so both real forms compute alike and only round differently at the end).
+// G::State is the state kept behind the header.
 #define ZOK_GENERATOR_ENTRIES(N, G)                                                                  \
   static_assert(16 + sizeof(G::State) == zok::rng::kListedStateSize_##N);                            \
   extern "C" int32_t __qoriBRng##N(StreamRecord* stream, int32_t n, uint32_t* r) {                   \
