@@ -1,5 +1,5 @@
-// Congruential generators: integer and double output per generator against, in the same run, a
-// straightforward one-element-at-a-time loop of the same recurrence and std::minstd_rand.
+// The built generators of streams/generators.def: integer and double output per generator against,
+// in the same run, straightforward one-element-at-a-time loops of the recurrences and std::minstd_rand.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -132,21 +132,20 @@ void sizes(benchmark::internal::Benchmark* b) {
   b->Arg(1000)->Arg(10000)->Arg(1000000);
 }
 
-BENCHMARK_CAPTURE(integers, MCG31M1, ZOK_RNG_MCG31M1)->Apply(sizes);
-BENCHMARK_CAPTURE(doubles, MCG31M1, ZOK_RNG_MCG31M1)->Apply(sizes);
+// Every built generator of the list: integers (also with the block paths held to SSE4.1) and doubles.
+#define ZOK_BENCH_BUILT(N)                                         \
+  BENCHMARK_CAPTURE(integers, N, ZOK_RNG_##N)->Apply(sizes);       \
+  BENCHMARK_CAPTURE(integers_sse41, N, ZOK_RNG_##N)->Apply(sizes); \
+  BENCHMARK_CAPTURE(doubles, N, ZOK_RNG_##N)->Apply(sizes);
+#define ZOK_BENCH_NOT_BUILT(N)
+#define ZOK_GENERATOR(N, label, state, seeds, zero, word, bits, members, status) ZOK_BENCH_##status(N)
+#include "streams/generators.def"
+#undef ZOK_GENERATOR
+
 BENCHMARK(loop_mcg31m1)->Apply(sizes);
 BENCHMARK(minstd)->Apply(sizes);
-BENCHMARK_CAPTURE(integers, MCG59, ZOK_RNG_MCG59)->Apply(sizes);
-BENCHMARK_CAPTURE(doubles, MCG59, ZOK_RNG_MCG59)->Apply(sizes);
 BENCHMARK(loop_mcg59)->Apply(sizes);
-BENCHMARK_CAPTURE(integers, MRG32K3A, ZOK_RNG_MRG32K3A)->Apply(sizes);
-BENCHMARK_CAPTURE(integers_sse41, MRG32K3A, ZOK_RNG_MRG32K3A)->Apply(sizes);
-BENCHMARK_CAPTURE(doubles, MRG32K3A, ZOK_RNG_MRG32K3A)->Apply(sizes);
 BENCHMARK(loop_mrg32k3a)->Apply(sizes);
-BENCHMARK_CAPTURE(integers, R250, ZOK_RNG_R250)->Apply(sizes);
-BENCHMARK_CAPTURE(doubles, R250, ZOK_RNG_R250)->Apply(sizes);
-BENCHMARK_CAPTURE(integers, WH, ZOK_RNG_WH)->Apply(sizes);
-BENCHMARK_CAPTURE(doubles, WH, ZOK_RNG_WH)->Apply(sizes);
 
 }  // namespace
 

@@ -30,60 +30,44 @@ int32_t placeholder_i(StreamRecord*, int32_t, uint32_t*) {
   return ZOK_RNG_ERROR_UNAVAILABLE;
 }
 
-constexpr GeneratorProperties row(int32_t state_size, int32_t seed_count, int32_t includes_zero,
-                                  int32_t word_size, int32_t bit_count) {
-  return {state_size,       seed_count,    includes_zero, word_size,    bit_count,
-          placeholder_init, placeholder_s, placeholder_d, placeholder_i};
-}
+// Each row of the generator list becomes a constant kRow_<NAME>; built generators bring their
+// operations, the others the placeholders.
+#define ZOK_OPERATIONS_BUILT(N) __qorBRng##N##InitStream, __qorsBRng##N, __qordBRng##N, __qoriBRng##N
+#define ZOK_OPERATIONS_NOT_BUILT(N) placeholder_init, placeholder_s, placeholder_d, placeholder_i
+#define ZOK_GENERATOR(N, label, state, seeds, zero, word, bits, members, status)                         \
+  constexpr GeneratorProperties kRow_##N = {state, seeds, zero, word, bits, ZOK_OPERATIONS_##status(N)}; \
+  constexpr int32_t kMembers_##N = members;
+#include "streams/generators.def"
+#undef ZOK_GENERATOR
 
-constexpr GeneratorProperties kMcg31m1 = {
-    24, 1, 0, 4, 31, __qorBRngMCG31M1InitStream, __qorsBRngMCG31M1, __qordBRngMCG31M1, __qoriBRngMCG31M1};
-constexpr GeneratorProperties kR250 = {
-    1024, 252, 1, 4, 32, __qorBRngR250InitStream, __qorsBRngR250, __qordBRngR250, __qoriBRngR250};
-constexpr GeneratorProperties kMrg32k3a = {
-    40, 6, 1, 4, 32, __qorBRngMRG32K3AInitStream, __qorsBRngMRG32K3A, __qordBRngMRG32K3A, __qoriBRngMRG32K3A};
-constexpr GeneratorProperties kMcg59 = {
-    32, 1, 0, 8, 59, __qorBRngMCG59InitStream, __qorsBRngMCG59, __qordBRngMCG59, __qoriBRngMCG59};
-constexpr GeneratorProperties kWh = {
-    48, 4, 1, 16, 24, __qorBRngWHInitStream, __qorsBRngWH, __qordBRngWH, __qoriBRngWH};
-constexpr GeneratorProperties kSobol = row(11712, 2604, 0, 4, 32);
-constexpr GeneratorProperties kNiederr = row(84288, 10498, 0, 4, 32);
-constexpr GeneratorProperties kMt19937 = row(2520, 625, 1, 4, 32);
-constexpr GeneratorProperties kMt2203 = row(312, 70, 1, 4, 32);
-constexpr GeneratorProperties kIAbstract = row(48, 0, 1, 4, 32);
-constexpr GeneratorProperties kDAbstract = row(64, 0, 1, 4, 32);
-constexpr GeneratorProperties kSAbstract = row(56, 0, 1, 4, 32);
-constexpr GeneratorProperties kSfmt19937 = row(2536, 625, 1, 4, 32);
-constexpr GeneratorProperties kNondeterm = row(24, 1, 1, 4, 32);
-constexpr GeneratorProperties kArs5 = row(72, 8, 1, 4, 32);
-constexpr GeneratorProperties kPhilox = row(64, 8, 1, 4, 32);
+// Row positions; the public identifiers must name the same rows.
+enum RowIndex : int32_t {
+#define ZOK_GENERATOR(N, ...) kIndex_##N,
+#include "streams/generators.def"
+#undef ZOK_GENERATOR
+  kListedRows
+};
+static_assert(kListedRows == kBuiltinRows);
+#define ZOK_GENERATOR(N, ...) static_assert(ZOK_RNG_##N == (kIndex_##N + 1) * ZOK_RNG_ID_STEP);
+#include "streams/generators.def"
+#undef ZOK_GENERATOR
 
-constexpr int32_t kWhMembers = 273;
-constexpr int32_t kMt2203Members = 6024;
 // Legacy identifiers 4..276 are the WH members 0..272, all served by legacy row 4.
-constexpr int32_t kLegacyWhFirst = 4;
-constexpr int32_t kLegacyWhLast = kLegacyWhFirst + kWhMembers - 1;
+constexpr int32_t kLegacyWhFirst = kIndex_WH;
+constexpr int32_t kLegacyWhLast = kLegacyWhFirst + kMembers_WH - 1;
 
-constexpr const char* kBuiltinNames[kBuiltinRows] = {"MCG31M1",
-                                                     "R250",
-                                                     "MRG32K3A",
-                                                     "MCG59",
-                                                     "WH",
-                                                     "SOBOL",
-                                                     "NIEDERR",
-                                                     "MT19937",
-                                                     "MT2203",
-                                                     "integer abstract",
-                                                     "double abstract",
-                                                     "single abstract",
-                                                     "SFMT19937",
-                                                     "non-deterministic",
-                                                     "ARS5",
-                                                     "PHILOX4X32X10"};
+constexpr const char* kBuiltinNames[kBuiltinRows] = {
+#define ZOK_GENERATOR(N, label, ...) label,
+#include "streams/generators.def"
+#undef ZOK_GENERATOR
+};
 
 // Members per row; registration gives each new row one member.
-constinit int32_t g_member_counts[kUsableRows] = {1, 1, 1, 1, kWhMembers, 1, 1, 1, kMt2203Members,
-                                                  1, 1, 1, 1, 1,          1, 1};
+constinit int32_t g_member_counts[kUsableRows] = {
+#define ZOK_GENERATOR(N, ...) kMembers_##N,
+#include "streams/generators.def"
+#undef ZOK_GENERATOR
+};
 constinit int32_t g_registered_count = kBuiltinRows;
 
 }  // namespace
@@ -93,19 +77,24 @@ constinit int32_t g_registered_count = kBuiltinRows;
 using namespace zok::rng;
 
 // The legacy table repeats the WH row once per member; the count is 3 * 7 * 13 = 273.
-#define ZOK_WH_13 kWh, kWh, kWh, kWh, kWh, kWh, kWh, kWh, kWh, kWh, kWh, kWh, kWh
+static_assert(kMembers_WH == 273);
+#define ZOK_WH_13                                                                                    \
+  kRow_WH, kRow_WH, kRow_WH, kRow_WH, kRow_WH, kRow_WH, kRow_WH, kRow_WH, kRow_WH, kRow_WH, kRow_WH, \
+      kRow_WH, kRow_WH
 #define ZOK_WH_91 ZOK_WH_13, ZOK_WH_13, ZOK_WH_13, ZOK_WH_13, ZOK_WH_13, ZOK_WH_13, ZOK_WH_13
 #define ZOK_WH_273 ZOK_WH_91, ZOK_WH_91, ZOK_WH_91
 
 extern "C" {
 
 constinit GeneratorProperties __RegBrngsNew[kCurrentRows] = {
-    kMcg31m1, kR250,      kMrg32k3a,  kMcg59,     kWh,        kSobol,     kNiederr, kMt19937,
-    kMt2203,  kIAbstract, kDAbstract, kSAbstract, kSfmt19937, kNondeterm, kArs5,    kPhilox};
+#define ZOK_GENERATOR(N, ...) kRow_##N,
+#include "streams/generators.def"
+#undef ZOK_GENERATOR
+};
 
 // Rows 279 and 280 stay zero.
-constinit const GeneratorProperties __RegBrngs[kLegacyRows] = {kMcg31m1,   kR250,  kMrg32k3a, kMcg59,
-                                                               ZOK_WH_273, kSobol, kNiederr};
+constinit const GeneratorProperties __RegBrngs[kLegacyRows] = {
+    kRow_MCG31M1, kRow_R250, kRow_MRG32K3A, kRow_MCG59, ZOK_WH_273, kRow_SOBOL, kRow_NIEDERR};
 
 const GeneratorProperties* __qorGetBrngBaseOffset(int32_t id, int32_t* index, int32_t* member) {
   if (id >= ZOK_RNG_ID_STEP) {

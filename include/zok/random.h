@@ -179,34 +179,22 @@ ZOK_RNG_API int32_t __qorUnregisterGlobRODataReference(const uint64_t* key);
 ZOK_RNG_API int32_t __qorGenerateNewGlobalRODataTableEntryId(uint64_t* key, uint64_t tag);
 
 /* ---- congruential generators ----
- * The four registry operations of MCG31M1, R250, MRG32K3A, MCG59 and WH. Generate operations write n
+ * The four registry operations of every built generator of streams/generators.def (MCG31M1, R250,
+ * MRG32K3A, MCG59 and WH). Generate operations write n
  * elements and return 0; init_stream returns 0, -2 (unknown method), -1002 (no leapfrog: R250,
  * MRG32K3A) or -1003 (no skip-ahead: R250). */
-ZOK_RNG_API int32_t __qorBRngMCG31M1InitStream(int32_t method, StreamRecord* stream, int32_t n,
-                                               const uint32_t* params);
-ZOK_RNG_API int32_t __qorsBRngMCG31M1(StreamRecord* stream, int32_t n, float* r, float a, float b);
-ZOK_RNG_API int32_t __qordBRngMCG31M1(StreamRecord* stream, int32_t n, double* r, double a, double b);
-ZOK_RNG_API int32_t __qoriBRngMCG31M1(StreamRecord* stream, int32_t n, uint32_t* r);
-ZOK_RNG_API int32_t __qorBRngR250InitStream(int32_t method, StreamRecord* stream, int32_t n,
-                                            const uint32_t* params);
-ZOK_RNG_API int32_t __qorsBRngR250(StreamRecord* stream, int32_t n, float* r, float a, float b);
-ZOK_RNG_API int32_t __qordBRngR250(StreamRecord* stream, int32_t n, double* r, double a, double b);
-ZOK_RNG_API int32_t __qoriBRngR250(StreamRecord* stream, int32_t n, uint32_t* r);
-ZOK_RNG_API int32_t __qorBRngMRG32K3AInitStream(int32_t method, StreamRecord* stream, int32_t n,
-                                                const uint32_t* params);
-ZOK_RNG_API int32_t __qorsBRngMRG32K3A(StreamRecord* stream, int32_t n, float* r, float a, float b);
-ZOK_RNG_API int32_t __qordBRngMRG32K3A(StreamRecord* stream, int32_t n, double* r, double a, double b);
-ZOK_RNG_API int32_t __qoriBRngMRG32K3A(StreamRecord* stream, int32_t n, uint32_t* r);
-ZOK_RNG_API int32_t __qorBRngMCG59InitStream(int32_t method, StreamRecord* stream, int32_t n,
-                                             const uint32_t* params);
-ZOK_RNG_API int32_t __qorsBRngMCG59(StreamRecord* stream, int32_t n, float* r, float a, float b);
-ZOK_RNG_API int32_t __qordBRngMCG59(StreamRecord* stream, int32_t n, double* r, double a, double b);
-ZOK_RNG_API int32_t __qoriBRngMCG59(StreamRecord* stream, int32_t n, uint32_t* r);
-ZOK_RNG_API int32_t __qorBRngWHInitStream(int32_t method, StreamRecord* stream, int32_t n,
-                                          const uint32_t* params);
-ZOK_RNG_API int32_t __qorsBRngWH(StreamRecord* stream, int32_t n, float* r, float a, float b);
-ZOK_RNG_API int32_t __qordBRngWH(StreamRecord* stream, int32_t n, double* r, double a, double b);
-ZOK_RNG_API int32_t __qoriBRngWH(StreamRecord* stream, int32_t n, uint32_t* r);
+#define ZOK_RNG_DECLARE_BUILT(N)                                                                     \
+  ZOK_RNG_API int32_t __qorBRng##N##InitStream(int32_t method, StreamRecord* stream, int32_t n,      \
+                                               const uint32_t* params);                              \
+  ZOK_RNG_API int32_t __qorsBRng##N(StreamRecord* stream, int32_t n, float* r, float a, float b);    \
+  ZOK_RNG_API int32_t __qordBRng##N(StreamRecord* stream, int32_t n, double* r, double a, double b); \
+  ZOK_RNG_API int32_t __qoriBRng##N(StreamRecord* stream, int32_t n, uint32_t* r);
+#define ZOK_RNG_DECLARE_NOT_BUILT(N)
+#define ZOK_GENERATOR(N, label, state, seeds, zero, word, bits, members, status) ZOK_RNG_DECLARE_##status(N)
+#include "streams/generators.def"
+#undef ZOK_GENERATOR
+#undef ZOK_RNG_DECLARE_BUILT
+#undef ZOK_RNG_DECLARE_NOT_BUILT
 
 /* a^n mod m by binary exponentiation; n = 0 gives 1, m = 0 gives 0. */
 ZOK_RNG_API uint32_t __qoriPowMod(uint32_t a, uint64_t n, uint32_t m);

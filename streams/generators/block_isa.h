@@ -1,12 +1,13 @@
-// The instruction set of the generators' block paths: the widest the processor and ZOK_ISA allow,
-// lowered by tests and benchmarks that measure every path.
+// The instruction set of the generators' block paths: the one the vector-math tables were filled
+// for (the widest the processor runs, lowered by ZOK_ISA), lowered further by tests and benchmarks
+// that measure every path.
 #pragma once
 
 namespace zok::rng {
 
 enum class BlockIsa { kSse41 = 0, kAvx2 = 1 };
 
-// AVX2 when the processor and the operating system support it and ZOK_ISA does not ask for sse41.
+// AVX2 when the vector-math choice is AVX2 or wider (the generators have no AVX-512 paths).
 BlockIsa widest_block_isa();
 BlockIsa block_isa();
 // Uses `isa` from now on, or the widest available when that is narrower.

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "streams/generators/block_isa.h"
 #include "zok/random.h"
@@ -71,6 +72,9 @@ struct FloatOut {
   }
 };
 
+template <class T>
+using RealOut = std::conditional_t<std::is_same_v<T, double>, DoubleOut, FloatOut>;
+
 // Room for n 32-bit words inside an output array of n doubles (its back half) or n floats (itself),
 // for generators that produce words first and convert them in place.
 inline uint32_t* words_in_place(double* r, int32_t n) {
@@ -117,4 +121,41 @@ inline void convert_in_place(const uint32_t* z, float* r, int32_t n, double scal
   for (int32_t k = 0; k < n - i; ++k) r[i + k] = real_of<float>(rest[k], scale, offset);
 }
 
+// The implementation behind ZOK_GENERATOR_ENTRIES for generators that run one generate(state, n,
+// out) over every output form: IntO for integers, RealO<T> holding (b - a)·norm and a for reals.
+template <class S, class IntO, template <class> class RealO, double kNorm, class Generate>
+struct OutputForms {
+  using State = S;
+  static int32_t ints(StreamRecord* stream, int32_t n, uint32_t* r) {
+    Generate{}(state_of<S>(stream), n, IntO{r});
+    return ZOK_RNG_STATUS_OK;
+  }
+  template <class T>
+  static int32_t reals(StreamRecord* stream, int32_t n, T* r, double a, double b) {
+    Generate{}(state_of<S>(stream), n, RealO<T>{r, (b - a) * kNorm, a});
+    return ZOK_RNG_STATUS_OK;
+  }
+};
+
+// Each generator's record size in the generator list, which its state must fill exactly.
+#define ZOK_GENERATOR(N, label, state, ...) inline constexpr int32_t kListedStateSize_##N = state;
+#include "streams/generators.def"
+#undef ZOK_GENERATOR
+
 }  // namespace zok::rng
+
+// The integer, double and float operations of generator N from one implementation G:
+// G::ints(stream, n, r) and G::reals(stream, n, r, a, b) with the interval in double (the float form
+// widens its bounds first, so both real forms compute alike and only round differently at the end).
+// G::State is the state kept behind the header.
+#define ZOK_GENERATOR_ENTRIES(N, G)                                                                  \
+  static_assert(16 + sizeof(G::State) == zok::rng::kListedStateSize_##N);                            \
+  extern "C" int32_t __qoriBRng##N(StreamRecord* stream, int32_t n, uint32_t* r) {                   \
+    return G::ints(stream, n, r);                                                                    \
+  }                                                                                                  \
+  extern "C" int32_t __qordBRng##N(StreamRecord* stream, int32_t n, double* r, double a, double b) { \
+    return G::reals(stream, n, r, a, b);                                                             \
+  }                                                                                                  \
+  extern "C" int32_t __qorsBRng##N(StreamRecord* stream, int32_t n, float* r, float a, float b) {    \
+    return G::reals(stream, n, r, static_cast<double>(a), static_cast<double>(b));                   \
+  }

@@ -77,6 +77,9 @@ void generate(Mcg31State& st, int32_t n, const Out out) {
   st.x = lanes[rest];
 }
 
+using Mcg31 = OutputForms<Mcg31State, IntOut, RealOut, kNorm,
+                          decltype([](Mcg31State& st, int32_t n, auto out) { generate(st, n, out); })>;
+
 }  // namespace
 
 }  // namespace zok::rng
@@ -106,20 +109,6 @@ int32_t __qorBRngMCG31M1InitStream(int32_t method, StreamRecord* stream, int32_t
   }
 }
 
-int32_t __qoriBRngMCG31M1(StreamRecord* stream, int32_t n, uint32_t* r) {
-  generate(state_of<Mcg31State>(stream), n, IntOut{r});
-  return ZOK_RNG_STATUS_OK;
-}
-
-int32_t __qordBRngMCG31M1(StreamRecord* stream, int32_t n, double* r, double a, double b) {
-  generate(state_of<Mcg31State>(stream), n, DoubleOut{r, (b - a) * kNorm, a});
-  return ZOK_RNG_STATUS_OK;
-}
-
-int32_t __qorsBRngMCG31M1(StreamRecord* stream, int32_t n, float* r, float a, float b) {
-  const double da = a, db = b;
-  generate(state_of<Mcg31State>(stream), n, FloatOut{r, (db - da) * kNorm, da});
-  return ZOK_RNG_STATUS_OK;
-}
-
 }  // extern "C"
+
+ZOK_GENERATOR_ENTRIES(MCG31M1, Mcg31)

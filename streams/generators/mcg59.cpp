@@ -129,6 +129,9 @@ void generate(Mcg59State& st, int32_t n, const Out out) {
   st.x = lanes[rest];
 }
 
+using Mcg59 = OutputForms<Mcg59State, IntOut64, RealOut64, kNorm,
+                          decltype([](Mcg59State& st, int32_t n, auto out) { generate(st, n, out); })>;
+
 }  // namespace
 
 }  // namespace zok::rng
@@ -160,20 +163,6 @@ int32_t __qorBRngMCG59InitStream(int32_t method, StreamRecord* stream, int32_t n
   }
 }
 
-int32_t __qoriBRngMCG59(StreamRecord* stream, int32_t n, uint32_t* r) {
-  generate(state_of<Mcg59State>(stream), n, IntOut64{r});
-  return ZOK_RNG_STATUS_OK;
-}
-
-int32_t __qordBRngMCG59(StreamRecord* stream, int32_t n, double* r, double a, double b) {
-  generate(state_of<Mcg59State>(stream), n, RealOut64<double>{r, (b - a) * kNorm, a});
-  return ZOK_RNG_STATUS_OK;
-}
-
-int32_t __qorsBRngMCG59(StreamRecord* stream, int32_t n, float* r, float a, float b) {
-  const double da = a, db = b;
-  generate(state_of<Mcg59State>(stream), n, RealOut64<float>{r, (db - da) * kNorm, da});
-  return ZOK_RNG_STATUS_OK;
-}
-
 }  // extern "C"
+
+ZOK_GENERATOR_ENTRIES(MCG59, Mcg59)

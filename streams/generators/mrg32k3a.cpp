@@ -117,6 +117,19 @@ void generate_real(MrgState& st, int32_t n, T* r, double scale, double offset) {
   convert_in_place(z, r, n, scale, offset);
 }
 
+struct Mrg32k3a {
+  using State = MrgState;
+  static int32_t ints(StreamRecord* stream, int32_t n, uint32_t* r) {
+    generate(state_of<State>(stream), n, LaneIntOut{r});
+    return ZOK_RNG_STATUS_OK;
+  }
+  template <class T>
+  static int32_t reals(StreamRecord* stream, int32_t n, T* r, double a, double b) {
+    generate_real(state_of<State>(stream), n, r, (b - a) * kNorm, a);
+    return ZOK_RNG_STATUS_OK;
+  }
+};
+
 }  // namespace
 
 }  // namespace zok::rng
@@ -149,20 +162,6 @@ int32_t __qorBRngMRG32K3AInitStream(int32_t method, StreamRecord* stream, int32_
   return ZOK_RNG_STATUS_OK;
 }
 
-int32_t __qoriBRngMRG32K3A(StreamRecord* stream, int32_t n, uint32_t* r) {
-  generate(state_of<MrgState>(stream), n, LaneIntOut{r});
-  return ZOK_RNG_STATUS_OK;
-}
-
-int32_t __qordBRngMRG32K3A(StreamRecord* stream, int32_t n, double* r, double a, double b) {
-  generate_real(state_of<MrgState>(stream), n, r, (b - a) * kNorm, a);
-  return ZOK_RNG_STATUS_OK;
-}
-
-int32_t __qorsBRngMRG32K3A(StreamRecord* stream, int32_t n, float* r, float a, float b) {
-  const double da = a, db = b;
-  generate_real(state_of<MrgState>(stream), n, r, (db - da) * kNorm, da);
-  return ZOK_RNG_STATUS_OK;
-}
-
 }  // extern "C"
+
+ZOK_GENERATOR_ENTRIES(MRG32K3A, Mrg32k3a)

@@ -80,6 +80,19 @@ void generate_continuous(R250State& st, int32_t n, T* r, double scale, double of
   convert_in_place(words, r, n, scale, offset);
 }
 
+struct R250 {
+  using State = R250State;
+  static int32_t ints(StreamRecord* stream, int32_t n, uint32_t* r) {
+    if (n > 0) generate_words(state_of<State>(stream), n, r);
+    return ZOK_RNG_STATUS_OK;
+  }
+  template <class T>
+  static int32_t reals(StreamRecord* stream, int32_t n, T* r, double a, double b) {
+    generate_continuous(state_of<State>(stream), n, r, (b - a) * kNorm, a);
+    return ZOK_RNG_STATUS_OK;
+  }
+};
+
 }  // namespace
 
 }  // namespace zok::rng
@@ -112,20 +125,6 @@ int32_t __qorBRngR250InitStream(int32_t method, StreamRecord* stream, int32_t n,
   return ZOK_RNG_STATUS_OK;
 }
 
-int32_t __qoriBRngR250(StreamRecord* stream, int32_t n, uint32_t* r) {
-  if (n > 0) generate_words(state_of<R250State>(stream), n, r);
-  return ZOK_RNG_STATUS_OK;
-}
-
-int32_t __qordBRngR250(StreamRecord* stream, int32_t n, double* r, double a, double b) {
-  generate_continuous(state_of<R250State>(stream), n, r, (b - a) * kNorm, a);
-  return ZOK_RNG_STATUS_OK;
-}
-
-int32_t __qorsBRngR250(StreamRecord* stream, int32_t n, float* r, float a, float b) {
-  const double da = a, db = b;
-  generate_continuous(state_of<R250State>(stream), n, r, (db - da) * kNorm, da);
-  return ZOK_RNG_STATUS_OK;
-}
-
 }  // extern "C"
+
+ZOK_GENERATOR_ENTRIES(R250, R250)

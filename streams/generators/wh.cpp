@@ -192,6 +192,15 @@ int32_t run(StreamRecord* stream, int32_t n, const Out out) {
   return ZOK_RNG_STATUS_OK;
 }
 
+struct Wh {
+  using State = WhState;
+  static int32_t ints(StreamRecord* stream, int32_t n, uint32_t* r) { return run(stream, n, WhIntOut{r}); }
+  template <class T>
+  static int32_t reals(StreamRecord* stream, int32_t n, T* r, double a, double b) {
+    return run(stream, n, WhRealOut<T>{r, a, b});
+  }
+};
+
 }  // namespace
 
 }  // namespace zok::rng
@@ -231,16 +240,6 @@ int32_t __qorBRngWHInitStream(int32_t method, StreamRecord* stream, int32_t n, c
   }
 }
 
-int32_t __qoriBRngWH(StreamRecord* stream, int32_t n, uint32_t* r) {
-  return run(stream, n, WhIntOut{r});
-}
-
-int32_t __qordBRngWH(StreamRecord* stream, int32_t n, double* r, double a, double b) {
-  return run(stream, n, WhRealOut<double>{r, a, b});
-}
-
-int32_t __qorsBRngWH(StreamRecord* stream, int32_t n, float* r, float a, float b) {
-  return run(stream, n, WhRealOut<float>{r, a, b});
-}
-
 }  // extern "C"
+
+ZOK_GENERATOR_ENTRIES(WH, Wh)
