@@ -1,4 +1,4 @@
-// The built generators of streams/generators.def: integer and double output per generator against,
+// The built generators of include/zok/rng_generators.def: integer and double output per generator against,
 // in the same run, straightforward one-element-at-a-time loops of the recurrences and std::minstd_rand.
 #include <benchmark/benchmark.h>
 
@@ -139,7 +139,7 @@ void sizes(benchmark::internal::Benchmark* b) {
   BENCHMARK_CAPTURE(doubles, N, ZOK_RNG_##N)->Apply(sizes);
 #define ZOK_BENCH_NOT_BUILT(N)
 #define ZOK_GENERATOR(N, label, state, seeds, zero, word, bits, members, status) ZOK_BENCH_##status(N)
-#include "streams/generators.def"
+#include "zok/rng_generators.def"
 #undef ZOK_GENERATOR
 
 BENCHMARK(loop_mcg31m1)->Apply(sizes);

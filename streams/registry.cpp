@@ -37,19 +37,19 @@ int32_t placeholder_i(StreamRecord*, int32_t, uint32_t*) {
 #define ZOK_GENERATOR(N, label, state, seeds, zero, word, bits, members, status)                         \
   constexpr GeneratorProperties kRow_##N = {state, seeds, zero, word, bits, ZOK_OPERATIONS_##status(N)}; \
   constexpr int32_t kMembers_##N = members;
-#include "streams/generators.def"
+#include "zok/rng_generators.def"
 #undef ZOK_GENERATOR
 
 // Row positions; the public identifiers must name the same rows.
 enum RowIndex : int32_t {
 #define ZOK_GENERATOR(N, ...) kIndex_##N,
-#include "streams/generators.def"
+#include "zok/rng_generators.def"
 #undef ZOK_GENERATOR
   kListedRows
 };
 static_assert(kListedRows == kBuiltinRows);
 #define ZOK_GENERATOR(N, ...) static_assert(ZOK_RNG_##N == (kIndex_##N + 1) * ZOK_RNG_ID_STEP);
-#include "streams/generators.def"
+#include "zok/rng_generators.def"
 #undef ZOK_GENERATOR
 
 // Legacy identifiers 4..276 are the WH members 0..272, all served by legacy row 4.
@@ -58,14 +58,14 @@ constexpr int32_t kLegacyWhLast = kLegacyWhFirst + kMembers_WH - 1;
 
 constexpr const char* kBuiltinNames[kBuiltinRows] = {
 #define ZOK_GENERATOR(N, label, ...) label,
-#include "streams/generators.def"
+#include "zok/rng_generators.def"
 #undef ZOK_GENERATOR
 };
 
 // Members per row; registration gives each new row one member.
 constinit int32_t g_member_counts[kUsableRows] = {
 #define ZOK_GENERATOR(N, ...) kMembers_##N,
-#include "streams/generators.def"
+#include "zok/rng_generators.def"
 #undef ZOK_GENERATOR
 };
 constinit int32_t g_registered_count = kBuiltinRows;
@@ -88,7 +88,7 @@ extern "C" {
 
 constinit GeneratorProperties __RegBrngsNew[kCurrentRows] = {
 #define ZOK_GENERATOR(N, ...) kRow_##N,
-#include "streams/generators.def"
+#include "zok/rng_generators.def"
 #undef ZOK_GENERATOR
 };
 

@@ -179,7 +179,7 @@ ZOK_RNG_API int32_t __qorUnregisterGlobRODataReference(const uint64_t* key);
 ZOK_RNG_API int32_t __qorGenerateNewGlobalRODataTableEntryId(uint64_t* key, uint64_t tag);
 
 /* ---- congruential generators ----
- * The four registry operations of every built generator of streams/generators.def (MCG31M1, R250,
+ * The four registry operations of every built generator of include/zok/rng_generators.def (MCG31M1, R250,
  * MRG32K3A, MCG59 and WH). Generate operations write n
  * elements and return 0; init_stream returns 0, -2 (unknown method), -1002 (no leapfrog: R250,
  * MRG32K3A) or -1003 (no skip-ahead: R250). */
@@ -191,7 +191,7 @@ ZOK_RNG_API int32_t __qorGenerateNewGlobalRODataTableEntryId(uint64_t* key, uint
   ZOK_RNG_API int32_t __qoriBRng##N(StreamRecord* stream, int32_t n, uint32_t* r);
 #define ZOK_RNG_DECLARE_NOT_BUILT(N)
 #define ZOK_GENERATOR(N, label, state, seeds, zero, word, bits, members, status) ZOK_RNG_DECLARE_##status(N)
-#include "streams/generators.def"
+#include "zok/rng_generators.def"
 #undef ZOK_GENERATOR
 #undef ZOK_RNG_DECLARE_BUILT
 #undef ZOK_RNG_DECLARE_NOT_BUILT

@@ -139,7 +139,7 @@ struct OutputForms {
 
 // Each generator's record size in the generator list, which its state must fill exactly.
 #define ZOK_GENERATOR(N, label, state, ...) inline constexpr int32_t kListedStateSize_##N = state;
-#include "streams/generators.def"
+#include "zok/rng_generators.def"
 #undef ZOK_GENERATOR
 
 }  // namespace zok::rng

@@ -1,4 +1,4 @@
-// The built generators of streams/generators.def: the known answers of tests/data/congruential.txt,
+// The built generators of include/zok/rng_generators.def: the known answers of tests/data/congruential.txt,
 // and for every one of them block output equal to one-element output, refused methods, copies,
 // leapfrog and skip-ahead; then what only some generators have (R250's seed ring, WH's rounding).
 #include <gtest/gtest.h>
@@ -35,7 +35,7 @@ struct Gen {
 #define ZOK_TEST_NOT_BUILT(N, word)
 #define ZOK_GENERATOR(N, label, state, seeds, zero, word, bits, members, status) ZOK_TEST_##status(N, word)
 constexpr Gen kGenerators[] = {
-#include "streams/generators.def"
+#include "zok/rng_generators.def"
 };
 #undef ZOK_GENERATOR
 
