@@ -5,6 +5,8 @@
 #include <cstdint>
 
 #include "frame/kernel_frame.h"
+#include "frame/simd/exact.h"
+#include "frame/simd/poly.h"
 #include "kernels/explog/explog_poly.h"
 #include "kernels/explog/explog_tables.h"
 
@@ -17,15 +19,6 @@ namespace tb = zok::explog_data;
 
 constexpr float kInfF = __builtin_inff();
 constexpr double kInfD = __builtin_inf();
-
-// Horner evaluation, constant term first.
-template <class V, typename C, size_t N>
-inline V horner(V x, const C (&c)[N]) {
-  using T = typename V::T;
-  V s = splat<V>(static_cast<T>(c[N - 1]));
-  for (int i = static_cast<int>(N) - 2; i >= 0; --i) s = fma(s, x, splat<V>(static_cast<T>(c[i])));
-  return s;
-}
 
 // Block length in vectors for a block of `elements` (at least one vector).
 template <typename T>
@@ -73,14 +66,14 @@ template <int kTableBits>
 inline DExpReduced dexp_reduce(VD x, VD xn) {
   constexpr double kSize = 1 << kTableBits;
   const VD shift = splat<VD>(kDShift + 1023.0 * kSize);
-  const VD t = fma(xn, splat<VD>(kTableBits == 6 ? kDInvL64 : 184.66496523378731), shift);
+  const VD t = mul_add(xn, splat<VD>(kTableBits == 6 ? kDInvL64 : 184.66496523378731), shift);
   const VL m = as_int(t) - lsplat(kDShiftBits);
   const VD d = t - shift;
   VD r;
   if constexpr (kTableBits == 6) {
-    r = fnma(d, splat<VD>(kDL64b), fnma(d, splat<VD>(kDL64a), x));
+    r = nmul_add(d, splat<VD>(kDL64b), nmul_add(d, splat<VD>(kDL64a), x));
   } else {
-    r = fnma(d, splat<VD>(0.0054152123481245725), x);  // ln2/128 in one part: 26 bits suffice
+    r = nmul_add(d, splat<VD>(0.0054152123481245725), x);  // ln2/128 in one part: 26 bits suffice
   }
   return {m, r};
 }
@@ -103,13 +96,6 @@ inline double dexp_outside(double x) {
   if (e > 1000) return mant * pow2(e - 1) * 2.0;
   if (e < -1000) return (mant * pow2(e + 200)) * 0x1p-200;
   return mant * pow2(e);
-}
-
-// a + b as an exact sum s + e, whatever their magnitudes.
-inline void two_sum(VD a, VD b, VD& s, VD& e) {
-  s = a + b;
-  const VD bb = s - a;
-  e = (a - (s - bb)) + (b - bb);
 }
 
 constexpr double kLn2Hi = 0.6931471805598903;  // multiple of 2^-42: k * kLn2Hi is exact

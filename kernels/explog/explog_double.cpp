@@ -48,21 +48,21 @@ inline VD dexp_ha(VD x) {
   VD thi, tlo;
   lookup_pairs(&tb::kDExpHiLo[0][0], v.m & lsplat(63), thi, tlo);
   const VD q = v.r * v.r * horner(v.r, kDExpC);
-  return dexp_scale<6>(v.m) * (thi + fma(thi + tlo, v.r + q, tlo));
+  return dexp_scale<6>(v.m) * (thi + mul_add(thi + tlo, v.r + q, tlo));
 }
 // LA: one table value T = 2^(j/64): 2^(N>>6) (T + T p).
 inline VD dexp_la(VD x) {
   const DExpReduced v = dexp_reduce<6>(x, x);
   const VD t = lookup_one(tb::kDExp64, v.m & lsplat(63));
-  const VD p = fma(v.r * v.r, horner(v.r, tb::kDExpLA), v.r);
-  return dexp_scale<6>(v.m) * fma(t, p, t);
+  const VD p = mul_add(v.r * v.r, horner(v.r, tb::kDExpLA), v.r);
+  return dexp_scale<6>(v.m) * mul_add(t, p, t);
 }
 // EP: 128 entries, r = x - d ln2/128 in one part, 1 + r + r^2/2.
 inline VD dexp_ep(VD x) {
   const DExpReduced v = dexp_reduce<7>(x, x);
   const VD t = lookup_one(tb::kDExp128, v.m & lsplat(127));
-  const VD p = fma(v.r * v.r, splat<VD>(tb::kDExpEP[0]), v.r);
-  return dexp_scale<7>(v.m) * fma(t, p, t);
+  const VD p = mul_add(v.r * v.r, splat<VD>(tb::kDExpEP[0]), v.r);
+  return dexp_scale<7>(v.m) * mul_add(t, p, t);
 }
 
 template <Fn kFn, int kBlock, VD (*kVec)(VD)>
@@ -105,18 +105,18 @@ inline VD dexpm1_ha(VD x) {
   VD thi, tlo;
   lookup_pairs_by(&tb::kDExpHiLo[0][0], as_double(v.m), exp_row64, thi, tlo);
   const VD scale = dexp_scale<6>(v.m);
-  const VD p = fma(v.r * v.r, horner(v.r, tb::kDExpm1HA), v.r);
+  const VD p = mul_add(v.r * v.r, horner(v.r, tb::kDExpm1HA), v.r);
   VD hi, err;
   two_sum(scale * thi, splat<VD>(-1.0), hi, err);
-  const VD lo = scale * fma(thi + tlo, p, tlo);
+  const VD lo = scale * mul_add(thi + tlo, p, tlo);
   return hi + (err + lo);
 }
 // Expm1 EP: (s - 1) + s p with s = 2^(N>>6) 2^(j/64) and a cubic p.
 inline VD dexpm1_ep(VD x) {
   const DExpReduced v = dexp_reduce<6>(x, x);
   const VD s = dexp_scale<6>(v.m) * lookup_one(tb::kDExp64, v.m & lsplat(63));
-  const VD p = fma(v.r * v.r, horner(v.r, tb::kExpm1Q1), v.r);
-  return fma(s, p, s - splat<VD>(1.0));
+  const VD p = mul_add(v.r * v.r, horner(v.r, tb::kExpm1Q1), v.r);
+  return mul_add(s, p, s - splat<VD>(1.0));
 }
 
 template <Fn kFn, VD (*kVec)(VD)>
@@ -189,7 +189,7 @@ inline DLogReduced dlog_reduce(VD x, VD kadj) {
   lookup_quads_by(DLogTable<kBits>::data(), x, row_at, recip, lnhi, lnlo);
   const VD mh = m & dbits(0xFFFFFFFF00000000);
   const VD ml = m - mh;
-  const VD rh = fms(mh, recip, splat<VD>(1.0));  // exact: mh has 21 bits and recip 24
+  const VD rh = mul_sub(mh, recip, splat<VD>(1.0));  // exact: mh has 21 bits and recip 24
   const VD rl = ml * recip;
   return {k, lnhi, lnlo, rh, rl, rh + rl, recip};
 }
@@ -201,8 +201,8 @@ constexpr double kDLnP[4] = {-0.49999999999995254, 0.33333333333327408, -0.25000
 // and B otherwise, result A + (B + r^2 P(r)).
 inline VD dln_ha(VD x, VD kadj) {
   const DLogReduced v = dlog_reduce<9>(x, kadj);
-  const VD a = fma(v.k, splat<VD>(kLn2Hi), v.lnhi) + v.rh;
-  const VD b = fma(v.k, splat<VD>(kLn2Lo), v.lnlo);
+  const VD a = mul_add(v.k, splat<VD>(kLn2Hi), v.lnhi) + v.rh;
+  const VD b = mul_add(v.k, splat<VD>(kLn2Lo), v.lnlo);
   const MD bz = b == splat<VD>(0.0);
   const VD zero = splat<VD>(0.0);
   // rl joins one side, +0 the other (which leaves it unchanged).
@@ -218,13 +218,12 @@ constexpr double kInvLn10 = 0.4342944819032518;
 // cancel just below powers of two), then s split in halves so that s_hi / ln10_hi is exact.
 inline VD dlog10_ha(VD x, VD kadj) {
   const DLogReduced v = dlog_reduce<9>(x, kadj);
-  const VD hi = fma(v.k, splat<VD>(kLn2Hi), v.lnhi);
+  const VD hi = mul_add(v.k, splat<VD>(kLn2Hi), v.lnhi);
   VD r, rerr, s, e;
   two_sum(v.rh, v.rl, r, rerr);
   two_sum(hi, r, s, e);
-  const VD lo = (e + rerr) + (fma(v.k, splat<VD>(kLn2Lo), v.lnlo) + v.r * v.r * horner(v.r, kDLnP));
-  const VD g = s * splat<VD>(134217729.0);  // 2^27 + 1
-  const VD sh = g - (g - s), sl = s - sh;
+  const VD lo = (e + rerr) + (mul_add(v.k, splat<VD>(kLn2Lo), v.lnlo) + v.r * v.r * horner(v.r, kDLnP));
+  const VD sh = split_hi(s), sl = s - sh;
   const VD c = splat<VD>(kInvLn10Hi);
   return sh * c + (sl * c + (s * splat<VD>(kInvLn10Lo) + lo * splat<VD>(kInvLn10)));
 }
@@ -238,12 +237,12 @@ inline VD dlog1p_ha(VD x, VD kadj) {
   const DLogReduced v = dlog_reduce<7>(u, kadj);
   const VD inv2e = as_double(lsplat(0x7FE0000000000000) - (as_int(u) & lsplat(0x7FF0000000000000)));
   const VD cu = c * inv2e * v.recip * (one - v.r);
-  const VD hi = fma(v.k, splat<VD>(kLn2Hi), v.lnhi);
+  const VD hi = mul_add(v.k, splat<VD>(kLn2Hi), v.lnhi);
   VD r, rerr, s, e;
   two_sum(v.rh, v.rl, r, rerr);
   two_sum(hi, r, s, e);
   const VD p = v.r * v.r * horner(v.r, tb::kDLog7HA);
-  return s + ((e + (rerr + cu)) + (fma(v.k, splat<VD>(kLn2Lo), v.lnlo) + p));
+  return s + ((e + (rerr + cu)) + (mul_add(v.k, splat<VD>(kLn2Lo), v.lnlo) + p));
 }
 
 // ============================================================================================
@@ -254,7 +253,6 @@ inline VD dlog1p_ha(VD x, VD kadj) {
 // ============================================================================================
 
 constexpr uint64_t kSqrtHalfBits = 0x3FE6A09E667F3BCD;  // sqrt(1/2)
-constexpr bool kFusedMadd = ZOK_ISA_LEVEL >= 2;         // fma rounds once (not on SSE4.1)
 constexpr double kLn2 = 0.6931471805599453;
 constexpr double kLog10Of2 = 0.3010299956639812;
 constexpr double kLog10Of2Hi = 0.30102999566395283;  // multiple of 2^-43: k * kLog10Of2Hi is exact
@@ -278,44 +276,41 @@ inline VD dlog_f(VL xb) {
 // rounding of the fused sum is all; the rounding of u itself is gone.
 inline VD dlog1p_f(VD x, VL kbits) {
   const VD sc = as_double(shl<52>(lbits(2047) - kbits));  // 2^-k
-  return fma(x, sc, sc - splat<VD>(1.0));
+  return mul_add(x, sc, sc - splat<VD>(1.0));
 }
 
 // ln and log10 EP from k and f.
 inline VD dln_from_f_ep(VD k, VD f) {
   const VD s = f / (f + splat<VD>(2.0));
   const VD s2 = s + s, z = s * s;
-  return fma(k, splat<VD>(kLn2), fma(s2 * z, horner(z, tb::kDLogAtEP), s2));
+  return mul_add(k, splat<VD>(kLn2), mul_add(s2 * z, horner(z, tb::kDLogAtEP), s2));
 }
 inline VD dlog10_from_f_ep(VD k, VD f) {
   const VD s = f / (f + splat<VD>(2.0));
   const VD sc = s * splat<VD>(kTwoInvLn10), z = s * s;
-  return fma(k, splat<VD>(kLog10Of2), fma(sc * z, horner(z, tb::kDLogAtEP), sc));
+  return mul_add(k, splat<VD>(kLog10Of2), mul_add(sc * z, horner(z, tb::kDLogAtEP), sc));
 }
 // Q(z) of degree 6 in Estrin's order: the chain after the division is the longest part of the
 // kernel, and the terms past the first are below 2^-5 of it, so the order costs no accuracy.
 inline VD dlog_q_la(VD z) {
-  const auto& c = tb::kDLogAtLA;
-  const VD z2 = z * z, z4 = z2 * z2;
-  const VD p01 = fma(splat<VD>(c[1]), z, splat<VD>(c[0])), p23 = fma(splat<VD>(c[3]), z, splat<VD>(c[2]));
-  const VD p45 = fma(splat<VD>(c[5]), z, splat<VD>(c[4]));
-  return fma(fma(splat<VD>(c[6]), z2, p45), z4, fma(p23, z2, p01));
+  return estrin(z, tb::kDLogAtLA);
 }
 // LA: k ln2 in two parts (the high product exact); 2s/ln10 with its product error for Log10.
 inline VD dln_from_f_la(VD k, VD f) {
   const VD s = f / (f + splat<VD>(2.0));
   const VD s2 = s + s, z = s * s;
-  const VD lo = fma(k, splat<VD>(kLn2Lo), s2 * z * dlog_q_la(z));
-  return fma(k, splat<VD>(kLn2Hi), s2 + lo);
+  const VD lo = mul_add(k, splat<VD>(kLn2Lo), s2 * z * dlog_q_la(z));
+  return mul_add(k, splat<VD>(kLn2Hi), s2 + lo);
 }
 inline VD dlog10_from_f_la(VD k, VD f) {
   const VD s = f / (f + splat<VD>(2.0));
   const VD c = splat<VD>(kTwoInvLn10);
   const VD sh = s * c, z = s * s;
   // The product's rounding error needs a fused multiply-add; without one it is left out.
-  const VD sl = kFusedMadd ? fms(s, c, sh) + s * splat<VD>(kTwoInvLn10Lo) : s * splat<VD>(kTwoInvLn10Lo);
-  const VD lo = fma(k, splat<VD>(kLog10Of2Lo), sl + sh * z * dlog_q_la(z));
-  return fma(k, splat<VD>(kLog10Of2Hi), sh + lo);
+  const VD sl =
+      kFusedMulAdd ? mul_sub(s, c, sh) + s * splat<VD>(kTwoInvLn10Lo) : s * splat<VD>(kTwoInvLn10Lo);
+  const VD lo = mul_add(k, splat<VD>(kLog10Of2Lo), sl + sh * z * dlog_q_la(z));
+  return mul_add(k, splat<VD>(kLog10Of2Hi), sh + lo);
 }
 
 inline VD dln_ep(VD x, VD kadj) {

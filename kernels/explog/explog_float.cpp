@@ -53,10 +53,10 @@ struct SExpReduced {
   VF r;
 };
 inline SExpReduced sexp_reduce(VF x) {
-  const VF t = fma(x, splat<VF>(kSExpInvL), splat<VF>(kSExpShift));
+  const VF t = mul_add(x, splat<VF>(kSExpInvL), splat<VF>(kSExpShift));
   const VI n = as_int(t) - isplat(kSExpShiftBits);
   const VF d = t - splat<VF>(kSExpShift);
-  const VF r = fnma(d, splat<VF>(kSExpL2), fnma(d, splat<VF>(kSExpL1), x));
+  const VF r = nmul_add(d, splat<VF>(kSExpL2), nmul_add(d, splat<VF>(kSExpL1), x));
   return {n, r};
 }
 
@@ -95,7 +95,7 @@ struct SExpLAVec {
     lookup_pairs(tb::kSExpFrac, v.n & isplat(127), frac, unused);
     const VF scale = as_float(shl<23>(sar<7>(v.n) + isplat(127)) | as_int(frac));
 #endif
-    const VF p = fma(fma(splat<VF>(0.5f), v.r, splat<VF>(1.0f)), v.r, splat<VF>(1.0f));
+    const VF p = mul_add(mul_add(splat<VF>(0.5f), v.r, splat<VF>(1.0f)), v.r, splat<VF>(1.0f));
     return p * scale;
   }
 };
@@ -107,8 +107,8 @@ struct SExpHAVec {
     VF thi, tlo;
     lookup_pairs(tb::kSExpHiLo, v.n & isplat(127), thi, tlo);
     const VF scale = as_float(shl<23>(sar<7>(v.n) + isplat(127)));
-    const VF q = fma(splat<VF>(0.5f) * v.r, v.r, tlo + v.r);
-    return scale * fma(thi, q, thi);
+    const VF q = mul_add(splat<VF>(0.5f) * v.r, v.r, tlo + v.r);
+    return scale * mul_add(thi, q, thi);
   }
 };
 
@@ -189,11 +189,11 @@ struct SExpEPK {
   static constexpr bool kTailScratch = false;
   static VF vec(VF x) {
     const VF shift = splat<VF>(-12582912.0f);  // -1.5 * 2^23
-    const VF kf = fma(x, splat<VF>(1.4426950216293335f), shift) - shift;
-    const VF r = fnma(kf, splat<VF>(0.6931471824645996f), x);
-    VF p = fma(splat<VF>(0.16666622459888458f), r, splat<VF>(0.5037588477134705f));
-    p = fma(p, r, splat<VF>(1.0000450611114502f));
-    p = fma(p, r, splat<VF>(1.0f));
+    const VF kf = mul_add(x, splat<VF>(1.4426950216293335f), shift) - shift;
+    const VF r = nmul_add(kf, splat<VF>(0.6931471824645996f), x);
+    VF p = mul_add(splat<VF>(0.16666622459888458f), r, splat<VF>(0.5037588477134705f));
+    p = mul_add(p, r, splat<VF>(1.0000450611114502f));
+    p = mul_add(p, r, splat<VF>(1.0f));
     return p * as_float(shl<23>(to_int(kf) + isplat(127)));
   }
   static unsigned special(VF x) { return bits(as_int(abs(x)) > isplat(0x42AE7FFF)); }
@@ -248,10 +248,10 @@ struct SExpm1Reduced {
 };
 inline SExpm1Reduced sexpm1_reduce(VF x, VF xn) {
   const VF shift = splat<VF>(kSExpm1Shift);
-  const VF t = fma(xn, splat<VF>(kSExpm1InvL), shift);
+  const VF t = mul_add(xn, splat<VF>(kSExpm1InvL), shift);
   const VI n = as_int(t) - isplat(kSExpm1ShiftBits);
   const VF d = t - shift;
-  const VF r = fnma(d, splat<VF>(kSExpm1L2), fnma(d, splat<VF>(kSExpm1L1), x));
+  const VF r = nmul_add(d, splat<VF>(kSExpm1L2), nmul_add(d, splat<VF>(kSExpm1L1), x));
   VF thi, tlo;
   lookup_pairs(tb::kSExpHiLo, shl<1>(n & isplat(63)), thi, tlo);
   // |N>>6| <= 125 over the fast range: the exponent field of S stays normal.
@@ -270,12 +270,12 @@ struct SExpm1HAVec {
   static VF vec(VF x) {
     const VF xn = select(abs(x) < splat<VF>(0.011f), x, splat<VF>(0.0f));
     const SExpm1Reduced v = sexpm1_reduce(x, xn);
-    const VF small = fma(v.tlo, v.r, fma(v.r * v.r, horner(v.r, tb::kSExpm1HA), v.tlo));
+    const VF small = mul_add(v.tlo, v.r, mul_add(v.r * v.r, horner(v.r, tb::kSExpm1HA), v.tlo));
     const VF one = splat<VF>(1.0f);
     const VF hi = v.s - one;
     const VF bb = hi - v.s;
     const VF lo = (v.s - (hi - bb)) - (one + bb);
-    return hi + fma(v.s, v.r, fma(v.s, small, lo));
+    return hi + mul_add(v.s, v.r, mul_add(v.s, small, lo));
   }
 };
 // LA and HA in double, two halves of the vector: without a fused multiply-add (SSE4.1) the exact
@@ -283,15 +283,15 @@ struct SExpm1HAVec {
 inline VD sexpm1_wide(VD x) {
   const DExpReduced v = dexp_reduce<6>(x, x);
   const VD s = dexp_scale<6>(v.m) * lookup_one(tb::kDExp64, v.m & lsplat(63));
-  return fma(s, fma(v.r * v.r, horner(v.r, tb::kExpm1Q1), v.r), s - splat<VD>(1.0));
+  return mul_add(s, mul_add(v.r * v.r, horner(v.r, tb::kExpm1Q1), v.r), s - splat<VD>(1.0));
 }
 using SExpm1LAHAVec = FloatOrWide<SExpm1HAVec, sexpm1_wide>;
 // EP: T_lo and the rounding of S - 1 left out, e^r - 1 = r + r^2/2.
 struct SExpm1EPVec {
   static VF vec(VF x) {
     const SExpm1Reduced v = sexpm1_reduce(x, x);
-    const VF p = fma(v.r * splat<VF>(0.5f), v.r, v.r);
-    return fma(v.s, p, v.s - splat<VF>(1.0f));
+    const VF p = mul_add(v.r * splat<VF>(0.5f), v.r, v.r);
+    return mul_add(v.s, p, v.s - splat<VF>(1.0f));
   }
 };
 
@@ -356,8 +356,8 @@ inline unsigned sln_outside(VF x) {
 struct SLnLAVec {
   static VF vec(VF x) {
     const SLnReduced v = sln_reduce(x);
-    const VF t = fma(v.k, splat<VF>(0.6931471824645996f), v.f);
-    return fma(v.f * v.f, horner(v.f, kSLnLA), t);
+    const VF t = mul_add(v.k, splat<VF>(0.6931471824645996f), v.f);
+    return mul_add(v.f * v.f, horner(v.f, kSLnLA), t);
   }
 };
 // HA: k ln2_hi + f as an exact sum hi + lo (k ln2_hi has 23 bits, and |k ln2_hi| >= |f| unless k
@@ -368,7 +368,7 @@ struct SLnHAVec {
     const VF kh = v.k * splat<VF>(0.693145751953125f);
     const VF hi = kh + v.f;
     const VF lo = (kh - hi) + v.f;
-    const VF tail = fma(v.f * v.f, horner(v.f, tb::kSLnHA), v.k * splat<VF>(1.4286068203094173e-06f));
+    const VF tail = mul_add(v.f * v.f, horner(v.f, tb::kSLnHA), v.k * splat<VF>(1.4286068203094173e-06f));
     return hi + (lo + tail);
   }
 };
@@ -376,7 +376,7 @@ struct SLnHAVec {
 struct SLnEPVec {
   static VF vec(VF x) {
     const SLnReduced v = sln_reduce(x);
-    return fma(v.k, splat<VF>(0.6931471824645996f), fma(v.f * v.f, horner(v.f, tb::kSLnEP), v.f));
+    return mul_add(v.k, splat<VF>(0.6931471824645996f), mul_add(v.f * v.f, horner(v.f, tb::kSLnEP), v.f));
   }
 };
 
@@ -460,9 +460,9 @@ struct SLog10HAVec {
     const VF p = fh * splat<VF>(kLog10EHi);
     const VF hi = kh + p;
     const VF lo = (kh - hi) + p;
-    VF tail = fma(v.k, splat<VF>(kLog10Of2Lo), (v.f - fh) * splat<VF>(kLog10EHi));
-    tail = fma(v.f, splat<VF>(kLog10ELo), tail);
-    tail = fma(v.f * v.f, horner(v.f, tb::kSLog10HA), tail);
+    VF tail = mul_add(v.k, splat<VF>(kLog10Of2Lo), (v.f - fh) * splat<VF>(kLog10EHi));
+    tail = mul_add(v.f, splat<VF>(kLog10ELo), tail);
+    tail = mul_add(v.f * v.f, horner(v.f, tb::kSLog10HA), tail);
     return hi + (lo + tail);
   }
 };
@@ -471,8 +471,8 @@ template <class Q>
 struct SLog10Vec {
   static VF vec(VF x) {
     const SLnReduced v = slog10_reduce(x);
-    const VF t = fma(v.f, splat<VF>(kLog10E), v.f * v.f * horner(v.f, Q::c()));
-    return fma(v.k, splat<VF>(kLog10Of2), t);
+    const VF t = mul_add(v.f, splat<VF>(kLog10E), v.f * v.f * horner(v.f, Q::c()));
+    return mul_add(v.k, splat<VF>(kLog10Of2), t);
   }
 };
 struct SLog10QLA {
@@ -509,21 +509,21 @@ struct SLog1pHAVec {
     const VF kh = v.k * splat<VF>(kLn2Hi16);
     const VF hi = kh + v.f;
     const VF lo = (kh - hi) + v.f;
-    const VF tail = fma(v.f * v.f, horner(v.f, tb::kSLnHA), fma(v.k, splat<VF>(kLn2Lo16), v.c));
+    const VF tail = mul_add(v.f * v.f, horner(v.f, tb::kSLnHA), mul_add(v.k, splat<VF>(kLn2Lo16), v.c));
     return hi + (lo + tail);
   }
 };
 struct SLog1pLAVec {
   static VF vec(VF x) {
     const SLog1pReduced v = slog1p_reduce<true>(x);
-    return fma(v.f * v.f, horner(v.f, tb::kSLog1pLA), fma(v.k, splat<VF>(kLn2F), v.f) + v.c);
+    return mul_add(v.f * v.f, horner(v.f, tb::kSLog1pLA), mul_add(v.k, splat<VF>(kLn2F), v.f) + v.c);
   }
 };
 // EP: the correction is below 12 bits of the result and is left out.
 struct SLog1pEPVec {
   static VF vec(VF x) {
     const SLog1pReduced v = slog1p_reduce<false>(x);
-    return fma(v.k, splat<VF>(kLn2F), fma(v.f * v.f, horner(v.f, tb::kSLnEP), v.f));
+    return mul_add(v.k, splat<VF>(kLn2F), mul_add(v.f * v.f, horner(v.f, tb::kSLnEP), v.f));
   }
 };
 
@@ -538,7 +538,7 @@ inline VD slog10_wide(VD u) {
   const VL kb = shr<52>(d + lsplat(0x4000000000000000)) | lsplat(0x4330000000000000);
   const VD k = as_double(kb) - splat<VD>(4503599627371520.0);  // 2^52 + 1024
   const VD f = m - splat<VD>(1.0);
-  const VD ln = fma(k, splat<VD>(0.6931471805599453), fma(f * f, horner(f, tb::kFLogHA), f));
+  const VD ln = mul_add(k, splat<VD>(0.6931471805599453), mul_add(f * f, horner(f, tb::kFLogHA), f));
   return ln * splat<VD>(0.4342944819032518);
 }
 using SLog10HAKVec = FloatOrWide<SLog10HAVec, slog10_wide>;
