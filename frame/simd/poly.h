@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cstddef>
+#include <type_traits>
 
 #include "frame/simd/vec.h"
 
@@ -11,10 +12,20 @@ namespace zok::ZOK_ISA_NS {
 
 // c[0] + x (c[1] + x (c[2] + ...)), one mul_add per coefficient after the last.
 template <class V, typename C, size_t N>
-inline V horner(V x, const C (&c)[N]) {
+requires(!std::is_floating_point_v<V>) inline V horner(V x, const C (&c)[N]) {
   using T = typename V::T;
   V s = splat<V>(static_cast<T>(c[N - 1]));
   for (int i = static_cast<int>(N) - 2; i >= 0; --i) s = mul_add(s, x, splat<V>(static_cast<T>(c[i])));
+  return s;
+}
+
+// The same on one float or double, for the scalar special paths: each step rounds twice (kernel
+// sources are compiled without contraction).
+template <typename T, typename C, size_t N>
+requires std::is_floating_point_v<T>
+inline T horner(T x, const C (&c)[N]) {
+  T s = static_cast<T>(c[N - 1]);
+  for (int i = static_cast<int>(N) - 2; i >= 0; --i) s = s * x + static_cast<T>(c[i]);
   return s;
 }
 
