@@ -771,27 +771,27 @@ inline double pow_scalar_core(double ax, double y) {
 
 // ---- float Pow, scalar path: float and float-pair arithmetic ----
 
-// The leading 12 bits of a (Dekker's split by 2^12 + 1): a - split_hi(a) has at most 12 more, so
-// products of halves, or of a half and a float of 12 bits, are exact.
-inline float split_hi(float a) {
-  const float t = a * 4097.0f;
-  return t - (t - a);
-}
+// Float pairs h + l from the exact operations. split_hi keeps the leading 12 bits of a float, so
+// products of halves, or of a half and a float of 12 bits, are exact. The pair forms below hide the
+// shared helpers, so they call them by their full name.
 struct FF {
   float h, l;
 };
 inline FF two_sum(float a, float b) {
-  const float s = a + b, bb = s - a;
-  return {s, (a - (s - bb)) + (b - bb)};
+  FF r;
+  ZOK_ISA_NS::two_sum(a, b, r.h, r.l);
+  return r;
 }
 inline FF fast_two_sum(float a, float b) {
-  const float s = a + b;
-  return {s, b - (s - a)};
+  FF r;
+  ZOK_ISA_NS::fast_two_sum(a, b, r.h, r.l);
+  return r;
 }
-// a b exactly, from the four products of the halves.
+// a b exactly, from the four products of the halves (scalar code has no fused multiply-add).
 inline FF two_prod(float a, float b) {
-  const float p = a * b, ah = split_hi(a), al = a - ah, bh = split_hi(b), bl = b - bh;
-  return {p, (((ah * bh - p) + ah * bl) + al * bh) + al * bl};
+  FF r;
+  ZOK_ISA_NS::two_prod(a, b, r.h, r.l);
+  return r;
 }
 inline float float_of_bits(uint32_t u) {
   float f;
