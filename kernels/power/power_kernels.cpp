@@ -21,6 +21,9 @@ namespace {
 
 using vm::Fn;
 
+// Without a fused multiply-add (SSE4.1) two_prod takes its error from Dekker's split; the operands
+// here are scaled so that the split cannot overflow.
+
 // Lanes that are not positive, normal and finite (NaNs included).
 template <typename V>
 inline unsigned not_positive_normal(V x) {
