@@ -5,17 +5,21 @@ Usage (from the repository root):
   python3 tools/gen_explog_tables.py kernels/explog
 writes kernels/explog/explog_tables.h and kernels/explog/explog_poly.h. Needs python3-mpmath.
 
-Tables are computed at 200 bits and rounded once; the entries the kernels' algorithms fix
-(for example the fraction of sqrt(2) at index 64 of the float exponent table) are checked here.
+Tables and constants are computed at 200 bits and rounded once; the entries the kernels' algorithms
+fix (for example the fraction of sqrt(2) at index 64 of the float exponent table, or the overflow and
+underflow thresholds) are checked here. Constants split into a leading and a trailing part state the
+cut that makes their products exact.
 Polynomials are near-minimax Chebyshev fits (mpmath.chebyfit) of the stated function on the stated
 interval, with coefficients rounded to the precision they are used in; each header line records the
-interval, degree and the largest relative error of the rounded polynomial over a dense grid.
+interval, degree and the largest relative error of the rounded polynomial over a dense grid. A few
+coefficient sets the kernels were tuned with are kept as they are (FIXED) and only measured.
 """
+import math
 import os
 import struct
 import sys
 
-from mpmath import mp, mpf, log, exp, power, nint, chebyfit, linspace
+from mpmath import mp, mpf, log, exp, power, nint, chebyfit, linspace, floor, sqrt
 
 mp.prec = 200
 LN2 = log(2)
@@ -148,6 +152,144 @@ def dlog_table(bits):
     return rows
 
 
+# ---- constants ----
+
+
+def rf(x):
+    """x correctly rounded to float (no double rounding)."""
+    with mp.workprec(24):
+        return float(+mpf(x))
+
+
+def rd(x):
+    with mp.workprec(53):
+        return float(+mpf(x))
+
+
+def down(x, single=False):
+    """The largest float (single) or double at or below x."""
+    v = rf(x) if single else rd(x)
+    if mpf(v) > x:
+        if single:
+            v = struct.unpack("<f", struct.pack("<I", f32_bits(v) + (1 if v < 0 else -1)))[0]
+        else:
+            v = math.nextafter(v, -math.inf)
+    return v
+
+
+def up(x):
+    """The smallest double at or above x."""
+    v = rd(x)
+    return math.nextafter(v, math.inf) if mpf(v) < x else v
+
+
+def leading(x, bits):
+    """x rounded to its leading `bits` significant bits."""
+    e = int(floor(log(abs(x), 2)))
+    return nint(x * mpf(2) ** (bits - 1 - e)) / mpf(2) ** (bits - 1 - e)
+
+
+def d_bits(x):
+    return struct.unpack("<Q", struct.pack("<d", x))[0]
+
+
+def constants():
+    """The scalar constants of the kernels: (type, name, value, comment). Leading parts are cut so
+    that their products with the reduction's integers (or with short parts of f) are exact; each
+    trailing part is the rest, rounded once."""
+    l2, l10 = LN2, log(10)
+    dl64a = floor(l2 / 64 * mpf(2) ** 39) / mpf(2) ** 39
+    ln2hi = round_to(l2, 42)
+    il10hi = leading(1 / l10, 26)
+    l10of2hi = round_to(l2 / l10, 43)
+    sl128 = leading(l2 / 128, 9)
+    sl64 = leading(l2 / 64, 9)
+    sln2hi = leading(l2, 16)
+    sl10of2hi = leading(l2 / l10, 16)
+    sl10ehi = leading(1 / l10, 12)
+    dmax = mpf(2) ** 1024 * (1 - mpf(2) ** -53)
+    fmax = mpf(2) ** 128 * (1 - mpf(2) ** -24)
+    C = [
+        ("double", "kDInvL64", rd(64 / l2), "64/ln 2"),
+        ("double", "kDL64a", float(dl64a), "ln2/64 cut to a multiple of 2^-39 (33 bits): d * kDL64a is exact"),
+        ("double", "kDL64b", rd(l2 / 64 - dl64a), "the rest of ln2/64"),
+        ("double", "kDL64", rd(l2 / 64), "ln2/64"),
+        ("double", "kDInvL128", rd(128 / l2), "128/ln 2"),
+        ("double", "kDL128", rd(l2 / 128), "ln2/128 in one part: 26 bits of it suffice for the EP kernel"),
+        ("double", "kDFast", float(floor(-log(mpf(2) ** -1022) * 2048) / 2048),
+         "ln(2^1022) cut to 11 fraction bits: below it in magnitude 2^(N/64) is normal"),
+        ("double", "kDOverflow", up(log(dmax)), "the least double above ln(DBL_MAX): e^x overflows from here"),
+        ("double", "kDUnderflow", down(log(mpf(2) ** -1022)), "the greatest double at or below ln(2^-1022)"),
+        ("double", "kDZero", down(log(mpf(2) ** -1075)), "the greatest double at or below ln(2^-1075): e^x rounds to 0"),
+        ("double", "kLn2Hi", float(ln2hi), "ln 2 cut to a multiple of 2^-42: k * kLn2Hi is exact"),
+        ("double", "kLn2Lo", rd(l2 - ln2hi), "the rest of ln 2"),
+        ("double", "kLn2", rd(l2), "ln 2"),
+        ("double", "kInvLn2", rd(1 / l2), "1/ln 2"),
+        ("double", "kInvLn10Hi", float(il10hi), "1/ln 10 to 26 bits: a 26-bit factor times it is exact"),
+        ("double", "kInvLn10Lo", rd(1 / l10 - il10hi), "the rest of 1/ln 10"),
+        ("double", "kInvLn10", rd(1 / l10), "1/ln 10"),
+        ("double", "kLog10Of2Hi", float(l10of2hi), "log10(2) cut to a multiple of 2^-43: k * kLog10Of2Hi is exact"),
+        ("double", "kLog10Of2Lo", rd(l2 / l10 - l10of2hi), "the rest of log10(2)"),
+        ("double", "kLog10Of2", rd(l2 / l10), "log10(2)"),
+        ("double", "kTwoInvLn10", rd(2 / l10), "2/ln 10"),
+        ("double", "kTwoInvLn10Lo", rd(2 / l10 - mpf(rd(2 / l10))), "the rest of 2/ln 10"),
+        ("uint64_t", "kSqrtHalfBits", d_bits(rd(sqrt(mpf(0.5)))), "the bits of sqrt(1/2)"),
+        ("uint64_t", "kDTwoThirdsBits", d_bits(rd(mpf(2) / 3)), "the bits of 2/3"),
+        ("float", "kSExpInvL", rf(128 / l2), "128/ln 2"),
+        ("float", "kSExpL1", float(sl128), "ln2/128 to 9 bits: d * kSExpL1 is exact"),
+        ("float", "kSExpL2", rf(l2 / 128 - sl128), "the rest of ln2/128"),
+        ("float", "kSExpOverflow", rf(log(fmax)), "ln(FLT_MAX) rounded to float, which lies above it"),
+        ("float", "kSExpUnderflow", down(log(mpf(2) ** -126), True), "the greatest float at or below ln(2^-126)"),
+        ("float", "kSExpZeroLA", down(log(mpf(2) ** -150), True),
+         "the greatest float at or below ln(2^-150): from here on e^x rounds to 0"),
+        ("float", "kSExpZeroHA", None, "the float below the greatest float at or below ln(2^-149): the HA zero threshold"),
+        ("float", "kSExpm1Fast", rf(125 * l2), "125 ln 2: |N>>6| stays within 125"),
+        ("float", "kSExpm1InvL", rf(64 / l2), "64/ln 2"),
+        ("float", "kSExpm1L1", float(sl64), "ln2/64 to 9 bits: d * kSExpm1L1 is exact"),
+        ("float", "kSExpm1L2", rf(l2 / 64 - sl64), "the rest of ln2/64"),
+        ("float", "kSInvLn2", rf(1 / l2), "1/ln 2"),
+        ("float", "kSLn2", rf(l2), "ln 2"),
+        ("float", "kSLn2Hi", float(sln2hi), "ln 2 to 16 bits: k * kSLn2Hi is exact for every exponent k"),
+        ("float", "kSLn2Lo", rf(l2 - sln2hi), "the rest of ln 2"),
+        ("float", "kSLog10Of2Hi", float(sl10of2hi), "log10(2) to 16 bits: k * kSLog10Of2Hi is exact"),
+        ("float", "kSLog10Of2Lo", rf(l2 / l10 - sl10of2hi), "the rest of log10(2)"),
+        ("float", "kSLog10Of2", rf(l2 / l10), "log10(2)"),
+        ("float", "kSLog10EHi", float(sl10ehi), "log10(e) to 12 bits: exact products with 12-bit parts of f"),
+        ("float", "kSLog10ELo", rf(1 / l10 - sl10ehi), "the rest of log10(e)"),
+        ("float", "kSLog10E", rf(1 / l10), "log10(e)"),
+        ("uint32_t", "kSTwoThirdsBits", f32_bits(rf(mpf(2) / 3)), "the bits of 2/3"),
+        ("uint32_t", "kSSqrtHalfBits", f32_bits(rf(sqrt(mpf(0.5)))), "the bits of sqrt(1/2)"),
+    ]
+    ha = down(log(mpf(2) ** -149), True)
+    C = [(t, n, struct.unpack("<f", struct.pack("<I", f32_bits(ha) + 1))[0] if v is None else v, c) for t, n, v, c in C]
+    v = {n: x for _, n, x, _ in C}
+    # The values the kernels were tuned and measured with.
+    assert v["kDL64a"] == 0.010830424695086549 and v["kDOverflow"] == 709.7827128933841
+    assert v["kDUnderflow"] == -708.3964185322642 and v["kDZero"] == -745.1332191019412
+    assert v["kDFast"] == 708.39599609375 and v["kInvLn10Hi"] == 0.4342944845557213
+    assert v["kSExpZeroLA"] == f32(-103.97208404541016) and v["kSExpZeroHA"] == f32(-103.27893829345703)
+    assert v["kSExpUnderflow"] == f32(-87.3365478515625) and v["kSExpOverflow"] == f32(88.72283935546875)
+    assert v["kSqrtHalfBits"] == 0x3FE6A09E667F3BCD and v["kSSqrtHalfBits"] == 0x3F3504F3
+    return C
+
+
+def constant_lines():
+    L = ["// Constants of the reductions and thresholds (double, then float)."]
+    for typ, name, x, comment in constants():
+        if typ == "double":
+            lit = dstr(x)
+        elif typ == "float":
+            lit = fstr(x)
+        elif typ == "uint64_t":
+            lit = "0x%016X" % x
+        else:
+            lit = "0x%08X" % x
+        L.append("// %s." % (comment[0].upper() + comment[1:]))
+        L.append("inline constexpr %s %s = %s;" % (typ, name, lit))
+    return L
+
+
+
 # ---- polynomials ----
 
 
@@ -208,6 +350,57 @@ def exp_full(t, c):
 
 def exp_exact(t):
     return exp(t)
+
+
+def pow2_exact(t):
+    return power(2, t)
+
+
+def pow2_full(t, c):
+    return horner(t, c)
+
+
+def exp_poly_full(t, c):
+    return horner(t, c)
+
+
+# Coefficient sets the kernels were tuned with, kept as they are (no fit here reproduces them bit for
+# bit); the header records the error each achieves. name, comment, interval, precision, full, exact,
+# coefficients (constant term first).
+FIXED = [
+    ("kDExpC", "double Exp HA (and the scalar e^x beyond the fast range): e^r = 1 + r + r^2 Q(r), "
+     "|r| <= ln2/128", (-0.00545, 0.00545), "d", exp_full, exp_exact,
+     [0.49999999999945266, 0.16666666666653376, 0.041666725157316162, 0.0083333437288058629]),
+    ("kDLnP", "double Ln HA and Log10 HA, 9-bit table: ln(1+r) = r + r^2 P(r)", (-0.00098, 0.00098), "d", ln_full,
+     ln_exact, [-0.49999999999995254, 0.33333333333327408, -0.25000019886943392, 0.20000019344205111]),
+    ("kSExpTiny", "float Exp, results below the normal range, in double: 2^f = P(f), x/ln2 = k + f",
+     (-0.5, 0.5), "d", pow2_full, pow2_exact,
+     [1.0000000005541663, 0.6931472057372665, 0.24022646890634758, 0.05550328776967639, 0.009618488957047724,
+      0.0013399931218481776, 0.00015345812020122585]),
+    ("kSExpEP", "float Exp EP: e^r = P(r), r = x - k ln2", (-0.3466, 0.3466), "f", exp_poly_full, exp_exact,
+     [1.0, 1.0000450611114502, 0.5037588477134705, 0.16666622459888458]),
+    ("kSExpEPScalar", "float Exp EP, results below the normal range, in double: e^r = P(r)", (-0.3466, 0.3466),
+     "d", exp_poly_full, exp_exact,
+     [1.0000000005585943, 1.0000000365391162, 0.49999992032320767, 0.16666419190347548, 0.04166823180102744,
+      0.008374898363057623, 0.0013836742051737468]),
+    ("kSLnLA", "float Ln LA: ln(1+f) = f + f^2 P(f)", (-mpf(1) / 3, mpf(1) / 3), "f", ln_full, ln_exact,
+     [-0.5, 0.33336564898490906, -0.25004664063453674, 0.19822503626346588, -0.16462457180023193,
+      0.16964881122112274, -0.15177205204963684]),
+    ("kSLnQ", "float Ln special path, in double: ln(1+r) = r + r^2 P(r), |r| <= 2^-7", (-0.0078125, 0.0078125), "d",
+     ln_full, ln_exact,
+     [-0.5, 0.33333333333334386, -0.25000000000003386, 0.19999999911565072, -0.1666666651884978,
+      0.1428756883852146, -0.1250214602960357]),
+]
+
+
+def measured(lo, hi, c, full, exact):
+    """The largest relative error of full(t, c) against exact(t) over a dense grid of [lo, hi]."""
+    worst = mpf(0)
+    for t in linspace(lo, hi, 4001):
+        e = exact(t)
+        if e != 0:
+            worst = max(worst, abs((full(t, [mpf(x) for x in c]) - e) / e))
+    return worst
 
 
 POLYS = [
@@ -302,13 +495,16 @@ def main():
     t9, t7 = dlog_table(9), dlog_table(7)
 
     L = []
-    L.append("// Tables of the exponential and logarithm kernels. Generated by tools/gen_explog_tables.py; do not edit.")
+    L.append("// Tables and constants of the exponential and logarithm kernels. Generated by tools/gen_explog_tables.py;")
+    L.append("// do not edit.")
     L.append("// Command: " + cmd)
     L.append("#pragma once")
     L.append("")
     L.append("#include <cstdint>")
     L.append("")
     L.append("namespace zok::explog_data {")
+    L.append("")
+    L += constant_lines()
     L.append("")
     L.append("// Float Exp LA: the 23-bit fraction field of float(2^(j/128)); the second word is unused.")
     L.append("alignas(64) inline constexpr uint32_t kSExpFrac[128][2] = {")
@@ -364,6 +560,18 @@ def main():
             mp.nstr(mpf(lo), 6), mp.nstr(mpf(hi), 6), deg, "float" if prec == "f" else "double"))
         P.append("// approximation: %s (2^%.1f)." % (mp.nstr(err, 3), float(log(err, 2)) if err > 0 else -999))
         typ = "float" if prec == "f" else "double"
+        P.append("inline constexpr %s %s[%d] = {" % (typ, name, len(c)))
+        P += ["    %s," % (fstr(x) if prec == "f" else dstr(x)) for x in c]
+        P.append("};")
+    for name, comment, (lo, hi), prec, full, exact, c in FIXED:
+        c = [f32(x) if prec == "f" else x for x in c]
+        err = measured(mpf(lo), mpf(hi), c, full, exact)
+        typ = "float" if prec == "f" else "double"
+        P.append("")
+        P.append("// %s." % comment)
+        P.append("// [%s, %s], degree %d, %s coefficients as tuned (not refitted); largest relative" % (
+            mp.nstr(mpf(lo), 6), mp.nstr(mpf(hi), 6), len(c) - 1, typ))
+        P.append("// error of the whole approximation: %s (2^%.1f)." % (mp.nstr(err, 3), float(log(err, 2))))
         P.append("inline constexpr %s %s[%d] = {" % (typ, name, len(c)))
         P += ["    %s," % (fstr(x) if prec == "f" else dstr(x)) for x in c]
         P.append("};")

@@ -52,10 +52,14 @@ inline VD operator|(VD a, VD b) { return {_mm512_or_pd(a.v, b.v)}; }
 inline VD operator^(VD a, VD b) { return {_mm512_xor_pd(a.v, b.v)}; }
 inline VD andnot(VD a, VD b) { return {_mm512_andnot_pd(a.v, b.v)}; }
 
-inline VF fma(VF a, VF b, VF c) { return {_mm512_fmadd_ps(a.v, b.v, c.v)}; }
-inline VD fma(VD a, VD b, VD c) { return {_mm512_fmadd_pd(a.v, b.v, c.v)}; }
-inline VF fnma(VF a, VF b, VF c) { return {_mm512_fnmadd_ps(a.v, b.v, c.v)}; }
-inline VD fnma(VD a, VD b, VD c) { return {_mm512_fnmadd_pd(a.v, b.v, c.v)}; }
+// Fused: a*b + c (mul_add), c - a*b (nmul_add) and a*b - c (mul_sub) round once.
+static constexpr bool kFusedMulAdd = true;
+inline VF mul_add(VF a, VF b, VF c) { return {_mm512_fmadd_ps(a.v, b.v, c.v)}; }
+inline VD mul_add(VD a, VD b, VD c) { return {_mm512_fmadd_pd(a.v, b.v, c.v)}; }
+inline VF nmul_add(VF a, VF b, VF c) { return {_mm512_fnmadd_ps(a.v, b.v, c.v)}; }
+inline VD nmul_add(VD a, VD b, VD c) { return {_mm512_fnmadd_pd(a.v, b.v, c.v)}; }
+inline VF mul_sub(VF a, VF b, VF c) { return {_mm512_fmsub_ps(a.v, b.v, c.v)}; }
+inline VD mul_sub(VD a, VD b, VD c) { return {_mm512_fmsub_pd(a.v, b.v, c.v)}; }
 
 // 14-bit estimates, over the whole exponent range of each type.
 inline VF rcp(VF a) { return {_mm512_rcp14_ps(a.v)}; }
@@ -153,8 +157,6 @@ inline VF min(VF a, VF b) { return {_mm512_min_ps(a.v, b.v)}; }
 inline VF max(VF a, VF b) { return {_mm512_max_ps(a.v, b.v)}; }
 inline VD min(VD a, VD b) { return {_mm512_min_pd(a.v, b.v)}; }
 inline VD max(VD a, VD b) { return {_mm512_max_pd(a.v, b.v)}; }
-inline VF fms(VF a, VF b, VF c) { return {_mm512_fmsub_ps(a.v, b.v, c.v)}; }
-inline VD fms(VD a, VD b, VD c) { return {_mm512_fmsub_pd(a.v, b.v, c.v)}; }
 
 inline VF gather(const float* base, VI idx) { return {_mm512_i32gather_ps(idx.v, base, 4)}; }
 inline VD gather(const double* base, VL idx) { return {_mm512_i64gather_pd(idx.v, base, 8)}; }

@@ -52,12 +52,15 @@ inline VD operator|(VD a, VD b) { return {_mm_or_pd(a.v, b.v)}; }
 inline VD operator^(VD a, VD b) { return {_mm_xor_pd(a.v, b.v)}; }
 inline VD andnot(VD a, VD b) { return {_mm_andnot_pd(a.v, b.v)}; }
 
-// a*b + c: without a fused instruction here, two roundings.
-inline VF fma(VF a, VF b, VF c) { return a * b + c; }
-inline VD fma(VD a, VD b, VD c) { return a * b + c; }
-// c - a*b
-inline VF fnma(VF a, VF b, VF c) { return c - a * b; }
-inline VD fnma(VD a, VD b, VD c) { return c - a * b; }
+// No fused multiply-add here: a*b + c (mul_add), c - a*b (nmul_add) and a*b - c (mul_sub) round
+// twice, once after the product and once after the sum.
+static constexpr bool kFusedMulAdd = false;
+inline VF mul_add(VF a, VF b, VF c) { return a * b + c; }
+inline VD mul_add(VD a, VD b, VD c) { return a * b + c; }
+inline VF nmul_add(VF a, VF b, VF c) { return c - a * b; }
+inline VD nmul_add(VD a, VD b, VD c) { return c - a * b; }
+inline VF mul_sub(VF a, VF b, VF c) { return a * b - c; }
+inline VD mul_sub(VD a, VD b, VD c) { return a * b - c; }
 
 // Reciprocal estimates with a relative error below 1.5 * 2^-12.
 inline VF rcp(VF a) { return {_mm_rcp_ps(a.v)}; }
@@ -166,9 +169,6 @@ inline VF min(VF a, VF b) { return {_mm_min_ps(a.v, b.v)}; }
 inline VF max(VF a, VF b) { return {_mm_max_ps(a.v, b.v)}; }
 inline VD min(VD a, VD b) { return {_mm_min_pd(a.v, b.v)}; }
 inline VD max(VD a, VD b) { return {_mm_max_pd(a.v, b.v)}; }
-// a*b - c
-inline VF fms(VF a, VF b, VF c) { return a * b - c; }
-inline VD fms(VD a, VD b, VD c) { return a * b - c; }
 
 // Table lookups: base[idx[lane]].
 inline VF gather(const float* base, VI idx) {

@@ -20,6 +20,9 @@
 #define ZOK_RND_CURRENT_NOEXC (_MM_FROUND_CUR_DIRECTION | _MM_FROUND_NO_EXC)
 #define ZOK_RND_CURRENT (_MM_FROUND_CUR_DIRECTION)
 
+// Each back end states kFusedMulAdd: whether its mul_add (a*b + c), nmul_add (c - a*b) and mul_sub
+// (a*b - c) round once, as fused instructions, or twice. A step that is exact only when rounded
+// once tests it.
 #if ZOK_ISA_LEVEL == 1
 #include "frame/simd/sse41.h"
 #elif ZOK_ISA_LEVEL == 2

@@ -106,7 +106,7 @@ struct DivExactK {
 template <class V>
 inline V recip_quotient(V a, V b) {
   V y = rcp(b);
-  y = y * fnma(b, y, splat<V>(2.0f));
+  y = y * nmul_add(b, y, splat<V>(2.0f));
   return y * a;
 }
 

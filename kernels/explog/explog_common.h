@@ -5,6 +5,8 @@
 #include <cstdint>
 
 #include "frame/kernel_frame.h"
+#include "frame/simd/exact.h"
+#include "frame/simd/poly.h"
 #include "kernels/explog/explog_poly.h"
 #include "kernels/explog/explog_tables.h"
 
@@ -17,15 +19,6 @@ namespace tb = zok::explog_data;
 
 constexpr float kInfF = __builtin_inff();
 constexpr double kInfD = __builtin_inf();
-
-// Horner evaluation, constant term first.
-template <class V, typename C, size_t N>
-inline V horner(V x, const C (&c)[N]) {
-  using T = typename V::T;
-  V s = splat<V>(static_cast<T>(c[N - 1]));
-  for (int i = static_cast<int>(N) - 2; i >= 0; --i) s = fma(s, x, splat<V>(static_cast<T>(c[i])));
-  return s;
-}
 
 // Block length in vectors for a block of `elements` (at least one vector).
 template <typename T>
@@ -51,15 +44,6 @@ inline double pow2(int k) {
 
 constexpr double kDShift = 6755399441055744.0;  // 1.5 * 2^52
 constexpr int64_t kDShiftBits = 0x4338000000000000;
-constexpr double kDFast = 708.39599609375;  // |x| below this: 2^(N/64) is a normal double
-constexpr double kDOverflow = 709.7827128933841;
-constexpr double kDUnderflow = -708.3964185322642;
-constexpr double kDZero = -745.1332191019412;
-constexpr double kDInvL64 = 92.33248261689366;   // 64/ln 2
-constexpr double kDL64a = 0.010830424695086549;  // ln2/64 in two parts; d * kDL64a is exact
-constexpr double kDL64b = 1.162596423439437e-12;
-constexpr double kDExpC[4] = {0.49999999999945266, 0.16666666666653376, 0.041666725157316162,
-                              0.0083333437288058629};
 
 // x (64/ln2) = N + r (64/ln2). The shifter carries 1023*64 more, so the integer in the low bits is
 // M = N + 1023*64 >= 0 over the fast range: M & 63 is j, and (M & ~63) << 46 the exponent field
@@ -73,14 +57,14 @@ template <int kTableBits>
 inline DExpReduced dexp_reduce(VD x, VD xn) {
   constexpr double kSize = 1 << kTableBits;
   const VD shift = splat<VD>(kDShift + 1023.0 * kSize);
-  const VD t = fma(xn, splat<VD>(kTableBits == 6 ? kDInvL64 : 184.66496523378731), shift);
+  const VD t = mul_add(xn, splat<VD>(kTableBits == 6 ? tb::kDInvL64 : tb::kDInvL128), shift);
   const VL m = as_int(t) - lsplat(kDShiftBits);
   const VD d = t - shift;
   VD r;
   if constexpr (kTableBits == 6) {
-    r = fnma(d, splat<VD>(kDL64b), fnma(d, splat<VD>(kDL64a), x));
+    r = nmul_add(d, splat<VD>(tb::kDL64b), nmul_add(d, splat<VD>(tb::kDL64a), x));
   } else {
-    r = fnma(d, splat<VD>(0.0054152123481245725), x);  // ln2/128 in one part: 26 bits suffice
+    r = nmul_add(d, splat<VD>(tb::kDL128), x);
   }
   return {m, r};
 }
@@ -92,28 +76,18 @@ inline VD dexp_scale(VL m) {
 // e^x by the HA formula for x beyond the fast range but inside the thresholds: the power of two
 // is applied in two steps so that neither overflows and a subnormal result is rounded once.
 inline double dexp_outside(double x) {
-  const double t = x * kDInvL64 + kDShift;
+  const double t = x * tb::kDInvL64 + kDShift;
   const int64_t n = static_cast<int64_t>(to_bits(t)) - kDShiftBits;
   const double d = t - kDShift;
-  const double r = (x - d * kDL64a) - d * kDL64b;
+  const double r = (x - d * tb::kDL64a) - d * tb::kDL64b;
   const int j = static_cast<int>(n & 63), e = static_cast<int>(n >> 6);
   const double thi = tb::kDExpHiLo[j][0], tlo = tb::kDExpHiLo[j][1];
-  const double q = r * r * (kDExpC[0] + r * (kDExpC[1] + r * (kDExpC[2] + r * kDExpC[3])));
+  const double q = r * r * horner(r, tb::kDExpC);
   const double mant = thi + (tlo + (thi + tlo) * (r + q));
   if (e > 1000) return mant * pow2(e - 1) * 2.0;
   if (e < -1000) return (mant * pow2(e + 200)) * 0x1p-200;
   return mant * pow2(e);
 }
-
-// a + b as an exact sum s + e, whatever their magnitudes.
-inline void two_sum(VD a, VD b, VD& s, VD& e) {
-  s = a + b;
-  const VD bb = s - a;
-  e = (a - (s - bb)) + (b - bb);
-}
-
-constexpr double kLn2Hi = 0.6931471805598903;  // multiple of 2^-42: k * kLn2Hi is exact
-constexpr double kLn2Lo = 5.497923018708371e-14;
 
 }  // namespace
 }  // namespace zok::ZOK_ISA_NS

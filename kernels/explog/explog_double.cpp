@@ -1,5 +1,5 @@
 // Double exponential and logarithm kernels (Exp, Expm1, Ln, Log10, Log1p), compiled once per
-// instruction set. Tables and coefficients come from tools/gen_explog_tables.py.
+// instruction set. Tables, constants and coefficients come from tools/gen_explog_tables.py.
 //
 // Contract (measured maxima against MPFR in tests/vm/explog_accuracy_test.cpp):
 //   HA within 1 ulp, LA within 4 ulp, EP at least 12 (float) or 26 (double) correct bits, over
@@ -47,22 +47,22 @@ inline VD dexp_ha(VD x) {
   const DExpReduced v = dexp_reduce<6>(x, x);
   VD thi, tlo;
   lookup_pairs(&tb::kDExpHiLo[0][0], v.m & lsplat(63), thi, tlo);
-  const VD q = v.r * v.r * horner(v.r, kDExpC);
-  return dexp_scale<6>(v.m) * (thi + fma(thi + tlo, v.r + q, tlo));
+  const VD q = v.r * v.r * horner(v.r, tb::kDExpC);
+  return dexp_scale<6>(v.m) * (thi + mul_add(thi + tlo, v.r + q, tlo));
 }
 // LA: one table value T = 2^(j/64): 2^(N>>6) (T + T p).
 inline VD dexp_la(VD x) {
   const DExpReduced v = dexp_reduce<6>(x, x);
   const VD t = lookup_one(tb::kDExp64, v.m & lsplat(63));
-  const VD p = fma(v.r * v.r, horner(v.r, tb::kDExpLA), v.r);
-  return dexp_scale<6>(v.m) * fma(t, p, t);
+  const VD p = mul_add(v.r * v.r, horner(v.r, tb::kDExpLA), v.r);
+  return dexp_scale<6>(v.m) * mul_add(t, p, t);
 }
 // EP: 128 entries, r = x - d ln2/128 in one part, 1 + r + r^2/2.
 inline VD dexp_ep(VD x) {
   const DExpReduced v = dexp_reduce<7>(x, x);
   const VD t = lookup_one(tb::kDExp128, v.m & lsplat(127));
-  const VD p = fma(v.r * v.r, splat<VD>(tb::kDExpEP[0]), v.r);
-  return dexp_scale<7>(v.m) * fma(t, p, t);
+  const VD p = mul_add(v.r * v.r, splat<VD>(tb::kDExpEP[0]), v.r);
+  return dexp_scale<7>(v.m) * mul_add(t, p, t);
 }
 
 template <Fn kFn, int kBlock, VD (*kVec)(VD)>
@@ -71,7 +71,7 @@ struct DExpK {
   static constexpr int kUnroll = unroll_for<double>(kBlock);
   static constexpr bool kTailScratch = false;
   static VD vec(VD x) { return kVec(x); }
-  static unsigned special(VD x) { return outside<VD>(abs(x) < splat<VD>(kDFast)); }
+  static unsigned special(VD x) { return outside<VD>(abs(x) < splat<VD>(tb::kDFast)); }
   static void scalar(int i, const double* a, double* r) {
     const double x = a[i];
     const char* name = vm::traits(kFn).name;
@@ -79,17 +79,17 @@ struct DExpK {
       r[i] = x + x;
     } else if (x == kInfD || x == -kInfD) {
       r[i] = x > 0 ? x : 0.0;
-    } else if (x < kDFast && x > -kDFast) {
+    } else if (x < tb::kDFast && x > -tb::kDFast) {
       r[i] = on_lane<DExpK>(x);
-    } else if (x >= kDOverflow) {
+    } else if (x >= tb::kDOverflow) {
       r[i] = kInfD;
       report(ZOK_VM_STATUS_OVERFLOW, i, a, a, r, r, name);
-    } else if (x <= kDZero) {
+    } else if (x <= tb::kDZero) {
       r[i] = 0.0;
       report(ZOK_VM_STATUS_UNDERFLOW, i, a, a, r, r, name);
     } else {
       r[i] = dexp_outside(x);
-      if (x < kDUnderflow) report(ZOK_VM_STATUS_UNDERFLOW, i, a, a, r, r, name);
+      if (x < tb::kDUnderflow) report(ZOK_VM_STATUS_UNDERFLOW, i, a, a, r, r, name);
     }
   }
 };
@@ -100,23 +100,22 @@ struct DExpK {
 // Below ln2/64 in magnitude N is 0 (r = x, a longer polynomial): rounding to the nearest N there
 // would make s - 1 and the rest cancel, which costs most of an ulp.
 inline VD dexpm1_ha(VD x) {
-  constexpr double kL64 = 0.010830424696249145;  // ln2/64
-  const DExpReduced v = dexp_reduce<6>(x, select(abs(x) < splat<VD>(kL64), x, splat<VD>(0.0)));
+  const DExpReduced v = dexp_reduce<6>(x, select(abs(x) < splat<VD>(tb::kDL64), x, splat<VD>(0.0)));
   VD thi, tlo;
   lookup_pairs_by(&tb::kDExpHiLo[0][0], as_double(v.m), exp_row64, thi, tlo);
   const VD scale = dexp_scale<6>(v.m);
-  const VD p = fma(v.r * v.r, horner(v.r, tb::kDExpm1HA), v.r);
+  const VD p = mul_add(v.r * v.r, horner(v.r, tb::kDExpm1HA), v.r);
   VD hi, err;
   two_sum(scale * thi, splat<VD>(-1.0), hi, err);
-  const VD lo = scale * fma(thi + tlo, p, tlo);
+  const VD lo = scale * mul_add(thi + tlo, p, tlo);
   return hi + (err + lo);
 }
 // Expm1 EP: (s - 1) + s p with s = 2^(N>>6) 2^(j/64) and a cubic p.
 inline VD dexpm1_ep(VD x) {
   const DExpReduced v = dexp_reduce<6>(x, x);
   const VD s = dexp_scale<6>(v.m) * lookup_one(tb::kDExp64, v.m & lsplat(63));
-  const VD p = fma(v.r * v.r, horner(v.r, tb::kExpm1Q1), v.r);
-  return fma(s, p, s - splat<VD>(1.0));
+  const VD p = mul_add(v.r * v.r, horner(v.r, tb::kExpm1Q1), v.r);
+  return mul_add(s, p, s - splat<VD>(1.0));
 }
 
 template <Fn kFn, VD (*kVec)(VD)>
@@ -125,16 +124,16 @@ struct DExpm1K {
   static constexpr int kUnroll = unroll_for<double>(4);
   static constexpr bool kTailScratch = false;
   static VD vec(VD x) { return kVec(x); }
-  static unsigned special(VD x) { return outside<VD>(abs(x) < splat<VD>(kDFast)); }
+  static unsigned special(VD x) { return outside<VD>(abs(x) < splat<VD>(tb::kDFast)); }
   static void scalar(int i, const double* a, double* r) {
     const double x = a[i];
     if (x != x) {
       r[i] = x + x;
-    } else if (x < kDFast && x > -kDFast) {
+    } else if (x < tb::kDFast && x > -tb::kDFast) {
       r[i] = on_lane<DExpm1K>(x);
     } else if (x < 0) {
       r[i] = -1.0;  // -inf included; e^x is far below half an ulp of 1
-    } else if (x >= kDOverflow) {
+    } else if (x >= tb::kDOverflow) {
       r[i] = kInfD;
       if (x != kInfD) report(ZOK_VM_STATUS_OVERFLOW, i, a, a, r, r, vm::traits(kFn).name);
     } else {
@@ -189,44 +188,38 @@ inline DLogReduced dlog_reduce(VD x, VD kadj) {
   lookup_quads_by(DLogTable<kBits>::data(), x, row_at, recip, lnhi, lnlo);
   const VD mh = m & dbits(0xFFFFFFFF00000000);
   const VD ml = m - mh;
-  const VD rh = fms(mh, recip, splat<VD>(1.0));  // exact: mh has 21 bits and recip 24
+  const VD rh = mul_sub(mh, recip, splat<VD>(1.0));  // exact: mh has 21 bits and recip 24
   const VD rl = ml * recip;
   return {k, lnhi, lnlo, rh, rl, rh + rl, recip};
 }
-
-constexpr double kDLnP[4] = {-0.49999999999995254, 0.33333333333327408, -0.25000019886943392,
-                             0.20000019344205111};
 
 // dLn HA (and LA): A = k ln2_hi + lnhi + rh, B = k ln2_lo + lnlo, rl joins A when B is exactly 0
 // and B otherwise, result A + (B + r^2 P(r)).
 inline VD dln_ha(VD x, VD kadj) {
   const DLogReduced v = dlog_reduce<9>(x, kadj);
-  const VD a = fma(v.k, splat<VD>(kLn2Hi), v.lnhi) + v.rh;
-  const VD b = fma(v.k, splat<VD>(kLn2Lo), v.lnlo);
+  const VD a = mul_add(v.k, splat<VD>(tb::kLn2Hi), v.lnhi) + v.rh;
+  const VD b = mul_add(v.k, splat<VD>(tb::kLn2Lo), v.lnlo);
   const MD bz = b == splat<VD>(0.0);
   const VD zero = splat<VD>(0.0);
   // rl joins one side, +0 the other (which leaves it unchanged).
   const VD a2 = a + select(bz, zero, v.rl), b2 = b + select(bz, v.rl, zero);
-  const VD p = v.r * v.r * horner(v.r, kDLnP);
+  const VD p = v.r * v.r * horner(v.r, tb::kDLnP);
   return a2 + (b2 + p);
 }
-constexpr double kInvLn10Hi = 0.4342944845557213;  // 26 bits: a 26-bit factor times it is exact
-constexpr double kInvLn10Lo = -2.6524694553078553e-09;
-constexpr double kInvLn10 = 0.4342944819032518;
 
 // dLog10 HA: ln x as s + lo, s = hi + r and r = rh + rl both as exact sums (rh and rl nearly
 // cancel just below powers of two), then s split in halves so that s_hi / ln10_hi is exact.
 inline VD dlog10_ha(VD x, VD kadj) {
   const DLogReduced v = dlog_reduce<9>(x, kadj);
-  const VD hi = fma(v.k, splat<VD>(kLn2Hi), v.lnhi);
+  const VD hi = mul_add(v.k, splat<VD>(tb::kLn2Hi), v.lnhi);
   VD r, rerr, s, e;
   two_sum(v.rh, v.rl, r, rerr);
   two_sum(hi, r, s, e);
-  const VD lo = (e + rerr) + (fma(v.k, splat<VD>(kLn2Lo), v.lnlo) + v.r * v.r * horner(v.r, kDLnP));
-  const VD g = s * splat<VD>(134217729.0);  // 2^27 + 1
-  const VD sh = g - (g - s), sl = s - sh;
-  const VD c = splat<VD>(kInvLn10Hi);
-  return sh * c + (sl * c + (s * splat<VD>(kInvLn10Lo) + lo * splat<VD>(kInvLn10)));
+  const VD lo =
+      (e + rerr) + (mul_add(v.k, splat<VD>(tb::kLn2Lo), v.lnlo) + v.r * v.r * horner(v.r, tb::kDLnP));
+  const VD sh = split_hi(s), sl = s - sh;
+  const VD c = splat<VD>(tb::kInvLn10Hi);
+  return sh * c + (sl * c + (s * splat<VD>(tb::kInvLn10Lo) + lo * splat<VD>(tb::kInvLn10)));
 }
 // dLog1p HA: u = 1 + x with its rounding error c exactly, ln(1+x) = ln u + c/u, c/u taken as
 // c 2^-e recip (1 - r) (u = 2^e m, 1/m = recip / (1 + r)); c is at most half an ulp of u. As in
@@ -238,12 +231,12 @@ inline VD dlog1p_ha(VD x, VD kadj) {
   const DLogReduced v = dlog_reduce<7>(u, kadj);
   const VD inv2e = as_double(lsplat(0x7FE0000000000000) - (as_int(u) & lsplat(0x7FF0000000000000)));
   const VD cu = c * inv2e * v.recip * (one - v.r);
-  const VD hi = fma(v.k, splat<VD>(kLn2Hi), v.lnhi);
+  const VD hi = mul_add(v.k, splat<VD>(tb::kLn2Hi), v.lnhi);
   VD r, rerr, s, e;
   two_sum(v.rh, v.rl, r, rerr);
   two_sum(hi, r, s, e);
   const VD p = v.r * v.r * horner(v.r, tb::kDLog7HA);
-  return s + ((e + (rerr + cu)) + (fma(v.k, splat<VD>(kLn2Lo), v.lnlo) + p));
+  return s + ((e + (rerr + cu)) + (mul_add(v.k, splat<VD>(tb::kLn2Lo), v.lnlo) + p));
 }
 
 // ============================================================================================
@@ -253,69 +246,57 @@ inline VD dlog1p_ha(VD x, VD kadj) {
 // quotient, about one ulp, which LA affords and which the constant term of 2s passes on unscaled.
 // ============================================================================================
 
-constexpr uint64_t kSqrtHalfBits = 0x3FE6A09E667F3BCD;  // sqrt(1/2)
-constexpr bool kFusedMadd = ZOK_ISA_LEVEL >= 2;         // fma rounds once (not on SSE4.1)
-constexpr double kLn2 = 0.6931471805599453;
-constexpr double kLog10Of2 = 0.3010299956639812;
-constexpr double kLog10Of2Hi = 0.30102999566395283;  // multiple of 2^-43: k * kLog10Of2Hi is exact
-constexpr double kLog10Of2Lo = 2.8363394551044964e-14;
-constexpr double kTwoInvLn10 = 0.8685889638065036;  // 2 / ln 10 in two parts
-constexpr double kTwoInvLn10Lo = 2.19663930043353e-17;
-
 // The exponent k + 1024 of x counted from sqrt(1/2), as an integer, and k + kadj as a double.
 inline VL dlog_kbits(VL xb) {
-  return shr<52>(xb + lbits(0x4000000000000000 - kSqrtHalfBits));
+  return shr<52>(xb + lbits(0x4000000000000000 - tb::kSqrtHalfBits));
 }
 inline VD dlog_k(VL kbits, VD kadj) {
   return (as_double(kbits) | splat<VD>(0x1p52)) - (splat<VD>(0x1p52 + 1024.0) - kadj);
 }
 // f = m - 1 for a positive normal x (exact: m lies within a factor 2 of 1).
 inline VD dlog_f(VL xb) {
-  const VL t = xb - lbits(kSqrtHalfBits);
-  return as_double((t & lbits(0x000FFFFFFFFFFFFF)) + lbits(kSqrtHalfBits)) - splat<VD>(1.0);
+  const VL t = xb - lbits(tb::kSqrtHalfBits);
+  return as_double((t & lbits(0x000FFFFFFFFFFFFF)) + lbits(tb::kSqrtHalfBits)) - splat<VD>(1.0);
 }
 // f = (1 + x) 2^-k - 1 with k from u = 1 + x (k <= 1022): x 2^-k and 2^-k - 1 are exact, so the one
 // rounding of the fused sum is all; the rounding of u itself is gone.
 inline VD dlog1p_f(VD x, VL kbits) {
   const VD sc = as_double(shl<52>(lbits(2047) - kbits));  // 2^-k
-  return fma(x, sc, sc - splat<VD>(1.0));
+  return mul_add(x, sc, sc - splat<VD>(1.0));
 }
 
 // ln and log10 EP from k and f.
 inline VD dln_from_f_ep(VD k, VD f) {
   const VD s = f / (f + splat<VD>(2.0));
   const VD s2 = s + s, z = s * s;
-  return fma(k, splat<VD>(kLn2), fma(s2 * z, horner(z, tb::kDLogAtEP), s2));
+  return mul_add(k, splat<VD>(tb::kLn2), mul_add(s2 * z, horner(z, tb::kDLogAtEP), s2));
 }
 inline VD dlog10_from_f_ep(VD k, VD f) {
   const VD s = f / (f + splat<VD>(2.0));
-  const VD sc = s * splat<VD>(kTwoInvLn10), z = s * s;
-  return fma(k, splat<VD>(kLog10Of2), fma(sc * z, horner(z, tb::kDLogAtEP), sc));
+  const VD sc = s * splat<VD>(tb::kTwoInvLn10), z = s * s;
+  return mul_add(k, splat<VD>(tb::kLog10Of2), mul_add(sc * z, horner(z, tb::kDLogAtEP), sc));
 }
 // Q(z) of degree 6 in Estrin's order: the chain after the division is the longest part of the
 // kernel, and the terms past the first are below 2^-5 of it, so the order costs no accuracy.
 inline VD dlog_q_la(VD z) {
-  const auto& c = tb::kDLogAtLA;
-  const VD z2 = z * z, z4 = z2 * z2;
-  const VD p01 = fma(splat<VD>(c[1]), z, splat<VD>(c[0])), p23 = fma(splat<VD>(c[3]), z, splat<VD>(c[2]));
-  const VD p45 = fma(splat<VD>(c[5]), z, splat<VD>(c[4]));
-  return fma(fma(splat<VD>(c[6]), z2, p45), z4, fma(p23, z2, p01));
+  return estrin(z, tb::kDLogAtLA);
 }
 // LA: k ln2 in two parts (the high product exact); 2s/ln10 with its product error for Log10.
 inline VD dln_from_f_la(VD k, VD f) {
   const VD s = f / (f + splat<VD>(2.0));
   const VD s2 = s + s, z = s * s;
-  const VD lo = fma(k, splat<VD>(kLn2Lo), s2 * z * dlog_q_la(z));
-  return fma(k, splat<VD>(kLn2Hi), s2 + lo);
+  const VD lo = mul_add(k, splat<VD>(tb::kLn2Lo), s2 * z * dlog_q_la(z));
+  return mul_add(k, splat<VD>(tb::kLn2Hi), s2 + lo);
 }
 inline VD dlog10_from_f_la(VD k, VD f) {
   const VD s = f / (f + splat<VD>(2.0));
-  const VD c = splat<VD>(kTwoInvLn10);
+  const VD c = splat<VD>(tb::kTwoInvLn10);
   const VD sh = s * c, z = s * s;
   // The product's rounding error needs a fused multiply-add; without one it is left out.
-  const VD sl = kFusedMadd ? fms(s, c, sh) + s * splat<VD>(kTwoInvLn10Lo) : s * splat<VD>(kTwoInvLn10Lo);
-  const VD lo = fma(k, splat<VD>(kLog10Of2Lo), sl + sh * z * dlog_q_la(z));
-  return fma(k, splat<VD>(kLog10Of2Hi), sh + lo);
+  const VD sl =
+      kFusedMulAdd ? mul_sub(s, c, sh) + s * splat<VD>(tb::kTwoInvLn10Lo) : s * splat<VD>(tb::kTwoInvLn10Lo);
+  const VD lo = mul_add(k, splat<VD>(tb::kLog10Of2Lo), sl + sh * z * dlog_q_la(z));
+  return mul_add(k, splat<VD>(tb::kLog10Of2Hi), sh + lo);
 }
 
 inline VD dln_ep(VD x, VD kadj) {

@@ -1,5 +1,5 @@
 // Float exponential and logarithm kernels (Exp, Expm1, Ln, Log10, Log1p), compiled once per
-// instruction set. Tables and coefficients come from tools/gen_explog_tables.py.
+// instruction set. Tables, constants and coefficients come from tools/gen_explog_tables.py.
 //
 // Contract (measured maxima against MPFR in tests/vm/explog_accuracy_test.cpp):
 //   HA within 1 ulp, LA within 4 ulp, EP at least 12 (float) or 26 (double) correct bits, over
@@ -14,6 +14,7 @@
 //   Ln, Log10: NaN -> NaN, +inf -> +inf; x < 0 (-inf included) -> NaN, code 1; +-0 -> -inf, code 2.
 //   Log1p: NaN -> NaN, +inf -> +inf, +-0 -> +-0; x < -1 -> NaN, code 1; x = -1 -> -inf, code 2.
 // Denormal arguments are exact inputs unless the mode word asks for denormals-are-zero.
+#include <bit>
 #include <cstddef>
 #include <type_traits>
 
@@ -39,24 +40,20 @@ using FloatOrWide = std::conditional_t<ZOK_ISA_LEVEL == 1, WideVec<kHalf>, K>;
 // Float Exp
 // ============================================================================================
 
-constexpr float kSExpInvL = 184.6649627685547f;  // 128/ln 2
-constexpr float kSExpShift = 11534336.0f;        // 1.375 * 2^23: N lands in the low fraction bits
+constexpr float kSExpShift = 11534336.0f;  // 1.375 * 2^23: N lands in the low fraction bits
 constexpr int32_t kSExpShiftBits = 0x4B300000;
-constexpr float kSExpL1 = 0.0054168701171875f;  // ln2/128, short leading part: d * kSExpL1 is exact
-constexpr float kSExpL2 = -1.6577690757912933e-06f;
-constexpr uint32_t kSExpFastBits = 0x42AEAC50;  // |x| < 87.3365478515625: normal results
-constexpr float kSExpOverflow = 88.72283935546875f;
-constexpr float kSExpUnderflow = -87.3365478515625f;
+// |x| below -tb::kSExpUnderflow: normal results.
+constexpr uint32_t kSExpFastBits = std::bit_cast<uint32_t>(-tb::kSExpUnderflow);
 
 struct SExpReduced {
   VI n;
   VF r;
 };
 inline SExpReduced sexp_reduce(VF x) {
-  const VF t = fma(x, splat<VF>(kSExpInvL), splat<VF>(kSExpShift));
+  const VF t = mul_add(x, splat<VF>(tb::kSExpInvL), splat<VF>(kSExpShift));
   const VI n = as_int(t) - isplat(kSExpShiftBits);
   const VF d = t - splat<VF>(kSExpShift);
-  const VF r = fnma(d, splat<VF>(kSExpL2), fnma(d, splat<VF>(kSExpL1), x));
+  const VF r = nmul_add(d, splat<VF>(tb::kSExpL2), nmul_add(d, splat<VF>(tb::kSExpL1), x));
   return {n, r};
 }
 
@@ -95,7 +92,7 @@ struct SExpLAVec {
     lookup_pairs(tb::kSExpFrac, v.n & isplat(127), frac, unused);
     const VF scale = as_float(shl<23>(sar<7>(v.n) + isplat(127)) | as_int(frac));
 #endif
-    const VF p = fma(fma(splat<VF>(0.5f), v.r, splat<VF>(1.0f)), v.r, splat<VF>(1.0f));
+    const VF p = mul_add(mul_add(splat<VF>(0.5f), v.r, splat<VF>(1.0f)), v.r, splat<VF>(1.0f));
     return p * scale;
   }
 };
@@ -107,18 +104,18 @@ struct SExpHAVec {
     VF thi, tlo;
     lookup_pairs(tb::kSExpHiLo, v.n & isplat(127), thi, tlo);
     const VF scale = as_float(shl<23>(sar<7>(v.n) + isplat(127)));
-    const VF q = fma(splat<VF>(0.5f) * v.r, v.r, tlo + v.r);
-    return scale * fma(thi, q, thi);
+    const VF q = mul_add(splat<VF>(0.5f) * v.r, v.r, tlo + v.r);
+    return scale * mul_add(thi, q, thi);
   }
 };
 
 // The mantissa part of the LA or HA result for the scalar path near overflow, where the scale
 // 2^(N>>7) alone is not a float.
 inline float sexp_big(float x, bool ha) {
-  const float t = x * kSExpInvL + kSExpShift;
+  const float t = x * tb::kSExpInvL + kSExpShift;
   const int32_t n = static_cast<int32_t>(to_bits(t)) - kSExpShiftBits;
   const float d = t - kSExpShift;
-  const float r = (x - d * kSExpL1) - d * kSExpL2;
+  const float r = (x - d * tb::kSExpL1) - d * tb::kSExpL2;
   const int j = n & 127, e = n >> 7;
   float mant;
   if (ha) {
@@ -134,16 +131,10 @@ inline float sexp_big(float x, bool ha) {
 // e^x of a float in double precision, for results below the normal range: a degree-6 polynomial
 // of 2^f after x/ln2 = k + f, then one rounding to float.
 inline float sexp_tiny(float x) {
-  const double t = static_cast<double>(x) * 1.4426950408889634;
+  const double t = static_cast<double>(x) * tb::kInvLn2;
   const double k = (t + 6755399441055744.0) - 6755399441055744.0;
   const double f = t - k;
-  const double q =
-      1.0000000005541663 +
-      f * (0.6931472057372665 +
-           f * (0.24022646890634758 +
-                f * (0.05550328776967639 +
-                     f * (0.009618488957047724 + f * (0.0013399931218481776 + f * 0.00015345812020122585)))));
-  return static_cast<float>(q * pow2(static_cast<int>(k)));
+  return static_cast<float>(horner(f, tb::kSExpTiny) * pow2(static_cast<int>(k)));
 }
 
 // The scalar path of float Exp LA and HA. kZero is the flavour's threshold at and below which the
@@ -153,7 +144,7 @@ struct SExpK {
   static constexpr Check kCheck = Check::kRedoBlock;
   static constexpr int kUnroll = unroll_for<float>(kHA ? 16 : 8);
   static constexpr bool kTailScratch = false;
-  static constexpr float kZero = kHA ? -103.27893829345703f : -103.97208404541016f;
+  static constexpr float kZero = kHA ? tb::kSExpZeroHA : tb::kSExpZeroLA;
   static VF vec(VF x) { return K::vec(x); }
   static unsigned special(VF x) {
     return bits(as_int(abs(x)) > isplat(static_cast<int32_t>(kSExpFastBits - 1)));
@@ -167,14 +158,14 @@ struct SExpK {
       r[i] = x > 0 ? x : 0.0f;
     } else if (ax < kSExpFastBits) {
       r[i] = on_lane<SExpK>(x);
-    } else if (x >= kSExpOverflow) {
+    } else if (x >= tb::kSExpOverflow) {
       r[i] = kInfF;
       report(ZOK_VM_STATUS_OVERFLOW, i, a, a, r, r, vm::traits(kFn).name);
     } else if (x > 0) {
       r[i] = sexp_big(x, kHA);
     } else if (x > kZero) {
       r[i] = sexp_tiny(x);
-      if (x < kSExpUnderflow) report(ZOK_VM_STATUS_UNDERFLOW, i, a, a, r, r, vm::traits(kFn).name);
+      if (x < tb::kSExpUnderflow) report(ZOK_VM_STATUS_UNDERFLOW, i, a, a, r, r, vm::traits(kFn).name);
     } else {
       r[i] = 0.0f;
       report(ZOK_VM_STATUS_UNDERFLOW, i, a, a, r, r, vm::traits(kFn).name);
@@ -189,12 +180,9 @@ struct SExpEPK {
   static constexpr bool kTailScratch = false;
   static VF vec(VF x) {
     const VF shift = splat<VF>(-12582912.0f);  // -1.5 * 2^23
-    const VF kf = fma(x, splat<VF>(1.4426950216293335f), shift) - shift;
-    const VF r = fnma(kf, splat<VF>(0.6931471824645996f), x);
-    VF p = fma(splat<VF>(0.16666622459888458f), r, splat<VF>(0.5037588477134705f));
-    p = fma(p, r, splat<VF>(1.0000450611114502f));
-    p = fma(p, r, splat<VF>(1.0f));
-    return p * as_float(shl<23>(to_int(kf) + isplat(127)));
+    const VF kf = mul_add(x, splat<VF>(tb::kSInvLn2), shift) - shift;
+    const VF r = nmul_add(kf, splat<VF>(tb::kSLn2), x);
+    return horner(r, tb::kSExpEP) * as_float(shl<23>(to_int(kf) + isplat(127)));
   }
   static unsigned special(VF x) { return bits(as_int(abs(x)) > isplat(0x42AE7FFF)); }
   static void scalar(int i, const float* a, float* r) {
@@ -207,25 +195,19 @@ struct SExpEPK {
       r[i] = x > 0 ? x : 0.0f;
     } else if (ax < 0x42AE8000u) {
       r[i] = on_lane<SExpEPK>(x);
-    } else if (x >= kSExpOverflow) {
+    } else if (x >= tb::kSExpOverflow) {
       r[i] = kInfF;
       report(ZOK_VM_STATUS_OVERFLOW, i, a, a, r, r, name);
-    } else if (x <= -103.97208404541016f) {
+    } else if (x <= tb::kSExpZeroLA) {
       r[i] = 0.0f;
       report(ZOK_VM_STATUS_UNDERFLOW, i, a, a, r, r, name);
     } else {
       // Double precision: k = round(x/ln2), r = x - k ln2, a degree-6 polynomial of e^r.
       const double xd = x;
-      const double k = (xd * 1.4426950408889634 + 6755399441055744.0) - 6755399441055744.0;
-      const double rr = xd - k * 0.6931471805599453;
-      const double q = 1.0000000005585943 +
-                       rr * (1.0000000365391162 +
-                             rr * (0.49999992032320767 +
-                                   rr * (0.16666419190347548 +
-                                         rr * (0.04166823180102744 +
-                                               rr * (0.008374898363057623 + rr * 0.0013836742051737468)))));
-      r[i] = static_cast<float>(q * pow2(static_cast<int>(k)));
-      if (x < kSExpUnderflow) report(ZOK_VM_STATUS_UNDERFLOW, i, a, a, r, r, name);
+      const double k = (xd * tb::kInvLn2 + 6755399441055744.0) - 6755399441055744.0;
+      const double rr = xd - k * tb::kLn2;
+      r[i] = static_cast<float>(horner(rr, tb::kSExpEPScalar) * pow2(static_cast<int>(k)));
+      if (x < tb::kSExpUnderflow) report(ZOK_VM_STATUS_UNDERFLOW, i, a, a, r, r, name);
     }
   }
 };
@@ -234,12 +216,8 @@ struct SExpEPK {
 // Float Expm1
 // ============================================================================================
 
-constexpr float kSExpm1Fast = 86.64339447021484f;
-constexpr float kSExpm1InvL = 92.33248138427734f;  // 64/ln 2
-constexpr float kSExpm1Shift = 12582912.0f;        // 1.5 * 2^23: N lands in the low fraction bits
+constexpr float kSExpm1Shift = 12582912.0f;  // 1.5 * 2^23: N lands in the low fraction bits
 constexpr int32_t kSExpm1ShiftBits = 0x4B400000;
-constexpr float kSExpm1L1 = 0.010833740234375f;  // ln2/64, short leading part: d * kSExpm1L1 is exact
-constexpr float kSExpm1L2 = -3.3155381515825866e-06f;
 
 // x = N ln2/64 + r, S = 2^(N>>6) T_hi(j) with j = N & 63 (the even rows of the Exp HA table hold
 // 2^(j/64) = T_hi (1 + T_lo)). xn is the argument N is taken from.
@@ -248,10 +226,10 @@ struct SExpm1Reduced {
 };
 inline SExpm1Reduced sexpm1_reduce(VF x, VF xn) {
   const VF shift = splat<VF>(kSExpm1Shift);
-  const VF t = fma(xn, splat<VF>(kSExpm1InvL), shift);
+  const VF t = mul_add(xn, splat<VF>(tb::kSExpm1InvL), shift);
   const VI n = as_int(t) - isplat(kSExpm1ShiftBits);
   const VF d = t - shift;
-  const VF r = fnma(d, splat<VF>(kSExpm1L2), fnma(d, splat<VF>(kSExpm1L1), x));
+  const VF r = nmul_add(d, splat<VF>(tb::kSExpm1L2), nmul_add(d, splat<VF>(tb::kSExpm1L1), x));
   VF thi, tlo;
   lookup_pairs(tb::kSExpHiLo, shl<1>(n & isplat(63)), thi, tlo);
   // |N>>6| <= 125 over the fast range: the exponent field of S stays normal.
@@ -270,12 +248,12 @@ struct SExpm1HAVec {
   static VF vec(VF x) {
     const VF xn = select(abs(x) < splat<VF>(0.011f), x, splat<VF>(0.0f));
     const SExpm1Reduced v = sexpm1_reduce(x, xn);
-    const VF small = fma(v.tlo, v.r, fma(v.r * v.r, horner(v.r, tb::kSExpm1HA), v.tlo));
+    const VF small = mul_add(v.tlo, v.r, mul_add(v.r * v.r, horner(v.r, tb::kSExpm1HA), v.tlo));
     const VF one = splat<VF>(1.0f);
     const VF hi = v.s - one;
     const VF bb = hi - v.s;
     const VF lo = (v.s - (hi - bb)) - (one + bb);
-    return hi + fma(v.s, v.r, fma(v.s, small, lo));
+    return hi + mul_add(v.s, v.r, mul_add(v.s, small, lo));
   }
 };
 // LA and HA in double, two halves of the vector: without a fused multiply-add (SSE4.1) the exact
@@ -283,15 +261,15 @@ struct SExpm1HAVec {
 inline VD sexpm1_wide(VD x) {
   const DExpReduced v = dexp_reduce<6>(x, x);
   const VD s = dexp_scale<6>(v.m) * lookup_one(tb::kDExp64, v.m & lsplat(63));
-  return fma(s, fma(v.r * v.r, horner(v.r, tb::kExpm1Q1), v.r), s - splat<VD>(1.0));
+  return mul_add(s, mul_add(v.r * v.r, horner(v.r, tb::kExpm1Q1), v.r), s - splat<VD>(1.0));
 }
 using SExpm1LAHAVec = FloatOrWide<SExpm1HAVec, sexpm1_wide>;
 // EP: T_lo and the rounding of S - 1 left out, e^r - 1 = r + r^2/2.
 struct SExpm1EPVec {
   static VF vec(VF x) {
     const SExpm1Reduced v = sexpm1_reduce(x, x);
-    const VF p = fma(v.r * splat<VF>(0.5f), v.r, v.r);
-    return fma(v.s, p, v.s - splat<VF>(1.0f));
+    const VF p = mul_add(v.r * splat<VF>(0.5f), v.r, v.r);
+    return mul_add(v.s, p, v.s - splat<VF>(1.0f));
   }
 };
 
@@ -301,16 +279,16 @@ struct SExpm1K {
   static constexpr int kUnroll = unroll_for<float>(8);
   static constexpr bool kTailScratch = false;
   static VF vec(VF x) { return K::vec(x); }
-  static unsigned special(VF x) { return outside<VF>(abs(x) <= splat<VF>(kSExpm1Fast)); }
+  static unsigned special(VF x) { return outside<VF>(abs(x) <= splat<VF>(tb::kSExpm1Fast)); }
   static void scalar(int i, const float* a, float* r) {
     const float x = a[i];
     if (x != x) {
       r[i] = x + x;
-    } else if (x <= kSExpm1Fast && x >= -kSExpm1Fast) {
+    } else if (x <= tb::kSExpm1Fast && x >= -tb::kSExpm1Fast) {
       r[i] = on_lane<SExpm1K>(x);
     } else if (x < 0) {
       r[i] = -1.0f;
-    } else if (x >= kSExpOverflow) {
+    } else if (x >= tb::kSExpOverflow) {
       r[i] = kInfF;
       if (x != kInfF) report(ZOK_VM_STATUS_OVERFLOW, i, a, a, r, r, vm::traits(kFn).name);
     } else {
@@ -323,28 +301,13 @@ struct SExpm1K {
 // Float Ln: the fast path in float, the special path in double
 // ============================================================================================
 
-constexpr float kSLnLA[7] = {-0.5f,
-                             0.33336564898490906f,
-                             -0.25004664063453674f,
-                             0.19822503626346588f,
-                             -0.16462457180023193f,
-                             0.16964881122112274f,
-                             -0.15177205204963684f};
-constexpr double kSLnQ[7] = {-0.5,
-                             0.33333333333334386,
-                             -0.25000000000003386,
-                             0.19999999911565072,
-                             -0.1666666651884978,
-                             0.1428756883852146,
-                             -0.1250214602960357};
-
 // x = 2^k m with m in [2/3, 4/3), f = m - 1 exact.
 struct SLnReduced {
   VF k, f;
 };
 inline SLnReduced sln_reduce(VF x) {
-  const VI u = as_int(x) - isplat(0x3F2AAAAB);
-  const VF m = as_float((u & isplat(0x007FFFFF)) + isplat(0x3F2AAAAB));
+  const VI u = as_int(x) - isplat(static_cast<int32_t>(tb::kSTwoThirdsBits));
+  const VF m = as_float((u & isplat(0x007FFFFF)) + isplat(static_cast<int32_t>(tb::kSTwoThirdsBits)));
   return {to_float(sar<23>(u)), m - splat<VF>(1.0f)};
 }
 // Positive normal finite floats: (bits + 2^23) >= 2^24 as signed integers.
@@ -356,8 +319,8 @@ inline unsigned sln_outside(VF x) {
 struct SLnLAVec {
   static VF vec(VF x) {
     const SLnReduced v = sln_reduce(x);
-    const VF t = fma(v.k, splat<VF>(0.6931471824645996f), v.f);
-    return fma(v.f * v.f, horner(v.f, kSLnLA), t);
+    const VF t = mul_add(v.k, splat<VF>(tb::kSLn2), v.f);
+    return mul_add(v.f * v.f, horner(v.f, tb::kSLnLA), t);
   }
 };
 // HA: k ln2_hi + f as an exact sum hi + lo (k ln2_hi has 23 bits, and |k ln2_hi| >= |f| unless k
@@ -365,10 +328,10 @@ struct SLnLAVec {
 struct SLnHAVec {
   static VF vec(VF x) {
     const SLnReduced v = sln_reduce(x);
-    const VF kh = v.k * splat<VF>(0.693145751953125f);
+    const VF kh = v.k * splat<VF>(tb::kSLn2Hi);
     const VF hi = kh + v.f;
     const VF lo = (kh - hi) + v.f;
-    const VF tail = fma(v.f * v.f, horner(v.f, tb::kSLnHA), v.k * splat<VF>(1.4286068203094173e-06f));
+    const VF tail = mul_add(v.f * v.f, horner(v.f, tb::kSLnHA), v.k * splat<VF>(tb::kSLn2Lo));
     return hi + (lo + tail);
   }
 };
@@ -376,7 +339,7 @@ struct SLnHAVec {
 struct SLnEPVec {
   static VF vec(VF x) {
     const SLnReduced v = sln_reduce(x);
-    return fma(v.k, splat<VF>(0.6931471824645996f), fma(v.f * v.f, horner(v.f, tb::kSLnEP), v.f));
+    return mul_add(v.k, splat<VF>(tb::kSLn2), mul_add(v.f * v.f, horner(v.f, tb::kSLnEP), v.f));
   }
 };
 
@@ -408,11 +371,7 @@ inline double sln_scalar(float x, int* status) {
     return z / z;
   }
   const double d = y - 1.0;
-  auto q = [](double t) {
-    double s = kSLnQ[6];
-    for (int i = 5; i >= 0; --i) s = s * t + kSLnQ[i];
-    return s;
-  };
+  auto q = [](double t) { return horner(t, tb::kSLnQ); };
   if (d <= 0x1p-7 && d >= -0x1p-7) return d + d * d * q(d);
   const uint64_t uy = to_bits(y);
   const double m = from_bits<double>((uy & 0x000FFFFFFFFFFFFFull) | 0x3FF0000000000000ull);
@@ -421,29 +380,20 @@ inline double sln_scalar(float x, int* status) {
   const double mh = (m + 0x1p21) - 0x1p21, ml = m - mh;
   const double recip = tb::kSLnScalar[j][0];
   const double rh = recip * mh - 1.0, rl = recip * ml, r = rh + rl;
-  return (k * kLn2Hi + tb::kSLnScalar[j][1]) + (k * kLn2Lo + tb::kSLnScalar[j][2]) + rh + rl + r * r * q(r);
+  return (k * tb::kLn2Hi + tb::kSLnScalar[j][1]) + (k * tb::kLn2Lo + tb::kSLnScalar[j][2]) + rh + rl +
+         r * r * q(r);
 }
 
 // ============================================================================================
 // Float Log10 and Log1p: float fast paths on x = 2^k m; the special paths in double
 // ============================================================================================
 
-constexpr float kLog10Of2Hi = 0.30103302001953125f;  // 16 bits: k * hi is exact for every exponent k
-constexpr float kLog10Of2Lo = -3.024355464731343e-06f;
-constexpr float kLog10Of2 = 0.3010300099849701f;
-constexpr float kLog10EHi = 0.434326171875f;  // 12 bits: exact products with 12-bit parts of f
-constexpr float kLog10ELo = -3.168997136526741e-05f;
-constexpr float kLog10E = 0.4342944920063019f;
-constexpr float kLn2Hi16 = 0.693145751953125f;  // 16 bits, as in float Ln HA
-constexpr float kLn2Lo16 = 1.4286068203094173e-06f;
-constexpr float kLn2F = 0.6931471824645996f;
-
 // x = 2^k m with m in [sqrt(2)/2, sqrt(2)), f = m - 1 exact. Centred on 1 in the log, unlike the
 // Ln reduction: just above 4/3 that one gives k = 1, f near -1/3 and a result just below 1/8,
 // whose ulp is a quarter of that of k log10(2).
 inline SLnReduced slog10_reduce(VF x) {
-  const VI u = as_int(x) - isplat(0x3F3504F3);
-  const VF m = as_float((u & isplat(0x007FFFFF)) + isplat(0x3F3504F3));
+  const VI u = as_int(x) - isplat(static_cast<int32_t>(tb::kSSqrtHalfBits));
+  const VF m = as_float((u & isplat(0x007FFFFF)) + isplat(static_cast<int32_t>(tb::kSSqrtHalfBits)));
   return {to_float(sar<23>(u)), m - splat<VF>(1.0f)};
 }
 
@@ -456,13 +406,13 @@ struct SLog10HAVec {
   static VF vec(VF x) {
     const SLnReduced v = slog10_reduce(x);
     const VF fh = as_float(as_int(v.f) & isplat(static_cast<int32_t>(0xFFFFF000u)));
-    const VF kh = v.k * splat<VF>(kLog10Of2Hi);
-    const VF p = fh * splat<VF>(kLog10EHi);
+    const VF kh = v.k * splat<VF>(tb::kSLog10Of2Hi);
+    const VF p = fh * splat<VF>(tb::kSLog10EHi);
     const VF hi = kh + p;
     const VF lo = (kh - hi) + p;
-    VF tail = fma(v.k, splat<VF>(kLog10Of2Lo), (v.f - fh) * splat<VF>(kLog10EHi));
-    tail = fma(v.f, splat<VF>(kLog10ELo), tail);
-    tail = fma(v.f * v.f, horner(v.f, tb::kSLog10HA), tail);
+    VF tail = mul_add(v.k, splat<VF>(tb::kSLog10Of2Lo), (v.f - fh) * splat<VF>(tb::kSLog10EHi));
+    tail = mul_add(v.f, splat<VF>(tb::kSLog10ELo), tail);
+    tail = mul_add(v.f * v.f, horner(v.f, tb::kSLog10HA), tail);
     return hi + (lo + tail);
   }
 };
@@ -471,8 +421,8 @@ template <class Q>
 struct SLog10Vec {
   static VF vec(VF x) {
     const SLnReduced v = slog10_reduce(x);
-    const VF t = fma(v.f, splat<VF>(kLog10E), v.f * v.f * horner(v.f, Q::c()));
-    return fma(v.k, splat<VF>(kLog10Of2), t);
+    const VF t = mul_add(v.f, splat<VF>(tb::kSLog10E), v.f * v.f * horner(v.f, Q::c()));
+    return mul_add(v.k, splat<VF>(tb::kSLog10Of2), t);
   }
 };
 struct SLog10QLA {
@@ -506,24 +456,24 @@ inline SLog1pReduced slog1p_reduce(VF x) {
 struct SLog1pHAVec {
   static VF vec(VF x) {
     const SLog1pReduced v = slog1p_reduce<true>(x);
-    const VF kh = v.k * splat<VF>(kLn2Hi16);
+    const VF kh = v.k * splat<VF>(tb::kSLn2Hi);
     const VF hi = kh + v.f;
     const VF lo = (kh - hi) + v.f;
-    const VF tail = fma(v.f * v.f, horner(v.f, tb::kSLnHA), fma(v.k, splat<VF>(kLn2Lo16), v.c));
+    const VF tail = mul_add(v.f * v.f, horner(v.f, tb::kSLnHA), mul_add(v.k, splat<VF>(tb::kSLn2Lo), v.c));
     return hi + (lo + tail);
   }
 };
 struct SLog1pLAVec {
   static VF vec(VF x) {
     const SLog1pReduced v = slog1p_reduce<true>(x);
-    return fma(v.f * v.f, horner(v.f, tb::kSLog1pLA), fma(v.k, splat<VF>(kLn2F), v.f) + v.c);
+    return mul_add(v.f * v.f, horner(v.f, tb::kSLog1pLA), mul_add(v.k, splat<VF>(tb::kSLn2), v.f) + v.c);
   }
 };
 // EP: the correction is below 12 bits of the result and is left out.
 struct SLog1pEPVec {
   static VF vec(VF x) {
     const SLog1pReduced v = slog1p_reduce<false>(x);
-    return fma(v.k, splat<VF>(kLn2F), fma(v.f * v.f, horner(v.f, tb::kSLnEP), v.f));
+    return mul_add(v.k, splat<VF>(tb::kSLn2), mul_add(v.f * v.f, horner(v.f, tb::kSLnEP), v.f));
   }
 };
 
@@ -532,14 +482,15 @@ struct SLog1pEPVec {
 // arguments, and HA on SSE4.1 for every lane: without a fused multiply-add the float HA sum
 // rounds its f^2 Q(f) term too often just below 1/8, where the result's ulp is smallest.
 inline VD slog10_wide(VD u) {
-  const VL d = as_int(u) - lsplat(0x3FE5555555555555);
-  const VD m = as_double((d & lsplat(0x000FFFFFFFFFFFFF)) + lsplat(0x3FE5555555555555));
+  const VL d = as_int(u) - lsplat(static_cast<int64_t>(tb::kDTwoThirdsBits));
+  const VD m =
+      as_double((d & lsplat(0x000FFFFFFFFFFFFF)) + lsplat(static_cast<int64_t>(tb::kDTwoThirdsBits)));
   // k + 1024 by a logical shift, then to double through the fraction field of 2^52.
   const VL kb = shr<52>(d + lsplat(0x4000000000000000)) | lsplat(0x4330000000000000);
   const VD k = as_double(kb) - splat<VD>(4503599627371520.0);  // 2^52 + 1024
   const VD f = m - splat<VD>(1.0);
-  const VD ln = fma(k, splat<VD>(0.6931471805599453), fma(f * f, horner(f, tb::kFLogHA), f));
-  return ln * splat<VD>(0.4342944819032518);
+  const VD ln = mul_add(k, splat<VD>(tb::kLn2), mul_add(f * f, horner(f, tb::kFLogHA), f));
+  return ln * splat<VD>(tb::kInvLn10);
 }
 using SLog10HAKVec = FloatOrWide<SLog10HAVec, slog10_wide>;
 

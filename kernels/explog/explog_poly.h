@@ -192,4 +192,86 @@ inline constexpr double kDLogAtEP[3] = {
     0.1479002652159422,
 };
 
+// double Exp HA (and the scalar e^x beyond the fast range): e^r = 1 + r + r^2 Q(r), |r| <= ln2/128.
+// [-0.00545, 0.00545], degree 3, double coefficients as tuned (not refitted); largest relative
+// error of the whole approximation: 1.49e-18 (2^-59.2).
+inline constexpr double kDExpC[4] = {
+    0.49999999999945266,
+    0.16666666666653376,
+    0.04166672515731616,
+    0.008333343728805863,
+};
+
+// double Ln HA and Log10 HA, 9-bit table: ln(1+r) = r + r^2 P(r).
+// [-0.00098, 0.00098], degree 3, double coefficients as tuned (not refitted); largest relative
+// error of the whole approximation: 9.99e-18 (2^-56.5).
+inline constexpr double kDLnP[4] = {
+    -0.49999999999995254,
+    0.3333333333332741,
+    -0.2500001988694339,
+    0.2000001934420511,
+};
+
+// float Exp, results below the normal range, in double: 2^f = P(f), x/ln2 = k + f.
+// [-0.5, 0.5], degree 6, double coefficients as tuned (not refitted); largest relative
+// error of the whole approximation: 1.86e-9 (2^-29.0).
+inline constexpr double kSExpTiny[7] = {
+    1.0000000005541663,
+    0.6931472057372665,
+    0.24022646890634758,
+    0.05550328776967639,
+    0.009618488957047724,
+    0.0013399931218481776,
+    0.00015345812020122585,
+};
+
+// float Exp EP: e^r = P(r), r = x - k ln2.
+// [-0.3466, 0.3466], degree 3, float coefficients as tuned (not refitted); largest relative
+// error of the whole approximation: 0.000178 (2^-12.5).
+inline constexpr float kSExpEP[4] = {
+    1.0f,
+    1.00004506f,
+    0.503758848f,
+    0.166666225f,
+};
+
+// float Exp EP, results below the normal range, in double: e^r = P(r).
+// [-0.3466, 0.3466], degree 6, double coefficients as tuned (not refitted); largest relative
+// error of the whole approximation: 1.87e-9 (2^-29.0).
+inline constexpr double kSExpEPScalar[7] = {
+    1.0000000005585943,
+    1.0000000365391162,
+    0.49999992032320767,
+    0.16666419190347548,
+    0.04166823180102744,
+    0.008374898363057623,
+    0.0013836742051737468,
+};
+
+// float Ln LA: ln(1+f) = f + f^2 P(f).
+// [-0.333333, 0.333333], degree 6, float coefficients as tuned (not refitted); largest relative
+// error of the whole approximation: 2.01e-7 (2^-22.2).
+inline constexpr float kSLnLA[7] = {
+    -0.5f,
+    0.333365649f,
+    -0.250046641f,
+    0.198225036f,
+    -0.164624572f,
+    0.169648811f,
+    -0.151772052f,
+};
+
+// float Ln special path, in double: ln(1+r) = r + r^2 P(r), |r| <= 2^-7.
+// [-0.0078125, 0.0078125], degree 6, double coefficients as tuned (not refitted); largest relative
+// error of the whole approximation: 9.25e-20 (2^-63.2).
+inline constexpr double kSLnQ[7] = {
+    -0.5,
+    0.33333333333334386,
+    -0.25000000000003386,
+    0.19999999911565072,
+    -0.1666666651884978,
+    0.1428756883852146,
+    -0.1250214602960357,
+};
+
 }  // namespace zok::explog_data

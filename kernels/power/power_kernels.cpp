@@ -11,6 +11,8 @@
 #include <type_traits>
 
 #include "frame/kernel_frame.h"
+#include "frame/simd/exact.h"
+#include "frame/simd/poly.h"
 #include "kernels/power/power_coeffs.h"
 
 namespace zok::ZOK_ISA_NS {
@@ -18,6 +20,9 @@ namespace zok::ZOK_ISA_NS {
 namespace {
 
 using vm::Fn;
+
+// Without a fused multiply-add (SSE4.1) two_prod takes its error from Dekker's split; the operands
+// here are scaled so that the split cannot overflow.
 
 // Lanes that are not positive, normal and finite (NaNs included).
 template <typename V>
@@ -36,40 +41,6 @@ template <typename V>
 inline unsigned not_finite(V x) {
   using T = typename V::T;
   return outside<V>(abs(x) <= splat<V>(Limits<T>::kMax));
-}
-
-// Exact products and sums. Without a fused multiply-add (SSE4.1) the product's error comes from
-// Dekker's split; the operands here are scaled so that the split cannot overflow.
-#if ZOK_ISA_LEVEL >= 2
-constexpr bool kFused = true;
-#else
-constexpr bool kFused = false;
-#endif
-
-inline VD split_hi(VD a) {
-  const VD t = a * splat<VD>(134217729.0);  // 2^27 + 1
-  return t - (t - a);
-}
-// p + e = a * b exactly.
-inline void two_prod(VD a, VD b, VD& p, VD& e) {
-  p = a * b;
-  if constexpr (kFused) {
-    e = fms(a, b, p);
-  } else {
-    const VD ah = split_hi(a), al = a - ah, bh = split_hi(b), bl = b - bh;
-    e = (((ah * bh - p) + ah * bl) + al * bh) + al * bl;
-  }
-}
-// s + e = a + b exactly.
-inline void two_sum(VD a, VD b, VD& s, VD& e) {
-  s = a + b;
-  const VD bb = s - a;
-  e = (a - (s - bb)) + (b - bb);
-}
-// s + e = a + b exactly, for |a| >= |b| (or a = 0).
-inline void fast_two_sum(VD a, VD b, VD& s, VD& e) {
-  s = a + b;
-  e = b - (s - a);
 }
 
 // Runs a double computation on both halves of a float vector.
@@ -148,9 +119,9 @@ struct SqrtEstimateK {
     const VF y = select(x == zero, rsqrt(x), zero);
     const VF s = x * y;
     if constexpr (kLa) {
-      return fms(s, y, splat<VF>(3.0f)) * (splat<VF>(-0.5f) * s);
+      return mul_sub(s, y, splat<VF>(3.0f)) * (splat<VF>(-0.5f) * s);
     } else {
-      return s * fnma(splat<VF>(0.5f) * s, y, splat<VF>(1.5f));
+      return s * nmul_add(splat<VF>(0.5f) * s, y, splat<VF>(1.5f));
     }
   }
   static unsigned special(VF x) { return not_positive_normal(x) & ~bits(x == splat<VF>(0.0f)); }
@@ -217,11 +188,11 @@ struct InvSqrtEstimateK {
   static constexpr bool kTailScratch = true;
   static VF vec(VF x) {
     const VF y = rsqrt(x);
-    const VF e = fnma(x, y * y, splat<VF>(1.0f));
+    const VF e = nmul_add(x, y * y, splat<VF>(1.0f));
     if constexpr (kLa) {
-      return fma(y * e, fma(e, splat<VF>(0.375f), splat<VF>(0.5f)), y);
+      return mul_add(y * e, mul_add(e, splat<VF>(0.375f), splat<VF>(0.5f)), y);
     } else {
-      return fma(y * e, splat<VF>(0.5f), y);
+      return mul_add(y * e, splat<VF>(0.5f), y);
     }
   }
   static unsigned special(VF x) { return not_positive_normal(x); }
@@ -246,7 +217,7 @@ struct InvSqrtDoubleHaCore {
     two_prod(s, y, q, qe);
     const VD c = (splat<VD>(1.0) - q) - qe;
     const VD corr = c - splat<VD>(0.5) * d * (y * y);
-    return fma(y, corr, y);
+    return mul_add(y, corr, y);
   }
 };
 
@@ -301,14 +272,13 @@ inline CbrtParts cbrt_parts(VD x) {
   const VD q = round<ZOK_RND_FLOOR>((e_x + splat<VD>(0.5)) * splat<VD>(1.0 / 3.0));
   const VD k = e_x - splat<VD>(3.0) * q;
   const VD v = m * pow2i(k);
-  VD p = splat<VD>(kInvCbrtPoly[6]);
-  for (int j = 5; j >= 0; --j) p = fma(p, m, splat<VD>(kInvCbrtPoly[j]));
+  const VD p = horner(m, kInvCbrtPoly);
   const VD one = splat<VD>(1.0);
   const VD t = select(k == one, select(k == splat<VD>(2.0), one, splat<VD>(0x1.428a2f98d728bp-1)),
                       splat<VD>(0x1.965fea53d6e3dp-1));  // 2^(-k/3)
   VD z = p * t;
-  const VD e = fnma(v * z, z * z, one);
-  z = fma(z * e, fma(e, splat<VD>(2.0 / 9.0), splat<VD>(1.0 / 3.0)), z);
+  const VD e = nmul_add(v * z, z * z, one);
+  z = mul_add(z * e, mul_add(e, splat<VD>(2.0 / 9.0), splat<VD>(1.0 / 3.0)), z);
   return {v, z, v * (z * z), q};
 }
 
@@ -331,8 +301,8 @@ inline VD root_core(VD x) {
   const CbrtParts c = cbrt_parts(x);
   const VD third = splat<VD>(1.0 / 3.0);
   if constexpr (kRoot == Root::kCbrt) {
-    const VD t = kExact ? cbrt_residual(c) : fnma(c.y * c.y, c.y, c.v);
-    return fma(t * third, c.z * c.z, c.y) * pow2i(c.q);
+    const VD t = kExact ? cbrt_residual(c) : nmul_add(c.y * c.y, c.y, c.v);
+    return mul_add(t * third, c.z * c.z, c.y) * pow2i(c.q);
   } else if constexpr (kRoot == Root::kInvCbrt) {
     VD z = c.z;
     if constexpr (kExact) {
@@ -342,7 +312,7 @@ inline VD root_core(VD x) {
       two_prod(h, z, d, de);
       two_prod(c.v, d, w, we);
       const VD e = ((splat<VD>(1.0) - w) - we) - c.v * (de + l * z);
-      z = fma(z * e, third, z);
+      z = mul_add(z * e, third, z);
     }
     return z * pow2i(splat<VD>(0.0) - c.q);
   } else {
@@ -353,7 +323,7 @@ inline VD root_core(VD x) {
       two_prod(c.y, c.y, h, l);
       return (h + (l + splat<VD>(2.0) * c.y * yl)) * pow2i(c.q + c.q);
     } else {
-      const VD y = fma(fnma(c.y * c.y, c.y, c.v) * third, c.z * c.z, c.y);
+      const VD y = mul_add(nmul_add(c.y * c.y, c.y, c.v) * third, c.z * c.z, c.y);
       return (y * y) * pow2i(c.q + c.q);
     }
   }
@@ -535,7 +505,7 @@ inline VD hypot_scaled(VD a, VD b) {
     const VD d = ((sum - p) - pe) + lo;
     s = s + d / (s + s);
   } else {
-    s = sqrt(fma(x, x, y * y));
+    s = sqrt(mul_add(x, x, y * y));
   }
   return s * pow2i(ef - splat<VD>(1023.0));
 }
@@ -550,7 +520,7 @@ struct HypotK {
     if constexpr (sizeof(T) == 4) {
       // Float squares are exact in double and cannot overflow there: one rounding of the sum and
       // one of the root, then the narrowing; within half an ulp plus 2^-28.
-      return in_double(a, b, [](VD x, VD y) { return sqrt(fma(x, x, y * y)); });
+      return in_double(a, b, [](VD x, VD y) { return sqrt(mul_add(x, x, y * y)); });
     } else {
       return hypot_scaled<kExact>(a, b);
     }
@@ -609,26 +579,26 @@ template <Pp kP>
   // |rl| <= ulp(rh) / 2, by the two-operation sum: it is exact when r0 = 0 or |r0| >= |r1| (always
   // so in the cells with inv_c = 1, where r0 is a multiple of 2^-42), and otherwise (r0 and r1 both
   // near 2^-42, an |ln x| above 2^-8) off by at most 2^-94.
-  const VD r0 = fms(zh, invc, splat<VD>(1.0));
+  const VD r0 = mul_sub(zh, invc, splat<VD>(1.0));
   const VD r1 = (z - zh) * invc;
   VD rh, rl;
   fast_two_sum(r0, r1, rh, rl);
   // log1p(r) - r + r^2/2, for |r| <= 2^-7 (the cell above 1), truncated after r^11 (LA: r^9).
   // Estrin's scheme in r^2 and r^4, half as deep as Horner's rule.
-  auto pair = [&](double c0, double c1) { return fma(splat<VD>(c1), rh, splat<VD>(c0)); };
+  auto pair = [&](double c0, double c1) { return mul_add(splat<VD>(c1), rh, splat<VD>(c0)); };
   const VD r2 = rh * rh, r4 = r2 * r2, r3 = r2 * rh;
   VD upper;  // the terms from r^7 on, over r^7
   if constexpr (kP == Pp::kLa) {
-    upper = fma(splat<VD>(1.0 / 9), r2, pair(1.0 / 7, -1.0 / 8));
+    upper = mul_add(splat<VD>(1.0 / 9), r2, pair(1.0 / 7, -1.0 / 8));
   } else {
-    upper = fma(fma(splat<VD>(1.0 / 11), r2, pair(1.0 / 9, -1.0 / 10)), r2, pair(1.0 / 7, -1.0 / 8));
+    upper = mul_add(mul_add(splat<VD>(1.0 / 11), r2, pair(1.0 / 9, -1.0 / 10)), r2, pair(1.0 / 7, -1.0 / 8));
   }
-  VD p = fma(upper, r4, fma(pair(1.0 / 5, -1.0 / 6), r2, pair(1.0 / 3, -1.0 / 4)));
+  VD p = mul_add(upper, r4, mul_add(pair(1.0 / 5, -1.0 / 6), r2, pair(1.0 / 3, -1.0 / 4)));
   p = p * r3;
   if constexpr (kP == Pp::kEp) {
     const VD r = rh + rl;
     lo = splat<VD>(0.0);
-    return fma(e, splat<VD>(kLn2Hi + kLn2Lo), lch) + (r + fma(splat<VD>(-0.5), r * r, p));
+    return mul_add(e, splat<VD>(kLn2Hi + kLn2Lo), lch) + (r + mul_add(splat<VD>(-0.5), r * r, p));
   } else {
     // The sums are ordered by magnitude: E ln2 is 0 or at least ln2, above |ln(inv_c)| <= 0.35;
     // ln(inv_c) is 0 (the cells beside 1) or at least 2^-7.5, above |r| <= 2^-8 in those cells;
@@ -639,7 +609,7 @@ template <Pp kP>
     if constexpr (kP == Pp::kLa) {
       sq = rh * rh;  // its rounding error is below 2^-61 of ln x
       sqe = splat<VD>(0.0);
-    } else if constexpr (kFused) {
+    } else if constexpr (kFusedMulAdd) {
       two_prod(rh, rh, sq, sqe);
     } else {
       // rh = a + b with a its leading 26 bits: a^2 is exact and b (2a + b) is below 2^-25 rh^2.
@@ -650,8 +620,8 @@ template <Pp kP>
     }
     fast_two_sum(s2, splat<VD>(-0.5) * sq, s3, e3);
     const VD rl_sq = kP == Pp::kLa ? rl : rl - rh * rl;  // (r^2 / 2 takes rh rl from log1p)
-    const VD p_sq = kP == Pp::kLa ? p : fma(splat<VD>(-0.5), sqe, p);
-    const VD t = ((e1 + e2) + e3) + fma(e, splat<VD>(kLn2Lo), lcl) + rl_sq + p_sq;
+    const VD p_sq = kP == Pp::kLa ? p : mul_add(splat<VD>(-0.5), sqe, p);
+    const VD t = ((e1 + e2) + e3) + mul_add(e, splat<VD>(kLn2Lo), lcl) + rl_sq + p_sq;
     VD hi;
     fast_two_sum(s3, t, hi, lo);
     return hi;
@@ -667,9 +637,10 @@ template <Pp kP>
   using namespace power;
   constexpr bool kTwoPart = kP != Pp::kEp;
   const VD shifter = splat<VD>(0x1.8p52);
-  const VD ns = fma(t, splat<VD>(k128ByLn2), shifter);  // n in the low bits
+  const VD ns = mul_add(t, splat<VD>(k128ByLn2), shifter);  // n in the low bits
   const VD n = ns - shifter;
-  const VD rr = fnma(n, splat<VD>(kLn2By128Hi), t) + fnma(n, splat<VD>(kLn2By128Lo), tl);  // first part exact
+  const VD rr =
+      nmul_add(n, splat<VD>(kLn2By128Hi), t) + nmul_add(n, splat<VD>(kLn2By128Lo), tl);  // first part exact
   // (masked: lanes outside the fast range are computed too, and must not read beyond the table;
   // the shift drops the shifter's bits)
   const VL nb = as_int(ns);
@@ -682,18 +653,15 @@ template <Pp kP>
     th = lookup_one(kExp2Hi, j);
   }
   const VD rr2 = rr * rr;
-  VD q;
+  // (e^rr - 1 - rr) / rr^2 by its Taylor terms.
+  constexpr double kQ[4] = {0.5, 1.0 / 6, 1.0 / 24, 1.0 / 120};
+  constexpr double kQEp[2] = {0.5, 1.0 / 6};
+  const VD q = kTwoPart ? estrin(rr, kQ) : horner(rr, kQEp);
+  const VD em1 = mul_add(q, rr2, rr);  // e^rr - 1
   if constexpr (kTwoPart) {
-    q = fma(fma(splat<VD>(1.0 / 120), rr, splat<VD>(1.0 / 24)), rr2,
-            fma(splat<VD>(1.0 / 6), rr, splat<VD>(0.5)));
+    return th + mul_add(th, em1, tlo);
   } else {
-    q = fma(splat<VD>(1.0 / 6), rr, splat<VD>(0.5));
-  }
-  const VD em1 = fma(q, rr2, rr);  // e^rr - 1
-  if constexpr (kTwoPart) {
-    return th + fma(th, em1, tlo);
-  } else {
-    return fma(th, em1, th);
+    return mul_add(th, em1, th);
   }
 }
 
@@ -703,9 +671,9 @@ template <Pp kP>
   VD lo;
   const VD hi = log_parts<kP>(x, e_off, lo);
   VD t, tl;
-  if constexpr (kFused) {
+  if constexpr (kFusedMulAdd) {
     two_prod(y, hi, t, tl);
-    tl = fma(y, lo, tl);
+    tl = mul_add(y, lo, tl);
   } else {
     // y and hi cut to their leading 26 bits: t = yh hh is exact, and tl (below 2^-25 |t|, which
     // widens the exponential's reduced range by a negligible 2^-15) carries the rest with a
@@ -757,22 +725,19 @@ inline VD pow_float_fast(VD x, VD y) {
   lookup_pairs(kPowFastLog2Rows, shr<45>(u) & splat<VL>(127), invc, logc);
   const VD m = as_double((u & splat<VL>(0x000FFFFFFFFFFFFFll)) | splat<VL>(0x3FF0000000000000ll));
   const VD e = as_double(shr<52>(u) | as_int(splat<VD>(0x1p52))) - splat<VD>(0x1p52 + 1023.0);
-  const VD r = fms(m, invc, splat<VD>(1.0));
-  VD q = fma(splat<VD>(kPowFastLog2Poly[3]), r, splat<VD>(kPowFastLog2Poly[2]));
-  q = fma(q, r, splat<VD>(kPowFastLog2Poly[1]));
-  q = fma(q, r, splat<VD>(kPowFastLog2Poly[0]));
-  const VD z = y * fma(r, q, e + logc);
+  const VD r = mul_sub(m, invc, splat<VD>(1.0));
+  const VD q = horner(r, kPowFastLog2Poly);
+  const VD z = y * mul_add(r, q, e + logc);
   // z 128 rounded to an integer n = 128 k + j in the low bits of t.
   const VD shifter = splat<VD>(0x1.8p52);
   const VD t = z * splat<VD>(128.0) + shifter;
-  const VD f = fnma(t - shifter, splat<VD>(1.0 / 128), z);  // exact
+  const VD f = nmul_add(t - shifter, splat<VD>(1.0 / 128), z);  // exact
   const VL tb = as_int(t);
   const VD th = lookup_one(kExp2Hi, tb & splat<VL>(127));
   // 2^(j/128) 2^k: k added to the exponent field (the shift drops the shifter's bits).
   const VD s = as_double(as_int(th) + shl<45>(tb & splat<VL>(~127ll)));
-  VD p = fma(splat<VD>(kPowFastExp2Poly[2]), f, splat<VD>(kPowFastExp2Poly[1]));
-  p = fma(p, f, splat<VD>(kPowFastExp2Poly[0]));
-  return fma(s, p * f, s);
+  const VD p = horner(f, kPowFastExp2Poly);
+  return mul_add(s, p * f, s);
 }
 
 // The integer test of y: 0 not an integer, 1 odd, 2 even. |y| >= 2^24 (float) or 2^53 (double)
@@ -809,27 +774,27 @@ inline double pow_scalar_core(double ax, double y) {
 
 // ---- float Pow, scalar path: float and float-pair arithmetic ----
 
-// The leading 12 bits of a (Dekker's split by 2^12 + 1): a - split_hi(a) has at most 12 more, so
-// products of halves, or of a half and a float of 12 bits, are exact.
-inline float split_hi(float a) {
-  const float t = a * 4097.0f;
-  return t - (t - a);
-}
+// Float pairs h + l from the exact operations. split_hi keeps the leading 12 bits of a float, so
+// products of halves, or of a half and a float of 12 bits, are exact. The pair forms below hide the
+// shared helpers, so they call them by their full name.
 struct FF {
   float h, l;
 };
 inline FF two_sum(float a, float b) {
-  const float s = a + b, bb = s - a;
-  return {s, (a - (s - bb)) + (b - bb)};
+  FF r;
+  ZOK_ISA_NS::two_sum(a, b, r.h, r.l);
+  return r;
 }
 inline FF fast_two_sum(float a, float b) {
-  const float s = a + b;
-  return {s, b - (s - a)};
+  FF r;
+  ZOK_ISA_NS::fast_two_sum(a, b, r.h, r.l);
+  return r;
 }
-// a b exactly, from the four products of the halves.
+// a b exactly, from the four products of the halves (scalar code has no fused multiply-add).
 inline FF two_prod(float a, float b) {
-  const float p = a * b, ah = split_hi(a), al = a - ah, bh = split_hi(b), bl = b - bh;
-  return {p, (((ah * bh - p) + ah * bl) + al * bh) + al * bl};
+  FF r;
+  ZOK_ISA_NS::two_prod(a, b, r.h, r.l);
+  return r;
 }
 inline float float_of_bits(uint32_t u) {
   float f;
