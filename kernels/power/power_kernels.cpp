@@ -919,7 +919,9 @@ inline T pow_rules(T x, T y, int& code, Fast fast) {
   T out;
   if (fast(x, y, out)) return out;  // the vector formula, for elements the fast path takes
   if (x == T(1) || y == T(0)) return T(1);
-  if (x != x || y != y) return x + y;
+  // A NaN base's payload wins over a NaN exponent's, whatever order the compiler gives an addition.
+  if (x != x) return x + x;
+  if (y != y) return y + y;
   const int kind = integer_kind(y);
   const bool odd = kind == 1 && std::fabs(y) != kInf<T>;
   if (x == T(0)) {
