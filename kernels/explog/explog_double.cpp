@@ -23,6 +23,9 @@ namespace zok::ZOK_ISA_NS {
 namespace {
 
 using vm::Fn;
+using vm::kEP;
+using vm::kHA;
+using vm::kLA;
 namespace tb = zok::explog_data;
 
 // Constants by their bits, read as doubles: a broadcast from memory costs no integer-to-vector move.
@@ -303,17 +306,17 @@ inline VD dln_ep(VD x, VD kadj) {
   const VL xb = as_int(x);
   return dln_from_f_ep(dlog_k(dlog_kbits(xb), kadj), dlog_f(xb));
 }
-template <bool kLA>
+template <int kSlot>
 inline VD dlog10_s(VD x, VD kadj) {
   const VL xb = as_int(x);
   const VD k = dlog_k(dlog_kbits(xb), kadj), f = dlog_f(xb);
-  return kLA ? dlog10_from_f_la(k, f) : dlog10_from_f_ep(k, f);
+  return kSlot == kLA ? dlog10_from_f_la(k, f) : dlog10_from_f_ep(k, f);
 }
-template <bool kLA>
+template <int kSlot>
 inline VD dlog1p_s(VD x, VD kadj) {
   const VL kb = dlog_kbits(as_int(x + splat<VD>(1.0)));
   const VD k = dlog_k(kb, kadj), f = dlog1p_f(x, kb);
-  return kLA ? dln_from_f_la(k, f) : dln_from_f_ep(k, f);
+  return kSlot == kLA ? dln_from_f_la(k, f) : dln_from_f_ep(k, f);
 }
 
 // Fast range of Ln and Log10: positive normal finite. Log1p: -1 < x < 2^1022 and x non-zero (so
@@ -367,10 +370,10 @@ void register_explog_double(vm::KernelSlots& s) {
   reg<dExp, DExpK<dExp, 8, dexp_la>, DExpK<dExp, 8, dexp_ha>, DExpK<dExp, 4, dexp_ep>>(s);
   reg<dExpm1, DExpm1K<dExpm1, dexpm1_ha>, DExpm1K<dExpm1, dexpm1_ep>>(s);
   reg<dLn, DLogK<dLn, 4, dln_ha, false>, DLogK<dLn, 4, dln_ep, false>>(s);
-  reg<dLog10, DLogK<dLog10, 4, dlog10_s<true>, false>, DLogK<dLog10, 4, dlog10_ha, false>,
-      DLogK<dLog10, 4, dlog10_s<false>, false>>(s);
-  reg<dLog1p, DLogK<dLog1p, 4, dlog1p_s<true>, true>, DLogK<dLog1p, 4, dlog1p_ha, true>,
-      DLogK<dLog1p, 4, dlog1p_s<false>, true>>(s);
+  reg<dLog10, DLogK<dLog10, 4, dlog10_s<kLA>, false>, DLogK<dLog10, 4, dlog10_ha, false>,
+      DLogK<dLog10, 4, dlog10_s<kEP>, false>>(s);
+  reg<dLog1p, DLogK<dLog1p, 4, dlog1p_s<kLA>, true>, DLogK<dLog1p, 4, dlog1p_ha, true>,
+      DLogK<dLog1p, 4, dlog1p_s<kEP>, true>>(s);
 }
 
 }  // namespace zok::ZOK_ISA_NS

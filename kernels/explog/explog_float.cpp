@@ -25,6 +25,9 @@ namespace zok::ZOK_ISA_NS {
 namespace {
 
 using vm::Fn;
+using vm::kEP;
+using vm::kHA;
+using vm::kLA;
 namespace tb = zok::explog_data;
 
 // The float formula K where a fused multiply-add makes its exact steps cheap; on SSE4.1, which has
@@ -139,12 +142,12 @@ inline float sexp_tiny(float x) {
 
 // The scalar path of float Exp LA and HA. kZero is the flavour's threshold at and below which the
 // result is +0.
-template <Fn kFn, class K, bool kHA>
+template <Fn kFn, class K, int kSlot>
 struct SExpK {
   static constexpr Check kCheck = Check::kRedoBlock;
-  static constexpr int kUnroll = unroll_for<float>(kHA ? 16 : 8);
+  static constexpr int kUnroll = unroll_for<float>(kSlot == kHA ? 16 : 8);
   static constexpr bool kTailScratch = false;
-  static constexpr float kZero = kHA ? tb::kSExpZeroHA : tb::kSExpZeroLA;
+  static constexpr float kZero = kSlot == kHA ? tb::kSExpZeroHA : tb::kSExpZeroLA;
   static VF vec(VF x) { return K::vec(x); }
   static unsigned special(VF x) {
     return bits(as_int(abs(x)) > isplat(static_cast<int32_t>(kSExpFastBits - 1)));
@@ -162,7 +165,7 @@ struct SExpK {
       r[i] = kInfF;
       report(ZOK_VM_STATUS_OVERFLOW, i, a, a, r, r, vm::traits(kFn).name);
     } else if (x > 0) {
-      r[i] = sexp_big(x, kHA);
+      r[i] = sexp_big(x, kSlot == kHA);
     } else if (x > kZero) {
       r[i] = sexp_tiny(x);
       if (x < tb::kSExpUnderflow) report(ZOK_VM_STATUS_UNDERFLOW, i, a, a, r, r, vm::traits(kFn).name);
@@ -555,7 +558,7 @@ struct SLnK : FloatLogLoop {
 
 void register_explog_float(vm::KernelSlots& s) {
   using enum Fn;
-  reg<sExp, SExpK<sExp, SExpLAVec, false>, SExpK<sExp, SExpHAVec, true>, SExpEPK>(s);
+  reg<sExp, SExpK<sExp, SExpLAVec, kLA>, SExpK<sExp, SExpHAVec, kHA>, SExpEPK>(s);
   reg<sExpm1, SExpm1K<sExpm1, SExpm1LAHAVec>, SExpm1K<sExpm1, SExpm1EPVec>>(s);
   reg<sLn, SLnK<sLn, SLnLAVec>, SLnK<sLn, SLnHAVec>, SLnK<sLn, SLnEPVec>>(s);
   reg<sLog10, SLogK<sLog10, SLog10Vec<SLog10QLA>, false>, SLogK<sLog10, SLog10HAKVec, false>,

@@ -20,6 +20,9 @@ namespace zok::ZOK_ISA_NS {
 namespace {
 
 using vm::Fn;
+using vm::kEP;
+using vm::kHA;
+using vm::kLA;
 
 // Without a fused multiply-add (SSE4.1) two_prod takes its error from Dekker's split; the operands
 // here are scaled so that the split cannot overflow.
@@ -109,16 +112,16 @@ struct SqrtK {
 // Float LA and EP: the reciprocal-root estimate y (0 where x = 0, so zeros keep their sign) and
 // one Newton step on s = x y. LA: 0.5 s (3 - x y^2), computed as (s y - 3)(-0.5 s); EP the same
 // step in its first-order form s (1.5 - 0.5 s y), one operation shorter.
-template <Fn kFn, bool kLa>
+template <Fn kFn, int kSlot>
 struct SqrtEstimateK {
   static constexpr Check kCheck = Check::kFixLanes;
-  static constexpr int kUnroll = kLa ? (16 + VF::kLanes - 1) / VF::kLanes : 1;
+  static constexpr int kUnroll = kSlot == kLA ? (16 + VF::kLanes - 1) / VF::kLanes : 1;
   static constexpr bool kTailScratch = true;
   static VF vec(VF x) {
     const VF zero = splat<VF>(0.0f);
     const VF y = select(x == zero, rsqrt(x), zero);
     const VF s = x * y;
-    if constexpr (kLa) {
+    if constexpr (kSlot == kLA) {
       return mul_sub(s, y, splat<VF>(3.0f)) * (splat<VF>(-0.5f) * s);
     } else {
       return s * nmul_add(splat<VF>(0.5f) * s, y, splat<VF>(1.5f));
@@ -181,15 +184,15 @@ struct InvSqrtFloatHaK {
 
 // Float LA and EP: the estimate y and a Newton step on e = 1 - x y^2: LA adds the second-order term,
 // y (1 + e/2 + 3e^2/8) (about 1 ulp); EP stops at y (1 + e/2) (about 3 * 2^-24 relative).
-template <Fn kFn, bool kLa>
+template <Fn kFn, int kSlot>
 struct InvSqrtEstimateK {
   static constexpr Check kCheck = Check::kFixLanes;
-  static constexpr int kUnroll = kLa ? 2 : 1;
+  static constexpr int kUnroll = kSlot == kLA ? 2 : 1;
   static constexpr bool kTailScratch = true;
   static VF vec(VF x) {
     const VF y = rsqrt(x);
     const VF e = nmul_add(x, y * y, splat<VF>(1.0f));
-    if constexpr (kLa) {
+    if constexpr (kSlot == kLA) {
       return mul_add(y * e, mul_add(e, splat<VF>(0.375f), splat<VF>(0.5f)), y);
     } else {
       return mul_add(y * e, splat<VF>(0.5f), y);
@@ -293,19 +296,19 @@ inline VD cbrt_residual(const CbrtParts& c) {
 
 enum class Root { kCbrt, kInvCbrt, kPow2o3 };
 
-// The function of positive normal double x; kExact adds the residual corrections that bring HA
+// The function of positive normal double x; HA adds the residual corrections that bring HA
 // within about half an ulp. Without it the roots are still corrected once by a rounded residual
 // (y is about 4 ulp off before that).
-template <Root kRoot, bool kExact>
+template <Root kRoot, int kSlot>
 inline VD root_core(VD x) {
   const CbrtParts c = cbrt_parts(x);
   const VD third = splat<VD>(1.0 / 3.0);
   if constexpr (kRoot == Root::kCbrt) {
-    const VD t = kExact ? cbrt_residual(c) : nmul_add(c.y * c.y, c.y, c.v);
+    const VD t = kSlot == kHA ? cbrt_residual(c) : nmul_add(c.y * c.y, c.y, c.v);
     return mul_add(t * third, c.z * c.z, c.y) * pow2i(c.q);
   } else if constexpr (kRoot == Root::kInvCbrt) {
     VD z = c.z;
-    if constexpr (kExact) {
+    if constexpr (kSlot == kHA) {
       // e = 1 - v z^3 from exact products: z^3 = d + dl, v d = w + wl.
       VD h, l, d, de, w, we;
       two_prod(z, z, h, l);
@@ -317,7 +320,7 @@ inline VD root_core(VD x) {
     return z * pow2i(splat<VD>(0.0) - c.q);
   } else {
     // (y + yl)^2 with yl the residual correction, squared in two parts.
-    if constexpr (kExact) {
+    if constexpr (kSlot == kHA) {
       const VD yl = cbrt_residual(c) * third * (c.z * c.z);
       VD h, l;
       two_prod(c.y, c.y, h, l);
@@ -343,15 +346,15 @@ inline VD root_float_core(VD x) {
   }
 }
 
-template <Root kRoot, bool kExact>
+template <Root kRoot, int kSlot>
 inline double root_scalar_core(double ax) {
-  if (ax >= 0x1p-1022) return lane0(root_core<kRoot, kExact>(splat<VD>(ax)));
-  const double r = lane0(root_core<kRoot, kExact>(splat<VD>(ax * 0x1p54)));
+  if (ax >= 0x1p-1022) return lane0(root_core<kRoot, kSlot>(splat<VD>(ax)));
+  const double r = lane0(root_core<kRoot, kSlot>(splat<VD>(ax * 0x1p54)));
   return kRoot == Root::kCbrt ? r * 0x1p-18 : kRoot == Root::kInvCbrt ? r * 0x1p18 : r * 0x1p-36;
 }
 
 // Cbrt is odd and has no errors; InvCbrt is odd and reports zeros (code 2); Pow2o3 drops the sign.
-template <Fn kFn, Root kRoot, bool kExact, typename T>
+template <Fn kFn, Root kRoot, int kSlot, typename T>
 struct RootK {
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = 1;
@@ -364,8 +367,8 @@ struct RootK {
       const VF r = in_double(ax, [](VD d) { return root_float_core<kRoot>(d); });
       return kRoot == Root::kPow2o3 ? r : or_sign(r, x);
     } else {
-      return kRoot == Root::kPow2o3 ? root_core<kRoot, kExact>(abs(x))
-                                    : or_sign(root_core<kRoot, kExact>(abs(x)), x);
+      return kRoot == Root::kPow2o3 ? root_core<kRoot, kSlot>(abs(x))
+                                    : or_sign(root_core<kRoot, kSlot>(abs(x)), x);
     }
   }
   template <class V>
@@ -395,7 +398,7 @@ struct RootK {
     } else if constexpr (sizeof(T) == 4) {
       r[i] = on_lane<RootK>(x);
     } else {
-      const double m = root_scalar_core<kRoot, kExact>(ax);
+      const double m = root_scalar_core<kRoot, kSlot>(ax);
       r[i] = kRoot == Root::kPow2o3 ? m : std::copysign(m, x);
     }
   }
@@ -414,7 +417,7 @@ inline VD pow3o2_exact(VD x) {
   return p + (pe + splat<VD>(0.5) * d * s);
 }
 
-template <Fn kFn, bool kExact, typename T>
+template <Fn kFn, int kSlot, typename T>
 struct Pow3o2K {
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = 1;
@@ -424,7 +427,7 @@ struct Pow3o2K {
     if constexpr (sizeof(T) == 4) {
       // Exact to double rounding: the float result is within half an ulp and overflows to +inf.
       return in_double(x, [](VD d) { return d * sqrt(d); });
-    } else if constexpr (kExact) {
+    } else if constexpr (kSlot == kHA) {
       return pow3o2_exact(x);
     } else {
       return x * sqrt(x);
@@ -432,7 +435,7 @@ struct Pow3o2K {
   }
   template <class V>
   static unsigned special(V x) {
-    if constexpr (sizeof(T) == 8 && kExact) {
+    if constexpr (sizeof(T) == 8 && kSlot == kHA) {
       return outside<V>((x >= splat<V>(0x1p-600)) & (x <= splat<V>(0x1p680)));
     } else {
       return not_positive_finite(x);
@@ -449,7 +452,7 @@ struct Pow3o2K {
       r[i] = T(0);  // -0 too: (-0) * sqrt(-0) = +0
     } else if (x == kInf<T>) {
       r[i] = x;
-    } else if constexpr (sizeof(T) == 8 && kExact) {
+    } else if constexpr (sizeof(T) == 8 && kSlot == kHA) {
       // Scaled into the range where the residuals are exact; the final scaling rounds once into
       // the denormals, or overflows to +inf without a report.
       if (x < 0x1p-600) {
@@ -483,7 +486,7 @@ inline bool hypot_special(T x, T y, T& out) {
 // Double: the larger magnitude M is scaled to [1, 4) by a power of two (so neither square can
 // overflow or lose the result to underflow), the squares summed, the root taken and scaled back;
 // HA carries the sum of squares in two parts and corrects the root by its exact residual.
-template <bool kExact>
+template <int kSlot>
 inline VD hypot_scaled(VD a, VD b) {
   const VD ax = abs(a), ay = abs(b);
   const VD big = max(ax, ay), small = min(ax, ay);
@@ -493,7 +496,7 @@ inline VD hypot_scaled(VD a, VD b) {
   const VD scale = pow2i(splat<VD>(1023.0) - ef);
   const VD x = big * scale, y = small * scale;
   VD s;
-  if constexpr (kExact) {
+  if constexpr (kSlot == kHA) {
     VD h1, l1, h2, l2, sum, se;
     two_prod(x, x, h1, l1);
     two_prod(y, y, h2, l2);
@@ -510,7 +513,7 @@ inline VD hypot_scaled(VD a, VD b) {
   return s * pow2i(ef - splat<VD>(1023.0));
 }
 
-template <bool kExact, typename T>
+template <int kSlot, typename T>
 struct HypotK {
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = 1;
@@ -522,7 +525,7 @@ struct HypotK {
       // one of the root, then the narrowing; within half an ulp plus 2^-28.
       return in_double(a, b, [](VD x, VD y) { return sqrt(mul_add(x, x, y * y)); });
     } else {
-      return hypot_scaled<kExact>(a, b);
+      return hypot_scaled<kSlot>(a, b);
     }
   }
   template <class V>
@@ -555,15 +558,14 @@ struct HypotK {
 // bits of z; ln x = E ln 2 - ln(inv_c) + log1p(r), the leading terms added without error. The two
 // cells beside 1 have inv_c = 1, so for x near 1 the error stays relative (about 2^-80 of ln x),
 // which a large y needs.
-// Pp::kEp leaves the error terms out (about 2^-52 absolute); Pp::kLa stops the series at r^9 and
+// kEP leaves the error terms out (about 2^-52 absolute); kLA stops the series at r^9 and
 // drops the r rl term and the rounding error of r^2 (about 2^-61 of ln x, which keeps y ln x within
 // 2^-51 for every result in range).
-enum class Pp { kEp, kLa, kHa };
 // (The pieces of the double Pow core are forced inline: without a fused multiply-add their size
 // keeps the compiler from inlining them, and the calls, with the second parts passed through
 // memory, are a large share of the time.)
 
-template <Pp kP>
+template <int kP>
 [[gnu::always_inline]] inline VD log_parts(VD x, VD e_off, VD& lo) {
   using namespace power;
   VD m;
@@ -588,14 +590,14 @@ template <Pp kP>
   auto pair = [&](double c0, double c1) { return mul_add(splat<VD>(c1), rh, splat<VD>(c0)); };
   const VD r2 = rh * rh, r4 = r2 * r2, r3 = r2 * rh;
   VD upper;  // the terms from r^7 on, over r^7
-  if constexpr (kP == Pp::kLa) {
+  if constexpr (kP == kLA) {
     upper = mul_add(splat<VD>(1.0 / 9), r2, pair(1.0 / 7, -1.0 / 8));
   } else {
     upper = mul_add(mul_add(splat<VD>(1.0 / 11), r2, pair(1.0 / 9, -1.0 / 10)), r2, pair(1.0 / 7, -1.0 / 8));
   }
   VD p = mul_add(upper, r4, mul_add(pair(1.0 / 5, -1.0 / 6), r2, pair(1.0 / 3, -1.0 / 4)));
   p = p * r3;
-  if constexpr (kP == Pp::kEp) {
+  if constexpr (kP == kEP) {
     const VD r = rh + rl;
     lo = splat<VD>(0.0);
     return mul_add(e, splat<VD>(kLn2Hi + kLn2Lo), lch) + (r + mul_add(splat<VD>(-0.5), r * r, p));
@@ -606,7 +608,7 @@ template <Pp kP>
     VD s1, e1, s2, e2, sq, sqe, s3, e3;
     fast_two_sum(e * splat<VD>(kLn2Hi), lch, s1, e1);
     fast_two_sum(s1, rh, s2, e2);
-    if constexpr (kP == Pp::kLa) {
+    if constexpr (kP == kLA) {
       sq = rh * rh;  // its rounding error is below 2^-61 of ln x
       sqe = splat<VD>(0.0);
     } else if constexpr (kFusedMulAdd) {
@@ -619,8 +621,8 @@ template <Pp kP>
       sqe = b * (rh + a);
     }
     fast_two_sum(s2, splat<VD>(-0.5) * sq, s3, e3);
-    const VD rl_sq = kP == Pp::kLa ? rl : rl - rh * rl;  // (r^2 / 2 takes rh rl from log1p)
-    const VD p_sq = kP == Pp::kLa ? p : mul_add(splat<VD>(-0.5), sqe, p);
+    const VD rl_sq = kP == kLA ? rl : rl - rh * rl;  // (r^2 / 2 takes rh rl from log1p)
+    const VD p_sq = kP == kLA ? p : mul_add(splat<VD>(-0.5), sqe, p);
     const VD t = ((e1 + e2) + e3) + mul_add(e, splat<VD>(kLn2Lo), lcl) + rl_sq + p_sq;
     VD hi;
     fast_two_sum(s3, t, hi, lo);
@@ -632,10 +634,10 @@ template <Pp kP>
 // n = 128 k + j, m = 2^(j/128) e^rr with 2^(j/128) in two parts and a polynomial of degree 5 (3 for
 // EP) in |rr| <= ln2/256. kb is k moved to the exponent field (k 2^52 as an integer), for scaling
 // by an integer add.
-template <Pp kP>
+template <int kP>
 [[gnu::always_inline]] inline VD exp_parts(VD t, VD tl, VL& kb) {
   using namespace power;
-  constexpr bool kTwoPart = kP != Pp::kEp;
+  constexpr bool kTwoPart = kP != kEP;
   const VD shifter = splat<VD>(0x1.8p52);
   const VD ns = mul_add(t, splat<VD>(k128ByLn2), shifter);  // n in the low bits
   const VD n = ns - shifter;
@@ -666,7 +668,7 @@ template <Pp kP>
 }
 
 // |x|^y = e^(y ln x) for positive normal x as m 2^k; the product y ln x is carried in two parts.
-template <Pp kP>
+template <int kP>
 [[gnu::always_inline]] inline VD pow_parts(VD x, VD y, VD e_off, VL& kb) {
   VD lo;
   const VD hi = log_parts<kP>(x, e_off, lo);
@@ -687,7 +689,7 @@ template <Pp kP>
 }
 
 // In the fast range m 2^k is normal, so k goes straight into m's exponent field.
-template <Pp kP>
+template <int kP>
 [[gnu::always_inline]] inline VD pow_fast(VD x, VD y) {
   VL kb;
   const VD m = pow_parts<kP>(x, y, splat<VD>(0.0), kb);
@@ -752,7 +754,7 @@ inline int integer_kind(T y) {
 
 // |x|^y for finite non-zero x and y outside the fast range, in double: the result may overflow,
 // underflow or be denormal; it is rounded once.
-template <Pp kP>
+template <int kP>
 inline double pow_scalar_core(double ax, double y) {
   double e_off = 0;
   if (ax < 0x1p-1022) {
@@ -913,7 +915,7 @@ inline const T* signed_zeros() {
 
 // The ordered rules on one element; returns the result and sets code (0 or 1). `fast` computes
 // |x|^y for ordinary x > 0 exactly as the vector path does.
-template <typename T, Pp kP, typename Fast>
+template <typename T, int kP, typename Fast>
 inline T pow_rules(T x, T y, int& code, Fast fast) {
   code = 0;
   T out;
@@ -958,12 +960,12 @@ inline T pow_rules(T x, T y, int& code, Fast fast) {
 // pow_float_scalar (float pairs: within 0.51 ulp, 0.75 where the result is denormal). Double: HA
 // and LA take the two-part logarithm and exponential (HA within 0.75 ulp, LA, with the shorter
 // logarithm, 1.5), EP the short ones (about 2^15 ulp).
-template <Fn kFn, Pp kP, typename T>
+template <Fn kFn, int kP, typename T>
 struct PowK {
   static constexpr Check kCheck = Check::kFixLanes;
   // Two double vectors in flight help the two-part flavours where there are 4 lanes and a fused
   // multiply-add (measured); elsewhere they do not.
-  static constexpr int kUnroll = sizeof(T) == 8 && kP != Pp::kEp && ZOK_ISA_LEVEL >= 2 ? 2 : 1;
+  static constexpr int kUnroll = sizeof(T) == 8 && kP != kEP && ZOK_ISA_LEVEL >= 2 ? 2 : 1;
   static constexpr bool kTailScratch = false;
   template <class V>
   static V vec(V x, V y) {
@@ -1048,20 +1050,20 @@ inline VD powx_short(VD x) {
     case Px::kMinusFour:
       return one / ((x * x) * (x * x));
     case Px::kThird:
-      return root_core<Root::kCbrt, false>(x);
+      return root_core<Root::kCbrt, kEP>(x);
     case Px::kMinusThird:
-      return root_core<Root::kInvCbrt, false>(x);
+      return root_core<Root::kInvCbrt, kEP>(x);
     case Px::kTwoThirds:
-      return root_core<Root::kPow2o3, false>(x);
+      return root_core<Root::kPow2o3, kEP>(x);
     case Px::kMinusTwoThirds:
-      return one / root_core<Root::kPow2o3, false>(x);
+      return one / root_core<Root::kPow2o3, kEP>(x);
     case Px::kGeneral:
       break;
   }
   return x;
 }
 
-template <Fn kFn, Pp kP, Px kPath, typename T>
+template <Fn kFn, int kP, Px kPath, typename T>
 struct PowxK {
   template <class V>
   static V vec(V x, V y) {
@@ -1094,12 +1096,11 @@ struct PowxK {
   }
 };
 
-// Which shortcuts a float flavour has.
-enum PxSet : int { kPxAll = 1, kPxLaEp = 2, kPxEp = 4 };
-
 // Powx picks the kernel of its exponent's shortcut once per call; each runs in blocks of one vector
-// against the broadcast b, lanes outside the fast range redone one by one through the rules.
-template <Fn kFn, Pp kP, int kSets, typename T>
+// against the broadcast b, lanes outside the fast range redone one by one through the rules. Float
+// flavours have shortcuts for +-1/2, +-1, +-3/2, +-2; LA and EP also for +-3, +-4; EP also for the
+// thirds.
+template <Fn kFn, int kP, typename T>
 struct PowxByExponent {
   static void run(int n, const T* a, T b, T* r) {
     auto go = [&](auto path) { by_value_loop<PowxK<kFn, kP, decltype(path)::value, T>>(n, a, b, r); };
@@ -1113,13 +1114,13 @@ struct PowxByExponent {
       if (b == -1.5f) return go(std::integral_constant<P, P::kMinusThreeHalves>{});
       if (b == 2.0f) return go(std::integral_constant<P, P::kTwo>{});
       if (b == -2.0f) return go(std::integral_constant<P, P::kMinusTwo>{});
-      if constexpr ((kSets & kPxLaEp) != 0) {
+      if constexpr (kP != kHA) {
         if (b == 3.0f) return go(std::integral_constant<P, P::kThree>{});
         if (b == -3.0f) return go(std::integral_constant<P, P::kMinusThree>{});
         if (b == 4.0f) return go(std::integral_constant<P, P::kFour>{});
         if (b == -4.0f) return go(std::integral_constant<P, P::kMinusFour>{});
       }
-      if constexpr ((kSets & kPxEp) != 0) {
+      if constexpr (kP == kEP) {
         if (b == 1.0f / 3) return go(std::integral_constant<P, P::kThird>{});
         if (b == -1.0f / 3) return go(std::integral_constant<P, P::kMinusThird>{});
         if (b == 2.0f / 3) return go(std::integral_constant<P, P::kTwoThirds>{});
@@ -1134,36 +1135,33 @@ struct PowxByExponent {
 
 void register_power(vm::KernelSlots& s) {
   using enum Fn;
-  reg<sSqrt, SqrtEstimateK<sSqrt, true>, SqrtK<sSqrt, float>, SqrtEstimateK<sSqrt, false>>(s);
+  reg<sSqrt, SqrtEstimateK<sSqrt, kLA>, SqrtK<sSqrt, float>, SqrtEstimateK<sSqrt, kEP>>(s);
   reg<dSqrt, SqrtK<dSqrt, double>>(s);
-  reg<sInvSqrt, InvSqrtEstimateK<sInvSqrt, true>, InvSqrtFloatHaK<sInvSqrt>,
-      InvSqrtEstimateK<sInvSqrt, false>>(s);
-  reg<dInvSqrt, InvSqrtDoubleK<dInvSqrt>, InvSqrtDoubleHaK<dInvSqrt>>(s);
-  reg<sCbrt, RootK<sCbrt, Root::kCbrt, false, float>, RootK<sCbrt, Root::kCbrt, true, float>,
-      RootK<sCbrt, Root::kCbrt, false, float>>(s);
-  reg<dCbrt, RootK<dCbrt, Root::kCbrt, false, double>, RootK<dCbrt, Root::kCbrt, true, double>>(s);
-  reg<sInvCbrt, RootK<sInvCbrt, Root::kInvCbrt, false, float>, RootK<sInvCbrt, Root::kInvCbrt, true, float>,
-      RootK<sInvCbrt, Root::kInvCbrt, false, float>>(s);
-  reg<dInvCbrt, RootK<dInvCbrt, Root::kInvCbrt, false, double>,
-      RootK<dInvCbrt, Root::kInvCbrt, true, double>>(s);
-  reg<sPow2o3, RootK<sPow2o3, Root::kPow2o3, false, float>, RootK<sPow2o3, Root::kPow2o3, true, float>,
-      RootK<sPow2o3, Root::kPow2o3, false, float>>(s);
-  reg<dPow2o3, RootK<dPow2o3, Root::kPow2o3, false, double>, RootK<dPow2o3, Root::kPow2o3, true, double>,
-      RootK<dPow2o3, Root::kPow2o3, false, double>>(s);
-  reg<sPow3o2, Pow3o2K<sPow3o2, false, float>, Pow3o2K<sPow3o2, true, float>, Pow3o2K<sPow3o2, false, float>>(
+  reg<sInvSqrt, InvSqrtEstimateK<sInvSqrt, kLA>, InvSqrtFloatHaK<sInvSqrt>, InvSqrtEstimateK<sInvSqrt, kEP>>(
       s);
-  reg<dPow3o2, Pow3o2K<dPow3o2, false, double>, Pow3o2K<dPow3o2, true, double>,
-      Pow3o2K<dPow3o2, false, double>>(s);
-  reg<sHypot, HypotK<false, float>, HypotK<true, float>, HypotK<false, float>>(s);
-  reg<dHypot, HypotK<false, double>, HypotK<true, double>, HypotK<false, double>>(s);
-  reg<sPow, PowK<sPow, Pp::kLa, float>, PowK<sPow, Pp::kHa, float>, PowK<sPow, Pp::kEp, float>>(s);
-  reg<dPow, PowK<dPow, Pp::kLa, double>, PowK<dPow, Pp::kHa, double>, PowK<dPow, Pp::kEp, double>>(s);
-  reg<sPowx, PowxByExponent<sPowx, Pp::kLa, kPxAll | kPxLaEp, float>,
-      PowxByExponent<sPowx, Pp::kHa, kPxAll, float>,
-      PowxByExponent<sPowx, Pp::kEp, kPxAll | kPxLaEp | kPxEp, float>>(s);
-  reg<dPowx, PowxByExponent<dPowx, Pp::kLa, kPxAll | kPxLaEp, double>,
-      PowxByExponent<dPowx, Pp::kHa, kPxAll, double>,
-      PowxByExponent<dPowx, Pp::kEp, kPxAll | kPxLaEp | kPxEp, double>>(s);
+  reg<dInvSqrt, InvSqrtDoubleK<dInvSqrt>, InvSqrtDoubleHaK<dInvSqrt>>(s);
+  reg<sCbrt, RootK<sCbrt, Root::kCbrt, kLA, float>, RootK<sCbrt, Root::kCbrt, kHA, float>,
+      RootK<sCbrt, Root::kCbrt, kEP, float>>(s);
+  reg<dCbrt, RootK<dCbrt, Root::kCbrt, kLA, double>, RootK<dCbrt, Root::kCbrt, kHA, double>>(s);
+  reg<sInvCbrt, RootK<sInvCbrt, Root::kInvCbrt, kLA, float>, RootK<sInvCbrt, Root::kInvCbrt, kHA, float>,
+      RootK<sInvCbrt, Root::kInvCbrt, kEP, float>>(s);
+  reg<dInvCbrt, RootK<dInvCbrt, Root::kInvCbrt, kLA, double>, RootK<dInvCbrt, Root::kInvCbrt, kHA, double>>(
+      s);
+  reg<sPow2o3, RootK<sPow2o3, Root::kPow2o3, kLA, float>, RootK<sPow2o3, Root::kPow2o3, kHA, float>,
+      RootK<sPow2o3, Root::kPow2o3, kEP, float>>(s);
+  reg<dPow2o3, RootK<dPow2o3, Root::kPow2o3, kLA, double>, RootK<dPow2o3, Root::kPow2o3, kHA, double>,
+      RootK<dPow2o3, Root::kPow2o3, kEP, double>>(s);
+  reg<sPow3o2, Pow3o2K<sPow3o2, kLA, float>, Pow3o2K<sPow3o2, kHA, float>, Pow3o2K<sPow3o2, kEP, float>>(s);
+  reg<dPow3o2, Pow3o2K<dPow3o2, kLA, double>, Pow3o2K<dPow3o2, kHA, double>, Pow3o2K<dPow3o2, kEP, double>>(
+      s);
+  reg<sHypot, HypotK<kLA, float>, HypotK<kHA, float>, HypotK<kEP, float>>(s);
+  reg<dHypot, HypotK<kLA, double>, HypotK<kHA, double>, HypotK<kEP, double>>(s);
+  reg<sPow, PowK<sPow, kLA, float>, PowK<sPow, kHA, float>, PowK<sPow, kEP, float>>(s);
+  reg<dPow, PowK<dPow, kLA, double>, PowK<dPow, kHA, double>, PowK<dPow, kEP, double>>(s);
+  reg<sPowx, PowxByExponent<sPowx, kLA, float>, PowxByExponent<sPowx, kHA, float>,
+      PowxByExponent<sPowx, kEP, float>>(s);
+  reg<dPowx, PowxByExponent<dPowx, kLA, double>, PowxByExponent<dPowx, kHA, double>,
+      PowxByExponent<dPowx, kEP, double>>(s);
 }
 
 }  // namespace zok::ZOK_ISA_NS
