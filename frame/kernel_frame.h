@@ -4,7 +4,7 @@
 #pragma once
 
 #include <cstdint>
-#include <tuple>
+#include <type_traits>
 
 #include "frame/error_report.h"
 #include "frame/functions.h"
@@ -402,32 +402,39 @@ inline void* entry() {
   return nullptr;
 }
 
-// Registers function kFn: one policy per kernel its row's slot sharing asks for, in slot order:
-// ALL one (every slot), LAHA two (LA and HA; EP), LAEP two (LA and EP; HA), NONE three (LA, HA,
-// EP). A shared kernel runs under the caller control of its first slot (HA for ALL and LAHA).
-template <vm::Fn kFn, typename... K>
+// One of three policies by slot, for families' policy choices: BySlot<s, La, Ha, Ep>.
+template <int kSlot, class La, class Ha, class Ep>
+using BySlot = std::conditional_t<kSlot == vm::kLA, La, std::conditional_t<kSlot == vm::kHA, Ha, Ep>>;
+
+// Registers function kFn with Policy<kFn, slot> in each slot. Slots that the row's sharing joins get
+// one kernel, run under the caller control of the first of them (HA for ALL and LAHA, LA for LAEP),
+// and the family must give them one policy.
+template <vm::Fn kFn, template <vm::Fn, int> class Policy>
 void reg(vm::KernelSlots& s) {
   using vm::kEP;
   using vm::kHA;
   using vm::kLA;
   using vm::Share;
   constexpr Share share = vm::traits(kFn).share;
-  constexpr size_t kernels = share == Share::ALL ? 1 : share == Share::NONE ? 3 : 2;
-  static_assert(sizeof...(K) == kernels, "the row's slot sharing asks for another number of kernels");
-  using L = std::tuple<K...>;
+  constexpr bool la_ha = share == Share::ALL || share == Share::LAHA;
+  constexpr bool la_ep = share == Share::ALL || share == Share::LAEP;
+  static_assert(!la_ha || std::is_same_v<Policy<kFn, kLA>, Policy<kFn, kHA>>,
+                "the row shares one kernel between LA and HA, the family gives them different policies");
+  static_assert(!la_ep || std::is_same_v<Policy<kFn, kLA>, Policy<kFn, kEP>>,
+                "the row shares one kernel between LA and EP, the family gives them different policies");
   void** slots = s[static_cast<int>(kFn)];
-  if constexpr (share == Share::ALL) {
-    slots[kLA] = slots[kHA] = slots[kEP] = entry<kFn, kHA, std::tuple_element_t<0, L>>();
-  } else if constexpr (share == Share::LAHA) {
-    slots[kLA] = slots[kHA] = entry<kFn, kHA, std::tuple_element_t<0, L>>();
-    slots[kEP] = entry<kFn, kEP, std::tuple_element_t<1, L>>();
-  } else if constexpr (share == Share::LAEP) {
-    slots[kLA] = slots[kEP] = entry<kFn, kLA, std::tuple_element_t<0, L>>();
-    slots[kHA] = entry<kFn, kHA, std::tuple_element_t<1, L>>();
+  slots[kHA] = entry<kFn, kHA, Policy<kFn, kHA>>();
+  if constexpr (la_ha) {
+    slots[kLA] = slots[kHA];
   } else {
-    slots[kLA] = entry<kFn, kLA, std::tuple_element_t<0, L>>();
-    slots[kHA] = entry<kFn, kHA, std::tuple_element_t<1, L>>();
-    slots[kEP] = entry<kFn, kEP, std::tuple_element_t<2, L>>();
+    slots[kLA] = entry<kFn, kLA, Policy<kFn, kLA>>();
+  }
+  if constexpr (share == Share::ALL) {
+    slots[kEP] = slots[kHA];
+  } else if constexpr (la_ep) {
+    slots[kEP] = slots[kLA];
+  } else {
+    slots[kEP] = entry<kFn, kEP, Policy<kFn, kEP>>();
   }
 }
 

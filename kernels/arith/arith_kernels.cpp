@@ -313,45 +313,78 @@ struct LinearFracK {
   }
 };
 
+// ---- the policy of each function and slot ----
+
+template <Fn f, int>
+using AddOf = AddK<vm::Elem<f>>;
+template <Fn f, int>
+using SubOf = SubK<vm::Elem<f>>;
+template <Fn f, int>
+using MulOf = MulK<vm::Elem<f>>;
+template <Fn f, int>
+using SqrOf = SqrK<vm::Elem<f>>;
+template <Fn f, int>
+using AbsOf = AbsK<vm::Elem<f>>;
+template <Fn f, int>
+using RoundOf = RoundHalfAwayK<vm::Elem<f>>;
+template <Fn f, int>
+using FracOf = FracK<vm::Elem<f>>;
+template <Fn f, int>
+using ModfOf = ModfK<vm::Elem<f>>;
+template <Fn f, int>
+using LinearFracOf = LinearFracK<vm::Elem<f>>;
+template <int kMode>
+struct RoundIn {
+  template <Fn f, int>
+  using Of = RoundModeK<vm::Elem<f>, kMode>;
+};
+// Float LA and EP Div refine a reciprocal estimate. Double LA and EP divide exactly: on current
+// processors a refined estimate costs more than the division instruction, so they differ from HA
+// only in their report rule (a NaN over zero is reported by HA alone).
+template <Fn f, int s>
+using DivOf = std::conditional_t<s != vm::kHA && vm::traits(f).type == 's', DivRecipK<f, vm::Elem<f>>,
+                                 DivExactK<f, vm::Elem<f>, s == vm::kHA>>;
+// Inv: exact in HA and in double; every kernel but double EP reports a zero argument.
+template <Fn f, int s>
+using InvOf = InvK<f, vm::Elem<f>, s == vm::kHA || vm::traits(f).type == 'd',
+                   !(s == vm::kEP && vm::traits(f).type == 'd')>;
+
 }  // namespace
 
 void register_arith(vm::KernelSlots& s) {
   using enum Fn;
-  reg<sAdd, AddK<float>>(s);
-  reg<dAdd, AddK<double>>(s);
-  reg<sSub, SubK<float>>(s);
-  reg<dSub, SubK<double>>(s);
-  reg<sMul, MulK<float>>(s);
-  reg<dMul, MulK<double>>(s);
-  reg<sSqr, SqrK<float>>(s);
-  reg<dSqr, SqrK<double>>(s);
-  reg<sAbs, AbsK<float>>(s);
-  reg<dAbs, AbsK<double>>(s);
-  reg<sRound, RoundHalfAwayK<float>>(s);
-  reg<dRound, RoundHalfAwayK<double>>(s);
-  reg<sFrac, FracK<float>>(s);
-  reg<dFrac, FracK<double>>(s);
-  reg<sFloor, RoundModeK<float, ZOK_RND_FLOOR>>(s);
-  reg<dFloor, RoundModeK<double, ZOK_RND_FLOOR>>(s);
-  reg<sCeil, RoundModeK<float, ZOK_RND_CEIL>>(s);
-  reg<dCeil, RoundModeK<double, ZOK_RND_CEIL>>(s);
-  reg<sTrunc, RoundModeK<float, ZOK_RND_TRUNC>>(s);
-  reg<dTrunc, RoundModeK<double, ZOK_RND_TRUNC>>(s);
-  reg<sNearbyInt, RoundModeK<float, ZOK_RND_CURRENT_NOEXC>>(s);
-  reg<dNearbyInt, RoundModeK<double, ZOK_RND_CURRENT_NOEXC>>(s);
-  reg<sRint, RoundModeK<float, ZOK_RND_CURRENT>>(s);
-  reg<dRint, RoundModeK<double, ZOK_RND_CURRENT>>(s);
-  reg<sModf, ModfK<float>>(s);
-  reg<dModf, ModfK<double>>(s);
-  reg<sLinearFrac, LinearFracK<float>>(s);
-  reg<dLinearFrac, LinearFracK<double>>(s);
-  reg<sDiv, DivRecipK<sDiv, float>, DivExactK<sDiv, float, true>, DivRecipK<sDiv, float>>(s);
-  // Double LA and EP divide exactly: on current processors a refined reciprocal estimate costs more
-  // than the division instruction, so they differ from HA only in their report rule.
-  reg<dDiv, DivExactK<dDiv, double, false>, DivExactK<dDiv, double, true>, DivExactK<dDiv, double, false>>(s);
-  reg<sInv, InvK<sInv, float, false, true>, InvK<sInv, float, true, true>, InvK<sInv, float, false, true>>(s);
-  reg<dInv, InvK<dInv, double, true, true>, InvK<dInv, double, true, true>, InvK<dInv, double, true, false>>(
-      s);
+  reg<sAdd, AddOf>(s);
+  reg<dAdd, AddOf>(s);
+  reg<sSub, SubOf>(s);
+  reg<dSub, SubOf>(s);
+  reg<sMul, MulOf>(s);
+  reg<dMul, MulOf>(s);
+  reg<sSqr, SqrOf>(s);
+  reg<dSqr, SqrOf>(s);
+  reg<sAbs, AbsOf>(s);
+  reg<dAbs, AbsOf>(s);
+  reg<sDiv, DivOf>(s);
+  reg<dDiv, DivOf>(s);
+  reg<sInv, InvOf>(s);
+  reg<dInv, InvOf>(s);
+  reg<sLinearFrac, LinearFracOf>(s);
+  reg<dLinearFrac, LinearFracOf>(s);
+  reg<sFloor, RoundIn<ZOK_RND_FLOOR>::Of>(s);
+  reg<dFloor, RoundIn<ZOK_RND_FLOOR>::Of>(s);
+  reg<sCeil, RoundIn<ZOK_RND_CEIL>::Of>(s);
+  reg<dCeil, RoundIn<ZOK_RND_CEIL>::Of>(s);
+  reg<sTrunc, RoundIn<ZOK_RND_TRUNC>::Of>(s);
+  reg<dTrunc, RoundIn<ZOK_RND_TRUNC>::Of>(s);
+  reg<sRound, RoundOf>(s);
+  reg<dRound, RoundOf>(s);
+  reg<sNearbyInt, RoundIn<ZOK_RND_CURRENT_NOEXC>::Of>(s);
+  reg<dNearbyInt, RoundIn<ZOK_RND_CURRENT_NOEXC>::Of>(s);
+  reg<sRint, RoundIn<ZOK_RND_CURRENT>::Of>(s);
+  reg<dRint, RoundIn<ZOK_RND_CURRENT>::Of>(s);
+  reg<sModf, ModfOf>(s);
+  reg<dModf, ModfOf>(s);
+  reg<sFrac, FracOf>(s);
+  reg<dFrac, FracOf>(s);
 }
 
 }  // namespace zok::ZOK_ISA_NS

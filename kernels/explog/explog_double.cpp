@@ -363,17 +363,36 @@ struct DLogK {
   }
 };
 
+// ---- the policy of each function and slot ----
+
+// A kernel's vector function as a type, so that BySlot can choose among them.
+template <auto F>
+struct Vf {
+  static constexpr auto value = F;
+};
+template <int s, auto La, auto Ha, auto Ep>
+constexpr auto by_slot = BySlot<s, Vf<La>, Vf<Ha>, Vf<Ep>>::value;
+
+template <Fn f, int s>
+using DExpOf = DExpK<f, s == kEP ? 4 : 8, by_slot<s, dexp_la, dexp_ha, dexp_ep>>;
+template <Fn f, int s>
+using DExpm1Of = DExpm1K<f, by_slot<s, dexpm1_ha, dexpm1_ha, dexpm1_ep>>;
+template <Fn f, int s>
+using DLnOf = DLogK<f, 4, by_slot<s, dln_ha, dln_ha, dln_ep>, false>;
+template <Fn f, int s>
+using DLog10Of = DLogK<f, 4, by_slot<s, dlog10_s<kLA>, dlog10_ha, dlog10_s<kEP>>, false>;
+template <Fn f, int s>
+using DLog1pOf = DLogK<f, 4, by_slot<s, dlog1p_s<kLA>, dlog1p_ha, dlog1p_s<kEP>>, true>;
+
 }  // namespace
 
 void register_explog_double(vm::KernelSlots& s) {
   using enum Fn;
-  reg<dExp, DExpK<dExp, 8, dexp_la>, DExpK<dExp, 8, dexp_ha>, DExpK<dExp, 4, dexp_ep>>(s);
-  reg<dExpm1, DExpm1K<dExpm1, dexpm1_ha>, DExpm1K<dExpm1, dexpm1_ep>>(s);
-  reg<dLn, DLogK<dLn, 4, dln_ha, false>, DLogK<dLn, 4, dln_ep, false>>(s);
-  reg<dLog10, DLogK<dLog10, 4, dlog10_s<kLA>, false>, DLogK<dLog10, 4, dlog10_ha, false>,
-      DLogK<dLog10, 4, dlog10_s<kEP>, false>>(s);
-  reg<dLog1p, DLogK<dLog1p, 4, dlog1p_s<kLA>, true>, DLogK<dLog1p, 4, dlog1p_ha, true>,
-      DLogK<dLog1p, 4, dlog1p_s<kEP>, true>>(s);
+  reg<dExp, DExpOf>(s);
+  reg<dExpm1, DExpm1Of>(s);
+  reg<dLn, DLnOf>(s);
+  reg<dLog10, DLog10Of>(s);
+  reg<dLog1p, DLog1pOf>(s);
 }
 
 }  // namespace zok::ZOK_ISA_NS

@@ -554,17 +554,29 @@ struct SLnK : FloatLogLoop {
   }
 };
 
+// ---- the policy of each function and slot ----
+
+template <Fn f, int s>
+using SExpOf =
+    std::conditional_t<s == kEP, SExpEPK, SExpK<f, std::conditional_t<s == kHA, SExpHAVec, SExpLAVec>, s>>;
+template <Fn f, int s>
+using SExpm1Of = SExpm1K<f, std::conditional_t<s == kEP, SExpm1EPVec, SExpm1LAHAVec>>;
+template <Fn f, int s>
+using SLnOf = SLnK<f, BySlot<s, SLnLAVec, SLnHAVec, SLnEPVec>>;
+template <Fn f, int s>
+using SLog10Of = SLogK<f, BySlot<s, SLog10Vec<SLog10QLA>, SLog10HAKVec, SLog10Vec<SLog10QEP>>, false>;
+template <Fn f, int s>
+using SLog1pOf = SLogK<f, BySlot<s, SLog1pLAVec, SLog1pHAVec, SLog1pEPVec>, true>;
+
 }  // namespace
 
 void register_explog_float(vm::KernelSlots& s) {
   using enum Fn;
-  reg<sExp, SExpK<sExp, SExpLAVec, kLA>, SExpK<sExp, SExpHAVec, kHA>, SExpEPK>(s);
-  reg<sExpm1, SExpm1K<sExpm1, SExpm1LAHAVec>, SExpm1K<sExpm1, SExpm1EPVec>>(s);
-  reg<sLn, SLnK<sLn, SLnLAVec>, SLnK<sLn, SLnHAVec>, SLnK<sLn, SLnEPVec>>(s);
-  reg<sLog10, SLogK<sLog10, SLog10Vec<SLog10QLA>, false>, SLogK<sLog10, SLog10HAKVec, false>,
-      SLogK<sLog10, SLog10Vec<SLog10QEP>, false>>(s);
-  reg<sLog1p, SLogK<sLog1p, SLog1pLAVec, true>, SLogK<sLog1p, SLog1pHAVec, true>,
-      SLogK<sLog1p, SLog1pEPVec, true>>(s);
+  reg<sExp, SExpOf>(s);
+  reg<sExpm1, SExpm1Of>(s);
+  reg<sLn, SLnOf>(s);
+  reg<sLog10, SLog10Of>(s);
+  reg<sLog1p, SLog1pOf>(s);
 }
 
 }  // namespace zok::ZOK_ISA_NS

@@ -1131,37 +1131,55 @@ struct PowxByExponent {
   }
 };
 
+// ---- the policy of each function and slot ----
+
+// Float LA and EP refine an estimate; HA and double round the exact root once.
+template <Fn f, int s>
+using SqrtOf =
+    std::conditional_t<s == kHA || vm::traits(f).type == 'd', SqrtK<f, vm::Elem<f>>, SqrtEstimateK<f, s>>;
+template <Fn f, int s>
+using InvSqrtOf = std::conditional_t<vm::traits(f).type == 's',
+                                     std::conditional_t<s == kHA, InvSqrtFloatHaK<f>, InvSqrtEstimateK<f, s>>,
+                                     std::conditional_t<s == kHA, InvSqrtDoubleHaK<f>, InvSqrtDoubleK<f>>>;
+constexpr Root root_of(Fn f) {
+  return f == Fn::sCbrt || f == Fn::dCbrt         ? Root::kCbrt
+         : f == Fn::sInvCbrt || f == Fn::dInvCbrt ? Root::kInvCbrt
+                                                  : Root::kPow2o3;
+}
+// The roots' HA kernels add residual corrections; LA's serves EP.
+template <Fn f, int s>
+using RootOf = RootK<f, root_of(f), s == kHA ? kHA : kLA, vm::Elem<f>>;
+template <Fn f, int s>
+using Pow3o2Of = Pow3o2K<f, s, vm::Elem<f>>;
+template <Fn f, int s>
+using HypotOf = HypotK<s, vm::Elem<f>>;
+template <Fn f, int s>
+using PowOf = PowK<f, s, vm::Elem<f>>;
+template <Fn f, int s>
+using PowxOf = PowxByExponent<f, s, vm::Elem<f>>;
+
 }  // namespace
 
 void register_power(vm::KernelSlots& s) {
   using enum Fn;
-  reg<sSqrt, SqrtEstimateK<sSqrt, kLA>, SqrtK<sSqrt, float>, SqrtEstimateK<sSqrt, kEP>>(s);
-  reg<dSqrt, SqrtK<dSqrt, double>>(s);
-  reg<sInvSqrt, InvSqrtEstimateK<sInvSqrt, kLA>, InvSqrtFloatHaK<sInvSqrt>, InvSqrtEstimateK<sInvSqrt, kEP>>(
-      s);
-  reg<dInvSqrt, InvSqrtDoubleK<dInvSqrt>, InvSqrtDoubleHaK<dInvSqrt>>(s);
-  reg<sCbrt, RootK<sCbrt, Root::kCbrt, kLA, float>, RootK<sCbrt, Root::kCbrt, kHA, float>,
-      RootK<sCbrt, Root::kCbrt, kEP, float>>(s);
-  reg<dCbrt, RootK<dCbrt, Root::kCbrt, kLA, double>, RootK<dCbrt, Root::kCbrt, kHA, double>>(s);
-  reg<sInvCbrt, RootK<sInvCbrt, Root::kInvCbrt, kLA, float>, RootK<sInvCbrt, Root::kInvCbrt, kHA, float>,
-      RootK<sInvCbrt, Root::kInvCbrt, kEP, float>>(s);
-  reg<dInvCbrt, RootK<dInvCbrt, Root::kInvCbrt, kLA, double>, RootK<dInvCbrt, Root::kInvCbrt, kHA, double>>(
-      s);
-  reg<sPow2o3, RootK<sPow2o3, Root::kPow2o3, kLA, float>, RootK<sPow2o3, Root::kPow2o3, kHA, float>,
-      RootK<sPow2o3, Root::kPow2o3, kEP, float>>(s);
-  reg<dPow2o3, RootK<dPow2o3, Root::kPow2o3, kLA, double>, RootK<dPow2o3, Root::kPow2o3, kHA, double>,
-      RootK<dPow2o3, Root::kPow2o3, kEP, double>>(s);
-  reg<sPow3o2, Pow3o2K<sPow3o2, kLA, float>, Pow3o2K<sPow3o2, kHA, float>, Pow3o2K<sPow3o2, kEP, float>>(s);
-  reg<dPow3o2, Pow3o2K<dPow3o2, kLA, double>, Pow3o2K<dPow3o2, kHA, double>, Pow3o2K<dPow3o2, kEP, double>>(
-      s);
-  reg<sHypot, HypotK<kLA, float>, HypotK<kHA, float>, HypotK<kEP, float>>(s);
-  reg<dHypot, HypotK<kLA, double>, HypotK<kHA, double>, HypotK<kEP, double>>(s);
-  reg<sPow, PowK<sPow, kLA, float>, PowK<sPow, kHA, float>, PowK<sPow, kEP, float>>(s);
-  reg<dPow, PowK<dPow, kLA, double>, PowK<dPow, kHA, double>, PowK<dPow, kEP, double>>(s);
-  reg<sPowx, PowxByExponent<sPowx, kLA, float>, PowxByExponent<sPowx, kHA, float>,
-      PowxByExponent<sPowx, kEP, float>>(s);
-  reg<dPowx, PowxByExponent<dPowx, kLA, double>, PowxByExponent<dPowx, kHA, double>,
-      PowxByExponent<dPowx, kEP, double>>(s);
+  reg<sSqrt, SqrtOf>(s);
+  reg<dSqrt, SqrtOf>(s);
+  reg<sInvSqrt, InvSqrtOf>(s);
+  reg<dInvSqrt, InvSqrtOf>(s);
+  reg<sCbrt, RootOf>(s);
+  reg<dCbrt, RootOf>(s);
+  reg<sInvCbrt, RootOf>(s);
+  reg<dInvCbrt, RootOf>(s);
+  reg<sPow2o3, RootOf>(s);
+  reg<dPow2o3, RootOf>(s);
+  reg<sPow3o2, Pow3o2Of>(s);
+  reg<dPow3o2, Pow3o2Of>(s);
+  reg<sHypot, HypotOf>(s);
+  reg<dHypot, HypotOf>(s);
+  reg<sPow, PowOf>(s);
+  reg<dPow, PowOf>(s);
+  reg<sPowx, PowxOf>(s);
+  reg<dPowx, PowxOf>(s);
 }
 
 }  // namespace zok::ZOK_ISA_NS
