@@ -13,33 +13,37 @@
 
 namespace zok::ZOK_ISA_NS {
 
-// Sets the kernel's rounding direction and, when the mode word's denormal field is exactly
-// 0x280000, flush-to-zero and denormals-are-zero. The caller's whole MXCSR comes back at exit, so
-// exception flags raised inside the kernel do not reach it.
+// Sets the kernel's rounding direction, masks every floating-point exception (a caller that unmasks
+// them gets results, statuses and reports, never a trap) and, when the mode word's denormal field is
+// exactly 0x280000, sets flush-to-zero and denormals-are-zero. The caller's whole MXCSR comes back at
+// exit, so exception flags raised inside the kernel do not reach it.
 class FpControl {
  public:
   explicit FpControl(vm::Round round) : saved_(_mm_getcsr()) {
+    constexpr uint32_t kControl = 0xE040u | kExceptionMasks;
     const uint32_t mode = vm::current_mode(vm::thread_state());
-    uint32_t wanted = static_cast<uint32_t>(round);
+    uint32_t wanted = static_cast<uint32_t>(round) | kExceptionMasks;
     if ((mode & ZOK_VM_DENORMAL_MASK) == ZOK_VM_FTZDAZ_ON) wanted |= 0x8040u;
-    if ((saved_ & 0xE040u) != wanted) _mm_setcsr((saved_ & ~0xE040u) | wanted);
+    if ((saved_ & kControl) != wanted) _mm_setcsr((saved_ & ~kControl) | wanted);
   }
   ~FpControl() { _mm_setcsr(saved_); }
   FpControl(const FpControl&) = delete;
   FpControl& operator=(const FpControl&) = delete;
 
  private:
+  static constexpr uint32_t kExceptionMasks = 0x1F80u;
   unsigned saved_;
 };
 
-// x87 precision control at 64-bit significand with rounding to nearest, for kernels whose special
-// paths compute in extended precision; the caller's control word comes back at exit.
+// x87 precision control at 64-bit significand with rounding to nearest and every exception masked,
+// for kernels whose special paths compute in extended precision; the caller's control word comes
+// back at exit.
 class X87Control {
  public:
   X87Control() {
     __asm__ volatile("fnstcw %0" : "=m"(saved_));
-    if ((saved_ & 0xF00) != 0x300) {
-      const unsigned short next = static_cast<unsigned short>((saved_ & ~0xF00) | 0x300);
+    if ((saved_ & 0xF3F) != 0x33F) {
+      const unsigned short next = static_cast<unsigned short>((saved_ & ~0xF3F) | 0x33F);
       __asm__ volatile("fldcw %0" : : "m"(next));
       changed_ = true;
     }

@@ -4,13 +4,15 @@
 
 // Each table is 24 bytes of kernel pointers in writable data, and its cost table follows directly:
 // three floats (LA, HA, EP) and a zero word. The pair is laid out in assembly so the cost table
-// can be exported under its own name at that exact offset.
+// can be exported under its own name at that exact offset. The table's symbol covers both (40
+// bytes), so a program that links the library and gets its own copy of a table (a copy
+// relocation) finds the cost figures 24 bytes behind its copy too.
 #define ZOK_VM_TABLE_ASM(t, F, c0, c1, c2)                                            \
   asm(".pushsection .data\n"                                                          \
       ".balign 8\n"                                                                   \
       ".globl zok_yub_kernel_" #t #F "_ttab\n"                                        \
       ".type zok_yub_kernel_" #t #F "_ttab, @object\n"                                \
-      ".size zok_yub_kernel_" #t #F "_ttab, 24\n"                                     \
+      ".size zok_yub_kernel_" #t #F "_ttab, 40\n"                                     \
       "zok_yub_kernel_" #t #F "_ttab:\n"                                              \
       ".zero 24\n"                                                                    \
       ".globl zok_yub_kernel_" #t #F "_ctab\n"                                        \

@@ -89,7 +89,15 @@ ZOK_VM_API int32_t dll_cpu_version(void);
  *   zok_yub_kernel_<t><Func>_ttab   three kernel pointers, by slot: 0 LA, 1 HA, 2 EP (writable)
  *   zok_yub_kernel_<t><Func>_ctab   three float cost figures (LA, HA, EP) and a zero word
  *   _yub<t><Func>, _yub<t><Func>_HA  call slot 1; _21 (s) / _50 (d) call slot 0; _11 / _26 slot 2.
- * n <= 0 does nothing. Kernels report element errors through the thread's status and callback. */
+ * n <= 0 does nothing. Kernels report element errors through the thread's status and callback.
+ *
+ * Floating-point control: a kernel sets its rounding direction and the mode word's denormal
+ * handling, masks every floating-point exception, and gives the caller's MXCSR back unchanged at
+ * exit (flags raised inside do not reach the caller), so a caller that unmasks exceptions gets
+ * results and reports, not traps. The kernels that run under the caller's control (Abs of s and d;
+ * Add, Sub and Mul of d; NearbyInt and Rint; the EP kernels of dLn and dLog10) keep the caller's
+ * rounding, denormal handling and exception masks by design: with invalid or divide-by-zero
+ * unmasked, they trap where IEEE arithmetic raises those exceptions. */
 #define ZOK_VM_T_s float
 #define ZOK_VM_T_d double
 #define ZOK_VM_LA_SUFFIX_s _21

@@ -4,7 +4,11 @@
 // checked (exactly for zeros, infinities and NaNs, otherwise within the flavour's bound or exactly
 // where the group says so) and exactly the cases with a code reported, once each, in order.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cfenv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -358,6 +362,120 @@ TEST_P(SpecialTest, PowxReportsCarryTheExponent) {
   EXPECT_EQ(rep.index, (std::vector<int>{-250, -250}));
   EXPECT_EQ(rep.code, (std::vector<int>{1, 1}));
   EXPECT_EQ(r[2], std::numeric_limits<double>::infinity());
+}
+
+// ---- floating-point exceptions unmasked by the caller ----
+
+// What one run gave: results and reports, in memory the parent shares with a forked child.
+struct RunRecord {
+  int reports;
+  int index[512], code[512];
+  double r[1024], r2[1024];
+};
+thread_local RunRecord* t_record = nullptr;
+int32_t record_into(ErrorContext* ctx) {
+  if (t_record->reports < 512) {
+    t_record->index[t_record->reports] = ctx->index;
+    t_record->code[t_record->reports++] = ctx->code;
+  }
+  return 0;
+}
+
+// Every function's special cases and ordinary values of every class, three times over (blocks and
+// tails), through kernel k; Powx once per exponent of a small set, LinearFrac with a zero and a
+// non-zero scaleb.
+template <typename T>
+void run_record(void* k, zok::vm::Shape shape, const std::vector<T>& a, const std::vector<T>& b,
+                RunRecord* out) {
+  std::memset(out, 0, sizeof *out);
+  t_record = out;
+  const int n = static_cast<int>(a.size());
+  T r[1024], r2[1024];
+  if (shape == zok::vm::Shape::AX_R || shape == zok::vm::Shape::LINFRAC) {
+    const T sets[][4] = {{T(0.5), 1, 3, 4},
+                         {T(-1), 2, 0, 0},
+                         {T(2.5), 0, 0, 4},
+                         {T(1) / 3, 1, 1, 1},
+                         {T(0), 1, -1, 1},
+                         {-T(0), 1, 1, 0},
+                         {std::numeric_limits<T>::infinity(), 0, 1, 0}};
+    for (int j = 0; j < 7; ++j) zok::vm::call_any<T>(k, shape, n, a.data(), b.data(), r + j * n, r2, sets[j]);
+    for (int i = 0; i < 7 * n; ++i) out->r[i] = static_cast<double>(r[i]);
+  } else {
+    zok::vm::call_any<T>(k, shape, n, a.data(), b.data(), r, r2, nullptr);
+    for (int i = 0; i < n; ++i) {
+      out->r[i] = static_cast<double>(r[i]);
+      out->r2[i] = shape == zok::vm::Shape::A_RR ? static_cast<double>(r2[i]) : 0.0;
+    }
+  }
+}
+
+template <typename T>
+void compare_unmasked(zok::vm::Isa isa, Fn fn, const std::vector<Group>& groups, RunRecord* shared) {
+  using L = std::numeric_limits<T>;
+  std::vector<T> a = {
+      0,        -T(0),     L::infinity(), -L::infinity(), L::quiet_NaN(), L::denorm_min(), -L::min() / 4,
+      L::max(), -L::max(), T(0.5),        T(-2.5),        T(1e-3),        L::min(),        T(1) / L::min(),
+      T(3e7),   T(-1e15),  T(1),          T(-1),          T(2),           T(100),          T(-100),
+      T(710),   T(-746),   T(89),         T(-104)};
+  for (const Group& g : groups)
+    if (g.fn == fn)
+      for (const Case& c : g.cases) a.push_back(static_cast<T>(c.a));
+  while (a.size() < 45) a.push_back(T(0.75));
+  a.resize(45);
+  std::vector<T> b(a.rbegin(), a.rend());
+  for (int copy = 0; copy < 2; ++copy) {
+    a.insert(a.end(), a.begin(), a.begin() + 45);
+    b.insert(b.end(), b.begin(), b.begin() + 45);
+  }
+  const auto& in = zok::vm::info(fn);
+  for (int slot = 0; slot < 3; ++slot) {
+    if ((zok::vm::traits(fn).caller & (1u << slot)) != 0) continue;  // the caller's masks, by design
+    void* k = (*zok::vm::isa_kernels(isa))[static_cast<int>(fn)][slot];
+    const std::string what =
+        std::string(in.name) + " " + zok::test::kSlotName[slot] + " " + zok::vm::isa_name(isa);
+    static RunRecord masked;
+    run_record<T>(k, in.shape, a, b, &masked);
+    const pid_t child = fork();
+    if (child == 0) {
+      feenableexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
+      run_record<T>(k, in.shape, a, b, shared);
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child) << what;
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << what << ": the child " << (WIFSIGNALED(status) ? "died of signal " : "exited with ")
+        << (WIFSIGNALED(status) ? WTERMSIG(status) : WEXITSTATUS(status));
+    EXPECT_EQ(std::memcmp(masked.r, shared->r, sizeof masked.r), 0) << what << ": results differ";
+    EXPECT_EQ(std::memcmp(masked.r2, shared->r2, sizeof masked.r2), 0) << what << ": second results differ";
+    EXPECT_EQ(masked.reports, shared->reports) << what;
+    EXPECT_EQ(std::memcmp(masked.index, shared->index, sizeof(int) * masked.reports), 0) << what;
+    EXPECT_EQ(std::memcmp(masked.code, shared->code, sizeof(int) * masked.reports), 0) << what;
+  }
+}
+
+// A caller that unmasks invalid, divide-by-zero and overflow gets, from every kernel that does not
+// run under its control, the results and reports it gets with them masked, and no trap.
+TEST_P(SpecialTest, UnmaskedExceptionsChangeNothing) {
+  void* mem = mmap(nullptr, sizeof(RunRecord), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(mem, MAP_FAILED);
+  auto* shared = static_cast<RunRecord*>(mem);
+  std::vector<Group> groups = arith_groups();
+  for (auto more : {explog_groups(), power_groups()}) groups.insert(groups.end(), more.begin(), more.end());
+  zok::test::ModeOption env(nullptr);
+  zok::test::on_fresh_thread([&] {
+    _yubSetErrorCallBack(record_into);
+    for (int f = 0; f < zok::vm::kFnCount; ++f) {
+      if (zok::vm::info(static_cast<Fn>(f)).type == 's') {
+        compare_unmasked<float>(GetParam(), static_cast<Fn>(f), groups, shared);
+      } else {
+        compare_unmasked<double>(GetParam(), static_cast<Fn>(f), groups, shared);
+      }
+    }
+    return 0;
+  });
+  munmap(mem, sizeof(RunRecord));
 }
 
 ZOK_VM_EVERY_ISA(SpecialTest);
