@@ -82,6 +82,9 @@ using namespace zok::rng;
 extern "C" {
 
 int32_t __qorAddChunk(StreamRecord* stream, int32_t id, const uint64_t* key, void* data, int32_t size) {
+  // Copies read `size` bytes from the block, so a size the block cannot back is refused before the
+  // chunk exists.
+  if (size < 0 || (data == nullptr && size > 0)) return ZOK_RNG_ERROR_BAD_ARGUMENT;
   StreamChunk* chunk = new_chunk(id, size, data);
   if (chunk == nullptr) return ZOK_RNG_ERROR_MEMORY;
   if (!key_is_zero(key)) {

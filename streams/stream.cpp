@@ -101,9 +101,14 @@ int32_t __qorCopyStreamState(StreamRecord* dest, const StreamRecord* source) {
   int64_t bytes = static_cast<int64_t>(from->word_size) * from->seed_count;
   if (bytes > record_bytes(*from) - kHeaderBytes) bytes = record_bytes(*from) - kHeaderBytes;
   if (bytes > record_bytes(*to) - kHeaderBytes) bytes = record_bytes(*to) - kHeaderBytes;
+  // The copies are made before dest changes at all, so a failed copy leaves dest as it was.
+  StreamRecord copies{};
+  const int32_t status = __qorCopyChunks(&copies, source);
+  if (status != ZOK_RNG_STATUS_OK) return status;
   if (bytes > 0) std::memcpy(state_of(dest), state_of(source), static_cast<size_t>(bytes));
   __qorDeleteChunks(dest);
-  return __qorCopyChunks(dest, source);
+  dest->chunks = copies.chunks;
+  return ZOK_RNG_STATUS_OK;
 }
 
 int32_t __qorDeleteStream(StreamRecord** stream) {
@@ -115,7 +120,8 @@ int32_t __qorDeleteStream(StreamRecord** stream) {
 }
 
 int32_t __qorLeapfrogStream(StreamRecord* stream, int32_t k, int32_t nstreams) {
-  if (nstreams < 0) return ZOK_RNG_ERROR_LEAPFROG_COUNT;
+  // No generator can split a sequence into zero streams or deliver a stream beyond the last one.
+  if (nstreams <= 0 || k < 0 || k >= nstreams) return ZOK_RNG_ERROR_LEAPFROG_COUNT;
   const GeneratorProperties* row = operations_row(stream->brng);
   if (row == nullptr) return ZOK_RNG_ERROR_BAD_BRNG;
   const uint32_t index = static_cast<uint32_t>(k);

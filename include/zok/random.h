@@ -19,6 +19,7 @@ extern "C" {
 
 #define ZOK_RNG_STATUS_OK 0
 #define ZOK_RNG_ERROR_METHOD (-2)            /* init_stream method other than 0, 1, 2 */
+#define ZOK_RNG_ERROR_BAD_ARGUMENT (-3)      /* chunk size negative, or positive with a null block */
 #define ZOK_RNG_ERROR_MEMORY (-4)            /* an allocation failed */
 #define ZOK_RNG_ERROR_NULL_POINTER (-5)      /* a registration record or one of its operations is null */
 #define ZOK_RNG_ERROR_BAD_BRNG (-1000)       /* generator identifier or member out of range */
@@ -30,7 +31,7 @@ extern "C" {
 #define ZOK_RNG_ERROR_WORD_SIZE (-1009)      /* word_size not 4, 8 or 16 */
 #define ZOK_RNG_ERROR_SEED_COUNT (-1010)     /* seed_count below 1 */
 #define ZOK_RNG_ERROR_BIT_COUNT (-1011)      /* bit_count below 1 */
-#define ZOK_RNG_ERROR_LEAPFROG_COUNT (-1013) /* negative number of leapfrog streams */
+#define ZOK_RNG_ERROR_LEAPFROG_COUNT (-1013) /* leapfrog count below 1, or index outside 0..count-1 */
 #define ZOK_RNG_ERROR_SHARED_KEY (-3000)     /* shared key null, zero or not held */
 #define ZOK_RNG_ERROR_SHARED_FULL (-3001)    /* shared data table full */
 
@@ -128,10 +129,15 @@ ZOK_RNG_API int32_t __qorGetBrngProperties(int32_t id, GeneratorProperties* prop
 ZOK_RNG_API int32_t __qorGetNumRegBrngs(void);
 /* Appends a generator and returns its identifier, or a negative status (-1008, -1009, -1010, -1011,
  * -5 in that order of testing, then -1004 when the table is full). Not safe to call while another
- * thread registers or resolves identifiers. */
+ * thread registers or resolves identifiers. The row is taken as given: operations that read or
+ * write more than state_size bytes of a record are the registrant's inconsistency, which no stream
+ * operation can detect. */
 ZOK_RNG_API int32_t __qorRegisterBrng(const GeneratorProperties* properties);
 
-/* ---- streams ---- */
+/* ---- streams ----
+ * The stream and chunk entry points below trust their pointer arguments: a null or dangling stream,
+ * source, destination or output pointer is the caller's error and is not detected here (the core
+ * library checks arguments before it calls in). */
 
 /* Creates a stream and initialises it from n seed words. When initialisation fails the record is
  * still stored in *stream and must be deleted by the caller. The abstract identifiers give -1000. */
@@ -141,10 +147,13 @@ ZOK_RNG_API int32_t __qorAllocateStream(StreamRecord** stream, const GeneratorPr
                                         int32_t index, int32_t member);
 /* On failure *new_stream is null and nothing is left allocated. */
 ZOK_RNG_API int32_t __qorCopyStream(StreamRecord** new_stream, const StreamRecord* source);
-/* Copies the core state (seed_count words) and replaces dest's chunks by copies of source's. */
+/* Copies the core state (seed_count words) and replaces dest's chunks by copies of source's. On
+ * failure (-4) dest is unchanged: its state, its chunks and their shared references. */
 ZOK_RNG_API int32_t __qorCopyStreamState(StreamRecord* dest, const StreamRecord* source);
 /* Releases the chunks and the record and nulls *stream; a null *stream is accepted. */
 ZOK_RNG_API int32_t __qorDeleteStream(StreamRecord** stream);
+/* Makes the stream deliver every nstreams-th element starting with the k-th. nstreams below 1 or k
+ * outside 0..nstreams-1 gives -1013 before the generator is asked. */
 ZOK_RNG_API int32_t __qorLeapfrogStream(StreamRecord* stream, int32_t k, int32_t nstreams);
 ZOK_RNG_API int32_t __qorSkipAheadStream(StreamRecord* stream, uint64_t nskip);
 ZOK_RNG_API int32_t __qorGetStreamStateBrng(const StreamRecord* stream);
@@ -152,7 +161,8 @@ ZOK_RNG_API int32_t __qorGetStreamStateBrng(const StreamRecord* stream);
 /* ---- chunks ----
  * A block handed to __qorAddChunk comes from zok_serv_allocate and passes to the library, except when
  * its key is already shared: then the chunk points at the shared block and the caller keeps its own.
- * On failure (-4) the caller keeps its block. */
+ * On failure (-4) the caller keeps its block. A negative size, or a null block with a positive
+ * size, gives -3 before anything changes; a null block of size 0 is a chunk without data. */
 ZOK_RNG_API int32_t __qorAddChunk(StreamRecord* stream, int32_t id, const uint64_t* key, void* data,
                                   int32_t size);
 ZOK_RNG_API void* __qorSearchChunk(const StreamRecord* stream, int32_t id);

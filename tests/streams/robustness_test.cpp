@@ -1,11 +1,14 @@
 // Streams and chunks under allocation failure (every allocation of an operation made to fail in
-// turn) and under several threads sharing keys through the shared data table.
+// turn), under arguments a careless caller passes, and under several threads sharing keys through
+// the shared data table.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <barrier>
+#include <climits>
 #include <cstring>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "streams/shared_data.h"
@@ -20,7 +23,10 @@ using zok::test::allocations_since_armed;
 using zok::test::block;
 using zok::test::chunk_list;
 using zok::test::counter_brng;
+using zok::test::counter_state;
+using zok::test::CounterState;
 using zok::test::fail_allocation;
+using zok::test::init_log;
 using zok::test::outstanding_blocks;
 using zok::test::refcount;
 
@@ -114,17 +120,98 @@ TEST_F(Robustness, CopiesFailCleanly) {
   EXPECT_EQ(refcount(key), 3);
   __qorDeleteStream(&dst);
 
-  // CopyStreamState leaves the destination without chunks.
-  dst = make(6);
+  // A failed CopyStreamState leaves everything of the destination as it was: its state, its chunks
+  // and the count of the key it shares; a whole one replaces both.
+  dst = make(6, 7);
+  ASSERT_EQ(__qorAddChunk(dst, 8, nullptr, block(4, 8), 4), 0);
+  unused = block(4, 9);
+  ASSERT_EQ(__qorAddChunk(dst, 2, key, unused, 4), 0);
+  zok_serv_deallocate(unused);
+  const CounterState state = *counter_state(dst);
+  const auto own = chunk_list(dst);
   EXPECT_EQ(sweep([&] { return __qorCopyStreamState(dst, src); },
                   [&] {
-                    EXPECT_EQ(dst->chunks, nullptr);
-                    EXPECT_EQ(refcount(key), 1);
+                    EXPECT_EQ(std::memcmp(counter_state(dst), &state, sizeof state), 0);
+                    EXPECT_EQ(chunk_list(dst), own);
+                    EXPECT_EQ(refcount(key), 2);
                   }),
             4);
+  EXPECT_EQ(counter_state(dst)->value, 5u);
   EXPECT_EQ(__qorGetNumChunks(dst), 3);
+  EXPECT_EQ(__qorSearchChunk(dst, 8), nullptr);
+  EXPECT_EQ(refcount(key), 2);
   __qorDeleteStream(&dst);
   __qorDeleteStream(&src);
+}
+
+// A negative size, or a null block with a positive size, is refused before anything is allocated,
+// linked or entered: a copy of such a chunk would read size bytes (a negative size as about 4 GiB)
+// from the block. A null block of size 0 is a chunk without data and stays accepted.
+TEST_F(Robustness, AddChunkRefusesSizesItsBlockCannotBack) {
+  StreamRecord* s = make(1);
+  const uint64_t key[2] = {0xB1, 0xB2};
+  // An accepted block passes to the stream, so only a refused one is given back here.
+  auto add = [&](const uint64_t* k, bool with_block, int32_t size) {
+    void* b = with_block ? block(8, 3) : nullptr;
+    const int32_t status = __qorAddChunk(s, 1, k, b, size);
+    if (status != 0) zok_serv_deallocate(b);
+    return status;
+  };
+  const long blocks = outstanding_blocks();
+  for (const int32_t size : {-1, -8, INT_MIN}) {
+    EXPECT_EQ(add(nullptr, true, size), ZOK_RNG_ERROR_BAD_ARGUMENT) << size;
+    EXPECT_EQ(add(key, true, size), ZOK_RNG_ERROR_BAD_ARGUMENT) << size;
+    EXPECT_EQ(add(nullptr, false, size), ZOK_RNG_ERROR_BAD_ARGUMENT) << size;
+  }
+  for (const int32_t size : {1, 8, INT_MAX}) {
+    EXPECT_EQ(add(nullptr, false, size), ZOK_RNG_ERROR_BAD_ARGUMENT) << size;
+    EXPECT_EQ(add(key, false, size), ZOK_RNG_ERROR_BAD_ARGUMENT) << size;
+  }
+  EXPECT_EQ(s->chunks, nullptr);
+  EXPECT_EQ(refcount(key), -1);
+  EXPECT_EQ(outstanding_blocks(), blocks);
+
+  ASSERT_EQ(add(nullptr, false, 0), 0);
+  ASSERT_EQ(add(key, true, 8), 0);
+  StreamRecord* copy = nullptr;
+  ASSERT_EQ(__qorCopyStream(&copy, s), 0);
+  EXPECT_EQ(__qorGetNumChunks(copy), 2);
+  EXPECT_EQ(refcount(key), 2);
+  __qorDeleteStream(&copy);
+  __qorDeleteStream(&s);
+}
+
+// Leapfrog into no streams at all, or to an index outside 0..nstreams-1, is refused before the
+// generator is asked; MCG31M1 would otherwise take multiplier a^0 = 1 and repeat one number.
+TEST_F(Robustness, LeapfrogRefusesSplitsThatHaveNoSuchStream) {
+  StreamRecord* s = make(1);
+  init_log() = {};
+  const std::pair<int32_t, int32_t> refused[] = {
+      {0, 0},      {1, 0},  {-1, 0},      {1, 1},  {5, 5},
+      {6, 5},      {-1, 5}, {INT_MIN, 3}, {0, -1}, {INT_MAX, INT_MAX},
+      {INT_MAX, 0}};
+  for (const auto& [k, n] : refused)
+    EXPECT_EQ(__qorLeapfrogStream(s, k, n), ZOK_RNG_ERROR_LEAPFROG_COUNT) << k << " of " << n;
+  EXPECT_EQ(init_log().calls, 0);
+  EXPECT_EQ(__qorLeapfrogStream(s, 0, 1), 0);
+  EXPECT_EQ(__qorLeapfrogStream(s, 4, 5), 0);
+  EXPECT_EQ(init_log().calls, 2);
+  __qorDeleteStream(&s);
+
+  const uint32_t seed = 1;
+  StreamRecord* refused_mcg = nullptr;
+  StreamRecord* untouched = nullptr;
+  ASSERT_EQ(__qorNewStreamEx(&refused_mcg, ZOK_RNG_MCG31M1, 1, &seed), 0);
+  ASSERT_EQ(__qorNewStreamEx(&untouched, ZOK_RNG_MCG31M1, 1, &seed), 0);
+  EXPECT_EQ(__qorLeapfrogStream(refused_mcg, 0, 0), ZOK_RNG_ERROR_LEAPFROG_COUNT);
+  EXPECT_EQ(__qorLeapfrogStream(refused_mcg, 3, 3), ZOK_RNG_ERROR_LEAPFROG_COUNT);
+  uint32_t got[8], want[8];
+  ASSERT_EQ(__qoriBRngMCG31M1(refused_mcg, 8, got), 0);
+  ASSERT_EQ(__qoriBRngMCG31M1(untouched, 8, want), 0);
+  EXPECT_EQ(std::memcmp(got, want, sizeof got), 0);
+  EXPECT_NE(got[1], got[2]);
+  __qorDeleteStream(&refused_mcg);
+  __qorDeleteStream(&untouched);
 }
 
 // Threads make, copy and delete streams whose chunks share three keys; afterwards each key's count
