@@ -207,8 +207,8 @@ int cmd_search(int argc, char** argv) {
       if (!value(&v) || !parse_double(v, &o.peak)) return usage_error("--peak needs a cell");
       o.have_peak = true;
     } else if (arg == "--threads") {
-      if (!value(&v) || !parse_count(v, 1, &o.threads))
-        return usage_error("--threads needs a positive count");
+      if (!value(&v) || !parse_count(v, 1, &o.threads, INT32_MAX))
+        return usage_error("--threads needs a count from 1 to " + std::to_string(INT32_MAX));
     } else if (arg == "--seed") {
       int64_t s;
       if (!value(&v) || !parse_count(v, 0, &s)) return usage_error("--seed needs a number");
