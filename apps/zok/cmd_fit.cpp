@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,22 +45,26 @@ bool parse_double(const std::string& text, double* out) {
   return errno != ERANGE && end == text.c_str() + text.size();
 }
 
-bool parse_count(const std::string& text, int64_t minimum, int64_t* out) {
+// Generated nodes and sites, and the cells of every site, are held in memory; a count above this
+// cannot be meant and would only end in a failed allocation.
+constexpr int64_t kMaxHeld = 2147483647;
+
+bool parse_count(const std::string& text, int64_t minimum, int64_t* out, int64_t maximum = INT64_MAX) {
   if (text.empty()) return false;
   char* end = nullptr;
   errno = 0;
   const long long v = std::strtoll(text.c_str(), &end, 10);
-  if (errno != 0 || end != text.c_str() + text.size() || v < minimum) return false;
+  if (errno != 0 || end != text.c_str() + text.size() || v < minimum || v > maximum) return false;
   *out = v;
   return true;
 }
 
-// "A,B,N": two ends and a count of at least `minimum`.
-bool parse_even(const std::string& text, int64_t minimum, double* a, double* b, int64_t* n) {
+// "A,B,N": two ends and a count from `minimum` to `maximum`.
+bool parse_even(const std::string& text, int64_t minimum, int64_t maximum, double* a, double* b, int64_t* n) {
   const size_t c1 = text.find(','), c2 = c1 == std::string::npos ? c1 : text.find(',', c1 + 1);
   if (c2 == std::string::npos) return false;
   return parse_double(text.substr(0, c1), a) && parse_double(text.substr(c1 + 1, c2 - c1 - 1), b) &&
-         parse_count(text.substr(c2 + 1), minimum, n) && std::isfinite(*a) && std::isfinite(*b);
+         parse_count(text.substr(c2 + 1), minimum, n, maximum) && std::isfinite(*a) && std::isfinite(*b);
 }
 
 // Numbers separated by white space or commas.
@@ -170,15 +175,15 @@ int cmd_search(int argc, char** argv) {
       o.have_nodes = true;
     } else if (arg == "--random-nodes") {
       int64_t n;
-      if (!value(&v) || !parse_count(v, 2, &n))
-        return usage_error("--random-nodes needs a count of at least 2");
+      if (!value(&v) || !parse_count(v, 2, &n, kMaxHeld))
+        return usage_error("--random-nodes needs a count from 2 to " + std::to_string(kMaxHeld));
       o.nx = n;
       o.have_nodes = true;
       o.nodes.assign(1, -1.0);  // generated below, once the seed is known
     } else if (arg == "--even-nodes") {
       double a, b;
       int64_t n;
-      if (!value(&v) || !parse_even(v, 2, &a, &b, &n) || !(a < b))
+      if (!value(&v) || !parse_even(v, 2, INT64_MAX, &a, &b, &n) || !(a < b))
         return usage_error("--even-nodes needs A,B,N with A < B and N >= 2");
       o.nodes = {a, b};
       o.nx = n;
@@ -188,21 +193,22 @@ int cmd_search(int argc, char** argv) {
       if (!read_numbers(v, &o.sites, &error)) return usage_error(error);
       o.have_sites = true;
     } else if (arg == "--random-sites") {
-      if (!value(&v) || !parse_count(v, 1, &o.nsite))
-        return usage_error("--random-sites needs a positive count");
+      if (!value(&v) || !parse_count(v, 1, &o.nsite, kMaxHeld))
+        return usage_error("--random-sites needs a count from 1 to " + std::to_string(kMaxHeld));
       o.random_sites = v;
       o.have_sites = true;
     } else if (arg == "--even-sites") {
       double a, b;
-      if (!value(&v) || !parse_even(v, 1, &a, &b, &o.nsite)) return usage_error("--even-sites needs A,B,N");
+      if (!value(&v) || !parse_even(v, 1, kMaxHeld, &a, &b, &o.nsite))
+        return usage_error("--even-sites needs A,B,N with N from 1 to " + std::to_string(kMaxHeld));
       o.sites = {a, b};
       o.uniform_sites = o.have_sites = true;
     } else if (arg == "--peak") {
       if (!value(&v) || !parse_double(v, &o.peak)) return usage_error("--peak needs a cell");
       o.have_peak = true;
     } else if (arg == "--threads") {
-      if (!value(&v) || !parse_count(v, 1, &o.threads))
-        return usage_error("--threads needs a positive count");
+      if (!value(&v) || !parse_count(v, 1, &o.threads, INT32_MAX))
+        return usage_error("--threads needs a count from 1 to " + std::to_string(INT32_MAX));
     } else if (arg == "--seed") {
       int64_t s;
       if (!value(&v) || !parse_count(v, 0, &s)) return usage_error("--seed needs a number");

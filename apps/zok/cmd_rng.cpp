@@ -2,8 +2,10 @@
 // random-stream tour stop (registry rows, MCG31M1 draws, a registered generator, chunks).
 #include <strings.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -57,8 +59,12 @@ int32_t find_generator(const char* text) {
   int32_t member = 0;
   if (const size_t colon = name.find(':'); colon != std::string::npos) {
     char* end = nullptr;
-    member = static_cast<int32_t>(std::strtol(name.c_str() + colon + 1, &end, 10));
-    if (*end != '\0' || end == name.c_str() + colon + 1 || member < 0) return -1;
+    errno = 0;
+    const long value = std::strtol(name.c_str() + colon + 1, &end, 10);
+    // A member past int32 must not wrap around onto a real one.
+    if (*end != '\0' || end == name.c_str() + colon + 1 || errno != 0 || value < 0 || value > INT32_MAX)
+      return -1;
+    member = static_cast<int32_t>(value);
     name.resize(colon);
   }
   for (int32_t index = 0; index < zok::rng::kBuiltinRows; ++index)
@@ -157,9 +163,11 @@ int run_gen(int argc, char** argv) {
     if (std::strcmp(argv[i], "--seed") == 0 && has_value) {
       ok = parse_u32_list(argv[++i], &seeds);
     } else if (std::strcmp(argv[i], "-n") == 0 && has_value) {
+      const char* text = argv[++i];
       char* end = nullptr;
-      n = std::strtoll(argv[++i], &end, 10);
-      ok = *end == '\0' && n >= 0;
+      errno = 0;
+      n = std::strtoll(text, &end, 10);
+      ok = end != text && *end == '\0' && errno == 0 && n >= 0;
     } else if ((std::strcmp(argv[i], "--double") == 0 || std::strcmp(argv[i], "--float") == 0) && has_value) {
       form = argv[i][2];
       ok = parse_interval(argv[++i], &a, &b);

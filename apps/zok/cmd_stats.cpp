@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <new>
 #include <random>
 #include <sstream>
 #include <string>
@@ -42,8 +43,9 @@ std::vector<std::string> split(const std::string& line) {
   return fields;
 }
 
-// Reads a CSV file; a first line with any non-numeric field is the header. Columns with a field
-// that is not a number are dropped.
+// Reads a CSV file; a first line with any non-numeric field is the header. A column with a missing
+// or non-numeric field is dropped, and standard error says which and why: a silent drop would make a
+// table of fewer variables look like the whole file.
 bool read_csv(const char* path, Table* table, std::string* error) {
   std::ifstream in(path);
   if (!in) {
@@ -51,10 +53,12 @@ bool read_csv(const char* path, Table* table, std::string* error) {
     return false;
   }
   std::vector<std::vector<std::string>> rows;
+  std::vector<size_t> lines;  // the file's line number of each row, for the messages
   std::string line;
-  while (std::getline(in, line)) {
+  for (size_t number = 1; std::getline(in, line); ++number) {
     if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
     rows.push_back(split(line));
+    lines.push_back(number);
   }
   if (rows.empty()) {
     *error = "no data";
@@ -67,14 +71,28 @@ bool read_csv(const char* path, Table* table, std::string* error) {
   std::vector<std::string> names(width);
   for (size_t j = 0; j < width; ++j) names[j] = header ? rows[0][j] : "x" + std::to_string(j + 1);
   const size_t first = header ? 1 : 0;
+  for (size_t i = first; i < rows.size(); ++i)
+    if (rows[i].size() > width)
+      std::fprintf(stderr,
+                   "zok stats: line %zu has %zu fields, line %zu has %zu: the extra ones are ignored\n",
+                   lines[i], rows[i].size(), lines[0], width);
   for (size_t j = 0; j < width; ++j) {
     std::vector<double> col;
-    bool numeric = true;
-    for (size_t i = first; i < rows.size() && numeric; ++i) {
-      numeric = j < rows[i].size() && parse_number(rows[i][j], &v);
-      col.push_back(v);
+    size_t bad = rows.size();
+    for (size_t i = first; i < rows.size() && bad == rows.size(); ++i) {
+      if (j < rows[i].size() && parse_number(rows[i][j], &v))
+        col.push_back(v);
+      else
+        bad = i;
     }
-    if (numeric && !col.empty()) {
+    if (bad < rows.size()) {
+      if (j < rows[bad].size())
+        std::fprintf(stderr, "zok stats: column %zu (%s) dropped: line %zu has \"%s\", not a number\n", j + 1,
+                     names[j].c_str(), lines[bad], rows[bad][j].c_str());
+      else
+        std::fprintf(stderr, "zok stats: column %zu (%s) dropped: line %zu has only %zu fields\n", j + 1,
+                     names[j].c_str(), lines[bad], rows[bad].size());
+    } else if (!col.empty()) {
       table->names.push_back(names[j]);
       table->columns.push_back(std::move(col));
     }
@@ -126,16 +144,19 @@ int32_t compute(const std::vector<double>& x, const double* w, int32_t p, int32_
     a->assign(p, 0.0);
   r->mn.assign(p, INFINITY);
   r->mx.assign(p, -INFINITY);
+  // The matrices grow with the square of the variables: a wide file asking only for means must not
+  // pay for them.
   const size_t msize = matrix_storage == ZOK_SS_MATRIX_FULL ? size_t(p) * p : size_t(p) * (p + 1) / 2;
-  r->cov.assign(msize, 0.0);
-  r->cor.assign(msize, 0.0);
+  r->cov.assign(want.cov ? msize : 0, 0.0);
+  r->cor.assign(want.cor ? msize : 0, 0.0);
   int32_t storage = ZOK_SS_STORAGE_COLUMNS;
   SSTask* task = nullptr;
   int32_t status = __qordSSNewTask(&task, &p, &n, &storage, x.data(), w, nullptr, 0);
   if (status != 0) return status;
   __qordSSEditMoments(task, r->mean.data(), r->raw2.data(), r->raw3.data(), r->raw4.data(), r->c2.data(),
                       r->c3.data(), r->c4.data());
-  __qordSSEditCovCor(task, nullptr, r->cov.data(), &matrix_storage, r->cor.data(), &matrix_storage);
+  __qordSSEditCovCor(task, nullptr, want.cov ? r->cov.data() : nullptr, &matrix_storage,
+                     want.cor ? r->cor.data() : nullptr, &matrix_storage);
   __qordSSEditTask(task, ZOK_SS_ID_SKEWNESS, r->skew.data());
   __qordSSEditTask(task, ZOK_SS_ID_KURTOSIS, r->kurt.data());
   __qordSSEditTask(task, ZOK_SS_ID_MIN, r->mn.data());
@@ -260,12 +281,19 @@ int run_stats(int argc, char** argv) {
   }
   const int32_t p = static_cast<int32_t>(table.columns.size());
   const int32_t n = static_cast<int32_t>(table.columns[0].size());
-  std::vector<double> x(static_cast<size_t>(p) * n);
-  for (int32_t i = 0; i < n; ++i)
-    for (int32_t j = 0; j < p; ++j) x[static_cast<size_t>(i) * p + j] = table.columns[j][i];
   Results r;
   const int32_t storage = packed ? ZOK_SS_MATRIX_PACKED_LOWER : ZOK_SS_MATRIX_FULL;
-  const int32_t status = compute(x, w.empty() ? nullptr : w.data(), p, n, want, storage, &r);
+  int32_t status;
+  try {
+    std::vector<double> x(static_cast<size_t>(p) * n);
+    for (int32_t i = 0; i < n; ++i)
+      for (int32_t j = 0; j < p; ++j) x[static_cast<size_t>(i) * p + j] = table.columns[j][i];
+    status = compute(x, w.empty() ? nullptr : w.data(), p, n, want, storage, &r);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "zok stats: not enough memory for %d variables and %d observations%s\n", p, n,
+                 want.cov || want.cor ? " (cov and cor take variables x variables values each)" : "");
+    return 1;
+  }
   if (status != 0) {
     std::fprintf(stderr, "zok stats: status %d\n", status);
     return 1;

@@ -36,6 +36,14 @@ struct Call {
   Isa isa = zok::vm::selected_isa();
 };
 
+// A whole argument as a number (inf, nan and hexadecimal forms included): a typo must not run the
+// function on a silent 0.
+bool parse_value(const std::string& text, double* out) {
+  char* end = nullptr;
+  *out = std::strtod(text.c_str(), &end);
+  return !text.empty() && end == text.c_str() + text.size();
+}
+
 int32_t print_report(ErrorContext* ctx) {
   std::printf("  report: code %d at element %d (%.*s)\n", ctx->code, ctx->index, ctx->func_name_len,
               ctx->func_name);
@@ -52,16 +60,21 @@ int run_typed(const Call& c, const std::vector<std::string>& values, const std::
   }
   void* k = (*kernels)[c.fn][c.slot];
   std::vector<T> a, b;
+  const bool pairs = in.shape == Shape::AB_R || in.shape == Shape::LINFRAC;
   for (const auto& v : values) {
     const size_t colon = v.find(':');
-    a.push_back(static_cast<T>(std::strtod(v.c_str(), nullptr)));
-    if (in.shape == Shape::AB_R || in.shape == Shape::LINFRAC) {
-      if (colon == std::string::npos) {
-        std::fprintf(stderr, "zok vm: %s takes pairs a:b\n", in.name);
-        return 2;
-      }
-      b.push_back(static_cast<T>(std::strtod(v.c_str() + colon + 1, nullptr)));
+    if (pairs && colon == std::string::npos) {
+      std::fprintf(stderr, "zok vm: %s takes pairs a:b\n", in.name);
+      return 2;
     }
+    double x, y = 0;
+    if (!parse_value(pairs ? v.substr(0, colon) : v, &x) ||
+        (pairs && !parse_value(v.substr(colon + 1), &y))) {
+      std::fprintf(stderr, "zok vm: %s is not a number%s\n", v.c_str(), pairs ? " pair a:b" : "");
+      return 2;
+    }
+    a.push_back(static_cast<T>(x));
+    if (pairs) b.push_back(static_cast<T>(y));
   }
   const int n = static_cast<int>(a.size());
   std::vector<T> r(a.size()), r2(a.size());
@@ -82,6 +95,11 @@ int run_typed(const Call& c, const std::vector<std::string>& values, const std::
   return 0;
 }
 
+int option_error(const char* message) {
+  std::fprintf(stderr, "zok vm: %s\n", message);
+  return 2;
+}
+
 // argv[0] is "vm".
 int cmd_vm(int argc, char** argv) {
   char type = 'd';
@@ -96,14 +114,28 @@ int cmd_vm(int argc, char** argv) {
       type = next()[0];
     } else if (arg == "--acc") {
       const std::string acc = next();
+      if (acc != "LA" && acc != "HA" && acc != "EP") return option_error("--acc needs HA, LA or EP");
       c.slot = acc == "LA" ? zok::vm::kLA : acc == "EP" ? zok::vm::kEP : zok::vm::kHA;
     } else if (arg == "--isa") {
       const std::string isa = next();
+      bool known = false;
       for (int k = 0; k < zok::vm::kIsaCount; ++k)
-        if (isa == zok::vm::isa_name(static_cast<Isa>(k))) c.isa = static_cast<Isa>(k);
+        if (isa == zok::vm::isa_name(static_cast<Isa>(k))) {
+          c.isa = static_cast<Isa>(k);
+          known = true;
+        }
+      if (!known) return option_error("--isa needs sse41, avx2 or avx512");
     } else if (arg == "--scalars") {
+      // One to four numbers; the ones not given keep their defaults.
       const std::string s = next();
-      std::sscanf(s.c_str(), "%lf,%lf,%lf,%lf", &scalars[0], &scalars[1], &scalars[2], &scalars[3]);
+      size_t at = 0, k = 0;
+      for (; k < scalars.size() && at <= s.size(); ++k) {
+        const size_t comma = std::min(s.find(',', at), s.size());
+        if (!parse_value(s.substr(at, comma - at), &scalars[k]))
+          return option_error("--scalars needs numbers");
+        at = comma + 1;
+      }
+      if (at <= s.size()) return option_error("--scalars takes at most four numbers");
     } else if (name.empty()) {
       name = arg;
     } else {

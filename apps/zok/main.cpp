@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -51,9 +53,7 @@ int tour() {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   if (argc < 2) {
     usage();
     return 2;
@@ -63,4 +63,22 @@ int main(int argc, char** argv) {
     if (c.run != nullptr && std::strcmp(argv[1], c.name) == 0) return c.run(argc - 1, argv + 1);
   usage();
   return 2;
+}
+
+}  // namespace
+
+// Whatever a command did not handle itself ends here as a message and exit status 1, never as an
+// abort: a script running zok on a large or odd input must be able to tell a failure from a crash.
+int main(int argc, char** argv) {
+  const char* command = argc >= 2 ? argv[1] : "zok";
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "zok %s: not enough memory\n", command);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "zok %s: %s\n", command, e.what());
+  } catch (...) {
+    std::fprintf(stderr, "zok %s: unexpected failure\n", command);
+  }
+  return 1;
 }
