@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 #include "zok/core_services.h"
@@ -81,7 +82,95 @@ inline void blas_syr_plain(int n, float alpha, const float* x, float* a, int lda
 }
 // Column-major lower is row-major upper: C[i*k + j] with i <= j is what the BLAS calls above keep.
 
+// ---- running means that neither overflow nor depend on where infinities fall ----
+// r moved the fraction a of the way to v. The plain form serves all data whose difference is finite;
+// the rest takes the slow form below, so ordinary data keeps its exact arithmetic.
+template <class T>
+[[gnu::cold, gnu::noinline]] T toward_slow(T r, T v, T a) {
+  if (a == T(0)) return r;  // an observation of no weight changes nothing
+  if (std::isfinite(r) && std::isfinite(v)) {
+    // The difference overflowed: halves of such large values are exact.
+    const T h = T(0.5);
+    return (r * h + (v * h - r * h) * a) * T(2);
+  }
+  // An infinity or NaN: the weighted sum would be inf, -inf or NaN by the signs present, in any order.
+  return r + v;
+}
+template <class T>
+inline T toward(T r, T v, T a) {
+  const T d = v - r;
+  if (std::isfinite(d)) [[likely]]
+    return r + d * a;
+  return toward_slow(r, v, a);
+}
+
+// (WA*ra + sb)/W, the mean of two parts where sb is part B's sum and rb its mean; when the weighted
+// sum overflows for finite means, the mean is moved instead.
+template <class T>
+inline T pooled_mean(T WA, T ra, T sb, T rb, T f, T W) {
+  const T r = (WA * ra + sb) / W;
+  if (std::isfinite(r)) [[likely]]
+    return r;
+  return toward_slow(ra, rb, f);
+}
+
+// Central sums M2..M(Level+1) of variable j after an observation of deviation 2*dh from the mean
+// (dh finite, its double not), with the update factors of update_obs.
+template <class T, int Level>
+[[gnu::cold]] void central_sums_half(T* const* M, int64_t j, T dh, T a, T b, T b3, T b4) {
+  const T dh2 = dh * dh;
+  if constexpr (Level >= 3)
+    M[2][j] += dh2 * dh2 * b4 * T(16) + T(6) * dh2 * M[0][j] * a * a * T(4) - T(4) * dh * M[1][j] * a * T(2);
+  if constexpr (Level >= 2) M[1][j] += dh2 * dh * b3 * T(8) - T(3) * dh * M[0][j] * a * T(2);
+  if constexpr (Level >= 1) M[0][j] += dh2 * b * T(4);
+}
+
+// Variable j of an observation whose deviation from the running mean is not finite: an infinity or
+// NaN in the data or the mean (every central sum becomes NaN, as a two-pass computation gives), or
+// finite values too far apart (half deviations). Returns the deviation the cross-products use.
+template <class T, int Level>
+[[gnu::cold, gnu::noinline]] T update_rare(State<T>& s, int64_t j, T yv, T a, T b, T b3, T b4) {
+  if (a == T(0)) return T(0);
+  T dev;
+  if (std::isfinite(yv) && std::isfinite(s.m[j])) {
+    const T dh = yv * T(0.5) - s.m[j] * T(0.5);
+    central_sums_half<T, Level>(s.M, j, dh, a, b, b3, b4);
+    dev = dh * T(2);
+  } else {
+    for (int q = 0; q < Level; ++q) s.M[q][j] = std::numeric_limits<T>::quiet_NaN();
+    dev = std::numeric_limits<T>::quiet_NaN();
+  }
+  s.m[j] = toward_slow(s.m[j], yv, a);
+  return dev;
+}
+
+// Variable j of s continues without its shift, which is too far from the data for x - K to be
+// finite. Cross-products kept about the shift (about_k) move to sums about zero; in the middle of an
+// observation they use the means as they stand, which matters only at sizes where they overflow.
+template <class T>
+[[gnu::cold, gnu::noinline]] void unshift(State<T>& s, int64_t k, int64_t j, bool about_k) {
+  const T K = s.K[j];
+  if (about_k && s.W != T(0))
+    for (int64_t c = 0; c < k; ++c) {
+      T& e = j <= c ? s.C[j * k + c] : s.C[c * k + j];
+      e += c == j ? s.W * K * (T(2) * s.m[j] + K) : K * s.W * s.m[c];
+    }
+  s.m[j] += K;
+  s.K[j] = T(0);
+}
+
 // ---- first set: one observation at a time ----
+// Raw moments 2..Level+1 of variable j move toward the powers of x.
+template <class T, int Level>
+inline void update_raw(State<T>& s, int64_t j, T xv, T a) {
+  if constexpr (Level >= 1) {
+    const T x2 = xv * xv;
+    s.r[0][j] = toward(s.r[0][j], x2, a);
+    if constexpr (Level >= 2) s.r[1][j] = toward(s.r[1][j], x2 * xv, a);
+    if constexpr (Level >= 3) s.r[2][j] = toward(s.r[2][j], x2 * x2, a);
+  }
+}
+
 // Level L keeps M2..M(L+1) and raw moments up to order L+1. scratch: 2k values.
 template <class T, bool Cols, bool Weighted, int Level, bool CP>
 void update_obs(const Job<T>& job, State<T>& s, int64_t begin, int64_t end, T* scratch) {
@@ -100,8 +189,24 @@ void update_obs(const Job<T>& job, State<T>& s, int64_t begin, int64_t end, T* s
     [[maybe_unused]] const T b4 = b * (W * W - W * w + w * w) / (Wn * Wn);
     for (int64_t j = 0; j < k; ++j) {
       const T xv = at<Cols>(job, i, job.vars[j]);
-      const T yv = xv - s.K[j];
-      const T dj = yv - s.m[j];
+      T yv = xv - s.K[j];
+      T dj = yv - s.m[j];
+      if (!std::isfinite(dj)) [[unlikely]] {
+        if (std::isfinite(xv) && !std::isfinite(yv)) {
+          unshift(s, k, j, CP && job.shifted);
+          yv = xv;
+          dj = yv - s.m[j];
+        }
+        if (!std::isfinite(dj)) {
+          dj = update_rare<T, Level>(s, j, yv, a, b, b3, b4);
+          if constexpr (CP) {
+            d[j] = dj;
+            y[j] = yv;
+          }
+          update_raw<T, Level>(s, j, xv, a);
+          continue;
+        }
+      }
       if constexpr (CP) {
         d[j] = dj;
         y[j] = yv;
@@ -113,12 +218,7 @@ void update_obs(const Job<T>& job, State<T>& s, int64_t begin, int64_t end, T* s
       if constexpr (Level >= 2) s.M[1][j] += dj * dj * dj * b3 - T(3) * dj * s.M[0][j] * a;
       if constexpr (Level >= 1) s.M[0][j] += dj * dj * b;
       s.m[j] += dj * a;
-      if constexpr (Level >= 1) {
-        const T x2 = xv * xv;
-        s.r[0][j] += (x2 - s.r[0][j]) * a;
-        if constexpr (Level >= 2) s.r[1][j] += (x2 * xv - s.r[1][j]) * a;
-        if constexpr (Level >= 3) s.r[2][j] += (x2 * x2 - s.r[2][j]) * a;
-      }
+      update_raw<T, Level>(s, j, xv, a);
     }
     if constexpr (CP) {
       if (job.shifted) {
@@ -158,7 +258,7 @@ void merge_block(State<T>& s, int64_t k, T WB, const T* mB, const T* const* RB, 
                    T(3) * dl * (WA * MB[0][j] - WB * s.M[0][j]) / W;
     if constexpr (Level >= 1) s.M[0][j] += MB[0][j] + dl * dl * WA * WB / W;
     s.m[j] += dl * f;
-    for (int q = 0; q < Level; ++q) s.r[q][j] = (WA * s.r[q][j] + RB[q][j]) / W;
+    for (int q = 0; q < Level; ++q) s.r[q][j] = pooled_mean(WA, s.r[q][j], RB[q][j], RB[q][j] / WB, f, W);
   }
   s.W = W;
 }
@@ -222,6 +322,7 @@ void update_blocks(const Job<T>& job, State<T>& s, int64_t begin, int64_t end, T
       for (int64_t i = 0; i < nb; ++i) W2B += wb[i] * wb[i];
     else
       W2B = WB;
+    bool finite = true;
     for (int64_t j = 0; j < k; ++j) {
       T* zj = Z + j * nb;
       const int64_t v = job.vars[j];
@@ -277,6 +378,14 @@ void update_blocks(const Job<T>& job, State<T>& s, int64_t begin, int64_t end, T
       MB[0][j] = c2 - c1 * corr;
       MB[1][j] = c3;
       MB[2][j] = c4;
+      for (const T v : {mB[j] - s.m[j], s2, s3, s4, MB[0][j], c3, c4}) finite = finite && std::isfinite(v);
+    }
+    // Sums that overflowed, or infinities in the block or the running mean: the one-at-a-time
+    // routine takes such a block.
+    if (!finite) [[unlikely]] {
+      update_obs<T, Cols, Weighted, Level, CP>(job, s, begin, begin + nb, dl);
+      begin += nb;
+      continue;
     }
     if constexpr (CP) {
       const int ki = static_cast<int>(k), nbi = static_cast<int>(nb);
