@@ -160,66 +160,134 @@ template <class T>
 }
 
 // ---- first set: one observation at a time ----
-// Raw moments 2..Level+1 of variable j move toward the powers of x.
+// Powers 2..Level+1 of x, the values the raw moments average.
 template <class T, int Level>
-inline void update_raw(State<T>& s, int64_t j, T xv, T a) {
-  if constexpr (Level >= 1) {
-    const T x2 = xv * xv;
-    s.r[0][j] = toward(s.r[0][j], x2, a);
-    if constexpr (Level >= 2) s.r[1][j] = toward(s.r[1][j], x2 * xv, a);
-    if constexpr (Level >= 3) s.r[2][j] = toward(s.r[2][j], x2 * x2, a);
+inline void powers(T xv, T (&pw)[3]) {
+  const T x2 = xv * xv;
+  pw[0] = x2;
+  pw[1] = Level >= 2 ? x2 * xv : T(0);
+  pw[2] = Level >= 3 ? x2 * x2 : T(0);
+}
+
+// The central sums and the mean of variable j after an observation of deviation dj from the mean.
+template <class T, int Level>
+inline void update_central(State<T>& s, int64_t j, T dj, T a, T b, T b3, T b4) {
+  if constexpr (Level >= 3) {
+    const T d2 = dj * dj;
+    s.M[2][j] += d2 * d2 * b4 + T(6) * d2 * s.M[0][j] * a * a - T(4) * dj * s.M[1][j] * a;
+  }
+  if constexpr (Level >= 2) s.M[1][j] += dj * dj * dj * b3 - T(3) * dj * s.M[0][j] * a;
+  if constexpr (Level >= 1) s.M[0][j] += dj * dj * b;
+  s.m[j] += dj * a;
+}
+
+// Variables j0.. of observation i, one of whose deviations or raw-moment differences is not finite:
+// a shift too far from the data is given up, the rest goes through the careful forms above.
+template <class T, bool Cols, int Level, bool CP>
+[[gnu::cold, gnu::noinline]] void update_careful(const Job<T>& job, State<T>& s, int64_t i, int64_t j0, T a,
+                                                 T b, T b3, T b4, T* d, T* y) {
+  for (int64_t j = j0; j < job.k; ++j) {
+    const T xv = at<Cols>(job, i, job.vars[j]);
+    T yv = xv - s.K[j];
+    if (std::isfinite(xv) && !std::isfinite(yv)) {
+      unshift(s, job.k, j, CP && job.shifted);
+      yv = xv;
+    }
+    T dj = yv - s.m[j];
+    if (std::isfinite(dj))
+      update_central<T, Level>(s, j, dj, a, b, b3, b4);
+    else
+      dj = update_rare<T, Level>(s, j, yv, a, b, b3, b4);
+    T pw[3];
+    powers<T, Level>(xv, pw);
+    for (int q = 0; q < Level; ++q) s.r[q][j] = toward(s.r[q][j], pw[q], a);
+    if constexpr (CP) {
+      d[j] = dj;
+      y[j] = yv;
+    }
   }
 }
 
-// Level L keeps M2..M(L+1) and raw moments up to order L+1. scratch: 2k values.
-template <class T, bool Cols, bool Weighted, int Level, bool CP>
-void update_obs(const Job<T>& job, State<T>& s, int64_t begin, int64_t end, T* scratch) {
+// Scratch of update_obs for k variables: two rows of deviations and a copy of the state.
+inline int64_t obs_scratch_size(int64_t k) {
+  return 10 * k + k * k;
+}
+
+// Copies the per-variable arrays (and cross-products) of s to or from `copy` (8k + k*k values).
+template <class T>
+void copy_state(State<T>& s, int64_t k, T* copy, bool save) {
+  T* arrays[8] = {s.K, s.m, s.r[0], s.r[1], s.r[2], s.M[0], s.M[1], s.M[2]};
+  for (int a = 0; a < 8; ++a)
+    save ? std::memcpy(copy + a * k, arrays[a], k * sizeof(T))
+         : std::memcpy(arrays[a], copy + a * k, k * sizeof(T));
+  if (s.C != nullptr)
+    save ? std::memcpy(copy + 8 * k, s.C, k * k * sizeof(T))
+         : std::memcpy(s.C, copy + 8 * k, k * k * sizeof(T));
+}
+
+// A non-finite difference leaves a mean or raw moment non-finite for good (inf absorbs finite values,
+// NaN everything), so finite ones at the end of a span show that none occurred in it.
+template <class T, int Level>
+bool means_finite(const State<T>& s, int64_t k) {
+  bool ok = true;
+  for (int64_t j = 0; j < k; ++j) {
+    ok &= std::isfinite(s.m[j]);
+    for (int q = 0; q < Level; ++q) ok &= std::isfinite(s.r[q][j]);
+  }
+  return ok;
+}
+
+// Observations [i0, i1). Plain: the loop over variables has no exit nor test; otherwise a variable
+// whose differences are not finite sends the rest of the observation to the careful routine. d, y:
+// k values each.
+template <class T, bool Cols, bool Weighted, int Level, bool CP, bool Plain>
+void update_span(const Job<T>& job, State<T>& s, int64_t i0, int64_t i1, T* d, T* y) {
   const int64_t k = job.k;
-  T* d = scratch;
-  T* y = scratch + k;
-  for (int64_t i = begin; i < end; ++i) {
+  for (int64_t i = i0; i < i1; ++i) {
     const T w = Weighted ? job.w[i] : T(1);
-    // Leading zero weights are skipped so that no total of zero is ever divided by; a NaN weight
-    // is not zero and stops the skip.
+    // Leading zero weights are skipped so that no total of zero is ever divided by.
     if (Weighted && s.W == T(0) && w == T(0)) continue;
     const T W = s.W, Wn = W + w;
     const T a = w / Wn;  // weight of the new observation in the mean
     const T b = W * a;   // W w / W'
     [[maybe_unused]] const T b3 = b * (W - w) / Wn;
     [[maybe_unused]] const T b4 = b * (W * W - W * w + w * w) / (Wn * Wn);
-    for (int64_t j = 0; j < k; ++j) {
-      const T xv = at<Cols>(job, i, job.vars[j]);
-      T yv = xv - s.K[j];
-      T dj = yv - s.m[j];
-      if (!std::isfinite(dj)) [[unlikely]] {
-        if (std::isfinite(xv) && !std::isfinite(yv)) {
-          unshift(s, k, j, CP && job.shifted);
-          yv = xv;
-          dj = yv - s.m[j];
+    int64_t j = 0;
+    if constexpr (Plain) {
+      for (; j < k; ++j) {
+        const T xv = at<Cols>(job, i, job.vars[j]);
+        const T yv = xv - s.K[j];
+        const T dj = yv - s.m[j];
+        if constexpr (CP) {
+          d[j] = dj;
+          y[j] = yv;
         }
-        if (!std::isfinite(dj)) {
-          dj = update_rare<T, Level>(s, j, yv, a, b, b3, b4);
-          if constexpr (CP) {
-            d[j] = dj;
-            y[j] = yv;
-          }
-          update_raw<T, Level>(s, j, xv, a);
-          continue;
-        }
+        update_central<T, Level>(s, j, dj, a, b, b3, b4);
+        T pw[3];
+        powers<T, Level>(xv, pw);
+        for (int q = 0; q < Level; ++q) s.r[q][j] += (pw[q] - s.r[q][j]) * a;
       }
+    }
+    for (; j < k; ++j) {
+      const T xv = at<Cols>(job, i, job.vars[j]);
+      const T yv = xv - s.K[j];
+      const T dj = yv - s.m[j];
+      T pw[3], dr[3] = {};
+      powers<T, Level>(xv, pw);
+      bool finite = std::isfinite(dj);
+      for (int q = 0; q < Level; ++q) {
+        dr[q] = pw[q] - s.r[q][j];
+        finite &= std::isfinite(dr[q]);
+      }
+      if (!finite) break;
       if constexpr (CP) {
         d[j] = dj;
         y[j] = yv;
       }
-      if constexpr (Level >= 3) {
-        const T d2 = dj * dj;
-        s.M[2][j] += d2 * d2 * b4 + T(6) * d2 * s.M[0][j] * a * a - T(4) * dj * s.M[1][j] * a;
-      }
-      if constexpr (Level >= 2) s.M[1][j] += dj * dj * dj * b3 - T(3) * dj * s.M[0][j] * a;
-      if constexpr (Level >= 1) s.M[0][j] += dj * dj * b;
-      s.m[j] += dj * a;
-      update_raw<T, Level>(s, j, xv, a);
+      update_central<T, Level>(s, j, dj, a, b, b3, b4);
+      for (int q = 0; q < Level; ++q) s.r[q][j] += dr[q] * a;
     }
+    if (j < k) update_careful<T, Cols, Level, CP>(job, s, i, j, a, b, b3, b4, d, y);
     if constexpr (CP) {
       if (job.shifted) {
         for (int64_t r = 0; r < k; ++r) {
@@ -237,6 +305,30 @@ void update_obs(const Job<T>& job, State<T>& s, int64_t begin, int64_t end, T* s
     }
     s.W = Wn;
     s.W2 += w * w;
+  }
+}
+
+// Level L keeps M2..M(L+1) and raw moments up to order L+1. scratch: obs_scratch_size(k) values.
+// Spans run the plain loop; one that leaves a mean or raw moment not finite (infinities, NaN,
+// overflowing differences) is put back and run again through the careful one.
+template <class T, bool Cols, bool Weighted, int Level, bool CP>
+void update_obs(const Job<T>& job, State<T>& s, int64_t begin, int64_t end, T* scratch) {
+  constexpr int64_t kSpan = 64;
+  const int64_t k = job.k;
+  T* d = scratch;
+  T* y = scratch + k;
+  T* saved = scratch + 2 * k;
+  for (int64_t i0 = begin; i0 < end; i0 += kSpan) {
+    const int64_t i1 = std::min(end, i0 + kSpan);
+    const T W = s.W, W2 = s.W2;
+    copy_state(s, k, saved, true);
+    update_span<T, Cols, Weighted, Level, CP, true>(job, s, i0, i1, d, y);
+    if (!means_finite<T, Level>(s, k)) [[unlikely]] {
+      copy_state(s, k, saved, false);
+      s.W = W;
+      s.W2 = W2;
+      update_span<T, Cols, Weighted, Level, CP, false>(job, s, i0, i1, d, y);
+    }
   }
 }
 
@@ -279,7 +371,7 @@ inline T lane_sum(const T (&a)[kLanes]) {
 
 // Scratch of the blocked path for k variables and blocks of b observations.
 inline int64_t block_scratch_size(int64_t k, int64_t b, bool weighted) {
-  return (weighted ? 2 : 1) * b * k + b + 9 * k;
+  return (weighted ? 2 : 1) * b * k + b + 7 * k + obs_scratch_size(k);
 }
 
 // ---- second set: blocks of observations ----
