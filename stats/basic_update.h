@@ -181,12 +181,13 @@ inline void update_central(State<T>& s, int64_t j, T dj, T a, T b, T b3, T b4) {
   s.m[j] += dj * a;
 }
 
-// Variables j0.. of observation i, one of whose deviations or raw-moment differences is not finite:
-// a shift too far from the data is given up, the rest goes through the careful forms above.
+// The variables of observation i where a deviation or raw-moment difference may not be finite: a
+// shift too far from the data is given up, the rest goes through the careful forms above. Finite
+// differences give the plain loop's results to the bit.
 template <class T, bool Cols, int Level, bool CP>
-[[gnu::cold, gnu::noinline]] void update_careful(const Job<T>& job, State<T>& s, int64_t i, int64_t j0, T a,
-                                                 T b, T b3, T b4, T* d, T* y) {
-  for (int64_t j = j0; j < job.k; ++j) {
+[[gnu::cold, gnu::noinline]] void update_careful(const Job<T>& job, State<T>& s, int64_t i, T a, T b, T b3,
+                                                 T b4, T* d, T* y) {
+  for (int64_t j = 0; j < job.k; ++j) {
     const T xv = at<Cols>(job, i, job.vars[j]);
     T yv = xv - s.K[j];
     if (std::isfinite(xv) && !std::isfinite(yv)) {
@@ -237,9 +238,8 @@ bool means_finite(const State<T>& s, int64_t k) {
   return ok;
 }
 
-// Observations [i0, i1). Plain: the loop over variables has no exit nor test; otherwise a variable
-// whose differences are not finite sends the rest of the observation to the careful routine. d, y:
-// k values each.
+// Observations [i0, i1), through the plain loop over variables or the careful routine. d, y: k
+// values each.
 template <class T, bool Cols, bool Weighted, int Level, bool CP, bool Plain>
 void update_span(const Job<T>& job, State<T>& s, int64_t i0, int64_t i1, T* d, T* y) {
   const int64_t k = job.k;
@@ -252,9 +252,8 @@ void update_span(const Job<T>& job, State<T>& s, int64_t i0, int64_t i1, T* d, T
     const T b = W * a;   // W w / W'
     [[maybe_unused]] const T b3 = b * (W - w) / Wn;
     [[maybe_unused]] const T b4 = b * (W * W - W * w + w * w) / (Wn * Wn);
-    int64_t j = 0;
     if constexpr (Plain) {
-      for (; j < k; ++j) {
+      for (int64_t j = 0; j < k; ++j) {
         const T xv = at<Cols>(job, i, job.vars[j]);
         const T yv = xv - s.K[j];
         const T dj = yv - s.m[j];
@@ -267,27 +266,9 @@ void update_span(const Job<T>& job, State<T>& s, int64_t i0, int64_t i1, T* d, T
         powers<T, Level>(xv, pw);
         for (int q = 0; q < Level; ++q) s.r[q][j] += (pw[q] - s.r[q][j]) * a;
       }
+    } else {
+      update_careful<T, Cols, Level, CP>(job, s, i, a, b, b3, b4, d, y);
     }
-    for (; j < k; ++j) {
-      const T xv = at<Cols>(job, i, job.vars[j]);
-      const T yv = xv - s.K[j];
-      const T dj = yv - s.m[j];
-      T pw[3], dr[3] = {};
-      powers<T, Level>(xv, pw);
-      bool finite = std::isfinite(dj);
-      for (int q = 0; q < Level; ++q) {
-        dr[q] = pw[q] - s.r[q][j];
-        finite &= std::isfinite(dr[q]);
-      }
-      if (!finite) break;
-      if constexpr (CP) {
-        d[j] = dj;
-        y[j] = yv;
-      }
-      update_central<T, Level>(s, j, dj, a, b, b3, b4);
-      for (int q = 0; q < Level; ++q) s.r[q][j] += dr[q] * a;
-    }
-    if (j < k) update_careful<T, Cols, Level, CP>(job, s, i, j, a, b, b3, b4, d, y);
     if constexpr (CP) {
       if (job.shifted) {
         for (int64_t r = 0; r < k; ++r) {
