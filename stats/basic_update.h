@@ -130,7 +130,6 @@ template <class T, int Level>
 // finite values too far apart (half deviations). Returns the deviation the cross-products use.
 template <class T, int Level>
 [[gnu::cold, gnu::noinline]] T update_rare(State<T>& s, int64_t j, T yv, T a, T b, T b3, T b4) {
-  if (a == T(0)) return T(0);
   T dev;
   if (std::isfinite(yv) && std::isfinite(s.m[j])) {
     const T dh = yv * T(0.5) - s.m[j] * T(0.5);
@@ -187,6 +186,13 @@ inline void update_central(State<T>& s, int64_t j, T dj, T a, T b, T b3, T b4) {
 template <class T, bool Cols, int Level, bool CP>
 [[gnu::cold, gnu::noinline]] void update_careful(const Job<T>& job, State<T>& s, int64_t i, T a, T b, T b3,
                                                  T b4, T* d, T* y) {
+  if (a == T(0)) {
+    // No weight: whatever its values, the observation takes no part (their products with zero may
+    // be NaN).
+    if constexpr (CP)
+      for (int64_t j = 0; j < job.k; ++j) d[j] = y[j] = T(0);
+    return;
+  }
   for (int64_t j = 0; j < job.k; ++j) {
     const T xv = at<Cols>(job, i, job.vars[j]);
     T yv = xv - s.K[j];
