@@ -110,6 +110,10 @@ int32_t plan_call(SSTask* task, uint64_t estimates, uint64_t method, Scratch& sc
   if (!c.from_sums) {
     const int32_t status = check_observations(*task, &c.n);
     if (status != kOk) return status;
+    // A negative or NaN weight has no meaning as a share of the total: refused before anything is read.
+    if (const T* w = static_cast<const T*>(task->weights); w != nullptr)
+      for (int64_t i = 0; i < c.n; ++i)
+        if (!(w[i] >= T(0))) return ErrBadWeight;
   } else if (task->accum_weights == nullptr && (task->n == nullptr || task->weights != nullptr)) {
     return ErrAccumWeights;
   }
@@ -178,11 +182,46 @@ int32_t write_from_sums(const Plan<T>& c, Scratch& scratch) {
 }
 
 // ---- the ranges of the data methods ----
+// Variable j of combine() when the means' difference is not finite: an infinity or NaN in either part
+// (central sums NaN, means added as the sums would be), or finite means too far apart (half
+// differences). Ranges of the kept-means method share their shift; others continue unshifted.
+// Returns the difference the cross-products use.
+template <class T>
+[[gnu::cold, gnu::noinline]] T combine_rare(State<T>& A, const State<T>& B, int64_t j, bool shifted) {
+  const T WA = A.W, WB = B.W, W = WA + WB;
+  const T ma = shifted ? A.m[j] : A.K[j] + A.m[j], mb = shifted ? B.m[j] : B.K[j] + B.m[j];
+  if (!shifted) A.K[j] = T(0);
+  for (int q = 0; q < 3; ++q) A.r[q][j] = pooled_mean(WA, A.r[q][j], WB * B.r[q][j], B.r[q][j], WB / W, W);
+  A.m[j] = toward_slow(ma, mb, WB / W);
+  if (!std::isfinite(ma) || !std::isfinite(mb)) {
+    for (int q = 0; q < 3; ++q) A.M[q][j] = std::numeric_limits<T>::quiet_NaN();
+    return std::numeric_limits<T>::quiet_NaN();
+  }
+  const T dh = mb * T(0.5) - ma * T(0.5);
+  const T M2A = A.M[0][j], M3A = A.M[1][j], M2B = B.M[0][j], M3B = B.M[1][j];
+  const T d2 = dh * dh;
+  A.M[2][j] += B.M[2][j] + d2 * d2 * WA * WB * (WA * WA - WA * WB + WB * WB) / (W * W * W) * T(16) +
+               T(6) * d2 * (WA * WA * M2B + WB * WB * M2A) / (W * W) * T(4) +
+               T(4) * dh * (WA * M3B - WB * M3A) / W * T(2);
+  A.M[1][j] +=
+      M3B + d2 * dh * WA * WB * (WA - WB) / (W * W) * T(8) + T(3) * dh * (WA * M2B - WB * M2A) / W * T(2);
+  A.M[0][j] += M2B + d2 * WA * WB / W * T(4);
+  return dh * T(2);
+}
+
 // Folds range B into A so that the result equals accumulating A's observations, then B's.
 // delta: k values of scratch.
 template <class T>
-void combine(State<T>& A, const State<T>& B, int64_t k, bool cp, bool shifted, T* delta) {
+void combine(State<T>& A, State<T>& B, int64_t k, bool cp, bool shifted, T* delta) {
   if (B.W == T(0)) return;
+  // Sums about kept means add only about the same values: a range that gave up a shift makes the
+  // other give it up too.
+  if (shifted)
+    for (int64_t j = 0; j < k; ++j)
+      if (A.K[j] != B.K[j]) [[unlikely]] {
+        unshift(A, k, j, cp);
+        unshift(B, k, j, cp);
+      }
   const T WA = A.W, WB = B.W, W = WA + WB;
   if (WA == T(0)) {
     // Nothing to combine with: A takes B's state (its cross-products add, A's being zero).
@@ -202,6 +241,10 @@ void combine(State<T>& A, const State<T>& B, int64_t k, bool cp, bool shifted, T
   }
   for (int64_t j = 0; j < k; ++j) delta[j] = (B.K[j] - A.K[j]) + (B.m[j] - A.m[j]);
   for (int64_t j = 0; j < k; ++j) {
+    if (!std::isfinite(delta[j])) [[unlikely]] {
+      delta[j] = combine_rare(A, B, j, shifted);
+      continue;
+    }
     const T dl = delta[j];
     const T M2A = A.M[0][j], M3A = A.M[1][j], M4A = A.M[2][j];
     const T M2B = B.M[0][j], M3B = B.M[1][j], M4B = B.M[2][j];
@@ -211,7 +254,7 @@ void combine(State<T>& A, const State<T>& B, int64_t k, bool cp, bool shifted, T
     A.M[1][j] = M3A + M3B + d2 * dl * WA * WB * (WA - WB) / (W * W) + T(3) * dl * (WA * M2B - WB * M2A) / W;
     A.M[0][j] = M2A + M2B + d2 * WA * WB / W;
     A.m[j] += dl * (WB / W);
-    for (int q = 0; q < 3; ++q) A.r[q][j] = (WA * A.r[q][j] + WB * B.r[q][j]) / W;
+    for (int q = 0; q < 3; ++q) A.r[q][j] = pooled_mean(WA, A.r[q][j], WB * B.r[q][j], B.r[q][j], WB / W, W);
   }
   if (cp) {
     // Ranges of the kept-means method are all sums about the same values: they add without mean terms.
@@ -270,7 +313,8 @@ int32_t set_up_ranges(const Plan<T>& c, const ThreadingServices* services, Scrat
 
   r.blocked = c.want_c && k >= kBlockedMinVars;
   r.block = std::max<int64_t>(262144 / (8 * p * (r.weighted ? 2 : 1)), 64);
-  const int64_t range_scratch = r.blocked ? block_scratch_size(k, std::min(r.block, n), r.weighted) : 2 * k;
+  const int64_t range_scratch =
+      r.blocked ? block_scratch_size(k, std::min(r.block, n), r.weighted) : obs_scratch_size(k);
   const int64_t state_size = 8 * k + (c.want_c ? k * k : 0);
   T* states_mem = scratch.take<T>(state_size * r.count + k);
   T* work_mem = scratch.take<T>(range_scratch * r.count);
@@ -305,6 +349,8 @@ void restore(const Plan<T>& c, Ranges<T>& r) {
   const int64_t k = c.k;
   const T W = c.W, W2 = c.W2;
   State<T>& s0 = r.states[0];
+  // A shift must be finite: an infinite or NaN mean carries on in m, unshifted.
+  auto base = [](T v) { return std::isfinite(v) ? v : T(0); };
   if (W > T(0)) {
     s0.W = W;
     s0.W2 = W2;
@@ -312,7 +358,7 @@ void restore(const Plan<T>& c, Ranges<T>& r) {
     for (int64_t j = 0; j < k; ++j) {
       const int64_t v = c.vars[j];
       const T mv = c.has(Mean) ? c.out(Mean)[v] : c.has(Sum) ? c.out(Sum)[v] / W : T(0);
-      s0.K[j] = r.shifted ? r.kept[v] : mv;
+      s0.K[j] = r.shifted ? base(r.kept[v]) : base(mv);
       s0.m[j] = mv - s0.K[j];
       for (int q = 0; q < 3; ++q)
         s0.r[q][j] = c.has(Raw2 + q)      ? c.out(Raw2 + q)[v]
@@ -356,10 +402,10 @@ void restore(const Plan<T>& c, Ranges<T>& r) {
       if (r.shifted) blas_syr_plain(static_cast<int>(k), W, s0.m, C, static_cast<int>(k));
     }
   } else if (r.shifted) {
-    for (int64_t j = 0; j < k; ++j) s0.K[j] = r.kept[c.vars[j]];
+    for (int64_t j = 0; j < k; ++j) s0.K[j] = base(r.kept[c.vars[j]]);
   }
   for (int64_t t = 1; t < r.count && r.shifted; ++t)
-    for (int64_t j = 0; j < k; ++j) r.states[t].K[j] = r.kept[c.vars[j]];
+    for (int64_t j = 0; j < k; ++j) r.states[t].K[j] = base(r.kept[c.vars[j]]);
 }
 
 template <class T>

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 #include "zok/core_services.h"
@@ -81,44 +82,198 @@ inline void blas_syr_plain(int n, float alpha, const float* x, float* a, int lda
 }
 // Column-major lower is row-major upper: C[i*k + j] with i <= j is what the BLAS calls above keep.
 
+// ---- running means that neither overflow nor depend on where infinities fall ----
+// r moved the fraction a of the way to v. The plain form serves all data whose difference is finite;
+// the rest takes the slow form below, so ordinary data keeps its exact arithmetic.
+template <class T>
+[[gnu::cold, gnu::noinline]] T toward_slow(T r, T v, T a) {
+  if (a == T(0)) return r;  // an observation of no weight changes nothing
+  if (std::isfinite(r) && std::isfinite(v)) {
+    // The difference overflowed: halves of such large values are exact.
+    const T h = T(0.5);
+    return (r * h + (v * h - r * h) * a) * T(2);
+  }
+  // An infinity or NaN: the weighted sum would be inf, -inf or NaN by the signs present, in any order.
+  return r + v;
+}
+template <class T>
+inline T toward(T r, T v, T a) {
+  const T d = v - r;
+  if (std::isfinite(d)) [[likely]]
+    return r + d * a;
+  return toward_slow(r, v, a);
+}
+
+// (WA*ra + sb)/W, the mean of two parts where sb is part B's sum and rb its mean; when the weighted
+// sum overflows for finite means, the mean is moved instead.
+template <class T>
+inline T pooled_mean(T WA, T ra, T sb, T rb, T f, T W) {
+  const T r = (WA * ra + sb) / W;
+  if (std::isfinite(r)) [[likely]]
+    return r;
+  return toward_slow(ra, rb, f);
+}
+
+// Central sums M2..M(Level+1) of variable j after an observation of deviation 2*dh from the mean
+// (dh finite, its double not), with the update factors of update_obs.
+template <class T, int Level>
+[[gnu::cold]] void central_sums_half(T* const* M, int64_t j, T dh, T a, T b, T b3, T b4) {
+  const T dh2 = dh * dh;
+  if constexpr (Level >= 3)
+    M[2][j] += dh2 * dh2 * b4 * T(16) + T(6) * dh2 * M[0][j] * a * a * T(4) - T(4) * dh * M[1][j] * a * T(2);
+  if constexpr (Level >= 2) M[1][j] += dh2 * dh * b3 * T(8) - T(3) * dh * M[0][j] * a * T(2);
+  if constexpr (Level >= 1) M[0][j] += dh2 * b * T(4);
+}
+
+// Variable j of an observation whose deviation from the running mean is not finite: an infinity or
+// NaN in the data or the mean (every central sum becomes NaN, as a two-pass computation gives), or
+// finite values too far apart (half deviations). Returns the deviation the cross-products use.
+template <class T, int Level>
+[[gnu::cold, gnu::noinline]] T update_rare(State<T>& s, int64_t j, T yv, T a, T b, T b3, T b4) {
+  T dev;
+  if (std::isfinite(yv) && std::isfinite(s.m[j])) {
+    const T dh = yv * T(0.5) - s.m[j] * T(0.5);
+    central_sums_half<T, Level>(s.M, j, dh, a, b, b3, b4);
+    dev = dh * T(2);
+  } else {
+    for (int q = 0; q < Level; ++q) s.M[q][j] = std::numeric_limits<T>::quiet_NaN();
+    dev = std::numeric_limits<T>::quiet_NaN();
+  }
+  s.m[j] = toward_slow(s.m[j], yv, a);
+  return dev;
+}
+
+// Variable j of s continues without its shift, which is too far from the data for x - K to be
+// finite. Cross-products kept about the shift (about_k) move to sums about zero; in the middle of an
+// observation they use the means as they stand, which matters only at sizes where they overflow.
+template <class T>
+[[gnu::cold, gnu::noinline]] void unshift(State<T>& s, int64_t k, int64_t j, bool about_k) {
+  const T K = s.K[j];
+  if (about_k && s.W != T(0))
+    for (int64_t c = 0; c < k; ++c) {
+      T& e = j <= c ? s.C[j * k + c] : s.C[c * k + j];
+      e += c == j ? s.W * K * (T(2) * s.m[j] + K) : K * s.W * s.m[c];
+    }
+  s.m[j] += K;
+  s.K[j] = T(0);
+}
+
 // ---- first set: one observation at a time ----
-// Level L keeps M2..M(L+1) and raw moments up to order L+1. scratch: 2k values.
-template <class T, bool Cols, bool Weighted, int Level, bool CP>
-void update_obs(const Job<T>& job, State<T>& s, int64_t begin, int64_t end, T* scratch) {
+// Powers 2..Level+1 of x, the values the raw moments average.
+template <class T, int Level>
+inline void powers(T xv, T (&pw)[3]) {
+  const T x2 = xv * xv;
+  pw[0] = x2;
+  pw[1] = Level >= 2 ? x2 * xv : T(0);
+  pw[2] = Level >= 3 ? x2 * x2 : T(0);
+}
+
+// The central sums and the mean of variable j after an observation of deviation dj from the mean.
+template <class T, int Level>
+inline void update_central(State<T>& s, int64_t j, T dj, T a, T b, T b3, T b4) {
+  if constexpr (Level >= 3) {
+    const T d2 = dj * dj;
+    s.M[2][j] += d2 * d2 * b4 + T(6) * d2 * s.M[0][j] * a * a - T(4) * dj * s.M[1][j] * a;
+  }
+  if constexpr (Level >= 2) s.M[1][j] += dj * dj * dj * b3 - T(3) * dj * s.M[0][j] * a;
+  if constexpr (Level >= 1) s.M[0][j] += dj * dj * b;
+  s.m[j] += dj * a;
+}
+
+// The variables of observation i where a deviation or raw-moment difference may not be finite: a
+// shift too far from the data is given up, the rest goes through the careful forms above. Finite
+// differences give the plain loop's results to the bit.
+template <class T, bool Cols, int Level, bool CP>
+[[gnu::cold, gnu::noinline]] void update_careful(const Job<T>& job, State<T>& s, int64_t i, T a, T b, T b3,
+                                                 T b4, T* d, T* y) {
+  if (a == T(0)) {
+    // No weight: whatever its values, the observation takes no part (their products with zero may
+    // be NaN).
+    if constexpr (CP)
+      for (int64_t j = 0; j < job.k; ++j) d[j] = y[j] = T(0);
+    return;
+  }
+  for (int64_t j = 0; j < job.k; ++j) {
+    const T xv = at<Cols>(job, i, job.vars[j]);
+    T yv = xv - s.K[j];
+    if (std::isfinite(xv) && !std::isfinite(yv)) {
+      unshift(s, job.k, j, CP && job.shifted);
+      yv = xv;
+    }
+    T dj = yv - s.m[j];
+    if (std::isfinite(dj))
+      update_central<T, Level>(s, j, dj, a, b, b3, b4);
+    else
+      dj = update_rare<T, Level>(s, j, yv, a, b, b3, b4);
+    T pw[3];
+    powers<T, Level>(xv, pw);
+    for (int q = 0; q < Level; ++q) s.r[q][j] = toward(s.r[q][j], pw[q], a);
+    if constexpr (CP) {
+      d[j] = dj;
+      y[j] = yv;
+    }
+  }
+}
+
+// Scratch of update_obs for k variables: two rows of deviations and a copy of the state.
+inline int64_t obs_scratch_size(int64_t k) {
+  return 10 * k + k * k;
+}
+
+// Copies the per-variable arrays (and cross-products) of s to or from `copy` (8k + k*k values).
+template <class T>
+void copy_state(State<T>& s, int64_t k, T* copy, bool save) {
+  T* arrays[8] = {s.K, s.m, s.r[0], s.r[1], s.r[2], s.M[0], s.M[1], s.M[2]};
+  for (int a = 0; a < 8; ++a)
+    save ? std::memcpy(copy + a * k, arrays[a], k * sizeof(T))
+         : std::memcpy(arrays[a], copy + a * k, k * sizeof(T));
+  if (s.C != nullptr)
+    save ? std::memcpy(copy + 8 * k, s.C, k * k * sizeof(T))
+         : std::memcpy(s.C, copy + 8 * k, k * k * sizeof(T));
+}
+
+// A non-finite difference leaves a mean or raw moment non-finite for good (inf absorbs finite values,
+// NaN everything), so finite ones at the end of a span show that none occurred in it.
+template <class T, int Level>
+bool means_finite(const State<T>& s, int64_t k) {
+  bool ok = true;
+  for (int64_t j = 0; j < k; ++j) {
+    ok &= std::isfinite(s.m[j]);
+    for (int q = 0; q < Level; ++q) ok &= std::isfinite(s.r[q][j]);
+  }
+  return ok;
+}
+
+// Observations [i0, i1), through the plain loop over variables or the careful routine. d, y: k
+// values each.
+template <class T, bool Cols, bool Weighted, int Level, bool CP, bool Plain>
+void update_span(const Job<T>& job, State<T>& s, int64_t i0, int64_t i1, T* d, T* y) {
   const int64_t k = job.k;
-  T* d = scratch;
-  T* y = scratch + k;
-  for (int64_t i = begin; i < end; ++i) {
+  for (int64_t i = i0; i < i1; ++i) {
     const T w = Weighted ? job.w[i] : T(1);
-    // Leading zero weights are skipped so that no total of zero is ever divided by; a NaN weight
-    // is not zero and stops the skip.
+    // Leading zero weights are skipped so that no total of zero is ever divided by.
     if (Weighted && s.W == T(0) && w == T(0)) continue;
     const T W = s.W, Wn = W + w;
     const T a = w / Wn;  // weight of the new observation in the mean
     const T b = W * a;   // W w / W'
     [[maybe_unused]] const T b3 = b * (W - w) / Wn;
     [[maybe_unused]] const T b4 = b * (W * W - W * w + w * w) / (Wn * Wn);
-    for (int64_t j = 0; j < k; ++j) {
-      const T xv = at<Cols>(job, i, job.vars[j]);
-      const T yv = xv - s.K[j];
-      const T dj = yv - s.m[j];
-      if constexpr (CP) {
-        d[j] = dj;
-        y[j] = yv;
+    if constexpr (Plain) {
+      for (int64_t j = 0; j < k; ++j) {
+        const T xv = at<Cols>(job, i, job.vars[j]);
+        const T yv = xv - s.K[j];
+        const T dj = yv - s.m[j];
+        if constexpr (CP) {
+          d[j] = dj;
+          y[j] = yv;
+        }
+        update_central<T, Level>(s, j, dj, a, b, b3, b4);
+        T pw[3];
+        powers<T, Level>(xv, pw);
+        for (int q = 0; q < Level; ++q) s.r[q][j] += (pw[q] - s.r[q][j]) * a;
       }
-      if constexpr (Level >= 3) {
-        const T d2 = dj * dj;
-        s.M[2][j] += d2 * d2 * b4 + T(6) * d2 * s.M[0][j] * a * a - T(4) * dj * s.M[1][j] * a;
-      }
-      if constexpr (Level >= 2) s.M[1][j] += dj * dj * dj * b3 - T(3) * dj * s.M[0][j] * a;
-      if constexpr (Level >= 1) s.M[0][j] += dj * dj * b;
-      s.m[j] += dj * a;
-      if constexpr (Level >= 1) {
-        const T x2 = xv * xv;
-        s.r[0][j] += (x2 - s.r[0][j]) * a;
-        if constexpr (Level >= 2) s.r[1][j] += (x2 * xv - s.r[1][j]) * a;
-        if constexpr (Level >= 3) s.r[2][j] += (x2 * x2 - s.r[2][j]) * a;
-      }
+    } else {
+      update_careful<T, Cols, Level, CP>(job, s, i, a, b, b3, b4, d, y);
     }
     if constexpr (CP) {
       if (job.shifted) {
@@ -140,6 +295,30 @@ void update_obs(const Job<T>& job, State<T>& s, int64_t begin, int64_t end, T* s
   }
 }
 
+// Level L keeps M2..M(L+1) and raw moments up to order L+1. scratch: obs_scratch_size(k) values.
+// Spans run the plain loop; one that leaves a mean or raw moment not finite (infinities, NaN,
+// overflowing differences) is put back and run again through the careful one.
+template <class T, bool Cols, bool Weighted, int Level, bool CP>
+void update_obs(const Job<T>& job, State<T>& s, int64_t begin, int64_t end, T* scratch) {
+  constexpr int64_t kSpan = 64;
+  const int64_t k = job.k;
+  T* d = scratch;
+  T* y = scratch + k;
+  T* saved = scratch + 2 * k;
+  for (int64_t i0 = begin; i0 < end; i0 += kSpan) {
+    const int64_t i1 = std::min(end, i0 + kSpan);
+    const T W = s.W, W2 = s.W2;
+    copy_state(s, k, saved, true);
+    update_span<T, Cols, Weighted, Level, CP, true>(job, s, i0, i1, d, y);
+    if (!means_finite<T, Level>(s, k)) [[unlikely]] {
+      copy_state(s, k, saved, false);
+      s.W = W;
+      s.W2 = W2;
+      update_span<T, Cols, Weighted, Level, CP, false>(job, s, i0, i1, d, y);
+    }
+  }
+}
+
 // Folds a block's statistics (weight WB, mean mB of x - K, raw sums RB, central sums MB) into s.
 template <class T, int Level>
 void merge_block(State<T>& s, int64_t k, T WB, const T* mB, const T* const* RB, const T* const* MB) {
@@ -158,7 +337,7 @@ void merge_block(State<T>& s, int64_t k, T WB, const T* mB, const T* const* RB, 
                    T(3) * dl * (WA * MB[0][j] - WB * s.M[0][j]) / W;
     if constexpr (Level >= 1) s.M[0][j] += MB[0][j] + dl * dl * WA * WB / W;
     s.m[j] += dl * f;
-    for (int q = 0; q < Level; ++q) s.r[q][j] = (WA * s.r[q][j] + RB[q][j]) / W;
+    for (int q = 0; q < Level; ++q) s.r[q][j] = pooled_mean(WA, s.r[q][j], RB[q][j], RB[q][j] / WB, f, W);
   }
   s.W = W;
 }
@@ -179,7 +358,7 @@ inline T lane_sum(const T (&a)[kLanes]) {
 
 // Scratch of the blocked path for k variables and blocks of b observations.
 inline int64_t block_scratch_size(int64_t k, int64_t b, bool weighted) {
-  return (weighted ? 2 : 1) * b * k + b + 9 * k;
+  return (weighted ? 2 : 1) * b * k + b + 7 * k + obs_scratch_size(k);
 }
 
 // ---- second set: blocks of observations ----
@@ -222,6 +401,7 @@ void update_blocks(const Job<T>& job, State<T>& s, int64_t begin, int64_t end, T
       for (int64_t i = 0; i < nb; ++i) W2B += wb[i] * wb[i];
     else
       W2B = WB;
+    bool finite = true;
     for (int64_t j = 0; j < k; ++j) {
       T* zj = Z + j * nb;
       const int64_t v = job.vars[j];
@@ -277,6 +457,14 @@ void update_blocks(const Job<T>& job, State<T>& s, int64_t begin, int64_t end, T
       MB[0][j] = c2 - c1 * corr;
       MB[1][j] = c3;
       MB[2][j] = c4;
+      for (const T v : {mB[j] - s.m[j], s2, s3, s4, MB[0][j], c3, c4}) finite = finite && std::isfinite(v);
+    }
+    // Sums that overflowed, or infinities in the block or the running mean: the one-at-a-time
+    // routine takes such a block.
+    if (!finite) [[unlikely]] {
+      update_obs<T, Cols, Weighted, Level, CP>(job, s, begin, begin + nb, dl);
+      begin += nb;
+      continue;
     }
     if constexpr (CP) {
       const int ki = static_cast<int>(k), nbi = static_cast<int>(nb);

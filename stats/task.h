@@ -119,6 +119,7 @@ enum Status : int32_t {
   ErrN = ZOK_SS_ERR_N,
   ErrStorage = ZOK_SS_ERR_STORAGE,
   ErrAccumWeights = ZOK_SS_ERR_ACCUM_WEIGHTS,
+  ErrBadWeight = ZOK_SS_ERR_BAD_WEIGHT,
   ErrMethod = ZOK_SS_ERR_METHOD,
   ErrNullTask = ZOK_SS_ERR_NULL_TASK,
   ErrX = ZOK_SS_ERR_X,

@@ -18,7 +18,9 @@ extern "C" {
 #endif
 
 /* A task: pointers to the caller's data and output arrays. Made by the NewTask operations and freed
- * only by __qorSSDeleteTask; it never copies the caller's arrays. */
+ * only by __qorSSDeleteTask; it never copies the caller's arrays. Pointers passed to the task
+ * operations are the caller's responsibility: beyond the absent-pointer statuses below, a pointer to
+ * too short or freed memory is not detected. */
 typedef struct SSTask SSTask;
 
 /* ---- storage codes ---- */
@@ -102,6 +104,9 @@ typedef struct SSTask SSTask;
 #define ZOK_SS_ERR_STORAGE (-4003)
 #define ZOK_SS_ERR_INDICES (-4004)
 #define ZOK_SS_ERR_WEIGHTS (-4005)
+/* The weights parameter's code also refuses weights that cannot be used: the basic statistics return it
+ * when a weight is negative or NaN, before any output is written. */
+#define ZOK_SS_ERR_BAD_WEIGHT ZOK_SS_ERR_WEIGHTS
 #define ZOK_SS_ERR_MEAN (-4006)
 #define ZOK_SS_ERR_RAW2 (-4007)
 #define ZOK_SS_ERR_RAW3 (-4008)
@@ -182,7 +187,17 @@ ZOK_SS_API int32_t __qorSSDeleteTask(SSTask** task_ptr);
 /* ---- estimators ----
  * estimates: a mask of ZOK_SS_* estimate bits; method: ZOK_SS_METHOD_* bits; services: the threading
  * table the work may be split over (null: the calling thread alone). Results accumulate over calls
- * through the output arrays and the accumulated-weights pair. */
+ * through the output arrays and the accumulated-weights pair.
+ *
+ * The observations are split into ranges by the number of threads the table allows, and the ranges'
+ * sums are combined: results for different thread counts may differ in their last bits.
+ * Weights must be zero or positive; a negative or NaN weight gives ZOK_SS_ERR_BAD_WEIGHT.
+ * Means and raw moments of finite data do not overflow on the way; data holding infinities gives
+ * the mean (and raw moments) a sum would give (inf, -inf or NaN by the signs present, in any order)
+ * and NaN central moments, covariances and correlations for that variable. Observations of zero
+ * weight take no part, whatever their values.
+ * A null task is refused; the arrays registered in it are the caller's to keep valid and long enough
+ * (the library checks that they are present, never what they point to). */
 ZOK_SS_API int32_t _qordSSBasic(SSTask* task, uint64_t estimates, uint64_t method,
                                 const ThreadingServices* services);
 ZOK_SS_API int32_t _qorsSSBasic(SSTask* task, uint64_t estimates, uint64_t method,
