@@ -314,7 +314,7 @@ int32_t set_up_ranges(const Plan<T>& c, const ThreadingServices* services, Scrat
   r.blocked = c.want_c && k >= kBlockedMinVars;
   r.block = std::max<int64_t>(262144 / (8 * p * (r.weighted ? 2 : 1)), 64);
   const int64_t range_scratch =
-      r.blocked ? block_scratch_size(k, std::min(r.block, n), r.weighted) : obs_scratch_size(k);
+      r.blocked ? block_scratch_size(k, std::min(r.block, n), r.weighted) : obs_scratch_size(k, c.want_c);
   const int64_t state_size = 8 * k + (c.want_c ? k * k : 0);
   T* states_mem = scratch.take<T>(state_size * r.count + k);
   T* work_mem = scratch.take<T>(range_scratch * r.count);

@@ -215,9 +215,10 @@ template <class T, bool Cols, int Level, bool CP>
   }
 }
 
-// Scratch of update_obs for k variables: two rows of deviations and a copy of the state.
-inline int64_t obs_scratch_size(int64_t k) {
-  return 10 * k + k * k;
+// Scratch of update_obs for k variables: two rows of deviations and a copy of the state, with its
+// cross-products when they are kept (a means-only call over many variables needs no k x k copy).
+inline int64_t obs_scratch_size(int64_t k, bool cross_products) {
+  return 10 * k + (cross_products ? k * k : 0);
 }
 
 // Copies the per-variable arrays (and cross-products) of s to or from `copy` (8k + k*k values).
@@ -295,7 +296,7 @@ void update_span(const Job<T>& job, State<T>& s, int64_t i0, int64_t i1, T* d, T
   }
 }
 
-// Level L keeps M2..M(L+1) and raw moments up to order L+1. scratch: obs_scratch_size(k) values.
+// Level L keeps M2..M(L+1) and raw moments up to order L+1. scratch: obs_scratch_size(k, CP) values.
 // Spans run the plain loop; one that leaves a mean or raw moment not finite (infinities, NaN,
 // overflowing differences) is put back and run again through the careful one.
 template <class T, bool Cols, bool Weighted, int Level, bool CP>
@@ -358,7 +359,7 @@ inline T lane_sum(const T (&a)[kLanes]) {
 
 // Scratch of the blocked path for k variables and blocks of b observations.
 inline int64_t block_scratch_size(int64_t k, int64_t b, bool weighted) {
-  return (weighted ? 2 : 1) * b * k + b + 7 * k + obs_scratch_size(k);
+  return (weighted ? 2 : 1) * b * k + b + 7 * k + obs_scratch_size(k, true);
 }
 
 // ---- second set: blocks of observations ----
