@@ -3,6 +3,7 @@
 // tools/vm_bench_table.py turns the JSON output into a table of ratios.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -33,7 +34,18 @@ ArgKind arg_kind(zok::vm::Fn fn) {
 
 template <typename T>
 struct Data {
-  std::vector<T> a, b, r, r2;
+  // Every array starts on a 64-byte boundary, so that timings do not depend on where the heap put
+  // them (loads across cache lines cost more, differently per instruction set).
+  struct Array {
+    explicit Array(size_t n) : p(static_cast<T*>(std::aligned_alloc(64, (n * sizeof(T) + 63) / 64 * 64))) {}
+    ~Array() { std::free(p); }
+    Array(const Array&) = delete;
+    Array& operator=(const Array&) = delete;
+    T* data() { return p; }
+    T& operator[](size_t i) { return p[i]; }
+    T* p;
+  };
+  Array a, b, r, r2;
   Data(size_t n, int kind) : a(n), b(n), r(n), r2(n) {
     std::mt19937 rng(7);
     // Ordinary arguments away from every special path: what the fast paths are for.
