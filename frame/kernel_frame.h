@@ -406,6 +406,14 @@ inline void* entry() {
   return nullptr;
 }
 
+// The policy K<T> of the function's element type in every slot, for policies that depend on nothing
+// else: reg<Fn::sAdd, ByElem<AddK>::Of>.
+template <template <typename> class K>
+struct ByElem {
+  template <vm::Fn f, int>
+  using Of = K<vm::Elem<f>>;
+};
+
 // One of three policies by slot, for families' policy choices: BySlot<s, La, Ha, Ep>.
 template <int kSlot, class La, class Ha, class Ep>
 using BySlot = std::conditional_t<kSlot == vm::kLA, La, std::conditional_t<kSlot == vm::kHA, Ha, Ep>>;

@@ -315,24 +315,6 @@ struct LinearFracK {
 
 // ---- the policy of each function and slot ----
 
-template <Fn f, int>
-using AddOf = AddK<vm::Elem<f>>;
-template <Fn f, int>
-using SubOf = SubK<vm::Elem<f>>;
-template <Fn f, int>
-using MulOf = MulK<vm::Elem<f>>;
-template <Fn f, int>
-using SqrOf = SqrK<vm::Elem<f>>;
-template <Fn f, int>
-using AbsOf = AbsK<vm::Elem<f>>;
-template <Fn f, int>
-using RoundOf = RoundHalfAwayK<vm::Elem<f>>;
-template <Fn f, int>
-using FracOf = FracK<vm::Elem<f>>;
-template <Fn f, int>
-using ModfOf = ModfK<vm::Elem<f>>;
-template <Fn f, int>
-using LinearFracOf = LinearFracK<vm::Elem<f>>;
 template <int kMode>
 struct RoundIn {
   template <Fn f, int>
@@ -353,38 +335,38 @@ using InvOf = InvK<f, vm::Elem<f>, s == vm::kHA || vm::traits(f).type == 'd',
 
 void register_arith(vm::KernelSlots& s) {
   using enum Fn;
-  reg<sAdd, AddOf>(s);
-  reg<dAdd, AddOf>(s);
-  reg<sSub, SubOf>(s);
-  reg<dSub, SubOf>(s);
-  reg<sMul, MulOf>(s);
-  reg<dMul, MulOf>(s);
-  reg<sSqr, SqrOf>(s);
-  reg<dSqr, SqrOf>(s);
-  reg<sAbs, AbsOf>(s);
-  reg<dAbs, AbsOf>(s);
+  reg<sAdd, ByElem<AddK>::Of>(s);
+  reg<dAdd, ByElem<AddK>::Of>(s);
+  reg<sSub, ByElem<SubK>::Of>(s);
+  reg<dSub, ByElem<SubK>::Of>(s);
+  reg<sMul, ByElem<MulK>::Of>(s);
+  reg<dMul, ByElem<MulK>::Of>(s);
+  reg<sSqr, ByElem<SqrK>::Of>(s);
+  reg<dSqr, ByElem<SqrK>::Of>(s);
+  reg<sAbs, ByElem<AbsK>::Of>(s);
+  reg<dAbs, ByElem<AbsK>::Of>(s);
   reg<sDiv, DivOf>(s);
   reg<dDiv, DivOf>(s);
   reg<sInv, InvOf>(s);
   reg<dInv, InvOf>(s);
-  reg<sLinearFrac, LinearFracOf>(s);
-  reg<dLinearFrac, LinearFracOf>(s);
+  reg<sLinearFrac, ByElem<LinearFracK>::Of>(s);
+  reg<dLinearFrac, ByElem<LinearFracK>::Of>(s);
   reg<sFloor, RoundIn<ZOK_RND_FLOOR>::Of>(s);
   reg<dFloor, RoundIn<ZOK_RND_FLOOR>::Of>(s);
   reg<sCeil, RoundIn<ZOK_RND_CEIL>::Of>(s);
   reg<dCeil, RoundIn<ZOK_RND_CEIL>::Of>(s);
   reg<sTrunc, RoundIn<ZOK_RND_TRUNC>::Of>(s);
   reg<dTrunc, RoundIn<ZOK_RND_TRUNC>::Of>(s);
-  reg<sRound, RoundOf>(s);
-  reg<dRound, RoundOf>(s);
+  reg<sRound, ByElem<RoundHalfAwayK>::Of>(s);
+  reg<dRound, ByElem<RoundHalfAwayK>::Of>(s);
   reg<sNearbyInt, RoundIn<ZOK_RND_CURRENT_NOEXC>::Of>(s);
   reg<dNearbyInt, RoundIn<ZOK_RND_CURRENT_NOEXC>::Of>(s);
   reg<sRint, RoundIn<ZOK_RND_CURRENT>::Of>(s);
   reg<dRint, RoundIn<ZOK_RND_CURRENT>::Of>(s);
-  reg<sModf, ModfOf>(s);
-  reg<dModf, ModfOf>(s);
-  reg<sFrac, FracOf>(s);
-  reg<dFrac, FracOf>(s);
+  reg<sModf, ByElem<ModfK>::Of>(s);
+  reg<dModf, ByElem<ModfK>::Of>(s);
+  reg<sFrac, ByElem<FracK>::Of>(s);
+  reg<dFrac, ByElem<FracK>::Of>(s);
 }
 
 }  // namespace zok::ZOK_ISA_NS
