@@ -361,7 +361,7 @@ struct Peer {
 };
 #define BASE(kind, fn) {#kind, fp(&fn##_f), fp(&fn##_d)},
 #define NO_BASE
-#define ZOK_VM_FACTS(t, F, FAMILY, DOMAIN, SWEEP, REF, LA, HA, EP, DENSE, BASELINES) \
+#define ZOK_VM_FACTS(t, F, FAMILY, DOMAIN, SWEEP, REF, LA, HA, EP, DENSE, BASELINES, ...) \
   const Peer kPeers_##t##F[] = {BASELINES{nullptr, nullptr, nullptr}};
 #include "frame/vm_facts.def"
 #undef ZOK_VM_FACTS

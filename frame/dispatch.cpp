@@ -5,6 +5,7 @@
 
 #include "frame/cpu.h"
 #include "frame/functions.h"
+#include "frame/vm_facts.h"
 #include "zok/core_services.h"
 
 // Each kernel family registers its kernels once per instruction set; the list of families comes
@@ -30,6 +31,7 @@ namespace {
 KernelSlots g_kernels[kIsaCount];
 bool g_supported[kIsaCount];
 Isa g_selected = Isa::kSse41;
+Isa g_table_isa[kFnCount][3];
 
 const char* g_family[kFnCount];
 
@@ -76,8 +78,14 @@ __attribute__((constructor)) void fill_tables() {
       if (std::strcmp(want, isa_name(static_cast<Isa>(i))) == 0 && i < chosen && g_supported[i]) chosen = i;
   }
   g_selected = static_cast<Isa>(chosen);
+  // Each slot takes the widest chosen set its function was measured fastest on: a wider set never
+  // makes a function slower. Every set narrower than the chosen one is supported too.
   for (int fn = 0; fn < kFnCount; ++fn)
-    for (int slot = 0; slot < 3; ++slot) kFunctions[fn].table[slot] = g_kernels[chosen][fn][slot];
+    for (int slot = 0; slot < 3; ++slot) {
+      const int widest = static_cast<int>(kFacts[fn].widest[slot]);
+      g_table_isa[fn][slot] = static_cast<Isa>(widest < chosen ? widest : chosen);
+      kFunctions[fn].table[slot] = g_kernels[static_cast<int>(g_table_isa[fn][slot])][fn][slot];
+    }
 }
 
 }  // namespace
@@ -99,6 +107,9 @@ bool isa_supported(Isa isa) {
 }
 Isa selected_isa() {
   return g_selected;
+}
+Isa table_isa(Fn fn, int slot) {
+  return g_table_isa[static_cast<int>(fn)][slot];
 }
 const char* registered_family(Fn fn) {
   return g_family[static_cast<int>(fn)];

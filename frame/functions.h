@@ -68,8 +68,12 @@ inline constexpr int kIsaCount = 3;
 const char* isa_name(Isa isa);
 // Whether this processor and its OS can run the kernels of `isa`.
 bool isa_supported(Isa isa);
-// The instruction set whose kernels fill the tables: the widest supported, lowered by ZOK_ISA.
+// The widest instruction set whose kernels fill the tables: the widest supported, lowered by
+// ZOK_ISA; a function's slot may hold a narrower one (table_isa).
 Isa selected_isa();
+// The instruction set whose kernel fills slot `slot` of fn's table: the selected set, or a
+// narrower one where the function's kernel of the selected set was measured slower.
+Isa table_isa(Fn fn, int slot);
 // The kernel family whose registration filled fn's kernels (null when none did).
 const char* registered_family(Fn fn);
 // The kernels of one instruction set, or null when this machine cannot run them.

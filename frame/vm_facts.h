@@ -13,7 +13,8 @@ enum class Sweep { ALL_BITS, MODERATE };
 
 namespace bounds {
 inline constexpr double EXACT = 0, CR = 0.5, EP_S = 4096, EP_D = 67108864;
-}
+inline constexpr Isa AVX2 = Isa::kAvx2, AVX512 = Isa::kAvx512;
+}  // namespace bounds
 
 struct FnFacts {
   Fn fn;
@@ -22,16 +23,20 @@ struct FnFacts {
   Sweep sweep;
   const char* ref;
   double bound[3];  // LA, HA, EP
+  Isa widest[3];    // the widest set whose kernel each slot's table entry takes
 };
 
 // Rows beyond the registry's count fail to compile; missing or misplaced ones fail the check below.
 inline constexpr std::array<FnFacts, kFnCount> kFacts = [] {
   using namespace bounds;
   return std::array<FnFacts, kFnCount>{{
-#define ZOK_VM_FACTS(t, F, FAMILY, DOMAIN, SWEEP, REF, LA, HA, EP, ...) \
-  {Fn::t##F, #FAMILY, Domain::DOMAIN, Sweep::SWEEP, #REF, {LA, HA, EP}},
+#define WIDEST(la, ha, ep) \
+  { la, ha, ep }
+#define ZOK_VM_FACTS(t, F, FAMILY, DOMAIN, SWEEP, REF, LA, HA, EP, DENSE, BASELINES, ISAS) \
+  {Fn::t##F, #FAMILY, Domain::DOMAIN, Sweep::SWEEP, #REF, {LA, HA, EP}, ISAS},
 #include "frame/vm_facts.def"
 #undef ZOK_VM_FACTS
+#undef WIDEST
   }};
 }();
 constexpr const FnFacts& facts(Fn f) {
@@ -45,5 +50,16 @@ constexpr bool facts_follow_the_registry() {
 }
 static_assert(facts_follow_the_registry(),
               "frame/vm_facts.def needs one row per row of zok/vm_functions.def, in the same order");
+
+// Slots that share one kernel must take it from one instruction set.
+constexpr bool shared_slots_agree() {
+  for (const FnFacts& f : kFacts) {
+    const Share share = traits(f.fn).share;
+    if ((share == Share::ALL || share == Share::LAHA) && f.widest[kLA] != f.widest[kHA]) return false;
+    if ((share == Share::ALL || share == Share::LAEP) && f.widest[kLA] != f.widest[kEP]) return false;
+  }
+  return true;
+}
+static_assert(shared_slots_agree(), "frame/vm_facts.def gives slots that share a kernel different sets");
 
 }  // namespace zok::vm

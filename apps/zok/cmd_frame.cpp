@@ -51,6 +51,20 @@ int cmd_info() {
               f.avx2 ? "yes" : "no", f.fma ? "yes" : "no", f.avx512 ? "yes" : "no", f.aes ? "yes" : "no",
               f.rdrand ? "yes" : "no");
   std::printf("vector kernels: %s\n", zok::vm::isa_name(zok::vm::selected_isa()));
+  // Functions whose kernels of the selected set were measured slower than a narrower set's: the
+  // function name alone when every slot is held, with its slots otherwise.
+  std::string held;
+  for (int f = 0; f < zok::vm::kFnCount; ++f) {
+    static const char* kSlot[] = {"LA", "HA", "EP"};
+    std::string slots;
+    int count = 0;
+    for (int slot = 0; slot < 3; ++slot)
+      if (zok::vm::table_isa(static_cast<zok::vm::Fn>(f), slot) != zok::vm::selected_isa()) {
+        slots += std::string(count++ ? "," : ":") + kSlot[slot];
+      }
+    if (count > 0) held += std::string(" ") + zok::vm::kFunctions[f].name + (count < 3 ? slots : "");
+  }
+  if (!held.empty()) std::printf("  held at a narrower set where measured faster:%s\n", held.c_str());
   const uint32_t mode = _yubGetMode();
   std::printf("mode word: 0x%X (%s)\n", mode, decode_mode(mode).c_str());
   std::printf("thread limit: %d\n", zok_qor_serv_threader_get_num_threads_limit());
