@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "frame/vm_facts.h"
 #include "tests/vm/vm_test_support.h"
 
 namespace {
@@ -81,7 +82,7 @@ TEST(ExpLogExhaustive, EveryFloatArgument) {
       std::printf("%-8s %s %-6s max %.4f ulp at %a\n", zok::vm::info(fn).name, zok::test::kSlotName[slot],
                   zok::vm::isa_name(isa), worst[h][slot], worst_at[h][slot]);
       std::fflush(stdout);
-      EXPECT_LE(worst[h][slot], zok::test::bound(slot, true))
+      EXPECT_LE(worst[h][slot], zok::vm::facts(fn).bound[slot])
           << zok::vm::info(fn).name << " slot " << slot << " at " << worst_at[h][slot];
     }
   }

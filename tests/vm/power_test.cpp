@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "frame/vm_facts.h"
 #include "tests/vm/vm_test_support.h"
 
 namespace {
@@ -29,11 +30,6 @@ template <typename T>
 constexpr T kInf = std::numeric_limits<T>::infinity();
 template <typename T>
 const T kNan = std::numeric_limits<T>::quiet_NaN();
-
-template <typename T>
-double bound(int slot) {
-  return zok::test::bound(slot, sizeof(T) == 4);
-}
 
 template <typename T>
 bool within(T got, T want, double ulps) {
@@ -96,8 +92,9 @@ TEST_P(PowerTest, FloatPowRulesPathOverThePlane) {
         at = i;
       }
     }
-    EXPECT_LE(worst, bound<float>(slot)) << "vsPow " << kSlotName[slot] << " worst at (" << std::hexfloat
-                                         << a[at] << ", " << b[at] << ") -> " << r[at];
+    EXPECT_LE(worst, zok::vm::facts(Fn::sPow).bound[slot])
+        << "vsPow " << kSlotName[slot] << " worst at (" << std::hexfloat << a[at] << ", " << b[at] << ") -> "
+        << r[at];
   }
 }
 
@@ -135,7 +132,7 @@ void powx_matches_pow(Isa isa) {
           }
         });
         // Third exponents are the nearest float or double, so the EP shortcuts are a few ulp off.
-        const double ulps = bound<T>(slot) + 1;
+        const double ulps = zok::vm::facts(pow).bound[slot] + 1;
         const std::string what = std::string(zok::vm::info(powx).name) + " " + kSlotName[slot];
         for (size_t i = 0; i < args.size(); ++i)
           EXPECT_TRUE(within(r[i], want[i], ulps))

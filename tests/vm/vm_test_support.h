@@ -1,5 +1,5 @@
 // Helpers for vector-math tests: the instruction sets this machine runs, kernels by set and slot,
-// a fresh-thread runner with a recording callback, the flavours' error bounds.
+// a fresh-thread runner with a recording callback.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -83,12 +83,6 @@ Reports with_reports(Body body, uint32_t mode = 0) {
 }
 
 inline const char* const kSlotName[] = {"LA", "HA", "EP"};
-// Error bounds in ulps for results that are not special values: HA 1, LA 4, EP half the bits.
-inline double bound(int slot, bool is_float) {
-  if (slot == vm::kEP) return is_float ? 4096.0 : 67108864.0;
-  return slot == vm::kLA ? 4.0 : 1.0;
-}
-
 // A test fixture run once per instruction set this machine runs.
 class IsaTest : public testing::TestWithParam<vm::Isa> {
  protected:
