@@ -2,9 +2,10 @@
 # Installs the build into a temporary prefix, moves the prefix (nothing may point back into the
 # build or the first prefix), then builds and runs the consumer program three ways: a plain C99
 # compile, a find_package project and a pkg-config compile; every public header must also compile
-# on its own as C99 and as C++. Arguments: build directory, this directory, C compiler, C++ compiler.
+# on its own as C99 and as C++; the installed Python module (when built) imports and computes.
+# Arguments: build directory, this directory, C compiler, C++ compiler, python or "none".
 set -eu
-build=$1 here=$2 cc=$3 cxx=$4
+build=$1 here=$2 cc=$3 cxx=$4 python=$5
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 cmake --install "$build" --prefix "$tmp/first" >/dev/null
@@ -42,4 +43,8 @@ pc=$(PKG_CONFIG_PATH="$lib/pkgconfig" pkg-config --cflags --libs zok)
 LD_LIBRARY_PATH=$lib "$tmp/pc"
 
 "$p/bin/zok" info | grep -q "^vector kernels: " || { echo "the installed zok program does not run"; exit 1; }
+if [ "$python" != none ]; then
+  PYTHONPATH=$(dirname "$(find "$p" -type d -name zok -path '*dist-packages*')") "$python" -c \
+    "import zok; assert zok.vm.sqrt([4.0]).tolist() == [2.0]; print('python module:', zok.__file__)"
+fi
 echo "installed and used from $p"
