@@ -1,0 +1,79 @@
+"""zok's Python module against numpy on the same machine, same run: ns per element (median of
+repetitions) and the ratio numpy/zok (above 1: zok is faster).
+Run: PYTHONPATH=<build>/python /usr/bin/python3 bench/python/compare_numpy.py [--quick]"""
+import statistics
+import sys
+import time
+
+import numpy as np
+
+import zok
+
+QUICK = "--quick" in sys.argv
+REPEAT = 3 if QUICK else 7
+
+
+def per_element(fn, n, min_time=0.05):
+    """Median ns per element of fn() over REPEAT runs, each long enough to time."""
+    loops = 1
+    while True:
+        t = time.perf_counter()
+        for _ in range(loops):
+            fn()
+        if time.perf_counter() - t > min_time or loops > 1 << 20:
+            break
+        loops *= 4
+    runs = []
+    for _ in range(REPEAT):
+        t = time.perf_counter()
+        for _ in range(loops):
+            fn()
+        runs.append((time.perf_counter() - t) / loops / n * 1e9)
+    return statistics.median(runs)
+
+
+rows = []
+
+
+def compare(what, n, ours, theirs):
+    # alternate so that a slower machine phase hits both
+    a1, b1 = per_element(ours, n), per_element(theirs, n)
+    a2, b2 = per_element(ours, n), per_element(theirs, n)
+    a, b = min(a1, a2), min(b1, b2)
+    rows.append((what, n, a, b))
+    print(f"{what:<44} n={n:<8.0e} zok {a:9.3f}  numpy {b:9.3f}  ratio {b / a:6.2f}", flush=True)
+
+
+rng = np.random.default_rng(1)
+sizes = (1000,) if QUICK else (1000, 1000000)
+for n in sizes:
+    for dtype in (np.float32, np.float64):
+        x = rng.uniform(0.1, 10.0, n).astype(dtype)
+        y = rng.uniform(0.1, 3.0, n).astype(dtype)
+        out = np.empty_like(x)
+        name = "float32" if dtype == np.float32 else "float64"
+        for f, ref, args in (("exp", np.exp, (x,)), ("ln", np.log, (x,)), ("sqrt", np.sqrt, (x,)),
+                             ("pow", np.power, (x, y))):
+            zf = getattr(zok.vm, f)
+            compare(f"vm.{f} LA {name}", n, lambda: zf(*args, accuracy="LA", out=out),
+                    lambda: ref(*args, out=out))
+
+n = 1000000
+gen = np.random.Generator(np.random.PCG64(1))
+for name in ("MCG59", "MRG32K3A", "MCG31M1"):
+    s = zok.rng.Stream(name, seed=1)
+    compare(f"Stream({name}).uniform float64", n, lambda: s.uniform(n), lambda: gen.random(n))
+s = zok.rng.Stream("MRG32K3A", seed=1)
+compare("Stream(MRG32K3A).integers uint32", n, lambda: s.integers(n),
+        lambda: gen.integers(0, 1 << 32, n, dtype=np.uint64))
+
+p, m = 10, 100000 if QUICK else 1000000
+data = rng.normal(size=(p, m))
+compare(f"stats.summarize mean+variance+covariance p={p}", p * m,
+        lambda: zok.stats.summarize(data, estimates=("mean", "variance", "covariance")),
+        lambda: (data.mean(axis=1), data.var(axis=1, ddof=1), np.cov(data)))
+
+nodes = np.sort(rng.uniform(0, 1, 1000000))
+sites = rng.uniform(0, 1, 100000 if QUICK else 1000000)
+compare("fit.search vs searchsorted (1e6 nodes)", sites.size, lambda: zok.fit.search(nodes, sites),
+        lambda: np.searchsorted(nodes, sites, side="right"))
