@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -88,44 +89,59 @@ void check_df(const char* what, int32_t s) {
 
 // ---- arrays ----
 
-// A contiguous float32 or float64 array for `o`: such arrays pass unchanged, non-contiguous ones are
-// copied, integer and boolean input and sequences become float64. Complex and other kinds are refused.
+namespace npy = py::detail;
+
+// The element size of `o` when it is already what a kernel reads in place: a C-contiguous float32
+// or float64 array in native byte order; else 0. Reads the array's fields directly, as this check
+// runs on every call.
+int in_place_size(PyObject* o) {
+  const auto& api = npy::npy_api::get();
+  if (!api.PyArray_Check_(o)) return 0;
+  const auto* p = npy::array_proxy(o);
+  const auto* d = npy::array_descriptor_proxy(p->descr);
+  if (d->kind != 'f' || (d->elsize != 4 && d->elsize != 8) || d->byteorder == '>') return 0;
+  return (p->flags & npy::npy_api::NPY_ARRAY_C_CONTIGUOUS_) ? d->elsize : 0;
+}
+
+// A contiguous float32 or float64 array for `o`: such arrays pass unchanged; non-contiguous and
+// byte-swapped ones are copied, integer and boolean input and sequences become float64. Complex and
+// other kinds are refused.
 py::array as_real(const py::handle& o, const char* name) {
-  py::array a;
-  if (py::isinstance<py::array>(o)) {
-    a = py::reinterpret_borrow<py::array>(o);
-  } else {
-    a = py::array::ensure(o);
-    if (!a) throw py::type_error(std::string(name) + " is not an array or a sequence of numbers");
-  }
+  if (in_place_size(o.ptr()) != 0) return py::reinterpret_borrow<py::array>(o);
+  py::array a = py::isinstance<py::array>(o) ? py::reinterpret_borrow<py::array>(o) : py::array::ensure(o);
+  if (!a) throw py::type_error(std::string(name) + " is not an array or a sequence of numbers");
   const char kind = a.dtype().kind();
-  if (kind == 'f' && (a.itemsize() == 4 || a.itemsize() == 8)) {
-    if (!(a.flags() & py::array::c_style)) a = py::array::ensure(a, py::array::c_style);
-    return a;
-  }
-  if (kind == 'i' || kind == 'u' || kind == 'b')
+  if (kind == 'f' && a.itemsize() == 4)
+    return py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(a);
+  if ((kind == 'f' && a.itemsize() == 8) || kind == 'i' || kind == 'u' || kind == 'b')
     return py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(a);
   throw py::type_error(std::string(name) + " has dtype " + py::str(a.dtype()).cast<std::string>() +
                        ": float32 or float64 expected");
 }
 
-std::vector<py::ssize_t> shape_of(const py::array& a) {
-  return {a.shape(), a.shape() + a.ndim()};
+bool same_shape(const py::array& a, const py::array& b) {
+  return a.ndim() == b.ndim() && std::equal(a.shape(), a.shape() + a.ndim(), b.shape());
 }
 
 // The output for an input `like`: a new array, or `out` when it has the same shape and dtype and is
 // contiguous and writable.
 py::array make_out(const py::handle& out, const py::array& like, const char* name) {
-  if (out.is_none()) return py::array(like.dtype(), shape_of(like));
-  if (!py::isinstance<py::array>(out)) throw py::type_error(std::string(name) + " must be a numpy array");
+  const auto& api = npy::npy_api::get();
+  PyObject* descr = npy::array_proxy(like.ptr())->descr;
+  if (out.is_none()) {
+    Py_INCREF(descr);  // the constructor takes this reference
+    PyObject* r = api.PyArray_NewFromDescr_(api.PyArray_Type_, descr, like.ndim(), like.shape(), nullptr,
+                                            nullptr, 0, nullptr);
+    if (r == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::array>(r);
+  }
+  if (!api.PyArray_Check_(out.ptr())) throw py::type_error(std::string(name) + " must be a numpy array");
   auto o = py::reinterpret_borrow<py::array>(out);
-  if (!o.dtype().is(like.dtype()))
-    throw py::type_error(std::string(name) + " has dtype " + py::str(o.dtype()).cast<std::string>() +
-                         ", the input " + py::str(like.dtype()).cast<std::string>());
-  if (shape_of(o) != shape_of(like))
-    throw py::value_error(std::string(name) + " has another shape than the input");
-  if (!(o.flags() & py::array::c_style) || !o.writeable())
-    throw py::value_error(std::string(name) + " must be C-contiguous and writable");
+  if (in_place_size(out.ptr()) != like.itemsize())
+    throw py::type_error(std::string(name) + " must be a C-contiguous " +
+                         py::str(like.dtype()).cast<std::string>() + " array like the input");
+  if (!same_shape(o, like)) throw py::value_error(std::string(name) + " has another shape than the input");
+  if (!o.writeable()) throw py::value_error(std::string(name) + " is not writable");
   return o;
 }
 
@@ -198,14 +214,18 @@ const VmRow kVmRows[] = {
 
 int slot_of(const py::handle& accuracy) {
   if (accuracy.is_none()) return 3;
-  std::string a = py::str(accuracy);
-  for (auto& ch : a) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-  if (a == "LA") return 0;
-  if (a == "HA") return 1;
-  if (a == "EP") return 2;
-  throw py::value_error("accuracy must be \"HA\", \"LA\", \"EP\" or None (the mode word's), not \"" + a +
-                        "\"");
+  if (PyUnicode_Check(accuracy.ptr())) {
+    static const char* const kNames[3][2] = {{"LA", "la"}, {"HA", "ha"}, {"EP", "ep"}};
+    for (int slot = 0; slot < 3; ++slot)
+      for (const char* n : kNames[slot])
+        if (PyUnicode_CompareWithASCIIString(accuracy.ptr(), n) == 0) return slot;
+  }
+  throw py::value_error("accuracy must be \"HA\", \"LA\", \"EP\" or None (the mode word's), not " +
+                        py::repr(accuracy).cast<std::string>());
 }
+
+// Below this many elements a kernel call is shorter than giving the GIL away and taking it back.
+constexpr int64_t kReleaseGil = 8192;
 
 // The kernels take an int count: longer arrays go in pieces (a callback's index is then within its
 // piece).
@@ -245,6 +265,7 @@ void run_rows(const VmRow& row, int slot, int64_t n, const void* a, const void* 
 
 struct VmFunction {
   std::string name;
+  Shape shape = Shape::A_R;
   const VmRow* by_type[2] = {nullptr, nullptr};  // float, double
 };
 
@@ -264,7 +285,7 @@ py::object call_vm(const VmFunction& f, py::handle x, py::handle y, const std::v
     if (!b.dtype().is(a.dtype()))
       throw py::type_error("x is " + py::str(a.dtype()).cast<std::string>() + " and y is " +
                            py::str(b.dtype()).cast<std::string>() + ": convert one of them");
-    if (shape_of(b) != shape_of(a)) throw py::value_error("x and y have different shapes");
+    if (!same_shape(b, a)) throw py::value_error("x and y have different shapes");
     pb = b.data();
   }
   const int slot = slot_of(accuracy);
@@ -277,7 +298,8 @@ py::object call_vm(const VmFunction& f, py::handle x, py::handle y, const std::v
   const void* pa = a.data();
   void* pr = r.mutable_data();
   {
-    py::gil_scoped_release nogil;
+    std::optional<py::gil_scoped_release> nogil;
+    if (n >= kReleaseGil) nogil.emplace();
     if (is_float)
       run_rows<float>(*row, slot, n, pa, pb, pr, pr2, scalars);
     else
@@ -294,67 +316,113 @@ std::string lower(const char* s) {
   return r;
 }
 
+// Parameter names by shape: positional (or by name) first, then the keyword-only ones.
+struct Signature {
+  int positional;
+  const char* names[9];
+};
+const Signature& signature_of(Shape shape) {
+  static const Signature kA{1, {"x", "accuracy", "out"}}, kAB{2, {"x", "y", "accuracy", "out"}},
+      kAX{2, {"x", "b", "accuracy", "out"}}, kARR{1, {"x", "accuracy", "out", "out2"}},
+      kLin{6, {"x", "y", "scalea", "shifta", "scaleb", "shiftb", "accuracy", "out"}};
+  switch (shape) {
+    case Shape::AB_R:
+      return kAB;
+    case Shape::AX_R:
+      return kAX;
+    case Shape::A_RR:
+      return kARR;
+    case Shape::LINFRAC:
+      return kLin;
+    default:
+      return kA;
+  }
+}
+
+// The vector functions are plain vectorcall functions: argument parsing through the generic binding
+// layer cost more than the kernel itself at a thousand elements.
+PyObject* vm_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  const auto* f = static_cast<const VmFunction*>(PyCapsule_GetPointer(self, "zok.vm.function"));
+  try {
+    const Signature& sig = signature_of(f->shape);
+    PyObject* slots[8] = {};
+    int count = 0;
+    while (count < 8 && sig.names[count] != nullptr) ++count;
+    if (nargs > sig.positional)
+      throw py::type_error("zok.vm." + f->name + " takes " + std::to_string(sig.positional) +
+                           " positional arguments");
+    for (Py_ssize_t i = 0; i < nargs; ++i) slots[i] = args[i];
+    const Py_ssize_t nkw = kwnames != nullptr ? PyTuple_GET_SIZE(kwnames) : 0;
+    for (Py_ssize_t k = 0; k < nkw; ++k) {
+      PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+      int at = 0;
+      while (at < count && PyUnicode_CompareWithASCIIString(key, sig.names[at]) != 0) ++at;
+      if (at == count)
+        throw py::type_error("zok.vm." + f->name + " got an unexpected argument " +
+                             py::repr(key).cast<std::string>());
+      if (slots[at] != nullptr)
+        throw py::type_error("zok.vm." + f->name + " got " + sig.names[at] + " twice");
+      slots[at] = args[nargs + k];
+    }
+    for (int i = 0; i < sig.positional; ++i)
+      if (slots[i] == nullptr) throw py::type_error("zok.vm." + f->name + " needs " + sig.names[i]);
+    auto opt = [&](int i) { return slots[i] != nullptr ? py::handle(slots[i]) : py::handle(Py_None); };
+    const int kw = sig.positional;
+    std::vector<double> scalars;
+    py::handle y = Py_None;
+    if (f->shape == Shape::AB_R) y = slots[1];
+    if (f->shape == Shape::AX_R) scalars.push_back(py::cast<double>(py::handle(slots[1])));
+    if (f->shape == Shape::LINFRAC) {
+      y = slots[1];
+      for (int i = 2; i < 6; ++i) scalars.push_back(py::cast<double>(py::handle(slots[i])));
+    }
+    py::object r = call_vm(*f, slots[0], y, scalars, opt(kw), opt(kw + 1),
+                           f->shape == Shape::A_RR ? opt(kw + 2) : py::handle(Py_None));
+    return r.release().ptr();
+  } catch (py::error_already_set& e) {
+    e.restore();
+  } catch (py::cast_error& e) {  // a scalar argument that is not a number
+    PyErr_SetString(PyExc_TypeError, e.what());
+  } catch (py::builtin_exception& e) {
+    e.set_error();
+  } catch (std::exception& e) {
+    PyErr_SetString(PyExc_RuntimeError, e.what());
+  }
+  return nullptr;
+}
+
 void add_vm(py::module_& m) {
-  std::map<std::string, VmFunction> functions;
+  // Function records and their method definitions live as long as the process.
+  static std::map<std::string, VmFunction> functions;
+  static std::vector<PyMethodDef> defs;
+  static std::vector<std::string> docs;
   for (const VmRow& row : kVmRows) {
     if (row.type != 's' && row.type != 'd') continue;
     VmFunction& f = functions[lower(row.name)];
     f.name = lower(row.name);
+    f.shape = row.shape;
     f.by_type[row.type == 's' ? 0 : 1] = &row;
   }
-  const char* acc_doc = "accuracy: \"HA\", \"LA\", \"EP\" or None for the calling thread's mode word";
+  defs.reserve(functions.size());
+  docs.reserve(functions.size());
   for (auto& [name, f] : functions) {
-    const Shape shape = (f.by_type[1] ? f.by_type[1] : f.by_type[0])->shape;
-    const std::string doc = "Elementwise " + name + " of float32 or float64 arrays (" + acc_doc + ").";
-    switch (shape) {
-      case Shape::A_R:
-        m.def(
-            name.c_str(),
-            [f](py::handle x, py::handle accuracy, py::handle out) {
-              return call_vm(f, x, py::none(), {}, accuracy, out, py::none());
-            },
-            py::arg("x"), py::kw_only(), py::arg("accuracy") = py::none(), py::arg("out") = py::none(),
-            doc.c_str());
-        break;
-      case Shape::AB_R:
-        m.def(
-            name.c_str(),
-            [f](py::handle x, py::handle y, py::handle accuracy, py::handle out) {
-              return call_vm(f, x, y, {}, accuracy, out, py::none());
-            },
-            py::arg("x"), py::arg("y"), py::kw_only(), py::arg("accuracy") = py::none(),
-            py::arg("out") = py::none(), doc.c_str());
-        break;
-      case Shape::AX_R:
-        m.def(
-            name.c_str(),
-            [f](py::handle x, double b, py::handle accuracy, py::handle out) {
-              return call_vm(f, x, py::none(), {b}, accuracy, out, py::none());
-            },
-            py::arg("x"), py::arg("b"), py::kw_only(), py::arg("accuracy") = py::none(),
-            py::arg("out") = py::none(), doc.c_str());
-        break;
-      case Shape::A_RR:
-        m.def(
-            name.c_str(),
-            [f](py::handle x, py::handle accuracy, py::handle out, py::handle out2) {
-              return call_vm(f, x, py::none(), {}, accuracy, out, out2);
-            },
-            py::arg("x"), py::kw_only(), py::arg("accuracy") = py::none(), py::arg("out") = py::none(),
-            py::arg("out2") = py::none(), doc.c_str());
-        break;
-      case Shape::LINFRAC:
-        m.def(
-            name.c_str(),
-            [f](py::handle x, py::handle y, double scalea, double shifta, double scaleb, double shiftb,
-                py::handle accuracy, py::handle out) {
-              return call_vm(f, x, y, {scalea, shifta, scaleb, shiftb}, accuracy, out, py::none());
-            },
-            py::arg("x"), py::arg("y"), py::arg("scalea"), py::arg("shifta"), py::arg("scaleb"),
-            py::arg("shiftb"), py::kw_only(), py::arg("accuracy") = py::none(), py::arg("out") = py::none(),
-            doc.c_str());
-        break;
-    }
+    const Signature& sig = signature_of(f.shape);
+    std::string params, keywords;
+    for (int i = 0; i < 9 && sig.names[i] != nullptr; ++i)
+      (i < sig.positional ? params : keywords) +=
+          std::string(", ") + sig.names[i] + (i < sig.positional ? "" : "=None");
+    docs.push_back(
+        name + "(" + params.substr(2) + ", *" + keywords + ")\n--\n\nElementwise " + name +
+        " of float32 or float64 arrays of any shape (the s or d kernel by dtype). accuracy: \"HA\", "
+        "\"LA\", \"EP\" or None for the calling thread's mode word; out: a C-contiguous array of "
+        "the input's dtype and shape to write into." +
+        (f.shape == Shape::A_RR ? " Returns the pair of results (out2 for the second)." : ""));
+    defs.push_back({f.name.c_str(), reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&vm_entry)),
+                    METH_FASTCALL | METH_KEYWORDS, docs.back().c_str()});
+    py::capsule self(static_cast<void*>(&f), "zok.vm.function");
+    PyObject* fn = PyCFunction_NewEx(&defs.back(), self.ptr(), m.attr("__name__").ptr());
+    if (fn == nullptr) throw py::error_already_set();
+    m.attr(name.c_str()) = py::reinterpret_steal<py::object>(fn);
   }
   m.def(
       "mode", [] { return _yubGetMode(); }, "The calling thread's mode word.");

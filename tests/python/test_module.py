@@ -221,3 +221,14 @@ def test_threads_share_nothing_but_the_library():
     for t in threads:
         t.join()
     assert all(np.array_equal(r, results[0]) for r in results)
+
+
+def test_keyword_and_positional_arguments():
+    x = np.array([0.5, 2.0])
+    assert np.array_equal(zok.vm.pow(y=x, x=x), zok.vm.pow(x, x))
+    assert np.array_equal(zok.vm.powx(x, b=2.0), x * x)
+    assert np.array_equal(zok.vm.linearfrac(x, x, 1, 0, 0, 1), x)
+    for bad in (lambda: zok.vm.exp(x, x), lambda: zok.vm.exp(x, nope=1), lambda: zok.vm.exp(),
+                lambda: zok.vm.exp(x, x=x), lambda: zok.vm.powx(x, "two")):
+        with pytest.raises(TypeError):
+            bad()
