@@ -195,7 +195,7 @@ struct VmRow {
   char type;
   const char* name;
   Shape shape;
-  void* fn[4];  // by slot: LA, HA, EP; then the stub that follows the mode word
+  void* fn[3];  // the stubs of the slots LA, HA, EP
 };
 
 #define ZOK_VM_ROW(t, F, SHAPE, SHARE, ROUND, CALLER, c0, c1, c2)           \
@@ -204,8 +204,7 @@ struct VmRow {
    Shape::SHAPE,                                                            \
    {reinterpret_cast<void*>(&ZOK_VM_CAT(_yub##t##F, ZOK_VM_LA_SUFFIX_##t)), \
     reinterpret_cast<void*>(&_yub##t##F##_HA),                              \
-    reinterpret_cast<void*>(&ZOK_VM_CAT(_yub##t##F, ZOK_VM_EP_SUFFIX_##t)), \
-    reinterpret_cast<void*>(&_yub##t##F)}},
+    reinterpret_cast<void*>(&ZOK_VM_CAT(_yub##t##F, ZOK_VM_EP_SUFFIX_##t))}},
 const VmRow kVmRows[] = {
 #define ZOK_VM_FUNCTION ZOK_VM_ROW
 #include "zok/vm_functions.def"
@@ -213,7 +212,12 @@ const VmRow kVmRows[] = {
 };
 
 int slot_of(const py::handle& accuracy) {
-  if (accuracy.is_none()) return 3;
+  if (accuracy.is_none()) {
+    // The calling thread's mode word picks the slot, as callers that index the tables do; a mode
+    // without a valid accuracy field means HA, the plain stubs' slot.
+    const int32_t slot = zok_yub_kernel_GetTTableIndex();
+    return slot >= 0 && slot <= 2 ? slot : 1;
+  }
   if (PyUnicode_Check(accuracy.ptr())) {
     static const char* const kNames[3][2] = {{"LA", "la"}, {"HA", "ha"}, {"EP", "ep"}};
     for (int slot = 0; slot < 3; ++slot)

@@ -102,6 +102,10 @@ def test_mode_status_and_callback():
     try:
         assert zok.vm.mode() & 0xF == zok.vm.EP
         x = np.array([1.0, -1.0, 4.0, 0.0])
+        # without accuracy=, the mode word's flavour runs
+        u = np.random.default_rng(2).uniform(0.5, 2.0, 1000)
+        assert np.array_equal(zok.vm.exp(u).view(np.uint64), zok.vm.exp(u, accuracy="EP").view(np.uint64))
+        assert not np.array_equal(zok.vm.exp(u), zok.vm.exp(u, accuracy="HA"))
         seen = []
 
         def record(report):
