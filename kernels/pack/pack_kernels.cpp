@@ -110,71 +110,102 @@ void unpack_v(int64_t n_in, const void* av, void* yv, const void* iy, int32_t fl
 // ---- masked ----
 
 #if ZOK_ISA_LEVEL >= 3
-// Blocks of 16 (4-byte units) or 8 (8-byte units) elements compressed under a mask made from the
-// mask elements. Each block is loaded before its compressed store, which lands at or below it.
+// Masked copies in 512-bit blocks: 16, 8 or 4 elements.
+template <typename U>
+constexpr int kLanes = 64 / static_cast<int>(sizeof(U));
+
+// Bit l set when the mask element of element l of the block is non-zero (all its bits count).
 template <typename U, typename I>
-int64_t pack_m_blocks(int64_t n, const U* a, const I* m, U* y) {
-  constexpr int kLanes = sizeof(U) == 4 ? 16 : 8;
-  int64_t i = 0, j = 0;
-  for (; i + kLanes <= n; i += kLanes) {
-    unsigned k;
-    if constexpr (sizeof(I) == 4) {
-      if constexpr (kLanes == 16)
-        k = _mm512_test_epi32_mask(_mm512_loadu_si512(m + i), _mm512_loadu_si512(m + i));
-      else
-        k = _mm256_test_epi32_mask(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(m + i)),
-                                   _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m + i)));
+unsigned block_mask(const I* m) {
+  if constexpr (sizeof(I) == 4) {
+    if constexpr (kLanes<U> == 16) {
+      const __m512i v = _mm512_loadu_si512(m);
+      return _mm512_test_epi32_mask(v, v);
+    } else if constexpr (kLanes<U> == 8) {
+      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m));
+      return _mm256_test_epi32_mask(v, v);
     } else {
-      if constexpr (kLanes == 16)
-        k = _mm512_test_epi64_mask(_mm512_loadu_si512(m + i), _mm512_loadu_si512(m + i)) |
-            (static_cast<unsigned>(
-                 _mm512_test_epi64_mask(_mm512_loadu_si512(m + i + 8), _mm512_loadu_si512(m + i + 8)))
-             << 8);
-      else
-        k = _mm512_test_epi64_mask(_mm512_loadu_si512(m + i), _mm512_loadu_si512(m + i));
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m));
+      return _mm_test_epi32_mask(v, v);
     }
-    const __m512i v = _mm512_loadu_si512(a + i);
-    if constexpr (sizeof(U) == 4)
-      _mm512_mask_compressstoreu_epi32(y + j, static_cast<__mmask16>(k), v);
-    else
-      _mm512_mask_compressstoreu_epi64(y + j, static_cast<__mmask8>(k), v);
-    j += __builtin_popcount(k);
+  } else {
+    if constexpr (kLanes<U> == 16) {
+      const __m512i lo = _mm512_loadu_si512(m), hi = _mm512_loadu_si512(m + 8);
+      return _mm512_test_epi64_mask(lo, lo) | (static_cast<unsigned>(_mm512_test_epi64_mask(hi, hi)) << 8);
+    } else if constexpr (kLanes<U> == 8) {
+      const __m512i v = _mm512_loadu_si512(m);
+      return _mm512_test_epi64_mask(v, v);
+    } else {
+      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m));
+      return _mm256_test_epi64_mask(v, v);
+    }
+  }
+}
+
+// An element mask in the vector's lanes: 32-bit lanes for 4-byte elements, 64-bit lanes otherwise
+// (a 16-byte element spans two).
+template <typename U>
+unsigned lanes_of(unsigned k) {
+  if constexpr (sizeof(U) == 16) {
+    static constexpr unsigned char kPairs[16] = {0x00, 0x03, 0x0C, 0x0F, 0x30, 0x33, 0x3C, 0x3F,
+                                                 0xC0, 0xC3, 0xCC, 0xCF, 0xF0, 0xF3, 0xFC, 0xFF};
+    return kPairs[k & 15];
+  } else {
+    return k;
+  }
+}
+
+// Compressing or expanding in registers and storing under a mask is far cheaper on some processors
+// than the compressing store and expanding load, which they run as microcode. Masked loads and
+// stores touch nothing outside their lanes.
+template <typename U>
+__m512i load_lanes(const U* p, unsigned lanes) {
+  if constexpr (sizeof(U) == 4) return _mm512_maskz_loadu_epi32(static_cast<__mmask16>(lanes), p);
+  return _mm512_maskz_loadu_epi64(static_cast<__mmask8>(lanes), p);
+}
+template <typename U>
+void store_lanes(U* p, unsigned lanes, __m512i v) {
+  if constexpr (sizeof(U) == 4)
+    _mm512_mask_storeu_epi32(p, static_cast<__mmask16>(lanes), v);
+  else
+    _mm512_mask_storeu_epi64(p, static_cast<__mmask8>(lanes), v);
+}
+template <typename U>
+__m512i compress(unsigned lanes, __m512i v) {
+  if constexpr (sizeof(U) == 4) return _mm512_maskz_compress_epi32(static_cast<__mmask16>(lanes), v);
+  return _mm512_maskz_compress_epi64(static_cast<__mmask8>(lanes), v);
+}
+template <typename U>
+__m512i expand(unsigned lanes, __m512i v) {
+  if constexpr (sizeof(U) == 4) return _mm512_maskz_expand_epi32(static_cast<__mmask16>(lanes), v);
+  return _mm512_maskz_expand_epi64(static_cast<__mmask8>(lanes), v);
+}
+
+// Each block is loaded before its selected elements are stored, at or below it.
+template <typename U, typename I>
+void pack_m_blocks(int64_t n, const U* a, const I* m, U* y) {
+  int64_t i = 0, j = 0;
+  for (; i + kLanes<U> <= n; i += kLanes<U>) {
+    const unsigned k = block_mask<U>(m + i);
+    const int count = __builtin_popcount(k);
+    store_lanes(y + j, lanes_of<U>((1u << count) - 1),
+                compress<U>(lanes_of<U>(k), _mm512_loadu_si512(a + i)));
+    j += count;
   }
   for (; i < n; ++i)
     if (m[i] != 0) y[j++] = a[i];
-  return j;
 }
 
-// Blocks expanded from the next unused elements of a into the selected places of y.
+// The next unused elements of a, spread over the selected places of each block of y.
 template <typename U, typename I>
 void unpack_m_blocks(int64_t n, const U* a, U* y, const I* m) {
-  constexpr int kLanes = sizeof(U) == 4 ? 16 : 8;
   int64_t i = 0, j = 0;
-  for (; i + kLanes <= n; i += kLanes) {
-    unsigned k;
-    if constexpr (sizeof(I) == 4) {
-      if constexpr (kLanes == 16)
-        k = _mm512_test_epi32_mask(_mm512_loadu_si512(m + i), _mm512_loadu_si512(m + i));
-      else
-        k = _mm256_test_epi32_mask(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(m + i)),
-                                   _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m + i)));
-    } else {
-      if constexpr (kLanes == 16)
-        k = _mm512_test_epi64_mask(_mm512_loadu_si512(m + i), _mm512_loadu_si512(m + i)) |
-            (static_cast<unsigned>(
-                 _mm512_test_epi64_mask(_mm512_loadu_si512(m + i + 8), _mm512_loadu_si512(m + i + 8)))
-             << 8);
-      else
-        k = _mm512_test_epi64_mask(_mm512_loadu_si512(m + i), _mm512_loadu_si512(m + i));
-    }
-    if constexpr (sizeof(U) == 4) {
-      const __m512i v = _mm512_maskz_expandloadu_epi32(static_cast<__mmask16>(k), a + j);
-      _mm512_mask_storeu_epi32(y + i, static_cast<__mmask16>(k), v);
-    } else {
-      const __m512i v = _mm512_maskz_expandloadu_epi64(static_cast<__mmask8>(k), a + j);
-      _mm512_mask_storeu_epi64(y + i, static_cast<__mmask8>(k), v);
-    }
-    j += __builtin_popcount(k);
+  for (; i + kLanes<U> <= n; i += kLanes<U>) {
+    const unsigned k = block_mask<U>(m + i);
+    const int count = __builtin_popcount(k);
+    store_lanes(y + i, lanes_of<U>(k),
+                expand<U>(lanes_of<U>(k), load_lanes(a + j, lanes_of<U>((1u << count) - 1))));
+    j += count;
   }
   for (; i < n; ++i)
     if (m[i] != 0) y[i] = a[j++];
@@ -186,11 +217,9 @@ void pack_m_as(int64_t n, const U* a, const I* m, U* y) {
 #if ZOK_ISA_LEVEL >= 3
   // The block order equals the loop's where the destination starts at or below the source or
   // misses it (packing in place included); otherwise the loop itself runs.
-  if constexpr (sizeof(U) <= 8) {
-    if (y <= a || !overlap(a, n, y, n)) {
-      pack_m_blocks(n, a, m, y);
-      return;
-    }
+  if (y <= a || !overlap(a, n, y, n)) {
+    pack_m_blocks(n, a, m, y);
+    return;
   }
 #endif
   int64_t j = 0;
@@ -211,11 +240,9 @@ void pack_m(int64_t n_in, const void* av, const void* m, void* yv, int32_t flag)
 template <typename U, typename I>
 void unpack_m_as(int64_t n, const U* a, U* y, const I* m) {
 #if ZOK_ISA_LEVEL >= 3
-  if constexpr (sizeof(U) <= 8) {
-    if (!overlap(a, n, y, n)) {
-      unpack_m_blocks(n, a, y, m);
-      return;
-    }
+  if (!overlap(a, n, y, n)) {
+    unpack_m_blocks(n, a, y, m);
+    return;
   }
 #endif
   int64_t j = 0;
