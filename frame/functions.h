@@ -9,7 +9,11 @@
 
 namespace zok::vm {
 
-enum class Shape { A_R, AB_R, LINFRAC, A_RR, AX_R };
+enum class Shape { A_R, AB_R, LINFRAC, A_RR, AX_R, PACK_I, PACK_V, PACK_M, UNPACK_I, UNPACK_V, UNPACK_M };
+// Elementwise functions compute; the pack and unpack shapes copy (and take other arguments).
+constexpr bool elementwise(Shape s) {
+  return s < Shape::PACK_I;
+}
 enum class Share { ALL, LAHA, LAEP, NONE };
 enum class Round : uint32_t { NEAR = 0x0000, DOWN = 0x2000, UP = 0x4000, ZERO = 0x6000 };
 // Flavours (bit 1 << slot) whose kernels run under the caller's floating-point control.
@@ -30,7 +34,7 @@ struct FnTraits {
   Round round;
   unsigned caller;
   const char* name;  // "vsDiv": the name given to error reports
-  char type;         // 's' or 'd'
+  char type;         // 's', 'd', 'c' or 'z'
   Shape shape;
   Share share;
 };
@@ -50,7 +54,7 @@ using Elem = std::conditional_t<traits(kFn).type == 's', float, double>;
 
 struct FnInfo {
   const char* name;  // "vsAdd": the name given to error reports
-  char type;         // 's' or 'd'
+  char type;         // 's', 'd', 'c' or 'z'
   Shape shape;
   Share share;
   float cost[3];
@@ -79,9 +83,9 @@ const char* registered_family(Fn fn);
 // The kernels of one instruction set, or null when this machine cannot run them.
 const KernelSlots* isa_kernels(Isa isa);
 
-// Calls a kernel or stub of any shape: one-argument shapes ignore b, one-result shapes r2; the
-// by-value arguments come from scalars (Powx's exponent is scalars[0], LinearFrac takes scalea,
-// shifta, scaleb, shiftb).
+// Calls a kernel or stub of any elementwise shape: one-argument shapes ignore b, one-result shapes
+// r2; the by-value arguments come from scalars (Powx's exponent is scalars[0], LinearFrac takes
+// scalea, shifta, scaleb, shiftb). Pack and unpack kernels are not called through it.
 template <typename T>
 void call_any(void* k, Shape shape, int n, const T* a, const T* b, T* r, T* r2, const T* scalars) {
   switch (shape) {
@@ -96,6 +100,8 @@ void call_any(void* k, Shape shape, int n, const T* a, const T* b, T* r, T* r2, 
       return reinterpret_cast<void (*)(int, const T*, T*, T*)>(k)(n, a, r, r2);
     case Shape::AX_R:
       return reinterpret_cast<void (*)(int, const T*, T, T*)>(k)(n, a, scalars[0], r);
+    default:
+      return;
   }
 }
 

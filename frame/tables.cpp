@@ -28,11 +28,11 @@
 #undef ZOK_VM_FUNCTION
 
 // Stubs read their slot at every call, so a caller that rewrites a table is followed at once.
-#define ZOK_VM_STUB(t, F, SHAPE, slot, name)                                                 \
-  ZOK_VM_API void name(int n, ZOK_VM_PARAMS_##SHAPE(ZOK_VM_T_##t)) {                         \
-    using Kernel = void (*)(int, ZOK_VM_PARAMS_##SHAPE(ZOK_VM_T_##t));                       \
+#define ZOK_VM_STUB(t, F, SHAPE, slot, name)                                                      \
+  ZOK_VM_API void name(int n, ZOK_VM_PARAMS_##SHAPE(ZOK_VM_T_##t)) {                              \
+    using Kernel = void (*)(ZOK_VM_KN_##SHAPE, ZOK_VM_KPARAMS_##SHAPE(ZOK_VM_T_##t));              \
     reinterpret_cast<Kernel>(__atomic_load_n(&zok_yub_kernel_##t##F##_ttab[slot], __ATOMIC_RELAXED))( \
-        n, ZOK_VM_ARGS_##SHAPE);                                                             \
+        n, ZOK_VM_KARGS_##SHAPE);                                                                  \
   }
 
 extern "C" {

@@ -102,6 +102,7 @@ int option_error(const char* message) {
 
 // argv[0] is "vm".
 int cmd_vm(int argc, char** argv) {
+  if (argc >= 2 && zok::app::is_pack_function(argv[1])) return zok::app::vm_pack(argc, argv);
   char type = 'd';
   Call c;
   std::string name;
@@ -149,11 +150,18 @@ int cmd_vm(int argc, char** argv) {
                  "its exponent as the "
                  "first of --scalars\n  functions:");
     for (const auto& f : zok::vm::kFunctions)
-      if (f.type == 'd') std::fprintf(stderr, " %s", f.name + 2);
+      if (f.type == 'd' && zok::vm::elementwise(f.shape)) std::fprintf(stderr, " %s", f.name + 2);
+    std::fprintf(stderr,
+                 "\n  copies (zok vm packi for their options): packi packv packm unpacki unpackv unpackm");
     std::fprintf(stderr, "\n");
     return 2;
   }
   c.fn = find_function(name, type);
+  if (c.fn >= 0 && !zok::vm::elementwise(zok::vm::kFunctions[c.fn].shape)) {
+    std::fprintf(stderr, "zok vm: %s copies elements: name it first (zok vm %s --type %c ...)\n",
+                 name.c_str(), name.c_str(), type);
+    return 2;
+  }
   if (c.fn < 0) {
     std::fprintf(stderr, "zok vm: no function %c%s\n", type, name.c_str());
     return 2;

@@ -18,6 +18,10 @@ struct Command {
 bool register_command(const Command& command);
 const std::vector<Command>& commands();
 
+// `zok vm` with a pack or unpack function as its first argument goes to vm_pack.
+bool is_pack_function(const std::string& name);
+int vm_pack(int argc, char** argv);
+
 // Prints a section heading of the tour.
 void tour_heading(const std::string& title);
 

@@ -98,12 +98,26 @@ ZOK_VM_API int32_t dll_cpu_version(void);
  * Add, Sub and Mul of d; NearbyInt and Rint; the EP kernels of dLn and dLog10) keep the caller's
  * rounding, denormal handling and exception masks by design: with invalid or divide-by-zero
  * unmasked, they trap where IEEE arithmetic raises those exceptions. */
+/* Complex elements: interleaved pairs (re, im) of floats (c) or doubles (z). */
+typedef struct ZokComplex8 {
+  float re, im;
+} ZokComplex8;
+typedef struct ZokComplex16 {
+  double re, im;
+} ZokComplex16;
+
 #define ZOK_VM_T_s float
 #define ZOK_VM_T_d double
+#define ZOK_VM_T_c ZokComplex8
+#define ZOK_VM_T_z ZokComplex16
 #define ZOK_VM_LA_SUFFIX_s _21
 #define ZOK_VM_LA_SUFFIX_d _50
+#define ZOK_VM_LA_SUFFIX_c _21
+#define ZOK_VM_LA_SUFFIX_z _50
 #define ZOK_VM_EP_SUFFIX_s _11
 #define ZOK_VM_EP_SUFFIX_d _26
+#define ZOK_VM_EP_SUFFIX_c _11
+#define ZOK_VM_EP_SUFFIX_z _26
 #define ZOK_VM_CAT_(a, b) a##b
 #define ZOK_VM_CAT(a, b) ZOK_VM_CAT_(a, b)
 
@@ -113,11 +127,56 @@ ZOK_VM_API int32_t dll_cpu_version(void);
 #define ZOK_VM_PARAMS_LINFRAC(T) const T *a, const T *b, T scalea, T shifta, T scaleb, T shiftb, T *r
 #define ZOK_VM_PARAMS_A_RR(T) const T *a, T *r1, T *r2
 #define ZOK_VM_PARAMS_AX_R(T) const T *a, T b, T *r
+/* Pack and unpack stubs take 32-bit counts, increments, index and mask elements. */
+#define ZOK_VM_PARAMS_PACK_I(T) const T *a, int inca, T *y
+#define ZOK_VM_PARAMS_PACK_V(T) const T *a, const int *ia, T *y
+#define ZOK_VM_PARAMS_PACK_M(T) const T *a, const int *ma, T *y
+#define ZOK_VM_PARAMS_UNPACK_I(T) const T *a, T *y, int incy
+#define ZOK_VM_PARAMS_UNPACK_V(T) const T *a, T *y, const int *iy
+#define ZOK_VM_PARAMS_UNPACK_M(T) const T *a, T *y, const int *my
 #define ZOK_VM_ARGS_A_R a, r
 #define ZOK_VM_ARGS_AB_R a, b, r
 #define ZOK_VM_ARGS_LINFRAC a, b, scalea, shifta, scaleb, shiftb, r
 #define ZOK_VM_ARGS_A_RR a, r1, r2
 #define ZOK_VM_ARGS_AX_R a, b, r
+
+/* What the kernels in the tables take: the stubs' arguments, except that pack and unpack kernels take
+ * a 64-bit n and increment, index and mask arrays of either width, and a last argument, the
+ * integer-width flag: 1 means n, the increment and the array elements are 32-bit (only the low 32
+ * bits of n and the increment are read), any other value that they are 64-bit. The stubs pass 1. */
+#define ZOK_VM_KN_A_R int
+#define ZOK_VM_KN_AB_R int
+#define ZOK_VM_KN_LINFRAC int
+#define ZOK_VM_KN_A_RR int
+#define ZOK_VM_KN_AX_R int
+#define ZOK_VM_KN_PACK_I int64_t
+#define ZOK_VM_KN_PACK_V int64_t
+#define ZOK_VM_KN_PACK_M int64_t
+#define ZOK_VM_KN_UNPACK_I int64_t
+#define ZOK_VM_KN_UNPACK_V int64_t
+#define ZOK_VM_KN_UNPACK_M int64_t
+#define ZOK_VM_KPARAMS_A_R ZOK_VM_PARAMS_A_R
+#define ZOK_VM_KPARAMS_AB_R ZOK_VM_PARAMS_AB_R
+#define ZOK_VM_KPARAMS_LINFRAC ZOK_VM_PARAMS_LINFRAC
+#define ZOK_VM_KPARAMS_A_RR ZOK_VM_PARAMS_A_RR
+#define ZOK_VM_KPARAMS_AX_R ZOK_VM_PARAMS_AX_R
+#define ZOK_VM_KPARAMS_PACK_I(T) const T *a, int64_t inca, T *y, int32_t flag
+#define ZOK_VM_KPARAMS_PACK_V(T) const T *a, const void *ia, T *y, int32_t flag
+#define ZOK_VM_KPARAMS_PACK_M(T) const T *a, const void *ma, T *y, int32_t flag
+#define ZOK_VM_KPARAMS_UNPACK_I(T) const T *a, T *y, int64_t incy, int32_t flag
+#define ZOK_VM_KPARAMS_UNPACK_V(T) const T *a, T *y, const void *iy, int32_t flag
+#define ZOK_VM_KPARAMS_UNPACK_M(T) const T *a, T *y, const void *my, int32_t flag
+#define ZOK_VM_KARGS_A_R ZOK_VM_ARGS_A_R
+#define ZOK_VM_KARGS_AB_R ZOK_VM_ARGS_AB_R
+#define ZOK_VM_KARGS_LINFRAC ZOK_VM_ARGS_LINFRAC
+#define ZOK_VM_KARGS_A_RR ZOK_VM_ARGS_A_RR
+#define ZOK_VM_KARGS_AX_R ZOK_VM_ARGS_AX_R
+#define ZOK_VM_KARGS_PACK_I a, (int64_t)inca, y, 1
+#define ZOK_VM_KARGS_PACK_V a, ia, y, 1
+#define ZOK_VM_KARGS_PACK_M a, ma, y, 1
+#define ZOK_VM_KARGS_UNPACK_I a, y, (int64_t)incy, 1
+#define ZOK_VM_KARGS_UNPACK_V a, y, iy, 1
+#define ZOK_VM_KARGS_UNPACK_M a, y, my, 1
 
 #define ZOK_VM_STUB_NAME(t, F) _yub##t##F
 #define ZOK_VM_DECLARE(t, F, SHAPE, SHARE, ROUND, CALLER, c0, c1, c2)                                  \

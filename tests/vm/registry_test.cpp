@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <set>
+#include <type_traits>
 
 #include "frame/vm_facts.h"
 #include "tests/vm/vm_test_support.h"
@@ -19,8 +20,10 @@ using zok::vm::Share;
 
 struct Call {
   int slot = -1;
-  int n = 0;
+  int64_t n = 0;
   const void* p[4] = {};
+  int64_t inc = 0;
+  int32_t flag = 0;
 };
 Call g_last;
 
@@ -46,20 +49,56 @@ void fake_linfrac(int n, const T* a, const T* b, T sa, T sha, T sb, T shb, T* r)
   g_last = {scalars_ok ? kId : -2, n, {a, b, r}};
 }
 
-// The recording fake of slot kId for a shape.
+// Pack and unpack kernels take a 64-bit n, the increment or the index/mask array, and the flag.
+template <int kId>
+void fake_pack_i(int64_t n, const void* a, int64_t inc, void* y, int32_t flag) {
+  g_last = {kId, n, {a, nullptr, y}, inc, flag};
+}
+template <int kId>
+void fake_pack_p(int64_t n, const void* a, const void* ix, void* y, int32_t flag) {
+  g_last = {kId, n, {a, ix, y}, 0, flag};
+}
+template <int kId>
+void fake_unpack_i(int64_t n, const void* a, void* y, int64_t inc, int32_t flag) {
+  g_last = {kId, n, {a, nullptr, y}, inc, flag};
+}
+template <int kId>
+void fake_unpack_p(int64_t n, const void* a, void* y, const void* ix, int32_t flag) {
+  g_last = {kId, n, {a, ix, y}, 0, flag};
+}
+
+// The recording fake of slot kId for a shape (complex types have only the copying shapes so far).
 template <typename T, int kId>
 void* fake(Shape shape) {
   switch (shape) {
-    case Shape::A_R:
-      return reinterpret_cast<void*>(&fake_a_r<T, kId>);
-    case Shape::AB_R:
-      return reinterpret_cast<void*>(&fake_ab_r<T, kId>);
-    case Shape::A_RR:
-      return reinterpret_cast<void*>(&fake_a_rr<T, kId>);
-    case Shape::AX_R:
-      return reinterpret_cast<void*>(&fake_ax_r<T, kId>);
-    case Shape::LINFRAC:
-      return reinterpret_cast<void*>(&fake_linfrac<T, kId>);
+    case Shape::PACK_I:
+      return reinterpret_cast<void*>(&fake_pack_i<kId>);
+    case Shape::PACK_V:
+    case Shape::PACK_M:
+      return reinterpret_cast<void*>(&fake_pack_p<kId>);
+    case Shape::UNPACK_I:
+      return reinterpret_cast<void*>(&fake_unpack_i<kId>);
+    case Shape::UNPACK_V:
+    case Shape::UNPACK_M:
+      return reinterpret_cast<void*>(&fake_unpack_p<kId>);
+    default:
+      break;
+  }
+  if constexpr (std::is_floating_point_v<T>) {
+    switch (shape) {
+      case Shape::A_R:
+        return reinterpret_cast<void*>(&fake_a_r<T, kId>);
+      case Shape::AB_R:
+        return reinterpret_cast<void*>(&fake_ab_r<T, kId>);
+      case Shape::A_RR:
+        return reinterpret_cast<void*>(&fake_a_rr<T, kId>);
+      case Shape::AX_R:
+        return reinterpret_cast<void*>(&fake_ax_r<T, kId>);
+      case Shape::LINFRAC:
+        return reinterpret_cast<void*>(&fake_linfrac<T, kId>);
+      default:
+        break;
+    }
   }
   return nullptr;
 }
@@ -74,12 +113,38 @@ void check_stubs(const char* name, Shape shape, void** table, void* plain, void*
   const std::pair<void*, int> stubs[] = {{plain, 1}, {ha, 1}, {la, 0}, {ep, 2}};
   for (const auto& [stub, slot] : stubs) {
     g_last = {};
-    zok::test::call<T>(stub, shape, 7, in, in + 1, out, out2);
-    const bool one_in = shape == Shape::A_R || shape == Shape::AX_R || shape == Shape::A_RR;
-    const void* expect[3] = {in, one_in ? out : in + 1, shape == Shape::A_RR ? out2 : one_in ? nullptr : out};
-    EXPECT_EQ(g_last.slot, slot) << name;
-    EXPECT_EQ(g_last.n, 7) << name;
-    for (int j = 0; j < 3; ++j) EXPECT_EQ(g_last.p[j], expect[j]) << name << " argument " << j;
+    if (!zok::vm::elementwise(shape)) {
+      // The pack and unpack stubs widen n and the increment and add the flag 1.
+      const int ix[2] = {};
+      if (shape == Shape::PACK_I) reinterpret_cast<void (*)(int, const T*, int, T*)>(stub)(7, in, -3, out);
+      if (shape == Shape::UNPACK_I) reinterpret_cast<void (*)(int, const T*, T*, int)>(stub)(7, in, out, -3);
+      if (shape == Shape::PACK_V || shape == Shape::PACK_M)
+        reinterpret_cast<void (*)(int, const T*, const int*, T*)>(stub)(7, in, ix, out);
+      if (shape == Shape::UNPACK_V || shape == Shape::UNPACK_M)
+        reinterpret_cast<void (*)(int, const T*, T*, const int*)>(stub)(7, in, out, ix);
+      const bool strided = shape == Shape::PACK_I || shape == Shape::UNPACK_I;
+      EXPECT_EQ(g_last.slot, slot) << name;
+      EXPECT_EQ(g_last.n, 7) << name;
+      EXPECT_EQ(g_last.flag, 1) << name;
+      EXPECT_EQ(g_last.inc, strided ? -3 : 0) << name;
+      EXPECT_EQ(g_last.p[0], in) << name;
+      EXPECT_EQ(g_last.p[1], strided ? nullptr : static_cast<const void*>(ix)) << name;
+      EXPECT_EQ(g_last.p[2], out) << name;
+      continue;
+    }
+    if constexpr (std::is_floating_point_v<T>) {
+      zok::test::call<T>(stub, shape, 7, in, in + 1, out, out2);
+      const bool one_in = shape == Shape::A_R || shape == Shape::AX_R || shape == Shape::A_RR;
+      const void* expect[3] = {in, one_in ? out : in + 1,
+                               shape == Shape::A_RR ? out2
+                               : one_in             ? nullptr
+                                                    : out};
+      EXPECT_EQ(g_last.slot, slot) << name;
+      EXPECT_EQ(g_last.n, 7) << name;
+      for (int j = 0; j < 3; ++j) EXPECT_EQ(g_last.p[j], expect[j]) << name << " argument " << j;
+    } else {
+      ADD_FAILURE() << name << ": a complex function of an elementwise shape has no stub check yet";
+    }
   }
   for (int k = 0; k < 3; ++k) table[k] = saved[k];
 }
