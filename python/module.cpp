@@ -189,7 +189,8 @@ void raise_pending() {
 
 // ---- vector functions, one per row of the registry ----
 
-enum class Shape { A_R, AB_R, LINFRAC, A_RR, AX_R };
+// The registry's shapes; the copying ones (pack and unpack) are left to numpy's indexing.
+enum class Shape { A_R, AB_R, LINFRAC, A_RR, AX_R, PACK_I, PACK_V, PACK_M, UNPACK_I, UNPACK_V, UNPACK_M };
 
 struct VmRow {
   char type;
@@ -262,6 +263,8 @@ void run_rows(const VmRow& row, int slot, int64_t n, const void* a, const void* 
         reinterpret_cast<void (*)(int, const T*, const T*, T, T, T, T, T*)>(f)(
             m, pa + at, pb + at, static_cast<T>(scalars[0]), static_cast<T>(scalars[1]),
             static_cast<T>(scalars[2]), static_cast<T>(scalars[3]), pr + at);
+        break;
+      default:  // the copying shapes have no function in the module
         break;
     }
   }
@@ -401,7 +404,7 @@ void add_vm(py::module_& m) {
   static std::vector<PyMethodDef> defs;
   static std::vector<std::string> docs;
   for (const VmRow& row : kVmRows) {
-    if (row.type != 's' && row.type != 'd') continue;
+    if ((row.type != 's' && row.type != 'd') || row.shape > Shape::AX_R) continue;
     VmFunction& f = functions[lower(row.name)];
     f.name = lower(row.name);
     f.shape = row.shape;
