@@ -174,19 +174,6 @@ int cmd_vm(int argc, char** argv) {
   return run_typed<double>(c, values, scalars);
 }
 
-// The best of five runs of f over n elements, in nanoseconds per element.
-template <class F>
-double ns_per_element(int n, F&& f) {
-  double best = 1e30;
-  for (int rep = 0; rep < 5; ++rep) {
-    const auto t0 = std::chrono::steady_clock::now();
-    f();
-    best = std::min(best,
-                    std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count());
-  }
-  return best / n;
-}
-
 // |got - want| in units in the last place of the double nearest to want.
 double ulp_error(double got, long double want) {
   const double ulp = std::ldexp(1.0, std::ilogb(static_cast<double>(want)) - 52);
@@ -204,7 +191,7 @@ void tour_exp() {
   const K kernels[3] = {_yubdExp_50, _yubdExp, _yubdExp_26};
   const char* names[3] = {"LA", "HA", "EP"};
   double err[3], ns[3];
-  auto time = [n](auto&& f) { return ns_per_element(n, f); };
+  auto time = [n](auto&& f) { return zok::app::ns_per_element(n, f); };
   for (int f = 0; f < 3; ++f) {
     kernels[f](n, x.data(), y.data());
     err[f] = 0;
@@ -265,7 +252,7 @@ void tour_power() {
   using K = void (*)(int, const double*, const double*, double*);
   const K kernels[3] = {_yubdPow_50, _yubdPow, _yubdPow_26};
   double err[3], ns[3];
-  auto time = [n](auto&& f) { return ns_per_element(n, f); };
+  auto time = [n](auto&& f) { return zok::app::ns_per_element(n, f); };
   for (int f = 0; f < 3; ++f) {
     kernels[f](n, x.data(), y.data(), z.data());
     err[f] = 0;
@@ -313,7 +300,7 @@ void tour_vm() {
     p[i] = 1.0 + i;
     q[i] = 3.0 + (i % 97);
   }
-  auto time = [n](auto&& f) { return ns_per_element(n, f); };
+  auto time = [n](auto&& f) { return zok::app::ns_per_element(n, f); };
   const double lib_ha = time([&] { _yubdDiv(n, p.data(), q.data(), out.data()); });
   const double lib_la = time([&] { _yubdDiv_50(n, p.data(), q.data(), out.data()); });
   volatile double sink = 0;

@@ -213,18 +213,6 @@ int vm_pack(int argc, char** argv) {
 
 namespace {
 
-template <class F>
-double ns_per_element(int64_t n, F&& f) {
-  double best = 1e30;
-  for (int rep = 0; rep < 7; ++rep) {
-    const auto t0 = std::chrono::steady_clock::now();
-    f();
-    best = std::min(best,
-                    std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count());
-  }
-  return best / static_cast<double>(n);
-}
-
 void tour_pack() {
   zok::app::tour_heading("vector math: pack and unpack");
   const float a[6] = {10, 11, 12, 13, 14, 15};
@@ -262,13 +250,13 @@ void tour_pack() {
   double* sink = r.data();
   // The loops' results count as used, so the compiler keeps them whole.
   auto keep = [&] { asm volatile("" : : "r"(sink) : "memory"); };
-  const double pv = ns_per_element(n, [&] { _yubdPackV(n, x.data(), idx.data(), r.data()); });
-  const double lv = ns_per_element(n, [&] {
+  const double pv = zok::app::ns_per_element(n, [&] { _yubdPackV(n, x.data(), idx.data(), r.data()); });
+  const double lv = zok::app::ns_per_element(n, [&] {
     for (int i = 0; i < n; ++i) sink[i] = x[idx[i]];
     keep();
   });
-  const double pm = ns_per_element(n, [&] { _yubdPackM(n, x.data(), mask.data(), r.data()); });
-  const double lm = ns_per_element(n, [&] {
+  const double pm = zok::app::ns_per_element(n, [&] { _yubdPackM(n, x.data(), mask.data(), r.data()); });
+  const double lm = zok::app::ns_per_element(n, [&] {
     for (int i = 0, j = 0; i < n; ++i)
       if (mask[i]) sink[j++] = x[i];
     keep();

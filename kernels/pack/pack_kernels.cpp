@@ -75,37 +75,41 @@ void unpack_i(int64_t n_in, const void* av, void* yv, int64_t inc_in, int32_t fl
   for (int64_t i = 0; i < n; ++i) y[i * inc] = a[i];
 }
 
-// ---- indexed ----
+// ---- indexed and masked: the list's width follows the flag ----
 
-template <typename U, typename I>
-void pack_v_as(int64_t n, const U* a, const I* ia, U* y) {
-  for (int64_t i = 0; i < n; ++i) y[i] = a[static_cast<int64_t>(ia[i])];
-}
-
-template <typename U>
-void pack_v(int64_t n_in, const void* av, const void* ia, void* yv, int32_t flag) {
+// Op<U, I>::run(n, a, list, y) for 32-bit (flag 1) or 64-bit list elements. Pack kernels take
+// (n, a, list, y, flag), unpack kernels (n, a, y, list, flag).
+template <typename U, template <typename, typename> class Op>
+void with_list(int64_t n_in, const void* a, const void* list, void* y, int32_t flag) {
   const int64_t n = count_of(n_in, flag);
   if (n <= 0) return;
   if (flag == 1)
-    pack_v_as(n, static_cast<const U*>(av), static_cast<const int32_t*>(ia), static_cast<U*>(yv));
+    Op<U, int32_t>::run(n, static_cast<const U*>(a), static_cast<const int32_t*>(list), static_cast<U*>(y));
   else
-    pack_v_as(n, static_cast<const U*>(av), static_cast<const int64_t*>(ia), static_cast<U*>(yv));
+    Op<U, int64_t>::run(n, static_cast<const U*>(a), static_cast<const int64_t*>(list), static_cast<U*>(y));
+}
+template <typename U, template <typename, typename> class Op>
+void pack_list(int64_t n, const void* a, const void* list, void* y, int32_t flag) {
+  with_list<U, Op>(n, a, list, y, flag);
+}
+template <typename U, template <typename, typename> class Op>
+void unpack_list(int64_t n, const void* a, void* y, const void* list, int32_t flag) {
+  with_list<U, Op>(n, a, list, y, flag);
 }
 
 template <typename U, typename I>
-void unpack_v_as(int64_t n, const U* a, U* y, const I* iy) {
-  for (int64_t i = 0; i < n; ++i) y[static_cast<int64_t>(iy[i])] = a[i];
-}
+struct PackV {
+  static void run(int64_t n, const U* a, const I* ia, U* y) {
+    for (int64_t i = 0; i < n; ++i) y[i] = a[static_cast<int64_t>(ia[i])];
+  }
+};
 
-template <typename U>
-void unpack_v(int64_t n_in, const void* av, void* yv, const void* iy, int32_t flag) {
-  const int64_t n = count_of(n_in, flag);
-  if (n <= 0) return;
-  if (flag == 1)
-    unpack_v_as(n, static_cast<const U*>(av), static_cast<U*>(yv), static_cast<const int32_t*>(iy));
-  else
-    unpack_v_as(n, static_cast<const U*>(av), static_cast<U*>(yv), static_cast<const int64_t*>(iy));
-}
+template <typename U, typename I>
+struct UnpackV {
+  static void run(int64_t n, const U* a, const I* iy, U* y) {
+    for (int64_t i = 0; i < n; ++i) y[static_cast<int64_t>(iy[i])] = a[i];
+  }
+};
 
 // ---- masked ----
 
@@ -213,61 +217,47 @@ void unpack_m_blocks(int64_t n, const U* a, U* y, const I* m) {
 #endif
 
 template <typename U, typename I>
-void pack_m_as(int64_t n, const U* a, const I* m, U* y) {
+struct PackM {
+  static void run(int64_t n, const U* a, const I* m, U* y) {
 #if ZOK_ISA_LEVEL >= 3
-  // The block order equals the loop's where the destination starts at or below the source or
-  // misses it (packing in place included); otherwise the loop itself runs.
-  if (y <= a || !overlap(a, n, y, n)) {
-    pack_m_blocks(n, a, m, y);
-    return;
-  }
+    // The block order equals the loop's where the destination starts at or below the source or
+    // misses it (packing in place included); otherwise the loop itself runs.
+    if (y <= a || !overlap(a, n, y, n)) {
+      pack_m_blocks(n, a, m, y);
+      return;
+    }
 #endif
-  int64_t j = 0;
-  for (int64_t i = 0; i < n; ++i)
-    if (m[i] != 0) y[j++] = a[i];
-}
-
-template <typename U>
-void pack_m(int64_t n_in, const void* av, const void* m, void* yv, int32_t flag) {
-  const int64_t n = count_of(n_in, flag);
-  if (n <= 0) return;
-  if (flag == 1)
-    pack_m_as(n, static_cast<const U*>(av), static_cast<const int32_t*>(m), static_cast<U*>(yv));
-  else
-    pack_m_as(n, static_cast<const U*>(av), static_cast<const int64_t*>(m), static_cast<U*>(yv));
-}
+    int64_t j = 0;
+    for (int64_t i = 0; i < n; ++i)
+      if (m[i] != 0) y[j++] = a[i];
+  }
+};
 
 template <typename U, typename I>
-void unpack_m_as(int64_t n, const U* a, U* y, const I* m) {
+struct UnpackM {
+  static void run(int64_t n, const U* a, const I* m, U* y) {
 #if ZOK_ISA_LEVEL >= 3
-  if (!overlap(a, n, y, n)) {
-    unpack_m_blocks(n, a, y, m);
-    return;
-  }
+    if (!overlap(a, n, y, n)) {
+      unpack_m_blocks(n, a, y, m);
+      return;
+    }
 #endif
-  int64_t j = 0;
-  for (int64_t i = 0; i < n; ++i)
-    if (m[i] != 0) y[i] = a[j++];
-}
-
-template <typename U>
-void unpack_m(int64_t n_in, const void* av, void* yv, const void* m, int32_t flag) {
-  const int64_t n = count_of(n_in, flag);
-  if (n <= 0) return;
-  if (flag == 1)
-    unpack_m_as(n, static_cast<const U*>(av), static_cast<U*>(yv), static_cast<const int32_t*>(m));
-  else
-    unpack_m_as(n, static_cast<const U*>(av), static_cast<U*>(yv), static_cast<const int64_t*>(m));
-}
+    int64_t j = 0;
+    for (int64_t i = 0; i < n; ++i)
+      if (m[i] != 0) y[i] = a[j++];
+  }
+};
 
 // One kernel serves all three slots of each function.
 template <int kBytes>
 void put_type(vm::KernelSlots& s, Fn pi, Fn pv, Fn pm, Fn ui, Fn uv, Fn um) {
   using U = Unit<kBytes>;
-  const std::pair<Fn, void*> kernels[] = {
-      {pi, reinterpret_cast<void*>(&pack_i<U>)},   {pv, reinterpret_cast<void*>(&pack_v<U>)},
-      {pm, reinterpret_cast<void*>(&pack_m<U>)},   {ui, reinterpret_cast<void*>(&unpack_i<U>)},
-      {uv, reinterpret_cast<void*>(&unpack_v<U>)}, {um, reinterpret_cast<void*>(&unpack_m<U>)}};
+  const std::pair<Fn, void*> kernels[] = {{pi, reinterpret_cast<void*>(&pack_i<U>)},
+                                          {pv, reinterpret_cast<void*>(&pack_list<U, PackV>)},
+                                          {pm, reinterpret_cast<void*>(&pack_list<U, PackM>)},
+                                          {ui, reinterpret_cast<void*>(&unpack_i<U>)},
+                                          {uv, reinterpret_cast<void*>(&unpack_list<U, UnpackV>)},
+                                          {um, reinterpret_cast<void*>(&unpack_list<U, UnpackM>)}};
   for (const auto& [fn, k] : kernels)
     for (int slot = 0; slot < 3; ++slot) s[static_cast<int>(fn)][slot] = k;
 }
