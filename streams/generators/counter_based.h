@@ -1,0 +1,91 @@
+// What PHILOX4X32X10 and ARS5 share: the buffered output, continuous forms and skip-ahead of a
+// generator that encrypts a 128-bit counter. Compiled for the baseline instruction set only.
+#pragma once
+
+#include <smmintrin.h>
+
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+#include "streams/generators/block_isa.h"
+
+namespace zok::rng {
+
+// A counter-based generator G: G::State holds `remaining` and `buffer[4]` beside key and counter;
+// G::blocks(state, count, out) writes the blocks of the next `count` counters and advances the
+// counter past them; G::advance(state, v) adds v to the counter.
+
+// Unread buffer words first (word 4 - remaining first), then whole blocks straight into r, then
+// one block into the buffer for a last partial group. A loaded image may say more than four words
+// remain; no more than the buffer holds are read.
+template <class G>
+void counter_words(typename G::State& st, int64_t n, uint32_t* r) {
+  uint32_t left = st.remaining < 4 ? st.remaining : 4;
+  int64_t i = 0;
+  for (; left > 0 && i < n; --left) r[i++] = st.buffer[4 - left];
+  const int64_t whole = (n - i) / 4;
+  G::blocks(st, whole, r + i);
+  i += 4 * whole;
+  if (i < n) {
+    G::blocks(st, 1, st.buffer);
+    for (left = 4; i < n; --left) r[i++] = st.buffer[4 - left];
+  }
+  st.remaining = left;
+}
+
+// Skipping s words: what the buffer holds is used first; of the rest d, the counter passes
+// (d - 1) / 4 whole blocks and the block that holds the next word is buffered. Costs one block
+// whatever s is.
+template <class G>
+void counter_skip(typename G::State& st, uint64_t s) {
+  const uint32_t left = st.remaining < 4 ? st.remaining : 4;
+  if (s <= left) {
+    st.remaining = left - static_cast<uint32_t>(s);
+    return;
+  }
+  const uint64_t d = s - left;
+  G::advance(st, (d - 1) / 4);
+  st.remaining = static_cast<uint32_t>((4 - d % 4) % 4);
+  if (st.remaining != 0)
+    G::blocks(st, 1, st.buffer);
+  else
+    G::advance(st, 1);
+}
+
+// Continuous output s·scale + offset of each word read as a signed integer, with scale
+// (b - a)·2^-32 and offset (a + b)·0.5, all in the output's precision: the uniform value is
+// (word XOR 2^31)·2^-32, centred so that the sign bit needs no correction.
+inline void signed_to_real(const uint32_t* w, int64_t n, double* r, double scale, double offset) {
+  const __m128d s = _mm_set1_pd(scale), o = _mm_set1_pd(offset);
+  int64_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + i));
+    _mm_storeu_pd(r + i, _mm_add_pd(_mm_mul_pd(_mm_cvtepi32_pd(v), s), o));
+    _mm_storeu_pd(r + i + 2, _mm_add_pd(_mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(v, 8)), s), o));
+  }
+  for (; i < n; ++i) r[i] = static_cast<double>(static_cast<int32_t>(w[i])) * scale + offset;
+}
+inline void signed_to_real(const uint32_t* w, int64_t n, float* r, float scale, float offset) {
+  const __m128 s = _mm_set1_ps(scale), o = _mm_set1_ps(offset);
+  int64_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + i));
+    _mm_storeu_ps(r + i, _mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(v), s), o));
+  }
+  for (; i < n; ++i) r[i] = static_cast<float>(static_cast<int32_t>(w[i])) * scale + offset;
+}
+
+// The words pass through a small buffer on the stack, so long requests stay in cache.
+template <class G, class T>
+void counter_reals(typename G::State& st, int64_t n, T* r, T scale, T offset) {
+  constexpr int64_t kPiece = 1024;
+  alignas(64) uint32_t w[kPiece];
+  for (int64_t i = 0; i < n; i += kPiece) {
+    const int64_t m = n - i < kPiece ? n - i : kPiece;
+    counter_words<G>(st, m, w);
+    signed_to_real(w, m, r + i, scale, offset);
+  }
+}
+
+}  // namespace zok::rng
