@@ -2,13 +2,12 @@
 // generator that encrypts a 128-bit counter. Compiled for the baseline instruction set only.
 #pragma once
 
-#include <smmintrin.h>
-
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
 
 #include "streams/generators/block_isa.h"
+#include "streams/generators/counter_lanes.h"
 
 namespace zok::rng {
 
@@ -56,24 +55,13 @@ void counter_skip(typename G::State& st, uint64_t s) {
 // Continuous output s·scale + offset of each word read as a signed integer, with scale
 // (b - a)·2^-32 and offset (a + b)·0.5, all in the output's precision: the uniform value is
 // (word XOR 2^31)·2^-32, centred so that the sign bit needs no correction.
-inline void signed_to_real(const uint32_t* w, int64_t n, double* r, double scale, double offset) {
-  const __m128d s = _mm_set1_pd(scale), o = _mm_set1_pd(offset);
-  int64_t i = 0;
-  for (; i + 4 <= n; i += 4) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + i));
-    _mm_storeu_pd(r + i, _mm_add_pd(_mm_mul_pd(_mm_cvtepi32_pd(v), s), o));
-    _mm_storeu_pd(r + i + 2, _mm_add_pd(_mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(v, 8)), s), o));
-  }
-  for (; i < n; ++i) r[i] = static_cast<double>(static_cast<int32_t>(w[i])) * scale + offset;
-}
-inline void signed_to_real(const uint32_t* w, int64_t n, float* r, float scale, float offset) {
-  const __m128 s = _mm_set1_ps(scale), o = _mm_set1_ps(offset);
-  int64_t i = 0;
-  for (; i + 4 <= n; i += 4) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + i));
-    _mm_storeu_ps(r + i, _mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(v), s), o));
-  }
-  for (; i < n; ++i) r[i] = static_cast<float>(static_cast<int32_t>(w[i])) * scale + offset;
+template <class T>
+void signed_to_real(const uint32_t* w, int64_t n, T* r, T scale, T offset) {
+  const BlockIsa isa = block_isa();
+  int64_t i = isa >= BlockIsa::kAvx512 ? signed_to_real_avx512(w, n, r, scale, offset)
+              : isa >= BlockIsa::kAvx2 ? signed_to_real_avx2(w, n, r, scale, offset)
+                                       : signed_to_real_lanes(w, n, r, scale, offset);
+  for (; i < n; ++i) r[i] = static_cast<T>(static_cast<int32_t>(w[i])) * scale + offset;
 }
 
 // The words pass through a small buffer on the stack, so long requests stay in cache.

@@ -6,6 +6,7 @@
 #include <immintrin.h>
 
 #include <cstdint>
+#include <cstring>
 
 namespace zok::rng {
 
@@ -18,6 +19,12 @@ int64_t philox_blocks_avx512(uint32_t* c, const uint32_t* key, int64_t count, ui
 int64_t ars5_blocks_aesni(uint64_t* c, const uint32_t* key, int64_t count, uint32_t* out);
 int64_t ars5_blocks_vaes256(uint64_t* c, const uint32_t* key, int64_t count, uint32_t* out);
 int64_t ars5_blocks_vaes512(uint64_t* c, const uint32_t* key, int64_t count, uint32_t* out);
+// Continuous output of words read as signed integers, w·scale + offset in T, over whole registers;
+// return the number of elements written.
+int64_t signed_to_real_avx2(const uint32_t* w, int64_t n, double* r, double scale, double offset);
+int64_t signed_to_real_avx2(const uint32_t* w, int64_t n, float* r, float scale, float offset);
+int64_t signed_to_real_avx512(const uint32_t* w, int64_t n, double* r, double scale, double offset);
+int64_t signed_to_real_avx512(const uint32_t* w, int64_t n, float* r, float scale, float offset);
 
 namespace {
 
@@ -193,6 +200,7 @@ int64_t philox_lanes(uint32_t* c, const uint32_t* key, int64_t count, uint32_t* 
       x2 = V::load(lane[2]);
       x3 = V::load(lane[3]);
     }
+#pragma GCC unroll 10
     for (int r = 0; r < kPhiloxRounds; ++r) {
       const R pe = V::mul_even(x0, m0), po = V::mul_even(V::high_down(x0), m0);
       const R qe = V::mul_even(x2, m1), qo = V::mul_even(V::high_down(x2), m1);
@@ -226,6 +234,7 @@ int64_t ars5_lanes(uint64_t* c, const uint32_t* key, int64_t count, uint32_t* ou
     R x[kRegs];
     if (c[0] <= ~uint64_t{0} - (kPass - 1)) {
       const R base = V::block_pair(c[0], c[1]);
+#pragma GCC unroll 4
       for (int g = 0; g < kRegs; ++g) x[g] = V::add64(base, steps[g]);
       ars_add(c, kPass);
     } else {
@@ -235,15 +244,38 @@ int64_t ars5_lanes(uint64_t* c, const uint32_t* key, int64_t count, uint32_t* ou
         blocks[2 * j + 1] = c[1];
         ars_add(c, 1);
       }
+#pragma GCC unroll 4
       for (int g = 0; g < kRegs; ++g) x[g] = V::load(blocks + 2 * kPerReg * g);
     }
+    // Fully unrolled, so that the four registers stay in registers and their rounds interleave.
+#pragma GCC unroll 4
     for (int g = 0; g < kRegs; ++g) x[g] = V::bxor(x[g], rk[0]);
+#pragma GCC unroll 4
     for (int r = 1; r < kArsRounds; ++r)
+#pragma GCC unroll 4
       for (int g = 0; g < kRegs; ++g) x[g] = V::aesenc(x[g], rk[r]);
+#pragma GCC unroll 4
     for (int g = 0; g < kRegs; ++g)
       V::store(out + 4 * (kPass * p + kPerReg * g), V::aesenclast(x[g], rk[kArsRounds]));
   }
   return passes * kPass;
+}
+
+// The conversion behind signed_to_real_*: a product and a sum, each rounded in T (sources that
+// include this are compiled without contraction into fused multiply-adds).
+template <class T>
+int64_t signed_to_real_lanes(const uint32_t* w, int64_t n, T* r, T scale, T offset) {
+  constexpr int kBytes = Lanes::kWords * 4, kPer = kBytes / static_cast<int>(sizeof(T));
+  typedef T Real __attribute__((vector_size(kBytes)));
+  typedef int32_t Int __attribute__((vector_size(kPer * 4)));
+  int64_t i = 0;
+  for (; i + kPer <= n; i += kPer) {
+    Int x;
+    std::memcpy(&x, w + i, sizeof x);
+    const Real v = __builtin_convertvector(x, Real) * scale + offset;
+    std::memcpy(r + i, &v, sizeof v);
+  }
+  return i;
 }
 
 }  // namespace

@@ -12,4 +12,12 @@ int64_t ars5_blocks_vaes512(uint64_t* c, const uint32_t* key, int64_t count, uin
   return ars5_lanes(c, key, count, out);
 }
 
+int64_t signed_to_real_avx512(const uint32_t* w, int64_t n, double* r, double scale, double offset) {
+  return signed_to_real_lanes(w, n, r, scale, offset);
+}
+
+int64_t signed_to_real_avx512(const uint32_t* w, int64_t n, float* r, float scale, float offset) {
+  return signed_to_real_lanes(w, n, r, scale, offset);
+}
+
 }  // namespace zok::rng
