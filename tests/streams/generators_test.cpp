@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <xmmintrin.h>
 
-#include <array>
 #include <cfenv>
 #include <cstdint>
 #include <cstdlib>
@@ -19,12 +18,14 @@
 
 #include "streams/generators/block_isa.h"
 #include "streams/generators/wh_members.h"
-#include "tests/streams/block_paths.h"
+#include "tests/streams/generator_support.h"
 #include "zok/random.h"
 
 namespace {
 
 using zok::test::for_each_isa;
+using zok::test::make;
+using zok::test::Stream;
 using Words = std::vector<uint32_t>;
 
 struct Gen {
@@ -41,13 +42,10 @@ constexpr Gen kBuilt[] = {
 };
 #undef ZOK_GENERATOR
 // The hardware generator has no sequence to repeat; counter_based_test.cpp tests it.
-constexpr size_t kSequences = std::size(kBuilt) - 1;
-constexpr std::array<Gen, kSequences> kGenerators = [] {
-  std::array<Gen, kSequences> out{};
-  size_t k = 0;
-  for (const Gen& g : kBuilt)
-    if (g.brng != ZOK_RNG_TRNG) out[k++] = g;
-  return out;
+const std::vector<Gen> kGenerators = [] {
+  std::vector<Gen> all(std::begin(kBuilt), std::end(kBuilt));
+  std::erase_if(all, [](const Gen& g) { return g.brng == ZOK_RNG_TRNG; });
+  return all;
 }();
 
 const Gen& gen(const std::string& name) {
@@ -55,17 +53,6 @@ const Gen& gen(const std::string& name) {
     if (name == g.name) return g;
   ADD_FAILURE() << "no built generator " << name;
   return kGenerators[0];
-}
-
-struct StreamDeleter {
-  void operator()(StreamRecord* s) const { __qorDeleteStream(&s); }
-};
-using Stream = std::unique_ptr<StreamRecord, StreamDeleter>;
-
-Stream make(int32_t brng, const Words& seeds) {
-  StreamRecord* s = nullptr;
-  EXPECT_EQ(__qorNewStreamEx(&s, brng, static_cast<int32_t>(seeds.size()), seeds.data()), 0);
-  return Stream(s);
 }
 
 GeneratorProperties row(int32_t brng) {
