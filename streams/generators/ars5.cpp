@@ -57,18 +57,11 @@ struct Ars5 {
   }
   static void advance(State& st, uint64_t v) { ars_add(st.counter, v); }
 
-  static int32_t ints(StreamRecord* stream, int32_t n, uint32_t* r) {
-    if (!has_aes()) return ZOK_RNG_ERROR_NO_AES;
-    counter_words<Ars5>(state_of<State>(stream), n, r);
-    return ZOK_RNG_STATUS_OK;
-  }
-  // The single form rounds its factor, made in double, to float; the rest is float arithmetic.
+  static int32_t ready() { return has_aes() ? ZOK_RNG_STATUS_OK : ZOK_RNG_ERROR_NO_AES; }
+  // The single form rounds its factor, made in double, to float.
   template <class T>
-  static int32_t reals(StreamRecord* stream, int32_t n, T* r, double a, double b) {
-    if (!has_aes()) return ZOK_RNG_ERROR_NO_AES;
-    const T lo = static_cast<T>(a), hi = static_cast<T>(b);
-    counter_reals<Ars5>(state_of<State>(stream), n, r, static_cast<T>((b - a) * 0x1p-32), (lo + hi) * T(0.5));
-    return ZOK_RNG_STATUS_OK;
+  static T factor(double a, double b) {
+    return static_cast<T>((b - a) * 0x1p-32);
   }
 };
 
@@ -85,7 +78,7 @@ int32_t __qorBRngARS5InitStream(int32_t method, StreamRecord* stream, int32_t n,
   if (method == ZOK_RNG_METHOD_LEAPFROG) return ZOK_RNG_ERROR_NO_LEAPFROG;
   ArsState& st = state_of<ArsState>(stream);
   if (method == ZOK_RNG_METHOD_SKIP) {
-    if (!has_aes()) return ZOK_RNG_ERROR_NO_AES;
+    if (const int32_t status = Ars5::ready(); status != ZOK_RNG_STATUS_OK) return status;
     counter_skip<Ars5>(st, skip_count(params));
     return ZOK_RNG_STATUS_OK;
   }
@@ -102,4 +95,4 @@ int32_t __qorBRngARS5InitStream(int32_t method, StreamRecord* stream, int32_t n,
 
 }  // extern "C"
 
-ZOK_GENERATOR_ENTRIES(ARS5, Ars5)
+ZOK_GENERATOR_ENTRIES(ARS5, CounterForms<Ars5>)

@@ -8,6 +8,8 @@
 
 #include "streams/generators/block_isa.h"
 #include "streams/generators/counter_lanes.h"
+#include "streams/generators/generator_common.h"
+#include "zok/random.h"
 
 namespace zok::rng {
 
@@ -75,5 +77,25 @@ void counter_reals(typename G::State& st, int64_t n, T* r, T scale, T offset) {
     signed_to_real(w, m, r + i, scale, offset);
   }
 }
+
+// The operations behind ZOK_GENERATOR_ENTRIES: every form asks G::ready() first (0, or the status
+// that refuses the request); the continuous ones scale by G::factor<T>(a, b), (b - a)·2^-32 as the
+// generator forms it in T, and centre on (a + b)·0.5 in T.
+template <class G>
+struct CounterForms {
+  using State = typename G::State;
+  static int32_t ints(StreamRecord* stream, int32_t n, uint32_t* r) {
+    if (const int32_t status = G::ready(); status != ZOK_RNG_STATUS_OK) return status;
+    counter_words<G>(state_of<State>(stream), n, r);
+    return ZOK_RNG_STATUS_OK;
+  }
+  template <class T>
+  static int32_t reals(StreamRecord* stream, int32_t n, T* r, double a, double b) {
+    if (const int32_t status = G::ready(); status != ZOK_RNG_STATUS_OK) return status;
+    const T lo = static_cast<T>(a), hi = static_cast<T>(b);
+    counter_reals<G>(state_of<State>(stream), n, r, G::template factor<T>(a, b), (lo + hi) * T(0.5));
+    return ZOK_RNG_STATUS_OK;
+  }
+};
 
 }  // namespace zok::rng

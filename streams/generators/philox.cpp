@@ -61,16 +61,11 @@ struct Philox {
   }
   static void advance(State& st, uint64_t v) { philox_add(st.counter, v); }
 
-  static int32_t ints(StreamRecord* stream, int32_t n, uint32_t* r) {
-    counter_words<Philox>(state_of<State>(stream), n, r);
-    return ZOK_RNG_STATUS_OK;
-  }
+  static int32_t ready() { return ZOK_RNG_STATUS_OK; }
   // The single form works in float throughout, its factor included.
   template <class T>
-  static int32_t reals(StreamRecord* stream, int32_t n, T* r, double a, double b) {
-    const T lo = static_cast<T>(a), hi = static_cast<T>(b);
-    counter_reals<Philox>(state_of<State>(stream), n, r, (hi - lo) * T(0x1p-32), (lo + hi) * T(0.5));
-    return ZOK_RNG_STATUS_OK;
+  static T factor(double a, double b) {
+    return (static_cast<T>(b) - static_cast<T>(a)) * T(0x1p-32);
   }
 };
 
@@ -100,4 +95,4 @@ int32_t __qorBRngPHILOX4X32X10InitStream(int32_t method, StreamRecord* stream, i
 
 }  // extern "C"
 
-ZOK_GENERATOR_ENTRIES(PHILOX4X32X10, Philox)
+ZOK_GENERATOR_ENTRIES(PHILOX4X32X10, CounterForms<Philox>)
