@@ -19,8 +19,9 @@ int64_t ars5_blocks_aesni(uint64_t* c, const uint32_t* key, int64_t count, uint3
 
 namespace {
 
-// The widest block loop worth taking, as measured (bench/streams_bench.cpp, same run): VAES on
-// 512-bit registers against 256-bit ones.
+// The widest block loop worth taking. Measured (bench/streams_bench.cpp, integers against
+// integers_avx2, medians of 5, same run): VAES on 512-bit registers 0.090 ns per word, on 256-bit
+// ones 0.101, at n = 1e4 and 1e6.
 constexpr BlockIsa kArsWidest = BlockIsa::kAvx512;
 
 struct ArsState {

