@@ -1,11 +1,14 @@
 // The built generators of include/zok/rng_generators.def: integer and double output per generator against,
-// in the same run, straightforward one-element-at-a-time loops of the recurrences and std::minstd_rand.
+// in the same run, straightforward one-element-at-a-time loops of the recurrences and std::minstd_rand,
+// Random123's counter-based generators and a plain loop of the hardware instruction.
 #include <benchmark/benchmark.h>
+#include <immintrin.h>
 
 #include <cstdint>
 #include <random>
 #include <vector>
 
+#include "bench/random123_loops.h"
 #include "streams/generators/block_isa.h"
 #include "zok/random.h"
 
@@ -56,11 +59,28 @@ void doubles(benchmark::State& state, int32_t brng) {
   set_items(state);
 }
 
-// The same outputs with the block paths held to SSE4.1.
-void integers_sse41(benchmark::State& state, int32_t brng) {
-  zok::rng::set_block_isa(zok::rng::BlockIsa::kSse41);
+// The same outputs with the block paths held to SSE4.1 or AVX2.
+void integers_held(benchmark::State& state, int32_t brng, zok::rng::BlockIsa isa) {
+  zok::rng::set_block_isa(isa);
   integers(state, brng);
   zok::rng::set_block_isa(zok::rng::widest_block_isa());
+}
+void integers_sse41(benchmark::State& state, int32_t brng) {
+  integers_held(state, brng, zok::rng::BlockIsa::kSse41);
+}
+void integers_avx2(benchmark::State& state, int32_t brng) {
+  integers_held(state, brng, zok::rng::BlockIsa::kAvx2);
+}
+
+// One skip of s elements on a fresh stream (copied back before each): s = 1 and 2^63 + 1 land inside
+// a block, which the skip computes; s = 2^63 lands on a block boundary and computes none.
+void skip_ahead(benchmark::State& state, int32_t brng, uint64_t s) {
+  Stream stream(brng), fresh(brng);
+  for (auto _ : state) {
+    __qorCopyStreamState(stream.s, fresh.s);
+    __qorSkipAheadStream(stream.s, s);
+    benchmark::ClobberMemory();
+  }
 }
 
 // ---- baselines: the recurrences as one would first write them ----
@@ -128,6 +148,33 @@ void minstd(benchmark::State& state) {
   set_items(state);
 }
 
+template <void (*Fill)(uint32_t*, int64_t, uint32_t*)>
+void random123(benchmark::State& state) {
+  std::vector<uint32_t> r(state.range(0));
+  uint32_t counter = 0;
+  for (auto _ : state) {
+    Fill(r.data(), static_cast<int64_t>(r.size()), &counter);
+    benchmark::DoNotOptimize(r.data());
+    benchmark::ClobberMemory();
+  }
+  set_items(state);
+}
+
+__attribute__((target("rdrnd"))) void rdrand32_loop(benchmark::State& state) {
+  std::vector<uint32_t> r(state.range(0));
+  for (auto _ : state) {
+    for (auto& v : r) {
+      unsigned x = 0;
+      while (!_rdrand32_step(&x)) {
+      }
+      v = x;
+    }
+    benchmark::DoNotOptimize(r.data());
+    benchmark::ClobberMemory();
+  }
+  set_items(state);
+}
+
 void sizes(benchmark::internal::Benchmark* b) {
   b->Arg(1000)->Arg(10000)->Arg(1000000);
 }
@@ -136,6 +183,7 @@ void sizes(benchmark::internal::Benchmark* b) {
 #define ZOK_BENCH_BUILT(N)                                         \
   BENCHMARK_CAPTURE(integers, N, ZOK_RNG_##N)->Apply(sizes);       \
   BENCHMARK_CAPTURE(integers_sse41, N, ZOK_RNG_##N)->Apply(sizes); \
+  BENCHMARK_CAPTURE(integers_avx2, N, ZOK_RNG_##N)->Apply(sizes);  \
   BENCHMARK_CAPTURE(doubles, N, ZOK_RNG_##N)->Apply(sizes);
 #define ZOK_BENCH_NOT_BUILT(N)
 #define ZOK_GENERATOR(N, label, state, seeds, zero, word, bits, members, status) ZOK_BENCH_##status(N)
@@ -146,6 +194,16 @@ BENCHMARK(loop_mcg31m1)->Apply(sizes);
 BENCHMARK(minstd)->Apply(sizes);
 BENCHMARK(loop_mcg59)->Apply(sizes);
 BENCHMARK(loop_mrg32k3a)->Apply(sizes);
+BENCHMARK(random123<zok::baseline::random123_philox>)->Apply(sizes);
+BENCHMARK(random123<zok::baseline::random123_ars5>)->Apply(sizes);
+BENCHMARK(rdrand32_loop)->Apply(sizes);
+// Skip-ahead costs one block evaluation, however far.
+#define ZOK_BENCH_SKIPS(N)                                                 \
+  BENCHMARK_CAPTURE(skip_ahead, N##_1, ZOK_RNG_##N, 1);                    \
+  BENCHMARK_CAPTURE(skip_ahead, N##_2e63, ZOK_RNG_##N, uint64_t{1} << 63); \
+  BENCHMARK_CAPTURE(skip_ahead, N##_2e63_plus_1, ZOK_RNG_##N, (uint64_t{1} << 63) + 1);
+ZOK_BENCH_SKIPS(PHILOX4X32X10)
+ZOK_BENCH_SKIPS(ARS5)
 
 }  // namespace
 

@@ -13,6 +13,7 @@ struct CpuFeatures {
   bool fma = false;
   bool avx512 = false;  // F, VL, DQ and BW together, with the state enabled by the OS
   bool aes = false;
+  bool vaes = false;  // AES rounds on 256- and 512-bit registers (leaf 7, ECX bit 9)
   bool rdrand = false;
 };
 
@@ -36,6 +37,7 @@ inline CpuFeatures detect_cpu_features() {
   const bool zmm_state = (xcr0 & 0xE6) == 0xE6;
   if (__get_cpuid_max(0, nullptr) >= 7) {
     __cpuid_count(7, 0, a, b, c, d);
+    f.vaes = (c & (1u << 9)) != 0;
     f.avx2 = avx && ymm_state && (b & bit_AVX2) != 0;
     f.fma = fma && ymm_state;
     f.avx512 =

@@ -97,8 +97,12 @@ int32_t __qorCopyStreamState(StreamRecord* dest, const StreamRecord* source) {
   const GeneratorProperties* to = operations_row(dest->brng);
   if (from == nullptr || to == nullptr) return ZOK_RNG_ERROR_BAD_BRNG;
   // The core state is seed_count words, but a WH row counts 4 words of 16 bytes while its state
-  // region holds 32 bytes; no copy may pass the end of either record.
+  // region holds 32 bytes; no copy may pass the end of either record. The counter-based generators
+  // keep unread words beside key and counter, past what their seed_count covers: a copy without
+  // them would go on with stale words, so their whole region is copied.
   int64_t bytes = static_cast<int64_t>(from->word_size) * from->seed_count;
+  if (from->init_stream == __qorBRngPHILOX4X32X10InitStream || from->init_stream == __qorBRngARS5InitStream)
+    bytes = record_bytes(*from) - kHeaderBytes;
   if (bytes > record_bytes(*from) - kHeaderBytes) bytes = record_bytes(*from) - kHeaderBytes;
   if (bytes > record_bytes(*to) - kHeaderBytes) bytes = record_bytes(*to) - kHeaderBytes;
   // The copies are made before dest changes at all, so a failed copy leaves dest as it was.

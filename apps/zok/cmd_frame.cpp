@@ -47,9 +47,9 @@ std::string decode_mode(uint32_t m) {
 int cmd_info() {
   const zok::CpuFeatures f = zok::detect_cpu_features();
   std::printf("zok %s\n", kVersion);
-  std::printf("cpu features: sse4.1=%s avx2=%s fma=%s avx512=%s aes=%s rdrand=%s\n", f.sse41 ? "yes" : "no",
-              f.avx2 ? "yes" : "no", f.fma ? "yes" : "no", f.avx512 ? "yes" : "no", f.aes ? "yes" : "no",
-              f.rdrand ? "yes" : "no");
+  std::printf("cpu features: sse4.1=%s avx2=%s fma=%s avx512=%s aes=%s vaes=%s rdrand=%s\n",
+              f.sse41 ? "yes" : "no", f.avx2 ? "yes" : "no", f.fma ? "yes" : "no", f.avx512 ? "yes" : "no",
+              f.aes ? "yes" : "no", f.vaes ? "yes" : "no", f.rdrand ? "yes" : "no");
   std::printf("vector kernels: %s\n", zok::vm::isa_name(zok::vm::selected_isa()));
   // Functions whose kernels of the selected set were measured slower than a narrower set's: the
   // function name alone when every slot is held, with its slots otherwise.

@@ -51,7 +51,15 @@ int list_registry() {
 
 constexpr const char* kUsage =
     "usage: zok rng list\n"
-    "       zok rng gen NAME[:MEMBER] [--seed S[,S...]] -n N [--double a,b | --float a,b]\n";
+    "       zok rng gen NAME[:MEMBER] [--seed S[,S...]] -n N [--double a,b | --float a,b]\n"
+    "       (NAME: the name of `zok rng list`, or TRNG for the non-deterministic generator)\n";
+
+// Each row also answers to its name in the generator list ("TRNG" for the non-deterministic row).
+constexpr const char* kListNames[] = {
+#define ZOK_GENERATOR(N, ...) #N,
+#include "zok/rng_generators.def"
+#undef ZOK_GENERATOR
+};
 
 // "WH:5" names member 5 of the WH family; a name alone is member 0. Returns the identifier or -1.
 int32_t find_generator(const char* text) {
@@ -68,7 +76,9 @@ int32_t find_generator(const char* text) {
     name.resize(colon);
   }
   for (int32_t index = 0; index < zok::rng::kBuiltinRows; ++index)
-    if (strcasecmp(name.c_str(), row_name(index)) == 0 && member < member_count(index))
+    if ((strcasecmp(name.c_str(), row_name(index)) == 0 ||
+         strcasecmp(name.c_str(), kListNames[index]) == 0) &&
+        member < member_count(index))
       return (index + 1) * ZOK_RNG_ID_STEP + member;
   return -1;
 }

@@ -32,6 +32,9 @@ extern "C" {
 #define ZOK_RNG_ERROR_SEED_COUNT (-1010)     /* seed_count below 1 */
 #define ZOK_RNG_ERROR_BIT_COUNT (-1011)      /* bit_count below 1 */
 #define ZOK_RNG_ERROR_LEAPFROG_COUNT (-1013) /* leapfrog count below 1, or index outside 0..count-1 */
+#define ZOK_RNG_ERROR_NO_RDRAND (-1130)      /* the processor has no hardware random-number instruction */
+#define ZOK_RNG_ERROR_RDRAND_FAILED (-1131)  /* a hardware draw failed as often as the retry limit allows */
+#define ZOK_RNG_ERROR_NO_AES (-1140)         /* the processor has no AES instructions */
 #define ZOK_RNG_ERROR_SHARED_KEY (-3000)     /* shared key null, zero or not held */
 #define ZOK_RNG_ERROR_SHARED_FULL (-3001)    /* shared data table full */
 
@@ -54,7 +57,8 @@ extern "C" {
 #define ZOK_RNG_DABSTRACT 0xB00000
 #define ZOK_RNG_SABSTRACT 0xC00000
 #define ZOK_RNG_SFMT19937 0xD00000
-#define ZOK_RNG_NONDETERM 0xE00000
+#define ZOK_RNG_TRNG 0xE00000 /* the non-deterministic generator */
+#define ZOK_RNG_NONDETERM ZOK_RNG_TRNG
 #define ZOK_RNG_ARS5 0xF00000
 #define ZOK_RNG_PHILOX4X32X10 0x1000000
 
@@ -188,11 +192,15 @@ ZOK_RNG_API int32_t __qorUnregisterGlobRODataReference(const uint64_t* key);
 /* key = {time-stamp counter, tag}, re-read until no live entry holds it. */
 ZOK_RNG_API int32_t __qorGenerateNewGlobalRODataTableEntryId(uint64_t* key, uint64_t tag);
 
-/* ---- congruential generators ----
+/* ---- generators ----
  * The four registry operations of every built generator of include/zok/rng_generators.def (MCG31M1, R250,
- * MRG32K3A, MCG59 and WH). Generate operations write n
- * elements and return 0; init_stream returns 0, -2 (unknown method), -1002 (no leapfrog: R250,
- * MRG32K3A) or -1003 (no skip-ahead: R250). */
+ * MRG32K3A, MCG59, WH, TRNG, ARS5 and PHILOX4X32X10). Generate operations write n elements and return
+ * 0; init_stream returns 0, -2 (unknown method), -1002 (no leapfrog: R250, MRG32K3A, TRNG, ARS5,
+ * PHILOX4X32X10) or -1003 (no skip-ahead: R250, TRNG).
+ * ARS5 needs the AES instructions: its generate operations and skip-ahead return -1140 without them.
+ * TRNG reads the hardware random-number instruction: its generate operations return -1130 without it,
+ * and -1131 when a draw still fails after as many further attempts as the stream's retry limit (seed
+ * word 1 when two or more non-zero... are given, else 10), leaving the elements drawn before it in place. */
 #define ZOK_RNG_DECLARE_BUILT(N)                                                                     \
   ZOK_RNG_API int32_t __qorBRng##N##InitStream(int32_t method, StreamRecord* stream, int32_t n,      \
                                                const uint32_t* params);                              \
@@ -205,6 +213,11 @@ ZOK_RNG_API int32_t __qorGenerateNewGlobalRODataTableEntryId(uint64_t* key, uint
 #undef ZOK_GENERATOR
 #undef ZOK_RNG_DECLARE_BUILT
 #undef ZOK_RNG_DECLARE_NOT_BUILT
+
+/* 1 when the processor has the AES round instructions (CPUID leaf 1, ECX bit 25), else 0. */
+ZOK_RNG_API int32_t __qorCPUisAES(void);
+/* 1 when the processor has the hardware random-number instruction (CPUID leaf 1, ECX bit 30), else 0. */
+ZOK_RNG_API int32_t __qorCPUisRDRAND(void);
 
 /* a^n mod m by binary exponentiation; n = 0 gives 1, m = 0 gives 0. */
 ZOK_RNG_API uint32_t __qoriPowMod(uint32_t a, uint64_t n, uint32_t m);

@@ -5,9 +5,10 @@
 
 namespace zok::rng {
 
-enum class BlockIsa { kSse41 = 0, kAvx2 = 1 };
+enum class BlockIsa { kSse41 = 0, kAvx2 = 1, kAvx512 = 2 };
 
-// AVX2 when the vector-math choice is AVX2 or wider (the generators have no AVX-512 paths).
+// The vector-math choice. A generator whose AVX-512 path did not measure faster than its AVX2 one
+// (or that has none) uses AVX2 at this level.
 BlockIsa widest_block_isa();
 BlockIsa block_isa();
 // Uses `isa` from now on, or the widest available when that is narrower.

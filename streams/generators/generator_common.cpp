@@ -15,7 +15,14 @@ constinit std::atomic<int> g_forced{-1};
 }  // namespace
 
 BlockIsa widest_block_isa() {
-  return vm::selected_isa() >= vm::Isa::kAvx2 ? BlockIsa::kAvx2 : BlockIsa::kSse41;
+  switch (vm::selected_isa()) {
+    case vm::Isa::kAvx512:
+      return BlockIsa::kAvx512;
+    case vm::Isa::kAvx2:
+      return BlockIsa::kAvx2;
+    default:
+      return BlockIsa::kSse41;
+  }
 }
 
 BlockIsa block_isa() {

@@ -113,7 +113,7 @@ void generate(Mcg59State& st, int32_t n, const Out out) {
   for (int j = 4; j < 8; ++j) lanes[j] = (a4 * lanes[j - 4]) & kMcg59Mask;
   for (int j = 8; j < 16; ++j) lanes[j] = (a8 * lanes[j - 8]) & kMcg59Mask;
   int32_t i = 0;
-  if (block_isa() == BlockIsa::kAvx2) {
+  if (block_isa() >= BlockIsa::kAvx2) {
     i = run_lanes_avx2(lanes, a16, n, out);
   } else {
     for (; n - i >= kLanes; i += kLanes) {

@@ -94,7 +94,7 @@ void generate(MrgState& st, int32_t n, const Out out) {
     mat3_apply(jy, lanes[j].y, FixedModulus<kM2>{});
   }
   // The last lane ends where the stream continues.
-  if (block_isa() == BlockIsa::kAvx2)
+  if (block_isa() >= BlockIsa::kAvx2)
     run_lanes_avx2(lanes, len, out);
   else
     run_lanes_sse41(lanes, len, out);

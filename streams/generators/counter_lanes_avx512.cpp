@@ -1,0 +1,23 @@
+// PHILOX4X32X10 blocks sixteen counters per pass with AVX-512; ARS5 four blocks per AES instruction
+// with VAES. Called only once the processor was asked.
+#include "streams/generators/counter_lanes.h"
+
+namespace zok::rng {
+
+int64_t philox_blocks_avx512(uint32_t* c, const uint32_t* key, int64_t count, uint32_t* out) {
+  return philox_lanes(c, key, count, out);
+}
+
+int64_t ars5_blocks_vaes512(uint64_t* c, const uint32_t* key, int64_t count, uint32_t* out) {
+  return ars5_lanes(c, key, count, out);
+}
+
+int64_t signed_to_real_avx512(const uint32_t* w, int64_t n, double* r, double scale, double offset) {
+  return signed_to_real_lanes(w, n, r, scale, offset);
+}
+
+int64_t signed_to_real_avx512(const uint32_t* w, int64_t n, float* r, float scale, float offset) {
+  return signed_to_real_lanes(w, n, r, scale, offset);
+}
+
+}  // namespace zok::rng
