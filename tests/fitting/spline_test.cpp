@@ -1,0 +1,194 @@
+// Spline construction: polynomials reproduced, defining conditions on random data, the natural cubic
+// against a dense long-double solve, statuses in check order, threads, allocation failures and
+// single against double precision.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "tests/fitting/fitting_support.h"
+#include "zok/data_fitting.h"
+
+namespace {
+
+using zok::test::FixedThreads;
+using zok::test::Task;
+
+enum Kind { kLinear, kQuadratic, kNatural, kBessel, kAkima, kHermite, kDefault };
+enum class Storage { kRows, kColumns, kFirstOnly };
+using Entry = int32_t (*)(const DfTask*, const void*, int32_t, const ThreadingServices*);
+const Entry kDouble[] = {zok_df_kernel_dDFLinearSpline1D,      zok_df_kernel_dDFQuadraticSpline1D,
+                         zok_df_kernel_dDFNaturalCubicSpline1D, zok_df_kernel_dDFBesselCubicSpline1D,
+                         zok_df_kernel_dDFAkimaCubicSpline1D,   zok_df_kernel_dDFHermiteCubicSpline1D,
+                         zok_df_kernel_dDFDefaultCubicSpline1D};
+const Entry kSingle[] = {zok_df_kernel_sDFLinearSpline1D,      zok_df_kernel_sDFQuadraticSpline1D,
+                         zok_df_kernel_sDFNaturalCubicSpline1D, zok_df_kernel_sDFBesselCubicSpline1D,
+                         zok_df_kernel_sDFAkimaCubicSpline1D,   zok_df_kernel_sDFHermiteCubicSpline1D,
+                         zok_df_kernel_sDFDefaultCubicSpline1D};
+
+struct Build {
+  Kind kind;
+  int64_t bc_type = 2, s_type = 0, ic_type = 0;
+  std::vector<double> bc, ic;
+  Storage storage = Storage::kRows;
+  bool uniform = false;
+  const ThreadingServices* threading = nullptr;
+};
+
+int64_t order(Kind k) { return k == kLinear ? 2 : k == kQuadratic ? 3 : 4; }
+
+// Builds the spline of functions ys on partition x (the two ends when uniform) and returns the
+// status; coefficients of function f in c[f], which starts filled with a marker.
+template <class T>
+int32_t build(const Build& s, const std::vector<double>& x, int64_t nx, const std::vector<std::vector<double>>& ys,
+              std::vector<std::vector<T>>* c) {
+  const int64_t ny = static_cast<int64_t>(ys.size());
+  const std::vector<T> xt(x.begin(), x.end()), bc(s.bc.begin(), s.bc.end()), ic(s.ic.begin(), s.ic.end());
+  std::vector<T> y(nx * ny);
+  for (int64_t f = 0; f < ny; ++f)
+    for (int64_t j = 0; j < nx; ++j)
+      y[s.storage == Storage::kColumns ? j * ny + f : f * nx + j] = static_cast<T>(ys[f][j]);
+  const int64_t yhint = s.storage == Storage::kColumns ? 32 : s.storage == Storage::kFirstOnly ? 128 : 16;
+  const int64_t cells = s.kind == kQuadratic && s.s_type == 1 ? nx : nx - 1;
+  std::vector<T> all(cells * order(s.kind) * ny, T(-777));
+  Task task;
+  const int64_t xhint = s.uniform ? ZOK_DF_PARTITION_UNIFORM : 0;
+  int32_t st;
+  if constexpr (sizeof(T) == 8) {
+    st = zok_df_kernel_dNewTask1D(&task, nx, xt.data(), xhint, ny, y.data(), yhint, 0);
+    if (st == 0)
+      st = zok_df_kernel_dEditPPSpline1D(task, order(s.kind), s.s_type, s.bc_type, bc.empty() ? nullptr : bc.data(),
+                                         ic.empty() ? 0 : 1, ic.empty() ? nullptr : ic.data(), all.data(), 0);
+  } else {
+    st = zok_df_kernel_sNewTask1D(&task, nx, xt.data(), xhint, ny, y.data(), yhint, 0);
+    if (st == 0)
+      st = zok_df_kernel_sEditPPSpline1D(task, order(s.kind), s.s_type, s.bc_type, bc.empty() ? nullptr : bc.data(),
+                                         ic.empty() ? 0 : 1, ic.empty() ? nullptr : ic.data(), all.data(), 0);
+  }
+  // A code without values (the quadratic's default knots) can only be set on its own.
+  const int64_t ic_type = s.ic_type != 0 ? s.ic_type : s.ic.empty() ? 0 : 1;
+  if (st == 0) st = zok_df_kernel_iEditVal(task, ZOK_DF_ATTR_IC_TYPE, ic_type);
+  EXPECT_EQ(st, 0);
+  for (int64_t f = 1; s.storage == Storage::kFirstOnly && f < ny; ++f)
+    zok_df_kernel_dEditIdxPtr(task, ZOK_DF_ATTR_Y, f, y.data() + f * nx);
+  st = (sizeof(T) == 8 ? kDouble : kSingle)[s.kind](task, nullptr, 0, s.threading);
+  c->assign(ny, {});
+  for (int64_t f = 0; f < ny; ++f)
+    (*c)[f].assign(all.begin() + f * cells * order(s.kind), all.begin() + (f + 1) * cells * order(s.kind));
+  return st;
+}
+
+// Derivative k of the cell polynomial c (order s) at distance t from its left end.
+double eval(const double* c, int s, double t, int k = 0) {
+  double v = 0;
+  for (int j = s - 1; j >= k; --j) {
+    double f = 1;
+    for (int q = 0; q < k; ++q) f *= j - q;
+    v = v * t + c[j] * f;
+  }
+  return v;
+}
+
+std::vector<double> random_partition(std::mt19937_64& rng, int64_t n) {
+  std::uniform_real_distribution<double> u(0.4, 1.6);
+  std::vector<double> x(n, -1.0);
+  for (int64_t j = 1; j < n; ++j) x[j] = x[j - 1] + u(rng);
+  return x;
+}
+std::vector<double> nodes(const std::vector<double>& x, int64_t n, bool uniform) {
+  if (!uniform) return x;
+  std::vector<double> v(n);
+  for (int64_t j = 0; j < n; ++j) v[j] = x[0] + static_cast<double>(j) * ((x[1] - x[0]) / (n - 1));
+  return v;
+}
+double max_abs(const std::vector<double>& v) {
+  double m = 0;
+  for (double e : v) m = std::max(m, std::fabs(e));
+  return m;
+}
+
+// Polynomials of their degree come back as their Taylor coefficients at every cell's left end, for
+// every storage and for a random and a uniform ({0, 1}, nx = 5, step 0.25) partition.
+TEST(Spline, ReproducesPolynomialsOfItsDegree) {
+  struct Row {
+    Kind kind;
+    int degree;
+    std::vector<int64_t> bc_types;
+    int64_t s_type = 0, ic_type = 0;
+  };
+  const Row rows[] = {{kLinear, 1, {2}},
+                      {kAkima, 1, {0, 1, 2, 12, 36, 24, 48}},
+                      {kBessel, 2, {1, 12, 36, 24, 48}},
+                      {kNatural, 3, {1, 12, 36, 24, 48}},
+                      {kNatural, 1, {2}},
+                      {kHermite, 3, {1, 12, 36, 24, 48}},
+                      {kDefault, 3, {1, 12, 36, 24, 48}},
+                      {kDefault, 1, {2}},
+                      {kQuadratic, 2, {128}},
+                      {kQuadratic, 2, {12, 36, 24, 48}, 1, 8},
+                      {kQuadratic, 2, {12, 48}, 1, 8 | 4},
+                      {kQuadratic, 2, {24}, 1, 8 | 1}};
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> u(-2, 2);
+  for (const Row& r : rows)
+    for (int64_t bc_type : r.bc_types)
+      for (Storage storage : {Storage::kRows, Storage::kColumns, Storage::kFirstOnly})
+        for (bool uniform : {false, true})
+          for (int64_t nx : {int64_t{3}, int64_t{9}}) {
+            if (nx == 3 && (uniform || r.kind != kNatural || bc_type != 1)) continue;
+            if (r.ic_type == (8 | 4) && !uniform) continue;  // evenly spaced knots need even nodes
+            const std::vector<double> x = uniform ? std::vector<double>{0, 1} : random_partition(rng, nx);
+            const std::vector<double> xs = nodes(x, nx, uniform);
+            std::vector<std::vector<double>> a(2, std::vector<double>(4, 0.0)), ys(2);
+            for (auto& p : a)
+              for (int j = 0; j <= (nx == 3 ? 2 : r.degree); ++j) p[j] = u(rng);
+            auto P = [&](int f, double t, int k) { return eval(a[f].data(), 4, t, k); };
+            for (int f = 0; f < 2; ++f)
+              for (double t : xs) ys[f].push_back(P(f, t, 0));
+            Build s{r.kind, bc_type, r.s_type, r.ic_type, {}, {}};
+            s.storage = storage;
+            s.uniform = uniform;
+            const bool d1l = bc_type == 12 || bc_type == 36, d1r = bc_type == 12 || bc_type == 24;
+            const double lo = xs.front(), hi = xs.back();
+            // The spline of each function reads one set of conditions: only function 0 gets them,
+            // so function 1 is checked only where the conditions come from the data alone.
+            s.bc = {P(0, lo, d1l ? 1 : 2), P(0, hi, d1r ? 1 : 2)};
+            if (r.kind == kQuadratic && r.s_type == 0) s.bc = {P(0, (xs[0] + xs[1]) / 2, 0)};
+            if (r.kind == kHermite || r.kind == kDefault)
+              for (int64_t j = 1; j + 1 < nx; ++j) s.ic.push_back(P(0, xs[j], r.kind == kHermite ? 1 : 2));
+            std::vector<double> knots;
+            if (r.ic_type == (8 | 4)) s.ic = {(xs[0] + xs[1]) / 2, (xs[nx - 2] + xs[nx - 1]) / 2};
+            if (r.ic_type == (8 | 1)) {
+              knots = {xs[0]};
+              for (int64_t j = 1; j < nx; ++j) knots.push_back(xs[j - 1] + 0.3 * (xs[j] - xs[j - 1]));
+              knots.push_back(xs[nx - 1]);
+              s.ic = knots;
+            }
+            std::vector<std::vector<double>> c;
+            SCOPED_TRACE(testing::Message() << "kind " << r.kind << " bc " << bc_type << " storage "
+                                            << static_cast<int>(storage) << " uniform " << uniform << " nx " << nx);
+            ASSERT_EQ(build<double>(s, x, nx, ys, &c), 0);
+            const bool shared = bc_type == 0 || bc_type == 1 || bc_type == 2;
+            for (int f = 0; f < (shared && r.kind != kHermite && r.kind != kDefault && r.s_type == 0 ? 2 : 1); ++f) {
+              const int s_ord = static_cast<int>(order(r.kind));
+              const int64_t cells = static_cast<int64_t>(c[f].size()) / s_ord;
+              std::vector<double> ref;
+              for (int64_t i = 0; i < cells; ++i) {
+                // Cell i starts at node i, or at knot i for the quadratic with knots between nodes.
+                double t0 = xs[i];
+                if (r.s_type == 1)
+                  t0 = r.ic_type == (8 | 1) ? knots[i]
+                       : r.ic_type == (8 | 4)
+                           ? (i == 0 ? xs[0] : s.ic[0] + (i - 1) * ((s.ic[1] - s.ic[0]) / (nx - 2)))
+                           : (i == 0 ? xs[0] : (xs[i - 1] + xs[i]) / 2);
+                for (int k = 0; k < s_ord; ++k) ref.push_back(P(f, t0, k) / std::tgamma(k + 1));
+              }
+              const double tol = 1e-12 * max_abs(ref);
+              for (size_t i = 0; i < ref.size(); ++i) ASSERT_NEAR(c[f][i], ref[i], tol) << "coefficient " << i;
+            }
+          }
+}
+
+}  // namespace
