@@ -35,6 +35,7 @@ struct Build {
   Storage storage = Storage::kRows;
   bool uniform = false;
   const ThreadingServices* threading = nullptr;
+  long fail_at = 0;  // the allocation of the entry that fails, 0 for none
 };
 
 int64_t order(Kind k) { return k == kLinear ? 2 : k == kQuadratic ? 3 : 4; }
@@ -73,7 +74,9 @@ int32_t build(const Build& s, const std::vector<double>& x, int64_t nx, const st
   EXPECT_EQ(st, 0);
   for (int64_t f = 1; s.storage == Storage::kFirstOnly && f < ny; ++f)
     zok_df_kernel_dEditIdxPtr(task, ZOK_DF_ATTR_Y, f, y.data() + f * nx);
+  if (s.fail_at > 0) zok::test::fail_allocation(s.fail_at);
   st = (sizeof(T) == 8 ? kDouble : kSingle)[s.kind](task, nullptr, 0, s.threading);
+  zok::test::allow_allocations();
   c->assign(ny, {});
   for (int64_t f = 0; f < ny; ++f)
     (*c)[f].assign(all.begin() + f * cells * order(s.kind), all.begin() + (f + 1) * cells * order(s.kind));
@@ -189,6 +192,150 @@ TEST(Spline, ReproducesPolynomialsOfItsDegree) {
               for (size_t i = 0; i < ref.size(); ++i) ASSERT_NEAR(c[f][i], ref[i], tol) << "coefficient " << i;
             }
           }
+}
+
+std::vector<double> random_values(std::mt19937_64& rng, int64_t n, bool periodic) {
+  std::uniform_real_distribution<double> u(-1, 1);
+  std::vector<double> y(n);
+  for (auto& v : y) v = u(rng);
+  if (periodic) y[n - 1] = y[0];
+  return y;
+}
+
+// The cubic's derivative k at node j from the left (cell j-1) or the right (cell j).
+double at_node(const std::vector<double>& c, const std::vector<double>& xs, int64_t j, bool from_left, int k) {
+  return from_left ? eval(&c[4 * (j - 1)], 4, xs[j] - xs[j - 1], k) : eval(&c[4 * j], 4, 0.0, k);
+}
+
+const int64_t kCubicCodes[] = {1, 2, 12, 36, 24, 48, 64};
+
+// On random data every cubic interpolates, has a continuous first derivative (but the default one) (the natural one a
+// continuous second too, across a periodic seam included), meets its end conditions and, for the
+// Hermite and default kinds, the caller's interior derivatives.
+TEST(Spline, CubicsMeetTheirDefiningConditions) {
+  std::mt19937_64 rng(11);
+  for (Kind kind : {kNatural, kBessel, kAkima, kHermite, kDefault})
+    for (int64_t code : kCubicCodes) {
+      const int64_t n = 12;
+      const std::vector<double> x = random_partition(rng, n);
+      Build s{kind, code, 0, 0, {0.75, -1.25}, {}};
+      for (int64_t j = 1; j + 1 < n; ++j) s.ic.push_back(std::sin(static_cast<double>(j)));
+      std::vector<std::vector<double>> c;
+      const std::vector<double> y = random_values(rng, n, code == 64);
+      ASSERT_EQ(build<double>(s, x, n, {y}, &c), 0);
+      const std::vector<double>& k = c[0];
+      SCOPED_TRACE(testing::Message() << "kind " << kind << " bc " << code);
+      const double tol = 1e-12 * (1 + max_abs(k));
+      for (int64_t j = 1; j < n; ++j) {
+        EXPECT_NEAR(at_node(k, x, j, true, 0), y[j], tol);
+        EXPECT_EQ(k[4 * (j - 1)], y[j - 1]);
+        if (j + 1 == n) break;
+        // The default cubic's second derivatives are the caller's, so its first ones may jump.
+        if (kind != kDefault) {
+          EXPECT_NEAR(at_node(k, x, j, true, 1), at_node(k, x, j, false, 1), tol);
+        }
+        if (kind == kNatural) {
+          EXPECT_NEAR(at_node(k, x, j, true, 2), at_node(k, x, j, false, 2), tol);
+        }
+        if (kind == kHermite) {
+          EXPECT_NEAR(k[4 * j + 1], s.ic[j - 1], tol);
+        }
+        if (kind == kDefault) {
+          EXPECT_NEAR(at_node(k, x, j, true, 2), s.ic[j - 1], tol);
+          EXPECT_NEAR(at_node(k, x, j, false, 2), s.ic[j - 1], tol);
+        }
+      }
+      const double left1 = at_node(k, x, 0, false, 1), right1 = at_node(k, x, n - 1, true, 1);
+      const double left2 = at_node(k, x, 0, false, 2), right2 = at_node(k, x, n - 1, true, 2);
+      const bool d1l = code == 12 || code == 36, d1r = code == 12 || code == 24;
+      if (code == 64) {
+        if (kind != kDefault) {
+          EXPECT_NEAR(left1, right1, tol);
+        }
+        if (kind == kNatural) {
+          EXPECT_NEAR(left2, right2, tol);
+        }
+        if (kind == kHermite) {
+          EXPECT_NEAR(left1, s.bc[0], tol);
+        }
+        if (kind == kDefault) {
+          EXPECT_NEAR(left2, s.bc[0], tol);
+        }
+      } else if (code == 1) {
+        if (kind == kNatural || kind == kDefault) {  // a continuous third derivative at x_1 and x_{n-2}
+          for (int64_t j : {int64_t{1}, n - 2})
+            EXPECT_NEAR(at_node(k, x, j, true, 3), at_node(k, x, j, false, 3), tol);
+        }
+      } else {
+        EXPECT_NEAR(d1l ? left1 : left2, code == 2 ? 0.0 : s.bc[0], tol);
+        EXPECT_NEAR(d1r ? right1 : right2, code == 2 ? 0.0 : s.bc[1], tol);
+      }
+    }
+}
+
+// The natural cubic's derivatives against a dense long-double solve of its conditions written as
+// second- and third-derivative equalities, one or two functions, every mode and small sizes.
+TEST(Spline, NaturalCubicMatchesADenseSolve) {
+  std::mt19937_64 rng(5);
+  for (int64_t code : kCubicCodes)
+    for (int64_t n : {2, 3, 4, 7, 60})
+      for (int ny : {1, 2}) {
+        if (code == 1 && n < 4) continue;  // three points with these ends: the parabola, reproduced above
+        const std::vector<double> x = random_partition(rng, n);
+        Build s{kNatural, code, 0, 0, {0.5, -2.0}, {}};
+        std::vector<std::vector<double>> ys, c;
+        for (int f = 0; f < ny; ++f) ys.push_back(random_values(rng, n, code == 64));
+        ASSERT_EQ(build<double>(s, x, n, ys, &c), 0);
+        for (int f = 0; f < ny; ++f) {
+          using L = long double;
+          std::vector<std::vector<L>> a(n, std::vector<L>(n + 1, 0));
+          auto h = [&](int64_t i) { return static_cast<L>(x[i + 1]) - x[i]; };
+          auto m = [&](int64_t i) { return (static_cast<L>(ys[f][i + 1]) - ys[f][i]) / h(i); };
+          // Second derivative of cell i at its left (end 0) or right (end 1) end, into row r with sign.
+          auto second = [&](int64_t r, int64_t i, int end, L sign) {
+            const L w = sign / h(i);
+            a[r][i] += w * (end ? 2 : -4);
+            a[r][i + 1] += w * (end ? 4 : -2);
+            a[r][n] -= w * (end ? -6 : 6) * m(i);
+          };
+          auto third = [&](int64_t r, int64_t i, L sign) {
+            const L w = sign / (h(i) * h(i));
+            a[r][i] += 6 * w;
+            a[r][i + 1] += 6 * w;
+            a[r][n] += 12 * w * m(i);
+          };
+          for (int64_t i = 1; i + 1 < n; ++i) second(i, i - 1, 1, 1), second(i, i, 0, -1);
+          const bool d1l = code == 12 || code == 36, d1r = code == 12 || code == 24;
+          if (code == 64) {
+            a[0][0] = 1, a[0][n - 1] = -1;
+            second(n - 1, n - 2, 1, 1), second(n - 1, 0, 0, -1);
+          } else if (code == 1) {
+            third(0, 0, 1), third(0, 1, -1), third(n - 1, n - 3, 1), third(n - 1, n - 2, -1);
+          } else {
+            if (d1l) a[0][0] = 1, a[0][n] = s.bc[0];
+            else second(0, 0, 0, 1), a[0][n] += code == 2 ? 0 : s.bc[0];
+            if (d1r) a[n - 1][n - 1] = 1, a[n - 1][n] = s.bc[1];
+            else second(n - 1, n - 2, 1, 1), a[n - 1][n] += code == 2 ? 0 : s.bc[1];
+          }
+          for (int64_t col = 0; col < n; ++col) {  // Gaussian elimination with partial pivoting
+            int64_t piv = col;
+            for (int64_t r = col + 1; r < n; ++r)
+              if (std::fabs(a[r][col]) > std::fabs(a[piv][col])) piv = r;
+            std::swap(a[col], a[piv]);
+            for (int64_t r = 0; r < n; ++r) {
+              if (r == col) continue;
+              const L q = a[r][col] / a[col][col];
+              for (int64_t k = col; k <= n; ++k) a[r][k] -= q * a[col][k];
+            }
+          }
+          std::vector<double> d(n);
+          for (int64_t i = 0; i < n; ++i) d[i] = static_cast<double>(a[i][n] / a[i][i]);
+          SCOPED_TRACE(testing::Message() << "bc " << code << " n " << n << " f " << f);
+          const double tol = 1e-12 * (1 + max_abs(d));
+          for (int64_t i = 0; i + 1 < n; ++i) EXPECT_NEAR(c[f][4 * i + 1], d[i], tol) << "node " << i;
+          EXPECT_NEAR(at_node(c[f], x, n - 1, true, 1), d[n - 1], tol * 10);
+        }
+      }
 }
 
 }  // namespace
