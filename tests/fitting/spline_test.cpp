@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <tuple>
 #include <vector>
 
+#include "fitting/task.h"
 #include "tests/fitting/fitting_support.h"
 #include "zok/data_fitting.h"
 
@@ -19,11 +21,11 @@ using zok::test::Task;
 enum Kind { kLinear, kQuadratic, kNatural, kBessel, kAkima, kHermite, kDefault };
 enum class Storage { kRows, kColumns, kFirstOnly };
 using Entry = int32_t (*)(const DfTask*, const void*, int32_t, const ThreadingServices*);
-const Entry kDouble[] = {zok_df_kernel_dDFLinearSpline1D,      zok_df_kernel_dDFQuadraticSpline1D,
+const Entry kDouble[] = {zok_df_kernel_dDFLinearSpline1D,       zok_df_kernel_dDFQuadraticSpline1D,
                          zok_df_kernel_dDFNaturalCubicSpline1D, zok_df_kernel_dDFBesselCubicSpline1D,
                          zok_df_kernel_dDFAkimaCubicSpline1D,   zok_df_kernel_dDFHermiteCubicSpline1D,
                          zok_df_kernel_dDFDefaultCubicSpline1D};
-const Entry kSingle[] = {zok_df_kernel_sDFLinearSpline1D,      zok_df_kernel_sDFQuadraticSpline1D,
+const Entry kSingle[] = {zok_df_kernel_sDFLinearSpline1D,       zok_df_kernel_sDFQuadraticSpline1D,
                          zok_df_kernel_sDFNaturalCubicSpline1D, zok_df_kernel_sDFBesselCubicSpline1D,
                          zok_df_kernel_sDFAkimaCubicSpline1D,   zok_df_kernel_sDFHermiteCubicSpline1D,
                          zok_df_kernel_sDFDefaultCubicSpline1D};
@@ -38,13 +40,15 @@ struct Build {
   long fail_at = 0;  // the allocation of the entry that fails, 0 for none
 };
 
-int64_t order(Kind k) { return k == kLinear ? 2 : k == kQuadratic ? 3 : 4; }
+int64_t order(Kind k) {
+  return k == kLinear ? 2 : k == kQuadratic ? 3 : 4;
+}
 
 // Builds the spline of functions ys on partition x (the two ends when uniform) and returns the
 // status; coefficients of function f in c[f], which starts filled with a marker.
 template <class T>
-int32_t build(const Build& s, const std::vector<double>& x, int64_t nx, const std::vector<std::vector<double>>& ys,
-              std::vector<std::vector<T>>* c) {
+int32_t build(const Build& s, const std::vector<double>& x, int64_t nx,
+              const std::vector<std::vector<double>>& ys, std::vector<std::vector<T>>* c) {
   const int64_t ny = static_cast<int64_t>(ys.size());
   const std::vector<T> xt(x.begin(), x.end()), bc(s.bc.begin(), s.bc.end()), ic(s.ic.begin(), s.ic.end());
   std::vector<T> y(nx * ny);
@@ -60,13 +64,15 @@ int32_t build(const Build& s, const std::vector<double>& x, int64_t nx, const st
   if constexpr (sizeof(T) == 8) {
     st = zok_df_kernel_dNewTask1D(&task, nx, xt.data(), xhint, ny, y.data(), yhint, 0);
     if (st == 0)
-      st = zok_df_kernel_dEditPPSpline1D(task, order(s.kind), s.s_type, s.bc_type, bc.empty() ? nullptr : bc.data(),
-                                         ic.empty() ? 0 : 1, ic.empty() ? nullptr : ic.data(), all.data(), 0);
+      st = zok_df_kernel_dEditPPSpline1D(task, order(s.kind), s.s_type, s.bc_type,
+                                         bc.empty() ? nullptr : bc.data(), ic.empty() ? 0 : 1,
+                                         ic.empty() ? nullptr : ic.data(), all.data(), 0);
   } else {
     st = zok_df_kernel_sNewTask1D(&task, nx, xt.data(), xhint, ny, y.data(), yhint, 0);
     if (st == 0)
-      st = zok_df_kernel_sEditPPSpline1D(task, order(s.kind), s.s_type, s.bc_type, bc.empty() ? nullptr : bc.data(),
-                                         ic.empty() ? 0 : 1, ic.empty() ? nullptr : ic.data(), all.data(), 0);
+      st = zok_df_kernel_sEditPPSpline1D(task, order(s.kind), s.s_type, s.bc_type,
+                                         bc.empty() ? nullptr : bc.data(), ic.empty() ? 0 : 1,
+                                         ic.empty() ? nullptr : ic.data(), all.data(), 0);
   }
   // A code without values (the quadratic's default knots) can only be set on its own.
   const int64_t ic_type = s.ic_type != 0 ? s.ic_type : s.ic.empty() ? 0 : 1;
@@ -170,11 +176,13 @@ TEST(Spline, ReproducesPolynomialsOfItsDegree) {
               s.ic = knots;
             }
             std::vector<std::vector<double>> c;
-            SCOPED_TRACE(testing::Message() << "kind " << r.kind << " bc " << bc_type << " storage "
-                                            << static_cast<int>(storage) << " uniform " << uniform << " nx " << nx);
+            SCOPED_TRACE(testing::Message()
+                         << "kind " << r.kind << " bc " << bc_type << " storage " << static_cast<int>(storage)
+                         << " uniform " << uniform << " nx " << nx);
             ASSERT_EQ(build<double>(s, x, nx, ys, &c), 0);
             const bool shared = bc_type == 0 || bc_type == 1 || bc_type == 2;
-            for (int f = 0; f < (shared && r.kind != kHermite && r.kind != kDefault && r.s_type == 0 ? 2 : 1); ++f) {
+            for (int f = 0; f < (shared && r.kind != kHermite && r.kind != kDefault && r.s_type == 0 ? 2 : 1);
+                 ++f) {
               const int s_ord = static_cast<int>(order(r.kind));
               const int64_t cells = static_cast<int64_t>(c[f].size()) / s_ord;
               std::vector<double> ref;
@@ -189,7 +197,8 @@ TEST(Spline, ReproducesPolynomialsOfItsDegree) {
                 for (int k = 0; k < s_ord; ++k) ref.push_back(P(f, t0, k) / std::tgamma(k + 1));
               }
               const double tol = 1e-12 * max_abs(ref);
-              for (size_t i = 0; i < ref.size(); ++i) ASSERT_NEAR(c[f][i], ref[i], tol) << "coefficient " << i;
+              for (size_t i = 0; i < ref.size(); ++i)
+                ASSERT_NEAR(c[f][i], ref[i], tol) << "coefficient " << i;
             }
           }
 }
@@ -203,15 +212,16 @@ std::vector<double> random_values(std::mt19937_64& rng, int64_t n, bool periodic
 }
 
 // The cubic's derivative k at node j from the left (cell j-1) or the right (cell j).
-double at_node(const std::vector<double>& c, const std::vector<double>& xs, int64_t j, bool from_left, int k) {
+double at_node(const std::vector<double>& c, const std::vector<double>& xs, int64_t j, bool from_left,
+               int k) {
   return from_left ? eval(&c[4 * (j - 1)], 4, xs[j] - xs[j - 1], k) : eval(&c[4 * j], 4, 0.0, k);
 }
 
 const int64_t kCubicCodes[] = {1, 2, 12, 36, 24, 48, 64};
 
-// On random data every cubic interpolates, has a continuous first derivative (but the default one) (the natural one a
-// continuous second too, across a periodic seam included), meets its end conditions and, for the
-// Hermite and default kinds, the caller's interior derivatives.
+// On random data every cubic interpolates, has a continuous first derivative (but the default one) (the
+// natural one a continuous second too, across a periodic seam included), meets its end conditions and, for
+// the Hermite and default kinds, the caller's interior derivatives.
 TEST(Spline, CubicsMeetTheirDefiningConditions) {
   std::mt19937_64 rng(11);
   for (Kind kind : {kNatural, kBessel, kAkima, kHermite, kDefault})
@@ -312,10 +322,14 @@ TEST(Spline, NaturalCubicMatchesADenseSolve) {
           } else if (code == 1) {
             third(0, 0, 1), third(0, 1, -1), third(n - 1, n - 3, 1), third(n - 1, n - 2, -1);
           } else {
-            if (d1l) a[0][0] = 1, a[0][n] = s.bc[0];
-            else second(0, 0, 0, 1), a[0][n] += code == 2 ? 0 : s.bc[0];
-            if (d1r) a[n - 1][n - 1] = 1, a[n - 1][n] = s.bc[1];
-            else second(n - 1, n - 2, 1, 1), a[n - 1][n] += code == 2 ? 0 : s.bc[1];
+            if (d1l)
+              a[0][0] = 1, a[0][n] = s.bc[0];
+            else
+              second(0, 0, 0, 1), a[0][n] += code == 2 ? 0 : s.bc[0];
+            if (d1r)
+              a[n - 1][n - 1] = 1, a[n - 1][n] = s.bc[1];
+            else
+              second(n - 1, n - 2, 1, 1), a[n - 1][n] += code == 2 ? 0 : s.bc[1];
           }
           for (int64_t col = 0; col < n; ++col) {  // Gaussian elimination with partial pivoting
             int64_t piv = col;
@@ -336,6 +350,151 @@ TEST(Spline, NaturalCubicMatchesADenseSolve) {
           EXPECT_NEAR(at_node(c[f], x, n - 1, true, 1), d[n - 1], tol * 10);
         }
       }
+}
+
+// Every status once, in the order the checks run: each row breaks one thing more than the row after
+// it needs, so a check that ran out of order would show up as another code. Nothing may be written.
+TEST(Spline, StatusesComeInCheckOrder) {
+  struct Row {
+    const char* what;
+    Kind kind;
+    int32_t method;
+    void (*edit)(DfTask*);
+    int32_t expected;
+  };
+  static double x[8] = {0, 1, 2, 3.5, 4, 5, 6, 7}, bad_x[8] = {0, 1, 2, 2, 4, 5, 6, 7};
+  static double nan_x[8] = {0, 1, 2, NAN, 4, 5, 6, 7}, ends[2] = {1, 1};
+  const Row rows[] = {
+      {"method before task", kLinear, 1, [](DfTask* t) { t->nx = 1; }, -1002},
+      {"natural method", kNatural, 3, [](DfTask* t) { t->yhint = 5; }, -1002},
+      {"akima nx 4", kAkima, 9, [](DfTask* t) { t->nx = 4, t->yhint = 5; }, -1004},
+      {"natural nx 2 not-a-knot", kNatural, 0, [](DfTask* t) { t->nx = 2, t->bc_type = 1; }, -1004},
+      {"yhint", kBessel, 0, [](DfTask* t) { t->yhint = 5, t->bc_type = 4; }, -1009},
+      {"quadratic type", kQuadratic, 0, [](DfTask* t) { t->s_type = 2, t->ny = 0; }, -1002},
+      {"quadratic code", kQuadratic, 0, [](DfTask* t) { t->bc_type = 12, t->bc = nullptr; }, -1014},
+      {"quadratic bc", kQuadratic, 0, [](DfTask* t) { t->bc = nullptr, t->ny = 0; }, -1015},
+      {"knots code", kQuadratic, 0, [](DfTask* t) { t->s_type = 1, t->ic_type = 4, t->bc_type = 2; }, -1012},
+      {"knots bc code", kQuadratic, 0, [](DfTask* t) { t->s_type = 1, t->ic_type = 8, t->bc_type = 2; },
+       -1014},
+      {"one end only", kNatural, 0, [](DfTask* t) { t->bc_type = 4, t->bc = nullptr; }, -1014},
+      {"akima rule elsewhere", kHermite, 0, [](DfTask* t) { t->bc_type = 0, t->ic = nullptr; }, -1014},
+      {"bc needed", kDefault, 0, [](DfTask* t) { t->bc = nullptr, t->ny = 0; }, -1015},
+      {"periodic bc, type 0", kBessel, 0, [](DfTask* t) { t->bc_type = 64, t->bc = nullptr, t->ny = 0; },
+       -1015},
+      {"no functions", kAkima, 0, [](DfTask* t) { t->ny = 0, t->scoeff_slots = 0; }, -1007},
+      {"no values", kLinear, 0, [](DfTask* t) { t->y_slots = 1, t->scoeff_slots = 0; }, -1008},
+      {"no coefficients", kNatural, 0, [](DfTask* t) { t->scoeff_slots = 1, t->s_order = 3; }, -1016},
+      {"order", kAkima, 0, [](DfTask* t) { t->s_order = 3, t->ic = nullptr; }, -1011},
+      {"hermite ic", kHermite, 0, [](DfTask* t) { t->ic = nullptr, t->x = bad_x; }, -1013},
+      {"default periodic bc", kDefault, 0, [](DfTask* t) { t->bc_type = 64, t->s_type = 1, t->bc = nullptr; },
+       -1015},
+      {"repeated node", kNatural, 0, [](DfTask* t) { t->x = bad_x, t->bc_type = 64; }, -1005},
+      {"nan node", kLinear, 0, [](DfTask* t) { t->x = nan_x; }, -1005},
+      {"uniform, ends equal", kAkima, 0, [](DfTask* t) { t->x = ends, t->xhint = 4; }, -1005},
+      {"order past int", kNatural, 0,
+       [](DfTask* t) { t->nx = int64_t{1} << 31, t->xhint = 4, t->bc_type = 64; }, -1500},
+      {"periodic values", kNatural, 0, [](DfTask* t) { t->bc_type = 64; }, -1018},
+      {"knots", kQuadratic, 0, [](DfTask* t) { t->s_type = 1, t->ic_type = 8 | 4, t->bc_type = 12; }, -1013},
+  };
+  for (const Row& r : rows) {
+    Task task;
+    std::vector<double> y(16, 0.0), c(64, -5.0), bc = {1, 2}, ic = {1, 2, 3, 4, 5, 6};
+    y[7] = 1;  // function 0 is not periodic
+    ASSERT_EQ(zok_df_kernel_dNewTask1D(&task, 8, x, 0, 2, y.data(), 16, 0), 0);
+    ASSERT_EQ(zok_df_kernel_dEditPPSpline1D(task, order(r.kind), 0, r.kind == kQuadratic ? 128 : 12,
+                                            bc.data(), 1, ic.data(), c.data(), 0),
+              0);
+    r.edit(task);
+    const int32_t st = kDouble[r.kind](r.method == 1 ? nullptr : task.t, nullptr, r.method, nullptr);
+    EXPECT_EQ(st, r.expected) << r.what;
+    EXPECT_EQ(c, std::vector<double>(64, -5.0)) << r.what;
+    task.t->nx = 8, task.t->ny = 2;  // for the deletion
+  }
+}
+
+// Just above each threshold at which work is split, 4 threads give the bits of 1 and did split.
+TEST(Spline, ThreadsChangeNoBit) {
+  struct Row {
+    Kind kind;
+    int64_t code, nx;
+    int ny;
+  };
+  const Row rows[] = {{kLinear, 2, 33, 20},    {kAkima, 1, 2050, 5},  {kBessel, 64, 2050, 5},
+                      {kHermite, 12, 2050, 5}, {kNatural, 2, 600, 3}, {kNatural, 64, 600, 3}};
+  std::mt19937_64 rng(3);
+  for (const Row& r : rows) {
+    const std::vector<double> x = random_partition(rng, r.nx);
+    std::vector<std::vector<double>> ys, one, four;
+    for (int f = 0; f < r.ny; ++f) ys.push_back(random_values(rng, r.nx, r.code == 64));
+    Build s{r.kind, r.code, 0, 0, {0.5, 1.5}, std::vector<double>(r.nx - 2, 0.25)};
+    ASSERT_EQ(build<double>(s, x, r.nx, ys, &one), 0);
+    s.threading = FixedThreads::with(4);
+    ASSERT_EQ(build<double>(s, x, r.nx, ys, &four), 0);
+    EXPECT_GT(FixedThreads::parallel_calls, 0) << r.kind;
+    EXPECT_EQ(one, four) << r.kind;
+  }
+}
+
+// Every allocation of a construction may fail: the status is -1001, nothing leaks, and once the
+// failures pass the build succeeds.
+TEST(Spline, AllocationFailuresAreReported) {
+  std::mt19937_64 rng(9);
+  const std::vector<double> x = random_partition(rng, 700);
+  const std::vector<std::vector<double>> ys = {random_values(rng, 700, true), random_values(rng, 700, true)};
+  for (auto [kind, code, s_type] : {std::tuple{kNatural, 64, 0}, {kNatural, 2, 0}, {kQuadratic, 12, 1}}) {
+    for (const ThreadingServices* threading :
+         {static_cast<const ThreadingServices*>(nullptr), FixedThreads::with(2)}) {
+      Build s{kind, code, s_type, s_type == 1 ? 8 : 0, {0.5, 1.5}, {}};
+      s.threading = threading;
+      std::vector<std::vector<double>> c;
+      int32_t st = -1001;
+      for (s.fail_at = 1; st == -1001 && s.fail_at < 10; ++s.fail_at) {
+        const long before = zok::test::outstanding_blocks();
+        st = build<double>(s, x, 700, ys, &c);
+        EXPECT_TRUE(st == 0 || st == -1001) << st;
+        EXPECT_EQ(zok::test::outstanding_blocks(), before);
+      }
+      EXPECT_EQ(st, 0);
+      EXPECT_GT(s.fail_at, 2);  // at least one failure was met
+    }
+  }
+}
+
+// Akima: both weights zero (slopes 1, 1 | 3, 3 around node 3) and data so small that every weight
+// sum is below the absolute cutoff fall back to the mean of the neighbouring slopes; code 0 ends.
+TEST(Spline, AkimaFallbackAndEndRule) {
+  const std::vector<double> x = {0, 1, 2, 3, 4, 5, 6};
+  std::vector<std::vector<double>> c;
+  ASSERT_EQ(build<double>(Build{kAkima, 0, 0, 0, {}, {}}, x, 7, {{0, 1, 2, 3, 6, 9, 12}}, &c), 0);
+  EXPECT_EQ(c[0][4 * 3 + 1], 2.0);
+  EXPECT_EQ(c[0][1], 1.0);  // (3*1 - 1)/2
+  std::mt19937_64 rng(4);
+  std::vector<double> y = random_values(rng, 7, false);
+  for (double& v : y) v *= 1e-12;
+  ASSERT_EQ(build<double>(Build{kAkima, 0, 0, 0, {}, {}}, x, 7, {y}, &c), 0);
+  for (int i = 1; i < 6; ++i) EXPECT_NEAR(c[0][4 * i + 1], (y[i + 1] - y[i - 1]) / 2, 1e-27) << i;
+  EXPECT_NEAR(c[0][1], (3 * (y[1] - y[0]) - (y[2] - y[1])) / 2, 1e-27);
+}
+
+// Single precision follows the double build to 1e-5 of the largest coefficient.
+TEST(Spline, SingleFollowsDouble) {
+  std::mt19937_64 rng(21);
+  for (Kind kind : {kLinear, kQuadratic, kNatural, kBessel, kAkima, kHermite, kDefault})
+    for (int64_t s_type : {0, 1}) {
+      if (s_type == 1 && kind != kQuadratic) continue;
+      const int64_t n = 40;
+      std::vector<double> x = random_partition(rng, n), y = random_values(rng, n, true);
+      Build s{kind,        kind == kQuadratic ? (s_type ? 36 : 128) : 64,           s_type, s_type ? 8 : 0,
+              {0.25, 0.5}, std::vector<double>(kind == kQuadratic ? 0 : n - 2, 0.5)};
+      for (double& v : x) v = static_cast<float>(v);  // both builds see the same data
+      for (double& v : y) v = static_cast<float>(v);
+      std::vector<std::vector<double>> d;
+      std::vector<std::vector<float>> f;
+      ASSERT_EQ(build<double>(s, x, n, {y}, &d), 0);
+      ASSERT_EQ(build<float>(s, x, n, {y}, &f), 0);
+      const double tol = 1e-5 * max_abs(d[0]);
+      for (size_t i = 0; i < d[0].size(); ++i) ASSERT_NEAR(f[0][i], d[0][i], tol) << kind << " " << i;
+    }
 }
 
 }  // namespace
