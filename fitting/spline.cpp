@@ -143,14 +143,14 @@ struct Blocks {
 };
 constexpr int64_t kFunctionsPerItem = 4;
 
-// The cubic on a cell from its end values and end derivatives.
+// The cubic on a cell from its end values and end derivatives; one division, the rest multiplies.
 template <class T>
 inline void hermite_cell(T* c, T y0, T y1, T h, T d0, T d1) {
-  const T m = (y1 - y0) / h;
+  const T r = T(1) / h, m = (y1 - y0) * r;
   c[0] = y0;
   c[1] = d0;
-  c[2] = (T(3) * m - T(2) * d0 - d1) / h;
-  c[3] = (d0 + d1 - T(2) * m) / (h * h);
+  c[2] = (T(3) * m - T(2) * d0 - d1) * r;
+  c[3] = (d0 + d1 - T(2) * m) * (r * r);
 }
 
 // Akima's weighted derivative from the two slopes left (ml2, ml1) and right (mr0, mr1) of a node. The
@@ -410,10 +410,23 @@ int32_t build_natural(const Problem<T, Columns, Uniform>& p) {
   const int64_t N = kCyclic ? n - 1 : n;  // a periodic spline has d_{n-1} = d_0
   const bool parallel = p.ny > 1 && p.threads > 1 && n >= 300 && (n >= 600 || p.threads >= 8);
   const int threads = parallel ? static_cast<int>(std::min<int64_t>(p.threads, p.ny)) : 1;
+  // One function without periodic ends keeps its right-hand side and both off-diagonals in its own
+  // coefficient array (4(n-1) >= 3n-2 values), which the caller's pages already back; only the
+  // diagonal needs scratch. The cells are then written from the last down, each after reading the
+  // two derivatives it needs, so no derivative is overwritten before its use.
+  const bool in_place = !kCyclic && p.ny == 1;
   const int64_t rhs_count = parallel ? threads : p.ny;
-  Scratch<T> scratch(count_of(static_cast<uint64_t>(N), static_cast<uint64_t>(rhs_count) + 3 + kCyclic));
+  Scratch<T> scratch(
+      in_place ? static_cast<uint64_t>(N)
+               : count_of(static_cast<uint64_t>(N), static_cast<uint64_t>(rhs_count) + 3 + kCyclic));
   if (scratch.p == nullptr) return ErrMemory;
   T *dl = scratch.p, *dd = dl + N, *du = dd + N, *z = du + N, *rhs = z + (kCyclic ? N : 0);
+  if (in_place) {
+    rhs = p.coeffs(0);
+    dl = rhs + n;
+    du = dl + (n - 1);
+    dd = scratch.p;
+  }
 
   // The matrix depends on x alone.
   for (int64_t i = 1; i + 1 < n; ++i) {
@@ -516,11 +529,16 @@ int32_t build_natural(const Problem<T, Columns, Uniform>& p) {
 
   const int order = static_cast<int>(N);
   int info = 0;
-  if (!kCyclic && p.ny == 1) {
-    fill_rhs(p.values(0), rhs);
+  if (in_place) {
+    const Values<T, Columns> y = p.values(0);
+    fill_rhs(y, rhs);
     factor_solve(order, dl, dd, du, rhs, &info);
     if (info != 0) return ErrSolver;
-    finish(0, rhs);
+    T* c = rhs;
+    for (int64_t i = n - 2; i >= 0; --i) {
+      const T d0 = rhs[i], d1 = rhs[i + 1];
+      hermite_cell(c + 4 * i, y[i], y[i + 1], g.step(i), d0, d1);
+    }
     return kOk;
   }
   factor(order, dl, dd, du, &info);
