@@ -9,7 +9,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ git libopenblas-dev liblapack-dev libgtest-dev libgmock-dev
-          libbenchmark-dev libmpfr-dev libsleef-dev python3 python3-mpmath binutils)
+          libbenchmark-dev libmpfr-dev libsleef-dev python3 python3-mpmath binutils
+          libgsl-dev python3-scipy)
 
 install_missing() {
   local missing=()
