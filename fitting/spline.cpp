@@ -714,6 +714,7 @@ int32_t build(const Problem<T, Columns, Uniform>& p, const DfTask* task) {
 // The variant of a kind for one storage, partition and mode; modes a kind never takes are not made.
 template <Kind K, class T, bool Columns, bool Uniform>
 int32_t dispatch_mode(const Problem<T, Columns, Uniform>& p, const DfTask* task, int mode) {
+  if constexpr (K == Kind::Linear) return build<K, kFree>(p, task);
   switch (mode) {
     case kNotAKnot:
       return build<K, kNotAKnot>(p, task);
@@ -734,7 +735,7 @@ int32_t dispatch_mode(const Problem<T, Columns, Uniform>& p, const DfTask* task,
       if constexpr (K == Kind::Akima) return build<K, kAkimaRule>(p, task);
       break;
   }
-  return build<K, kFree>(p, task);  // linear and the quadratic at the nodes read no mode
+  return build<K, kFree>(p, task);  // the quadratic at the nodes reads no mode
 }
 
 // Orders past the solvers' int: the systems cannot be handed to them.

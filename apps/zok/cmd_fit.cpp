@@ -80,18 +80,19 @@ bool parse_even(const std::string& text, int64_t minimum, int64_t maximum, doubl
          parse_count(text.substr(c2 + 1), minimum, n, maximum) && std::isfinite(*a) && std::isfinite(*b);
 }
 
+// Standard input for "-", else the file opened into *file; null with *error set when it cannot be.
+std::istream* open_input(const std::string& path, std::ifstream* file, std::string* error) {
+  if (path == "-") return &std::cin;
+  file->open(path);
+  if (!*file) *error = "cannot open " + path + ": " + std::strerror(errno);
+  return *file ? file : nullptr;
+}
+
 // Numbers separated by white space or commas.
 bool read_numbers(const std::string& path, std::vector<double>* out, std::string* error) {
   std::ifstream file;
-  std::istream* in = &std::cin;
-  if (path != "-") {
-    file.open(path);
-    if (!file) {
-      *error = "cannot open " + path + ": " + std::strerror(errno);
-      return false;
-    }
-    in = &file;
-  }
+  std::istream* in = open_input(path, &file, error);
+  if (in == nullptr) return false;
   std::string token;
   int64_t line = 0;
   std::string text;
@@ -302,15 +303,8 @@ struct Table {
 
 bool read_table(const std::string& path, Table* t, std::string* error) {
   std::ifstream file;
-  std::istream* in = &std::cin;
-  if (path != "-") {
-    file.open(path);
-    if (!file) {
-      *error = "cannot open " + path + ": " + std::strerror(errno);
-      return false;
-    }
-    in = &file;
-  }
+  std::istream* in = open_input(path, &file, error);
+  if (in == nullptr) return false;
   std::string text;
   for (int64_t line = 1; std::getline(*in, text); ++line) {
     std::replace(text.begin(), text.end(), ',', ' ');
