@@ -223,9 +223,9 @@ ZOK_DF_DECLARE_SEARCHES(s, float, ZokDfsSearchCallback)
  * 48 second derivatives, 64 periodic, 0 the Akima end rule (Akima only). Linear and natural cubic
  * accept method 0 only. Work may be split over the threads of `threading` (null means the calling
  * thread alone); the coefficients do not depend on the thread count. Returns 0 or a status code. */
-#define ZOK_DF_DECLARE_SPLINE(t, Name)                                                                   \
-  ZOK_DF_API int32_t zok_df_kernel_##t##DF##Name##Spline1D(const DfTask* task, const void* unused, \
-                                                           int32_t method, const ThreadingServices* threading);
+#define ZOK_DF_DECLARE_SPLINE(t, Name)                      \
+  ZOK_DF_API int32_t zok_df_kernel_##t##DF##Name##Spline1D( \
+      const DfTask* task, const void* unused, int32_t method, const ThreadingServices* threading);
 #define ZOK_DF_DECLARE_SPLINES(t)        \
   ZOK_DF_DECLARE_SPLINE(t, Linear)       \
   ZOK_DF_DECLARE_SPLINE(t, Quadratic)    \
