@@ -1,5 +1,6 @@
 // zok fit search: cells of sites in a partition read from files or generated, through a data-fitting
-// task; and the tour stop that searches built-in data and compares its speed with std::upper_bound.
+// task; zok fit spline: splines of the columns of a file; and their tour stops, which compare speeds
+// with std::upper_bound and a Thomas-algorithm spline build.
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "apps/zok/commands.h"
+#include "bench/spline_baseline.h"
 #include "core/thread_limit.h"
 #include "zok/core_services.h"
 #include "zok/data_fitting.h"
@@ -30,7 +32,18 @@ constexpr const char* kUsage =
     "  OPTIONS: --sorted (sites ascend; random sites are sorted)  --quasi (nodes nearly even)\n"
     "           --peak CELL (most likely cell)  --single (single precision)  --wide (64-bit cells)\n"
     "           --threads N  --seed S  --quiet (summary only)\n"
-    "  prints one line per site: the site and its cell (0 below the first node, nx above the last)\n";
+    "  prints one line per site: the site and its cell (0 below the first node, nx above the last)\n"
+    "usage: zok fit spline DATA.csv [--kind K] [--ends E] [--ic COL] [--coeffs] [--threads N]\n"
+    "  DATA.csv: x in the first column, one function per further column (- for standard input);\n"
+    "            a first line with words names the columns\n"
+    "  --kind linear|quadratic|natural|bessel|akima|hermite|default (natural); quadratic has knots\n"
+    "         between the nodes\n"
+    "  --ends not-a-knot|free|d1:A,B|d2:A,B|d1d2:A,B|d2d1:A,B|periodic[:A]|akima (not-a-knot; d2:0,0\n"
+    "         for quadratic): dN:A,B gives derivative N at the left and right ends\n"
+    "  --ic COL: the column (name or number from 0) of the Hermite slopes or default second\n"
+    "            derivatives, read at the interior nodes\n"
+    "  prints kind, ends, nx, status and build time; --coeffs then one line per cell: function, cell,\n"
+    "  its left end and its coefficients c0.. of c0 + c1*t + ..., t from that left end\n";
 
 int usage_error(const std::string& message) {
   std::fprintf(stderr, "zok fit: %s\n%s", message.c_str(), kUsage);
@@ -67,18 +80,19 @@ bool parse_even(const std::string& text, int64_t minimum, int64_t maximum, doubl
          parse_count(text.substr(c2 + 1), minimum, n, maximum) && std::isfinite(*a) && std::isfinite(*b);
 }
 
+// Standard input for "-", else the file opened into *file; null with *error set when it cannot be.
+std::istream* open_input(const std::string& path, std::ifstream* file, std::string* error) {
+  if (path == "-") return &std::cin;
+  file->open(path);
+  if (!*file) *error = "cannot open " + path + ": " + std::strerror(errno);
+  return *file ? file : nullptr;
+}
+
 // Numbers separated by white space or commas.
 bool read_numbers(const std::string& path, std::vector<double>* out, std::string* error) {
   std::ifstream file;
-  std::istream* in = &std::cin;
-  if (path != "-") {
-    file.open(path);
-    if (!file) {
-      *error = "cannot open " + path + ": " + std::strerror(errno);
-      return false;
-    }
-    in = &file;
-  }
+  std::istream* in = open_input(path, &file, error);
+  if (in == nullptr) return false;
   std::string token;
   int64_t line = 0;
   std::string text;
@@ -281,8 +295,183 @@ int cmd_search(int argc, char** argv) {
   return 0;
 }
 
+// A table of numbers with optional column names from a first line that is not all numbers.
+struct Table {
+  std::vector<std::string> names;
+  std::vector<std::vector<double>> columns;
+};
+
+bool read_table(const std::string& path, Table* t, std::string* error) {
+  std::ifstream file;
+  std::istream* in = open_input(path, &file, error);
+  if (in == nullptr) return false;
+  std::string text;
+  for (int64_t line = 1; std::getline(*in, text); ++line) {
+    std::replace(text.begin(), text.end(), ',', ' ');
+    std::istringstream words(text);
+    std::vector<std::string> fields;
+    for (std::string w; words >> w;) fields.push_back(w);
+    if (fields.empty()) continue;
+    std::vector<double> row(fields.size());
+    bool numbers = true;
+    for (size_t i = 0; i < fields.size(); ++i) numbers = numbers && parse_double(fields[i], &row[i]);
+    if (!numbers && t->columns.empty() && t->names.empty()) {
+      t->names = fields;
+      continue;
+    }
+    if (!numbers) {
+      *error = path + ":" + std::to_string(line) + ": not a number in " + text;
+      return false;
+    }
+    if (t->columns.empty()) t->columns.resize(row.size());
+    if (row.size() != t->columns.size() || (!t->names.empty() && row.size() != t->names.size())) {
+      *error = path + ":" + std::to_string(line) + ": " + std::to_string(row.size()) + " fields, not " +
+               std::to_string(t->columns.size());
+      return false;
+    }
+    for (size_t i = 0; i < row.size(); ++i) t->columns[i].push_back(row[i]);
+  }
+  return true;
+}
+
+using SplineEntry = int32_t (*)(const DfTask*, const void*, int32_t, const ThreadingServices*);
+
+struct SplineKind {
+  const char* name;
+  SplineEntry entry;
+  int64_t order;
+};
+const SplineKind kSplineKinds[] = {{"linear", zok_df_kernel_dDFLinearSpline1D, 2},
+                                   {"quadratic", zok_df_kernel_dDFQuadraticSpline1D, 3},
+                                   {"natural", zok_df_kernel_dDFNaturalCubicSpline1D, 4},
+                                   {"bessel", zok_df_kernel_dDFBesselCubicSpline1D, 4},
+                                   {"akima", zok_df_kernel_dDFAkimaCubicSpline1D, 4},
+                                   {"hermite", zok_df_kernel_dDFHermiteCubicSpline1D, 4},
+                                   {"default", zok_df_kernel_dDFDefaultCubicSpline1D, 4}};
+
+// "--ends" text to a boundary code and its two values.
+bool parse_ends(const std::string& e, int64_t* code, double bc[2]) {
+  struct Name {
+    const char* name;
+    int64_t code;
+  };
+  const Name plain[] = {{"not-a-knot", 1}, {"free", 2}, {"periodic", 64}, {"akima", 0}};
+  for (const Name& n : plain)
+    if (e == n.name) return *code = n.code, true;
+  const Name valued[] = {{"d1:", 12}, {"d2:", 48}, {"d1d2:", 36}, {"d2d1:", 24}, {"periodic:", 64}};
+  for (const Name& n : valued) {
+    const std::string prefix = n.name;
+    if (e.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string v = e.substr(prefix.size());
+    const size_t comma = v.find(',');
+    *code = n.code;
+    if (n.code == 64) return comma == std::string::npos && parse_double(v, &bc[0]);
+    return comma != std::string::npos && parse_double(v.substr(0, comma), &bc[0]) &&
+           parse_double(v.substr(comma + 1), &bc[1]);
+  }
+  return false;
+}
+
+// argv[0] is "spline".
+int cmd_spline(int argc, char** argv) {
+  std::string path, kind_name = "natural", ends, ic_column;
+  bool coeffs = false;
+  int64_t threads = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](std::string* v) {
+      if (i + 1 >= argc) return false;
+      *v = argv[++i];
+      return true;
+    };
+    std::string v;
+    if (arg == "--kind") {
+      if (!value(&kind_name)) return usage_error("--kind needs a kind");
+    } else if (arg == "--ends") {
+      if (!value(&ends)) return usage_error("--ends needs a condition");
+    } else if (arg == "--ic") {
+      if (!value(&ic_column)) return usage_error("--ic needs a column");
+    } else if (arg == "--threads") {
+      if (!value(&v) || !parse_count(v, 1, &threads, INT32_MAX))
+        return usage_error("--threads needs a count from 1 to " + std::to_string(INT32_MAX));
+    } else if (arg == "--coeffs") {
+      coeffs = true;
+    } else if (path.empty() && (arg == "-" || arg.compare(0, 2, "--") != 0)) {
+      path = arg;
+    } else {
+      return usage_error("unknown option " + arg);
+    }
+  }
+  if (path.empty()) return usage_error("give the data file");
+  const SplineKind* kind = nullptr;
+  for (const SplineKind& k : kSplineKinds)
+    if (kind_name == k.name) kind = &k;
+  if (kind == nullptr) return usage_error("unknown kind " + kind_name);
+  const bool quadratic = kind->order == 3;
+  if (ends.empty()) ends = quadratic ? "d2:0,0" : "not-a-knot";
+  int64_t bc_type = 0;
+  double bc[2] = {0, 0};
+  if (!parse_ends(ends, &bc_type, bc)) return usage_error("cannot use --ends " + ends);
+
+  Table table;
+  std::string error;
+  if (!read_table(path, &table, &error)) return usage_error(error);
+  if (table.columns.empty() || table.columns[0].size() < 2)
+    return usage_error("the data need at least 2 rows");
+  std::vector<double> ic;
+  int64_t ic_index = -1;
+  if (!ic_column.empty()) {
+    for (size_t c = 0; c < table.names.size(); ++c)
+      if (table.names[c] == ic_column) ic_index = static_cast<int64_t>(c);
+    if (ic_index < 0 && !parse_count(ic_column, 1, &ic_index, static_cast<int64_t>(table.columns.size()) - 1))
+      return usage_error("no column " + ic_column);
+    const auto& col = table.columns[ic_index];
+    ic.assign(col.begin() + 1, col.end() - 1);  // the interior nodes
+  }
+  std::vector<double> y;
+  int64_t ny = 0;
+  for (size_t c = 1; c < table.columns.size(); ++c)
+    if (static_cast<int64_t>(c) != ic_index)
+      y.insert(y.end(), table.columns[c].begin(), table.columns[c].end()), ++ny;
+  if (ny == 0) return usage_error("the file needs an x column and at least one function column");
+  const std::vector<double>& x = table.columns[0];
+  const int64_t nx = static_cast<int64_t>(x.size());
+
+  const int64_t cells = quadratic ? nx : nx - 1;
+  std::vector<double> c(static_cast<size_t>(cells * kind->order * ny));
+  DfTask* task = nullptr;
+  int32_t status = zok_df_kernel_dNewTask1D(&task, nx, x.data(), 0, ny, y.data(), ZOK_DF_VALUES_BY_ROWS, 0);
+  if (status == 0)
+    status = zok_df_kernel_dEditPPSpline1D(task, kind->order, quadratic ? 1 : 0, bc_type, bc,
+                                           ic.empty() ? 0 : 1, ic.empty() ? nullptr : ic.data(), c.data(), 0);
+  if (status == 0 && quadratic)
+    status = zok_df_kernel_iEditVal(task, ZOK_DF_ATTR_IC_TYPE, 8);  // midway knots
+  double seconds = 0;
+  if (status == 0) {
+    const ThreadingServices* ts =
+        threads > 0 ? zok::core::threads_up_to(static_cast<int>(threads)) : zok_serv_get_threading_services();
+    const auto start = std::chrono::steady_clock::now();
+    status = kind->entry(task, nullptr, 0, ts);
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+  if (task != nullptr) zok_df_kernel_DeleteTask(&task);
+  std::printf("kind %s, ends %s, nx %lld, functions %lld, status %d, build %.3f ms\n", kind->name,
+              ends.c_str(), static_cast<long long>(nx), static_cast<long long>(ny), status, seconds * 1e3);
+  if (status != 0) return 1;
+  for (int64_t f = 0; coeffs && f < ny; ++f)
+    for (int64_t i = 0; i < cells; ++i) {
+      // Cells of the quadratic start at its knots: the first node, then halfway between nodes.
+      const double left = !quadratic || i == 0 ? x[i] : (x[i - 1] + x[i]) / 2;
+      std::printf("%lld %lld %.17g", static_cast<long long>(f), static_cast<long long>(i), left);
+      for (int64_t k = 0; k < kind->order; ++k) std::printf(" %.17g", c[(f * cells + i) * kind->order + k]);
+      std::printf("\n");
+    }
+  return 0;
+}
+
 int cmd_fit(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "search") == 0) return cmd_search(argc - 1, argv + 1);
+  if (argc >= 2 && std::strcmp(argv[1], "spline") == 0) return cmd_spline(argc - 1, argv + 1);
   std::fprintf(stderr, "%s", kUsage);
   return 2;
 }
@@ -347,8 +536,70 @@ void tour_search() {
               one / baseline, same ? "agree" : "DIFFER");
 }
 
+// Seconds of the fastest of a few calls.
+template <class Fn>
+double best_time(Fn fn) {
+  double best = 1e300;
+  for (int rep = 0; rep < 3; ++rep) {
+    const auto start = std::chrono::steady_clock::now();
+    fn();
+    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  return best;
+}
+
+void tour_spline() {
+  zok::app::tour_heading("data fitting: spline construction");
+  constexpr int64_t kFew = 9;
+  std::vector<double> x(kFew), y(kFew), c(4 * (kFew - 1));
+  for (int64_t j = 0; j < kFew; ++j) {
+    x[j] = 3.14159265358979 * static_cast<double>(j) / (kFew - 1) + 0.1 * std::sin(3.0 * j);
+    y[j] = std::sin(x[j]);
+  }
+  const double mid = (x[3] + x[4]) / 2, t = mid - x[3];
+  for (const SplineKind& k : {kSplineKinds[2], kSplineKinds[4]}) {
+    DfTask* task = nullptr;
+    zok_df_kernel_dNewTask1D(&task, kFew, x.data(), 0, 1, y.data(), ZOK_DF_VALUES_BY_ROWS, 0);
+    zok_df_kernel_dEditPPSpline1D(task, 4, 0, 1, nullptr, 0, nullptr, c.data(), 0);
+    const int32_t status = k.entry(task, nullptr, 0, nullptr);
+    zok_df_kernel_DeleteTask(&task);
+    const double* q = &c[4 * 3];
+    std::printf(
+        "  %-7s cubic (not-a-knot) through sin at %lld nodes: status %d, s(%.4f) = %.6f, sin = %.6f\n",
+        k.name, static_cast<long long>(kFew), status, mid, q[0] + t * (q[1] + t * (q[2] + t * q[3])),
+        std::sin(mid));
+  }
+  constexpr int64_t kNodes = 1000000;
+  std::vector<double> bx(kNodes), by(kNodes), bc(4 * (kNodes - 1)), work;
+  std::mt19937_64 rng(3);
+  std::uniform_real_distribution<double> step(0.5, 1.5);
+  for (int64_t j = 1; j < kNodes; ++j) bx[j] = bx[j - 1] + step(rng) * 1e-6;
+  for (int64_t j = 0; j < kNodes; ++j) by[j] = std::sin(10.0 * bx[j]);
+  DfTask* task = nullptr;
+  zok_df_kernel_dNewTask1D(&task, kNodes, bx.data(), 0, 1, by.data(), ZOK_DF_VALUES_BY_ROWS, 0);
+  zok_df_kernel_dEditPPSpline1D(task, 4, 0, 2, nullptr, 0, nullptr, bc.data(), 0);
+  const double ours = best_time([&] { zok_df_kernel_dDFNaturalCubicSpline1D(task, nullptr, 0, nullptr); });
+  zok_df_kernel_DeleteTask(&task);
+  std::vector<double> check(bc.size());
+  const double thomas =
+      best_time([&] { zok::bench::thomas_natural_spline(kNodes, bx.data(), by.data(), check.data(), work); });
+  double diff = 0;  // over the node derivatives: c2 and c3 on steps this short carry cancellation
+  for (size_t i = 1; i < bc.size(); i += 4)
+    diff = std::max(diff, std::fabs(bc[i] - check[i]) / (1 + std::fabs(check[i])));
+  std::printf("  natural cubic (free ends), %lld nodes, 1 thread:\n", static_cast<long long>(kNodes));
+  std::printf("    zok                 %7.1f ns/node\n", ours / kNodes * 1e9);
+  std::printf(
+      "    Thomas algorithm    %7.1f ns/node   (zok takes %.2fx its time; derivatives agree to %.0e)\n",
+      thomas / kNodes * 1e9, ours / thomas, diff);
+}
+
+void tour_fit() {
+  tour_search();
+  tour_spline();
+}
+
 const bool kRegistered = zok::app::register_command(
-    {"fit", "fit search    cells of sites in a partition (zok fit search for options)", cmd_fit, tour_search,
-     300});
+    {"fit", "fit search|spline  cells of sites; splines of a file's columns (zok fit for options)", cmd_fit,
+     tour_fit, 300});
 
 }  // namespace

@@ -1,5 +1,5 @@
-/* zok data fitting: task records over a one-dimensional partition, their editors and queries, and
- * cell search in every kind and index width. */
+/* zok data fitting: task records over a one-dimensional partition, their editors and queries, cell
+ * search in every kind and index width, and spline construction. */
 #ifndef ZOK_DATA_FITTING_H
 #define ZOK_DATA_FITTING_H
 
@@ -213,6 +213,30 @@ ZOK_DF_API int32_t zok_df_kernel_sDFSearch1D(const DfTask* task, int32_t method,
 
 ZOK_DF_DECLARE_SEARCHES(d, double, ZokDfdSearchCallback)
 ZOK_DF_DECLARE_SEARCHES(s, float, ZokDfsSearchCallback)
+
+/* ---- spline construction ----
+ * Builds the task's spline of every function into its coefficient pointers: cell i (x[i] to x[i+1])
+ * holds c0 .. c(s-1) of c0 + c1*t + ... in t = site - x[i], s = 2 linear, 3 quadratic, 4 cubic; the
+ * quadratic of type 1 has nx cells between its knots, cell k written in t = site - t_k. The task's
+ * s_order must be the entry's. Cubic ends follow bc_type: 1 not-a-knot, 2 free (second derivative 0),
+ * 12 first derivatives bc[0], bc[1], 36 first left and second right, 24 second left and first right,
+ * 48 second derivatives, 64 periodic, 0 the Akima end rule (Akima only). Linear and natural cubic
+ * accept method 0 only. Work may be split over the threads of `threading` (null means the calling
+ * thread alone); the coefficients do not depend on the thread count. Returns 0 or a status code. */
+#define ZOK_DF_DECLARE_SPLINE(t, Name)                      \
+  ZOK_DF_API int32_t zok_df_kernel_##t##DF##Name##Spline1D( \
+      const DfTask* task, const void* unused, int32_t method, const ThreadingServices* threading);
+#define ZOK_DF_DECLARE_SPLINES(t)        \
+  ZOK_DF_DECLARE_SPLINE(t, Linear)       \
+  ZOK_DF_DECLARE_SPLINE(t, Quadratic)    \
+  ZOK_DF_DECLARE_SPLINE(t, NaturalCubic) \
+  ZOK_DF_DECLARE_SPLINE(t, BesselCubic)  \
+  ZOK_DF_DECLARE_SPLINE(t, AkimaCubic)   \
+  ZOK_DF_DECLARE_SPLINE(t, HermiteCubic) \
+  ZOK_DF_DECLARE_SPLINE(t, DefaultCubic)
+
+ZOK_DF_DECLARE_SPLINES(d)
+ZOK_DF_DECLARE_SPLINES(s)
 
 #ifdef __cplusplus
 }
