@@ -289,6 +289,18 @@ ZOK_SS_API void __qordQSortStep(int64_t n, double* a, int64_t stride);
 /* The k-th smallest (0-based), leaving a[0..k-1] <= a[k] <= a[k+1..n-1]. */
 ZOK_SS_API double __qordQSortSelect(int64_t n, double* a, int64_t k);
 
+/* ---- scalar helpers ---- */
+/* The IEEE square root. */
+ZOK_SS_API double __qordSqrt(double x);
+/* ln x within 2 ulp; -744.4400719213812 at +-0, NaN below 0 or for NaN, +inf at +inf. */
+ZOK_SS_API double __qordLn(double x);
+/* __qordLn of x widened to double, rounded to float. */
+ZOK_SS_API float __qorsLn(float x);
+/* ln|Gamma(x)|; +inf at 0 and the negative integers. */
+ZOK_SS_API double __qordLGamma(double x);
+/* floor(x), bit for bit (-0 stays -0, NaN comes back quiet). */
+ZOK_SS_API double __qordFloor(double x);
+
 #ifdef __cplusplus
 }
 #endif
