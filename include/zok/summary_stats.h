@@ -115,11 +115,11 @@ typedef struct SSTask SSTask;
 #define ZOK_SS_METHOD_SUMS_2 0x400ULL /* the same as ZOK_SS_METHOD_SUMS */
 
 /* ---- method bits of the order statistics ---- */
-#define ZOK_SS_METHOD_EXACT 0x1ULL           /* exact quantiles, order statistics, absolute deviations */
-#define ZOK_SS_METHOD_GIVEN_MEANS 0x100ULL   /* mean absolute deviation about the registered means */
-#define ZOK_SS_METHOD_STREAM 0x40ULL         /* stream quantiles: take the portion and answer */
-#define ZOK_SS_METHOD_STREAM_UPDATE 0x80ULL  /* stream quantiles: take the portion only */
-#define ZOK_SS_METHOD_SORT 0x100000ULL       /* sorted copies of the observations */
+#define ZOK_SS_METHOD_EXACT 0x1ULL          /* exact quantiles, order statistics, absolute deviations */
+#define ZOK_SS_METHOD_GIVEN_MEANS 0x100ULL  /* mean absolute deviation about the registered means */
+#define ZOK_SS_METHOD_STREAM 0x40ULL        /* stream quantiles: take the portion and answer */
+#define ZOK_SS_METHOD_STREAM_UPDATE 0x80ULL /* stream quantiles: take the portion only */
+#define ZOK_SS_METHOD_SORT 0x100000ULL      /* sorted copies of the observations */
 
 /* ---- status codes (0 is success) ---- */
 #define ZOK_SS_ERR_BAD_ID (-3)
@@ -160,7 +160,7 @@ typedef struct SSTask SSTask;
 #define ZOK_SS_ERR_STREAM_PARAM_COUNT_VALUE (-4066) /* the parameter count is not 1 */
 #define ZOK_SS_ERR_STREAM_EPS (-4067)               /* epsilon outside (0, 1] */
 #define ZOK_SS_ERR_STREAM_ORDERS (-4068)
-#define ZOK_SS_ERR_STREAM_ORDER_COUNT (-4069)       /* also an order outside [0, 1] or NaN */
+#define ZOK_SS_ERR_STREAM_ORDER_COUNT (-4069) /* also an order outside [0, 1] or NaN */
 #define ZOK_SS_ERR_STREAM_QUANTILES (-4070)
 #define ZOK_SS_ERR_SUM (-4074)
 #define ZOK_SS_ERR_CP (-4081)
@@ -279,6 +279,17 @@ ZOK_SS_API int32_t _qordSSWMedian(SSTask* task, uint64_t estimates, uint64_t met
                                   const ThreadingServices* services);
 ZOK_SS_API int32_t _qorsSSWMedian(SSTask* task, uint64_t estimates, uint64_t method,
                                   const ThreadingServices* services);
+/* Epsilon-approximate quantiles of a stream that arrives in portions (n may be 0): every answer has a
+ * rank within eps*N of order*N, N being all observations seen. params[0] = eps in (0, 1], one
+ * parameter; ZOK_SS_METHOD_STREAM takes the portion and writes quantiles[s*count + i] for the s-th
+ * tracked variable, ZOK_SS_METHOD_STREAM_UPDATE only takes it. The first call fixes p and the tracked
+ * variables (the selection then registered); a later call with another p or a selection of an
+ * untracked variable gives ZOK_SS_ERR_INDICES. Before any observation the outputs are left alone. The
+ * state lives until the task is deleted. */
+ZOK_SS_API int32_t _qordSSStreamQuantiles(SSTask* task, uint64_t estimates, uint64_t method,
+                                          const ThreadingServices* services);
+ZOK_SS_API int32_t _qorsSSStreamQuantiles(SSTask* task, uint64_t estimates, uint64_t method,
+                                          const ThreadingServices* services);
 
 /* ---- sorting helpers: ascending, in place ----
  * Worst case n log n: partitions that nest too deep (crafted input) are finished by heapsort.
