@@ -415,7 +415,7 @@ T weighted_quantile(const Weighted<T>* s, int64_t n, T q) {
 }
 
 template <class T>
-int32_t wmedian(SSTask* task, const ThreadingServices*) {
+int32_t wmedian(SSTask* task, uint64_t, uint64_t, const ThreadingServices*) {
   int64_t p = 0, n = 0;
   if (const int32_t status = leading_checks(task, &p, &n); status != kOk) return status;
   const T* orders = static_cast<const T*>(task->quantile_orders);
@@ -443,25 +443,23 @@ int32_t wmedian(SSTask* task, const ThreadingServices*) {
 
 extern "C" {
 
-#define ZOK_SS_ORDER_ENTRY(name, routine)                                           \
-  ZOK_SS_API int32_t _qord##name(SSTask* task, uint64_t estimates, uint64_t method, \
-                                 const ThreadingServices* services) {               \
-    return zok::ss::routine<double>(task, estimates, method, services);             \
-  }                                                                                 \
-  ZOK_SS_API int32_t _qors##name(SSTask* task, uint64_t estimates, uint64_t method, \
-                                 const ThreadingServices* services) {               \
-    return zok::ss::routine<float>(task, estimates, method, services);              \
+#define ZOK_SS_ORDER_ENTRY(name, routine)                               \
+  ZOK_SS_ESTIMATOR(_qord##name) {                                       \
+    return zok::ss::routine<double>(task, estimates, method, services); \
+  }                                                                     \
+  ZOK_SS_ESTIMATOR(_qors##name) {                                       \
+    return zok::ss::routine<float>(task, estimates, method, services);  \
   }
 ZOK_SS_ORDER_ENTRY(SSQuantiles, quantiles)
 ZOK_SS_ORDER_ENTRY(SSSort, sort)
 ZOK_SS_ORDER_ENTRY(SSMAD, deviations)
 #undef ZOK_SS_ORDER_ENTRY
 
-ZOK_SS_API int32_t _qordSSWMedian(SSTask* task, uint64_t, uint64_t, const ThreadingServices* services) {
-  return zok::ss::wmedian<double>(task, services);
+ZOK_SS_ESTIMATOR(_qordSSWMedian) {
+  return zok::ss::wmedian<double>(task, estimates, method, services);
 }
-ZOK_SS_API int32_t _qorsSSWMedian(SSTask* task, uint64_t, uint64_t, const ThreadingServices* services) {
-  return zok::ss::wmedian<float>(task, services);
+ZOK_SS_ESTIMATOR(_qorsSSWMedian) {
+  return zok::ss::wmedian<float>(task, estimates, method, services);
 }
 
 ZOK_SS_API void __qordQSort(int64_t n, double* a) {

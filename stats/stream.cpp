@@ -412,12 +412,10 @@ void __qorSQuantilesFreeBuffers(SSTask* task) {
   task->stream_state = nullptr;
 }
 
-ZOK_SS_API int32_t _qordSSStreamQuantiles(SSTask* task, uint64_t estimates, uint64_t method,
-                                          const ThreadingServices* services) {
+ZOK_SS_ESTIMATOR(_qordSSStreamQuantiles) {
   return zok::ss::stream_quantiles<double>(task, estimates, method, services);
 }
-ZOK_SS_API int32_t _qorsSSStreamQuantiles(SSTask* task, uint64_t estimates, uint64_t method,
-                                          const ThreadingServices* services) {
+ZOK_SS_ESTIMATOR(_qorsSSStreamQuantiles) {
   return zok::ss::stream_quantiles<float>(task, estimates, method, services);
 }
 

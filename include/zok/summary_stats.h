@@ -246,7 +246,11 @@ ZOK_SS_API int32_t _qorsSSBasic(SSTask* task, uint64_t estimates, uint64_t metho
 ZOK_SS_API int32_t _qordSSMinmax(SSTask* task, uint64_t estimates, uint64_t method);
 ZOK_SS_API int32_t _qorsSSMinmax(SSTask* task, uint64_t estimates, uint64_t method);
 
-/* Order statistics. Every routine first checks the task, p, n >= 1, the observations and their
+/* Order statistics: every routine has the argument list of ZOK_SS_ESTIMATOR. */
+#define ZOK_SS_ESTIMATOR(name)                                               \
+  ZOK_SS_API int32_t name(SSTask* task, uint64_t estimates, uint64_t method, \
+                          const ThreadingServices* services)
+/* Every order-statistics routine first checks the task, p, n >= 1, the observations and their
  * storage (ZOK_SS_ERR_NULL_TASK, _P, _N, _X, _STORAGE_PTR, _STORAGE), then its own arrays and method.
  * Results of the s-th selected variable (counted from 0 in increasing variable order) go to
  * quantiles[s*count + i] for order i, and to slot s of the order-statistics or sorted array (rows
@@ -255,30 +259,22 @@ ZOK_SS_API int32_t _qorsSSMinmax(SSTask* task, uint64_t estimates, uint64_t meth
  * Quantiles are R's type 7: position q*(n - 1) between the two neighbouring order statistics.
  * Orders must lie in [0, 1] (a NaN order is refused). ZOK_SS_QUANTILES and/or ZOK_SS_ORDER_STATS,
  * method ZOK_SS_METHOD_EXACT. */
-ZOK_SS_API int32_t _qordSSQuantiles(SSTask* task, uint64_t estimates, uint64_t method,
-                                    const ThreadingServices* services);
-ZOK_SS_API int32_t _qorsSSQuantiles(SSTask* task, uint64_t estimates, uint64_t method,
-                                    const ThreadingServices* services);
+ZOK_SS_ESTIMATOR(_qordSSQuantiles);
+ZOK_SS_ESTIMATOR(_qorsSSQuantiles);
 /* Ascending copies of the selected variables in the sorted array, in its own storage; the sorted array
  * may be the observation array itself (same storage, no selection). Method ZOK_SS_METHOD_SORT. */
-ZOK_SS_API int32_t _qordSSSort(SSTask* task, uint64_t estimates, uint64_t method,
-                               const ThreadingServices* services);
-ZOK_SS_API int32_t _qorsSSSort(SSTask* task, uint64_t estimates, uint64_t method,
-                               const ThreadingServices* services);
+ZOK_SS_ESTIMATOR(_qordSSSort);
+ZOK_SS_ESTIMATOR(_qorsSSSort);
 /* ZOK_SS_MEDIAN_ABS_DEV: median of |x - median| (no scale factor, weights unused), method
  * ZOK_SS_METHOD_EXACT. ZOK_SS_MEAN_ABS_DEV: weighted mean of |x - centre|, the centre being the weighted
  * mean (ZOK_SS_METHOD_EXACT) or the registered means (ZOK_SS_METHOD_GIVEN_MEANS). Results at the
  * variable's own index. */
-ZOK_SS_API int32_t _qordSSMAD(SSTask* task, uint64_t estimates, uint64_t method,
-                              const ThreadingServices* services);
-ZOK_SS_API int32_t _qorsSSMAD(SSTask* task, uint64_t estimates, uint64_t method,
-                              const ThreadingServices* services);
+ZOK_SS_ESTIMATOR(_qordSSMAD);
+ZOK_SS_ESTIMATOR(_qorsSSMAD);
 /* The weighted quantile of every variable at the first order, written at quantiles[j]; absent weights
  * count 1. estimates and method are not examined. */
-ZOK_SS_API int32_t _qordSSWMedian(SSTask* task, uint64_t estimates, uint64_t method,
-                                  const ThreadingServices* services);
-ZOK_SS_API int32_t _qorsSSWMedian(SSTask* task, uint64_t estimates, uint64_t method,
-                                  const ThreadingServices* services);
+ZOK_SS_ESTIMATOR(_qordSSWMedian);
+ZOK_SS_ESTIMATOR(_qorsSSWMedian);
 /* Epsilon-approximate quantiles of a stream that arrives in portions (n may be 0): every answer has a
  * rank within eps*N of order*N, N being all observations seen. params[0] = eps in (0, 1], one
  * parameter; ZOK_SS_METHOD_STREAM takes the portion and writes quantiles[s*count + i] for the s-th
@@ -286,10 +282,8 @@ ZOK_SS_API int32_t _qorsSSWMedian(SSTask* task, uint64_t estimates, uint64_t met
  * variables (the selection then registered); a later call with another p or a selection of an
  * untracked variable gives ZOK_SS_ERR_INDICES. Before any observation the outputs are left alone. The
  * state lives until the task is deleted. */
-ZOK_SS_API int32_t _qordSSStreamQuantiles(SSTask* task, uint64_t estimates, uint64_t method,
-                                          const ThreadingServices* services);
-ZOK_SS_API int32_t _qorsSSStreamQuantiles(SSTask* task, uint64_t estimates, uint64_t method,
-                                          const ThreadingServices* services);
+ZOK_SS_ESTIMATOR(_qordSSStreamQuantiles);
+ZOK_SS_ESTIMATOR(_qorsSSStreamQuantiles);
 
 /* ---- sorting helpers: ascending, in place ----
  * Worst case n log n: partitions that nest too deep (crafted input) are finished by heapsort.
