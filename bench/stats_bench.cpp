@@ -1,5 +1,7 @@
 // Basic-statistics benchmarks with same-run baselines: mean, variance and covariance against a blocked
-// Welford-Chan loop, and a large covariance against one rank-k update of centred data.
+// Welford-Chan loop, and a large covariance against one rank-k update of centred data. Order
+// statistics: quantiles against multi-select by std::nth_element, sorting against std::sort, stream
+// quantiles and absolute deviations.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -129,6 +131,165 @@ void BM_zok_cov(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(p) * n * state.iterations(),
                          benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
+
+// ---- order statistics ----
+void per_element(benchmark::State& state, double elements) {
+  state.counters["ns/element"] =
+      benchmark::Counter(elements * static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+std::vector<double> normal_data(int64_t n) {
+  std::mt19937_64 gen(7);
+  std::normal_distribution<double> normal;
+  std::vector<double> x(n);
+  for (auto& v : x) v = normal(gen);
+  return x;
+}
+const std::vector<double> kOrders = {0.05, 0.25, 0.5, 0.75, 0.95};
+
+// A one-variable task over x in rows storage, with 64-bit integers.
+struct OneVariable {
+  int64_t p = 1, n, storage = ZOK_SS_STORAGE_ROWS, count = 5;
+  SSTask* task = nullptr;
+  explicit OneVariable(const std::vector<double>& x) : n(static_cast<int64_t>(x.size())) {
+    __qordSSNewTask(&task, &p, &n, &storage, x.data(), nullptr, nullptr, 1);
+  }
+  ~OneVariable() { __qorSSDeleteTask(&task); }
+};
+
+// zok: five quantiles by selection, one variable, one thread. Argument: n.
+void BM_zok_quantiles(benchmark::State& state) {
+  const std::vector<double> x = normal_data(state.range(0));
+  OneVariable t(x);
+  std::vector<double> q(5);
+  __qordSSEditQuantiles(t.task, &t.count, kOrders.data(), q.data(), nullptr, nullptr);
+  const ThreadingServices* one = zok::core::threads_up_to(1);
+  for (auto _ : state) {
+    if (_qordSSQuantiles(t.task, ZOK_SS_QUANTILES, ZOK_SS_METHOD_EXACT, one) != 0)
+      state.SkipWithError("status");
+    benchmark::DoNotOptimize(q.data());
+  }
+  per_element(state, static_cast<double>(x.size()));
+}
+
+// Baseline: a copy, then std::nth_element on the middle wanted rank, recursing on both sides with the
+// ranks that fall there (the ranks k and k + 1 of every order, as type 7 needs).
+void multi_select(double* first, double* last, const int64_t* r0, const int64_t* r1, int64_t offset) {
+  if (r0 == r1) return;
+  const int64_t* mid = r0 + (r1 - r0) / 2;
+  double* nth = first + (*mid - offset);
+  std::nth_element(first, nth, last);
+  multi_select(first, nth, r0, mid, offset);
+  multi_select(nth + 1, last, mid + 1, r1, *mid + 1);
+}
+void BM_nth_element_multi(benchmark::State& state) {
+  const std::vector<double> x = normal_data(state.range(0));
+  const int64_t n = static_cast<int64_t>(x.size());
+  std::vector<int64_t> ranks;
+  for (double q : kOrders) {
+    const int64_t k = static_cast<int64_t>(q * static_cast<double>(n - 1));
+    ranks.push_back(k);
+    ranks.push_back(std::min(k + 1, n - 1));
+  }
+  std::sort(ranks.begin(), ranks.end());
+  ranks.erase(std::unique(ranks.begin(), ranks.end()), ranks.end());
+  std::vector<double> buf(n), q(5);
+  for (auto _ : state) {
+    std::copy(x.begin(), x.end(), buf.begin());
+    multi_select(buf.data(), buf.data() + n, ranks.data(), ranks.data() + ranks.size(), 0);
+    for (size_t i = 0; i < kOrders.size(); ++i) {
+      const double pos = kOrders[i] * static_cast<double>(n - 1);
+      const int64_t k = static_cast<int64_t>(pos);
+      const double f = pos - static_cast<double>(k);
+      q[i] = (1 - f) * buf[k] + f * buf[std::min(k + 1, n - 1)];
+    }
+    benchmark::DoNotOptimize(q.data());
+  }
+  per_element(state, static_cast<double>(n));
+}
+
+// zok: sorted copy of one variable. Argument: n.
+void BM_zok_sort(benchmark::State& state) {
+  const std::vector<double> x = normal_data(state.range(0));
+  OneVariable t(x);
+  std::vector<double> out(x.size());
+  __qordSSEditTask(t.task, ZOK_SS_ID_SORTED, out.data());
+  __qoriSSEditTask(t.task, ZOK_SS_ID_SORTED_STORAGE, &t.storage);
+  const ThreadingServices* one = zok::core::threads_up_to(1);
+  for (auto _ : state) {
+    if (_qordSSSort(t.task, 0, ZOK_SS_METHOD_SORT, one) != 0) state.SkipWithError("status");
+    benchmark::DoNotOptimize(out.data());
+  }
+  per_element(state, static_cast<double>(x.size()));
+}
+
+void BM_std_sort(benchmark::State& state) {
+  const std::vector<double> x = normal_data(state.range(0));
+  std::vector<double> out(x.size());
+  for (auto _ : state) {
+    std::copy(x.begin(), x.end(), out.begin());
+    std::sort(out.begin(), out.end());
+    benchmark::DoNotOptimize(out.data());
+  }
+  per_element(state, static_cast<double>(x.size()));
+}
+
+// zok: stream quantiles of n values in portions of 10^4, answering once at the end. Arguments: n,
+// 1/epsilon.
+void BM_zok_stream_quantiles(benchmark::State& state) {
+  const std::vector<double> x = normal_data(state.range(0));
+  int64_t p = 1, n = 10000, storage = ZOK_SS_STORAGE_ROWS, count = 5, params = 1;
+  const double eps = 1.0 / static_cast<double>(state.range(1));
+  std::vector<double> q(5);
+  const ThreadingServices* one = zok::core::threads_up_to(1);
+  for (auto _ : state) {
+    SSTask* task = nullptr;
+    __qordSSNewTask(&task, &p, &n, &storage, x.data(), nullptr, nullptr, 1);
+    __qordSSEditStreamQuantiles(task, &count, kOrders.data(), q.data(), &params, &eps);
+    const int64_t total = static_cast<int64_t>(x.size());
+    for (int64_t at = 0; at < total; at += n) {
+      __qordSSEditTask(task, ZOK_SS_ID_X, x.data() + at);
+      const uint64_t method = at + n >= total ? ZOK_SS_METHOD_STREAM : ZOK_SS_METHOD_STREAM_UPDATE;
+      if (_qordSSStreamQuantiles(task, 0, method, one) != 0) state.SkipWithError("status");
+    }
+    __qorSSDeleteTask(&task);
+    benchmark::DoNotOptimize(q.data());
+  }
+  per_element(state, static_cast<double>(x.size()));
+}
+
+// zok: median absolute deviation and mean absolute deviation of one variable. Argument: n.
+void BM_zok_mad(benchmark::State& state) {
+  const std::vector<double> x = normal_data(state.range(0));
+  OneVariable t(x);
+  double mad = 0, meanad = 0;
+  __qordSSEditTask(t.task, ZOK_SS_ID_MEDIAN_ABS_DEV, &mad);
+  __qordSSEditTask(t.task, ZOK_SS_ID_MEAN_ABS_DEV, &meanad);
+  const ThreadingServices* one = zok::core::threads_up_to(1);
+  const uint64_t which = state.range(1) ? ZOK_SS_MEDIAN_ABS_DEV : ZOK_SS_MEAN_ABS_DEV;
+  for (auto _ : state) {
+    if (_qordSSMAD(t.task, which, ZOK_SS_METHOD_EXACT, one) != 0) state.SkipWithError("status");
+    benchmark::DoNotOptimize(mad);
+  }
+  per_element(state, static_cast<double>(x.size()));
+}
+
+BENCHMARK(BM_zok_quantiles)->ArgNames({"n"})->Arg(10000000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_nth_element_multi)->ArgNames({"n"})->Arg(10000000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_zok_sort)->ArgNames({"n"})->Arg(10000000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_std_sort)->ArgNames({"n"})->Arg(10000000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_zok_stream_quantiles)
+    ->ArgNames({"n", "inv_eps"})
+    ->Args({1000000, 100})
+    ->Args({1000000, 1000})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_zok_mad)
+    ->ArgNames({"n", "median"})
+    ->Args({10000000, 1})
+    ->Args({10000000, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 BENCHMARK(BM_zok_mean_var_cov)
     ->ArgNames({"p", "n", "cols", "threads"})

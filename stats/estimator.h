@@ -44,18 +44,27 @@ class Scratch {
   // Zero-filled; null when memory is short or the size overflows.
   template <class U>
   U* take(int64_t elements) {
-    if (count_ == kMax || elements < 0 ||
-        static_cast<uint64_t>(elements) > std::numeric_limits<size_t>::max() / sizeof(U) / 2)
-      return nullptr;
-    const size_t bytes = (elements == 0 ? 1 : static_cast<size_t>(elements)) * sizeof(U);
-    void* p = zok_serv_allocate(bytes, kAlignment);
-    if (p == nullptr) return nullptr;
-    std::memset(p, 0, bytes);
-    blocks_[count_++] = p;
-    return static_cast<U*>(p);
+    return static_cast<U*>(allocate(elements, sizeof(U), true));
+  }
+  // For buffers that are written before they are read: large sort buffers skip the clearing pass.
+  template <class U>
+  U* take_unset(int64_t elements) {
+    return static_cast<U*>(allocate(elements, sizeof(U), false));
   }
 
  private:
+  void* allocate(int64_t elements, size_t size, bool clear) {
+    if (count_ == kMax || elements < 0 ||
+        static_cast<uint64_t>(elements) > std::numeric_limits<size_t>::max() / size / 2)
+      return nullptr;
+    const size_t bytes = (elements == 0 ? 1 : static_cast<size_t>(elements)) * size;
+    void* p = zok_serv_allocate(bytes, kAlignment);
+    if (p == nullptr) return nullptr;
+    if (clear) std::memset(p, 0, bytes);
+    blocks_[count_++] = p;
+    return p;
+  }
+
   static constexpr int kMax = 8;
   void* blocks_[kMax] = {};
   int count_ = 0;
@@ -126,6 +135,17 @@ inline void run_ranges(const ThreadingServices* services, int ranges, void* cont
     body(0, 0, 1, context);
   } else {
     services->parallel_run(ranges, context, body);
+  }
+}
+
+// body(item, thread, threads, context) for every item in [0, count) on at most `threads` threads of
+// slot 0 (thread < threads); in the calling thread, as thread 0, when one thread suffices.
+inline void run_items(const ThreadingServices* services, int64_t count, int threads, void* context,
+                      ZokLoopBody body) {
+  if (threads <= 1 || count <= 1) {
+    for (int64_t i = 0; i < count; ++i) body(i, 0, 1, context);
+  } else {
+    services->parallel_for(count, threads, context, body);
   }
 }
 

@@ -1,5 +1,7 @@
-// zok stats: basic statistics of the numeric columns of a CSV file as a table; the summary-statistics
-// tour stop (data far from zero, portions, the speed of a large covariance).
+// zok stats: basic and order statistics of the numeric columns of a CSV file as a table, sorted
+// columns, stream quantiles beside exact ones; the summary-statistics tour stop (data far from zero,
+// portions, the speed of a large covariance, quantiles and stream quantiles).
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "apps/zok/commands.h"
+#include "core/thread_limit.h"
 #include "zok/summary_stats.h"
 
 namespace {
@@ -106,6 +109,9 @@ bool read_csv(const char* path, Table* table, std::string* error) {
 
 struct Wanted {
   bool mean = true, var = true, skew = true, kurt = true, cov = true, cor = true;
+  bool quantiles = false, median = false, mad = false, meanad = false;
+  bool basic() const { return mean || var || skew || kurt || cov || cor; }
+  bool order() const { return quantiles || median || mad || meanad; }
 };
 
 bool parse_estimates(const char* list, Wanted* w) {
@@ -123,6 +129,14 @@ bool parse_estimates(const char* list, Wanted* w) {
       w->cov = true;
     else if (e == "cor")
       w->cor = true;
+    else if (e == "quantiles")
+      w->quantiles = true;
+    else if (e == "median")
+      w->median = true;
+    else if (e == "mad")
+      w->mad = true;
+    else if (e == "meanad")
+      w->meanad = true;
     else
       return false;
   }
@@ -224,11 +238,144 @@ void print_results(const std::vector<std::string>& names, const Results& r, cons
   }
 }
 
+// ---- order statistics ----
+// A task over the columns, one after another (rows storage), with 64-bit integers.
+struct ColumnTask {
+  int64_t p, n, storage = ZOK_SS_STORAGE_ROWS;
+  std::vector<double> x;
+  SSTask* task = nullptr;
+  explicit ColumnTask(const Table& t)
+      : p(static_cast<int64_t>(t.columns.size())), n(static_cast<int64_t>(t.columns[0].size())) {
+    for (const auto& c : t.columns) x.insert(x.end(), c.begin(), c.end());
+    __qordSSNewTask(&task, &p, &n, &storage, x.data(), nullptr, nullptr, 1);
+  }
+  ~ColumnTask() { __qorSSDeleteTask(&task); }
+};
+
+bool parse_orders(const char* list, std::vector<double>* orders) {
+  orders->clear();
+  for (const auto& f : split(list)) {
+    double q;
+    if (!parse_number(f, &q) || !(q >= 0 && q <= 1)) return false;
+    orders->push_back(q);
+  }
+  return !orders->empty();
+}
+
+int32_t print_order_stats(const Table& t, const Wanted& want, const std::vector<double>& orders) {
+  ColumnTask c(t);
+  const int64_t count = static_cast<int64_t>(orders.size()), one = 1;
+  const double half = 0.5;
+  std::vector<double> q(c.p * count), med(c.p), mad(c.p), meanad(c.p);
+  int32_t status = 0;
+  const ThreadingServices* threads = zok_serv_get_threading_services();
+  if (want.quantiles) {
+    __qordSSEditQuantiles(c.task, &count, orders.data(), q.data(), nullptr, nullptr);
+    status = _qordSSQuantiles(c.task, ZOK_SS_QUANTILES, ZOK_SS_METHOD_EXACT, threads);
+  }
+  if (status == 0 && want.median) {
+    __qordSSEditQuantiles(c.task, &one, &half, med.data(), nullptr, nullptr);
+    status = _qordSSQuantiles(c.task, ZOK_SS_QUANTILES, ZOK_SS_METHOD_EXACT, threads);
+  }
+  __qordSSEditTask(c.task, ZOK_SS_ID_MEDIAN_ABS_DEV, mad.data());
+  __qordSSEditTask(c.task, ZOK_SS_ID_MEAN_ABS_DEV, meanad.data());
+  const uint64_t dev = (want.mad ? ZOK_SS_MEDIAN_ABS_DEV : 0) | (want.meanad ? ZOK_SS_MEAN_ABS_DEV : 0);
+  if (status == 0 && dev != 0) status = _qordSSMAD(c.task, dev, ZOK_SS_METHOD_EXACT, threads);
+  if (status != 0) return status;
+  std::printf("\n  %-12s", "variable");
+  for (int64_t i = 0; want.quantiles && i < count; ++i) std::printf(" %13s%-.4g", "q", orders[i]);
+  if (want.median) std::printf(" %14s", "median");
+  if (want.mad) std::printf(" %14s", "mad");
+  if (want.meanad) std::printf(" %14s", "meanad");
+  std::printf("\n");
+  for (int64_t j = 0; j < c.p; ++j) {
+    std::printf("  %-12.12s", t.names[j].c_str());
+    for (int64_t i = 0; want.quantiles && i < count; ++i) std::printf(" %14.8g", q[j * count + i]);
+    if (want.median) std::printf(" %14.8g", med[j]);
+    if (want.mad) std::printf(" %14.8g", mad[j]);
+    if (want.meanad) std::printf(" %14.8g", meanad[j]);
+    std::printf("\n");
+  }
+  return 0;
+}
+
+int32_t print_sorted(const Table& t) {
+  ColumnTask c(t);
+  std::vector<double> sorted(c.x.size());
+  __qordSSEditTask(c.task, ZOK_SS_ID_SORTED, sorted.data());
+  __qoriSSEditTask(c.task, ZOK_SS_ID_SORTED_STORAGE, &c.storage);
+  const int32_t status = _qordSSSort(c.task, 0, ZOK_SS_METHOD_SORT, zok_serv_get_threading_services());
+  if (status != 0) return status;
+  for (int64_t j = 0; j < c.p; ++j) std::printf("%s%s", j ? "," : "", t.names[j].c_str());
+  std::printf("\n");
+  for (int64_t i = 0; i < c.n; ++i)
+    for (int64_t j = 0; j < c.p; ++j) std::printf("%.17g%s", sorted[j * c.n + i], j + 1 < c.p ? "," : "\n");
+  return 0;
+}
+
+// How far order*N lies outside the ranks v holds among the sorted values (a tie holds all its ranks).
+double rank_distance(const std::vector<double>& sorted, double v, double target) {
+  const auto lo = static_cast<double>(std::lower_bound(sorted.begin(), sorted.end(), v) - sorted.begin()) + 1;
+  const auto hi = static_cast<double>(std::upper_bound(sorted.begin(), sorted.end(), v) - sorted.begin());
+  return target < lo ? lo - target : target > hi ? target - hi : 0;
+}
+
+// Stream quantiles of the columns (columns storage x[i*p + j]) fed in portions of `portion` rows;
+// approx receives p*count values. The last portion asks for the answer.
+int32_t stream_quantiles(const std::vector<double>& x, int64_t p, int64_t n, double eps,
+                         const std::vector<double>& orders, int64_t portion, std::vector<double>* approx) {
+  int64_t m = 0, storage = ZOK_SS_STORAGE_COLUMNS, count = static_cast<int64_t>(orders.size()), params = 1;
+  approx->assign(p * count, NAN);
+  SSTask* task = nullptr;
+  // The observations come portion by portion; the first count is 0.
+  int32_t status = __qordSSNewTask(&task, &p, &m, &storage, nullptr, nullptr, nullptr, 1);
+  if (status != 0) return status;
+  __qordSSEditStreamQuantiles(task, &count, orders.data(), approx->data(), &params, &eps);
+  for (int64_t at = 0; at < n && status == 0; at += portion) {
+    m = std::min(portion, n - at);
+    __qordSSEditTask(task, ZOK_SS_ID_X, x.data() + at * p);
+    const uint64_t method = at + m >= n ? ZOK_SS_METHOD_STREAM : ZOK_SS_METHOD_STREAM_UPDATE;
+    status = _qordSSStreamQuantiles(task, 0, method, zok_serv_get_threading_services());
+  }
+  __qorSSDeleteTask(&task);
+  return status;
+}
+
+int32_t print_stream(const Table& t, double eps, const std::vector<double>& orders) {
+  const int64_t p = static_cast<int64_t>(t.columns.size()), n = static_cast<int64_t>(t.columns[0].size());
+  const int64_t count = static_cast<int64_t>(orders.size());
+  std::vector<double> x(p * n), approx;
+  for (int64_t i = 0; i < n; ++i)
+    for (int64_t j = 0; j < p; ++j) x[i * p + j] = t.columns[j][i];
+  const int32_t status = stream_quantiles(x, p, n, eps, orders, 10000, &approx);
+  if (status != 0) return status;
+  std::printf("stream quantiles, epsilon %g: every rank within eps*N = %.6g of order*N\n", eps,
+              eps * static_cast<double>(n));
+  std::printf("  %-12s %8s %16s %16s %14s\n", "variable", "order", "stream", "exact", "rank distance");
+  for (int64_t j = 0; j < p; ++j) {
+    std::vector<double> sorted = t.columns[j];
+    std::sort(sorted.begin(), sorted.end());
+    for (int64_t i = 0; i < count; ++i) {
+      const double pos = orders[i] * static_cast<double>(n - 1);
+      const auto k = static_cast<size_t>(pos);
+      const double exact =
+          k + 1 < sorted.size() ? sorted[k] + (pos - k) * (sorted[k + 1] - sorted[k]) : sorted[k];
+      const double v = approx[j * count + i];
+      std::printf("  %-12.12s %8.4g %16.10g %16.10g %14.6g\n", t.names[j].c_str(), orders[i], v, exact,
+                  rank_distance(sorted, v, orders[i] * static_cast<double>(n)));
+    }
+  }
+  return 0;
+}
+
 int usage() {
   std::fprintf(
       stderr,
-      "usage: zok stats FILE.csv [--weights COL] [--estimates mean,var,skew,kurt,cov,cor] [--packed]\n"
-      "  COL is a column name or a 1-based column number\n");
+      "usage: zok stats FILE.csv [--weights COL] [--estimates LIST] [--orders Q1,Q2,...] [--packed]\n"
+      "       zok stats FILE.csv --sort\n"
+      "       zok stats FILE.csv --stream EPS [--orders Q1,Q2,...]\n"
+      "  LIST: mean,var,skew,kurt,cov,cor,quantiles,median,mad,meanad\n"
+      "  COL is a column name or a 1-based column number; orders lie in [0, 1]\n");
   return 2;
 }
 
@@ -237,7 +384,9 @@ int run_stats(int argc, char** argv) {
   const char* path = nullptr;
   const char* weights = nullptr;
   Wanted want;
-  bool packed = false;
+  bool packed = false, sort = false;
+  double eps = 0;
+  std::vector<double> orders = {0.05, 0.25, 0.5, 0.75, 0.95};
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--weights") == 0 && i + 1 < argc) {
       weights = argv[++i];
@@ -245,6 +394,12 @@ int run_stats(int argc, char** argv) {
       if (!parse_estimates(argv[++i], &want)) return usage();
     } else if (std::strcmp(argv[i], "--packed") == 0) {
       packed = true;
+    } else if (std::strcmp(argv[i], "--orders") == 0 && i + 1 < argc) {
+      if (!parse_orders(argv[++i], &orders)) return usage();
+    } else if (std::strcmp(argv[i], "--sort") == 0) {
+      sort = true;
+    } else if (std::strcmp(argv[i], "--stream") == 0 && i + 1 < argc) {
+      if (!parse_number(argv[++i], &eps) || !(eps > 0 && eps <= 1)) return usage();
     } else if (argv[i][0] != '-' && path == nullptr) {
       path = argv[i];
     } else {
@@ -279,16 +434,31 @@ int run_stats(int argc, char** argv) {
       return 1;
     }
   }
+  if (sort || eps > 0) {
+    int32_t status = 0;
+    try {
+      status = sort ? print_sorted(table) : print_stream(table, eps, orders);
+    } catch (const std::bad_alloc&) {
+      std::fprintf(stderr, "zok stats: not enough memory\n");
+      return 1;
+    }
+    if (status != 0) std::fprintf(stderr, "zok stats: status %d\n", status);
+    return status == 0 ? 0 : 1;
+  }
   const int32_t p = static_cast<int32_t>(table.columns.size());
   const int32_t n = static_cast<int32_t>(table.columns[0].size());
   Results r;
   const int32_t storage = packed ? ZOK_SS_MATRIX_PACKED_LOWER : ZOK_SS_MATRIX_FULL;
-  int32_t status;
+  int32_t status = 0;
   try {
-    std::vector<double> x(static_cast<size_t>(p) * n);
-    for (int32_t i = 0; i < n; ++i)
-      for (int32_t j = 0; j < p; ++j) x[static_cast<size_t>(i) * p + j] = table.columns[j][i];
-    status = compute(x, w.empty() ? nullptr : w.data(), p, n, want, storage, &r);
+    if (want.basic()) {
+      std::vector<double> x(static_cast<size_t>(p) * n);
+      for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j < p; ++j) x[static_cast<size_t>(i) * p + j] = table.columns[j][i];
+      status = compute(x, w.empty() ? nullptr : w.data(), p, n, want, storage, &r);
+      if (status == 0) print_results(table.names, r, want, storage);
+    }
+    if (status == 0 && want.order()) status = print_order_stats(table, want, orders);
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "zok stats: not enough memory for %d variables and %d observations%s\n", p, n,
                  want.cov || want.cor ? " (cov and cor take variables x variables values each)" : "");
@@ -298,8 +468,66 @@ int run_stats(int argc, char** argv) {
     std::fprintf(stderr, "zok stats: status %d\n", status);
     return 1;
   }
-  print_results(table.names, r, want, storage);
   return 0;
+}
+
+// Five quantiles of 10^7 values beside a multi-select by std::nth_element; stream quantiles of 10^6
+// values in portions with their worst rank error.
+void multi_select(double* first, double* last, const int64_t* r0, const int64_t* r1, int64_t offset) {
+  if (r0 == r1) return;
+  const int64_t* mid = r0 + (r1 - r0) / 2;
+  std::nth_element(first, first + (*mid - offset), last);
+  multi_select(first, first + (*mid - offset), r0, mid, offset);
+  multi_select(first + (*mid - offset) + 1, last, mid + 1, r1, *mid + 1);
+}
+
+void tour_order_stats() {
+  zok::app::tour_heading("summary statistics: quantiles and stream quantiles");
+  const int64_t n = 10000000, count = 5;
+  const std::vector<double> orders = {0.05, 0.25, 0.5, 0.75, 0.95};
+  std::mt19937_64 gen(99);
+  std::normal_distribution<double> normal;
+  Table t;
+  t.names = {"normal"};
+  t.columns.assign(1, std::vector<double>(n));
+  for (auto& v : t.columns[0]) v = normal(gen);
+  ColumnTask c(t);
+  std::vector<double> q(count);
+  __qordSSEditQuantiles(c.task, &count, orders.data(), q.data(), nullptr, nullptr);
+  auto t0 = std::chrono::steady_clock::now();
+  _qordSSQuantiles(c.task, ZOK_SS_QUANTILES, ZOK_SS_METHOD_EXACT, zok::core::threads_up_to(1));
+  const double ours = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  std::vector<int64_t> ranks;
+  for (double o : orders) {
+    const auto k = static_cast<int64_t>(o * static_cast<double>(n - 1));
+    ranks.insert(ranks.end(), {k, std::min(k + 1, n - 1)});
+  }
+  std::vector<double> buf = t.columns[0];
+  t0 = std::chrono::steady_clock::now();
+  multi_select(buf.data(), buf.data() + n, ranks.data(), ranks.data() + ranks.size(), 0);
+  const double base = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  std::printf("  quantiles 0.05 .. 0.95 of 10^7 normal values:");
+  for (double v : q) std::printf(" %.6f", v);
+  std::printf("\n  expected about -1.644854 -0.674490 0 0.674490 1.644854\n");
+  std::printf("  one thread: %.1f ns per value; std::nth_element on the same ranks: %.1f ns per value\n",
+              ours * 1e9 / n, base * 1e9 / n);
+
+  const int64_t m = 1000000;
+  std::vector<double> x(t.columns[0].begin(), t.columns[0].begin() + m), approx;
+  std::vector<double> sorted = x;
+  std::sort(sorted.begin(), sorted.end());
+  for (double eps : {0.01, 0.001}) {
+    t0 = std::chrono::steady_clock::now();
+    stream_quantiles(x, 1, m, eps, orders, 10000, &approx);
+    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    double worst = 0;
+    for (int64_t i = 0; i < count; ++i)
+      worst = std::max(worst, rank_distance(sorted, approx[i], orders[i] * static_cast<double>(m)));
+    std::printf(
+        "  stream of 10^6 values in portions of 10^4, eps %g: worst rank error %.0f (eps*N %.0f), %.1f ns "
+        "per value\n",
+        eps, worst, eps * static_cast<double>(m), s * 1e9 / m);
+  }
 }
 
 void tour_stats() {
@@ -350,11 +578,13 @@ void tour_stats() {
   const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   std::printf("  p = %d, n = %d, columns storage: %.1f ms (%.2f ns per element, minimum/maximum included)\n",
               pb, nb, s * 1e3, s * 1e9 / (double(pb) * nb));
+  tour_order_stats();
 }
 
 const bool kRegistered = zok::app::register_command(
     {"stats",
-     "stats FILE.csv [--weights COL] [--estimates LIST] [--packed]   moments, covariance, correlation",
+     "stats FILE.csv [--weights COL] [--estimates LIST] [--orders Q,..] [--packed] [--sort] [--stream EPS]"
+     "   moments, covariance, quantiles, deviations, sorted columns, stream quantiles",
      run_stats, tour_stats, 200});
 
 }  // namespace

@@ -1,5 +1,5 @@
-/* zok summary statistics: task records over a data matrix, their editors, and the basic-statistics and
- * minimum/maximum estimators. */
+/* zok summary statistics: task records over a data matrix, their editors, the basic-statistics,
+ * minimum/maximum and order-statistics estimators and the sorting helpers. */
 #ifndef ZOK_SUMMARY_STATS_H
 #define ZOK_SUMMARY_STATS_H
 
@@ -54,6 +54,16 @@ typedef struct SSTask SSTask;
 #define ZOK_SS_ID_COR 21
 #define ZOK_SS_ID_COR_STORAGE 22
 #define ZOK_SS_ID_ACCUM_WEIGHTS 23
+#define ZOK_SS_ID_QUANTILE_ORDER_COUNT 24
+#define ZOK_SS_ID_QUANTILE_ORDERS 25
+#define ZOK_SS_ID_QUANTILES 26
+#define ZOK_SS_ID_ORDER_STATS 27
+#define ZOK_SS_ID_ORDER_STATS_STORAGE 44
+#define ZOK_SS_ID_STREAM_PARAM_COUNT 62
+#define ZOK_SS_ID_STREAM_PARAMS 63
+#define ZOK_SS_ID_STREAM_ORDER_COUNT 64
+#define ZOK_SS_ID_STREAM_ORDERS 65
+#define ZOK_SS_ID_STREAM_QUANTILES 66
 #define ZOK_SS_ID_SUM 67
 #define ZOK_SS_ID_RAW_SUM2 68
 #define ZOK_SS_ID_RAW_SUM3 69
@@ -63,6 +73,10 @@ typedef struct SSTask SSTask;
 #define ZOK_SS_ID_CENTRAL_SUM4 73
 #define ZOK_SS_ID_CP 74
 #define ZOK_SS_ID_CP_STORAGE 75
+#define ZOK_SS_ID_MEDIAN_ABS_DEV 76
+#define ZOK_SS_ID_MEAN_ABS_DEV 77
+#define ZOK_SS_ID_SORTED 78
+#define ZOK_SS_ID_SORTED_STORAGE 79
 #define ZOK_SS_ID_COUNT 79 /* identifiers run from 1 to this */
 
 /* ---- estimate mask bits ---- */
@@ -80,6 +94,8 @@ typedef struct SSTask SSTask;
 #define ZOK_SS_MAX 0x800ULL
 #define ZOK_SS_COV 0x1000ULL
 #define ZOK_SS_COR 0x2000ULL
+#define ZOK_SS_QUANTILES 0x10000ULL
+#define ZOK_SS_ORDER_STATS 0x20000ULL
 #define ZOK_SS_SUM 0x2000000ULL
 #define ZOK_SS_RAW_SUM2 0x4000000ULL
 #define ZOK_SS_RAW_SUM3 0x8000000ULL
@@ -88,6 +104,8 @@ typedef struct SSTask SSTask;
 #define ZOK_SS_CENTRAL_SUM3 0x40000000ULL
 #define ZOK_SS_CENTRAL_SUM4 0x80000000ULL
 #define ZOK_SS_CP 0x100000000ULL
+#define ZOK_SS_MEDIAN_ABS_DEV 0x200000000ULL
+#define ZOK_SS_MEAN_ABS_DEV 0x400000000ULL
 
 /* ---- method bits of the basic statistics and minimum/maximum ---- */
 #define ZOK_SS_METHOD_RAW 0x1ULL      /* moments from raw moments */
@@ -95,6 +113,13 @@ typedef struct SSTask SSTask;
 #define ZOK_SS_METHOD_KEPT 0x100ULL   /* one-pass, covariance about the means kept from the last call */
 #define ZOK_SS_METHOD_SUMS 0x200ULL   /* moments from accumulated sums, no observations read */
 #define ZOK_SS_METHOD_SUMS_2 0x400ULL /* the same as ZOK_SS_METHOD_SUMS */
+
+/* ---- method bits of the order statistics ---- */
+#define ZOK_SS_METHOD_EXACT 0x1ULL          /* exact quantiles, order statistics, absolute deviations */
+#define ZOK_SS_METHOD_GIVEN_MEANS 0x100ULL  /* mean absolute deviation about the registered means */
+#define ZOK_SS_METHOD_STREAM 0x40ULL        /* stream quantiles: take the portion and answer */
+#define ZOK_SS_METHOD_STREAM_UPDATE 0x80ULL /* stream quantiles: take the portion only */
+#define ZOK_SS_METHOD_SORT 0x100000ULL      /* sorted copies of the observations */
 
 /* ---- status codes (0 is success) ---- */
 #define ZOK_SS_ERR_BAD_ID (-3)
@@ -122,12 +147,27 @@ typedef struct SSTask SSTask;
 #define ZOK_SS_ERR_COV (-4018)
 #define ZOK_SS_ERR_COR (-4019)
 #define ZOK_SS_ERR_ACCUM_WEIGHTS (-4020)
+#define ZOK_SS_ERR_ORDERS (-4021)
+#define ZOK_SS_ERR_ORDER_COUNT (-4022) /* also an order outside [0, 1] or NaN */
+#define ZOK_SS_ERR_QUANTILES (-4023)
+#define ZOK_SS_ERR_ORDER_STATS (-4024)
 #define ZOK_SS_ERR_METHOD (-4029)
 #define ZOK_SS_ERR_NULL_TASK (-4031)
 #define ZOK_SS_ERR_X (-4032)
 #define ZOK_SS_ERR_STORAGE_PTR (-4044)
+#define ZOK_SS_ERR_STREAM_PARAM_COUNT (-4064)
+#define ZOK_SS_ERR_STREAM_PARAMS (-4065)
+#define ZOK_SS_ERR_STREAM_PARAM_COUNT_VALUE (-4066) /* the parameter count is not 1 */
+#define ZOK_SS_ERR_STREAM_EPS (-4067)               /* epsilon outside (0, 1] */
+#define ZOK_SS_ERR_STREAM_ORDERS (-4068)
+#define ZOK_SS_ERR_STREAM_ORDER_COUNT (-4069) /* also an order outside [0, 1] or NaN */
+#define ZOK_SS_ERR_STREAM_QUANTILES (-4070)
 #define ZOK_SS_ERR_SUM (-4074)
 #define ZOK_SS_ERR_CP (-4081)
+#define ZOK_SS_ERR_MEDIAN_ABS_DEV (-4082)
+#define ZOK_SS_ERR_MEAN_ABS_DEV (-4083)
+#define ZOK_SS_ERR_SORTED (-4084)
+#define ZOK_SS_ERR_SORT_SELECTION (-4085) /* sorting in place with a variable selection */
 
 /* ---- task creation, editing and deletion ----
  * Integers passed by pointer are 32-bit when the task's int64_flag is 0, 64-bit otherwise. */
@@ -205,6 +245,66 @@ ZOK_SS_API int32_t _qorsSSBasic(SSTask* task, uint64_t estimates, uint64_t metho
 /* Running minimum and maximum: the caller seeds the arrays, each call folds its observations in. */
 ZOK_SS_API int32_t _qordSSMinmax(SSTask* task, uint64_t estimates, uint64_t method);
 ZOK_SS_API int32_t _qorsSSMinmax(SSTask* task, uint64_t estimates, uint64_t method);
+
+/* Order statistics: every routine has the argument list of ZOK_SS_ESTIMATOR. */
+#define ZOK_SS_ESTIMATOR(name)                                               \
+  ZOK_SS_API int32_t name(SSTask* task, uint64_t estimates, uint64_t method, \
+                          const ThreadingServices* services)
+/* Every order-statistics routine first checks the task, p, n >= 1, the observations and their
+ * storage (ZOK_SS_ERR_NULL_TASK, _P, _N, _X, _STORAGE_PTR, _STORAGE), then its own arrays and method.
+ * Results of the s-th selected variable (counted from 0 in increasing variable order) go to
+ * quantiles[s*count + i] for order i, and to slot s of the order-statistics or sorted array (rows
+ * storage: s*n onward; columns storage: stride p from s).
+ *
+ * Quantiles are R's type 7: position q*(n - 1) between the two neighbouring order statistics.
+ * Orders must lie in [0, 1] (a NaN order is refused). ZOK_SS_QUANTILES and/or ZOK_SS_ORDER_STATS,
+ * method ZOK_SS_METHOD_EXACT. */
+ZOK_SS_ESTIMATOR(_qordSSQuantiles);
+ZOK_SS_ESTIMATOR(_qorsSSQuantiles);
+/* Ascending copies of the selected variables in the sorted array, in its own storage; the sorted array
+ * may be the observation array itself (same storage, no selection). Method ZOK_SS_METHOD_SORT. */
+ZOK_SS_ESTIMATOR(_qordSSSort);
+ZOK_SS_ESTIMATOR(_qorsSSSort);
+/* ZOK_SS_MEDIAN_ABS_DEV: median of |x - median| (no scale factor, weights unused), method
+ * ZOK_SS_METHOD_EXACT. ZOK_SS_MEAN_ABS_DEV: weighted mean of |x - centre|, the centre being the weighted
+ * mean (ZOK_SS_METHOD_EXACT) or the registered means (ZOK_SS_METHOD_GIVEN_MEANS). Results at the
+ * variable's own index. */
+ZOK_SS_ESTIMATOR(_qordSSMAD);
+ZOK_SS_ESTIMATOR(_qorsSSMAD);
+/* The weighted quantile of every variable at the first order, written at quantiles[j]; absent weights
+ * count 1. estimates and method are not examined. */
+ZOK_SS_ESTIMATOR(_qordSSWMedian);
+ZOK_SS_ESTIMATOR(_qorsSSWMedian);
+/* Epsilon-approximate quantiles of a stream that arrives in portions (n may be 0): every answer has a
+ * rank within eps*N of order*N, N being all observations seen. params[0] = eps in (0, 1], one
+ * parameter; ZOK_SS_METHOD_STREAM takes the portion and writes quantiles[s*count + i] for the s-th
+ * tracked variable, ZOK_SS_METHOD_STREAM_UPDATE only takes it. The first call fixes p and the tracked
+ * variables (the selection then registered); a later call with another p or a selection of an
+ * untracked variable gives ZOK_SS_ERR_INDICES. Before any observation the outputs are left alone. The
+ * state lives until the task is deleted. */
+ZOK_SS_ESTIMATOR(_qordSSStreamQuantiles);
+ZOK_SS_ESTIMATOR(_qorsSSStreamQuantiles);
+
+/* ---- sorting helpers: ascending, in place ----
+ * Worst case n log n: partitions that nest too deep (crafted input) are finished by heapsort.
+ * n < 2 leaves the array alone; the selection returns NaN for n < 1 or k outside [0, n). */
+ZOK_SS_API void __qordQSort(int64_t n, double* a);
+/* Sorts a[0], a[stride], ..., a[(n-1)*stride] and leaves the other elements alone. */
+ZOK_SS_API void __qordQSortStep(int64_t n, double* a, int64_t stride);
+/* The k-th smallest (0-based), leaving a[0..k-1] <= a[k] <= a[k+1..n-1]. */
+ZOK_SS_API double __qordQSortSelect(int64_t n, double* a, int64_t k);
+
+/* ---- scalar helpers ---- */
+/* The IEEE square root. */
+ZOK_SS_API double __qordSqrt(double x);
+/* ln x within 2 ulp; -744.4400719213812 at +-0, NaN below 0 or for NaN, +inf at +inf. */
+ZOK_SS_API double __qordLn(double x);
+/* __qordLn of x widened to double, rounded to float. */
+ZOK_SS_API float __qorsLn(float x);
+/* ln|Gamma(x)|; +inf at 0 and the negative integers. */
+ZOK_SS_API double __qordLGamma(double x);
+/* floor(x), bit for bit (-0 stays -0, NaN comes back quiet). */
+ZOK_SS_API double __qordFloor(double x);
 
 #ifdef __cplusplus
 }
