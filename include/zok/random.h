@@ -217,6 +217,33 @@ ZOK_RNG_API uint64_t __qoriPowMod2P59(uint64_t a, uint64_t n);
  * as residues mod m. m = 0 leaves v unchanged. */
 ZOK_RNG_API void __qoriVect3PowMod(uint32_t* v, const uint32_t* coeff, uint32_t m, uint64_t n);
 
+/* ---- jump engine of the shift-register generators (MT19937, SFMT19937) ----
+ * A generator state is a vector over GF(2) and one step of its recurrence a linear map T on it.
+ * Advancing a state by s steps is applying g(T) with g = x^s mod phi, phi the characteristic
+ * polynomial of T. Polynomials are bit arrays of (degree + 64) / 64 64-bit words, bit e the
+ * coefficient of x^e. */
+
+/* Advances the state (state_size bytes, a working copy is taken for each state the method needs)
+ * by one step. */
+typedef void (*ZokJumpStep)(void* state);
+/* dst = dst + src over GF(2): the sum of two states of the same generator. */
+typedef void (*ZokJumpAdd)(void* dst, const void* src);
+
+/* g = x^s mod phi, where phi has degree `degree` and coefficient 1 exactly at the nterms ascending
+ * `exponents` (the last is the degree, the one before it at most degree - 64). Returns 0, -3 when
+ * phi is not of that form, or -4 when the work space cannot be allocated. */
+ZOK_RNG_API int32_t __qorPolyRem(uint64_t s, int32_t degree, int32_t nterms, const int32_t* exponents,
+                                 uint64_t* g);
+/* state = g(T)·state by Horner's rule, g of degree below `degree`: one step per coefficient below
+ * the leading one, one addition per set coefficient. 0, or -4 with the state unchanged. */
+ZOK_RNG_API int32_t __qor_SkipAheadHorner(void* state, int32_t state_size, const uint64_t* g, int32_t degree,
+                                          ZokJumpStep step, ZokJumpAdd add);
+/* The same result through windows of 7 coefficients and a table of p(T)·state for the 127 non-zero
+ * p of degree below 7: as many steps, about a seventh of the additions, 128 states of work space.
+ * 0, or -4 with the state unchanged and everything given back. */
+ZOK_RNG_API int32_t __qor_SkipAheadSWin(void* state, int32_t state_size, const uint64_t* g, int32_t degree,
+                                        ZokJumpStep step, ZokJumpAdd add);
+
 #ifdef __cplusplus
 }
 #endif
