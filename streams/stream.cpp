@@ -99,6 +99,9 @@ int32_t __qorCopyStreamState(StreamRecord* dest, const StreamRecord* source) {
   // The core state is seed_count words, but a WH row counts 4 words of 16 bytes while its state
   // region holds 32 bytes; no copy may pass the end of either record.
   int64_t bytes = static_cast<int64_t>(from->word_size) * from->seed_count;
+  // SFMT19937 keeps its output position 28 bytes past its 625 words: without it the destination
+  // would go on from the source's words at its own position. Its state is copied whole.
+  if (from->init_stream == __qorBRngSFMT19937InitStream) bytes = record_bytes(*from) - kHeaderBytes;
   if (bytes > record_bytes(*from) - kHeaderBytes) bytes = record_bytes(*from) - kHeaderBytes;
   if (bytes > record_bytes(*to) - kHeaderBytes) bytes = record_bytes(*to) - kHeaderBytes;
   // The copies are made before dest changes at all, so a failed copy leaves dest as it was.
