@@ -188,11 +188,25 @@ ZOK_RNG_API int32_t __qorUnregisterGlobRODataReference(const uint64_t* key);
 /* key = {time-stamp counter, tag}, re-read until no live entry holds it. */
 ZOK_RNG_API int32_t __qorGenerateNewGlobalRODataTableEntryId(uint64_t* key, uint64_t tag);
 
-/* ---- congruential generators ----
- * The four registry operations of every built generator of include/zok/rng_generators.def (MCG31M1, R250,
- * MRG32K3A, MCG59 and WH). Generate operations write n
- * elements and return 0; init_stream returns 0, -2 (unknown method), -1002 (no leapfrog: R250,
- * MRG32K3A) or -1003 (no skip-ahead: R250). */
+/* ---- basic generators ----
+ * The four registry operations of every built generator of include/zok/rng_generators.def: the
+ * congruential MCG31M1, R250, MRG32K3A, MCG59 and WH, and the twisted shift registers MT19937,
+ * MT2203 and SFMT19937. Generate operations write n elements and return 0; init_stream returns 0,
+ * -2 (unknown method), -1002 (no leapfrog: R250, MRG32K3A, MT19937, MT2203, SFMT19937) or -1003 (no
+ * skip-ahead: R250, MT2203). MT2203 streams of a member whose constants are not generated yet get
+ * -1001 from every operation.
+ *
+ * Twisted-register state, offsets from the start of the record (saved images carry them):
+ *   MT19937    words at 16 (624), next word to deliver at 2512 (624: block used up)
+ *   MT2203     words at 16 (69), next word at 292 (69: used up), the member's twist constant at 296
+ *              and tempering masks at 300 and 304
+ *   SFMT19937  words at 16 (156 of 128 bits), zero bytes at 2512..2527, at 2528 the number of words
+ *              of the block not yet delivered (0 after seeding: the next request regenerates), at
+ *              2532 the ring position the jump engine uses on its working copies (0 in a stream)
+ * Skip-ahead of MT19937 and SFMT19937 equals discarding s outputs and returns -4 when the jump
+ * engine cannot allocate its work space (the stream is then unchanged). MT19937's doubles are
+ * x·(b - a)·2^-32 + a with x the unsigned output (floats computed in float); MT2203 and SFMT19937
+ * map the output read as signed: s·(b - a)·2^-32 + (a + b)/2 in double, rounded once for floats. */
 #define ZOK_RNG_DECLARE_BUILT(N)                                                                     \
   ZOK_RNG_API int32_t __qorBRng##N##InitStream(int32_t method, StreamRecord* stream, int32_t n,      \
                                                const uint32_t* params);                              \
