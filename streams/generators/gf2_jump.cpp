@@ -46,17 +46,81 @@ inline void xor_at(uint64_t* dst, int64_t pos, const uint64_t* h, int k) {
   }
 }
 
+// Bits pos .. pos+7 of p.
+inline unsigned byte_at(const uint64_t* p, int64_t pos) {
+  const int64_t w = pos >> 6;
+  const int sh = static_cast<int>(pos & 63);
+  uint64_t v = p[w] >> sh;
+  if (sh > 56) v |= p[w + 1] << (64 - sh);
+  return static_cast<unsigned>(v & 0xFF);
+}
+inline void clear_byte(uint64_t* p, int64_t pos) {
+  const int64_t w = pos >> 6;
+  const int sh = static_cast<int>(pos & 63);
+  p[w] &= ~(uint64_t{0xFF} << sh);
+  if (sh > 56) p[w + 1] &= ~(uint64_t{0xFF} >> (64 - sh));
+}
+
 // A polynomial φ = x^degree + (terms below) and the reduction of p (bits below 2·degree) modulo it.
+// With few terms the high bits are folded down term by term; with many, eight at a time through a
+// table of v·(φ - x^degree) for every byte v.
 struct Modulus {
   int32_t degree;
   const int32_t* lower;  // exponents below the degree, ascending
   int32_t lower_count;
   int chunk_words;  // high bits folded down at once: few enough that none lands back at or above them
+  const uint64_t* table = nullptr;
+  int64_t table_words = 0;
+
+  void fill_table(uint64_t* t) {
+    table_words = (lower[lower_count - 1] + 8) / 64 + 1;
+    std::memset(t, 0, static_cast<size_t>(256 * table_words) * 8);
+    for (int32_t k = 0; k < lower_count; ++k)
+      t[table_words + (lower[k] >> 6)] |= uint64_t{1} << (lower[k] & 63);
+    for (int j = 1; j < 8; ++j) {
+      const uint64_t* from = t + (int64_t{1} << (j - 1)) * table_words;
+      uint64_t* to = t + (int64_t{1} << j) * table_words;
+      to[0] = from[0] << 1;
+      for (int64_t i = 1; i < table_words; ++i) to[i] = (from[i] << 1) | (from[i - 1] >> 63);
+    }
+    for (int v = 3; v < 256; ++v) {
+      if ((v & (v - 1)) == 0) continue;
+      const uint64_t* a = t + (v & (v - 1)) * table_words;
+      const uint64_t* b = t + (v & -v) * table_words;
+      uint64_t* to = t + v * table_words;
+      for (int64_t i = 0; i < table_words; ++i) to[i] = a[i] ^ b[i];
+    }
+    table = t;
+  }
+
+  // The byte of p at degree + 8k goes to 8k: a whole number of bytes, so the table row is added at a
+  // byte offset. The row ends below degree + 8k (the gap is at least 8), so it never reaches a byte
+  // still to be read at or above its own.
+  void reduce_by_table(uint64_t* p, int64_t top_bit) const {
+    auto* bytes = reinterpret_cast<unsigned char*>(p);
+    for (int64_t k = (top_bit - degree) >> 3; k >= 0; --k) {
+      const unsigned v = byte_at(p, degree + 8 * k);
+      if (v == 0) continue;
+      clear_byte(p, degree + 8 * k);
+      const uint64_t* row = table + v * table_words;
+      unsigned char* d = bytes + k;
+      for (int64_t i = 0; i < table_words; ++i) {
+        uint64_t x;
+        std::memcpy(&x, d + 8 * i, 8);
+        x ^= row[i];
+        std::memcpy(d + 8 * i, &x, 8);
+      }
+    }
+  }
 
   // Folds the bits at and above the degree down, the highest first. x^degree ≡ Σ x^e over the lower
   // terms, so a chunk of high bits at position P goes to P - degree + e for every e; the chunk's
   // width stays within degree - (highest lower exponent), so nothing reaches the chunk again.
   void reduce(uint64_t* p, int64_t top_bit) const {
+    if (table != nullptr) {
+      reduce_by_table(p, top_bit);
+      return;
+    }
     const int64_t dw = degree >> 6;
     const int db = degree & 63;
     for (int64_t hi = top_bit >> 6; hi >= dw; hi -= chunk_words) {
@@ -104,8 +168,15 @@ int32_t __qorPolyRem(uint64_t s, int32_t degree, int32_t nterms, const int32_t* 
     g[s >> 6] = uint64_t{1} << (s & 63);
     return ZOK_RNG_STATUS_OK;
   }
-  auto* sq = static_cast<uint64_t*>(zok_serv_allocate(static_cast<size_t>(2 * words) * 8 + 64, kAlign));
+  // A dense φ (a fold costs two word operations per term and word, a table row eight per word)
+  // gets the byte table, behind the square in the same block.
+  const bool by_table = 2 * int64_t{nterms - 1} > 8 * (words + 1);
+  const int64_t sq_words = 2 * words + 8;
+  const int64_t table_words = by_table ? 256 * ((exponents[nterms - 2] + 8) / 64 + 1) : 0;
+  auto* sq =
+      static_cast<uint64_t*>(zok_serv_allocate(static_cast<size_t>(sq_words + table_words) * 8, kAlign));
   if (sq == nullptr) return ZOK_RNG_ERROR_MEMORY;
+  if (by_table) phi.fill_table(sq + sq_words);
   // The leading bits of s that still give an exponent below the degree are taken at once.
   int b = 63 - __builtin_clzll(s);
   uint64_t head = 0;
@@ -113,7 +184,7 @@ int32_t __qorPolyRem(uint64_t s, int32_t degree, int32_t nterms, const int32_t* 
     head = (head << 1) | ((s >> b--) & 1);
   g[head >> 6] = uint64_t{1} << (head & 63);
   for (; b >= 0; --b) {
-    std::memset(sq, 0, static_cast<size_t>(2 * words) * 8 + 64);
+    std::memset(sq, 0, static_cast<size_t>(sq_words) * 8);
     for (int64_t i = 0; i < words; ++i) {
       sq[2 * i] = spread(static_cast<uint32_t>(g[i]));
       sq[2 * i + 1] = spread(static_cast<uint32_t>(g[i] >> 32));
@@ -123,7 +194,7 @@ int32_t __qorPolyRem(uint64_t s, int32_t degree, int32_t nterms, const int32_t* 
       for (int64_t i = 2 * words - 1; i > 0; --i) sq[i] = (sq[i] << 1) | (sq[i - 1] >> 63);
       sq[0] <<= 1;
     }
-    phi.reduce(sq, 2 * static_cast<int64_t>(degree));
+    phi.reduce(sq, 2 * static_cast<int64_t>(degree) - 1);
     std::memcpy(g, sq, static_cast<size_t>(words) * 8);
   }
   zok_serv_deallocate(sq);
