@@ -16,6 +16,8 @@ generator reports those members as not built.
 
 import sys
 
+from mt_jump_polys import berlekamp_massey
+
 N, M, R, P = 69, 34, 5, 2203
 UPPER, LOWER = 0xFFFFFFE0, 0x0000001F
 M32 = 0xFFFFFFFF
@@ -32,23 +34,6 @@ def step(mt, i, a):
     y = (mt[i] & UPPER) | (mt[(i + 1) % N] & LOWER)
     mt[i] = mt[(i + M) % N] ^ (y >> 1) ^ (a if y & 1 else 0)
     return mt[i]
-
-
-def berlekamp_massey(bits):
-    """Characteristic polynomial (bit e: coefficient of x^e) of the shortest recurrence of bits."""
-    c, b, length, shift, window = 1, 1, 0, 1, 0
-    for t, bit in enumerate(bits):
-        window = (window << 1) | bit
-        if (c & window).bit_count() & 1:
-            previous = c
-            c ^= b << shift
-            if 2 * length <= t:
-                length, b, shift = t + 1 - length, previous, 1
-            else:
-                shift += 1
-        else:
-            shift += 1
-    return sum(1 << (length - e) for e in range(length + 1) if c >> e & 1)
 
 
 def polymod(p, f):

@@ -22,6 +22,13 @@ inline bool bit(const uint64_t* p, int64_t i) {
   return (p[i >> 6] >> (i & 63)) & 1;
 }
 
+// The degree of g, -1 for the zero polynomial.
+int64_t top_coefficient(const uint64_t* g, int32_t degree) {
+  int64_t top = words_of(degree) * 64 - 1;
+  while (top >= 0 && !bit(g, top)) --top;
+  return top;
+}
+
 // Spreads the 32 bits of x over the even bits of a 64-bit word: squaring over GF(2) is exactly that.
 inline uint64_t spread(uint32_t x) {
   uint64_t v = x;
@@ -203,8 +210,7 @@ int32_t __qorPolyRem(uint64_t s, int32_t degree, int32_t nterms, const int32_t* 
 
 int32_t __qor_SkipAheadHorner(void* state, int32_t state_size, const uint64_t* g, int32_t degree,
                               ZokJumpStep step, ZokJumpAdd add) {
-  int64_t top = words_of(degree) * 64 - 1;
-  while (top >= 0 && !bit(g, top)) --top;
+  const int64_t top = top_coefficient(g, degree);
   const auto size = static_cast<size_t>(state_size);
   auto* w = zok_serv_allocate(size, kAlign);
   if (w == nullptr) return ZOK_RNG_ERROR_MEMORY;
@@ -224,8 +230,7 @@ int32_t __qor_SkipAheadHorner(void* state, int32_t state_size, const uint64_t* g
 
 int32_t __qor_SkipAheadSWin(void* state, int32_t state_size, const uint64_t* g, int32_t degree,
                             ZokJumpStep step, ZokJumpAdd add) {
-  int64_t top = words_of(degree) * 64 - 1;
-  while (top >= 0 && !bit(g, top)) --top;
+  const int64_t top = top_coefficient(g, degree);
   const auto size = static_cast<size_t>(state_size);
   // Every table entry keeps the alignment of a stream's state.
   const size_t stride = (size + kAlign - 1) / kAlign * kAlign;

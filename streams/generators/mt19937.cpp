@@ -132,18 +132,11 @@ using namespace zok::rng;
 extern "C" int32_t __qorBRngMT19937InitStream(int32_t method, StreamRecord* stream, int32_t n,
                                               const uint32_t* params) {
   Mt19937State& st = state_of<Mt19937State>(stream);
-  switch (method) {
-    case ZOK_RNG_METHOD_SEED:
-      twister_seed<N>(st.mt, n, params);
-      st.index = N;
-      return ZOK_RNG_STATUS_OK;
-    case ZOK_RNG_METHOD_LEAPFROG:
-      return ZOK_RNG_ERROR_NO_LEAPFROG;
-    case ZOK_RNG_METHOD_SKIP:
-      return skip_ahead(st, skip_count(params));
-    default:
-      return ZOK_RNG_ERROR_METHOD;
-  }
+  auto seed = [&] {
+    twister_seed<N>(st.mt, n, params);
+    st.index = N;
+  };
+  return seed_or_skip(method, params, seed, [&](uint64_t s) { return skip_ahead(st, s); });
 }
 
 ZOK_GENERATOR_ENTRIES(MT19937, Mt19937)

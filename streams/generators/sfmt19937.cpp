@@ -11,6 +11,7 @@
 
 #include "streams/generators/generator_common.h"
 #include "streams/generators/mt_jump_polys.h"
+#include "streams/generators/twister.h"
 #include "zok/random.h"
 
 namespace zok::rng {
@@ -112,28 +113,6 @@ void generate_words(SfmtState& st, int32_t n, uint32_t* r) {
   st.left = left;
 }
 
-// s·scale + mid for the words read as signed, converted in place from the front (see
-// convert_in_place for why no result reaches a word still to be read).
-template <class T>
-void convert_signed_in_place(const uint32_t* z, T* r, int32_t n, double scale, double mid) {
-  const __m128d s = _mm_set1_pd(scale), o = _mm_set1_pd(mid);
-  int32_t i = 0;
-  for (; i + 4 <= n; i += 4) {
-    const __m128i v = load(z + i);
-    const __m128d lo = _mm_add_pd(_mm_mul_pd(_mm_cvtepi32_pd(v), s), o);
-    const __m128d hi = _mm_add_pd(_mm_mul_pd(_mm_cvtepi32_pd(_mm_unpackhi_epi64(v, v)), s), o);
-    if constexpr (sizeof(T) == sizeof(double)) {
-      _mm_storeu_pd(reinterpret_cast<double*>(r + i), lo);
-      _mm_storeu_pd(reinterpret_cast<double*>(r + i + 2), hi);
-    } else {
-      _mm_storeu_ps(reinterpret_cast<float*>(r + i), _mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi)));
-    }
-  }
-  uint32_t rest[4] = {};
-  std::memcpy(rest, z + i, sizeof(uint32_t) * (n - i));
-  for (int32_t k = 0; k < n - i; ++k) r[i + k] = static_cast<T>(static_cast<int32_t>(rest[k]) * scale + mid);
-}
-
 struct Sfmt19937 {
   using State = SfmtState;
   static int32_t ints(StreamRecord* stream, int32_t n, uint32_t* r) {
@@ -145,7 +124,7 @@ struct Sfmt19937 {
     if (n <= 0) return ZOK_RNG_STATUS_OK;
     uint32_t* z = words_in_place(r, n);
     generate_words(state_of<State>(stream), n, z);
-    convert_signed_in_place(z, r, n, (b - a) * 0x1p-32, (a + b) * 0.5);
+    convert_signed_in_place(z, r, n, a, b);
     return ZOK_RNG_STATUS_OK;
   }
 };
@@ -263,17 +242,8 @@ using namespace zok::rng;
 extern "C" int32_t __qorBRngSFMT19937InitStream(int32_t method, StreamRecord* stream, int32_t n,
                                                 const uint32_t* params) {
   SfmtState& st = state_of<SfmtState>(stream);
-  switch (method) {
-    case ZOK_RNG_METHOD_SEED:
-      seed(st, n, params);
-      return ZOK_RNG_STATUS_OK;
-    case ZOK_RNG_METHOD_LEAPFROG:
-      return ZOK_RNG_ERROR_NO_LEAPFROG;
-    case ZOK_RNG_METHOD_SKIP:
-      return skip_ahead(st, skip_count(params));
-    default:
-      return ZOK_RNG_ERROR_METHOD;
-  }
+  return seed_or_skip(
+      method, params, [&] { seed(st, n, params); }, [&](uint64_t s) { return skip_ahead(st, s); });
 }
 
 ZOK_GENERATOR_ENTRIES(SFMT19937, Sfmt19937)

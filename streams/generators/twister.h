@@ -185,4 +185,32 @@ SignedRealOut<T> signed_real_out(T* r, double a, double b) {
   return SignedRealOut<T>{r, (b - a) * 0x1p-32, (a + b) * 0.5};
 }
 
+// Converts n words z[i] = words_in_place(r, n)[i] into r[i] by the signed form, from the front (see
+// convert_in_place for why no result reaches a word still to be read).
+template <class T>
+void convert_signed_in_place(const uint32_t* z, T* r, int32_t n, double a, double b) {
+  const SignedRealOut<T> out = signed_real_out(r, a, b);
+  int32_t i = 0;
+  for (; i + 4 <= n; i += 4) out.put4(i, _mm_loadu_si128(reinterpret_cast<const __m128i*>(z + i)));
+  uint32_t rest[4] = {};
+  std::memcpy(rest, z + i, sizeof(uint32_t) * (n - i));
+  for (int32_t k = 0; k < n - i; ++k) out.put(i + k, rest[k]);
+}
+
+// init_stream of a register that skips ahead and has no leapfrog: seed() and skip(count) do the work.
+template <class Seed, class Skip>
+int32_t seed_or_skip(int32_t method, const uint32_t* params, Seed seed, Skip skip) {
+  switch (method) {
+    case ZOK_RNG_METHOD_SEED:
+      seed();
+      return ZOK_RNG_STATUS_OK;
+    case ZOK_RNG_METHOD_LEAPFROG:
+      return ZOK_RNG_ERROR_NO_LEAPFROG;
+    case ZOK_RNG_METHOD_SKIP:
+      return skip(skip_count(params));
+    default:
+      return ZOK_RNG_ERROR_METHOD;
+  }
+}
+
 }  // namespace zok::rng

@@ -18,11 +18,16 @@
 
 #include "streams/generators/block_isa.h"
 #include "streams/generators/wh_members.h"
+#include "tests/streams/generator_helpers.h"
 #include "zok/random.h"
 
 namespace {
 
-using zok::rng::BlockIsa;
+using zok::test::for_each_isa;
+using zok::test::make;
+using zok::test::row;
+using zok::test::Stream;
+
 using Words = std::vector<uint32_t>;
 
 struct Gen {
@@ -44,23 +49,6 @@ const Gen& gen(const std::string& name) {
     if (name == g.name) return g;
   ADD_FAILURE() << "no built generator " << name;
   return kGenerators[0];
-}
-
-struct StreamDeleter {
-  void operator()(StreamRecord* s) const { __qorDeleteStream(&s); }
-};
-using Stream = std::unique_ptr<StreamRecord, StreamDeleter>;
-
-Stream make(int32_t brng, const Words& seeds) {
-  StreamRecord* s = nullptr;
-  EXPECT_EQ(__qorNewStreamEx(&s, brng, static_cast<int32_t>(seeds.size()), seeds.data()), 0);
-  return Stream(s);
-}
-
-GeneratorProperties row(int32_t brng) {
-  GeneratorProperties p{};
-  EXPECT_EQ(__qorGetBrngProperties(brng, &p), 0);
-  return p;
 }
 
 // n elements in one request of the given form (integers when T is uint32_t); a guard element past
@@ -92,17 +80,6 @@ std::vector<T> draw_singly(StreamRecord* s, const Gen& g, int32_t n, double a = 
     out.insert(out.end(), one.begin(), one.end());
   }
   return out;
-}
-
-// Runs `body` once per block-path instruction set this machine has.
-void for_each_isa(const std::function<void()>& body) {
-  for (BlockIsa isa : {BlockIsa::kSse41, BlockIsa::kAvx2}) {
-    if (isa > zok::rng::widest_block_isa()) continue;
-    zok::rng::set_block_isa(isa);
-    SCOPED_TRACE(isa == BlockIsa::kSse41 ? "sse41" : "avx2");
-    body();
-  }
-  zok::rng::set_block_isa(zok::rng::widest_block_isa());
 }
 
 // One line of tests/data/congruential.txt: "NAME member seeds op form: values". Long doubles hold

@@ -9,38 +9,23 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <functional>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "streams/generators/block_isa.h"
 #include "streams/generators/mt2203_members.h"
 #include "streams/generators/mt_jump_polys.h"
+#include "tests/streams/generator_helpers.h"
 #include "zok/random.h"
 
 namespace {
 
+using zok::test::for_each_isa;
+using zok::test::make;
+using zok::test::row;
+using zok::test::Stream;
+
 using Words = std::vector<uint32_t>;
-using zok::rng::BlockIsa;
-
-struct StreamDeleter {
-  void operator()(StreamRecord* s) const { __qorDeleteStream(&s); }
-};
-using Stream = std::unique_ptr<StreamRecord, StreamDeleter>;
-
-Stream make(int32_t brng, const Words& key) {
-  StreamRecord* s = nullptr;
-  EXPECT_EQ(__qorNewStreamEx(&s, brng, static_cast<int32_t>(key.size()), key.data()), 0);
-  return Stream(s);
-}
-
-GeneratorProperties row(int32_t brng) {
-  GeneratorProperties p{};
-  EXPECT_EQ(__qorGetBrngProperties(brng, &p), 0);
-  return p;
-}
 
 // n words in one request; the word after them must stay untouched.
 Words draw(StreamRecord* s, int32_t n) {
@@ -49,16 +34,6 @@ Words draw(StreamRecord* s, int32_t n) {
   EXPECT_EQ(out.back(), 0xA5A5A5A5u) << "wrote past n";
   out.pop_back();
   return out;
-}
-
-void for_each_isa(const std::function<void()>& body) {
-  for (BlockIsa isa : {BlockIsa::kSse41, BlockIsa::kAvx2}) {
-    if (isa > zok::rng::widest_block_isa()) continue;
-    zok::rng::set_block_isa(isa);
-    SCOPED_TRACE(isa == BlockIsa::kSse41 ? "sse41" : "avx2");
-    body();
-  }
-  zok::rng::set_block_isa(zok::rng::widest_block_isa());
 }
 
 // The "key" sections of a known-answer file: the key words and the outputs after them.

@@ -1,0 +1,46 @@
+// What the generator tests share: streams that delete themselves, a generator's registry row, and
+// a loop over every block-path instruction set the machine has.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "streams/generators/block_isa.h"
+#include "zok/random.h"
+
+namespace zok::test {
+
+struct StreamDeleter {
+  void operator()(StreamRecord* s) const { __qorDeleteStream(&s); }
+};
+using Stream = std::unique_ptr<StreamRecord, StreamDeleter>;
+
+inline Stream make(int32_t brng, const std::vector<uint32_t>& seeds) {
+  StreamRecord* s = nullptr;
+  EXPECT_EQ(__qorNewStreamEx(&s, brng, static_cast<int32_t>(seeds.size()), seeds.data()), 0);
+  return Stream(s);
+}
+
+inline GeneratorProperties row(int32_t brng) {
+  GeneratorProperties p{};
+  EXPECT_EQ(__qorGetBrngProperties(brng, &p), 0);
+  return p;
+}
+
+// Runs `body` once per block-path instruction set this machine has.
+inline void for_each_isa(const std::function<void()>& body) {
+  using zok::rng::BlockIsa;
+  for (BlockIsa isa : {BlockIsa::kSse41, BlockIsa::kAvx2}) {
+    if (isa > zok::rng::widest_block_isa()) continue;
+    zok::rng::set_block_isa(isa);
+    SCOPED_TRACE(isa == BlockIsa::kSse41 ? "sse41" : "avx2");
+    body();
+  }
+  zok::rng::set_block_isa(zok::rng::widest_block_isa());
+}
+
+}  // namespace zok::test
