@@ -40,6 +40,12 @@ struct Mt19937FloatOut {
     const __m128 x = _mm_add_ps(hi, lo);
     _mm_storeu_ps(r + i, _mm_add_ps(_mm_mul_ps(x, _mm_set1_ps(scale)), _mm_set1_ps(a)));
   }
+  __attribute__((target("avx2"))) void put8(int64_t i, __m256i v) const {
+    const __m256 hi = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_srli_epi32(v, 16)), _mm256_set1_ps(65536.0f));
+    const __m256 lo = _mm256_cvtepi32_ps(_mm256_and_si256(v, _mm256_set1_epi32(0xFFFF)));
+    const __m256 x = _mm256_add_ps(hi, lo);
+    _mm256_storeu_ps(r + i, _mm256_add_ps(_mm256_mul_ps(x, _mm256_set1_ps(scale)), _mm256_set1_ps(a)));
+  }
 };
 
 struct Mt19937 {

@@ -223,30 +223,33 @@ TEST(Twisters, EveryPathEqualsThePlainRegister) {
 // the signed word (in double, rounded once for floats).
 TEST(Twisters, ContinuousFormsFollowTheirFormulas) {
   const double a = -1.5, b = 3.25;
-  for (int32_t brng : {ZOK_RNG_MT19937, ZOK_RNG_MT2203 + 1, ZOK_RNG_SFMT19937}) {
-    for (int32_t n : {1, 3, 70, 700, 2500}) {
-      SCOPED_TRACE(::testing::Message() << brng << " n " << n);
-      Stream si = make(brng, {5}), sd = make(brng, {5}), sf = make(brng, {5});
-      const Words x = draw(si.get(), n);
-      std::vector<double> d(n + 1, -9);
-      std::vector<float> f(n + 1, -9);
-      ASSERT_EQ(row(brng).generate_d(sd.get(), n, d.data(), a, b), 0);
-      ASSERT_EQ(row(brng).generate_s(sf.get(), n, f.data(), static_cast<float>(a), static_cast<float>(b)), 0);
-      EXPECT_EQ(d[n], -9);
-      EXPECT_EQ(f[n], -9);
-      for (int32_t i = 0; i < n; ++i) {
-        const double ds = static_cast<int32_t>(x[i]) * ((b - a) * 0x1p-32) + (a + b) * 0.5;
-        if (brng == ZOK_RNG_MT19937) {
-          const float fs = static_cast<float>(b) - static_cast<float>(a);
-          ASSERT_EQ(d[i], x[i] * ((b - a) * 0x1p-32) + a) << i;
-          ASSERT_EQ(f[i], static_cast<float>(x[i]) * (fs * 0x1p-32f) + static_cast<float>(a)) << i;
-        } else {
-          ASSERT_EQ(d[i], ds) << i;
-          ASSERT_EQ(f[i], static_cast<float>(ds)) << i;
+  for_each_isa([&] {
+    for (int32_t brng : {ZOK_RNG_MT19937, ZOK_RNG_MT2203 + 1, ZOK_RNG_SFMT19937}) {
+      for (int32_t n : {1, 3, 70, 700, 2500}) {
+        SCOPED_TRACE(::testing::Message() << brng << " n " << n);
+        Stream si = make(brng, {5}), sd = make(brng, {5}), sf = make(brng, {5});
+        const Words x = draw(si.get(), n);
+        std::vector<double> d(n + 1, -9);
+        std::vector<float> f(n + 1, -9);
+        ASSERT_EQ(row(brng).generate_d(sd.get(), n, d.data(), a, b), 0);
+        ASSERT_EQ(row(brng).generate_s(sf.get(), n, f.data(), static_cast<float>(a), static_cast<float>(b)),
+                  0);
+        EXPECT_EQ(d[n], -9);
+        EXPECT_EQ(f[n], -9);
+        for (int32_t i = 0; i < n; ++i) {
+          const double ds = static_cast<int32_t>(x[i]) * ((b - a) * 0x1p-32) + (a + b) * 0.5;
+          if (brng == ZOK_RNG_MT19937) {
+            const float fs = static_cast<float>(b) - static_cast<float>(a);
+            ASSERT_EQ(d[i], x[i] * ((b - a) * 0x1p-32) + a) << i;
+            ASSERT_EQ(f[i], static_cast<float>(x[i]) * (fs * 0x1p-32f) + static_cast<float>(a)) << i;
+          } else {
+            ASSERT_EQ(d[i], ds) << i;
+            ASSERT_EQ(f[i], static_cast<float>(ds)) << i;
+          }
         }
       }
     }
-  }
+  });
 }
 
 // ---- skip-ahead ----
