@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -66,7 +67,6 @@ TEST(Twisters, PublishedOutputsInPiecesAndAtOnce) {
       ASSERT_FALSE(all.empty());
       for (const auto& [key, want] : all) {
         SCOPED_TRACE(::testing::Message() << set.file << " key " << key[0]);
-        ASSERT_EQ(want.size(), 1000u);
         Stream s = make(set.brng, key);
         EXPECT_EQ(draw(s.get(), 1000), want);
         s = make(set.brng, key);
@@ -128,9 +128,15 @@ struct RefTwister {
   }
 };
 
-// MT19937, or the MT2203 member of brng with the member's constants.
+// MT19937, or the published MT2203 member of brng.
 RefTwister reference(int32_t brng, const Words& key) {
-  const uint32_t* abc = zok::rng::kMt2203Members[brng & ZOK_RNG_MEMBER_MASK];
+  // The family's published members, whose constants the table must hold.
+  static const std::map<int32_t, std::array<uint32_t, 3>> kPublished = {
+      {0, {0xAF81055Fu, 0xDD7EEF80u, 0xEFD78000u}},
+      {1, {0x832604E1u, 0x66AD7F80u, 0xEBD58000u}},
+      {6023, {0xE8761D4Bu, 0x72967680u, 0xEFEB0000u}}};
+  const auto abc =
+      brng == ZOK_RNG_MT19937 ? std::array<uint32_t, 3>{} : kPublished.at(brng & ZOK_RNG_MEMBER_MASK);
   RefTwister r = brng == ZOK_RNG_MT19937
                      ? RefTwister{624, 397, 0x80000000u, 0x9908B0DFu, 11, 0x9D2C5680u, 0xEFC60000u, {}}
                      : RefTwister{69, 34, 0xFFFFFFE0u, abc[0], 12, abc[1], abc[2], {}};
@@ -188,16 +194,11 @@ Words take(Ref& ref, size_t n) {
   return out;
 }
 
-std::vector<int32_t> lengths() {
-  std::vector<int32_t> n;
-  for (int32_t i = 0; i <= 40; ++i) n.push_back(i);
-  for (int32_t i : {68, 69, 70, 155, 156, 157, 623, 624, 625, 1000, 1248, 5003, 65536 + 13}) n.push_back(i);
-  return n;
-}
-
 // Every block path against the plain implementation, request by request from one stream.
 TEST(Twisters, EveryPathEqualsThePlainRegister) {
   const Words key = {0x1F2E3D4Cu, 77, 0};
+  std::vector<int32_t> lengths = {68, 69, 70, 155, 156, 157, 623, 624, 625, 1000, 1248, 5003, 65536 + 13};
+  for (int32_t i = 0; i <= 40; ++i) lengths.push_back(i);
   for_each_isa([&] {
     Stream mt = make(ZOK_RNG_MT19937, key), sf = make(ZOK_RNG_SFMT19937, key);
     RefTwister mt_ref = reference(ZOK_RNG_MT19937, key);
@@ -205,7 +206,7 @@ TEST(Twisters, EveryPathEqualsThePlainRegister) {
     std::vector<std::pair<Stream, RefTwister>> family;
     for (int member : {0, 1, 6023})
       family.emplace_back(make(ZOK_RNG_MT2203 + member, key), reference(ZOK_RNG_MT2203 + member, key));
-    for (int32_t n : lengths()) {
+    for (int32_t n : lengths) {
       SCOPED_TRACE(n);
       ASSERT_EQ(draw(mt.get(), n), take(mt_ref, n));
       ASSERT_EQ(draw(sf.get(), n), take(sf_ref, n));
