@@ -1,6 +1,7 @@
 // The built generators of include/zok/rng_generators.def: integer and double output per generator against,
-// in the same run, straightforward one-element-at-a-time loops of the recurrences and std::minstd_rand,
-// Random123's counter-based generators and a plain loop of the hardware instruction.
+// in the same run, straightforward one-element-at-a-time loops of the recurrences, std::minstd_rand and
+// std::mt19937, Random123's counter-based generators and a plain loop of the hardware instruction;
+// skip-ahead times of the twisted registers.
 #include <benchmark/benchmark.h>
 #include <immintrin.h>
 
@@ -175,6 +176,77 @@ __attribute__((target("rdrnd"))) void rdrand32_loop(benchmark::State& state) {
   set_items(state);
 }
 
+// A twisted register one word at a time: N words, middle distance M, `upper` bits of the older word.
+template <int N, int M, uint32_t Upper, uint32_t A, int U, uint32_t B, uint32_t C>
+void loop_twister(benchmark::State& state) {
+  std::vector<uint32_t> r(state.range(0));
+  uint32_t mt[N];
+  for (int i = 0; i < N; ++i) mt[i] = 1812433253u * static_cast<uint32_t>(i) + 5489u;
+  int i = 0;
+  for (auto _ : state) {
+    for (auto& v : r) {
+      const uint32_t y = (mt[i] & Upper) | (mt[(i + 1) % N] & ~Upper);
+      uint32_t x = mt[(i + M) % N] ^ (y >> 1) ^ (y & 1 ? A : 0);
+      mt[i] = x;
+      i = (i + 1) % N;
+      x ^= x >> U;
+      x ^= (x << 7) & B;
+      x ^= (x << 15) & C;
+      v = x ^ (x >> 18);
+    }
+    benchmark::DoNotOptimize(r.data());
+    benchmark::ClobberMemory();
+  }
+  set_items(state);
+}
+
+// SFMT19937 one 128-bit word at a time, lane by lane.
+void loop_sfmt19937(benchmark::State& state) {
+  constexpr uint32_t kMask[4] = {0xDFFFFFEFu, 0xDDFECB7Fu, 0xBFFAFFFFu, 0xBFFFFFF6u};
+  std::vector<uint32_t> r(state.range(0));
+  uint32_t w[156][4];
+  for (int i = 0; i < 624; ++i) w[i / 4][i % 4] = 1812433253u * static_cast<uint32_t>(i) + 1234u;
+  int i = 0, lane = 4;
+  for (auto _ : state) {
+    for (auto& v : r) {
+      if (lane == 4) {
+        const uint32_t *a = w[i], *b = w[(i + 122) % 156], *c = w[(i + 154) % 156], *d = w[(i + 155) % 156];
+        uint32_t x[4];
+        for (int k = 0; k < 4; ++k) {
+          const uint32_t a_shifted = (a[k] << 8) | (k > 0 ? a[k - 1] >> 24 : 0);
+          const uint32_t c_shifted = (c[k] >> 8) | (k < 3 ? c[k + 1] << 24 : 0);
+          x[k] = a[k] ^ a_shifted ^ ((b[k] >> 11) & kMask[k]) ^ c_shifted ^ (d[k] << 18);
+        }
+        for (int k = 0; k < 4; ++k) w[i][k] = x[k];
+        lane = 0;
+        i = (i + 1) % 156;
+      }
+      v = w[(i + 155) % 156][lane++];
+    }
+    benchmark::DoNotOptimize(r.data());
+    benchmark::ClobberMemory();
+  }
+  set_items(state);
+}
+
+void std_mt19937(benchmark::State& state) {
+  std::vector<uint32_t> r(state.range(0));
+  std::mt19937 g(12345);
+  for (auto _ : state) {
+    for (auto& v : r) v = static_cast<uint32_t>(g());
+    benchmark::DoNotOptimize(r.data());
+    benchmark::ClobberMemory();
+  }
+  set_items(state);
+}
+
+// One skip-ahead of s words per iteration (the stream moves on each time; the work does not depend
+// on where it stands).
+void skip(benchmark::State& state, int32_t brng, uint64_t s) {
+  Stream st(brng);
+  for (auto _ : state) benchmark::DoNotOptimize(__qorSkipAheadStream(st.s, s));
+}
+
 void sizes(benchmark::internal::Benchmark* b) {
   b->Arg(1000)->Arg(10000)->Arg(1000000);
 }
@@ -191,6 +263,24 @@ void sizes(benchmark::internal::Benchmark* b) {
 #undef ZOK_GENERATOR
 
 BENCHMARK(loop_mcg31m1)->Apply(sizes);
+BENCHMARK(loop_twister<624, 397, 0x80000000u, 0x9908B0DFu, 11, 0x9D2C5680u, 0xEFC60000u>)
+    ->Name("loop_mt19937")
+    ->Apply(sizes);
+BENCHMARK(loop_twister<69, 34, 0xFFFFFFE0u, 0xAF81055Fu, 12, 0xDD7EEF80u, 0xEFD78000u>)
+    ->Name("loop_mt2203")
+    ->Apply(sizes);
+BENCHMARK(loop_sfmt19937)->Apply(sizes);
+BENCHMARK(std_mt19937)->Apply(sizes);
+// Far jumps, and the hand-over from Horner's rule to the window (MT19937 steps words, SFMT19937
+// 128-bit words, four outputs each; both from a fresh stream's used-up block).
+BENCHMARK_CAPTURE(skip, MT19937_2p40, ZOK_RNG_MT19937, uint64_t{1} << 40)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(skip, MT19937_2p64m1, ZOK_RNG_MT19937, ~uint64_t{0})->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(skip, MT19937_horner_19936, ZOK_RNG_MT19937, 624 + 19937)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(skip, MT19937_window_19937, ZOK_RNG_MT19937, 624 + 19938)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(skip, SFMT19937_2p40, ZOK_RNG_SFMT19937, uint64_t{1} << 40)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(skip, SFMT19937_2p64m1, ZOK_RNG_SFMT19937, ~uint64_t{0})->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(skip, SFMT19937_horner_19967, ZOK_RNG_SFMT19937, 4 * 19967)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(skip, SFMT19937_window_19968, ZOK_RNG_SFMT19937, 4 * 19968)->Unit(benchmark::kMicrosecond);
 BENCHMARK(minstd)->Apply(sizes);
 BENCHMARK(loop_mcg59)->Apply(sizes);
 BENCHMARK(loop_mrg32k3a)->Apply(sizes);

@@ -101,7 +101,11 @@ int32_t __qorCopyStreamState(StreamRecord* dest, const StreamRecord* source) {
   // keep unread words beside key and counter, past what their seed_count covers: a copy without
   // them would go on with stale words, so their whole region is copied.
   int64_t bytes = static_cast<int64_t>(from->word_size) * from->seed_count;
-  if (from->init_stream == __qorBRngPHILOX4X32X10InitStream || from->init_stream == __qorBRngARS5InitStream)
+  // Counter-based generators keep buffered words, and SFMT19937 its output position 28 bytes past its
+  // 625 words, beyond word_size x seed_count: without them the destination would go on from stale
+  // words or from the source's words at its own position. Their states are copied whole.
+  if (from->init_stream == __qorBRngPHILOX4X32X10InitStream || from->init_stream == __qorBRngARS5InitStream ||
+      from->init_stream == __qorBRngSFMT19937InitStream)
     bytes = record_bytes(*from) - kHeaderBytes;
   if (bytes > record_bytes(*from) - kHeaderBytes) bytes = record_bytes(*from) - kHeaderBytes;
   if (bytes > record_bytes(*to) - kHeaderBytes) bytes = record_bytes(*to) - kHeaderBytes;

@@ -1,7 +1,9 @@
 // zok rng: the generator registry as a table, numbers drawn from a built-in generator; the
-// random-stream tour stop (registry rows, MCG31M1 draws, a registered generator, chunks).
+// random-stream tour stop (registry rows, MCG31M1 draws, the twisted registers, a registered generator,
+// chunks).
 #include <strings.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
@@ -9,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -51,7 +54,7 @@ int list_registry() {
 
 constexpr const char* kUsage =
     "usage: zok rng list\n"
-    "       zok rng gen NAME[:MEMBER] [--seed S[,S...]] -n N [--double a,b | --float a,b]\n"
+    "       zok rng gen NAME[:MEMBER] [--seed S[,S...]] [--skip S] -n N [--double a,b | --float a,b]\n"
     "       (NAME: the name of `zok rng list`, or TRNG for the non-deterministic generator)\n";
 
 // Each row also answers to its name in the generator list ("TRNG" for the non-deterministic row).
@@ -106,7 +109,8 @@ bool parse_interval(const char* text, double* a, double* b) {
 }
 
 // Prints n numbers of generator `id`, in pieces so that any n runs in bounded memory.
-int generate(int32_t id, const std::vector<uint32_t>& seeds, int64_t n, char form, double a, double b) {
+int generate(int32_t id, const std::vector<uint32_t>& seeds, uint64_t skip, int64_t n, char form, double a,
+             double b) {
   const GeneratorProperties& row = __RegBrngsNew[(id >> 20) - 1];
   if (has_placeholder_operations(row)) {
     std::fprintf(stderr, "zok rng gen: %s is not built yet\n", row_name((id >> 20) - 1));
@@ -114,6 +118,7 @@ int generate(int32_t id, const std::vector<uint32_t>& seeds, int64_t n, char for
   }
   StreamRecord* s = nullptr;
   int32_t status = __qorNewStreamEx(&s, id, static_cast<int32_t>(seeds.size()), seeds.data());
+  if (status == 0 && skip != 0) status = __qorSkipAheadStream(s, skip);
   constexpr int32_t kPiece = 4096;
   std::vector<uint32_t> words(static_cast<size_t>(kPiece) * row.word_size / 4);
   std::vector<double> reals(kPiece);
@@ -165,6 +170,7 @@ int run_gen(int argc, char** argv) {
   }
   std::vector<uint32_t> seeds;
   int64_t n = -1;
+  uint64_t skip = 0;
   char form = 'i';
   double a = 0.0, b = 1.0;
   for (int i = 2; i < argc; ++i) {
@@ -178,6 +184,12 @@ int run_gen(int argc, char** argv) {
       errno = 0;
       n = std::strtoll(text, &end, 10);
       ok = end != text && *end == '\0' && errno == 0 && n >= 0;
+    } else if (std::strcmp(argv[i], "--skip") == 0 && has_value) {
+      const char* text = argv[++i];
+      char* end = nullptr;
+      errno = 0;
+      skip = std::strtoull(text, &end, 0);
+      ok = end != text && *end == '\0' && errno == 0 && *text != '-';
     } else if ((std::strcmp(argv[i], "--double") == 0 || std::strcmp(argv[i], "--float") == 0) && has_value) {
       form = argv[i][2];
       ok = parse_interval(argv[++i], &a, &b);
@@ -193,7 +205,7 @@ int run_gen(int argc, char** argv) {
     std::fprintf(stderr, "zok rng gen: -n N is required\n%s", kUsage);
     return 2;
   }
-  return generate(id, seeds, n, form, a, b);
+  return generate(id, seeds, skip, n, form, a, b);
 }
 
 int run_rng(int argc, char** argv) {
@@ -277,6 +289,52 @@ void tour_mcg31m1() {
   __qorDeleteStream(&s);
 }
 
+double seconds_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The twisted shift registers: MT19937 draws and a far jump, MT2203 members as independent streams,
+// and SFMT19937's speed beside the C++ library's mt19937.
+void tour_twisters() {
+  const uint32_t key[4] = {0x123, 0x234, 0x345, 0x456};
+  StreamRecord* s = nullptr;
+  uint32_t w[4] = {};
+  if (__qorNewStreamEx(&s, ZOK_RNG_MT19937, 4, key) == 0 && __qoriBRngMT19937(s, 4, w) == 0)
+    std::printf("  MT19937 keyed 0x123,0x234,0x345,0x456 draws %u %u %u %u\n", w[0], w[1], w[2], w[3]);
+  auto start = std::chrono::steady_clock::now();
+  if (__qorSkipAheadStream(s, uint64_t{1} << 40) == 0 && __qoriBRngMT19937(s, 2, w) == 0)
+    std::printf("  jumped 2^40 words ahead in %.2f ms, then draws %u %u\n", seconds_since(start) * 1e3, w[0],
+                w[1]);
+  __qorDeleteStream(&s);
+  std::printf("  MT2203 members seeded alike are independent streams:\n");
+  for (int32_t member : {0, 1, 2, 6023}) {
+    StreamRecord* m = nullptr;
+    const int32_t status = __qorNewStreamEx(&m, ZOK_RNG_MT2203 + member, 1, key);
+    if (status == 0 && __qoriBRngMT2203(m, 3, w) == 0)
+      std::printf("    member %4d: %u %u %u\n", member, w[0], w[1], w[2]);
+    else
+      std::printf("    member %4d: status %d (its constants are not generated yet)\n", member, status);
+    __qorDeleteStream(&m);
+  }
+  constexpr int32_t kCount = 1 << 20;
+  std::vector<uint32_t> out(kCount);
+  double ours = 1e30, theirs = 1e30;
+  if (__qorNewStreamEx(&s, ZOK_RNG_SFMT19937, 4, key) == 0) {
+    std::mt19937 reference(5489u);
+    for (int round = 0; round < 5; ++round) {
+      start = std::chrono::steady_clock::now();
+      __qoriBRngSFMT19937(s, kCount, out.data());
+      ours = std::min(ours, seconds_since(start));
+      start = std::chrono::steady_clock::now();
+      for (uint32_t& x : out) x = static_cast<uint32_t>(reference());
+      theirs = std::min(theirs, seconds_since(start));
+    }
+    std::printf("  SFMT19937: %.2f ns per word, std::mt19937 %.2f ns (%.1fx)\n", ours * 1e9 / kCount,
+                theirs * 1e9 / kCount, theirs / ours);
+  }
+  __qorDeleteStream(&s);
+}
+
 void tour_rng() {
   zok::app::tour_heading("random streams: the generator registry");
   print_row_heading();
@@ -284,6 +342,7 @@ void tour_rng() {
   StreamRecord* s = nullptr;
   const uint32_t seed = 7;
   tour_mcg31m1();
+  tour_twisters();
 
   const GeneratorProperties row{
       zok::rng::kHeaderBytes + 8, 1, 0, 4, 32, xorshift_init, xorshift_s, xorshift_d, xorshift_i};
@@ -320,7 +379,8 @@ void tour_rng() {
 const bool kRegistered = zok::app::register_command(
     {"rng",
      "rng list      the generator registry: identifiers, names, sizes, members\n"
-     "  rng gen NAME [--seed S] -n N [--double a,b | --float a,b]   numbers from a built-in generator",
+     "  rng gen NAME [--seed S] [--skip S] -n N [--double a,b | --float a,b]   numbers from a built-in\n"
+     "                generator, after skipping S of them",
      run_rng, tour_rng, 100});
 
 }  // namespace

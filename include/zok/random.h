@@ -192,15 +192,31 @@ ZOK_RNG_API int32_t __qorUnregisterGlobRODataReference(const uint64_t* key);
 /* key = {time-stamp counter, tag}, re-read until no live entry holds it. */
 ZOK_RNG_API int32_t __qorGenerateNewGlobalRODataTableEntryId(uint64_t* key, uint64_t tag);
 
-/* ---- generators ----
- * The four registry operations of every built generator of include/zok/rng_generators.def (MCG31M1, R250,
- * MRG32K3A, MCG59, WH, TRNG, ARS5 and PHILOX4X32X10). Generate operations write n elements and return
- * 0; init_stream returns 0, -2 (unknown method), -1002 (no leapfrog: R250, MRG32K3A, TRNG, ARS5,
- * PHILOX4X32X10) or -1003 (no skip-ahead: R250, TRNG).
+/* ---- basic generators ----
+ * The four registry operations of every built generator of include/zok/rng_generators.def: the
+ * congruential MCG31M1, R250, MRG32K3A, MCG59 and WH, the twisted shift registers MT19937, MT2203
+ * and SFMT19937, the counter-based ARS5 and PHILOX4X32X10 and the hardware generator TRNG. Generate
+ * operations write n elements and return 0; init_stream returns 0, -2 (unknown method), -1002 (no
+ * leapfrog: R250, MRG32K3A, MT19937, MT2203, SFMT19937, TRNG, ARS5, PHILOX4X32X10) or -1003 (no
+ * skip-ahead: R250, MT2203, TRNG). MT2203 streams of a member whose constants are not generated yet
+ * get -1001 from every operation.
  * ARS5 needs the AES instructions: its generate operations and skip-ahead return -1140 without them.
  * TRNG reads the hardware random-number instruction: its generate operations return -1130 without it,
  * and -1131 when a draw still fails after as many further attempts as the stream's retry limit (seed
- * word 1 when two or more non-zero... are given, else 10), leaving the elements drawn before it in place. */
+ * word 1 when at least two seed words are given and it is non-zero, else 10), leaving the elements
+ * drawn before it in place.
+ *
+ * Twisted-register state, offsets from the start of the record (saved images carry them):
+ *   MT19937    words at 16 (624), next word to deliver at 2512 (624: block used up)
+ *   MT2203     words at 16 (69), next word at 292 (69: used up), the member's twist constant at 296
+ *              and tempering masks at 300 and 304
+ *   SFMT19937  words at 16 (156 of 128 bits), zero bytes at 2512..2527, at 2528 the number of words
+ *              of the block not yet delivered (0 after seeding: the next request regenerates), at
+ *              2532 the ring position the jump engine uses on its working copies (0 in a stream)
+ * Skip-ahead of MT19937 and SFMT19937 equals discarding s outputs and returns -4 when the jump
+ * engine cannot allocate its work space (the stream is then unchanged). MT19937's doubles are
+ * x·(b - a)·2^-32 + a with x the unsigned output (floats computed in float); MT2203 and SFMT19937
+ * map the output read as signed: s·(b - a)·2^-32 + (a + b)/2 in double, rounded once for floats. */
 #define ZOK_RNG_DECLARE_BUILT(N)                                                                     \
   ZOK_RNG_API int32_t __qorBRng##N##InitStream(int32_t method, StreamRecord* stream, int32_t n,      \
                                                const uint32_t* params);                              \
@@ -229,6 +245,33 @@ ZOK_RNG_API uint64_t __qoriPowMod2P59(uint64_t a, uint64_t n);
  * (coeff[2], coeff[1], coeff[0]): coeff holds the multipliers of the newest, middle and oldest element
  * as residues mod m. m = 0 leaves v unchanged. */
 ZOK_RNG_API void __qoriVect3PowMod(uint32_t* v, const uint32_t* coeff, uint32_t m, uint64_t n);
+
+/* ---- jump engine of the shift-register generators (MT19937, SFMT19937) ----
+ * A generator state is a vector over GF(2) and one step of its recurrence a linear map T on it.
+ * Advancing a state by s steps is applying g(T) with g = x^s mod phi, phi the characteristic
+ * polynomial of T. Polynomials are bit arrays of (degree + 64) / 64 64-bit words, bit e the
+ * coefficient of x^e. */
+
+/* Advances the state (state_size bytes, a working copy is taken for each state the method needs)
+ * by one step. */
+typedef void (*ZokJumpStep)(void* state);
+/* dst = dst + src over GF(2): the sum of two states of the same generator. */
+typedef void (*ZokJumpAdd)(void* dst, const void* src);
+
+/* g = x^s mod phi, where phi has degree `degree` and coefficient 1 exactly at the nterms ascending
+ * `exponents` (the last is the degree, the one before it at most degree - 64). Returns 0, -3 when
+ * phi is not of that form, or -4 when the work space cannot be allocated. */
+ZOK_RNG_API int32_t __qorPolyRem(uint64_t s, int32_t degree, int32_t nterms, const int32_t* exponents,
+                                 uint64_t* g);
+/* state = g(T)·state by Horner's rule, g of degree below `degree`: one step per coefficient below
+ * the leading one, one addition per set coefficient. 0, or -4 with the state unchanged. */
+ZOK_RNG_API int32_t __qor_SkipAheadHorner(void* state, int32_t state_size, const uint64_t* g, int32_t degree,
+                                          ZokJumpStep step, ZokJumpAdd add);
+/* The same result through windows of 7 coefficients and a table of p(T)·state for the 127 non-zero
+ * p of degree below 7: as many steps, about a seventh of the additions, 128 states of work space.
+ * 0, or -4 with the state unchanged and everything given back. */
+ZOK_RNG_API int32_t __qor_SkipAheadSWin(void* state, int32_t state_size, const uint64_t* g, int32_t degree,
+                                        ZokJumpStep step, ZokJumpAdd add);
 
 #ifdef __cplusplus
 }

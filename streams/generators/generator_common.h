@@ -2,7 +2,7 @@
 // the skip count of a request and the output forms (raw integers, or doubles or floats on [a, b)).
 #pragma once
 
-#include <smmintrin.h>
+#include <immintrin.h>
 
 #include <cstdint>
 #include <cstring>
@@ -34,6 +34,9 @@ struct IntOut {
   uint32_t* r;
   void put(int64_t i, uint32_t v) const { r[i] = v; }
   void put4(int64_t i, __m128i v) const { _mm_storeu_si128(reinterpret_cast<__m128i*>(r + i), v); }
+  __attribute__((target("avx2"))) void put8(int64_t i, __m256i v) const {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(r + i), v);
+  }
 };
 
 // Unsigned 32-bit words to exact doubles: 2^52 + v is a double whose low mantissa bits are v.
@@ -55,6 +58,19 @@ struct DoubleOut {
     const __m128d s = _mm_set1_pd(scale), o = _mm_set1_pd(offset);
     _mm_storeu_pd(r + i, _mm_add_pd(_mm_mul_pd(u32_low_to_pd(v), s), o));
     _mm_storeu_pd(r + i + 2, _mm_add_pd(_mm_mul_pd(u32_high_to_pd(v), s), o));
+  }
+  // Widened to 64 bits and placed in the mantissa of 2^52, as above.
+  __attribute__((target("avx2"))) void put8(int64_t i, __m256i v) const {
+    const __m256d s = _mm256_set1_pd(scale), o = _mm256_set1_pd(offset), two52 = _mm256_set1_pd(0x1p52);
+    const __m256i exponent = _mm256_castpd_si256(two52);
+    const __m256d lo = _mm256_sub_pd(
+        _mm256_castsi256_pd(_mm256_or_si256(_mm256_cvtepu32_epi64(_mm256_castsi256_si128(v)), exponent)),
+        two52);
+    const __m256d hi = _mm256_sub_pd(
+        _mm256_castsi256_pd(_mm256_or_si256(_mm256_cvtepu32_epi64(_mm256_extracti128_si256(v, 1)), exponent)),
+        two52);
+    _mm256_storeu_pd(r + i, _mm256_add_pd(_mm256_mul_pd(lo, s), o));
+    _mm256_storeu_pd(r + i + 4, _mm256_add_pd(_mm256_mul_pd(hi, s), o));
   }
 };
 

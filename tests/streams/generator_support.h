@@ -1,5 +1,5 @@
-// What the generator tests share: streams that delete themselves, and a run of a test body on every
-// block-path instruction set of the generators that this machine has.
+// What the generator tests share: streams that delete themselves, a generator's registry row, and a
+// run of a test body on every block-path instruction set of the generators that this machine has.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -23,6 +23,12 @@ inline Stream make(int32_t brng, const std::vector<uint32_t>& seeds) {
   StreamRecord* s = nullptr;
   EXPECT_EQ(__qorNewStreamEx(&s, brng, static_cast<int32_t>(seeds.size()), seeds.data()), 0);
   return Stream(s);
+}
+
+inline GeneratorProperties row(int32_t brng) {
+  GeneratorProperties p{};
+  EXPECT_EQ(__qorGetBrngProperties(brng, &p), 0);
+  return p;
 }
 
 inline void for_each_isa(const std::function<void()>& body) {

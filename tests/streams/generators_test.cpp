@@ -25,6 +25,7 @@ namespace {
 
 using zok::test::for_each_isa;
 using zok::test::make;
+using zok::test::row;
 using zok::test::Stream;
 using Words = std::vector<uint32_t>;
 
@@ -53,12 +54,6 @@ const Gen& gen(const std::string& name) {
     if (name == g.name) return g;
   ADD_FAILURE() << "no built generator " << name;
   return kGenerators[0];
-}
-
-GeneratorProperties row(int32_t brng) {
-  GeneratorProperties p{};
-  EXPECT_EQ(__qorGetBrngProperties(brng, &p), 0);
-  return p;
 }
 
 // n elements in one request of the given form (integers when T is uint32_t); a guard element past

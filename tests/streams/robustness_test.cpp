@@ -214,6 +214,29 @@ TEST_F(Robustness, LeapfrogRefusesSplitsThatHaveNoSuchStream) {
   __qorDeleteStream(&untouched);
 }
 
+// Skip-ahead of the shift-register generators with each of its allocations failing in turn (the
+// polynomial's work space, the window table, the working state) reports -4, gives every block back
+// and leaves the stream as it was; both jump methods are reached.
+TEST_F(Robustness, SkipAheadFailsCleanlyAtEveryAllocation) {
+  const uint32_t seed = 17;
+  for (int32_t brng : {ZOK_RNG_MT19937, ZOK_RNG_SFMT19937}) {
+    for (uint64_t skip : {5000ull, 1ull << 40}) {
+      SCOPED_TRACE(::testing::Message() << brng << " skip " << skip);
+      StreamRecord* s = nullptr;
+      ASSERT_EQ(__qorNewStreamEx(&s, brng, 1, &seed), 0);
+      uint32_t words[9];
+      ASSERT_EQ(__RegBrngsNew[(brng >> 20) - 1].generate_i(s, 9, words), 0);
+      const int32_t bytes = __RegBrngsNew[(brng >> 20) - 1].state_size;
+      const std::vector<unsigned char> before(reinterpret_cast<unsigned char*>(s),
+                                              reinterpret_cast<unsigned char*>(s) + bytes);
+      const int failed = sweep([&] { return __qorSkipAheadStream(s, skip); },
+                               [&] { EXPECT_EQ(std::memcmp(s, before.data(), bytes), 0); });
+      EXPECT_GE(failed, skip > 20000 ? 3 : 1);
+      __qorDeleteStream(&s);
+    }
+  }
+}
+
 // Threads make, copy and delete streams whose chunks share three keys; afterwards each key's count
 // must equal the chunks that reference it, and deleting everything must empty the table.
 TEST_F(Robustness, ThreadsShareKeysWithoutLosingReferences) {

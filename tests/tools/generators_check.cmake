@@ -6,7 +6,9 @@
 set(generators
     "tools/gen_explog_tables.py|DIR|kernels/explog|kernels/explog/explog_tables.h,kernels/explog/explog_poly.h"
     "tools/power_coeffs.py|STDOUT|kernels/power/power_coeffs.h|kernels/power/power_coeffs.h"
-    "tools/wh_members.py|STDOUT|streams/generators/wh_members.cpp|streams/generators/wh_members.cpp")
+    "tools/wh_members.py|STDOUT|streams/generators/wh_members.cpp|streams/generators/wh_members.cpp"
+    "tools/mt_jump_polys.py|STDOUT|streams/generators/mt_jump_polys.cpp|streams/generators/mt_jump_polys.cpp"
+    "tools/mt2203_members.py|STDOUT|streams/generators/mt2203_members.cpp|streams/generators/mt2203_members.cpp")
 
 # A file that says a tool generated it must be covered above, or a stale copy would go unnoticed.
 file(GLOB_RECURSE sources RELATIVE "${SRC}" "${SRC}/include/*" "${SRC}/core/*" "${SRC}/frame/*"
