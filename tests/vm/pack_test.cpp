@@ -54,10 +54,20 @@ TEST(Pack, DocumentedExamplesThroughTheStubs) {
   EXPECT_TRUE(yz[0].re == 5 && yz[0].im == 6 && yz[1].re == 1 && yz[1].im == 2);
 }
 
-// Signalling NaNs with payloads, -0 and denormals arrive bit for bit, also under FTZ and DAZ.
+int g_callbacks = 0;
+int32_t count_callback(ErrorContext*) {
+  ++g_callbacks;
+  return 0;
+}
+
+// Signalling NaNs with payloads, -0 and denormals arrive bit for bit, also under FTZ and DAZ; the
+// control word, the error status and the callback are left alone.
 TEST(Pack, UnitsMoveBitForBitUnderAnyControl) {
   const unsigned saved = _mm_getcsr();
   _mm_setcsr(saved | 0x8040);
+  _yubSetErrStatus(7);
+  const ErrorCallback old_callback = _yubSetErrorCallBack(count_callback);
+  g_callbacks = 0;
   const uint64_t bits[8] = {0x7FF0000000000123ull, 0xFFF4000000000001ull, 0x8000000000000000ull, 1,
                             0x7F800123FF800001ull, 0x0000000180000000ull, 0x0000000100000001ull, 0x7FA00000u};
   for (int bytes : {4, 8, 16}) {
@@ -82,6 +92,11 @@ TEST(Pack, UnitsMoveBitForBitUnderAnyControl) {
                reinterpret_cast<ZokComplex8*>(c.data()));
     EXPECT_EQ(std::memcmp(c.data(), a.data(), 32), 0);
   }
+  EXPECT_EQ(_mm_getcsr(), saved | 0x8040);
+  EXPECT_EQ(_yubGetErrStatus(), 7);
+  EXPECT_EQ(g_callbacks, 0);
+  _yubSetErrorCallBack(old_callback);
+  _yubClearErrStatus();
   _mm_setcsr(saved);
 }
 
