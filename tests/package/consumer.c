@@ -52,7 +52,7 @@ int main(void) {
   check(cells[0] == 0 && cells[1] == 1 && cells[2] == 3 && cells[3] == 4, "cells");
   check(zok_df_kernel_DeleteTask(&fit) == 0, "delete the fitting task");
 
-  printf("exp(1) = %.17g, words %u %u %u, mean %g, cells %d %d %d %d\n", r[1], words[0], words[1], words[2], mean,
-         cells[0], cells[1], cells[2], cells[3]);
+  printf("exp(1) = %.17g, words %u %u %u, mean %g, cells %d %d %d %d\n", r[1], words[0], words[1], words[2],
+         mean, cells[0], cells[1], cells[2], cells[3]);
   return failures == 0 ? 0 : 1;
 }
