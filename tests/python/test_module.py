@@ -237,3 +237,11 @@ def test_keyword_and_positional_arguments():
                 lambda: zok.vm.exp(x, x=x), lambda: zok.vm.powx(x, "two")):
         with pytest.raises(TypeError):
             bad()
+
+
+def test_importing_zok_first_leaves_numpy_working():
+    # The library's own dependencies must not displace what numpy loads after it (same SONAMEs).
+    import sys
+    code = "import zok, numpy; print(float(numpy.dot(numpy.ones(3), numpy.ones(3))))"
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    assert out.returncode == 0 and out.stdout.strip() == "3.0", out.stderr
