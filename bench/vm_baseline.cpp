@@ -403,24 +403,24 @@ void sincos_loop(F f, int n, const T* a, T* r) {
     c[i] = std::cos(a[i]);
   }
 }
-#define ZOK_SLEEF_SINCOS(u)                                                    \
-  void sleef##u##_sincos_f(int n, const float* a, const float*, float* r) {    \
-    sincos_loop<float, ZOK_VF>(                                                \
-        [](ZOK_VF x, float* s, float* c) {                                     \
-          const auto p = ZOK_SLEEF_FU(sincos, u##u)(x);                        \
-          ZOK_STOREF(s, p.x);                                                  \
-          ZOK_STOREF(c, p.y);                                                  \
-        },                                                                     \
-        n, a, r);                                                              \
-  }                                                                            \
-  void sleef##u##_sincos_d(int n, const double* a, const double*, double* r) { \
-    sincos_loop<double, ZOK_VD>(                                               \
-        [](ZOK_VD x, double* s, double* c) {                                   \
-          const auto p = ZOK_SLEEF_DU(sincos, u##u)(x);                        \
-          ZOK_STORED(s, p.x);                                                  \
-          ZOK_STORED(c, p.y);                                                  \
-        },                                                                     \
-        n, a, r);                                                              \
+#define ZOK_SLEEF_SINCOS(acc)                                                    \
+  void sleef##acc##_sincos_f(int n, const float* a, const float*, float* r) {    \
+    sincos_loop<float, ZOK_VF>(                                                  \
+        [](ZOK_VF x, float* s, float* c) {                                       \
+          const auto p = ZOK_SLEEF_FU(sincos, u##acc)(x);                        \
+          ZOK_STOREF(s, p.x);                                                    \
+          ZOK_STOREF(c, p.y);                                                    \
+        },                                                                       \
+        n, a, r);                                                                \
+  }                                                                              \
+  void sleef##acc##_sincos_d(int n, const double* a, const double*, double* r) { \
+    sincos_loop<double, ZOK_VD>(                                                 \
+        [](ZOK_VD x, double* s, double* c) {                                     \
+          const auto p = ZOK_SLEEF_DU(sincos, u##acc)(x);                        \
+          ZOK_STORED(s, p.x);                                                    \
+          ZOK_STORED(c, p.y);                                                    \
+        },                                                                       \
+        n, a, r);                                                                \
   }
 ZOK_SLEEF_SINCOS(10)
 ZOK_SLEEF_SINCOS(35)
