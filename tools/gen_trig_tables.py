@@ -13,27 +13,13 @@ precision they are used in; each header line records interval, degree and the la
 error of the rounded polynomial over a dense grid.
 """
 import os
-import struct
 import sys
 
-from mpmath import mp, mpf, pi, sin, cos, floor, matrix, lu_solve, linspace, nint
+from mpmath import mp, mpf, pi, sin, cos, floor, matrix, lu_solve, linspace
+
+from gen_explog_tables import dstr, f32, fstr
 
 mp.prec = 400
-
-
-def f32(x):
-    return struct.unpack("<f", struct.pack("<f", float(x)))[0]
-
-
-def dstr(x):
-    return repr(float(x))
-
-
-def fstr(x):
-    s = "%.9g" % f32(x)
-    if "e" not in s and "." not in s:
-        s += ".0"
-    return s + "f"
 
 
 def cut(x, bits):

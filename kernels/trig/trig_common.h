@@ -67,10 +67,20 @@ inline Quadrant reduce_large(double ax) {
   const __int128 sf = static_cast<__int128>(frac);
   const int q = static_cast<int>(((d2 >> 62) + (sf < 0 ? 1 : 0)) & 3);
   const u128 mag = sf < 0 ? static_cast<u128>(-sf) : static_cast<u128>(sf);
-  const double mh = static_cast<double>(mag);  // at most 2^127: converts back exactly
-  const double ml = static_cast<double>(static_cast<__int128>(mag - static_cast<u128>(mh)));
-  const double sign = sf < 0 ? -0x1p-128 : 0x1p-128;
-  const double fh = mh * sign, fl = ml * sign;
+  if (mag == 0) return {q, 0.0, 0.0};
+  // f = mag 2^-128 as fh + fl: the leading 53 bits exactly, the next 75 rounded (the library's
+  // 128-bit conversions are calls, these are two plain ones).
+  const uint64_t top = static_cast<uint64_t>(mag >> 64), bottom = static_cast<uint64_t>(mag);
+  const int lz = top != 0 ? __builtin_clzll(top) : 64 + __builtin_clzll(bottom);
+  const u128 norm = mag << lz;
+  const uint64_t nh = static_cast<uint64_t>(norm >> 64), nl = static_cast<uint64_t>(norm);
+  const double scale_h = from_bits<double>(static_cast<uint64_t>(1023 - 53 - lz) << 52);
+  const double scale_l = from_bits<double>(static_cast<uint64_t>(1023 - 128 - lz) << 52);
+  const double rest = static_cast<double>(static_cast<int64_t>(nh & 0x7FF)) * 0x1p64 +
+                      static_cast<double>(static_cast<int64_t>(nl >> 1)) * 2.0;
+  const double sign = sf < 0 ? -1.0 : 1.0;
+  const double fh = static_cast<double>(static_cast<int64_t>(nh >> 11)) * scale_h * sign;
+  const double fl = rest * scale_l * sign;
   double p, e;
   two_prod(fh, td::kDPio2Hi, p, e);
   const double tail = e + (fh * td::kDPio2Lo + fl * td::kDPio2Hi);
@@ -169,34 +179,42 @@ inline VD tan_dd(VL q, VD sh, VD sl, VD ch, VD cl) {
   return (t + t2) ^ (sign_mask<VD>() & as_double(shl<63>(q)));
 }
 
-// The double methods: value at |x| = N pi/2 + hi + lo, before the argument's sign. kTwoPart asks
-// for the reduction with lo. select(m, a, b) takes b where m holds.
-struct DSinHA {
-  static constexpr bool kTwoPart = true;
-  static VD eval(VL q, VD hi, VD lo) {
-    VD sh, sl, ch, cl;
-    sincos_dd<td::kDSinHA, td::kDCosHA>(hi, lo, sh, sl, ch, cl);
-    return select(odd(q), sh, ch) ^ sin_sign(q);
+// Sine and cosine of N pi/2 + r from sin r and cos r.
+inline VD place_sin(VL q, VD s, VD c) {
+  return select(odd(q), s, c) ^ sin_sign(q);
+}
+inline VD place_cos(VL q, VD s, VD c) {
+  return select(odd(q), c, s) ^ cos_sign(q);
+}
+
+// The double methods of Sin (kOut 0), Cos (1) and SinCos (2): values at |x| = N pi/2 + hi + lo,
+// before the argument's sign. HA (kTwoPart) carries lo, LA drops it.
+template <bool kTwo, int kOut>
+struct DQuadrant {
+  static constexpr bool kTwoPart = kTwo;
+  static void sin_cos(VD hi, VD lo, VD& s, VD& c) {
+    if constexpr (kTwo) {
+      VD sl, cl;
+      sincos_dd<td::kDSinHA, td::kDCosHA>(hi, lo, s, sl, c, cl);
+    } else {
+      sincos_plain<td::kDSinHA, td::kDCosHA>(hi, s, c);
+    }
   }
-};
-struct DCosHA {
-  static constexpr bool kTwoPart = true;
   static VD eval(VL q, VD hi, VD lo) {
-    VD sh, sl, ch, cl;
-    sincos_dd<td::kDSinHA, td::kDCosHA>(hi, lo, sh, sl, ch, cl);
-    return select(odd(q), ch, sh) ^ cos_sign(q);
+    VD s, c;
+    sin_cos(hi, lo, s, c);
+    return kOut == 0 ? place_sin(q, s, c) : place_cos(q, s, c);
   }
-};
-struct DSinCosHA {
-  static constexpr bool kTwoPart = true;
   static void eval2(VL q, VD hi, VD lo, VD& s, VD& c) {
-    VD sh, sl, ch, cl;
-    sincos_dd<td::kDSinHA, td::kDCosHA>(hi, lo, sh, sl, ch, cl);
-    const MD o = odd(q);
-    s = select(o, sh, ch) ^ sin_sign(q);
-    c = select(o, ch, sh) ^ cos_sign(q);
+    VD sr, cr;
+    sin_cos(hi, lo, sr, cr);
+    s = place_sin(q, sr, cr);
+    c = place_cos(q, sr, cr);
   }
 };
+using DSinHA = DQuadrant<true, 0>;
+using DCosHA = DQuadrant<true, 1>;
+using DSinCosHA = DQuadrant<true, 2>;
 struct DTanHA {
   static constexpr bool kTwoPart = true;
   static VD eval(VL q, VD hi, VD lo) {

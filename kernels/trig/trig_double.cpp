@@ -19,32 +19,9 @@ using vm::kHA;
 using vm::kLA;
 
 // LA: the HA polynomials on r in one double.
-struct DSinLA {
-  static constexpr bool kTwoPart = false;
-  static VD eval(VL q, VD hi, VD) {
-    VD s, c;
-    sincos_plain<td::kDSinHA, td::kDCosHA>(hi, s, c);
-    return select(odd(q), s, c) ^ sin_sign(q);
-  }
-};
-struct DCosLA {
-  static constexpr bool kTwoPart = false;
-  static VD eval(VL q, VD hi, VD) {
-    VD s, c;
-    sincos_plain<td::kDSinHA, td::kDCosHA>(hi, s, c);
-    return select(odd(q), c, s) ^ cos_sign(q);
-  }
-};
-struct DSinCosLA {
-  static constexpr bool kTwoPart = false;
-  static void eval2(VL q, VD hi, VD, VD& s, VD& c) {
-    VD sr, cr;
-    sincos_plain<td::kDSinHA, td::kDCosHA>(hi, sr, cr);
-    const MD o = odd(q);
-    s = select(o, sr, cr) ^ sin_sign(q);
-    c = select(o, cr, sr) ^ cos_sign(q);
-  }
-};
+using DSinLA = DQuadrant<false, 0>;
+using DCosLA = DQuadrant<false, 1>;
+using DSinCosLA = DQuadrant<false, 2>;
 // tan r or -cot r as one quotient of the sine and cosine polynomials S and C.
 template <const auto& S, const auto& C>
 struct DTanPlain {
@@ -59,15 +36,11 @@ struct DTanPlain {
 using DTanLA = DTanPlain<td::kDSinHA, td::kDCosHA>;
 using DTanEP = DTanPlain<td::kDSinLow, td::kDCosLow>;
 
-// EP: r = j pi/64 + r' with |r'| <= pi/128 and j = 32 N + round(r 64/pi) modulo 128; sin and cos of
-// j pi/64 from a table of 64 rows (j modulo 64, the seventh bit of j flipping both signs), of r' by
-// short polynomials.
-inline void sincos_table(VL q, VD hi, VD& s, VD& c) {
-  const VD t = mul_add(hi, splat<VD>(td::kD64OverPi), splat<VD>(kDShifter));
-  const VD k = t - splat<VD>(kDShifter);
-  const VL j = (shl<5>(q) + as_int(t)) & splat<VL>(127);
-  // k is at most 17 in magnitude: k times each 33-bit part of pi/64 is exact.
-  const VD r = nmul_add(k, splat<VD>(td::kDPio2_2 / 32), nmul_add(k, splat<VD>(td::kDPio2_1 / 32), hi));
+// EP: |x| = j pi/64 + r with |r| <= pi/128, j from the argument directly; sin and cos of j pi/64
+// from a table of 64 rows (j modulo 64; the seventh bit of j flips both signs), of r by short
+// polynomials. Up to kDFastEP, j stays below 2^20, where j times each 33-bit part of pi/64 is exact.
+constexpr double kDFastEP = 5e4;
+inline void sincos_table_at(VL j, VD r, VD& s, VD& c) {
   VD ts, tc;
   lookup_pairs(&td::kDSinCos64[0][0], j & splat<VL>(63), ts, tc);
   const VD p = r * r;
@@ -77,62 +50,80 @@ inline void sincos_table(VL q, VD hi, VD& s, VD& c) {
   s = mul_add(ts, cr, tc * sr) ^ sg;
   c = mul_sub(tc, cr, ts * sr) ^ sg;
 }
-struct DSinEP {
-  static constexpr bool kTwoPart = false;
-  static VD eval(VL q, VD hi, VD) {
+// From the argument's magnitude (the vector path).
+inline void sincos_table(VD ax, VD& s, VD& c) {
+  const VD t = mul_add(ax, splat<VD>(td::kD64OverPi), splat<VD>(kDShifter));
+  const VD k = t - splat<VD>(kDShifter);
+  VD r = ax;
+  for (double p : {td::kDPio2_1 / 32, td::kDPio2_2 / 32, td::kDPio2_3 / 32}) r = nmul_add(k, splat<VD>(p), r);
+  sincos_table_at(as_int(t), r, s, c);
+}
+// EP Sin (kOut 0), Cos (1) and SinCos (2).
+template <int kOut>
+struct DTableEP {
+  static constexpr double kFast = kDFastEP;
+  static VD value(VD ax) {
     VD s, c;
-    sincos_table(q, hi, s, c);
-    return s;
+    sincos_table(ax, s, c);
+    return kOut == 0 ? s : c;
   }
+  static void value2(VD ax, VD& s, VD& c) { sincos_table(ax, s, c); }
 };
-struct DCosEP {
-  static constexpr bool kTwoPart = false;
-  static VD eval(VL q, VD hi, VD) {
-    VD s, c;
-    sincos_table(q, hi, s, c);
-    return c;
-  }
-};
-struct DSinCosEP {
-  static constexpr bool kTwoPart = false;
-  static void eval2(VL q, VD hi, VD, VD& s, VD& c) { sincos_table(q, hi, s, c); }
-};
+using DSinEP = DTableEP<0>;
+using DCosEP = DTableEP<1>;
+using DSinCosEP = DTableEP<2>;
 
+// The method's value at |x| in its fast range: its own path, or the reduction by pi/2 it asks for
+// (kTwoPart: r in two doubles) and its value at the reduced argument.
 template <class M>
-inline DReduced reduce(VD ax) {
-  if constexpr (M::kTwoPart) {
-    return reduce_ha(ax);
+inline VD value_of(VD ax) {
+  if constexpr (requires { M::value(ax); }) {
+    return M::value(ax);
   } else {
-    return reduce_plain(ax);
+    const DReduced d = M::kTwoPart ? reduce_ha(ax) : reduce_plain(ax);
+    return M::eval(d.q, d.hi, d.lo);
+  }
+}
+template <class M>
+inline void value2_of(VD ax, VD& s, VD& c) {
+  if constexpr (requires { M::value2(ax, s, c); }) {
+    M::value2(ax, s, c);
+  } else {
+    const DReduced d = M::kTwoPart ? reduce_ha(ax) : reduce_plain(ax);
+    M::eval2(d.q, d.hi, d.lo, s, c);
+  }
+}
+template <class M>
+constexpr double fast_of() {
+  if constexpr (requires { M::kFast; }) {
+    return M::kFast;
+  } else {
+    return kDFast;
   }
 }
 
-inline unsigned beyond_fast(VD x) {
-  return outside<VD>(abs(x) <= splat<VD>(kDFast));
-}
-
-// Sin, Cos and Tan: the method M in the fast range, the HA method H beyond it; kOdd functions take
+// Sin, Cos and Tan: the method M in its fast range, the HA method H beyond it; kOdd functions take
 // the argument's sign.
 template <Fn kFn, class M, class H, bool kOdd>
 struct DTrigK {
   static constexpr int kUnroll = trig_unroll<double>(8);
+  static constexpr double kFast = fast_of<M>();
   static VD vec(VD x) {
-    const DReduced d = reduce<M>(abs(x));
-    const VD y = M::eval(d.q, d.hi, d.lo);
+    const VD y = value_of<M>(abs(x));
     if constexpr (kOdd) {
       return y ^ (x & sign_mask<VD>());
     } else {
       return y;
     }
   }
-  static unsigned special(VD x) { return beyond_fast(x); }
+  static unsigned special(VD x) { return outside<VD>(abs(x) <= splat<VD>(kFast)); }
   static void scalar(int i, const double* a, double* r) {
     const double x = a[i];
     const uint64_t ax = to_bits(x) & Bits<double>::kMagnitude;
     if (ax >= 0x7FF0000000000000ull) {
       const int status = nonfinite(x, r[i]);
       if (status != 0) report(status, i, a, a, r, r, vm::traits(kFn).name);
-    } else if (from_bits<double>(ax) <= kDFast) {
+    } else if (from_bits<double>(ax) <= kFast) {
       r[i] = on_lane<DTrigK>(x);
     } else {
       const double y = large_eval<H>(x);
@@ -144,12 +135,12 @@ struct DTrigK {
 template <Fn kFn, class M>
 struct DSinCosK {
   static constexpr int kUnroll = trig_unroll<double>(8);
+  static constexpr double kFast = fast_of<M>();
   static void vec(VD x, VD& s, VD& c) {
-    const DReduced d = reduce<M>(abs(x));
-    M::eval2(d.q, d.hi, d.lo, s, c);
+    value2_of<M>(abs(x), s, c);
     s = s ^ (x & sign_mask<VD>());
   }
-  static unsigned special(VD x) { return beyond_fast(x); }
+  static unsigned special(VD x) { return outside<VD>(abs(x) <= splat<VD>(kFast)); }
   static void scalar(int i, const double* a, double* r1, double* r2) {
     const double x = a[i];
     const uint64_t ax = to_bits(x) & Bits<double>::kMagnitude;
@@ -157,7 +148,7 @@ struct DSinCosK {
       const int status = nonfinite(x, r1[i]);
       r2[i] = r1[i];
       if (status != 0) report(status, i, a, a, r1, r2, vm::traits(kFn).name);
-    } else if (from_bits<double>(ax) <= kDFast) {
+    } else if (from_bits<double>(ax) <= kFast) {
       VD s, c;
       vec(splat<VD>(x), s, c);
       r1[i] = lane0(s);
