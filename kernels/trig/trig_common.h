@@ -134,14 +134,17 @@ inline DReduced reduce_ha(VD ax) {
 // ============================================================================================
 
 // sin r and cos r each as a leading value and a correction: sin(hi + lo) = sin hi + lo cos hi, and
-// 1 - r^2/2 is split so that its rounding error is kept (the cosine's leading term is exact).
+// 1 - r^2/2 is split so that its rounding error is kept, r^2 itself taken exactly (its rounding
+// error alone would cost the cosine near pi/4 a third of an ulp).
 template <const double (&S)[6], const double (&C)[6]>
 inline void sincos_dd(VD hi, VD lo, VD& sh, VD& sl, VD& ch, VD& cl) {
-  const VD p = hi * hi, hz = splat<VD>(0.5) * p;
+  VD p, pe;
+  two_prod(hi, hi, p, pe);
+  const VD hz = splat<VD>(0.5) * p;
   const VD st = mul_add(hi * p, horner(p, S), nmul_add(hz, lo, lo));
   fast_two_sum(hi, st, sh, sl);
   const VD w = splat<VD>(1.0) - hz;
-  const VD ct = ((splat<VD>(1.0) - w) - hz) + mul_sub(p * p, horner(p, C), hi * lo);
+  const VD ct = ((splat<VD>(1.0) - w) - hz) + (mul_sub(p * p, horner(p, C), hi * lo) - splat<VD>(0.5) * pe);
   fast_two_sum(w, ct, ch, cl);
 }
 
