@@ -324,6 +324,11 @@ std::vector<Group> trig_groups() {
       sincos_group(Fn::sSinCos, fhard, 1.0, -1.6147697982476212e-9),
       sincos_group(Fn::dSinCos, dhard, 1.0, -4.6871659242546276e-19),
       sincos_group(Fn::dSinCos, 1e22, -0.8522008497671888, 0.52321478539513895),
+      // The cosine of a zero is 1 exactly in every flavour (the float formula alone gives 1 - 2^-24).
+      {Fn::sCos, {{0, 0, 1, 0}, {-0.0, 0, 1, 0}, {1e-30, 0, 1, 0}}, kAll, true},
+      {Fn::sSinCos, {{0, 0, 0, 0, 1}, {-0.0, 0, -0.0, 0, 1}, {-0x1p-100, 0, -0x1p-100, 0, 1}}, kAll, true},
+      {Fn::dCos, {{0, 0, 1, 0}, {-0.0, 0, 1, 0}}, kAll, true},
+      {Fn::dSinCos, {{-0.0, 0, -0.0, 0, 1}}, kAll, true},
   };
 }
 
