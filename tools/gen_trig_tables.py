@@ -176,6 +176,8 @@ def main():
     emit("kSSinQ", "float", c, "sin r = r + r^3 P(r^2), |r| <= pi/4, degree 7", sin_err(c, q))
     c = fit(cos_g, q, 2, rf)
     emit("kSCosQ", "float", c, "cos r = 1 - r^2/2 + r^4 P(r^2), |r| <= pi/4, degree 6", cos_err(c, q))
+    c = fit(cos_g, q, 3, rf)
+    emit("kSCosQ8", "float", c, "cos r = 1 - r^2/2 + r^4 P(r^2), |r| <= pi/4, degree 8", cos_err(c, q))
     e = pi / 128 * 1.01
     c = fit(sin_g, e, 1, rd)
     emit("kDSinEP", "double", c, "sin r = r + r^3 P(r^2), |r| <= 1.01 pi/128, degree 3", sin_err(c, e))

@@ -121,6 +121,8 @@ inline constexpr double kDCosLow[4] = {0.04166666666432319, -0.00138888876725963
 inline constexpr float kSSinQ[3] = {-0.166666642f, 0.0083327489f, -0.000195879504f};
 // cos r = 1 - r^2/2 + r^4 P(r^2), |r| <= pi/4, degree 6; max relative error 6.27e-07.
 inline constexpr float kSCosQ[2] = {0.0416654982f, -0.00137368788f};
+// cos r = 1 - r^2/2 + r^4 P(r^2), |r| <= pi/4, degree 8; max relative error 8.08e-10.
+inline constexpr float kSCosQ8[3] = {0.0416666642f, -0.00138883037f, 2.45479914e-05f};
 // sin r = r + r^3 P(r^2), |r| <= 1.01 pi/128, degree 3; max relative error 1.57e-09.
 inline constexpr double kDSinEP[1] = {-0.16666410627416686};
 // cos r = 1 - r^2/2 + r^4 P(r^2), |r| <= 1.01 pi/128, degree 4; max relative error 1.61e-13.
