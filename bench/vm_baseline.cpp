@@ -136,6 +136,9 @@ ZOK_MVEC_DECLARE(expm1)
 ZOK_MVEC_DECLARE(log)
 ZOK_MVEC_DECLARE(log10)
 ZOK_MVEC_DECLARE(log1p)
+ZOK_MVEC_DECLARE(sin)
+ZOK_MVEC_DECLARE(cos)
+ZOK_MVEC_DECLARE(tan)
 #undef ZOK_MVEC_DECLARE
 
 namespace zok::bench::ZOK_ISA_NS {
@@ -179,7 +182,21 @@ ZOK_EXPLOG_BASE(expm1)
 ZOK_EXPLOG_BASE(log)
 ZOK_EXPLOG_BASE(log10)
 ZOK_EXPLOG_BASE(log1p)
+ZOK_EXPLOG_BASE(sin)
+ZOK_EXPLOG_BASE(cos)
+ZOK_EXPLOG_BASE(tan)
 #undef ZOK_EXPLOG_BASE
+#define ZOK_SLEEF35_BASE(name)                                                                              \
+  void sleef35_##name##_f(int n, const float* a, const float*, float* r) {                                  \
+    vector_loop<float, ZOK_VF>(ZOK_SLEEF_FU(name, u35), ::name##f, n, a, r);                                \
+  }                                                                                                         \
+  void sleef35_##name##_d(int n, const double* a, const double*, double* r) {                               \
+    vector_loop<double, ZOK_VD>(ZOK_SLEEF_DU(name, u35), static_cast<double (*)(double)>(::name), n, a, r); \
+  }
+ZOK_SLEEF35_BASE(sin)
+ZOK_SLEEF35_BASE(cos)
+ZOK_SLEEF35_BASE(tan)
+#undef ZOK_SLEEF35_BASE
 void sleef35_log_f(int n, const float* a, const float*, float* r) {
   vector_loop<float, ZOK_VF>(ZOK_SLEEF_FU(log, u35), ::logf, n, a, r);
 }
@@ -209,6 +226,21 @@ void sleef35_log_d(int n, const double* a, const double*, double* r) {
 }  // namespace
 }  // namespace zok::bench::ZOK_ISA_NS
 
+#if ZOK_ISA_LEVEL == 1
+#define ZOK_PV __m128i
+#define ZOK_MVEC_SINCOS_F _ZGVbN4vvv_sincosf
+#define ZOK_MVEC_SINCOS_D _ZGVbN2vvv_sincos
+#elif ZOK_ISA_LEVEL == 2
+#define ZOK_PV __m256i
+#define ZOK_MVEC_SINCOS_F _ZGVdN8vvv_sincosf
+#define ZOK_MVEC_SINCOS_D _ZGVdN4vvv_sincos
+#else
+#define ZOK_PV __m512i
+#define ZOK_MVEC_SINCOS_F _ZGVeN16vvv_sincosf
+#define ZOK_MVEC_SINCOS_D _ZGVeN8vvv_sincos
+#endif
+extern "C" void ZOK_MVEC_SINCOS_F(ZOK_VF, ZOK_PV, ZOK_PV, ZOK_PV, ZOK_PV);
+extern "C" void ZOK_MVEC_SINCOS_D(ZOK_VD, ZOK_PV, ZOK_PV);
 extern "C" ZOK_VF ZOK_MVEC_F(cbrt)(ZOK_VF);
 extern "C" ZOK_VD ZOK_MVEC_D(cbrt)(ZOK_VD);
 extern "C" ZOK_VF ZOK_MVEC2_F(pow)(ZOK_VF, ZOK_VF);
@@ -346,6 +378,80 @@ void mvec_powx_f(int n, const float* a, const float*, float* r) {
 void mvec_powx_d(int n, const double* a, const double*, double* r) {
   vector_loop<double, ZOK_VD>([](ZOK_VD x) { return ZOK_MVEC2_D(pow)(x, ZOK_SET1_D(kPowxExponent)); },
                               [](double x) { return std::pow(x, kPowxExponent); }, n, a, r);
+}
+
+// SinCos: sines into r, cosines into a second array of the caller's thread kept across calls. SLEEF
+// returns both in a pair; glibc's vector sincos stores each lane through a vector of pointers.
+template <typename T>
+T* cosines(int n) {
+  thread_local std::vector<T> buffer;
+  if (buffer.size() < static_cast<size_t>(n)) buffer.resize(static_cast<size_t>(n));
+  return buffer.data();
+}
+template <typename T, typename VT, typename F>
+void sincos_loop(F f, int n, const T* a, T* r) {
+  constexpr int W = sizeof(VT) / sizeof(T);
+  T* c = cosines<T>(n);
+  int i = 0;
+  for (; i + W <= n; i += W) {
+    VT x;
+    std::memcpy(&x, a + i, sizeof x);
+    f(x, r + i, c + i);
+  }
+  for (; i < n; ++i) {
+    r[i] = std::sin(a[i]);
+    c[i] = std::cos(a[i]);
+  }
+}
+#define ZOK_SLEEF_SINCOS(acc)                                                    \
+  void sleef##acc##_sincos_f(int n, const float* a, const float*, float* r) {    \
+    sincos_loop<float, ZOK_VF>(                                                  \
+        [](ZOK_VF x, float* s, float* c) {                                       \
+          const auto p = ZOK_SLEEF_FU(sincos, u##acc)(x);                        \
+          ZOK_STOREF(s, p.x);                                                    \
+          ZOK_STOREF(c, p.y);                                                    \
+        },                                                                       \
+        n, a, r);                                                                \
+  }                                                                              \
+  void sleef##acc##_sincos_d(int n, const double* a, const double*, double* r) { \
+    sincos_loop<double, ZOK_VD>(                                                 \
+        [](ZOK_VD x, double* s, double* c) {                                     \
+          const auto p = ZOK_SLEEF_DU(sincos, u##acc)(x);                        \
+          ZOK_STORED(s, p.x);                                                    \
+          ZOK_STORED(c, p.y);                                                    \
+        },                                                                       \
+        n, a, r);                                                                \
+  }
+ZOK_SLEEF_SINCOS(10)
+ZOK_SLEEF_SINCOS(35)
+#undef ZOK_SLEEF_SINCOS
+// The pointers of W consecutive elements from p, as the vectors of pointers glibc's sincos takes
+// (one vector of 64-bit lanes per VD's worth of lanes).
+template <typename PV, typename T, int W>
+void pointer_vectors(T* p, PV (&out)[(W * 8 + sizeof(PV) - 1) / sizeof(PV)]) {
+  uint64_t addr[W];
+  for (int j = 0; j < W; ++j) addr[j] = reinterpret_cast<uint64_t>(p + j);
+  std::memcpy(out, addr, sizeof addr);
+}
+void mvec_sincos_f(int n, const float* a, const float*, float* r) {
+  sincos_loop<float, ZOK_VF>(
+      [](ZOK_VF x, float* s, float* c) {
+        ZOK_PV ps[2], pc[2];
+        pointer_vectors<ZOK_PV, float, ZOK_WF>(s, ps);
+        pointer_vectors<ZOK_PV, float, ZOK_WF>(c, pc);
+        ZOK_MVEC_SINCOS_F(x, ps[0], ps[1], pc[0], pc[1]);
+      },
+      n, a, r);
+}
+void mvec_sincos_d(int n, const double* a, const double*, double* r) {
+  sincos_loop<double, ZOK_VD>(
+      [](ZOK_VD x, double* s, double* c) {
+        ZOK_PV ps[1], pc[1];
+        pointer_vectors<ZOK_PV, double, ZOK_WD>(s, ps);
+        pointer_vectors<ZOK_PV, double, ZOK_WD>(c, pc);
+        ZOK_MVEC_SINCOS_D(x, ps[0], pc[0]);
+      },
+      n, a, r);
 }
 
 template <typename F>

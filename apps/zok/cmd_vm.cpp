@@ -274,6 +274,43 @@ void tour_power() {
               libm);
 }
 
+// Sin and Cos of huge arguments, where the reduction needs many bits of 2/pi: each double flavour
+// beside the long-double C library (reduced exactly) and the C library's double cos, in ulps; then
+// the speed of dSin over [-100, 100] beside the C library's loop.
+void tour_trig() {
+  zok::app::tour_heading("vector math: trigonometric functions of huge arguments");
+  const double x[3] = {1e22, 0x16AC5B262CA1FFp797, 1e300};
+  const char* names[3] = {"1e22", "6381956970095103*2^797", "1e300"};
+  using K = void (*)(int, const double*, double*);
+  const K sines[3] = {_yubdSin_50, _yubdSin, _yubdSin_26}, cosines[3] = {_yubdCos_50, _yubdCos, _yubdCos_26};
+  double (*volatile libm_cos)(double) = std::cos;
+  for (int j = 0; j < 3; ++j) {
+    const long double s = sinl(x[j]), c = cosl(x[j]);
+    std::printf("%s: sin %.17Lg, cos %.17Lg (long double)\n", names[j], s, c);
+    double ys[3], yc[3];
+    for (int f = 0; f < 3; ++f) {
+      sines[f](1, x + j, ys + f);
+      cosines[f](1, x + j, yc + f);
+    }
+    std::printf(
+        "  dSin error LA %.2f ulp, HA %.2f, EP %.3g; dCos LA %.2f, HA %.2f, EP %.3g; C library cos %.2f\n",
+        ulp_error(ys[0], s), ulp_error(ys[1], s), ulp_error(ys[2], s), ulp_error(yc[0], c),
+        ulp_error(yc[1], c), ulp_error(yc[2], c), ulp_error(libm_cos(x[j]), c));
+  }
+  const int n = 1 << 18;
+  std::vector<double> a(n), r(n);
+  for (int i = 0; i < n; ++i) a[i] = -100.0 + 200.0 * (i + 0.5) / n;
+  auto time = [n](auto&& f) { return ns_per_element(n, f); };
+  double ns[3];
+  for (int f = 0; f < 3; ++f) ns[f] = time([&] { sines[f](n, a.data(), r.data()); });
+  double (*volatile libm_sin)(double) = std::sin;
+  const double libm = time([&] {
+    for (int i = 0; i < n; ++i) r[i] = libm_sin(a[i]);
+  });
+  std::printf("dSin speed over [-100, 100]: LA %.2f ns/element, HA %.2f, EP %.2f; C library loop %.2f\n",
+              ns[0], ns[1], ns[2], libm);
+}
+
 void tour_vm() {
   zok::app::tour_heading("vector math: arithmetic and rounding");
   std::printf("kernels in the tables: %s\n", zok::vm::isa_name(zok::vm::selected_isa()));
@@ -312,6 +349,7 @@ void tour_vm() {
   std::printf("dDiv, n = 2^20: HA %.2f ns/element, LA %.2f, plain loop %.2f\n", lib_ha, lib_la, loop);
   tour_exp();
   tour_power();
+  tour_trig();
 }
 
 const bool kRegistered = zok::app::register_command(

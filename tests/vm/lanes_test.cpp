@@ -137,7 +137,8 @@ void check_function(const zok::vm::FnInfo& in, zok::vm::Isa isa, int slot) {
     for (int i = 0; i < 4; ++i) EXPECT_TRUE(r[i] == T(77) && r2[i] == T(77)) << what << " n=" << n;
   }
 
-  // In place: the result array is the first, then the second argument.
+  // In place: the result array is the first, then the second argument; the second result array is
+  // the argument.
   std::vector<T> sep(N), sep2(N), in_a(a.begin(), a.begin() + N), in_b(b.begin(), b.begin() + N);
   Reports rep;
   zok::test::t_reports = &rep;
@@ -145,6 +146,12 @@ void check_function(const zok::vm::FnInfo& in, zok::vm::Isa isa, int slot) {
   zok::test::call<T>(k, in.shape, N, in_a.data(), b.data(), in_a.data(), sep2.data());
   for (int i = 0; i < N; ++i)
     ASSERT_TRUE(same_value(in_a[i], sep[i]) || std::isnan(sep[i])) << what << " r == a at " << i;
+  if (in.shape == Shape::A_RR) {  // the second result in place
+    std::vector<T> in_a2(a.begin(), a.begin() + N), first(N);
+    zok::test::call<T>(k, in.shape, N, in_a2.data(), b.data(), first.data(), in_a2.data());
+    for (int i = 0; i < N; ++i)
+      ASSERT_TRUE(same_value(in_a2[i], sep2[i]) || std::isnan(sep2[i])) << what << " r2 == a at " << i;
+  }
   if (in.shape == Shape::AB_R || in.shape == Shape::LINFRAC) {
     zok::test::call<T>(k, in.shape, N, a.data(), in_b.data(), in_b.data(), sep2.data());
     for (int i = 0; i < N; ++i)

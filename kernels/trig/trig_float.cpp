@@ -1,0 +1,264 @@
+// Float trigonometric kernels (Sin, Cos, SinCos, Tan), compiled once per instruction set.
+// Constants and coefficients come from tools/gen_trig_tables.py.
+//
+// Contract (measured against MPFR in tests/vm/accuracy_test.cpp), over the whole argument range:
+//   HA within 1 ulp, LA within 4 ulp, EP within 2^12 ulp.
+//   Sin and Cos reduce |x| <= 10000 by pi in four floats (N times each of the first three exact) to
+//   |r| <= pi/2 and evaluate one odd polynomial: in float for LA and EP, in double for HA. Tan
+//   reduces by pi/2, in double for HA, in float for LA and EP (measured 2.9 ulp LA). Beyond 10000
+//   every flavour rounds the double HA kernel's exact-reduction result once.
+// Special values: NaN -> NaN silently; +-inf -> NaN (inf 0), code 1 (SinCos: NaN in both results,
+//   one report with a, a, r1, r2). Sin and Tan keep the sign of a zero, Cos(+-0) = 1.
+#include "kernels/trig/trig_common.h"
+
+namespace zok::ZOK_ISA_NS {
+
+namespace {
+
+using vm::kEP;
+using vm::kHA;
+using vm::kLA;
+
+// ---- float arithmetic: LA and EP Sin, Cos, SinCos ----
+
+// r + r^3 P(r^2).
+template <const auto& P, class V>
+inline V odd_poly(V r) {
+  const V p = r * r;
+  return mul_add(r * p, horner(p, P), r);
+}
+
+// |x| = N pi + r, N from |x| times the float 1/pi by the shifter; `parity` holds N's lowest bit in
+// the sign position.
+inline VF quotient_pi(VF m, VF& parity) {
+  const VF t = mul_add(m, splat<VF>(td::kSInvPi), splat<VF>(kSShifter));
+  parity = as_float(shl<31>(as_int(t)));
+  return t - splat<VF>(kSShifter);
+}
+inline VF minus_pi_times(VF m, VF n) {
+  const VF r2 = nmul_add(n, splat<VF>(td::kSPi2), nmul_add(n, splat<VF>(td::kSPi1), m));
+  return nmul_add(n, splat<VF>(td::kSPi4), nmul_add(n, splat<VF>(td::kSPi3), r2));
+}
+
+// Sine and cosine by the float formula with polynomial P. The cosine reduces by N + 1/2 or N - 1/2,
+// the side given by the sine's reduction after two parts, so that cos = -+ sin of that remainder;
+// below 2^-12, where cos x rounds to 1, it is exactly 1 (the reduced argument there is -pi/2 in
+// four rounded parts, and the polynomial's value a little below 1).
+template <const auto& P, bool kSin, bool kCos>
+inline void sincos_f(VF x, VF& s, VF& c) {
+  const VF sign = sign_mask<VF>();
+  const VF m = abs(x);
+  VF parity;
+  const VF n = quotient_pi(m, parity);
+  const VF r2 = nmul_add(n, splat<VF>(td::kSPi2), nmul_add(n, splat<VF>(td::kSPi1), m));
+  if constexpr (kSin) {
+    const VF r = nmul_add(n, splat<VF>(td::kSPi4), nmul_add(n, splat<VF>(td::kSPi3), r2));
+    s = odd_poly<P>(r) ^ ((x & sign) ^ parity);
+  }
+  if constexpr (kCos) {
+    const VF nc = n + or_sign(splat<VF>(0.5f), r2);
+    const VF flip = andnot(r2, sign) ^ parity;
+    c = select(m < splat<VF>(0x1p-12f), odd_poly<P>(minus_pi_times(m, nc)) ^ flip, splat<VF>(1.0f));
+  }
+}
+
+// ---- double arithmetic: HA Sin, Cos, SinCos and Tan ----
+
+// |x| = N pi + r with the same float pi and 1/pi, the rest of pi in one more double part: each
+// difference is exact but the last two, which lose only bits of r.
+inline VD dquotient_pi(VD m, VD& parity) {
+  const VD t = mul_add(m, splat<VD>(td::kSInvPi), splat<VD>(kDShifter));
+  parity = as_double(shl<63>(as_int(t)));
+  return t - splat<VD>(kDShifter);
+}
+inline VD dminus_pi_times(VD m, VD n) {
+  VD r = m;
+  for (double p : {double(td::kSPi1), double(td::kSPi2), double(td::kSPi3), double(td::kSPi4), td::kSPi5})
+    r = nmul_add(n, splat<VD>(p), r);
+  return r;
+}
+template <bool kSin, bool kCos>
+inline void sincos_wide(VD x, VD& s, VD& c) {
+  const VD sign = sign_mask<VD>();
+  const VD m = abs(x);
+  VD parity;
+  const VD n = dquotient_pi(m, parity);
+  if constexpr (kSin) s = odd_poly<td::kSSinHA>(dminus_pi_times(m, n)) ^ ((x & sign) ^ parity);
+  if constexpr (kCos) {
+    const VD r2 = nmul_add(n, splat<VD>(td::kSPi2), nmul_add(n, splat<VD>(td::kSPi1), m));
+    const VD nc = n + or_sign(splat<VD>(0.5), r2);
+    c = odd_poly<td::kSSinHA>(dminus_pi_times(m, nc)) ^ (andnot(r2, sign) ^ parity);
+  }
+}
+// tan by pi/2 in double: the quotient of the double sine and cosine polynomials.
+inline VD tan_wide(VD x) {
+  const DReduced d = reduce_plain(abs(x));
+  VD s, c;
+  sincos_plain<td::kDSinLow, td::kDCosLow>(d.hi, s, c);
+  const MD o = odd(d.q);
+  const VD t = select(o, s, c) / select(o, c, s);
+  return t ^ ((sign_mask<VD>() & as_double(shl<63>(d.q))) ^ (x & sign_mask<VD>()));
+}
+
+// The two halves of a float vector through a double computation.
+template <class F>
+inline VF widened(VF x, F f) {
+  return narrow(f(widen_lo(x)), f(widen_hi(x)));
+}
+
+struct SSinLA {
+  static VF eval(VF x) {
+    VF s, c;
+    sincos_f<td::kSSinLA, true, false>(x, s, c);
+    return s;
+  }
+};
+struct SCosLA {
+  static VF eval(VF x) {
+    VF s, c;
+    sincos_f<td::kSSinLA, false, true>(x, s, c);
+    return c;
+  }
+};
+struct SSinEP {
+  static VF eval(VF x) {
+    VF s, c;
+    sincos_f<td::kSSinEP, true, false>(x, s, c);
+    return s;
+  }
+};
+struct SCosEP {
+  static VF eval(VF x) {
+    VF s, c;
+    sincos_f<td::kSSinEP, false, true>(x, s, c);
+    return c;
+  }
+};
+struct SSinHA {
+  static VF eval(VF x) {
+    return widened(x, [](VD d) {
+      VD s, c;
+      sincos_wide<true, false>(d, s, c);
+      return s;
+    });
+  }
+};
+struct SCosHA {
+  static VF eval(VF x) {
+    return widened(x, [](VD d) {
+      VD s, c;
+      sincos_wide<false, true>(d, s, c);
+      return c;
+    });
+  }
+};
+struct STanHA {
+  static VF eval(VF x) { return widened(x, tan_wide); }
+};
+// LA and EP Tan in float: pi/2 as the halves of the four float parts of pi (N up to 6367 keeps the
+// first three products exact), sine and cosine polynomials SP and CP, one division.
+template <const auto& SP, const auto& CP>
+struct STanFloat {
+  static VF eval(VF x) {
+    const VF m = abs(x);
+    const VF t = mul_add(m, splat<VF>(2.0f * td::kSInvPi), splat<VF>(kSShifter));
+    const VF n = t - splat<VF>(kSShifter);
+    VF r = m;
+    for (float p : {td::kSPi1, td::kSPi2, td::kSPi3, td::kSPi4}) r = nmul_add(n, splat<VF>(0.5f * p), r);
+    const VF p = r * r;
+    const VF s = mul_add(r * p, horner(p, SP), r);
+    const VF c = mul_add(p * p, horner(p, CP), nmul_add(splat<VF>(0.5f), p, splat<VF>(1.0f)));
+    const MF o = (as_int(t) & splat<VI>(1)) == splat<VI>(1);
+    const VF q = select(o, s, c) / select(o, c, s);
+    return q ^ ((sign_mask<VF>() & as_float(shl<31>(as_int(t)))) ^ (x & sign_mask<VF>()));
+  }
+};
+using STanLA = STanFloat<td::kSSinQ, td::kSCosQ8>;
+using STanEP = STanFloat<td::kSSinQ, td::kSCosQ>;
+
+inline unsigned beyond_fast(VF x) {
+  return outside<VF>(abs(x) <= splat<VF>(kSFast));
+}
+
+// Sin, Cos and Tan: M in the fast range, the double HA method H beyond it (kOdd: with x's sign).
+template <Fn kFn, class M, class H, bool kOdd>
+struct STrigK {
+  static constexpr int kUnroll = trig_unroll<float>(8);
+  static VF vec(VF x) { return M::eval(x); }
+  static unsigned special(VF x) { return beyond_fast(x); }
+  static void scalar(int i, const float* a, float* r) {
+    const float x = a[i];
+    const uint32_t ax = to_bits(x) & Bits<float>::kMagnitude;
+    if (ax >= 0x7F800000u) {
+      const int status = nonfinite(x, r[i]);
+      if (status != 0) report(status, i, a, a, r, r, vm::traits(kFn).name);
+    } else if (from_bits<float>(ax) <= kSFast) {
+      r[i] = on_lane<STrigK>(x);
+    } else {
+      const double y = large_eval<H>(x);
+      r[i] = static_cast<float>(kOdd ? (x < 0 ? -y : y) : y);
+    }
+  }
+};
+
+// SinCos; the LA kernel redoes a block holding any argument beyond 10000, an infinity or a NaN
+// element by element.
+template <Fn kFn, int kSlot>
+struct SSinCosK {
+  static constexpr Check kCheck = kSlot == kLA ? Check::kRedoBlock : Check::kFixLanes;
+  static constexpr int kUnroll = trig_unroll<float>(8);
+  static void vec(VF x, VF& s, VF& c) {
+    if constexpr (kSlot == kHA) {
+      VD sl, cl, sh, ch;
+      sincos_wide<true, true>(widen_lo(x), sl, cl);
+      sincos_wide<true, true>(widen_hi(x), sh, ch);
+      s = narrow(sl, sh);
+      c = narrow(cl, ch);
+    } else if constexpr (kSlot == kLA) {
+      sincos_f<td::kSSinLA, true, true>(x, s, c);
+    } else {
+      sincos_f<td::kSSinEP, true, true>(x, s, c);
+    }
+  }
+  static unsigned special(VF x) { return beyond_fast(x); }
+  static void scalar(int i, const float* a, float* r1, float* r2) {
+    const float x = a[i];
+    const uint32_t ax = to_bits(x) & Bits<float>::kMagnitude;
+    if (ax >= 0x7F800000u) {
+      const int status = nonfinite(x, r1[i]);
+      r2[i] = r1[i];
+      if (status != 0) report(status, i, a, a, r1, r2, vm::traits(kFn).name);
+    } else if (from_bits<float>(ax) <= kSFast) {
+      VF s, c;
+      vec(splat<VF>(x), s, c);
+      r1[i] = lane0(s);
+      r2[i] = lane0(c);
+    } else {
+      double s, c;
+      large_sincos(x, s, c);
+      r1[i] = static_cast<float>(x < 0 ? -s : s);
+      r2[i] = static_cast<float>(c);
+    }
+  }
+};
+
+template <Fn f, int s>
+using SSinOf = STrigK<f, BySlot<s, SSinLA, SSinHA, SSinEP>, DSinHA, true>;
+template <Fn f, int s>
+using SCosOf = STrigK<f, BySlot<s, SCosLA, SCosHA, SCosEP>, DCosHA, false>;
+template <Fn f, int s>
+using STanOf = STrigK<f, BySlot<s, STanLA, STanHA, STanEP>, DTanHA, true>;
+template <Fn f, int s>
+using SSinCosOf = SSinCosK<f, s>;
+
+}  // namespace
+
+void register_trig_float(vm::KernelSlots& s) {
+  using enum Fn;
+  reg<sSin, SSinOf>(s);
+  reg<sCos, SCosOf>(s);
+  reg<sSinCos, SSinCosOf>(s);
+  reg<sTan, STanOf>(s);
+}
+
+}  // namespace zok::ZOK_ISA_NS
