@@ -300,7 +300,7 @@ void tour_trig() {
   const int n = 1 << 18;
   std::vector<double> a(n), r(n);
   for (int i = 0; i < n; ++i) a[i] = -100.0 + 200.0 * (i + 0.5) / n;
-  auto time = [n](auto&& f) { return ns_per_element(n, f); };
+  auto time = [n](auto&& f) { return zok::app::ns_per_element(n, f); };
   double ns[3];
   for (int f = 0; f < 3; ++f) ns[f] = time([&] { sines[f](n, a.data(), r.data()); });
   double (*volatile libm_sin)(double) = std::sin;
