@@ -5,6 +5,7 @@
 // (where several elements land in one place the largest i stands). Elements move as whole 4, 8 or
 // 16-byte units through integer registers, so signalling NaNs, payloads, -0 and denormals arrive
 // unchanged under any floating-point control. No mode read, no control-word change, no reports.
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
@@ -22,16 +23,38 @@ namespace {
 
 using vm::Fn;
 
-struct Unit16 {
+// Units move as integers of their size. Arrays normally sit at their element's alignment; a caller
+// may also pass units at any byte address (float pairs, doubles packed at 4 bytes), which the
+// processor does not mind but the compiler's types must be told: Loose units have alignment 1.
+// Each kernel takes the natural types when both arrays allow them, as they vectorise better.
+struct Pair {
   uint64_t lo, hi;
 };
+template <typename W, int kWords>
+struct __attribute__((packed, may_alias)) Loose {
+  W w[kWords];
+};
 template <int kBytes>
-using Unit = std::conditional_t<kBytes == 4, uint32_t, std::conditional_t<kBytes == 8, uint64_t, Unit16>>;
+using Unit = std::conditional_t<kBytes == 4, uint32_t, std::conditional_t<kBytes == 8, uint64_t, Pair>>;
+template <int kBytes>
+using LooseUnit = std::conditional_t<kBytes == 4, Loose<uint32_t, 1>,
+                                     std::conditional_t<kBytes == 8, Loose<uint64_t, 1>, Loose<uint64_t, 2>>>;
+
+template <int kBytes>
+bool natural(const void* a, const void* y) {
+  return ((reinterpret_cast<uintptr_t>(a) | reinterpret_cast<uintptr_t>(y)) % alignof(Unit<kBytes>)) == 0;
+}
 
 // Flag 1: n, the increment and the array elements are 32-bit (the upper halves of n and the
 // increment are undefined then); any other flag: 64-bit.
 inline int64_t count_of(int64_t v, int32_t flag) {
   return flag == 1 ? static_cast<int32_t>(v) : v;
+}
+
+// Whether every offset i * inc, 0 <= i < n, fits in a signed 32-bit integer.
+inline bool fits_32(int64_t n, int64_t inc) {
+  return n <= INT32_MAX && inc >= -INT32_MAX && inc <= INT32_MAX &&
+         (inc == 0 || (n - 1) <= INT32_MAX / (inc < 0 ? -inc : inc));
 }
 
 // Whether [p, p + n) and [q, q + m) units share memory.
@@ -55,6 +78,13 @@ void pack_i(int64_t n_in, const void* av, int64_t inc_in, void* yv, int32_t flag
     if (y != a) std::memmove(y, a, static_cast<size_t>(n) * sizeof(U));
     return;
   }
+  // Offsets that fit in 32 bits take 32-bit arithmetic, which vectorises into gathers with 32-bit
+  // indices; the same offsets, so the same result.
+  if (fits_32(n, inc)) {
+    const int32_t m = static_cast<int32_t>(n), s = static_cast<int32_t>(inc);
+    for (int32_t i = 0; i < m; ++i) y[i] = a[i * s];
+    return;
+  }
   for (int64_t i = 0; i < n; ++i) y[i] = a[i * inc];
 }
 
@@ -70,6 +100,11 @@ void unpack_i(int64_t n_in, const void* av, void* yv, int64_t inc_in, int32_t fl
   }
   if (inc == 1 && (y <= a || !overlap(a, n, y, n))) {
     if (y != a) std::memmove(y, a, static_cast<size_t>(n) * sizeof(U));
+    return;
+  }
+  if (fits_32(n, inc)) {
+    const int32_t m = static_cast<int32_t>(n), s = static_cast<int32_t>(inc);
+    for (int32_t i = 0; i < m; ++i) y[i * s] = a[i];
     return;
   }
   for (int64_t i = 0; i < n; ++i) y[i * inc] = a[i];
@@ -248,16 +283,35 @@ struct UnpackM {
   }
 };
 
+// The entries: natural or loose unit types by the arrays' addresses.
+template <int B>
+void pack_i_entry(int64_t n, const void* a, int64_t inc, void* y, int32_t flag) {
+  natural<B>(a, y) ? pack_i<Unit<B>>(n, a, inc, y, flag) : pack_i<LooseUnit<B>>(n, a, inc, y, flag);
+}
+template <int B>
+void unpack_i_entry(int64_t n, const void* a, void* y, int64_t inc, int32_t flag) {
+  natural<B>(a, y) ? unpack_i<Unit<B>>(n, a, y, inc, flag) : unpack_i<LooseUnit<B>>(n, a, y, inc, flag);
+}
+template <int B, template <typename, typename> class Op>
+void pack_list_entry(int64_t n, const void* a, const void* list, void* y, int32_t flag) {
+  natural<B>(a, y) ? pack_list<Unit<B>, Op>(n, a, list, y, flag)
+                   : pack_list<LooseUnit<B>, Op>(n, a, list, y, flag);
+}
+template <int B, template <typename, typename> class Op>
+void unpack_list_entry(int64_t n, const void* a, void* y, const void* list, int32_t flag) {
+  natural<B>(a, y) ? unpack_list<Unit<B>, Op>(n, a, y, list, flag)
+                   : unpack_list<LooseUnit<B>, Op>(n, a, y, list, flag);
+}
+
 // One kernel serves all three slots of each function.
 template <int kBytes>
 void put_type(vm::KernelSlots& s, Fn pi, Fn pv, Fn pm, Fn ui, Fn uv, Fn um) {
-  using U = Unit<kBytes>;
-  const std::pair<Fn, void*> kernels[] = {{pi, reinterpret_cast<void*>(&pack_i<U>)},
-                                          {pv, reinterpret_cast<void*>(&pack_list<U, PackV>)},
-                                          {pm, reinterpret_cast<void*>(&pack_list<U, PackM>)},
-                                          {ui, reinterpret_cast<void*>(&unpack_i<U>)},
-                                          {uv, reinterpret_cast<void*>(&unpack_list<U, UnpackV>)},
-                                          {um, reinterpret_cast<void*>(&unpack_list<U, UnpackM>)}};
+  const std::pair<Fn, void*> kernels[] = {{pi, reinterpret_cast<void*>(&pack_i_entry<kBytes>)},
+                                          {pv, reinterpret_cast<void*>(&pack_list_entry<kBytes, PackV>)},
+                                          {pm, reinterpret_cast<void*>(&pack_list_entry<kBytes, PackM>)},
+                                          {ui, reinterpret_cast<void*>(&unpack_i_entry<kBytes>)},
+                                          {uv, reinterpret_cast<void*>(&unpack_list_entry<kBytes, UnpackV>)},
+                                          {um, reinterpret_cast<void*>(&unpack_list_entry<kBytes, UnpackM>)}};
   for (const auto& [fn, k] : kernels)
     for (int slot = 0; slot < 3; ++slot) s[static_cast<int>(fn)][slot] = k;
 }
