@@ -18,14 +18,16 @@ using zok::vm::Isa;
 using zok::vm::Shape;
 
 // Argument sets, by the function's domain in its facts row: ordinary values of both signs; the
-// magnitudes; 0.8 times the values (inside the float range of e^x).
-enum ArgKind { kGeneral, kPositive, kExpRange, kArgKinds };
+// magnitudes; 0.8 times the values (inside the float range of e^x); 0.05 times them (within +-5).
+enum ArgKind { kGeneral, kPositive, kExpRange, kModest, kArgKinds };
 ArgKind arg_kind(zok::vm::Fn fn) {
   switch (zok::vm::facts(fn).domain) {
     case zok::vm::Domain::POSITIVE:
       return kPositive;
     case zok::vm::Domain::EXP_RANGE:
       return kExpRange;
+    case zok::vm::Domain::MODEST:
+      return kModest;
     case zok::vm::Domain::ANY:
       break;
   }
@@ -55,14 +57,15 @@ struct Data {
       b[i] = d(rng);
       if (kind == kPositive) a[i] = a[i] < 0 ? -a[i] : a[i];
       if (kind == kExpRange) a[i] *= T(0.8);
+      if (kind == kModest) a[i] *= T(0.05);
     }
   }
 };
 
 template <typename T>
 Data<T>& data(size_t n, int kind = kGeneral) {
-  static Data<T> small[kArgKinds] = {{1000, 0}, {1000, 1}, {1000, 2}},
-                 large[kArgKinds] = {{1000000, 0}, {1000000, 1}, {1000000, 2}};
+  static Data<T> small[kArgKinds] = {{1000, 0}, {1000, 1}, {1000, 2}, {1000, 3}},
+                 large[kArgKinds] = {{1000000, 0}, {1000000, 1}, {1000000, 2}, {1000000, 3}};
   return n == 1000 ? small[kind] : large[kind];
 }
 

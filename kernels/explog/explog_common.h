@@ -26,6 +26,17 @@ constexpr int unroll_for(int elements) {
   return elements / Vec<T>::kLanes > 0 ? elements / Vec<T>::kLanes : 1;
 }
 
+// The loop of float kernels that take groups of four: an unaligned head first (the elements before
+// the first 16-byte boundary), blocks of kBlock elements, the rest in groups of four padded with
+// 0.75, only special lanes through the scalar path.
+template <int kBlock>
+struct FloatGroupLoop {
+  static constexpr int kUnroll = unroll_for<float>(kBlock);
+  static constexpr int kTailGroup = 4;
+  static constexpr bool kAlignHead = true;
+  static constexpr float kPad = 0.75f;
+};
+
 inline VL lsplat(int64_t v) {
   return splat<VL>(v);
 }

@@ -499,12 +499,7 @@ using SLog10HAKVec = FloatOrWide<SLog10HAVec, slog10_wide>;
 
 // The float logarithms run in blocks of 16 elements, after an unaligned head, with the rest in
 // groups of four padded with 0.75.
-struct FloatLogLoop {
-  static constexpr int kUnroll = 16 / VF::kLanes > 0 ? 16 / VF::kLanes : 1;
-  static constexpr int kTailGroup = 4;
-  static constexpr bool kAlignHead = true;
-  static constexpr float kPad = 0.75f;
-};
+using FloatLogLoop = FloatGroupLoop<16>;
 
 template <Fn kFn, class K, bool kLog1p>
 struct SLogK : FloatLogLoop {

@@ -43,6 +43,19 @@ int linear_frac(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr b) {
   return t;
 }
 
+// Phi(a) = erfc(-a/sqrt 2)/2, the quotient carried in the working precision.
+int cdf_norm(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) {
+  mpfr_t y;
+  mpfr_init2(y, mpfr_get_prec(r));
+  mpfr_sqrt_ui(y, 2, N);
+  mpfr_div(y, a, y, N);
+  mpfr_neg(y, y, N);
+  const int t = mpfr_erfc(r, y, N);
+  mpfr_div_2ui(r, r, 1, N);
+  mpfr_clear(y);
+  return t;
+}
+
 // The references the facts rows name (REF column). LinearFrac's scalars are those of
 // zok::test::call: (1.5 a + 2.5) / (3.5 b + 4.5), exact in the working precision but for the division.
 const Refs ref_add{REF(mpfr_add(r, a, b, N))}, ref_sub{REF(mpfr_sub(r, a, b, N))},
@@ -57,7 +70,8 @@ const Refs ref_add{REF(mpfr_add(r, a, b, N))}, ref_sub{REF(mpfr_sub(r, a, b, N))
     ref_cbrt{REF(mpfr_cbrt(r, a, N))}, ref_inv_cbrt{REF((mpfr_cbrt(r, a, N), mpfr_ui_div(r, 1, r, N)))},
     ref_pow2o3{REF((mpfr_abs(r, a, N), mpfr_cbrt(r, r, N), mpfr_sqr(r, r, N)))},
     ref_pow3o2{REF((mpfr_sqrt(r, a, N), mpfr_mul(r, r, a, N)))}, ref_hypot{REF(mpfr_hypot(r, a, b, N))},
-    ref_pow{REF(mpfr_pow(r, a, b, N))};
+    ref_pow{REF(mpfr_pow(r, a, b, N))}, ref_erf{REF(mpfr_erf(r, a, N))}, ref_erfc{REF(mpfr_erfc(r, a, N))},
+    ref_cdf_norm{cdf_norm};
 
 // Exponentials and logarithms densely over their ranges: 6000 random arguments per range, spread
 // linearly or by magnitude (the sign from `negative`), plus 40 ulps inward from each end.
