@@ -662,4 +662,73 @@ alignas(64) inline constexpr double kErfcEP[192] = {
     0x1.e000000000000p+4, 0x1.33f3abfd60d6fp-6, -0x1.481e352bb8b0dp-11, 0x1.5d6955ebf006ap-16, -0x1.73e003d690e5bp-21, 0x1.8b9252750ccd0p-26, -0x1.a7d0d37ec3329p-31, 0x1.c2529e9ac7e77p-36,
 };
 
+// HA: erfinv(x)/x = sum c_k (x^2)^k for |x| < 0.53; degree 16 in x^2, largest relative error 2.88e-18 (2^-58.3), c0 in two parts.
+inline constexpr double kErfInvSmallHAC0 = 0x1.c5bf891b4ef6bp-1;  // the rest of c0 leads the array
+inline constexpr double kErfInvSmallHA[] = {
+    -0x1.617a99f2fa10ap-55,  // -3.832426038598913e-17
+    0x1.db29fb2fee5e3p-3,  // 0.23201366653465447
+    0x1.053c2c0ab92a0p-3,  // 0.12755617530560404
+    0x1.62847c47cf3b0p-4,  // 0.0865521292407283
+    0x1.0a1318a06aa91p-4,  // 0.06495961780334826
+    0x1.a7c85b3491da1p-5,  // 0.05173127950234436
+    0x1.5eeb42d070518p-5,  // 0.04283679055834905
+    0x1.2ab7bc5eb7e76p-5,  // 0.036464565191406104
+    0x1.03c0aa1bf658dp-5,  // 0.031708080525002826
+    0x1.c73c99c9d6072p-6,  // 0.02778544443512527
+    0x1.b22b5ed36a437p-6,  // 0.026499598124847003
+    0x1.d57163b58721dp-7,  // 0.014326261221008935
+    0x1.c04e5555508bap-5,  // 0.054724852243923164
+    -0x1.5027385b5b873p-4,  // -0.08206865324402361
+    0x1.c8fa630cc35c8p-3,  // 0.2231338251371382
+    -0x1.fb3449b637413p-3,  // -0.2476583250744687
+    0x1.7e510de6ee911p-3,  // 0.18667803631780847
+};
+
+// LA: erfinv(x)/x = sum c_k (x^2)^k for |x| < 0.53; degree 14 in x^2, largest relative error 4.33e-17 (2^-54.4).
+inline constexpr double kErfInvSmallLA[] = {
+    0x1.c5bf891b4ef6bp-1,  // 0.886226925452758
+    0x1.db29fb2fee58fp-3,  // 0.23201366653465214
+    0x1.053c2c0abe973p-3,  // 0.12755617530622096
+    0x1.62847c43662dap-4,  // 0.08655212917654911
+    0x1.0a13198fc681ep-4,  // 0.06495962128647689
+    0x1.a7c81e5ffd484p-5,  // 0.05173116619690979
+    0x1.5ef046964cea0p-5,  // 0.04283918177170887
+    0x1.2a6fc03ac1d5dp-5,  // 0.03643024010494387
+    0x1.0692879e9f8fcp-5,  // 0.03205229271132912
+    0x1.9f518ab456aa2p-6,  // 0.025349030927240286
+    0x1.3c23ea864ab91p-5,  // 0.0385913448866041
+    -0x1.b13c12859df66p-6,  // -0.0264425450208984
+    0x1.1f5da1ef31199p-3,  // 0.14031530867772515
+    -0x1.4d6cd95e277a2p-3,  // -0.16280526941858137
+    0x1.41b1b02527dd4p-3,  // 0.15707719434156664
+};
+
+// EP: erfinv(x)/x = sum c_k (x^2)^k for |x| < 0.53; degree 7 in x^2, largest relative error 1.58e-10 (2^-32.6).
+inline constexpr double kErfInvSmallEP[] = {
+    0x1.c5bf891a54c4ap-1,  // 0.8862269253389823
+    0x1.db2a0221d0a21p-3,  // 0.23201371827788456
+    0x1.053a2a0af24d9p-3,  // 0.12755234571367316
+    0x1.62f4a35a97dffp-4,  // 0.08665908632382723
+    0x1.0424ade1c643dp-4,  // 0.06351154253606324
+    0x1.fd3764c41fe91p-5,  // 0.062160202797710735
+    0x1.7396134669ca6p-9,  // 0.0028349779633632553
+    0x1.bd9d0329bfeacp-4,  // 0.10879231677608442
+};
+
+// The first estimate of erfcinv(z) for z < 0.47: y = w sum c_k (w - w_mid)^k with w = sqrt(-ln z),
+// rows [w_mid, c0 ...] by binades of w from 0.8 to 27.5; degree 9, largest relative error 4.63e-09 (2^-27.7).
+inline constexpr int kErfcInvGuessDegree = 9;
+alignas(64) inline constexpr double kErfcInvGuess[66] = {
+    0x1.ccccccccccccdp-1, 0x1.3356388b85123p-1, 0x1.8e16a5530bdeep-2, -0x1.03c4841dd3565p-2, 0x1.c8b8d18a2ced2p-4, -0x1.aa2d2accda981p-7, -0x1.085f0f7ab88e6p-5, 0x1.32b6f5f71ac48p-5, -0x1.741bb7f2c3805p-6, 0x1.3b2e4a283c143p-8, 0x1.a6a37c0bebc5dp-8,
+    0x1.8000000000000p+0, 0x1.86d0764419b4ap-1, 0x1.79236a74ac908p-3, -0x1.b3f81cbcb1251p-4, 0x1.a59525210faedp-5, -0x1.529d519cc695ep-6, 0x1.90e9f006238c6p-8, -0x1.07eecf4fab842p-11, -0x1.17ef2b3247b97p-10, 0x1.4e718977996c7p-10, -0x1.84bcedd446029p-11,
+    0x1.8000000000000p+1, 0x1.cf51b7beb079cp-1, 0x1.75a4b3ddebaa6p-5, -0x1.16d0e1b112e6ep-6, 0x1.75454577aaa7dp-8, -0x1.d25025f80eb9ap-10, 0x1.136c614bd7157p-11, -0x1.33120b2c53eafp-13, 0x1.466c0e1c1f7b2p-15, -0x1.601d3bcb1ab0cp-17, 0x1.24536feeaf82cp-19,
+    0x1.8000000000000p+2, 0x1.ef0b92abe0484p-1, 0x1.1f77f990d00a0p-7, -0x1.dcdde009004dep-10, 0x1.670f7f3934af9p-12, -0x1.00af9536a4615p-14, 0x1.61ff115c042c0p-17, -0x1.cdca8e27e09d1p-20, 0x1.30d848aa26efbp-22, -0x1.067f9662905b8p-24, 0x1.4c304e22e8ba4p-27,
+    0x1.8000000000000p+3, 0x1.fa8c717ff8ff4p-1, 0x1.862e3889c5183p-10, -0x1.547534d4127a4p-13, 0x1.0dab6261b5f39p-16, -0x1.967e9d82374a2p-20, 0x1.2810bb984f749p-23, -0x1.9463f9a291164p-27, 0x1.1bfda002c790fp-30, -0x1.14d437933075ap-33, 0x1.79c42e9a6b8a1p-37,
+    0x1.5c00000000000p+4, 0x1.fe057b3f272f8p-1, 0x1.41f26f41ece64p-12, -0x1.3e1beba89f5abp-16, 0x1.1cc9ded11e9aep-20, -0x1.e4113b26c8f87p-25, 0x1.8e030223ac291p-29, -0x1.3ae2eb904eabbp-33, 0x1.f2c261d9d4d81p-38, -0x1.e2781883ae835p-42, 0x1.74adfe8cfd1fdp-46,
+};
+
+inline constexpr double kSqrtPiHalf = 0x1.c5bf891b4ef6bp-1;
+inline constexpr double kSqrt2Hi = 0x1.6a09e667f3bcdp+0;
+inline constexpr double kSqrt2Lo = -0x1.bdd3413b26456p-54;
+
 }  // namespace zok::special_data

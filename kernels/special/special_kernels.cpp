@@ -37,6 +37,7 @@ enum class Tier { kHA, kLA, kEP };
 
 struct ErfcParts {
   VD hi, lo, k;  // k integral
+  VD e;          // e^(-a^2) 2^-k
 };
 
 // e^(-a^2) e^(a^2) erfc(a) with both factors from tables: e^(-a^2) by 64 entries of 2^(j/64) after
@@ -83,10 +84,10 @@ inline ErfcParts erfc_parts(VD ah, VD al) {
     VD ph, pe;
     two_prod(thi, c0, ph, pe);
     const VD lo = mul_add(thi, ftail, mul_add(elo, c0 + ftail, pe));
-    return {ph, lo, k};
+    return {ph, lo, k, thi + elo};
   } else {
     const VD f = mul_add(s, t, c0);
-    return {(thi + elo) * f, splat<VD>(0.0), k};
+    return {(thi + elo) * f, splat<VD>(0.0), k, thi + elo};
   }
 }
 
@@ -181,6 +182,172 @@ inline double erfc_tail(double ah, double al, int extra_exponent) {
   const ErfcParts p = erfc_parts<kTier>(splat<VD>(ah), splat<VD>(al));
   return std::ldexp(lane0(p.hi + p.lo), static_cast<int>(lane0(p.k)) + extra_exponent);
 }
+
+// ============================================================================================
+// Inverses: erfinv by a polynomial below 0.53, erfcinv of the tail by a first estimate in
+// w = sqrt(-ln z) refined by one step of Halley's method on erfc
+// ============================================================================================
+
+// A result as hi + lo, lo below an ulp of hi.
+struct Pair {
+  VD hi, lo;
+};
+
+// erfinv(xh + xl) for |xh| < 0.53, xl a rounding error of xh: x P(x^2), HA with x c0 exact and the
+// slope (sqrt(pi)/2) e^(y^2) times xl, which is 2^-54 of x at most.
+template <Tier kTier>
+inline Pair erfinv_small(VD xh, VD xl) {
+  const VD t = xh * xh;
+  if constexpr (kTier == Tier::kHA) {
+    const VD q = horner(t, sd::kErfInvSmallHA);  // c0_lo + t Q(t)
+    VD ph, pe;
+    two_prod(xh, splat<VD>(sd::kErfInvSmallHAC0), ph, pe);
+    const VD y2 = t * splat<VD>(0.7854);  // y^2 to a few digits
+    const VD slope =
+        splat<VD>(sd::kSqrtPiHalf) * mul_add(y2, mul_add(y2, splat<VD>(0.5), splat<VD>(1.0)), splat<VD>(1.0));
+    return {ph, mul_add(xh, q, mul_add(xl, slope, pe))};
+  } else if constexpr (kTier == Tier::kLA) {
+    return {xh * horner(t, sd::kErfInvSmallLA), splat<VD>(0.0)};
+  } else {
+    return {xh * horner(t, sd::kErfInvSmallEP), splat<VD>(0.0)};
+  }
+}
+
+// 2^k for integral k from -1100 to 1100, as two factors within the normal range.
+inline void pow2_halves(VD k, VD& f1, VD& f2) {
+  const VD h = round<ZOK_RND_FLOOR>(k * splat<VD>(0.5));
+  f1 = pow2_vec(h);
+  f2 = pow2_vec(k - h);
+}
+
+// erfcinv(z) for 0 < z < 0.47 (denormals included): y0 from the estimate, then
+// y0 + d / (1 - y0 d) with d = (erfc(y0) - z) / ((2/sqrt(pi)) e^(-y0^2)); both sides carry the scale
+// 2^k of erfc(y0), so z 2^-k is formed exactly and nothing leaves the double range.
+template <Tier kTier>
+inline Pair erfcinv_tail(VD z) {
+  const MD tiny = z < splat<VD>(0x1p-1000);
+  const VD zs = select(tiny, z, z * splat<VD>(0x1p64));
+  const VD ln = dlog_normal(zs) - select(tiny, splat<VD>(0.0), splat<VD>(64 * tb::kLn2));
+  const VD w = sqrt(splat<VD>(0.0) - ln);
+  constexpr int kStride = sd::kErfcInvGuessDegree + 2;
+  const VL row = shr<52>(as_int(w)) - splat<VL>(int64_t{1022});
+  static_assert(kStride == 11);
+  const VL at = shl<3>(row) + shl<1>(row) + row;
+  const VD u = w - lookup_one(sd::kErfcInvGuess, at);
+  VD p = lookup_one(sd::kErfcInvGuess + kStride - 1, at);
+  for (int c = kStride - 2; c >= 1; --c) p = mul_add(p, u, lookup_one(sd::kErfcInvGuess + c, at));
+  const VD y0 = max(w * p, splat<VD>(0.5));
+  const ErfcParts e = erfc_parts<kTier>(y0, splat<VD>(0.0));
+  VD f1, f2;
+  pow2_halves(splat<VD>(0.0) - e.k, f1, f2);
+  const VD res = ((e.hi - (z * f1) * f2) + e.lo);
+  const VD d = res * splat<VD>(sd::kSqrtPiHalf) / e.e;
+  return {y0, d / nmul_add(y0, d, splat<VD>(1.0))};
+}
+
+// erfcinv(z) for finite 0 < z < 2: erfinv(1 - z) between 0.47 and 1.53, the tail of z or of 2 - z
+// (negated) outside.
+template <Tier kTier>
+inline Pair erfcinv_pair(VD z) {
+  VD xh, xl;
+  fast_two_sum(splat<VD>(1.0), splat<VD>(0.0) - z, xh, xl);  // |1| >= |z| or z in [1, 2): exact sum
+  const MD mid = abs(xh) < splat<VD>(0.53);
+  Pair r = erfinv_small<kTier>(xh, xl);
+  if (bits(mid) == kAllLanes<VD>) return r;
+  const MD upper = z > splat<VD>(1.0);
+  const VD zt = select(upper, z, splat<VD>(2.0) - z);
+  const Pair t = erfcinv_tail<kTier>(select(mid, zt, splat<VD>(0.25)));
+  const VD sign = select(upper, splat<VD>(0.0), sign_mask<VD>());
+  r.hi = select(mid, t.hi ^ sign, r.hi);
+  r.lo = select(mid, t.lo ^ sign, r.lo);
+  return r;
+}
+
+// erfinv(x) for finite |x| < 1: the polynomial below 0.53, the tail of 1 - |x| (exact) above.
+template <Tier kTier>
+inline VD erfinv_d(VD x) {
+  const VD a = abs(x);
+  const MD mid = a < splat<VD>(0.53);
+  Pair r = erfinv_small<kTier>(x, splat<VD>(0.0));
+  r.hi = select(x == splat<VD>(0.0), r.hi + r.lo, x);  // zeros keep their sign
+  r.lo = splat<VD>(-0.0);
+  if (bits(mid) == kAllLanes<VD>) return r.hi + r.lo;
+  const Pair t = erfcinv_tail<kTier>(select(mid, splat<VD>(1.0) - a, splat<VD>(0.25)));
+  return select(mid, or_sign(t.hi + t.lo, x), r.hi + r.lo);
+}
+
+template <Tier kTier>
+inline VD erfcinv_d(VD z) {
+  const Pair r = erfcinv_pair<kTier>(z);
+  return r.hi + r.lo;
+}
+
+// CdfNormInv(p) = -sqrt(2) erfcinv(2p), the product of the pair taken with its error in HA.
+template <Tier kTier>
+inline VD cdfnorminv_d(VD p) {
+  // The negation as 0 - v: Phi^-1(0.5) is +0.
+  const Pair r = erfcinv_pair<kTier>(p + p);
+  if constexpr (kTier == Tier::kHA) {
+    VD ph, pe;
+    two_prod(r.hi, splat<VD>(sd::kSqrt2Hi), ph, pe);
+    return splat<VD>(0.0) -
+           (ph + mul_add(r.lo, splat<VD>(sd::kSqrt2Hi), mul_add(r.hi, splat<VD>(sd::kSqrt2Lo), pe)));
+  } else {
+    return splat<VD>(0.0) - (r.hi + r.lo) * splat<VD>(sd::kSqrt2Hi);
+  }
+}
+
+// The domain edges of the inverses, in any type: x at the pole gives the infinity `pole`, x beyond
+// the domain NaN. Returns the status.
+template <typename T>
+inline int inverse_edge(T x, T lo, T hi, T at_lo, T at_hi, T* r) {
+  if (x != x) {
+    *r = x + x;
+    return 0;
+  }
+  if (x == lo || x == hi) {
+    *r = x == lo ? at_lo : at_hi;
+    return ZOK_VM_STATUS_SING;
+  }
+  const volatile T zero = 0;
+  *r = zero / zero;
+  return ZOK_VM_STATUS_DOMAIN;
+}
+
+// The policy of an inverse: lanes strictly inside (lo, hi) take the vector path, others the edges.
+// Float policies compute in double on the two halves of each vector.
+template <Fn kFn, typename T, VD (*kD)(VD)>
+struct InverseK {
+  using V = Vec<T>;
+  static constexpr Check kCheck = Check::kFixLanes;
+  static constexpr int kUnroll = unroll_for<T>(8);
+  static constexpr T kLo = kFn == Fn::sErfInv || kFn == Fn::dErfInv ? T(-1) : T(0);
+  static constexpr T kHi = kFn == Fn::sErfInv || kFn == Fn::dErfInv     ? T(1)
+                           : kFn == Fn::sErfcInv || kFn == Fn::dErfcInv ? T(2)
+                                                                        : T(1);
+  static constexpr bool kCdf = kFn == Fn::sCdfNormInv || kFn == Fn::dCdfNormInv;
+  static V vec(V x) {
+    if constexpr (sizeof(T) == 4) {
+      return narrow(kD(widen_lo(x)), kD(widen_hi(x)));
+    } else {
+      return kD(x);
+    }
+  }
+  static unsigned special(V x) { return outside<V>((x > splat<V>(kLo)) & (x < splat<V>(kHi))); }
+  static void scalar(int i, const T* a, T* r) {
+    const T x = a[i];
+    if (x > kLo && x < kHi) {
+      r[i] = on_lane<InverseK>(x);
+      return;
+    }
+    // Erfinv: -1 -> -inf, 1 -> inf; ErfcInv: 0 -> inf, 2 -> -inf; CdfNormInv: 0 -> -inf, 1 -> inf.
+    const T inf = kInf<T>;
+    const bool erfinv = kFn == Fn::sErfInv || kFn == Fn::dErfInv;
+    const T at_lo = erfinv || kCdf ? -inf : inf;
+    const int status = inverse_edge<T>(x == 0 ? T(0) : x, kLo, kHi, at_lo, -at_lo, r + i);
+    if (status != 0) report(status, i, a, a, r, r, vm::traits(kFn).name);
+  }
+};
 
 // ============================================================================================
 // Policies: double
@@ -373,6 +540,17 @@ using DCdfNormOf = DCdfNormK<f, s == kHA   ? Tier::kHA
                                 : s == kLA ? Tier::kLA
                                            : Tier::kEP>;
 
+constexpr Tier tier_of(bool is_float, int slot) {
+  if (is_float) return slot == kHA ? Tier::kLA : Tier::kEP;
+  return slot == kHA ? Tier::kHA : slot == kLA ? Tier::kLA : Tier::kEP;
+}
+template <Fn f, int s>
+using ErfInvOf = InverseK<f, vm::Elem<f>, erfinv_d<tier_of(vm::traits(f).type == 's', s)>>;
+template <Fn f, int s>
+using ErfcInvOf = InverseK<f, vm::Elem<f>, erfcinv_d<tier_of(vm::traits(f).type == 's', s)>>;
+template <Fn f, int s>
+using CdfNormInvOf = InverseK<f, vm::Elem<f>, cdfnorminv_d<tier_of(vm::traits(f).type == 's', s)>>;
+
 }  // namespace
 
 void register_special(vm::KernelSlots& s) {
@@ -381,8 +559,14 @@ void register_special(vm::KernelSlots& s) {
   reg<dErf, DErfOf>(s);
   reg<sErfc, SErfcOf>(s);
   reg<dErfc, DErfcOf>(s);
+  reg<sErfInv, ErfInvOf>(s);
+  reg<dErfInv, ErfInvOf>(s);
+  reg<sErfcInv, ErfcInvOf>(s);
+  reg<dErfcInv, ErfcInvOf>(s);
   reg<sCdfNorm, SCdfNormOf>(s);
   reg<dCdfNorm, DCdfNormOf>(s);
+  reg<sCdfNormInv, CdfNormInvOf>(s);
+  reg<dCdfNormInv, CdfNormInvOf>(s);
 }
 
 }  // namespace zok::ZOK_ISA_NS

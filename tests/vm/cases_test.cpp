@@ -293,7 +293,7 @@ std::vector<Group> power_groups() {
 
 std::vector<Group> special_groups() {
   const double sdmin = std::numeric_limits<float>::denorm_min(), ddmin = std::numeric_limits<double>::denorm_min();
-  const double smin = std::numeric_limits<float>::min(), dmin = std::numeric_limits<double>::min();
+  const double dmin = std::numeric_limits<double>::min();
   return {
       {Fn::sErf, {{kInf, 0, 1, 0}, {-kInf, 0, -1, 0}, {-0.0, 0, -0.0, 0}, {0.25, 0, 0.27632639016823696, 0},
                   {-0.5, 0, -0.5204998778130465, 0}, {3, 0, 0.9999779095030014, 0}, {kNan, 0, kNan, 0}}},
@@ -310,6 +310,19 @@ std::vector<Group> special_groups() {
                    {26.543243408203125, 0, 1.0007996276279012 * dmin, 0},
                    {26.543258454250978, 0, 2.2250738585076055e-308, 0}, {26.54325845425098, 0, 2.2250738585071856e-308, 4},
                    {27.22601318359375, 0, ddmin, 4}, {27.226013183593754, 0, 0, 4}, {kNan, 0, kNan, 0}}},
+      // The inverses: poles at the ends of the domain (-0 counts as 0), NaN beyond, and the tails.
+      {Fn::sErfInv, {{0, 0, 0, 0}, {0.5, 0, 0.4769362762044699, 0}, {1, 0, kInf, 2}, {-1, 0, -kInf, 2},
+                     {1.5, 0, kNan, 1}, {-0.0, 0, -0.0, 0}, {-kInf, 0, kNan, 1}, {kNan, 0, kNan, 0}}, kAll, false, 0.25},
+      {Fn::dErfInv, {{0.5, 0, 0.4769362762044699, 0}, {1, 0, kInf, 2}, {-1, 0, -kInf, 2}, {-0.99, 0, -1.8213863677184494, 0},
+                     {1.0000000000000002, 0, kNan, 1}, {-0.0, 0, -0.0, 0}, {ddmin, 0, ddmin * 0.886226925452758, 0}}, kAll, false, 0.25},
+      {Fn::sErfcInv, {{0, 0, kInf, 2}, {-0.0, 0, kInf, 2}, {2, 0, -kInf, 2}, {2.5, 0, kNan, 1}, {-1e-30, 0, kNan, 1},
+                      {1, 0, 0, 0}, {1.5, 0, -0.4769362762044699, 0}, {sdmin, 0, 10.019834265884624, 0}}, kAll, false, 0.25},
+      {Fn::dErfcInv, {{0, 0, kInf, 2}, {-0.0, 0, kInf, 2}, {2, 0, -kInf, 2}, {kInf, 0, kNan, 1}, {1, 0, 0, 0},
+                      {ddmin, 0, 27.21329321081295, 0}, {1e-300, 0, 26.209469960516124, 0}, {kNan, 0, kNan, 0}}, kAll, false, 0.25},
+      {Fn::sCdfNormInv, {{0.5, 0, 0, 0}, {0, 0, -kInf, 2}, {1, 0, kInf, 2}, {-0.1, 0, kNan, 1}, {-0.0, 0, -kInf, 2},
+                         {0.025, 0, -1.9599639845400543, 0}}, kAll, false, 0.25},
+      {Fn::dCdfNormInv, {{0.5, 0, 0, 0}, {0, 0, -kInf, 2}, {1, 0, kInf, 2}, {1.0000000000000002, 0, kNan, 1},
+                         {1e-300, 0, -37.0470962993612, 0}, {1 - 0x1p-53, 0, 8.209536151601387, 0}}, kAll, false, 0.25},
       {Fn::sCdfNorm, {{kInf, 0, 1, 0}, {-kInf, 0, 0, 0}, {0.75, 0, 0.7733726476231318, 0}, {-3, 0, 0.0013498980316300946, 0},
                       {-12.949952125549316, 0, 1.1755031652047813e-38, 0}, {-12.949953079223633, 0, 1.1754885622229144e-38, 4},
                       {-14.170185089111328, 0, 0.500003007749427 * sdmin, 4}, {-14.170186042785645, 0, 0, 4},
