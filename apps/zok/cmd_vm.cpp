@@ -279,8 +279,8 @@ void tour_power() {
               libm);
 }
 
-// The error functions: their limits and tail reports, each dErf flavour's largest error against the
-// long-double library function over [-6, 6] and its speed beside the C library's loop.
+// The error functions and their inverses: limits, poles and tail reports, each dErf flavour's largest error
+// against the long-double library function over [-6, 6] and its speed beside the C library's loop.
 void tour_special() {
   zok::app::tour_heading("vector math: special functions");
   const float inf = std::numeric_limits<float>::infinity();
@@ -297,6 +297,18 @@ void tour_special() {
       erf_r[0], erf_r[1], erf_r[2], erf_r[3], erfc_r[0], erfc_r[1], erfc_r[2], erfc_r[3], cdf_r[0], cdf_r[1],
       cdf_r[2], cdf_r[3]);
   _yubClearErrStatus();
+  const float ia[5] = {0.0f, 0.5f, 1.0f, -1.0f, 1.5f};
+  float ir[5];
+  _yubSetErrorCallBack(print_report);
+  _yubsErfInv(5, ia, ir);
+  _yubSetErrorCallBack(old);
+  std::printf("sErfInv {0, 0.5, 1, -1, 1.5} = {%g, %.9g, %g, %g, %g}, status %d\n", ir[0], ir[1], ir[2],
+              ir[3], ir[4], _yubGetErrStatus());
+  _yubClearErrStatus();
+  const double pa[2] = {1e-300, 1 - 0x1p-53};
+  double pr[2];
+  _yubdCdfNormInv(2, pa, pr);
+  std::printf("dCdfNormInv(1e-300) = %.17g, dCdfNormInv(1 - 2^-53) = %.17g\n", pr[0], pr[1]);
   float ep_half;
   _yubsErf_11(1, &ea[1], &ep_half);
   std::printf("sErf EP(0.5) = %.17g, the table's erf(64/128)\n", ep_half);
