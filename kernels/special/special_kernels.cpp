@@ -1,5 +1,6 @@
-// Error-function kernels (Erf, Erfc, CdfNorm) for float and double, compiled once per instruction
-// set. Tables and coefficients come from tools/gen_special_coeffs.py.
+// Error-function kernels (Erf, Erfc, CdfNorm and the inverses ErfInv, ErfcInv, CdfNormInv) for float
+// and double, compiled once per instruction set. Tables and coefficients come from
+// tools/gen_special_coeffs.py.
 //
 // Contract (measured maxima against MPFR in tests/vm/accuracy_test.cpp):
 //   HA within 1 ulp, LA within 4 ulp, EP at least 12 (float) or 26 (double) correct bits, over the
@@ -11,6 +12,10 @@
 //     27.22601318359375 (double).
 //   CdfNorm: as Erfc mirrored: -inf -> +0, +inf -> 1; code 4 below the smallest normal result, +0
 //     below -14.170185089111328 (float) and -38.485408335567335 (double).
+//   ErfInv: +-0 -> +-0, +-1 -> +-inf code 2, |x| > 1 -> NaN code 1.
+//   ErfcInv: +-0 -> +inf and 2 -> -inf code 2, outside [0, 2] NaN code 1.
+//   CdfNormInv: +-0 -> -inf and 1 -> +inf code 2, outside [0, 1] NaN code 1; 0.5 -> +0.
+//   NaN -> NaN without a report everywhere.
 #include <cmath>
 #include <type_traits>
 
@@ -314,6 +319,16 @@ inline int inverse_edge(T x, T lo, T hi, T at_lo, T at_hi, T* r) {
   return ZOK_VM_STATUS_DOMAIN;
 }
 
+// A double formula on a double vector, or on the two halves of a float vector.
+template <VD (*kD)(VD)>
+inline VD in_double(VD x) {
+  return kD(x);
+}
+template <VD (*kD)(VD)>
+inline VF in_double(VF x) {
+  return narrow(kD(widen_lo(x)), kD(widen_hi(x)));
+}
+
 // The policy of an inverse: lanes strictly inside (lo, hi) take the vector path, others the edges.
 // Float policies compute in double on the two halves of each vector.
 template <Fn kFn, typename T, VD (*kD)(VD)>
@@ -326,13 +341,7 @@ struct InverseK {
                            : kFn == Fn::sErfcInv || kFn == Fn::dErfcInv ? T(2)
                                                                         : T(1);
   static constexpr bool kCdf = kFn == Fn::sCdfNormInv || kFn == Fn::dCdfNormInv;
-  static V vec(V x) {
-    if constexpr (sizeof(T) == 4) {
-      return narrow(kD(widen_lo(x)), kD(widen_hi(x)));
-    } else {
-      return kD(x);
-    }
-  }
+  static V vec(V x) { return in_double<kD>(x); }
   static unsigned special(V x) { return outside<V>((x > splat<V>(kLo)) & (x < splat<V>(kHi))); }
   static void scalar(int i, const T* a, T* r) {
     const T x = a[i];
@@ -350,7 +359,7 @@ struct InverseK {
 };
 
 // ============================================================================================
-// Policies: double
+// Policies
 // ============================================================================================
 
 constexpr double kDErfcZero = 27.22601318359375;   // above: +0
@@ -362,93 +371,17 @@ constexpr float kSCdfZero = -14.170185089111328f;  // below: +0
 constexpr float kSErfcFast = 9.0f;                 // erfc >= 2^-125 below
 constexpr float kSCdfFast = -12.9f;                // Phi >= 2^-125 above
 
-template <Tier kTier>
-struct DErfVec {
-  static VD vec(VD x) { return erf_d<kTier>(x); }
-};
-
-template <Fn kFn, Tier kTier>
-struct DErfK {
+// Erf: only NaN and the infinities leave the vector path.
+template <Fn kFn, typename T, VD (*kD)(VD)>
+struct ErfK {
+  using V = Vec<T>;
   static constexpr Check kCheck = Check::kFixLanes;
-  static constexpr int kUnroll = unroll_for<double>(8);
-  static VD vec(VD x) { return erf_d<kTier>(x); }
-  static unsigned special(VD x) { return outside<VD>(abs(x) < splat<VD>(kInfD)); }
-  static void scalar(int i, const double* a, double* r) {
-    const double x = a[i];
-    r[i] = x != x ? x + x : std::fabs(x) == kInfD ? std::copysign(1.0, x) : on_lane<DErfK>(x);
-  }
-};
-
-template <Fn kFn, Tier kTier>
-struct DErfcK {
-  static constexpr Check kCheck = Check::kFixLanes;
-  static constexpr int kUnroll = unroll_for<double>(8);
-  static VD vec(VD x) { return erfc_d<kTier>(x, splat<VD>(0.0)); }
-  // NaN, and from kDErfcFast on (+inf included).
-  static unsigned special(VD x) { return outside<VD>(x < splat<VD>(kDErfcFast)); }
-  static void scalar(int i, const double* a, double* r) {
-    const double x = a[i];
-    if (x != x) {
-      r[i] = x + x;
-    } else if (x < kDErfcFast) {
-      r[i] = on_lane<DErfcK>(x);
-    } else if (x == kInfD) {
-      r[i] = 0.0;
-    } else {
-      r[i] = x > kDErfcZero ? 0.0 : erfc_tail<kTier>(x, 0.0, 0);
-      if (r[i] < Limits<double>::kMinNormal)
-        report(ZOK_VM_STATUS_UNDERFLOW, i, a, a, r, r, vm::traits(kFn).name);
-    }
-  }
-};
-
-template <Fn kFn, Tier kTier>
-struct DCdfNormK {
-  static constexpr Check kCheck = Check::kFixLanes;
-  static constexpr int kUnroll = unroll_for<double>(8);
-  static VD vec(VD x) { return cdfnorm_d<kTier>(x); }
-  // NaN, and below kDCdfFast (-inf included).
-  static unsigned special(VD x) { return outside<VD>(x >= splat<VD>(kDCdfFast)); }
-  static void scalar(int i, const double* a, double* r) {
-    const double x = a[i];
-    if (x != x) {
-      r[i] = x + x;
-    } else if (x >= kDCdfFast) {
-      r[i] = on_lane<DCdfNormK>(x);
-    } else if (x == -kInfD) {
-      r[i] = 0.0;
-    } else {
-      if (x < kDCdfZero) {
-        r[i] = 0.0;
-      } else {
-        VD yh, yl;
-        cdf_argument<kTier>(splat<VD>(x), yh, yl);
-        r[i] = erfc_tail<kTier>(lane0(yh), lane0(yl), -1);
-      }
-      if (r[i] < Limits<double>::kMinNormal)
-        report(ZOK_VM_STATUS_UNDERFLOW, i, a, a, r, r, vm::traits(kFn).name);
-    }
-  }
-};
-
-// ============================================================================================
-// Policies: float, through the double formulas on the two halves of each vector
-// ============================================================================================
-
-template <VD (*kHalf)(VD)>
-inline VF on_halves(VF x) {
-  return narrow(kHalf(widen_lo(x)), kHalf(widen_hi(x)));
-}
-
-template <Fn kFn, Tier kTier>
-struct SErfK {
-  static constexpr Check kCheck = Check::kFixLanes;
-  static constexpr int kUnroll = unroll_for<float>(8);
-  static VF vec(VF x) { return on_halves<erf_d<kTier>>(x); }
-  static unsigned special(VF x) { return outside<VF>(abs(x) < splat<VF>(kInfF)); }
-  static void scalar(int i, const float* a, float* r) {
-    const float x = a[i];
-    r[i] = x != x ? x + x : std::fabs(x) == kInfF ? std::copysign(1.0f, x) : on_lane<SErfK>(x);
+  static constexpr int kUnroll = unroll_for<T>(8);
+  static V vec(V x) { return in_double<kD>(x); }
+  static unsigned special(V x) { return outside<V>(abs(x) < splat<V>(kInf<T>)); }
+  static void scalar(int i, const T* a, T* r) {
+    const T x = a[i];
+    r[i] = x != x ? x + x : std::fabs(x) == kInf<T> ? std::copysign(T(1), x) : on_lane<ErfK>(x);
   }
 };
 
@@ -457,46 +390,52 @@ inline VD erfc_plain(VD x) {
   return erfc_d<kTier>(x, splat<VD>(0.0));
 }
 
-template <Fn kFn, Tier kTier>
-struct SErfcK {
+// Erfc and CdfNorm: the vector path stops where results could leave the normal range (above
+// kFast for Erfc, below it for CdfNorm), the scalar path gives the tail and reports results below
+// the smallest normal number; beyond kZero the result is +0. The double tail is scaled once, at the
+// end, so that denormal results are rounded once more only.
+template <Fn kFn, typename T, Tier kTier, bool kCdf>
+struct TailK {
+  using V = Vec<T>;
+  static constexpr bool kFloat = sizeof(T) == 4;
+  static constexpr T kFast =
+      kCdf ? (kFloat ? T(kSCdfFast) : T(kDCdfFast)) : (kFloat ? T(kSErfcFast) : T(kDErfcFast));
+  static constexpr T kZero =
+      kCdf ? (kFloat ? T(kSCdfZero) : T(kDCdfZero)) : (kFloat ? T(kSErfcZero) : T(kDErfcZero));
   static constexpr Check kCheck = Check::kFixLanes;
-  static constexpr int kUnroll = unroll_for<float>(8);
-  static VF vec(VF x) { return on_halves<erfc_plain<kTier>>(x); }
-  static unsigned special(VF x) { return outside<VF>(x < splat<VF>(kSErfcFast)); }
-  static void scalar(int i, const float* a, float* r) {
-    const float x = a[i];
-    if (x != x) {
-      r[i] = x + x;
-    } else if (x < kSErfcFast) {
-      r[i] = on_lane<SErfcK>(x);
-    } else if (x == kInfF) {
-      r[i] = 0.0f;
+  static constexpr int kUnroll = unroll_for<T>(8);
+  static V vec(V x) {
+    if constexpr (kCdf) {
+      return in_double<cdfnorm_d<kTier>>(x);
     } else {
-      r[i] = x > kSErfcZero ? 0.0f : static_cast<float>(lane0(erfc_plain<kTier>(splat<VD>(x))));
-      if (r[i] < Limits<float>::kMinNormal)
-        report(ZOK_VM_STATUS_UNDERFLOW, i, a, a, r, r, vm::traits(kFn).name);
+      return in_double<erfc_plain<kTier>>(x);
     }
   }
-};
-
-template <Fn kFn, Tier kTier>
-struct SCdfNormK {
-  static constexpr Check kCheck = Check::kFixLanes;
-  static constexpr int kUnroll = unroll_for<float>(8);
-  static VF vec(VF x) { return on_halves<cdfnorm_d<kTier>>(x); }
-  static unsigned special(VF x) { return outside<VF>(x >= splat<VF>(kSCdfFast)); }
-  static void scalar(int i, const float* a, float* r) {
-    const float x = a[i];
+  static bool fast(T x) { return kCdf ? x >= kFast : x < kFast; }
+  // NaN too.
+  static unsigned special(V x) { return outside<V>(kCdf ? (x >= splat<V>(kFast)) : (x < splat<V>(kFast))); }
+  static T tail(T x) {
+    if constexpr (kFloat) {
+      return static_cast<T>(lane0(kCdf ? cdfnorm_d<kTier>(splat<VD>(x)) : erfc_plain<kTier>(splat<VD>(x))));
+    } else if constexpr (kCdf) {
+      VD yh, yl;
+      cdf_argument<kTier>(splat<VD>(x), yh, yl);
+      return erfc_tail<kTier>(lane0(yh), lane0(yl), -1);
+    } else {
+      return erfc_tail<kTier>(x, 0.0, 0);
+    }
+  }
+  static void scalar(int i, const T* a, T* r) {
+    const T x = a[i];
     if (x != x) {
       r[i] = x + x;
-    } else if (x >= kSCdfFast) {
-      r[i] = on_lane<SCdfNormK>(x);
-    } else if (x == -kInfF) {
-      r[i] = 0.0f;
+    } else if (fast(x)) {
+      r[i] = on_lane<TailK>(x);
+    } else if (std::fabs(x) == kInf<T>) {
+      r[i] = T(0);
     } else {
-      r[i] = x < kSCdfZero ? 0.0f : static_cast<float>(lane0(cdfnorm_d<kTier>(splat<VD>(x))));
-      if (r[i] < Limits<float>::kMinNormal)
-        report(ZOK_VM_STATUS_UNDERFLOW, i, a, a, r, r, vm::traits(kFn).name);
+      r[i] = (kCdf ? x < kZero : x > kZero) ? T(0) : tail(x);
+      if (r[i] < Limits<T>::kMinNormal) report(ZOK_VM_STATUS_UNDERFLOW, i, a, a, r, r, vm::traits(kFn).name);
     }
   }
 };
@@ -522,49 +461,43 @@ struct SErfEPK : FloatGroupLoop<8> {
 
 // ---- the policy of each function and slot ----
 
-template <Fn f, int s>
-using SErfOf = std::conditional_t<s == kEP, SErfEPK, SErfK<f, s == kHA ? Tier::kLA : Tier::kEP>>;
-template <Fn f, int s>
-using DErfOf = DErfK<f, s == kHA   ? Tier::kHA
-                        : s == kLA ? Tier::kLA
-                                   : Tier::kEP>;
-template <Fn f, int s>
-using SErfcOf = SErfcK<f, s == kHA ? Tier::kLA : Tier::kEP>;
-// LA and EP share one kernel.
-template <Fn f, int s>
-using DErfcOf = DErfcK<f, s == kHA ? Tier::kHA : Tier::kLA>;
-template <Fn f, int s>
-using SCdfNormOf = SCdfNormK<f, s == kHA ? Tier::kLA : Tier::kEP>;
-template <Fn f, int s>
-using DCdfNormOf = DCdfNormK<f, s == kHA   ? Tier::kHA
-                                : s == kLA ? Tier::kLA
-                                           : Tier::kEP>;
-
+// Float flavours run the double formulas one tier down: HA on LA, LA and EP on EP.
 constexpr Tier tier_of(bool is_float, int slot) {
   if (is_float) return slot == kHA ? Tier::kLA : Tier::kEP;
   return slot == kHA ? Tier::kHA : slot == kLA ? Tier::kLA : Tier::kEP;
 }
 template <Fn f, int s>
-using ErfInvOf = InverseK<f, vm::Elem<f>, erfinv_d<tier_of(vm::traits(f).type == 's', s)>>;
+constexpr Tier kTierOf = tier_of(vm::traits(f).type == 's', s);
+
 template <Fn f, int s>
-using ErfcInvOf = InverseK<f, vm::Elem<f>, erfcinv_d<tier_of(vm::traits(f).type == 's', s)>>;
+using ErfOf =
+    std::conditional_t<f == Fn::sErf && s == kEP, SErfEPK, ErfK<f, vm::Elem<f>, erf_d<kTierOf<f, s>>>>;
+// Double Erfc: LA and EP share one kernel.
 template <Fn f, int s>
-using CdfNormInvOf = InverseK<f, vm::Elem<f>, cdfnorminv_d<tier_of(vm::traits(f).type == 's', s)>>;
+using ErfcOf = TailK<f, vm::Elem<f>, f == Fn::dErfc && s == kEP ? Tier::kLA : kTierOf<f, s>, false>;
+template <Fn f, int s>
+using CdfNormOf = TailK<f, vm::Elem<f>, kTierOf<f, s>, true>;
+template <Fn f, int s>
+using ErfInvOf = InverseK<f, vm::Elem<f>, erfinv_d<kTierOf<f, s>>>;
+template <Fn f, int s>
+using ErfcInvOf = InverseK<f, vm::Elem<f>, erfcinv_d<kTierOf<f, s>>>;
+template <Fn f, int s>
+using CdfNormInvOf = InverseK<f, vm::Elem<f>, cdfnorminv_d<kTierOf<f, s>>>;
 
 }  // namespace
 
 void register_special(vm::KernelSlots& s) {
   using enum Fn;
-  reg<sErf, SErfOf>(s);
-  reg<dErf, DErfOf>(s);
-  reg<sErfc, SErfcOf>(s);
-  reg<dErfc, DErfcOf>(s);
+  reg<sErf, ErfOf>(s);
+  reg<dErf, ErfOf>(s);
+  reg<sErfc, ErfcOf>(s);
+  reg<dErfc, ErfcOf>(s);
   reg<sErfInv, ErfInvOf>(s);
   reg<dErfInv, ErfInvOf>(s);
   reg<sErfcInv, ErfcInvOf>(s);
   reg<dErfcInv, ErfcInvOf>(s);
-  reg<sCdfNorm, SCdfNormOf>(s);
-  reg<dCdfNorm, DCdfNormOf>(s);
+  reg<sCdfNorm, CdfNormOf>(s);
+  reg<dCdfNorm, CdfNormOf>(s);
   reg<sCdfNormInv, CdfNormInvOf>(s);
   reg<dCdfNormInv, CdfNormInvOf>(s);
 }
