@@ -351,8 +351,19 @@ void mvec_powx_d(int n, const double* a, const double*, double* r) {
 // ---- special-function baselines: glibc loops, SLEEF (1.0-ulp erf, its only erfc at 1.5 ulp) and
 // glibc's vector entry points (libmvec); CdfNorm as the glibc loop of erfc(-x/sqrt(2))/2 ----
 ZOK_EXPLOG_BASE(erf)
-ZOK_EXPLOG_BASE(erfc)
 #undef ZOK_EXPLOG_BASE
+void libm_erfc_f(int n, const float* a, const float*, float* r) {
+  libm_loop<float>(::erfcf, n, a, r);
+}
+void libm_erfc_d(int n, const double* a, const double*, double* r) {
+  libm_loop<double>(::erfc, n, a, r);
+}
+void mvec_erfc_f(int n, const float* a, const float*, float* r) {
+  vector_loop<float, ZOK_VF>(ZOK_MVEC_F(erfc), ::erfcf, n, a, r);
+}
+void mvec_erfc_d(int n, const double* a, const double*, double* r) {
+  vector_loop<double, ZOK_VD>(ZOK_MVEC_D(erfc), static_cast<double (*)(double)>(::erfc), n, a, r);
+}
 void sleef15_erfc_f(int n, const float* a, const float*, float* r) {
   vector_loop<float, ZOK_VF>(ZOK_SLEEF_FU(erfc, u15), ::erfcf, n, a, r);
 }
