@@ -230,6 +230,9 @@ inline void pow2_halves(VD k, VD& f1, VD& f2) {
 // 2^k of erfc(y0), so z 2^-k is formed exactly and nothing leaves the double range.
 template <Tier kTier>
 inline Pair erfcinv_tail(VD z) {
+  // Lanes outside the range (the scalar path replaces them) must still index the tables: the
+  // minimum takes NaN from its second operand.
+  z = max(min(z, splat<VD>(0.47)), splat<VD>(0x1p-1074));
   const MD tiny = z < splat<VD>(0x1p-1000);
   const VD zs = select(tiny, z, z * splat<VD>(0x1p64));
   const VD ln = dlog_normal(zs) - select(tiny, splat<VD>(0.0), splat<VD>(64 * tb::kLn2));
