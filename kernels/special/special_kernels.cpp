@@ -210,7 +210,11 @@ inline Pair erfinv_small(VD xh, VD xl) {
     const VD y2 = t * splat<VD>(0.7854);  // y^2 to a few digits
     const VD slope =
         splat<VD>(sd::kSqrtPiHalf) * mul_add(y2, mul_add(y2, splat<VD>(0.5), splat<VD>(1.0)), splat<VD>(1.0));
-    return {ph, mul_add(xh, q, mul_add(xl, slope, pe))};
+    // Below 2^-28, x c0 rounded once is within 0.75 ulp, and the exact parts would underflow near
+    // the denormals.
+    const MD tiny = abs(xh) < splat<VD>(0x1p-28);
+    return {select(tiny, ph, xh * splat<VD>(sd::kErfInvSmallHAC0)),
+            select(tiny, mul_add(xh, q, mul_add(xl, slope, pe)), splat<VD>(-0.0))};
   } else if constexpr (kTier == Tier::kLA) {
     return {xh * horner(t, sd::kErfInvSmallLA), splat<VD>(0.0)};
   } else {
