@@ -139,6 +139,8 @@ ZOK_MVEC_DECLARE(log1p)
 ZOK_MVEC_DECLARE(sin)
 ZOK_MVEC_DECLARE(cos)
 ZOK_MVEC_DECLARE(tan)
+ZOK_MVEC_DECLARE(erf)
+ZOK_MVEC_DECLARE(erfc)
 #undef ZOK_MVEC_DECLARE
 
 namespace zok::bench::ZOK_ISA_NS {
@@ -185,7 +187,6 @@ ZOK_EXPLOG_BASE(log1p)
 ZOK_EXPLOG_BASE(sin)
 ZOK_EXPLOG_BASE(cos)
 ZOK_EXPLOG_BASE(tan)
-#undef ZOK_EXPLOG_BASE
 #define ZOK_SLEEF35_BASE(name)                                                                              \
   void sleef35_##name##_f(int n, const float* a, const float*, float* r) {                                  \
     vector_loop<float, ZOK_VF>(ZOK_SLEEF_FU(name, u35), ::name##f, n, a, r);                                \
@@ -378,6 +379,34 @@ void mvec_powx_f(int n, const float* a, const float*, float* r) {
 void mvec_powx_d(int n, const double* a, const double*, double* r) {
   vector_loop<double, ZOK_VD>([](ZOK_VD x) { return ZOK_MVEC2_D(pow)(x, ZOK_SET1_D(kPowxExponent)); },
                               [](double x) { return std::pow(x, kPowxExponent); }, n, a, r);
+}
+// ---- special-function baselines: glibc loops, SLEEF (1.0-ulp erf, its only erfc at 1.5 ulp) and
+// glibc's vector entry points (libmvec); CdfNorm as the glibc loop of erfc(-x/sqrt(2))/2 ----
+ZOK_EXPLOG_BASE(erf)
+#undef ZOK_EXPLOG_BASE
+void libm_erfc_f(int n, const float* a, const float*, float* r) {
+  libm_loop<float>(::erfcf, n, a, r);
+}
+void libm_erfc_d(int n, const double* a, const double*, double* r) {
+  libm_loop<double>(::erfc, n, a, r);
+}
+void mvec_erfc_f(int n, const float* a, const float*, float* r) {
+  vector_loop<float, ZOK_VF>(ZOK_MVEC_F(erfc), ::erfcf, n, a, r);
+}
+void mvec_erfc_d(int n, const double* a, const double*, double* r) {
+  vector_loop<double, ZOK_VD>(ZOK_MVEC_D(erfc), static_cast<double (*)(double)>(::erfc), n, a, r);
+}
+void sleef15_erfc_f(int n, const float* a, const float*, float* r) {
+  vector_loop<float, ZOK_VF>(ZOK_SLEEF_FU(erfc, u15), ::erfcf, n, a, r);
+}
+void sleef15_erfc_d(int n, const double* a, const double*, double* r) {
+  vector_loop<double, ZOK_VD>(ZOK_SLEEF_DU(erfc, u15), static_cast<double (*)(double)>(::erfc), n, a, r);
+}
+void libm_cdfnorm_f(int n, const float* a, const float*, float* r) {
+  for (int i = 0; i < n; ++i) r[i] = 0.5f * ::erfcf(a[i] * -0.70710678f);
+}
+void libm_cdfnorm_d(int n, const double* a, const double*, double* r) {
+  for (int i = 0; i < n; ++i) r[i] = 0.5 * ::erfc(a[i] * -0.7071067811865476);
 }
 
 // SinCos: sines into r, cosines into a second array of the caller's thread kept across calls. SLEEF

@@ -311,6 +311,64 @@ void tour_trig() {
               ns[0], ns[1], ns[2], libm);
 }
 
+// The error functions and their inverses: limits, poles and tail reports, each dErf flavour's largest error
+// against the long-double library function over [-6, 6] and its speed beside the C library's loop.
+void tour_special() {
+  zok::app::tour_heading("vector math: special functions");
+  const float inf = std::numeric_limits<float>::infinity();
+  const float ea[4] = {-inf, 0.5f, 20.0f, -20.0f};
+  float erf_r[4], erfc_r[4], cdf_r[4];
+  const ErrorCallback old = _yubSetErrorCallBack(print_report);
+  _yubsErf(4, ea, erf_r);
+  _yubsErfc(4, ea, erfc_r);
+  _yubsCdfNorm(4, ea, cdf_r);
+  _yubSetErrorCallBack(old);
+  std::printf(
+      "{-inf, 0.5, 20, -20}: sErf {%g, %.9g, %g, %g}, sErfc {%g, %.9g, %g, %g}, sCdfNorm {%g, %.9g, %g, "
+      "%g}\n",
+      erf_r[0], erf_r[1], erf_r[2], erf_r[3], erfc_r[0], erfc_r[1], erfc_r[2], erfc_r[3], cdf_r[0], cdf_r[1],
+      cdf_r[2], cdf_r[3]);
+  _yubClearErrStatus();
+  const float ia[5] = {0.0f, 0.5f, 1.0f, -1.0f, 1.5f};
+  float ir[5];
+  _yubSetErrorCallBack(print_report);
+  _yubsErfInv(5, ia, ir);
+  _yubSetErrorCallBack(old);
+  std::printf("sErfInv {0, 0.5, 1, -1, 1.5} = {%g, %.9g, %g, %g, %g}, status %d\n", ir[0], ir[1], ir[2],
+              ir[3], ir[4], _yubGetErrStatus());
+  _yubClearErrStatus();
+  const double pa[2] = {1e-300, 1 - 0x1p-53};
+  double pr[2];
+  _yubdCdfNormInv(2, pa, pr);
+  std::printf("dCdfNormInv(1e-300) = %.17g, dCdfNormInv(1 - 2^-53) = %.17g\n", pr[0], pr[1]);
+  float ep_half;
+  _yubsErf_11(1, &ea[1], &ep_half);
+  std::printf("sErf EP(0.5) = %.17g, the table's erf(64/128)\n", ep_half);
+
+  const int n = 1 << 18;
+  std::vector<double> x(n), y(n);
+  for (int i = 0; i < n; ++i) x[i] = -6.0 + 12.0 * (i + 0.5) / n;
+  using K = void (*)(int, const double*, double*);
+  const K kernels[3] = {_yubdErf_50, _yubdErf, _yubdErf_26};
+  double err[3], ns[3];
+  auto time = [n](auto&& f) { return ns_per_element(n, f); };
+  for (int f = 0; f < 3; ++f) {
+    kernels[f](n, x.data(), y.data());
+    err[f] = 0;
+    for (int i = 0; i < n; ++i)
+      err[f] = std::max(err[f], ulp_error(y[i], erfl(static_cast<long double>(x[i]))));
+    ns[f] = time([&] { kernels[f](n, x.data(), y.data()); });
+  }
+  double (*volatile libm_erf)(double) = std::erf;
+  const double libm = time([&] {
+    for (int i = 0; i < n; ++i) y[i] = libm_erf(x[i]);
+  });
+  std::printf("dErf over [-6, 6], 2^18 arguments: largest error LA %.2f ulp, HA %.2f, EP %.3g\n", err[0],
+              err[1], err[2]);
+  std::printf("dErf speed: LA %.2f ns/element, HA %.2f, EP %.2f; C library loop %.2f\n", ns[0], ns[1], ns[2],
+              libm);
+}
+
 void tour_vm() {
   zok::app::tour_heading("vector math: arithmetic and rounding");
   std::printf("kernels in the tables: %s\n", zok::vm::isa_name(zok::vm::selected_isa()));
@@ -350,6 +408,7 @@ void tour_vm() {
   tour_exp();
   tour_power();
   tour_trig();
+  tour_special();
 }
 
 const bool kRegistered = zok::app::register_command(

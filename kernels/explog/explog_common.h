@@ -26,6 +26,17 @@ constexpr int unroll_for(int elements) {
   return elements / Vec<T>::kLanes > 0 ? elements / Vec<T>::kLanes : 1;
 }
 
+// The loop of float kernels that take groups of four: an unaligned head first (the elements before
+// the first 16-byte boundary), blocks of kBlock elements, the rest in groups of four padded with
+// 0.75, only special lanes through the scalar path.
+template <int kBlock>
+struct FloatGroupLoop {
+  static constexpr int kUnroll = unroll_for<float>(kBlock);
+  static constexpr int kTailGroup = 4;
+  static constexpr bool kAlignHead = true;
+  static constexpr float kPad = 0.75f;
+};
+
 inline VL lsplat(int64_t v) {
   return splat<VL>(v);
 }
@@ -87,6 +98,19 @@ inline double dexp_outside(double x) {
   if (e > 1000) return mant * pow2(e - 1) * 2.0;
   if (e < -1000) return (mant * pow2(e + 200)) * 0x1p-200;
   return mant * pow2(e);
+}
+
+// ln u for positive normal doubles, to some 2^-37 relative: u = 2^k m with m in [2/3, 4/3), f = m - 1
+// exact, k ln2 + f + f^2 P(f).
+inline VD dlog_normal(VD u) {
+  const VL d = as_int(u) - lsplat(static_cast<int64_t>(tb::kDTwoThirdsBits));
+  const VD m =
+      as_double((d & lsplat(0x000FFFFFFFFFFFFF)) + lsplat(static_cast<int64_t>(tb::kDTwoThirdsBits)));
+  // k + 1024 by a logical shift, then to double through the fraction field of 2^52.
+  const VL kb = shr<52>(d + lsplat(0x4000000000000000)) | lsplat(0x4330000000000000);
+  const VD k = as_double(kb) - splat<VD>(4503599627371520.0);  // 2^52 + 1024
+  const VD f = m - splat<VD>(1.0);
+  return mul_add(k, splat<VD>(tb::kLn2), mul_add(f * f, horner(f, tb::kFLogHA), f));
 }
 
 }  // namespace

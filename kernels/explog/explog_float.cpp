@@ -485,26 +485,13 @@ struct SLog1pEPVec {
 // arguments, and HA on SSE4.1 for every lane: without a fused multiply-add the float HA sum
 // rounds its f^2 Q(f) term too often just below 1/8, where the result's ulp is smallest.
 inline VD slog10_wide(VD u) {
-  const VL d = as_int(u) - lsplat(static_cast<int64_t>(tb::kDTwoThirdsBits));
-  const VD m =
-      as_double((d & lsplat(0x000FFFFFFFFFFFFF)) + lsplat(static_cast<int64_t>(tb::kDTwoThirdsBits)));
-  // k + 1024 by a logical shift, then to double through the fraction field of 2^52.
-  const VL kb = shr<52>(d + lsplat(0x4000000000000000)) | lsplat(0x4330000000000000);
-  const VD k = as_double(kb) - splat<VD>(4503599627371520.0);  // 2^52 + 1024
-  const VD f = m - splat<VD>(1.0);
-  const VD ln = mul_add(k, splat<VD>(tb::kLn2), mul_add(f * f, horner(f, tb::kFLogHA), f));
-  return ln * splat<VD>(tb::kInvLn10);
+  return dlog_normal(u) * splat<VD>(tb::kInvLn10);
 }
 using SLog10HAKVec = FloatOrWide<SLog10HAVec, slog10_wide>;
 
 // The float logarithms run in blocks of 16 elements, after an unaligned head, with the rest in
 // groups of four padded with 0.75.
-struct FloatLogLoop {
-  static constexpr int kUnroll = 16 / VF::kLanes > 0 ? 16 / VF::kLanes : 1;
-  static constexpr int kTailGroup = 4;
-  static constexpr bool kAlignHead = true;
-  static constexpr float kPad = 0.75f;
-};
+using FloatLogLoop = FloatGroupLoop<16>;
 
 template <Fn kFn, class K, bool kLog1p>
 struct SLogK : FloatLogLoop {

@@ -43,6 +43,127 @@ int linear_frac(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr b) {
   return t;
 }
 
+// Phi(a) = erfc(-a/sqrt 2)/2, the quotient carried in the working precision.
+int cdf_norm(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) {
+  mpfr_t y;
+  mpfr_init2(y, mpfr_get_prec(r));
+  mpfr_sqrt_ui(y, 2, N);
+  mpfr_div(y, a, y, N);
+  mpfr_neg(y, y, N);
+  const int t = mpfr_erfc(r, y, N);
+  mpfr_div_2ui(r, r, 1, N);
+  mpfr_clear(y);
+  return t;
+}
+
+// y with erfc(y) = z for 0 < z <= 1 (kErf false), or with erf(y) = z for |z| < 0.5 (kErf true):
+// Newton's method in double from sqrt(-ln z) (on ln erfc, which stays finite into the denormals),
+// then in the working precision until a step is below 2^-110 of y.
+template <bool kErf>
+void solve_erf(mpfr_ptr y, mpfr_srcptr z) {
+  const double zd = mpfr_get_d(z, N);
+  const double two_over_sqrt_pi = 1.1283791670955126;
+  double yd = kErf ? zd / two_over_sqrt_pi : std::sqrt(-std::log(zd));
+  for (int i = 0; i < 40; ++i) {
+    if (kErf) {
+      yd -= (std::erf(yd) - zd) / (two_over_sqrt_pi * std::exp(-yd * yd));
+    } else {
+      const double e = std::erfc(yd);
+      if (e == 0) {
+        yd *= 0.99;
+        continue;
+      }
+      yd -= (std::log(e) - std::log(zd)) / (-two_over_sqrt_pi * std::exp(-yd * yd) / e);
+    }
+  }
+  mpfr_t f, d, c;
+  mpfr_inits2(mpfr_get_prec(y), f, d, c, static_cast<mpfr_ptr>(nullptr));
+  mpfr_set_d(y, yd, N);
+  mpfr_const_pi(c, N);
+  mpfr_sqrt(c, c, N);
+  mpfr_ui_div(c, 2, c, N);  // 2/sqrt(pi)
+  for (int i = 0; i < 12; ++i) {
+    mpfr_sqr(d, y, N);
+    mpfr_neg(d, d, N);
+    mpfr_exp(d, d, N);
+    mpfr_mul(d, d, c, N);  // the slope of erf
+    if (kErf) {
+      mpfr_erf(f, y, N);
+      mpfr_sub(f, f, z, N);
+      mpfr_div(f, f, d, N);
+    } else {
+      // ln erfc(y) - ln z over its slope -d / erfc(y).
+      mpfr_erfc(f, y, N);
+      mpfr_div(d, d, f, N);
+      mpfr_log(f, f, N);
+      mpfr_log(c, z, N);
+      mpfr_sub(f, f, c, N);
+      mpfr_div(f, f, d, N);
+      mpfr_neg(f, f, N);
+      mpfr_const_pi(c, N);
+      mpfr_sqrt(c, c, N);
+      mpfr_ui_div(c, 2, c, N);
+    }
+    mpfr_sub(y, y, f, N);
+    if (mpfr_zero_p(f) || mpfr_get_exp(f) < mpfr_get_exp(y) - 110) break;
+  }
+  mpfr_clears(f, d, c, static_cast<mpfr_ptr>(nullptr));
+}
+
+// erfcinv(z) on (0, 2): the tail below 1, -erfcinv(2 - z) above.
+int erfc_inverse(mpfr_ptr r, mpfr_srcptr z) {
+  if (mpfr_cmp_ui(z, 1) <= 0) {
+    solve_erf<false>(r, z);
+  } else {
+    mpfr_t w;
+    mpfr_init2(w, mpfr_get_prec(r));
+    mpfr_ui_sub(w, 2, z, N);
+    solve_erf<false>(r, w);
+    mpfr_neg(r, r, N);
+    mpfr_clear(w);
+  }
+  return 0;
+}
+
+// Outside the domains the kernels give NaN (reported), as does this reference.
+int erf_inv(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) {
+  if (mpfr_nan_p(a) || mpfr_cmpabs_ui(a, 1) >= 0) {
+    if (mpfr_cmpabs_ui(a, 1) == 0) return mpfr_set_inf(r, mpfr_sgn(a)), 0;
+    return mpfr_set_nan(r), 0;
+  }
+  if (mpfr_cmp_d(a, 0.5) < 0 && mpfr_cmp_d(a, -0.5) > 0) {
+    if (mpfr_zero_p(a)) return mpfr_set(r, a, N), 0;
+    solve_erf<true>(r, a);
+    return 0;
+  }
+  mpfr_t w;
+  mpfr_init2(w, mpfr_get_prec(r));
+  mpfr_abs(w, a, N);
+  mpfr_ui_sub(w, 1, w, N);
+  erfc_inverse(r, w);
+  if (mpfr_sgn(a) < 0) mpfr_neg(r, r, N);
+  mpfr_clear(w);
+  return 0;
+}
+int erfc_inv(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) {
+  if (mpfr_nan_p(a) || mpfr_sgn(a) < 0 || mpfr_cmp_ui(a, 2) > 0) return mpfr_set_nan(r), 0;
+  if (mpfr_zero_p(a) || mpfr_cmp_ui(a, 2) == 0) return mpfr_set_inf(r, mpfr_zero_p(a) ? 1 : -1), 0;
+  return erfc_inverse(r, a);
+}
+int cdf_norm_inv(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr b) {
+  if (mpfr_nan_p(a) || mpfr_sgn(a) < 0 || mpfr_cmp_ui(a, 1) > 0) return mpfr_set_nan(r), 0;
+  if (mpfr_zero_p(a) || mpfr_cmp_ui(a, 1) == 0) return mpfr_set_inf(r, mpfr_zero_p(a) ? -1 : 1), 0;
+  mpfr_t z;
+  mpfr_init2(z, mpfr_get_prec(r));
+  mpfr_mul_2ui(z, a, 1, N);
+  erfc_inv(r, z, b);
+  mpfr_sqrt_ui(z, 2, N);
+  mpfr_mul(r, r, z, N);
+  mpfr_neg(r, r, N);
+  mpfr_clear(z);
+  return 0;
+}
+
 // The references the facts rows name (REF column). LinearFrac's scalars are those of
 // zok::test::call: (1.5 a + 2.5) / (3.5 b + 4.5), exact in the working precision but for the division.
 const Refs ref_add{REF(mpfr_add(r, a, b, N))}, ref_sub{REF(mpfr_sub(r, a, b, N))},
@@ -59,6 +180,8 @@ const Refs ref_add{REF(mpfr_add(r, a, b, N))}, ref_sub{REF(mpfr_sub(r, a, b, N))
     ref_pow3o2{REF((mpfr_sqrt(r, a, N), mpfr_mul(r, r, a, N)))}, ref_hypot{REF(mpfr_hypot(r, a, b, N))},
     ref_pow{REF(mpfr_pow(r, a, b, N))}, ref_sin{REF(mpfr_sin(r, a, N))}, ref_cos{REF(mpfr_cos(r, a, N))},
     ref_sincos{REF(mpfr_sin(r, a, N)), REF(mpfr_cos(r, a, N))}, ref_tan{REF(mpfr_tan(r, a, N))},
+    ref_erf{REF(mpfr_erf(r, a, N))}, ref_erfc{REF(mpfr_erfc(r, a, N))}, ref_cdf_norm{cdf_norm},
+    ref_erf_inv{erf_inv}, ref_erfc_inv{erfc_inv}, ref_cdf_norm_inv{cdf_norm_inv},
     ref_none{};  // none: functions that copy
 
 // Exponentials and logarithms densely over their ranges: 6000 random arguments per range, spread

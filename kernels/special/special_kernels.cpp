@@ -1,0 +1,512 @@
+// Error-function kernels (Erf, Erfc, CdfNorm and the inverses ErfInv, ErfcInv, CdfNormInv) for float
+// and double, compiled once per instruction set. Tables and coefficients come from
+// tools/gen_special_coeffs.py.
+//
+// Contract (measured maxima against MPFR in tests/vm/accuracy_test.cpp):
+//   HA within 1 ulp, LA within 4 ulp, EP at least 12 (float) or 26 (double) correct bits, over the
+//   whole argument range, denormal arguments and results included.
+// Special values, the same in every flavour:
+//   Erf: NaN -> NaN, +-0 -> +-0, +-inf -> +-1; never reports.
+//   Erfc: NaN -> NaN, -inf -> 2, +inf -> +0 without a report; a result below the smallest normal
+//     number from a finite argument reports code 4, and is +0 above 10.054194450378418 (float) and
+//     27.22601318359375 (double).
+//   CdfNorm: as Erfc mirrored: -inf -> +0, +inf -> 1; code 4 below the smallest normal result, +0
+//     below -14.170185089111328 (float) and -38.485408335567335 (double).
+//   ErfInv: +-0 -> +-0, +-1 -> +-inf code 2, |x| > 1 -> NaN code 1.
+//   ErfcInv: +-0 -> +inf and 2 -> -inf code 2, outside [0, 2] NaN code 1.
+//   CdfNormInv: +-0 -> -inf and 1 -> +inf code 2, outside [0, 1] NaN code 1; 0.5 -> +0.
+//   NaN -> NaN without a report everywhere.
+#include <cmath>
+#include <type_traits>
+
+#include "kernels/explog/explog_common.h"
+#include "kernels/special/special_coeffs.h"
+
+namespace zok::ZOK_ISA_NS {
+
+namespace {
+
+using vm::Fn;
+using vm::kEP;
+using vm::kHA;
+using vm::kLA;
+namespace sd = zok::special_data;
+
+// How much care a double formula takes: HA carries the exact parts, LA rounds them, EP keeps some
+// 27 bits.
+enum class Tier { kHA, kLA, kEP };
+
+// ============================================================================================
+// erfc(a) = (hi + lo) 2^k for 0.5 <= a < 32, a given as ah + al (al small against ah)
+// ============================================================================================
+
+struct ErfcParts {
+  VD hi, lo, k;  // k integral
+  VD e;          // e^(-a^2) 2^-k
+};
+
+// e^(-a^2) e^(a^2) erfc(a) with both factors from tables: e^(-a^2) by 64 entries of 2^(j/64) after
+// -a^2 = (64 N' + j) ln2/64 + r, and erfc(a) e^(a^2) by a polynomial in a - a_mid on each quarter
+// binade. a^2 is exact as a sum of two doubles (it reaches 742, where a rounding of a^2 would cost
+// some hundreds of ulps).
+template <Tier kTier>
+inline ErfcParts erfc_parts(VD ah, VD al) {
+  constexpr bool kEp = kTier == Tier::kEP;
+  constexpr int kDeg = kEp ? sd::kErfcEPDegree : sd::kErfcHADegree;
+  const double* rows = kEp ? sd::kErfcEP : sd::kErfcHA;
+  // Row of the quarter binade: the exponent and the top two fraction bits, less those of 0.5.
+  const VL row = shr<50>(as_int(ah)) - splat<VL>(int64_t{0x3FE0000000000000 >> 50});
+  const VL at = kEp ? shl<3>(row) : shl<4>(row);
+  const VD t = (ah - lookup_one(rows, at)) + al;  // the difference is exact: a_mid lies within a/2
+  constexpr int kC1 = kEp ? 2 : 3;                // column of c1 (HA rows carry c0_lo before it)
+  VD s = lookup_one(rows + kC1 + kDeg - 1, at);
+  for (int c = kDeg - 1; c >= 1; --c) s = mul_add(s, t, lookup_one(rows + kC1 + c - 1, at));
+  const VD c0 = lookup_one(rows + 1, at);
+
+  // -a^2 = -(sh + sl) and its reduction.
+  VD sh, sl;
+  if constexpr (kEp) {
+    sh = ah * ah;
+    sl = splat<VD>(0.0);
+  } else {
+    two_prod(ah, ah, sh, sl);
+    sl = mul_add(ah + ah, al, sl);
+  }
+  const VD shift = splat<VD>(kDShift);
+  const VD tn = mul_add(sh, splat<VD>(-tb::kDInvL64), shift);
+  const VD d = tn - shift;  // N, integral
+  const VD r = (nmul_add(d, splat<VD>(tb::kDL64a), splat<VD>(0.0) - sh) - d * splat<VD>(tb::kDL64b)) - sl;
+  const VL j = as_int(tn) & splat<VL>(int64_t{63});
+  const VD k = round<ZOK_RND_FLOOR>(d * splat<VD>(1.0 / 64));
+  VD thi, tlo;
+  lookup_pairs(&tb::kDExpHiLo[0][0], j, thi, tlo);
+  const VD p = mul_add(r * r, horner(r, tb::kDExpC), r);  // e^r - 1
+  const VD elo = mul_add(thi + tlo, p, tlo);              // e^(-a^2) 2^-k = thi + elo
+
+  if constexpr (kTier == Tier::kHA) {
+    // (thi + elo)(c0 + c0_lo + t Q): thi c0 exactly, the rest well below it.
+    const VD ftail = mul_add(s, t, lookup_one(rows + 2, at));
+    VD ph, pe;
+    two_prod(thi, c0, ph, pe);
+    const VD lo = mul_add(thi, ftail, mul_add(elo, c0 + ftail, pe));
+    return {ph, lo, k, thi + elo};
+  } else {
+    const VD f = mul_add(s, t, c0);
+    return {(thi + elo) * f, splat<VD>(0.0), k, thi + elo};
+  }
+}
+
+// 2^k for integral k within the normal exponents.
+inline VD pow2_vec(VD k) {
+  return as_double(shl<52>(as_int(k + splat<VD>(0x1p52 + 1023.0))));
+}
+
+// erf(x)/x - 1 in x^2 for |x| < 0.5.
+template <Tier kTier>
+inline VD erf_small(VD x) {
+  const VD t = x * x;
+  if constexpr (kTier == Tier::kHA) {
+    return x * horner(t, sd::kErfSmallHA);
+  } else if constexpr (kTier == Tier::kLA) {
+    return x * horner(t, sd::kErfSmallLA);
+  } else {
+    return x * horner(t, sd::kErfSmallEP);
+  }
+}
+
+// 1 - v for v = hi + lo with |hi| <= 1, or 2 - v (kTwo) for 0 <= hi <= 1.
+template <bool kTwo>
+inline VD one_minus(VD hi, VD lo) {
+  VD s, e;
+  fast_two_sum(splat<VD>(kTwo ? 2.0 : 1.0), splat<VD>(0.0) - hi, s, e);
+  return s + (e - lo);
+}
+
+// Lanes whose |value| is at least 0.5: the erfc tables serve them.
+inline bool any_large(VD a) {
+  return bits(a >= splat<VD>(0.5)) != 0;
+}
+
+// ---- double formulas on finite arguments ----
+
+// erf x: x + x P(x^2) below 0.5, 1 - erfc|x| with the sign of x above (1 from 6 on).
+template <Tier kTier>
+inline VD erf_d(VD x) {
+  const VD a = abs(x);
+  const VD small = x + erf_small<kTier>(x);
+  if (!any_large(a)) return small;
+  const VD ac = min(max(a, splat<VD>(0.5)), splat<VD>(6.0));
+  const ErfcParts e = erfc_parts<kTier>(ac, splat<VD>(0.0));
+  const VD scale = pow2_vec(e.k);
+  const VD big = or_sign(one_minus<false>(e.hi * scale, e.lo * scale), x);
+  return select(a < splat<VD>(0.5), big, small);
+}
+
+// erfc of y = yh + yl (yl = 0 but for CdfNorm), for finite yh up to the fast bound: 1 - y - y P(y^2)
+// below 0.5 in magnitude, erfc|y| above, 2 - erfc|y| below -0.5.
+template <Tier kTier>
+inline VD erfc_d(VD yh, VD yl) {
+  const VD a = abs(yh);
+  VD s, e;
+  fast_two_sum(splat<VD>(1.0), splat<VD>(0.0) - yh, s, e);
+  const VD small = s + ((e - yl) - erf_small<kTier>(yh));
+  if (!any_large(a)) return small;
+  const MD neg = yh < splat<VD>(0.0);
+  const VD ac = min(max(a, splat<VD>(0.5)), splat<VD>(26.5));
+  const VD al = select(neg, yl, splat<VD>(0.0) - yl);
+  const ErfcParts p = erfc_parts<kTier>(ac, al);
+  const VD scale = pow2_vec(p.k);
+  const VD hi = p.hi * scale, lo = p.lo * scale;
+  const VD big = select(neg, hi + lo, one_minus<true>(hi, lo));
+  return select(a < splat<VD>(0.5), big, small);
+}
+
+// -x/sqrt(2) as yh + yl; |x| is kept below 40, where CdfNorm is 0 or 1 already.
+template <Tier kTier>
+inline void cdf_argument(VD x, VD& yh, VD& yl) {
+  const VD xc = min(max(x, splat<VD>(-40.0)), splat<VD>(40.0));
+  if constexpr (kTier == Tier::kEP) {
+    yh = xc * splat<VD>(-sd::kRsqrt2Hi);
+    yl = splat<VD>(0.0);
+  } else {
+    two_prod(xc, splat<VD>(-sd::kRsqrt2Hi), yh, yl);
+    yl = mul_add(xc, splat<VD>(-sd::kRsqrt2Lo), yl);
+  }
+}
+template <Tier kTier>
+inline VD cdfnorm_d(VD x) {
+  VD yh, yl;
+  cdf_argument<kTier>(x, yh, yl);
+  return erfc_d<kTier>(yh, yl) * splat<VD>(0.5);
+}
+
+// erfc(ah + al) for ah from 0.5 to 28 on one element, scaled once at the end, so that results
+// below the normal range are rounded once more only (the scalar paths of the tails).
+template <Tier kTier>
+inline double erfc_tail(double ah, double al, int extra_exponent) {
+  const ErfcParts p = erfc_parts<kTier>(splat<VD>(ah), splat<VD>(al));
+  return std::ldexp(lane0(p.hi + p.lo), static_cast<int>(lane0(p.k)) + extra_exponent);
+}
+
+// ============================================================================================
+// Inverses: erfinv by a polynomial below 0.53, erfcinv of the tail by a first estimate in
+// w = sqrt(-ln z) refined by one step of Halley's method on erfc
+// ============================================================================================
+
+// A result as hi + lo, lo below an ulp of hi.
+struct Pair {
+  VD hi, lo;
+};
+
+// erfinv(xh + xl) for |xh| < 0.53, xl a rounding error of xh: x P(x^2), HA with x c0 exact and the
+// slope (sqrt(pi)/2) e^(y^2) times xl, which is 2^-54 of x at most.
+template <Tier kTier>
+inline Pair erfinv_small(VD xh, VD xl) {
+  const VD t = xh * xh;
+  if constexpr (kTier == Tier::kHA) {
+    const VD q = horner(t, sd::kErfInvSmallHA);  // c0_lo + t Q(t)
+    VD ph, pe;
+    two_prod(xh, splat<VD>(sd::kErfInvSmallHAC0), ph, pe);
+    const VD y2 = t * splat<VD>(0.7854);  // y^2 to a few digits
+    const VD slope =
+        splat<VD>(sd::kSqrtPiHalf) * mul_add(y2, mul_add(y2, splat<VD>(0.5), splat<VD>(1.0)), splat<VD>(1.0));
+    // Below 2^-28, x c0 rounded once is within 0.75 ulp, and the exact parts would underflow near
+    // the denormals.
+    const MD tiny = abs(xh) < splat<VD>(0x1p-28);
+    return {select(tiny, ph, xh * splat<VD>(sd::kErfInvSmallHAC0)),
+            select(tiny, mul_add(xh, q, mul_add(xl, slope, pe)), splat<VD>(-0.0))};
+  } else if constexpr (kTier == Tier::kLA) {
+    return {xh * horner(t, sd::kErfInvSmallLA), splat<VD>(0.0)};
+  } else {
+    return {xh * horner(t, sd::kErfInvSmallEP), splat<VD>(0.0)};
+  }
+}
+
+// 2^k for integral k from -1100 to 1100, as two factors within the normal range.
+inline void pow2_halves(VD k, VD& f1, VD& f2) {
+  const VD h = round<ZOK_RND_FLOOR>(k * splat<VD>(0.5));
+  f1 = pow2_vec(h);
+  f2 = pow2_vec(k - h);
+}
+
+// erfcinv(z) for 0 < z < 0.47 (denormals included): y0 from the estimate, then
+// y0 + d / (1 - y0 d) with d = (erfc(y0) - z) / ((2/sqrt(pi)) e^(-y0^2)); both sides carry the scale
+// 2^k of erfc(y0), so z 2^-k is formed exactly and nothing leaves the double range.
+template <Tier kTier>
+inline Pair erfcinv_tail(VD z) {
+  // Lanes outside the range (the scalar path replaces them) must still index the tables: the
+  // minimum takes NaN from its second operand.
+  z = max(min(z, splat<VD>(0.47)), splat<VD>(0x1p-1074));
+  const MD tiny = z < splat<VD>(0x1p-1000);
+  const VD zs = select(tiny, z, z * splat<VD>(0x1p64));
+  const VD ln = dlog_normal(zs) - select(tiny, splat<VD>(0.0), splat<VD>(64 * tb::kLn2));
+  const VD w = sqrt(splat<VD>(0.0) - ln);
+  constexpr int kStride = sd::kErfcInvGuessDegree + 2;
+  const VL row = shr<52>(as_int(w)) - splat<VL>(int64_t{1022});
+  static_assert(kStride == 11);
+  const VL at = shl<3>(row) + shl<1>(row) + row;
+  const VD u = w - lookup_one(sd::kErfcInvGuess, at);
+  VD p = lookup_one(sd::kErfcInvGuess + kStride - 1, at);
+  for (int c = kStride - 2; c >= 1; --c) p = mul_add(p, u, lookup_one(sd::kErfcInvGuess + c, at));
+  const VD y0 = max(w * p, splat<VD>(0.5));
+  const ErfcParts e = erfc_parts<kTier>(y0, splat<VD>(0.0));
+  VD f1, f2;
+  pow2_halves(splat<VD>(0.0) - e.k, f1, f2);
+  const VD res = ((e.hi - (z * f1) * f2) + e.lo);
+  const VD d = res * splat<VD>(sd::kSqrtPiHalf) / e.e;
+  return {y0, d / nmul_add(y0, d, splat<VD>(1.0))};
+}
+
+// erfcinv(z) for finite 0 < z < 2: erfinv(1 - z) between 0.47 and 1.53, the tail of z or of 2 - z
+// (negated) outside.
+template <Tier kTier>
+inline Pair erfcinv_pair(VD z) {
+  VD xh, xl;
+  fast_two_sum(splat<VD>(1.0), splat<VD>(0.0) - z, xh, xl);  // |1| >= |z| or z in [1, 2): exact sum
+  const MD mid = abs(xh) < splat<VD>(0.53);
+  Pair r = erfinv_small<kTier>(xh, xl);
+  if (bits(mid) == kAllLanes<VD>) return r;
+  const MD upper = z > splat<VD>(1.0);
+  const VD zt = select(upper, z, splat<VD>(2.0) - z);
+  const Pair t = erfcinv_tail<kTier>(select(mid, zt, splat<VD>(0.25)));
+  const VD sign = select(upper, splat<VD>(0.0), sign_mask<VD>());
+  r.hi = select(mid, t.hi ^ sign, r.hi);
+  r.lo = select(mid, t.lo ^ sign, r.lo);
+  return r;
+}
+
+// erfinv(x) for finite |x| < 1: the polynomial below 0.53, the tail of 1 - |x| (exact) above.
+template <Tier kTier>
+inline VD erfinv_d(VD x) {
+  const VD a = abs(x);
+  const MD mid = a < splat<VD>(0.53);
+  Pair r = erfinv_small<kTier>(x, splat<VD>(0.0));
+  r.hi = select(x == splat<VD>(0.0), r.hi + r.lo, x);  // zeros keep their sign
+  r.lo = splat<VD>(-0.0);
+  if (bits(mid) == kAllLanes<VD>) return r.hi + r.lo;
+  const Pair t = erfcinv_tail<kTier>(select(mid, splat<VD>(1.0) - a, splat<VD>(0.25)));
+  return select(mid, or_sign(t.hi + t.lo, x), r.hi + r.lo);
+}
+
+template <Tier kTier>
+inline VD erfcinv_d(VD z) {
+  const Pair r = erfcinv_pair<kTier>(z);
+  return r.hi + r.lo;
+}
+
+// CdfNormInv(p) = -sqrt(2) erfcinv(2p), the product of the pair taken with its error in HA.
+template <Tier kTier>
+inline VD cdfnorminv_d(VD p) {
+  // The negation as 0 - v: Phi^-1(0.5) is +0.
+  const Pair r = erfcinv_pair<kTier>(p + p);
+  if constexpr (kTier == Tier::kHA) {
+    VD ph, pe;
+    two_prod(r.hi, splat<VD>(sd::kSqrt2Hi), ph, pe);
+    return splat<VD>(0.0) -
+           (ph + mul_add(r.lo, splat<VD>(sd::kSqrt2Hi), mul_add(r.hi, splat<VD>(sd::kSqrt2Lo), pe)));
+  } else {
+    return splat<VD>(0.0) - (r.hi + r.lo) * splat<VD>(sd::kSqrt2Hi);
+  }
+}
+
+// The domain edges of the inverses, in any type: x at the pole gives the infinity `pole`, x beyond
+// the domain NaN. Returns the status.
+template <typename T>
+inline int inverse_edge(T x, T lo, T hi, T at_lo, T at_hi, T* r) {
+  if (x != x) {
+    *r = x + x;
+    return 0;
+  }
+  if (x == lo || x == hi) {
+    *r = x == lo ? at_lo : at_hi;
+    return ZOK_VM_STATUS_SING;
+  }
+  const volatile T zero = 0;
+  *r = zero / zero;
+  return ZOK_VM_STATUS_DOMAIN;
+}
+
+// A double formula on a double vector, or on the two halves of a float vector.
+template <VD (*kD)(VD)>
+inline VD in_double(VD x) {
+  return kD(x);
+}
+template <VD (*kD)(VD)>
+inline VF in_double(VF x) {
+  return narrow(kD(widen_lo(x)), kD(widen_hi(x)));
+}
+
+// The policy of an inverse: lanes strictly inside (lo, hi) take the vector path, others the edges.
+// Float policies compute in double on the two halves of each vector.
+template <Fn kFn, typename T, VD (*kD)(VD)>
+struct InverseK {
+  using V = Vec<T>;
+  static constexpr Check kCheck = Check::kFixLanes;
+  static constexpr int kUnroll = unroll_for<T>(8);
+  static constexpr T kLo = kFn == Fn::sErfInv || kFn == Fn::dErfInv ? T(-1) : T(0);
+  static constexpr T kHi = kFn == Fn::sErfInv || kFn == Fn::dErfInv     ? T(1)
+                           : kFn == Fn::sErfcInv || kFn == Fn::dErfcInv ? T(2)
+                                                                        : T(1);
+  static constexpr bool kCdf = kFn == Fn::sCdfNormInv || kFn == Fn::dCdfNormInv;
+  static V vec(V x) { return in_double<kD>(x); }
+  static unsigned special(V x) { return outside<V>((x > splat<V>(kLo)) & (x < splat<V>(kHi))); }
+  static void scalar(int i, const T* a, T* r) {
+    const T x = a[i];
+    if (x > kLo && x < kHi) {
+      r[i] = on_lane<InverseK>(x);
+      return;
+    }
+    // Erfinv: -1 -> -inf, 1 -> inf; ErfcInv: 0 -> inf, 2 -> -inf; CdfNormInv: 0 -> -inf, 1 -> inf.
+    const T inf = kInf<T>;
+    const bool erfinv = kFn == Fn::sErfInv || kFn == Fn::dErfInv;
+    const T at_lo = erfinv || kCdf ? -inf : inf;
+    const int status = inverse_edge<T>(x == 0 ? T(0) : x, kLo, kHi, at_lo, -at_lo, r + i);
+    if (status != 0) report(status, i, a, a, r, r, vm::traits(kFn).name);
+  }
+};
+
+// ============================================================================================
+// Policies
+// ============================================================================================
+
+constexpr double kDErfcZero = 27.22601318359375;   // above: +0
+constexpr double kDCdfZero = -38.485408335567335;  // below: +0
+constexpr double kDErfcFast = 26.5;                // erfc >= 2^-1021 below
+constexpr double kDCdfFast = -37.4;                // Phi >= 2^-1021 above
+constexpr float kSErfcZero = 10.054194450378418f;  // above: +0
+constexpr float kSCdfZero = -14.170185089111328f;  // below: +0
+constexpr float kSErfcFast = 9.0f;                 // erfc >= 2^-125 below
+constexpr float kSCdfFast = -12.9f;                // Phi >= 2^-125 above
+
+// Erf: only NaN and the infinities leave the vector path.
+template <Fn kFn, typename T, VD (*kD)(VD)>
+struct ErfK {
+  using V = Vec<T>;
+  static constexpr Check kCheck = Check::kFixLanes;
+  static constexpr int kUnroll = unroll_for<T>(8);
+  static V vec(V x) { return in_double<kD>(x); }
+  static unsigned special(V x) { return outside<V>(abs(x) < splat<V>(kInf<T>)); }
+  static void scalar(int i, const T* a, T* r) {
+    const T x = a[i];
+    r[i] = x != x ? x + x : std::fabs(x) == kInf<T> ? std::copysign(T(1), x) : on_lane<ErfK>(x);
+  }
+};
+
+template <Tier kTier>
+inline VD erfc_plain(VD x) {
+  return erfc_d<kTier>(x, splat<VD>(0.0));
+}
+
+// Erfc and CdfNorm: the vector path stops where results could leave the normal range (above
+// kFast for Erfc, below it for CdfNorm), the scalar path gives the tail and reports results below
+// the smallest normal number; beyond kZero the result is +0. The double tail is scaled once, at the
+// end, so that denormal results are rounded once more only.
+template <Fn kFn, typename T, Tier kTier, bool kCdf>
+struct TailK {
+  using V = Vec<T>;
+  static constexpr bool kFloat = sizeof(T) == 4;
+  static constexpr T kFast =
+      kCdf ? (kFloat ? T(kSCdfFast) : T(kDCdfFast)) : (kFloat ? T(kSErfcFast) : T(kDErfcFast));
+  static constexpr T kZero =
+      kCdf ? (kFloat ? T(kSCdfZero) : T(kDCdfZero)) : (kFloat ? T(kSErfcZero) : T(kDErfcZero));
+  static constexpr Check kCheck = Check::kFixLanes;
+  static constexpr int kUnroll = unroll_for<T>(8);
+  static V vec(V x) {
+    if constexpr (kCdf) {
+      return in_double<cdfnorm_d<kTier>>(x);
+    } else {
+      return in_double<erfc_plain<kTier>>(x);
+    }
+  }
+  static bool fast(T x) { return kCdf ? x >= kFast : x < kFast; }
+  // NaN too.
+  static unsigned special(V x) { return outside<V>(kCdf ? (x >= splat<V>(kFast)) : (x < splat<V>(kFast))); }
+  static T tail(T x) {
+    if constexpr (kFloat) {
+      return static_cast<T>(lane0(kCdf ? cdfnorm_d<kTier>(splat<VD>(x)) : erfc_plain<kTier>(splat<VD>(x))));
+    } else if constexpr (kCdf) {
+      VD yh, yl;
+      cdf_argument<kTier>(splat<VD>(x), yh, yl);
+      return erfc_tail<kTier>(lane0(yh), lane0(yl), -1);
+    } else {
+      return erfc_tail<kTier>(x, 0.0, 0);
+    }
+  }
+  static void scalar(int i, const T* a, T* r) {
+    const T x = a[i];
+    if (x != x) {
+      r[i] = x + x;
+    } else if (fast(x)) {
+      r[i] = on_lane<TailK>(x);
+    } else if (std::fabs(x) == kInf<T>) {
+      r[i] = T(0);
+    } else {
+      r[i] = (kCdf ? x < kZero : x > kZero) ? T(0) : tail(x);
+      if (r[i] < Limits<T>::kMinNormal) report(ZOK_VM_STATUS_UNDERFLOW, i, a, a, r, r, vm::traits(kFn).name);
+    }
+  }
+};
+
+// Float EP erf from the table of erf and its slope at the multiples of 1/128: i = round(128 m)
+// from the low fraction bits of m + 65536 (whose ulp is 2^-7), erf|x| = E_i + D_i (m - i/128). The
+// minima take NaN from their second operand: m = 3.9296875 for a NaN, whose d is NaN again.
+struct SErfEPK : FloatGroupLoop<8> {
+  static constexpr Check kCheck = Check::kNone;
+  static VF vec(VF x) {
+    const VF ax = abs(x);
+    const VF m = min(ax, splat<VF>(3.9296875f));
+    const VF t = m + splat<VF>(65536.0f);
+    const VI idx = as_int(t) - isplat(0x47800000);  // bits of 65536
+    const VF d = min(m - (t - splat<VF>(65536.0f)), ax);
+    VF e, slope;
+    lookup_pairs(&sd::kSErfEP[0][0], idx, e, slope);
+    return or_sign(mul_add(slope, d, e), x);
+  }
+  static unsigned special(VF) { return 0; }
+  static void scalar(int i, const float* a, float* r) { r[i] = on_lane<SErfEPK>(a[i]); }
+};
+
+// ---- the policy of each function and slot ----
+
+// Float flavours run the double formulas one tier down: HA on LA, LA and EP on EP.
+constexpr Tier tier_of(bool is_float, int slot) {
+  if (is_float) return slot == kHA ? Tier::kLA : Tier::kEP;
+  return slot == kHA ? Tier::kHA : slot == kLA ? Tier::kLA : Tier::kEP;
+}
+template <Fn f, int s>
+constexpr Tier kTierOf = tier_of(vm::traits(f).type == 's', s);
+
+template <Fn f, int s>
+using ErfOf =
+    std::conditional_t<f == Fn::sErf && s == kEP, SErfEPK, ErfK<f, vm::Elem<f>, erf_d<kTierOf<f, s>>>>;
+// Double Erfc: LA and EP share one kernel.
+template <Fn f, int s>
+using ErfcOf = TailK<f, vm::Elem<f>, f == Fn::dErfc && s == kEP ? Tier::kLA : kTierOf<f, s>, false>;
+template <Fn f, int s>
+using CdfNormOf = TailK<f, vm::Elem<f>, kTierOf<f, s>, true>;
+template <Fn f, int s>
+using ErfInvOf = InverseK<f, vm::Elem<f>, erfinv_d<kTierOf<f, s>>>;
+template <Fn f, int s>
+using ErfcInvOf = InverseK<f, vm::Elem<f>, erfcinv_d<kTierOf<f, s>>>;
+template <Fn f, int s>
+using CdfNormInvOf = InverseK<f, vm::Elem<f>, cdfnorminv_d<kTierOf<f, s>>>;
+
+}  // namespace
+
+void register_special(vm::KernelSlots& s) {
+  using enum Fn;
+  reg<sErf, ErfOf>(s);
+  reg<dErf, ErfOf>(s);
+  reg<sErfc, ErfcOf>(s);
+  reg<dErfc, ErfcOf>(s);
+  reg<sErfInv, ErfInvOf>(s);
+  reg<dErfInv, ErfInvOf>(s);
+  reg<sErfcInv, ErfcInvOf>(s);
+  reg<dErfcInv, ErfcInvOf>(s);
+  reg<sCdfNorm, CdfNormOf>(s);
+  reg<dCdfNorm, CdfNormOf>(s);
+  reg<sCdfNormInv, CdfNormInvOf>(s);
+  reg<dCdfNormInv, CdfNormInvOf>(s);
+}
+
+}  // namespace zok::ZOK_ISA_NS
