@@ -351,7 +351,7 @@ void tour_special() {
   using K = void (*)(int, const double*, double*);
   const K kernels[3] = {_yubdErf_50, _yubdErf, _yubdErf_26};
   double err[3], ns[3];
-  auto time = [n](auto&& f) { return ns_per_element(n, f); };
+  auto time = [n](auto&& f) { return zok::app::ns_per_element(n, f); };
   for (int f = 0; f < 3; ++f) {
     kernels[f](n, x.data(), y.data());
     err[f] = 0;
