@@ -1,6 +1,6 @@
 // Error-function kernels (Erf, Erfc, CdfNorm and the inverses ErfInv, ErfcInv, CdfNormInv) for float
 // and double, compiled once per instruction set. Tables and coefficients come from
-// tools/gen_special_coeffs.py.
+// tools/gen_erf_coeffs.py.
 //
 // Contract (measured maxima against MPFR in tests/vm/accuracy_test.cpp):
 //   HA within 1 ulp, LA within 4 ulp, EP at least 12 (float) or 26 (double) correct bits, over the
@@ -20,7 +20,7 @@
 #include <type_traits>
 
 #include "kernels/explog/explog_common.h"
-#include "kernels/special/special_coeffs.h"
+#include "kernels/erf/erf_coeffs.h"
 
 namespace zok::ZOK_ISA_NS {
 
@@ -493,7 +493,7 @@ using CdfNormInvOf = InverseK<f, vm::Elem<f>, cdfnorminv_d<kTierOf<f, s>>>;
 
 }  // namespace
 
-void register_special(vm::KernelSlots& s) {
+void register_erf(vm::KernelSlots& s) {
   using enum Fn;
   reg<sErf, ErfOf>(s);
   reg<dErf, ErfOf>(s);
