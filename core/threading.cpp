@@ -6,10 +6,48 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
 
 #include "zok/core_services.h"
 
+// OpenBLAS's thread-count controls. Weak, so that a build on another BLAS links and simply has no
+// count to set.
+extern "C" {
+void openblas_set_num_threads(int) __attribute__((weak));
+int openblas_get_num_threads(void) __attribute__((weak));
+}
+
 namespace {
+
+// While any of our parallel regions runs, BLAS runs single-threaded. A threaded OpenBLAS called from
+// several of our threads otherwise starts threads of its own under each of them, and on a machine
+// with few or busy cores that made a two-thread covariance 3-10 times slower than one thread. The
+// count is global to the process, so the first region in saves it and the last one out restores it;
+// BLAS calls made by other code during our regions run single-threaded too (slower, not different:
+// OpenBLAS splits its products by output blocks, so the results do not depend on its thread count).
+class SerialBlas {
+ public:
+  SerialBlas() {
+    if (openblas_set_num_threads == nullptr || openblas_get_num_threads == nullptr) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (depth_++ == 0) {
+      saved_ = openblas_get_num_threads();
+      if (saved_ > 1) openblas_set_num_threads(1);
+    }
+  }
+  ~SerialBlas() {
+    if (openblas_set_num_threads == nullptr || openblas_get_num_threads == nullptr) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (--depth_ == 0 && saved_ > 1) openblas_set_num_threads(saved_);
+  }
+  SerialBlas(const SerialBlas&) = delete;
+  SerialBlas& operator=(const SerialBlas&) = delete;
+
+ private:
+  static inline std::mutex mutex_;
+  static inline int depth_ = 0;
+  static inline int saved_ = 1;
+};
 
 int machine_cores() {
   cpu_set_t set;
@@ -50,6 +88,7 @@ void parallel_for(int64_t count, int nthreads, void* context, ZokLoopBody body) 
     for (int64_t i = 0; i < count; ++i) body(i, 0, 1, context);
     return;
   }
+  const SerialBlas serial_blas;
 #pragma omp parallel num_threads(t)
   {
     const int tid = omp_get_thread_num();
@@ -70,6 +109,7 @@ void parallel_run(int nthreads, void* context, ZokLoopBody body) {
     for (int i = 0; i < nthreads; ++i) body(i, i, nthreads, context);
     return;
   }
+  const SerialBlas serial_blas;
 #pragma omp parallel num_threads(t)
   {
     const int team = omp_get_num_threads();

@@ -10,6 +10,11 @@
 
 #include "zok/core_services.h"
 
+extern "C" {
+void openblas_set_num_threads(int) __attribute__((weak));
+int openblas_get_num_threads(void) __attribute__((weak));
+}
+
 namespace {
 
 // Per-index hit counts, and counts of calls that saw a bad thread index or thread count.
@@ -124,3 +129,35 @@ TEST(ThreadingEntryPoints, ResolveByNameAndRunEveryItem) {
 }
 
 }  // namespace
+
+namespace {
+struct BlasCounts {
+  std::atomic<int> calls{0}, above_one{0};
+};
+void blas_count_body(int64_t, int, int, void* ctx) {
+  auto* c = static_cast<BlasCounts*>(ctx);
+  c->calls.fetch_add(1);
+  if (openblas_get_num_threads() != 1) c->above_one.fetch_add(1);
+}
+void nested_blas_body(int64_t, int, int, void* ctx) {
+  zok_serv_get_threading_services()->parallel_run(2, ctx, blas_count_body);
+}
+}  // namespace
+
+// Inside our parallel regions, nested ones included, BLAS runs on one thread; the caller's count
+// comes back when the last region ends, on both slots.
+TEST(ThreadingServices, BlasRunsSerialInsideRegionsAndIsRestored) {
+  if (openblas_set_num_threads == nullptr || openblas_get_num_threads == nullptr)
+    GTEST_SKIP() << "BLAS has no thread count";
+  const ThreadingServices* ts = zok_serv_get_threading_services();
+  if (ts->max_threads() < 2) GTEST_SKIP() << "one core: no parallel region";
+  openblas_set_num_threads(2);
+  if (openblas_get_num_threads() != 2) GTEST_SKIP() << "BLAS built single-threaded";
+  BlasCounts c;
+  ts->parallel_for(8, 2, &c, blas_count_body);
+  ts->parallel_run(2, &c, blas_count_body);
+  ts->parallel_for(4, 2, &c, nested_blas_body);
+  EXPECT_EQ(c.calls.load(), 8 + 2 + 8);
+  EXPECT_EQ(c.above_one.load(), 0);
+  EXPECT_EQ(openblas_get_num_threads(), 2);
+}
