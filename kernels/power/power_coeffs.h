@@ -15,6 +15,22 @@ inline constexpr double kInvCbrtPoly[] = {
     0x1.49ddc1b060193p-7,  // 0.010066718649569128
 };
 
+// m^(-1/3) on [1, 2] for float, degree 4, lowest first; relative error 4.50e-05
+inline constexpr float kFloatInvCbrtPoly[] = {
+    0x1.aa913e0000000p+0f,  // 1.6662787199020386
+    -0x1.2992e00000000p+0f,  // -1.1623973846435547
+    0x1.5e8acc0000000p-1f,  // 0.6846526861190796
+    -0x1.bb1bec0000000p-3f,  // -0.2163618505001068
+    0x1.c731840000000p-6f,  // 0.027782801538705826
+};
+// m^(1/3) on [1, 2] for float, degree 3, lowest first; relative error 1.04e-04
+inline constexpr float kFloatCbrtPoly[] = {
+    0x1.1c90a20000000p-1f,  // 0.5557909607887268
+    0x1.2962140000000p-1f,  // 0.5808264017105103
+    -0x1.44f0d20000000p-3f,  // -0.15866245329380035
+    0x1.6ae2600000000p-6f,  // 0.022148698568344116
+};
+
 // ln 2 in two parts; the leading part has 42 significant bits (k * kLn2Hi exact for |k| < 2^11).
 inline constexpr double kLn2Hi = 0x1.62e42fefa3800p-1;
 inline constexpr double kLn2Lo = 0x1.ef35793c76730p-45;

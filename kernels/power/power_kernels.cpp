@@ -2,7 +2,7 @@
 // and double, compiled once per instruction set.
 //
 // Accuracy: HA within 1 ulp (Sqrt exact), LA within 4 ulp, EP within 2^12 (float) or 2^26 (double)
-// ulp. Float kernels other than Sqrt and the LA/EP InvSqrt compute in double precision, which keeps
+// ulp. Float kernels other than Sqrt and the LA/EP InvSqrt and Cbrt compute in double precision, which keeps
 // every float result within about half an ulp and makes float denormals ordinary numbers there; the
 // float Pow elements outside the fast range go through a float-pair computation of their own.
 #include <cmath>
@@ -346,6 +346,43 @@ inline VD root_float_core(VD x) {
   }
 }
 
+// Float Cbrt LA and EP in float arithmetic, on positive normal x = m 2^E, E = 3q + k, k in {0, 1, 2}.
+// EP: a cubic in m for m^(1/3) times 2^(k/3) (within about 1400 ulp). LA: z ~ v^(-1/3) for
+// v = m 2^k from a quartic (relative error 4.5e-5), y = v z^2, then y corrected once by its
+// residual v - y^3, which leaves about 3 (2e)^2 of the polynomial's error e (within about 1 ulp).
+inline VF pow2i(VF k) {
+  const VF shifter = splat<VF>(0x1.8p23f);
+  const VI n = as_int(k + shifter) - as_int(shifter);
+  return as_float(shl<23>(n + splat<VI>(127)));
+}
+inline VF exponent_of(VF x, VF& m) {
+  const VI u = as_int(x);
+  m = as_float((u & splat<VI>(0x007FFFFF)) | splat<VI>(0x3F800000));
+  const VI e = shr<23>(u);  // sign bit is clear
+  return as_float(e | as_int(splat<VF>(0x1p23f))) - splat<VF>(0x1p23f + 127.0f);
+}
+template <int kSlot>
+inline VF cbrt_float_core(VF x) {
+  VF m;
+  const VF e = exponent_of(x, m);
+  const VF q = round<ZOK_RND_FLOOR>((e + splat<VF>(0.5f)) * splat<VF>(1.0f / 3.0f));
+  const VF k = e - splat<VF>(3.0f) * q;
+  const VF one = splat<VF>(1.0f), two = splat<VF>(2.0f);
+  if constexpr (kSlot == kEP) {
+    const VF c =
+        select(k == one, select(k == two, one, splat<VF>(0x1.965feap+0f)), splat<VF>(0x1.428a30p+0f));
+    return horner(m, power::kFloatCbrtPoly) * c * pow2i(q);
+  } else {
+    const VF v = m * pow2i(k);
+    const VF t =
+        select(k == one, select(k == two, one, splat<VF>(0x1.428a30p-1f)), splat<VF>(0x1.965feap-1f));
+    const VF z = horner(m, power::kFloatInvCbrtPoly) * t;
+    const VF z2 = z * z;
+    const VF y = v * z2;
+    return mul_add(nmul_add(y * y, y, v), z2 * splat<VF>(1.0f / 3.0f), y) * pow2i(q);
+  }
+}
+
 template <Root kRoot, int kSlot>
 inline double root_scalar_core(double ax) {
   if (ax >= 0x1p-1022) return lane0(root_core<kRoot, kSlot>(splat<VD>(ax)));
@@ -400,6 +437,25 @@ struct RootK {
     } else {
       const double m = root_scalar_core<kRoot, kSlot>(ax);
       r[i] = kRoot == Root::kPow2o3 ? m : std::copysign(m, x);
+    }
+  }
+};
+
+// Float Cbrt LA and EP: the float core on normal |x| (in blocks and one at a time alike); zeros,
+// denormals, infinities and NaN take the double-precision element path of the HA kernel.
+template <Fn kFn, int kSlot>
+struct CbrtFloatK {
+  static constexpr Check kCheck = Check::kFixLanes;
+  static constexpr int kUnroll = 2;
+  static constexpr bool kTailScratch = false;
+  static VF vec(VF x) { return or_sign(cbrt_float_core<kSlot>(abs(x)), x); }
+  static unsigned special(VF x) { return not_positive_normal(abs(x)); }
+  static void scalar(int i, const float* a, float* r) {
+    const float ax = std::fabs(a[i]);
+    if (ax >= Limits<float>::kMinNormal && ax <= Limits<float>::kMax) {
+      r[i] = on_lane<CbrtFloatK>(a[i]);
+    } else {
+      RootK<kFn, Root::kCbrt, kHA, float>::scalar(i, a, r);
     }
   }
 };
@@ -1148,7 +1204,8 @@ constexpr Root root_of(Fn f) {
 }
 // The roots' HA kernels add residual corrections; LA's serves EP.
 template <Fn f, int s>
-using RootOf = RootK<f, root_of(f), s == kHA ? kHA : kLA, vm::Elem<f>>;
+using RootOf = std::conditional_t<f == Fn::sCbrt && s != kHA, CbrtFloatK<f, s>,
+                                  RootK<f, root_of(f), s == kHA ? kHA : kLA, vm::Elem<f>>>;
 template <Fn f, int s>
 using Pow3o2Of = Pow3o2K<f, s, vm::Elem<f>>;
 template <Fn f, int s>

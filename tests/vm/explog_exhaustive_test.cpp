@@ -1,5 +1,5 @@
 // Every one of the 2^32 float arguments through every flavour of the float exponential, logarithm,
-// trigonometric and error-function kernels of one argument (the instruction set the tables use;
+// trigonometric, error-function and cube-root kernels of one argument (the instruction set the tables use;
 // both results of SinCos), against the C library's double-precision functions, whose own error is
 // far below a float ulp. Slow: not run in CI.
 #include <gtest/gtest.h>
@@ -116,6 +116,12 @@ TEST(ErfExhaustive, EveryFloatArgument) {
   sweep_every_float({{Fn::sErf, [](double x) { return std::erf(x); }},
                      {Fn::sErfc, [](double x) { return std::erfc(x); }},
                      {Fn::sCdfNorm, [](double x) { return 0.5 * std::erfc(-x * 0.70710678118654752440); }}});
+}
+
+// The float cube root's LA and EP kernels compute in float; its HA kernel in double.
+TEST(RootExhaustive, EveryFloatArgument) {
+  double (*const cbrt)(double) = std::cbrt;
+  sweep_every_float({{Fn::sCbrt, cbrt}});
 }
 
 }  // namespace
