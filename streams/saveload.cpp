@@ -85,15 +85,15 @@ size_t state_length(const GeneratorProperties& row) {
   return static_cast<size_t>(record_bytes(row) - kHeaderBytes);
 }
 
-// The image size of a stream of `row`, or ZOK_RNG_ERROR_IMAGE_TOO_LARGE when the format's 16-bit
+// The image size of a stream of `row`, or ZOK_RNG_ERROR_IMAGE_SIZE when the format's 16-bit
 // chunk count or a 32-bit signed size cannot describe it.
 int32_t image_size(const StreamRecord* s, const GeneratorProperties& row) {
   uint64_t total = kImageHeader + state_length(row);
   uint32_t count = 0;
   for (const StreamChunk* c = s->chunks; c != nullptr; c = c->next) {
-    if (++count > kMaxChunks) return ZOK_RNG_ERROR_IMAGE_TOO_LARGE;
+    if (++count > kMaxChunks) return ZOK_RNG_ERROR_IMAGE_SIZE;
     total += kChunkHead + static_cast<uint32_t>(c->size);
-    if (total > kMaxImage) return ZOK_RNG_ERROR_IMAGE_TOO_LARGE;
+    if (total > kMaxImage) return ZOK_RNG_ERROR_IMAGE_SIZE;
   }
   return static_cast<int32_t>(total);
 }

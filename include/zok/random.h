@@ -19,33 +19,32 @@ extern "C" {
 /* ---- status codes ---- */
 
 #define ZOK_RNG_STATUS_OK 0
-#define ZOK_RNG_ERROR_METHOD (-2)             /* init_stream method other than 0, 1, 2 */
-#define ZOK_RNG_ERROR_BAD_ARGUMENT (-3)       /* chunk size negative, or positive with a null block */
-#define ZOK_RNG_ERROR_MEMORY (-4)             /* an allocation failed */
-#define ZOK_RNG_ERROR_NULL_POINTER (-5)       /* a registration record or one of its operations is null */
-#define ZOK_RNG_ERROR_BAD_BRNG (-1000)        /* generator identifier or member out of range */
-#define ZOK_RNG_ERROR_UNAVAILABLE (-1001)     /* the generator's operations are not part of this build */
-#define ZOK_RNG_ERROR_NO_LEAPFROG (-1002)     /* the generator has no leapfrog */
-#define ZOK_RNG_ERROR_NO_SKIP_AHEAD (-1003)   /* the generator has no skip-ahead */
-#define ZOK_RNG_ERROR_REGISTRY_FULL (-1004)   /* all 512 usable registry rows are taken */
-#define ZOK_RNG_ERROR_STATE_SIZE (-1008)      /* negative state_size */
-#define ZOK_RNG_ERROR_WORD_SIZE (-1009)       /* word_size not 4, 8 or 16 */
-#define ZOK_RNG_ERROR_SEED_COUNT (-1010)      /* seed_count below 1 */
-#define ZOK_RNG_ERROR_BIT_COUNT (-1011)       /* bit_count below 1 */
-#define ZOK_RNG_ERROR_LEAPFROG_COUNT (-1013)  /* leapfrog count below 1, or index outside 0..count-1 */
-#define ZOK_RNG_ERROR_FILE_CLOSE (-1100)      /* a stream file could not be closed */
-#define ZOK_RNG_ERROR_FILE_OPEN (-1101)       /* a stream file could not be opened */
-#define ZOK_RNG_ERROR_FILE_WRITE (-1102)      /* a write to a stream file fell short */
-#define ZOK_RNG_ERROR_FILE_READ (-1103)       /* an image ended early, or a chunk record is malformed */
-#define ZOK_RNG_ERROR_IMAGE_TOO_LARGE (-1104) /* over 65535 chunks or 2^31 - 1 bytes: no image can hold it \
-                                               */
-#define ZOK_RNG_ERROR_FILE_HEADER (-1110)     /* a file image's header or state is not accepted */
-#define ZOK_RNG_ERROR_NO_RDRAND (-1130)       /* the processor has no hardware random-number instruction */
-#define ZOK_RNG_ERROR_RDRAND_FAILED (-1131)   /* a hardware draw failed as often as the retry limit allows */
-#define ZOK_RNG_ERROR_NO_AES (-1140)          /* the processor has no AES instructions */
-#define ZOK_RNG_ERROR_MEMORY_HEADER (-1200)   /* a memory image's header or state is not accepted */
-#define ZOK_RNG_ERROR_SHARED_KEY (-3000)      /* shared key null, zero or not held */
-#define ZOK_RNG_ERROR_SHARED_FULL (-3001)     /* shared data table full */
+#define ZOK_RNG_ERROR_METHOD (-2)            /* init_stream method other than 0, 1, 2 */
+#define ZOK_RNG_ERROR_BAD_ARGUMENT (-3)      /* chunk size negative, or positive with a null block */
+#define ZOK_RNG_ERROR_MEMORY (-4)            /* an allocation failed */
+#define ZOK_RNG_ERROR_NULL_POINTER (-5)      /* a registration record or one of its operations is null */
+#define ZOK_RNG_ERROR_BAD_BRNG (-1000)       /* generator identifier or member out of range */
+#define ZOK_RNG_ERROR_UNAVAILABLE (-1001)    /* the generator's operations are not part of this build */
+#define ZOK_RNG_ERROR_NO_LEAPFROG (-1002)    /* the generator has no leapfrog */
+#define ZOK_RNG_ERROR_NO_SKIP_AHEAD (-1003)  /* the generator has no skip-ahead */
+#define ZOK_RNG_ERROR_REGISTRY_FULL (-1004)  /* all 512 usable registry rows are taken */
+#define ZOK_RNG_ERROR_STATE_SIZE (-1008)     /* negative state_size */
+#define ZOK_RNG_ERROR_WORD_SIZE (-1009)      /* word_size not 4, 8 or 16 */
+#define ZOK_RNG_ERROR_SEED_COUNT (-1010)     /* seed_count below 1 */
+#define ZOK_RNG_ERROR_BIT_COUNT (-1011)      /* bit_count below 1 */
+#define ZOK_RNG_ERROR_LEAPFROG_COUNT (-1013) /* leapfrog count below 1, or index outside 0..count-1 */
+#define ZOK_RNG_ERROR_FILE_CLOSE (-1100)     /* a stream file could not be closed */
+#define ZOK_RNG_ERROR_FILE_OPEN (-1101)      /* a stream file could not be opened */
+#define ZOK_RNG_ERROR_FILE_WRITE (-1102)     /* a write to a stream file fell short */
+#define ZOK_RNG_ERROR_FILE_READ (-1103)      /* an image ended early, or a chunk record is malformed */
+#define ZOK_RNG_ERROR_IMAGE_SIZE (-1104)     /* over 65535 chunks or 2^31 - 1 bytes in an image */
+#define ZOK_RNG_ERROR_FILE_HEADER (-1110)    /* a file image's header or state is not accepted */
+#define ZOK_RNG_ERROR_NO_RDRAND (-1130)      /* the processor has no hardware random-number instruction */
+#define ZOK_RNG_ERROR_RDRAND_FAILED (-1131)  /* a hardware draw failed as often as the retry limit allows */
+#define ZOK_RNG_ERROR_NO_AES (-1140)         /* the processor has no AES instructions */
+#define ZOK_RNG_ERROR_MEMORY_HEADER (-1200)  /* a memory image's header or state is not accepted */
+#define ZOK_RNG_ERROR_SHARED_KEY (-3000)     /* shared key null, zero or not held */
+#define ZOK_RNG_ERROR_SHARED_FULL (-3001)    /* shared data table full */
 
 /* ---- generator identifiers ---- */
 

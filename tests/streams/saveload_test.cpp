@@ -292,15 +292,15 @@ TEST_F(SaveLoad, StreamsNoImageCanDescribe) {
   StreamRecord* s = make(8);
   Bytes buffer(64, 0xAB);
   ASSERT_EQ(__qorAddChunk(s, 1, nullptr, block(16, 0), 0x7FFFFFF0), 0);  // size only counted, never read
-  EXPECT_EQ(__qorGetStreamSize(s), ZOK_RNG_ERROR_IMAGE_TOO_LARGE);
-  EXPECT_EQ(__qorSaveStreamM(s, buffer.data()), ZOK_RNG_ERROR_IMAGE_TOO_LARGE);
-  EXPECT_EQ(__qorSaveStreamF(s, kFile.c_str(), -1), ZOK_RNG_ERROR_IMAGE_TOO_LARGE);
+  EXPECT_EQ(__qorGetStreamSize(s), ZOK_RNG_ERROR_IMAGE_SIZE);
+  EXPECT_EQ(__qorSaveStreamM(s, buffer.data()), ZOK_RNG_ERROR_IMAGE_SIZE);
+  EXPECT_EQ(__qorSaveStreamF(s, kFile.c_str(), -1), ZOK_RNG_ERROR_IMAGE_SIZE);
   EXPECT_EQ(buffer, Bytes(64, 0xAB));
   __qorDeleteChunks(s);
   for (int k = 0; k < 65535; ++k) ASSERT_EQ(__qorAddChunk(s, k, nullptr, nullptr, 0), 0);
   EXPECT_EQ(__qorGetStreamSize(s), 20 + zok::test::kCounterStateSize - 16 + 65535 * 24);
   ASSERT_EQ(__qorAddChunk(s, 0, nullptr, nullptr, 0), 0);
-  EXPECT_EQ(__qorGetStreamSize(s), ZOK_RNG_ERROR_IMAGE_TOO_LARGE);
+  EXPECT_EQ(__qorGetStreamSize(s), ZOK_RNG_ERROR_IMAGE_SIZE);
   __qorDeleteStream(&s);
 }
 
