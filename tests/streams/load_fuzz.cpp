@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -144,19 +145,16 @@ int main(int argc, char** argv) {
     const bool write = argv[1][2] == 'w';
     for (const Seed& seed : seeds) {
       const std::string path = std::string(argv[2]) + "/" + seed.name + ".img";
-      FILE* f = std::fopen(path.c_str(), write ? "wb" : "rb");
-      // A generator built after the corpus was written has no image there yet.
-      if (f == nullptr && !write) {
-        std::printf("load fuzz: no committed %s\n", path.c_str());
+      if (write) {
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(seed.image.data()), std::streamsize(seed.image.size()));
         continue;
       }
-      require(f != nullptr, "cannot open a corpus file");
-      std::vector<unsigned char> b(write ? 0 : seed.image.size() + 1);
-      if (write)
-        require(std::fwrite(seed.image.data(), 1, seed.image.size(), f) == seed.image.size(), "short write");
-      else
-        b.resize(std::fread(b.data(), 1, b.size(), f));
-      require(std::fclose(f) == 0 && (write || b == seed.image), "a committed seed image differs");
+      std::ifstream f(path, std::ios::binary);
+      // A generator built after the corpus was written has no image there yet.
+      if (!f) std::printf("load fuzz: no committed %s\n", path.c_str());
+      require(!f || std::vector<unsigned char>(std::istreambuf_iterator<char>(f), {}) == seed.image,
+              "a committed seed image differs");
     }
     return 0;
   }
