@@ -1,7 +1,7 @@
 // The built generators of include/zok/rng_generators.def: integer and double output per generator against,
 // in the same run, straightforward one-element-at-a-time loops of the recurrences, std::minstd_rand and
 // std::mt19937, Random123's counter-based generators and a plain loop of the hardware instruction;
-// skip-ahead times of the twisted registers.
+// skip-ahead times of the twisted registers; saving and loading an MT19937 image.
 #include <benchmark/benchmark.h>
 #include <immintrin.h>
 
@@ -294,6 +294,35 @@ BENCHMARK(rdrand32_loop)->Apply(sizes);
   BENCHMARK_CAPTURE(skip_ahead, N##_2e63_plus_1, ZOK_RNG_##N, (uint64_t{1} << 63) + 1);
 ZOK_BENCH_SKIPS(PHILOX4X32X10)
 ZOK_BENCH_SKIPS(ARS5)
+
+// An MT19937 image saved to and loaded from memory, beside copying the stream, which moves the same
+// bytes through the same allocator.
+void image_save(benchmark::State& state) {
+  Stream st(ZOK_RNG_MT19937);
+  std::vector<unsigned char> image(static_cast<size_t>(__qorGetStreamSize(st.s)));
+  for (auto _ : state) benchmark::DoNotOptimize(__qorSaveStreamM(st.s, image.data()));
+}
+void image_load(benchmark::State& state) {
+  Stream st(ZOK_RNG_MT19937);
+  std::vector<unsigned char> image(static_cast<size_t>(__qorGetStreamSize(st.s)));
+  __qorSaveStreamM(st.s, image.data());
+  for (auto _ : state) {
+    StreamRecord* s = nullptr;
+    benchmark::DoNotOptimize(__qorLoadStreamMEx(&s, image.data(), image.size()));
+    __qorDeleteStream(&s);
+  }
+}
+void copy_stream(benchmark::State& state) {
+  Stream st(ZOK_RNG_MT19937);
+  for (auto _ : state) {
+    StreamRecord* s = nullptr;
+    benchmark::DoNotOptimize(__qorCopyStream(&s, st.s));
+    __qorDeleteStream(&s);
+  }
+}
+BENCHMARK(image_save);
+BENCHMARK(image_load);
+BENCHMARK(copy_stream);
 
 }  // namespace
 

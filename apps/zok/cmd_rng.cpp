@@ -1,6 +1,6 @@
-// zok rng: the generator registry as a table, numbers drawn from a built-in generator; the
-// random-stream tour stop (registry rows, MCG31M1 draws, the twisted registers, a registered generator,
-// chunks).
+// zok rng: the generator registry as a table, numbers drawn from a built-in generator, stream images
+// saved, loaded and shown; the random-stream tour stop (registry rows, MCG31M1 draws, the twisted
+// registers, a registered generator, chunks, images).
 #include <strings.h>
 
 #include <algorithm>
@@ -55,6 +55,9 @@ int list_registry() {
 constexpr const char* kUsage =
     "usage: zok rng list\n"
     "       zok rng gen NAME[:MEMBER] [--seed S[,S...]] [--skip S] -n N [--double a,b | --float a,b]\n"
+    "       zok rng save NAME[:MEMBER] [--seed S[,S...]] [--skip S] FILE\n"
+    "       zok rng load FILE -n N [--double a,b | --float a,b]\n"
+    "       zok rng show FILE\n"
     "       (NAME: the name of `zok rng list`, or TRNG for the non-deterministic generator)\n";
 
 // Each row also answers to its name in the generator list ("TRNG" for the non-deterministic row).
@@ -108,22 +111,15 @@ bool parse_interval(const char* text, double* a, double* b) {
   return end != second && *end == '\0';
 }
 
-// Prints n numbers of generator `id`, in pieces so that any n runs in bounded memory.
-int generate(int32_t id, const std::vector<uint32_t>& seeds, uint64_t skip, int64_t n, char form, double a,
-             double b) {
-  const GeneratorProperties& row = __RegBrngsNew[(id >> 20) - 1];
-  if (has_placeholder_operations(row)) {
-    std::fprintf(stderr, "zok rng gen: %s is not built yet\n", row_name((id >> 20) - 1));
-    return 1;
-  }
-  StreamRecord* s = nullptr;
-  int32_t status = __qorNewStreamEx(&s, id, static_cast<int32_t>(seeds.size()), seeds.data());
-  if (status == 0 && skip != 0) status = __qorSkipAheadStream(s, skip);
+// Prints n numbers of stream s, in pieces so that any n runs in bounded memory.
+int32_t print_draws(StreamRecord* s, const char* command, int64_t n, char form, double a, double b) {
+  const GeneratorProperties& row = *zok::rng::operations_row(s->brng);
   constexpr int32_t kPiece = 4096;
   std::vector<uint32_t> words(static_cast<size_t>(kPiece) * row.word_size / 4);
   std::vector<double> reals(kPiece);
   std::vector<float> floats(kPiece);
   const bool progress = n >= 10000000;
+  int32_t status = 0;
   for (int64_t done = 0; status == 0 && done < n;) {
     const int32_t count = static_cast<int32_t>(n - done < kPiece ? n - done : kPiece);
     if (form == 'd') {
@@ -148,69 +144,195 @@ int generate(int32_t id, const std::vector<uint32_t>& seeds, uint64_t skip, int6
     const int64_t before = done;
     done += count;
     if (progress && done * 10 / n != before * 10 / n)
-      std::fprintf(stderr, "zok rng gen: %" PRId64 " of %" PRId64 "\n", done, n);
+      std::fprintf(stderr, "zok rng %s: %" PRId64 " of %" PRId64 "\n", command, done, n);
   }
+  return status;
+}
+
+// What gen, save and load take: generator options and the arguments that are not options.
+struct Options {
+  std::vector<uint32_t> seeds;
+  int64_t n = -1;
+  uint64_t skip = 0;
+  char form = 'i';
+  double a = 0.0, b = 1.0;
+  std::vector<const char*> operands;
+};
+
+bool parse_options(const char* command, int argc, char** argv, Options* o) {
+  for (int i = 1; i < argc; ++i) {
+    const bool has_value = i + 1 < argc;
+    bool ok = has_value;
+    if (argv[i][0] != '-' || argv[i][1] == '\0') {
+      o->operands.push_back(argv[i]);
+      continue;
+    }
+    if (std::strcmp(argv[i], "--seed") == 0 && has_value) {
+      ok = parse_u32_list(argv[++i], &o->seeds);
+    } else if (std::strcmp(argv[i], "-n") == 0 && has_value) {
+      const char* text = argv[++i];
+      char* end = nullptr;
+      errno = 0;
+      o->n = std::strtoll(text, &end, 10);
+      ok = end != text && *end == '\0' && errno == 0 && o->n >= 0;
+    } else if (std::strcmp(argv[i], "--skip") == 0 && has_value) {
+      const char* text = argv[++i];
+      char* end = nullptr;
+      errno = 0;
+      o->skip = std::strtoull(text, &end, 0);
+      ok = end != text && *end == '\0' && errno == 0 && *text != '-';
+    } else if ((std::strcmp(argv[i], "--double") == 0 || std::strcmp(argv[i], "--float") == 0) && has_value) {
+      o->form = argv[i][2];
+      ok = parse_interval(argv[++i], &o->a, &o->b);
+    } else {
+      ok = false;
+    }
+    if (!ok) {
+      std::fprintf(stderr, "zok rng %s: cannot use %s\n%s", command, argv[i], kUsage);
+      return false;
+    }
+  }
+  return true;
+}
+
+// A stream of the generator named by `name`, seeded and moved on as the options say, or null after
+// a message and with *exit_code set (2 for an unknown name, else 1).
+StreamRecord* open_stream(const char* command, const char* name, const Options& o, int* exit_code) {
+  const int32_t id = find_generator(name);
+  *exit_code = id < 0 ? 2 : 1;
+  if (id < 0) {
+    std::fprintf(stderr, "zok rng %s: no built-in generator or member %s (see zok rng list)\n", command,
+                 name);
+    return nullptr;
+  }
+  if (has_placeholder_operations(__RegBrngsNew[(id >> 20) - 1])) {
+    std::fprintf(stderr, "zok rng %s: %s is not built yet\n", command, row_name((id >> 20) - 1));
+    return nullptr;
+  }
+  StreamRecord* s = nullptr;
+  int32_t status = __qorNewStreamEx(&s, id, static_cast<int32_t>(o.seeds.size()), o.seeds.data());
+  if (status == 0 && o.skip != 0) status = __qorSkipAheadStream(s, o.skip);
+  if (status != 0) {
+    std::fprintf(stderr, "zok rng %s: status %d\n", command, status);
+    __qorDeleteStream(&s);
+  }
+  return s;
+}
+
+// Prints the draws of s and deletes it; 0, or 1 after a message.
+int draw_and_delete(StreamRecord* s, const char* command, const Options& o) {
+  const int32_t status = print_draws(s, command, o.n, o.form, o.a, o.b);
   __qorDeleteStream(&s);
   if (status != 0) {
-    std::fprintf(stderr, "zok rng gen: status %d\n", status);
+    std::fprintf(stderr, "zok rng %s: status %d\n", command, status);
     return 1;
   }
   return 0;
 }
 
 int run_gen(int argc, char** argv) {
-  if (argc < 2) {
+  Options o;
+  if (!parse_options("gen", argc, argv, &o)) return 2;
+  if (o.operands.size() != 1 || o.n < 0) {
+    std::fprintf(stderr, "zok rng gen: NAME and -n N are required\n%s", kUsage);
+    return 2;
+  }
+  int exit_code = 0;
+  StreamRecord* s = open_stream("gen", o.operands[0], o, &exit_code);
+  return s != nullptr ? draw_and_delete(s, "gen", o) : exit_code;
+}
+
+int run_save(int argc, char** argv) {
+  Options o;
+  if (!parse_options("save", argc, argv, &o)) return 2;
+  if (o.operands.size() != 2 || o.n >= 0 || o.form != 'i') {
+    std::fprintf(stderr, "zok rng save: NAME and FILE are required\n%s", kUsage);
+    return 2;
+  }
+  int exit_code = 0;
+  StreamRecord* s = open_stream("save", o.operands[0], o, &exit_code);
+  if (s == nullptr) return exit_code;
+  const int32_t size = __qorGetStreamSize(s);
+  const int32_t status = __qorSaveStreamF(s, o.operands[1], -1);
+  __qorDeleteStream(&s);
+  if (status != 0) {
+    std::fprintf(stderr, "zok rng save: status %d\n", status);
+    return 1;
+  }
+  std::printf("saved a %d-byte image to %s\n", size, o.operands[1]);
+  return 0;
+}
+
+int run_load(int argc, char** argv) {
+  Options o;
+  if (!parse_options("load", argc, argv, &o)) return 2;
+  if (o.operands.size() != 1 || o.n < 0 || !o.seeds.empty() || o.skip != 0) {
+    std::fprintf(stderr, "zok rng load: FILE and -n N are required\n%s", kUsage);
+    return 2;
+  }
+  StreamRecord* s = nullptr;
+  if (const int32_t status = __qorLoadStreamF(&s, o.operands[0], -1); status != 0) {
+    std::fprintf(stderr, "zok rng load: status %d\n", status);
+    return 1;
+  }
+  return draw_and_delete(s, "load", o);
+}
+
+uint32_t le(const std::vector<unsigned char>& b, size_t at, int bytes) {
+  uint32_t v = 0;
+  for (int k = bytes - 1; k >= 0; --k) v = v << 8 | b[at + static_cast<size_t>(k)];
+  return v;
+}
+
+// The header and chunk records of an image file, once the loader has accepted it.
+int run_show(int argc, char** argv) {
+  if (argc != 2) {
     std::fprintf(stderr, "%s", kUsage);
     return 2;
   }
-  const int32_t id = find_generator(argv[1]);
-  if (id < 0) {
-    std::fprintf(stderr, "zok rng gen: no built-in generator or member %s (see zok rng list)\n", argv[1]);
-    return 2;
+  StreamRecord* s = nullptr;
+  const int32_t status = __qorLoadStreamF(&s, argv[1], -1);
+  if (status != 0) {
+    std::printf("%s: refused with status %d\n", argv[1], status);
+    return 1;
   }
-  std::vector<uint32_t> seeds;
-  int64_t n = -1;
-  uint64_t skip = 0;
-  char form = 'i';
-  double a = 0.0, b = 1.0;
-  for (int i = 2; i < argc; ++i) {
-    const bool has_value = i + 1 < argc;
-    bool ok = has_value;
-    if (std::strcmp(argv[i], "--seed") == 0 && has_value) {
-      ok = parse_u32_list(argv[++i], &seeds);
-    } else if (std::strcmp(argv[i], "-n") == 0 && has_value) {
-      const char* text = argv[++i];
-      char* end = nullptr;
-      errno = 0;
-      n = std::strtoll(text, &end, 10);
-      ok = end != text && *end == '\0' && errno == 0 && n >= 0;
-    } else if (std::strcmp(argv[i], "--skip") == 0 && has_value) {
-      const char* text = argv[++i];
-      char* end = nullptr;
-      errno = 0;
-      skip = std::strtoull(text, &end, 0);
-      ok = end != text && *end == '\0' && errno == 0 && *text != '-';
-    } else if ((std::strcmp(argv[i], "--double") == 0 || std::strcmp(argv[i], "--float") == 0) && has_value) {
-      form = argv[i][2];
-      ok = parse_interval(argv[++i], &a, &b);
-    } else {
-      ok = false;
-    }
-    if (!ok) {
-      std::fprintf(stderr, "zok rng gen: cannot use %s\n%s", argv[i], kUsage);
-      return 2;
-    }
+  const int32_t id = s->brng;
+  __qorDeleteStream(&s);
+  std::vector<unsigned char> b;
+  if (FILE* f = std::fopen(argv[1], "rb"); f != nullptr) {
+    for (int c; (c = std::fgetc(f)) != EOF;) b.push_back(static_cast<unsigned char>(c));
+    std::fclose(f);
   }
-  if (n < 0) {
-    std::fprintf(stderr, "zok rng gen: -n N is required\n%s", kUsage);
-    return 2;
+  if (b.size() < 20) return 1;  // the file changed since it was loaded
+  const GeneratorProperties* row = zok::rng::operations_row(id);
+  const int32_t index = id >= ZOK_RNG_ID_STEP ? (id >> 20) - 1 : id >= 4 && id <= 276 ? 4 : id;
+  std::printf("%s: version %u, magic at %d, header %u bytes, state %u bytes, %u chunks\n", argv[1], b[0],
+              std::memcmp(&b[4], "RNG", 3) == 0 ? 4 : 0, le(b, 8, 2), le(b, 10, 2), le(b, 12, 2));
+  std::printf("  generator 0x%X: %s%s, member %d\n", static_cast<unsigned>(id), row_name(index),
+              id < ZOK_RNG_ID_STEP ? " (legacy identifier)" : "",
+              id >= ZOK_RNG_ID_STEP  ? id & ZOK_RNG_MEMBER_MASK
+              : id >= 4 && id <= 276 ? id - 4
+                                     : 0);
+  size_t at = 20 + static_cast<size_t>(row->state_size > 16 ? row->state_size - 16 : 0);
+  for (uint32_t k = 0, count = le(b, 12, 2); k < count && at + 8 <= b.size(); ++k) {
+    const size_t key_bytes = b[0] == 1 ? 16 : 0;
+    const uint32_t size = le(b, at + 4 + key_bytes, 4);
+    std::printf("  chunk %u: id %d, size %u", k, static_cast<int32_t>(le(b, at, 4)), size);
+    if (key_bytes != 0)
+      std::printf(", key %08X%08X %08X%08X", le(b, at + 8, 4), le(b, at + 4, 4), le(b, at + 16, 4),
+                  le(b, at + 12, 4));
+    std::printf("\n");
+    at += 8 + key_bytes + size;
   }
-  return generate(id, seeds, skip, n, form, a, b);
+  return 0;
 }
 
 int run_rng(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "list") == 0) return list_registry();
   if (argc >= 2 && std::strcmp(argv[1], "gen") == 0) return run_gen(argc - 1, argv + 1);
+  if (argc >= 2 && std::strcmp(argv[1], "save") == 0) return run_save(argc - 1, argv + 1);
+  if (argc >= 2 && std::strcmp(argv[1], "load") == 0) return run_load(argc - 1, argv + 1);
+  if (argc >= 2 && std::strcmp(argv[1], "show") == 0) return run_show(argc - 1, argv + 1);
   std::fprintf(stderr, "%s", kUsage);
   return 2;
 }
@@ -335,6 +457,37 @@ void tour_twisters() {
   __qorDeleteStream(&s);
 }
 
+// An MT19937 stream saved to memory, five draws, the image loaded and the same five drawn again; a
+// damaged header refused.
+void tour_images() {
+  const uint32_t key[4] = {0x123, 0x234, 0x345, 0x456};
+  StreamRecord* s = nullptr;
+  uint32_t w[5] = {}, again[5] = {};
+  if (__qorNewStreamEx(&s, ZOK_RNG_MT19937, 4, key) != 0 || __qoriBRngMT19937(s, 3, w) != 0) {
+    __qorDeleteStream(&s);
+    return;
+  }
+  std::vector<unsigned char> image(static_cast<size_t>(__qorGetStreamSize(s)));
+  const double save_ns = zok::app::ns_per_element(1, [&] { __qorSaveStreamM(s, image.data()); });
+  __qoriBRngMT19937(s, 5, w);
+  std::printf("  MT19937 saved to a %zu-byte image (%.1f us), then draws %u %u %u %u %u\n", image.size(),
+              save_ns / 1e3, w[0], w[1], w[2], w[3], w[4]);
+  StreamRecord* copy = nullptr;
+  const double load_ns = zok::app::ns_per_element(1, [&] {
+    __qorDeleteStream(&copy);
+    __qorLoadStreamMEx(&copy, image.data(), image.size());
+  });
+  if (copy != nullptr && __qoriBRngMT19937(copy, 5, again) == 0)
+    std::printf("  the image loaded (%.1f us) draws %u %u %u %u %u: %s\n", load_ns / 1e3, again[0], again[1],
+                again[2], again[3], again[4],
+                std::memcmp(w, again, sizeof w) == 0 ? "the same" : "DIFFERENT");
+  __qorDeleteStream(&copy);
+  image[5] = 'X';  // "RXG"
+  std::printf("  with its magic damaged the image is refused with status %d\n",
+              __qorLoadStreamMEx(&copy, image.data(), image.size()));
+  __qorDeleteStream(&s);
+}
+
 void tour_rng() {
   zok::app::tour_heading("random streams: the generator registry");
   print_row_heading();
@@ -343,6 +496,7 @@ void tour_rng() {
   const uint32_t seed = 7;
   tour_mcg31m1();
   tour_twisters();
+  tour_images();
 
   const GeneratorProperties row{
       zok::rng::kHeaderBytes + 8, 1, 0, 4, 32, xorshift_init, xorshift_s, xorshift_d, xorshift_i};
@@ -380,7 +534,9 @@ const bool kRegistered = zok::app::register_command(
     {"rng",
      "rng list      the generator registry: identifiers, names, sizes, members\n"
      "  rng gen NAME [--seed S] [--skip S] -n N [--double a,b | --float a,b]   numbers from a built-in\n"
-     "                generator, after skipping S of them",
+     "                generator, after skipping S of them\n"
+     "  rng save NAME [--seed S] [--skip S] FILE   a stream's image; rng load FILE -n N   its next\n"
+     "                numbers; rng show FILE   an image's header and chunk records",
      run_rng, tour_rng, 100});
 
 }  // namespace

@@ -3,6 +3,7 @@
 #ifndef ZOK_RANDOM_H
 #define ZOK_RANDOM_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #if defined(ZOK_BUILDING_KERNEL)
@@ -32,9 +33,16 @@ extern "C" {
 #define ZOK_RNG_ERROR_SEED_COUNT (-1010)     /* seed_count below 1 */
 #define ZOK_RNG_ERROR_BIT_COUNT (-1011)      /* bit_count below 1 */
 #define ZOK_RNG_ERROR_LEAPFROG_COUNT (-1013) /* leapfrog count below 1, or index outside 0..count-1 */
+#define ZOK_RNG_ERROR_FILE_CLOSE (-1100)     /* a stream file could not be closed */
+#define ZOK_RNG_ERROR_FILE_OPEN (-1101)      /* a stream file could not be opened */
+#define ZOK_RNG_ERROR_FILE_WRITE (-1102)     /* a write to a stream file fell short */
+#define ZOK_RNG_ERROR_FILE_READ (-1103)      /* an image ended early, or a chunk record is malformed */
+#define ZOK_RNG_ERROR_IMAGE_SIZE (-1104)     /* over 65535 chunks or 2^31 - 1 bytes in an image */
+#define ZOK_RNG_ERROR_FILE_HEADER (-1110)    /* a file image's header or state is not accepted */
 #define ZOK_RNG_ERROR_NO_RDRAND (-1130)      /* the processor has no hardware random-number instruction */
 #define ZOK_RNG_ERROR_RDRAND_FAILED (-1131)  /* a hardware draw failed as often as the retry limit allows */
 #define ZOK_RNG_ERROR_NO_AES (-1140)         /* the processor has no AES instructions */
+#define ZOK_RNG_ERROR_MEMORY_HEADER (-1200)  /* a memory image's header or state is not accepted */
 #define ZOK_RNG_ERROR_SHARED_KEY (-3000)     /* shared key null, zero or not held */
 #define ZOK_RNG_ERROR_SHARED_FULL (-3001)    /* shared data table full */
 
@@ -176,6 +184,36 @@ ZOK_RNG_API int32_t __qorDeleteChunks(StreamRecord* stream);
 /* Puts copies of source's chunks at the head of dest's list (so in reverse order). On failure (-4)
  * dest's list is as it was before the call. */
 ZOK_RNG_API int32_t __qorCopyChunks(StreamRecord* dest, const StreamRecord* source);
+
+/* ---- stream images ----
+ * An image is, little-endian: a 20-byte header (version 1 at byte 0, "RNG" at 4-6, header size 20 at
+ * 8-9, the low 16 bits of state_size - 16 at 10-11, the chunk count at 12-13, the identifier at
+ * 16-19, zeros elsewhere); the stream record from byte 16 to its end; then per chunk, from the head
+ * of the list, its id (4 bytes), key (16), size (4) and data. A loader accepts "RNG" at 4-6 or else
+ * at 0-2, a valid identifier whose state size agrees, a header size of at least 20 (nothing beyond
+ * byte 20 is skipped), version 1 chunk records with keys or version 0 ones without (the key is then
+ * zero), and position fields that the generator can produce. Loaded chunks come out in reverse
+ * order. On any failure a loader leaves *stream null and nothing allocated.
+ * Statuses: -1100 close, -1101 open, -1102 short write, -1103 short read, negative chunk size or
+ * unknown chunk version, -1104 a stream no image can describe, -1110 (file) or -1200 (memory) header
+ * refused, -1130 or -1140 a TRNG or ARS5 image on a processor without the instruction it needs, -4,
+ * -1000 for a stream of an invalid identifier, and the statuses of __qorAllocateStream and
+ * __qorAddChunk. */
+
+/* Writes the image to the file of the first name_length bytes of name, or of the zero-terminated
+ * name when name_length is negative. */
+ZOK_RNG_API int32_t __qorSaveStreamF(const StreamRecord* stream, const char* name, int32_t name_length);
+ZOK_RNG_API int32_t __qorLoadStreamF(StreamRecord** stream, const char* name, int32_t name_length);
+/* Writes __qorGetStreamSize(stream) bytes to buffer. */
+ZOK_RNG_API int32_t __qorSaveStreamM(const StreamRecord* stream, void* buffer);
+/* For a buffer known to hold a whole image: reads exactly what its header and chunk sizes promise,
+ * however many bytes that is. Use __qorLoadStreamMEx for a buffer of untrusted content. */
+ZOK_RNG_API int32_t __qorLoadStreamM(StreamRecord** stream, const void* buffer);
+/* Reads no more than `length` bytes; an image that promises more gives -1103, before any block
+ * larger than the bytes left is allocated. */
+ZOK_RNG_API int32_t __qorLoadStreamMEx(StreamRecord** stream, const void* buffer, size_t length);
+/* The image size in bytes: state_size + 4 + the sum over chunks of 24 + size, or -1104, or -1000. */
+ZOK_RNG_API int32_t __qorGetStreamSize(const StreamRecord* stream);
 
 /* ---- shared data table (128 entries, process-wide, under a spin lock) ---- */
 

@@ -139,7 +139,8 @@ inline void convert_in_place(const uint32_t* z, float* r, int32_t n, double scal
 
 // The implementation behind ZOK_GENERATOR_ENTRIES for generators that run one generate(state, n,
 // out) over every output form: IntO for integers, RealO<T> holding (b - a)·norm and a for reals.
-template <class S, class IntO, template <class> class RealO, double kNorm, class Generate>
+// The norm comes by reference: clang 14, which builds the fuzzing target, takes no double parameters.
+template <class S, class IntO, template <class> class RealO, const double& kNorm, class Generate>
 struct OutputForms {
   using State = S;
   static int32_t ints(StreamRecord* stream, int32_t n, uint32_t* r) {

@@ -29,30 +29,9 @@ using zok::test::fail_allocation;
 using zok::test::init_log;
 using zok::test::outstanding_blocks;
 using zok::test::refcount;
+using zok::test::sweep;
 
 using Robustness = zok::test::StreamTest;
-
-// Runs op with its k-th allocation failing, k = 1, 2, ... until a run needs fewer than k; each failed
-// run must report -4, give back every block and pass `check`. Returns the number of failed runs.
-template <typename Op, typename Check>
-int sweep(Op op, Check check) {
-  for (long k = 1; k < 64; ++k) {
-    const long blocks = outstanding_blocks();
-    fail_allocation(k);
-    const int32_t status = op();
-    const bool failed = allocations_since_armed() >= k;
-    fail_allocation(0);
-    if (!failed) {
-      EXPECT_EQ(status, 0);
-      return static_cast<int>(k - 1);
-    }
-    EXPECT_EQ(status, ZOK_RNG_ERROR_MEMORY) << "allocation " << k;
-    EXPECT_EQ(outstanding_blocks(), blocks) << "allocation " << k;
-    check();
-  }
-  ADD_FAILURE() << "operation never succeeded";
-  return -1;
-}
 
 // Constructors take one allocation and hand out no record when it fails.
 TEST_F(Robustness, ConstructorsFailCleanly) {

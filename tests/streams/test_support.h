@@ -64,4 +64,26 @@ std::vector<const StreamChunk*> chunk_list(const StreamRecord* s);
 // The shared entry's reference count, -1 when the key is not held.
 int32_t refcount(const uint64_t* key);
 
+// Runs op with its k-th allocation failing, k = 1, 2, ... until a run needs fewer than k; each failed
+// run must report -4, give back every block and pass `check`. Returns the number of failed runs.
+template <typename Op, typename Check>
+int sweep(Op op, Check check) {
+  for (long k = 1; k < 64; ++k) {
+    const long blocks = outstanding_blocks();
+    fail_allocation(k);
+    const int32_t status = op();
+    const bool failed = allocations_since_armed() >= k;
+    fail_allocation(0);
+    if (!failed) {
+      EXPECT_EQ(status, 0);
+      return static_cast<int>(k - 1);
+    }
+    EXPECT_EQ(status, ZOK_RNG_ERROR_MEMORY) << "allocation " << k;
+    EXPECT_EQ(outstanding_blocks(), blocks) << "allocation " << k;
+    check();
+  }
+  ADD_FAILURE() << "operation never succeeded";
+  return -1;
+}
+
 }  // namespace zok::test
