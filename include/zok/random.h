@@ -31,6 +31,7 @@ extern "C" {
 #define ZOK_RNG_ERROR_WORD_SIZE (-1009)      /* word_size not 4, 8 or 16 */
 #define ZOK_RNG_ERROR_SEED_COUNT (-1010)     /* seed_count below 1 */
 #define ZOK_RNG_ERROR_BIT_COUNT (-1011)      /* bit_count below 1 */
+#define ZOK_RNG_ERROR_COUNTER_LIMIT (-1012)  /* a quasi-random request would pass point 2^32 - 2 */
 #define ZOK_RNG_ERROR_LEAPFROG_COUNT (-1013) /* leapfrog count below 1, or index outside 0..count-1 */
 #define ZOK_RNG_ERROR_NO_RDRAND (-1130)      /* the processor has no hardware random-number instruction */
 #define ZOK_RNG_ERROR_RDRAND_FAILED (-1131)  /* a hardware draw failed as often as the retry limit allows */
@@ -217,6 +218,15 @@ ZOK_RNG_API int32_t __qorGenerateNewGlobalRODataTableEntryId(uint64_t* key, uint
  * engine cannot allocate its work space (the stream is then unchanged). MT19937's doubles are
  * x·(b - a)·2^-32 + a with x the unsigned output (floats computed in float); MT2203 and SFMT19937
  * map the output read as signed: s·(b - a)·2^-32 + (a + b)/2 in double, rounded once for floats. */
+/* SOBOL and NIEDERR name their operations in mixed case; the list names reach them through these. */
+#define __qorBRngSOBOLInitStream __qorBRngSobolInitStream
+#define __qorsBRngSOBOL __qorsBRngSobol
+#define __qordBRngSOBOL __qordBRngSobol
+#define __qoriBRngSOBOL __qoriBRngSobol
+#define __qorBRngNIEDERRInitStream __qorBRngNiederrInitStream
+#define __qorsBRngNIEDERR __qorsBRngNiederr
+#define __qordBRngNIEDERR __qordBRngNiederr
+#define __qoriBRngNIEDERR __qoriBRngNiederr
 #define ZOK_RNG_DECLARE_BUILT(N)                                                                     \
   ZOK_RNG_API int32_t __qorBRng##N##InitStream(int32_t method, StreamRecord* stream, int32_t n,      \
                                                const uint32_t* params);                              \
