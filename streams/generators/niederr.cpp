@@ -60,6 +60,12 @@ int32_t start_builtin(StreamRecord* stream, int64_t d) {
   return ZOK_RNG_STATUS_OK;
 }
 
+// A seeding that failed half way leaves a stream of dimension 1 behind.
+int32_t started(StreamRecord* stream, int32_t status) {
+  if (status != ZOK_RNG_STATUS_OK) start_builtin(stream, 1);
+  return status;
+}
+
 // Kind 1: one polynomial per dimension, each of degree 1 or more.
 int32_t start_polys(StreamRecord* stream, int32_t d, const uint32_t* polys) {
   for (int32_t j = 0; j < d; ++j)
@@ -71,7 +77,7 @@ int32_t start_polys(StreamRecord* stream, int32_t d, const uint32_t* polys) {
     niederr_directions(polys[j], col);
     quasi::put_column(col, d, j, rows);
   }
-  return quasi::start_user(stream, kFamily, d, rows);
+  return started(stream, quasi::start_user(stream, kFamily, d, rows));
 }
 
 // Kind 4: 32 direction numbers per dimension, dimension 1 first.
@@ -79,7 +85,7 @@ int32_t start_table(StreamRecord* stream, int32_t d, const uint32_t* cols) {
   uint32_t* rows = quasi::allocate_rows(d);
   if (rows == nullptr) return ZOK_RNG_ERROR_MEMORY;
   for (int32_t j = 0; j < d; ++j) quasi::put_column(cols + static_cast<int64_t>(j) * kBits, d, j, rows);
-  return quasi::start_user(stream, kFamily, d, rows);
+  return started(stream, quasi::start_user(stream, kFamily, d, rows));
 }
 
 // Seed words as SOBOL's; kinds 1 and 4 only, and no more dimensions than the state's point holds.

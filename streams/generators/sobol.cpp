@@ -128,6 +128,12 @@ int32_t start_small(StreamRecord* stream, int32_t d, const uint32_t* polys, cons
   return ZOK_RNG_STATUS_OK;
 }
 
+// A seeding that failed half way leaves a stream of dimension 1 behind.
+int32_t started(StreamRecord* stream, int32_t status) {
+  if (status != ZOK_RNG_STATUS_OK) start_builtin(stream, 1);
+  return status;
+}
+
 // Kind 11: every dimension's polynomial (1: the all-ones column) and `width` initial values each.
 int32_t start_polys(StreamRecord* stream, int32_t d, const uint32_t* polys, const uint32_t* init, int64_t width) {
   for (int32_t j = 0; j < d; ++j)
@@ -139,7 +145,7 @@ int32_t start_polys(StreamRecord* stream, int32_t d, const uint32_t* polys, cons
     directions(polys[j], init + j * width, col);
     quasi::put_column(col, d, j, rows);
   }
-  return quasi::start_user(stream, kFamily, d, rows);
+  return started(stream, quasi::start_user(stream, kFamily, d, rows));
 }
 
 // Kind 4: 32 direction numbers per dimension, dimension 1 first.
@@ -147,7 +153,7 @@ int32_t start_table(StreamRecord* stream, int32_t d, const uint32_t* cols) {
   uint32_t* rows = quasi::allocate_rows(d);
   if (rows == nullptr) return ZOK_RNG_ERROR_MEMORY;
   for (int32_t j = 0; j < d; ++j) quasi::put_column(cols + static_cast<int64_t>(j) * kBits, d, j, rows);
-  return quasi::start_user(stream, kFamily, d, rows);
+  return started(stream, quasi::start_user(stream, kFamily, d, rows));
 }
 
 // Seed words: dimension, 1 when user data follow, their kind, the data. Whatever does not meet its
