@@ -55,7 +55,12 @@ int list_registry() {
 constexpr const char* kUsage =
     "usage: zok rng list\n"
     "       zok rng gen NAME[:MEMBER] [--seed S[,S...]] [--skip S] -n N [--double a,b | --float a,b]\n"
-    "       (NAME: the name of `zok rng list`, or TRNG for the non-deterministic generator)\n";
+    "       zok rng gen SOBOL|NIEDERR [--dim D] [--table FILE] [--coordinate K] [--skip S] -n N\n"
+    "                   [--int | --double a,b | --float a,b]\n"
+    "       (NAME: the name of `zok rng list`, or TRNG for the non-deterministic generator; the\n"
+    "       quasi-random generators print N points of D coordinates, one per line, as doubles on\n"
+    "       [0, 1) unless told otherwise, or coordinate K alone; FILE holds 32 direction numbers per\n"
+    "       dimension; S counts lines)\n";
 
 // Each row also answers to its name in the generator list ("TRNG" for the non-deterministic row).
 constexpr const char* kListNames[] = {
@@ -108,9 +113,17 @@ bool parse_interval(const char* text, double* a, double* b) {
   return end != second && *end == '\0';
 }
 
-// Prints n numbers of generator `id`, in pieces so that any n runs in bounded memory.
+// How the numbers are laid out: `per_line` elements to a line (a quasi-random point), after
+// leapfrog to one coordinate when `coordinate` is not negative.
+struct Layout {
+  int32_t per_line = 1;
+  int64_t coordinate = -1;
+};
+
+// Prints n lines of generator `id`, after skipping `skip` lines, in pieces so that any n runs in
+// bounded memory.
 int generate(int32_t id, const std::vector<uint32_t>& seeds, uint64_t skip, int64_t n, char form, double a,
-             double b) {
+             double b, Layout layout = {}) {
   const GeneratorProperties& row = __RegBrngsNew[(id >> 20) - 1];
   if (has_placeholder_operations(row)) {
     std::fprintf(stderr, "zok rng gen: %s is not built yet\n", row_name((id >> 20) - 1));
@@ -118,8 +131,11 @@ int generate(int32_t id, const std::vector<uint32_t>& seeds, uint64_t skip, int6
   }
   StreamRecord* s = nullptr;
   int32_t status = __qorNewStreamEx(&s, id, static_cast<int32_t>(seeds.size()), seeds.data());
-  if (status == 0 && skip != 0) status = __qorSkipAheadStream(s, skip);
-  constexpr int32_t kPiece = 4096;
+  if (status == 0 && layout.coordinate >= 0)
+    status = __qorLeapfrogStream(s, static_cast<int32_t>(layout.coordinate), 0x7FFFFFFF);
+  if (status == 0 && skip != 0) status = __qorSkipAheadStream(s, skip * layout.per_line);
+  n *= layout.per_line;
+  const int32_t kPiece = layout.per_line * std::max(1, 4096 / layout.per_line);
   std::vector<uint32_t> words(static_cast<size_t>(kPiece) * row.word_size / 4);
   std::vector<double> reals(kPiece);
   std::vector<float> floats(kPiece);
@@ -128,11 +144,12 @@ int generate(int32_t id, const std::vector<uint32_t>& seeds, uint64_t skip, int6
     const int32_t count = static_cast<int32_t>(n - done < kPiece ? n - done : kPiece);
     if (form == 'd') {
       status = row.generate_d(s, count, reals.data(), a, b);
-      for (int32_t i = 0; status == 0 && i < count; ++i) std::printf("%.17g\n", reals[i]);
+      for (int32_t i = 0; status == 0 && i < count; ++i)
+        std::printf("%.17g%c", reals[i], (done + i + 1) % layout.per_line ? ' ' : '\n');
     } else if (form == 'f') {
       status = row.generate_s(s, count, floats.data(), static_cast<float>(a), static_cast<float>(b));
       for (int32_t i = 0; status == 0 && i < count; ++i)
-        std::printf("%.9g\n", static_cast<double>(floats[i]));
+        std::printf("%.9g%c", static_cast<double>(floats[i]), (done + i + 1) % layout.per_line ? ' ' : '\n');
     } else {
       status = row.generate_i(s, count, words.data());
       for (int32_t i = 0; status == 0 && i < count; ++i) {
@@ -142,7 +159,7 @@ int generate(int32_t id, const std::vector<uint32_t>& seeds, uint64_t skip, int6
         else if (row.word_size == 16)
           std::printf("%u %u %u %u\n", w[0], w[1], w[2], w[3]);
         else
-          std::printf("%u\n", w[0]);
+          std::printf("%u%c", w[0], (done + i + 1) % layout.per_line ? ' ' : '\n');
       }
     }
     const int64_t before = done;
@@ -156,6 +173,50 @@ int generate(int32_t id, const std::vector<uint32_t>& seeds, uint64_t skip, int6
     return 1;
   }
   return 0;
+}
+
+// A file of direction numbers, any whitespace between them.
+bool read_words(const char* path, std::vector<uint32_t>* out) {
+  FILE* f = std::fopen(path, "r");
+  if (f == nullptr) return false;
+  bool ok = true;
+  for (unsigned long long v; ok;) {
+    const int got = std::fscanf(f, "%llu", &v);
+    if (got != 1) {
+      ok = got == EOF;
+      break;
+    }
+    ok = v <= 0xFFFFFFFFull;
+    out->push_back(static_cast<uint32_t>(v));
+  }
+  std::fclose(f);
+  return ok && !out->empty();
+}
+
+// SOBOL and NIEDERR: points of --dim coordinates, or of the dimension of the --table file.
+int generate_quasi(int32_t id, std::vector<uint32_t> seeds, int64_t dim, const char* table, uint64_t skip,
+                   int64_t n, char form, double a, double b, Layout layout) {
+  if (table != nullptr) {
+    std::vector<uint32_t> words;
+    if (!read_words(table, &words) || words.size() % 32 != 0) {
+      std::fprintf(stderr, "zok rng gen: %s does not hold 32 direction numbers per dimension\n", table);
+      return 2;
+    }
+    if (dim < 0) dim = static_cast<int64_t>(words.size() / 32);
+    seeds = {static_cast<uint32_t>(dim), 1, 4};
+    seeds.insert(seeds.end(), words.begin(), words.end());
+  } else if (dim >= 0 && seeds.empty()) {
+    seeds = {static_cast<uint32_t>(dim)};
+  }
+  StreamRecord* probe = nullptr;
+  const int32_t status = __qorNewStreamEx(&probe, id, static_cast<int32_t>(seeds.size()), seeds.data());
+  // The dimension field follows the point counter behind the 16-byte header.
+  const int32_t got = status == 0 ? reinterpret_cast<const int32_t*>(probe)[5] : 0;
+  __qorDeleteStream(&probe);
+  if (status == 0 && dim >= 0 && got != dim)
+    std::fprintf(stderr, "zok rng gen: %" PRId64 " dimensions cannot be had here: falling back to %d\n", dim, got);
+  if (status == 0 && layout.coordinate < 0) layout.per_line = got;
+  return generate(id, seeds, skip, n, form, a, b, layout);
 }
 
 int run_gen(int argc, char** argv) {
@@ -173,6 +234,11 @@ int run_gen(int argc, char** argv) {
   uint64_t skip = 0;
   char form = 'i';
   double a = 0.0, b = 1.0;
+  const bool quasi = id == ZOK_RNG_SOBOL || id == ZOK_RNG_NIEDERR;
+  int64_t dim = -1;
+  const char* table = nullptr;
+  Layout layout;
+  if (quasi) form = 'd';
   for (int i = 2; i < argc; ++i) {
     const bool has_value = i + 1 < argc;
     bool ok = has_value;
@@ -190,6 +256,19 @@ int run_gen(int argc, char** argv) {
       errno = 0;
       skip = std::strtoull(text, &end, 0);
       ok = end != text && *end == '\0' && errno == 0 && *text != '-';
+    } else if (quasi && (std::strcmp(argv[i], "--dim") == 0 || std::strcmp(argv[i], "--coordinate") == 0) &&
+               has_value) {
+      int64_t& value = argv[i][2] == 'd' ? dim : layout.coordinate;
+      const char* text = argv[++i];
+      char* end = nullptr;
+      errno = 0;
+      value = std::strtoll(text, &end, 10);
+      ok = end != text && *end == '\0' && errno == 0 && value >= 0 && value <= INT32_MAX;
+    } else if (quasi && std::strcmp(argv[i], "--table") == 0 && has_value) {
+      table = argv[++i];
+    } else if (quasi && std::strcmp(argv[i], "--int") == 0) {
+      form = 'i';
+      ok = true;
     } else if ((std::strcmp(argv[i], "--double") == 0 || std::strcmp(argv[i], "--float") == 0) && has_value) {
       form = argv[i][2];
       ok = parse_interval(argv[++i], &a, &b);
@@ -205,6 +284,7 @@ int run_gen(int argc, char** argv) {
     std::fprintf(stderr, "zok rng gen: -n N is required\n%s", kUsage);
     return 2;
   }
+  if (quasi) return generate_quasi(id, seeds, dim, table, skip, n, form, a, b, layout);
   return generate(id, seeds, skip, n, form, a, b);
 }
 
