@@ -33,6 +33,7 @@ struct Lanes {
 
 struct IntSink {
   uint32_t* r;
+  IntSink from(int64_t i) const { return {r + i}; }
   void put(int64_t i, uint32_t x) const { r[i] = x; }
   template <int W>
   [[gnu::always_inline]] void putv(int64_t i, typename Lanes<W>::U x) const {
@@ -46,6 +47,7 @@ template <class T>
 struct RealSink {
   T* r;
   double scale, offset;
+  RealSink from(int64_t i) const { return {r + i, scale, offset}; }
   void put(int64_t i, uint32_t x) const { r[i] = static_cast<T>(static_cast<double>(x >> 1) * scale + offset); }
   template <int W>
   [[gnu::always_inline]] void putv(int64_t i, typename Lanes<W>::U x) const {
@@ -77,7 +79,7 @@ struct Walk {
   int32_t j0, j1;
 };
 
-// Coordinates j .. end-1 of one point: x[j] ^= v[j], delivered at o + j.
+// Coordinates j .. end-1 of one point: x[j] ^= v[j], delivered at o + j; the tail in half widths.
 template <int W, class Sink>
 [[gnu::always_inline]] inline void row(uint32_t* x, const uint32_t* v, int32_t j, int32_t end, int64_t o,
                                        const Sink& out) {
@@ -89,6 +91,10 @@ template <int W, class Sink>
     a ^= b;
     std::memcpy(x + j, &a, sizeof a);
     out.template putv<W>(o + j, a);
+  }
+  if constexpr (W > 4) {
+    row<W / 2>(x, v, j, end, o, out);
+    return;
   }
   for (; j < end; ++j) {
     x[j] ^= v[j];
@@ -130,12 +136,9 @@ template <int W, class Sink>
   xk = x;
 }
 
+// Point after point, the coordinates of each side by side.
 template <int W, class Sink>
-[[gnu::always_inline]] inline void walk(const Walk& w, const Sink& out) {
-  if (w.d == 1) {
-    column<W>(w.x[0], w.rows, 1, 0, w.c, w.n, out);
-    return;
-  }
+[[gnu::always_inline]] inline void points(const Walk& w, const Sink& out) {
   uint64_t point = w.c;
   int32_t lo = w.p;
   for (int64_t e = 0; e < w.n; ++point) {
@@ -145,6 +148,75 @@ template <int W, class Sink>
     e += hi - lo;
     lo = 0;
   }
+}
+
+// Dimensions up to this many go by blocks of W whole points.
+constexpr int32_t kBlockDims = 16;
+
+// n / (W·d) blocks of W points from point c, c a multiple of W: the block is W·d words, point t of
+// it the block's first point XOR the numbers of t's Gray-code bits, and the first point of block m+1
+// the first of block m XOR the numbers of bits lg W + ctz(m + 1) and lg W - 1 (the Gray code of W·m
+// is W·g(m), plus W/2 when m is odd). Both are kept replicated over the block, so a block is d
+// vectors. Returns the elements written.
+template <int W, class Sink>
+[[gnu::always_inline]] inline int64_t blocks(uint32_t* x, const uint32_t* rows, int32_t d, uint64_t c, int64_t n,
+                                             const Sink& out) {
+  using U = typename Lanes<W>::U;
+  constexpr int kLg = __builtin_ctz(W);
+  const int32_t len = W * d;
+  alignas(64) uint32_t step[(kBits - kLg) * W * kBlockDims];
+  alignas(64) uint32_t offsets[W * kBlockDims], base[W * kBlockDims];
+  for (int32_t t = 0; t < W; ++t)
+    for (int32_t j = 0; j < d; ++j) {
+      uint32_t s = 0;
+      for (uint32_t g = t ^ (t >> 1), b = 0; g != 0; g >>= 1, ++b)
+        if (g & 1) s ^= rows[b * d + j];
+      offsets[t * d + j] = s;
+      // The first step, from point c - 1, has no bit lg W - 1 to undo.
+      const uint32_t half = rows[(kLg - 1) * d + j];
+      base[t * d + j] = x[j] ^ half;
+      for (int32_t b = kLg; b < kBits; ++b) step[(b - kLg) * len + t * d + j] = rows[b * d + j] ^ half;
+    }
+  const int64_t count = n / len;
+  for (int64_t k = 0; k < count; ++k, c += W) {
+    const uint32_t* add = step + (ctz(c) - kLg) * len;
+    for (int32_t i = 0; i < len; i += W) {
+      U b, a, o;
+      std::memcpy(&b, base + i, sizeof b);
+      std::memcpy(&a, add + i, sizeof a);
+      std::memcpy(&o, offsets + i, sizeof o);
+      b ^= a;
+      std::memcpy(base + i, &b, sizeof b);
+      out.template putv<W>(k * len + i, b ^ o);
+    }
+  }
+  if (count > 0)
+    for (int32_t j = 0; j < d; ++j) x[j] = base[(W - 1) * d + j] ^ offsets[(W - 1) * d + j];
+  return count * len;
+}
+
+template <int W, class Sink>
+[[gnu::always_inline]] inline void walk(const Walk& w, const Sink& out) {
+  if (w.d == 1) {
+    column<W>(w.x[0], w.rows, 1, 0, w.c, w.n, out);
+    return;
+  }
+  // Blocks pay for their tables beyond some 32 of them.
+  if (w.d > kBlockDims || w.j0 != 0 || w.j1 != w.d || w.n < 32 * W * w.d) {
+    points<W>(w, out);
+    return;
+  }
+  // Up to the first point that starts a block, the blocks, then the rest.
+  Walk lead = w;
+  const uint64_t first = w.c + (w.p > 0) + (W - (w.c + (w.p > 0)) % W) % W;
+  lead.n = static_cast<int64_t>(first - w.c) * w.d - w.p;
+  points<W>(lead, out);
+  const int64_t done = lead.n + blocks<W>(w.x, w.rows, w.d, first, w.n - lead.n, out.from(lead.n));
+  Walk rest = w;
+  rest.c = first + static_cast<uint64_t>((done - lead.n) / w.d);
+  rest.p = 0;
+  rest.n = w.n - done;
+  points<W>(rest, out.from(done));
 }
 
 template <class Sink>

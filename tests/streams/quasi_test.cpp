@@ -238,8 +238,11 @@ TEST(Quasi, EveryPathFollowsTheGrayCode) {
       SCOPED_TRACE(c.what);
       const int32_t d = c.table.d;
       auto fresh = [&] { return c.builtin ? make(c.brng, {static_cast<uint32_t>(d)}) : with_table(c.brng, c.table); };
-      const int64_t total = std::max<int64_t>(3000, 40 * d);
+      const int64_t total = std::max<int64_t>(8000, 40 * d);
       const Words want = c.table.elements(0, total);
+      Stream whole = fresh();
+      draw(whole.get(), 2 * d + 1);
+      ASSERT_EQ(draw(whole.get(), static_cast<int32_t>(total - 2 * d - 1)), Words(want.begin() + 2 * d + 1, want.end()));
       for (int form = 0; form < 3; ++form) {
         Stream s = fresh();
         for (int64_t e = 0; e < total;) {
