@@ -217,7 +217,25 @@ ZOK_RNG_API int32_t __qorGenerateNewGlobalRODataTableEntryId(uint64_t* key, uint
  * Skip-ahead of MT19937 and SFMT19937 equals discarding s outputs and returns -4 when the jump
  * engine cannot allocate its work space (the stream is then unchanged). MT19937's doubles are
  * x·(b - a)·2^-32 + a with x the unsigned output (floats computed in float); MT2203 and SFMT19937
- * map the output read as signed: s·(b - a)·2^-32 + (a + b)/2 in double, rounded once for floats. */
+ * map the output read as signed: s·(b - a)·2^-32 + (a + b)/2 in double, rounded once for floats.
+ *
+ * Quasi-random SOBOL (40 built-in dimensions) and NIEDERR (318): elements are the coordinates of
+ * points 1, 2, ... one after another (the zero point is left out); doubles and floats are
+ * a + (b - a)·(x >> 1)·2^-31 for the coordinate word x. Seed words: dimension, 1 when the caller's
+ * data follow, their kind, the data. SOBOL kinds: 1 polynomials of dimensions 2..d (d <= 40, initial
+ * values 1), 2 a row length w and w initial values per dimension 2..d for the built-in polynomials,
+ * 3 polynomials, w and the rows, 4 32 direction numbers per dimension, 11 polynomials of all d
+ * dimensions (1: all ones), a row length and the rows. NIEDERR kinds: 1 irreducible polynomials,
+ * 4 as SOBOL. Data too short for their kind give the built-in tables of word 0's dimension, or of
+ * dimension 1 when that is out of range. A polynomial of no degree (0, or 1 for NIEDERR), a SOBOL
+ * polynomial above degree 8 or fewer initial values than its degree gives -3. Leapfrog takes only
+ * nstreams 0x7FFFFFFF and k below the dimension (coordinate k of the points not yet begun), else
+ * -1002; skip-ahead counts elements (points after leapfrog). A request or skip that would pass point
+ * 2^32 - 2 gives -1012 and changes nothing; a record whose fields do not fit its tables gives -3.
+ *
+ * Quasi-random state, offsets from the start of the record: point counter at 16, dimension at 20,
+ * coordinate (-1: whole points) at 24, coordinates of the current point delivered at 28; then the
+ * point (one word per dimension) and 32 rows of direction numbers, one word per dimension each. */
 /* SOBOL and NIEDERR name their operations in mixed case; the list names reach them through these. */
 #define __qorBRngSOBOLInitStream __qorBRngSobolInitStream
 #define __qorsBRngSOBOL __qorsBRngSobol
