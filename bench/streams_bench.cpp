@@ -389,8 +389,14 @@ void quasi_dims(benchmark::internal::Benchmark* b) {
 }
 BENCHMARK(gray_loop<double>)->Apply(quasi_dims);
 BENCHMARK(gray_loop<uint32_t>)->Apply(quasi_dims);
-BENCHMARK_CAPTURE(quasi_doubles, SOBOL, ZOK_RNG_SOBOL)->Args({1000000, 1, 1})->Args({1000000, 12, 1})->Args({1000000, 40, 1});
-BENCHMARK_CAPTURE(quasi_ints, SOBOL, ZOK_RNG_SOBOL)->Args({1000000, 1, 1})->Args({1000000, 12, 1})->Args({1000000, 40, 1});
+BENCHMARK_CAPTURE(quasi_doubles, SOBOL, ZOK_RNG_SOBOL)
+    ->Args({1000000, 1, 1})
+    ->Args({1000000, 12, 1})
+    ->Args({1000000, 40, 1});
+BENCHMARK_CAPTURE(quasi_ints, SOBOL, ZOK_RNG_SOBOL)
+    ->Args({1000000, 1, 1})
+    ->Args({1000000, 12, 1})
+    ->Args({1000000, 40, 1});
 BENCHMARK_CAPTURE(quasi_doubles, NIEDERR, ZOK_RNG_NIEDERR)->Apply(quasi_dims);
 BENCHMARK_CAPTURE(quasi_ints, NIEDERR, ZOK_RNG_NIEDERR)->Apply(quasi_dims);
 // NIEDERR over 318 dimensions, 1e7 elements, on 1, 2 and all threads.

@@ -214,7 +214,8 @@ int generate_quasi(int32_t id, std::vector<uint32_t> seeds, int64_t dim, const c
   const int32_t got = status == 0 ? reinterpret_cast<const int32_t*>(probe)[5] : 0;
   __qorDeleteStream(&probe);
   if (status == 0 && dim >= 0 && got != dim)
-    std::fprintf(stderr, "zok rng gen: %" PRId64 " dimensions cannot be had here: falling back to %d\n", dim, got);
+    std::fprintf(stderr, "zok rng gen: %" PRId64 " dimensions cannot be had here: falling back to %d\n", dim,
+                 got);
   if (status == 0 && layout.coordinate < 0) layout.per_line = got;
   return generate(id, seeds, skip, n, form, a, b, layout);
 }

@@ -28,7 +28,8 @@ std::vector<double> draw(int32_t brng, std::vector<uint32_t> seeds, int pairs, i
   std::vector<double> xy(2 * (pairs + lead));
   GeneratorProperties p{};
   if (__qorNewStreamEx(&s, brng, static_cast<int32_t>(seeds.size()), seeds.data()) != 0 ||
-      __qorGetBrngProperties(brng, &p) != 0 || p.generate_d(s, 2 * pairs, xy.data() + 2 * lead, 0.0, 1.0) != 0)
+      __qorGetBrngProperties(brng, &p) != 0 ||
+      p.generate_d(s, 2 * pairs, xy.data() + 2 * lead, 0.0, 1.0) != 0)
     xy.clear();
   __qorDeleteStream(&s);
   return xy;
@@ -49,8 +50,13 @@ void tour_quasi() {
     for (const std::vector<int>* h : {&a, &b}) {
       for (int col = 0; col < kCells; ++col) {
         const int n = (*h)[row * kCells + col];
-        std::printf("%c%s", n == 0 ? '.' : n > 9 ? '+' : static_cast<char>('0' + n),
-                    col + 1 < kCells ? " " : h == &a ? "    " : "");
+        std::printf("%c%s",
+                    n == 0  ? '.'
+                    : n > 9 ? '+'
+                            : static_cast<char>('0' + n),
+                    col + 1 < kCells ? " "
+                    : h == &a        ? "    "
+                                     : "");
       }
     }
     std::printf("\n");
@@ -65,7 +71,8 @@ void tour_quasi() {
     for (int rep = 0; rep < 5 && __qorNewStreamEx(&s, ZOK_RNG_SOBOL, 1, &dim) == 0; ++rep) {
       const auto start = std::chrono::steady_clock::now();
       __qordBRngSobol(s, static_cast<int32_t>(out.size()), out.data(), 0.0, 1.0);
-      best = std::min(best, std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count());
+      best = std::min(
+          best, std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count());
       __qorDeleteStream(&s);
     }
     __qorDeleteStream(&s);

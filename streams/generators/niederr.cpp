@@ -51,8 +51,8 @@ struct NiederrState {
   uint32_t words[21064];  // point, then 32 rows of direction numbers
 };
 
-// User tables go to a private chunk; the point stays in the state, so they reach 318 dimensions too.
-constexpr quasi::Family kFamily{kNiederrDims, 21068, 10, 0, false};
+constexpr const quasi::Family& kFamily = quasi::kNiederr;
+static_assert(kFamily.builtin_max == kNiederrDims && kFamily.state_words * 4 == sizeof(NiederrState));
 
 int32_t start_builtin(StreamRecord* stream, int64_t d) {
   if (d < 1 || d > kNiederrDims) d = 1;
@@ -100,7 +100,9 @@ int32_t seed(StreamRecord* stream, int32_t n, const uint32_t* params) {
 
 struct Niederr {
   using State = NiederrState;
-  static int32_t ints(StreamRecord* stream, int32_t n, uint32_t* r) { return quasi::generate(stream, kFamily, n, r); }
+  static int32_t ints(StreamRecord* stream, int32_t n, uint32_t* r) {
+    return quasi::generate(stream, kFamily, n, r);
+  }
   template <class T>
   static int32_t reals(StreamRecord* stream, int32_t n, T* r, double a, double b) {
     return quasi::generate(stream, kFamily, n, r, a, b);

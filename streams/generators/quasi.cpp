@@ -48,7 +48,9 @@ struct RealSink {
   T* r;
   double scale, offset;
   RealSink from(int64_t i) const { return {r + i, scale, offset}; }
-  void put(int64_t i, uint32_t x) const { r[i] = static_cast<T>(static_cast<double>(x >> 1) * scale + offset); }
+  void put(int64_t i, uint32_t x) const {
+    r[i] = static_cast<T>(static_cast<double>(x >> 1) * scale + offset);
+  }
   template <int W>
   [[gnu::always_inline]] void putv(int64_t i, typename Lanes<W>::U x) const {
     using L = Lanes<W>;
@@ -106,8 +108,8 @@ template <int W, class Sink>
 // (t < W) are point W·m XOR the sum of the numbers of t's Gray-code bits, so a block of W points
 // is one broadcast XOR a constant vector.
 template <int W, class Sink>
-[[gnu::always_inline]] inline void column(uint32_t& xk, const uint32_t* rows, int32_t d, int32_t k, uint64_t c,
-                                          int64_t n, const Sink& out) {
+[[gnu::always_inline]] inline void column(uint32_t& xk, const uint32_t* rows, int32_t d, int32_t k,
+                                          uint64_t c, int64_t n, const Sink& out) {
   using U = typename Lanes<W>::U;
   uint32_t x = xk;
   int64_t i = 0;
@@ -143,8 +145,8 @@ template <int W, class Sink>
   int32_t lo = w.p;
   for (int64_t e = 0; e < w.n; ++point) {
     const int32_t hi = static_cast<int32_t>(std::min<int64_t>(w.d, lo + (w.n - e)));
-    row<W>(w.x, w.rows + static_cast<int64_t>(ctz(point)) * w.d, std::max(lo, w.j0), std::min(hi, w.j1), e - lo,
-           out);
+    row<W>(w.x, w.rows + static_cast<int64_t>(ctz(point)) * w.d, std::max(lo, w.j0), std::min(hi, w.j1),
+           e - lo, out);
     e += hi - lo;
     lo = 0;
   }
@@ -159,8 +161,8 @@ constexpr int32_t kBlockDims = 16;
 // is W·g(m), plus W/2 when m is odd). Both are kept replicated over the block, so a block is d
 // vectors. Returns the elements written.
 template <int W, class Sink>
-[[gnu::always_inline]] inline int64_t blocks(uint32_t* x, const uint32_t* rows, int32_t d, uint64_t c, int64_t n,
-                                             const Sink& out) {
+[[gnu::always_inline]] inline int64_t blocks(uint32_t* x, const uint32_t* rows, int32_t d, uint64_t c,
+                                             int64_t n, const Sink& out) {
   using U = typename Lanes<W>::U;
   constexpr int kLg = __builtin_ctz(W);
   const int32_t len = W * d;
@@ -228,11 +230,13 @@ __attribute__((target("avx2"))) void walk_avx2(const Walk& w, const Sink& out) {
   walk<8>(w, out);
 }
 template <class Sink>
-__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) void walk_avx512(const Walk& w, const Sink& out) {
+__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) void walk_avx512(const Walk& w,
+                                                                               const Sink& out) {
   walk<16>(w, out);
 }
 template <class Sink>
-void column_sse41(uint32_t& x, const uint32_t* rows, int32_t d, int32_t k, uint64_t c, int64_t n, const Sink& out) {
+void column_sse41(uint32_t& x, const uint32_t* rows, int32_t d, int32_t k, uint64_t c, int64_t n,
+                  const Sink& out) {
   column<4>(x, rows, d, k, c, n, out);
 }
 template <class Sink>
@@ -313,6 +317,18 @@ bool tables(StreamRecord* stream, const Family& f, Tables& t) {
   return true;
 }
 
+}  // namespace
+
+bool state_fits(StreamRecord* stream) {
+  const int32_t id = stream->brng;
+  const bool sobol = id == ZOK_RNG_SOBOL || id == 277;
+  if (!sobol && id != ZOK_RNG_NIEDERR && id != 278) return false;
+  Tables t;
+  return tables(stream, sobol ? kSobol : kNiederr, t);
+}
+
+namespace {
+
 // The point for counter c and position p from the Gray codes of c and c - 1.
 void recompute(uint32_t* x, const uint32_t* rows, int32_t d, uint64_t c, int32_t p) {
   const uint64_t now = c ^ (c >> 1), before = (c - 1) ^ ((c - 1) >> 1);
@@ -344,7 +360,8 @@ int32_t run(StreamRecord* stream, const Family& f, int32_t n, const Sink& out) {
   if (d > kSlice && n / d > kThreadPoints && (d >= 64 || d % kSlice == 0)) {
     using Limit = int (*)();
     using For = void (*)(int64_t, int, void*, ZokLoopBody);
-    const auto limit = reinterpret_cast<Limit>(zok_serv_load_thread_fun("zok_qor_serv_threader_get_num_threads_limit"));
+    const auto limit =
+        reinterpret_cast<Limit>(zok_serv_load_thread_fun("zok_qor_serv_threader_get_num_threads_limit"));
     const auto loop = reinterpret_cast<For>(zok_serv_load_thread_fun("zok_qor_serv_threader_for"));
     if (limit != nullptr && loop != nullptr && limit() > 1) {
       SliceJob<Sink> job{w, out};

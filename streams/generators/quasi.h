@@ -30,6 +30,16 @@ struct Family {
 
 inline constexpr int32_t kBits = 32;
 
+// SOBOL: 40 built-in dimensions; the caller's tables are shared (chunk 9), the point of that path
+// private (chunk 13). NIEDERR: 318; the caller's table is private (chunk 10), the point stays.
+inline constexpr Family kSobol{40, 2924, 9, 13, true};
+inline constexpr Family kNiederr{318, 21068, 10, 0, false};
+
+// Whether a SOBOL or NIEDERR record (current or legacy identifier) can be generated from: a
+// dimension its tables hold, the coordinate -1 or below the dimension, the position below it and
+// the counter at least 1. Loaders of saved images refuse records that fail it.
+bool state_fits(StreamRecord* stream);
+
 // Fresh fields, a zero point and the built-in table of dimension d (dimension j's 32 direction
 // numbers at cols + 32j), dropping any user table.
 void start_builtin(StreamRecord* stream, const Family& f, int32_t d, const uint32_t* cols);

@@ -21,7 +21,8 @@ struct SobolState {
   uint32_t words[2920];  // point, then 32 rows of direction numbers
 };
 
-constexpr quasi::Family kFamily{kDims, 2924, 9, 13, true};
+constexpr const quasi::Family& kFamily = quasi::kSobol;
+static_assert(kFamily.builtin_max == kDims && kFamily.state_words * 4 == sizeof(SobolState));
 
 // Dimensions 2..40: primitive polynomial (bit k the coefficient of x^k) and initial values m_1..m_s.
 struct Primitive {
@@ -113,7 +114,8 @@ int32_t start_builtin(StreamRecord* stream, int64_t d) {
 
 // Kinds 1-3: dimensions 2..d from polys[j - 2] (or the built-in ones) and initial values at
 // init + (j - 2)·stride (or all ones); dimension 1 is the all-ones column. The table fits the state.
-int32_t start_small(StreamRecord* stream, int32_t d, const uint32_t* polys, const uint32_t* init, int64_t width) {
+int32_t start_small(StreamRecord* stream, int32_t d, const uint32_t* polys, const uint32_t* init,
+                    int64_t width) {
   uint32_t cols[kDims * kBits];
   directions(1, kAllOnes, cols);
   for (int32_t j = 1; j < d; ++j) {
@@ -135,7 +137,8 @@ int32_t started(StreamRecord* stream, int32_t status) {
 }
 
 // Kind 11: every dimension's polynomial (1: the all-ones column) and `width` initial values each.
-int32_t start_polys(StreamRecord* stream, int32_t d, const uint32_t* polys, const uint32_t* init, int64_t width) {
+int32_t start_polys(StreamRecord* stream, int32_t d, const uint32_t* polys, const uint32_t* init,
+                    int64_t width) {
   for (int32_t j = 0; j < d; ++j)
     if (!acceptable(polys[j], width)) return ZOK_RNG_ERROR_BAD_ARGUMENT;
   uint32_t* rows = quasi::allocate_rows(d);
@@ -197,7 +200,9 @@ int32_t seed(StreamRecord* stream, int32_t n, const uint32_t* params) {
 
 struct Sobol {
   using State = SobolState;
-  static int32_t ints(StreamRecord* stream, int32_t n, uint32_t* r) { return quasi::generate(stream, kFamily, n, r); }
+  static int32_t ints(StreamRecord* stream, int32_t n, uint32_t* r) {
+    return quasi::generate(stream, kFamily, n, r);
+  }
   template <class T>
   static int32_t reals(StreamRecord* stream, int32_t n, T* r, double a, double b) {
     return quasi::generate(stream, kFamily, n, r, a, b);
@@ -210,7 +215,8 @@ struct Sobol {
 
 using namespace zok::rng;
 
-extern "C" int32_t __qorBRngSobolInitStream(int32_t method, StreamRecord* stream, int32_t n, const uint32_t* params) {
+extern "C" int32_t __qorBRngSobolInitStream(int32_t method, StreamRecord* stream, int32_t n,
+                                            const uint32_t* params) {
   switch (method) {
     case ZOK_RNG_METHOD_SEED:
       return seed(stream, n, params);

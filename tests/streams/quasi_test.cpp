@@ -1,6 +1,8 @@
 // SOBOL and NIEDERR: the published listings, the net property of every coordinate, and every path
 // (forms, split requests, skips, leapfrog, threads, user tables) against points built from the Gray
 // code; seed layouts, fallbacks and refusals.
+#include "streams/generators/quasi.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -29,8 +31,8 @@ struct Fields {
   uint32_t counter;
   int32_t dim, coord, pos;
 };
-const Fields& fields(StreamRecord* s) {
-  return *reinterpret_cast<const Fields*>(reinterpret_cast<unsigned char*>(s) + 16);
+Fields& fields(StreamRecord* s) {
+  return *reinterpret_cast<Fields*>(reinterpret_cast<unsigned char*>(s) + 16);
 }
 
 template <typename T = uint32_t>
@@ -121,14 +123,16 @@ TEST(Quasi, PublishedListings) {
   Stream s = make(ZOK_RNG_SOBOL, {40});
   const std::vector<double> got = draw<double>(s.get(), 40 * 1024);
   for (size_t i = 0; i < sobol.size(); ++i)
-    ASSERT_EQ(std::vector<double>(got.begin() + 40 * i, got.begin() + 40 * (i + 1)), sobol[i]) << "point " << i + 1;
+    ASSERT_EQ(std::vector<double>(got.begin() + 40 * i, got.begin() + 40 * (i + 1)), sobol[i])
+        << "point " << i + 1;
   const auto nied = listing("niederreiter2_12dims.txt");
   ASSERT_EQ(nied.size(), 1024u);
   EXPECT_EQ(nied[0], std::vector<double>(12, 0.0));
   Stream n = make(ZOK_RNG_NIEDERR, {12});
   const std::vector<double> mine = draw<double>(n.get(), 12 * 1023);
   for (size_t i = 1; i < nied.size(); ++i)
-    ASSERT_EQ(std::vector<double>(mine.begin() + 12 * (i - 1), mine.begin() + 12 * i), nied[i]) << "point " << i;
+    ASSERT_EQ(std::vector<double>(mine.begin() + 12 * (i - 1), mine.begin() + 12 * i), nied[i])
+        << "point " << i;
 }
 
 // The first 2^m points of each coordinate, zero point included, m <= 16: every interval
@@ -180,9 +184,9 @@ TEST(Quasi, SobolKindsFedTheBuiltInData) {
   EXPECT_EQ(draw(built.get(), d * 200), want);
   // Polynomials and initial values of dimensions 2..40 read back from the table: m_k = v_k >> (32-k).
   Words polys, values;
-  const uint32_t known[] = {3,   7,   11,  13,  19,  25,  37,  59,  47,  61,  55,  41,  67,  97,
-                            91,  109, 103, 115, 131, 193, 137, 145, 143, 241, 157, 185, 167, 229,
-                            171, 213, 191, 253, 203, 211, 239, 247, 285, 369, 299};
+  const uint32_t known[] = {3,   7,   11,  13,  19,  25,  37,  59,  47,  61,  55,  41,  67,
+                            97,  91,  109, 103, 115, 131, 193, 137, 145, 143, 241, 157, 185,
+                            167, 229, 171, 213, 191, 253, 203, 211, 239, 247, 285, 369, 299};
   for (int32_t j = 1; j < d; ++j) {
     polys.push_back(known[j - 1]);
     for (int k = 0; k < 9; ++k) values.push_back(table.cols[32 * j + k] >> (31 - k));
@@ -237,12 +241,15 @@ TEST(Quasi, EveryPathFollowsTheGrayCode) {
     for (const Case& c : cases) {
       SCOPED_TRACE(c.what);
       const int32_t d = c.table.d;
-      auto fresh = [&] { return c.builtin ? make(c.brng, {static_cast<uint32_t>(d)}) : with_table(c.brng, c.table); };
+      auto fresh = [&] {
+        return c.builtin ? make(c.brng, {static_cast<uint32_t>(d)}) : with_table(c.brng, c.table);
+      };
       const int64_t total = std::max<int64_t>(8000, 40 * d);
       const Words want = c.table.elements(0, total);
       Stream whole = fresh();
       draw(whole.get(), 2 * d + 1);
-      ASSERT_EQ(draw(whole.get(), static_cast<int32_t>(total - 2 * d - 1)), Words(want.begin() + 2 * d + 1, want.end()));
+      ASSERT_EQ(draw(whole.get(), static_cast<int32_t>(total - 2 * d - 1)),
+                Words(want.begin() + 2 * d + 1, want.end()));
       for (int form = 0; form < 3; ++form) {
         Stream s = fresh();
         for (int64_t e = 0; e < total;) {
@@ -251,7 +258,8 @@ TEST(Quasi, EveryPathFollowsTheGrayCode) {
             ASSERT_EQ(draw(s.get(), static_cast<int32_t>(n)), Words(want.begin() + e, want.begin() + e + n));
           } else if (form == 1) {
             const std::vector<double> got = draw<double>(s.get(), static_cast<int32_t>(n), -2, 3);
-            for (int64_t i = 0; i < n; ++i) ASSERT_EQ(got[i], -2 + 5 * std::ldexp(double(want[e + i] >> 1), -31));
+            for (int64_t i = 0; i < n; ++i)
+              ASSERT_EQ(got[i], -2 + 5 * std::ldexp(double(want[e + i] >> 1), -31));
           } else {
             const std::vector<float> got = draw<float>(s.get(), static_cast<int32_t>(n), 1, 0.5);
             for (int64_t i = 0; i < n; ++i)
@@ -261,11 +269,13 @@ TEST(Quasi, EveryPathFollowsTheGrayCode) {
         }
       }
       for (int64_t drawn : {int64_t{0}, int64_t{1}, int64_t{d}, int64_t{d + d / 2}}) {
-        for (uint64_t skip : {uint64_t{0}, uint64_t{1}, uint64_t(d - 1), uint64_t(d), uint64_t(7 * d + 3), uint64_t{1000003}}) {
+        for (uint64_t skip : {uint64_t{0}, uint64_t{1}, uint64_t(d - 1), uint64_t(d), uint64_t(7 * d + 3),
+                              uint64_t{1000003}}) {
           Stream s = fresh();
           draw(s.get(), static_cast<int32_t>(drawn));
           ASSERT_EQ(__qorSkipAheadStream(s.get(), skip), 0);
-          ASSERT_EQ(draw(s.get(), 2 * d + 5), c.table.elements(drawn + skip, 2 * d + 5)) << drawn << " " << skip;
+          ASSERT_EQ(draw(s.get(), 2 * d + 5), c.table.elements(drawn + skip, 2 * d + 5))
+              << drawn << " " << skip;
         }
       }
       for (int32_t k : {0, d / 2, d - 1}) {
@@ -274,7 +284,8 @@ TEST(Quasi, EveryPathFollowsTheGrayCode) {
         ASSERT_EQ(__qorLeapfrogStream(s.get(), k, 0x7FFFFFFF), 0);
         ASSERT_EQ(__qorSkipAheadStream(s.get(), 5), 0);
         const Words got = draw(s.get(), 1000);
-        for (int i = 0; i < 1000; ++i) ASSERT_EQ(got[i], c.table.at(8 + i, k)) << "coordinate " << k << " point " << 8 + i;
+        for (int i = 0; i < 1000; ++i)
+          ASSERT_EQ(got[i], c.table.at(8 + i, k)) << "coordinate " << k << " point " << 8 + i;
       }
     }
   });
@@ -283,16 +294,30 @@ TEST(Quasi, EveryPathFollowsTheGrayCode) {
 // Long requests over 64 or more dimensions go to threads by 32-dimension slices when more than one
 // is allowed; the output and the state equal the one-thread run's.
 TEST(Quasi, ThreadsGiveTheOneThreadResult) {
-  for (const auto& [brng, d] : {std::pair{ZOK_RNG_NIEDERR, 318}, std::pair{ZOK_RNG_NIEDERR, 64}}) {
-    Stream one = make(brng, {static_cast<uint32_t>(d)}), many = make(brng, {static_cast<uint32_t>(d)});
+  const Gray table = random_table(96, 6);
+  for (const auto& [brng, d] :
+       {std::pair{ZOK_RNG_NIEDERR, 318}, std::pair{ZOK_RNG_NIEDERR, 64}, std::pair{ZOK_RNG_SOBOL, 96}}) {
+    auto fresh = [&] { return brng == ZOK_RNG_SOBOL ? with_table(brng, table) : make(brng, {uint32_t(d)}); };
+    Stream one = fresh(), many = fresh();
+    draw(one.get(), d / 2 + 3);
+    draw(many.get(), d / 2 + 3);
     const int32_t n = d * 2000 + 17;
     setenv("ZOK_NUM_THREADS", "1", 1);
     const std::vector<double> a = draw<double>(one.get(), n);
     unsetenv("ZOK_NUM_THREADS");
     const std::vector<double> b = draw<double>(many.get(), n);
     EXPECT_EQ(a, b);
-    EXPECT_EQ(std::memcmp(one.get() + 1, many.get() + 1, 16 + 4 * 33 * d), 0);
+    EXPECT_EQ(std::memcmp(one.get() + 1, many.get() + 1, brng == ZOK_RNG_SOBOL ? 16 : 16 + 4 * 33 * d), 0);
     EXPECT_EQ(draw(one.get(), 3 * d), draw(many.get(), 3 * d));
+    if (brng == ZOK_RNG_SOBOL) {
+      EXPECT_EQ(std::memcmp(__qorSearchChunk(one.get(), 13), __qorSearchChunk(many.get(), 13), 4 * d), 0);
+      EXPECT_EQ(std::vector<double>(b.end() - 40, b.end()), [&] {
+        std::vector<double> w;
+        for (uint32_t x : table.elements(d / 2 + 3 + n - 40, 40))
+          w.push_back(std::ldexp(double(x >> 1), -31));
+        return w;
+      }());
+    }
   }
 }
 
@@ -328,16 +353,16 @@ TEST(Quasi, FallbacksAndRefusals) {
       {ZOK_RNG_SOBOL, {41}, 1},
       {ZOK_RNG_SOBOL, {0, 1, 4}, 1},
       {ZOK_RNG_SOBOL, {7, 2, 1, 3, 3, 3, 3, 3, 3}, 7},
-      {ZOK_RNG_SOBOL, {7, 1, 1, 3, 3, 3, 3, 3}, 7},                        // one polynomial short
-      {ZOK_RNG_SOBOL, {2, 1, 4, 1, 2}, 2},                                 // table one word short
-      {ZOK_RNG_SOBOL, {3, 1, 2, 0xFFFFFFFF, 1}, 3},                        // row length past the seeds
-      {ZOK_RNG_SOBOL, {0xFFFFFFFF, 1, 11, 1, 1}, 1},                       // huge dimension
-      {ZOK_RNG_SOBOL, {3, 1, 3, 3, 7, 0xFFFFFFF0, 1, 1}, 3},               // huge row length
+      {ZOK_RNG_SOBOL, {7, 1, 1, 3, 3, 3, 3, 3}, 7},           // one polynomial short
+      {ZOK_RNG_SOBOL, {2, 1, 4, 1, 2}, 2},                    // table one word short
+      {ZOK_RNG_SOBOL, {3, 1, 2, 0xFFFFFFFF, 1}, 3},           // row length past the seeds
+      {ZOK_RNG_SOBOL, {0xFFFFFFFF, 1, 11, 1, 1}, 1},          // huge dimension
+      {ZOK_RNG_SOBOL, {3, 1, 3, 3, 7, 0xFFFFFFF0, 1, 1}, 3},  // huge row length
       {ZOK_RNG_NIEDERR, {319}, 1},
       {ZOK_RNG_NIEDERR, {318}, 318},
       {ZOK_RNG_NIEDERR, {319, 1, 1}, 1},
-      {ZOK_RNG_NIEDERR, {2, 1, 2, 1, 1}, 2},                               // kind not taken
-      {ZOK_RNG_NIEDERR, {3, 1, 1, 2, 3}, 3},                               // one polynomial short
+      {ZOK_RNG_NIEDERR, {2, 1, 2, 1, 1}, 2},  // kind not taken
+      {ZOK_RNG_NIEDERR, {3, 1, 1, 2, 3}, 3},  // one polynomial short
   };
   for (const auto& f : fallbacks) {
     SCOPED_TRACE(::testing::Message() << f.brng << " seeds " << f.seeds.size());
@@ -350,13 +375,13 @@ TEST(Quasi, FallbacksAndRefusals) {
     int32_t brng;
     Words seeds;
   } refused[] = {
-      {ZOK_RNG_SOBOL, {3, 1, 1, 7, 0x200}},                // degree 9
-      {ZOK_RNG_SOBOL, {3, 1, 1, 7, 0}},                    // no polynomial
-      {ZOK_RNG_SOBOL, {3, 1, 2, 1, 1, 1}},                 // one value for a degree-2 polynomial
-      {ZOK_RNG_SOBOL, {2, 1, 3, 11, 2, 1, 1}},             // two values for degree 3
-      {ZOK_RNG_SOBOL, {2, 1, 11, 1, 7, 1, 1, 1}},          // one value for degree 2
+      {ZOK_RNG_SOBOL, {3, 1, 1, 7, 0x200}},        // degree 9
+      {ZOK_RNG_SOBOL, {3, 1, 1, 7, 0}},            // no polynomial
+      {ZOK_RNG_SOBOL, {3, 1, 2, 1, 1, 1}},         // one value for a degree-2 polynomial
+      {ZOK_RNG_SOBOL, {2, 1, 3, 11, 2, 1, 1}},     // two values for degree 3
+      {ZOK_RNG_SOBOL, {2, 1, 11, 1, 7, 1, 1, 1}},  // one value for degree 2
       {ZOK_RNG_SOBOL, {2, 1, 11, 1, 0x201, 9, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}},
-      {ZOK_RNG_NIEDERR, {2, 1, 1, 3, 1}},                  // degree 0
+      {ZOK_RNG_NIEDERR, {2, 1, 1, 3, 1}},  // degree 0
       {ZOK_RNG_NIEDERR, {2, 1, 1, 0, 3}},
   };
   for (const auto& r : refused) {
@@ -366,11 +391,46 @@ TEST(Quasi, FallbacksAndRefusals) {
         << r.seeds[2] << " " << r.seeds.size();
     __qorDeleteStream(&s);
   }
+  // Legacy identifiers 277 and 278 reach the same generators.
+  Stream legacy_sobol = make(277, {7}), sobol = make(ZOK_RNG_SOBOL, {7});
+  EXPECT_EQ(draw(legacy_sobol.get(), 700), draw(sobol.get(), 700));
+  Stream legacy_niederr = make(278, {9}), niederr = make(ZOK_RNG_NIEDERR, {9});
+  EXPECT_EQ(draw(legacy_niederr.get(), 900), draw(niederr.get(), 900));
+
   Stream s = make(ZOK_RNG_SOBOL, {5});
   for (const auto& [k, nstreams] : {std::pair{0, 2}, std::pair{5, 0x7FFFFFFF}, std::pair{-1, 0x7FFFFFFF}}) {
     const uint32_t index = static_cast<uint32_t>(k);
     EXPECT_EQ(row(ZOK_RNG_SOBOL).init_stream(ZOK_RNG_METHOD_LEAPFROG, s.get(), nstreams, &index),
               ZOK_RNG_ERROR_NO_LEAPFROG);
+  }
+}
+
+// Fields that do not fit the stream's tables (a foreign image can carry any) are refused by the
+// loaders' check and by every operation, which then write nothing.
+TEST(Quasi, ForeignFieldsAreRefused) {
+  const struct {
+    int32_t brng;
+    uint32_t dim;
+    Fields f;
+  } cases[] = {{ZOK_RNG_SOBOL, 40, {1, 41, -1, 0}},  {ZOK_RNG_SOBOL, 40, {1, 0, -1, 0}},
+               {ZOK_RNG_SOBOL, 40, {0, 40, -1, 0}},  {ZOK_RNG_SOBOL, 40, {1, 40, 40, 0}},
+               {ZOK_RNG_SOBOL, 40, {1, 40, -2, 0}},  {ZOK_RNG_SOBOL, 40, {1, 40, -1, 40}},
+               {ZOK_RNG_SOBOL, 40, {1, 40, -1, -1}}, {ZOK_RNG_NIEDERR, 318, {1, 319, -1, 0}},
+               {ZOK_RNG_SOBOL, 50, {1, 51, -1, 0}},  {ZOK_RNG_NIEDERR, 300, {1, 319, -1, 0}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.brng << " " << c.f.dim << " " << c.f.coord << " " << c.f.pos);
+    Stream s = c.dim <= 40 || c.brng == ZOK_RNG_NIEDERR ? make(c.brng, {c.dim})
+                                                        : with_table(c.brng, random_table(c.dim, 4));
+    if (c.dim == 300) s = with_table(c.brng, random_table(300, 5));
+    EXPECT_TRUE(zok::rng::quasi::state_fits(s.get()));
+    fields(s.get()) = c.f;
+    EXPECT_FALSE(zok::rng::quasi::state_fits(s.get()));
+    Words out(5, 9);
+    EXPECT_EQ(row(c.brng).generate_i(s.get(), 5, out.data()), ZOK_RNG_ERROR_BAD_ARGUMENT);
+    EXPECT_EQ(out, Words(5, 9));
+    EXPECT_EQ(__qorSkipAheadStream(s.get(), 3), ZOK_RNG_ERROR_BAD_ARGUMENT);
+    EXPECT_EQ(__qorLeapfrogStream(s.get(), 0, 0x7FFFFFFF),
+              c.f.dim < 1 ? ZOK_RNG_ERROR_NO_LEAPFROG : ZOK_RNG_ERROR_BAD_ARGUMENT);
   }
 }
 

@@ -355,15 +355,17 @@ TEST_F(Robustness, QuasiSeedingFailsCleanlyAtEveryAllocation) {
     for (uint32_t kind : {1u, 4u}) {
       SCOPED_TRACE(::testing::Message() << brng << " kind " << kind);
       std::vector<uint32_t> seeds = {5, 1, kind};
-      for (int j = 0; j < (kind == 4 ? 32 * 5 : 5); ++j) seeds.push_back(kind == 4 ? 0x9E3779B9u * (j + 1) : 7);
+      for (int j = 0; j < (kind == 4 ? 32 * 5 : 5); ++j)
+        seeds.push_back(kind == 4 ? 0x9E3779B9u * (j + 1) : 7);
       StreamRecord* s = nullptr;
       ASSERT_EQ(__qorNewStreamEx(&s, brng, 1, seeds.data()), 0);
       const auto& row = __RegBrngsNew[(brng >> 20) - 1];
-      const int failed = sweep([&] { return row.init_stream(0, s, static_cast<int32_t>(seeds.size()), seeds.data()); },
-                               [&] {
-                                 uint32_t w[12];
-                                 EXPECT_EQ(row.generate_i(s, 12, w), 0);
-                               });
+      const int failed =
+          sweep([&] { return row.init_stream(0, s, static_cast<int32_t>(seeds.size()), seeds.data()); },
+                [&] {
+                  uint32_t w[12];
+                  EXPECT_EQ(row.generate_i(s, 12, w), 0);
+                });
       EXPECT_GE(failed, kind == 4 || brng == ZOK_RNG_NIEDERR ? 2 : 0);
       __qorDeleteStream(&s);
     }
