@@ -60,32 +60,12 @@ int32_t start_builtin(StreamRecord* stream, int64_t d) {
   return ZOK_RNG_STATUS_OK;
 }
 
-// A seeding that failed half way leaves a stream of dimension 1 behind.
-int32_t started(StreamRecord* stream, int32_t status) {
-  if (status != ZOK_RNG_STATUS_OK) start_builtin(stream, 1);
-  return status;
-}
-
 // Kind 1: one polynomial per dimension, each of degree 1 or more.
 int32_t start_polys(StreamRecord* stream, int32_t d, const uint32_t* polys) {
   for (int32_t j = 0; j < d; ++j)
     if (quasi::degree(polys[j]) < 1) return ZOK_RNG_ERROR_BAD_ARGUMENT;
-  uint32_t* rows = quasi::allocate_rows(d);
-  if (rows == nullptr) return ZOK_RNG_ERROR_MEMORY;
-  for (int32_t j = 0; j < d; ++j) {
-    uint32_t col[kBits];
-    niederr_directions(polys[j], col);
-    quasi::put_column(col, d, j, rows);
-  }
-  return started(stream, quasi::start_user(stream, kFamily, d, rows));
-}
-
-// Kind 4: 32 direction numbers per dimension, dimension 1 first.
-int32_t start_table(StreamRecord* stream, int32_t d, const uint32_t* cols) {
-  uint32_t* rows = quasi::allocate_rows(d);
-  if (rows == nullptr) return ZOK_RNG_ERROR_MEMORY;
-  for (int32_t j = 0; j < d; ++j) quasi::put_column(cols + static_cast<int64_t>(j) * kBits, d, j, rows);
-  return started(stream, quasi::start_user(stream, kFamily, d, rows));
+  return quasi::start_columns(stream, kFamily, d,
+                              [&](int32_t j, uint32_t* col) { niederr_directions(polys[j], col); });
 }
 
 // Seed words as SOBOL's; kinds 1 and 4 only, and no more dimensions than the state's point holds.
@@ -94,20 +74,10 @@ int32_t seed(StreamRecord* stream, int32_t n, const uint32_t* params) {
   const int64_t d = quasi::word(params, 0);
   if (n < 3 || params[1] != 1 || d < 1 || d > kNiederrDims) return start_builtin(stream, d);
   if (params[2] == 1 && n >= d + 3) return start_polys(stream, static_cast<int32_t>(d), params + 3);
-  if (params[2] == 4 && n >= 32 * d + 3) return start_table(stream, static_cast<int32_t>(d), params + 3);
+  if (params[2] == 4 && n >= 32 * d + 3)
+    return quasi::start_table(stream, kFamily, static_cast<int32_t>(d), params + 3);
   return start_builtin(stream, d);
 }
-
-struct Niederr {
-  using State = NiederrState;
-  static int32_t ints(StreamRecord* stream, int32_t n, uint32_t* r) {
-    return quasi::generate(stream, kFamily, n, r);
-  }
-  template <class T>
-  static int32_t reals(StreamRecord* stream, int32_t n, T* r, double a, double b) {
-    return quasi::generate(stream, kFamily, n, r, a, b);
-  }
-};
 
 }  // namespace
 
@@ -117,16 +87,8 @@ using namespace zok::rng;
 
 extern "C" int32_t __qorBRngNiederrInitStream(int32_t method, StreamRecord* stream, int32_t n,
                                               const uint32_t* params) {
-  switch (method) {
-    case ZOK_RNG_METHOD_SEED:
-      return seed(stream, n, params);
-    case ZOK_RNG_METHOD_LEAPFROG:
-      return quasi::leapfrog(stream, kFamily, n, params[0]);
-    case ZOK_RNG_METHOD_SKIP:
-      return quasi::skip(stream, kFamily, skip_count(params));
-    default:
-      return ZOK_RNG_ERROR_METHOD;
-  }
+  return quasi::init(kFamily, method, stream, n, params, seed);
 }
 
+using Niederr = quasi::Operations<quasi::kNiederr, NiederrState>;
 ZOK_GENERATOR_ENTRIES(NIEDERR, Niederr)

@@ -244,6 +244,11 @@ __attribute__((target("avx2"))) void column_avx2(uint32_t& x, const uint32_t* ro
                                                  uint64_t c, int64_t n, const Sink& out) {
   column<8>(x, rows, d, k, c, n, out);
 }
+template <class Sink>
+__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) void column_avx512(
+    uint32_t& x, const uint32_t* rows, int32_t d, int32_t k, uint64_t c, int64_t n, const Sink& out) {
+  column<16>(x, rows, d, k, c, n, out);
+}
 
 template <class Sink>
 void walk_isa(const Walk& w, const Sink& out) {
@@ -349,7 +354,10 @@ int32_t run(StreamRecord* stream, const Family& f, int32_t n, const Sink& out) {
   if (!tables(stream, f, t)) return ZOK_RNG_ERROR_BAD_ARGUMENT;
   const int32_t d = fl.dim;
   if (fl.coord >= 0) {
-    if (block_isa() >= BlockIsa::kAvx2)
+    const BlockIsa isa = block_isa();
+    if (isa == BlockIsa::kAvx512)
+      column_avx512(t.point[fl.coord], t.rows, d, fl.coord, fl.counter, n, out);
+    else if (isa == BlockIsa::kAvx2)
       column_avx2(t.point[fl.coord], t.rows, d, fl.coord, fl.counter, n, out);
     else
       column_sse41(t.point[fl.coord], t.rows, d, fl.coord, fl.counter, n, out);
@@ -410,19 +418,39 @@ int32_t start_user(StreamRecord* stream, const Family& f, int32_t d, uint32_t* r
   if (status != ZOK_RNG_STATUS_OK) {
     zok_serv_deallocate(rows);
     if (f.point_chunk != 0) zok_serv_deallocate(point);
-    return status;
-  }
-  if (f.point_chunk != 0) {
+  } else if (f.point_chunk != 0) {
     status = __qorAddChunk(stream, f.point_chunk, nullptr, point, 4 * d);
-    if (status != ZOK_RNG_STATUS_OK) {
-      zok_serv_deallocate(point);
-      __qorDeleteChunksById(stream, f.table_chunk);
-      return status;
-    }
+    if (status != ZOK_RNG_STATUS_OK) zok_serv_deallocate(point);
+  }
+  if (status != ZOK_RNG_STATUS_OK) {
+    uint32_t first[kBits];
+    for (int32_t b = 0; b < kBits; ++b) first[b] = 0x80000000u >> b;
+    start_builtin(stream, f, 1, first);
+    return status;
   }
   fields(stream) = Fields{1, d, -1, 0};
   std::memset(point, 0, sizeof(uint32_t) * d);
   return ZOK_RNG_STATUS_OK;
+}
+
+int32_t start_table(StreamRecord* stream, const Family& f, int32_t d, const uint32_t* cols) {
+  return start_columns(stream, f, d, [&](int32_t j, uint32_t* col) {
+    std::memcpy(col, cols + static_cast<int64_t>(j) * kBits, sizeof(uint32_t) * kBits);
+  });
+}
+
+int32_t init(const Family& f, int32_t method, StreamRecord* stream, int32_t n, const uint32_t* params,
+             int32_t (*seed)(StreamRecord*, int32_t, const uint32_t*)) {
+  switch (method) {
+    case ZOK_RNG_METHOD_SEED:
+      return seed(stream, n, params);
+    case ZOK_RNG_METHOD_LEAPFROG:
+      return leapfrog(stream, f, n, params[0]);
+    case ZOK_RNG_METHOD_SKIP:
+      return skip(stream, f, skip_count(params));
+    default:
+      return ZOK_RNG_ERROR_METHOD;
+  }
 }
 
 int32_t leapfrog(StreamRecord* stream, const Family& f, int32_t nstreams, uint32_t k) {

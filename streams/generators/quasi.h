@@ -45,8 +45,17 @@ bool state_fits(StreamRecord* stream);
 void start_builtin(StreamRecord* stream, const Family& f, int32_t d, const uint32_t* cols);
 // The user-table path: replaces the stream's table chunks by `rows` (32 x d words from
 // zok_serv_allocate, handed over on success and freed on failure) and starts afresh. 0, -4, or the
-// chunk operations' status.
+// chunk operations' status; a failure leaves the stream at dimension 1, whose numbers both
+// generators share.
 int32_t start_user(StreamRecord* stream, const Family& f, int32_t d, uint32_t* rows);
+// The user-table path from column(j, col), which writes dimension j's 32 numbers to col.
+template <class Column>
+int32_t start_columns(StreamRecord* stream, const Family& f, int32_t d, Column column);
+// Kind 4: 32 direction numbers per dimension, dimension 1 first.
+int32_t start_table(StreamRecord* stream, const Family& f, int32_t d, const uint32_t* cols);
+// init_stream: seeding by the generator's own seed(stream, n, params), the rest shared.
+int32_t init(const Family& f, int32_t method, StreamRecord* stream, int32_t n, const uint32_t* params,
+             int32_t (*seed)(StreamRecord*, int32_t, const uint32_t*));
 // Method 1 and 2 of init_stream.
 int32_t leapfrog(StreamRecord* stream, const Family& f, int32_t nstreams, uint32_t k);
 int32_t skip(StreamRecord* stream, const Family& f, uint64_t s);
@@ -61,6 +70,29 @@ inline void put_column(const uint32_t* col, int32_t d, int32_t j, uint32_t* rows
 }
 // A user table of 32 x d rows from zok_serv_allocate (null when it cannot be had).
 uint32_t* allocate_rows(int32_t d);
+
+// The generate operations of a generator with state S, for ZOK_GENERATOR_ENTRIES.
+template <const Family& F, class S>
+struct Operations {
+  using State = S;
+  static int32_t ints(StreamRecord* stream, int32_t n, uint32_t* r) { return generate(stream, F, n, r); }
+  template <class T>
+  static int32_t reals(StreamRecord* stream, int32_t n, T* r, double a, double b) {
+    return generate(stream, F, n, r, a, b);
+  }
+};
+
+template <class Column>
+int32_t start_columns(StreamRecord* stream, const Family& f, int32_t d, Column column) {
+  uint32_t* rows = allocate_rows(d);
+  if (rows == nullptr) return ZOK_RNG_ERROR_MEMORY;
+  for (int32_t j = 0; j < d; ++j) {
+    uint32_t col[kBits];
+    column(j, col);
+    put_column(col, d, j, rows);
+  }
+  return start_user(stream, f, d, rows);
+}
 
 // Reads a seed word as a count for length tests, which run in 64 bits so huge words cannot wrap.
 inline int64_t word(const uint32_t* params, int64_t i) {

@@ -130,33 +130,13 @@ int32_t start_small(StreamRecord* stream, int32_t d, const uint32_t* polys, cons
   return ZOK_RNG_STATUS_OK;
 }
 
-// A seeding that failed half way leaves a stream of dimension 1 behind.
-int32_t started(StreamRecord* stream, int32_t status) {
-  if (status != ZOK_RNG_STATUS_OK) start_builtin(stream, 1);
-  return status;
-}
-
 // Kind 11: every dimension's polynomial (1: the all-ones column) and `width` initial values each.
 int32_t start_polys(StreamRecord* stream, int32_t d, const uint32_t* polys, const uint32_t* init,
                     int64_t width) {
   for (int32_t j = 0; j < d; ++j)
     if (!acceptable(polys[j], width)) return ZOK_RNG_ERROR_BAD_ARGUMENT;
-  uint32_t* rows = quasi::allocate_rows(d);
-  if (rows == nullptr) return ZOK_RNG_ERROR_MEMORY;
-  for (int32_t j = 0; j < d; ++j) {
-    uint32_t col[kBits];
-    directions(polys[j], init + j * width, col);
-    quasi::put_column(col, d, j, rows);
-  }
-  return started(stream, quasi::start_user(stream, kFamily, d, rows));
-}
-
-// Kind 4: 32 direction numbers per dimension, dimension 1 first.
-int32_t start_table(StreamRecord* stream, int32_t d, const uint32_t* cols) {
-  uint32_t* rows = quasi::allocate_rows(d);
-  if (rows == nullptr) return ZOK_RNG_ERROR_MEMORY;
-  for (int32_t j = 0; j < d; ++j) quasi::put_column(cols + static_cast<int64_t>(j) * kBits, d, j, rows);
-  return started(stream, quasi::start_user(stream, kFamily, d, rows));
+  return quasi::start_columns(stream, kFamily, d,
+                              [&](int32_t j, uint32_t* col) { directions(polys[j], init + j * width, col); });
 }
 
 // Seed words: dimension, 1 when user data follow, their kind, the data. Whatever does not meet its
@@ -185,7 +165,7 @@ int32_t seed(StreamRecord* stream, int32_t n, const uint32_t* params) {
     case 4:
       // The table chunk's size is a 32-bit byte count.
       if (n < 32 * d + 3 || d > INT32_MAX / (4 * kBits)) break;
-      return start_table(stream, dim, params + 3);
+      return quasi::start_table(stream, kFamily, dim, params + 3);
     case 11: {
       if (n < d + 4) break;
       const int64_t w = quasi::word(params, d + 3);
@@ -198,17 +178,6 @@ int32_t seed(StreamRecord* stream, int32_t n, const uint32_t* params) {
   return start_builtin(stream, d);
 }
 
-struct Sobol {
-  using State = SobolState;
-  static int32_t ints(StreamRecord* stream, int32_t n, uint32_t* r) {
-    return quasi::generate(stream, kFamily, n, r);
-  }
-  template <class T>
-  static int32_t reals(StreamRecord* stream, int32_t n, T* r, double a, double b) {
-    return quasi::generate(stream, kFamily, n, r, a, b);
-  }
-};
-
 }  // namespace
 
 }  // namespace zok::rng
@@ -217,16 +186,8 @@ using namespace zok::rng;
 
 extern "C" int32_t __qorBRngSobolInitStream(int32_t method, StreamRecord* stream, int32_t n,
                                             const uint32_t* params) {
-  switch (method) {
-    case ZOK_RNG_METHOD_SEED:
-      return seed(stream, n, params);
-    case ZOK_RNG_METHOD_LEAPFROG:
-      return quasi::leapfrog(stream, kFamily, n, params[0]);
-    case ZOK_RNG_METHOD_SKIP:
-      return quasi::skip(stream, kFamily, skip_count(params));
-    default:
-      return ZOK_RNG_ERROR_METHOD;
-  }
+  return quasi::init(kFamily, method, stream, n, params, seed);
 }
 
+using Sobol = quasi::Operations<quasi::kSobol, SobolState>;
 ZOK_GENERATOR_ENTRIES(SOBOL, Sobol)
