@@ -1,12 +1,15 @@
 // The built generators of include/zok/rng_generators.def: integer and double output per generator against,
 // in the same run, straightforward one-element-at-a-time loops of the recurrences, std::minstd_rand and
 // std::mt19937, Random123's counter-based generators and a plain loop of the hardware instruction;
-// skip-ahead times of the twisted registers; saving and loading an MT19937 image.
+// skip-ahead times of the twisted registers; saving and loading an MT19937 image; SOBOL and
+// NIEDERR points against a plain Gray-code loop.
 #include <benchmark/benchmark.h>
 #include <immintrin.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "bench/random123_loops.h"
@@ -30,6 +33,15 @@ GeneratorProperties row(int32_t brng) {
   return p;
 }
 
+// The quasi-random sequences end before point 2^32; a stream that reached its end starts afresh.
+void restart_if_done(benchmark::State& state, int32_t status, Stream& s, int32_t brng) {
+  if (status == 0) return;
+  state.PauseTiming();
+  __qorDeleteStream(&s.s);
+  s = Stream(brng);
+  state.ResumeTiming();
+}
+
 void set_items(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
 }
@@ -40,7 +52,7 @@ void integers(benchmark::State& state, int32_t brng) {
   const auto n = static_cast<int32_t>(state.range(0));
   std::vector<uint32_t> r(static_cast<size_t>(n) * p.word_size / 4);
   for (auto _ : state) {
-    p.generate_i(s.s, n, r.data());
+    restart_if_done(state, p.generate_i(s.s, n, r.data()), s, brng);
     benchmark::DoNotOptimize(r.data());
     benchmark::ClobberMemory();
   }
@@ -53,7 +65,7 @@ void doubles(benchmark::State& state, int32_t brng) {
   const auto n = static_cast<int32_t>(state.range(0));
   std::vector<double> r(n);
   for (auto _ : state) {
-    p.generate_d(s.s, n, r.data(), 0.0, 1.0);
+    restart_if_done(state, p.generate_d(s.s, n, r.data(), 0.0, 1.0), s, brng);
     benchmark::DoNotOptimize(r.data());
     benchmark::ClobberMemory();
   }
@@ -287,6 +299,114 @@ BENCHMARK(loop_mrg32k3a)->Apply(sizes);
 BENCHMARK(random123<zok::baseline::random123_philox>)->Apply(sizes);
 BENCHMARK(random123<zok::baseline::random123_ars5>)->Apply(sizes);
 BENCHMARK(rdrand32_loop)->Apply(sizes);
+// ---- quasi-random points ----
+
+// A point at a time, as a one-point-per-call quasi-random generator works: the lowest zero bit of the
+// point counter picks a row of direction numbers, each coordinate is XORed with it and scaled.
+class GrayLoop {
+ public:
+  explicit GrayLoop(int32_t d) : d_(d), v_(32 * static_cast<size_t>(d)), x_(d) {
+    std::mt19937 gen(3);
+    for (uint32_t& w : v_) w = gen();
+  }
+  void next(double* out) {
+    const uint32_t* row = &v_[static_cast<size_t>(__builtin_ctz(~count_++)) * d_];
+    for (int32_t j = 0; j < d_; ++j) {
+      x_[j] ^= row[j];
+      out[j] = static_cast<double>(x_[j] >> 1) * 0x1p-31;
+    }
+  }
+  void next(uint32_t* out) {
+    const uint32_t* row = &v_[static_cast<size_t>(__builtin_ctz(~count_++)) * d_];
+    for (int32_t j = 0; j < d_; ++j) out[j] = x_[j] ^= row[j];
+  }
+  void restart() {
+    count_ = 0;
+    std::fill(x_.begin(), x_.end(), 0);
+  }
+
+ private:
+  int32_t d_;
+  uint32_t count_ = 0;
+  std::vector<uint32_t> v_, x_;
+};
+
+// n elements (range 0) of d-dimensional points (range 1).
+template <class T>
+void gray_loop(benchmark::State& state) {
+  const auto d = static_cast<int32_t>(state.range(1));
+  const int64_t points = state.range(0) / d;
+  GrayLoop g(d);
+  std::vector<T> r(points * d);
+  for (auto _ : state) {
+    g.restart();
+    for (int64_t i = 0; i < points; ++i) g.next(&r[i * d]);
+    benchmark::DoNotOptimize(r.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * points * d);
+}
+
+// The same through a stream of dimension d, restarted each time like the loop; range 2 is the thread
+// limit (0: the machine's).
+template <class T>
+void quasi(benchmark::State& state, int32_t brng) {
+  const auto d = static_cast<uint32_t>(state.range(1));
+  const int64_t n = state.range(0) / d * d;
+  if (state.range(2) > 0)
+    setenv("ZOK_NUM_THREADS", std::to_string(state.range(2)).c_str(), 1);
+  else
+    unsetenv("ZOK_NUM_THREADS");
+  StreamRecord* s = nullptr;
+  __qorNewStreamEx(&s, brng, 1, &d);
+  StreamRecord* fresh = nullptr;
+  __qorCopyStream(&fresh, s);
+  const GeneratorProperties p = row(brng);
+  std::vector<T> r(n);
+  for (auto _ : state) {
+    __qorCopyStreamState(s, fresh);
+    if constexpr (std::is_same_v<T, double>)
+      p.generate_d(s, static_cast<int32_t>(n), r.data(), 0.0, 1.0);
+    else
+      p.generate_i(s, static_cast<int32_t>(n), r.data());
+    benchmark::DoNotOptimize(r.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * n);
+  __qorDeleteStream(&s);
+  __qorDeleteStream(&fresh);
+  unsetenv("ZOK_NUM_THREADS");
+}
+
+void quasi_doubles(benchmark::State& state, int32_t brng) {
+  quasi<double>(state, brng);
+}
+void quasi_ints(benchmark::State& state, int32_t brng) {
+  quasi<uint32_t>(state, brng);
+}
+
+void quasi_dims(benchmark::internal::Benchmark* b) {
+  for (int64_t d : {1, 12, 40, 318}) b->Args({1000000, d, 1});
+}
+BENCHMARK(gray_loop<double>)->Apply(quasi_dims);
+BENCHMARK(gray_loop<uint32_t>)->Apply(quasi_dims);
+BENCHMARK_CAPTURE(quasi_doubles, SOBOL, ZOK_RNG_SOBOL)
+    ->Args({1000000, 1, 1})
+    ->Args({1000000, 12, 1})
+    ->Args({1000000, 40, 1});
+BENCHMARK_CAPTURE(quasi_ints, SOBOL, ZOK_RNG_SOBOL)
+    ->Args({1000000, 1, 1})
+    ->Args({1000000, 12, 1})
+    ->Args({1000000, 40, 1});
+BENCHMARK_CAPTURE(quasi_doubles, NIEDERR, ZOK_RNG_NIEDERR)->Apply(quasi_dims);
+BENCHMARK_CAPTURE(quasi_ints, NIEDERR, ZOK_RNG_NIEDERR)->Apply(quasi_dims);
+// NIEDERR over 318 dimensions, 1e7 elements, on 1, 2 and all threads.
+BENCHMARK_CAPTURE(quasi_doubles, NIEDERR_threads, ZOK_RNG_NIEDERR)
+    ->Args({10000000, 318, 1})
+    ->Args({10000000, 318, 2})
+    ->Args({10000000, 318, 0})
+    ->UseRealTime();
+
 // Skip-ahead costs one block evaluation, however far.
 #define ZOK_BENCH_SKIPS(N)                                                 \
   BENCHMARK_CAPTURE(skip_ahead, N##_1, ZOK_RNG_##N, 1);                    \

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "streams/generators/hardware.h"
+#include "streams/generators/quasi.h"
 #include "streams/registry.h"
 #include "zok/core_services.h"
 #include "zok/random.h"
@@ -221,7 +222,12 @@ int32_t load_into(StreamRecord** stream, Channel& in) {
   if (!state_in_range(*row, state_bytes(*stream))) return refused;
   if (row->init_stream == __qorBRngTRNGInitStream && !has_rdrand()) return ZOK_RNG_ERROR_NO_RDRAND;
   if (row->init_stream == __qorBRngARS5InitStream && !has_aes()) return ZOK_RNG_ERROR_NO_AES;
-  return load_chunks(*stream, in, get16(h + 12), h[0]);
+  if (const int32_t status = load_chunks(*stream, in, get16(h + 12), h[0]); status != ZOK_RNG_STATUS_OK)
+    return status;
+  // The quasi-random generators index their tables (in the state or in chunks) by their fields.
+  const bool quasi =
+      row->init_stream == __qorBRngSobolInitStream || row->init_stream == __qorBRngNiederrInitStream;
+  return quasi && !zok::rng::quasi::state_fits(*stream) ? refused : ZOK_RNG_STATUS_OK;
 }
 
 int32_t load(StreamRecord** stream, Channel& in) {

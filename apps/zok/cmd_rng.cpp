@@ -58,7 +58,12 @@ constexpr const char* kUsage =
     "       zok rng save NAME[:MEMBER] [--seed S[,S...]] [--skip S] FILE\n"
     "       zok rng load FILE -n N [--double a,b | --float a,b]\n"
     "       zok rng show FILE\n"
-    "       (NAME: the name of `zok rng list`, or TRNG for the non-deterministic generator)\n";
+    "       zok rng gen SOBOL|NIEDERR [--dim D] [--table FILE] [--coordinate K] [--skip S] -n N\n"
+    "                   [--int | --double a,b | --float a,b]\n"
+    "       (NAME: the name of `zok rng list`, or TRNG for the non-deterministic generator; the\n"
+    "       quasi-random generators print N points of D coordinates, one per line, as doubles on\n"
+    "       [0, 1) unless told otherwise, or coordinate K alone; FILE holds 32 direction numbers per\n"
+    "       dimension; S counts lines; save takes the same quasi-random options)\n";
 
 // Each row also answers to its name in the generator list ("TRNG" for the non-deterministic row).
 constexpr const char* kListNames[] = {
@@ -111,10 +116,13 @@ bool parse_interval(const char* text, double* a, double* b) {
   return end != second && *end == '\0';
 }
 
-// Prints n numbers of stream s, in pieces so that any n runs in bounded memory.
-int32_t print_draws(StreamRecord* s, const char* command, int64_t n, char form, double a, double b) {
+// Prints n lines of `per_line` numbers of stream s (a quasi-random point to a line), in pieces so
+// that any n runs in bounded memory.
+int32_t print_draws(StreamRecord* s, const char* command, int64_t n, char form, double a, double b,
+                    int32_t per_line) {
   const GeneratorProperties& row = *zok::rng::operations_row(s->brng);
-  constexpr int32_t kPiece = 4096;
+  n *= per_line;
+  const int32_t kPiece = per_line * std::max(1, 4096 / per_line);
   std::vector<uint32_t> words(static_cast<size_t>(kPiece) * row.word_size / 4);
   std::vector<double> reals(kPiece);
   std::vector<float> floats(kPiece);
@@ -124,11 +132,12 @@ int32_t print_draws(StreamRecord* s, const char* command, int64_t n, char form, 
     const int32_t count = static_cast<int32_t>(n - done < kPiece ? n - done : kPiece);
     if (form == 'd') {
       status = row.generate_d(s, count, reals.data(), a, b);
-      for (int32_t i = 0; status == 0 && i < count; ++i) std::printf("%.17g\n", reals[i]);
+      for (int32_t i = 0; status == 0 && i < count; ++i)
+        std::printf("%.17g%c", reals[i], (done + i + 1) % per_line ? ' ' : '\n');
     } else if (form == 'f') {
       status = row.generate_s(s, count, floats.data(), static_cast<float>(a), static_cast<float>(b));
       for (int32_t i = 0; status == 0 && i < count; ++i)
-        std::printf("%.9g\n", static_cast<double>(floats[i]));
+        std::printf("%.9g%c", static_cast<double>(floats[i]), (done + i + 1) % per_line ? ' ' : '\n');
     } else {
       status = row.generate_i(s, count, words.data());
       for (int32_t i = 0; status == 0 && i < count; ++i) {
@@ -138,7 +147,7 @@ int32_t print_draws(StreamRecord* s, const char* command, int64_t n, char form, 
         else if (row.word_size == 16)
           std::printf("%u %u %u %u\n", w[0], w[1], w[2], w[3]);
         else
-          std::printf("%u\n", w[0]);
+          std::printf("%u%c", w[0], (done + i + 1) % per_line ? ' ' : '\n');
       }
     }
     const int64_t before = done;
@@ -149,14 +158,21 @@ int32_t print_draws(StreamRecord* s, const char* command, int64_t n, char form, 
   return status;
 }
 
-// What gen, save and load take: generator options and the arguments that are not options.
+// What gen, save and load take: generator options and the arguments that are not options. The
+// quasi-random options (dimension, table file, one coordinate alone, --int) are -1/null/false when
+// not given; a quasi-random stream prints doubles unless a form is given.
 struct Options {
   std::vector<uint32_t> seeds;
   int64_t n = -1;
   uint64_t skip = 0;
   char form = 'i';
+  bool form_given = false;
   double a = 0.0, b = 1.0;
+  int64_t dim = -1, coordinate = -1;
+  const char* table = nullptr;
   std::vector<const char*> operands;
+  int32_t per_line = 1;  // numbers to a printed line: a quasi-random point's coordinates
+  bool quasi_options() const { return dim >= 0 || coordinate >= 0 || table != nullptr; }
 };
 
 bool parse_options(const char* command, int argc, char** argv, Options* o) {
@@ -181,8 +197,22 @@ bool parse_options(const char* command, int argc, char** argv, Options* o) {
       errno = 0;
       o->skip = std::strtoull(text, &end, 0);
       ok = end != text && *end == '\0' && errno == 0 && *text != '-';
+    } else if ((std::strcmp(argv[i], "--dim") == 0 || std::strcmp(argv[i], "--coordinate") == 0) &&
+               has_value) {
+      int64_t& value = argv[i][2] == 'd' ? o->dim : o->coordinate;
+      const char* text = argv[++i];
+      char* end = nullptr;
+      errno = 0;
+      value = std::strtoll(text, &end, 10);
+      ok = end != text && *end == '\0' && errno == 0 && value >= 0 && value <= INT32_MAX;
+    } else if (std::strcmp(argv[i], "--table") == 0 && has_value) {
+      o->table = argv[++i];
+    } else if (std::strcmp(argv[i], "--int") == 0) {
+      o->form = 'i';
+      o->form_given = ok = true;
     } else if ((std::strcmp(argv[i], "--double") == 0 || std::strcmp(argv[i], "--float") == 0) && has_value) {
       o->form = argv[i][2];
+      o->form_given = true;
       ok = parse_interval(argv[++i], &o->a, &o->b);
     } else {
       ok = false;
@@ -195,9 +225,45 @@ bool parse_options(const char* command, int argc, char** argv, Options* o) {
   return true;
 }
 
+// A file of direction numbers, any whitespace between them.
+bool read_words(const char* path, std::vector<uint32_t>* out) {
+  FILE* f = std::fopen(path, "r");
+  if (f == nullptr) return false;
+  bool ok = true;
+  for (unsigned long long v; ok;) {
+    const int got = std::fscanf(f, "%llu", &v);
+    if (got != 1) {
+      ok = got == EOF;
+      break;
+    }
+    ok = v <= 0xFFFFFFFFull;
+    out->push_back(static_cast<uint32_t>(v));
+  }
+  std::fclose(f);
+  return ok && !out->empty();
+}
+
+// SOBOL and NIEDERR seeds from --table (the file's dimension unless --dim is given) or --dim.
+bool quasi_seeds(const char* command, Options& o) {
+  if (o.table != nullptr) {
+    std::vector<uint32_t> words;
+    if (!read_words(o.table, &words) || words.size() % 32 != 0) {
+      std::fprintf(stderr, "zok rng %s: %s does not hold 32 direction numbers per dimension\n", command,
+                   o.table);
+      return false;
+    }
+    if (o.dim < 0) o.dim = static_cast<int64_t>(words.size() / 32);
+    o.seeds = {static_cast<uint32_t>(o.dim), 1, 4};
+    o.seeds.insert(o.seeds.end(), words.begin(), words.end());
+  } else if (o.dim >= 0 && o.seeds.empty()) {
+    o.seeds = {static_cast<uint32_t>(o.dim)};
+  }
+  return true;
+}
+
 // A stream of the generator named by `name`, seeded and moved on as the options say, or null after
 // a message and with *exit_code set (2 for an unknown name, else 1).
-StreamRecord* open_stream(const char* command, const char* name, const Options& o, int* exit_code) {
+StreamRecord* open_stream(const char* command, const char* name, Options& o, int* exit_code) {
   const int32_t id = find_generator(name);
   *exit_code = id < 0 ? 2 : 1;
   if (id < 0) {
@@ -209,9 +275,34 @@ StreamRecord* open_stream(const char* command, const char* name, const Options& 
     std::fprintf(stderr, "zok rng %s: %s is not built yet\n", command, row_name((id >> 20) - 1));
     return nullptr;
   }
+  const bool quasi = id == ZOK_RNG_SOBOL || id == ZOK_RNG_NIEDERR;
+  if (!quasi && (o.quasi_options() || (o.form == 'i' && o.form_given))) {
+    std::fprintf(stderr, "zok rng %s: --dim, --table, --coordinate and --int are for SOBOL and NIEDERR\n%s",
+                 command, kUsage);
+    *exit_code = 2;
+    return nullptr;
+  }
+  if (quasi && !quasi_seeds(command, o)) {
+    *exit_code = 2;
+    return nullptr;
+  }
   StreamRecord* s = nullptr;
   int32_t status = __qorNewStreamEx(&s, id, static_cast<int32_t>(o.seeds.size()), o.seeds.data());
-  if (status == 0 && o.skip != 0) status = __qorSkipAheadStream(s, o.skip);
+  if (status == 0 && quasi) {
+    // The dimension field follows the point counter behind the 16-byte header.
+    const int32_t got = reinterpret_cast<const int32_t*>(s)[5];
+    if (o.dim >= 0 && got != o.dim)
+      std::fprintf(stderr, "zok rng %s: %" PRId64 " dimensions cannot be had here: falling back to %d\n",
+                   command, o.dim, got);
+    if (!o.form_given) o.form = 'd';
+    if (o.coordinate >= 0) {
+      status = __qorLeapfrogStream(s, static_cast<int32_t>(o.coordinate), 0x7FFFFFFF);
+    } else {
+      o.per_line = got;
+    }
+  }
+  if (status == 0 && o.skip != 0)
+    status = __qorSkipAheadStream(s, o.skip * static_cast<uint64_t>(o.per_line));
   if (status != 0) {
     std::fprintf(stderr, "zok rng %s: status %d\n", command, status);
     __qorDeleteStream(&s);
@@ -221,7 +312,7 @@ StreamRecord* open_stream(const char* command, const char* name, const Options& 
 
 // Prints the draws of s and deletes it; 0, or 1 after a message.
 int draw_and_delete(StreamRecord* s, const char* command, const Options& o) {
-  const int32_t status = print_draws(s, command, o.n, o.form, o.a, o.b);
+  const int32_t status = print_draws(s, command, o.n, o.form, o.a, o.b, o.per_line);
   __qorDeleteStream(&s);
   if (status != 0) {
     std::fprintf(stderr, "zok rng %s: status %d\n", command, status);
@@ -274,6 +365,13 @@ int run_load(int argc, char** argv) {
   if (const int32_t status = __qorLoadStreamF(&s, o.operands[0], -1); status != 0) {
     std::fprintf(stderr, "zok rng load: status %d\n", status);
     return 1;
+  }
+  // A quasi-random stream prints whole points, as doubles unless told otherwise.
+  const int32_t id = s->brng;
+  if (id == ZOK_RNG_SOBOL || id == ZOK_RNG_NIEDERR || id == 277 || id == 278) {
+    const int32_t* fields = reinterpret_cast<const int32_t*>(s + 1);  // counter, dimension, coordinate
+    if (fields[2] < 0) o.per_line = fields[1];
+    if (!o.form_given) o.form = 'd';
   }
   return draw_and_delete(s, "load", o);
 }

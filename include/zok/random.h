@@ -32,6 +32,7 @@ extern "C" {
 #define ZOK_RNG_ERROR_WORD_SIZE (-1009)      /* word_size not 4, 8 or 16 */
 #define ZOK_RNG_ERROR_SEED_COUNT (-1010)     /* seed_count below 1 */
 #define ZOK_RNG_ERROR_BIT_COUNT (-1011)      /* bit_count below 1 */
+#define ZOK_RNG_ERROR_COUNTER_LIMIT (-1012)  /* a quasi-random request would pass point 2^32 - 2 */
 #define ZOK_RNG_ERROR_LEAPFROG_COUNT (-1013) /* leapfrog count below 1, or index outside 0..count-1 */
 #define ZOK_RNG_ERROR_FILE_CLOSE (-1100)     /* a stream file could not be closed */
 #define ZOK_RNG_ERROR_FILE_OPEN (-1101)      /* a stream file could not be opened */
@@ -254,7 +255,34 @@ ZOK_RNG_API int32_t __qorGenerateNewGlobalRODataTableEntryId(uint64_t* key, uint
  * Skip-ahead of MT19937 and SFMT19937 equals discarding s outputs and returns -4 when the jump
  * engine cannot allocate its work space (the stream is then unchanged). MT19937's doubles are
  * x·(b - a)·2^-32 + a with x the unsigned output (floats computed in float); MT2203 and SFMT19937
- * map the output read as signed: s·(b - a)·2^-32 + (a + b)/2 in double, rounded once for floats. */
+ * map the output read as signed: s·(b - a)·2^-32 + (a + b)/2 in double, rounded once for floats.
+ *
+ * Quasi-random SOBOL (40 built-in dimensions) and NIEDERR (318): elements are the coordinates of
+ * points 1, 2, ... one after another (the zero point is left out); doubles and floats are
+ * a + (b - a)·(x >> 1)·2^-31 for the coordinate word x. Seed words: dimension, 1 when the caller's
+ * data follow, their kind, the data. SOBOL kinds: 1 polynomials of dimensions 2..d (d <= 40, initial
+ * values 1), 2 a row length w and w initial values per dimension 2..d for the built-in polynomials,
+ * 3 polynomials, w and the rows, 4 32 direction numbers per dimension, 11 polynomials of all d
+ * dimensions (1: all ones), a row length and the rows. NIEDERR kinds: 1 irreducible polynomials,
+ * 4 as SOBOL. Data too short for their kind give the built-in tables of word 0's dimension, or of
+ * dimension 1 when that is out of range. A polynomial of no degree (0, or 1 for NIEDERR), a SOBOL
+ * polynomial above degree 8 or fewer initial values than its degree gives -3. Leapfrog takes only
+ * nstreams 0x7FFFFFFF and k below the dimension (coordinate k of the points not yet begun), else
+ * -1002; skip-ahead counts elements (points after leapfrog). A request or skip that would pass point
+ * 2^32 - 2 gives -1012 and changes nothing; a record whose fields do not fit its tables gives -3.
+ *
+ * Quasi-random state, offsets from the start of the record: point counter at 16, dimension at 20,
+ * coordinate (-1: whole points) at 24, coordinates of the current point delivered at 28; then the
+ * point (one word per dimension) and 32 rows of direction numbers, one word per dimension each. */
+/* SOBOL and NIEDERR name their operations in mixed case; the list names reach them through these. */
+#define __qorBRngSOBOLInitStream __qorBRngSobolInitStream
+#define __qorsBRngSOBOL __qorsBRngSobol
+#define __qordBRngSOBOL __qordBRngSobol
+#define __qoriBRngSOBOL __qoriBRngSobol
+#define __qorBRngNIEDERRInitStream __qorBRngNiederrInitStream
+#define __qorsBRngNIEDERR __qorsBRngNiederr
+#define __qordBRngNIEDERR __qordBRngNiederr
+#define __qoriBRngNIEDERR __qoriBRngNiederr
 #define ZOK_RNG_DECLARE_BUILT(N)                                                                     \
   ZOK_RNG_API int32_t __qorBRng##N##InitStream(int32_t method, StreamRecord* stream, int32_t n,      \
                                                const uint32_t* params);                              \

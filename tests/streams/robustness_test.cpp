@@ -326,4 +326,24 @@ TEST_F(Robustness, ThreadsEnteringOneNewKeyMakeOneEntry) {
   EXPECT_EQ(bad_rounds, 0);
 }
 
+// Seeding SOBOL and NIEDERR from the caller's polynomials or tables with each allocation failing in
+// turn (the table, the point, the chunk records) reports -4, gives every block back and leaves a
+// stream that still generates.
+TEST_F(Robustness, QuasiSeedingFailsCleanlyAtEveryAllocation) {
+  for (const auto& [brng, kind] :
+       {std::pair{ZOK_RNG_SOBOL, 4u}, std::pair{ZOK_RNG_NIEDERR, 4u}, std::pair{ZOK_RNG_NIEDERR, 1u}}) {
+    std::vector<uint32_t> seeds(3 + 32 * 5, 7);  // five dimensions: polynomials or numbers 7
+    seeds[0] = 5, seeds[1] = 1, seeds[2] = kind;
+    StreamRecord* s = nullptr;
+    ASSERT_EQ(__qorNewStreamEx(&s, brng, 1, seeds.data()), 0);
+    const auto& row = __RegBrngsNew[(brng >> 20) - 1];
+    uint32_t w[12];
+    EXPECT_GE(sweep([&] { return row.init_stream(0, s, static_cast<int32_t>(seeds.size()), seeds.data()); },
+                    [&] { EXPECT_EQ(row.generate_i(s, 12, w), 0); }),
+              2)
+        << brng << " kind " << kind;
+    __qorDeleteStream(&s);
+  }
+}
+
 }  // namespace

@@ -20,7 +20,8 @@ using zok::test::block;
 using zok::test::refcount;
 using SaveLoad = zok::test::StreamTest;
 
-const std::string kFile = ::testing::TempDir() + "saveload_test.img";
+// One file per process: the test runner may run these tests as parallel processes.
+const std::string kFile = ::testing::TempDir() + "saveload_test_" + std::to_string(getpid()) + ".img";
 constexpr size_t kCounterImage = 20 + zok::test::kCounterStateSize - 16;  // without chunks
 
 Bytes image_of(const StreamRecord* s) {
@@ -92,11 +93,13 @@ TEST_F(SaveLoad, EveryBuiltGeneratorRoundTrips) {
     __qorDeleteStream(&s);
   }
   StreamRecord* s = nullptr;
-  ASSERT_EQ(__qorAllocateStream(&s, __RegBrngsNew, ZOK_RNG_NIEDERR, 6, 0), 0);
-  auto* state = reinterpret_cast<unsigned char*>(s + 1);
-  for (int i = 0; i < 84272; ++i) state[i] = static_cast<unsigned char>(i * 7 + i / 256);
+  const uint32_t dimension = 318;
+  ASSERT_EQ(__qorNewStreamEx(&s, ZOK_RNG_NIEDERR, 1, &dimension), 0);
+  std::vector<double> points(318 + 5);  // one point and five coordinates of the next
+  ASSERT_EQ(__qordBRngNiederr(s, 318 + 5, points.data(), 0.0, 1.0), 0);
   for (StreamRecord* c : load_all(image_of(s), 0, 0)) {
-    EXPECT_EQ(std::memcmp(c + 1, state, 84272), 0);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(std::memcmp(c + 1, s + 1, 84272), 0);
     __qorDeleteStream(&c);
   }
   __qorDeleteStream(&s);
@@ -166,6 +169,9 @@ TEST_F(SaveLoad, ChangedImagesAreRefusedOrAccepted) {
       {ZOK_RNG_MT19937, 20 + 2496, {0x71, 2}, kHeader},
       {ZOK_RNG_MT2203, 20 + 276, {70}, kHeader},
       {ZOK_RNG_SFMT19937, 20 + 2512, {0x71, 2}, kHeader},
+      {ZOK_RNG_SOBOL, 20 + 4, {41}, kHeader},                // a dimension beyond the tables
+      {ZOK_RNG_NIEDERR, 20 + 4, {0x3F, 1}, kHeader},         // 319
+      {ZOK_RNG_SOBOL, 20 + 4, {40}, 0},                      // the largest built-in one
       {ZOK_RNG_MCG31M1, 8, {24}, 0},                         // longer header, nothing skipped
       {ZOK_RNG_MCG31M1, 0, {'R', 'N', 'G', 0, 0, 0, 0}, 0},  // older magic, no chunks
       {0, 0, {'R', 'N', 'G', 0, 0, 0, 0}, kShort},           // older magic: no chunk version

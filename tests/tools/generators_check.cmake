@@ -8,7 +8,8 @@ set(generators
     "tools/power_coeffs.py|STDOUT|kernels/power/power_coeffs.h|kernels/power/power_coeffs.h"
     "tools/wh_members.py|STDOUT|streams/generators/wh_members.cpp|streams/generators/wh_members.cpp"
     "tools/mt_jump_polys.py|STDOUT|streams/generators/mt_jump_polys.cpp|streams/generators/mt_jump_polys.cpp"
-    "tools/mt2203_members.py|STDOUT|streams/generators/mt2203_members.cpp|streams/generators/mt2203_members.cpp")
+    "tools/mt2203_members.py|STDOUT|streams/generators/mt2203_members.cpp|streams/generators/mt2203_members.cpp"
+    "tools/gen_niederr_table.py|STDOUT|streams/generators/niederr_table.cpp|streams/generators/niederr_table.cpp")
 
 # A file that says a tool generated it must be covered above, or a stale copy would go unnoticed.
 file(GLOB_RECURSE sources RELATIVE "${SRC}" "${SRC}/include/*" "${SRC}/core/*" "${SRC}/frame/*"
