@@ -174,10 +174,18 @@ int32_t cor_parametrization(SSTask* task, uint64_t, uint64_t method, const Threa
 
 extern "C" {
 
-ZOK_SS_API int32_t __qordTestCovRank(int64_t p, double* c) { return zok::ss::test_cov_rank(p, c); }
-ZOK_SS_API int32_t __qorsTestCovRank(int64_t p, float* c) { return zok::ss::test_cov_rank(p, c); }
-ZOK_SS_API int32_t __qordInvCov(int64_t p, double* c) { return zok::ss::inv_cov(p, c); }
-ZOK_SS_API int32_t __qorsInvCov(int64_t p, float* c) { return zok::ss::inv_cov(p, c); }
+ZOK_SS_API int32_t __qordTestCovRank(int64_t p, double* c) {
+  return zok::ss::test_cov_rank(p, c);
+}
+ZOK_SS_API int32_t __qorsTestCovRank(int64_t p, float* c) {
+  return zok::ss::test_cov_rank(p, c);
+}
+ZOK_SS_API int32_t __qordInvCov(int64_t p, double* c) {
+  return zok::ss::inv_cov(p, c);
+}
+ZOK_SS_API int32_t __qorsInvCov(int64_t p, float* c) {
+  return zok::ss::inv_cov(p, c);
+}
 ZOK_SS_API int32_t _qordSSCorParametrization(SSTask* task, uint64_t estimates, uint64_t method,
                                              const ThreadingServices* services) {
   return zok::ss::cor_parametrization<double>(task, estimates, method, services);

@@ -16,8 +16,8 @@ template <class T>
 int32_t mah_distance(SSTask* task, uint64_t, uint64_t, const ThreadingServices*) {
   if (task == nullptr) return ErrNullTask;
   // Only the library's estimators set the working inputs; a caller's task does not have them.
-  if (task->work_mean == nullptr || task->work_cov == nullptr || task->work_out == nullptr || task->x == nullptr ||
-      task->n == nullptr || task->x_storage == nullptr)
+  if (task->work_mean == nullptr || task->work_cov == nullptr || task->work_out == nullptr ||
+      task->x == nullptr || task->n == nullptr || task->x_storage == nullptr)
     return ErrMethod;
   const int64_t p = read_int(*task, task->p), n = read_int(*task, task->n);
   const int64_t first = task->work_first, last = task->work_last;
@@ -36,7 +36,7 @@ int32_t mah_distance(SSTask* task, uint64_t, uint64_t, const ThreadingServices*)
     return kOk;
   }
   const Packing f = task->work_cov_storage == nullptr ? Packing::kFull
-                                                     : packing_of(read_int(*task, task->work_cov_storage));
+                                                      : packing_of(read_int(*task, task->work_cov_storage));
   const int64_t rows = std::min(kBlockRows, std::max<int64_t>(last - first, 1));
   Scratch scratch;
   T* z = scratch.take_unset<T>(2 * rows * p + (f == Packing::kFull ? 0 : p * p));

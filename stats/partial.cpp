@@ -20,7 +20,8 @@ int32_t partial_covariance(SSTask* task, uint64_t estimates, uint64_t method) {
   if (input == nullptr) return ZOK_SS_ERR_COV;
   if (input_storage == nullptr) return ErrStoragePtr;
   if (task->partial_selection == nullptr) return ZOK_SS_ERR_PARTIAL_SELECTION;
-  const bool want_cov = (estimates & ZOK_SS_PARTIAL_COV) != 0, want_cor = (estimates & ZOK_SS_PARTIAL_COR) != 0;
+  const bool want_cov = (estimates & ZOK_SS_PARTIAL_COV) != 0,
+             want_cor = (estimates & ZOK_SS_PARTIAL_COR) != 0;
   if (want_cov && task->partial_cov == nullptr) return ZOK_SS_ERR_PARTIAL_COV;
   if (want_cov && task->partial_cov_storage == nullptr) return ErrStoragePtr;
   if (want_cor && task->partial_cor == nullptr) return ZOK_SS_ERR_PARTIAL_COR;
@@ -89,11 +90,11 @@ int32_t partial_covariance(SSTask* task, uint64_t estimates, uint64_t method) {
   int64_t* ident = y;  // the output is |Y| x |Y|: positions 0 .. |Y|-1
   for (int64_t a = 0; a < ny; ++a) ident[a] = a;
   if (want_cov)
-    write_matrix(static_cast<T*>(task->partial_cov), packing_of(read_int(*task, task->partial_cov_storage)), ny,
-                 ident, ny, at);
+    write_matrix(static_cast<T*>(task->partial_cov), packing_of(read_int(*task, task->partial_cov_storage)),
+                 ny, ident, ny, at);
   if (want_cor)
-    write_matrix(static_cast<T*>(task->partial_cor), packing_of(read_int(*task, task->partial_cor_storage)), ny,
-                 ident, ny, [&](int64_t a, int64_t b) { return a == b ? T(1) : at(a, b) * d[a] * d[b]; });
+    write_matrix(static_cast<T*>(task->partial_cor), packing_of(read_int(*task, task->partial_cor_storage)),
+                 ny, ident, ny, [&](int64_t a, int64_t b) { return a == b ? T(1) : at(a, b) * d[a] * d[b]; });
   return kOk;
 }
 

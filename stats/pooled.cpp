@@ -118,7 +118,8 @@ void combine(const Pooled<T>& c, T* A, const T* B) {
 }
 
 template <class T>
-int32_t pooled_covariance(SSTask* task, uint64_t estimates, uint64_t method, const ThreadingServices* services) {
+int32_t pooled_covariance(SSTask* task, uint64_t estimates, uint64_t method,
+                          const ThreadingServices* services) {
   if (task == nullptr) return ErrNullTask;
   Pooled<T> c;
   c.task = task;
@@ -127,7 +128,8 @@ int32_t pooled_covariance(SSTask* task, uint64_t estimates, uint64_t method, con
   int32_t status = check_observations(*task, &c.n);
   if (status != kOk) return status;
   if (task->group_index == nullptr) return ZOK_SS_ERR_GROUPS;
-  const bool pooled_cov = (estimates & ZOK_SS_POOLED_COV) != 0, group_cov = (estimates & ZOK_SS_GROUP_COV) != 0;
+  const bool pooled_cov = (estimates & ZOK_SS_POOLED_COV) != 0,
+             group_cov = (estimates & ZOK_SS_GROUP_COV) != 0;
   const bool pooled_mean = pooled_cov || (estimates & ZOK_SS_POOLED_MEAN) != 0;
   const bool group_mean = group_cov || (estimates & ZOK_SS_GROUP_MEAN) != 0;
   if (pooled_mean && task->pooled_mean == nullptr) return ZOK_SS_ERR_POOLED_MEAN;
@@ -175,8 +177,8 @@ int32_t pooled_covariance(SSTask* task, uint64_t estimates, uint64_t method, con
   c.order = scratch.take_unset<int64_t*>(c.ranges);
   c.work = scratch.take_unset<T*>(c.ranges);
   T* sums = scratch.take<T>(k + (pooled_cov ? k * k : 0));  // pooled mean sums and cross-products
-  if (sums == nullptr || states == nullptr || orders == nullptr || work == nullptr || c.state == nullptr || c.order == nullptr ||
-      c.work == nullptr)
+  if (sums == nullptr || states == nullptr || orders == nullptr || work == nullptr || c.state == nullptr ||
+      c.order == nullptr || c.work == nullptr)
     return ErrMemory;
   for (int64_t t = 0; t < c.ranges; ++t) {
     c.state[t] = states + t * state_size;
@@ -225,8 +227,9 @@ int32_t pooled_covariance(SSTask* task, uint64_t estimates, uint64_t method, con
   if (pooled_cov) {
     const T f = norm_sum > T(0) ? T(1) / norm_sum : nan;
     const T* C = pooled + k;
-    write_matrix(static_cast<T*>(task->pooled_cov), packing_of(read_int(*task, task->pooled_cov_storage)), c.p,
-                 c.vars, k, [&](int64_t a, int64_t b) { return f * C[std::max(a, b) * k + std::min(a, b)]; });
+    write_matrix(static_cast<T*>(task->pooled_cov), packing_of(read_int(*task, task->pooled_cov_storage)),
+                 c.p, c.vars, k,
+                 [&](int64_t a, int64_t b) { return f * C[std::max(a, b) * k + std::min(a, b)]; });
   }
   return kOk;
 }
