@@ -10,7 +10,7 @@
 namespace zok::ss {
 namespace {
 
-constexpr int64_t kBlockRows = 256;
+constexpr int64_t kBlockRows = 1024;
 
 template <class T>
 int32_t mah_distance(SSTask* task, uint64_t, uint64_t, const ThreadingServices*) {
