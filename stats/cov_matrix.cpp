@@ -157,7 +157,7 @@ int32_t cor_parametrization(SSTask* task, uint64_t, uint64_t method, const Threa
     inv_in_place(static_cast<int>(p), t);
     for (int64_t j = 0; j < p; ++j)
       for (int64_t i = 0; i < p; ++i) b[j * p + i] = v[j * p + i] * root[j] * t[i];
-    syrk_upper(false, static_cast<int>(p), static_cast<int>(p), T(1), b, static_cast<int>(p), T(0), v,
+    syrk_upper(false, "N", static_cast<int>(p), static_cast<int>(p), T(1), b, static_cast<int>(p), T(0), v,
                static_cast<int>(p));
     // Upper triangle, column-major: (i, j), i <= j, at j*p + i; mirrored for the full form.
     for (int64_t j = 0; j < p; ++j)

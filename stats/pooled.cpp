@@ -24,7 +24,7 @@ struct Pooled {
   int64_t ranges = 1, block = 0;
   // Per range: W, W2 (2G), means (G k), cross-products (G k k, upper triangle column-major).
   T** state = nullptr;
-  // Per range: observation order by group (range length + G + 1) and a block buffer (block k + k).
+  // Per range: observation order by group (range length + G + 1) and a block buffer (block (k + 1) + k).
   int64_t** order = nullptr;
   T** work = nullptr;
 };
@@ -36,33 +36,39 @@ inline T value(const Pooled<T>& c, int64_t i, int64_t v) {
 
 // Group g's observations (positions idx[0..count)) of one range into its state: blocks centred on the
 // running mean (the first observation when the group is empty), added by syrk, then corrected to
-// the new mean with a rank-1 update.
+// the new mean with a rank-1 update. The block is variable-major (nb values of each variable in a
+// row), so that rows storage reads every variable's observations in increasing order.
 template <class T>
 void accumulate_group(const Pooled<T>& c, const int64_t* idx, int64_t count, T* Wg, T* mean, T* C, T* buf) {
   const int64_t k = c.k;
   T* delta = buf + c.block * k;
+  T* wb = delta + k;
   for (int64_t s = 0; s < count; s += c.block) {
     const int64_t nb = std::min(c.block, count - s);
+    const int64_t* ix = idx + s;
     if (Wg[0] == T(0))
-      for (int64_t j = 0; j < k; ++j) mean[j] = value(c, idx[s], c.vars[j]);
-    std::fill(delta, delta + k, T(0));
+      for (int64_t j = 0; j < k; ++j) mean[j] = value(c, ix[0], c.vars[j]);
     T WB = 0, W2B = 0;
     for (int64_t r = 0; r < nb; ++r) {
-      const int64_t i = idx[s + r];
-      const T wi = c.w != nullptr ? c.w[i] : T(1);
-      const T root = c.w != nullptr ? std::sqrt(wi) : T(1);
-      T* row = buf + r * k;
-      for (int64_t j = 0; j < k; ++j) {
-        const T z = value(c, i, c.vars[j]) - mean[j];
-        delta[j] += wi * z;
-        row[j] = root * z;
-      }
-      WB += wi;
-      W2B += wi * wi;
+      wb[r] = c.w != nullptr ? c.w[ix[r]] : T(1);
+      WB += wb[r];
+      W2B += wb[r] * wb[r];
+    }
+    for (int64_t j = 0; j < k; ++j) {
+      T* z = buf + j * nb;
+      const T m = mean[j];
+      if (c.cols)
+        for (int64_t r = 0; r < nb; ++r) z[r] = c.x[ix[r] * c.p + c.vars[j]] - m;
+      else
+        for (int64_t r = 0; r < nb; ++r) z[r] = c.x[c.vars[j] * c.n + ix[r]] - m;
+      T d = 0;
+      for (int64_t r = 0; r < nb; ++r) d += wb[r] * z[r];
+      delta[j] = d / WB;
+      if (c.w != nullptr)
+        for (int64_t r = 0; r < nb; ++r) z[r] *= std::sqrt(wb[r]);
     }
     const T W = Wg[0] + WB;
-    for (int64_t j = 0; j < k; ++j) delta[j] /= WB;
-    syrk_upper(true, static_cast<int>(k), static_cast<int>(nb), T(1), buf, static_cast<int>(k), T(1), C,
+    syrk_upper(true, "T", static_cast<int>(k), static_cast<int>(nb), T(1), buf, static_cast<int>(nb), T(1), C,
                static_cast<int>(k));
     // Sum w (x - m)(x - m)^T about the old mean m is the block's own sum plus WB d d^T; the
     // combination with the earlier state adds W_A WB / W d d^T: together -WB^2/W d d^T.
@@ -167,12 +173,13 @@ int32_t pooled_covariance(SSTask* task, uint64_t estimates, uint64_t method,
   c.cols = columns_storage(*task, c.p);
   const int threads = c.p > 10 ? thread_limit(services, &ThreadingServices::parallel_for2) : 1;
   c.ranges = std::max<int64_t>(1, std::min<int64_t>(threads, c.n >> 4));
-  c.block = std::max<int64_t>(262144 / (8 * k), 64);
+  // Blocks of about 2 MB: long enough for the rank-k update to run at its full rate.
+  c.block = std::clamp<int64_t>(2097152 / (8 * k), 64, 4096);
   const int64_t state_size = 2 * G + G * k + G * k * k;
   const int64_t longest = c.n - (c.ranges - 1) * (c.n / c.ranges);
   T* states = scratch.take<T>(state_size * c.ranges);
   int64_t* orders = scratch.take_unset<int64_t>((longest + G + 1) * c.ranges);
-  T* work = scratch.take_unset<T>((c.block * k + k) * c.ranges);
+  T* work = scratch.take_unset<T>((c.block * k + k + c.block) * c.ranges);
   c.state = scratch.take_unset<T*>(c.ranges);
   c.order = scratch.take_unset<int64_t*>(c.ranges);
   c.work = scratch.take_unset<T*>(c.ranges);
@@ -183,7 +190,7 @@ int32_t pooled_covariance(SSTask* task, uint64_t estimates, uint64_t method,
   for (int64_t t = 0; t < c.ranges; ++t) {
     c.state[t] = states + t * state_size;
     c.order[t] = orders + t * (longest + G + 1);
-    c.work[t] = work + t * (c.block * k + k);
+    c.work[t] = work + t * (c.block * k + k + c.block);
   }
   if (c.ranges == 1)
     run_range<T>(0, 0, 1, &c);

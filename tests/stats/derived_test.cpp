@@ -222,7 +222,7 @@ struct Groups {
 };
 
 TEST(PooledCovariance, AgainstDefinitionOnThreadsWithEmptyAndUnselectedGroups) {
-  const int64_t p = 12, n = 9000;  // one thread: several blocks per group
+  const int64_t p = 12, n = 30000;  // one thread: several blocks per group
   for (bool weighted : {false, true}) {
     Groups d(p, n, weighted);
     std::vector<double> first;
