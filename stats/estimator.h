@@ -171,23 +171,16 @@ inline void kernel_in_place(void* const* table, int n, T* v) {
   ModeGuard guard;
   reinterpret_cast<Kernel>(__atomic_load_n(&table[0], __ATOMIC_RELAXED))(n, v, v);
 }
-inline void inv_sqrt_in_place(int n, double* v) {
-  kernel_in_place(zok_yub_kernel_dInvSqrt_ttab, n, v);
-}
-inline void inv_sqrt_in_place(int n, float* v) {
-  kernel_in_place(zok_yub_kernel_sInvSqrt_ttab, n, v);
-}
-inline void sqrt_in_place(int n, double* v) {
-  kernel_in_place(zok_yub_kernel_dSqrt_ttab, n, v);
-}
-inline void sqrt_in_place(int n, float* v) {
-  kernel_in_place(zok_yub_kernel_sSqrt_ttab, n, v);
-}
-inline void inv_in_place(int n, double* v) {
-  kernel_in_place(zok_yub_kernel_dInv_ttab, n, v);
-}
-inline void inv_in_place(int n, float* v) {
-  kernel_in_place(zok_yub_kernel_sInv_ttab, n, v);
-}
+#define ZOK_SS_KERNEL_IN_PLACE(name, F)                \
+  inline void name(int n, double* v) {                 \
+    kernel_in_place(zok_yub_kernel_d##F##_ttab, n, v); \
+  }                                                    \
+  inline void name(int n, float* v) {                  \
+    kernel_in_place(zok_yub_kernel_s##F##_ttab, n, v); \
+  }
+ZOK_SS_KERNEL_IN_PLACE(inv_sqrt_in_place, InvSqrt)
+ZOK_SS_KERNEL_IN_PLACE(sqrt_in_place, Sqrt)
+ZOK_SS_KERNEL_IN_PLACE(inv_in_place, Inv)
+#undef ZOK_SS_KERNEL_IN_PLACE
 
 }  // namespace zok::ss
