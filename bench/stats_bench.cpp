@@ -1,14 +1,17 @@
 // Basic-statistics benchmarks with same-run baselines: mean, variance and covariance against a blocked
 // Welford-Chan loop, and a large covariance against one rank-k update of centred data. Order
 // statistics: quantiles against multi-select by std::nth_element, sorting against std::sort, stream
-// quantiles and absolute deviations.
+// quantiles and absolute deviations. Derived estimates: partial covariance, pooled and group
+// covariance and Mahalanobis distances against the direct BLAS/LAPACK calls they rest on.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 #include <vector>
 
 #include "core/thread_limit.h"
+#include "stats/task.h"
 #include "zok/core_services.h"
 #include "zok/summary_stats.h"
 
@@ -317,6 +320,176 @@ BENCHMARK(BM_dsyrk_centred)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
+// ---- derived covariance estimates (p = 100, n = 1e5) ----
+// A positive definite p x p covariance of p + 20 observations.
+std::vector<double> make_cov(int p) {
+  const std::vector<double> a = make_data(p, p + 20);
+  std::vector<double> c(p * p);
+  const int m = p + 20;
+  const double one = 1.0 / m, zero = 0;
+  zok_blas_dgemm("N", "T", &p, &p, &m, &one, a.data(), &p, a.data(), &p, &zero, c.data(), &p);
+  return c;
+}
+
+// zok: partial covariance of the first half of the variables given the second half.
+void BM_zok_partial(benchmark::State& state) {
+  int64_t p = state.range(0), full = 0;
+  const std::vector<double> cov = make_cov(static_cast<int>(p));
+  std::vector<int64_t> sel(p);
+  for (int64_t j = 0; j < p; ++j) sel[j] = j < p / 2 ? 1 : -1;
+  std::vector<double> out((p / 2) * (p / 2));
+  SSTask* task = nullptr;
+  __qordSSNewTask(&task, &p, nullptr, nullptr, nullptr, nullptr, nullptr, 1);
+  __qordSSEditPartialCovCor(task, sel.data(), cov.data(), &full, nullptr, nullptr, out.data(), &full, nullptr,
+                            nullptr);
+  for (auto _ : state) {
+    if (_qordSSPartialCovariance(task, ZOK_SS_PARTIAL_COV, ZOK_SS_METHOD_PARTIAL) != 0)
+      state.SkipWithError("status");
+    benchmark::DoNotOptimize(out.data());
+  }
+  __qorSSDeleteTask(&task);
+}
+
+// Baseline: the blocks gathered, Cholesky inverse, two products.
+void BM_partial_direct(benchmark::State& state) {
+  const int p = static_cast<int>(state.range(0)), h = p / 2;
+  const std::vector<double> cov = make_cov(p);
+  std::vector<double> zz(h * h), zy(h * h), m(h * h), yy(h * h);
+  const double one = 1, zero = 0, minus = -1;
+  int info = 0;
+  for (auto _ : state) {
+    for (int a = 0; a < h; ++a)
+      for (int b = 0; b < h; ++b) {
+        zz[a * h + b] = cov[(h + a) * p + h + b];
+        zy[a * h + b] = cov[(h + b) * p + a];
+        yy[a * h + b] = cov[a * p + b];
+      }
+    zok_lapack_dpotrf("U", &h, zz.data(), &h, &info);
+    zok_lapack_dpotri("U", &h, zz.data(), &h, &info);
+    for (int j = 0; j < h; ++j)
+      for (int i = j + 1; i < h; ++i) zz[j * h + i] = zz[i * h + j];
+    zok_blas_dgemm("N", "N", &h, &h, &h, &one, zz.data(), &h, zy.data(), &h, &zero, m.data(), &h);
+    zok_blas_dgemm("T", "N", &h, &h, &h, &minus, zy.data(), &h, m.data(), &h, &one, yy.data(), &h);
+    benchmark::DoNotOptimize(yy.data());
+  }
+}
+
+constexpr int64_t kGroups = 10;
+
+// zok: pooled and group means and covariances of 10 groups (observation i in group i*7 % 10).
+// Arguments: p, n, threads.
+void BM_zok_pooled(benchmark::State& state) {
+  int64_t p = state.range(0), n = state.range(1), storage = ZOK_SS_STORAGE_ROWS, full = 0;
+  const ThreadingServices* s = zok::core::threads_up_to(static_cast<int>(state.range(2)));
+  const std::vector<double> x = make_data(p, n);
+  std::vector<int64_t> groups(n), sel(kGroups, 1);
+  for (int64_t i = 0; i < n; ++i) groups[i] = i * 7 % kGroups;
+  std::vector<double> pm(p), pc(p * p), gm(kGroups * p), gc(kGroups * p * p);
+  SSTask* task = nullptr;
+  __qordSSNewTask(&task, &p, &n, &storage, x.data(), nullptr, nullptr, 1);
+  __qordSSEditPooledCovariance(task, groups.data(), pm.data(), pc.data(), sel.data(), gm.data(), gc.data());
+  __qoriSSEditTask(task, ZOK_SS_ID_POOLED_COV_STORAGE, &full);
+  __qoriSSEditTask(task, ZOK_SS_ID_GROUP_COV_STORAGE, &full);
+  const uint64_t all = ZOK_SS_POOLED_COV | ZOK_SS_POOLED_MEAN | ZOK_SS_GROUP_COV | ZOK_SS_GROUP_MEAN;
+  for (auto _ : state) {
+    if (_qordSSPooledCovariance(task, all, ZOK_SS_METHOD_POOLED, s) != 0) state.SkipWithError("status");
+    benchmark::DoNotOptimize(gc.data());
+  }
+  __qorSSDeleteTask(&task);
+}
+
+// Baseline: each group gathered, its mean taken, centred and multiplied by one rank-k update.
+void BM_pooled_direct(benchmark::State& state) {
+  const int p = static_cast<int>(state.range(0)), n = static_cast<int>(state.range(1));
+  const std::vector<double> x = make_data(p, n);
+  std::vector<double> z(n * p), mean(kGroups * p), gc(kGroups * p * p);
+  const double one = 1, zero = 0;
+  for (auto _ : state) {
+    for (int64_t g = 0; g < kGroups; ++g) {
+      int ng = 0;
+      for (int i = static_cast<int>(g * 3 % kGroups); i < n; i += kGroups) ++ng;  // i*7 % 10 == g
+      const int first = static_cast<int>((g * 3) % kGroups);
+      for (int j = 0; j < p; ++j) {
+        double* col = z.data() + static_cast<int64_t>(j) * ng;
+        double sum = 0;
+        for (int i = first, r = 0; i < n; i += kGroups, ++r)
+          sum += col[r] = x[static_cast<int64_t>(j) * n + i];
+        const double m = mean[g * p + j] = sum / ng;
+        for (int r = 0; r < ng; ++r) col[r] -= m;
+      }
+      zok_blas_dsyrk("L", "T", &p, &ng, &one, z.data(), &ng, &zero, gc.data() + g * p * p, &p);
+    }
+    benchmark::DoNotOptimize(gc.data());
+  }
+}
+
+// zok: distances of every observation (columns storage) under a full inverse covariance.
+void BM_zok_mahalanobis(benchmark::State& state) {
+  int64_t p = state.range(0), n = state.range(1), storage = ZOK_SS_STORAGE_COLUMNS;
+  const std::vector<double> x = make_data(p, n), s = make_cov(static_cast<int>(p));
+  std::vector<double> mean(p, 10.0), d(n);
+  SSTask* task = nullptr;
+  __qordSSNewTask(&task, &p, &n, &storage, x.data(), nullptr, nullptr, 1);
+  task->work_mean = mean.data();
+  task->work_cov = s.data();
+  task->work_first = 0;
+  task->work_last = n;
+  task->work_out = d.data();
+  for (auto _ : state) {
+    if (_qordSSMahDistance(task, 0, 0, nullptr) != 0) state.SkipWithError("status");
+    benchmark::DoNotOptimize(d.data());
+  }
+  __qorSSDeleteTask(&task);
+}
+
+// Baseline: blocks of 1024 observations centred, one symmetric product, row dots.
+void BM_mahalanobis_direct(benchmark::State& state) {
+  const int p = static_cast<int>(state.range(0)), n = static_cast<int>(state.range(1));
+  const std::vector<double> x = make_data(p, n), s = make_cov(p);
+  constexpr int kRows = 1024;
+  std::vector<double> z(kRows * p), y(kRows * p), d(n);
+  const double one = 1, zero = 0;
+  for (auto _ : state) {
+    for (int b = 0; b < n; b += kRows) {
+      const int nb = std::min(kRows, n - b);
+      for (int64_t i = 0; i < static_cast<int64_t>(nb) * p; ++i)
+        z[i] = x[static_cast<int64_t>(b) * p + i] - 10.0;
+      zok_blas_xdsymm("L", "U", &p, &nb, &one, s.data(), &p, z.data(), &p, &zero, y.data(), &p);
+      for (int r = 0; r < nb; ++r) {
+        double dot = 0;
+        for (int j = 0; j < p; ++j) dot += z[r * p + j] * y[r * p + j];
+        d[b + r] = std::sqrt(dot);
+      }
+    }
+    benchmark::DoNotOptimize(d.data());
+  }
+}
+
 }  // namespace
+
+// Derived estimates beside their direct BLAS/LAPACK baselines, alternating in one run.
+BENCHMARK(BM_zok_partial)->ArgNames({"p"})->Arg(100)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_partial_direct)->ArgNames({"p"})->Arg(100)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_zok_pooled)
+    ->ArgNames({"p", "n", "threads"})
+    ->Args({100, 100000, 1})
+    ->Args({100, 100000, 2})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_pooled_direct)
+    ->ArgNames({"p", "n"})
+    ->Args({100, 100000})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_zok_mahalanobis)
+    ->ArgNames({"p", "n"})
+    ->Args({100, 100000})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_mahalanobis_direct)
+    ->ArgNames({"p", "n"})
+    ->Args({100, 100000})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -1,6 +1,7 @@
 // What every statistics estimator shares: the observation checks, variable selection, scratch that
 // is released together, symmetric matrices in the caller's packed storage, the thread limit, the
-// range driver and the vector inverse square root run with the caller's mode word kept.
+// range driver and the vector square root, inverse and inverse square root run with the caller's mode
+// word kept.
 #pragma once
 
 #include <cstdint>
@@ -163,15 +164,23 @@ class ModeGuard {
   uint32_t old_;
 };
 
-inline void inv_sqrt_in_place(int n, double* v) {
-  using Kernel = void (*)(int, const double*, double*);
+// The first kernel of a vector-math table applied to v in place, with the mode guard around it.
+template <class T>
+inline void kernel_in_place(void* const* table, int n, T* v) {
+  using Kernel = void (*)(int, const T*, T*);
   ModeGuard guard;
-  reinterpret_cast<Kernel>(__atomic_load_n(&zok_yub_kernel_dInvSqrt_ttab[0], __ATOMIC_RELAXED))(n, v, v);
+  reinterpret_cast<Kernel>(__atomic_load_n(&table[0], __ATOMIC_RELAXED))(n, v, v);
 }
-inline void inv_sqrt_in_place(int n, float* v) {
-  using Kernel = void (*)(int, const float*, float*);
-  ModeGuard guard;
-  reinterpret_cast<Kernel>(__atomic_load_n(&zok_yub_kernel_sInvSqrt_ttab[0], __ATOMIC_RELAXED))(n, v, v);
-}
+#define ZOK_SS_KERNEL_IN_PLACE(name, F)                \
+  inline void name(int n, double* v) {                 \
+    kernel_in_place(zok_yub_kernel_d##F##_ttab, n, v); \
+  }                                                    \
+  inline void name(int n, float* v) {                  \
+    kernel_in_place(zok_yub_kernel_s##F##_ttab, n, v); \
+  }
+ZOK_SS_KERNEL_IN_PLACE(inv_sqrt_in_place, InvSqrt)
+ZOK_SS_KERNEL_IN_PLACE(sqrt_in_place, Sqrt)
+ZOK_SS_KERNEL_IN_PLACE(inv_in_place, Inv)
+#undef ZOK_SS_KERNEL_IN_PLACE
 
 }  // namespace zok::ss

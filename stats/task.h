@@ -20,7 +20,7 @@ struct SSTask {
   const void* weights;
   void* accum_weights;
   const void* x_storage;
-  const void* param_cor;
+  void* param_cor;  // output of the correlation repair
   const void* param_cor_storage;
   // moments
   void* mean;
@@ -94,10 +94,15 @@ struct SSTask {
   void* simul_values;
   const void* estimate_count;
   void* estimates;
-  // working fields of estimators that call others on a local copy of the task
+  // working fields of estimators that call others on a local copy of the task: the Mahalanobis
+  // distances of observations [work_first, work_last) about work_mean, with work_cov the inverse
+  // covariance (in the storage of work_cov_storage; full when null), into work_out
   const void* work_mean;
   const void* work_cov;
   const void* work_cov_storage;
+  int64_t work_first;
+  int64_t work_last;
+  void* work_out;
   // cleanup list: routines deletion calls with the task, in registration order
   int32_t cleanup_count;
   void (*cleanup[1])(SSTask*);

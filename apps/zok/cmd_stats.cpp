@@ -1,6 +1,7 @@
 // zok stats: basic and order statistics of the numeric columns of a CSV file as a table, sorted
-// columns, stream quantiles beside exact ones; the summary-statistics tour stop (data far from zero,
-// portions, the speed of a large covariance, quantiles and stream quantiles).
+// columns, stream quantiles beside exact ones, partial, pooled and group covariance and the repaired
+// correlation; the summary-statistics tour stop (data far from zero, portions, the speed of a large
+// covariance, quantiles and stream quantiles, partial and pooled covariance, a repaired correlation).
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -110,8 +111,12 @@ bool read_csv(const char* path, Table* table, std::string* error) {
 struct Wanted {
   bool mean = true, var = true, skew = true, kurt = true, cov = true, cor = true;
   bool quantiles = false, median = false, mad = false, meanad = false;
+  bool partial_cov = false, partial_cor = false, pooled_cov = false, group_cov = false, group_mean = false;
+  bool repaired_cor = false;
   bool basic() const { return mean || var || skew || kurt || cov || cor; }
   bool order() const { return quantiles || median || mad || meanad; }
+  bool partial() const { return partial_cov || partial_cor; }
+  bool pooled() const { return pooled_cov || group_cov || group_mean; }
 };
 
 bool parse_estimates(const char* list, Wanted* w) {
@@ -137,6 +142,18 @@ bool parse_estimates(const char* list, Wanted* w) {
       w->mad = true;
     else if (e == "meanad")
       w->meanad = true;
+    else if (e == "partial-cov")
+      w->partial_cov = true;
+    else if (e == "partial-cor")
+      w->partial_cor = true;
+    else if (e == "pooled-cov")
+      w->pooled_cov = true;
+    else if (e == "group-cov")
+      w->group_cov = true;
+    else if (e == "group-mean")
+      w->group_mean = true;
+    else if (e == "repaired-cor")
+      w->repaired_cor = true;
     else
       return false;
   }
@@ -368,14 +385,141 @@ int32_t print_stream(const Table& t, double eps, const std::vector<double>& orde
   return 0;
 }
 
+// ---- derived covariance estimates ----
+// The column named `name`, or numbered (from 1); -1 when there is none.
+int find_column(const Table& t, const std::string& name) {
+  for (size_t j = 0; j < t.names.size(); ++j)
+    if (t.names[j] == name) return static_cast<int>(j);
+  double number;
+  if (parse_number(name, &number) && number >= 1 && number <= t.names.size() && number == std::floor(number))
+    return static_cast<int>(number) - 1;
+  return -1;
+}
+
+// Removes column `name` from the table into `out`; false (with a message) when it does not exist or
+// leaves no variable.
+bool take_column(Table* t, const char* name, const char* role, std::vector<double>* out) {
+  const int found = find_column(*t, name);
+  if (found < 0) {
+    std::fprintf(stderr, "zok stats: no numeric column %s\n", name);
+    return false;
+  }
+  *out = t->columns[found];
+  t->columns.erase(t->columns.begin() + found);
+  t->names.erase(t->names.begin() + found);
+  if (t->columns.empty()) {
+    std::fprintf(stderr, "zok stats: no variable besides the %s\n", role);
+    return false;
+  }
+  return true;
+}
+
+// Smallest eigenvalue of a full symmetric matrix, its diagonal taken as 1.
+double smallest_eigenvalue(std::vector<double> a, int p) {
+  for (int i = 0; i < p; ++i) a[i * p + i] = 1;
+  std::vector<double> w(p), work(3 * p);
+  int lwork = 3 * p, info = 0;
+  zok_lapack_dsyev("N", "U", &p, a.data(), &p, w.data(), work.data(), &lwork, &info);
+  return info == 0 ? w[0] : NAN;
+}
+
+// Partial covariance of the variables not given (Y) given the others (Z), and the repaired correlation.
+int32_t print_partial_repair(const Table& t, const std::vector<double>& w, const std::vector<bool>& given,
+                             const Wanted& want) {
+  ColumnTask c(t);
+  const int64_t p = c.p, full = ZOK_SS_MATRIX_FULL;
+  if (!w.empty()) __qordSSEditTask(c.task, ZOK_SS_ID_WEIGHTS, w.data());
+  std::vector<double> mean(p), cov(p * p), cor(p * p);
+  __qordSSEditCovCor(c.task, mean.data(), cov.data(), &full, cor.data(), &full);
+  int32_t status = _qordSSBasic(c.task, ZOK_SS_MEAN | ZOK_SS_COV | ZOK_SS_COR, ZOK_SS_METHOD_ONEPASS,
+                                zok_serv_get_threading_services());
+  if (status == 0 && want.partial()) {
+    std::vector<int64_t> sel(p);
+    std::vector<std::string> ynames;
+    std::string znames;
+    for (int64_t j = 0; j < p; ++j) {
+      sel[j] = given[j] ? -1 : 1;
+      if (given[j])
+        znames += (znames.empty() ? "" : ", ") + t.names[j];
+      else
+        ynames.push_back(t.names[j]);
+    }
+    const size_t ny = ynames.size();
+    std::vector<double> pc(ny * ny), pr(ny * ny);
+    __qordSSEditPartialCovCor(c.task, sel.data(), nullptr, nullptr, nullptr, nullptr, pc.data(), &full,
+                              pr.data(), &full);
+    const uint64_t mask =
+        (want.partial_cov ? ZOK_SS_PARTIAL_COV : 0) | (want.partial_cor ? ZOK_SS_PARTIAL_COR : 0);
+    status = _qordSSPartialCovariance(c.task, mask, ZOK_SS_METHOD_PARTIAL);
+    const std::string given_text = " given " + znames;
+    if (status == 0 && want.partial_cov)
+      print_matrix(("partial covariance" + given_text).c_str(), ynames, pc, ZOK_SS_MATRIX_FULL);
+    if (status == 0 && want.partial_cor)
+      print_matrix(("partial correlation" + given_text).c_str(), ynames, pr, ZOK_SS_MATRIX_FULL);
+  }
+  if (status == 0 && want.repaired_cor) {
+    std::vector<double> rep(p * p);
+    __qordSSEditMtxParametrz(c.task, cor.data(), &full, rep.data(), &full);
+    status = _qordSSCorParametrization(c.task, 0, ZOK_SS_METHOD_REPAIR, zok_serv_get_threading_services());
+    if (status == 0) {
+      print_matrix("repaired correlation", t.names, rep, ZOK_SS_MATRIX_FULL);
+      std::printf("  smallest eigenvalue %.6g before, %.6g after\n",
+                  smallest_eigenvalue(cor, static_cast<int>(p)),
+                  smallest_eigenvalue(rep, static_cast<int>(p)));
+    }
+  }
+  return status;
+}
+
+// Group means and covariances of every group, and the pooled ones.
+int32_t print_pooled(const Table& t, const std::vector<double>& w, const std::vector<int64_t>& groups,
+                     const Wanted& want) {
+  ColumnTask c(t);
+  const int64_t p = c.p, full = ZOK_SS_MATRIX_FULL;
+  const int64_t G = *std::max_element(groups.begin(), groups.end()) + 1;
+  if (!w.empty()) __qordSSEditTask(c.task, ZOK_SS_ID_WEIGHTS, w.data());
+  std::vector<int64_t> sel(G, 1);
+  std::vector<double> pm(p), pc(p * p), gm(G * p), gc(G * p * p);
+  __qordSSEditPooledCovariance(c.task, groups.data(), pm.data(), pc.data(), sel.data(), gm.data(), gc.data());
+  __qoriSSEditTask(c.task, ZOK_SS_ID_POOLED_COV_STORAGE, &full);
+  __qoriSSEditTask(c.task, ZOK_SS_ID_GROUP_COV_STORAGE, &full);
+  const uint64_t mask = ZOK_SS_POOLED_MEAN | (want.pooled_cov ? ZOK_SS_POOLED_COV : 0) |
+                        (want.group_cov ? ZOK_SS_GROUP_COV : 0) | (want.group_mean ? ZOK_SS_GROUP_MEAN : 0);
+  const int32_t status =
+      _qordSSPooledCovariance(c.task, mask, ZOK_SS_METHOD_POOLED, zok_serv_get_threading_services());
+  if (status != 0) return status;
+  std::printf("\n  %-12s %16s", "variable", "pooled mean");
+  for (int64_t g = 0; want.group_mean && g < G; ++g)
+    std::printf(" %9s%-7lld", "group ", static_cast<long long>(g));
+  std::printf("\n");
+  for (int64_t j = 0; j < p; ++j) {
+    std::printf("  %-12.12s %16.10g", t.names[j].c_str(), pm[j]);
+    for (int64_t g = 0; want.group_mean && g < G; ++g) std::printf(" %16.10g", gm[g * p + j]);
+    std::printf("\n");
+  }
+  if (want.pooled_cov) print_matrix("pooled covariance", t.names, pc, ZOK_SS_MATRIX_FULL);
+  for (int64_t g = 0; want.group_cov && g < G; ++g) {
+    const std::string title = "covariance of group " + std::to_string(g);
+    print_matrix(title.c_str(), t.names,
+                 std::vector<double>(gc.begin() + g * p * p, gc.begin() + (g + 1) * p * p),
+                 ZOK_SS_MATRIX_FULL);
+  }
+  return 0;
+}
+
 int usage() {
   std::fprintf(
       stderr,
       "usage: zok stats FILE.csv [--weights COL] [--estimates LIST] [--orders Q1,Q2,...] [--packed]\n"
       "       zok stats FILE.csv --sort\n"
       "       zok stats FILE.csv --stream EPS [--orders Q1,Q2,...]\n"
-      "  LIST: mean,var,skew,kurt,cov,cor,quantiles,median,mad,meanad\n"
-      "  COL is a column name or a 1-based column number; orders lie in [0, 1]\n");
+      "       zok stats FILE.csv --estimates partial-cov,partial-cor --given COLS\n"
+      "       zok stats FILE.csv --estimates pooled-cov,group-cov,group-mean --groups COL\n"
+      "       zok stats FILE.csv --estimates repaired-cor\n"
+      "  LIST: mean,var,skew,kurt,cov,cor,quantiles,median,mad,meanad,\n"
+      "        partial-cov,partial-cor,pooled-cov,group-cov,group-mean,repaired-cor\n"
+      "  COL is a column name or a 1-based column number, COLS a comma-separated list of them;\n"
+      "  groups are numbered 0, 1, ...; orders lie in [0, 1]\n");
   return 2;
 }
 
@@ -383,6 +527,8 @@ int usage() {
 int run_stats(int argc, char** argv) {
   const char* path = nullptr;
   const char* weights = nullptr;
+  const char* groups_column = nullptr;
+  const char* given_list = nullptr;
   Wanted want;
   bool packed = false, sort = false;
   double eps = 0;
@@ -392,6 +538,10 @@ int run_stats(int argc, char** argv) {
       weights = argv[++i];
     } else if (std::strcmp(argv[i], "--estimates") == 0 && i + 1 < argc) {
       if (!parse_estimates(argv[++i], &want)) return usage();
+    } else if (std::strcmp(argv[i], "--groups") == 0 && i + 1 < argc) {
+      groups_column = argv[++i];
+    } else if (std::strcmp(argv[i], "--given") == 0 && i + 1 < argc) {
+      given_list = argv[++i];
     } else if (std::strcmp(argv[i], "--packed") == 0) {
       packed = true;
     } else if (std::strcmp(argv[i], "--orders") == 0 && i + 1 < argc) {
@@ -413,26 +563,27 @@ int run_stats(int argc, char** argv) {
     std::fprintf(stderr, "zok stats: %s\n", error.c_str());
     return 1;
   }
-  std::vector<double> w;
-  if (weights != nullptr) {
-    int found = -1;
-    for (size_t j = 0; j < table.names.size(); ++j)
-      if (table.names[j] == weights) found = static_cast<int>(j);
-    double number;
-    if (found < 0 && parse_number(weights, &number) && number >= 1 && number <= table.names.size() &&
-        number == std::floor(number))
-      found = static_cast<int>(number) - 1;
-    if (found < 0) {
-      std::fprintf(stderr, "zok stats: no numeric column %s\n", weights);
+  std::vector<double> w, group_values;
+  if (weights != nullptr && !take_column(&table, weights, "weights", &w)) return 1;
+  if (groups_column != nullptr && !take_column(&table, groups_column, "groups", &group_values)) return 1;
+  if (want.pooled() != (groups_column != nullptr) || want.partial() != (given_list != nullptr))
+    return usage();
+  std::vector<int64_t> groups;
+  for (double g : group_values) {
+    if (!(g >= 0 && g < 1e6 && g == std::floor(g))) {
+      std::fprintf(stderr, "zok stats: group %g is not an integer from 0 to 999999\n", g);
       return 1;
     }
-    w = table.columns[found];
-    table.columns.erase(table.columns.begin() + found);
-    table.names.erase(table.names.begin() + found);
-    if (table.columns.empty()) {
-      std::fprintf(stderr, "zok stats: no variable besides the weights\n");
+    groups.push_back(static_cast<int64_t>(g));
+  }
+  std::vector<bool> given(table.columns.size(), false);
+  for (const auto& name : split(given_list != nullptr ? given_list : "")) {
+    const int j = find_column(table, name);
+    if (j < 0) {
+      std::fprintf(stderr, "zok stats: no numeric column %s\n", name.c_str());
       return 1;
     }
+    given[j] = true;
   }
   if (sort || eps > 0) {
     int32_t status = 0;
@@ -459,6 +610,9 @@ int run_stats(int argc, char** argv) {
       if (status == 0) print_results(table.names, r, want, storage);
     }
     if (status == 0 && want.order()) status = print_order_stats(table, want, orders);
+    if (status == 0 && (want.partial() || want.repaired_cor))
+      status = print_partial_repair(table, w, given, want);
+    if (status == 0 && want.pooled()) status = print_pooled(table, w, groups, want);
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "zok stats: not enough memory for %d variables and %d observations%s\n", p, n,
                  want.cov || want.cor ? " (cov and cor take variables x variables values each)" : "");
@@ -530,6 +684,62 @@ void tour_order_stats() {
   }
 }
 
+// Partial correlation of two variables linked only through a third; an invalid correlation matrix
+// repaired; pooled against plain covariance of two shifted groups.
+void tour_derived() {
+  zok::app::tour_heading("summary statistics: partial, repaired and pooled covariance");
+  const int64_t n = 100000;
+  std::mt19937_64 gen(7);
+  std::normal_distribution<double> normal;
+  Table t;
+  t.names = {"a", "b", "c"};
+  t.columns.assign(3, std::vector<double>(n));
+  for (int64_t i = 0; i < n; ++i) {
+    const double c = normal(gen);
+    t.columns[0][i] = c + normal(gen);
+    t.columns[1][i] = c + normal(gen);
+    t.columns[2][i] = c;
+  }
+  Wanted want{false, false, false, false, false, false};
+  want.partial_cor = true;
+  std::printf("  a = c + e1, b = c + e2: correlation of a and b 0.5 through c alone\n");
+  print_partial_repair(t, {}, {false, false, true}, want);
+  std::printf("  expected: partial correlation of a and b given c about 0 (within 0.01)\n");
+
+  SSTask* task = nullptr;
+  int64_t p = 3, full = ZOK_SS_MATRIX_FULL;
+  std::vector<double> bad = {1, 0.9, -0.9, 0.9, 1, 0.9, -0.9, 0.9, 1}, rep(9);
+  __qordSSNewTask(&task, &p, nullptr, nullptr, nullptr, nullptr, nullptr, 1);
+  __qordSSEditMtxParametrz(task, bad.data(), &full, rep.data(), &full);
+  _qordSSCorParametrization(task, 0, ZOK_SS_METHOD_REPAIR, nullptr);
+  __qorSSDeleteTask(&task);
+  print_matrix("correlation with a negative eigenvalue", t.names, bad, ZOK_SS_MATRIX_FULL);
+  print_matrix("repaired", t.names, rep, ZOK_SS_MATRIX_FULL);
+  std::printf("  smallest eigenvalue %.6g before, %.3g after; unit diagonal kept\n",
+              smallest_eigenvalue(bad, 3), smallest_eigenvalue(rep, 3));
+
+  // Group 1 is group 0's law shifted by (+3, -3): the shift alone makes the plain covariance negative.
+  Table g;
+  g.names = {"x", "y"};
+  g.columns.assign(2, std::vector<double>(n));
+  std::vector<int64_t> groups(n);
+  for (int64_t i = 0; i < n; ++i) {
+    groups[i] = i % 2;
+    const double x = normal(gen);
+    g.columns[0][i] = x + 3.0 * groups[i];
+    g.columns[1][i] = 0.5 * x + normal(gen) - 3.0 * groups[i];
+  }
+  Results r;
+  std::vector<double> x(2 * n);
+  for (int64_t i = 0; i < n; ++i) x[2 * i] = g.columns[0][i], x[2 * i + 1] = g.columns[1][i];
+  compute(x, nullptr, 2, static_cast<int32_t>(n), Wanted{}, ZOK_SS_MATRIX_FULL, &r);
+  print_matrix("plain covariance of both groups", g.names, r.cov, ZOK_SS_MATRIX_FULL);
+  Wanted pooled{false, false, false, false, false, false};
+  pooled.pooled_cov = true;
+  print_pooled(g, {}, groups, pooled);
+  std::printf("  expected pooled: var x 1, cov 0.5, var y 1.25; plain: var x 3.25, cov -1.75, var y 3.5\n");
+}
+
 void tour_stats() {
   zok::app::tour_heading("summary statistics: moments and correlation of data far from zero");
   // Three variables around 1e9 with unit spread: sums of squares about zero would lose every digit.
@@ -579,6 +789,7 @@ void tour_stats() {
   std::printf("  p = %d, n = %d, columns storage: %.1f ms (%.2f ns per element, minimum/maximum included)\n",
               pb, nb, s * 1e3, s * 1e9 / (double(pb) * nb));
   tour_order_stats();
+  tour_derived();
 }
 
 const bool kRegistered = zok::app::register_command(

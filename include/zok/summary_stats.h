@@ -77,6 +77,21 @@ typedef struct SSTask SSTask;
 #define ZOK_SS_ID_MEAN_ABS_DEV 77
 #define ZOK_SS_ID_SORTED 78
 #define ZOK_SS_ID_SORTED_STORAGE 79
+#define ZOK_SS_ID_GROUP_INDEX 28
+#define ZOK_SS_ID_POOLED_COV_STORAGE 29
+#define ZOK_SS_ID_POOLED_MEAN 30
+#define ZOK_SS_ID_POOLED_COV 31
+#define ZOK_SS_ID_GROUP_SELECTION 32
+#define ZOK_SS_ID_GROUP_MEANS 33
+#define ZOK_SS_ID_GROUP_COV_STORAGE 34
+#define ZOK_SS_ID_GROUP_COV 35
+#define ZOK_SS_ID_PARTIAL_SELECTION 45
+#define ZOK_SS_ID_PARTIAL_COV 46
+#define ZOK_SS_ID_PARTIAL_COV_STORAGE 47
+#define ZOK_SS_ID_PARTIAL_COR 48
+#define ZOK_SS_ID_PARTIAL_COR_STORAGE 49
+#define ZOK_SS_ID_PARAM_COR 60
+#define ZOK_SS_ID_PARAM_COR_STORAGE 61
 #define ZOK_SS_ID_COUNT 79 /* identifiers run from 1 to this */
 
 /* ---- estimate mask bits ---- */
@@ -106,6 +121,12 @@ typedef struct SSTask SSTask;
 #define ZOK_SS_CP 0x100000000ULL
 #define ZOK_SS_MEDIAN_ABS_DEV 0x200000000ULL
 #define ZOK_SS_MEAN_ABS_DEV 0x400000000ULL
+#define ZOK_SS_POOLED_COV 0x4000ULL
+#define ZOK_SS_GROUP_COV 0x8000ULL
+#define ZOK_SS_POOLED_MEAN 0x800000000ULL
+#define ZOK_SS_GROUP_MEAN 0x1000000000ULL
+#define ZOK_SS_PARTIAL_COV 0x100000ULL
+#define ZOK_SS_PARTIAL_COR 0x200000ULL
 
 /* ---- method bits of the basic statistics and minimum/maximum ---- */
 #define ZOK_SS_METHOD_RAW 0x1ULL      /* moments from raw moments */
@@ -120,6 +141,10 @@ typedef struct SSTask SSTask;
 #define ZOK_SS_METHOD_STREAM 0x40ULL        /* stream quantiles: take the portion and answer */
 #define ZOK_SS_METHOD_STREAM_UPDATE 0x80ULL /* stream quantiles: take the portion only */
 #define ZOK_SS_METHOD_SORT 0x100000ULL      /* sorted copies of the observations */
+/* ---- method bits of the derived covariance estimates ---- */
+#define ZOK_SS_METHOD_PARTIAL 0x1ULL  /* partial covariance and correlation */
+#define ZOK_SS_METHOD_POOLED 0x2ULL   /* pooled and group means and covariances */
+#define ZOK_SS_METHOD_REPAIR 0x4ULL   /* nearest valid correlation by eigenvalue clipping */
 
 /* ---- status codes (0 is success) ---- */
 #define ZOK_SS_ERR_BAD_ID (-3)
@@ -152,9 +177,19 @@ typedef struct SSTask SSTask;
 #define ZOK_SS_ERR_QUANTILES (-4023)
 #define ZOK_SS_ERR_ORDER_STATS (-4024)
 #define ZOK_SS_ERR_METHOD (-4029)
+#define ZOK_SS_ERR_GROUPS (-4030) /* group-index or group-selection array absent */
 #define ZOK_SS_ERR_NULL_TASK (-4031)
 #define ZOK_SS_ERR_X (-4032)
+#define ZOK_SS_ERR_COV_RANK (-4033) /* rank test: not positive semi-definite, or no usable eigenvalue */
+#define ZOK_SS_ERR_POOLED_COV (-4034)
+#define ZOK_SS_ERR_POOLED_MEAN (-4035)
+#define ZOK_SS_ERR_GROUP_COV (-4036)
+#define ZOK_SS_ERR_GROUP_MEANS (-4037)
+#define ZOK_SS_ERR_GROUP_VALUE (-4038) /* a negative group index or a selection element not 0 or 1 */
 #define ZOK_SS_ERR_STORAGE_PTR (-4044)
+#define ZOK_SS_ERR_PARTIAL_SELECTION (-4045)
+#define ZOK_SS_ERR_PARTIAL_COV (-4046)
+#define ZOK_SS_ERR_PARTIAL_COR (-4047)
 #define ZOK_SS_ERR_STREAM_PARAM_COUNT (-4064)
 #define ZOK_SS_ERR_STREAM_PARAMS (-4065)
 #define ZOK_SS_ERR_STREAM_PARAM_COUNT_VALUE (-4066) /* the parameter count is not 1 */
@@ -162,12 +197,21 @@ typedef struct SSTask SSTask;
 #define ZOK_SS_ERR_STREAM_ORDERS (-4068)
 #define ZOK_SS_ERR_STREAM_ORDER_COUNT (-4069) /* also an order outside [0, 1] or NaN */
 #define ZOK_SS_ERR_STREAM_QUANTILES (-4070)
+#define ZOK_SS_ERR_PARAM_COR (-4071)
+#define ZOK_SS_ERR_ALL_CLIPPED (-4072)     /* every eigenvalue of the correlation was clipped */
+#define ZOK_SS_ERR_PARTIAL_SETS (-4073)    /* p < 1, or no variable marked 1 or none marked -1 */
 #define ZOK_SS_ERR_SUM (-4074)
 #define ZOK_SS_ERR_CP (-4081)
 #define ZOK_SS_ERR_MEDIAN_ABS_DEV (-4082)
 #define ZOK_SS_ERR_MEAN_ABS_DEV (-4083)
 #define ZOK_SS_ERR_SORTED (-4084)
 #define ZOK_SS_ERR_SORT_SELECTION (-4085) /* sorting in place with a variable selection */
+#define ZOK_SS_ERR_PARTIAL_FACTOR (-5010)  /* conditioning block not positive definite (or not finite) */
+#define ZOK_SS_ERR_PARTIAL_INVERSE (-5011) /* its inverse failed, or a partial variance vanished */
+#define ZOK_SS_ERR_REPAIR_EIGEN (-5030)    /* eigen-decomposition failed, or a non-finite element */
+#define ZOK_SS_ERR_RANK_EIGEN (-5040)      /* rank test: eigenvalues not found */
+#define ZOK_SS_ERR_INV_FACTOR (-5041)      /* matrix to invert not positive definite */
+#define ZOK_SS_ERR_INV_INVERSE (-5042)     /* inverse failed or not finite */
 
 /* ---- task creation, editing and deletion ----
  * Integers passed by pointer are 32-bit when the task's int64_flag is 0, 64-bit otherwise. */
@@ -285,6 +329,45 @@ ZOK_SS_ESTIMATOR(_qorsSSWMedian);
 ZOK_SS_ESTIMATOR(_qordSSStreamQuantiles);
 ZOK_SS_ESTIMATOR(_qorsSSStreamQuantiles);
 
+/* ---- derived covariance estimates ----
+ * Matrices are read and written in their registered storage codes (full, packed lower, packed
+ * upper); checks come first and no output is written when one fails or a factorisation fails.
+ *
+ * Partial covariance and correlation of the variables marked 1 in the partial-covariance selection
+ * given those marked -1 (increasing variable order), from the registered covariance, else the
+ * correlation (its diagonal taken as 1); |Y| x |Y| outputs. ZOK_SS_PARTIAL_COV, ZOK_SS_PARTIAL_COR,
+ * method ZOK_SS_METHOD_PARTIAL; calling thread. */
+ZOK_SS_API int32_t _qordSSPartialCovariance(SSTask* task, uint64_t estimates, uint64_t method);
+ZOK_SS_API int32_t _qorsSSPartialCovariance(SSTask* task, uint64_t estimates, uint64_t method);
+/* Group and pooled means and covariances; group g of the group-index array is 0..G-1, G the largest
+ * index plus 1. Group g's mean at g*p, its covariance at g*(p*p or p*(p+1)/2); only groups whose
+ * selection element is 1 are written. A group's covariance divides its cross-products by
+ * W - W2/W; the pooled covariance divides the sum of all groups' cross-products by the sum of these
+ * normalisers (unit weights: n minus the non-empty groups), the pooled mean is the weighted mean.
+ * An empty group's slots, and a one-observation group's covariance, are NaN. Method
+ * ZOK_SS_METHOD_POOLED. */
+ZOK_SS_ESTIMATOR(_qordSSPooledCovariance);
+ZOK_SS_ESTIMATOR(_qorsSSPooledCovariance);
+/* The correlation with eigenvalues below 1e-14 raised to it and rescaled to unit diagonal, into the
+ * parametrized-correlation array (may be the correlation itself unless that is packed and the output
+ * full). A positive definite input comes back with its unit-diagonal form. Method
+ * ZOK_SS_METHOD_REPAIR; calling thread. */
+ZOK_SS_ESTIMATOR(_qordSSCorParametrization);
+ZOK_SS_ESTIMATOR(_qorsSSCorParametrization);
+/* Mahalanobis distances of the task's working range of observations; their inputs are set only by
+ * the library's own estimators on a copy of a task: a task without them gives ZOK_SS_ERR_METHOD. */
+ZOK_SS_ESTIMATOR(_qordSSMahDistance);
+ZOK_SS_ESTIMATOR(_qorsSSMahDistance);
+/* Rank test of a full p x p covariance: passes a positive definite matrix unchanged; a positive
+ * semi-definite one with some eigenvalue above p*eps*max gets 1% of the smallest such eigenvalue added
+ * to its diagonal; anything else gives ZOK_SS_ERR_COV_RANK. A 1 x 1 value in [-tiny, 0] (tiny the
+ * real with bit pattern 1000) becomes tiny. */
+ZOK_SS_API int32_t __qordTestCovRank(int64_t p, double* c);
+ZOK_SS_API int32_t __qorsTestCovRank(int64_t p, float* c);
+/* Inverse of a symmetric positive definite p x p matrix: reads and writes only the elements (i, j),
+ * j <= i, at i*p + j. */
+ZOK_SS_API int32_t __qordInvCov(int64_t p, double* c);
+ZOK_SS_API int32_t __qorsInvCov(int64_t p, float* c);
 /* ---- sorting helpers: ascending, in place ----
  * Worst case n log n: partitions that nest too deep (crafted input) are finished by heapsort.
  * n < 2 leaves the array alone; the selection returns NaN for n < 1 or k outside [0, n). */
