@@ -9,7 +9,9 @@ set(generators
     "tools/wh_members.py|STDOUT|streams/generators/wh_members.cpp|streams/generators/wh_members.cpp"
     "tools/mt_jump_polys.py|STDOUT|streams/generators/mt_jump_polys.cpp|streams/generators/mt_jump_polys.cpp"
     "tools/mt2203_members.py|STDOUT|streams/generators/mt2203_members.cpp|streams/generators/mt2203_members.cpp"
-    "tools/gen_niederr_table.py|STDOUT|streams/generators/niederr_table.cpp|streams/generators/niederr_table.cpp")
+    "tools/gen_niederr_table.py|STDOUT|streams/generators/niederr_table.cpp|streams/generators/niederr_table.cpp"
+    "tools/gen_erf_coeffs.py|STDOUT|kernels/erf/erf_coeffs.h|kernels/erf/erf_coeffs.h"
+    "tools/gen_scalar_ln_tables.py|STDOUT|stats/scalar_ln_tables.h|stats/scalar_ln_tables.h")
 
 # A file that says a tool generated it must be covered above, or a stale copy would go unnoticed.
 file(GLOB_RECURSE sources RELATIVE "${SRC}" "${SRC}/include/*" "${SRC}/core/*" "${SRC}/frame/*"
