@@ -53,8 +53,8 @@ struct Job {
 // Every piece of the sites starts a sorted walk from the beginning of the partition.
 template <class T, class I, class C>
 int32_t run_sites(const Job<T, C>& job, int64_t begin, int64_t end) {
-  return run_plan<T, I>(job.plan, job.args.nx, job.args.x, end - begin, job.args.site + begin, job.cell + begin,
-                        job.search_cb, job.search_params, nullptr);
+  return run_plan<T, I>(job.plan, job.args.nx, job.args.x, end - begin, job.args.site + begin,
+                        job.cell + begin, job.search_cb, job.search_params, nullptr);
 }
 
 template <class T, class I, class C>
