@@ -72,8 +72,10 @@ inline int64_t value_index(const Pieces<T, Uniform>& pc, T t, int64_t c) {
     if (c <= 0 || c >= nx) return -1;
     if constexpr (Uniform) {
       const double s = (static_cast<double>(t) - static_cast<double>(pc.first)) / static_cast<double>(pc.g.h);
+      // The node as this library places it matches exactly; in single precision that placement
+      // alone is off by far more than the tolerance.
       for (int64_t m : {c - 1, c})
-        if (std::fabs(s - static_cast<double>(m)) <= kNodeTolerance) return m;
+        if (m < nx && (t == pc.node(m) || std::fabs(s - static_cast<double>(m)) <= kNodeTolerance)) return m;
       return -1;
     } else {
       if (t == pc.node(c - 1)) return c - 1;
