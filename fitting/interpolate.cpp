@@ -100,20 +100,39 @@ int32_t evaluate(const Call<T>& c, int64_t begin, int64_t n, const T* t, const i
   const Pieces<T, Uniform> pc(*c.task, c.ev);
   int64_t index[kSiteBlock];
   T u[kSiteBlock];
-  for (int64_t i = 0; i < n; ++i) {
-    if (c.any_cb && c.cb[region_of(cell[i], c.nx)] != nullptr) {
-      index[i] = 0;
-      u[i] = T(0);
-      continue;
-    }
+  const T* first_base = reads_values(K) ? nullptr : pc.base(0);
+  auto place = [&](int64_t i) -> bool {
     if constexpr (reads_values(K)) {
       const int64_t m = value_index<T, K>(pc, t[i], cell[i]);
-      if (m < 0) return ErrSiteNotNode;
       index[i] = m * pc.stride;
+      return m >= 0;
     } else {
-      const int64_t p = pc.piece(t[i], cell[i]);
+      int64_t p;
+      if constexpr (K == EvalKind::KnotQuadratic) {
+        p = pc.piece(t[i], cell[i]);
+        u[i] = t[i] - pc.knot(p);
+      } else {
+        // Pieces of these kinds start at nodes 0 .. nx-2, never at the last point.
+        p = std::clamp<int64_t>(cell[i] - 1, 0, pc.nx - 2);
+        u[i] = t[i] - pc.g.node(p);
+      }
       index[i] = p * pc.stride;
-      u[i] = t[i] - pc.left(p);
+      // The coefficients are a cache miss apiece on a large partition; asking early overlaps them.
+      __builtin_prefetch(first_base + index[i]);
+      return true;
+    }
+  };
+  if (!c.any_cb) {
+    for (int64_t i = 0; i < n; ++i)
+      if (!place(i)) return ErrSiteNotNode;
+  } else {
+    for (int64_t i = 0; i < n; ++i) {
+      if (c.cb[region_of(cell[i], c.nx)] != nullptr) {
+        index[i] = 0;
+        u[i] = T(0);
+      } else if (!place(i)) {
+        return ErrSiteNotNode;
+      }
     }
   }
   constexpr int S = K == EvalKind::Linear                                      ? 2

@@ -81,7 +81,9 @@ struct Fixture {
       EXPECT_EQ(zok_df_kernel_sEditPPSpline1D(task, kind.order, kind.type, 0, nullptr, 0, nullptr, coeffs, 0),
                 0);
     }
-    if (kind.type == 1) EXPECT_EQ(zok_df_kernel_iEditVal(task, ZOK_DF_ATTR_IC_TYPE, 8), 0);
+    if (kind.type == 1) {
+      EXPECT_EQ(zok_df_kernel_iEditVal(task, ZOK_DF_ATTR_IC_TYPE, 8), 0);
+    }
   }
   std::vector<T> y_store;
 
@@ -246,7 +248,9 @@ void check_kinds(bool wide) {
             kind.order == 0 && kind.type == 6 ? std::vector<int64_t>{1} : std::vector<int64_t>{1, 1, 1, 1, 1};
         const double peak[5] = {0, 1, 0, 0, double(fx.nx / 3)};
         KnownCells known{sites.data(), sizeof(T), &cells, mode == Mode::RoutinePart, wide};
-        if (mode == Mode::Quasi) EXPECT_EQ(zok_df_kernel_iEditVal(fx.task, ZOK_DF_ATTR_XHINT, 2), 0);
+        if (mode == Mode::Quasi) {
+          EXPECT_EQ(zok_df_kernel_iEditVal(fx.task, ZOK_DF_ATTR_XHINT, 2), 0);
+        }
         if (mode == Mode::Sorted) call.sitehint = ZOK_DF_SITES_SORTED;
         if (mode == Mode::Peak) call.datahint = peak;
         if (mode == Mode::UserCells) {
@@ -265,7 +269,9 @@ void check_kinds(bool wide) {
         ASSERT_EQ(call.interpolate(fx.task, n, sites.data(), r.data()), 0);
         const bool by_site = call.rhint == 16 || call.rhint == 128;
         for (int64_t i = 0; i < n; ++i) {
-          if (!uniform) ASSERT_EQ(load_cell(&cell_array[i * width], width), cells[i]) << "site " << sites[i];
+          if (!uniform) {
+            ASSERT_EQ(load_cell(&cell_array[i * width], width), cells[i]) << "site " << sites[i];
+          }
           for (int64_t f = 0; f < ny; ++f)
             for (int64_t k = 0; k < q; ++k) {
               const LD want = fx.value(f, sites[i], k);
@@ -374,7 +380,9 @@ TEST(Interpolate, SplinesReproducePolynomials) {
                 0);
       ASSERT_EQ(
           zok_df_kernel_dEditPPSpline1D(task, cs.order, cs.type, cs.bc_type, bc, 0, nullptr, c.data(), 0), 0);
-      if (cs.type == 1) ASSERT_EQ(zok_df_kernel_iEditVal(task, ZOK_DF_ATTR_IC_TYPE, 8), 0);
+      if (cs.type == 1) {
+        ASSERT_EQ(zok_df_kernel_iEditVal(task, ZOK_DF_ATTR_IC_TYPE, 8), 0);
+      }
       const auto build = cs.order == 2   ? zok_df_kernel_dDFLinearSpline1D
                          : cs.order == 3 ? zok_df_kernel_dDFQuadraticSpline1D
                                          : zok_df_kernel_dDFNaturalCubicSpline1D;
@@ -472,16 +480,20 @@ TEST(Interpolate, ArgumentChecks) {
       {"lookup within 2^-41 steps", lookup.task, {-1, -1}, base, lookup.x[4] + 10.0 / 9 * 0x1p-41, 0},
   };
   for (const Case& cs : cases) {
-    if (cs.edit.order >= 0)
+    if (cs.edit.order >= 0) {
       ASSERT_EQ(zok_df_kernel_dEditPPSpline1D(cs.task, cs.edit.order, cs.edit.type, 0, nullptr, 0, nullptr,
                                               nullptr, 0),
                 0);
+    }
     double r[2] = {-77, -77};
     const int32_t status = cs.call.interpolate(cs.task, 1, &cs.site, r);
     EXPECT_EQ(status, cs.want) << cs.what;
-    if (status != 0 && status != ZOK_DF_ERR_SITE_NOT_NODE) EXPECT_EQ(r[0], -77) << cs.what;
-    if (cs.edit.order >= 0)
+    if (status != 0 && status != ZOK_DF_ERR_SITE_NOT_NODE) {
+      EXPECT_EQ(r[0], -77) << cs.what;
+    }
+    if (cs.edit.order >= 0) {
       ASSERT_EQ(zok_df_kernel_dEditPPSpline1D(cs.task, 4, 0, 0, nullptr, 0, nullptr, nullptr, 0), 0);
+    }
   }
   double r = -77, lim = 1;
   EXPECT_EQ(base.interpolate(cubic.task, 0, &lim, &r), 0);
