@@ -597,7 +597,9 @@ TEST(Interpolate, RegionRoutinesAndThreads) {
       call.threading = FixedThreads::with(threads);
       auto& r = threads == 1 ? r1 : r4;
       ASSERT_EQ(call.interpolate(fx.task, sites.size(), sites.data(), r.data()), 0);
-      if (threads == 4) EXPECT_GT(FixedThreads::parallel_calls, 0);
+      if (threads == 4) {
+        EXPECT_GT(FixedThreads::parallel_calls, 0);
+      }
       left.integral = true;
       auto& ri = threads == 1 ? ri1 : ri4;
       ASSERT_EQ(call.integrate(fx.task, lo.size(), lo.data(), hi.data(), ri.data()), 0);
