@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "apps/zok/commands.h"
+#include "bench/interp_baseline.h"
 #include "bench/spline_baseline.h"
 #include "core/thread_limit.h"
 #include "zok/core_services.h"
@@ -765,9 +766,76 @@ void tour_spline() {
       thomas / kNodes * 1e9, ours / thomas, diff);
 }
 
+void tour_interpolate() {
+  zok::app::tour_heading("data fitting: interpolation and integration");
+  constexpr int64_t kFew = 40, kProbe = 1000;
+  constexpr double kEnd = 6.283185307179586;
+  std::vector<double> x(kFew), y(kFew), c(4 * (kFew - 1)), probe(kProbe), r(3 * kProbe);
+  for (int64_t j = 0; j < kFew; ++j) x[j] = kEnd * j / (kFew - 1), y[j] = std::sin(x[j]);
+  for (int64_t i = 0; i < kProbe; ++i) probe[i] = kEnd * (i + 0.5) / kProbe;
+  const int32_t dorder[2] = {1, 1};
+  const double lo = 0.3, hi = 5.0;
+  for (const SplineKind& k : {kSplineKinds[2], kSplineKinds[4]}) {
+    DfTask* task = nullptr;
+    zok_df_kernel_dNewTask1D(&task, kFew, x.data(), 0, 1, y.data(), ZOK_DF_VALUES_BY_ROWS, 0);
+    zok_df_kernel_dEditPPSpline1D(task, 4, 0, 1, nullptr, 0, nullptr, c.data(), 0);
+    k.entry(task, nullptr, 0, nullptr);
+    zok_df_kernel_dDFInterpolate1D(task, 0, 0, kProbe, probe.data(), ZOK_DF_SITES_SORTED, 2, dorder, nullptr,
+                                   r.data(), ZOK_DF_RESULTS_BY_SITE, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    double integral = 0;
+    zok_df_kernel_dDFIntegrate1D(task, 0, 1, &lo, 0, &hi, 0, nullptr, nullptr, &integral, 0, nullptr, nullptr,
+                                 nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    zok_df_kernel_DeleteTask(&task);
+    double value_error = 0, slope_error = 0;
+    for (int64_t i = 0; i < kProbe; ++i) {
+      value_error = std::max(value_error, std::fabs(r[2 * i] - std::sin(probe[i])));
+      slope_error = std::max(slope_error, std::fabs(r[2 * i + 1] - std::cos(probe[i])));
+    }
+    std::printf(
+        "  %-7s cubic of sin at %lld even nodes on [0, 2pi]: max error %.1e (value), %.1e (derivative);\n"
+        "          integral over [%.1f, %.1f] off by %.1e\n",
+        k.name, static_cast<long long>(kFew), value_error, slope_error, lo, hi,
+        std::fabs(integral - (std::cos(lo) - std::cos(hi))));
+  }
+  constexpr int64_t kNodes = 1000000, kSites = 1000000;
+  std::mt19937_64 rng(8);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  std::vector<double> bx(kNodes), by(kNodes), bc(4 * (kNodes - 1)), s(kSites), ours(kSites), check(kSites);
+  for (auto& v : bx) v = unit(rng);
+  std::sort(bx.begin(), bx.end());
+  for (int64_t j = 0; j < kNodes; ++j) by[j] = std::sin(10.0 * bx[j]);
+  for (auto& v : s) v = unit(rng);
+  DfTask* task = nullptr;
+  zok_df_kernel_dNewTask1D(&task, kNodes, bx.data(), 0, 1, by.data(), ZOK_DF_VALUES_BY_ROWS, 0);
+  zok_df_kernel_dEditPPSpline1D(task, 4, 0, 2, nullptr, 0, nullptr, bc.data(), 0);
+  zok_df_kernel_dDFNaturalCubicSpline1D(task, nullptr, 0, nullptr);
+  const ThreadingServices* all = zok_serv_get_threading_services();
+  auto interpolate = [&](const ThreadingServices* ts) {
+    zok_df_kernel_dDFInterpolate1D(task, 0, 0, kSites, s.data(), 0, 0, nullptr, nullptr, ours.data(), 0,
+                                   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr, ts);
+  };
+  const double one = rate(kSites, [&] { interpolate(zok::core::threads_up_to(1)); });
+  const double many = rate(kSites, [&] { interpolate(all); });
+  const double baseline = rate(kSites, [&] {
+    zok::bench::upper_bound_horner(kNodes, bx.data(), bc.data(), kSites, s.data(), check.data());
+  });
+  zok_df_kernel_DeleteTask(&task);
+  std::printf("  natural cubic on %lld random nodes, values at %lld random sites:\n",
+              static_cast<long long>(kNodes), static_cast<long long>(kSites));
+  std::printf("    zok, 1 thread       %7.1f M sites/s\n", one / 1e6);
+  std::printf("    zok, %d thread%s      %7.1f M sites/s\n", all->max_threads(),
+              all->max_threads() == 1 ? " " : "s", many / 1e6);
+  std::printf("    upper_bound+Horner  %7.1f M sites/s   (1 thread: %.1fx)   values %s\n", baseline / 1e6,
+              one / baseline, ours == check ? "agree" : "DIFFER");
+  std::printf("  draw one: zok fit spline DATA.csv --kind akima --plot spline.svg\n");
+}
+
 void tour_fit() {
   tour_search();
   tour_spline();
+  tour_interpolate();
 }
 
 const bool kRegistered = zok::app::register_command(
