@@ -18,6 +18,9 @@ namespace {
 
 // Lookup accepts a uniform partition's site this many steps from a node.
 constexpr double kNodeTolerance = 0x1p-40;
+// Up to this many nodes the coefficients of a cubic stay in cache; above, fetching a block's
+// coefficients ahead of the arithmetic pays.
+constexpr int64_t kCachedNodes = 32768;
 // The one-site path computes at most this many orders.
 constexpr int64_t kFastOrders = 4;
 
@@ -36,6 +39,8 @@ struct Call {
   int64_t nf;  // functions
   const void* dorder;
   int64_t ndorder, q;
+  bool value_alone;  // one function, one order, the value, no routines
+  bool direct;       // value_alone on a uniform partition, no cells read or written
   T* r;
   bool by_site;
   void* cell;
@@ -98,6 +103,32 @@ inline int64_t value_index(const Pieces<T, Uniform>& pc, T t, int64_t c) {
 template <class T, EvalKind K, bool Uniform>
 int32_t evaluate(const Call<T>& c, int64_t begin, int64_t n, const T* t, const int64_t* cell) {
   const Pieces<T, Uniform> pc(*c.task, c.ev);
+  constexpr int S = K == EvalKind::Linear                                      ? 2
+                    : K == EvalKind::Quadratic || K == EvalKind::KnotQuadratic ? 3
+                    : K == EvalKind::Cubic                                     ? 4
+                                                                               : 0;
+  if constexpr (Uniform && S > 0 && K != EvalKind::KnotQuadratic) {
+    // The common call on a uniform partition: every result is the value at its site, in site
+    // order, and everything it reads is in cache; one pass does. Without cells (null) the pass
+    // finds them itself, by the uniform search's arithmetic.
+    if (c.value_alone && pc.nx <= kCachedNodes) {
+      const T* base = pc.base(0);
+      T* out = c.r + begin;
+      auto run = [&](auto cell_of) {
+        for (int64_t i = 0; i < n; ++i) {
+          const int64_t p = std::clamp<int64_t>(cell_of(i) - 1, 0, pc.nx - 2);
+          out[i] = poly_derivative<S>(base + p * S, t[i] - pc.g.node(p), 0, S);
+        }
+      };
+      if (cell != nullptr) {
+        run([cell](int64_t i) { return cell[i]; });
+      } else {
+        const UniformGrid<T, int64_t> grid(pc.nx, c.x, static_cast<T>(c.plan.param));
+        run([&](int64_t i) { return grid.cell(t[i]); });
+      }
+      return kOk;
+    }
+  }
   int64_t index[kSiteBlock];
   T u[kSiteBlock];
   const T* first_base = reads_values(K) ? nullptr : pc.base(0);
@@ -135,10 +166,6 @@ int32_t evaluate(const Call<T>& c, int64_t begin, int64_t n, const T* t, const i
       }
     }
   }
-  constexpr int S = K == EvalKind::Linear                                      ? 2
-                    : K == EvalKind::Quadratic || K == EvalKind::KnotQuadratic ? 3
-                    : K == EvalKind::Cubic                                     ? 4
-                                                                               : 0;
   const int64_t ss = c.site_stride(c.nsite), os = c.order_stride(c.nsite);
   for (int64_t f = 0; f < c.nf; ++f) {
     const T* base = pc.base(f);
@@ -230,6 +257,7 @@ int32_t run_block(const Call<T>& c, Evaluator<T> eval, int64_t begin, int64_t n,
     for (int64_t i = 0; i < n; ++i) generated[i] = c.gen_a + static_cast<T>(begin + i) * c.gen_step;
     t = generated;
   }
+  if (c.direct) return eval(c, begin, n, t, nullptr);
   C cells[kSiteBlock];
   if (c.read_cells) {
     const C* given = static_cast<const C*>(c.cell) + begin;
@@ -359,6 +387,8 @@ int32_t interpolate(const DfTask* task, int64_t type, int64_t nsite, const T* si
     if (load_int(dorder, j, c.wide) != 0) ++c.q, highest = j;
   const bool value_only = c.q == 0;
   if (value_only) c.q = 1;
+  c.value_alone = c.q == 1 && (value_only || highest == 0) && c.nf == 1 && le_cb == nullptr &&
+                  re_cb == nullptr && i_cb == nullptr;
   if (ev.kind == EvalKind::Lookup && !all_cb) {
     if (c.q != 1) return ErrLookupOrderCount;
     if (!value_only && highest != 0) return ErrLookupValue;
@@ -410,6 +440,9 @@ int32_t interpolate(const DfTask* task, int64_t type, int64_t nsite, const T* si
       status != kOk)
     return status;
   c.scratch = &scratch;
+  c.direct = c.value_alone && c.nx <= kCachedNodes && c.plan.mode == SearchMode::Uniform && !c.read_cells &&
+             !c.write_cells &&
+             (ev.kind == EvalKind::Linear || ev.kind == EvalKind::Quadratic || ev.kind == EvalKind::Cubic);
   const Evaluator<T> eval = c.uniform ? evaluator_of<T, true>(ev.kind) : evaluator_of<T, false>(ev.kind);
   return c.wide ? run_blocks<T, int64_t>(c, eval, threading, threads)
                 : run_blocks<T, int32_t>(c, eval, threading, threads);

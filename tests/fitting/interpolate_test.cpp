@@ -283,9 +283,15 @@ void check_kinds(bool wide) {
                   << sites[i] << " f " << f << " derivative " << k;
             }
         }
-        // The one-site path: each site alone gives the same bits as the block path.
+        // Values alone over all sites, and each site alone (the one-site path), give the same bits.
         if (ny != 1 || mode == Mode::RoutineAll || mode == Mode::RoutinePart) continue;
         call.type = mode == Mode::UserCells ? call.type : 0;
+        const std::vector<int64_t> all_orders = call.dorder;
+        call.dorder = {1};
+        std::vector<T> values(n);
+        ASSERT_EQ(call.interpolate(fx.task, n, sites.data(), values.data()), 0);
+        for (int64_t i = 0; i < n; ++i) ASSERT_EQ(values[i], r[by_site ? i * q : i]) << sites[i];
+        call.dorder = all_orders;
         call.dorder.resize(std::min<size_t>(call.dorder.size(), 4));
         const int64_t q1 = static_cast<int64_t>(call.dorder.size());
         std::vector<T> r1(q1);
