@@ -194,6 +194,60 @@ struct ThreadScratch {
   T* of(int thread) const { return base + thread * per_thread; }
 };
 
+// What interpolation and integration take alike: the task and its kind, the functions, the region
+// and search routines, and the routine scratch.
+template <class T>
+struct CallBase {
+  const DfTask* task;
+  EvalSetup ev;
+  int64_t nx;
+  const T* x;
+  bool uniform;
+  bool wide;   // the caller's integers are 64-bit
+  int64_t nf;  // functions; a task without any has one
+  T* r;
+  RegionCallback<T> cb[3];
+  const void* cb_params[3];
+  bool any_cb, all_cb;
+  SearchCallback<T> search_cb;
+  const void* search_params;
+  ThreadScratch<T>* scratch;
+
+  // Fills the fields and checks the pointers evaluation reads: x, then the coefficients (-1016) or
+  // values (-1008) of every function unless routines serve every region, then r (-1037).
+  int32_t set(const DfTask& t, EvalSetup e, T* results, RegionCallback<T> le_cb, const void* le_params,
+              RegionCallback<T> re_cb, const void* re_params, RegionCallback<T> i_cb, const void* i_params,
+              SearchCallback<T> search, const void* search_p) {
+    task = &t;
+    ev = e;
+    nx = t.nx;
+    x = static_cast<const T*>(t.x);
+    uniform = t.xhint == ZOK_DF_PARTITION_UNIFORM;
+    wide = t.IntWidthFlag != 0;
+    nf = t.ny > 0 ? t.ny : 1;
+    r = results;
+    cb[kLeft] = le_cb;
+    cb[kRight] = re_cb;
+    cb[kInside] = i_cb;
+    cb_params[kLeft] = le_params;
+    cb_params[kRight] = re_params;
+    cb_params[kInside] = i_params;
+    any_cb = le_cb != nullptr || re_cb != nullptr || i_cb != nullptr;
+    all_cb = le_cb != nullptr && re_cb != nullptr && i_cb != nullptr;
+    search_cb = search;
+    search_params = search_p;
+    if (x == nullptr) return ErrX;
+    if (!all_cb) {
+      for (int64_t f = 0; f < nf; ++f) {
+        const bool present =
+            uniform ? Pieces<T, true>(t, e).base(f) != nullptr : Pieces<T, false>(t, e).base(f) != nullptr;
+        if (!present) return reads_values(e.kind) ? ErrY : ErrCoeff;
+      }
+    }
+    return r != nullptr ? kOk : ErrNullResult;
+  }
+};
+
 // Cells of a block of n <= kSiteBlock sites by the plan. A search routine sees the whole block at
 // once; cells it gives outside 0 .. nx are refused (-1026) before anything indexes with them.
 template <class T, class C>

@@ -33,23 +33,10 @@ double pairwise(int64_t lo, int64_t hi, const F& f) {
 }
 
 template <class T>
-struct Call {
-  const DfTask* task;
-  EvalSetup ev;
-  int64_t nx;
-  const T* x;
-  bool uniform, wide;
+struct Call : CallBase<T> {
   int64_t nlim;
   const T* lim[2];  // left, right
   SearchPlan plan[2];
-  int64_t nf;
-  T* r;
-  RegionCallback<T> cb[3];
-  const void* cb_params[3];
-  bool any_cb, all_cb;
-  SearchCallback<T> search_cb;
-  const void* search_params;
-  ThreadScratch<T>* scratch;
 };
 
 // One interval a < b after ordering, its cells, and the sign of the result.
@@ -225,36 +212,14 @@ int32_t integrate(const DfTask* task, int64_t nlim, const T* llim, int64_t llimh
   if (nlim <= 0) return kOk;
 
   Call<T> c{};
-  c.task = task;
-  c.ev = ev;
-  c.nx = task->nx;
-  c.x = static_cast<const T*>(task->x);
-  c.uniform = task->xhint == ZOK_DF_PARTITION_UNIFORM;
-  c.wide = task->IntWidthFlag != 0;
   c.nlim = nlim;
   c.lim[0] = llim;
   c.lim[1] = rlim;
-  c.nf = task->ny > 0 ? task->ny : 1;
-  c.r = r;
-  c.cb[kLeft] = le_cb;
-  c.cb[kRight] = re_cb;
-  c.cb[kInside] = i_cb;
-  c.cb_params[kLeft] = le_params;
-  c.cb_params[kRight] = re_params;
-  c.cb_params[kInside] = i_params;
-  c.any_cb = le_cb != nullptr || re_cb != nullptr || i_cb != nullptr;
-  c.all_cb = all_cb;
-  c.search_cb = search_cb;
-  c.search_params = search_params;
-  if (c.x == nullptr) return ErrX;
-  if (!all_cb) {
-    for (int64_t f = 0; f < c.nf; ++f) {
-      const bool present = c.uniform ? Pieces<T, true>(*task, ev).base(f) != nullptr
-                                     : Pieces<T, false>(*task, ev).base(f) != nullptr;
-      if (!present) return reads_values(ev.kind) ? ErrY : ErrCoeff;
-    }
-  }
-  if (r == nullptr || llim == nullptr || rlim == nullptr) return ErrNullResult;
+  if (const int32_t status =
+          c.set(*task, ev, r, le_cb, le_params, re_cb, re_params, i_cb, i_params, search_cb, search_params);
+      status != kOk)
+    return status;
+  if (llim == nullptr || rlim == nullptr) return ErrNullResult;
   c.plan[0] = plan_search<T>(*task, search_cb != nullptr, llimhint, hint[0]);
   c.plan[1] = plan_search<T>(*task, search_cb != nullptr, rlimhint, hint[1]);
 

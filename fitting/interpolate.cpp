@@ -25,33 +25,19 @@ constexpr int64_t kCachedNodes = 32768;
 constexpr int64_t kFastOrders = 4;
 
 template <class T>
-struct Call {
-  const DfTask* task;
-  EvalSetup ev;
-  int64_t nx;
-  const T* x;
-  bool uniform;
-  bool wide;  // the caller's integers are 64-bit
+struct Call : CallBase<T> {
   int64_t nsite;
   const T* site;
   bool generated;
   T gen_a, gen_step;
-  int64_t nf;  // functions
   const void* dorder;
   int64_t ndorder, q;
   bool value_alone;  // one function, one order, the value, no routines
   bool direct;       // value_alone on a uniform partition, no cells read or written
-  T* r;
   bool by_site;
   void* cell;
   bool read_cells, write_cells;
-  RegionCallback<T> cb[3];
-  const void* cb_params[3];
-  bool any_cb, all_cb;
   SearchPlan plan;
-  SearchCallback<T> search_cb;
-  const void* search_params;
-  ThreadScratch<T>* scratch;
 
   // Calls f(k, order) for the k-th requested order.
   template <class F>
@@ -62,7 +48,7 @@ struct Call {
     }
     int64_t k = 0;
     for (int64_t j = 0; j < ndorder; ++j)
-      if (load_int(dorder, j, wide) != 0) f(k++, j);
+      if (load_int(dorder, j, this->wide) != 0) f(k++, j);
   }
   // Strides of the results of m sites: (function, site, order).
   int64_t site_stride(int64_t) const { return by_site ? q : 1; }
@@ -370,15 +356,9 @@ int32_t interpolate(const DfTask* task, int64_t type, int64_t nsite, const T* si
   if (nsite <= 0) return kOk;
 
   Call<T> c{};
-  c.task = task;
-  c.ev = ev;
-  c.nx = task->nx;
-  c.x = static_cast<const T*>(task->x);
-  c.uniform = task->xhint == ZOK_DF_PARTITION_UNIFORM;
   c.wide = task->IntWidthFlag != 0;
   c.nsite = nsite;
   c.site = site;
-  c.nf = task->ny > 0 ? task->ny : 1;
   c.dorder = dorder;
   c.ndorder = dorder != nullptr ? ndorder : 0;
   c.q = 0;
@@ -387,37 +367,20 @@ int32_t interpolate(const DfTask* task, int64_t type, int64_t nsite, const T* si
     if (load_int(dorder, j, c.wide) != 0) ++c.q, highest = j;
   const bool value_only = c.q == 0;
   if (value_only) c.q = 1;
-  c.value_alone = c.q == 1 && (value_only || highest == 0) && c.nf == 1 && le_cb == nullptr &&
-                  re_cb == nullptr && i_cb == nullptr;
   if (ev.kind == EvalKind::Lookup && !all_cb) {
     if (c.q != 1) return ErrLookupOrderCount;
     if (!value_only && highest != 0) return ErrLookupValue;
   }
-  c.r = r;
+  if (const int32_t status =
+          c.set(*task, ev, r, le_cb, le_params, re_cb, re_params, i_cb, i_params, search_cb, search_params);
+      status != kOk)
+    return status;
+  c.value_alone = c.q == 1 && (value_only || highest == 0) && c.nf == 1 && !c.any_cb;
   c.by_site = rhint == 16 || rhint == 128;
   c.cell = cell;
   c.read_cells = type == ZOK_DF_INTERP_USER_CELLS;
   c.write_cells = !c.read_cells && (type & ZOK_DF_INTERP_CELLS) != 0;
-  c.cb[kLeft] = le_cb;
-  c.cb[kRight] = re_cb;
-  c.cb[kInside] = i_cb;
-  c.cb_params[kLeft] = le_params;
-  c.cb_params[kRight] = re_params;
-  c.cb_params[kInside] = i_params;
-  c.any_cb = le_cb != nullptr || re_cb != nullptr || i_cb != nullptr;
-  c.all_cb = all_cb;
-  c.search_cb = search_cb;
-  c.search_params = search_params;
-  if (c.x == nullptr) return ErrX;
-  if (!all_cb) {
-    const bool values = reads_values(ev.kind);
-    for (int64_t f = 0; f < c.nf; ++f) {
-      const bool present = c.uniform ? Pieces<T, true>(*task, ev).base(f) != nullptr
-                                     : Pieces<T, false>(*task, ev).base(f) != nullptr;
-      if (!present) return values ? ErrY : ErrCoeff;
-    }
-  }
-  if (r == nullptr || ((c.read_cells || c.write_cells) && cell == nullptr)) return ErrNullResult;
+  if ((c.read_cells || c.write_cells) && cell == nullptr) return ErrNullResult;
   if (sitehint & ZOK_DF_SITES_UNIFORM) {
     // One generated site is the first end alone, not 0/0.
     c.generated = true;
