@@ -246,6 +246,13 @@ struct CallBase {
     }
     return r != nullptr ? kOk : ErrNullResult;
   }
+
+  // The routine of a region on m sites or intervals; the count goes at the caller's width.
+  int32_t run_routine(int region, int64_t m, const void* cells, const T* sites, T* out) const {
+    int64_t count64 = m;
+    int32_t count32 = static_cast<int32_t>(m);
+    return cb[region](wide ? static_cast<void*>(&count64) : &count32, cells, sites, out, cb_params[region]);
+  }
 };
 
 // Cells of a block of n <= kSiteBlock sites by the plan. A search routine sees the whole block at

@@ -127,10 +127,7 @@ int32_t run_region_routines(const Call<T>& c, int64_t begin, int64_t n, const In
       ++m;
     }
     if (m == 0) continue;
-    int64_t count64 = m;
-    int32_t count32 = static_cast<int32_t>(m);
-    void* count = c.wide ? static_cast<void*>(&count64) : &count32;
-    const int32_t status = c.cb[reg](count, cells, sites, buf, c.cb_params[reg]);
+    const int32_t status = c.run_routine(reg, m, cells, sites, buf);
     if (status < 0) return status;
     for (int64_t f = 0; f < c.nf; ++f)
       for (int64_t j = 0; j < m; ++j) {

@@ -218,10 +218,7 @@ int32_t run_region_routines(const Call<T>& c, int64_t begin, int64_t n, const T*
       ++m;
     }
     if (m == 0) continue;
-    int64_t count64 = m;
-    int32_t count32 = static_cast<int32_t>(m);
-    void* count = c.wide ? static_cast<void*>(&count64) : &count32;
-    const int32_t status = c.cb[reg](count, picked_cells, sites, buf, c.cb_params[reg]);
+    const int32_t status = c.run_routine(reg, m, picked_cells, sites, buf);
     if (status < 0) return status;
     const int64_t bss = c.site_stride(m), bos = c.order_stride(m);
     for (int64_t f = 0; f < c.nf; ++f) {
@@ -313,10 +310,9 @@ int32_t one_site(const Call<T>& c) {
   }
   const Region reg = region_of(cell, nx);
   if (c.cb[reg] != nullptr) {
-    int64_t count64 = 1, cell64 = cell;
-    int32_t count32 = 1, cell32 = static_cast<int32_t>(cell);
-    const int32_t status = c.wide ? c.cb[reg](&count64, &cell64, &t, c.r, c.cb_params[reg])
-                                  : c.cb[reg](&count32, &cell32, &t, c.r, c.cb_params[reg]);
+    int64_t cell_at_width;
+    store_int(&cell_at_width, 0, cell, c.wide);
+    const int32_t status = c.run_routine(reg, 1, &cell_at_width, &t, c.r);
     return status < 0 ? status : kOk;
   }
   const Pieces<T, Uniform> pc(*c.task, c.ev);
