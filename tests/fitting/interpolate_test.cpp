@@ -133,7 +133,7 @@ struct Fixture {
 template <class T>
 struct Call {
   int64_t type = 0, sitehint = 0, rhint = 0;
-  std::vector<int64_t> dorder;  // passed at the task's width
+  std::vector<int64_t> dorder = {};  // passed at the task's width
   const double* datahint = nullptr;
   void* cell = nullptr;
   void *le = nullptr, *re = nullptr, *in = nullptr, *search = nullptr;
