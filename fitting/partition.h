@@ -1,5 +1,5 @@
-// Nodes and steps of a task's partition, uniform or given point by point: the one place that says
-// where node j of a uniform partition lies, for construction and interpolation alike.
+// Nodes, steps, values and quadratic knots of a task's partition, uniform or given point by point: the
+// one place that says where node j of a uniform partition lies, for construction and evaluation alike.
 #pragma once
 
 #include <cmath>
@@ -42,6 +42,45 @@ struct Grid {
     bool ascending = true;
     for (int64_t i = 0; i + 1 < n; ++i) ascending &= x[i] < x[i + 1];
     return ascending && std::isfinite(x[0]) && std::isfinite(x[n - 1]);
+  }
+};
+
+// Values of one function: element j of a row, or of a column of values stored by nodes.
+template <class T, bool Columns>
+struct Values {
+  const T* p;
+  int64_t stride;
+  T operator[](int64_t j) const {
+    if constexpr (Columns) return p[j * stride];
+    return p[j];
+  }
+};
+
+// Knots between the nodes: t_0 = x_0, t_n = x_{n-1} and one knot inside every node interval.
+template <class T, bool Uniform>
+struct Knots {
+  const Grid<T, Uniform>& g;
+  const T* ic;
+  bool all_given;  // ic holds t_0 .. t_n; otherwise, when ic is given, the first and last inner knots
+  T knot(int64_t j) const {
+    const int64_t n = g.n;
+    if (ic != nullptr && all_given) return ic[j];
+    if (j == 0) return g.node(0);
+    if (j == n) return g.node(n - 1);
+    if (ic == nullptr) return (g.node(j - 1) + g.node(j)) / T(2);
+    if (n == 2) return ic[0];
+    return ic[0] + static_cast<T>(j - 1) * ((ic[1] - ic[0]) / static_cast<T>(n - 2));
+  }
+  bool valid() const {
+    const int64_t n = g.n;
+    if (ic != nullptr && all_given && !(ic[0] == g.node(0) && ic[n] == g.node(n - 1))) return false;
+    if (ic != nullptr && !all_given && !(g.node(0) < ic[0] && ic[n == 2 ? 0 : 1] < g.node(n - 1)))
+      return false;
+    for (int64_t j = 1; j < n; ++j) {
+      const T t = knot(j);
+      if (!(g.node(j - 1) < t && t < g.node(j))) return false;
+    }
+    return true;
   }
 };
 

@@ -6,6 +6,7 @@
 
 #include "core/thread_limit.h"
 #include "fitting/search_kinds.h"
+#include "fitting/search_plan.h"
 #include "fitting/site_driver.h"
 #include "fitting/task.h"
 #include "zok/core_services.h"
@@ -18,8 +19,6 @@ namespace {
 constexpr int64_t kInlineSites = 32;
 // Generated sites up to this count live on the stack.
 constexpr int64_t kStackSites = 4096;
-// Partitions up to this size are searched by counting, without the bucket index.
-constexpr int64_t kSmallPartition = 8;
 
 // The point from which splitting pays, by kind: the cheaper a site, the more sites it takes.
 Split split_for(SearchMode mode, int64_t n, int threads) {
@@ -44,45 +43,18 @@ Split split_for(SearchMode mode, int64_t n, int threads) {
 
 template <class T, class C>
 struct Job {
-  SearchMode mode;
-  bool small_partition;
+  SearchPlan plan;
   SearchArgs<T> args;  // all sites
   C* cell;
   SearchCallback<T> search_cb;
   const void* search_params;
 };
 
+// Every piece of the sites starts a sorted walk from the beginning of the partition.
 template <class T, class I, class C>
 int32_t run_sites(const Job<T, C>& job, int64_t begin, int64_t end) {
-  SearchArgs<T> a = job.args;
-  a.site += begin;
-  a.nsite = end - begin;
-  C* cell = job.cell + begin;
-  switch (job.mode) {
-    case SearchMode::Uniform:
-      return search_range<SearchMode::Uniform, T, I>(a, cell, nullptr, nullptr, nullptr);
-    case SearchMode::QuasiUniform:
-      return search_range<SearchMode::QuasiUniform, T, I>(a, cell, nullptr, nullptr, nullptr);
-    case SearchMode::Sorted: {
-      // Every piece of the sites starts its own walk from the beginning of the partition.
-      C position = 0;
-      a.aux = &position;
-      return search_range<SearchMode::Sorted, T, I>(a, cell, nullptr, nullptr, nullptr);
-    }
-    case SearchMode::Peak:
-      return search_range<SearchMode::Peak, T, I>(a, cell, nullptr, nullptr, nullptr);
-    case SearchMode::Hybrid:
-      if (job.small_partition) {
-        small_partition_cells<T, I>(a, cell);
-        return kOk;
-      }
-      return search_range<SearchMode::Hybrid, T, I>(a, cell, nullptr, nullptr, nullptr);
-    case SearchMode::UserDef:
-      return search_range<SearchMode::UserDef, T, I>(a, cell, job.search_cb, job.search_params, nullptr);
-    case SearchMode::UniUserDef:
-      return search_range<SearchMode::UniUserDef, T, I>(a, cell, job.search_cb, job.search_params, nullptr);
-  }
-  return kOk;
+  return run_plan<T, I>(job.plan, job.args.nx, job.args.x, end - begin, job.args.site + begin,
+                        job.cell + begin, job.search_cb, job.search_params, nullptr);
 }
 
 template <class T, class I, class C>
@@ -92,7 +64,7 @@ int32_t drive(const Job<T, C>& job, const ThreadingServices* threading) {
   auto run = [&job](int64_t begin, int64_t end, int) { return run_sites<T, I>(job, begin, end); };
   if (n < kInlineSites) return run_sites_split(Split::kNone, n, 1, threading, run);
   const int threads = core::thread_limit(threading, &ThreadingServices::parallel_for);
-  return run_sites_split(split_for(job.mode, n, threads), n, threads, threading, run);
+  return run_sites_split(split_for(job.plan.mode, n, threads), n, threads, threading, run);
 }
 
 template <class T, class C>
@@ -107,51 +79,12 @@ int32_t task_search(const DfTask* task, int64_t nsite, const T* site, int64_t si
                     const void* search_params, const ThreadingServices* threading) {
   if (task == nullptr) return ErrNullTask;
   const int64_t nx = task->nx;
-  bool peak = false;
-  double peak_cell = 0.0;
-  if (datahint != nullptr) {
-    const double kind = datahint[1];
-    if (kind == ZOK_DF_DATA_HINT_PEAK) {
-      peak_cell = datahint[4];
-      if (!(peak_cell >= 0.0 && peak_cell <= static_cast<double>(nx))) return ErrDataHint;
-      peak = true;
-    } else if (kind != 0.0) {
-      return ErrDataHint;
-    }
-  }
+  DataHint hint;
+  if (const int32_t status = read_data_hint(datahint, nx, &hint); status != kOk) return status;
   if (nsite <= 0) return kOk;
 
   const T* x = static_cast<const T*>(task->x);
-  const bool uniform = task->xhint == ZOK_DF_PARTITION_UNIFORM;
-  SearchMode mode;
-  void* aux = nullptr;
-  double param = 0.0;
-  if (uniform || task->xhint == ZOK_DF_PARTITION_QUASI_UNIFORM) {
-    // Both use the scaled distance from the first point; a uniform partition keeps its last point
-    // in x[1].
-    const T last = uniform ? x[1] : x[nx - 1];
-    param = static_cast<T>(static_cast<T>(nx - 1) / (last - x[0]));
-  }
-  if (search_cb != nullptr) {
-    mode = uniform ? SearchMode::UniUserDef : SearchMode::UserDef;
-  } else if (uniform) {
-    mode = SearchMode::Uniform;
-  } else if (task->xhint == ZOK_DF_PARTITION_QUASI_UNIFORM) {
-    mode = SearchMode::QuasiUniform;
-  } else if (sitehint & ZOK_DF_SITES_SORTED) {
-    mode = SearchMode::Sorted;
-  } else if (peak) {
-    mode = SearchMode::Peak;
-    param = peak_cell;
-  } else {
-    mode = SearchMode::Hybrid;
-    // An index built for another partition (x or nx edited since) would misplace sites; the
-    // search then bisects the whole partition.
-    if (bucket_index_current(*task)) {
-      aux = task->bucket_table;
-      param = task->PrecisionFlag == 1 ? task->inverse_bucket_width.d : task->inverse_bucket_width.s;
-    }
-  }
+  const SearchPlan plan = plan_search<T>(*task, search_cb != nullptr, sitehint, hint);
 
   T stack_sites[kStackSites];
   T* heap_sites = nullptr;
@@ -171,14 +104,13 @@ int32_t task_search(const DfTask* task, int64_t nsite, const T* site, int64_t si
     sites = buffer;
   }
 
-  const SearchArgs<T> args{nx, x, nsite, sites, aux, param};
-  const bool small = mode == SearchMode::Hybrid && nx <= kSmallPartition;
+  const SearchArgs<T> args{nx, x, nsite, sites, plan.aux, plan.param};
   int32_t status;
   if (task->IntWidthFlag == 0) {
-    Job<T, int32_t> job{mode, small, args, static_cast<int32_t*>(cell), search_cb, search_params};
+    Job<T, int32_t> job{plan, args, static_cast<int32_t*>(cell), search_cb, search_params};
     status = drive_cells(job, threading);
   } else {
-    Job<T, int64_t> job{mode, small, args, static_cast<int64_t*>(cell), search_cb, search_params};
+    Job<T, int64_t> job{plan, args, static_cast<int64_t*>(cell), search_cb, search_params};
     status = drive_cells(job, threading);
   }
   zok_serv_deallocate(heap_sites);

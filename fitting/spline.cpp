@@ -82,17 +82,6 @@ constexpr End right_end(int mode) {
   }
 }
 
-// Values of one function: element j of a row, or of a column of values stored by nodes.
-template <class T, bool Columns>
-struct Values {
-  const T* p;
-  int64_t stride;
-  T operator[](int64_t j) const {
-    if constexpr (Columns) return p[j * stride];
-    return p[j];
-  }
-};
-
 // Everything a variant reads: the partition, values and coefficients of every function, the
 // conditions and the threads it may use.
 template <class T, bool Columns, bool Uniform>
@@ -594,34 +583,6 @@ int32_t build_quadratic_nodes(const Problem<T, Columns, Uniform>& p) {
   }
   return kOk;
 }
-
-// Knots between the nodes: t_0 = x_0, t_n = x_{n-1} and one knot inside every node interval.
-template <class T, bool Uniform>
-struct Knots {
-  const Grid<T, Uniform>& g;
-  const T* ic;
-  bool all_given;  // ic holds t_0 .. t_n; otherwise, when ic is given, the first and last inner knots
-  T knot(int64_t j) const {
-    const int64_t n = g.n;
-    if (ic != nullptr && all_given) return ic[j];
-    if (j == 0) return g.node(0);
-    if (j == n) return g.node(n - 1);
-    if (ic == nullptr) return (g.node(j - 1) + g.node(j)) / T(2);
-    if (n == 2) return ic[0];
-    return ic[0] + static_cast<T>(j - 1) * ((ic[1] - ic[0]) / static_cast<T>(n - 2));
-  }
-  bool valid() const {
-    const int64_t n = g.n;
-    if (ic != nullptr && all_given && !(ic[0] == g.node(0) && ic[n] == g.node(n - 1))) return false;
-    if (ic != nullptr && !all_given && !(g.node(0) < ic[0] && ic[n == 2 ? 0 : 1] < g.node(n - 1)))
-      return false;
-    for (int64_t j = 1; j < n; ++j) {
-      const T t = knot(j);
-      if (!(g.node(j - 1) < t && t < g.node(j))) return false;
-    }
-    return true;
-  }
-};
 
 // Unknowns: the first derivatives s_0 .. s_n at the knots; in knot cell k, of length L and holding
 // node x_k at distance u from its left knot, p(u') = c0 + s_k u' + (s_{k+1} - s_k) u'^2/(2L). Value

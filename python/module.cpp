@@ -1,5 +1,5 @@
 // The Python module's compiled part: vector functions generated from the function registry, streams,
-// summary statistics and cell search, on numpy arrays, through the public C interface only.
+// summary statistics, cell search and splines, on numpy arrays, through the public C interface only.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -767,10 +767,82 @@ py::array_t<int64_t> search(py::handle partition_in, py::handle sites_in, bool s
   return cells;
 }
 
+// A spline of one function through (x, y), built by the library in double precision; evaluated
+// and integrated through the task, beyond the data by its end pieces.
+class Spline {
+ public:
+  Spline(const py::handle& x_in, const py::handle& y_in, const std::string& kind, const std::string& ends) {
+    using D = py::array_t<double, py::array::c_style | py::array::forcecast>;
+    const D x = D::ensure(x_in), y = D::ensure(y_in);
+    if (!x || !y || x.ndim() != 1 || y.ndim() != 1 || x.shape(0) != y.shape(0) || x.shape(0) < 2)
+      throw py::value_error("x and y must be one-dimensional and of one length, at least 2");
+    x_.assign(x.data(), x.data() + x.shape(0));
+    y_.assign(y.data(), y.data() + y.shape(0));
+    struct Kind {
+      const char* name;
+      int64_t order;
+      int32_t (*build)(const DfTask*, const void*, int32_t, const ThreadingServices*);
+    };
+    static const Kind kinds[] = {{"linear", 2, zok_df_kernel_dDFLinearSpline1D},
+                                 {"natural", 4, zok_df_kernel_dDFNaturalCubicSpline1D},
+                                 {"bessel", 4, zok_df_kernel_dDFBesselCubicSpline1D},
+                                 {"akima", 4, zok_df_kernel_dDFAkimaCubicSpline1D}};
+    const Kind* k = nullptr;
+    for (const Kind& c : kinds)
+      if (kind == c.name) k = &c;
+    const int64_t bc_type = ends == "not-a-knot" ? 1 : ends == "free" ? 2 : ends == "akima" ? 0 : -1;
+    if (k == nullptr || bc_type < 0)
+      throw py::value_error("kind: linear, natural, bessel or akima; ends: not-a-knot, free or akima");
+    const int64_t nx = static_cast<int64_t>(x_.size());
+    c_.resize(static_cast<size_t>(k->order * (nx - 1)));
+    int32_t status =
+        zok_df_kernel_dNewTask1D(&task_, nx, x_.data(), 0, 1, y_.data(), ZOK_DF_VALUES_BY_ROWS, 0);
+    if (status == 0)
+      status = zok_df_kernel_dEditPPSpline1D(task_, k->order, 0, bc_type, nullptr, 0, nullptr, c_.data(), 0);
+    if (status == 0) status = k->build(task_, nullptr, 0, zok_serv_get_threading_services());
+    check_df("spline", status);
+  }
+  ~Spline() { zok_df_kernel_DeleteTask(&task_); }
+  Spline(const Spline&) = delete;
+  Spline& operator=(const Spline&) = delete;
+
+  // The nu-th derivative at the sites.
+  py::array_t<double> call(const py::handle& sites_in, int32_t nu) const {
+    const auto s = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(sites_in);
+    if (!s || s.ndim() != 1 || nu < 0 || nu > 64)
+      throw py::value_error("sites: one-dimensional; nu: 0 to 64");
+    std::vector<int32_t> dorder(static_cast<size_t>(nu) + 1, 0);
+    dorder[nu] = 1;
+    py::array_t<double> r(s.shape(0));
+    const double* ps = s.data();
+    double* pr = r.mutable_data();
+    int32_t status;
+    {
+      py::gil_scoped_release nogil;
+      status = zok_df_kernel_dDFInterpolate1D(task_, 0, 0, s.shape(0), ps, 0, nu + 1, dorder.data(), nullptr,
+                                              pr, 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                              nullptr, nullptr, nullptr, zok_serv_get_threading_services());
+    }
+    check_df("interpolate", status);
+    return r;
+  }
+  double integrate(double a, double b) const {
+    double r = 0;
+    check_df("integrate", zok_df_kernel_dDFIntegrate1D(task_, 0, 1, &a, 0, &b, 0, nullptr, nullptr, &r, 0,
+                                                       nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                                       nullptr, nullptr, nullptr));
+    return r;
+  }
+
+ private:
+  std::vector<double> x_, y_, c_;
+  DfTask* task_ = nullptr;
+};
+
 }  // namespace
 
 PYBIND11_MODULE(_zok, m) {
-  m.doc() = "zok: vector math, random streams, summary statistics and cell search on numpy arrays";
+  m.doc() = "zok: vector math, random streams, summary statistics, cell search and splines on numpy arrays";
   error_type =
       py::reinterpret_borrow<py::object>(PyErr_NewException("zok.Error", PyExc_RuntimeError, nullptr));
   m.attr("Error") = error_type;
@@ -808,7 +880,15 @@ PYBIND11_MODULE(_zok, m) {
   for (const auto& e : kEstimates) estimate_names.append(e.name);
   stats.attr("estimates") = estimate_names;
 
-  py::module_ fit = m.def_submodule("fit", "Data fitting: cell search.");
+  py::module_ fit = m.def_submodule("fit", "Data fitting: cell search, splines.");
+  py::class_<Spline>(fit, "Spline",
+                     "A spline through (x, y), x ascending: kind linear, natural, bessel or akima; ends "
+                     "not-a-knot, free or akima. Calling it gives the nu-th derivative at the sites, "
+                     "integrate(a, b) the integral; beyond the data the end pieces go on.")
+      .def(py::init<const py::handle&, const py::handle&, const std::string&, const std::string&>(),
+           py::arg("x"), py::arg("y"), py::arg("kind") = "natural", py::arg("ends") = "not-a-knot")
+      .def("__call__", &Spline::call, py::arg("sites"), py::arg("nu") = 0)
+      .def("integrate", &Spline::integrate, py::arg("a"), py::arg("b"));
   fit.def("search", &search, py::arg("partition"), py::arg("sites"), py::kw_only(), py::arg("sorted") = false,
           py::arg("quasi_uniform") = false, py::arg("uniform") = false, py::arg("nx") = 0,
           "Cells of the sites in an ascending partition (not checked): 0 below partition[0], j for "

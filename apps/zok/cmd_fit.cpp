@@ -1,6 +1,7 @@
 // zok fit search: cells of sites in a partition read from files or generated, through a data-fitting
-// task; zok fit spline: splines of the columns of a file; and their tour stops, which compare speeds
-// with std::upper_bound and a Thomas-algorithm spline build.
+// task; zok fit spline: splines of the columns of a file, their values, derivatives and integrals and
+// a picture; and their tour stops, which compare speeds with std::upper_bound, a Thomas-algorithm
+// spline build and an upper_bound + Horner evaluation.
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "apps/zok/commands.h"
+#include "bench/interp_baseline.h"
 #include "bench/spline_baseline.h"
 #include "core/thread_limit.h"
 #include "zok/core_services.h"
@@ -43,7 +45,12 @@ constexpr const char* kUsage =
     "  --ic COL: the column (name or number from 0) of the Hermite slopes or default second\n"
     "            derivatives, read at the interior nodes\n"
     "  prints kind, ends, nx, status and build time; --coeffs then one line per cell: function, cell,\n"
-    "  its left end and its coefficients c0.. of c0 + c1*t + ..., t from that left end\n";
+    "  its left end and its coefficients c0.. of c0 + c1*t + ..., t from that left end\n"
+    "  evaluation: --at FILE | --even A,B,N  sites to evaluate at (beyond the data the end pieces go on)\n"
+    "    --deriv 1,2  derivatives besides the value   --cells  the cell of every site\n"
+    "    prints one line per site: the site, [its cell,] then per function the value and derivatives\n"
+    "  --integrate A:B[,C:D...]  one line per interval: its ends and the integral of every function\n"
+    "  --plot out.svg  the data and the spline at 400 even sites, as a standalone SVG picture\n";
 
 int usage_error(const std::string& message) {
   std::fprintf(stderr, "zok fit: %s\n%s", message.c_str(), kUsage);
@@ -372,10 +379,157 @@ bool parse_ends(const std::string& e, int64_t* code, double bc[2]) {
   return false;
 }
 
+// What `zok fit spline` evaluates after the build: sites (a file, or A,B,N evenly spaced), the
+// derivative orders besides the value, whether cells are shown, and intervals to integrate over.
+struct Evaluation {
+  std::vector<double> sites;
+  bool even = false, cells = false;
+  int64_t nsite = 0;
+  std::vector<int32_t> dorder{1};
+  std::vector<double> lo, hi;
+};
+
+std::string parse_evaluation(const std::string& at, const std::string& even, const std::string& deriv,
+                             const std::string& integrate, Evaluation* ev) {
+  std::string error;
+  if (!at.empty() && !even.empty()) return "give --at or --even, not both";
+  if (!at.empty()) {
+    if (!read_numbers(at, &ev->sites, &error)) return error;
+    ev->nsite = static_cast<int64_t>(ev->sites.size());
+  }
+  if (!even.empty()) {
+    double a, b;
+    if (!parse_even(even, 1, kMaxHeld, &a, &b, &ev->nsite)) return "--even needs A,B,N with N from 1";
+    ev->sites = {a, b};
+    ev->even = true;
+  }
+  std::istringstream orders(deriv);
+  for (std::string o; std::getline(orders, o, ',');) {
+    int64_t k;
+    if (!parse_count(o, 1, &k, 64)) return "--deriv needs orders from 1 to 64, such as 1,2";
+    if (static_cast<int64_t>(ev->dorder.size()) <= k) ev->dorder.resize(k + 1, 0);
+    ev->dorder[k] = 1;
+  }
+  std::istringstream pairs(integrate);
+  for (std::string p; std::getline(pairs, p, ',');) {
+    const size_t colon = p.find(':');
+    double a, b;
+    if (colon == std::string::npos || !parse_double(p.substr(0, colon), &a) ||
+        !parse_double(p.substr(colon + 1), &b))
+      return "--integrate needs A:B pairs, such as 0:1,2:3.5";
+    ev->lo.push_back(a);
+    ev->hi.push_back(b);
+  }
+  return "";
+}
+
+// Runs the evaluation of a built task of ny functions and prints its tables; returns the status.
+int32_t evaluate(const DfTask* task, int64_t ny, const Evaluation& ev) {
+  const int64_t n = ev.nsite, q = std::count(ev.dorder.begin(), ev.dorder.end(), 1);
+  if (n > 0) {
+    std::vector<double> r(static_cast<size_t>(n * q * ny));
+    std::vector<int32_t> cells(ev.cells ? n : 0);
+    const int32_t status = zok_df_kernel_dDFInterpolate1D(
+        task, ev.cells ? ZOK_DF_INTERP_CELLS : 0, 0, n, ev.sites.data(), ev.even ? ZOK_DF_SITES_UNIFORM : 0,
+        static_cast<int64_t>(ev.dorder.size()), ev.dorder.data(), nullptr, r.data(), ZOK_DF_RESULTS_BY_SITE,
+        cells.data(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        zok_serv_get_threading_services());
+    if (status != 0) {
+      std::fprintf(stderr, "zok fit: interpolation failed with status %d\n", status);
+      return status;
+    }
+    std::printf("site%s", ev.cells ? " cell" : "");
+    for (int64_t f = 0; f < ny; ++f)
+      for (size_t k = 0; k < ev.dorder.size(); ++k)
+        if (ev.dorder[k]) std::printf(k == 0 ? " f%lld" : " f%lld^(%zu)", static_cast<long long>(f), k);
+    std::printf("\n");
+    const double step = n > 1 && ev.even ? (ev.sites[1] - ev.sites[0]) / static_cast<double>(n - 1) : 0.0;
+    for (int64_t i = 0; i < n; ++i) {
+      std::printf("%.17g", ev.even ? ev.sites[0] + static_cast<double>(i) * step : ev.sites[i]);
+      if (ev.cells) std::printf(" %d", cells[i]);
+      for (int64_t f = 0; f < ny; ++f)
+        for (int64_t k = 0; k < q; ++k) std::printf(" %.17g", r[(f * n + i) * q + k]);
+      std::printf("\n");
+    }
+  }
+  const int64_t m = static_cast<int64_t>(ev.lo.size());
+  if (m == 0) return 0;
+  std::vector<double> r(static_cast<size_t>(m * ny));
+  const int32_t status = zok_df_kernel_dDFIntegrate1D(
+      task, 0, m, ev.lo.data(), 0, ev.hi.data(), 0, nullptr, nullptr, r.data(), 0, nullptr, nullptr, nullptr,
+      nullptr, nullptr, nullptr, nullptr, nullptr, zok_serv_get_threading_services());
+  if (status != 0) {
+    std::fprintf(stderr, "zok fit: integration failed with status %d\n", status);
+    return status;
+  }
+  for (int64_t k = 0; k < m; ++k) {
+    std::printf("integral %.17g %.17g", ev.lo[k], ev.hi[k]);
+    for (int64_t f = 0; f < ny; ++f) std::printf(" %.17g", r[f * m + k]);
+    std::printf("\n");
+  }
+  return 0;
+}
+
+// A small standalone SVG picture: axes with their end values, the data points of every function and
+// its spline at 400 even sites over the data range.
+int32_t plot(const DfTask* task, const std::vector<double>& x, const std::vector<double>& y, int64_t ny,
+             const std::string& path) {
+  constexpr int64_t kSites = 400;
+  constexpr double kW = 640, kH = 400, kPad = 50;
+  const int64_t nx = static_cast<int64_t>(x.size());
+  std::vector<double> r(kSites * ny);
+  const double ends[2] = {x.front(), x.back()};
+  const int32_t status = zok_df_kernel_dDFInterpolate1D(
+      task, 0, 0, kSites, ends, ZOK_DF_SITES_UNIFORM, 0, nullptr, nullptr, r.data(), 0, nullptr, nullptr,
+      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+  if (status != 0) return status;
+  double lo = *std::min_element(y.begin(), y.end()), hi = *std::max_element(y.begin(), y.end());
+  for (double v : r) lo = std::min(lo, v), hi = std::max(hi, v);
+  if (!(hi > lo)) hi = lo + 1;
+  auto px = [&](double t) { return kPad + (t - ends[0]) / (ends[1] - ends[0]) * (kW - 2 * kPad); };
+  auto py = [&](double v) { return kH - kPad - (v - lo) / (hi - lo) * (kH - 2 * kPad); };
+  std::ofstream out(path);
+  if (!out) {
+    std::fprintf(stderr, "zok fit: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+    return -1;
+  }
+  const char* colours[] = {"#1f77b4", "#d62728", "#2ca02c", "#9467bd"};
+  char text[512];
+  std::snprintf(
+      text, sizeof text,
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%g\" height=\"%g\" font-family=\"sans-serif\" "
+      "font-size=\"12\">\n<rect width=\"100%%\" height=\"100%%\" fill=\"white\"/>\n"
+      "<path d=\"M%g %g H%g M%g %g V%g\" stroke=\"black\" fill=\"none\"/>\n"
+      "<text x=\"%g\" y=\"%g\">%.6g</text><text x=\"%g\" y=\"%g\" text-anchor=\"end\">%.6g</text>\n"
+      "<text x=\"%g\" y=\"%g\" text-anchor=\"end\">%.6g</text><text x=\"%g\" y=\"%g\" "
+      "text-anchor=\"end\">%.6g</text>\n",
+      kW, kH, kPad, kH - kPad, kW - kPad, kPad, kH - kPad, kPad, kPad, kH - kPad + 16, ends[0], kW - kPad,
+      kH - kPad + 16, ends[1], kPad - 4, kH - kPad, lo, kPad - 4, kPad + 4, hi);
+  out << text;
+  for (int64_t f = 0; f < ny; ++f) {
+    const char* colour = colours[f % 4];
+    out << "<polyline fill=\"none\" stroke=\"" << colour << "\" points=\"";
+    for (int64_t i = 0; i < kSites; ++i) {
+      const double t = ends[0] + (ends[1] - ends[0]) * static_cast<double>(i) / (kSites - 1);
+      std::snprintf(text, sizeof text, "%.2f,%.2f ", px(t), py(r[f * kSites + i]));
+      out << text;
+    }
+    out << "\"/>\n";
+    for (int64_t j = 0; j < nx; ++j) {
+      std::snprintf(text, sizeof text, "<circle cx=\"%.2f\" cy=\"%.2f\" r=\"3\" fill=\"%s\"/>\n", px(x[j]),
+                    py(y[f * nx + j]), colour);
+      out << text;
+    }
+  }
+  out << "</svg>\n";
+  return out ? 0 : -1;
+}
+
 // argv[0] is "spline".
 int cmd_spline(int argc, char** argv) {
-  std::string path, kind_name = "natural", ends, ic_column;
-  bool coeffs = false;
+  std::string path, kind_name = "natural", ends, ic_column, at_path, even_text, deriv_text, integrate_text,
+                    plot_path;
+  bool coeffs = false, show_cells = false;
   int64_t threads = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -396,6 +550,16 @@ int cmd_spline(int argc, char** argv) {
         return usage_error("--threads needs a count from 1 to " + std::to_string(INT32_MAX));
     } else if (arg == "--coeffs") {
       coeffs = true;
+    } else if (arg == "--cells") {
+      show_cells = true;
+    } else if (arg == "--at" || arg == "--even" || arg == "--deriv" || arg == "--integrate" ||
+               arg == "--plot") {
+      std::string* target = arg == "--at"      ? &at_path
+                            : arg == "--even"  ? &even_text
+                            : arg == "--deriv" ? &deriv_text
+                            : arg == "--plot"  ? &plot_path
+                                               : &integrate_text;
+      if (!value(target)) return usage_error(arg + " needs a value");
     } else if (path.empty() && (arg == "-" || arg.compare(0, 2, "--") != 0)) {
       path = arg;
     } else {
@@ -403,6 +567,10 @@ int cmd_spline(int argc, char** argv) {
     }
   }
   if (path.empty()) return usage_error("give the data file");
+  Evaluation ev;
+  if (const std::string e = parse_evaluation(at_path, even_text, deriv_text, integrate_text, &ev); !e.empty())
+    return usage_error(e);
+  ev.cells = show_cells;
   const SplineKind* kind = nullptr;
   for (const SplineKind& k : kSplineKinds)
     if (kind_name == k.name) kind = &k;
@@ -454,10 +622,12 @@ int cmd_spline(int argc, char** argv) {
     status = kind->entry(task, nullptr, 0, ts);
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   }
-  if (task != nullptr) zok_df_kernel_DeleteTask(&task);
   std::printf("kind %s, ends %s, nx %lld, functions %lld, status %d, build %.3f ms\n", kind->name,
               ends.c_str(), static_cast<long long>(nx), static_cast<long long>(ny), status, seconds * 1e3);
-  if (status != 0) return 1;
+  if (status != 0) {
+    if (task != nullptr) zok_df_kernel_DeleteTask(&task);
+    return 1;
+  }
   for (int64_t f = 0; coeffs && f < ny; ++f)
     for (int64_t i = 0; i < cells; ++i) {
       // Cells of the quadratic start at its knots: the first node, then halfway between nodes.
@@ -466,7 +636,10 @@ int cmd_spline(int argc, char** argv) {
       for (int64_t k = 0; k < kind->order; ++k) std::printf(" %.17g", c[(f * cells + i) * kind->order + k]);
       std::printf("\n");
     }
-  return 0;
+  status = evaluate(task, ny, ev);
+  if (status == 0 && !plot_path.empty()) status = plot(task, x, y, ny, plot_path);
+  zok_df_kernel_DeleteTask(&task);
+  return status == 0 ? 0 : 1;
 }
 
 int cmd_fit(int argc, char** argv) {
@@ -593,9 +766,76 @@ void tour_spline() {
       thomas / kNodes * 1e9, ours / thomas, diff);
 }
 
+void tour_interpolate() {
+  zok::app::tour_heading("data fitting: interpolation and integration");
+  constexpr int64_t kFew = 40, kProbe = 1000;
+  constexpr double kEnd = 6.283185307179586;
+  std::vector<double> x(kFew), y(kFew), c(4 * (kFew - 1)), probe(kProbe), r(3 * kProbe);
+  for (int64_t j = 0; j < kFew; ++j) x[j] = kEnd * j / (kFew - 1), y[j] = std::sin(x[j]);
+  for (int64_t i = 0; i < kProbe; ++i) probe[i] = kEnd * (i + 0.5) / kProbe;
+  const int32_t dorder[2] = {1, 1};
+  const double lo = 0.3, hi = 5.0;
+  for (const SplineKind& k : {kSplineKinds[2], kSplineKinds[4]}) {
+    DfTask* task = nullptr;
+    zok_df_kernel_dNewTask1D(&task, kFew, x.data(), 0, 1, y.data(), ZOK_DF_VALUES_BY_ROWS, 0);
+    zok_df_kernel_dEditPPSpline1D(task, 4, 0, 1, nullptr, 0, nullptr, c.data(), 0);
+    k.entry(task, nullptr, 0, nullptr);
+    zok_df_kernel_dDFInterpolate1D(task, 0, 0, kProbe, probe.data(), ZOK_DF_SITES_SORTED, 2, dorder, nullptr,
+                                   r.data(), ZOK_DF_RESULTS_BY_SITE, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    double integral = 0;
+    zok_df_kernel_dDFIntegrate1D(task, 0, 1, &lo, 0, &hi, 0, nullptr, nullptr, &integral, 0, nullptr, nullptr,
+                                 nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    zok_df_kernel_DeleteTask(&task);
+    double value_error = 0, slope_error = 0;
+    for (int64_t i = 0; i < kProbe; ++i) {
+      value_error = std::max(value_error, std::fabs(r[2 * i] - std::sin(probe[i])));
+      slope_error = std::max(slope_error, std::fabs(r[2 * i + 1] - std::cos(probe[i])));
+    }
+    std::printf(
+        "  %-7s cubic of sin at %lld even nodes on [0, 2pi]: max error %.1e (value), %.1e (derivative);\n"
+        "          integral over [%.1f, %.1f] off by %.1e\n",
+        k.name, static_cast<long long>(kFew), value_error, slope_error, lo, hi,
+        std::fabs(integral - (std::cos(lo) - std::cos(hi))));
+  }
+  constexpr int64_t kNodes = 1000000, kSites = 1000000;
+  std::mt19937_64 rng(8);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  std::vector<double> bx(kNodes), by(kNodes), bc(4 * (kNodes - 1)), s(kSites), ours(kSites), check(kSites);
+  for (auto& v : bx) v = unit(rng);
+  std::sort(bx.begin(), bx.end());
+  for (int64_t j = 0; j < kNodes; ++j) by[j] = std::sin(10.0 * bx[j]);
+  for (auto& v : s) v = unit(rng);
+  DfTask* task = nullptr;
+  zok_df_kernel_dNewTask1D(&task, kNodes, bx.data(), 0, 1, by.data(), ZOK_DF_VALUES_BY_ROWS, 0);
+  zok_df_kernel_dEditPPSpline1D(task, 4, 0, 2, nullptr, 0, nullptr, bc.data(), 0);
+  zok_df_kernel_dDFNaturalCubicSpline1D(task, nullptr, 0, nullptr);
+  const ThreadingServices* all = zok_serv_get_threading_services();
+  auto interpolate = [&](const ThreadingServices* ts) {
+    zok_df_kernel_dDFInterpolate1D(task, 0, 0, kSites, s.data(), 0, 0, nullptr, nullptr, ours.data(), 0,
+                                   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr, ts);
+  };
+  const double one = rate(kSites, [&] { interpolate(zok::core::threads_up_to(1)); });
+  const double many = rate(kSites, [&] { interpolate(all); });
+  const double baseline = rate(kSites, [&] {
+    zok::bench::upper_bound_horner(kNodes, bx.data(), bc.data(), kSites, s.data(), check.data());
+  });
+  zok_df_kernel_DeleteTask(&task);
+  std::printf("  natural cubic on %lld random nodes, values at %lld random sites:\n",
+              static_cast<long long>(kNodes), static_cast<long long>(kSites));
+  std::printf("    zok, 1 thread       %7.1f M sites/s\n", one / 1e6);
+  std::printf("    zok, %d thread%s      %7.1f M sites/s\n", all->max_threads(),
+              all->max_threads() == 1 ? " " : "s", many / 1e6);
+  std::printf("    upper_bound+Horner  %7.1f M sites/s   (1 thread: %.1fx)   values %s\n", baseline / 1e6,
+              one / baseline, ours == check ? "agree" : "DIFFER");
+  std::printf("  draw one: zok fit spline DATA.csv --kind akima --plot spline.svg\n");
+}
+
 void tour_fit() {
   tour_search();
   tour_spline();
+  tour_interpolate();
 }
 
 const bool kRegistered = zok::app::register_command(

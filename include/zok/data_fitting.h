@@ -1,5 +1,5 @@
 /* zok data fitting: task records over a one-dimensional partition, their editors and queries, cell
- * search in every kind and index width, and spline construction. */
+ * search in every kind and index width, spline construction, interpolation and integration. */
 #ifndef ZOK_DATA_FITTING_H
 #define ZOK_DATA_FITTING_H
 
@@ -237,6 +237,80 @@ ZOK_DF_DECLARE_SEARCHES(s, float, ZokDfsSearchCallback)
 
 ZOK_DF_DECLARE_SPLINES(d)
 ZOK_DF_DECLARE_SPLINES(s)
+
+/* ---- interpolation and integration ----
+ * Evaluation kind from s_order and s_type: 2 linear; 3 with type 0 quadratic at the nodes, type 1
+ * quadratic with knots between the nodes; 4 with type 0, 2 .. 5 cubic; above 4 a piecewise
+ * polynomial of that order; 0 with type 8 a step function continuous from the left (y[k] on
+ * (x[k], x[k+1]]), 7 one continuous from the right (y[k] on [x[k], x[k+1])), 6 a lookup of node
+ * values (interpolation only), any other type evaluated by the three region routines alone. A site
+ * in cell j uses the polynomial of cell max(j-1, 0), cell nx that of cell nx-2: beyond the ends the
+ * end polynomials are extended unless a region routine is given; step functions hold y[0] and
+ * y[nx-1] there. A task with ny 0 has one function. */
+
+/* A region routine: *n sites or intervals (an integer of the task's width), their cells (task
+ * width), the sites, and the results it writes. The left routine gets the sites of cell 0, the right
+ * one those of cell nx (NaN included), the inside one the rest. In interpolation it writes the
+ * results of its n sites laid out as the call would lay them out for n sites; in integration it gets
+ * n intervals as 2n sites (lo, hi) with lo <= hi and the cells of every lo, and writes the integral of
+ * function f over interval i at r[f*n + i]. A negative status ends the call with that status; calls
+ * may come from several threads at once. */
+typedef int32_t (*ZokDfdRegionCallback)(void* n, const void* cell, const double* site, double* r,
+                                        const void* params);
+typedef int32_t (*ZokDfsRegionCallback)(void* n, const void* cell, const float* site, float* r,
+                                        const void* params);
+
+/* interpolation type: CELLS also writes the cell of every site; USER_CELLS (the whole value) reads
+ * the cells from the cell array instead of searching */
+#define ZOK_DF_INTERP_CELLS 2
+#define ZOK_DF_INTERP_USER_CELLS 4
+/* result storage (rhint): BY_SITE puts the requested orders of one site together (16 or 128),
+ * BY_ORDER all sites of one order (0 or 32); each function's results form one block */
+#define ZOK_DF_RESULTS_BY_ORDER 0
+#define ZOK_DF_RESULTS_BY_SITE 16
+
+/* Values and derivatives of every function at nsite sites. dorder holds ndorder integers of the
+ * task's width; a non-zero entry k asks for the k-th derivative (k = 0 the value); none, or
+ * ndorder <= 0, asks for the value. With q requested orders the result of function f, site i and
+ * the k-th requested order lies at f*nsite*q + i*q + k (BY_SITE) or f*nsite*q + k*nsite + i. Sites:
+ * with sitehint bit 4 site = {a, b} and the sites are a + i*(b - a)/(nsite - 1); bit 64 says they
+ * ascend. `method` is not read. Checks, in order: task null -1000; spline order and type -1011;
+ * datahint -1026; rhint not 0, 16, 32, 128 -1028; nsite <= 0 returns 0. Then a lookup asked for
+ * other than one order -1024, or for a derivative -1025; a coefficient pointer null -1016, a value
+ * pointer null -1008 (unless all three region routines are given); r null, or a cell array that is
+ * read or written null, -1037. While evaluating: a user cell outside 0 .. nx -1026, a lookup site
+ * that is no node -1022, a routine's negative status. Large calls are split over the threads of
+ * `threading`; the results do not depend on the thread count. */
+ZOK_DF_API int32_t zok_df_kernel_dDFInterpolate1D(
+    const DfTask* task, int64_t type, int32_t method, int64_t nsite, const double* site, int64_t sitehint,
+    int64_t ndorder, const void* dorder, const double* datahint, double* r, int64_t rhint, void* cell,
+    ZokDfdRegionCallback le_cb, const void* le_params, ZokDfdRegionCallback re_cb, const void* re_params,
+    ZokDfdRegionCallback i_cb, const void* i_params, ZokDfdSearchCallback search_cb,
+    const void* search_params, const ThreadingServices* threading);
+ZOK_DF_API int32_t zok_df_kernel_sDFInterpolate1D(
+    const DfTask* task, int64_t type, int32_t method, int64_t nsite, const float* site, int64_t sitehint,
+    int64_t ndorder, const void* dorder, const double* datahint, float* r, int64_t rhint, void* cell,
+    ZokDfsRegionCallback le_cb, const void* le_params, ZokDfsRegionCallback re_cb, const void* re_params,
+    ZokDfsRegionCallback i_cb, const void* i_params, ZokDfsSearchCallback search_cb,
+    const void* search_params, const ThreadingServices* threading);
+
+/* Integrals of every function from llim[k] to rlim[k], k < nlim, written at r[f*nlim + k] (every
+ * accepted rhint); a reversed interval gives minus the integral, an empty one 0, a NaN limit NaN.
+ * Each side's limits are searched by their own hint (bit 64: ascending) and data hint. Checks as in
+ * interpolation, with the lookup kind refused (-1011), ldatahint then rdatahint (-1026) and rhint
+ * -1034; nlim <= 0 returns 0; then null pointers as in interpolation. */
+ZOK_DF_API int32_t zok_df_kernel_dDFIntegrate1D(
+    const DfTask* task, int32_t method, int64_t nlim, const double* llim, int64_t llimhint,
+    const double* rlim, int64_t rlimhint, const double* ldatahint, const double* rdatahint, double* r,
+    int64_t rhint, ZokDfdRegionCallback le_cb, const void* le_params, ZokDfdRegionCallback re_cb,
+    const void* re_params, ZokDfdRegionCallback i_cb, const void* i_params, ZokDfdSearchCallback search_cb,
+    const void* search_params, const ThreadingServices* threading);
+ZOK_DF_API int32_t zok_df_kernel_sDFIntegrate1D(
+    const DfTask* task, int32_t method, int64_t nlim, const float* llim, int64_t llimhint, const float* rlim,
+    int64_t rlimhint, const double* ldatahint, const double* rdatahint, float* r, int64_t rhint,
+    ZokDfsRegionCallback le_cb, const void* le_params, ZokDfsRegionCallback re_cb, const void* re_params,
+    ZokDfsRegionCallback i_cb, const void* i_params, ZokDfsSearchCallback search_cb,
+    const void* search_params, const ThreadingServices* threading);
 
 #ifdef __cplusplus
 }
