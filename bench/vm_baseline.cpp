@@ -408,6 +408,23 @@ void libm_cdfnorm_f(int n, const float* a, const float*, float* r) {
 void libm_cdfnorm_d(int n, const double* a, const double*, double* r) {
   for (int i = 0; i < n; ++i) r[i] = 0.5 * ::erfc(a[i] * -0.7071067811865476);
 }
+// ---- gamma-function baselines: glibc loops and SLEEF's 1.0-ulp functions ----
+#define ZOK_GAMMA_BASE(name)                                                                                \
+  void libm_##name##_f(int n, const float* a, const float*, float* r) {                                     \
+    libm_loop<float>(::name##f, n, a, r);                                                                   \
+  }                                                                                                         \
+  void libm_##name##_d(int n, const double* a, const double*, double* r) {                                  \
+    libm_loop<double>(::name, n, a, r);                                                                     \
+  }                                                                                                         \
+  void sleef10_##name##_f(int n, const float* a, const float*, float* r) {                                  \
+    vector_loop<float, ZOK_VF>(ZOK_SLEEF_FU(name, u10), ::name##f, n, a, r);                                \
+  }                                                                                                         \
+  void sleef10_##name##_d(int n, const double* a, const double*, double* r) {                               \
+    vector_loop<double, ZOK_VD>(ZOK_SLEEF_DU(name, u10), static_cast<double (*)(double)>(::name), n, a, r); \
+  }
+ZOK_GAMMA_BASE(lgamma)
+ZOK_GAMMA_BASE(tgamma)
+#undef ZOK_GAMMA_BASE
 
 // SinCos: sines into r, cosines into a second array of the caller's thread kept across calls. SLEEF
 // returns both in a pair; glibc's vector sincos stores each lane through a vector of pointers.
