@@ -27,7 +27,7 @@ using vm::Fn;
 namespace gd = zok::gamma_data;
 using LD = long double;
 
-// The nearest integer of |v| < 2^62 (x87 rounding to nearest, set by X87Control).
+// The nearest integer of |v| < 2^62 (x87 rounding to nearest: the kernels run in X87Control).
 inline LD round_ld(LD v) {
   constexpr LD kShift = 0x1.8p63L;
   return v >= 0 ? (v + kShift) - kShift : (v - kShift) + kShift;
@@ -155,7 +155,6 @@ inline LD lgamma_neg(double x, LD s) {
 // the status and rounds its result once, to T.
 template <typename T>
 int lgamma_of(double x, T* r) {
-  const X87Control x87;
   if (x != x) {
     *r = static_cast<T>(x + x);
     return 0;
@@ -181,7 +180,6 @@ int lgamma_of(double x, T* r) {
 
 template <typename T>
 int tgamma_of(double x, T* r) {
-  const X87Control x87;
   if (x != x) {
     *r = static_cast<T>(x + x);
     return 0;
@@ -221,6 +219,7 @@ template <Fn kFn, typename T, int (*kRoutine)(double, T*)>
 struct ScalarK {
   using V = Vec<T>;
   static constexpr Check kCheck = Check::kRedoBlock;
+  static constexpr bool kX87 = true;
   static V vec(V x) { return x; }
   static unsigned special(V) { return kAllLanes<V>; }
   static void scalar(int i, const T* a, T* r) {
