@@ -160,7 +160,7 @@ void vector_loop(F f, G tail, int n, const T* a, T* r) {
   for (; i < n; ++i) r[i] = tail(a[i]);
 }
 
-#define ZOK_EXPLOG_BASE(name)                                                                               \
+#define ZOK_SLEEF10_BASE(name)                                                                              \
   void libm_##name##_f(int n, const float* a, const float*, float* r) {                                     \
     libm_loop<float>(::name##f, n, a, r);                                                                   \
   }                                                                                                         \
@@ -172,12 +172,14 @@ void vector_loop(F f, G tail, int n, const T* a, T* r) {
   }                                                                                                         \
   void sleef10_##name##_d(int n, const double* a, const double*, double* r) {                               \
     vector_loop<double, ZOK_VD>(ZOK_SLEEF_DU(name, u10), static_cast<double (*)(double)>(::name), n, a, r); \
-  }                                                                                                         \
-  void mvec_##name##_f(int n, const float* a, const float*, float* r) {                                     \
-    vector_loop<float, ZOK_VF>(ZOK_MVEC_F(name), ::name##f, n, a, r);                                       \
-  }                                                                                                         \
-  void mvec_##name##_d(int n, const double* a, const double*, double* r) {                                  \
-    vector_loop<double, ZOK_VD>(ZOK_MVEC_D(name), static_cast<double (*)(double)>(::name), n, a, r);        \
+  }
+#define ZOK_EXPLOG_BASE(name)                                                                        \
+  ZOK_SLEEF10_BASE(name)                                                                             \
+  void mvec_##name##_f(int n, const float* a, const float*, float* r) {                              \
+    vector_loop<float, ZOK_VF>(ZOK_MVEC_F(name), ::name##f, n, a, r);                                \
+  }                                                                                                  \
+  void mvec_##name##_d(int n, const double* a, const double*, double* r) {                           \
+    vector_loop<double, ZOK_VD>(ZOK_MVEC_D(name), static_cast<double (*)(double)>(::name), n, a, r); \
   }
 ZOK_EXPLOG_BASE(exp)
 ZOK_EXPLOG_BASE(expm1)
@@ -408,6 +410,10 @@ void libm_cdfnorm_f(int n, const float* a, const float*, float* r) {
 void libm_cdfnorm_d(int n, const double* a, const double*, double* r) {
   for (int i = 0; i < n; ++i) r[i] = 0.5 * ::erfc(a[i] * -0.7071067811865476);
 }
+// ---- gamma-function baselines: glibc loops and SLEEF's 1.0-ulp functions ----
+ZOK_SLEEF10_BASE(lgamma)
+ZOK_SLEEF10_BASE(tgamma)
+#undef ZOK_SLEEF10_BASE
 
 // SinCos: sines into r, cosines into a second array of the caller's thread kept across calls. SLEEF
 // returns both in a pair; glibc's vector sincos stores each lane through a vector of pointers.

@@ -36,27 +36,24 @@ class FpControl {
 };
 
 // x87 precision control at 64-bit significand with rounding to nearest and every exception masked,
-// for kernels whose special paths compute in extended precision; the caller's control word comes
-// back at exit.
+// for kernels that compute in extended precision. The caller's whole x87 environment (control word
+// and exception flags) comes back at exit, so flags raised inside neither reach it nor trap when
+// its own control word unmasks them again.
 class X87Control {
  public:
   X87Control() {
-    __asm__ volatile("fnstcw %0" : "=m"(saved_));
-    if ((saved_ & 0xF3F) != 0x33F) {
-      const unsigned short next = static_cast<unsigned short>((saved_ & ~0xF3F) | 0x33F);
-      __asm__ volatile("fldcw %0" : : "m"(next));
-      changed_ = true;
-    }
+    __asm__ volatile("fnstenv %0" : "=m"(saved_));  // also masks every x87 exception
+    constexpr unsigned short kWanted = 0x37F;
+    __asm__ volatile("fldcw %0" : : "m"(kWanted));
   }
-  ~X87Control() {
-    if (changed_) __asm__ volatile("fldcw %0" : : "m"(saved_));
-  }
+  ~X87Control() { __asm__ volatile("fldenv %0" : : "m"(saved_)); }
   X87Control(const X87Control&) = delete;
   X87Control& operator=(const X87Control&) = delete;
 
  private:
-  unsigned short saved_ = 0;
-  bool changed_ = false;
+  struct {
+    unsigned char bytes[28];
+  } saved_;
 };
 
 // Runs body under the control the function's flavour asks for: kernels that run under the caller's
@@ -87,7 +84,8 @@ enum class Check { kNone, kRedoBlock, kFixLanes };
 //   static void scalar(int i, const T* a, [const T* b | T b,] T* r [, T* r2]);
 //                                                             one element: store, then report
 // and may set (defaults in brackets):
-//   kCheck [kFixLanes]; kUnroll, vectors per block [1];
+//   kCheck [kFixLanes]; kUnroll, vectors per block [1]; kX87 [false]: the kernel runs inside an
+//     X87Control (extended-precision scalar routines);
 //   kTailScratch [false]: the tail shorter than a block goes through whole vectors and a scratch
 //     vector padded with the tail's first element (any special lane sends the tail to scalar);
 //   kTailGroup [0]: the tail goes in groups of min(kTailGroup, lanes), padded with kPad, only the
@@ -110,6 +108,7 @@ ZOK_POLICY_SETTING(unroll_of, kUnroll, 1)
 ZOK_POLICY_SETTING(tail_scratch_of, kTailScratch, false)
 ZOK_POLICY_SETTING(tail_group_of, kTailGroup, 0)
 ZOK_POLICY_SETTING(align_head_of, kAlignHead, false)
+ZOK_POLICY_SETTING(x87_of, kX87, false)
 #undef ZOK_POLICY_SETTING
 
 // `count` elements from i as one vector padded with K::kPad; only special lanes go through the
@@ -359,7 +358,14 @@ inline void report(int32_t code, int32_t i, const double* a, double b, double* r
 template <vm::Fn kFn, int kSlot, typename K, typename T>
 void kernel_a(int n, const T* a, T* r) {
   if (n <= 0) return;
-  with_control<kFn, kSlot>([&] { unary_loop<K>(n, a, r); });
+  with_control<kFn, kSlot>([&] {
+    if constexpr (x87_of<K>()) {
+      const X87Control x87;
+      unary_loop<K>(n, a, r);
+    } else {
+      unary_loop<K>(n, a, r);
+    }
+  });
 }
 template <vm::Fn kFn, int kSlot, typename K, typename T>
 void kernel_ab(int n, const T* a, const T* b, T* r) {

@@ -311,8 +311,9 @@ void tour_trig() {
               ns[0], ns[1], ns[2], libm);
 }
 
-// The error functions and their inverses: limits, poles and tail reports, each dErf flavour's largest error
-// against the long-double library function over [-6, 6] and its speed beside the C library's loop.
+// The error functions, their inverses and the gamma function: limits, poles and tail reports, each
+// dErf flavour's largest error against the long-double library function over [-6, 6] and its speed
+// beside the C library's loop.
 void tour_special() {
   zok::app::tour_heading("vector math: special functions");
   const float inf = std::numeric_limits<float>::infinity();
@@ -336,6 +337,14 @@ void tour_special() {
   _yubSetErrorCallBack(old);
   std::printf("sErfInv {0, 0.5, 1, -1, 1.5} = {%g, %.9g, %g, %g, %g}, status %d\n", ir[0], ir[1], ir[2],
               ir[3], ir[4], _yubGetErrStatus());
+  _yubClearErrStatus();
+  const float ga[6] = {1.0f, 0.0f, -0.0f, -1.0f, 5.0f, 40.0f};
+  float gr[6];
+  _yubSetErrorCallBack(print_report);
+  _yubsTGamma(6, ga, gr);
+  _yubSetErrorCallBack(old);
+  std::printf("sTGamma {1, 0, -0, -1, 5, 40} = {%g, %g, %g, %g, %g, %g}, status %d\n", gr[0], gr[1], gr[2],
+              gr[3], gr[4], gr[5], _yubGetErrStatus());
   _yubClearErrStatus();
   const double pa[2] = {1e-300, 1 - 0x1p-53};
   double pr[2];

@@ -19,8 +19,8 @@
 #include <cmath>
 #include <type_traits>
 
-#include "kernels/explog/explog_common.h"
 #include "kernels/erf/erf_coeffs.h"
+#include "kernels/explog/explog_common.h"
 
 namespace zok::ZOK_ISA_NS {
 
@@ -210,9 +210,10 @@ inline Pair erfinv_small(VD xh, VD xl) {
     const VD y2 = t * splat<VD>(0.7854);  // y^2 to a few digits
     const VD slope =
         splat<VD>(sd::kSqrtPiHalf) * mul_add(y2, mul_add(y2, splat<VD>(0.5), splat<VD>(1.0)), splat<VD>(1.0));
-    // Below 2^-28, x c0 rounded once is within 0.75 ulp, and the exact parts would underflow near
-    // the denormals.
-    const MD tiny = abs(xh) < splat<VD>(0x1p-28);
+    // The pair stays exact down to 2^-960, where the error of x c0 is still a normal number; it
+    // matters beyond ErfInv itself: CdfNormInv multiplies the pair by sqrt(2), and a product of the
+    // rounded x c0 reached 1.37 ulp just below p = 0.5. Below, x c0 rounded once is within 0.75 ulp.
+    const MD tiny = abs(xh) < splat<VD>(0x1p-960);
     return {select(tiny, ph, xh * splat<VD>(sd::kErfInvSmallHAC0)),
             select(tiny, mul_add(xh, q, mul_add(xl, slope, pe)), splat<VD>(-0.0))};
   } else if constexpr (kTier == Tier::kLA) {

@@ -165,6 +165,12 @@ int cdf_norm_inv(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr b) {
   return 0;
 }
 
+// ln|Gamma(a)|; MPFR gives +inf at the poles and at the infinities, as the kernels do.
+int lgamma(mpfr_ptr r, mpfr_srcptr a, mpfr_srcptr) {
+  int sign = 0;
+  return mpfr_lgamma(r, &sign, a, N);
+}
+
 // The references the facts rows name (REF column). LinearFrac's scalars are those of
 // zok::test::call: (1.5 a + 2.5) / (3.5 b + 4.5), exact in the working precision but for the division.
 const Refs ref_add{REF(mpfr_add(r, a, b, N))}, ref_sub{REF(mpfr_sub(r, a, b, N))},
@@ -182,8 +188,8 @@ const Refs ref_add{REF(mpfr_add(r, a, b, N))}, ref_sub{REF(mpfr_sub(r, a, b, N))
     ref_pow{REF(mpfr_pow(r, a, b, N))}, ref_sin{REF(mpfr_sin(r, a, N))}, ref_cos{REF(mpfr_cos(r, a, N))},
     ref_sincos{REF(mpfr_sin(r, a, N)), REF(mpfr_cos(r, a, N))}, ref_tan{REF(mpfr_tan(r, a, N))},
     ref_erf{REF(mpfr_erf(r, a, N))}, ref_erfc{REF(mpfr_erfc(r, a, N))}, ref_cdf_norm{cdf_norm},
-    ref_erf_inv{erf_inv}, ref_erfc_inv{erfc_inv}, ref_cdf_norm_inv{cdf_norm_inv},
-    ref_none{};  // none: functions that copy
+    ref_erf_inv{erf_inv}, ref_erfc_inv{erfc_inv}, ref_cdf_norm_inv{cdf_norm_inv}, ref_lgamma{lgamma},
+    ref_tgamma{REF(mpfr_gamma(r, a, N))}, ref_none{};  // none: functions that copy
 
 // Exponentials and logarithms densely over their ranges: 6000 random arguments per range, spread
 // linearly or by magnitude (the sign from `negative`), plus 40 ulps inward from each end.

@@ -367,6 +367,10 @@ std::vector<Group> special_groups() {
                          {0.025, 0, -1.9599639845400543, 0}}, kAll, false, 0.25},
       {Fn::dCdfNormInv, {{0.5, 0, 0, 0}, {0, 0, -kInf, 2}, {1, 0, kInf, 2}, {1.0000000000000002, 0, kNan, 1},
                          {1e-300, 0, -37.0470962993612, 0}, {1 - 0x1p-53, 0, 8.209536151601387, 0}}, kAll, false, 0.25},
+      // Just below 0.5 the result is about -2.5 (0.5 - p): erfinv's pair times sqrt(2) without rounding
+      // the pair first (it once reached 1.37 ulp here).
+      {Fn::dCdfNormInv, {{0x1.fffffffffffdap-2, 0, -5.287541206876357152e-15, 0},
+                         {0x1.ffffffffffffep-2, 0, -2.782916424671766922e-16, 0}}, kHA, false, 0.25},
       {Fn::sCdfNorm, {{kInf, 0, 1, 0}, {-kInf, 0, 0, 0}, {0.75, 0, 0.7733726476231318, 0}, {-3, 0, 0.0013498980316300946, 0},
                       {-12.949952125549316, 0, 1.1755031652047813e-38, 0}, {-12.949953079223633, 0, 1.1754885622229144e-38, 4},
                       {-14.170185089111328, 0, 0.500003007749427 * sdmin, 4}, {-14.170186042785645, 0, 0, 4},
@@ -379,12 +383,51 @@ std::vector<Group> special_groups() {
   };
 }
 
+// ---- gamma functions: poles, the limits of the range and exact values; references from 50-digit
+// arithmetic ----
+
+std::vector<Group> gamma_groups() {
+  const double dmax = std::numeric_limits<double>::max();
+  return {
+      {Fn::sTGamma, {{1, 0, 1, 0}, {0, 0, kInf, 2}, {-0.0, 0, -kInf, 2}, {-1, 0, kNan, 1}, {5, 0, 24, 0},
+                     {40, 0, kInf, 3}, {-kInf, 0, kNan, 1}, {kInf, 0, kInf, 0}, {kNan, 0, kNan, 0},
+                     {14, 0, 6227020800.0, 0}, {-8388608, 0, kNan, 1}}, kAll, true},
+      // Overflow beside the last finite result, above and below zero; float results below the normal
+      // range are reported, denormal or zero.
+      {Fn::sTGamma, {{35.040096282958984, 0, 3.4027979115654976e38, 0}, {35.04010009765625, 0, kInf, 3},
+                     {1.0000002153053333e-39, 0, kInf, 3}, {-1.0000002153053333e-39, 0, -kInf, 3},
+                     {0.5, 0, 1.772453850905516, 0}, {-2.5, 0, -0.94530872048294188, 0},
+                     {-36.5, 0, -1.3930959446654347e-42, 4}, {-40.5, 0, -0.0, 4}}},
+      {Fn::dTGamma, {{1, 0, 1, 0}, {0, 0, kInf, 2}, {-0.0, 0, -kInf, 2}, {-1, 0, kNan, 1}, {5, 0, 24, 0},
+                     {23, 0, 1.1240007277776077e21, 0}, {-0x1p60, 0, kNan, 1}, {-kInf, 0, kNan, 1},
+                     {kInf, 0, kInf, 0}, {kNan, 0, kNan, 0}}, kAll, true},
+      {Fn::dTGamma, {{171.6243769563027, 0, 1.7976931348622299e308, 0}, {171.62437695630274, 0, kInf, 3},
+                     {1 / dmax / 4, 0, kInf, 3}, {0.5, 0, 1.772453850905516, 0}, {-2.5, 0, -0.94530872048294188, 0},
+                     {-170.5, 0, -3.3127395215386073e-308, 0}, {-180.5, 0, -0.0, 0}}},
+      {Fn::sLGamma, {{1, 0, 0, 0}, {2, 0, 0, 0}, {0, 0, kInf, 2}, {-2, 0, kInf, 2}, {-0.0, 0, kInf, 2},
+                     {-8388609, 0, kInf, 2}, {kInf, 0, kInf, 0}, {-kInf, 0, kInf, 0}, {kNan, 0, kNan, 0}}, kAll, true},
+      // The last float whose ln|Gamma| is finite, and the first that overflows; the float nearest the
+      // zero at -2.457...
+      {Fn::sLGamma, {{4.085003108497519e36, 0, 3.4028233508339779e38, 0}, {4.085003425410169e36, 0, kInf, 3},
+                     {-2.4570248126983643, 0, -1.1287842529645816e-7, 0}, {0.5, 0, 0.57236494292470009, 0},
+                     {-0.5, 0, 1.2655121234846454, 0}, {-2.5, 0, -0.056243716497674051, 0}}},
+      {Fn::dLGamma, {{1, 0, 0, 0}, {2, 0, 0, 0}, {0, 0, kInf, 2}, {-3, 0, kInf, 2}, {-0x1p60, 0, kInf, 2},
+                     {kInf, 0, kInf, 0}, {-kInf, 0, kInf, 0}, {kNan, 0, kNan, 0}}, kAll, true},
+      // The two doubles beside the zero at -2.457..., where the reflection's terms cancel entirely.
+      {Fn::dLGamma, {{2.5599833278516383e305, 0, 1.7976931348623157e308, 0}, {2.5599833278516387e305, 0, kInf, 3},
+                     {-2.4570247382208006, 0, 5.6191923589500965e-17, 0}, {-2.457024738220801, 0, -6.1687121408846648e-16, 0},
+                     {1e-300, 0, 690.77552789821371, 0}, {1e300, 0, 6.8977552789821374e302, 0},
+                     {100, 0, 359.1342053695754, 0}, {-0.5, 0, 1.2655121234846454, 0}}},
+  };
+}
+
 // clang-format on
 
 class SpecialTest : public zok::test::IsaTest {};
 
 TEST_P(SpecialTest, EveryFunctionsCasesInEveryFlavour) {
-  for (const auto& groups : {arith_groups(), explog_groups(), power_groups(), trig_groups(), special_groups()})
+  for (const auto& groups :
+       {arith_groups(), explog_groups(), power_groups(), trig_groups(), special_groups(), gamma_groups()})
     for (const Group& g : groups) {
       if (zok::vm::info(g.fn).type == 's') {
         run_group<float>(GetParam(), g);
@@ -611,7 +654,7 @@ TEST_P(SpecialTest, UnmaskedExceptionsChangeNothing) {
   ASSERT_NE(mem, MAP_FAILED);
   auto* shared = static_cast<RunRecord*>(mem);
   std::vector<Group> groups = arith_groups();
-  for (auto more : {explog_groups(), power_groups(), trig_groups(), special_groups()})
+  for (auto more : {explog_groups(), power_groups(), trig_groups(), special_groups(), gamma_groups()})
     groups.insert(groups.end(), more.begin(), more.end());
   zok::test::ModeOption env(nullptr);
   zok::test::on_fresh_thread([&] {

@@ -1,0 +1,246 @@
+// Gamma-function kernels (LGamma = ln|Gamma(x)|, TGamma = Gamma(x)) for float and double: one
+// kernel per type fills all three slots and hands every element to a scalar routine in extended
+// precision. Coefficients come from tools/gen_gamma_coeffs.py.
+//
+// Contract (measured maxima against MPFR in tests/vm/accuracy_test.cpp): within 1 ulp in every
+// slot, over the whole argument range, denormal arguments and results included. Both routines
+// work on 64-bit significands and round once to the element type, so a result is within
+// 0.5 ulp plus the extended computation's few units of 2^-64.
+// Special values, the same in every slot:
+//   LGamma: NaN -> NaN, +-inf -> +inf without a report; +-0 and the negative integers -> +inf,
+//     code 2; a finite result too large for the type -> +inf, code 3 (float from 4.085e36 on);
+//     1 and 2 -> +0.
+//   TGamma: NaN -> NaN, +inf -> +inf without a report; +-0 -> +-inf, code 2; the negative
+//     integers and -inf -> NaN, code 1; a result too large -> +-inf, code 3; a float result below
+//     the smallest normal number (zero included) from a finite argument reports code 4, double
+//     ones none. Positive integers whose factorial the type holds give it exactly.
+#include <cmath>
+
+#include "frame/kernel_frame.h"
+#include "kernels/gamma/gamma_coeffs.h"
+
+namespace zok::ZOK_ISA_NS {
+
+namespace {
+
+using vm::Fn;
+namespace gd = zok::gamma_data;
+using LD = long double;
+
+// The nearest integer of |v| < 2^62 (x87 rounding to nearest: the kernels run in X87Control).
+inline LD round_ld(LD v) {
+  constexpr LD kShift = 0x1.8p63L;
+  return v >= 0 ? (v + kShift) - kShift : (v - kShift) + kShift;
+}
+
+// Taylor coefficients of sin z / z and cos z in z^2, to z^21 and z^22: at |z| <= pi/4 the first
+// omitted term is below 2^-70.
+constexpr int kSinTerms = 11;
+struct SinCosTaylor {
+  LD s[kSinTerms], c[kSinTerms + 1];
+};
+constexpr SinCosTaylor sincos_taylor() {
+  SinCosTaylor t{};
+  LD ts = 1, tc = 1;
+  for (int j = 0; j <= kSinTerms; ++j) {
+    if (j < kSinTerms) t.s[j] = ts;
+    t.c[j] = tc;
+    ts /= -LD((2 * j + 2) * (2 * j + 3));
+    tc /= -LD((2 * j + 1) * (2 * j + 2));
+  }
+  return t;
+}
+constexpr SinCosTaylor kSinPi = sincos_taylor();
+
+// sin(pi x) for finite x with |x| < 2^52. The reduction is exact: 2|x| and its nearest integer k
+// fit in 53 bits, f = |x| - k/2 lies in [-1/4, 1/4] and is a difference of two values on the grid
+// of |x|'s last place; only pi f is rounded (to 64 bits), so the result is exactly zero at the
+// integers and near them keeps its full relative accuracy.
+inline LD sinpi(double x) {
+  const LD a = std::fabs(x);
+  const LD k = round_ld(2 * a);
+  const LD f = a - k / 2;
+  const LD z = gd::kPi * f;
+  const LD z2 = z * z;
+  LD s = kSinPi.s[kSinTerms - 1], c = kSinPi.c[kSinTerms];
+  for (int j = kSinTerms - 2; j >= 0; --j) s = s * z2 + kSinPi.s[j];
+  for (int j = kSinTerms - 1; j >= 0; --j) c = c * z2 + kSinPi.c[j];
+  s *= z;
+  const int q = static_cast<int>(static_cast<long long>(k) & 3);
+  LD r = (q & 1) ? c : s;
+  if (q >= 2) r = -r;
+  return x < 0 ? -r : r;
+}
+
+// ln Gamma(2 + u) for u in [-0.5, 1): u Q(u), exact zero at u = 0.
+inline LD lgamma2(LD u) {
+  int k = static_cast<int>((u + 0.5L) * 4);
+  k = k < 0 ? 0 : k > 5 ? 5 : k;
+  const LD v = u - (-0.375L + 0.25L * k);
+  const LD* q = gd::kQ[k];
+  LD p = q[gd::kQDegree];
+  for (int j = gd::kQDegree - 1; j >= 0; --j) p = p * v + q[j];
+  return u * p;
+}
+
+// The Stirling series' sum for x >= 12.
+inline LD stirling_sum(LD x) {
+  const LD t = 1 / x, t2 = t * t;
+  LD p = gd::kStirling[9];
+  for (int j = 8; j >= 0; --j) p = p * t2 + gd::kStirling[j];
+  return p * t;
+}
+
+// ln Gamma(x) for x > 0 (not a denormal in extended precision, so no scaling is needed).
+inline LD lgamma_pos(LD x) {
+  if (x < 0.5L) return lgamma2(x) - logl(x * (1 + x));
+  // lgamma(x) = lgamma(x + 1) - ln x with x = 1 + u: ln(1 + u) from u, which is exact.
+  if (x < 1.5L) return lgamma2(x - 1) - log1pl(x - 1);
+  if (x < 3) return lgamma2(x - 2);
+  if (x < 12) {
+    LD y = x, p = 1;
+    while (y >= 3) {
+      y -= 1;
+      p *= y;
+    }
+    return lgamma2(y - 2) + logl(p);
+  }
+  return (x - 0.5L) * logl(x) - x + (gd::kHalfLn2Pi + stirling_sum(x));
+}
+
+// Gamma(x) for x > 0. Above 12 as x^(x - 1/2) e^-x sqrt(2 pi) e^S(x), each factor within an ulp or
+// two of 64 bits whatever the size of its exponent; above 200 every type overflows.
+inline LD tgamma_pos(LD x) {
+  if (x < 0.5L) return expl(lgamma2(x)) / (x * (1 + x));
+  if (x < 1.5L) return expl(lgamma2(x - 1)) / x;
+  if (x < 3) return expl(lgamma2(x - 2));
+  if (x < 12) {
+    LD y = x, p = 1;
+    while (y >= 3) {
+      y -= 1;
+      p *= y;
+    }
+    return expl(lgamma2(y - 2)) * p;
+  }
+  if (x > 200) return __builtin_infl();
+  return powl(x, x - 0.5L) * expl(-x) * gd::kSqrt2Pi * expl(stirling_sum(x));
+}
+
+// ln|Gamma(x)| for non-integer x in (-2^52, 0). Near the zeros (on (-18, -2), where the result
+// is small against the terms that make it) by the Taylor series at the zero; elsewhere below 20
+// as ln|Gamma(x)| with |Gamma(x)| = pi / (|x sin(pi x)| Gamma(-x)), whose relative error becomes an
+// absolute one of the same size; beyond 20 no zero lies within a double of the argument, and the
+// terms are added.
+inline LD lgamma_neg(double x, LD s) {
+  const LD a = -static_cast<LD>(x);
+  if (a < 20) {
+    const int n = static_cast<int>(a);
+    if (n >= gd::kRootFirst && n < gd::kRootEnd) {
+      for (int j = 0; j < 2; ++j) {
+        const gd::GammaRoot& root = gd::kRoots[2 * (n - gd::kRootFirst) + j];
+        const LD h = (x - root.hi) - root.lo;  // x - hi is exact: both lie within a factor 2
+        if (std::fabs(h) < root.radius) {
+          LD p = root.c[gd::kRootDegree - 1];
+          for (int k = gd::kRootDegree - 2; k >= 0; --k) p = p * h + root.c[k];
+          return p * h;
+        }
+      }
+    }
+    return logl(gd::kPi / (a * std::fabs(s) * tgamma_pos(a)));
+  }
+  return gd::kLnPi - logl(a * std::fabs(s)) - lgamma_pos(a);
+}
+
+// The routines on a double argument (floats are exact in it), in extended precision; each returns
+// the status and rounds its result once, to T.
+template <typename T>
+int lgamma_of(double x, T* r) {
+  if (x != x) {
+    *r = static_cast<T>(x + x);
+    return 0;
+  }
+  if (std::fabs(x) == kInf<double>) {
+    *r = kInf<T>;
+    return 0;
+  }
+  LD v;
+  if (x > 0) {
+    v = lgamma_pos(x);
+  } else {
+    const LD s = std::fabs(x) < Limits<double>::kIntegral ? sinpi(x) : 0;
+    if (s == 0) {
+      *r = kInf<T>;
+      return ZOK_VM_STATUS_SING;
+    }
+    v = lgamma_neg(x, s);
+  }
+  *r = static_cast<T>(v);
+  return *r == kInf<T> ? ZOK_VM_STATUS_OVERFLOW : 0;
+}
+
+template <typename T>
+int tgamma_of(double x, T* r) {
+  if (x != x) {
+    *r = static_cast<T>(x + x);
+    return 0;
+  }
+  if (x == kInf<double>) {
+    *r = kInf<T>;
+    return 0;
+  }
+  if (x == 0) {
+    *r = std::copysign(kInf<T>, static_cast<T>(x));
+    return ZOK_VM_STATUS_SING;
+  }
+  LD v;
+  if (x > 0) {
+    v = tgamma_pos(x);
+  } else {
+    const LD s = std::fabs(x) < Limits<double>::kIntegral ? sinpi(x) : 0;
+    if (s == 0) {  // the negative integers and -inf
+      const volatile T zero = 0;
+      *r = zero / zero;
+      return ZOK_VM_STATUS_DOMAIN;
+    }
+    // Gamma(x) = -pi / (x sin(pi x) Gamma(-x)); beyond -200 it is zero in every type, with the
+    // sign of sin(pi x).
+    v = x < -200 ? (s > 0 ? 0.0L : -0.0L) : -gd::kPi / (x * s * tgamma_pos(-static_cast<LD>(x)));
+  }
+  *r = static_cast<T>(v);
+  if (std::fabs(*r) == kInf<T>) return ZOK_VM_STATUS_OVERFLOW;
+  if constexpr (sizeof(T) == 4) {
+    if (std::fabs(*r) < Limits<T>::kMinNormal) return ZOK_VM_STATUS_UNDERFLOW;
+  }
+  return 0;
+}
+
+// Every element goes to the scalar routine: the policy's vector path is never taken.
+template <Fn kFn, typename T, int (*kRoutine)(double, T*)>
+struct ScalarK {
+  using V = Vec<T>;
+  static constexpr Check kCheck = Check::kRedoBlock;
+  static constexpr bool kX87 = true;
+  static V vec(V x) { return x; }
+  static unsigned special(V) { return kAllLanes<V>; }
+  static void scalar(int i, const T* a, T* r) {
+    const int status = kRoutine(a[i], r + i);
+    if (status != 0) report(status, i, a, a, r, r, vm::traits(kFn).name);
+  }
+};
+
+template <Fn f, int>
+using LGammaOf = ScalarK<f, vm::Elem<f>, lgamma_of<vm::Elem<f>>>;
+template <Fn f, int>
+using TGammaOf = ScalarK<f, vm::Elem<f>, tgamma_of<vm::Elem<f>>>;
+
+}  // namespace
+
+void register_gamma(vm::KernelSlots& s) {
+  using enum Fn;
+  reg<sLGamma, LGammaOf>(s);
+  reg<dLGamma, LGammaOf>(s);
+  reg<sTGamma, TGammaOf>(s);
+  reg<dTGamma, TGammaOf>(s);
+}
+
+}  // namespace zok::ZOK_ISA_NS
