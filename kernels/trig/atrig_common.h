@@ -83,9 +83,14 @@ inline V atan2_core(V a, V b) {
     if constexpr (kTwo) {
       const V inv = splat<V>(1.0) / dh;
       z = num * inv;
+      // The residual num - z (dh + dl), taken 2^200 higher where the numerator is so small that
+      // it (or the error of the product) would fall below the denormals.
+      const auto tiny = y < splat<V>(0x1p-900);
+      const V up = select(tiny, splat<V>(1.0), splat<V>(0x1p200));
+      const V zs = z * up;
       V p, e;
-      two_prod(z, dh, p, e);
-      zl = nmul_add(z, dl, (num - p) - e) * inv;
+      two_prod(zs, dh, p, e);
+      zl = nmul_add(zs, dl, (num * up - p) - e) * inv * select(tiny, splat<V>(1.0), splat<V>(0x1p-200));
       V s, se;
       two_sum(kh, ch, s, se);
       kh = s;
@@ -177,18 +182,19 @@ struct ASinCosK {
   }
 };
 
-// Atan: M::eval on finite x; NaN gives NaN, an infinity +-pi/2, neither reported.
-template <typename T, class M>
+// Atan: M::eval up to kHi; beyond, atan x rounds to +-pi/2 (1/|x| is below half an ulp of it), the
+// infinities included; NaN gives NaN. Nothing is reported.
+template <typename T, class M, T kHi>
 struct AtanK {
   using V = Vec<T>;
   static constexpr int kUnroll = trig_unroll<T>(8);
   static V vec(V x) { return M::eval(x); }
-  static unsigned special(V x) { return outside<V>(abs(x) <= splat<V>(std::numeric_limits<T>::max())); }
+  static unsigned special(V x) { return outside<V>(abs(x) <= splat<V>(kHi)); }
   static void scalar(int i, const T* a, T* r) {
     const T x = a[i];
     if (x != x) {
       r[i] = x + x;
-    } else if (std::isinf(x)) {
+    } else if (std::fabs(x) > kHi) {
       r[i] = std::copysign(Angles<T>::kHalfH, x);
     } else {
       r[i] = on_lane<AtanK>(x);

@@ -29,7 +29,8 @@ struct DAsin {
 template <Fn f, int s>
 using DAtanOf =
     AtanK<double,
-          BySlot<s, DAtan<td::kDAtanLA, false>, DAtan<td::kDAtanHA, true>, DAtan<td::kDAtanEP, false>>>;
+          BySlot<s, DAtan<td::kDAtanLA, false>, DAtan<td::kDAtanHA, true>, DAtan<td::kDAtanEP, false>>,
+          0x1p990>;
 template <Fn f, int s>
 using DAtan2Of =
     Atan2K<double,

@@ -70,7 +70,7 @@ struct SAtanEP {
 template <Fn f, int s>
 using SAtanOf =
     std::conditional_t<s == vm::kEP, SAtanEP,
-                       AtanK<float, BySlot<s, SAtanF<td::kSAtanLA>, SAtanHA<td::kDAtanEP>, void>>>;
+                       AtanK<float, BySlot<s, SAtanF<td::kSAtanLA>, SAtanHA<td::kDAtanEP>, void>, kSMax>>;
 template <Fn f, int s>
 using SAtan2Of =
     Atan2K<float, BySlot<s, SAtan2F<td::kSAtanLA>, SAtan2HA<td::kDAtanEP>, SAtan2F<td::kSAtanEP>>, kSMin,

@@ -352,7 +352,7 @@ std::vector<Group> inverse_groups() {
   };
   auto atan_group = [&](Fn fn, unsigned slots) {
     return Group{fn, {{0, 0, 0, 0}, {-0.0, 0, -0.0, 0}, {kInf, 0, half, 0}, {-kInf, 0, -half, 0}, {kNan, 0, kNan, 0},
-                      {1, 0, quarter, 0}, {-1, 0, -quarter, 0}, {-1e30, 0, -half, 0}, {1e-30, 0, 1e-30, 0}}, slots};
+                      {1, 0, quarter, 0}, {-1, 0, -quarter, 0}, {-1e30, 0, -half, 0}, {1e300, 0, half, 0}, {1e-30, 0, 1e-30, 0}}, slots};
   };
   auto atan2_group = [&](Fn fn) {
     return Group{fn, {{0, 0, 0, 0}, {-0.0, 0, -0.0, 0}, {0, -0.0, pi, 0}, {-0.0, -0.0, -pi, 0},
@@ -377,7 +377,7 @@ std::vector<Group> inverse_groups() {
       // Beyond [2^-960, 2^990] the double Atan2 scales both arguments.
       {Fn::dAtan2, {{1.5e308, 1.7e308, 0.722979353401491, 0}, {1e-310, 2e-310, 0.4636476090008061, 0},
                     {-3e-320, -1e-315, -3.1415626539237413, 0}, {1e308, -1e-300, half, 0},
-                    {ddmin, 1e300, 0, 0}}},
+                    {ddmin, 1e300, 0, 0}, {0x1.0624dd2f1a9f9p-1022, 0x1.325ec76682154p-245, 1.0764323181337122e-234, 0}}},
   };
 }
 
