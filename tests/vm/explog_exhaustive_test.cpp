@@ -1,5 +1,5 @@
 // Every one of the 2^32 float arguments through every flavour of the float exponential, logarithm,
-// trigonometric and error-function kernels of one argument (the instruction set the tables use;
+// trigonometric, inverse trigonometric and error-function kernels of one argument (the instruction set the tables use;
 // both results of SinCos), against the C library's double-precision functions, whose own error is
 // far below a float ulp. Slow: not run in CI.
 #include <gtest/gtest.h>
@@ -108,6 +108,14 @@ TEST(TrigExhaustive, EveryFloatArgument) {
   double (*const sin)(double) = std::sin;
   double (*const cos)(double) = std::cos;
   sweep_every_float({{Fn::sSin, sin}, {Fn::sCos, cos}, {Fn::sSinCos, sin, cos}, {Fn::sTan, std::tan}});
+}
+
+// Asin and Acos report (and give NaN for) the floats beyond 1; the C library's NaN is the reference.
+TEST(InverseTrigExhaustive, EveryFloatArgument) {
+  double (*const asin)(double) = std::asin;
+  double (*const acos)(double) = std::acos;
+  double (*const atan)(double) = std::atan;
+  sweep_every_float({{Fn::sAsin, asin}, {Fn::sAcos, acos}, {Fn::sAtan, atan}});
 }
 
 // The normal distribution's reference rounds -x/sqrt(2) once: at most 2^-45 relative in the result
