@@ -66,7 +66,11 @@ inline V atan2_core(V a, V b) {
   const auto bneg = negative(b);
   const V sigma = (b & sign) ^ select(swap, zero, sign);  // sign bit of sigma
   V kh = select(swap, select(bneg, zero, splat<V>(A::kPiH)), splat<V>(A::kHalfH));
-  V kl = select(swap, select(bneg, zero, splat<V>(A::kPiL)), splat<V>(A::kHalfL));
+  // The constants' low parts count only where the quotient's error is carried too, or where nothing
+  // else rounds (the float formula).
+  V kl = zero;
+  if constexpr (kTwo || !kReduce)
+    kl = select(swap, select(bneg, zero, splat<V>(A::kPiL)), splat<V>(A::kHalfL));
   V z, zl = zero;
   if constexpr (kReduce) {
     static_assert(std::is_same_v<T, double>);
@@ -76,7 +80,6 @@ inline V atan2_core(V a, V b) {
     };
     const V c = centre(0.25, 0.5, 1.0);
     const V ch = centre(td::kDAtanQuarterH, td::kDAtanHalfH, td::kDPio4H) ^ sigma;
-    const V cl = centre(td::kDAtanQuarterL, td::kDAtanHalfL, td::kDPio4L) ^ sigma;
     const V num = nmul_add(c, x, y), cy = c * y;
     V dh, dl;
     fast_two_sum(x, cy, dh, dl);
@@ -94,11 +97,10 @@ inline V atan2_core(V a, V b) {
       V s, se;
       two_sum(kh, ch, s, se);
       kh = s;
-      kl = se + (kl + cl);
+      kl = se + (kl + (centre(td::kDAtanQuarterL, td::kDAtanHalfL, td::kDPio4L) ^ sigma));
     } else {
       z = num / dh;
       kh = kh + ch;
-      kl = kl + cl;
     }
   } else {
     z = y / x;
