@@ -154,16 +154,6 @@ inline V asin_core(V x) {
   }
 }
 
-// The two halves of a float vector through a double computation.
-template <class F>
-inline VF widened1(VF x, F f) {
-  return narrow(f(widen_lo(x)), f(widen_hi(x)));
-}
-template <class F>
-inline VF widened2(VF a, VF b, F f) {
-  return narrow(f(widen_lo(a), widen_lo(b)), f(widen_hi(a), widen_hi(b)));
-}
-
 // Asin and Acos: M::eval on |x| <= 1; NaN gives NaN silently, |x| > 1 NaN with code 1.
 template <vm::Fn kFn, typename T, class M>
 struct ASinCosK {

@@ -19,19 +19,19 @@ constexpr float kSMin = std::numeric_limits<float>::denorm_min(), kSMax = std::n
 template <const auto& P>
 struct SAtanHA {
   static VF eval(VF x) {
-    return widened1(x, [](VD d) { return atan2_core<P, true, false>(d, splat<VD>(1.0)); });
+    return widened(x, [](VD d) { return atan2_core<P, true, false>(d, splat<VD>(1.0)); });
   }
 };
 template <const auto& P>
 struct SAtan2HA {
   static VF eval(VF a, VF b) {
-    return widened2(a, b, [](VD y, VD x) { return atan2_core<P, true, false>(y, x); });
+    return widened(a, b, [](VD y, VD x) { return atan2_core<P, true, false>(y, x); });
   }
 };
 template <const auto& P, bool kAcos>
 struct SAsinHA {
   static VF eval(VF x) {
-    return widened1(x, [](VD d) { return asin_core<P, kAcos, false>(d); });
+    return widened(x, [](VD d) { return asin_core<P, kAcos, false>(d); });
   }
 };
 template <const auto& P>
