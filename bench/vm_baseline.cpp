@@ -139,6 +139,9 @@ ZOK_MVEC_DECLARE(log1p)
 ZOK_MVEC_DECLARE(sin)
 ZOK_MVEC_DECLARE(cos)
 ZOK_MVEC_DECLARE(tan)
+ZOK_MVEC_DECLARE(asin)
+ZOK_MVEC_DECLARE(acos)
+ZOK_MVEC_DECLARE(atan)
 ZOK_MVEC_DECLARE(erf)
 ZOK_MVEC_DECLARE(erfc)
 #undef ZOK_MVEC_DECLARE
@@ -189,6 +192,9 @@ ZOK_EXPLOG_BASE(log1p)
 ZOK_EXPLOG_BASE(sin)
 ZOK_EXPLOG_BASE(cos)
 ZOK_EXPLOG_BASE(tan)
+ZOK_EXPLOG_BASE(asin)
+ZOK_EXPLOG_BASE(acos)
+ZOK_EXPLOG_BASE(atan)
 #define ZOK_SLEEF35_BASE(name)                                                                              \
   void sleef35_##name##_f(int n, const float* a, const float*, float* r) {                                  \
     vector_loop<float, ZOK_VF>(ZOK_SLEEF_FU(name, u35), ::name##f, n, a, r);                                \
@@ -199,6 +205,9 @@ ZOK_EXPLOG_BASE(tan)
 ZOK_SLEEF35_BASE(sin)
 ZOK_SLEEF35_BASE(cos)
 ZOK_SLEEF35_BASE(tan)
+ZOK_SLEEF35_BASE(asin)
+ZOK_SLEEF35_BASE(acos)
+ZOK_SLEEF35_BASE(atan)
 #undef ZOK_SLEEF35_BASE
 void sleef35_log_f(int n, const float* a, const float*, float* r) {
   vector_loop<float, ZOK_VF>(ZOK_SLEEF_FU(log, u35), ::logf, n, a, r);
@@ -250,6 +259,8 @@ extern "C" ZOK_VF ZOK_MVEC2_F(pow)(ZOK_VF, ZOK_VF);
 extern "C" ZOK_VD ZOK_MVEC2_D(pow)(ZOK_VD, ZOK_VD);
 extern "C" ZOK_VF ZOK_MVEC2_F(hypot)(ZOK_VF, ZOK_VF);
 extern "C" ZOK_VD ZOK_MVEC2_D(hypot)(ZOK_VD, ZOK_VD);
+extern "C" ZOK_VF ZOK_MVEC2_F(atan2)(ZOK_VF, ZOK_VF);
+extern "C" ZOK_VD ZOK_MVEC2_D(atan2)(ZOK_VD, ZOK_VD);
 
 namespace zok::bench::ZOK_ISA_NS {
 namespace {
@@ -315,6 +326,9 @@ ZOK_BINARY_BASE(mvec, pow, ZOK_MVEC2_F(pow), ZOK_MVEC2_D(pow))
 ZOK_BINARY_BASE(sleef05, hypot, ZOK_SLEEF_FU(hypot, u05), ZOK_SLEEF_DU(hypot, u05))
 ZOK_BINARY_BASE(sleef35, hypot, ZOK_SLEEF_FU(hypot, u35), ZOK_SLEEF_DU(hypot, u35))
 ZOK_BINARY_BASE(mvec, hypot, ZOK_MVEC2_F(hypot), ZOK_MVEC2_D(hypot))
+ZOK_BINARY_BASE(sleef10, atan2, ZOK_SLEEF_FU(atan2, u10), ZOK_SLEEF_DU(atan2, u10))
+ZOK_BINARY_BASE(sleef35, atan2, ZOK_SLEEF_FU(atan2, u35), ZOK_SLEEF_DU(atan2, u35))
+ZOK_BINARY_BASE(mvec, atan2, ZOK_MVEC2_F(atan2), ZOK_MVEC2_D(atan2))
 #undef ZOK_BINARY_BASE
 
 // Pow2o3, Pow3o2, InvCbrt and Powx through the same SLEEF and glibc functions: cbrt of the square

@@ -15,7 +15,7 @@ error of the rounded polynomial over a dense grid.
 import os
 import sys
 
-from mpmath import mp, mpf, pi, sin, cos, floor, matrix, lu_solve, linspace
+from mpmath import mp, mpf, pi, sin, cos, atan, asin, floor, matrix, lu_solve, linspace
 
 from gen_explog_tables import dstr, f32, fstr
 
@@ -96,12 +96,73 @@ def cos_g(z):
     return (cos(r) - 1 + z / 2) / (z * z) if z > mpf(2) ** -60 else mpf(1) / 24 - z / 720
 
 
+def atan_g(z):
+    r = mp.sqrt(z)
+    return (atan(r) - r) / (r**3) if z > mpf(2) ** -60 else mpf(-1) / 3 + z / 5
+
+
+def asin_g(z):
+    r = mp.sqrt(z)
+    return (asin(r) - r) / (r**3) if z > mpf(2) ** -60 else mpf(1) / 6 + 3 * z / 40
+
+
+def odd_err(f, c, hi):
+    """Largest relative error of r + r^3 P(r^2) against f over (0, hi]."""
+    return max(abs((r + r**3 * horner(r * r, c)) / f(r) - 1) for r in linspace(hi / 4000, hi, 4000))
+
+
+def atan_ep_err(c):
+    """The float EP arctangent's polynomial: t P(t^2) against atan t over (0, 1]."""
+
+    def p(t):
+        u = t * t
+        v = u * u
+        return ((c[0] * v + c[1]) * v + c[2]) + (c[3] * v + c[4]) * u
+
+    return max(abs(t * p(t) / atan(t) - 1) for t in linspace(mpf(1) / 4000, 1, 4000))
+
+
 def sin_err(c, hi):
     return max(abs((r + r**3 * horner(r * r, c)) / sin(r) - 1) for r in linspace(hi / 4000, hi, 4000))
 
 
 def cos_err(c, hi):
     return max(abs((1 - r * r / 2 + r**4 * horner(r * r, c)) / cos(r) - 1) for r in linspace(0, hi, 4000))
+
+
+def inverse_lines(add, emit, rf, rd):
+    """Constants and polynomials of Asin, Acos, Atan and Atan2."""
+    add("")
+    add("// Inverse functions. Multiples of pi/2 and the arctangents of the reduction's centres as hi + lo.")
+    for name, v in (("kDPio2", pi / 2), ("kDPi", pi), ("kDAtanQuarter", atan(mpf(1) / 4)), ("kDAtanHalf", atan(mpf(1) / 2)),
+                    ("kDPio4", pi / 4)):
+        h = float(v)
+        add("inline constexpr double %sH = %s, %sL = %s;" % (name, dstr(h), name, dstr(v - h)))
+    for name, v in (("kSPio2", pi / 2), ("kSPi", pi)):
+        h = f32(v)
+        add("inline constexpr float %sH = %s, %sL = %s;" % (name, fstr(h), name, fstr(f32(v - h))))
+    # The float EP arctangent the kernels fix, only measured: P(t) with u = t^2, v = u^2.
+    ep = [0.023298658430576324, 0.18468023836612701, 0.9999678134918213, -0.09093204140663147,
+          -0.33161136507987976]
+    for c in ep:
+        assert f32(c) == c
+    assert f32(pi / 2) == 1.5707963705062866
+    emit("kSAtanEP5", "float", ep, "atan t = t ((c0 v + c1) v + c2 + (c3 v + c4) u), u = t^2, v = u^2, |t| <= 1 (fixed)",
+         atan_ep_err(ep))
+    # Around the centres 0, 1/4, 1/2 and 1 (quotients split at 3/16, 7/16 and 11/16) |z| <= 3/16.
+    top = mpf(3) / 16
+    for name, n in (("kDAtanHA", 8), ("kDAtanLA", 7), ("kDAtanEP", 4)):
+        c = fit(atan_g, top, n, rd)
+        emit(name, "double", c, "atan z = z + z^3 P(z^2), |z| <= 3/16, degree %d" % (2 * n + 1), odd_err(atan, c, top))
+    for name, n in (("kSAtanLA", 9), ("kSAtanEP", 5)):
+        c = fit(atan_g, mpf(1), n, rf)
+        emit(name, "float", c, "atan q = q + q^3 P(q^2), 0 <= q <= 1, degree %d" % (2 * n + 1), odd_err(atan, c, mpf(1)))
+    half = mpf(1) / 2
+    for name, n, rnd, ctype in (("kDAsinHA", 13, rd, "double"), ("kDAsinLA", 12, rd, "double"),
+                                ("kDAsinEP", 6, rd, "double"), ("kSAsinHA", 7, rd, "double"),
+                                ("kSAsinLA", 5, rf, "float"), ("kSAsinEP", 3, rf, "float")):
+        c = fit(asin_g, half, n, rnd)
+        emit(name, ctype, c, "asin z = z + z^3 P(z^2), |z| <= 1/2, degree %d" % (2 * n + 1), odd_err(asin, c, half))
 
 
 def main():
@@ -183,6 +244,7 @@ def main():
     emit("kDSinEP", "double", c, "sin r = r + r^3 P(r^2), |r| <= 1.01 pi/128, degree 3", sin_err(c, e))
     c = fit(cos_g, e, 1, rd)
     emit("kDCosEP", "double", c, "cos r = 1 - r^2/2 + r^4 P(r^2), |r| <= 1.01 pi/128, degree 4", cos_err(c, e))
+    inverse_lines(add, emit, rf, rd)
     add("")
     add("}  // namespace zok::trig_data")
     with open(os.path.join(out_dir, "trig_tables.h"), "w") as f:

@@ -276,7 +276,7 @@ void tour_power() {
 
 // Sin and Cos of huge arguments, where the reduction needs many bits of 2/pi: each double flavour
 // beside the long-double C library (reduced exactly) and the C library's double cos, in ulps; then
-// the speed of dSin over [-100, 100] beside the C library's loop.
+// the speed of dSin over [-100, 100] beside the C library's loop; then the inverse functions.
 void tour_trig() {
   zok::app::tour_heading("vector math: trigonometric functions of huge arguments");
   const double x[3] = {1e22, 0x16AC5B262CA1FFp797, 1e300};
@@ -309,6 +309,29 @@ void tour_trig() {
   });
   std::printf("dSin speed over [-100, 100]: LA %.2f ns/element, HA %.2f, EP %.2f; C library loop %.2f\n",
               ns[0], ns[1], ns[2], libm);
+
+  // The inverse functions: Atan2 in the four quadrants and of signed zeros, and each dAcos flavour's
+  // largest error over [-1, 1] against the long-double library, with its speed.
+  const double qy[6] = {1, 1, -1, -1, 0.0, -0.0}, qx[6] = {1, -1, -1, 1, -0.0, -0.0};
+  double q[6];
+  _yubdAtan2(6, qy, qx, q);
+  std::printf(
+      "dAtan2 of (1, 1), (1, -1), (-1, -1), (-1, 1), (0, -0), (-0, -0) = {%.17g, %.17g, %.17g, %.17g, %g, "
+      "%g}\n",
+      q[0], q[1], q[2], q[3], q[4], q[5]);
+  for (int i = 0; i < n; ++i) a[i] = -1.0 + 2.0 * (i + 0.5) / n;
+  const K acos[3] = {_yubdAcos_50, _yubdAcos, _yubdAcos_26};
+  double err[3];
+  for (int f = 0; f < 3; ++f) {
+    acos[f](n, a.data(), r.data());
+    err[f] = 0;
+    for (int i = 0; i < n; ++i)
+      err[f] = std::max(err[f], ulp_error(r[i], acosl(static_cast<long double>(a[i]))));
+    ns[f] = time([&] { acos[f](n, a.data(), r.data()); });
+  }
+  std::printf(
+      "dAcos over [-1, 1]: largest error LA %.2f ulp, HA %.2f, EP %.3g; %.2f, %.2f, %.2f ns/element\n",
+      err[0], err[1], err[2], ns[0], ns[1], ns[2]);
 }
 
 // The error functions, their inverses and the gamma function: limits, poles and tail reports, each

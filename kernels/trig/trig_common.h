@@ -243,6 +243,16 @@ inline void large_sincos(double x, double& s, double& c) {
   c = lane0(vc);
 }
 
+// The two halves of a float vector (or of two) through a double computation.
+template <class F>
+inline VF widened(VF x, F f) {
+  return narrow(f(widen_lo(x)), f(widen_hi(x)));
+}
+template <class F>
+inline VF widened(VF a, VF b, F f) {
+  return narrow(f(widen_lo(a), widen_lo(b)), f(widen_hi(a), widen_hi(b)));
+}
+
 // ============================================================================================
 // Special values and the scalar path shared by the kernels
 // ============================================================================================

@@ -100,12 +100,6 @@ inline VD tan_wide(VD x) {
   return t ^ ((sign_mask<VD>() & as_double(shl<63>(d.q))) ^ (x & sign_mask<VD>()));
 }
 
-// The two halves of a float vector through a double computation.
-template <class F>
-inline VF widened(VF x, F f) {
-  return narrow(f(widen_lo(x)), f(widen_hi(x)));
-}
-
 struct SSinLA {
   static VF eval(VF x) {
     VF s, c;

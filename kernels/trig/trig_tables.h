@@ -128,4 +128,37 @@ inline constexpr double kDSinEP[1] = {-0.16666410627416686};
 // cos r = 1 - r^2/2 + r^4 P(r^2), |r| <= 1.01 pi/128, degree 4; max relative error 1.61e-13.
 inline constexpr double kDCosEP[1] = {0.04166623993341271};
 
+// Inverse functions. Multiples of pi/2 and the arctangents of the reduction's centres as hi + lo.
+inline constexpr double kDPio2H = 1.5707963267948966, kDPio2L = 6.123233995736766e-17;
+inline constexpr double kDPiH = 3.141592653589793, kDPiL = 1.2246467991473532e-16;
+inline constexpr double kDAtanQuarterH = 0.24497866312686414, kDAtanQuarterL = 1.0698755618734451e-17;
+inline constexpr double kDAtanHalfH = 0.4636476090008061, kDAtanHalfL = 2.2698777452961687e-17;
+inline constexpr double kDPio4H = 0.7853981633974483, kDPio4L = 3.061616997868383e-17;
+inline constexpr float kSPio2H = 1.57079637f, kSPio2L = -4.37113883e-08f;
+inline constexpr float kSPiH = 3.14159274f, kSPiL = -8.74227766e-08f;
+// atan t = t ((c0 v + c1) v + c2 + (c3 v + c4) u), u = t^2, v = u^2, |t| <= 1 (fixed); max relative error 3.22e-05.
+inline constexpr float kSAtanEP5[5] = {0.0232986584f, 0.184680238f, 0.999967813f, -0.0909320414f, -0.331611365f};
+// atan z = z + z^3 P(z^2), |z| <= 3/16, degree 17; max relative error 6.4e-19.
+inline constexpr double kDAtanHA[8] = {-0.3333333333333333, 0.19999999999998802, -0.1428571428499754, 0.11111110947422918, -0.0909089070680041, 0.07691183616561884, -0.06628397579941953, 0.05195303313933764};
+// atan z = z + z^3 P(z^2), |z| <= 3/16, degree 15; max relative error 1.55e-17.
+inline constexpr double kDAtanLA[7] = {-0.3333333333333329, 0.1999999999988146, -0.14285714231592805, 0.11111101833015259, -0.09090149980336606, 0.07660281605864515, -0.05989131742485259};
+// atan z = z + z^3 P(z^2), |z| <= 3/16, degree 9; max relative error 3.56e-11.
+inline constexpr double kDAtanEP[4] = {-0.3333333323177575, 0.19999907176199205, -0.14272421022546616, 0.10497684326166921};
+// atan q = q + q^3 P(q^2), 0 <= q <= 1, degree 19; max relative error 1.95e-08.
+inline constexpr float kSAtanLA[9] = {-0.333333313f, 0.199997663f, -0.142791107f, 0.110379942f, -0.0867317095f, 0.0628436059f, -0.0362701751f, 0.013750284f, -0.00244703121f};
+// atan q = q + q^3 P(q^2), 0 <= q <= 1, degree 11; max relative error 2.34e-05.
+inline constexpr float kSAtanEP[5] = {-0.333308458f, 0.198655039f, -0.130709201f, 0.0691716447f, -0.0184292756f};
+// asin z = z + z^3 P(z^2), |z| <= 1/2, degree 27; max relative error 5.08e-18.
+inline constexpr double kDAsinHA[13] = {0.16666666666666669, 0.0749999999999834, 0.04464285714653523, 0.03038194412500875, 0.022372173467043486, 0.017352380709839098, 0.01397138708310213, 0.011477517005507167, 0.01033337215296726, 0.005413184483715509, 0.01751883397953867, -0.015032162599250314, 0.028878362746452394};
+// asin z = z + z^3 P(z^2), |z| <= 1/2, degree 25; max relative error 5.48e-17.
+inline constexpr double kDAsinLA[12] = {0.16666666666666646, 0.07500000000021978, 0.04464285710146497, 0.030381947490254527, 0.022372043664706378, 0.017355334434132383, 0.013928781847841392, 0.011882032645784928, 0.0077714397645414456, 0.016129764409156828, -0.010908304349000406, 0.028285381520428275};
+// asin z = z + z^3 P(z^2), |z| <= 1/2, degree 13; max relative error 9.4e-10.
+inline constexpr double kDAsinEP[6] = {0.16666666316763595, 0.07500098762726146, 0.04459803222965996, 0.03111615643856706, 0.01707785937138728, 0.033805748308875325};
+// asin z = z + z^3 P(z^2), |z| <= 1/2, degree 15; max relative error 5.57e-11.
+inline constexpr double kSAsinHA[7] = {0.16666666687333978, 0.07499992038455655, 0.04464783688922225, 0.03026615691537072, 0.02363499855033048, 0.010491475672632833, 0.031085696848323317};
+// asin z = z + z^3 P(z^2), |z| <= 1/2, degree 11; max relative error 1.56e-08.
+inline constexpr float kSAsinLA[5] = {0.166666731f, 0.0749880895f, 0.0450107008f, 0.0264942776f, 0.0382064506f};
+// asin z = z + z^3 P(z^2), |z| <= 1/2, degree 7; max relative error 5.61e-06.
+inline constexpr float kSAsinEP[3] = {0.166687831f, 0.073534295f, 0.0591248833f};
+
 }  // namespace zok::trig_data

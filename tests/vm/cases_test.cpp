@@ -332,6 +332,55 @@ std::vector<Group> trig_groups() {
   };
 }
 
+// Inverse functions: the zeros, ends and limits exactly, |x| > 1 reported, NaN never; Atan2 of
+// signed zeros and infinities in every quadrant, two zeros included, and magnitudes beyond the
+// double kernels' range (scaled, not reported).
+std::vector<Group> inverse_groups() {
+  const double pi = 3.141592653589793, half = 1.5707963267948966, quarter = 0.7853981633974483;
+  const double ddmin = std::numeric_limits<double>::denorm_min();
+  auto asin_group = [&](Fn fn, double above, double near1, double want) {
+    return Group{fn, {{0, 0, 0, 0}, {-0.0, 0, -0.0, 0}, {1, 0, half, 0}, {-1, 0, -half, 0}, {above, 0, kNan, 1},
+                      {kInf, 0, kNan, 1}, {-kInf, 0, kNan, 1}, {kNan, 0, kNan, 0}, {0.5, 0, 0.5235987755982989, 0},
+                      {-0.5, 0, -0.5235987755982989, 0}, {near1, 0, want, 0}, {-above, 0, kNan, 1}},
+                 kAll, false, 0.25};
+  };
+  auto acos_group = [&](Fn fn, double above, double near1, double want) {
+    return Group{fn, {{1, 0, 0, 0}, {-1, 0, pi, 0}, {0, 0, half, 0}, {-0.0, 0, half, 0}, {above, 0, kNan, 1},
+                      {kInf, 0, kNan, 1}, {kNan, 0, kNan, 0}, {0.5, 0, 1.0471975511965979, 0},
+                      {-0.5, 0, 2.0943951023931957, 0}, {near1, 0, want, 0}, {-kInf, 0, kNan, 1}},
+                 kAll, false, 0.25};
+  };
+  auto atan_group = [&](Fn fn, unsigned slots) {
+    return Group{fn, {{0, 0, 0, 0}, {-0.0, 0, -0.0, 0}, {kInf, 0, half, 0}, {-kInf, 0, -half, 0}, {kNan, 0, kNan, 0},
+                      {1, 0, quarter, 0}, {-1, 0, -quarter, 0}, {-1e30, 0, -half, 0}, {1e300, 0, half, 0}, {1e-30, 0, 1e-30, 0}}, slots};
+  };
+  auto atan2_group = [&](Fn fn) {
+    return Group{fn, {{0, 0, 0, 0}, {-0.0, 0, -0.0, 0}, {0, -0.0, pi, 0}, {-0.0, -0.0, -pi, 0},
+                      {0, -1, pi, 0}, {-0.0, -1, -pi, 0}, {-0.0, 1, -0.0, 0}, {1, 0, half, 0}, {1, -0.0, half, 0},
+                      {-1, 0, -half, 0}, {kInf, 1, half, 0}, {-kInf, -1, -half, 0}, {1, kInf, 0, 0},
+                      {-1, kInf, -0.0, 0}, {1, -kInf, pi, 0}, {-1, -kInf, -pi, 0}, {kInf, kInf, quarter, 0},
+                      {kInf, -kInf, 2.356194490192345, 0}, {-kInf, kInf, -quarter, 0},
+                      {-kInf, -kInf, -2.356194490192345, 0}, {kNan, 1, kNan, 0}, {1, kNan, kNan, 0},
+                      {kNan, kInf, kNan, 0}, {0, kNan, kNan, 0}, {1, 1, quarter, 0}, {-1, -1, -2.356194490192345, 0},
+                      {1e30, 1e-30, half, 0}, {-1e-30, 1e30, -1e-60, 0}}};
+  };
+  return {
+      asin_group(Fn::sAsin, 1.0000001192092896, 1 - 0x1p-24, 1.5704510598101804),
+      asin_group(Fn::dAsin, 1.0000000000000002, 1 - 0x1p-53, 1.5707963118937354),
+      acos_group(Fn::sAcos, 1.0000001192092896, 1 - 0x1p-24, 0.0003452669847162036),
+      acos_group(Fn::dAcos, 1.0000000000000002, -(1 - 0x1p-53), 3.141592638688632),
+      atan_group(Fn::sAtan, kLA | kHA), atan_group(Fn::dAtan, kAll), atan2_group(Fn::sAtan2), atan2_group(Fn::dAtan2),
+      // The fixed float EP arctangent: pi/2 rounded to float at the infinities, through its formula.
+      {Fn::sAtan, {{-kInf, 0, -1.5707963705062866, 0}, {kInf, 0, 1.5707963705062866, 0}, {kNan, 0, kNan, 0},
+                   {-0.0, 0, -0.0, 0}}, kEP, true},
+      {Fn::sAtan, {{1, 0, quarter, 0}, {-3, 0, -1.2490457723982544, 0}, {0.5, 0, 0.4636476090008061, 0}}, kEP},
+      // Beyond [2^-960, 2^990] the double Atan2 scales both arguments.
+      {Fn::dAtan2, {{1.5e308, 1.7e308, 0.722979353401491, 0}, {1e-310, 2e-310, 0.4636476090008061, 0},
+                    {-3e-320, -1e-315, -3.1415626539237413, 0}, {1e308, -1e-300, half, 0},
+                    {ddmin, 1e300, 0, 0}, {0x1.0624dd2f1a9f9p-1022, 0x1.325ec76682154p-245, 1.0764323181337122e-234, 0}}},
+  };
+}
+
 // ---- error functions: the limits, and every threshold beside its neighbour: where results leave
 // the normal range (reported from there on) and where they become +0 ----
 
@@ -427,7 +476,8 @@ class SpecialTest : public zok::test::IsaTest {};
 
 TEST_P(SpecialTest, EveryFunctionsCasesInEveryFlavour) {
   for (const auto& groups :
-       {arith_groups(), explog_groups(), power_groups(), trig_groups(), special_groups(), gamma_groups()})
+       {arith_groups(), explog_groups(), power_groups(), trig_groups(), inverse_groups(), special_groups(),
+        gamma_groups()})
     for (const Group& g : groups) {
       if (zok::vm::info(g.fn).type == 's') {
         run_group<float>(GetParam(), g);

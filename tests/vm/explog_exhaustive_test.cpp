@@ -1,8 +1,8 @@
 // Every one of the 2^32 float arguments through every flavour of the float exponential, logarithm,
-// trigonometric, error-function, gamma-function and cube-root kernels of one argument (the
-// instruction set the tables use; both results of SinCos), against the C library's double-precision
-// functions, whose own error is far below a float ulp, and the inverses against a double solution.
-// Slow: not run in CI.
+// trigonometric, inverse trigonometric, error-function, gamma-function and cube-root kernels of one
+// argument (the instruction set the tables use; both results of SinCos), against the C library's
+// double-precision functions, whose own error is far below a float ulp, and the inverses against a
+// double solution. Slow: not run in CI.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -111,6 +111,14 @@ TEST(TrigExhaustive, EveryFloatArgument) {
   double (*const sin)(double) = std::sin;
   double (*const cos)(double) = std::cos;
   sweep_every_float({{Fn::sSin, sin}, {Fn::sCos, cos}, {Fn::sSinCos, sin, cos}, {Fn::sTan, std::tan}});
+}
+
+// Asin and Acos report (and give NaN for) the floats beyond 1; the C library's NaN is the reference.
+TEST(InverseTrigExhaustive, EveryFloatArgument) {
+  double (*const asin)(double) = std::asin;
+  double (*const acos)(double) = std::acos;
+  double (*const atan)(double) = std::atan;
+  sweep_every_float({{Fn::sAsin, asin}, {Fn::sAcos, acos}, {Fn::sAtan, atan}});
 }
 
 // The normal distribution's reference rounds -x/sqrt(2) once: at most 2^-45 relative in the result

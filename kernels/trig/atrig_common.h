@@ -1,0 +1,236 @@
+// Pieces shared by the float and double inverse trigonometric kernels: the arctangent of a quotient
+// and the arcsine and arccosine cores, written once for float and double vectors, and the frame
+// policies of Asin, Acos, Atan and Atan2.
+#pragma once
+
+#include <cmath>
+#include <limits>
+#include <type_traits>
+
+#include "kernels/trig/trig_common.h"
+
+namespace zok::ZOK_ISA_NS {
+
+namespace {
+
+// pi/2 and pi as hi + lo in the element type, and the arctangents of the reduction's centres 1/2
+// and 1 (double only).
+template <typename T>
+struct Angles;
+template <>
+struct Angles<double> {
+  static constexpr double kHalfH = td::kDPio2H, kHalfL = td::kDPio2L, kPiH = td::kDPiH, kPiL = td::kDPiL;
+};
+template <>
+struct Angles<float> {
+  static constexpr float kHalfH = td::kSPio2H, kHalfL = td::kSPio2L, kPiH = td::kSPiH, kPiL = td::kSPiL;
+};
+
+// The lanes whose sign bit is set (negative zeros included).
+template <class V>
+inline auto negative(V x) {
+  const auto s = as_int(sign_mask<V>());
+  return (as_int(x) & s) == s;
+}
+
+// K + sigma m theta, K = kh + kl and sigma m theta = th + tl with th exact: with kTwo the sum of
+// kh and th keeps its rounding error (|kh| >= |th| or kh = 0), so the result is rounded about once.
+template <bool kTwo, class V>
+inline V finish(V kh, V kl, V th, V tl) {
+  if constexpr (kTwo) {
+    V s, e;
+    fast_two_sum(kh, th, s, e);
+    return s + (e + (kl + tl));
+  } else {
+    return kh + (th + (kl + tl));
+  }
+}
+
+// atan2(a, b) for finite a and b, not both zero; the double kernels also need the larger magnitude
+// within [2^-960, 2^990], where quartering stays exact and the residual's products (split in halves
+// without a fused multiply-add) finite.
+// With y <= x the smaller and larger magnitudes, theta = atan(y/x) <= pi/4 and the angle is
+// K + sigma theta: theta, pi/2 - theta (swapped), pi - theta (b negative) or pi/2 + theta (both),
+// with a's sign. kReduce (double arithmetic) takes theta = atan c + atan z around c = 0, 1/4, 1/2
+// or 1, z = (y - c x) / (x + c y), |z| <= 3/16, its numerator exact (c x is within a factor 2 of y); kTwo
+// carries z's rounding error through an exact residual, and the constant parts in two doubles. Without
+// kReduce z = y/x <= 1.
+template <const auto& P, bool kReduce, bool kTwo, class V>
+inline V atan2_core(V a, V b) {
+  using T = typename V::T;
+  using A = Angles<T>;
+  const V zero = splat<V>(T(0)), sign = sign_mask<V>();
+  const V ya = abs(a), xb = abs(b);
+  const V y = min(ya, xb), x = max(ya, xb);
+  const auto swap = xb < ya;
+  const auto bneg = negative(b);
+  const V sigma = (b & sign) ^ select(swap, zero, sign);  // sign bit of sigma
+  V kh = select(swap, select(bneg, zero, splat<V>(A::kPiH)), splat<V>(A::kHalfH));
+  // The constants' low parts count only where the quotient's error is carried too, or where nothing
+  // else rounds (the float formula).
+  V kl = zero;
+  if constexpr (kTwo || !kReduce)
+    kl = select(swap, select(bneg, zero, splat<V>(A::kPiL)), splat<V>(A::kHalfL));
+  V z, zl = zero;
+  if constexpr (kReduce) {
+    static_assert(std::is_same_v<T, double>);
+    const auto m0 = y >= x * splat<V>(0.1875), m1 = y >= x * splat<V>(0.4375), m2 = y >= x * splat<V>(0.6875);
+    auto centre = [&](double c0, double c1, double c2) {
+      return select(m0, zero, select(m1, splat<V>(c0), select(m2, splat<V>(c1), splat<V>(c2))));
+    };
+    const V c = centre(0.25, 0.5, 1.0);
+    const V ch = centre(td::kDAtanQuarterH, td::kDAtanHalfH, td::kDPio4H) ^ sigma;
+    const V num = nmul_add(c, x, y), cy = c * y;
+    V dh, dl;
+    fast_two_sum(x, cy, dh, dl);
+    if constexpr (kTwo) {
+      const V inv = splat<V>(1.0) / dh;
+      z = num * inv;
+      // The residual num - z (dh + dl), taken 2^200 higher where the numerator is so small that
+      // it (or the error of the product) would fall below the denormals.
+      const auto tiny = y < splat<V>(0x1p-900);
+      const V up = select(tiny, splat<V>(1.0), splat<V>(0x1p200));
+      const V zs = z * up;
+      V p, e;
+      two_prod(zs, dh, p, e);
+      zl = nmul_add(zs, dl, (num * up - p) - e) * inv * select(tiny, splat<V>(1.0), splat<V>(0x1p-200));
+      V s, se;
+      two_sum(kh, ch, s, se);
+      kh = s;
+      kl = se + (kl + (centre(td::kDAtanQuarterL, td::kDAtanHalfL, td::kDPio4L) ^ sigma));
+    } else {
+      z = num / dh;
+      kh = kh + ch;
+    }
+  } else {
+    z = y / x;
+  }
+  const V s = z * z;
+  const V t = mul_add(z * s, horner(s, P), zl);
+  return finish<kTwo>(kh, kl, z ^ sigma, t ^ sigma) ^ (a & sign);
+}
+
+// asin x (kAcos false) or acos x for |x| <= 1. With a = |x| <= 1/2, z = a; above, asin a =
+// pi/2 - 2 asin z with z = sqrt((1 - a)/2), the square exact; both are K + sigma m (z + z^3 P(z^2)):
+//   asin: a, or pi/2 - 2(...), with x's sign;
+//   acos: pi/2 - (x's sign) a, 2(...) for x > 1/2, pi - 2(...) for x < -1/2.
+// kTwo carries the rounding error of the square root.
+template <const auto& P, bool kAcos, bool kTwo, class V>
+inline V asin_core(V x) {
+  using T = typename V::T;
+  using A = Angles<T>;
+  const V zero = splat<V>(T(0)), sign = sign_mask<V>(), half = splat<V>(T(0.5));
+  const V a = abs(x);
+  const auto big = a > half;
+  const V w = nmul_add(half, a, half);
+  const V root = sqrt(w);
+  const V z = select(big, a, root), s = select(big, a * a, w);
+  V zl = zero;
+  if constexpr (kTwo) {
+    V p, e;
+    two_prod(root, root, p, e);
+    const V dz = ((w - p) - e) / max(root + root, splat<V>(std::numeric_limits<T>::min()));
+    zl = select(big, zero, dz);
+  }
+  const V t = mul_add(z * s, horner(s, P), zl);
+  const V m = select(big, splat<V>(T(1)), splat<V>(T(2)));
+  V kh, kl, sigma;
+  if constexpr (kAcos) {
+    const V xs = x & sign;
+    sigma = xs ^ select(big, sign, zero);
+    const auto neg = negative(x);
+    kh = select(big, splat<V>(A::kHalfH), select(neg, zero, splat<V>(A::kPiH)));
+    kl = select(big, splat<V>(A::kHalfL), select(neg, zero, splat<V>(A::kPiL)));
+  } else {
+    sigma = select(big, zero, sign);
+    kh = select(big, zero, splat<V>(A::kHalfH));
+    kl = select(big, zero, splat<V>(A::kHalfL));
+  }
+  const V r = finish<kTwo>(kh, kl, (m * z) ^ sigma, (m * t) ^ sigma);
+  if constexpr (kAcos) {
+    return r;
+  } else {
+    return r ^ (x & sign);
+  }
+}
+
+// Asin and Acos: M::eval on |x| <= 1; NaN gives NaN silently, |x| > 1 NaN with code 1.
+template <vm::Fn kFn, typename T, class M>
+struct ASinCosK {
+  using V = Vec<T>;
+  static constexpr int kUnroll = trig_unroll<T>(8);
+  static V vec(V x) { return M::eval(x); }
+  static unsigned special(V x) { return outside<V>(abs(x) <= splat<V>(T(1))); }
+  static void scalar(int i, const T* a, T* r) {
+    const T x = a[i];
+    if (std::fabs(x) <= T(1)) {
+      r[i] = on_lane<ASinCosK>(x);
+    } else if (x != x) {
+      r[i] = x + x;
+    } else {
+      r[i] = std::numeric_limits<T>::quiet_NaN();
+      report(ZOK_VM_STATUS_DOMAIN, i, a, a, r, r, vm::traits(kFn).name);
+    }
+  }
+};
+
+// Atan: M::eval up to kHi; beyond, atan x rounds to +-pi/2 (1/|x| is below half an ulp of it), the
+// infinities included; NaN gives NaN. Nothing is reported.
+template <typename T, class M, T kHi>
+struct AtanK {
+  using V = Vec<T>;
+  static constexpr int kUnroll = trig_unroll<T>(8);
+  static V vec(V x) { return M::eval(x); }
+  static unsigned special(V x) { return outside<V>(abs(x) <= splat<V>(kHi)); }
+  static void scalar(int i, const T* a, T* r) {
+    const T x = a[i];
+    if (x != x) {
+      r[i] = x + x;
+    } else if (std::fabs(x) > kHi) {
+      r[i] = std::copysign(Angles<T>::kHalfH, x);
+    } else {
+      r[i] = on_lane<AtanK>(x);
+    }
+  }
+};
+
+// Atan2: M::eval where the larger magnitude lies in [kLo, kHi]. The scalar path never reports: a
+// NaN gives NaN; infinities stand in as 1 and finite values then as zeros of their sign, which
+// gives every quadrant's limit; two zeros become (a, +-1), which has their angle; magnitudes
+// beyond the range are scaled by a power of two.
+template <typename T, class M, T kLo, T kHi>
+struct Atan2K {
+  using V = Vec<T>;
+  static constexpr int kUnroll = trig_unroll<T>(8);
+  static V vec(V a, V b) { return M::eval(a, b); }
+  static unsigned special(V a, V b) {
+    // Each magnitude compared on its own: max() would pass a NaN over for the other operand.
+    const V ya = abs(a), xb = abs(b), hi = splat<V>(kHi);
+    return outside<V>((ya <= hi) & (xb <= hi) & (max(ya, xb) >= splat<V>(kLo)));
+  }
+  static void scalar(int i, const T* a, const T* b, T* r) {
+    T y = a[i], x = b[i];
+    if (y != y || x != x) {
+      r[i] = y + x;
+      return;
+    }
+    if (std::isinf(y) || std::isinf(x)) {
+      y = std::copysign(std::isinf(y) ? T(1) : T(0), y);
+      x = std::copysign(std::isinf(x) ? T(1) : T(0), x);
+    } else if (y == 0 && x == 0) {
+      x = std::copysign(T(1), x);
+    } else {
+      if constexpr (sizeof(T) == 8) {
+        const T m = std::fmax(std::fabs(y), std::fabs(x));
+        // Scaling down loses bits only of magnitudes whose quotient underflows to zero anyway.
+        const T scale = m > kHi ? 0x1p-60 : m < kLo ? 0x1p600 : 1.0;
+        y *= scale;
+        x *= scale;
+      }
+    }
+    r[i] = on_lane<Atan2K>(y, x);
+  }
+};
+
+}  // namespace
+}  // namespace zok::ZOK_ISA_NS

@@ -1,0 +1,97 @@
+// Float inverse trigonometric kernels (Asin, Acos, Atan, Atan2), compiled once per instruction set.
+// Coefficients and constants come from tools/gen_trig_tables.py.
+//
+// Contract (measured against MPFR in tests/vm/accuracy_test.cpp): HA within 1 ulp, LA within 4,
+// EP within 2^12. HA evaluates the double formulas (without their second double) and rounds once;
+// LA and EP work in float: Atan and Atan2 on the quotient of the smaller and larger magnitudes,
+// Asin and Acos on sqrt((1 - |x|)/2) above 1/2. EP Atan is the fixed formula on the unrefined
+// reciprocal estimate of the instruction set (rcpps or rcp14ps) above 1, without a special path.
+// Special values: NaN -> NaN silently; Asin, Acos of |x| > 1 (infinities too) NaN, code 1; Atan of
+// +-inf is +-pi/2; Atan2 of zeros and infinities takes the limits of each quadrant, never reported.
+#include "kernels/trig/atrig_common.h"
+
+namespace zok::ZOK_ISA_NS {
+
+namespace {
+
+constexpr float kSMin = std::numeric_limits<float>::denorm_min(), kSMax = std::numeric_limits<float>::max();
+
+template <const auto& P>
+struct SAtanHA {
+  static VF eval(VF x) {
+    return widened(x, [](VD d) { return atan2_core<P, true, false>(d, splat<VD>(1.0)); });
+  }
+};
+template <const auto& P>
+struct SAtan2HA {
+  static VF eval(VF a, VF b) {
+    return widened(a, b, [](VD y, VD x) { return atan2_core<P, true, false>(y, x); });
+  }
+};
+template <const auto& P, bool kAcos>
+struct SAsinHA {
+  static VF eval(VF x) {
+    return widened(x, [](VD d) { return asin_core<P, kAcos, false>(d); });
+  }
+};
+template <const auto& P>
+struct SAtanF {
+  static VF eval(VF x) { return atan2_core<P, false, false>(x, splat<VF>(1.0f)); }
+};
+template <const auto& P>
+struct SAtan2F {
+  static VF eval(VF a, VF b) { return atan2_core<P, false, false>(a, b); }
+};
+template <const auto& P, bool kAcos>
+struct SAsinF {
+  static VF eval(VF x) { return asin_core<P, kAcos, false>(x); }
+};
+
+// EP Atan: m < 1 (or NaN) evaluates at t = m, otherwise at t = -1/m by the reciprocal estimate
+// and adds pi/2; the argument's sign is ORed in. Infinities give +-pi/2 and NaN NaN on the way.
+struct SAtanEP {
+  static constexpr Check kCheck = Check::kNone;
+  static constexpr int kUnroll = trig_unroll<float>(8);
+  static VF vec(VF x) {
+    const VF m = abs(x);
+    const MF big = m >= splat<VF>(1.0f);
+    const VF t = select(big, m, splat<VF>(0.0f) - rcp(m));
+    const VF h = select(big, splat<VF>(0.0f), splat<VF>(1.5707963705062866f));
+    const VF u = t * t, v = u * u;
+    const auto& c = td::kSAtanEP5;
+    const VF p = mul_add(mul_add(splat<VF>(c[0]), v, splat<VF>(c[1])), v, splat<VF>(c[2])) +
+                 mul_add(splat<VF>(c[3]), v, splat<VF>(c[4])) * u;
+    return mul_add(p, t, h) | (x & sign_mask<VF>());
+  }
+  static unsigned special(VF) { return 0; }
+  static void scalar(int i, const float* a, float* r) { r[i] = on_lane<SAtanEP>(a[i]); }
+};
+
+template <Fn f, int s>
+using SAtanOf =
+    std::conditional_t<s == vm::kEP, SAtanEP,
+                       AtanK<float, BySlot<s, SAtanF<td::kSAtanLA>, SAtanHA<td::kDAtanEP>, void>, kSMax>>;
+template <Fn f, int s>
+using SAtan2Of =
+    Atan2K<float, BySlot<s, SAtan2F<td::kSAtanLA>, SAtan2HA<td::kDAtanEP>, SAtan2F<td::kSAtanEP>>, kSMin,
+           kSMax>;
+template <Fn f, int s>
+using SAsinOf = ASinCosK<
+    f, float,
+    BySlot<s, SAsinF<td::kSAsinLA, false>, SAsinHA<td::kSAsinHA, false>, SAsinF<td::kSAsinEP, false>>>;
+template <Fn f, int s>
+using SAcosOf =
+    ASinCosK<f, float,
+             BySlot<s, SAsinF<td::kSAsinLA, true>, SAsinHA<td::kSAsinHA, true>, SAsinF<td::kSAsinEP, true>>>;
+
+}  // namespace
+
+void register_atrig_float(vm::KernelSlots& s) {
+  using enum Fn;
+  reg<sAsin, SAsinOf>(s);
+  reg<sAcos, SAcosOf>(s);
+  reg<sAtan, SAtanOf>(s);
+  reg<sAtan2, SAtan2Of>(s);
+}
+
+}  // namespace zok::ZOK_ISA_NS
