@@ -1,5 +1,5 @@
 // Every one of the 2^32 float arguments through every flavour of the float exponential, logarithm,
-// trigonometric and error-function kernels of one argument (the instruction set the tables use;
+// trigonometric, error-function and hyperbolic kernels of one argument (the instruction set the tables use;
 // both results of SinCos), against the C library's double-precision functions, whose own error is
 // far below a float ulp. Slow: not run in CI.
 #include <gtest/gtest.h>
@@ -116,6 +116,21 @@ TEST(ErfExhaustive, EveryFloatArgument) {
   sweep_every_float({{Fn::sErf, [](double x) { return std::erf(x); }},
                      {Fn::sErfc, [](double x) { return std::erfc(x); }},
                      {Fn::sCdfNorm, [](double x) { return 0.5 * std::erfc(-x * 0.70710678118654752440); }}});
+}
+
+TEST(HyperbolicExhaustive, EveryFloatArgument) {
+  double (*const sinh)(double) = std::sinh;
+  double (*const cosh)(double) = std::cosh;
+  double (*const tanh)(double) = std::tanh;
+  double (*const asinh)(double) = std::asinh;
+  double (*const acosh)(double) = std::acosh;
+  double (*const atanh)(double) = std::atanh;
+  sweep_every_float({{Fn::sSinh, sinh},
+                     {Fn::sCosh, cosh},
+                     {Fn::sTanh, tanh},
+                     {Fn::sAsinh, asinh},
+                     {Fn::sAcosh, acosh},
+                     {Fn::sAtanh, atanh}});
 }
 
 }  // namespace
