@@ -15,7 +15,7 @@ using vm::Fn;
 namespace hb = zok::hyperbolic_data;
 
 // How much care a double formula takes: HA carries the exact parts, LA rounds some of them, EP
-// keeps some 30 bits.
+// keeps some 37 bits (enough for every float flavour).
 enum class Tier { kHA, kLA, kEP };
 
 // Beyond this e^-a is below 2^-62 of e^a: sinh, cosh and tanh take e^a alone.
@@ -52,13 +52,8 @@ inline HalfExps half_exps(VD a) {
   const VD zero = splat<VD>(0.0);
   HalfExps e;
   const VD z = r * r;
-  if constexpr (kTier == Tier::kEP) {
-    e.ahi = sp * lookup_one(tb::kDExp64, j);
-    e.bhi = select(keep, zero, sm * lookup_one(tb::kDExp64, jm));
-    e.alo = e.blo = zero;
-    e.pe = z * horner(z, hb::kCoshEP);
-    e.po = r * horner(z, hb::kSinhEP);
-  } else {
+  // HA reads 2^(j/64) in two parts, LA and EP rounded to double (half an ulp each, which LA affords).
+  if constexpr (kTier == Tier::kHA) {
     VD thi, tlo, uhi, ulo;
     lookup_pairs(&tb::kDExpHiLo[0][0], j, thi, tlo);
     lookup_pairs(&tb::kDExpHiLo[0][0], jm, uhi, ulo);
@@ -66,6 +61,15 @@ inline HalfExps half_exps(VD a) {
     e.alo = sp * tlo;
     e.bhi = select(keep, zero, sm * uhi);
     e.blo = select(keep, zero, sm * ulo);
+  } else {
+    e.ahi = sp * lookup_one(tb::kDExp64, j);
+    e.bhi = select(keep, zero, sm * lookup_one(tb::kDExp64, jm));
+    e.alo = e.blo = zero;
+  }
+  if constexpr (kTier == Tier::kEP) {
+    e.pe = z * horner(z, hb::kCoshEP);
+    e.po = r * horner(z, hb::kSinhEP);
+  } else {
     e.pe = z * horner(z, hb::kCoshHA);
     e.po = r * horner(z, hb::kSinhHA);
   }
@@ -88,9 +92,9 @@ inline SinhCosh sinh_cosh(VD a) {
   const VD d = dh + dl, s = sh + sl;
   SinhCosh out{dh, mul_add(d, e.pe, mul_add(s, e.po, dl)), sh, mul_add(s, e.pe, mul_add(d, e.po, sl))};
   if constexpr (kTier != Tier::kEP) {
-    // Below 1/8 A - B keeps only a few bits and the roundings of the terms beside it add up to two
+    // Below 1/4 A - B keeps only a few bits and the roundings of the terms beside it add up to two
     // ulps: sinh a = a + a^3 P(a^2) instead, a + a^3 P(a^2) exactly as the pair (a, a^3 P).
-    const MD small = a < splat<VD>(0.125);
+    const MD small = a < splat<VD>(0.25);
     const VD z = a * a;
     out.sh = select(small, out.sh, a);
     out.sl = select(small, out.sl, a * z * horner(z, hb::kSinhSmall));
@@ -110,9 +114,11 @@ inline VD cosh_d(VD x) {
 }
 // tanh = sinh / cosh; HA corrects the quotient once by the remainder of the whole sums, so only the
 // last division rounds. a stops at kDMinusGone, where tanh is 1 in double.
+// LA takes HA's parts: with one rounding more in sinh and in cosh the quotient would reach 4 ulps.
 template <Tier kTier>
 inline VD tanh_d(VD x) {
-  const SinhCosh s = sinh_cosh<kTier>(min(abs(x), splat<VD>(kDMinusGone)));
+  const SinhCosh s =
+      sinh_cosh < kTier == Tier::kLA ? Tier::kHA : kTier > (min(abs(x), splat<VD>(kDMinusGone)));
   const VD num = s.sh + s.sl, den = s.ch + s.cl;
   VD q = num / den;
   if constexpr (kTier == Tier::kHA) {

@@ -1,6 +1,6 @@
 // Float hyperbolic kernels (Sinh, Cosh, Tanh, Asinh, Acosh, Atanh), compiled once per instruction
-// set: HA and most LA kernels run the double formulas on widened lanes, one tier down; Cosh LA and
-// the EP Sinh, Cosh and Tanh stay in float on the table of 2^(+-j/64).
+// set: HA and most LA kernels run the double EP formulas on widened lanes; Cosh LA and the EP Sinh,
+// Cosh and Tanh stay in float on the table of 2^(+-j/64).
 //
 // Contract (measured maxima against MPFR in tests/vm/accuracy_test.cpp):
 //   HA within 1 ulp, LA within 4 ulp, EP at least 12 correct bits, over the whole argument range,
@@ -19,7 +19,6 @@ namespace zok::ZOK_ISA_NS {
 namespace {
 
 using vm::kEP;
-using vm::kHA;
 using vm::kLA;
 
 // e^m / 2 and e^-m / 2 for 0 <= m < 89.41056060791016 in float: the low fraction bits of
@@ -73,32 +72,28 @@ struct FTanh {
   }
 };
 
-// HA on the double LA formulas, LA on the double EP ones.
-template <int s, VD (*kLa)(VD), VD (*kEp)(VD)>
-using Widened = InDouble<s == kHA ? kLa : kEp>;
-
+// The double EP formulas keep some 2^-37 relative, which rounds to float within 0.5001 ulp: HA and
+// LA (and the EP Asinh, Acosh and Atanh) run them on widened lanes.
 template <Fn f, int s>
-using SinhOf =
-    std::conditional_t<s == kEP, HypK<f, Func::kSinh, float, FSinh>,
-                       HypK<f, Func::kSinh, float, Widened<s, sinh_d<Tier::kLA>, sinh_d<Tier::kEP>>>>;
+using SinhOf = std::conditional_t<s == kEP, HypK<f, Func::kSinh, float, FSinh>,
+                                  HypK<f, Func::kSinh, float, InDouble<sinh_d<Tier::kEP>>>>;
 // Cosh LA: blocks of four, a block with an element beyond the fast range redone element by element.
 template <Fn f, int s>
 using CoshOf =
     std::conditional_t<s == kLA, HypK<f, Func::kCosh, float, FCosh, Check::kRedoBlock, 4>,
                        std::conditional_t<s == kEP, HypK<f, Func::kCosh, float, FCosh>,
-                                          HypK<f, Func::kCosh, float, InDouble<cosh_d<Tier::kLA>>>>>;
+                                          HypK<f, Func::kCosh, float, InDouble<cosh_d<Tier::kEP>>>>>;
 template <Fn f, int s>
-using TanhOf =
-    std::conditional_t<s == kEP, HypK<f, Func::kTanh, float, FTanh>,
-                       HypK<f, Func::kTanh, float, Widened<s, tanh_d<Tier::kLA>, tanh_d<Tier::kEP>>>>;
+using TanhOf = std::conditional_t<s == kEP, HypK<f, Func::kTanh, float, FTanh>,
+                                  HypK<f, Func::kTanh, float, InDouble<tanh_d<Tier::kEP>>>>;
 // LA and HA share one kernel for Asinh and Acosh.
-template <Fn f, int s>
-using AsinhOf = HypK<f, Func::kAsinh, float, InDouble<s == kEP ? asinh_d<Tier::kEP> : asinh_d<Tier::kLA>>>;
-template <Fn f, int s>
-using AcoshOf = HypK<f, Func::kAcosh, float, InDouble<s == kEP ? acosh_d<Tier::kEP> : acosh_d<Tier::kLA>>>;
+template <Fn f, int>
+using AsinhOf = HypK<f, Func::kAsinh, float, InDouble<asinh_d<Tier::kEP>>>;
+template <Fn f, int>
+using AcoshOf = HypK<f, Func::kAcosh, float, InDouble<acosh_d<Tier::kEP>>>;
 // Atanh in blocks of eight, special lanes by their mask.
-template <Fn f, int s>
-using AtanhOf = HypK<f, Func::kAtanh, float, Widened<s, atanh_d<Tier::kLA>, atanh_d<Tier::kEP>>>;
+template <Fn f, int>
+using AtanhOf = HypK<f, Func::kAtanh, float, InDouble<atanh_d<Tier::kEP>>>;
 
 }  // namespace
 
