@@ -144,6 +144,12 @@ ZOK_MVEC_DECLARE(acos)
 ZOK_MVEC_DECLARE(atan)
 ZOK_MVEC_DECLARE(erf)
 ZOK_MVEC_DECLARE(erfc)
+ZOK_MVEC_DECLARE(sinh)
+ZOK_MVEC_DECLARE(cosh)
+ZOK_MVEC_DECLARE(tanh)
+ZOK_MVEC_DECLARE(asinh)
+ZOK_MVEC_DECLARE(acosh)
+ZOK_MVEC_DECLARE(atanh)
 #undef ZOK_MVEC_DECLARE
 
 namespace zok::bench::ZOK_ISA_NS {
@@ -208,6 +214,16 @@ ZOK_SLEEF35_BASE(tan)
 ZOK_SLEEF35_BASE(asin)
 ZOK_SLEEF35_BASE(acos)
 ZOK_SLEEF35_BASE(atan)
+// ---- hyperbolic baselines: glibc loops, SLEEF (1.0-ulp; 3.5-ulp for sinh, cosh and tanh) and libmvec ----
+ZOK_EXPLOG_BASE(sinh)
+ZOK_EXPLOG_BASE(cosh)
+ZOK_EXPLOG_BASE(tanh)
+ZOK_EXPLOG_BASE(asinh)
+ZOK_EXPLOG_BASE(acosh)
+ZOK_EXPLOG_BASE(atanh)
+ZOK_SLEEF35_BASE(sinh)
+ZOK_SLEEF35_BASE(cosh)
+ZOK_SLEEF35_BASE(tanh)
 #undef ZOK_SLEEF35_BASE
 void sleef35_log_f(int n, const float* a, const float*, float* r) {
   vector_loop<float, ZOK_VF>(ZOK_SLEEF_FU(log, u35), ::logf, n, a, r);

@@ -19,8 +19,8 @@ using zok::vm::Shape;
 
 // Argument sets, by the function's domain in its facts row: ordinary values of both signs; the
 // magnitudes; 0.8 times the values (inside the float range of e^x); 0.05 times them (within +-5);
-// 0.0099 times the values and their magnitudes (inside (-1, 1) and (0, 1)).
-enum ArgKind { kGeneral, kPositive, kExpRange, kModest, kUnit, kProbability, kArgKinds };
+// 0.0099 times the values and their magnitudes (inside (-1, 1) and (0, 1)); 1 plus the magnitudes.
+enum ArgKind { kGeneral, kPositive, kExpRange, kModest, kUnit, kProbability, kAboveOne, kArgKinds };
 ArgKind arg_kind(zok::vm::Fn fn) {
   switch (zok::vm::facts(fn).domain) {
     case zok::vm::Domain::POSITIVE:
@@ -33,6 +33,8 @@ ArgKind arg_kind(zok::vm::Fn fn) {
       return kUnit;
     case zok::vm::Domain::PROBABILITY:
       return kProbability;
+    case zok::vm::Domain::ABOVE_ONE:
+      return kAboveOne;
     case zok::vm::Domain::ANY:
       break;
   }
@@ -60,19 +62,21 @@ struct Data {
     for (size_t i = 0; i < n; ++i) {
       a[i] = d(rng) * (i % 3 ? T(1) : T(-1));
       b[i] = d(rng);
-      if (kind == kPositive || kind == kProbability) a[i] = a[i] < 0 ? -a[i] : a[i];
+      if (kind == kPositive || kind == kProbability || kind == kAboveOne) a[i] = a[i] < 0 ? -a[i] : a[i];
       if (kind == kExpRange) a[i] *= T(0.8);
       if (kind == kModest) a[i] *= T(0.05);
       if (kind == kUnit || kind == kProbability) a[i] *= T(0.0099);
+      if (kind == kAboveOne) a[i] += T(1);
     }
   }
 };
 
 template <typename T>
 Data<T>& data(size_t n, int kind = kGeneral) {
-  static Data<T> small[kArgKinds] = {{1000, 0}, {1000, 1}, {1000, 2}, {1000, 3}, {1000, 4}, {1000, 5}},
-                 large[kArgKinds] = {{1000000, 0}, {1000000, 1}, {1000000, 2},
-                                     {1000000, 3}, {1000000, 4}, {1000000, 5}};
+  static Data<T> small[kArgKinds] = {{1000, 0}, {1000, 1}, {1000, 2}, {1000, 3},
+                                     {1000, 4}, {1000, 5}, {1000, 6}},
+                 large[kArgKinds] = {{1000000, 0}, {1000000, 1}, {1000000, 2}, {1000000, 3},
+                                     {1000000, 4}, {1000000, 5}, {1000000, 6}};
   return n == 1000 ? small[kind] : large[kind];
 }
 

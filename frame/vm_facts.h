@@ -8,7 +8,7 @@
 
 namespace zok::vm {
 
-enum class Domain { ANY, POSITIVE, EXP_RANGE, MODEST, UNIT, PROBABILITY };
+enum class Domain { ANY, POSITIVE, EXP_RANGE, MODEST, UNIT, PROBABILITY, ABOVE_ONE };
 enum class Sweep { ALL_BITS, MODERATE };
 
 namespace bounds {

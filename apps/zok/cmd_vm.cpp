@@ -419,6 +419,14 @@ void tour_vm() {
   std::printf("dRound {0.5, 1.5, 2.5, -0.5, -3.75} = {%g, %g, %g, %g, %g}\n", rr[0], rr[1], rr[2], rr[3],
               rr[4]);
   std::printf("dModf(-3.75) = %g and %g\n", whole[4], frac[4]);
+  const float h[5] = {0, -0.0f, 1, 90, -90};
+  float sh[5];
+  _yubSetErrorCallBack(print_report);
+  _yubsSinh(5, h, sh);
+  _yubSetErrorCallBack(old);
+  std::printf("sSinh {0, -0, 1, 90, -90} = {%g, %g, %.9g, %g, %g}, status %d\n", sh[0], sh[1], sh[2], sh[3],
+              sh[4], _yubGetErrStatus());
+  _yubClearErrStatus();
 
   // Speed of double division against a plain loop, in elements per nanosecond.
   const int n = 1 << 20;

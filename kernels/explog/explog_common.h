@@ -113,5 +113,80 @@ inline VD dlog_normal(VD u) {
   return mul_add(k, splat<VD>(tb::kLn2), mul_add(f * f, horner(f, tb::kFLogHA), f));
 }
 
+// Constants by their bits, read as doubles: a broadcast from memory costs no integer-to-vector move.
+inline VD dbits(uint64_t b) {
+  return splat<VD>(from_bits<double>(b));
+}
+inline VL lbits(uint64_t b) {
+  return as_int(dbits(b));
+}
+
+// ============================================================================================
+// Double logarithms: table reduction x = 2^k m, j = round(2^B (m - 1)), r = m recip_j - 1
+// ============================================================================================
+
+template <int kBits>
+struct DLogTable;
+template <>
+struct DLogTable<9> {
+  static const double* data() { return &tb::kDLog9[0][0]; }
+};
+template <>
+struct DLogTable<7> {
+  static const double* data() { return &tb::kDLog7[0][0]; }
+};
+
+struct DLogReduced {
+  VD k;      // the exponent, counted so that m recip_j lies near 1
+  VD lnhi;   // -ln recip_j (less ln2 past the middle), leading part
+  VD lnlo;   // and its correction
+  VD rh;     // mh recip - 1, exact
+  VD rl;     // ml recip (rounded once)
+  VD r;      // rh + rl
+  VD recip;  // recip_j
+};
+
+// The exponent counts from 0.74951171875 (kBits 9; 0.7490234375 for 7) so that past the middle of
+// each binade k is one larger and the table carries -ln 2; the index is the top kBits + 1
+// fraction bits rounded to kBits.
+template <int kBits>
+inline DLogReduced dlog_reduce(VD x, VD kadj) {
+  constexpr uint32_t kFracTop = 0xFFFFF & ~((1 << (20 - kBits - 1)) - 1);
+  constexpr uint32_t kHalf = 1 << (20 - kBits - 1);
+  constexpr uint32_t kJMask = ((1 << (kBits + 1)) - 1) << (20 - kBits);
+  constexpr int64_t kMid = 0x3FE00000 + ((1 << kBits) - 1) * kHalf;
+  constexpr int64_t kOff = 0x40000000 - kMid;
+  const VL xb = as_int(x);
+  const VD m = (x & dbits(0x000FFFFFFFFFFFFF)) | splat<VD>(1.0);
+  // kadj joins the constant, which folds away when it is a constant 0.
+  const VD kb = as_double(shr<52>(xb + lbits(kOff << 32))) | splat<VD>(0x1p52);
+  const VD k = kb - (splat<VD>(0x1p52 + 1024.0) - kadj);
+  // 4 j from the high word, on the scalar side; the mask leaves the two bits below j clear.
+  auto row_at = [](uint32_t hw) { return (((hw & kFracTop) + kHalf) & kJMask) >> (18 - kBits); };
+  VD recip, lnhi, lnlo;
+  lookup_quads_by(DLogTable<kBits>::data(), x, row_at, recip, lnhi, lnlo);
+  const VD mh = m & dbits(0xFFFFFFFF00000000);
+  const VD ml = m - mh;
+  const VD rh = mul_sub(mh, recip, splat<VD>(1.0));  // exact: mh has 21 bits and recip 24
+  const VD rl = ml * recip;
+  return {k, lnhi, lnlo, rh, rl, rh + rl, recip};
+}
+
+// ln(u + c) for a positive normal u and |c| at most about an ulp of u: ln u + c/u, c/u taken as
+// c 2^-e recip (1 - r) (u = 2^e m, 1/m = recip / (1 + r)). As in dLog10 HA, r = rh + rl and
+// hi + r are exact sums.
+inline VD dln_sum_ha(VD u, VD c, VD kadj) {
+  const VD one = splat<VD>(1.0);
+  const DLogReduced v = dlog_reduce<7>(u, kadj);
+  const VD inv2e = as_double(lsplat(0x7FE0000000000000) - (as_int(u) & lsplat(0x7FF0000000000000)));
+  const VD cu = c * inv2e * v.recip * (one - v.r);
+  const VD hi = mul_add(v.k, splat<VD>(tb::kLn2Hi), v.lnhi);
+  VD r, rerr, s, e;
+  two_sum(v.rh, v.rl, r, rerr);
+  two_sum(hi, r, s, e);
+  const VD p = v.r * v.r * horner(v.r, tb::kDLog7HA);
+  return s + ((e + (rerr + cu)) + (mul_add(v.k, splat<VD>(tb::kLn2Lo), v.lnlo) + p));
+}
+
 }  // namespace
 }  // namespace zok::ZOK_ISA_NS

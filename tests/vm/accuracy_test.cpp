@@ -191,7 +191,9 @@ const Refs ref_add{REF(mpfr_add(r, a, b, N))}, ref_sub{REF(mpfr_sub(r, a, b, N))
     ref_atan2{REF(mpfr_atan2(r, a, b, N))}, ref_erf{REF(mpfr_erf(r, a, N))},
     ref_erfc{REF(mpfr_erfc(r, a, N))}, ref_cdf_norm{cdf_norm}, ref_erf_inv{erf_inv}, ref_erfc_inv{erfc_inv},
     ref_cdf_norm_inv{cdf_norm_inv}, ref_lgamma{lgamma}, ref_tgamma{REF(mpfr_gamma(r, a, N))},
-    ref_none{};  // none: functions that copy
+    ref_sinh{REF(mpfr_sinh(r, a, N))}, ref_cosh{REF(mpfr_cosh(r, a, N))}, ref_tanh{REF(mpfr_tanh(r, a, N))},
+    ref_asinh{REF(mpfr_asinh(r, a, N))}, ref_acosh{REF(mpfr_acosh(r, a, N))},
+    ref_atanh{REF(mpfr_atanh(r, a, N))}, ref_none{};  // none: functions that copy
 
 // Exponentials and logarithms densely over their ranges: 6000 random arguments per range, spread
 // linearly or by magnitude (the sign from `negative`), plus 40 ulps inward from each end.

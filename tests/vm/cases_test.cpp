@@ -470,14 +470,56 @@ std::vector<Group> gamma_groups() {
   };
 }
 
+// ---- hyperbolic functions: both sides of the overflow bounds of Sinh and Cosh (the float kernels'
+// fast range ends at 89.41056060791016, their results at 89.4159927368164; double results stay
+// finite through 710.4758600739439), the limits, the poles and domain edges of the inverses ----
+
+std::vector<Group> hyperbolic_groups() {
+  const double fmax = std::numeric_limits<float>::max(), dmax = std::numeric_limits<double>::max();
+  const double ddmin = std::numeric_limits<double>::denorm_min();
+  return {
+      {Fn::sSinh, {{0, 0, 0, 0}, {-0.0, 0, -0.0, 0}, {1, 0, 1.1752011936438014, 0}, {90, 0, kInf, 3},
+                   {-90, 0, -kInf, 3}, {89.41598510742188, 0, 3.4028196375086208e+38, 0},
+                   {-89.4159927368164, 0, -kInf, 3}, {89.41056060791016, 0, 3.3844110179601107e+38, 0},
+                   {kInf, 0, kInf, 0}, {-kInf, 0, -kInf, 0}, {-20, 0, -242582597.70489514, 0}, {kNan, 0, kNan, 0}}},
+      {Fn::dSinh, {{-0.0, 0, -0.0, 0}, {710.4758600739439, 0, 1.7976931348621744e+308, 0},
+                   {-710.475860073944, 0, -kInf, 3}, {709.5, 0, 6.774931596573164e+307, 0}, {800, 0, kInf, 3},
+                   {ddmin, 0, ddmin, 0}, {-kInf, 0, -kInf, 0}, {-20, 0, -242582597.70489514, 0}, {kNan, 0, kNan, 0}}},
+      {Fn::sCosh, {{0, 0, 1, 0}, {-90, 0, kInf, 3}, {-89.41598510742188, 0, 3.4028196375086208e+38, 0},
+                   {89.4159927368164, 0, kInf, 3}, {-kInf, 0, kInf, 0}, {10, 0, 11013.232920103323, 0},
+                   {16, 0, 4443055.260253993, 0}, {kNan, 0, kNan, 0}}},
+      {Fn::dCosh, {{-0.0, 0, 1, 0}, {-710.4758600739439, 0, 1.7976931348621744e+308, 0}, {710.476, 0, kInf, 3},
+                   {-kInf, 0, kInf, 0}, {1e300, 0, kInf, 3}, {10, 0, 11013.232920103323, 0}, {kNan, 0, kNan, 0}}},
+      {Fn::sTanh, {{kInf, 0, 1, 0}, {-kInf, 0, -1, 0}, {100, 0, 1, 0}, {-0.0, 0, -0.0, 0},
+                   {0.5, 0, 0.46211715726000974, 0}, {kNan, 0, kNan, 0}}},
+      {Fn::dTanh, {{kInf, 0, 1, 0}, {-kInf, 0, -1, 0}, {-100, 0, -1, 0}, {1e-300, 0, 1e-300, 0},
+                   {0.5, 0, 0.46211715726000974, 0}, {kNan, 0, kNan, 0}}},
+      {Fn::sAsinh, {{-0.0, 0, -0.0, 0}, {kInf, 0, kInf, 0}, {-kInf, 0, -kInf, 0}, {-3, 0, -1.8184464592320668, 0},
+                    {fmax, 0, 89.4159862326283, 0}, {1e-30, 0, 1e-30, 0}, {kNan, 0, kNan, 0}}},
+      {Fn::dAsinh, {{-0.0, 0, -0.0, 0}, {-kInf, 0, -kInf, 0}, {dmax, 0, 710.475860073944, 0},
+                    {-dmax, 0, -710.475860073944, 0}, {-3, 0, -1.8184464592320668, 0}, {ddmin, 0, ddmin, 0}}},
+      {Fn::sAcosh, {{1, 0, 0, 0}, {0.5, 0, kNan, 1}, {-kInf, 0, kNan, 1}, {kInf, 0, kInf, 0},
+                    {1.00000011920928955, 0, 0.0004882812451493617, 0}, {4, 0, 2.0634370688955603, 0},
+                    {-0.0, 0, kNan, 1}, {kNan, 0, kNan, 0}}},
+      {Fn::dAcosh, {{1, 0, 0, 0}, {0.9999999999999999, 0, kNan, 1}, {dmax, 0, 710.475860073944, 0},
+                    {1.0000000000000002, 0, 2.1073424255447014e-08, 0}, {kInf, 0, kInf, 0}, {-kInf, 0, kNan, 1}}},
+      {Fn::sAtanh, {{1, 0, kInf, 2}, {-1, 0, -kInf, 2}, {2, 0, kNan, 1}, {0.5, 0, 0.5493061443340549, 0},
+                    {-kInf, 0, kNan, 1}, {-0.0, 0, -0.0, 0}, {0.99999994039535522, 0, 8.664339742098155, 0},
+                    {kNan, 0, kNan, 0}}, kAll, false, 0.25},
+      {Fn::dAtanh, {{1, 0, kInf, 2}, {-1, 0, -kInf, 2}, {1.0000000000000002, 0, kNan, 1},
+                    {0.99999999999999989, 0, 18.714973875118524, 0}, {kInf, 0, kNan, 1}, {-0.0, 0, -0.0, 0}},
+       kAll, false, 0.25},
+  };
+}
+
 // clang-format on
 
 class SpecialTest : public zok::test::IsaTest {};
 
 TEST_P(SpecialTest, EveryFunctionsCasesInEveryFlavour) {
   for (const auto& groups :
-       {arith_groups(), explog_groups(), power_groups(), trig_groups(), inverse_groups(), special_groups(),
-        gamma_groups()})
+       {arith_groups(), explog_groups(), power_groups(), trig_groups(), inverse_groups(), hyperbolic_groups(),
+        special_groups(), gamma_groups()})
     for (const Group& g : groups) {
       if (zok::vm::info(g.fn).type == 's') {
         run_group<float>(GetParam(), g);
@@ -704,7 +746,8 @@ TEST_P(SpecialTest, UnmaskedExceptionsChangeNothing) {
   ASSERT_NE(mem, MAP_FAILED);
   auto* shared = static_cast<RunRecord*>(mem);
   std::vector<Group> groups = arith_groups();
-  for (auto more : {explog_groups(), power_groups(), trig_groups(), special_groups(), gamma_groups()})
+  for (auto more : {explog_groups(), power_groups(), trig_groups(), hyperbolic_groups(), special_groups(),
+                    gamma_groups()})
     groups.insert(groups.end(), more.begin(), more.end());
   zok::test::ModeOption env(nullptr);
   zok::test::on_fresh_thread([&] {

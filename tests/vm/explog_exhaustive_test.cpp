@@ -1,8 +1,8 @@
 // Every one of the 2^32 float arguments through every flavour of the float exponential, logarithm,
-// trigonometric, inverse trigonometric, error-function, gamma-function and cube-root kernels of one
-// argument (the instruction set the tables use; both results of SinCos), against the C library's
-// double-precision functions, whose own error is far below a float ulp, and the inverses against a
-// double solution. Slow: not run in CI.
+// trigonometric, inverse trigonometric, hyperbolic, error-function, gamma-function and cube-root
+// kernels of one argument (the instruction set the tables use; both results of SinCos), against the
+// C library's double-precision functions, whose own error is far below a float ulp, and the inverses
+// against a double solution. Slow: not run in CI.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -169,6 +169,21 @@ TEST(ErfInverseExhaustive, EveryFloatArgument) {
 TEST(GammaExhaustive, EveryFloatArgument) {
   sweep_every_float({{Fn::sLGamma, [](double x) { return std::lgamma(x); }},
                      {Fn::sTGamma, [](double x) { return std::tgamma(x); }}});
+}
+
+TEST(HyperbolicExhaustive, EveryFloatArgument) {
+  double (*const sinh)(double) = std::sinh;
+  double (*const cosh)(double) = std::cosh;
+  double (*const tanh)(double) = std::tanh;
+  double (*const asinh)(double) = std::asinh;
+  double (*const acosh)(double) = std::acosh;
+  double (*const atanh)(double) = std::atanh;
+  sweep_every_float({{Fn::sSinh, sinh},
+                     {Fn::sCosh, cosh},
+                     {Fn::sTanh, tanh},
+                     {Fn::sAsinh, asinh},
+                     {Fn::sAcosh, acosh},
+                     {Fn::sAtanh, atanh}});
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <set>
 #include <type_traits>
+#include <utility>
 
 #include "frame/vm_facts.h"
 #include "tests/vm/vm_test_support.h"
@@ -201,6 +202,17 @@ TEST(Registry, SlotSharingAndFamilyFollowTheRegistryOnEveryInstructionSet) {
       EXPECT_EQ(k[1] == k[2], in.share == Share::ALL) << what;
     }
   }
+}
+
+// The hyperbolic rows carry the agreed sharing: float Asinh and Acosh one kernel for LA and HA,
+// double Asinh, Acosh, Atanh, Sinh and Tanh one for LA and EP, three kernels elsewhere.
+TEST(Registry, HyperbolicRowsShareTheAgreedSlots) {
+  using enum Fn;
+  const std::pair<Fn, Share> rows[] = {{sSinh, Share::NONE},  {dSinh, Share::LAEP},  {sCosh, Share::NONE},
+                                       {dCosh, Share::NONE},  {sTanh, Share::NONE},  {dTanh, Share::LAEP},
+                                       {sAsinh, Share::LAHA}, {dAsinh, Share::LAEP}, {sAcosh, Share::LAHA},
+                                       {dAcosh, Share::LAEP}, {sAtanh, Share::NONE}, {dAtanh, Share::LAEP}};
+  for (const auto& [fn, share] : rows) EXPECT_EQ(zok::vm::info(fn).share, share) << zok::vm::info(fn).name;
 }
 
 // The tables hold, in each slot, the kernel of the widest supported set, or of the narrower set the

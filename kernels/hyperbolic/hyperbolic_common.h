@@ -1,0 +1,357 @@
+// Double formulas of the hyperbolic kernels, shared by the double kernels and the float ones (which
+// run them on widened lanes one tier down), and the scalar e^|x|/2 beyond the fast ranges.
+#pragma once
+
+#include <cstdint>
+
+#include "kernels/explog/explog_common.h"
+#include "kernels/hyperbolic/hyperbolic_tables.h"
+
+namespace zok::ZOK_ISA_NS {
+
+namespace {
+
+using vm::Fn;
+namespace hb = zok::hyperbolic_data;
+
+// How much care a double formula takes: HA carries the exact parts, LA rounds some of them, EP
+// keeps some 37 bits (enough for every float flavour).
+enum class Tier { kHA, kLA, kEP };
+
+// Beyond this e^-a is below 2^-62 of e^a: sinh, cosh and tanh take e^a alone.
+constexpr double kDMinusGone = 22.0;
+// Below this asinh and atanh are a itself (a^3/6 and a^3/3 lie under half an ulp of a); from
+// kDLogTwoA on asinh and acosh are ln 2a (1/(4a^2) lies under an ulp of the result).
+constexpr double kDTiny = 0x1p-27;
+constexpr double kDLogTwoA = 0x1p28;
+
+// ============================================================================================
+// e^a / 2 and e^-a / 2 for 0 <= a < 709 from one reduction
+// ============================================================================================
+
+// a = N ln2/64 + r, |r| <= ln2/128; A = 2^(N/64) / 2 and B = 2^(-N/64) / 2, each as hi + lo
+// (EP: lo = 0), so e^a / 2 = A (1 + pe + po) and e^-a / 2 = B (1 + pe - po) with pe = cosh r - 1 and
+// po = sinh r. B is 0 from kDMinusGone on, where its exponent leaves the normal range of
+// interest (and, for large a, the scale's field wraps).
+struct HalfExps {
+  VD ahi, alo, bhi, blo, pe, po;
+};
+template <Tier kTier>
+inline HalfExps half_exps(VD a) {
+  const VD shift = splat<VD>(kDShift);
+  const VD t = mul_add(a, splat<VD>(tb::kDInvL64), shift);
+  const VL n = as_int(t) - lsplat(kDShiftBits);  // N >= 0
+  const VD d = t - shift;
+  const VD r = nmul_add(d, splat<VD>(tb::kDL64b), nmul_add(d, splat<VD>(tb::kDL64a), a));
+  const VL nm = lsplat(0) - n;
+  const VL j = n & lsplat(63), jm = nm & lsplat(63);
+  // 2^(k-1) for N = 64 k + j: the exponent field (k + 1022), by a shift that wraps k's sign away.
+  const VL half = lsplat(int64_t{1022} << 52), high = lsplat(~int64_t{63});
+  const VD sp = as_double(shl<46>(n & high) + half), sm = as_double(shl<46>(nm & high) + half);
+  const MD keep = a < splat<VD>(kDMinusGone);
+  const VD zero = splat<VD>(0.0);
+  HalfExps e;
+  const VD z = r * r;
+  // HA reads 2^(j/64) in two parts, LA and EP rounded to double (half an ulp each, which LA affords).
+  if constexpr (kTier == Tier::kHA) {
+    VD thi, tlo, uhi, ulo;
+    lookup_pairs(&tb::kDExpHiLo[0][0], j, thi, tlo);
+    lookup_pairs(&tb::kDExpHiLo[0][0], jm, uhi, ulo);
+    e.ahi = sp * thi;
+    e.alo = sp * tlo;
+    e.bhi = select(keep, zero, sm * uhi);
+    e.blo = select(keep, zero, sm * ulo);
+  } else {
+    e.ahi = sp * lookup_one(tb::kDExp64, j);
+    e.bhi = select(keep, zero, sm * lookup_one(tb::kDExp64, jm));
+    e.alo = e.blo = zero;
+  }
+  if constexpr (kTier == Tier::kEP) {
+    e.pe = z * horner(z, hb::kCoshEP);
+    e.po = r * horner(z, hb::kSinhEP);
+  } else {
+    e.pe = z * horner(z, hb::kCoshHA);
+    e.po = r * horner(z, hb::kSinhHA);
+  }
+  return e;
+}
+
+// sinh a and cosh a as hi + lo: sinh = (A - B)(1 + pe) + (A + B) po, cosh = (A + B)(1 + pe) +
+// (A - B) po, with A - B and A + B exact sums (A >= B).
+struct SinhCosh {
+  VD sh, sl, ch, cl;
+};
+template <Tier kTier>
+inline SinhCosh sinh_cosh(VD a) {
+  const HalfExps e = half_exps<kTier>(a);
+  VD dh, de, sh, se;
+  fast_two_sum(e.ahi, splat<VD>(0.0) - e.bhi, dh, de);
+  fast_two_sum(e.ahi, e.bhi, sh, se);
+  const VD dl = de + (e.alo - e.blo), sl = se + (e.alo + e.blo);
+  // The factors carry their low parts: T_lo reaches 2^-38 of T_hi, and po up to 2^-7.5.
+  const VD d = dh + dl, s = sh + sl;
+  SinhCosh out{dh, mul_add(d, e.pe, mul_add(s, e.po, dl)), sh, mul_add(s, e.pe, mul_add(d, e.po, sl))};
+  if constexpr (kTier != Tier::kEP) {
+    // Below 1/4 A - B keeps only a few bits and the roundings of the terms beside it add up to two
+    // ulps: sinh a = a + a^3 P(a^2) instead, a + a^3 P(a^2) exactly as the pair (a, a^3 P).
+    const MD small = a < splat<VD>(0.25);
+    const VD z = a * a;
+    out.sh = select(small, out.sh, a);
+    out.sl = select(small, out.sl, a * z * horner(z, hb::kSinhSmall));
+  }
+  return out;
+}
+
+template <Tier kTier>
+inline VD sinh_d(VD x) {
+  const SinhCosh s = sinh_cosh<kTier>(abs(x));
+  return or_sign(s.sh + s.sl, x);
+}
+template <Tier kTier>
+inline VD cosh_d(VD x) {
+  const SinhCosh s = sinh_cosh<kTier>(abs(x));
+  return s.ch + s.cl;
+}
+// tanh = sinh / cosh; HA corrects the quotient once by the remainder of the whole sums, so only the
+// last division rounds. a stops at kDMinusGone, where tanh is 1 in double.
+// LA takes HA's parts: with one rounding more in sinh and in cosh the quotient would reach 4 ulps.
+template <Tier kTier>
+inline VD tanh_d(VD x) {
+  const SinhCosh s =
+      sinh_cosh < kTier == Tier::kLA ? Tier::kHA : kTier > (min(abs(x), splat<VD>(kDMinusGone)));
+  const VD num = s.sh + s.sl, den = s.ch + s.cl;
+  VD q = num / den;
+  if constexpr (kTier == Tier::kHA) {
+    VD p, pe;
+    two_prod(q, s.ch, p, pe);
+    const VD rem = ((s.sh - p) - pe) + nmul_add(q, s.cl, s.sl);
+    q = q + rem / den;
+  }
+  return or_sign(q, x);
+}
+
+// ============================================================================================
+// The inverses through ln(u + c), u + c >= 1 given as a sum of two doubles
+// ============================================================================================
+
+// ln(u + c) + kadj ln 2: HA and LA with the table logarithm, EP without a table (some 2^-37).
+template <Tier kTier>
+inline VD ln_sum(VD u, VD c, VD kadj) {
+  if constexpr (kTier == Tier::kEP) {
+    return dlog_normal(u) + mul_add(kadj, splat<VD>(tb::kLn2), c / u);
+  } else {
+    return dln_sum_ha(u, c, kadj);
+  }
+}
+
+// sqrt(h + l) as hi + lo (h + l > 0 or h = l = 0), the low part from the exact remainder.
+inline void sqrt_sum(VD h, VD l, VD& sh, VD& sl) {
+  sh = sqrt(h);
+  VD p, e;
+  two_prod(sh, sh, p, e);
+  const MD pos = sh > splat<VD>(0.0);
+  sl = select(pos, splat<VD>(0.0), (((h - p) - e) + l) / (sh + sh));
+}
+
+// The argument of the logarithm for large a: ln(2a) as ln a + ln 2.
+struct LnArg {
+  VD u, c, kadj;
+};
+inline LnArg large_or(MD large, VD a, LnArg small) {
+  const VD zero = splat<VD>(0.0);
+  return {select(large, small.u, a), select(large, small.c, zero), select(large, zero, splat<VD>(1.0))};
+}
+
+// asinh a = ln(a + sqrt(1 + a^2)). HA: 1 + a^2, its root and a + root each as exact sums. LA and EP
+// split at 4: below, ln(1 + v) with v = a + a^2 / (1 + sqrt(1 + a^2)) free of cancellation; above,
+// ln(a + sqrt(1 + a^2)) directly.
+template <Tier kTier>
+inline VD asinh_d(VD x) {
+  const VD a = abs(x), one = splat<VD>(1.0);
+  LnArg g;
+  if constexpr (kTier == Tier::kHA) {
+    VD ph, pl, uh, ue, sh, sl;
+    two_prod(a, a, ph, pl);
+    two_sum(one, ph, uh, ue);
+    sqrt_sum(uh, ue + pl, sh, sl);
+    two_sum(a, sh, g.u, g.c);
+    g.c = g.c + sl;
+  } else {
+    const VD s = sqrt(mul_add(a, a, one));
+    VD u1, c1;
+    two_sum(one, a + a * a / (one + s), u1, c1);
+    const MD below4 = a < splat<VD>(4.0);
+    g.u = select(below4, a + s, u1);
+    g.c = select(below4, splat<VD>(0.0), c1);
+  }
+  g = large_or(a >= splat<VD>(kDLogTwoA), a, g);
+  const VD y = ln_sum<kTier>(g.u, g.c, g.kadj);
+  return or_sign(select(a < splat<VD>(kDTiny), y, a), x);
+}
+
+// acosh x = ln(x + sqrt(x^2 - 1)) for x >= 1, with x^2 - 1 = t (x + 1), t = x - 1 exact. HA: the
+// product and root as exact sums. LA and EP split at 4: below, ln(1 + v) with v = t + sqrt(t (t + 2))
+// free of cancellation near 1; above, the formula directly.
+template <Tier kTier>
+inline VD acosh_d(VD x) {
+  const VD one = splat<VD>(1.0), t = x - one;
+  LnArg g;
+  if constexpr (kTier == Tier::kHA) {
+    VD qh, qe, ph, pl, sh, sl;
+    two_sum(x, one, qh, qe);
+    two_prod(t, qh, ph, pl);
+    sqrt_sum(ph, mul_add(t, qe, pl), sh, sl);
+    two_sum(x, sh, g.u, g.c);
+    g.c = g.c + sl;
+  } else {
+    VD u1, c1;
+    two_sum(one, t + sqrt(t * (t + splat<VD>(2.0))), u1, c1);
+    const MD below4 = x < splat<VD>(4.0);
+    g.u = select(below4, x + sqrt(mul_sub(x, x, one)), u1);
+    g.c = select(below4, splat<VD>(0.0), c1);
+  }
+  g = large_or(x >= splat<VD>(kDLogTwoA), x, g);
+  return ln_sum<kTier>(g.u, g.c, g.kadj);
+}
+
+// atanh a = ln((1 + a) / (1 - a)) / 2 for |a| < 1. HA: numerator, denominator and quotient as exact
+// sums; LA and EP: ln(1 + v), v = 2a / (1 - a).
+template <Tier kTier>
+inline VD atanh_d(VD x) {
+  const VD a = abs(x), one = splat<VD>(1.0);
+  VD u, c;
+  if constexpr (kTier == Tier::kHA) {
+    VD nh, nl, dh, dl, p, pe;
+    two_sum(one, a, nh, nl);
+    two_sum(one, splat<VD>(0.0) - a, dh, dl);
+    u = nh / dh;
+    two_prod(u, dh, p, pe);
+    c = (((nh - p) - pe) + nmul_add(u, dl, nl)) / dh;
+  } else {
+    two_sum(one, (a + a) / (one - a), u, c);
+  }
+  const VD y = splat<VD>(0.5) * ln_sum<kTier>(u, c, splat<VD>(0.0));
+  return or_sign(select(a < splat<VD>(kDTiny), y, a), x);
+}
+
+// ============================================================================================
+// Scalar e^a / 2 beyond the fast ranges
+// ============================================================================================
+
+// e^a / 2 for 0 <= a, from N = round(a 64/ln2), its own two-part ln2/64 (N hi exact) and the table
+// of 2^(j/64) in two parts; the power of two is applied in two steps so that nothing overflows
+// before the result, which is +inf exactly when e^a / 2 overflows.
+inline double exp_half_beyond(double a) {
+  if (!(a < 711.0)) return kInfD;  // beyond ln(2 DBL_MAX) by far: N would only grow
+  const double t = a * tb::kDInvL64 + kDShift;
+  const int64_t n = static_cast<int64_t>(to_bits(t)) - kDShiftBits;
+  const double d = t - kDShift;
+  const double r = (a - d * hb::kL64Hi) - d * hb::kL64Lo;
+  const int j = static_cast<int>(n & 63), e = static_cast<int>(n >> 6);
+  const double thi = tb::kDExpHiLo[j][0], tlo = tb::kDExpHiLo[j][1];
+  const double q = r * r * horner(r, tb::kDExpC);
+  const double mant = thi + (tlo + (thi + tlo) * (r + q));
+  return mant * pow2(e - 2) * 2.0;
+}
+
+// A double formula as the vector computation of a policy: on a double vector, or on the two halves
+// of a float vector.
+template <VD (*kD)(VD)>
+struct InDouble {
+  static VD apply(VD x) { return kD(x); }
+  static VF apply(VF x) { return narrow(kD(widen_lo(x)), kD(widen_hi(x))); }
+};
+
+// ============================================================================================
+// The policy of every hyperbolic kernel
+// ============================================================================================
+
+enum class Func { kSinh, kCosh, kTanh, kAsinh, kAcosh, kAtanh };
+
+// Sinh and Cosh leave the vector path at 709 in double (2^(N/64) / 2 stays normal) and at
+// 89.41056060791016 in float; float results overflow from 89.4159927368164 on.
+template <typename T>
+constexpr T kSinhCoshFast = sizeof(T) == 8 ? T(709.0) : T(89.41056060791016);
+constexpr float kSSinhCoshOverflow = 89.4159927368164f;
+
+// Lanes inside the fast range take F's vector formula; the others, in ascending order, the scalar
+// path, which gives the special values and reports (in-range elements of a redone block take the
+// formula on one lane, so no result depends on its position).
+template <Fn kFn, Func kF, typename T, class F, Check kChk = Check::kFixLanes, int kBlock = 8>
+struct HypK {
+  using V = Vec<T>;
+  static constexpr Check kCheck = kChk;
+  static constexpr int kUnroll = unroll_for<T>(kBlock);
+  static V vec(V x) { return F::apply(x); }
+  static unsigned special(V x) {
+    const V inf = splat<V>(kInf<T>);
+    switch (kF) {
+      case Func::kSinh:
+      case Func::kCosh:
+        return outside<V>(abs(x) < splat<V>(kSinhCoshFast<T>));
+      case Func::kAcosh:
+        return outside<V>((x >= splat<V>(T(1))) & (x < inf));
+      case Func::kAtanh:
+        return outside<V>(abs(x) < splat<V>(T(1)));
+      default:
+        return outside<V>(abs(x) < inf);
+    }
+  }
+  static void scalar(int i, const T* a, T* r) {
+    const T x = a[i];
+    if (x != x) {
+      r[i] = x + x;
+      return;
+    }
+    if ((special(splat<V>(x)) & 1) == 0) {
+      r[i] = on_lane<HypK>(x);
+      return;
+    }
+    const T ax = x < 0 ? -x : x, inf = kInf<T>;
+    int status = 0;
+    T y;
+    switch (kF) {
+      case Func::kSinh:
+      case Func::kCosh:
+        if constexpr (sizeof(T) == 4) {
+          y = ax == inf ? inf : ax >= kSSinhCoshOverflow ? inf : static_cast<T>(exp_half_beyond(ax));
+        } else {
+          y = exp_half_beyond(ax);
+        }
+        if (y == inf && ax != inf) status = ZOK_VM_STATUS_OVERFLOW;
+        if (kF == Func::kSinh && x < 0) y = -y;
+        break;
+      case Func::kTanh:
+        y = x < 0 ? T(-1) : T(1);
+        break;
+      case Func::kAsinh:
+        y = x;
+        break;
+      case Func::kAcosh:
+        if (x == inf) {
+          y = inf;
+        } else {
+          const volatile T zero = 0;
+          y = zero / zero;
+          status = ZOK_VM_STATUS_DOMAIN;
+        }
+        break;
+      case Func::kAtanh:
+        if (ax == T(1)) {
+          const volatile T zero = 0;
+          y = x / zero;
+          status = ZOK_VM_STATUS_SING;
+        } else {
+          const volatile T zero = 0;
+          y = zero / zero;
+          status = ZOK_VM_STATUS_DOMAIN;
+        }
+        break;
+    }
+    r[i] = y;
+    if (status != 0) report(status, i, a, a, r, r, vm::traits(kFn).name);
+  }
+};
+
+}  // namespace
+}  // namespace zok::ZOK_ISA_NS
