@@ -174,11 +174,14 @@ struct ASinCosK {
   }
 };
 
-// Atan: M::eval up to kHi; beyond, atan x rounds to +-pi/2 (1/|x| is below half an ulp of it), the
+// The magnitudes a kernel's vector path takes, as a type (R::kLo, R::kHi): floating-point template
+// arguments are not accepted by every compiler we build with.
+// Atan: M::eval up to R::kHi; beyond, atan x rounds to +-pi/2 (1/|x| is below half an ulp of it), the
 // infinities included; NaN gives NaN. Nothing is reported.
-template <typename T, class M, T kHi>
+template <typename T, class M, class R>
 struct AtanK {
   using V = Vec<T>;
+  static constexpr T kHi = R::kHi;
   static constexpr int kUnroll = trig_unroll<T>(8);
   static V vec(V x) { return M::eval(x); }
   static unsigned special(V x) { return outside<V>(abs(x) <= splat<V>(kHi)); }
@@ -194,13 +197,14 @@ struct AtanK {
   }
 };
 
-// Atan2: M::eval where the larger magnitude lies in [kLo, kHi]. The scalar path never reports: a
+// Atan2: M::eval where the larger magnitude lies in [R::kLo, R::kHi]. The scalar path never reports: a
 // NaN gives NaN; infinities stand in as 1 and finite values then as zeros of their sign, which
 // gives every quadrant's limit; two zeros become (a, +-1), which has their angle; magnitudes
 // beyond the range are scaled by a power of two.
-template <typename T, class M, T kLo, T kHi>
+template <typename T, class M, class R>
 struct Atan2K {
   using V = Vec<T>;
+  static constexpr T kLo = R::kLo, kHi = R::kHi;
   static constexpr int kUnroll = trig_unroll<T>(8);
   static V vec(V a, V b) { return M::eval(a, b); }
   static unsigned special(V a, V b) {

@@ -26,16 +26,19 @@ struct DAsin {
   static VD eval(VD x) { return asin_core<P, kAcos, kTwo>(x); }
 };
 
+struct DRange {
+  static constexpr double kLo = 0x1p-960, kHi = 0x1p990;
+};
 template <Fn f, int s>
 using DAtanOf =
     AtanK<double,
           BySlot<s, DAtan<td::kDAtanLA, false>, DAtan<td::kDAtanHA, true>, DAtan<td::kDAtanEP, false>>,
-          0x1p990>;
+          DRange>;
 template <Fn f, int s>
 using DAtan2Of =
     Atan2K<double,
            BySlot<s, DAtan2<td::kDAtanLA, false>, DAtan2<td::kDAtanHA, true>, DAtan2<td::kDAtanEP, false>>,
-           0x1p-960, 0x1p990>;
+           DRange>;
 template <Fn f, int s>
 using DAsinOf = ASinCosK<f, double,
                          BySlot<s, DAsin<td::kDAsinLA, false, false>, DAsin<td::kDAsinHA, false, true>,

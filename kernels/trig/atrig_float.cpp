@@ -14,7 +14,10 @@ namespace zok::ZOK_ISA_NS {
 
 namespace {
 
-constexpr float kSMin = std::numeric_limits<float>::denorm_min(), kSMax = std::numeric_limits<float>::max();
+struct SRange {
+  static constexpr float kLo = std::numeric_limits<float>::denorm_min(),
+                         kHi = std::numeric_limits<float>::max();
+};
 
 template <const auto& P>
 struct SAtanHA {
@@ -70,11 +73,10 @@ struct SAtanEP {
 template <Fn f, int s>
 using SAtanOf =
     std::conditional_t<s == vm::kEP, SAtanEP,
-                       AtanK<float, BySlot<s, SAtanF<td::kSAtanLA>, SAtanHA<td::kDAtanEP>, void>, kSMax>>;
+                       AtanK<float, BySlot<s, SAtanF<td::kSAtanLA>, SAtanHA<td::kDAtanEP>, void>, SRange>>;
 template <Fn f, int s>
 using SAtan2Of =
-    Atan2K<float, BySlot<s, SAtan2F<td::kSAtanLA>, SAtan2HA<td::kDAtanEP>, SAtan2F<td::kSAtanEP>>, kSMin,
-           kSMax>;
+    Atan2K<float, BySlot<s, SAtan2F<td::kSAtanLA>, SAtan2HA<td::kDAtanEP>, SAtan2F<td::kSAtanEP>>, SRange>;
 template <Fn f, int s>
 using SAsinOf = ASinCosK<
     f, float,

@@ -278,7 +278,9 @@ TEST(Quasi, ThreadsGiveTheOneThreadResult) {
   const Gray table = random_table(96, 6);
   for (const auto& [brng, d] :
        {std::pair{ZOK_RNG_NIEDERR, 318}, std::pair{ZOK_RNG_NIEDERR, 64}, std::pair{ZOK_RNG_SOBOL, 96}}) {
-    auto fresh = [&] { return brng == ZOK_RNG_SOBOL ? with_table(brng, table) : make(brng, {uint32_t(d)}); };
+    auto fresh = [&, brng = brng, d = d] {
+      return brng == ZOK_RNG_SOBOL ? with_table(brng, table) : make(brng, {uint32_t(d)});
+    };
     Stream one = fresh(), many = fresh();
     EXPECT_EQ(draw(one.get(), d / 2 + 3), draw(many.get(), d / 2 + 3));
     setenv("ZOK_NUM_THREADS", "1", 1);
