@@ -60,13 +60,14 @@ StreamChunk* copy_chunk(const StreamChunk& source) {
   }
   chunk->data = copy;
   if (key_is_zero(chunk->key)) return chunk;
-  switch (share_block(chunk->key, copy, &chunk->data)) {
+  switch (share_block(chunk->key, copy, source.size, &chunk->data)) {
     case Sharing::kShared:  // another thread entered the key after the lookup above
       zok_serv_deallocate(copy);
       break;
     case Sharing::kEntered:
       break;
     case Sharing::kPrivate:
+    case Sharing::kMismatch:  // entered meanwhile with a block of another size: the copy stays private
       chunk->key[0] = chunk->key[1] = 0;
       break;
   }
@@ -91,8 +92,14 @@ int32_t __qorAddChunk(StreamRecord* stream, int32_t id, const uint64_t* key, voi
     chunk->key[0] = key[0];
     chunk->key[1] = key[1];
     // When the key is already shared the chunk points at the shared block and the caller's block
-    // stays the caller's.
-    if (share_block(key, data, &chunk->data) == Sharing::kPrivate) chunk->key[0] = chunk->key[1] = 0;
+    // stays the caller's. A key held for a block of another size is refused: the chunk's size
+    // would overstate or understate the block it points at.
+    const Sharing sharing = share_block(key, data, size, &chunk->data);
+    if (sharing == Sharing::kMismatch) {
+      zok_serv_deallocate(chunk);
+      return ZOK_RNG_ERROR_BAD_ARGUMENT;
+    }
+    if (sharing == Sharing::kPrivate) chunk->key[0] = chunk->key[1] = 0;
   }
   chunk->next = stream->chunks;
   stream->chunks = chunk;

@@ -191,7 +191,9 @@ int32_t load_chunks(StreamRecord* s, Channel& in, uint32_t count, unsigned versi
     if (const int32_t status = __qorAddChunk(s, static_cast<int32_t>(get32(id)), key, block, size);
         status != ZOK_RNG_STATUS_OK) {
       zok_serv_deallocate(block);
-      return status;
+      // A key that is already shared for a block of another size: the image contradicts itself or
+      // a live stream.
+      return status == ZOK_RNG_ERROR_BAD_ARGUMENT ? ZOK_RNG_ERROR_FILE_READ : status;
     }
     // A key already shared points the chunk at the shared block; the loaded copy is nobody's.
     if (s->chunks->data != block) zok_serv_deallocate(block);

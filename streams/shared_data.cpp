@@ -18,6 +18,8 @@ static_assert(sizeof(GlobalRODataEntry) == 32);
 namespace {
 
 constinit GlobalRODataTable g_table = {};
+// The byte size of each live entry's block, slot for slot; -1 where it is not known.
+constinit int64_t g_sizes[kSharedCapacity] = {};
 
 // Holds are a few dozen compares long, so spinning beats sleeping.
 class TableLock {
@@ -43,7 +45,8 @@ int32_t find_locked(const uint64_t* key) {
   return -1;
 }
 
-GlobalRODataEntry* append_locked(const uint64_t* key, void* data) {
+GlobalRODataEntry* append_locked(const uint64_t* key, void* data, int64_t size) {
+  g_sizes[g_table.entry_count] = size;
   GlobalRODataEntry& e = g_table.entries[g_table.entry_count++];
   e.key[0] = key[0];
   e.key[1] = key[1];
@@ -59,6 +62,7 @@ void* drop_locked(int32_t i) {
   void* data = g_table.entries[i].data;
   const int32_t last = --g_table.entry_count;
   g_table.entries[i] = g_table.entries[last];
+  g_sizes[i] = g_sizes[last];
   g_table.entries[last] = GlobalRODataEntry{};
   return data;
 }
@@ -83,19 +87,20 @@ bool acquire_shared(const uint64_t* key, void** block) {
   return true;
 }
 
-Sharing share_block(const uint64_t* key, void* data, void** block) {
+Sharing share_block(const uint64_t* key, void* data, int64_t size, void** block) {
   // Lookup and append share one hold, so two streams entering the same new key at once cannot
   // both append it.
   TableLock hold;
   const int32_t i = find_locked(key);
   if (i >= 0) {
+    if (g_sizes[i] >= 0 && g_sizes[i] != size) return Sharing::kMismatch;
     ++g_table.entries[i].refcount;
     *block = g_table.entries[i].data;
     return Sharing::kShared;
   }
   *block = data;
   if (g_table.entry_count >= kChunkEntryLimit) return Sharing::kPrivate;
-  append_locked(key, data);
+  append_locked(key, data, size);
   return Sharing::kEntered;
 }
 
@@ -142,7 +147,7 @@ int32_t __qorCreateGlobRODataTableEntry(GlobalRODataEntry** entry, const uint64_
   if (key_is_zero(key)) return ZOK_RNG_ERROR_SHARED_KEY;
   TableLock hold;
   if (g_table.entry_count >= kSharedCapacity) return ZOK_RNG_ERROR_SHARED_FULL;
-  *entry = append_locked(key, data);
+  *entry = append_locked(key, data, -1);
   return ZOK_RNG_STATUS_OK;
 }
 

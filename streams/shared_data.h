@@ -30,12 +30,15 @@ inline bool key_is_zero(const uint64_t* key) {
 bool acquire_shared(const uint64_t* key, void** block);
 
 enum class Sharing {
-  kShared,   // the key was held: *block is the shared block, the caller's block is not used
-  kEntered,  // the caller's block now belongs to the table under `key`
-  kPrivate,  // the table is too full: the caller's block stays private
+  kShared,    // the key was held: *block is the shared block, the caller's block is not used
+  kEntered,   // the caller's block now belongs to the table under `key`
+  kPrivate,   // the table is too full: the caller's block stays private
+  kMismatch,  // the key is held for a block of another size: nothing shared, nothing entered
 };
-// Shares `data` under `key` (non-zero) as the chunk operations do.
-Sharing share_block(const uint64_t* key, void* data, void** block);
+// Shares `data`, `size` bytes, under `key` (non-zero) as the chunk operations do. The table keeps
+// the size of every block a chunk entered, so that no chunk is ever pointed at a shorter block;
+// blocks entered through __qorCreateGlobRODataTableEntry have no known size and are not checked.
+Sharing share_block(const uint64_t* key, void* data, int64_t size, void** block);
 
 // Drops one reference to `key`; the last one frees the block. Returns false when the key is not
 // held, in which case the caller's block is its own to free.

@@ -85,8 +85,8 @@ TEST_F(Robustness, CopiesFailCleanly) {
   // CopyChunks leaves the destination's own chunks as they were.
   StreamRecord* dst = make(6);
   ASSERT_EQ(__qorAddChunk(dst, 9, nullptr, block(4, 9), 4), 0);
-  void* unused = block(4, 9);
-  ASSERT_EQ(__qorAddChunk(dst, 2, key, unused, 4), 0);  // shared: the block stays ours
+  void* unused = block(16, 9);
+  ASSERT_EQ(__qorAddChunk(dst, 2, key, unused, 16), 0);  // shared: the block stays ours
   zok_serv_deallocate(unused);
   const auto before = chunk_list(dst);
   EXPECT_EQ(sweep([&] { return __qorCopyChunks(dst, src); },
@@ -103,8 +103,8 @@ TEST_F(Robustness, CopiesFailCleanly) {
   // and the count of the key it shares; a whole one replaces both.
   dst = make(6, 7);
   ASSERT_EQ(__qorAddChunk(dst, 8, nullptr, block(4, 8), 4), 0);
-  unused = block(4, 9);
-  ASSERT_EQ(__qorAddChunk(dst, 2, key, unused, 4), 0);
+  unused = block(16, 9);
+  ASSERT_EQ(__qorAddChunk(dst, 2, key, unused, 16), 0);
   zok_serv_deallocate(unused);
   const CounterState state = *counter_state(dst);
   const auto own = chunk_list(dst);

@@ -148,6 +148,28 @@ TEST_F(SaveLoad, ChunksKeepTheirRecordsAndSharing) {
   __qorUnregisterGlobRODataReference(held);
 }
 
+// One key for blocks of two sizes would point a chunk at a shorter block, which saving it would read
+// past: __qorAddChunk refuses it and so does every loader, with nothing left held.
+TEST_F(SaveLoad, OneKeyForTwoSizesIsRefused) {
+  StreamRecord* s = make(5);
+  const uint64_t a[2] = {0x5151, 0x6161}, b[2] = {0x7171, 0x8181};
+  ASSERT_EQ(__qorAddChunk(s, 1, a, block(5, 0x11), 5), 0);
+  void* other = block(3, 0x22);
+  EXPECT_EQ(__qorAddChunk(s, 2, a, other, 3), ZOK_RNG_ERROR_BAD_ARGUMENT);
+  EXPECT_EQ(__qorGetNumChunks(s), 1);
+  EXPECT_EQ(refcount(a), 1);
+  ASSERT_EQ(__qorAddChunk(s, 2, b, other, 3), 0);
+  Bytes image = image_of(s);
+  __qorDeleteStream(&s);
+  // The head record (key b, 3 bytes) takes key a, which the second record enters with 5 bytes.
+  std::copy(image.begin() + kCounterImage + 24 + 3 + 4, image.begin() + kCounterImage + 24 + 3 + 20,
+            image.begin() + kCounterImage + 4);
+  for (StreamRecord* r : load_all(image, ZOK_RNG_ERROR_FILE_READ, ZOK_RNG_ERROR_FILE_READ))
+    EXPECT_EQ(r, nullptr);
+  EXPECT_EQ(refcount(a), -1);
+  EXPECT_EQ(refcount(b), -1);
+}
+
 // One change to a valid image, and what every form of the loader must answer.
 TEST_F(SaveLoad, ChangedImagesAreRefusedOrAccepted) {
   constexpr int32_t kHeader = -1, kShort = ZOK_RNG_ERROR_FILE_READ;
