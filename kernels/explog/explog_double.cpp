@@ -37,14 +37,6 @@ inline uint64_t exp_row64(uint64_t m) {
   return 2 * (m & 63);
 }
 
-// HA: 2^(N>>6) (T_hi + (T_lo + (T_hi + T_lo)(r + q))), q = r^2 (c2 + r (c3 + r (c4 + r c5))).
-inline VD dexp_ha(VD x) {
-  const DExpReduced v = dexp_reduce<6>(x, x);
-  VD thi, tlo;
-  lookup_pairs(&tb::kDExpHiLo[0][0], v.m & lsplat(63), thi, tlo);
-  const VD q = v.r * v.r * horner(v.r, tb::kDExpC);
-  return dexp_scale<6>(v.m) * (thi + mul_add(thi + tlo, v.r + q, tlo));
-}
 // LA: one table value T = 2^(j/64): 2^(N>>6) (T + T p).
 inline VD dexp_la(VD x) {
   const DExpReduced v = dexp_reduce<6>(x, x);
@@ -136,20 +128,6 @@ struct DExpm1K {
     }
   }
 };
-
-// dLn HA (and LA): A = k ln2_hi + lnhi + rh, B = k ln2_lo + lnlo, rl joins A when B is exactly 0
-// and B otherwise, result A + (B + r^2 P(r)).
-inline VD dln_ha(VD x, VD kadj) {
-  const DLogReduced v = dlog_reduce<9>(x, kadj);
-  const VD a = mul_add(v.k, splat<VD>(tb::kLn2Hi), v.lnhi) + v.rh;
-  const VD b = mul_add(v.k, splat<VD>(tb::kLn2Lo), v.lnlo);
-  const MD bz = b == splat<VD>(0.0);
-  const VD zero = splat<VD>(0.0);
-  // rl joins one side, +0 the other (which leaves it unchanged).
-  const VD a2 = a + select(bz, zero, v.rl), b2 = b + select(bz, v.rl, zero);
-  const VD p = v.r * v.r * horner(v.r, tb::kDLnP);
-  return a2 + (b2 + p);
-}
 
 // dLog10 HA: ln x as s + lo, s = hi + r and r = rh + rl both as exact sums (rh and rl nearly
 // cancel just below powers of two), then s split in halves so that s_hi / ln10_hi is exact.

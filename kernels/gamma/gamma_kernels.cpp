@@ -1,11 +1,13 @@
 // Gamma-function kernels (LGamma = ln|Gamma(x)|, TGamma = Gamma(x)) for float and double: one
-// kernel per type fills all three slots and hands every element to a scalar routine in extended
-// precision. Coefficients come from tools/gen_gamma_coeffs.py.
+// kernel per type fills all three slots. Double elements go to a scalar routine in extended
+// precision; float elements in the ordinary range take a vector formula on double lanes, the rest
+// the same scalar routine. Coefficients come from tools/gen_gamma_coeffs.py.
 //
 // Contract (measured maxima against MPFR in tests/vm/accuracy_test.cpp): within 1 ulp in every
-// slot, over the whole argument range, denormal arguments and results included. Both routines
-// work on 64-bit significands and round once to the element type, so a result is within
-// 0.5 ulp plus the extended computation's few units of 2^-64.
+// slot, over the whole argument range, denormal arguments and results included. The scalar
+// routines work on 64-bit significands and round once to the element type, so a result is within
+// 0.5 ulp plus the extended computation's few units of 2^-64; the float vector formula carries
+// some 2^-43 relative before its one rounding to float.
 // Special values, the same in every slot:
 //   LGamma: NaN -> NaN, +-inf -> +inf without a report; +-0 and the negative integers -> +inf,
 //     code 2; a finite result too large for the type -> +inf, code 3 (float from 4.085e36 on);
@@ -17,6 +19,7 @@
 #include <cmath>
 
 #include "frame/kernel_frame.h"
+#include "kernels/explog/explog_common.h"
 #include "kernels/gamma/gamma_coeffs.h"
 
 namespace zok::ZOK_ISA_NS {
@@ -228,10 +231,118 @@ struct ScalarK {
   }
 };
 
+// ---- float arguments on double lanes ----
+// For y > 0, ln Gamma(y) = e - ln p with e = (z - 1/2) ln z - z + ln(2 pi)/2 + S(z), Stirling's
+// series at z = y + 8 and p = y (y + 1) ... (y + 7) below 8, at z = y and p = 1 from 8 on. From
+// z = 8 the eight terms of S leave under 1e-16; e is formed to some 2^-46 absolute for z < 48.
+struct StirlingParts {
+  VD e, p;
+};
+constexpr double kStirlingS[] = {1.0 / 12,   -1.0 / 360,      1.0 / 1260, -1.0 / 1680,
+                                 1.0 / 1188, -691.0 / 360360, 1.0 / 156,  -3617.0 / 122400};
+inline StirlingParts stirling_parts(VD y) {
+  const VD one = splat<VD>(1.0);
+  const MD shifted = y < splat<VD>(8.0);
+  const VD z = select(shifted, y, y + splat<VD>(8.0));
+  const VD p8 =
+      ((y * (y + splat<VD>(7.0))) * ((y + one) * (y + splat<VD>(6.0)))) *
+      (((y + splat<VD>(2.0)) * (y + splat<VD>(5.0))) * ((y + splat<VD>(3.0)) * (y + splat<VD>(4.0))));
+  const VD t = one / z;
+  const VD s = t * horner(t * t, kStirlingS);
+  const VD lnz = dln_ha(z, splat<VD>(0.0));
+  const VD e = mul_add(z - splat<VD>(0.5), lnz, (splat<VD>(static_cast<double>(gd::kHalfLn2Pi)) - z) + s);
+  return {e, select(shifted, one, p8)};
+}
+
+// sin(pi x) for |x| < 2^51: x = n + f with n the nearest integer, f exact; (-1)^n sin(pi f) by
+// Taylor's series to z^21 (|pi f| <= pi/2 leaves some 1e-18).
+constexpr SinCosTaylor kSinPiD = sincos_taylor();
+inline VD sinpi_d(VD x) {
+  const VD shift = splat<VD>(kDShift);
+  const VD t = x + shift;
+  const VD f = x - (t - shift);
+  const VD z = f * splat<VD>(static_cast<double>(gd::kPi));
+  double c[kSinTerms];
+  for (int j = 0; j < kSinTerms; ++j) c[j] = static_cast<double>(kSinPiD.s[j]);
+  const VD s = z * horner(z * z, c);
+  return as_double(as_int(s) ^ shl<63>(as_int(t)));  // the low bit of t is that of n
+}
+
+// Gamma(x) for the vector lanes of TGamma: x in [2^-126, 35], or in (-30, 0) and not an integer,
+// the negative ones by the reflection Gamma(x) = pi / (sin(pi x) Gamma(1 - x)).
+inline VD tgamma_fd(VD x) {
+  const MD neg = x < splat<VD>(0.0);
+  const StirlingParts g = stirling_parts(select(neg, x, splat<VD>(1.0) - x));
+  const VD ge = dexp_ha(g.e);
+  const VD num = select(neg, ge, splat<VD>(static_cast<double>(gd::kPi)) * g.p);
+  const VD den = select(neg, g.p, sinpi_d(x) * ge);
+  return num / den;
+}
+// ln|Gamma(x)| for the vector lanes of LGamma: x in (0, 1e36], or in (-2^22, 0) and not an
+// integer, the negative ones as ln(pi p / |sin(pi x)|) - e at 1 - x.
+inline VD lgamma_fd(VD x) {
+  const MD neg = x < splat<VD>(0.0);
+  const StirlingParts g = stirling_parts(select(neg, x, splat<VD>(1.0) - x));
+  const VD w = select(neg, g.p, splat<VD>(static_cast<double>(gd::kPi)) * g.p / abs(sinpi_d(x)));
+  const VD lw = dln_ha(w, splat<VD>(0.0));
+  return select(neg, g.e - lw, lw - g.e);
+}
+
+// Below this the float result of the vector formula could be off by more than a few hundredths
+// of an ulp (its error is absolute, up to some 1e-13 for negative arguments): such lanes, next to
+// the zeros of ln|Gamma|, are recomputed by the scalar routine, which never reports there.
+constexpr double kLGammaSmall = 1e-4;
+
+template <Fn kFn, bool kLog>
+struct GammaFloatK {
+  using V = Vec<float>;
+  static constexpr bool kX87 = true;
+  static constexpr int kTailGroup = V::kLanes;
+  static constexpr float kPad = 3.0f;
+  static V vec(V x) {
+    if constexpr (kLog) {
+      const VD lo = lgamma_fd(widen_lo(x)), hi = lgamma_fd(widen_hi(x));
+      const VD small = splat<VD>(kLGammaSmall);
+      const V r = narrow(lo, hi);
+      const unsigned half = VD::kLanes;
+      const unsigned fix = bits(abs(lo) < small) | bits(abs(hi) < small) << half;
+      if (fix == 0) return r;
+      alignas(64) float in[V::kLanes], out[V::kLanes];
+      storeu(in, x);
+      storeu(out, r);
+      for (unsigned m = fix; m != 0; m &= m - 1) {
+        const int j = __builtin_ctz(m);
+        lgamma_of<float>(in[j], &out[j]);
+      }
+      return loadu(out);
+    } else {
+      return narrow(tgamma_fd(widen_lo(x)), tgamma_fd(widen_hi(x)));
+    }
+  }
+  static unsigned special(V x) {
+    const V zero = splat<V>(0.0f);
+    const unsigned integral = bits(round<ZOK_RND_NEAREST>(x) == x);
+    unsigned fast;
+    if constexpr (kLog) {
+      fast = bits((x > zero) & (x <= splat<V>(1e36f))) |
+             (bits((x < zero) & (x > splat<V>(-0x1p22f))) & ~integral);
+    } else {
+      fast = bits((x >= splat<V>(0x1p-126f)) & (x <= splat<V>(35.0f))) |
+             (bits((x <= splat<V>(-0x1p-126f)) & (x > splat<V>(-30.0f))) & ~integral);
+    }
+    return ~fast & kAllLanes<V>;
+  }
+  static void scalar(int i, const float* a, float* r) {
+    ScalarK<kFn, float, kLog ? lgamma_of<float> : tgamma_of<float>>::scalar(i, a, r);
+  }
+};
+
 template <Fn f, int>
-using LGammaOf = ScalarK<f, vm::Elem<f>, lgamma_of<vm::Elem<f>>>;
+using LGammaOf = std::conditional_t<std::is_same_v<vm::Elem<f>, float>, GammaFloatK<f, true>,
+                                    ScalarK<f, vm::Elem<f>, lgamma_of<vm::Elem<f>>>>;
 template <Fn f, int>
-using TGammaOf = ScalarK<f, vm::Elem<f>, tgamma_of<vm::Elem<f>>>;
+using TGammaOf = std::conditional_t<std::is_same_v<vm::Elem<f>, float>, GammaFloatK<f, false>,
+                                    ScalarK<f, vm::Elem<f>, tgamma_of<vm::Elem<f>>>>;
 
 }  // namespace
 
