@@ -33,6 +33,13 @@ bool parse_numbers(const char* text, size_t want, std::vector<double>* out) {
   return want == 0 || out->size() == want;
 }
 
+// The position of `text` among three names (a method or a storage code).
+bool pick(const char* text, const char* const (&names)[3], int32_t* out) {
+  for (int32_t k = 0; k < 3; ++k)
+    if (std::strcmp(text, names[k]) == 0) return *out = k, true;
+  return false;
+}
+
 bool next_is_pair(int argc, char** argv, int i) {
   std::vector<double> v;
   return i + 1 < argc && parse_numbers(argv[i + 1], 2, &v);
@@ -166,10 +173,7 @@ bool parse_distribution_option(int argc, char** argv, int* i, DistOptions* d, bo
   }
   if (std::strcmp(opt, "--method") == 0) {
     static constexpr const char* kMethods[] = {"bm1", "bm2", "icdf"};
-    *ok = false;
-    for (int m = 0; has_value && m < 3; ++m)
-      if (std::strcmp(argv[*i + 1], kMethods[m]) == 0) d->method = m, *ok = true;
-    *i += has_value;
+    *ok = has_value && pick(argv[++*i], kMethods, &d->method);
     return true;
   }
   if (std::strcmp(opt, "--mvn") == 0 || std::strcmp(opt, "--factor") == 0) {
@@ -179,10 +183,7 @@ bool parse_distribution_option(int argc, char** argv, int* i, DistOptions* d, bo
   }
   if (std::strcmp(opt, "--storage") == 0) {
     static constexpr const char* kStorages[] = {"full", "packed", "diag"};
-    *ok = false;
-    for (int m = 0; has_value && m < 3; ++m)
-      if (std::strcmp(argv[*i + 1], kStorages[m]) == 0) d->storage = m, *ok = true;
-    *i += has_value;
+    *ok = has_value && pick(argv[++*i], kStorages, &d->storage);
     return true;
   }
   return false;
