@@ -1,5 +1,5 @@
-/* zok random streams: the generator registry, stream records and their chunks, and the table of
- * shared read-only data blocks. */
+/* zok random streams: the generator registry, stream records and their chunks, the table of
+ * shared read-only data blocks, and the distribution generators. */
 #ifndef ZOK_RANDOM_H
 #define ZOK_RANDOM_H
 
@@ -34,6 +34,7 @@ extern "C" {
 #define ZOK_RNG_ERROR_BIT_COUNT (-1011)      /* bit_count below 1 */
 #define ZOK_RNG_ERROR_COUNTER_LIMIT (-1012)  /* a quasi-random request would pass point 2^32 - 2 */
 #define ZOK_RNG_ERROR_LEAPFROG_COUNT (-1013) /* leapfrog count below 1, or index outside 0..count-1 */
+#define ZOK_RNG_ERROR_NO_BITS (-1014)        /* the generator has no 32-bit or 64-bit word form */
 #define ZOK_RNG_ERROR_FILE_CLOSE (-1100)     /* a stream file could not be closed */
 #define ZOK_RNG_ERROR_FILE_OPEN (-1101)      /* a stream file could not be opened */
 #define ZOK_RNG_ERROR_FILE_WRITE (-1102)     /* a write to a stream file fell short */
@@ -338,6 +339,67 @@ ZOK_RNG_API int32_t __qor_SkipAheadHorner(void* state, int32_t state_size, const
  * 0, or -4 with the state unchanged and everything given back. */
 ZOK_RNG_API int32_t __qor_SkipAheadSWin(void* state, int32_t state_size, const uint64_t* g, int32_t degree,
                                         ZokJumpStep step, ZokJumpAdd add);
+
+/* ---- distributions ----
+ * Operations (method, stream, n, r, parameters...) that turn a stream's uniform output into variates.
+ * Each returns 0 or the first negative status of a call it makes (the generator, a nested
+ * distribution, an allocation), at once, leaving r partly written. n <= 0 writes nothing. */
+
+/* Uniform method bit: results clamped into [a, b] after drawing. */
+#define ZOK_RNG_UNIFORM_ACCURATE 0x40000000
+/* Gaussian methods: Box-Muller with one variate per pair, with both (the second one kept on the
+ * stream for the next call), and the inverse of the distribution function. */
+#define ZOK_RNG_GAUSSIAN_BOXMULLER 0
+#define ZOK_RNG_GAUSSIAN_BOXMULLER2 1
+#define ZOK_RNG_GAUSSIAN_ICDF 2
+/* GaussianMV storage of the factor t: full (lower triangle row by row in a dimen x dimen array),
+ * packed (lower triangle by columns), diagonal (dimen values). */
+#define ZOK_RNG_MV_FULL 0
+#define ZOK_RNG_MV_PACKED 1
+#define ZOK_RNG_MV_DIAGONAL 2
+/* The pending pair of method 1 lives in a private chunk of this id: two doubles, or two floats. */
+#define ZOK_RNG_CHUNK_GAUSSIAN_PAIR_D 2
+#define ZOK_RNG_CHUNK_GAUSSIAN_PAIR_S 1
+
+/* r[k] in [a, b) from the generator's continuous output; with ZOK_RNG_UNIFORM_ACCURATE in method,
+ * clamped into [a, b] (a + (b - a)·u may round past b). */
+ZOK_RNG_API int32_t _qorsRngUniform(int32_t method, StreamRecord* stream, int32_t n, float* r, float a, float b);
+ZOK_RNG_API int32_t _qordRngUniform(int32_t method, StreamRecord* stream, int32_t n, double* r, double a,
+                                    double b);
+/* Integers in [a, b) (a < b): floor of doubles drawn on [(double)a, (double)b), b - 1 where the
+ * double rounded to b. The method is ignored. */
+ZOK_RNG_API int32_t _qoriRngUniform(int32_t method, StreamRecord* stream, int32_t n, int32_t* r, int32_t a,
+                                    int32_t b);
+/* n raw generator words of word_size bytes each. */
+ZOK_RNG_API int32_t _qoriRngUniformBits(int32_t method, StreamRecord* stream, int32_t n, uint32_t* r);
+/* n uniform 32-bit or 64-bit words, for MT19937, MT2203, SFMT19937, TRNG, ARS5, PHILOX4X32X10 (their
+ * words; a 64-bit word is two of them, the first in the low half) and MCG59 (the top 32 of each
+ * 59-bit output, paired the same way). Other generators give -1014 and nothing is written. */
+ZOK_RNG_API int32_t _qoriRngUniformBits32(int32_t method, StreamRecord* stream, int32_t n, uint32_t* r);
+ZOK_RNG_API int32_t _qoriRngUniformBits64(int32_t method, StreamRecord* stream, int32_t n, uint64_t* r);
+
+/* Normal variates of mean a and standard deviation sigma by method ZOK_RNG_GAUSSIAN_* (another
+ * method gives -2 and writes nothing). Logarithms of zero and erfinv(-1) inside are repaired to
+ * finite values; the caller's mode word, error callback and error status are as they were on return.
+ * Method 1 keeps the second variate of a pair on the stream, so calls of any sizes together give
+ * the sequence of one call; its first call may give -4 (no memory for that chunk). */
+ZOK_RNG_API int32_t _qorsRngGaussian(int32_t method, StreamRecord* stream, int32_t n, float* r, float a,
+                                     float sigma);
+ZOK_RNG_API int32_t _qordRngGaussian(int32_t method, StreamRecord* stream, int32_t n, double* r, double a,
+                                     double sigma);
+/* n vectors of dimen elements, one after the other in r: standard normals by the Gaussian method,
+ * times the lower-triangular factor t (storage ZOK_RNG_MV_*), plus the mean. dimen 1 is the Gaussian
+ * of mean[0] and sigma t[0] whatever the storage; an unknown storage leaves the standard normals. */
+ZOK_RNG_API int32_t _qorsRngGaussianMV(int32_t method, StreamRecord* stream, int32_t n, float* r, int32_t dimen,
+                                       int32_t mstorage, const float* mean, const float* t);
+ZOK_RNG_API int32_t _qordRngGaussianMV(int32_t method, StreamRecord* stream, int32_t n, double* r, int32_t dimen,
+                                       int32_t mstorage, const double* mean, const double* t);
+/* max(b, exp(x)·beta + b) for x normal of mean a and deviation sigma (Gaussian method 1 for method 0,
+ * method 2 otherwise). The exponential reports overflow under the caller's own error mode. */
+ZOK_RNG_API int32_t _qorsRngLognormal(int32_t method, StreamRecord* stream, int32_t n, float* r, float a,
+                                      float sigma, float b, float beta);
+ZOK_RNG_API int32_t _qordRngLognormal(int32_t method, StreamRecord* stream, int32_t n, double* r, double a,
+                                      double sigma, double b, double beta);
 
 #ifdef __cplusplus
 }
