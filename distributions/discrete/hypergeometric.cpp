@@ -55,10 +55,10 @@ struct Header {
   uint64_t sm;
   double spare[4];
 };
-struct TableSetup {
-  Header h;
-  double cdf[1];  // entries 0 .. table_size(r) - 1 follow
-};
+// A table's entries follow the header.
+inline double* table_of(Header* h) {
+  return reinterpret_cast<double*>(h + 1);
+}
 struct H2peSetup {
   Header h;
   double xl, xr, a, lam_l, lam_r, p1, p2, p3;
@@ -72,7 +72,8 @@ int64_t table_size(const Reduced& r) {
   return std::min(r.max + 1, kTableMax);
 }
 
-void build_table(TableSetup& t, const Reduced& r) {
+void build_table(Header& h, const Reduced& r) {
+  double* cdf = table_of(&h);
   const int64_t size = table_size(r);
   // Start from the mode's probability (or the last entry's, when the mode lies past the table) and
   // walk both ways; a full table is normalised by its own sum.
@@ -80,16 +81,16 @@ void build_table(TableSetup& t, const Reduced& r) {
   const double ln_all = ln_factorial(static_cast<double>(r.tn)) - ln_factorial(static_cast<double>(r.k)) -
                         ln_factorial(static_cast<double>(r.tn - r.k)) -
                         (ln_factorial(static_cast<double>(r.n1)) + ln_factorial(static_cast<double>(r.n2)));
-  double* pmf = t.cdf;
+  double* pmf = cdf;
   pmf[start] = std::exp(-ln_weight(r, static_cast<double>(start)) - ln_all);
   for (int64_t x = start; x + 1 < size; ++x) pmf[x + 1] = pmf[x] * step_up(r, static_cast<double>(x));
   for (int64_t x = start; x > 0; --x) pmf[x - 1] = pmf[x] / step_up(r, static_cast<double>(x - 1));
-  t.h.spare[0] = pmf[size - 1];  // where a search past the table goes on
+  h.spare[0] = pmf[size - 1];  // where a search past the table goes on
   double sum = 0;
-  for (int64_t x = 0; x < size; ++x) t.cdf[x] = (sum += pmf[x]);
+  for (int64_t x = 0; x < size; ++x) cdf[x] = (sum += pmf[x]);
   if (size == r.max + 1) {
-    for (int64_t x = 0; x < size; ++x) t.cdf[x] /= sum;
-    t.h.spare[0] /= sum;
+    for (int64_t x = 0; x < size; ++x) cdf[x] /= sum;
+    h.spare[0] /= sum;
   }
 }
 
@@ -137,18 +138,18 @@ double h2pe_attempt(const H2peSetup& h, const Reduced& r, double u, double v, do
   return std::log(v) <= h.a - ln_weight(r, ix) ? ix : -1.0;
 }
 
-int32_t fill_table(const TableSetup& t, const Reduced& red, StreamRecord* stream, int32_t n, uint32_t* r,
-                   int32_t s) {
+int32_t fill_table(Header& h, const Reduced& red, StreamRecord* stream, int32_t n, uint32_t* r, int32_t s) {
   const int64_t size = table_size(red);
+  const double* cdf_of = table_of(&h);
   const double last = static_cast<double>(size - 1), max = static_cast<double>(red.max);
   const double mean = static_cast<double>(red.k) * red.n1 / red.tn;
   const double bound = std::min(max, last + std::ceil(mean + 60.0 * std::sqrt(mean) + 60.0));
   auto invert = [&](double u) {
-    if (u <= t.cdf[size - 1]) {
+    if (u <= cdf_of[size - 1]) {
       int64_t lo = 0, hi = size - 1;  // the first entry not below u lies in [lo, hi]
       while (lo < hi) {
         const int64_t mid = (lo + hi) / 2;
-        if (t.cdf[mid] < u) {
+        if (cdf_of[mid] < u) {
           lo = mid + 1;
         } else {
           hi = mid;
@@ -156,7 +157,7 @@ int32_t fill_table(const TableSetup& t, const Reduced& red, StreamRecord* stream
       }
       return static_cast<double>(lo);
     }
-    double x = last, f = t.h.spare[0], cdf = t.cdf[size - 1];
+    double x = last, f = h.spare[0], cdf = cdf_of[size - 1];
     while (u > cdf) {
       if (x >= max) return max;
       if (x >= bound) return -1.0;
@@ -221,11 +222,11 @@ extern "C" ZOK_RNG_API int32_t _qoriRngHypergeometric(int32_t, StreamRecord* str
     h->l = l;
     h->sm = sm;
     if (table) {
-      build_table(*reinterpret_cast<TableSetup*>(h), red);
+      build_table(*h, red);
     } else {
       build_h2pe(*reinterpret_cast<H2peSetup*>(h), red);
     }
   }
-  return table ? fill_table(*reinterpret_cast<TableSetup*>(h), red, stream, n, r, s)
+  return table ? fill_table(*h, red, stream, n, r, s)
                : fill_h2pe(*reinterpret_cast<H2peSetup*>(h), red, stream, n, r, s);
 }
