@@ -120,41 +120,6 @@ double btpe_attempt(const BinomialSetup& s, double u, double v, double ln_v) {
   return alv <= bound ? ix : -1.0;
 }
 
-int32_t fill_inversion(const BinomialSetup& s, StreamRecord* stream, int32_t n, uint32_t* r, bool mirror) {
-  float u[kBlock];
-  const double nt = static_cast<double>(s.ntrial);
-  auto invert_one = [&](double v) { return invert(s, v); };
-  for (int32_t done = 0; done < n;) {
-    const int32_t m = std::min(n - done, kBlock);
-    int32_t status = zok::rng::uniform(stream, m, u, 0.0f, 1.0f);
-    if (status < 0) return status;
-    for (int32_t k = 0; k < m; ++k) {
-      double x = invert_one(std::min(u[k], kBelowOne));
-      if (x < 0 && (status = redraw<float>(stream, invert_one, s.tail, &x)) < 0) return status;
-      r[done + k] = to_word(mirror ? nt - x : x);
-    }
-    done += m;
-  }
-  return 0;
-}
-
-int32_t fill_btpe(const BinomialSetup& s, StreamRecord* stream, int32_t n, uint32_t* r, bool mirror) {
-  RepairScope repair(repair_ln_float);
-  UniformPairs pairs(stream);
-  const double nt = static_cast<double>(s.ntrial);
-  for (int32_t k = 0; k < n; ++k) {
-    double x = -1.0;
-    while (x < 0) {
-      double u, v, ln_v;
-      const int32_t status = pairs.next(&u, &v, &ln_v);
-      if (status < 0) return status;
-      x = btpe_attempt(s, u, v, ln_v);
-    }
-    r[k] = to_word(mirror ? nt - x : x);
-  }
-  return 0;
-}
-
 }  // namespace
 }  // namespace zok::rng::discrete
 
@@ -174,6 +139,11 @@ extern "C" ZOK_RNG_API int32_t _qoriRngBinomial(int32_t, StreamRecord* stream, i
   }
   if (std::bit_cast<uint64_t>(s->p) != std::bit_cast<uint64_t>(p) || s->ntrial != ntrial)
     build(*s, ntrial, p);
-  return ntrial * q < kInversionLimit ? fill_inversion(*s, stream, n, r, mirror)
-                                      : fill_btpe(*s, stream, n, r, mirror);
+  const double nt = ntrial;
+  auto out = [nt, mirror](double x) { return mirror ? nt - x : x; };
+  if (ntrial * q < kInversionLimit)
+    return fill_by_inversion<float>(
+        stream, n, r, [s](double u) { return invert(*s, u); }, s->tail, out);
+  return fill_by_rejection(
+      stream, n, r, [s](double u, double v, double ln_v) { return btpe_attempt(*s, u, v, ln_v); }, out);
 }

@@ -181,6 +181,14 @@ namespace zok::rng::discrete {
 // Inversion searches stop at a bound far in the tail, which only a sum of probabilities rounding
 // below the uniform reaches, and ask for a new uniform (a negative count). These redraws are capped
 // so that a generator stuck on such a value ends at the bound rather than never.
+// A uniform as the searches take it: one of 1.0 (a float rounded up) counts as the value below.
+inline double below_one(float u) {
+  return std::min(u, kBelowOne);
+}
+inline double below_one(double u) {
+  return std::min(u, 0x1.fffffffffffffp-1);
+}
+
 template <class T, class Invert>
 int32_t redraw(StreamRecord* stream, Invert invert, double bound, double* x) {
   for (int tries = 0; *x < 0.0; ++tries) {
@@ -191,8 +199,72 @@ int32_t redraw(StreamRecord* stream, Invert invert, double bound, double* x) {
     T u;
     const int32_t status = zok::rng::uniform(stream, 1, &u, T(0), T(1));
     if (status < 0) return status;
-    *x = invert(std::min(u, std::is_same_v<T, float> ? T(kBelowOne) : T(0x1.fffffffffffffp-1)));
+    *x = invert(below_one(u));
   }
   return 0;
+}
+
+// r[0..n) by inversion of uniforms of type T that draw(m, u) makes a block at a time: invert(u)
+// gives the variate (or a negative count past `bound`, see redraw) and out(x) the value written.
+template <class T, class Draw, class Invert, class Out>
+int32_t fill_by_inversion(StreamRecord* stream, int32_t n, uint32_t* r, Draw draw, Invert invert,
+                          double bound, Out out) {
+  T u[kBlock];
+  for (int32_t done = 0; done < n;) {
+    const int32_t m = std::min(n - done, kBlock);
+    int32_t status = draw(m, u);
+    if (status < 0) return status;
+    for (int32_t k = 0; k < m; ++k) {
+      double x = invert(below_one(u[k]));
+      if (x < 0.0 && (status = redraw<T>(stream, invert, bound, &x)) < 0) return status;
+      r[done + k] = to_word(out(x));
+    }
+    done += m;
+  }
+  return 0;
+}
+// The same on the stream's own uniforms.
+template <class T, class Invert, class Out>
+int32_t fill_by_inversion(StreamRecord* stream, int32_t n, uint32_t* r, Invert invert, double bound,
+                          Out out) {
+  auto draw = [stream](int32_t m, T* u) { return zok::rng::uniform(stream, m, u, T(0), T(1)); };
+  return fill_by_inversion<T>(stream, n, r, draw, invert, bound, out);
+}
+
+// r[0..n) by a rejection method: attempt(u, v, ln v) on pairs of float uniforms gives the variate
+// or -1; out(x) is the value written.
+template <class Attempt, class Out>
+int32_t fill_by_rejection(StreamRecord* stream, int32_t n, uint32_t* r, Attempt attempt, Out out) {
+  RepairScope repair(repair_ln_float);
+  UniformPairs pairs(stream);
+  for (int32_t k = 0; k < n; ++k) {
+    double x = -1.0;
+    while (x < 0.0) {
+      double u, v, ln_v;
+      const int32_t status = pairs.next(&u, &v, &ln_v);
+      if (status < 0) return status;
+      x = attempt(u, v, ln_v);
+    }
+    r[k] = to_word(out(x));
+  }
+  return 0;
+}
+
+// The first of `size` ascending cumulative probabilities not below u (the last when none is).
+inline int64_t first_not_below(const double* cdf, int64_t size, double u) {
+  int64_t lo = 0, hi = size - 1;
+  while (lo < hi) {
+    const int64_t mid = (lo + hi) / 2;
+    if (cdf[mid] < u) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  return lo;
+}
+
+inline double identity(double x) {
+  return x;
 }
 }  // namespace zok::rng::discrete

@@ -145,18 +145,7 @@ int32_t fill_table(Header& h, const Reduced& red, StreamRecord* stream, int32_t 
   const double mean = static_cast<double>(red.k) * red.n1 / red.tn;
   const double bound = std::min(max, last + std::ceil(mean + 60.0 * std::sqrt(mean) + 60.0));
   auto invert = [&](double u) {
-    if (u <= cdf_of[size - 1]) {
-      int64_t lo = 0, hi = size - 1;  // the first entry not below u lies in [lo, hi]
-      while (lo < hi) {
-        const int64_t mid = (lo + hi) / 2;
-        if (cdf_of[mid] < u) {
-          lo = mid + 1;
-        } else {
-          hi = mid;
-        }
-      }
-      return static_cast<double>(lo);
-    }
+    if (u <= cdf_of[size - 1]) return static_cast<double>(first_not_below(cdf_of, size, u));
     double x = last, f = h.spare[0], cdf = cdf_of[size - 1];
     while (u > cdf) {
       if (x >= max) return max;
@@ -167,36 +156,8 @@ int32_t fill_table(Header& h, const Reduced& red, StreamRecord* stream, int32_t 
     }
     return x;
   };
-  double u[kBlock];
-  for (int32_t done = 0; done < n;) {
-    const int32_t m = std::min(n - done, kBlock);
-    int32_t status = zok::rng::uniform(stream, m, u, 0.0, 1.0);
-    if (status < 0) return status;
-    for (int32_t k = 0; k < m; ++k) {
-      double x = invert(std::min(u[k], 0x1.fffffffffffffp-1));
-      if (x < 0.0 && (status = redraw<double>(stream, invert, bound, &x)) < 0) return status;
-      r[done + k] = to_word(map_back(red, s, x));
-    }
-    done += m;
-  }
-  return 0;
-}
-
-int32_t fill_h2pe(const H2peSetup& h, const Reduced& red, StreamRecord* stream, int32_t n, uint32_t* r,
-                  int32_t s) {
-  RepairScope repair(repair_ln_float);
-  UniformPairs pairs(stream);
-  for (int32_t k = 0; k < n; ++k) {
-    double x = -1.0;
-    while (x < 0.0) {
-      double u, v, ln_v;
-      const int32_t status = pairs.next(&u, &v, &ln_v);
-      if (status < 0) return status;
-      x = h2pe_attempt(h, red, u, v, ln_v);
-    }
-    r[k] = to_word(map_back(red, s, x));
-  }
-  return 0;
+  return fill_by_inversion<double>(stream, n, r, invert, bound,
+                                   [&](double x) { return map_back(red, s, x); });
 }
 
 }  // namespace
@@ -228,5 +189,10 @@ extern "C" ZOK_RNG_API int32_t _qoriRngHypergeometric(int32_t, StreamRecord* str
     }
   }
   return table ? fill_table(*h, red, stream, n, r, s)
-               : fill_h2pe(*reinterpret_cast<H2peSetup*>(h), red, stream, n, r, s);
+               : fill_by_rejection(
+                     stream, n, r,
+                     [&](double u, double v, double ln_v) {
+                       return h2pe_attempt(*reinterpret_cast<H2peSetup*>(h), red, u, v, ln_v);
+                     },
+                     [&](double x) { return map_back(red, s, x); });
 }

@@ -39,18 +39,7 @@ int32_t fill_table(const NegbinTable& t, StreamRecord* stream, int32_t n, uint32
   const double bound = std::ceil(mean + 60.0 * std::sqrt(mean / p) + 60.0) + kTableSize;
   double f_last = -1.0;  // pmf(163), made once a search first needs it
   auto invert = [&](double u) {
-    if (u <= t.cdf[kTableSize - 1]) {
-      int lo = 0, hi = kTableSize - 1;  // the first entry not below u lies in [lo, hi]
-      while (lo < hi) {
-        const int mid = (lo + hi) / 2;
-        if (t.cdf[mid] < u) {
-          lo = mid + 1;
-        } else {
-          hi = mid;
-        }
-      }
-      return static_cast<double>(lo);
-    }
+    if (u <= t.cdf[kTableSize - 1]) return static_cast<double>(first_not_below(t.cdf, kTableSize, u));
     if (f_last < 0.0) {
       f_last = t.cdf[0];
       for (int k = 1; k < kTableSize; ++k) f_last *= (a + k - 1) / k * q;
@@ -64,19 +53,7 @@ int32_t fill_table(const NegbinTable& t, StreamRecord* stream, int32_t n, uint32
     }
     return x;
   };
-  double u[kBlock];
-  for (int32_t done = 0; done < n;) {
-    const int32_t m = std::min(n - done, kBlock);
-    int32_t status = zok::rng::uniform(stream, m, u, 0.0, 1.0);
-    if (status < 0) return status;
-    for (int32_t k = 0; k < m; ++k) {
-      double x = invert(std::min(u[k], 0x1.fffffffffffffp-1));
-      if (x < 0.0 && (status = redraw<double>(stream, invert, bound, &x)) < 0) return status;
-      r[done + k] = to_word(x);
-    }
-    done += m;
-  }
-  return 0;
+  return fill_by_inversion<double>(stream, n, r, invert, bound, identity);
 }
 
 // Gamma(a, scale) means by Marsaglia-Tsang (a > 1 here, since mu >= 100), Poisson variates of them.

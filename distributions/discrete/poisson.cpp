@@ -50,15 +50,9 @@ int32_t ptrs_one(UniformPairs& pairs, const Ptrs& c, double lambda, double* x) {
 }
 
 int32_t fill_ptrs(const Ptrs& c, double lambda, StreamRecord* stream, int32_t n, uint32_t* r) {
-  RepairScope repair(repair_ln_float);
-  UniformPairs pairs(stream);
-  for (int32_t k = 0; k < n; ++k) {
-    double x;
-    const int32_t status = ptrs_one(pairs, c, lambda, &x);
-    if (status < 0) return status;
-    r[k] = to_word(x);
-  }
-  return 0;
+  return fill_by_rejection(
+      stream, n, r, [&](double u, double v, double ln_v) { return ptrs_attempt(c, lambda, u, v, ln_v); },
+      identity);
 }
 
 // ---- inversion by the pmf recurrence ----
@@ -77,11 +71,6 @@ double walk_up(double u, double lambda, double x, double f, double cdf, double b
 // Far enough in the tail that only rounding reaches it.
 double tail_bound(double lambda) {
   return std::ceil(lambda + 60.0 * std::sqrt(lambda) + 60.0);
-}
-
-// A float uniform as the search takes it (1.0 counts as the float below).
-inline double clamp_uniform(float u) {
-  return std::min(u, kBelowOne);
 }
 
 // ---- method 0: the table and its chunk ----
@@ -146,33 +135,13 @@ void build_table(PoissonSetup& s, double lambda) {
 
 int32_t fill_table(const PoissonSetup& s, double lambda, StreamRecord* stream, int32_t n, uint32_t* r) {
   RawUniforms raw(stream);
-  double u[kBlock];
   const double last = kTableSize - 1, bound = tail_bound(lambda) + last;
   auto invert = [&](double v) {
     if (v > s.cdf[kTableSize - 1]) return walk_up(v, lambda, last, s.spare[0], s.cdf[kTableSize - 1], bound);
-    int lo = 0, hi = kTableSize - 1;  // the first entry not below v lies in [lo, hi]
-    while (lo < hi) {
-      const int mid = (lo + hi) / 2;
-      if (s.cdf[mid] < v) {
-        lo = mid + 1;
-      } else {
-        hi = mid;
-      }
-    }
-    return static_cast<double>(lo);
+    return static_cast<double>(first_not_below(s.cdf, kTableSize, v));
   };
-  for (int32_t done = 0; done < n;) {
-    const int32_t m = std::min(n - done, kBlock);
-    int32_t status = raw.draw(stream, m, u);
-    if (status < 0) return status;
-    for (int32_t k = 0; k < m; ++k) {
-      double x = invert(u[k]);
-      if (x < 0.0 && (status = redraw<float>(stream, invert, bound, &x)) < 0) return status;
-      r[done + k] = to_word(x);
-    }
-    done += m;
-  }
-  return 0;
+  auto draw = [&](int32_t m, double* u) { return raw.draw(stream, m, u); };
+  return fill_by_inversion<double>(stream, n, r, draw, invert, bound, identity);
 }
 
 int32_t poisson_table_or_ptrs(StreamRecord* stream, int32_t n, uint32_t* r, double lambda) {
@@ -200,19 +169,7 @@ constexpr double kPtrsFrom = 10.0;  // PTRS holds from 10 on
 int32_t fill_from_zero(StreamRecord* stream, int32_t n, uint32_t* r, double lambda) {
   const double start = exp_poly(-lambda), bound = tail_bound(lambda);
   auto invert = [&](double v) { return walk_up(v, lambda, 0.0, start, start, bound); };
-  float u[kBlock];
-  for (int32_t done = 0; done < n;) {
-    const int32_t m = std::min(n - done, kBlock);
-    int32_t status = zok::rng::uniform(stream, m, u, 0.0f, 1.0f);
-    if (status < 0) return status;
-    for (int32_t k = 0; k < m; ++k) {
-      double x = invert(clamp_uniform(u[k]));
-      if (x < 0.0 && (status = redraw<float>(stream, invert, bound, &x)) < 0) return status;
-      r[done + k] = to_word(x);
-    }
-    done += m;
-  }
-  return 0;
+  return fill_by_inversion<float>(stream, n, r, invert, bound, identity);
 }
 
 // u = (1 + erf(g / sqrt 2)) / 2 for m standard Gaussian floats: uniforms on [0, 1].
@@ -241,20 +198,8 @@ int32_t fill_from_mode(StreamRecord* stream, int32_t n, uint32_t* r, double lamb
     }
     return x;
   };
-  RepairScope repair(repair_ln_float);
-  float u[kBlock];
-  for (int32_t done = 0; done < n;) {
-    const int32_t m = std::min(n - done, kBlock);
-    int32_t status = gaussian_uniforms(stream, m, u);
-    if (status < 0) return status;
-    for (int32_t k = 0; k < m; ++k) {
-      double x = invert(clamp_uniform(u[k]));
-      if (x < 0.0 && (status = redraw<float>(stream, invert, bound, &x)) < 0) return status;
-      r[done + k] = to_word(x);
-    }
-    done += m;
-  }
-  return 0;
+  auto draw = [stream](int32_t m, float* u) { return gaussian_uniforms(stream, m, u); };
+  return fill_by_inversion<float>(stream, n, r, draw, invert, bound, identity);
 }
 
 int32_t poisson_polynomial(StreamRecord* stream, int32_t n, uint32_t* r, double lambda) {
@@ -284,7 +229,7 @@ int32_t poisson_per_element(StreamRecord* stream, int32_t n, uint32_t* r, const 
       } else if (lam > 0.0) {
         const double start = exp_poly(-lam), bound = tail_bound(lam);
         auto invert = [&](double v) { return walk_up(v, lam, 0.0, start, start, bound); };
-        x = invert(clamp_uniform(u[k]));
+        x = invert(below_one(u[k]));
         if (x < 0.0 && (status = redraw<float>(stream, invert, bound, &x)) < 0) return status;
       }
       r[done + k] = to_word(x);
