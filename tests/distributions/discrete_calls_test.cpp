@@ -169,21 +169,17 @@ TEST(DiscreteCalls, ChosenUniformsAndCallerState) {
   }
 }
 
-int32_t failing_init(int32_t, StreamRecord*, int32_t, const uint32_t*) {
-  return 0;
-}
-int32_t failing_s(StreamRecord*, int32_t, float*, float, float) {
-  return -1131;
-}
-int32_t failing_d(StreamRecord*, int32_t, double*, double, double) {
-  return -1131;
-}
-int32_t failing_i(StreamRecord*, int32_t, uint32_t*) {
-  return -1131;
-}
-
 TEST(DiscreteCalls, FailuresPassedUp) {
-  static const GeneratorProperties row{24, 1, 1, 4, 32, failing_init, failing_s, failing_d, failing_i};
+  // A generator whose every draw fails.
+  static const GeneratorProperties row{24,
+                                       1,
+                                       1,
+                                       4,
+                                       32,
+                                       [](int32_t, StreamRecord*, int32_t, const uint32_t*) { return 0; },
+                                       [](StreamRecord*, int32_t, float*, float, float) { return -1131; },
+                                       [](StreamRecord*, int32_t, double*, double, double) { return -1131; },
+                                       [](StreamRecord*, int32_t, uint32_t*) { return -1131; }};
   Stream bad(__qorRegisterBrng(&row), 0), good(ZOK_RNG_MCG59, 2);
   const double lam[2] = {3, 50};
   uint32_t r[2];
