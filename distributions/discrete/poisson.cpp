@@ -1,8 +1,8 @@
 // Poisson variates. Method 0: for lambda below 30 inversion over a cumulative table kept in a chunk,
 // searched with uniforms made from the generator's raw words; from 30 on the transformed rejection
-// with squeeze (PTRS) of Hörmann (1993). Method 1: inversion from zero below 1, inversion from the
-// mode on uniforms made from Gaussian variates below 100, PTRS beyond. PoissonV: one mean per
-// element, inversion from zero below 10 and PTRS from there.
+// with squeeze (PTRS) of Hörmann (1993). Method 1: inversion from zero below 1, inversion over a
+// table made for the call on uniforms made from Gaussian variates below 100, PTRS beyond. PoissonV: one mean
+// per element, inversion from zero below 10 and PTRS from there.
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -18,41 +18,50 @@ struct Ptrs {
   double a, b, vr, ln_inv_alpha, ln_lambda;
 };
 
+// The constants of the quick acceptance; the two logarithms only the slower test needs are made by
+// with_logs (per-element means seldom reach that test).
 Ptrs ptrs_setup(double lambda) {
   Ptrs c;
   c.b = 0.931 + 2.53 * std::sqrt(lambda);
   c.a = -0.059 + 0.02483 * c.b;
   c.vr = 0.9277 - 3.6224 / (c.b - 2.0);
+  c.ln_inv_alpha = c.ln_lambda = 0.0;
+  return c;
+}
+void with_logs(Ptrs& c, double lambda) {
   c.ln_inv_alpha = std::log(1.1239 + 1.1328 / (c.b - 3.4));
   c.ln_lambda = std::log(lambda);
-  return c;
 }
 
 // One attempt from the float pair (u, v); -1 when rejected. The variate and the acceptance test mix
 // lambda and ln k!, so they stay in double.
-double ptrs_attempt(const Ptrs& c, double lambda, double u, double v, double ln_v) {
+double ptrs_attempt(Ptrs& c, bool& logs, double lambda, double u, double v, double ln_v) {
   const double us_u = u - 0.5, us = 0.5 - std::fabs(us_u);
   const double k = std::floor((2.0 * c.a / us + c.b) * us_u + lambda + 0.43);
   if (us >= 0.07 && v <= c.vr) return k;
   if (!(k >= 0.0) || (us < 0.013 && v > us)) return -1.0;
+  if (!logs) with_logs(c, lambda), logs = true;
   const double lhs = ln_v + c.ln_inv_alpha - std::log(c.a / (us * us) + c.b);
   return lhs <= -lambda + k * c.ln_lambda - ln_factorial(k) ? k : -1.0;
 }
 
-int32_t ptrs_one(UniformPairs& pairs, const Ptrs& c, double lambda, double* x) {
+int32_t ptrs_one(UniformPairs& pairs, Ptrs c, double lambda, double* x) {
+  bool logs = false;
   for (*x = -1.0; *x < 0.0;) {
     double u, v, ln_v;
     const int32_t status = pairs.next(&u, &v, &ln_v);
     if (status < 0) return status;
-    *x = ptrs_attempt(c, lambda, u, v, ln_v);
+    *x = ptrs_attempt(c, logs, lambda, u, v, ln_v);
   }
   return 0;
 }
 
-int32_t fill_ptrs(const Ptrs& c, double lambda, StreamRecord* stream, int32_t n, uint32_t* r) {
+int32_t fill_ptrs(Ptrs c, double lambda, StreamRecord* stream, int32_t n, uint32_t* r) {
+  with_logs(c, lambda);
+  bool logs = true;
   return fill_by_rejection(
-      stream, n, r, [&](double u, double v, double ln_v) { return ptrs_attempt(c, lambda, u, v, ln_v); },
-      identity);
+      stream, n, r,
+      [&](double u, double v, double ln_v) { return ptrs_attempt(c, logs, lambda, u, v, ln_v); }, identity);
 }
 
 // ---- inversion by the pmf recurrence ----
@@ -181,22 +190,18 @@ int32_t gaussian_uniforms(StreamRecord* stream, int32_t m, float* u) {
   return 0;
 }
 
-// Inversion from the mode M on Gaussian-made uniforms (1 <= lambda < 100): walking down while the
-// uniform lies below F(x - 1), up while above F(x).
-int32_t fill_from_mode(StreamRecord* stream, int32_t n, uint32_t* r, double lambda) {
-  const double mode = std::floor(lambda);
-  double f = exp_poly(-lambda), cdf = f;
-  for (double x = 1; x <= mode; x += 1.0) cdf += (f *= lambda / x);
-  const double f_mode = f, cdf_mode = cdf, bound = tail_bound(lambda);
+// Inversion on Gaussian-made uniforms (1 <= lambda < 100) over a table of F(0 .. lambda + 12 sqrt
+// lambda + 12) made for the call (at most 232 values), walking on past its end.
+int32_t fill_gaussian_table(StreamRecord* stream, int32_t n, uint32_t* r, double lambda) {
+  double cdf[232];
+  const int size = static_cast<int>(lambda + 12.0 * std::sqrt(lambda) + 12.0);
+  double f = exp_poly(-lambda), sum = f;
+  cdf[0] = f;
+  for (int x = 1; x < size; ++x) cdf[x] = (sum += (f *= lambda / x));
+  const double last = size - 1, bound = tail_bound(lambda);
   auto invert = [&](double v) {
-    if (v > cdf_mode) return walk_up(v, lambda, mode, f_mode, cdf_mode, bound);
-    double x = mode, g = f_mode, below = cdf_mode - f_mode;
-    while (x > 0.0 && v <= below) {
-      g *= x / lambda;
-      x -= 1.0;
-      below -= g;
-    }
-    return x;
+    if (v > cdf[size - 1]) return walk_up(v, lambda, last, f, cdf[size - 1], bound);
+    return static_cast<double>(first_not_below(cdf, size, v));
   };
   auto draw = [stream](int32_t m, float* u) { return gaussian_uniforms(stream, m, u); };
   return fill_by_inversion<float>(stream, n, r, draw, invert, bound, identity);
@@ -204,7 +209,7 @@ int32_t fill_from_mode(StreamRecord* stream, int32_t n, uint32_t* r, double lamb
 
 int32_t poisson_polynomial(StreamRecord* stream, int32_t n, uint32_t* r, double lambda) {
   if (lambda < 1.0) return fill_from_zero(stream, n, r, lambda);
-  if (lambda < kGaussianLimit) return fill_from_mode(stream, n, r, lambda);
+  if (lambda < kGaussianLimit) return fill_gaussian_table(stream, n, r, lambda);
   return fill_ptrs(ptrs_setup(lambda), lambda, stream, n, r);
 }
 
