@@ -55,6 +55,9 @@ int list_registry() {
 constexpr const char* kUsage =
     "usage: zok rng list\n"
     "       zok rng gen NAME[:MEMBER] [--seed S[,S...]] [--skip S] -n N [--double a,b | --float a,b]\n"
+    "       zok rng gen NAME ... -n N --bernoulli P | --geometric P | --binomial NTRIAL,P |\n"
+    "                   --hypergeometric L,S,M | --poisson LAMBDA[,METHOD] | --poissonv L1,L2,... |\n"
+    "                   --negbinomial A,P [--summary]   discrete variates, or their mean and variance\n"
     "       zok rng save NAME[:MEMBER] [--seed S[,S...]] [--skip S] FILE\n"
     "       zok rng load FILE -n N [--double a,b | --float a,b]\n"
     "       zok rng show FILE\n"
@@ -330,6 +333,8 @@ int draw_and_delete(StreamRecord* s, const char* command, const Options& o) {
 
 int run_gen(int argc, char** argv) {
   Options o;
+  zok::app::DiscreteRequest discrete;
+  if (!zok::app::take_discrete_options(&argc, argv, &discrete)) return 2;
   if (!parse_options("gen", argc, argv, &o)) return 2;
   if (o.operands.size() != 1 || o.n < 0) {
     std::fprintf(stderr, "zok rng gen: NAME and -n N are required\n%s", kUsage);
@@ -341,6 +346,11 @@ int run_gen(int argc, char** argv) {
   }
   int exit_code = 0;
   StreamRecord* s = open_stream("gen", o.operands[0], o, &exit_code);
+  if (s != nullptr && discrete.kind >= 0) {
+    exit_code = zok::app::print_discrete(s, o.n, discrete);
+    __qorDeleteStream(&s);
+    return exit_code;
+  }
   if (s == nullptr || o.dist.kind == 0) return s != nullptr ? draw_and_delete(s, "gen", o) : exit_code;
   const int32_t status = zok::app::print_distribution(s, o.dist, o.n);
   __qorDeleteStream(&s);

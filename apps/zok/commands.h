@@ -59,3 +59,21 @@ const char* check_distribution(const DistOptions& d);
 int32_t print_distribution(StreamRecord* s, const DistOptions& d, int64_t n);
 
 }  // namespace zok::app
+
+struct StreamRecord;
+namespace zok::app {
+
+// The discrete-distribution options of `zok rng gen`: the distribution (-1 for none), its
+// parameters (for --poissonv the means, used in turn) and --summary.
+struct DiscreteRequest {
+  int kind = -1;
+  std::vector<double> params;
+  bool summary = false;
+};
+// Takes those options out of argv (argc shrinks); false after a message when one is malformed.
+bool take_discrete_options(int* argc, char** argv, DiscreteRequest* request);
+// Prints n draws of the request from s, one per line, or with --summary their mean and variance
+// beside the exact ones; 0, or 1 after a message.
+int print_discrete(StreamRecord* s, int64_t n, const DiscreteRequest& request);
+
+}  // namespace zok::app

@@ -110,3 +110,42 @@ cov = factor @ factor.T
 compare("rng multivariate gaussian d=4 (per vector)", n,
         lambda: mvn(1, stream, n, ptr, 4, 0, mean.ctypes.data_as(c_double_p), factor.ctypes.data_as(c_double_p)),
         lambda: gen.multivariate_normal(mean, cov, n, method="cholesky"))
+# The discrete distributions through the exported C entries (ctypes on libzok_kernel.so beside the
+# module), on an MCG59 stream, against numpy's Generator(PCG64).
+import ctypes
+import os
+
+kernel = ctypes.CDLL(os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(zok.__file__))),
+                                  "libzok_kernel.so"))
+stream = ctypes.c_void_p()
+seed = ctypes.c_uint32(1)
+kernel.__qorNewStreamEx(ctypes.byref(stream), 0x400000, 1, ctypes.byref(seed))
+out = np.empty(n, dtype=np.uint32)
+out_p = out.ctypes.data_as(ctypes.c_void_p)
+lam = np.where(np.arange(n) % 2 == 1, 50.0, 3.0)
+d, i32 = ctypes.c_double, ctypes.c_int32
+for what, call, theirs in (
+        ("geometric(0.2)", lambda: kernel._qoriRngGeometric(0, stream, n, out_p, d(0.2)),
+         lambda: gen.geometric(0.2, n)),
+        ("binomial(10, 0.3)", lambda: kernel._qoriRngBinomial(0, stream, n, out_p, i32(10), d(0.3)),
+         lambda: gen.binomial(10, 0.3, n)),
+        ("binomial(1000, 0.3)", lambda: kernel._qoriRngBinomial(0, stream, n, out_p, i32(1000), d(0.3)),
+         lambda: gen.binomial(1000, 0.3, n)),
+        ("poisson(3) method 0", lambda: kernel._qoriRngPoisson(0, stream, n, out_p, d(3.0)),
+         lambda: gen.poisson(3.0, n)),
+        ("poisson(3) method 1", lambda: kernel._qoriRngPoisson(1, stream, n, out_p, d(3.0)),
+         lambda: gen.poisson(3.0, n)),
+        ("poisson(50) method 0", lambda: kernel._qoriRngPoisson(0, stream, n, out_p, d(50.0)),
+         lambda: gen.poisson(50.0, n)),
+        ("poisson(50) method 1", lambda: kernel._qoriRngPoisson(1, stream, n, out_p, d(50.0)),
+         lambda: gen.poisson(50.0, n)),
+        ("poissonv(3, 50 alternating)",
+         lambda: kernel._qoriRngPoissonV(0, stream, n, out_p, lam.ctypes.data_as(ctypes.c_void_p)),
+         lambda: gen.poisson(lam)),
+        ("hypergeometric(900, 300, 500)",
+         lambda: kernel._qoriRngHypergeometric(0, stream, n, out_p, i32(900), i32(300), i32(500)),
+         lambda: gen.hypergeometric(500, 400, 300, n)),
+        ("negative binomial(10, 0.3)", lambda: kernel._qoriRngNegbinomial(0, stream, n, out_p, d(10), d(0.3)),
+         lambda: gen.negative_binomial(10, 0.3, n))):
+    compare(what, n, call, theirs)
+kernel.__qorDeleteStream(ctypes.byref(stream))

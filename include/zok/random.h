@@ -401,6 +401,38 @@ ZOK_RNG_API int32_t _qorsRngLognormal(int32_t method, StreamRecord* stream, int3
 ZOK_RNG_API int32_t _qordRngLognormal(int32_t method, StreamRecord* stream, int32_t n, double* r, double a,
                                       double sigma, double b, double beta);
 
+
+/* Discrete variates, written as unsigned 32-bit words (a count that reaches 2^32 or cannot be
+ * computed, as in a geometric with 1 - p rounding to 1, gives 4294967295). Set-ups are kept on the
+ * stream in private chunks 3 (Poisson method 0), 4 (negative binomial), 5 (binomial) and
+ * 6 (hypergeometric), rebuilt when the parameters change; copies and saved images carry them. The
+ * method argument is ignored except by the Poisson (0 or 1). Statuses: 0, -4 when a set-up chunk
+ * cannot be allocated, or the first negative status of a draw or of __qorAddChunk. */
+#define ZOK_RNG_CHUNK_POISSON 3
+#define ZOK_RNG_CHUNK_NEGBINOMIAL 4
+#define ZOK_RNG_CHUNK_BINOMIAL 5
+#define ZOK_RNG_CHUNK_HYPERGEOMETRIC 6
+/* 1 with probability p (a uniform below p as floats), else 0. */
+ZOK_RNG_API int32_t _qoriRngBernoulli(int32_t method, StreamRecord* stream, int32_t n, uint32_t* r, double p);
+/* Failures before the first success. The caller's mode word, error callback and error status are as
+ * they were on return. */
+ZOK_RNG_API int32_t _qoriRngGeometric(int32_t method, StreamRecord* stream, int32_t n, uint32_t* r, double p);
+/* Successes in ntrial trials (ntrial >= 0). */
+ZOK_RNG_API int32_t _qoriRngBinomial(int32_t method, StreamRecord* stream, int32_t n, uint32_t* r, int32_t ntrial,
+                                     double p);
+/* Marked elements in a sample of s drawn without replacement from a lot of l holding m marked
+ * (0 <= s, m <= l). */
+ZOK_RNG_API int32_t _qoriRngHypergeometric(int32_t method, StreamRecord* stream, int32_t n, uint32_t* r, int32_t l,
+                                           int32_t s, int32_t m);
+/* Poisson variates of mean lambda > 0 by method 0 (table and transformed rejection) or 1. */
+ZOK_RNG_API int32_t _qoriRngPoisson(int32_t method, StreamRecord* stream, int32_t n, uint32_t* r, double lambda);
+/* r[k] of mean lambda[k] >= 0 (0 gives 0). */
+ZOK_RNG_API int32_t _qoriRngPoissonV(int32_t method, StreamRecord* stream, int32_t n, uint32_t* r,
+                                     const double* lambda);
+/* Failures before the a-th success (a > 0, 0 < p <= 1). */
+ZOK_RNG_API int32_t _qoriRngNegbinomial(int32_t method, StreamRecord* stream, int32_t n, uint32_t* r, double a,
+                                        double p);
+
 #ifdef __cplusplus
 }
 #endif
