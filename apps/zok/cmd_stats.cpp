@@ -1,7 +1,8 @@
 // zok stats: basic and order statistics of the numeric columns of a CSV file as a table, sorted
 // columns, stream quantiles beside exact ones, partial, pooled and group covariance and the repaired
-// correlation; the summary-statistics tour stop (data far from zero, portions, the speed of a large
-// covariance, quantiles and stream quantiles, partial and pooled covariance, a repaired correlation).
+// correlation, robust mean and covariance and outlier rows; the summary-statistics tour stop (data far
+// from zero, portions, the speed of a large covariance, quantiles and stream quantiles, partial and
+// pooled covariance, a repaired correlation, planted outliers and a chi-square quantile).
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -113,6 +114,7 @@ struct Wanted {
   bool quantiles = false, median = false, mad = false, meanad = false;
   bool partial_cov = false, partial_cor = false, pooled_cov = false, group_cov = false, group_mean = false;
   bool repaired_cor = false;
+  bool robust_cov = false, outliers = false;
   bool basic() const { return mean || var || skew || kurt || cov || cor; }
   bool order() const { return quantiles || median || mad || meanad; }
   bool partial() const { return partial_cov || partial_cor; }
@@ -154,6 +156,10 @@ bool parse_estimates(const char* list, Wanted* w) {
       w->group_mean = true;
     else if (e == "repaired-cor")
       w->repaired_cor = true;
+    else if (e == "robust-cov")
+      w->robust_cov = true;
+    else if (e == "outliers")
+      w->outliers = true;
     else
       return false;
   }
@@ -507,6 +513,46 @@ int32_t print_pooled(const Table& t, const std::vector<double>& w, const std::ve
   return 0;
 }
 
+// ---- robust estimation ----
+// Robust mean and covariance beside the classical ones; the outlier rows at rejection rate alpha.
+int32_t print_robust(const Table& t, const Wanted& want, double alpha) {
+  ColumnTask c(t);
+  const int64_t p = c.p, full = ZOK_SS_MATRIX_FULL, four = 4, three = 3;
+  const ThreadingServices* threads = zok_serv_get_threading_services();
+  int32_t status = 0;
+  if (want.robust_cov) {
+    std::vector<double> mean(p), cov(p * p), rmean(p), rcov(p * p);
+    const double params[4] = {0, alpha > 0 && alpha < 1 ? alpha : 0.001, 0.001, 100};
+    __qordSSEditCovCor(c.task, mean.data(), cov.data(), &full, nullptr, nullptr);
+    __qordSSEditRCov(c.task, &full, &four, params, rmean.data(), rcov.data());
+    status = _qordSSBasic(c.task, ZOK_SS_MEAN | ZOK_SS_COV, ZOK_SS_METHOD_ONEPASS, threads);
+    if (status == 0) status = _qordSSRobustCovariance(c.task, 0, ZOK_SS_METHOD_ROBUST_COV, threads);
+    if (status != 0) return status;
+    std::printf("\n  %-12s %16s %16s\n", "variable", "mean", "robust mean");
+    for (int64_t j = 0; j < p; ++j)
+      std::printf("  %-12.12s %16.10g %16.10g\n", t.names[j].c_str(), mean[j], rmean[j]);
+    print_matrix("covariance", t.names, cov, ZOK_SS_MATRIX_FULL);
+    print_matrix("robust covariance", t.names, rcov, ZOK_SS_MATRIX_FULL);
+  }
+  if (want.outliers) {
+    std::vector<double> weights(c.n);
+    const double params[3] = {2, alpha >= 0 && alpha <= 1 ? alpha : 0.05, 0.005};
+    __qordSSEditOutDetect(c.task, &three, params, weights.data());
+    status = _qordSSOutliersDetection(c.task, 0, ZOK_SS_METHOD_OUTLIERS, threads);
+    if (status != 0 && status != ZOK_SS_ERR_ROBUST_FAILED) return status;
+    const int64_t count = std::count(weights.begin(), weights.end(), 0.0);
+    std::printf("\n%lld outliers of %lld observations at alpha %g%s\n", static_cast<long long>(count),
+                static_cast<long long>(c.n), params[1],
+                status != 0 ? " (the clean subset is too small to trust)" : "");
+    // Data rows counted from 1, the header not included.
+    for (int64_t i = 0, shown = 0; i < c.n; ++i)
+      if (weights[i] == 0.0)
+        std::printf("%s %lld", shown++ % 16 == 0 ? "\n  rows" : "", static_cast<long long>(i + 1));
+    if (count > 0) std::printf("\n");
+  }
+  return 0;
+}
+
 int usage() {
   std::fprintf(
       stderr,
@@ -516,8 +562,11 @@ int usage() {
       "       zok stats FILE.csv --estimates partial-cov,partial-cor --given COLS\n"
       "       zok stats FILE.csv --estimates pooled-cov,group-cov,group-mean --groups COL\n"
       "       zok stats FILE.csv --estimates repaired-cor\n"
+      "       zok stats FILE.csv --estimates robust-cov,outliers [--alpha A]\n"
       "  LIST: mean,var,skew,kurt,cov,cor,quantiles,median,mad,meanad,\n"
-      "        partial-cov,partial-cor,pooled-cov,group-cov,group-mean,repaired-cor\n"
+      "        partial-cov,partial-cor,pooled-cov,group-cov,group-mean,repaired-cor,robust-cov,outliers\n"
+      "  A: the rejection probability of the robust covariance (default 0.001) and the per-observation\n"
+      "     outlier rate (default 0.05)\n"
       "  COL is a column name or a 1-based column number, COLS a comma-separated list of them;\n"
       "  groups are numbered 0, 1, ...; orders lie in [0, 1]\n");
   return 2;
@@ -531,7 +580,7 @@ int run_stats(int argc, char** argv) {
   const char* given_list = nullptr;
   Wanted want;
   bool packed = false, sort = false;
-  double eps = 0;
+  double eps = 0, alpha = NAN;
   std::vector<double> orders = {0.05, 0.25, 0.5, 0.75, 0.95};
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--weights") == 0 && i + 1 < argc) {
@@ -546,6 +595,8 @@ int run_stats(int argc, char** argv) {
       packed = true;
     } else if (std::strcmp(argv[i], "--orders") == 0 && i + 1 < argc) {
       if (!parse_orders(argv[++i], &orders)) return usage();
+    } else if (std::strcmp(argv[i], "--alpha") == 0 && i + 1 < argc) {
+      if (!parse_number(argv[++i], &alpha) || !(alpha >= 0 && alpha <= 1)) return usage();
     } else if (std::strcmp(argv[i], "--sort") == 0) {
       sort = true;
     } else if (std::strcmp(argv[i], "--stream") == 0 && i + 1 < argc) {
@@ -613,6 +664,7 @@ int run_stats(int argc, char** argv) {
     if (status == 0 && (want.partial() || want.repaired_cor))
       status = print_partial_repair(table, w, given, want);
     if (status == 0 && want.pooled()) status = print_pooled(table, w, groups, want);
+    if (status == 0 && (want.robust_cov || want.outliers)) status = print_robust(table, want, alpha);
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "zok stats: not enough memory for %d variables and %d observations%s\n", p, n,
                  want.cov || want.cor ? " (cov and cor take variables x variables values each)" : "");
@@ -740,6 +792,55 @@ void tour_derived() {
   std::printf("  expected pooled: var x 1, cov 0.5, var y 1.25; plain: var x 3.25, cov -1.75, var y 3.5\n");
 }
 
+void tour_robust() {
+  zok::app::tour_heading("summary statistics: robust covariance and planted outliers");
+  // p = 4, n = 2000 draws of N(0, S) with 20% replaced by a cluster 9 standard deviations out.
+  const int64_t p = 4, n = 2000, full = 0, rows = ZOK_SS_STORAGE_ROWS;
+  std::mt19937_64 gen(29);
+  std::normal_distribution<double> normal;
+  std::vector<double> x(p * n);
+  std::vector<bool> planted(n);
+  for (int64_t i = 0; i < n; ++i) {
+    planted[i] = i % 5 == 0;
+    double z[4];
+    for (double& v : z) v = planted[i] ? 4.5 + normal(gen) : normal(gen);
+    // S = L L^T with L lower triangular: unit diagonal, 0.5 below it
+    for (int64_t a = 0; a < p; ++a) {
+      double s = z[a];
+      for (int64_t b = 0; b < a; ++b) s += 0.5 * z[b];
+      x[a * n + i] = s;
+    }
+  }
+  SSTask* task = nullptr;
+  std::vector<double> mean(p), cov(p * p), rmean(p), rcov(p * p), weights(n);
+  __qordSSNewTask(&task, &p, &n, &rows, x.data(), nullptr, nullptr, 1);
+  __qordSSEditCovCor(task, mean.data(), cov.data(), &full, nullptr, nullptr);
+  __qordSSEditRCov(task, &full, nullptr, nullptr, rmean.data(), rcov.data());
+  __qordSSEditOutDetect(task, nullptr, nullptr, weights.data());
+  const ThreadingServices* threads = zok_serv_get_threading_services();
+  _qordSSBasic(task, ZOK_SS_MEAN | ZOK_SS_COV, ZOK_SS_METHOD_ONEPASS, threads);
+  const auto t0 = std::chrono::steady_clock::now();
+  const int32_t s1 = _qordSSRobustCovariance(task, 0, ZOK_SS_METHOD_ROBUST_COV, threads);
+  const auto t1 = std::chrono::steady_clock::now();
+  const int32_t s2 = _qordSSOutliersDetection(task, 0, ZOK_SS_METHOD_OUTLIERS, threads);
+  const auto t2 = std::chrono::steady_clock::now();
+  __qorSSDeleteTask(&task);
+  std::printf("  true covariance: 1 on the first diagonal element, cov(x1, x2) = 0.5, var(x2) = 1.25\n");
+  std::printf("  classical: var(x1) %.3f cov(x1, x2) %.3f var(x2) %.3f, mean(x1) %.3f\n", cov[0], cov[1],
+              cov[5], mean[0]);
+  std::printf(
+      "  robust:    var(x1) %.3f cov(x1, x2) %.3f var(x2) %.3f, mean(x1) %.3f  (status %d, %.1f ms)\n",
+      rcov[0], rcov[1], rcov[5], rmean[0], s1, std::chrono::duration<double, std::milli>(t1 - t0).count());
+  int64_t found = 0, clean_flagged = 0;
+  for (int64_t i = 0; i < n; ++i) (planted[i] ? found : clean_flagged) += weights[i] == 0.0;
+  std::printf(
+      "  outliers (alpha 0.05): %lld of %d planted found, %lld of %d clean flagged  (status %d, %.1f ms)\n",
+      static_cast<long long>(found), int(n / 5), static_cast<long long>(clean_flagged), int(n - n / 5), s2,
+      std::chrono::duration<double, std::milli>(t2 - t1).count());
+  std::printf("  chi-square quantile: 10 degrees, 0.95: %.6f (tables: 18.307038)\n",
+              __qordChi2ICDF(10, 0.95));
+}
+
 void tour_stats() {
   zok::app::tour_heading("summary statistics: moments and correlation of data far from zero");
   // Three variables around 1e9 with unit spread: sums of squares about zero would lose every digit.
@@ -790,6 +891,7 @@ void tour_stats() {
               pb, nb, s * 1e3, s * 1e9 / (double(pb) * nb));
   tour_order_stats();
   tour_derived();
+  tour_robust();
 }
 
 const bool kRegistered = zok::app::register_command(
