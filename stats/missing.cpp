@@ -43,10 +43,13 @@ struct Work {
 };
 
 // Lower Cholesky factor of the full symmetric k x k matrix a (row-major), in place; false when it is
-// not positive definite.
+// not positive definite or not finite (a NaN observation would pass the factorisation unnoticed).
 bool cholesky(int k, double* a) {
   if (k == 0) return true;
-  return potrf_upper(k, a) == 0;  // column-major upper is row-major lower: a = L L^T, L in a's lower part
+  if (potrf_upper(k, a) != 0) return false;  // column-major upper is row-major lower: a = L L^T
+  for (int i = 0; i < k; ++i)
+    if (!(a[i * k + i] > 0.0) || !std::isfinite(a[i * k + i])) return false;
+  return true;
 }
 
 // Conditional mean and covariance of observation i's missing entries given its observed ones under
