@@ -1,7 +1,8 @@
 // zok stats: basic and order statistics of the numeric columns of a CSV file as a table, sorted
 // columns, stream quantiles beside exact ones, partial, pooled and group covariance and the repaired
-// correlation; the summary-statistics tour stop (data far from zero, portions, the speed of a large
-// covariance, quantiles and stream quantiles, partial and pooled covariance, a repaired correlation).
+// correlation, robust mean and covariance and outlier rows; the summary-statistics tour stop (data far
+// from zero, portions, the speed of a large covariance, quantiles and stream quantiles, partial and
+// pooled covariance, a repaired correlation, planted outliers and a chi-square quantile).
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <new>
 #include <random>
 #include <sstream>
@@ -47,10 +49,17 @@ std::vector<std::string> split(const std::string& line) {
   return fields;
 }
 
+// The library's missing-value marker: the default quiet NaN with its sign set.
+const double kMissing = -std::numeric_limits<double>::quiet_NaN();
+bool is_missing(double v) {
+  return std::signbit(v) && std::isnan(v);
+}
+
 // Reads a CSV file; a first line with any non-numeric field is the header. A column with a missing
 // or non-numeric field is dropped, and standard error says which and why: a silent drop would make a
-// table of fewer variables look like the whole file.
-bool read_csv(const char* path, Table* table, std::string* error) {
+// table of fewer variables look like the whole file. With keep_missing, empty and NA fields are kept
+// as missing values.
+bool read_csv(const char* path, Table* table, std::string* error, bool keep_missing = false) {
   std::ifstream in(path);
   if (!in) {
     *error = std::string("cannot open ") + path;
@@ -86,6 +95,8 @@ bool read_csv(const char* path, Table* table, std::string* error) {
     for (size_t i = first; i < rows.size() && bad == rows.size(); ++i) {
       if (j < rows[i].size() && parse_number(rows[i][j], &v))
         col.push_back(v);
+      else if (keep_missing && j < rows[i].size() && (rows[i][j].empty() || rows[i][j] == "NA"))
+        col.push_back(kMissing);
       else
         bad = i;
     }
@@ -113,6 +124,7 @@ struct Wanted {
   bool quantiles = false, median = false, mad = false, meanad = false;
   bool partial_cov = false, partial_cor = false, pooled_cov = false, group_cov = false, group_mean = false;
   bool repaired_cor = false;
+  bool robust_cov = false, outliers = false, impute = false;
   bool basic() const { return mean || var || skew || kurt || cov || cor; }
   bool order() const { return quantiles || median || mad || meanad; }
   bool partial() const { return partial_cov || partial_cor; }
@@ -154,6 +166,12 @@ bool parse_estimates(const char* list, Wanted* w) {
       w->group_mean = true;
     else if (e == "repaired-cor")
       w->repaired_cor = true;
+    else if (e == "robust-cov")
+      w->robust_cov = true;
+    else if (e == "outliers")
+      w->outliers = true;
+    else if (e == "impute")
+      w->impute = true;
     else
       return false;
   }
@@ -507,6 +525,78 @@ int32_t print_pooled(const Table& t, const std::vector<double>& w, const std::ve
   return 0;
 }
 
+// ---- robust estimation ----
+// Robust mean and covariance beside the classical ones; the outlier rows at rejection rate alpha.
+int32_t print_robust(const Table& t, const Wanted& want, double alpha) {
+  ColumnTask c(t);
+  const int64_t p = c.p, full = ZOK_SS_MATRIX_FULL, four = 4, three = 3;
+  const ThreadingServices* threads = zok_serv_get_threading_services();
+  int32_t status = 0;
+  if (want.robust_cov) {
+    std::vector<double> mean(p), cov(p * p), rmean(p), rcov(p * p);
+    const double params[4] = {0, alpha > 0 && alpha < 1 ? alpha : 0.001, 0.001, 100};
+    __qordSSEditCovCor(c.task, mean.data(), cov.data(), &full, nullptr, nullptr);
+    __qordSSEditRCov(c.task, &full, &four, params, rmean.data(), rcov.data());
+    status = _qordSSBasic(c.task, ZOK_SS_MEAN | ZOK_SS_COV, ZOK_SS_METHOD_ONEPASS, threads);
+    if (status == 0) status = _qordSSRobustCovariance(c.task, 0, ZOK_SS_METHOD_ROBUST_COV, threads);
+    if (status != 0) return status;
+    std::printf("\n  %-12s %16s %16s\n", "variable", "mean", "robust mean");
+    for (int64_t j = 0; j < p; ++j)
+      std::printf("  %-12.12s %16.10g %16.10g\n", t.names[j].c_str(), mean[j], rmean[j]);
+    print_matrix("covariance", t.names, cov, ZOK_SS_MATRIX_FULL);
+    print_matrix("robust covariance", t.names, rcov, ZOK_SS_MATRIX_FULL);
+  }
+  if (want.outliers) {
+    std::vector<double> weights(c.n);
+    const double params[3] = {2, alpha >= 0 && alpha <= 1 ? alpha : 0.05, 0.005};
+    __qordSSEditOutDetect(c.task, &three, params, weights.data());
+    status = _qordSSOutliersDetection(c.task, 0, ZOK_SS_METHOD_OUTLIERS, threads);
+    if (status != 0 && status != ZOK_SS_ERR_ROBUST_FAILED) return status;
+    const int64_t count = std::count(weights.begin(), weights.end(), 0.0);
+    std::printf("\n%lld outliers of %lld observations at alpha %g%s\n", static_cast<long long>(count),
+                static_cast<long long>(c.n), params[1],
+                status != 0 ? " (the clean subset is too small to trust)" : "");
+    // Data rows counted from 1, the header not included.
+    for (int64_t i = 0, shown = 0; i < c.n; ++i)
+      if (weights[i] == 0.0)
+        std::printf("%s %lld", shown++ % 16 == 0 ? "\n  rows" : "", static_cast<long long>(i + 1));
+    if (count > 0) std::printf("\n");
+  }
+  return 0;
+}
+
+// Every missing value imputed m times: its row and column, the imputations' mean and spread.
+int32_t print_imputed(const Table& t, int64_t m) {
+  ColumnTask c(t);
+  int64_t missing = 0;
+  for (double v : c.x) missing += is_missing(v);
+  if (missing == 0) {
+    std::printf("\nno missing values\n");
+    return 0;
+  }
+  const int64_t five = 5, count = m * missing, records = m * 30 * c.p * (c.p + 3) / 2;
+  const double params[5] = {50, 30, 0.001, double(m), double(missing)};
+  std::vector<double> values(count), estimates(records);
+  __qordSSEditMissingVals(c.task, &five, params, nullptr, nullptr, nullptr, nullptr, &count, values.data(),
+                          &records, estimates.data());
+  const int32_t status = _qordSSMissingValues(c.task, 0, ZOK_SS_METHOD_MISSING);
+  if (status != 0) return status;
+  std::printf("\n%lld missing values, %lld imputations:\n  %6s %-12s %16s %14s\n",
+              static_cast<long long>(missing), static_cast<long long>(m), "row", "variable", "imputed mean",
+              "spread");
+  // Values run in the observation array's order: variable after variable in this task.
+  for (int64_t k = 0, at = 0; k < static_cast<int64_t>(c.x.size()); ++k) {
+    if (!is_missing(c.x[k])) continue;
+    double s = 0, s2 = 0;
+    for (int64_t j = 0; j < m; ++j) s += values[j * missing + at] / m;
+    for (int64_t j = 0; j < m; ++j) s2 += (values[j * missing + at] - s) * (values[j * missing + at] - s);
+    std::printf("  %6lld %-12.12s %16.8g %14.6g\n", static_cast<long long>(k % c.n + 1),
+                t.names[k / c.n].c_str(), s, m > 1 ? std::sqrt(s2 / (m - 1)) : 0.0);
+    ++at;
+  }
+  return 0;
+}
+
 int usage() {
   std::fprintf(
       stderr,
@@ -516,8 +606,12 @@ int usage() {
       "       zok stats FILE.csv --estimates partial-cov,partial-cor --given COLS\n"
       "       zok stats FILE.csv --estimates pooled-cov,group-cov,group-mean --groups COL\n"
       "       zok stats FILE.csv --estimates repaired-cor\n"
+      "       zok stats FILE.csv --estimates robust-cov,outliers,impute [--alpha A] [--imputations M]\n"
       "  LIST: mean,var,skew,kurt,cov,cor,quantiles,median,mad,meanad,\n"
-      "        partial-cov,partial-cor,pooled-cov,group-cov,group-mean,repaired-cor\n"
+      "        partial-cov,partial-cor,pooled-cov,group-cov,group-mean,repaired-cor,robust-cov,outliers,\n"
+      "        impute (empty and NA fields are the missing values; M imputations, default 5)\n"
+      "  A: the rejection probability of the robust covariance (default 0.001) and the per-observation\n"
+      "     outlier rate (default 0.05)\n"
       "  COL is a column name or a 1-based column number, COLS a comma-separated list of them;\n"
       "  groups are numbered 0, 1, ...; orders lie in [0, 1]\n");
   return 2;
@@ -531,7 +625,7 @@ int run_stats(int argc, char** argv) {
   const char* given_list = nullptr;
   Wanted want;
   bool packed = false, sort = false;
-  double eps = 0;
+  double eps = 0, alpha = NAN, imputations = 5;
   std::vector<double> orders = {0.05, 0.25, 0.5, 0.75, 0.95};
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--weights") == 0 && i + 1 < argc) {
@@ -546,6 +640,11 @@ int run_stats(int argc, char** argv) {
       packed = true;
     } else if (std::strcmp(argv[i], "--orders") == 0 && i + 1 < argc) {
       if (!parse_orders(argv[++i], &orders)) return usage();
+    } else if (std::strcmp(argv[i], "--alpha") == 0 && i + 1 < argc) {
+      if (!parse_number(argv[++i], &alpha) || !(alpha >= 0 && alpha <= 1)) return usage();
+    } else if (std::strcmp(argv[i], "--imputations") == 0 && i + 1 < argc) {
+      if (!parse_number(argv[++i], &imputations) || !(imputations >= 1 && imputations <= 1000))
+        return usage();
     } else if (std::strcmp(argv[i], "--sort") == 0) {
       sort = true;
     } else if (std::strcmp(argv[i], "--stream") == 0 && i + 1 < argc) {
@@ -559,7 +658,7 @@ int run_stats(int argc, char** argv) {
   if (path == nullptr) return usage();
   Table table;
   std::string error;
-  if (!read_csv(path, &table, &error)) {
+  if (!read_csv(path, &table, &error, want.impute)) {
     std::fprintf(stderr, "zok stats: %s\n", error.c_str());
     return 1;
   }
@@ -613,6 +712,8 @@ int run_stats(int argc, char** argv) {
     if (status == 0 && (want.partial() || want.repaired_cor))
       status = print_partial_repair(table, w, given, want);
     if (status == 0 && want.pooled()) status = print_pooled(table, w, groups, want);
+    if (status == 0 && (want.robust_cov || want.outliers)) status = print_robust(table, want, alpha);
+    if (status == 0 && want.impute) status = print_imputed(table, static_cast<int64_t>(imputations));
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "zok stats: not enough memory for %d variables and %d observations%s\n", p, n,
                  want.cov || want.cor ? " (cov and cor take variables x variables values each)" : "");
@@ -740,6 +841,87 @@ void tour_derived() {
   std::printf("  expected pooled: var x 1, cov 0.5, var y 1.25; plain: var x 3.25, cov -1.75, var y 3.5\n");
 }
 
+void tour_robust() {
+  zok::app::tour_heading("summary statistics: robust covariance, planted outliers, imputation");
+  // p = 4, n = 2000 draws of N(0, S) with 20% replaced by a cluster 9 standard deviations out.
+  const int64_t p = 4, n = 2000, full = 0, rows = ZOK_SS_STORAGE_ROWS;
+  std::mt19937_64 gen(29);
+  std::normal_distribution<double> normal;
+  std::vector<double> x(p * n);
+  std::vector<bool> planted(n);
+  for (int64_t i = 0; i < n; ++i) {
+    planted[i] = i % 5 == 0;
+    double z[4];
+    for (double& v : z) v = planted[i] ? 4.5 + normal(gen) : normal(gen);
+    // S = L L^T with L lower triangular: unit diagonal, 0.5 below it
+    for (int64_t a = 0; a < p; ++a) {
+      double s = z[a];
+      for (int64_t b = 0; b < a; ++b) s += 0.5 * z[b];
+      x[a * n + i] = s;
+    }
+  }
+  SSTask* task = nullptr;
+  std::vector<double> mean(p), cov(p * p), rmean(p), rcov(p * p), weights(n);
+  __qordSSNewTask(&task, &p, &n, &rows, x.data(), nullptr, nullptr, 1);
+  __qordSSEditCovCor(task, mean.data(), cov.data(), &full, nullptr, nullptr);
+  __qordSSEditRCov(task, &full, nullptr, nullptr, rmean.data(), rcov.data());
+  __qordSSEditOutDetect(task, nullptr, nullptr, weights.data());
+  const ThreadingServices* threads = zok_serv_get_threading_services();
+  _qordSSBasic(task, ZOK_SS_MEAN | ZOK_SS_COV, ZOK_SS_METHOD_ONEPASS, threads);
+  const auto t0 = std::chrono::steady_clock::now();
+  const int32_t s1 = _qordSSRobustCovariance(task, 0, ZOK_SS_METHOD_ROBUST_COV, threads);
+  const auto t1 = std::chrono::steady_clock::now();
+  const int32_t s2 = _qordSSOutliersDetection(task, 0, ZOK_SS_METHOD_OUTLIERS, threads);
+  const auto t2 = std::chrono::steady_clock::now();
+  __qorSSDeleteTask(&task);
+  std::printf("  true covariance: 1 on the first diagonal element, cov(x1, x2) = 0.5, var(x2) = 1.25\n");
+  std::printf("  classical: var(x1) %.3f cov(x1, x2) %.3f var(x2) %.3f, mean(x1) %.3f\n", cov[0], cov[1],
+              cov[5], mean[0]);
+  std::printf(
+      "  robust:    var(x1) %.3f cov(x1, x2) %.3f var(x2) %.3f, mean(x1) %.3f  (status %d, %.1f ms)\n",
+      rcov[0], rcov[1], rcov[5], rmean[0], s1, std::chrono::duration<double, std::milli>(t1 - t0).count());
+  int64_t found = 0, clean_flagged = 0;
+  for (int64_t i = 0; i < n; ++i) (planted[i] ? found : clean_flagged) += weights[i] == 0.0;
+  std::printf(
+      "  outliers (alpha 0.05): %lld of %d planted found, %lld of %d clean flagged  (status %d, %.1f ms)\n",
+      static_cast<long long>(found), int(n / 5), static_cast<long long>(clean_flagged), int(n - n / 5), s2,
+      std::chrono::duration<double, std::milli>(t2 - t1).count());
+  std::printf("  chi-square quantile: 10 degrees, 0.95: %.6f (tables: 18.307038)\n",
+              __qordChi2ICDF(10, 0.95));
+
+  // Imputation: the second of three correlated variables hidden in every 10th row.
+  const int64_t q = 3, rows_m = 2000, m = 5, missing = rows_m / 10, five = 5, count = m * missing,
+                records = m * 30 * q * (q + 3) / 2;
+  std::vector<double> y(q * rows_m), hidden, values(count), est(records);
+  for (int64_t i = 0; i < rows_m; ++i) {
+    const double a = normal(gen), b = 0.8 * a + 0.6 * normal(gen);
+    y[i] = a, y[rows_m + i] = 10 + 2 * b, y[2 * rows_m + i] = a - b + 0.5 * normal(gen);
+    if (i % 10 == 0) hidden.push_back(y[rows_m + i]), y[rows_m + i] = kMissing;
+  }
+  const double params[5] = {50, 30, 0.001, double(m), double(missing)};
+  __qordSSNewTask(&task, &q, &rows_m, &rows, y.data(), nullptr, nullptr, 1);
+  __qordSSEditMissingVals(task, &five, params, nullptr, nullptr, nullptr, nullptr, &count, values.data(),
+                          &records, est.data());
+  const auto t3 = std::chrono::steady_clock::now();
+  const int32_t s3 = _qordSSMissingValues(task, 0, ZOK_SS_METHOD_MISSING);
+  const auto t4 = std::chrono::steady_clock::now();
+  __qorSSDeleteTask(&task);
+  double err = 0, spread = 0, mean_y = 0;
+  for (int64_t k = 0; k < missing; ++k) {
+    double s = 0;
+    for (int64_t j = 0; j < m; ++j) s += values[j * missing + k] / m;
+    err += (s - hidden[k]) * (s - hidden[k]) / missing;
+    spread += (hidden[k] - 10) * (hidden[k] - 10) / missing;
+  }
+  for (int64_t r = 0; r < records; r += 9) mean_y += est[r + 1] / (records / 9);
+  std::printf(
+      "  imputation (200 of 2000 values of the second of 3 variables hidden, 5 imputations, status %d, "
+      "%.1f ms):\n    mean of that variable %.3f (true 10); imputed vs hidden values: rms error %.3f "
+      "against its own spread %.3f\n",
+      s3, std::chrono::duration<double, std::milli>(t4 - t3).count(), mean_y, std::sqrt(err),
+      std::sqrt(spread));
+}
+
 void tour_stats() {
   zok::app::tour_heading("summary statistics: moments and correlation of data far from zero");
   // Three variables around 1e9 with unit spread: sums of squares about zero would lose every digit.
@@ -790,6 +972,7 @@ void tour_stats() {
               pb, nb, s * 1e3, s * 1e9 / (double(pb) * nb));
   tour_order_stats();
   tour_derived();
+  tour_robust();
 }
 
 const bool kRegistered = zok::app::register_command(
