@@ -19,16 +19,14 @@ extern "C" {
 /* ---- status codes ---- */
 
 #define ZOK_RNG_STATUS_OK 0
-#define ZOK_RNG_ERROR_METHOD (-2)       /* init_stream method other than 0, 1, 2 */
-#define ZOK_RNG_ERROR_BAD_ARGUMENT (-3) /* chunk size negative, or positive with a null block */
-#define ZOK_RNG_ERROR_MEMORY (-4)       /* an allocation failed */
-#define ZOK_RNG_ERROR_NULL_POINTER                                                                   \
-  (-5)                                 /* a registration record or one of its operations is null, or \
-                                        an abstract stream has no buffer */
-#define ZOK_RNG_ERROR_BAD_BRNG (-1000) /* generator identifier or member out of range */
-/* The generator's operations are not part of this build, or the slot has no output of that type (a
- * double or single request to an integer abstract stream, and the like). */
-#define ZOK_RNG_ERROR_UNAVAILABLE (-1001)
+/* -5 also answers a request to an abstract stream that has no buffer; -1001 also a request for
+ * outputs of a type that an abstract stream's slot does not make (doubles from the integer kind). */
+#define ZOK_RNG_ERROR_METHOD (-2)            /* init_stream method other than 0, 1, 2 */
+#define ZOK_RNG_ERROR_BAD_ARGUMENT (-3)      /* chunk size negative, or positive with a null block */
+#define ZOK_RNG_ERROR_MEMORY (-4)            /* an allocation failed */
+#define ZOK_RNG_ERROR_NULL_POINTER (-5)      /* a registration record or one of its operations is null */
+#define ZOK_RNG_ERROR_BAD_BRNG (-1000)       /* generator identifier or member out of range */
+#define ZOK_RNG_ERROR_UNAVAILABLE (-1001)    /* the generator's operations are not part of this build */
 #define ZOK_RNG_ERROR_NO_LEAPFROG (-1002)    /* the generator has no leapfrog */
 #define ZOK_RNG_ERROR_NO_SKIP_AHEAD (-1003)  /* the generator has no skip-ahead */
 #define ZOK_RNG_ERROR_REGISTRY_FULL (-1004)  /* all 512 usable registry rows are taken */
@@ -44,8 +42,7 @@ extern "C" {
 #define ZOK_RNG_ERROR_FILE_READ (-1103)      /* an image ended early, or a chunk record is malformed */
 #define ZOK_RNG_ERROR_IMAGE_SIZE (-1104)     /* over 65535 chunks or 2^31 - 1 bytes in an image */
 #define ZOK_RNG_ERROR_FILE_HEADER (-1110)    /* a file image's header or state is not accepted */
-#define ZOK_RNG_ERROR_ABSTRACT_COUNT (-1120) /* an abstract refill returned a negative count or more than N \
-                                              */
+#define ZOK_RNG_ERROR_ABSTRACT_COUNT (-1120) /* an abstract refill counted below 0 or above N */
 #define ZOK_RNG_ERROR_ABSTRACT_EMPTY (-1121) /* an abstract refill returned 0 */
 #define ZOK_RNG_ERROR_NO_RDRAND (-1130)      /* the processor has no hardware random-number instruction */
 #define ZOK_RNG_ERROR_RDRAND_FAILED (-1131)  /* a hardware draw failed as often as the retry limit allows */
