@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "core/thread_limit.h"
+#include "frame/mode_guard.h"
 #include "frame/thread_state.h"
 #include "stats/task.h"
 #include "zok/core_services.h"
@@ -151,25 +152,11 @@ inline void run_items(const ThreadingServices* services, int64_t count, int thre
 }
 
 // ---- vector inverse square root through its kernel table ----
-// Internal work runs with denormals kept; the caller's mode word comes back when the guard ends.
-// The setter never clears a field, so a word whose denormal field was 0 is put back whole.
-class ModeGuard {
- public:
-  ModeGuard() : old_(_yubSetMode(ZOK_VM_FTZDAZ_OFF)) {}
-  ~ModeGuard() { vm::thread_state()->mode = old_; }
-  ModeGuard(const ModeGuard&) = delete;
-  ModeGuard& operator=(const ModeGuard&) = delete;
-
- private:
-  uint32_t old_;
-};
-
-// The first kernel of a vector-math table applied to v in place, with the mode guard around it.
+// The first kernel of a vector-math table applied to v in place, with denormals kept and the
+// caller's mode word given back whole afterwards.
 template <class T>
 inline void kernel_in_place(void* const* table, int n, T* v) {
-  using Kernel = void (*)(int, const T*, T*);
-  ModeGuard guard;
-  reinterpret_cast<Kernel>(__atomic_load_n(&table[0], __ATOMIC_RELAXED))(n, v, v);
+  vm::call_slot(table, vm::kSlotLA, n, v, v);
 }
 #define ZOK_SS_KERNEL_IN_PLACE(name, F)                \
   inline void name(int n, double* v) {                 \

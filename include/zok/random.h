@@ -1,5 +1,5 @@
-/* zok random streams: the generator registry, stream records and their chunks, and the table of
- * shared read-only data blocks. */
+/* zok random streams: the generator registry, stream records and their chunks, the table of
+ * shared read-only data blocks, and the distribution generators. */
 #ifndef ZOK_RANDOM_H
 #define ZOK_RANDOM_H
 
@@ -36,6 +36,7 @@ extern "C" {
 #define ZOK_RNG_ERROR_BIT_COUNT (-1011)      /* bit_count below 1 */
 #define ZOK_RNG_ERROR_COUNTER_LIMIT (-1012)  /* a quasi-random request would pass point 2^32 - 2 */
 #define ZOK_RNG_ERROR_LEAPFROG_COUNT (-1013) /* leapfrog count below 1, or index outside 0..count-1 */
+#define ZOK_RNG_ERROR_NO_BITS (-1014)        /* the generator has no 32-bit or 64-bit word form */
 #define ZOK_RNG_ERROR_FILE_CLOSE (-1100)     /* a stream file could not be closed */
 #define ZOK_RNG_ERROR_FILE_OPEN (-1101)      /* a stream file could not be opened */
 #define ZOK_RNG_ERROR_FILE_WRITE (-1102)     /* a write to a stream file fell short */
@@ -413,6 +414,44 @@ ZOK_RNG_API int32_t __qordNewAbstractStream(StreamRecord** stream, int32_t n, do
                                             double b, ZokRngAbstractCallbackD callback);
 ZOK_RNG_API int32_t __qorsNewAbstractStream(StreamRecord** stream, int32_t n, float* buffer, float a, float b,
                                             ZokRngAbstractCallbackS callback);
+
+/* ---- distributions ----
+ * Operations (method, stream, n, r, parameters...) that turn a stream's uniform output into variates.
+ * Each returns 0 or the first negative status of a call it makes (the generator, a nested
+ * distribution, an allocation), at once, leaving r partly written. n <= 0 writes nothing. */
+
+/* Uniform method bit: results clamped into [a, b] after drawing. */
+#define ZOK_RNG_UNIFORM_ACCURATE 0x40000000
+/* Gaussian methods: Box-Muller with one variate per pair, with both (the second one kept on the
+ * stream for the next call), and the inverse of the distribution function. */
+#define ZOK_RNG_GAUSSIAN_BOXMULLER 0
+#define ZOK_RNG_GAUSSIAN_BOXMULLER2 1
+#define ZOK_RNG_GAUSSIAN_ICDF 2
+/* GaussianMV storage of the factor t: full (lower triangle row by row in a dimen x dimen array),
+ * packed (lower triangle by columns), diagonal (dimen values). */
+#define ZOK_RNG_MV_FULL 0
+#define ZOK_RNG_MV_PACKED 1
+#define ZOK_RNG_MV_DIAGONAL 2
+/* The pending pair of method 1 lives in a private chunk of this id: two doubles, or two floats. */
+#define ZOK_RNG_CHUNK_GAUSSIAN_PAIR_D 2
+#define ZOK_RNG_CHUNK_GAUSSIAN_PAIR_S 1
+
+/* r[k] in [a, b) from the generator's continuous output; with ZOK_RNG_UNIFORM_ACCURATE in method,
+ * clamped into [a, b] (a + (b - a)·u may round past b). */
+ZOK_RNG_API int32_t _qorsRngUniform(int32_t method, StreamRecord* stream, int32_t n, float* r, float a, float b);
+ZOK_RNG_API int32_t _qordRngUniform(int32_t method, StreamRecord* stream, int32_t n, double* r, double a,
+                                    double b);
+/* Integers in [a, b) (a < b): floor of doubles drawn on [(double)a, (double)b), b - 1 where the
+ * double rounded to b. The method is ignored. */
+ZOK_RNG_API int32_t _qoriRngUniform(int32_t method, StreamRecord* stream, int32_t n, int32_t* r, int32_t a,
+                                    int32_t b);
+/* n raw generator words of word_size bytes each. */
+ZOK_RNG_API int32_t _qoriRngUniformBits(int32_t method, StreamRecord* stream, int32_t n, uint32_t* r);
+/* n uniform 32-bit or 64-bit words, for MT19937, MT2203, SFMT19937, TRNG, ARS5, PHILOX4X32X10 (their
+ * words; a 64-bit word is two of them, the first in the low half) and MCG59 (the top 32 of each
+ * 59-bit output, paired the same way). Other generators give -1014 and nothing is written. */
+ZOK_RNG_API int32_t _qoriRngUniformBits32(int32_t method, StreamRecord* stream, int32_t n, uint32_t* r);
+ZOK_RNG_API int32_t _qoriRngUniformBits64(int32_t method, StreamRecord* stream, int32_t n, uint64_t* r);
 
 #ifdef __cplusplus
 }
