@@ -453,6 +453,16 @@ ZOK_RNG_API int32_t _qoriRngUniformBits(int32_t method, StreamRecord* stream, in
 ZOK_RNG_API int32_t _qoriRngUniformBits32(int32_t method, StreamRecord* stream, int32_t n, uint32_t* r);
 ZOK_RNG_API int32_t _qoriRngUniformBits64(int32_t method, StreamRecord* stream, int32_t n, uint64_t* r);
 
+/* Normal variates of mean a and standard deviation sigma by method ZOK_RNG_GAUSSIAN_* (another
+ * method gives -2 and writes nothing). Logarithms of zero and erfinv(-1) inside are repaired to
+ * finite values; the caller's mode word, error callback and error status are as they were on return.
+ * Method 1 keeps the second variate of a pair on the stream, so calls of any sizes together give
+ * the sequence of one call; its first call may give -4 (no memory for that chunk). */
+ZOK_RNG_API int32_t _qorsRngGaussian(int32_t method, StreamRecord* stream, int32_t n, float* r, float a,
+                                     float sigma);
+ZOK_RNG_API int32_t _qordRngGaussian(int32_t method, StreamRecord* stream, int32_t n, double* r, double a,
+                                     double sigma);
+
 #ifdef __cplusplus
 }
 #endif
