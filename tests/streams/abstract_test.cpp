@@ -318,4 +318,80 @@ TEST(AbstractMapping, IntervalsMapAffinely) {
                        -1.0f, 3.0f, 10.0f, 12.0f, [](float k) { return 10 + (k / 256 + 1) / 2; });
 }
 
+// The caller's list, handed out in order and from the start again.
+std::vector<double> g_list;
+size_t g_at = 0;
+template <class T>
+int32_t feed_list(StreamRecord*, int32_t* n, T* buffer, int32_t*, int32_t* nmax, int32_t* idx) {
+  for (int32_t j = 0; j < *nmax; ++j, g_at = (g_at + 1) % g_list.size())
+    buffer[(*idx + j) % *n] = static_cast<T>(g_list[g_at]);
+  return *nmax;
+}
+
+long double erfinv(long double y) {
+  long double lo = -7, hi = 7;
+  for (int i = 0; i < 200; ++i) ((std::erf(lo / 2 + hi / 2) < y) ? lo : hi) = lo / 2 + hi / 2;
+  return lo / 2 + hi / 2;
+}
+
+// Distributions on the caller's numbers, by their formulas in long double. The vector kernels run
+// in their EP (double) and LA (float) flavours, hence the bounds; a number out of order or mapped
+// wrongly is off by far more.
+TEST(AbstractDistributions, DrawTheCallersNumbersByTheirFormulas) {
+  g_list = {0.8125, 0.31, 0.0625, 0.615, 0.4375, 0.99, 0.2125, 0.7125};  // -10 + 20u never near an integer
+  g_at = 0;
+  const long double two_pi = 6.283185307179586476925L;
+  std::vector<double> buffer(3);  // three places: refills at every third number, wrapping
+  StreamRecord* raw = nullptr;
+  ASSERT_EQ(__qordNewAbstractStream(&raw, 3, buffer.data(), 0.0, 1.0, feed_list<double>), 0);
+  Stream s(raw);
+  const auto u = [](size_t k) { return static_cast<long double>(g_list[k % g_list.size()]); };
+  const auto near = [](long double want, double got, long double bound) {
+    EXPECT_NEAR(static_cast<long double>(got), want, bound * (1 + std::fabs(want)));
+  };
+  double r[8];
+  ASSERT_EQ(_qordRngUniform(0, raw, 8, r, -3.0, 5.0), 0);
+  for (size_t k = 0; k < 8; ++k) near(-3 + 8 * u(k), r[k], 1e-16L);
+  int32_t ints[8];
+  ASSERT_EQ(_qoriRngUniform(0, raw, 8, ints, -10, 10), 0);
+  for (size_t k = 0; k < 8; ++k) EXPECT_EQ(ints[k], static_cast<int32_t>(std::floor(-10 + 20 * u(k)))) << k;
+  ASSERT_EQ(_qordRngGaussian(ZOK_RNG_GAUSSIAN_BOXMULLER, raw, 4, r, 1.0, 2.0), 0);
+  for (size_t k = 0; k < 4; ++k)
+    near(1 + 2 * std::sqrt(-2 * std::log(u(2 * k))) * std::sin(two_pi * u(2 * k + 1)), r[k], 1e-7L);
+  ASSERT_EQ(_qordRngGaussian(ZOK_RNG_GAUSSIAN_BOXMULLER2, raw, 8, r, 0.0, 1.0), 0);
+  for (size_t k = 0; k < 4; ++k) {
+    const long double rho = std::sqrt(-2 * std::log(u(2 * k))), theta = two_pi * u(2 * k + 1);
+    near(rho * std::sin(theta), r[2 * k], 1e-7L);
+    near(rho * std::cos(theta), r[2 * k + 1], 1e-7L);
+  }
+  ASSERT_EQ(_qordRngGaussian(ZOK_RNG_GAUSSIAN_ICDF, raw, 8, r, -1.0, 0.5), 0);
+  for (size_t k = 0; k < 8; ++k) near(-1 + 0.5L * std::sqrt(2.0L) * erfinv(-1 + 2 * u(k)), r[k], 1e-7L);
+
+  // The single kind serves the single Gaussian.
+  std::vector<float> fbuffer(5);
+  g_at = 0;
+  ASSERT_EQ(__qorsNewAbstractStream(&raw, 5, fbuffer.data(), 0.0f, 1.0f, feed_list<float>), 0);
+  Stream fs(raw);
+  float f[8];
+  ASSERT_EQ(_qorsRngGaussian(ZOK_RNG_GAUSSIAN_ICDF, raw, 8, f, 3.0f, 2.0f), 0);
+  for (size_t k = 0; k < 8; ++k)
+    near(3 + 2 * std::sqrt(2.0L) * erfinv(-1 + 2 * static_cast<long double>(static_cast<float>(u(k)))), f[k],
+         1e-5L);
+}
+
+// An integer stream has no doubles: the distributions pass the empty slot's status back and write
+// nothing; the raw-bit form hands out the caller's words.
+TEST(AbstractDistributions, IntegerStreamsServeBitsOnly) {
+  Feeder f;
+  Ring ring(4, f);
+  double d[3] = {-7, -7, -7};
+  EXPECT_EQ(_qordRngUniform(0, ring.stream.get(), 3, d, 0, 1), ZOK_RNG_ERROR_UNAVAILABLE);
+  EXPECT_EQ(_qordRngGaussian(ZOK_RNG_GAUSSIAN_ICDF, ring.stream.get(), 3, d, 0, 1),
+            ZOK_RNG_ERROR_UNAVAILABLE);
+  EXPECT_EQ(d[0] + d[1] + d[2], -21);
+  uint32_t w[6];
+  ASSERT_EQ(_qoriRngUniformBits(0, ring.stream.get(), 6, w), 0);
+  EXPECT_EQ(std::vector<uint32_t>(w, w + 6), iota(0, 6));
+}
+
 }  // namespace
