@@ -1,11 +1,15 @@
 // Abstract streams: the ring buffer against a callback that numbers what it writes (so the order
-// delivered is checkable), refill statuses, constructors, record offsets, images, interval mapping.
+// delivered is checkable), refill statuses, constructors, record offsets, images, interval mapping,
+// and distributions drawn from the caller's numbers by their formulas.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <numeric>
+#include <tuple>
 #include <type_traits>
 #include <vector>
 
@@ -15,28 +19,29 @@
 namespace {
 
 using zok::test::Stream;
+using Call = std::array<int32_t, 4>;  // N, nmin, nmax, idx as the callback was told
+using Pair = std::array<double, 2>;
+using Addresses = std::array<const void*, 2>;  // buffer and callback
 
-// A refill callback that writes the numbers next, next + 1, ... from idx on, wrapping at N, and
-// records what it was told. `counts` says how many to write per call (else nmax); `answers` what
-// to return instead of the count written. It scribbles on the integers it was given, which must
-// not reach the stream.
+// Writes next, next + 1, ... (or list[next], list[next + 1], ... cycling) from idx on, wrapping at
+// N: `counts` of them per call (else nmax); returns `answers` per call (else the count). It
+// scribbles on its integers, which are copies.
 struct Feeder {
-  struct Call {
-    int32_t n, nmin, nmax, idx;
-  };
   uint32_t next = 0;
   std::vector<int32_t> counts, answers;
   std::vector<Call> calls;
+  std::vector<double> list;
 };
 thread_local Feeder* g_feeder = nullptr;
 
 template <class T>
 int32_t feed(StreamRecord*, int32_t* n, T* buffer, int32_t* nmin, int32_t* nmax, int32_t* idx) {
   Feeder& f = *g_feeder;
+  const size_t k = f.calls.size();
   f.calls.push_back({*n, *nmin, *nmax, *idx});
-  const size_t k = f.calls.size() - 1;
   const int32_t count = k < f.counts.size() ? f.counts[k] : *nmax;
-  for (int32_t j = 0; j < std::min(count, *nmax); ++j) buffer[(*idx + j) % *n] = static_cast<T>(f.next++);
+  for (int32_t j = 0; j < count; ++j, ++f.next)
+    buffer[(*idx + j) % *n] = static_cast<T>(f.list.empty() ? f.next : f.list[f.next % f.list.size()]);
   *n = 1;
   *nmin = *nmax = *idx = -7;
   return k < f.answers.size() ? f.answers[k] : count;
@@ -44,31 +49,35 @@ int32_t feed(StreamRecord*, int32_t* n, T* buffer, int32_t* nmin, int32_t* nmax,
 
 constexpr uint32_t kGuard = 0xA5A5A5A5u;
 
-// An integer stream over a buffer of n words fed by `f`.
+// A stream of N places fed by `f` from its start: words, or reals over [a, b). draw() (words) leaves
+// kGuard where nothing was delivered.
+template <class T = uint32_t>
 struct Ring {
-  explicit Ring(int32_t n, Feeder& f) : buffer(static_cast<size_t>(n)) {
+  Ring(int32_t n, Feeder& f, T a = 0, T b = 1) : buffer(static_cast<size_t>(n)) {
     g_feeder = &f;
+    f.next = 0;
     StreamRecord* s = nullptr;
-    EXPECT_EQ(__qoriNewAbstractStream(&s, n, buffer.data(), feed<uint32_t>), 0);
+    if constexpr (std::is_same_v<T, double>)
+      EXPECT_EQ(__qordNewAbstractStream(&s, n, buffer.data(), a, b, feed<T>), 0);
+    else if constexpr (std::is_same_v<T, float>)
+      EXPECT_EQ(__qorsNewAbstractStream(&s, n, buffer.data(), a, b, feed<T>), 0);
+    else
+      EXPECT_EQ(__qoriNewAbstractStream(&s, n, buffer.data(), feed<T>), 0);
     stream.reset(s);
   }
-  // `want` words in one request; the status goes to *status, the slots not written keep kGuard.
-  std::vector<uint32_t> draw(int32_t want, int32_t* status = nullptr) {
+  std::vector<uint32_t> draw(int32_t want, int32_t expected_status = 0) {
     std::vector<uint32_t> out(static_cast<size_t>(want), kGuard);
-    const int32_t got = __qoriBRngiAbstract(stream.get(), want, out.data());
-    if (status != nullptr)
-      *status = got;
-    else
-      EXPECT_EQ(got, 0);
+    EXPECT_EQ(__qoriBRngiAbstract(stream.get(), want, out.data()), expected_status);
     return out;
   }
-  std::vector<uint32_t> buffer;
+  std::vector<T> buffer;
   Stream stream;
 };
 
-std::vector<uint32_t> iota(uint32_t from, uint32_t count) {
+std::vector<uint32_t> seq(uint32_t from, size_t count, size_t guards = 0) {
   std::vector<uint32_t> v(count);
-  for (uint32_t i = 0; i < count; ++i) v[i] = from + i;
+  std::iota(v.begin(), v.end(), from);
+  v.resize(count + guards, kGuard);
   return v;
 }
 template <class T>
@@ -81,23 +90,13 @@ T field(const StreamRecord* s, size_t offset) {
 TEST(AbstractRing, RefillsWhenUsedUpAndDeliversInOrder) {
   Feeder f;
   Ring ring(5, f);
-  // A fresh stream has consumed its (empty) filling: the first request refills at once.
-  EXPECT_EQ(ring.draw(3), iota(0, 3));
-  ASSERT_EQ(f.calls.size(), 1u);
-  EXPECT_EQ(f.calls[0].n, 5);
-  EXPECT_EQ(f.calls[0].nmin, 3);
-  EXPECT_EQ(f.calls[0].nmax, 5);
-  EXPECT_EQ(f.calls[0].idx, 0);
-  EXPECT_EQ(ring.draw(2), iota(3, 2));
-  EXPECT_EQ(f.calls.size(), 1u);
-  // Several N in one request: refill after refill, nmin the need capped at N.
-  EXPECT_EQ(ring.draw(23), iota(5, 23));
-  std::vector<int32_t> nmin;
-  for (size_t k = 1; k < f.calls.size(); ++k) nmin.push_back(f.calls[k].nmin);
-  EXPECT_EQ(nmin, (std::vector<int32_t>{5, 5, 5, 5, 3}));
-  EXPECT_EQ(ring.draw(2), iota(28, 2));
-  EXPECT_EQ(f.calls.size(), 6u);
-  EXPECT_EQ(field<int32_t>(ring.stream.get(), 16), 5) << "the callback's writes to N reached the stream";
+  EXPECT_EQ(ring.draw(3), seq(0, 3));  // a fresh stream refills at once
+  EXPECT_EQ(ring.draw(2), seq(3, 2));
+  EXPECT_EQ(ring.draw(23), seq(5, 23));  // several N: refill after refill
+  EXPECT_EQ(ring.draw(2), seq(28, 2));
+  EXPECT_EQ(f.calls,
+            (std::vector<Call>{
+                {5, 3, 5, 0}, {5, 5, 5, 0}, {5, 5, 5, 0}, {5, 5, 5, 0}, {5, 5, 5, 0}, {5, 3, 5, 0}}));
 }
 
 // Refills of 3 into 4 places start one place further back each time: the unread part wraps.
@@ -110,50 +109,29 @@ TEST(AbstractRing, PartialRefillsWrapTheRing) {
     const std::vector<uint32_t> part = ring.draw(want);
     got.insert(got.end(), part.begin(), part.end());
   }
-  EXPECT_EQ(got, iota(0, 19));
-  std::vector<int32_t> idx;
-  for (const Feeder::Call& c : f.calls) idx.push_back(c.idx);
-  EXPECT_EQ(idx, (std::vector<int32_t>{0, 3, 2, 1, 0, 3, 2}));
+  EXPECT_EQ(got, seq(0, 19));
+  EXPECT_EQ(f.calls.size(), 7u);
 }
 
-// A refused count is found before any of that refill is delivered; what came before stays delivered
-// and consumed, and the next request asks the callback again.
+// A refused count is found before anything of that refill is delivered; what came before stays
+// delivered and consumed, and the next request asks the callback again.
 TEST(AbstractRing, RefusedRefillCountsAndTheRequestAfter) {
-  struct Case {
-    int32_t answer, status;
-  } const cases[] = {{0, ZOK_RNG_ERROR_ABSTRACT_EMPTY},
-                     {-1, ZOK_RNG_ERROR_ABSTRACT_COUNT},
-                     {5, ZOK_RNG_ERROR_ABSTRACT_COUNT}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.answer);
+  const int32_t answers[][2] = {{0, ZOK_RNG_ERROR_ABSTRACT_EMPTY},
+                                {-1, ZOK_RNG_ERROR_ABSTRACT_COUNT},
+                                {5, ZOK_RNG_ERROR_ABSTRACT_COUNT}};
+  for (const auto& [answer, status] : answers) {
     Feeder f;
-    f.answers = {4, c.answer};
+    f.answers = {4, answer};
     Ring ring(4, f);
-    EXPECT_EQ(ring.draw(1), iota(0, 1));
-    int32_t status = 0;
-    std::vector<uint32_t> want = iota(1, 3);
-    want.resize(6, kGuard);
-    EXPECT_EQ(ring.draw(6, &status), want);
-    EXPECT_EQ(status, c.status);
-    // The failed refill wrote 4, 5, 6, 7; none of them is delivered.
-    EXPECT_EQ(ring.draw(2), iota(8, 2));
+    EXPECT_EQ(ring.draw(1), seq(0, 1));
+    EXPECT_EQ(ring.draw(6, status), seq(1, 3, 3)) << answer;
+    EXPECT_EQ(ring.draw(2), seq(8, 2)) << answer;  // the refused refill wrote 4..7
     EXPECT_EQ(f.calls.size(), 3u);
   }
 }
 
-TEST(AbstractRing, NoBufferAnswersMinusFive) {
-  Feeder f;
-  Ring ring(4, f);
-  uint32_t* none = nullptr;
-  std::memcpy(reinterpret_cast<unsigned char*>(ring.stream.get()) + 32, &none, sizeof none);
-  uint32_t out = kGuard;
-  EXPECT_EQ(__qoriBRngiAbstract(ring.stream.get(), 1, &out), ZOK_RNG_ERROR_NULL_POINTER);
-  EXPECT_EQ(out, kGuard);
-  EXPECT_TRUE(f.calls.empty());
-}
-
-// An image keeps N, start index and consumed count but not the saving process's addresses: the
-// loaded stream answers -5 and calls nothing. Rings the generator could not walk are refused.
+// Without a buffer the generator answers -5. An image keeps N, start and consumed count but not the
+// saving process's addresses; rings the generator could not walk are refused.
 TEST(AbstractRing, ImagesDropAddressesAndRefuseBrokenRings) {
   Feeder f;
   Ring ring(6, f);
@@ -163,169 +141,83 @@ TEST(AbstractRing, ImagesDropAddressesAndRefuseBrokenRings) {
   StreamRecord* loaded = nullptr;
   ASSERT_EQ(__qorLoadStreamMEx(&loaded, image.data(), image.size()), 0);
   const Stream owner(loaded);
-  EXPECT_EQ(field<int32_t>(loaded, 16), 6);
-  EXPECT_EQ(field<int32_t>(loaded, 20), 4);
-  EXPECT_EQ(field<int32_t>(loaded, 24), 4);
-  EXPECT_EQ(field<void*>(loaded, 32), nullptr);
-  EXPECT_EQ(field<void*>(loaded, 40), nullptr);
+  EXPECT_EQ(field<Call>(loaded, 16), (Call{6, 4, 4, 0}));
+  EXPECT_EQ(field<Addresses>(loaded, 32), (Addresses{}));
   uint32_t out = kGuard;
   EXPECT_EQ(__qoriBRngiAbstract(loaded, 1, &out), ZOK_RNG_ERROR_NULL_POINTER);
-  EXPECT_EQ(f.calls.size(), 1u);
-  // N, start, consumed at image bytes 20, 24, 28 (state from byte 20).
+  std::memset(reinterpret_cast<unsigned char*>(ring.stream.get()) + 32, 0, 8);
+  EXPECT_EQ(__qoriBRngiAbstract(ring.stream.get(), 1, &out), ZOK_RNG_ERROR_NULL_POINTER);
+  EXPECT_EQ(out, kGuard);
+  // N, start, consumed at image bytes 20, 24, 28.
   const int32_t broken[][3] = {{0, 0, 0}, {-4, 0, 0}, {6, 6, 0}, {6, -1, 0}, {6, 0, 7}, {6, 0, -1}};
   for (const auto& b : broken) {
-    std::vector<unsigned char> bad = image;
-    std::memcpy(&bad[20], b, sizeof b);
+    std::memcpy(&image[20], b, sizeof b);
     StreamRecord* s = nullptr;
-    EXPECT_EQ(__qorLoadStreamMEx(&s, bad.data(), bad.size()), ZOK_RNG_ERROR_MEMORY_HEADER)
-        << b[0] << " " << b[1] << " " << b[2];
-    EXPECT_EQ(s, nullptr);
+    EXPECT_EQ(__qorLoadStreamMEx(&s, image.data(), image.size()), ZOK_RNG_ERROR_MEMORY_HEADER)
+        << b[0] << b[1] << b[2];
   }
 }
 
-// Refusals leave *stream alone; an accepted stream has its fields where images expect them.
+// Refusals leave *stream alone; accepted streams have their fields where images expect them.
 TEST(AbstractStreams, ConstructorsAndRecordLayout) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  double d[4] = {};
-  float s[4] = {};
-  uint32_t w[4] = {};
+  double d[4];
+  float s[4];
+  uint32_t w[4];
   StreamRecord* const untouched = reinterpret_cast<StreamRecord*>(0x1);
   StreamRecord* out = untouched;
-  struct Bad {
-    int32_t n;
-    bool buffer, callback;
-    double a, b;
-  } const bad[] = {{0, true, true, 0, 1},   {-1, true, true, 0, 1}, {4, false, true, 0, 1},
-                   {4, true, false, 0, 1},  {4, true, true, 1, 1},  {4, true, true, 2, 1},
-                   {4, true, true, nan, 1}, {4, true, true, 0, nan}};
-  for (const Bad& c : bad) {
-    SCOPED_TRACE(testing::Message() << c.n << " " << c.buffer << c.callback << " " << c.a << " " << c.b);
-    EXPECT_EQ(__qordNewAbstractStream(&out, c.n, c.buffer ? d : nullptr, c.a, c.b,
-                                      c.callback ? feed<double> : nullptr),
-              ZOK_RNG_ERROR_BAD_ARGUMENT);
-    EXPECT_EQ(__qorsNewAbstractStream(&out, c.n, c.buffer ? s : nullptr, static_cast<float>(c.a),
-                                      static_cast<float>(c.b), c.callback ? feed<float> : nullptr),
-              ZOK_RNG_ERROR_BAD_ARGUMENT);
-    if (c.a < c.b) {
-      EXPECT_EQ(
-          __qoriNewAbstractStream(&out, c.n, c.buffer ? w : nullptr, c.callback ? feed<uint32_t> : nullptr),
-          ZOK_RNG_ERROR_BAD_ARGUMENT);
-    }
+  // N, buffer given, callback given, a, b.
+  const std::tuple<int32_t, bool, bool, double, double> bad[] = {
+      {0, 1, 1, 0, 1}, {-1, 1, 1, 0, 1}, {4, 0, 1, 0, 1},   {4, 1, 0, 0, 1},
+      {4, 1, 1, 1, 1}, {4, 1, 1, 2, 1},  {4, 1, 1, nan, 1}, {4, 1, 1, 0, nan}};
+  for (const auto& [n, buffer, callback, a, b] : bad) {
+    const float fa = static_cast<float>(a), fb = static_cast<float>(b);
+    EXPECT_EQ(__qordNewAbstractStream(&out, n, buffer ? d : nullptr, a, b, callback ? feed<double> : nullptr),
+              -3);
+    EXPECT_EQ(
+        __qorsNewAbstractStream(&out, n, buffer ? s : nullptr, fa, fb, callback ? feed<float> : nullptr), -3);
+    // The integer kind has no interval.
+    EXPECT_EQ(__qoriNewAbstractStream(&out, a < b ? n : 0, buffer ? w : nullptr,
+                                      callback ? feed<uint32_t> : nullptr),
+              -3);
     EXPECT_EQ(out, untouched);
   }
-  ASSERT_EQ(__qordNewAbstractStream(&out, 4, d, -1.5, 2.5, feed<double>), 0);
-  const Stream ds(out);
-  EXPECT_EQ(out->brng, ZOK_RNG_DABSTRACT);
-  EXPECT_EQ(field<int32_t>(out, 16), 4);
-  EXPECT_EQ(field<int32_t>(out, 20), 0);
-  EXPECT_EQ(field<int32_t>(out, 24), 4);
-  EXPECT_EQ(field<double>(out, 32), -1.5);
-  EXPECT_EQ(field<double>(out, 40), 2.5);
-  EXPECT_EQ(field<double*>(out, 48), d);
-  EXPECT_EQ(field<ZokRngAbstractCallbackD>(out, 56), feed<double>);
-  ASSERT_EQ(__qorsNewAbstractStream(&out, 3, s, -1.5f, 2.5f, feed<float>), 0);
-  const Stream ss(out);
-  EXPECT_EQ(out->brng, ZOK_RNG_SABSTRACT);
-  EXPECT_EQ(field<int32_t>(out, 24), 3);
-  EXPECT_EQ(field<float>(out, 28), -1.5f);
-  EXPECT_EQ(field<float>(out, 32), 2.5f);
-  EXPECT_EQ(field<float*>(out, 40), s);
-  EXPECT_EQ(field<ZokRngAbstractCallbackS>(out, 48), feed<float>);
-  ASSERT_EQ(__qoriNewAbstractStream(&out, 2, w, feed<uint32_t>), 0);
-  const Stream is(out);
-  EXPECT_EQ(out->brng, ZOK_RNG_IABSTRACT);
-  EXPECT_EQ(field<int32_t>(out, 24), 2);
-  EXPECT_EQ(field<uint32_t*>(out, 32), w);
-  EXPECT_EQ(field<ZokRngAbstractCallbackI>(out, 40), feed<uint32_t>);
-  EXPECT_EQ(__qorLeapfrogStream(out, 0, 2), ZOK_RNG_ERROR_NO_LEAPFROG);
-  EXPECT_EQ(__qorSkipAheadStream(out, 1), ZOK_RNG_ERROR_NO_SKIP_AHEAD);
-  EXPECT_EQ(__RegBrngsNew[9].init_stream(3, out, 6, nullptr), ZOK_RNG_ERROR_METHOD);
-}
-
-// The slots without output of their type: nothing to do for no elements, -1001 and nothing written
-// otherwise.
-TEST(AbstractStreams, EmptySlotsRefuseOutputsOfOtherTypes) {
-  float s[2] = {-7, -7};
-  double d[2] = {-7, -7};
-  uint32_t w[2] = {7, 7};
-  const GeneratorProperties ik = zok::test::row(ZOK_RNG_IABSTRACT), dk = zok::test::row(ZOK_RNG_DABSTRACT),
-                            sk = zok::test::row(ZOK_RNG_SABSTRACT);
-  for (int32_t n : {0, 2}) {
-    const int32_t want = n == 0 ? 0 : ZOK_RNG_ERROR_UNAVAILABLE;
-    EXPECT_EQ(ik.generate_s(nullptr, n, s, 0, 1), want);
-    EXPECT_EQ(ik.generate_d(nullptr, n, d, 0, 1), want);
-    EXPECT_EQ(dk.generate_s(nullptr, n, s, 0, 1), want);
-    EXPECT_EQ(dk.generate_i(nullptr, n, w), want);
-    EXPECT_EQ(sk.generate_d(nullptr, n, d, 0, 1), want);
-    EXPECT_EQ(sk.generate_i(nullptr, n, w), want);
-  }
-  EXPECT_EQ(s[0] + s[1] + d[0] + d[1], -28);
-  EXPECT_EQ(w[0] + w[1], 14u);
-}
-
-// Numbers on multiples of 2^-8 keep every mapping below exact, so the expected values are plain
-// arithmetic. One request (vector lanes and tail) must equal one-element requests.
-template <class T, class New>
-void check_mapping(New make, T a, T b, T c, T d, T (*expected)(T u)) {
-  std::vector<T> buffer(7);
   Feeder f;
-  g_feeder = &f;
-  StreamRecord* raw = nullptr;
-  ASSERT_EQ(make(&raw, 7, buffer.data(), a, b), 0);
-  Stream s(raw);
-  const GeneratorProperties row = zok::test::row(raw->brng);
-  std::vector<T> whole(11), single(11);
-  int32_t status;
-  if constexpr (std::is_same_v<T, double>)
-    status = row.generate_d(raw, 11, whole.data(), c, d);
-  else
-    status = row.generate_s(raw, 11, whole.data(), c, d);
-  ASSERT_EQ(status, 0);
-  for (T& v : single)
-    if constexpr (std::is_same_v<T, double>)
-      ASSERT_EQ(row.generate_d(raw, 1, &v, c, d), 0);
-    else
-      ASSERT_EQ(row.generate_s(raw, 1, &v, c, d), 0);
-  for (int32_t i = 0; i < 11; ++i) {
-    // The feeder wrote k; the buffered number is k itself, scaled into [a, b) by the callback below.
-    EXPECT_EQ(whole[i], expected(static_cast<T>(i))) << i;
-    EXPECT_EQ(single[i], expected(static_cast<T>(11 + i))) << i;
-  }
+  const Ring<double> dk(4, f, -1.5, 2.5);
+  const Ring<float> sk(3, f, -1.5f, 2.5f);
+  const Ring ik(2, f);
+  const auto address = [](const auto& ring, auto callback) {
+    return Addresses{ring.buffer.data(), reinterpret_cast<const void*>(callback)};
+  };
+  StreamRecord *const ds = dk.stream.get(), *const sg = sk.stream.get(), *const out_i = ik.stream.get();
+  EXPECT_EQ(field<Call>(ds, 0)[0], ZOK_RNG_DABSTRACT);
+  EXPECT_EQ(field<Call>(ds, 16), (Call{4, 0, 4, 0}));
+  EXPECT_EQ(field<Pair>(ds, 32), (Pair{-1.5, 2.5}));
+  EXPECT_EQ(field<Addresses>(ds, 48), address(dk, feed<double>));
+  EXPECT_EQ(field<Call>(sg, 16), (Call{3, 0, 3, std::bit_cast<int32_t>(-1.5f)}));
+  EXPECT_EQ(field<float>(sg, 32), 2.5f);
+  EXPECT_EQ(field<Addresses>(sg, 40), address(sk, feed<float>));
+  EXPECT_EQ(field<Addresses>(out_i, 32), address(ik, feed<uint32_t>));
+  EXPECT_EQ(__qorLeapfrogStream(out_i, 0, 2), ZOK_RNG_ERROR_NO_LEAPFROG);
+  EXPECT_EQ(__qorSkipAheadStream(out_i, 1), ZOK_RNG_ERROR_NO_SKIP_AHEAD);
+  EXPECT_EQ(__RegBrngsNew[9].init_stream(3, out_i, 6, nullptr), ZOK_RNG_ERROR_METHOD);
 }
 
-// Numbers 0, 1, 2, ... read as u = k / 256 through a callback wrapper.
-template <class T>
-int32_t feed_scaled(StreamRecord* s, int32_t* n, T* buffer, int32_t* nmin, int32_t* nmax, int32_t* idx) {
-  const int32_t at = *idx, size = *n;
-  const int32_t count = feed<T>(s, n, buffer, nmin, nmax, idx);
-  for (int32_t j = 0; j < count; ++j) buffer[(at + j) % size] /= 256;
-  return count;
-}
-
+// k/256 keeps every mapping exact; eleven elements cover the vector lanes and the tail.
 TEST(AbstractMapping, IntervalsMapAffinely) {
-  check_mapping<double>(
-      [](StreamRecord** s, int32_t n, double* buf, double a, double b) {
-        return __qordNewAbstractStream(s, n, buf, a, b, feed_scaled<double>);
-      },
-      0.0, 1.0, 2.0, 4.0, [](double k) { return 2 + 2 * (k / 256); });
-  check_mapping<double>(
-      [](StreamRecord** s, int32_t n, double* buf, double a, double b) {
-        return __qordNewAbstractStream(s, n, buf, a, b, feed_scaled<double>);
-      },
-      -1.0, 3.0, 10.0, 12.0, [](double k) { return 10 + (k / 256 + 1) / 2; });
-  check_mapping<float>([](StreamRecord** s, int32_t n, float* buf, float a,
-                          float b) { return __qorsNewAbstractStream(s, n, buf, a, b, feed_scaled<float>); },
-                       -1.0f, 3.0f, 10.0f, 12.0f, [](float k) { return 10 + (k / 256 + 1) / 2; });
-}
-
-// The caller's list, handed out in order and from the start again.
-std::vector<double> g_list;
-size_t g_at = 0;
-template <class T>
-int32_t feed_list(StreamRecord*, int32_t* n, T* buffer, int32_t*, int32_t* nmax, int32_t* idx) {
-  for (int32_t j = 0; j < *nmax; ++j, g_at = (g_at + 1) % g_list.size())
-    buffer[(*idx + j) % *n] = static_cast<T>(g_list[g_at]);
-  return *nmax;
+  Feeder feeder;
+  for (int k = 0; k < 11; ++k) feeder.list.push_back(k / 256.0);
+  std::vector<double> r(11), q(11);
+  std::vector<float> f(11);
+  ASSERT_EQ(__qordBRngdAbstract(Ring<double>(3, feeder, 0, 1).stream.get(), 11, r.data(), 2.0, 4.0), 0);
+  ASSERT_EQ(__qordBRngdAbstract(Ring<double>(3, feeder, -1, 3).stream.get(), 11, q.data(), 10.0, 12.0), 0);
+  ASSERT_EQ(__qorsBRngsAbstract(Ring<float>(3, feeder, -1, 3).stream.get(), 11, f.data(), 10.0f, 12.0f), 0);
+  for (int k = 0; k < 11; ++k) {
+    const double u = feeder.list[k];
+    EXPECT_EQ(r[k], 2 + 2 * u) << k;
+    EXPECT_EQ(q[k], 10 + (u + 1) / 2) << k;
+    EXPECT_EQ(f[k], static_cast<float>(10 + (u + 1) / 2)) << k;
+  }
 }
 
 long double erfinv(long double y) {
@@ -334,64 +226,54 @@ long double erfinv(long double y) {
   return lo / 2 + hi / 2;
 }
 
-// Distributions on the caller's numbers, by their formulas in long double. The vector kernels run
-// in their EP (double) and LA (float) flavours, hence the bounds; a number out of order or mapped
-// wrongly is off by far more.
+// By their formulas in long double. The kernels run in their EP (double) and LA (float) flavours,
+// hence the bounds; a number out of order or mapped wrongly is off by far more.
 TEST(AbstractDistributions, DrawTheCallersNumbersByTheirFormulas) {
-  g_list = {0.8125, 0.31, 0.0625, 0.615, 0.4375, 0.99, 0.2125, 0.7125};  // -10 + 20u never near an integer
-  g_at = 0;
-  const long double two_pi = 6.283185307179586476925L;
-  std::vector<double> buffer(3);  // three places: refills at every third number, wrapping
-  StreamRecord* raw = nullptr;
-  ASSERT_EQ(__qordNewAbstractStream(&raw, 3, buffer.data(), 0.0, 1.0, feed_list<double>), 0);
-  Stream s(raw);
-  const auto u = [](size_t k) { return static_cast<long double>(g_list[k % g_list.size()]); };
+  Feeder f;
+  f.list = {0.8125, 0.31, 0.0625, 0.615, 0.4375, 0.99, 0.2125, 0.7125};  // 20u is never near an integer
+  const auto u = [&](size_t k) { return static_cast<long double>(f.list[k % 8]); };
   const auto near = [](long double want, double got, long double bound) {
     EXPECT_NEAR(static_cast<long double>(got), want, bound * (1 + std::fabs(want)));
   };
+  const long double two_pi = 6.283185307179586476925L;
+  const Ring<double> ring(3, f);  // refills at every third number, wrapping
+  StreamRecord* s = ring.stream.get();
   double r[8];
-  ASSERT_EQ(_qordRngUniform(0, raw, 8, r, -3.0, 5.0), 0);
-  for (size_t k = 0; k < 8; ++k) near(-3 + 8 * u(k), r[k], 1e-16L);
   int32_t ints[8];
-  ASSERT_EQ(_qoriRngUniform(0, raw, 8, ints, -10, 10), 0);
-  for (size_t k = 0; k < 8; ++k) EXPECT_EQ(ints[k], static_cast<int32_t>(std::floor(-10 + 20 * u(k)))) << k;
-  ASSERT_EQ(_qordRngGaussian(ZOK_RNG_GAUSSIAN_BOXMULLER, raw, 4, r, 1.0, 2.0), 0);
-  for (size_t k = 0; k < 4; ++k)
-    near(1 + 2 * std::sqrt(-2 * std::log(u(2 * k))) * std::sin(two_pi * u(2 * k + 1)), r[k], 1e-7L);
-  ASSERT_EQ(_qordRngGaussian(ZOK_RNG_GAUSSIAN_BOXMULLER2, raw, 8, r, 0.0, 1.0), 0);
-  for (size_t k = 0; k < 4; ++k) {
-    const long double rho = std::sqrt(-2 * std::log(u(2 * k))), theta = two_pi * u(2 * k + 1);
-    near(rho * std::sin(theta), r[2 * k], 1e-7L);
-    near(rho * std::cos(theta), r[2 * k + 1], 1e-7L);
+  ASSERT_EQ(_qordRngUniform(0, s, 8, r, -3.0, 5.0), 0);
+  ASSERT_EQ(_qoriRngUniform(0, s, 8, ints, -10, 10), 0);
+  for (size_t k = 0; k < 8; ++k) {
+    near(-3 + 8 * u(k), r[k], 1e-16L);
+    EXPECT_EQ(ints[k], static_cast<int32_t>(std::floor(-10 + 20 * u(k)))) << k;
   }
-  ASSERT_EQ(_qordRngGaussian(ZOK_RNG_GAUSSIAN_ICDF, raw, 8, r, -1.0, 0.5), 0);
+  // Pair k of Box-Muller is uniforms 2k and 2k + 1; method 1 gives its sine then its cosine half.
+  const auto rho = [&](size_t k) { return std::sqrt(-2 * std::log(u(2 * k))); };
+  const auto theta = [&](size_t k) { return two_pi * u(2 * k + 1); };
+  ASSERT_EQ(_qordRngGaussian(ZOK_RNG_GAUSSIAN_BOXMULLER, s, 4, r, 1.0, 2.0), 0);
+  for (size_t k = 0; k < 4; ++k) near(1 + 2 * rho(k) * std::sin(theta(k)), r[k], 1e-7L);
+  ASSERT_EQ(_qordRngGaussian(ZOK_RNG_GAUSSIAN_BOXMULLER2, s, 8, r, 0.0, 1.0), 0);
+  for (size_t k = 0; k < 8; ++k) near(rho(k / 2) * (k % 2 ? cosl : sinl)(theta(k / 2)), r[k], 1e-7L);
+  ASSERT_EQ(_qordRngGaussian(ZOK_RNG_GAUSSIAN_ICDF, s, 8, r, -1.0, 0.5), 0);
   for (size_t k = 0; k < 8; ++k) near(-1 + 0.5L * std::sqrt(2.0L) * erfinv(-1 + 2 * u(k)), r[k], 1e-7L);
-
-  // The single kind serves the single Gaussian.
-  std::vector<float> fbuffer(5);
-  g_at = 0;
-  ASSERT_EQ(__qorsNewAbstractStream(&raw, 5, fbuffer.data(), 0.0f, 1.0f, feed_list<float>), 0);
-  Stream fs(raw);
-  float f[8];
-  ASSERT_EQ(_qorsRngGaussian(ZOK_RNG_GAUSSIAN_ICDF, raw, 8, f, 3.0f, 2.0f), 0);
-  for (size_t k = 0; k < 8; ++k)
-    near(3 + 2 * std::sqrt(2.0L) * erfinv(-1 + 2 * static_cast<long double>(static_cast<float>(u(k)))), f[k],
-         1e-5L);
+  const Ring<float> single(3, f);
+  float g[8];
+  ASSERT_EQ(_qorsRngGaussian(ZOK_RNG_GAUSSIAN_ICDF, single.stream.get(), 8, g, 3.0f, 2.0f), 0);
+  for (size_t k = 0; k < 8; ++k) near(3 + 2 * std::sqrt(2.0L) * erfinv(-1 + 2 * u(k)), g[k], 1e-5L);
 }
 
-// An integer stream has no doubles: the distributions pass the empty slot's status back and write
-// nothing; the raw-bit form hands out the caller's words.
-TEST(AbstractDistributions, IntegerStreamsServeBitsOnly) {
+// The slots without output of their type give 0 for no elements, else -1001 and write nothing, so a
+// distribution of the wrong type fails.
+TEST(AbstractDistributions, EmptySlotsRefuseOtherTypes) {
   Feeder f;
   Ring ring(4, f);
-  double d[3] = {-7, -7, -7};
-  EXPECT_EQ(_qordRngUniform(0, ring.stream.get(), 3, d, 0, 1), ZOK_RNG_ERROR_UNAVAILABLE);
-  EXPECT_EQ(_qordRngGaussian(ZOK_RNG_GAUSSIAN_ICDF, ring.stream.get(), 3, d, 0, 1),
+  float s[2] = {-7, -7};
+  double d[2] = {-7, -7};
+  EXPECT_EQ(_qordRngGaussian(ZOK_RNG_GAUSSIAN_ICDF, ring.stream.get(), 2, d, 0, 1),
             ZOK_RNG_ERROR_UNAVAILABLE);
-  EXPECT_EQ(d[0] + d[1] + d[2], -21);
-  uint32_t w[6];
-  ASSERT_EQ(_qoriRngUniformBits(0, ring.stream.get(), 6, w), 0);
-  EXPECT_EQ(std::vector<uint32_t>(w, w + 6), iota(0, 6));
+  EXPECT_EQ(_qorsRngUniform(0, ring.stream.get(), 2, s, 0, 1), ZOK_RNG_ERROR_UNAVAILABLE);
+  EXPECT_EQ(_qordRngUniform(0, ring.stream.get(), 0, d, 0, 1), 0);
+  EXPECT_EQ(s[0] + s[1] + d[0] + d[1], -28);
+  EXPECT_TRUE(f.calls.empty());
 }
 
 }  // namespace

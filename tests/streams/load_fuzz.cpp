@@ -59,24 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 #ifndef ZOK_LIBFUZZER
 namespace {
 
-// Abstract streams over one ring of eight places that a callback keeps full.
-template <class T>
-int32_t refill(StreamRecord*, int32_t* n, T* buffer, int32_t*, int32_t* nmax, int32_t* idx) {
-  for (int32_t j = 0; j < *nmax; ++j) buffer[(*idx + j) % *n] = static_cast<T>(j) / 8;
-  return *nmax;
-}
-int32_t new_abstract(StreamRecord** s, int32_t brng) {
-  static double d[8];
-  static float f[8];
-  static uint32_t w[8];
-  if (brng == ZOK_RNG_DABSTRACT) return __qordNewAbstractStream(s, 8, d, 0.0, 1.0, refill<double>);
-  if (brng == ZOK_RNG_SABSTRACT) return __qorsNewAbstractStream(s, 8, f, 0.0f, 1.0f, refill<float>);
-  return brng == ZOK_RNG_IABSTRACT ? __qoriNewAbstractStream(s, 8, w, refill<uint32_t>)
-                                   : ZOK_RNG_ERROR_BAD_BRNG;
-}
-
-// The seed images: every built generator after a few draws (abstract streams of their own type),
-// some with private, shared and empty chunks.
+// The seed images: every built generator after a few draws, some with private, shared and empty
+// chunks.
 struct Seed {
   std::string name;
   std::vector<unsigned char> image;
@@ -90,11 +74,8 @@ std::vector<Seed> seed_images() {
     for (int chunks = 0; chunks < 2; ++chunks) {
       StreamRecord* s = nullptr;
       uint32_t words[4 * 5];
-      const int32_t id = (r + 1) * ZOK_RNG_ID_STEP;
-      double reals[5];
-      if ((__qorNewStreamEx(&s, id, 4, seeds) == 0 || new_abstract(&s, id) == 0) &&
-          (row.generate_i(s, 5, words) == 0 || row.generate_d(s, 5, reals, 0, 1) == 0 ||
-           row.generate_s(s, 5, reinterpret_cast<float*>(reals), 0, 1) == 0)) {
+      if (__qorNewStreamEx(&s, (r + 1) * ZOK_RNG_ID_STEP, 4, seeds) == 0 &&
+          row.generate_i(s, 5, words) == 0) {
         const uint64_t key[2] = {0x5EED, static_cast<uint64_t>(r)};
         for (int k = 0; k < 3 * chunks; ++k) {
           const int32_t size = k * 5;
