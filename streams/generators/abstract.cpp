@@ -2,8 +2,6 @@
 // integer, a double and a single kind; their constructors, init_stream, generators and empty slots.
 #include "streams/generators/abstract.h"
 
-#include <immintrin.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -79,27 +77,21 @@ struct CopyWords {
     std::memcpy(r + at, u, sizeof(uint32_t) * static_cast<size_t>(count));
   }
 };
-struct MapDoubles {
-  double* r;
-  double a, c, factor;
-  void operator()(const double* u, int32_t count, int32_t at) const {
-    double* out = r + at;
-    const __m128d va = _mm_set1_pd(a), vc = _mm_set1_pd(c), vf = _mm_set1_pd(factor);
+template <class T>
+struct MapReals {
+  typedef T Lanes __attribute__((vector_size(16)));
+  T* r;
+  T a, c, factor;
+  void operator()(const T* u, int32_t count, int32_t at) const {
+    T* out = r + at;
+    constexpr int32_t kLanes = sizeof(Lanes) / sizeof(T);
     int32_t i = 0;
-    for (; i + 2 <= count; i += 2)
-      _mm_storeu_pd(out + i, _mm_add_pd(vc, _mm_mul_pd(_mm_sub_pd(_mm_loadu_pd(u + i), va), vf)));
-    for (; i < count; ++i) out[i] = c + (u[i] - a) * factor;
-  }
-};
-struct MapFloats {
-  float* r;
-  float a, c, factor;
-  void operator()(const float* u, int32_t count, int32_t at) const {
-    float* out = r + at;
-    const __m128 va = _mm_set1_ps(a), vc = _mm_set1_ps(c), vf = _mm_set1_ps(factor);
-    int32_t i = 0;
-    for (; i + 4 <= count; i += 4)
-      _mm_storeu_ps(out + i, _mm_add_ps(vc, _mm_mul_ps(_mm_sub_ps(_mm_loadu_ps(u + i), va), vf)));
+    for (; i + kLanes <= count; i += kLanes) {
+      Lanes x;
+      std::memcpy(&x, u + i, sizeof x);
+      const Lanes y = c + (x - a) * factor;
+      std::memcpy(out + i, &y, sizeof y);
+    }
     for (; i < count; ++i) out[i] = c + (u[i] - a) * factor;
   }
 };
@@ -275,11 +267,11 @@ int32_t __qoriBRngiAbstract(StreamRecord* stream, int32_t n, uint32_t* r) {
 }
 int32_t __qordBRngdAbstract(StreamRecord* stream, int32_t n, double* r, double c, double d) {
   const DoubleState& st = state_of<DoubleState>(stream);
-  return generate<DoubleState>(stream, n, MapDoubles{r, st.a, c, (d - c) / (st.b - st.a)});
+  return generate<DoubleState>(stream, n, MapReals<double>{r, st.a, c, (d - c) / (st.b - st.a)});
 }
 int32_t __qorsBRngsAbstract(StreamRecord* stream, int32_t n, float* r, float c, float d) {
   const SingleState& st = state_of<SingleState>(stream);
-  return generate<SingleState>(stream, n, MapFloats{r, st.a, c, (d - c) / (st.b - st.a)});
+  return generate<SingleState>(stream, n, MapReals<float>{r, st.a, c, (d - c) / (st.b - st.a)});
 }
 
 int32_t __qorsBRngiAbstract(StreamRecord*, int32_t n, float*, float, float) {
