@@ -270,6 +270,7 @@ void sizes(benchmark::internal::Benchmark* b) {
   BENCHMARK_CAPTURE(integers_avx2, N, ZOK_RNG_##N)->Apply(sizes);  \
   BENCHMARK_CAPTURE(doubles, N, ZOK_RNG_##N)->Apply(sizes);
 #define ZOK_BENCH_NOT_BUILT(N)
+#define ZOK_BENCH_ABSTRACT(N)
 #define ZOK_GENERATOR(N, label, state, seeds, zero, word, bits, members, status) ZOK_BENCH_##status(N)
 #include "zok/rng_generators.def"
 #undef ZOK_GENERATOR

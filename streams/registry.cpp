@@ -15,18 +15,19 @@ static_assert(sizeof(GeneratorProperties) == 56);
 namespace {
 
 // Until a generator's own operations are built, its row carries these: they report the generator as
-// unavailable and write nothing, so no caller can mistake them for a sequence.
+// unavailable and write nothing, so no caller can mistake them for a sequence. Once every row is
+// built only the first is referenced (it marks a placeholder row).
 int32_t placeholder_init(int32_t method, StreamRecord*, int32_t, const uint32_t*) {
   if (method < ZOK_RNG_METHOD_SEED || method > ZOK_RNG_METHOD_SKIP) return ZOK_RNG_ERROR_METHOD;
   return ZOK_RNG_ERROR_UNAVAILABLE;
 }
-int32_t placeholder_s(StreamRecord*, int32_t, float*, float, float) {
+[[maybe_unused]] int32_t placeholder_s(StreamRecord*, int32_t, float*, float, float) {
   return ZOK_RNG_ERROR_UNAVAILABLE;
 }
-int32_t placeholder_d(StreamRecord*, int32_t, double*, double, double) {
+[[maybe_unused]] int32_t placeholder_d(StreamRecord*, int32_t, double*, double, double) {
   return ZOK_RNG_ERROR_UNAVAILABLE;
 }
-int32_t placeholder_i(StreamRecord*, int32_t, uint32_t*) {
+[[maybe_unused]] int32_t placeholder_i(StreamRecord*, int32_t, uint32_t*) {
   return ZOK_RNG_ERROR_UNAVAILABLE;
 }
 
@@ -34,6 +35,7 @@ int32_t placeholder_i(StreamRecord*, int32_t, uint32_t*) {
 // operations, the others the placeholders.
 #define ZOK_OPERATIONS_BUILT(N) __qorBRng##N##InitStream, __qorsBRng##N, __qordBRng##N, __qoriBRng##N
 #define ZOK_OPERATIONS_NOT_BUILT(N) placeholder_init, placeholder_s, placeholder_d, placeholder_i
+#define ZOK_OPERATIONS_ABSTRACT(N) ZOK_OPERATIONS_BUILT(N)
 #define ZOK_GENERATOR(N, label, state, seeds, zero, word, bits, members, status)                         \
   constexpr GeneratorProperties kRow_##N = {state, seeds, zero, word, bits, ZOK_OPERATIONS_##status(N)}; \
   constexpr int32_t kMembers_##N = members;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "streams/generators/abstract.h"
 #include "streams/generators/hardware.h"
 #include "streams/generators/quasi.h"
 #include "streams/registry.h"
@@ -222,6 +223,9 @@ int32_t load_into(StreamRecord** stream, Channel& in) {
     return status;
   if (!in.read(state_bytes(*stream), state_length(*row))) return ZOK_RNG_ERROR_FILE_READ;
   if (!state_in_range(*row, state_bytes(*stream))) return refused;
+  // An abstract stream's image carries buffer and callback addresses of the process that saved it:
+  // they are dropped (the stream then answers -5), and the ring fields checked.
+  if (!abstract_state_loaded(*row, *stream)) return refused;
   if (row->init_stream == __qorBRngTRNGInitStream && !has_rdrand()) return ZOK_RNG_ERROR_NO_RDRAND;
   if (row->init_stream == __qorBRngARS5InitStream && !has_aes()) return ZOK_RNG_ERROR_NO_AES;
   if (const int32_t status = load_chunks(*stream, in, get16(h + 12), h[0]); status != ZOK_RNG_STATUS_OK)

@@ -66,6 +66,7 @@ constexpr const char* kUsage =
     "                   --int a,b   --bits32 | --bits64   --lognormal a,sigma,b,beta [--method bm2|icdf]\n"
     "                   --mvn MEANS --factor T [--storage full|packed|diag] [--method ...] (a vector a "
     "line)\n"
+    "       zok rng abstract [--kind d|s|i] [--buffer N] --from FILE|- -n N (--uniform a,b | --bits)\n"
     "       zok rng gen SOBOL|NIEDERR [--dim D] [--table FILE] [--coordinate K] [--skip S] -n N\n"
     "                   [--int | --double a,b | --float a,b]\n"
     "       (NAME: the name of `zok rng list`, or TRNG for the non-deterministic generator; the\n"
@@ -285,6 +286,12 @@ StreamRecord* open_stream(const char* command, const char* name, Options& o, int
     std::fprintf(stderr, "zok rng %s: %s is not built yet\n", command, row_name((id >> 20) - 1));
     return nullptr;
   }
+  if (id == ZOK_RNG_IABSTRACT || id == ZOK_RNG_DABSTRACT || id == ZOK_RNG_SABSTRACT) {
+    std::fprintf(stderr, "zok rng %s: %s streams take the caller's numbers: see zok rng abstract\n", command,
+                 row_name((id >> 20) - 1));
+    *exit_code = 2;
+    return nullptr;
+  }
   const bool quasi = id == ZOK_RNG_SOBOL || id == ZOK_RNG_NIEDERR;
   if (!quasi && (o.quasi_options() || (o.form == 'i' && o.form_given))) {
     std::fprintf(stderr, "zok rng %s: --dim, --table, --coordinate and --int are for SOBOL and NIEDERR\n%s",
@@ -457,6 +464,7 @@ int run_rng(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "save") == 0) return run_save(argc - 1, argv + 1);
   if (argc >= 2 && std::strcmp(argv[1], "load") == 0) return run_load(argc - 1, argv + 1);
   if (argc >= 2 && std::strcmp(argv[1], "show") == 0) return run_show(argc - 1, argv + 1);
+  if (argc >= 2 && std::strcmp(argv[1], "abstract") == 0) return zok::app::rng_abstract(argc - 1, argv + 1);
   std::fprintf(stderr, "%s", kUsage);
   return 2;
 }
@@ -660,7 +668,9 @@ const bool kRegistered = zok::app::register_command(
      "  rng gen NAME [--seed S] [--skip S] -n N [--double a,b | --float a,b]   numbers from a built-in\n"
      "                generator, after skipping S of them\n"
      "  rng save NAME [--seed S] [--skip S] FILE   a stream's image; rng load FILE -n N   its next\n"
-     "                numbers; rng show FILE   an image's header and chunk records",
+     "                numbers; rng show FILE   an image's header and chunk records\n"
+     "  rng abstract [--kind d|s|i] --from FILE|- -n N (--uniform a,b | --bits)   a distribution drawn\n"
+     "                from the numbers of FILE through an abstract stream",
      run_rng, tour_rng, 100});
 
 }  // namespace

@@ -27,6 +27,9 @@ const std::vector<Command>& commands();
 bool is_pack_function(const std::string& name);
 int vm_pack(int argc, char** argv);
 
+// `zok rng abstract`: distributions drawn from numbers the caller supplies.
+int rng_abstract(int argc, char** argv);
+
 // The best of `reps` runs of f over n elements, in nanoseconds per element.
 template <class F>
 double ns_per_element(int64_t n, F&& f, int reps = 5) {

@@ -19,6 +19,8 @@ extern "C" {
 /* ---- status codes ---- */
 
 #define ZOK_RNG_STATUS_OK 0
+/* -5 also answers a request to an abstract stream that has no buffer; -1001 also a request for
+ * outputs of a type that an abstract stream's slot does not make (doubles from the integer kind). */
 #define ZOK_RNG_ERROR_METHOD (-2)            /* init_stream method other than 0, 1, 2 */
 #define ZOK_RNG_ERROR_BAD_ARGUMENT (-3)      /* chunk size negative, or positive with a null block */
 #define ZOK_RNG_ERROR_MEMORY (-4)            /* an allocation failed */
@@ -41,6 +43,8 @@ extern "C" {
 #define ZOK_RNG_ERROR_FILE_READ (-1103)      /* an image ended early, or a chunk record is malformed */
 #define ZOK_RNG_ERROR_IMAGE_SIZE (-1104)     /* over 65535 chunks or 2^31 - 1 bytes in an image */
 #define ZOK_RNG_ERROR_FILE_HEADER (-1110)    /* a file image's header or state is not accepted */
+#define ZOK_RNG_ERROR_ABSTRACT_COUNT (-1120) /* an abstract refill counted below 0 or above N */
+#define ZOK_RNG_ERROR_ABSTRACT_EMPTY (-1121) /* an abstract refill returned 0 */
 #define ZOK_RNG_ERROR_NO_RDRAND (-1130)      /* the processor has no hardware random-number instruction */
 #define ZOK_RNG_ERROR_RDRAND_FAILED (-1131)  /* a hardware draw failed as often as the retry limit allows */
 #define ZOK_RNG_ERROR_NO_AES (-1140)         /* the processor has no AES instructions */
@@ -284,6 +288,20 @@ ZOK_RNG_API int32_t __qorGenerateNewGlobalRODataTableEntryId(uint64_t* key, uint
 #define __qorsBRngNIEDERR __qorsBRngNiederr
 #define __qordBRngNIEDERR __qordBRngNiederr
 #define __qoriBRngNIEDERR __qoriBRngNiederr
+/* The abstract rows' operations: each row's own init_stream and generator in its own type's slot,
+ * and in the other two slots the shared empty generator, exported under six names. */
+#define __qorBRngIABSTRACTInitStream __qorBRngiAbstractInitStream
+#define __qorsBRngIABSTRACT __qorsBRngiAbstract
+#define __qordBRngIABSTRACT __qordBRngiAbstract
+#define __qoriBRngIABSTRACT __qoriBRngiAbstract
+#define __qorBRngDABSTRACTInitStream __qorBRngdAbstractInitStream
+#define __qorsBRngDABSTRACT __qorsBRngdAbstract
+#define __qordBRngDABSTRACT __qordBRngdAbstract
+#define __qoriBRngDABSTRACT __qoriBRngdAbstract
+#define __qorBRngSABSTRACTInitStream __qorBRngsAbstractInitStream
+#define __qorsBRngSABSTRACT __qorsBRngsAbstract
+#define __qordBRngSABSTRACT __qordBRngsAbstract
+#define __qoriBRngSABSTRACT __qoriBRngsAbstract
 #define ZOK_RNG_DECLARE_BUILT(N)                                                                     \
   ZOK_RNG_API int32_t __qorBRng##N##InitStream(int32_t method, StreamRecord* stream, int32_t n,      \
                                                const uint32_t* params);                              \
@@ -291,11 +309,13 @@ ZOK_RNG_API int32_t __qorGenerateNewGlobalRODataTableEntryId(uint64_t* key, uint
   ZOK_RNG_API int32_t __qordBRng##N(StreamRecord* stream, int32_t n, double* r, double a, double b); \
   ZOK_RNG_API int32_t __qoriBRng##N(StreamRecord* stream, int32_t n, uint32_t* r);
 #define ZOK_RNG_DECLARE_NOT_BUILT(N)
+#define ZOK_RNG_DECLARE_ABSTRACT(N) ZOK_RNG_DECLARE_BUILT(N)
 #define ZOK_GENERATOR(N, label, state, seeds, zero, word, bits, members, status) ZOK_RNG_DECLARE_##status(N)
 #include "zok/rng_generators.def"
 #undef ZOK_GENERATOR
 #undef ZOK_RNG_DECLARE_BUILT
 #undef ZOK_RNG_DECLARE_NOT_BUILT
+#undef ZOK_RNG_DECLARE_ABSTRACT
 
 /* 1 when the processor has the AES round instructions (CPUID leaf 1, ECX bit 25), else 0. */
 ZOK_RNG_API int32_t __qorCPUisAES(void);
@@ -339,6 +359,61 @@ ZOK_RNG_API int32_t __qor_SkipAheadHorner(void* state, int32_t state_size, const
  * 0, or -4 with the state unchanged and everything given back. */
 ZOK_RNG_API int32_t __qor_SkipAheadSWin(void* state, int32_t state_size, const uint64_t* g, int32_t degree,
                                         ZokJumpStep step, ZokJumpAdd add);
+
+/* ---- abstract streams ----
+ * Streams that hand out numbers the caller supplies: N elements in a caller buffer, used as a ring,
+ * and a refill callback the stream calls whenever every buffered element has been delivered. Kinds:
+ * integer (0xA00000, 32-bit words), double (0xB00000) and single (0xC00000), the last two with the
+ * interval [a, b) their numbers lie in; a request for [c, d) maps each number u to
+ * c + (u - a)·((d - c)/(b - a)), the factor computed once per request and in the kind's own type.
+ *
+ * A refill is called as callback(stream, &N, buffer, &nmin, &nmax, &idx) with nmax = N the free room,
+ * nmin = min(N, elements the request still needs) and idx the buffer place where the new elements
+ * start (they wrap at N). It writes between 1 and nmax elements from idx on and returns how many. The
+ * four integers are copies: what the callback writes to them changes nothing. A count that is
+ * negative or above nmax gives -1120, a count of 0 gives -1121; both are checked before anything is
+ * copied, the elements already delivered stay in the output and are consumed, and the next request
+ * calls the callback again.
+ *
+ * State, offsets from the start of the record (saved images carry them):
+ *   integer  N at 16, start index of the unread part at 20, elements consumed from the current filling
+ *            at 24 (N after creation: the first request refills), buffer at 32, callback at 40
+ *   double   N, start, consumed as above; a at 32, b at 40, buffer at 48, callback at 56
+ *   single   N, start, consumed as above; a at 28, b at 32, buffer at 40, callback at 48
+ * A loaded stream has neither buffer nor callback (the addresses an image carries belonged to another
+ * time or process), so its generator answers -5. An image whose N is below 1, start index outside
+ * 0..N-1 or consumed count outside 0..N is refused.
+ *
+ * The caller owns buffer and callback and keeps both alive and unchanged in meaning for the stream's
+ * whole life. A copy (__qorCopyStream) reads and refills the same caller buffer: two streams over one
+ * buffer see each other's refills. Leapfrog gives -1002, skip-ahead -1003. */
+typedef int32_t (*ZokRngAbstractCallbackI)(StreamRecord* stream, int32_t* n, uint32_t* buffer, int32_t* nmin,
+                                           int32_t* nmax, int32_t* idx);
+typedef int32_t (*ZokRngAbstractCallbackD)(StreamRecord* stream, int32_t* n, double* buffer, int32_t* nmin,
+                                           int32_t* nmax, int32_t* idx);
+typedef int32_t (*ZokRngAbstractCallbackS)(StreamRecord* stream, int32_t* n, float* buffer, int32_t* nmin,
+                                           int32_t* nmax, int32_t* idx);
+
+/* The block the constructors pass to their row's init_stream (method 0, n = 6): the addresses of N,
+ * of the buffer and of the callback, then of a and b (double or float; null for the integer kind). */
+typedef struct ZokRngAbstractParams {
+  const int32_t* n;
+  void* buffer;
+  void (*callback)(void);
+  const void* a;
+  const void* b;
+} ZokRngAbstractParams;
+
+/* Constructors. N below 1, a null buffer or callback, or (continuous kinds) a not below b, NaN
+ * included, gives -3; then -1000 when the row is not usable, -4 when the record cannot be allocated
+ * (*stream is then null). Otherwise the row's init_stream result is returned and the stream is in
+ * *stream (kept there, to be deleted by the caller, should initialisation fail). */
+ZOK_RNG_API int32_t __qoriNewAbstractStream(StreamRecord** stream, int32_t n, uint32_t* buffer,
+                                            ZokRngAbstractCallbackI callback);
+ZOK_RNG_API int32_t __qordNewAbstractStream(StreamRecord** stream, int32_t n, double* buffer, double a,
+                                            double b, ZokRngAbstractCallbackD callback);
+ZOK_RNG_API int32_t __qorsNewAbstractStream(StreamRecord** stream, int32_t n, float* buffer, float a, float b,
+                                            ZokRngAbstractCallbackS callback);
 
 /* ---- distributions ----
  * Operations (method, stream, n, r, parameters...) that turn a stream's uniform output into variates.

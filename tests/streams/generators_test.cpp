@@ -37,6 +37,7 @@ struct Gen {
 
 #define ZOK_TEST_BUILT(N, word) {#N, ZOK_RNG_##N, word / 4},
 #define ZOK_TEST_NOT_BUILT(N, word)
+#define ZOK_TEST_ABSTRACT(N, word)  // abstract_test.cpp
 #define ZOK_GENERATOR(N, label, state, seeds, zero, word, bits, members, status) ZOK_TEST_##status(N, word)
 constexpr Gen kBuilt[] = {
 #include "zok/rng_generators.def"

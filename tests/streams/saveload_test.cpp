@@ -64,7 +64,9 @@ TEST_F(SaveLoad, Mcg31m1ImageByteByByte) {
 TEST_F(SaveLoad, EveryBuiltGeneratorRoundTrips) {
   std::vector<int32_t> ids = {4, 276, ZOK_RNG_WH + 100, ZOK_RNG_MT2203 + 3};  // legacy WH, members
   for (int32_t r = 0; r < zok::rng::kBuiltinRows; ++r)
-    if (!zok::rng::has_placeholder_operations(__RegBrngsNew[r])) ids.push_back((r + 1) * ZOK_RNG_ID_STEP);
+    // Abstract streams come from constructors of their own (abstract_test.cpp).
+    if (!zok::rng::has_placeholder_operations(__RegBrngsNew[r]) && (r < 9 || r > 11))
+      ids.push_back((r + 1) * ZOK_RNG_ID_STEP);
   const uint32_t seeds[4] = {11, 22, 33, 44};
   for (int32_t id : ids) {
     if ((id == ZOK_RNG_TRNG && !zok::rng::has_rdrand()) || (id == ZOK_RNG_ARS5 && !zok::rng::has_aes()))
