@@ -10,13 +10,13 @@ namespace {
 
 // Johnk: X = U^(1/p), Y = V^(1/q), accepted when X + Y <= 1, giving X / (X + Y). For small shapes
 // X and Y underflow together, so the ratio is taken from their logarithms: with s = e^-|lx - ly| it
-// is s / (1 + s) or 1 / (1 + s), which never divides 0 by 0 and keeps values near 0 accurate.
+// is s / (1 + s) or its complement, which never divides 0 by 0.
 template <class T>
 int32_t johnk(StreamRecord* stream, int32_t n, T* r, T p, T q) {
   return rejection(n, r, [&](int32_t k, T* out) -> int32_t {
     T logs[2 * kBatch], powers[3 * kBatch];
     if (const int32_t status = uniform(stream, 2 * k, logs, T(0), T(1)); status < 0) return status;
-    ln(vm::kSlotHA, 2 * k, logs, logs);
+    ln(Kernels<T>::kExact, 2 * k, logs, logs);
     for (int32_t i = 0; i < k; ++i) {
       powers[i] = logs[i] / p;
       powers[k + i] = logs[k + i] / q;
@@ -24,12 +24,13 @@ int32_t johnk(StreamRecord* stream, int32_t n, T* r, T p, T q) {
     }
     bool smaller[kBatch];
     for (int32_t i = 0; i < k; ++i) smaller[i] = powers[i] <= powers[k + i];
-    exp(vm::kSlotHA, 3 * k, powers, powers);
+    exp(Kernels<T>::kExactExp, 3 * k, powers, powers);
     int32_t got = 0;
     for (int32_t i = 0; i < k; ++i) {
       if (!(powers[i] + powers[k + i] <= T(1))) continue;
-      const T s = powers[2 * k + i];
-      out[got++] = smaller[i] ? s / (T(1) + s) : T(1) / (T(1) + s);
+      // The smaller part is exact to rounding, so 1 - part rounds once to the nearest value near 1.
+      const T part = powers[2 * k + i] / (T(1) + powers[2 * k + i]);
+      out[got++] = smaller[i] ? part : T(1) - part;
     }
     return got;
   });
@@ -38,11 +39,12 @@ int32_t johnk(StreamRecord* stream, int32_t n, T* r, T p, T q) {
 // Both of Cheng's methods (1978) draw V = scale·ln(u1 / (1 - u1)) and W = w_shape·e^V from a
 // log-logistic envelope of beta-prime variates; W / (other + W) is then a beta variate with first
 // shape w_shape, and its complement serves when that shape is q. W overflows to infinity and
-// underflows to 0 at the ends, so the ratio is taken as 1 / (1 + other/W).
+// underflows to 0 at the ends.
 template <class T>
 struct Cheng {
   T w_shape, other, alpha, scale;
   bool w_is_p;
+  T log_ratio;  // ln(w_shape / other): W / (other + W) is the logistic function of V + log_ratio
 };
 
 // Writes V, W and z = u1^2·u2 for the k candidates of a round from 2k uniforms.
@@ -53,9 +55,9 @@ int32_t cheng_candidates(StreamRecord* stream, const Cheng<T>& m, int32_t k, T* 
     v[i] = u[i] / (T(1) - u[i]);
     z[i] = u[i] * u[i] * u[k + i];
   }
-  ln(vm::kSlotHA, k, v, v);
+  ln(Kernels<T>::kExact, k, v, v);
   for (int32_t i = 0; i < k; ++i) w[i] = v[i] = m.scale * v[i];
-  exp(vm::kSlotHA, k, w, w);
+  exp(Kernels<T>::kExactExp, k, w, w);
   for (int32_t i = 0; i < k; ++i) w[i] *= m.w_shape;
   return 0;
 }
@@ -67,12 +69,23 @@ void cheng_logs(const Cheng<T>& m, int32_t count, int32_t* undecided, const T* w
     logs[j] = z[undecided[j]];
     logs[count + j] = m.alpha / (m.other + w[undecided[j]]);
   }
-  ln(vm::kSlotHA, 2 * count, logs, logs);
+  ln(Kernels<T>::kExact, 2 * count, logs, logs);
 }
 
+// Near 1/2 (large equal shapes) W carries the rounding of e^V, as coarse as the output's own
+// spacing there, so the logistic function is taken as 1/2 + tanh(L/2)/2 from its series in L.
+// Elsewhere the smaller of W / (other + W) and other / (other + W) is taken directly and the larger
+// as its complement: values next to 1 then round once, and W = infinity gives 1 and 0, not NaN.
 template <class T>
-T cheng_result(const Cheng<T>& m, T w) {
-  return m.w_is_p ? T(1) / (T(1) + m.other / w) : T(1) / (T(1) + w / m.other);
+T cheng_result(const Cheng<T>& m, T v, T w) {
+  if (const T h = (v + m.log_ratio) / T(2); std::abs(h) < T(0.0625)) {
+    const T h2 = h * h;
+    const T half_tanh = T(0.5) * h * (T(1) + h2 * (T(-1.0 / 3) + h2 * (T(2.0 / 15) + h2 * T(-17.0 / 315))));
+    return m.w_is_p ? T(0.5) + half_tanh : T(0.5) - half_tanh;
+  }
+  const bool w_larger = w >= m.other;
+  const T part = (w_larger ? m.other : w) / (m.other + w);
+  return w_larger == m.w_is_p ? T(1) - part : part;
 }
 
 constexpr double kLn4 = 1.3862943611198906;
@@ -83,7 +96,7 @@ int32_t cheng_bb(StreamRecord* stream, int32_t n, T* r, T p, T q) {
   const double a = std::min(p, q), b = std::max(p, q), alpha = a + b;
   const double scale = __qordSqrt((alpha - 2.0) / (2.0 * a * b - alpha));
   const T gamma = static_cast<T>(a + 1.0 / scale);
-  const Cheng<T> m{T(a), T(b), T(alpha), T(scale), p <= q};
+  const Cheng<T> m{T(a), T(b), T(alpha), T(scale), p <= q, T(__qordLn(a / b))};
   return rejection(n, r, [&](int32_t k, T* out) -> int32_t {
     T u[2 * kBatch], v[kBatch], w[kBatch], z[kBatch], logs[2 * kBatch], s[kBatch];
     int32_t undecided[kBatch];
@@ -102,7 +115,7 @@ int32_t cheng_bb(StreamRecord* stream, int32_t n, T* r, T p, T q) {
     }
     int32_t got = 0;
     for (int32_t i = 0; i < k; ++i)
-      if (accept[i]) out[got++] = cheng_result(m, w[i]);
+      if (accept[i]) out[got++] = cheng_result(m, v[i], w[i]);
     return got;
   });
 }
@@ -114,7 +127,7 @@ int32_t cheng_bc(StreamRecord* stream, int32_t n, T* r, T p, T q) {
   const double delta = 1.0 + a - b;
   const T k1 = static_cast<T>(delta * (0.0138889 + 0.0416667 * b) / (a * scale - 0.777778));
   const T k2 = static_cast<T>(0.25 + (0.5 + 0.25 / delta) * b);
-  const Cheng<T> m{T(a), T(b), T(alpha), T(scale), p >= q};
+  const Cheng<T> m{T(a), T(b), T(alpha), T(scale), p >= q, T(__qordLn(a / b))};
   return rejection(n, r, [&](int32_t k, T* out) -> int32_t {
     T u[2 * kBatch], v[kBatch], w[kBatch], z[kBatch], logs[2 * kBatch];
     int32_t undecided[kBatch];
@@ -138,7 +151,7 @@ int32_t cheng_bc(StreamRecord* stream, int32_t n, T* r, T p, T q) {
     }
     int32_t got = 0;
     for (int32_t i = 0; i < k; ++i)
-      if (verdict[i] == kAccept) out[got++] = cheng_result(m, w[i]);
+      if (verdict[i] == kAccept) out[got++] = cheng_result(m, v[i], w[i]);
     return got;
   });
 }

@@ -21,6 +21,8 @@ struct Kernels;
 template <>
 struct Kernels<double> {
   static constexpr int kFast = vm::kSlotEP;
+  static constexpr int kExact = vm::kSlotHA;
+  static constexpr int kExactExp = vm::kSlotHA;
   static void* const* ln() { return zok_yub_kernel_dLn_ttab; }
   static void* const* exp() { return zok_yub_kernel_dExp_ttab; }
   static void* const* sqrt() { return zok_yub_kernel_dSqrt_ttab; }
@@ -34,6 +36,10 @@ struct Kernels<double> {
 template <>
 struct Kernels<float> {
   static constexpr int kFast = vm::kSlotLA;
+  static constexpr int kExact = vm::kSlotHA;
+  // The HA single exp returns 0 from -103.28 down to -103.97, where the smallest denormal is the
+  // nearest value; LA rounds there, and the powers of small shapes live there.
+  static constexpr int kExactExp = vm::kSlotLA;
   static void* const* ln() { return zok_yub_kernel_sLn_ttab; }
   static void* const* exp() { return zok_yub_kernel_sExp_ttab; }
   static void* const* sqrt() { return zok_yub_kernel_sSqrt_ttab; }

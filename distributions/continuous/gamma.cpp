@@ -90,7 +90,7 @@ int32_t marsaglia_tsang(StreamRecord* stream, int32_t n, T* r, T alpha) {
       logs[j] = u[undecided[j]];
       logs[m + j] = T(1) + c * z[undecided[j]];
     }
-    ln(vm::kSlotHA, 2 * m, logs, logs);
+    ln(Kernels<T>::kExact, 2 * m, logs, logs);
     for (int32_t j = 0; j < m; ++j) {
       const int32_t i = undecided[j];
       const T w = c * z[i];
@@ -100,11 +100,13 @@ int32_t marsaglia_tsang(StreamRecord* stream, int32_t n, T* r, T alpha) {
       const T g = T(3) * (logs[m + j] + err / s) - w * (T(3) + w * (T(3) + w));
       verdict[i] = logs[j] < T(0.5) * z[i] * z[i] + d * g ? kAccept : kReject;
     }
+    // d + d·(v - 1) rounds once near d, where d·v would carry the rounding of v, as coarse as the
+    // output's own spacing for large shapes.
     int32_t got = 0;
     for (int32_t i = 0; i < k; ++i) {
       if (verdict[i] != kAccept) continue;
-      const T t = T(1) + c * z[i];
-      out[got++] = d * (t * t * t);
+      const T w = c * z[i];
+      out[got++] = d + d * (w * (T(3) + w * (T(3) + w)));
     }
     return got;
   });
@@ -117,10 +119,10 @@ int32_t marsaglia_tsang(StreamRecord* stream, int32_t n, T* r, T alpha) {
 // tiny shapes the power underflows to 0, which is the variate the double or float can hold.
 template <class T>
 int32_t power_exponential(StreamRecord* stream, int32_t n, T* r, T alpha, double t) {
-  double e_t = -t;
-  exp(vm::kSlotHA, 1, &e_t, &e_t);
   const T tt = static_cast<T>(t);
-  const T b = static_cast<T>(1.0 + e_t * static_cast<double>(alpha) / t);
+  T e_t = -tt;
+  exp(Kernels<T>::kExactExp, 1, &e_t, &e_t);
+  const T b = T(1) + e_t * alpha / tt;
   return rejection(n, r, [&](int32_t k, T* out) -> int32_t {
     T draws[2 * kBatch], power[kBatch], y[kBatch];
     if (const int32_t status = uniform(stream, 2 * k, draws, T(0), T(1)); status < 0) return status;
@@ -130,11 +132,11 @@ int32_t power_exponential(StreamRecord* stream, int32_t n, T* r, T alpha, double
       low[i] = v <= T(1);
       draws[i] = low[i] ? v : tt * (b - v) / alpha;
     }
-    ln(vm::kSlotHA, 2 * k, draws, draws);
+    ln(Kernels<T>::kExact, 2 * k, draws, draws);
     for (int32_t i = 0; i < k; ++i) power[i] = low[i] ? draws[i] / alpha : T(0);
-    exp(vm::kSlotHA, k, power, power);
+    exp(Kernels<T>::kExactExp, k, power, power);
     for (int32_t i = 0; i < k; ++i) y[i] = low[i] ? T(1) : -draws[i] / tt;
-    ln(vm::kSlotHA, k, y, y);
+    ln(Kernels<T>::kExact, k, y, y);
     int32_t got = 0;
     for (int32_t i = 0; i < k; ++i) {
       const T x = low[i] ? tt * power[i] : -draws[i];
