@@ -82,4 +82,15 @@ int32_t repair_ln_erfinv(ErrorContext* context) {
   return 0;
 }
 
+// Gaussian variates of mean a and standard deviation sigma by method 0, 1 or 2 (else -2, nothing
+// written), inside the repairing scope with repair_ln_erfinv, as _q?RngGaussian. Method 1 keeps its
+// pending pair in the stream's chunk ZOK_RNG_CHUNK_GAUSSIAN_PAIR_D (_S).
+int32_t gaussian(int32_t method, StreamRecord* stream, int32_t n, double* r, double a, double sigma);
+int32_t gaussian(int32_t method, StreamRecord* stream, int32_t n, float* r, float a, float sigma);
+// The method alone, for code that already holds RepairScope(repair_ln_erfinv<T>) around a longer
+// run of its own kernel calls.
+int32_t gaussian_unguarded(int32_t method, StreamRecord* stream, int32_t n, double* r, double a,
+                           double sigma);
+int32_t gaussian_unguarded(int32_t method, StreamRecord* stream, int32_t n, float* r, float a, float sigma);
+
 }  // namespace zok::rng

@@ -58,6 +58,11 @@ constexpr const char* kUsage =
     "       zok rng save NAME[:MEMBER] [--seed S[,S...]] [--skip S] FILE\n"
     "       zok rng load FILE -n N [--double a,b | --float a,b]\n"
     "       zok rng show FILE\n"
+    "       zok rng gen NAME [--seed S] -n N DIST [--float]   variates of a distribution, DIST one of\n"
+    "                   --gaussian mu,sigma [--method bm1|bm2|icdf]   --uniform a,b [--accurate]\n"
+    "                   --int a,b   --bits32 | --bits64   --lognormal a,sigma,b,beta [--method bm2|icdf]\n"
+    "                   --mvn MEANS --factor T [--storage full|packed|diag] [--method ...] (a vector a "
+    "line)\n"
     "       zok rng gen SOBOL|NIEDERR [--dim D] [--table FILE] [--coordinate K] [--skip S] -n N\n"
     "                   [--int | --double a,b | --float a,b]\n"
     "       (NAME: the name of `zok rng list`, or TRNG for the non-deterministic generator; the\n"
@@ -172,6 +177,7 @@ struct Options {
   const char* table = nullptr;
   std::vector<const char*> operands;
   int32_t per_line = 1;  // numbers to a printed line: a quasi-random point's coordinates
+  zok::app::DistOptions dist;
   bool quasi_options() const { return dim >= 0 || coordinate >= 0 || table != nullptr; }
 };
 
@@ -207,6 +213,7 @@ bool parse_options(const char* command, int argc, char** argv, Options* o) {
       ok = end != text && *end == '\0' && errno == 0 && value >= 0 && value <= INT32_MAX;
     } else if (std::strcmp(argv[i], "--table") == 0 && has_value) {
       o->table = argv[++i];
+    } else if (zok::app::parse_distribution_option(argc, argv, &i, &o->dist, &ok)) {
     } else if (std::strcmp(argv[i], "--int") == 0) {
       o->form = 'i';
       o->form_given = ok = true;
@@ -328,9 +335,18 @@ int run_gen(int argc, char** argv) {
     std::fprintf(stderr, "zok rng gen: NAME and -n N are required\n%s", kUsage);
     return 2;
   }
+  if (const char* problem = zok::app::check_distribution(o.dist)) {
+    std::fprintf(stderr, "zok rng gen: %s\n%s", problem, kUsage);
+    return 2;
+  }
   int exit_code = 0;
   StreamRecord* s = open_stream("gen", o.operands[0], o, &exit_code);
-  return s != nullptr ? draw_and_delete(s, "gen", o) : exit_code;
+  if (s == nullptr || o.dist.kind == 0) return s != nullptr ? draw_and_delete(s, "gen", o) : exit_code;
+  const int32_t status = zok::app::print_distribution(s, o.dist, o.n);
+  __qorDeleteStream(&s);
+  if (status == 0) return 0;
+  std::fprintf(stderr, "zok rng gen: status %d\n", status);
+  return 1;
 }
 
 int run_save(int argc, char** argv) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "zok/random.h"
+
 namespace zok::app {
 
 struct Command {
@@ -40,5 +42,20 @@ double ns_per_element(int64_t n, F&& f, int reps = 5) {
 
 // Prints a section heading of the tour.
 void tour_heading(const std::string& title);
+
+// A distribution asked of `zok rng gen` (kind 0: the generator's own output).
+struct DistOptions {
+  char kind = 0;  // 'g' Gaussian, 'u' uniform, 'i' integer uniform, '3'/'6' bits, 'l' lognormal, 'm' MV
+  std::vector<double> params, mean, factor;
+  int32_t method = 0, storage = 0;
+  bool single = false, accurate = false;
+};
+// Takes argv[*i] (and its value, moving *i) when it is a distribution option; *ok tells whether it
+// was well formed. False when argv[*i] is not one.
+bool parse_distribution_option(int argc, char** argv, int* i, DistOptions* d, bool* ok);
+// A message when the options do not fit together, else null.
+const char* check_distribution(const DistOptions& d);
+// Prints n variates (n vectors for --mvn), one to a line; the first non-zero status.
+int32_t print_distribution(StreamRecord* s, const DistOptions& d, int64_t n);
 
 }  // namespace zok::app

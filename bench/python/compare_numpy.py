@@ -77,3 +77,36 @@ nodes = np.sort(rng.uniform(0, 1, 1000000))
 sites = rng.uniform(0, 1, 100000 if QUICK else 1000000)
 compare("fit.search vs searchsorted (1e6 nodes)", sites.size, lambda: zok.fit.search(nodes, sites),
         lambda: np.searchsorted(nodes, sites, side="right"))
+
+# Distributions through the C interface (ctypes; the module has no distribution calls yet). The
+# kernel library is the one the module already loaded.
+import ctypes
+
+kernel = ctypes.CDLL("libzok_kernel.so.0")
+c_double_p = ctypes.POINTER(ctypes.c_double)
+stream = ctypes.c_void_p()
+getattr(kernel, "__qorNewStreamEx")(ctypes.byref(stream), 0x400000, 1, (ctypes.c_uint32 * 1)(1))  # MCG59
+gaussian, uniform = kernel._qordRngGaussian, kernel._qordRngUniform
+gaussian.argtypes = uniform.argtypes = [ctypes.c_int32, ctypes.c_void_p, ctypes.c_int32, c_double_p,
+                                        ctypes.c_double, ctypes.c_double]
+lognormal = kernel._qordRngLognormal
+lognormal.argtypes = gaussian.argtypes + [ctypes.c_double, ctypes.c_double]
+mvn = kernel._qordRngGaussianMV
+mvn.argtypes = [ctypes.c_int32, ctypes.c_void_p, ctypes.c_int32, c_double_p, ctypes.c_int32, ctypes.c_int32,
+                c_double_p, c_double_p]
+n = 100000 if QUICK else 1000000
+out = np.empty(4 * n)
+ptr = out.ctypes.data_as(c_double_p)
+compare("rng uniform float64 (MCG59)", n, lambda: uniform(0, stream, n, ptr, 0.0, 1.0),
+        lambda: gen.random(n, out=out[:n]))
+for method in (0, 1, 2):
+    compare(f"rng gaussian method {method} float64", n, lambda: gaussian(method, stream, n, ptr, 0.0, 1.0),
+            lambda: gen.standard_normal(n, out=out[:n]))
+compare("rng lognormal float64", n, lambda: lognormal(0, stream, n, ptr, 0.0, 1.0, 0.0, 1.0),
+        lambda: gen.lognormal(0.0, 1.0, n))
+factor = np.array([[1.0, 0, 0, 0], [0.5, 2, 0, 0], [-0.25, 0.75, 1.5, 0], [0.1, -0.2, 0.3, 0.8]])
+mean = np.array([1.0, -2, 0.5, 3])
+cov = factor @ factor.T
+compare("rng multivariate gaussian d=4 (per vector)", n,
+        lambda: mvn(1, stream, n, ptr, 4, 0, mean.ctypes.data_as(c_double_p), factor.ctypes.data_as(c_double_p)),
+        lambda: gen.multivariate_normal(mean, cov, n, method="cholesky"))

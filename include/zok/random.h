@@ -378,6 +378,29 @@ ZOK_RNG_API int32_t _qoriRngUniformBits(int32_t method, StreamRecord* stream, in
 ZOK_RNG_API int32_t _qoriRngUniformBits32(int32_t method, StreamRecord* stream, int32_t n, uint32_t* r);
 ZOK_RNG_API int32_t _qoriRngUniformBits64(int32_t method, StreamRecord* stream, int32_t n, uint64_t* r);
 
+/* Normal variates of mean a and standard deviation sigma by method ZOK_RNG_GAUSSIAN_* (another
+ * method gives -2 and writes nothing). Logarithms of zero and erfinv(-1) inside are repaired to
+ * finite values; the caller's mode word, error callback and error status are as they were on return.
+ * Method 1 keeps the second variate of a pair on the stream, so calls of any sizes together give
+ * the sequence of one call; its first call may give -4 (no memory for that chunk). */
+ZOK_RNG_API int32_t _qorsRngGaussian(int32_t method, StreamRecord* stream, int32_t n, float* r, float a,
+                                     float sigma);
+ZOK_RNG_API int32_t _qordRngGaussian(int32_t method, StreamRecord* stream, int32_t n, double* r, double a,
+                                     double sigma);
+/* n vectors of dimen elements, one after the other in r: standard normals by the Gaussian method,
+ * times the lower-triangular factor t (storage ZOK_RNG_MV_*), plus the mean. dimen 1 is the Gaussian
+ * of mean[0] and sigma t[0] whatever the storage; an unknown storage leaves the standard normals. */
+ZOK_RNG_API int32_t _qorsRngGaussianMV(int32_t method, StreamRecord* stream, int32_t n, float* r, int32_t dimen,
+                                       int32_t mstorage, const float* mean, const float* t);
+ZOK_RNG_API int32_t _qordRngGaussianMV(int32_t method, StreamRecord* stream, int32_t n, double* r, int32_t dimen,
+                                       int32_t mstorage, const double* mean, const double* t);
+/* max(b, exp(x)·beta + b) for x normal of mean a and deviation sigma (Gaussian method 1 for method 0,
+ * method 2 otherwise). The exponential reports overflow under the caller's own error mode. */
+ZOK_RNG_API int32_t _qorsRngLognormal(int32_t method, StreamRecord* stream, int32_t n, float* r, float a,
+                                      float sigma, float b, float beta);
+ZOK_RNG_API int32_t _qordRngLognormal(int32_t method, StreamRecord* stream, int32_t n, double* r, double a,
+                                      double sigma, double b, double beta);
+
 /* Continuous distributions, method 0 only. Exponential, Laplace, Weibull, Rayleigh, Gumbel, gamma
  * and beta take logarithms of uniforms: a zero uniform stands for the smallest positive denormal
  * (ln 0 = -744.4400719213812, single -103.27893), so every result is finite; the caller's mode word,
