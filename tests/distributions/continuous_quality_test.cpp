@@ -23,39 +23,19 @@ namespace zok::test {
 namespace {
 
 using LD = long double;
-using Fn = std::function<LD(LD)>;
 
-// A standard distribution: its CDF and quantile, and the bounds its variates must keep.
+// A standard law: CDF, quantile, and the support its variates must keep.
 struct Law {
-  Fn cdf, quantile;
+  std::function<LD(LD)> cdf, quantile;
   LD lo = -INFINITY, hi = INFINITY;
 };
-
-Law closed(Fn cdf, Fn quantile, LD lo = -INFINITY) {
-  return {std::move(cdf), std::move(quantile), lo};
-}
-Law exponential() {
-  return closed([](LD x) { return x <= 0 ? 0 : -std::expm1(-x); }, [](LD p) { return -std::log1p(-p); }, 0);
-}
-Law laplace() {
-  return closed([](LD x) { return x < 0 ? std::exp(x) / 2 : 1 - std::exp(-x) / 2; },
-                [](LD p) { return p < 0.5 ? std::log(2 * p) : -std::log(2 - 2 * p); });
-}
-Law cauchy() {
-  return closed([](LD x) { return 0.5L + std::atan(x) / M_PIl; },
-                [](LD p) { return std::tan(M_PIl * (p - 0.5L)); });
-}
 Law weibull(LD alpha) {
-  return closed([=](LD x) { return x <= 0 ? 0 : -std::expm1(-std::pow(x, alpha)); },
-                [=](LD p) { return std::pow(-std::log1p(-p), 1 / alpha); }, 0);
-}
-Law gumbel() {
-  return closed([](LD x) { return -std::expm1(-std::exp(x)); },
-                [](LD p) { return std::log(-std::log1p(-p)); });
+  return {[=](LD x) { return x <= 0 ? 0 : -std::expm1(-std::pow(x, alpha)); },
+          [=](LD p) { return std::pow(-std::log1p(-p), 1 / alpha); }, 0};
 }
 Law gamma(LD alpha) {
-  return closed([=](LD x) { return x <= 0 ? 0 : boost::math::gamma_p(alpha, x); },
-                [=](LD p) { return boost::math::gamma_p_inv(alpha, p); }, 0);
+  return {[=](LD x) { return x <= 0 ? 0 : boost::math::gamma_p(alpha, x); },
+          [=](LD p) { return boost::math::gamma_p_inv(alpha, p); }, 0};
 }
 Law beta(LD p, LD q) {
   return {[=](LD x) { return x <= 0   ? 0
@@ -63,17 +43,24 @@ Law beta(LD p, LD q) {
                                       : boost::math::ibeta(p, q, x); },
           [=](LD u) { return boost::math::ibeta_inv(p, q, u); }, 0, 1};
 }
+const Law kClosed[] = {
+    {[](LD x) { return x <= 0 ? 0 : -std::expm1(-x); }, [](LD p) { return -std::log1p(-p); }, 0},
+    {[](LD x) { return x < 0 ? std::exp(x) / 2 : 1 - std::exp(-x) / 2; },
+     [](LD p) { return p < 0.5 ? std::log(2 * p) : -std::log(2 - 2 * p); }},
+    {[](LD x) { return 0.5L + std::atan(x) / M_PIl; }, [](LD p) { return std::tan(M_PIl * (p - 0.5L)); }},
+    weibull(2),  // Rayleigh: beta·sqrt(-ln U)
+    {[](LD x) { return -std::expm1(-std::exp(x)); }, [](LD p) { return std::log(-std::log1p(-p)); }}};
+const char* const kClosedNames[] = {"exponential", "laplace", "cauchy", "rayleigh", "gumbel"};
 
-// Variates of T round to nearest, so "below the edge e" means below the midpoint of e and the value
-// of T under it. Edges that round to one value merge their bins; the statistic has one degree of
-// freedom fewer than the bins left.
+// Variates round to nearest, so "below the edge e" means below the midpoint of e and the value under
+// it. Edges that round to one value merge their bins; bins that cannot hold a value must be empty.
 template <class T>
 double chi_square(const std::vector<T>& draws, const Law& law, int bins) {
   std::vector<T> edges;
-  for (int k = 1; k < bins; ++k) {
-    const T e = static_cast<T>(law.quantile(static_cast<LD>(k) / bins));
-    if (edges.empty() || e > edges.back()) edges.push_back(e);
-  }
+  for (int k = 1; k < bins; ++k)
+    if (const T e = static_cast<T>(law.quantile(static_cast<LD>(k) / bins));
+        edges.empty() || e > edges.back())
+      edges.push_back(e);
   std::vector<LD> below{0};
   for (T e : edges) below.push_back(law.cdf((static_cast<LD>(e) + std::nextafter(e, -INFINITY)) / 2));
   below.push_back(1);
@@ -84,87 +71,71 @@ double chi_square(const std::vector<T>& draws, const Law& law, int bins) {
   for (size_t k = 0; k < counts.size(); ++k) {
     const double expected = static_cast<double>((below[k + 1] - below[k]) * draws.size());
     if (expected > 0) {
-      stat += (counts[k] - expected) * (counts[k] - expected) / expected;
-      ++used;
+      stat += (counts[k] - expected) * (counts[k] - expected) / expected, ++used;
     } else {
-      EXPECT_EQ(counts[k], 0) << "values where the distribution has none, below "
-                              << edges[std::min(k, edges.size() - 1)];
+      EXPECT_EQ(counts[k], 0) << "bin " << k;
     }
   }
   return gsl_cdf_chisq_Q(stat, used - 1);
 }
 
-// draw(stream, n, r, a, beta) for the standard law shifted by a and scaled by beta.
+// draw(stream, n, r, a, beta) gives the standard law shifted by a and scaled by beta; per_call > 0
+// asks for that many variates at a time.
 template <class T>
 using Draw = std::function<int32_t(StreamRecord*, int32_t, T*, T, T)>;
-
 template <class T>
 void check(const std::string& name, const Law& law, const Draw<T>& draw, T a, T scale, int32_t per_call = 0) {
-  SCOPED_TRACE(name + (sizeof(T) == 4 ? " single" : " double") + " a=" + std::to_string(a) +
-               " beta=" + std::to_string(scale));
-  const int32_t n = ZOK_QUALITY_DRAWS;
+  SCOPED_TRACE(name + (sizeof(T) == 4 ? " single" : " double") + " a=" + std::to_string(a));
+  const int32_t n = ZOK_QUALITY_DRAWS, step = per_call > 0 ? per_call : n;
   std::vector<T> r(n);
   const Stream s(ZOK_RNG_MCG59, 20261207);
-  const int32_t step = per_call > 0 ? per_call : n;
-  for (int32_t done = 0; done < n; done += step)
-    ASSERT_EQ(draw(s, std::min(step, n - done), r.data() + done, a, scale), 0);
+  for (int32_t done = 0; done < n; done += step) ASSERT_EQ(draw(s, step, r.data() + done, a, scale), 0);
   const T lo = static_cast<T>(a + scale * law.lo), hi = static_cast<T>(a + scale * law.hi);
   long outside = 0;
   for (T& x : r) {
-    outside += !(x >= lo && x <= hi);
+    outside += !(x >= lo && x <= hi);  // NaN included
     x = (x - a) / scale;
   }
   EXPECT_EQ(outside, 0);
   EXPECT_GT(chi_square(r, law, ZOK_QUALITY_BINS), 1e-4);
 }
 
-template <class T>
-Draw<T> two(int32_t (*f)(int32_t, StreamRecord*, int32_t, T*, T, T)) {
-  return [f](StreamRecord* s, int32_t n, T* r, T a, T b) { return f(0, s, n, r, a, b); };
-}
-template <class T>
-Draw<T> three(int32_t (*f)(int32_t, StreamRecord*, int32_t, T*, T, T, T), T shape) {
-  return [f, shape](StreamRecord* s, int32_t n, T* r, T a, T b) { return f(0, s, n, r, shape, a, b); };
-}
-
 template <class T, class F2, class F3, class F4>
-void quality_grid(F2 two_forms, F3 weibull_fn, F3 gamma_fn, F4 beta_fn) {
-  const std::pair<std::string, Law> closed_laws[] = {{"exponential", exponential()},
-                                                     {"laplace", laplace()},
-                                                     {"cauchy", cauchy()},
-                                                     {"rayleigh", weibull(2)},
-                                                     {"gumbel", gumbel()}};
+void quality_grid(const F2* two, F3 weibull_fn, F3 gamma_fn, F4 beta_fn) {
+  const auto shaped = [](F3 f, T shape) {
+    return Draw<T>([=](StreamRecord* s, int32_t n, T* r, T a, T b) { return f(0, s, n, r, shape, a, b); });
+  };
   for (int i = 0; i < 5; ++i) {
-    check<T>(closed_laws[i].first, closed_laws[i].second, two<T>(two_forms[i]), 0, 1);
-    check<T>(closed_laws[i].first, closed_laws[i].second, two<T>(two_forms[i]), -3, T(2.5));
+    const Draw<T> draw = [f = two[i]](StreamRecord* s, int32_t n, T* r, T a, T b) {
+      return f(0, s, n, r, a, b);
+    };
+    check<T>(kClosedNames[i], kClosed[i], draw, 0, 1);
+    check<T>(kClosedNames[i], kClosed[i], draw, -3, T(2.5));
   }
   for (T alpha : {0.1, 0.5, 1.0, 1.5, 10.0, 1000.0})
-    check<T>("weibull " + std::to_string(alpha), weibull(alpha), three<T>(weibull_fn, alpha), 0, 1);
+    check<T>("weibull " + std::to_string(alpha), weibull(alpha), shaped(weibull_fn, alpha), 0, 1);
   for (T alpha : {0.001, 0.05, 0.3, 0.5999999, 0.6, 0.99, 1.0, 1.0000001, 2.5, 100.0, 1e6})
-    check<T>("gamma " + std::to_string(alpha), gamma(alpha), three<T>(gamma_fn, alpha), 0, 1);
-  check<T>("gamma 2.5 one per call", gamma(2.5), three<T>(gamma_fn, T(2.5)), 1, 2, 1);
+    check<T>("gamma " + std::to_string(alpha), gamma(alpha), shaped(gamma_fn, alpha), 0, 1);
+  check<T>("gamma 2.5 one per call", gamma(2.5), shaped(gamma_fn, T(2.5)), 1, 2, 1);
   const double shapes[][2] = {{0.001, 0.001}, {0.1, 0.1}, {0.5, 0.5}, {0.3, 2}, {2, 0.3},
                               {1, 1},         {2, 3},     {1, 1000},  {50, 50}, {1e5, 1e5}};
   for (const auto& [p, q] : shapes) {
     const T tp = static_cast<T>(p), tq = static_cast<T>(q);
-    check<T>("beta " + std::to_string(p) + "," + std::to_string(q), beta(tp, tq),
-             Draw<T>([=](StreamRecord* s, int32_t n, T* r, T a, T b) {
-               return beta_fn(0, s, n, r, tp, tq, a, b);
-             }),
-             T(0), T(1));
+    check<T>(
+        "beta " + std::to_string(p) + "," + std::to_string(q), beta(tp, tq),
+        [=](StreamRecord* s, int32_t n, T* r, T a, T b) { return beta_fn(0, s, n, r, tp, tq, a, b); }, 0, 1);
   }
 }
 
 TEST(ContinuousQuality, DoubleFormsFitTheirDistributions) {
   using F = int32_t (*)(int32_t, StreamRecord*, int32_t, double*, double, double);
-  const F forms[] = {_qordRngExponential, _qordRngLaplace, _qordRngCauchy, _qordRngRayleigh, _qordRngGumbel};
-  quality_grid<double>(forms, _qordRngWeibull, _qordRngGamma, _qordRngBeta);
+  const F two[] = {_qordRngExponential, _qordRngLaplace, _qordRngCauchy, _qordRngRayleigh, _qordRngGumbel};
+  quality_grid<double>(two, _qordRngWeibull, _qordRngGamma, _qordRngBeta);
 }
-
 TEST(ContinuousQuality, SingleFormsFitTheirDistributions) {
   using F = int32_t (*)(int32_t, StreamRecord*, int32_t, float*, float, float);
-  const F forms[] = {_qorsRngExponential, _qorsRngLaplace, _qorsRngCauchy, _qorsRngRayleigh, _qorsRngGumbel};
-  quality_grid<float>(forms, _qorsRngWeibull, _qorsRngGamma, _qorsRngBeta);
+  const F two[] = {_qorsRngExponential, _qorsRngLaplace, _qorsRngCauchy, _qorsRngRayleigh, _qorsRngGumbel};
+  quality_grid<float>(two, _qorsRngWeibull, _qorsRngGamma, _qorsRngBeta);
 }
 
 }  // namespace
