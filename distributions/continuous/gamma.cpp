@@ -149,6 +149,7 @@ int32_t power_exponential(StreamRecord* stream, int32_t n, T* r, T alpha, double
 
 template <class T>
 int32_t gamma(StreamRecord* stream, int32_t n, T* r, T alpha, T a, T beta) {
+  if (n <= 0) return 0;  // nothing drawn, no chunk made
   Repair<T> repair;
   int32_t status;
   if (alpha == T(1)) {
