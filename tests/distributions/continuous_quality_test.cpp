@@ -1,12 +1,11 @@
 // Goodness of fit of the continuous distributions in both precisions: a binned chi-square test
-// against exact distribution functions (closed forms, Boost.Math's incomplete gamma and beta in long
-// double), bins of equal probability whose edges are rounded to the output type.
+// against Boost.Math's distribution functions in long double, bins of equal probability whose
+// edges are rounded to the output type.
 #include <gsl/gsl_cdf.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <boost/math/special_functions/beta.hpp>
-#include <boost/math/special_functions/gamma.hpp>
+#include <boost/math/distributions.hpp>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -24,32 +23,26 @@ namespace {
 
 using LD = long double;
 
-// A standard law: CDF, quantile, and the support its variates must keep.
+// A standard law from Boost.Math: CDF, quantile, and the support its variates must keep. Gumbel is
+// the smallest-extreme-value law, the mirror of Boost's extreme_value.
 struct Law {
   std::function<LD(LD)> cdf, quantile;
   LD lo = -INFINITY, hi = INFINITY;
 };
-Law weibull(LD alpha) {
-  return {[=](LD x) { return x <= 0 ? 0 : -std::expm1(-std::pow(x, alpha)); },
-          [=](LD p) { return std::pow(-std::log1p(-p), 1 / alpha); }, 0};
+template <class D>
+Law law(D d, LD lo = -INFINITY, LD hi = INFINITY) {
+  return {[=](LD x) { return x <= lo   ? 0
+                             : x >= hi ? 1
+                                       : cdf(d, x); }, [=](LD p) { return quantile(d, p); },
+          lo, hi};
 }
-Law gamma(LD alpha) {
-  return {[=](LD x) { return x <= 0 ? 0 : boost::math::gamma_p(alpha, x); },
-          [=](LD p) { return boost::math::gamma_p_inv(alpha, p); }, 0};
-}
-Law beta(LD p, LD q) {
-  return {[=](LD x) { return x <= 0   ? 0
-                             : x >= 1 ? 1
-                                      : boost::math::ibeta(p, q, x); },
-          [=](LD u) { return boost::math::ibeta_inv(p, q, u); }, 0, 1};
-}
-const Law kClosed[] = {
-    {[](LD x) { return x <= 0 ? 0 : -std::expm1(-x); }, [](LD p) { return -std::log1p(-p); }, 0},
-    {[](LD x) { return x < 0 ? std::exp(x) / 2 : 1 - std::exp(-x) / 2; },
-     [](LD p) { return p < 0.5 ? std::log(2 * p) : -std::log(2 - 2 * p); }},
-    {[](LD x) { return 0.5L + std::atan(x) / M_PIl; }, [](LD p) { return std::tan(M_PIl * (p - 0.5L)); }},
-    weibull(2),  // Rayleigh: beta·sqrt(-ln U)
-    {[](LD x) { return -std::expm1(-std::exp(x)); }, [](LD p) { return std::log(-std::log1p(-p)); }}};
+namespace bm = boost::math;
+const Law kClosed[] = {law(bm::exponential_distribution<LD>(), 0),
+                       law(bm::laplace_distribution<LD>()),
+                       law(bm::cauchy_distribution<LD>()),
+                       law(bm::rayleigh_distribution<LD>(M_SQRT1_2), 0),
+                       {[](LD x) { return cdf(complement(bm::extreme_value_distribution<LD>(), -x)); },
+                        [](LD p) { return -quantile(complement(bm::extreme_value_distribution<LD>(), p)); }}};
 const char* const kClosedNames[] = {"exponential", "laplace", "cauchy", "rayleigh", "gumbel"};
 
 // Variates round to nearest, so "below the edge e" means below the midpoint of e and the value under
@@ -113,16 +106,19 @@ void quality_grid(const F2* two, F3 weibull_fn, F3 gamma_fn, F4 beta_fn) {
     check<T>(kClosedNames[i], kClosed[i], draw, -3, T(2.5));
   }
   for (T alpha : {0.1, 0.5, 1.0, 1.5, 10.0, 1000.0})
-    check<T>("weibull " + std::to_string(alpha), weibull(alpha), shaped(weibull_fn, alpha), 0, 1);
+    check<T>("weibull " + std::to_string(alpha), law(bm::weibull_distribution<LD>(alpha), 0),
+             shaped(weibull_fn, alpha), 0, 1);
   for (T alpha : {0.001, 0.05, 0.3, 0.5999999, 0.6, 0.99, 1.0, 1.0000001, 2.5, 100.0, 1e6})
-    check<T>("gamma " + std::to_string(alpha), gamma(alpha), shaped(gamma_fn, alpha), 0, 1);
-  check<T>("gamma 2.5 one per call", gamma(2.5), shaped(gamma_fn, T(2.5)), 1, 2, 1);
+    check<T>("gamma " + std::to_string(alpha), law(bm::gamma_distribution<LD>(alpha), 0),
+             shaped(gamma_fn, alpha), 0, 1);
+  check<T>("gamma 2.5 one per call", law(bm::gamma_distribution<LD>(2.5), 0), shaped(gamma_fn, T(2.5)), 1, 2,
+           1);
   const double shapes[][2] = {{0.001, 0.001}, {0.1, 0.1}, {0.5, 0.5}, {0.3, 2}, {2, 0.3},
                               {1, 1},         {2, 3},     {1, 1000},  {50, 50}, {1e5, 1e5}};
   for (const auto& [p, q] : shapes) {
     const T tp = static_cast<T>(p), tq = static_cast<T>(q);
     check<T>(
-        "beta " + std::to_string(p) + "," + std::to_string(q), beta(tp, tq),
+        "beta " + std::to_string(p) + "," + std::to_string(q), law(bm::beta_distribution<LD>(tp, tq), 0, 1),
         [=](StreamRecord* s, int32_t n, T* r, T a, T b) { return beta_fn(0, s, n, r, tp, tq, a, b); }, 0, 1);
   }
 }
