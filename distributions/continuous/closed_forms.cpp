@@ -86,7 +86,8 @@ int32_t laplace(StreamRecord* stream, int32_t n, T* r, T a, T beta) {
     if (const int32_t status = uniform(stream, 2 * m, pairs, T(0), T(1)); status < 0) return status;
     for (int32_t k = 0; k < m; ++k) x[k] = pairs[2 * k];
     ln(Kernels<T>::kFast, m, x, x);
-    for (int32_t k = 0; k < m; ++k) x[k] = pairs[2 * k + 1] <= T(0.5) ? a - beta * x[k] : a + beta * x[k];
+    // The sign as a select, not a branch: w is a coin toss no predictor can learn.
+    for (int32_t k = 0; k < m; ++k) x[k] = a + (pairs[2 * k + 1] <= T(0.5) ? -beta : beta) * x[k];
     return 0;
   });
 }
