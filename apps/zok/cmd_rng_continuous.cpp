@@ -121,27 +121,19 @@ void tour_continuous() {
   std::gamma_distribution<double> g25(2.5), g2(2.0), g3(3.0);
   const Stop stops[] = {
       {"exponential 0,1", options('e', {0, 1}), 1, 1, [&](std::mt19937& g) { return exp1(g); }},
-      {"laplace 0,1",
-       options('L', {0, 1}),
-       0,
-       2,
+      {"laplace 0,1", options('L', {0, 1}), 0, 2,
        [&](std::mt19937& g) {
          const double u = unit(g);
          return u < 0.5 ? std::log(2 * u) : -std::log(2 - 2 * u);
        }},
       {"cauchy 0,1 (median)", options('c', {0, 1}), 0, NAN, [&](std::mt19937& g) { return cauchy(g); }},
-      {"rayleigh 0,1",
-       options('r', {0, 1}),
-       std::sqrt(pi) / 2,
-       1 - pi / 4,
+      {"rayleigh 0,1", options('r', {0, 1}), std::sqrt(pi) / 2, 1 - pi / 4,
        [&](std::mt19937& g) { return std::sqrt(-std::log1p(-unit(g))); }},
       {"gumbel 0,1", options('G', {0, 1}), -euler, pi * pi / 6, [&](std::mt19937& g) { return -extreme(g); }},
-      {"weibull 1.5,0,1", options('w', {1.5, 0, 1}), w_mean, w_var, [&](std::mt19937& g) { return weibull(g); }},
+      {"weibull 1.5,0,1", options('w', {1.5, 0, 1}), w_mean, w_var,
+       [&](std::mt19937& g) { return weibull(g); }},
       {"gamma 2.5,0,1", options('a', {2.5, 0, 1}), 2.5, 2.5, [&](std::mt19937& g) { return g25(g); }},
-      {"beta 2,3,0,1",
-       options('b', {2, 3, 0, 1}),
-       0.4,
-       0.04,
+      {"beta 2,3,0,1", options('b', {2, 3, 0, 1}), 0.4, 0.04,
        [&](std::mt19937& g) {
          const double x = g2(g);
          return x / (x + g3(g));
