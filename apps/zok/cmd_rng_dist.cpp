@@ -16,9 +16,6 @@
 
 namespace zok::app {
 
-namespace {
-
-// Comma-separated numbers; false when one does not parse or the count is not `want` (0: any).
 bool parse_numbers(const char* text, size_t want, std::vector<double>* out) {
   out->clear();
   for (const char* p = text;;) {
@@ -32,6 +29,8 @@ bool parse_numbers(const char* text, size_t want, std::vector<double>* out) {
   }
   return want == 0 || out->size() == want;
 }
+
+namespace {
 
 // The position of `text` among three names (a method or a storage code).
 bool pick(const char* text, const char* const (&names)[3], int32_t* out) {
@@ -59,6 +58,7 @@ int32_t gaussian(int32_t method, StreamRecord* s, int32_t n, T* r, T a, T sigma)
 // One piece of `count` values of the distribution into r (doubles or floats by d.single).
 template <class T>
 int32_t draw_real(StreamRecord* s, const DistOptions& d, int32_t count, T* r) {
+  if (is_continuous_kind(d.kind)) return draw_continuous<T>(s, d, count, r);
   const std::vector<double>& p = d.params;
   switch (d.kind) {
     case 'g':
@@ -95,14 +95,26 @@ int32_t print_real(StreamRecord* s, const DistOptions& d, int64_t n) {
   const int32_t piece = per_line * std::max<int32_t>(1, kPiece / per_line);
   std::vector<T> r(piece);
   n *= per_line;
+  // --summary: count, mean, variance (Welford), least and greatest instead of the values.
+  double mean = 0, m2 = 0, lo = INFINITY, hi = -INFINITY;
   for (int64_t done = 0; done < n;) {
     const int32_t count = static_cast<int32_t>(std::min<int64_t>(n - done, piece));
     if (const int32_t status = draw_real(s, d, count, r.data()); status != 0) return status;
-    for (int32_t k = 0; k < count; ++k)
+    for (int32_t k = 0; k < count && d.summary; ++k) {
+      const double x = r[k], delta = x - mean;
+      mean += delta / static_cast<double>(done + k + 1);
+      m2 += delta * (x - mean);
+      lo = std::min(lo, x);
+      hi = std::max(hi, x);
+    }
+    for (int32_t k = 0; k < count && !d.summary; ++k)
       std::printf(sizeof(T) == 8 ? "%.17g%c" : "%.9g%c", static_cast<double>(r[k]),
                   (k + 1) % per_line ? ' ' : '\n');
     done += count;
   }
+  if (d.summary)
+    std::printf("n %" PRId64 " mean %.9g variance %.9g min %.9g max %.9g\n", n, mean,
+                n > 1 ? m2 / static_cast<double>(n - 1) : 0.0, lo, hi);
   return 0;
 }
 
@@ -133,6 +145,7 @@ int32_t print_words(StreamRecord* s, const DistOptions& d, int64_t n) {
 }  // namespace
 
 bool parse_distribution_option(int argc, char** argv, int* i, DistOptions* d, bool* ok) {
+  if (parse_continuous_option(argc, argv, i, d, ok)) return true;
   const char* opt = argv[*i];
   const bool has_value = *i + 1 < argc;
   *ok = has_value;
@@ -157,8 +170,13 @@ bool parse_distribution_option(int argc, char** argv, int* i, DistOptions* d, bo
           d->params[0] >= INT32_MIN && d->params[1] <= INT32_MAX && d->params[0] < d->params[1];
     return true;
   }
-  if (std::strcmp(opt, "--float") == 0 && !next_is_pair(argc, argv, *i)) {
+  if ((std::strcmp(opt, "--float") == 0 && !next_is_pair(argc, argv, *i)) ||
+      std::strcmp(opt, "--single") == 0) {
     d->single = *ok = true;
+    return true;
+  }
+  if (std::strcmp(opt, "--summary") == 0) {
+    d->summary = *ok = true;
     return true;
   }
   if (std::strcmp(opt, "--accurate") == 0 || std::strcmp(opt, "--bits32") == 0 ||

@@ -52,7 +52,16 @@ struct DistOptions {
   std::vector<double> params, mean, factor;
   int32_t method = 0, storage = 0;
   bool single = false, accurate = false;
+  bool summary = false;  // count, mean, variance, least and greatest instead of the values
 };
+// Comma-separated numbers; false when one does not parse or the count is not `want` (0: any).
+bool parse_numbers(const char* text, size_t want, std::vector<double>* out);
+// The continuous distributions beyond the Gaussian family (cmd_rng_continuous.cpp): their options,
+// kinds and draws.
+bool parse_continuous_option(int argc, char** argv, int* i, DistOptions* d, bool* ok);
+bool is_continuous_kind(char kind);
+template <class T>
+int32_t draw_continuous(StreamRecord* s, const DistOptions& d, int32_t n, T* r);
 // Takes argv[*i] (and its value, moving *i) when it is a distribution option; *ok tells whether it
 // was well formed. False when argv[*i] is not one.
 bool parse_distribution_option(int argc, char** argv, int* i, DistOptions* d, bool* ok);

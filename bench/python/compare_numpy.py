@@ -149,3 +149,29 @@ for what, call, theirs in (
          lambda: gen.negative_binomial(10, 0.3, n))):
     compare(what, n, call, theirs)
 kernel.__qorDeleteStream(ctypes.byref(stream))
+
+# The other continuous distributions, double forms on the same MCG59 stream, beside numpy's
+# Generator(PCG64) of the same law (numpy's Rayleigh has the scale sqrt(2) of ours: same work).
+two = [ctypes.c_int32, ctypes.c_void_p, ctypes.c_int32, c_double_p, ctypes.c_double, ctypes.c_double]
+continuous = {}
+for name, extra in (("Exponential", 0), ("Laplace", 0), ("Cauchy", 0), ("Rayleigh", 0), ("Gumbel", 0),
+                    ("Weibull", 1), ("Gamma", 1), ("Beta", 2)):
+    f = getattr(kernel, f"_qordRng{name}")
+    f.argtypes = two + [ctypes.c_double] * extra
+    continuous[name] = f
+for what, ours, theirs in (
+        ("exponential(1)", lambda: continuous["Exponential"](0, stream, n, ptr, 0.0, 1.0),
+         lambda: gen.standard_exponential(n, out=out[:n])),
+        ("laplace(0, 1)", lambda: continuous["Laplace"](0, stream, n, ptr, 0.0, 1.0), lambda: gen.laplace(0.0, 1.0, n)),
+        ("cauchy(0, 1)", lambda: continuous["Cauchy"](0, stream, n, ptr, 0.0, 1.0), lambda: gen.standard_cauchy(n)),
+        ("rayleigh", lambda: continuous["Rayleigh"](0, stream, n, ptr, 0.0, 1.0), lambda: gen.rayleigh(1.0, n)),
+        ("gumbel(0, 1)", lambda: continuous["Gumbel"](0, stream, n, ptr, 0.0, 1.0), lambda: gen.gumbel(0.0, 1.0, n)),
+        ("weibull(1.5)", lambda: continuous["Weibull"](0, stream, n, ptr, 1.5, 0.0, 1.0), lambda: gen.weibull(1.5, n)),
+        ("gamma(2.5)", lambda: continuous["Gamma"](0, stream, n, ptr, 2.5, 0.0, 1.0),
+         lambda: gen.standard_gamma(2.5, n, out=out[:n])),
+        ("gamma(0.5)", lambda: continuous["Gamma"](0, stream, n, ptr, 0.5, 0.0, 1.0),
+         lambda: gen.standard_gamma(0.5, n, out=out[:n])),
+        ("gamma(100)", lambda: continuous["Gamma"](0, stream, n, ptr, 100.0, 0.0, 1.0),
+         lambda: gen.standard_gamma(100.0, n, out=out[:n])),
+        ("beta(2, 3)", lambda: continuous["Beta"](0, stream, n, ptr, 2.0, 3.0, 0.0, 1.0), lambda: gen.beta(2.0, 3.0, n))):
+    compare(f"rng {what} float64", n, ours, theirs)

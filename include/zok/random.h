@@ -507,6 +507,53 @@ ZOK_RNG_API int32_t _qoriRngPoissonV(int32_t method, StreamRecord* stream, int32
 /* Failures before the a-th success (a > 0, 0 < p <= 1). */
 ZOK_RNG_API int32_t _qoriRngNegbinomial(int32_t method, StreamRecord* stream, int32_t n, uint32_t* r, double a,
                                         double p);
+/* Continuous distributions, method 0 only. Exponential, Laplace, Weibull, Rayleigh, Gumbel, gamma
+ * and beta take logarithms of uniforms: a zero uniform stands for the smallest positive denormal
+ * (ln 0 = -744.4400719213812, single -103.27893), so every result is finite; the caller's mode word,
+ * error callback and error status are as they were on return and the callback is never called.
+ * Exponential, Weibull, Rayleigh and gamma never return a value below a; beta stays in
+ * [a, a + beta]. The gamma of shape above 1 keeps the second half of a normal pair in a private chunk
+ * of the stream (id 7, two doubles; id 8, two floats), so calls in pieces give one sequence; -4 when
+ * that chunk cannot be made. */
+#define ZOK_RNG_CHUNK_GAMMA_PAIR_D 7
+#define ZOK_RNG_CHUNK_GAMMA_PAIR_S 8
+/* max(a, a - beta·ln U) */
+ZOK_RNG_API int32_t _qorsRngExponential(int32_t method, StreamRecord* stream, int32_t n, float* r, float a,
+                                        float beta);
+ZOK_RNG_API int32_t _qordRngExponential(int32_t method, StreamRecord* stream, int32_t n, double* r, double a,
+                                        double beta);
+/* a -/+ beta·ln u from pairs (u, w), the sign by w <= 0.5 */
+ZOK_RNG_API int32_t _qorsRngLaplace(int32_t method, StreamRecord* stream, int32_t n, float* r, float a, float beta);
+ZOK_RNG_API int32_t _qordRngLaplace(int32_t method, StreamRecord* stream, int32_t n, double* r, double a,
+                                    double beta);
+/* max(a, beta·(-ln U)^(1/alpha) + a) */
+ZOK_RNG_API int32_t _qorsRngWeibull(int32_t method, StreamRecord* stream, int32_t n, float* r, float alpha,
+                                    float a, float beta);
+ZOK_RNG_API int32_t _qordRngWeibull(int32_t method, StreamRecord* stream, int32_t n, double* r, double alpha,
+                                    double a, double beta);
+/* a + beta·tan U, U on (-pi/2, pi/2) */
+ZOK_RNG_API int32_t _qorsRngCauchy(int32_t method, StreamRecord* stream, int32_t n, float* r, float a, float beta);
+ZOK_RNG_API int32_t _qordRngCauchy(int32_t method, StreamRecord* stream, int32_t n, double* r, double a,
+                                   double beta);
+/* max(a, beta·sqrt(-ln U) + a) */
+ZOK_RNG_API int32_t _qorsRngRayleigh(int32_t method, StreamRecord* stream, int32_t n, float* r, float a,
+                                     float beta);
+ZOK_RNG_API int32_t _qordRngRayleigh(int32_t method, StreamRecord* stream, int32_t n, double* r, double a,
+                                     double beta);
+/* beta·ln E + a for E the exponential's (0, 1) variate: the smallest-extreme-value distribution */
+ZOK_RNG_API int32_t _qorsRngGumbel(int32_t method, StreamRecord* stream, int32_t n, float* r, float a, float beta);
+ZOK_RNG_API int32_t _qordRngGumbel(int32_t method, StreamRecord* stream, int32_t n, double* r, double a,
+                                   double beta);
+/* max(a, x·beta + a) for standard gamma variates x of shape alpha */
+ZOK_RNG_API int32_t _qorsRngGamma(int32_t method, StreamRecord* stream, int32_t n, float* r, float alpha, float a,
+                                  float beta);
+ZOK_RNG_API int32_t _qordRngGamma(int32_t method, StreamRecord* stream, int32_t n, double* r, double alpha,
+                                  double a, double beta);
+/* a + beta·x for beta variates x of shapes p and q */
+ZOK_RNG_API int32_t _qorsRngBeta(int32_t method, StreamRecord* stream, int32_t n, float* r, float p, float q,
+                                 float a, float beta);
+ZOK_RNG_API int32_t _qordRngBeta(int32_t method, StreamRecord* stream, int32_t n, double* r, double p, double q,
+                                 double a, double beta);
 
 #ifdef __cplusplus
 }
