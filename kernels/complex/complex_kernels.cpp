@@ -98,6 +98,9 @@ inline bool moderate(double v) {
 inline bool moderate(Cz v) {
   return moderate(v.real()) && moderate(v.imag());
 }
+inline bool not_small(Cz v) {
+  return std::max(std::fabs(v.real()), std::fabs(v.imag())) >= 0x1p-480;
+}
 
 // a b or a conj(b). Float parts multiply exactly in double. Double HA sums exact products; EP
 // rounds each product.
@@ -163,9 +166,10 @@ struct MulDivOp {
     const Cz w = compute(Cz(x.real(), x.imag()), Cz(y.real(), y.imag()));
     r = T(static_cast<R<kFn>>(w.real()), static_cast<R<kFn>>(w.imag()));
     if constexpr (kFloat<kFn>) return std::isfinite(r.real()) && std::isfinite(r.imag());
-    // Double: the exact steps need moderate parts and a divisor not too small.
-    const bool range = moderate(Cz(x)) && moderate(Cz(y)) &&
-                       (kOp != Op2::kDiv || std::max(std::fabs(y.real()), std::fabs(y.imag())) >= 0x1p-480);
+    // Double: the exact steps need moderate parts; a quotient also arguments not too small, or the
+    // products of the numerator and of |b|^2 lose their low parts to underflow.
+    const bool range =
+        moderate(Cz(x)) && moderate(Cz(y)) && (kOp != Op2::kDiv || (not_small(Cz(x)) && not_small(Cz(y))));
     return range && std::isfinite(r.real()) && std::isfinite(r.imag());
   }
   static void slow(int i, const T* a, const T* b, T* r) {
