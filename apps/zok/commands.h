@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "frame/functions.h"
+
 namespace zok::app {
 
 struct Command {
@@ -24,6 +26,10 @@ const std::vector<Command>& commands();
 // `zok vm` with a pack or unpack function as its first argument goes to vm_pack.
 bool is_pack_function(const std::string& name);
 int vm_pack(int argc, char** argv);
+
+// `zok vm --type c|z`: complex values; Powx's exponent is the text of --scalars.
+int vm_complex(int fn, int slot, vm::Isa isa, const std::vector<std::string>& values,
+               const std::string& scalars);
 
 // The best of `reps` runs of f over n elements, in nanoseconds per element.
 template <class F>
