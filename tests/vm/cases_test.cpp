@@ -517,9 +517,8 @@ std::vector<Group> hyperbolic_groups() {
 class SpecialTest : public zok::test::IsaTest {};
 
 TEST_P(SpecialTest, EveryFunctionsCasesInEveryFlavour) {
-  for (const auto& groups :
-       {arith_groups(), explog_groups(), power_groups(), trig_groups(), inverse_groups(), hyperbolic_groups(),
-        special_groups(), gamma_groups()})
+  for (const auto& groups : {arith_groups(), explog_groups(), power_groups(), trig_groups(), inverse_groups(),
+                             hyperbolic_groups(), special_groups(), gamma_groups()})
     for (const Group& g : groups) {
       if (zok::vm::info(g.fn).type == 's') {
         run_group<float>(GetParam(), g);

@@ -28,49 +28,21 @@ constexpr int kPrec = 256;
 // The exact value of a function at (a, b) (b unused by functions of one argument); real-valued
 // functions leave the imaginary part zero, CIS reads a's real part.
 using Exact = std::function<void(mpc_ptr r, mpc_srcptr a, mpc_srcptr b)>;
-#define ONE(f) [](mpc_ptr r, mpc_srcptr a, mpc_srcptr) { f(r, a, NN); }
-#define TWO(f) [](mpc_ptr r, mpc_srcptr a, mpc_srcptr b) { f(r, a, b, NN); }
-#define REAL(f) \
-  [](mpc_ptr r, mpc_srcptr a, mpc_srcptr) { f(mpc_realref(r), a, N), mpfr_set_zero(mpc_imagref(r), 1); }
+#define ONE(F, f) {#F, [](mpc_ptr r, mpc_srcptr a, mpc_srcptr) { mpc_##f(r, a, NN); }},
+#define TWO(F, f) {#F, [](mpc_ptr r, mpc_srcptr a, mpc_srcptr b) { mpc_##f(r, a, b, NN); }},
+#define REAL(F, f) {#F, [](mpc_ptr r, mpc_srcptr a, mpc_srcptr) { mpc_##f(mpc_realref(r), a, N); }},
 
 const std::map<std::string, Exact>& exact_values() {
-  static const std::map<std::string, Exact> m = {{"Add", TWO(mpc_add)},
-                                                 {"Sub", TWO(mpc_sub)},
-                                                 {"Mul", TWO(mpc_mul)},
-                                                 {"Div", TWO(mpc_div)},
-                                                 {"Pow", TWO(mpc_pow)},
-                                                 {"Powx", TWO(mpc_pow)},
-                                                 {"Exp", ONE(mpc_exp)},
-                                                 {"Ln", ONE(mpc_log)},
-                                                 {"Log10", ONE(mpc_log10)},
-                                                 {"Sqrt", ONE(mpc_sqrt)},
-                                                 {"Sin", ONE(mpc_sin)},
-                                                 {"Cos", ONE(mpc_cos)},
-                                                 {"Tan", ONE(mpc_tan)},
-                                                 {"Sinh", ONE(mpc_sinh)},
-                                                 {"Cosh", ONE(mpc_cosh)},
-                                                 {"Tanh", ONE(mpc_tanh)},
-                                                 {"Asin", ONE(mpc_asin)},
-                                                 {"Acos", ONE(mpc_acos)},
-                                                 {"Atan", ONE(mpc_atan)},
-                                                 {"Asinh", ONE(mpc_asinh)},
-                                                 {"Acosh", ONE(mpc_acosh)},
-                                                 {"Atanh", ONE(mpc_atanh)},
-                                                 {"Conj", ONE(mpc_conj)},
-                                                 {"Abs", REAL(mpc_abs)},
-                                                 {"Arg", REAL(mpc_arg)},
-                                                 {"MulByConj",
-                                                  [](mpc_ptr r, mpc_srcptr a, mpc_srcptr b) {
-                                                    mpc_t c;
-                                                    mpc_init2(c, kPrec);
-                                                    mpc_conj(c, b, NN);
-                                                    mpc_mul(r, a, c, NN);
-                                                    mpc_clear(c);
-                                                  }},
-                                                 {"CIS", [](mpc_ptr r, mpc_srcptr a, mpc_srcptr) {
-                                                    mpfr_sin_cos(mpc_imagref(r), mpc_realref(r),
-                                                                 mpc_realref(a), N);
-                                                  }}};
+  static const std::map<std::string, Exact> m = {
+      TWO(Add, add) TWO(Sub, sub) TWO(Mul, mul) TWO(Div, div) TWO(Pow, pow) TWO(Powx, pow) ONE(Exp, exp)
+          ONE(Ln, log) ONE(Log10, log10) ONE(Sqrt, sqrt) ONE(Sin, sin) ONE(Cos, cos) ONE(Tan, tan)
+              ONE(Sinh, sinh) ONE(Cosh, cosh) ONE(Tanh, tanh) ONE(Asin, asin) ONE(Acos, acos) ONE(Atan, atan)
+                  ONE(Asinh, asinh) ONE(Acosh, acosh) ONE(Atanh, atanh) ONE(Conj, conj) REAL(Abs, abs) REAL(
+                      Arg, arg){"MulByConj", [](mpc_ptr r, mpc_srcptr a,
+                                                mpc_srcptr b) { mpc_conj(r, b, NN), mpc_mul(r, a, r, NN); }},
+      {"CIS", [](mpc_ptr r, mpc_srcptr a, mpc_srcptr) {
+         mpfr_sin_cos(mpc_imagref(r), mpc_realref(r), mpc_realref(a), N);
+       }}};
   return m;
 }
 
@@ -244,6 +216,7 @@ Case make_case(Fn fn) {
   mpc_init2(b, kPrec);
   for (size_t i = 0; i < c.a.size(); ++i) {
     mpc_init2(&c.exact[i], kPrec);
+    mpc_set_ui(&c.exact[i], 0, NN);  // real-valued functions set only the real part
     mpc_set_d_d(a, c.a[i].real(), c.a[i].imag(), NN);
     mpc_set_d_d(b, c.b[i].real(), c.b[i].imag(), NN);
     f(&c.exact[i], a, b);
