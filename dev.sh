@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ git libopenblas-dev liblapack-dev libgtest-dev libgmock-dev
-          libbenchmark-dev libmpfr-dev libsleef-dev python3 python3-mpmath binutils
+          libbenchmark-dev libmpfr-dev libmpc-dev libsleef-dev python3 python3-mpmath binutils
           python3-dev python3-numpy python3-pytest pybind11-dev librandom123-dev libgsl-dev python3-scipy
           libboost-dev)
 

@@ -189,6 +189,14 @@ void report_error_d_value(int32_t code, int32_t index, const double* a1, double 
                           const char* name) {
   report(code, index, a1, &b, r, r, name);
 }
+void report_error_c_value(int32_t code, int32_t index, const std::complex<float>* a1, std::complex<float> b,
+                          std::complex<float>* r, const char* name) {
+  report(code, index, a1, &b, r, r, name);
+}
+void report_error_z_value(int32_t code, int32_t index, const std::complex<double>* a1, std::complex<double> b,
+                          std::complex<double>* r, const char* name) {
+  report(code, index, a1, &b, r, r, name);
+}
 
 }  // namespace zok::vm
 

@@ -24,6 +24,10 @@ void report_error_z(int32_t code, int32_t index, const std::complex<double>* a1,
 void report_error_s_value(int32_t code, int32_t index, const float* a1, float b, float* r, const char* name);
 void report_error_d_value(int32_t code, int32_t index, const double* a1, double b, double* r,
                           const char* name);
+void report_error_c_value(int32_t code, int32_t index, const std::complex<float>* a1, std::complex<float> b,
+                          std::complex<float>* r, const char* name);
+void report_error_z_value(int32_t code, int32_t index, const std::complex<double>* a1, std::complex<double> b,
+                          std::complex<double>* r, const char* name);
 
 // errno value set for a status code.
 int errno_for_status(int32_t code);

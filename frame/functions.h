@@ -9,7 +9,28 @@
 
 namespace zok::vm {
 
-enum class Shape { A_R, AB_R, LINFRAC, A_RR, AX_R, PACK_I, PACK_V, PACK_M, UNPACK_I, UNPACK_V, UNPACK_M };
+// C_R: complex a, real r (Abs, Arg); R_C: real a, complex r (CIS); AXP_R: AX_R whose kernels take
+// the scalar by pointer (zPowx).
+enum class Shape {
+  A_R,
+  AB_R,
+  LINFRAC,
+  A_RR,
+  AX_R,
+  C_R,
+  R_C,
+  AXP_R,
+  PACK_I,
+  PACK_V,
+  PACK_M,
+  UNPACK_I,
+  UNPACK_V,
+  UNPACK_M
+};
+// Complex element types (c, z): their functions have tests and benchmarks of their own.
+constexpr bool complex_type(char type) {
+  return type == 'c' || type == 'z';
+}
 // Elementwise functions compute; the pack and unpack shapes copy (and take other arguments).
 constexpr bool elementwise(Shape s) {
   return s < Shape::PACK_I;
@@ -17,7 +38,7 @@ constexpr bool elementwise(Shape s) {
 enum class Share { ALL, LAHA, LAEP, NONE };
 enum class Round : uint32_t { NEAR = 0x0000, DOWN = 0x2000, UP = 0x4000, ZERO = 0x6000 };
 // Flavours (bit 1 << slot) whose kernels run under the caller's floating-point control.
-inline constexpr unsigned CTL_NONE = 0, CTL_ALL = 7, CTL_EP = 4;
+inline constexpr unsigned CTL_NONE = 0, CTL_ALL = 7, CTL_EP = 4, CTL_HA = 2, CTL_LAHA = 3;
 
 enum Slot : int { kLA = 0, kHA = 1, kEP = 2 };
 

@@ -108,6 +108,7 @@ int cmd_vm(int argc, char** argv) {
   std::string name;
   std::vector<std::string> values;
   std::vector<double> scalars = {1, 0, 1, 0};
+  std::string scalars_text;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
@@ -127,28 +128,31 @@ int cmd_vm(int argc, char** argv) {
         }
       if (!known) return option_error("--isa needs sse41, avx2 or avx512");
     } else if (arg == "--scalars") {
-      // One to four numbers; the ones not given keep their defaults.
-      const std::string s = next();
-      size_t at = 0, k = 0;
-      for (; k < scalars.size() && at <= s.size(); ++k) {
-        const size_t comma = std::min(s.find(',', at), s.size());
-        if (!parse_value(s.substr(at, comma - at), &scalars[k]))
-          return option_error("--scalars needs numbers");
-        at = comma + 1;
-      }
-      if (at <= s.size()) return option_error("--scalars takes at most four numbers");
+      scalars_text = next();  // read below, once the type is known
     } else if (name.empty()) {
       name = arg;
     } else {
       values.push_back(arg);
     }
   }
-  if (name.empty() || (type != 's' && type != 'd')) {
+  if (!scalars_text.empty() && type != 'c' && type != 'z') {
+    // One to four numbers; the ones not given keep their defaults.
+    const std::string& s = scalars_text;
+    size_t at = 0, k = 0;
+    for (; k < scalars.size() && at <= s.size(); ++k) {
+      const size_t comma = std::min(s.find(',', at), s.size());
+      if (!parse_value(s.substr(at, comma - at), &scalars[k])) return option_error("--scalars needs numbers");
+      at = comma + 1;
+    }
+    if (at <= s.size()) return option_error("--scalars takes at most four numbers");
+  }
+  if (name.empty() || (type != 's' && type != 'd' && type != 'c' && type != 'z')) {
     std::fprintf(stderr,
-                 "usage: zok vm FUNC [--type s|d] [--acc HA|LA|EP] [--isa sse41|avx2|avx512] "
+                 "usage: zok vm FUNC [--type s|d|c|z] [--acc HA|LA|EP] [--isa sse41|avx2|avx512] "
                  "[--scalars sa,sha,sb,shb] VALUES...\n  two-argument functions take pairs a:b; Powx takes "
                  "its exponent as the "
-                 "first of --scalars\n  functions:");
+                 "first of --scalars\n  complex types (c, z) take values 1+2i, -0.5-1i, 2i, 3 and Powx's "
+                 "exponent as --scalars 2+0.5i; CIS takes reals\n  functions:");
     for (const auto& f : zok::vm::kFunctions)
       if (f.type == 'd' && zok::vm::elementwise(f.shape)) std::fprintf(stderr, " %s", f.name + 2);
     std::fprintf(stderr,
@@ -166,6 +170,7 @@ int cmd_vm(int argc, char** argv) {
     std::fprintf(stderr, "zok vm: no function %c%s\n", type, name.c_str());
     return 2;
   }
+  if (type == 'c' || type == 'z') return zok::app::vm_complex(c.fn, c.slot, c.isa, values, scalars_text);
   if (type == 's') {
     return run_typed<float>(c, values,
                             {static_cast<float>(scalars[0]), static_cast<float>(scalars[1]),

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "zok/random.h"
+#include "frame/functions.h"
 
 namespace zok::app {
 
@@ -29,6 +30,9 @@ int vm_pack(int argc, char** argv);
 
 // `zok rng abstract`: distributions drawn from numbers the caller supplies.
 int rng_abstract(int argc, char** argv);
+// `zok vm --type c|z`: complex values; Powx's exponent is the text of --scalars.
+int vm_complex(int fn, int slot, vm::Isa isa, const std::vector<std::string>& values,
+               const std::string& scalars);
 
 // The best of `reps` runs of f over n elements, in nanoseconds per element.
 template <class F>

@@ -98,7 +98,8 @@ ZOK_VM_API int32_t dll_cpu_version(void);
  * Add, Sub and Mul of d; NearbyInt and Rint; the EP kernels of dLn and dLog10) keep the caller's
  * rounding, denormal handling and exception masks by design: with invalid or divide-by-zero
  * unmasked, they trap where IEEE arithmetic raises those exceptions. */
-/* Complex elements: interleaved pairs (re, im) of floats (c) or doubles (z). */
+/* Complex elements: interleaved pairs (re, im) of floats (c) or doubles (z). Passed by value they
+ * travel exactly as C99 float _Complex and double _Complex do (in SSE registers). */
 typedef struct ZokComplex8 {
   float re, im;
 } ZokComplex8;
@@ -120,6 +121,10 @@ typedef struct ZokComplex16 {
 #define ZOK_VM_EP_SUFFIX_z _26
 #define ZOK_VM_CAT_(a, b) a##b
 #define ZOK_VM_CAT(a, b) ZOK_VM_CAT_(a, b)
+/* The real type of a complex element type, for Abs, Arg and CIS. */
+#define ZOK_VM_REAL_ZokComplex8 float
+#define ZOK_VM_REAL_ZokComplex16 double
+#define ZOK_VM_REAL(T) ZOK_VM_CAT(ZOK_VM_REAL_, T)
 
 /* Parameter lists after n, by shape. */
 #define ZOK_VM_PARAMS_A_R(T) const T *a, T *r
@@ -127,6 +132,11 @@ typedef struct ZokComplex16 {
 #define ZOK_VM_PARAMS_LINFRAC(T) const T *a, const T *b, T scalea, T shifta, T scaleb, T shiftb, T *r
 #define ZOK_VM_PARAMS_A_RR(T) const T *a, T *r1, T *r2
 #define ZOK_VM_PARAMS_AX_R(T) const T *a, T b, T *r
+/* Complex to real (Abs, Arg), real to complex (CIS); zPowx's stubs take the scalar by value and
+ * hand its kernel a pointer to their own copy. */
+#define ZOK_VM_PARAMS_C_R(T) const T *a, ZOK_VM_REAL(T) * r
+#define ZOK_VM_PARAMS_R_C(T) const ZOK_VM_REAL(T) * a, T *r
+#define ZOK_VM_PARAMS_AXP_R(T) const T *a, T b, T *r
 /* Pack and unpack stubs take 32-bit counts, increments, index and mask elements. */
 #define ZOK_VM_PARAMS_PACK_I(T) const T *a, int inca, T *y
 #define ZOK_VM_PARAMS_PACK_V(T) const T *a, const int *ia, T *y
@@ -139,6 +149,9 @@ typedef struct ZokComplex16 {
 #define ZOK_VM_ARGS_LINFRAC a, b, scalea, shifta, scaleb, shiftb, r
 #define ZOK_VM_ARGS_A_RR a, r1, r2
 #define ZOK_VM_ARGS_AX_R a, b, r
+#define ZOK_VM_ARGS_C_R a, r
+#define ZOK_VM_ARGS_R_C a, r
+#define ZOK_VM_ARGS_AXP_R a, b, r
 
 /* What the kernels in the tables take: the stubs' arguments, except that pack and unpack kernels take
  * a 64-bit n and increment, index and mask arrays of either width, and a last argument, the
@@ -149,6 +162,9 @@ typedef struct ZokComplex16 {
 #define ZOK_VM_KN_LINFRAC int
 #define ZOK_VM_KN_A_RR int
 #define ZOK_VM_KN_AX_R int
+#define ZOK_VM_KN_C_R int
+#define ZOK_VM_KN_R_C int
+#define ZOK_VM_KN_AXP_R int
 #define ZOK_VM_KN_PACK_I int64_t
 #define ZOK_VM_KN_PACK_V int64_t
 #define ZOK_VM_KN_PACK_M int64_t
@@ -160,6 +176,9 @@ typedef struct ZokComplex16 {
 #define ZOK_VM_KPARAMS_LINFRAC ZOK_VM_PARAMS_LINFRAC
 #define ZOK_VM_KPARAMS_A_RR ZOK_VM_PARAMS_A_RR
 #define ZOK_VM_KPARAMS_AX_R ZOK_VM_PARAMS_AX_R
+#define ZOK_VM_KPARAMS_C_R ZOK_VM_PARAMS_C_R
+#define ZOK_VM_KPARAMS_R_C ZOK_VM_PARAMS_R_C
+#define ZOK_VM_KPARAMS_AXP_R(T) const T *a, const T *b, T *r
 #define ZOK_VM_KPARAMS_PACK_I(T) const T *a, int64_t inca, T *y, int32_t flag
 #define ZOK_VM_KPARAMS_PACK_V(T) const T *a, const void *ia, T *y, int32_t flag
 #define ZOK_VM_KPARAMS_PACK_M(T) const T *a, const void *ma, T *y, int32_t flag
@@ -171,6 +190,9 @@ typedef struct ZokComplex16 {
 #define ZOK_VM_KARGS_LINFRAC ZOK_VM_ARGS_LINFRAC
 #define ZOK_VM_KARGS_A_RR ZOK_VM_ARGS_A_RR
 #define ZOK_VM_KARGS_AX_R ZOK_VM_ARGS_AX_R
+#define ZOK_VM_KARGS_C_R ZOK_VM_ARGS_C_R
+#define ZOK_VM_KARGS_R_C ZOK_VM_ARGS_R_C
+#define ZOK_VM_KARGS_AXP_R a, &b, r
 #define ZOK_VM_KARGS_PACK_I a, (int64_t)inca, y, 1
 #define ZOK_VM_KARGS_PACK_V a, ia, y, 1
 #define ZOK_VM_KARGS_PACK_M a, ma, y, 1

@@ -517,9 +517,8 @@ std::vector<Group> hyperbolic_groups() {
 class SpecialTest : public zok::test::IsaTest {};
 
 TEST_P(SpecialTest, EveryFunctionsCasesInEveryFlavour) {
-  for (const auto& groups :
-       {arith_groups(), explog_groups(), power_groups(), trig_groups(), inverse_groups(), hyperbolic_groups(),
-        special_groups(), gamma_groups()})
+  for (const auto& groups : {arith_groups(), explog_groups(), power_groups(), trig_groups(), inverse_groups(),
+                             hyperbolic_groups(), special_groups(), gamma_groups()})
     for (const Group& g : groups) {
       if (zok::vm::info(g.fn).type == 's') {
         run_group<float>(GetParam(), g);
@@ -754,6 +753,7 @@ TEST_P(SpecialTest, UnmaskedExceptionsChangeNothing) {
     _yubSetErrorCallBack(record_into);
     for (int f = 0; f < zok::vm::kFnCount; ++f) {
       if (!zok::vm::elementwise(zok::vm::info(static_cast<Fn>(f)).shape)) continue;
+      if (zok::vm::complex_type(zok::vm::info(static_cast<Fn>(f)).type)) continue;
       if (zok::vm::info(static_cast<Fn>(f)).type == 's') {
         compare_unmasked<float>(GetParam(), static_cast<Fn>(f), groups, shared);
       } else {
