@@ -227,12 +227,34 @@ uint32_t step(uint32_t* mt, int i, uint32_t a) {
   return mt[i] = mt[(i + M) % N] ^ (y >> 1) ^ (y & 1 ? a : 0);
 }
 
-bool period_proved(uint32_t a) {
+// The minimal polynomial of the register's lowest output bit, by Berlekamp-Massey.
+Poly output_polynomial(uint32_t a) {
   uint32_t mt[N];
   for (int i = 0; i < N; ++i) mt[i] = 1812433253u * static_cast<uint32_t>(i) + 12345u;
   std::vector<uint8_t> bits(2 * P);
   for (int t = 0; t < 2 * P; ++t) bits[t] = step(mt, t % N, a) & 1;
-  return has_full_period(minimal_polynomial(bits));
+  return minimal_polynomial(bits);
+}
+
+// The characteristic polynomial of one step of the register, by Horner's rule in closed form:
+// (t^N + t^M)^(32 - R)·(t^(N-1) + t^(M-1))^R plus the bits of a, lowest first, each one factor
+// further down. --check confirms it against Berlekamp-Massey on the output.
+Poly characteristic_polynomial(uint32_t a) {
+  Poly p(W + 1), next(W + 1);
+  p[0] = 1;
+  for (int i = 0; i < 32; ++i) {
+    const int n = i < R ? N - 1 : N, m = i < R ? M - 1 : M;
+    std::fill(next.begin(), next.end(), 0);
+    add_shifted(next, p, n);
+    add_shifted(next, p, m);
+    next[0] ^= (a >> i) & 1;
+    std::swap(p, next);
+  }
+  return p;
+}
+
+bool period_proved(uint32_t a) {
+  return has_full_period(characteristic_polynomial(a));
 }
 
 uint32_t temper(uint32_t y, uint32_t b, uint32_t c) {
@@ -575,8 +597,11 @@ int check(const char* path) {
       rank.push_back(k_of_v_by_rank(y0, m.b, m.c, v));
     }
     const bool same = lattice == rank && (!recorded.count(member) || recorded[member] == rank);
-    bad += !same || !period_proved(m.a);
-    std::printf("%d 0x%08X: %s\n", member, m.a, same ? "k(v) agree" : "k(v) DIFFER");
+    Poly bm = output_polynomial(m.a);
+    const bool polynomial = degree(bm) == P && (bm.resize(W + 1), bm == characteristic_polynomial(m.a));
+    bad += !same || !polynomial || !period_proved(m.a);
+    std::printf("%d 0x%08X: %s, %s\n", member, m.a, same ? "k(v) agree" : "k(v) DIFFER",
+                polynomial ? "polynomials agree" : "polynomials DIFFER");
   }
   std::printf("%zu members, %d failed\n", rows.size(), bad);
   return bad == 0 ? 0 : 1;
