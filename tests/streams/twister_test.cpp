@@ -408,6 +408,61 @@ Poly minimal_polynomial(const std::vector<uint8_t>& bits, int64_t& degree) {
   return phi;
 }
 
+// Squaring modulo phi of degree 2203 a byte at a time: table[b] = b(x)·x^2203 mod phi, and the
+// product's bits above the degree are folded in from the top, eight at a time.
+class ByteSquarer {
+ public:
+  static constexpr int kDegree = 2203, kWords = kDegree / 64 + 1;
+  explicit ByteSquarer(const Poly& phi) : table_(256, Poly(kWords + 1)) {
+    Poly power(kWords + 1);  // x^(2203 + i) mod phi
+    for (int e = 0; e < kDegree; ++e)
+      if (coefficient(phi, e)) flip(power, e);
+    for (int i = 0; i < 8; ++i) {
+      for (int b = 0; b < (1 << i); ++b)
+        for (int k = 0; k <= kWords; ++k) table_[b + (1 << i)][k] = table_[b][k] ^ power[k];
+      const bool top = coefficient(power, kDegree - 1);
+      for (int k = kWords; k > 0; --k) power[k] = (power[k] << 1) | (power[k - 1] >> 63);
+      power[0] <<= 1;
+      if (top) {
+        flip(power, kDegree);
+        for (int e = 0; e < kDegree; ++e)
+          if (coefficient(phi, e)) flip(power, e);
+      }
+    }
+  }
+  Poly square(const Poly& r) const {
+    static const std::array<uint16_t, 256> spread = [] {
+      std::array<uint16_t, 256> t{};
+      for (int b = 0; b < 256; ++b)
+        for (int i = 0; i < 8; ++i) t[b] |= ((b >> i) & 1) << (2 * i);
+      return t;
+    }();
+    Poly sq(2 * kWords + 2);
+    for (int k = 0; k < 4 * kWords; ++k)
+      sq[k / 2] |= static_cast<uint64_t>(spread[(r[k / 4] >> (16 * (k % 4))) & 0xFF] |
+                                         spread[(r[k / 4] >> (16 * (k % 4) + 8)) & 0xFF] << 16)
+                   << (32 * (k % 2));
+    for (int64_t low = 2 * kDegree - 2 - 7 - kDegree; low > -8; low -= 8) {
+      const int64_t at = std::max<int64_t>(low, 0) + kDegree, w = at >> 6, s = at & 63;
+      uint32_t byte = static_cast<uint32_t>((sq[w] >> s) | (s != 0 ? sq[w + 1] << (64 - s) : 0)) & 0xFF;
+      if (low < 0) byte &= 0xFFu >> -low;  // the last, partial byte
+      const int64_t q = std::max<int64_t>(low, 0) >> 6, b = std::max<int64_t>(low, 0) & 63;
+      uint64_t carry = 0;
+      for (int k = 0; k <= kWords; ++k) {
+        sq[q + k] ^= (table_[byte][k] << b) | carry;
+        carry = b != 0 ? table_[byte][k] >> (64 - b) : 0;
+      }
+      sq[q + kWords + 1] ^= carry;
+    }
+    sq.resize(kWords);
+    sq[kWords - 1] &= (uint64_t{1} << (kDegree & 63)) - 1;
+    return sq;
+  }
+
+ private:
+  std::vector<Poly> table_;
+};
+
 // Every member the table holds has period 2^2203 - 1: the minimal polynomial of its output has
 // degree 2203 and x^(2^2203) = x modulo it (2203 is prime, so that means irreducible, and 2^2203 - 1
 // is prime, so irreducible means primitive). Twist constants differ between members.
@@ -418,11 +473,13 @@ bool full_period(int member) {
   for (size_t t = 0; t < out.size(); ++t) bits[t] = out[t] & 1;
   int64_t degree = 0;
   const Poly phi = minimal_polynomial(bits, degree);
-  Poly x(2 * (2203 / 64) + 4), want(x.size());
+  if (degree != 2203) return false;
+  const ByteSquarer mod(phi);
+  Poly x(ByteSquarer::kWords), want(x.size());
   flip(x, 1);
   flip(want, 1);
-  for (int k = 0; k < 2203 && degree == 2203; ++k) x = square_mod(x, 0, phi, 2203);
-  return degree == 2203 && x == want;
+  for (int k = 0; k < 2203; ++k) x = mod.square(x);
+  return x == want;
 }
 
 TEST(Mt2203, EveryListedMemberHasTheFullPeriod) {
