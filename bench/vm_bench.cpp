@@ -127,7 +127,7 @@ void register_all() {
     for (int f = 0; f < zok::vm::kFnCount; ++f) {
       const auto& in = zok::vm::kFunctions[f];
       if (!zok::vm::elementwise(in.shape)) continue;  // copies: bench/vm_pack_bench.cpp
-      if (zok::vm::complex_type(in.type)) continue;  // bench/vm_complex_bench.cpp
+      if (zok::vm::complex_type(in.type)) continue;   // bench/vm_complex_bench.cpp
       for (int slot = 0; slot < 3; ++slot) {
         void* k = (*kernels)[f][slot];
         const std::string name = "vm/" + set + "/" + in.name + "/" + kSlot[slot];

@@ -190,7 +190,22 @@ void raise_pending() {
 // ---- vector functions, one per row of the registry ----
 
 // The registry's shapes; the copying ones (pack and unpack) are left to numpy's indexing.
-enum class Shape { A_R, AB_R, LINFRAC, A_RR, AX_R, PACK_I, PACK_V, PACK_M, UNPACK_I, UNPACK_V, UNPACK_M, C_R, R_C, AXP_R };
+enum class Shape {
+  A_R,
+  AB_R,
+  LINFRAC,
+  A_RR,
+  AX_R,
+  PACK_I,
+  PACK_V,
+  PACK_M,
+  UNPACK_I,
+  UNPACK_V,
+  UNPACK_M,
+  C_R,
+  R_C,
+  AXP_R
+};
 
 struct VmRow {
   char type;

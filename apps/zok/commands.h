@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "zok/random.h"
 #include "frame/functions.h"
+#include "zok/random.h"
 
 namespace zok::app {
 

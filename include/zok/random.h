@@ -438,7 +438,8 @@ ZOK_RNG_API int32_t __qorsNewAbstractStream(StreamRecord** stream, int32_t n, fl
 
 /* r[k] in [a, b) from the generator's continuous output; with ZOK_RNG_UNIFORM_ACCURATE in method,
  * clamped into [a, b] (a + (b - a)·u may round past b). */
-ZOK_RNG_API int32_t _qorsRngUniform(int32_t method, StreamRecord* stream, int32_t n, float* r, float a, float b);
+ZOK_RNG_API int32_t _qorsRngUniform(int32_t method, StreamRecord* stream, int32_t n, float* r, float a,
+                                    float b);
 ZOK_RNG_API int32_t _qordRngUniform(int32_t method, StreamRecord* stream, int32_t n, double* r, double a,
                                     double b);
 /* Integers in [a, b) (a < b): floor of doubles drawn on [(double)a, (double)b), b - 1 where the
@@ -465,17 +466,16 @@ ZOK_RNG_API int32_t _qordRngGaussian(int32_t method, StreamRecord* stream, int32
 /* n vectors of dimen elements, one after the other in r: standard normals by the Gaussian method,
  * times the lower-triangular factor t (storage ZOK_RNG_MV_*), plus the mean. dimen 1 is the Gaussian
  * of mean[0] and sigma t[0] whatever the storage; an unknown storage leaves the standard normals. */
-ZOK_RNG_API int32_t _qorsRngGaussianMV(int32_t method, StreamRecord* stream, int32_t n, float* r, int32_t dimen,
-                                       int32_t mstorage, const float* mean, const float* t);
-ZOK_RNG_API int32_t _qordRngGaussianMV(int32_t method, StreamRecord* stream, int32_t n, double* r, int32_t dimen,
-                                       int32_t mstorage, const double* mean, const double* t);
+ZOK_RNG_API int32_t _qorsRngGaussianMV(int32_t method, StreamRecord* stream, int32_t n, float* r,
+                                       int32_t dimen, int32_t mstorage, const float* mean, const float* t);
+ZOK_RNG_API int32_t _qordRngGaussianMV(int32_t method, StreamRecord* stream, int32_t n, double* r,
+                                       int32_t dimen, int32_t mstorage, const double* mean, const double* t);
 /* max(b, exp(x)·beta + b) for x normal of mean a and deviation sigma (Gaussian method 1 for method 0,
  * method 2 otherwise). The exponential reports overflow under the caller's own error mode. */
 ZOK_RNG_API int32_t _qorsRngLognormal(int32_t method, StreamRecord* stream, int32_t n, float* r, float a,
                                       float sigma, float b, float beta);
 ZOK_RNG_API int32_t _qordRngLognormal(int32_t method, StreamRecord* stream, int32_t n, double* r, double a,
                                       double sigma, double b, double beta);
-
 
 /* Discrete variates, written as unsigned 32-bit words (a count that reaches 2^32 or cannot be
  * computed, as in a geometric with 1 - p rounding to 1, gives 4294967295). Set-ups are kept on the
@@ -493,20 +493,21 @@ ZOK_RNG_API int32_t _qoriRngBernoulli(int32_t method, StreamRecord* stream, int3
  * they were on return. */
 ZOK_RNG_API int32_t _qoriRngGeometric(int32_t method, StreamRecord* stream, int32_t n, uint32_t* r, double p);
 /* Successes in ntrial trials (ntrial >= 0). */
-ZOK_RNG_API int32_t _qoriRngBinomial(int32_t method, StreamRecord* stream, int32_t n, uint32_t* r, int32_t ntrial,
-                                     double p);
+ZOK_RNG_API int32_t _qoriRngBinomial(int32_t method, StreamRecord* stream, int32_t n, uint32_t* r,
+                                     int32_t ntrial, double p);
 /* Marked elements in a sample of s drawn without replacement from a lot of l holding m marked
  * (0 <= s, m <= l). */
-ZOK_RNG_API int32_t _qoriRngHypergeometric(int32_t method, StreamRecord* stream, int32_t n, uint32_t* r, int32_t l,
-                                           int32_t s, int32_t m);
+ZOK_RNG_API int32_t _qoriRngHypergeometric(int32_t method, StreamRecord* stream, int32_t n, uint32_t* r,
+                                           int32_t l, int32_t s, int32_t m);
 /* Poisson variates of mean lambda > 0 by method 0 (table and transformed rejection) or 1. */
-ZOK_RNG_API int32_t _qoriRngPoisson(int32_t method, StreamRecord* stream, int32_t n, uint32_t* r, double lambda);
+ZOK_RNG_API int32_t _qoriRngPoisson(int32_t method, StreamRecord* stream, int32_t n, uint32_t* r,
+                                    double lambda);
 /* r[k] of mean lambda[k] >= 0 (0 gives 0). */
 ZOK_RNG_API int32_t _qoriRngPoissonV(int32_t method, StreamRecord* stream, int32_t n, uint32_t* r,
                                      const double* lambda);
 /* Failures before the a-th success (a > 0, 0 < p <= 1). */
-ZOK_RNG_API int32_t _qoriRngNegbinomial(int32_t method, StreamRecord* stream, int32_t n, uint32_t* r, double a,
-                                        double p);
+ZOK_RNG_API int32_t _qoriRngNegbinomial(int32_t method, StreamRecord* stream, int32_t n, uint32_t* r,
+                                        double a, double p);
 /* Continuous distributions, method 0 only. Exponential, Laplace, Weibull, Rayleigh, Gumbel, gamma
  * and beta take logarithms of uniforms: a zero uniform stands for the smallest positive denormal
  * (ln 0 = -744.4400719213812, single -103.27893), so every result is finite; the caller's mode word,
@@ -523,7 +524,8 @@ ZOK_RNG_API int32_t _qorsRngExponential(int32_t method, StreamRecord* stream, in
 ZOK_RNG_API int32_t _qordRngExponential(int32_t method, StreamRecord* stream, int32_t n, double* r, double a,
                                         double beta);
 /* a -/+ beta·ln u from pairs (u, w), the sign by w <= 0.5 */
-ZOK_RNG_API int32_t _qorsRngLaplace(int32_t method, StreamRecord* stream, int32_t n, float* r, float a, float beta);
+ZOK_RNG_API int32_t _qorsRngLaplace(int32_t method, StreamRecord* stream, int32_t n, float* r, float a,
+                                    float beta);
 ZOK_RNG_API int32_t _qordRngLaplace(int32_t method, StreamRecord* stream, int32_t n, double* r, double a,
                                     double beta);
 /* max(a, beta·(-ln U)^(1/alpha) + a) */
@@ -532,7 +534,8 @@ ZOK_RNG_API int32_t _qorsRngWeibull(int32_t method, StreamRecord* stream, int32_
 ZOK_RNG_API int32_t _qordRngWeibull(int32_t method, StreamRecord* stream, int32_t n, double* r, double alpha,
                                     double a, double beta);
 /* a + beta·tan U, U on (-pi/2, pi/2) */
-ZOK_RNG_API int32_t _qorsRngCauchy(int32_t method, StreamRecord* stream, int32_t n, float* r, float a, float beta);
+ZOK_RNG_API int32_t _qorsRngCauchy(int32_t method, StreamRecord* stream, int32_t n, float* r, float a,
+                                   float beta);
 ZOK_RNG_API int32_t _qordRngCauchy(int32_t method, StreamRecord* stream, int32_t n, double* r, double a,
                                    double beta);
 /* max(a, beta·sqrt(-ln U) + a) */
@@ -541,19 +544,20 @@ ZOK_RNG_API int32_t _qorsRngRayleigh(int32_t method, StreamRecord* stream, int32
 ZOK_RNG_API int32_t _qordRngRayleigh(int32_t method, StreamRecord* stream, int32_t n, double* r, double a,
                                      double beta);
 /* beta·ln E + a for E the exponential's (0, 1) variate: the smallest-extreme-value distribution */
-ZOK_RNG_API int32_t _qorsRngGumbel(int32_t method, StreamRecord* stream, int32_t n, float* r, float a, float beta);
+ZOK_RNG_API int32_t _qorsRngGumbel(int32_t method, StreamRecord* stream, int32_t n, float* r, float a,
+                                   float beta);
 ZOK_RNG_API int32_t _qordRngGumbel(int32_t method, StreamRecord* stream, int32_t n, double* r, double a,
                                    double beta);
 /* max(a, x·beta + a) for standard gamma variates x of shape alpha */
-ZOK_RNG_API int32_t _qorsRngGamma(int32_t method, StreamRecord* stream, int32_t n, float* r, float alpha, float a,
-                                  float beta);
+ZOK_RNG_API int32_t _qorsRngGamma(int32_t method, StreamRecord* stream, int32_t n, float* r, float alpha,
+                                  float a, float beta);
 ZOK_RNG_API int32_t _qordRngGamma(int32_t method, StreamRecord* stream, int32_t n, double* r, double alpha,
                                   double a, double beta);
 /* a + beta·x for beta variates x of shapes p and q */
 ZOK_RNG_API int32_t _qorsRngBeta(int32_t method, StreamRecord* stream, int32_t n, float* r, float p, float q,
                                  float a, float beta);
-ZOK_RNG_API int32_t _qordRngBeta(int32_t method, StreamRecord* stream, int32_t n, double* r, double p, double q,
-                                 double a, double beta);
+ZOK_RNG_API int32_t _qordRngBeta(int32_t method, StreamRecord* stream, int32_t n, double* r, double p,
+                                 double q, double a, double beta);
 
 #ifdef __cplusplus
 }

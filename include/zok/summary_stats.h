@@ -142,9 +142,9 @@ typedef struct SSTask SSTask;
 #define ZOK_SS_METHOD_STREAM_UPDATE 0x80ULL /* stream quantiles: take the portion only */
 #define ZOK_SS_METHOD_SORT 0x100000ULL      /* sorted copies of the observations */
 /* ---- method bits of the derived covariance estimates ---- */
-#define ZOK_SS_METHOD_PARTIAL 0x1ULL  /* partial covariance and correlation */
-#define ZOK_SS_METHOD_POOLED 0x2ULL   /* pooled and group means and covariances */
-#define ZOK_SS_METHOD_REPAIR 0x4ULL   /* nearest valid correlation by eigenvalue clipping */
+#define ZOK_SS_METHOD_PARTIAL 0x1ULL /* partial covariance and correlation */
+#define ZOK_SS_METHOD_POOLED 0x2ULL  /* pooled and group means and covariances */
+#define ZOK_SS_METHOD_REPAIR 0x4ULL  /* nearest valid correlation by eigenvalue clipping */
 /* ---- method bits of the robust estimators ---- */
 #define ZOK_SS_METHOD_ROBUST_COV 0x8ULL /* translated-biweight S-estimate of mean and covariance */
 #define ZOK_SS_METHOD_OUTLIERS 0x20ULL  /* outlier weights by a growing basic subset */
@@ -218,14 +218,14 @@ typedef struct SSTask SSTask;
 #define ZOK_SS_ERR_STREAM_ORDER_COUNT (-4069) /* also an order outside [0, 1] or NaN */
 #define ZOK_SS_ERR_STREAM_QUANTILES (-4070)
 #define ZOK_SS_ERR_PARAM_COR (-4071)
-#define ZOK_SS_ERR_ALL_CLIPPED (-4072)     /* every eigenvalue of the correlation was clipped */
-#define ZOK_SS_ERR_PARTIAL_SETS (-4073)    /* p < 1, or no variable marked 1 or none marked -1 */
+#define ZOK_SS_ERR_ALL_CLIPPED (-4072)  /* every eigenvalue of the correlation was clipped */
+#define ZOK_SS_ERR_PARTIAL_SETS (-4073) /* p < 1, or no variable marked 1 or none marked -1 */
 #define ZOK_SS_ERR_SUM (-4074)
 #define ZOK_SS_ERR_CP (-4081)
 #define ZOK_SS_ERR_MEDIAN_ABS_DEV (-4082)
 #define ZOK_SS_ERR_MEAN_ABS_DEV (-4083)
 #define ZOK_SS_ERR_SORTED (-4084)
-#define ZOK_SS_ERR_SORT_SELECTION (-4085) /* sorting in place with a variable selection */
+#define ZOK_SS_ERR_SORT_SELECTION (-4085)  /* sorting in place with a variable selection */
 #define ZOK_SS_ERR_PARTIAL_FACTOR (-5010)  /* conditioning block not positive definite (or not finite) */
 #define ZOK_SS_ERR_PARTIAL_INVERSE (-5011) /* its inverse failed, or a partial variance vanished */
 #define ZOK_SS_ERR_REPAIR_EIGEN (-5030)    /* eigen-decomposition failed, or a non-finite element */

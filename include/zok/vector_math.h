@@ -83,7 +83,6 @@ ZOK_VM_API int32_t zok_yub_kernel_GetTTableIndexM(const void* unused, uint32_t m
 /* Always 0. */
 ZOK_VM_API int32_t dll_cpu_version(void);
 
-
 /* ---- vector functions: kernel tables and entry stubs ----
  * Every function of zok/vm_functions.def has, for its element type t:
  *   zok_yub_kernel_<t><Func>_ttab   three kernel pointers, by slot: 0 LA, 1 HA, 2 EP (writable)
@@ -135,7 +134,7 @@ typedef struct ZokComplex16 {
 /* Complex to real (Abs, Arg), real to complex (CIS); zPowx's stubs take the scalar by value and
  * hand its kernel a pointer to their own copy. */
 #define ZOK_VM_PARAMS_C_R(T) const T *a, ZOK_VM_REAL(T) * r
-#define ZOK_VM_PARAMS_R_C(T) const ZOK_VM_REAL(T) * a, T *r
+#define ZOK_VM_PARAMS_R_C(T) const ZOK_VM_REAL(T) * a, T* r
 #define ZOK_VM_PARAMS_AXP_R(T) const T *a, T b, T *r
 /* Pack and unpack stubs take 32-bit counts, increments, index and mask elements. */
 #define ZOK_VM_PARAMS_PACK_I(T) const T *a, int inca, T *y
@@ -201,11 +200,11 @@ typedef struct ZokComplex16 {
 #define ZOK_VM_KARGS_UNPACK_M a, y, my, 1
 
 #define ZOK_VM_STUB_NAME(t, F) _yub##t##F
-#define ZOK_VM_DECLARE(t, F, SHAPE, SHARE, ROUND, CALLER, c0, c1, c2)                                  \
-  ZOK_VM_API extern void* zok_yub_kernel_##t##F##_ttab[3];                                           \
-  ZOK_VM_API extern const float zok_yub_kernel_##t##F##_ctab[4];                                     \
-  ZOK_VM_API void _yub##t##F(int n, ZOK_VM_PARAMS_##SHAPE(ZOK_VM_T_##t));                            \
-  ZOK_VM_API void _yub##t##F##_HA(int n, ZOK_VM_PARAMS_##SHAPE(ZOK_VM_T_##t));                       \
+#define ZOK_VM_DECLARE(t, F, SHAPE, SHARE, ROUND, CALLER, c0, c1, c2)                                       \
+  ZOK_VM_API extern void* zok_yub_kernel_##t##F##_ttab[3];                                                  \
+  ZOK_VM_API extern const float zok_yub_kernel_##t##F##_ctab[4];                                            \
+  ZOK_VM_API void _yub##t##F(int n, ZOK_VM_PARAMS_##SHAPE(ZOK_VM_T_##t));                                   \
+  ZOK_VM_API void _yub##t##F##_HA(int n, ZOK_VM_PARAMS_##SHAPE(ZOK_VM_T_##t));                              \
   ZOK_VM_API void ZOK_VM_CAT(_yub##t##F, ZOK_VM_LA_SUFFIX_##t)(int n, ZOK_VM_PARAMS_##SHAPE(ZOK_VM_T_##t)); \
   ZOK_VM_API void ZOK_VM_CAT(_yub##t##F, ZOK_VM_EP_SUFFIX_##t)(int n, ZOK_VM_PARAMS_##SHAPE(ZOK_VM_T_##t));
 
