@@ -256,15 +256,20 @@ inline StirlingParts stirling_parts(VD y) {
 
 // sin(pi x) for |x| < 2^51: x = n + f with n the nearest integer, f exact; (-1)^n sin(pi f) by
 // Taylor's series to z^21 (|pi f| <= pi/2 leaves some 1e-18).
-constexpr SinCosTaylor kSinPiD = sincos_taylor();
+struct SinTaylorD {
+  double s[kSinTerms];
+};
+constexpr SinTaylorD kSinPiD = [] {
+  SinTaylorD t{};
+  for (int j = 0; j < kSinTerms; ++j) t.s[j] = static_cast<double>(kSinPi.s[j]);
+  return t;
+}();
 inline VD sinpi_d(VD x) {
   const VD shift = splat<VD>(kDShift);
   const VD t = x + shift;
   const VD f = x - (t - shift);
   const VD z = f * splat<VD>(static_cast<double>(gd::kPi));
-  double c[kSinTerms];
-  for (int j = 0; j < kSinTerms; ++j) c[j] = static_cast<double>(kSinPiD.s[j]);
-  const VD s = z * horner(z * z, c);
+  const VD s = z * horner(z * z, kSinPiD.s);
   return as_double(as_int(s) ^ shl<63>(as_int(t)));  // the low bit of t is that of n
 }
 
