@@ -9,6 +9,7 @@
 
 #include "stats/basic_update.h"
 #include "stats/estimator.h"
+#include "stats/merge.h"
 #include "stats/task.h"
 #include "zok/core_services.h"
 
@@ -78,9 +79,11 @@ struct Plan {
   T* out(int e) const { return static_cast<T*>(const_cast<void*>(field(task, kRows[e].param))); }
 };
 
-// Every check in the order its status is reported, then the selection and the earlier weights.
+// Every check in the order its status is reported, then the selection and the earlier weights. A merge
+// reads no observations: its weights come from the accumulated pair, or n for an unweighted task.
 template <class T>
-int32_t plan_call(SSTask* task, uint64_t estimates, uint64_t method, Scratch& scratch, Plan<T>& c) {
+int32_t plan_call(SSTask* task, uint64_t estimates, uint64_t method, Scratch& scratch, Plan<T>& c,
+                  bool merging = false) {
   if (task == nullptr) return ErrNullTask;
   c.task = task;
   c.p = read_int(*task, task->p);
@@ -107,7 +110,7 @@ int32_t plan_call(SSTask* task, uint64_t estimates, uint64_t method, Scratch& sc
       (c.has(CP) && task->cp_storage == nullptr))
     return ErrStoragePtr;
 
-  if (!c.from_sums) {
+  if (!c.from_sums && !merging) {
     const int32_t status = check_observations(*task, &c.n);
     if (status != kOk) return status;
     // A negative or NaN weight has no meaning as a share of the total: refused before anything is read.
@@ -129,7 +132,7 @@ int32_t plan_call(SSTask* task, uint64_t estimates, uint64_t method, Scratch& sc
   if (c.accum != nullptr) {
     c.W = c.accum[0];
     c.W2 = c.accum[1];
-  } else if (c.from_sums) {
+  } else if (c.from_sums || merging) {
     c.W = c.W2 = static_cast<T>(read_int(*task, task->n));
   }
   return kOk;
@@ -592,6 +595,41 @@ int32_t minmax(SSTask* task, uint64_t estimates, uint64_t method) {
 }
 
 }  // namespace
+
+// Restores both parts' states from their arrays exactly as a continued call would, folds other's into
+// task's by the range combination and writes task's arrays from the result.
+template <class T>
+int32_t merge_basic(SSTask* task, SSTask* other, uint64_t estimates) {
+  Scratch scratch;
+  Plan<T> a, b;
+  int32_t status = plan_call(task, estimates, ZOK_SS_METHOD_ONEPASS, scratch, a, true);
+  if (status == kOk) status = plan_call(other, estimates, ZOK_SS_METHOD_ONEPASS, scratch, b, true);
+  if (status != kOk) return status;
+  // An empty part changes nothing, so task's arrays are left exactly as they are.
+  if (!(b.W > T(0)) || a.k == 0) return kOk;
+  if (!(a.W > T(0))) a.W = a.W2 = 0;
+  // other is read at the variables task selects.
+  b.vars = a.vars;
+  b.k = a.k;
+  const int64_t k = a.k, size = 8 * k + (a.want_c ? k * k : 0);
+  T* mem = scratch.take<T>(2 * size + k);
+  if (mem == nullptr) return ErrMemory;
+  State<T> sa, sb;
+  lay_out(sa, mem, k, a.want_c);
+  lay_out(sb, mem + size, k, a.want_c);
+  Ranges<T> ra, rb;
+  ra.states = &sa;
+  rb.states = &sb;
+  ra.delta = mem + 2 * size;
+  restore(a, ra);
+  restore(b, rb);
+  combine(sa, sb, k, a.want_c, false, ra.delta);
+  write(a, ra);
+  return kOk;
+}
+template int32_t merge_basic<double>(SSTask*, SSTask*, uint64_t);
+template int32_t merge_basic<float>(SSTask*, SSTask*, uint64_t);
+
 }  // namespace zok::ss
 
 extern "C" {

@@ -233,6 +233,10 @@ typedef struct SSTask SSTask;
 #define ZOK_SS_ERR_INV_FACTOR (-5041)      /* matrix to invert not positive definite */
 #define ZOK_SS_ERR_INV_INVERSE (-5042)     /* inverse failed or not finite */
 
+/* Merging partial results, an addition beyond the task interface: */
+#define ZOK_SS_ERR_NOT_MERGEABLE (-4090)  /* an estimate that is no function of the parts' results */
+#define ZOK_SS_ERR_MERGE_MISMATCH (-4091) /* the parts differ in p or precision */
+
 /* ---- task creation, editing and deletion ----
  * Integers passed by pointer are 32-bit when the task's int64_flag is 0, 64-bit otherwise. */
 #define ZOK_SS_NEW_TASK(T, name)                                                                  \
@@ -309,6 +313,31 @@ ZOK_SS_API int32_t _qorsSSBasic(SSTask* task, uint64_t estimates, uint64_t metho
 /* Running minimum and maximum: the caller seeds the arrays, each call folds its observations in. */
 ZOK_SS_API int32_t _qordSSMinmax(SSTask* task, uint64_t estimates, uint64_t method);
 ZOK_SS_API int32_t _qorsSSMinmax(SSTask* task, uint64_t estimates, uint64_t method);
+
+/* ---- merging partial results: an addition beyond the task interface ----
+ * Observations split over threads, processes or machines: each part runs its own task, and the
+ * parts' results are folded together pairwise, in any grouping, without the observations. task and
+ * other each hold one part's result in their registered arrays (as the one-pass method writes them)
+ * and the part's weight in the accumulated-weights pair (total weight, total squared weight), or, for
+ * an unweighted part without that pair, in n. The merge reads other and rewrites task's arrays and
+ * pair with the result of both parts, as if one task had accumulated task's observations and then
+ * other's: means and central sums by the pairwise combination formulas (weights included), raw
+ * moments as weighted means, cross-products with the product of the means' difference, minimum and
+ * maximum by comparison; the derived estimates (variances, skewness, kurtosis, variation, covariance,
+ * correlation) follow from those. Agreement with one pass over all observations: the rounding of the
+ * parts' results, about 1e-15 relative on data whose spread is not small against its mean, 1e-10 for
+ * means of 1e9 and unit spread.
+ *
+ * estimates: any ZOK_SS_* bits of _qor?SSBasic and ZOK_SS_MIN/ZOK_SS_MAX; both tasks must hold the
+ * arrays a one-pass call of those estimates needs (matrices in their own storage codes). Checks, in
+ * order, before anything is written: a null task (ZOK_SS_ERR_NULL_TASK); a bit with no merge, such as
+ * quantiles, order statistics, deviations, pooled, partial or robust estimates
+ * (ZOK_SS_ERR_NOT_MERGEABLE); task's p (ZOK_SS_ERR_P); other's p or either task's precision not the
+ * routine's (ZOK_SS_ERR_MERGE_MISMATCH); the extremes' arrays (ZOK_SS_ERR_MIN, ZOK_SS_ERR_MAX); then
+ * the basic statistics' own statuses, for task and then other, the observations aside. Only the
+ * variables task selects are read and written. A part of weight zero changes nothing. */
+ZOK_SS_API int32_t _qordSSMerge(SSTask* task, const SSTask* other, uint64_t estimates);
+ZOK_SS_API int32_t _qorsSSMerge(SSTask* task, const SSTask* other, uint64_t estimates);
 
 /* Order statistics: every routine has the argument list of ZOK_SS_ESTIMATOR. */
 #define ZOK_SS_ESTIMATOR(name)                                               \
