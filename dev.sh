@@ -11,7 +11,7 @@ cd "$(dirname "$0")"
 PACKAGES=(cmake ninja-build g++ git libopenblas-dev liblapack-dev libgtest-dev libgmock-dev
           libbenchmark-dev libmpfr-dev libmpc-dev libsleef-dev python3 python3-mpmath binutils
           python3-dev python3-numpy python3-pytest pybind11-dev librandom123-dev libgsl-dev python3-scipy
-          libboost-dev)
+          libboost-dev libopenmpi-dev openmpi-bin python3-mpi4py)
 
 install_missing() {
   local missing=()

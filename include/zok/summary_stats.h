@@ -325,8 +325,9 @@ ZOK_SS_API int32_t _qorsSSMinmax(SSTask* task, uint64_t estimates, uint64_t meth
  * moments as weighted means, cross-products with the product of the means' difference, minimum and
  * maximum by comparison; the derived estimates (variances, skewness, kurtosis, variation, covariance,
  * correlation) follow from those. Agreement with one pass over all observations: the rounding of the
- * parts' results, about 1e-15 relative on data whose spread is not small against its mean, 1e-10 for
- * means of 1e9 and unit spread.
+ * parts' results, about 1e-15 relative on data whose spread is not small against its mean; for means
+ * of 1e9 and unit spread the parts' means, rounded to doubles, move the central sums and
+ * cross-products by about 1e-7/sqrt(n) relative (n observations in all).
  *
  * estimates: any ZOK_SS_* bits of _qor?SSBasic and ZOK_SS_MIN/ZOK_SS_MAX; both tasks must hold the
  * arrays a one-pass call of those estimates needs (matrices in their own storage codes). Checks, in

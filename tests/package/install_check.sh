@@ -42,6 +42,12 @@ pc=$(PKG_CONFIG_PATH="$lib/pkgconfig" pkg-config --cflags --libs zok)
 "$cc" $flags "$here/consumer.c" $pc -lm -o "$tmp/pc"
 LD_LIBRARY_PATH=$lib "$tmp/pc"
 
+# The MPI examples build on their own against the installed package, where MPI is present.
+if command -v mpicc >/dev/null 2>&1; then
+  cmake -S "$here/../../examples/mpi" -B "$tmp/mpi" -DCMAKE_PREFIX_PATH="$p" >/dev/null
+  cmake --build "$tmp/mpi" >/dev/null
+fi
+
 "$p/bin/zok" info | grep -q "^vector kernels: " || { echo "the installed zok program does not run"; exit 1; }
 if [ "$python" != none ]; then
   PYTHONPATH=$(dirname "$(find "$p" -type d -name zok -path '*dist-packages*')") "$python" -c \
