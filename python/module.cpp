@@ -675,7 +675,7 @@ class StatsTask {
       pw = w.data();
     }
     const int32_t p = p_, n = static_cast<int32_t>(obs);
-    const int32_t storage = rowwise ? ZOK_SS_STORAGE_ROWS : ZOK_SS_STORAGE_COLUMNS, full = ZOK_SS_MATRIX_FULL;
+    const int32_t storage = rowwise ? ZOK_SS_STORAGE_ROWS : ZOK_SS_STORAGE_COLUMNS;
     SSTask* task = nullptr;
     int32_t status = is_float_
                          ? __qorsSSNewTask(&task, &p, &n, &storage, static_cast<const float*>(x.data()),
@@ -684,19 +684,7 @@ class StatsTask {
                                            static_cast<const double*>(pw), nullptr, 0);
     check_ss("summary statistics task", status);
     uint64_t basic = 0, minmax = 0;
-    auto edit = [&](int64_t id, void* array) {
-      return is_float_ ? __qorsSSEditTask(task, id, static_cast<const float*>(array))
-                       : __qordSSEditTask(task, id, static_cast<const double*>(array));
-    };
-    for (auto& [e, a, shown] : outputs_) {
-      if (status == 0) status = edit(e->id, a.mutable_data());
-      ((e->mask == ZOK_SS_MIN || e->mask == ZOK_SS_MAX) ? minmax : basic) |= e->mask;
-    }
-    if (status == 0) status = __qoriSSEditTask(task, ZOK_SS_ID_COV_STORAGE, &full);
-    if (status == 0) status = __qoriSSEditTask(task, ZOK_SS_ID_COR_STORAGE, &full);
-    if (status == 0)
-      status = edit(ZOK_SS_ID_ACCUM_WEIGHTS,
-                    is_float_ ? static_cast<void*>(weights_f_) : static_cast<void*>(weights_d_));
+    status = register_outputs(task, &basic, &minmax);
     if (status != 0) {
       __qorSSDeleteTask(&task);
       check_ss("summary statistics task", status);
@@ -713,6 +701,35 @@ class StatsTask {
     }
     __qorSSDeleteTask(&task);
     check_ss("summary statistics", status);
+  }
+
+  // zok.stats.merge: a new task holding a's observations followed by b's, from their results alone.
+  static StatsTask merged(const StatsTask& a, const StatsTask& b) {
+    if (a.p_ != b.p_ || a.is_float_ != b.is_float_)
+      throw py::value_error("merge needs tasks of the same number of variables and dtype");
+    StatsTask c(a);
+    for (auto& o : c.outputs_) o.a = py::array::ensure(o.a.attr("copy")());
+    StatsTask other(b);
+    other.outputs_.clear();
+    for (const auto& o : c.outputs_) {
+      const auto found =
+          std::find_if(b.outputs_.begin(), b.outputs_.end(), [&](const Output& ob) { return ob.e == o.e; });
+      if (found == b.outputs_.end())
+        throw py::value_error(std::string("merge: the second task does not hold \"") + o.e->name + "\"");
+      other.outputs_.push_back(*found);
+    }
+    SSTask *ta = nullptr, *tb = nullptr;
+    uint64_t basic = 0, minmax = 0;
+    int32_t status = c.new_output_task(&ta);
+    if (status == 0) status = c.register_outputs(ta, &basic, &minmax);
+    if (status == 0) status = other.new_output_task(&tb);
+    if (status == 0) status = other.register_outputs(tb, &basic, &minmax);
+    if (status == 0)
+      status = c.is_float_ ? _qorsSSMerge(ta, tb, basic | minmax) : _qordSSMerge(ta, tb, basic | minmax);
+    __qorSSDeleteTask(&ta);
+    __qorSSDeleteTask(&tb);
+    check_ss("merge", status);
+    return c;
   }
 
   py::dict result() const {
@@ -735,6 +752,34 @@ class StatsTask {
     bool shown;  // asked for, not only needed
   };
   std::vector<Output> outputs_;
+
+  // A task of p variables and no observations, for registering the outputs.
+  int32_t new_output_task(SSTask** task) const {
+    const int32_t p = p_;
+    return is_float_ ? __qorsSSNewTask(task, &p, nullptr, nullptr, nullptr, nullptr, nullptr, 0)
+                     : __qordSSNewTask(task, &p, nullptr, nullptr, nullptr, nullptr, nullptr, 0);
+  }
+  // Registers every output array, full matrix storage and the weight pair; the estimates go to basic
+  // or minmax by the routine that computes them.
+  int32_t register_outputs(SSTask* task, uint64_t* basic, uint64_t* minmax) {
+    static const int32_t full = ZOK_SS_MATRIX_FULL;
+    auto edit = [&](int64_t id, void* array) {
+      return is_float_ ? __qorsSSEditTask(task, id, static_cast<const float*>(array))
+                       : __qordSSEditTask(task, id, static_cast<const double*>(array));
+    };
+    int32_t status = 0;
+    for (auto& [e, a, shown] : outputs_) {
+      if (status == 0) status = edit(e->id, a.mutable_data());
+      ((e->mask == ZOK_SS_MIN || e->mask == ZOK_SS_MAX) ? *minmax : *basic) |= e->mask;
+    }
+    if (status == 0) status = __qoriSSEditTask(task, ZOK_SS_ID_COV_STORAGE, &full);
+    if (status == 0) status = __qoriSSEditTask(task, ZOK_SS_ID_COR_STORAGE, &full);
+    if (status == 0)
+      status = edit(ZOK_SS_ID_ACCUM_WEIGHTS,
+                    is_float_ ? static_cast<void*>(weights_f_) : static_cast<void*>(weights_d_));
+    return status;
+  }
+
   double weights_d_[2] = {0, 0};
   float weights_f_[2] = {0, 0};
 };
@@ -891,6 +936,9 @@ PYBIND11_MODULE(_zok, m) {
       .def("update", &StatsTask::update, py::arg("x"), py::arg("weights") = py::none(),
            py::arg("rowwise") = true)
       .def("result", &StatsTask::result);
+  stats.def("merge", &StatsTask::merged, py::arg("a"), py::arg("b"),
+            "A new task holding a's observations followed by b's, computed from their results alone (the "
+            "pairwise combination formulas; weights included). b must hold every estimate of a.");
   py::list estimate_names;
   for (const auto& e : kEstimates) estimate_names.append(e.name);
   stats.attr("estimates") = estimate_names;

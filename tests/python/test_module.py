@@ -197,6 +197,19 @@ def test_statistics_equal_numpy():
         zok.stats.summarize(x, estimates=("median-ish",))
 
 
+def test_merged_parts_equal_numpy_on_the_whole():
+    x, w = np.random.default_rng(6).exponential(size=(2, 9000)) + [[1e9], [3.0]], np.linspace(0.5, 2, 9000)
+    tasks = [zok.stats.Task(2, ["mean", "covariance", "max"]) for _ in range(3)]
+    for t, cols in zip(tasks, np.split(np.arange(9000), [1, 4000])):
+        t.update(x[:, cols], w[cols])
+    r = zok.stats.merge(zok.stats.merge(tasks[0], tasks[1]), tasks[2]).result()
+    np.testing.assert_allclose(r["mean"], (x * w).sum(axis=1) / w.sum(), rtol=1e-14)
+    np.testing.assert_allclose(r["covariance"], np.cov(x, aweights=w), rtol=1e-9, atol=1e-9)
+    assert np.array_equal(r["max"], x.max(axis=1)) and np.array_equal(tasks[0].result()["max"], x[:, 0])
+    with pytest.raises(ValueError):
+        zok.stats.merge(tasks[0], zok.stats.Task(2, ["mean"]))
+
+
 def test_search_equals_searchsorted():
     rng = np.random.default_rng(5)
     nodes = np.sort(rng.uniform(0, 1, 1000))
