@@ -1,8 +1,9 @@
-// zok stats: basic and order statistics of the numeric columns of a CSV file as a table, sorted
-// columns, stream quantiles beside exact ones, partial, pooled and group covariance and the repaired
-// correlation, robust mean and covariance and outlier rows; the summary-statistics tour stop (data far
-// from zero, portions, the speed of a large covariance, quantiles and stream quantiles, partial and
-// pooled covariance, a repaired correlation, planted outliers and a chi-square quantile).
+// zok stats: basic and order statistics of the numeric columns of a CSV file as a table (or of its
+// parts merged), sorted columns, stream quantiles beside exact ones, partial, pooled and group
+// covariance and the repaired correlation, robust mean and covariance and outlier rows; the
+// summary-statistics tour stop (data far from zero, portions, merged parts, the speed of a large
+// covariance, quantiles and stream quantiles, partial and pooled covariance, a repaired correlation,
+// planted outliers and a chi-square quantile).
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -184,6 +185,29 @@ struct Results {
   double pair[2] = {0, 0};
 };
 
+// Registers r's arrays (sized by compute) in a task.
+void register_results(SSTask* task, Results* r, const Wanted& want, const int32_t* matrix_storage) {
+  __qordSSEditMoments(task, r->mean.data(), r->raw2.data(), r->raw3.data(), r->raw4.data(), r->c2.data(),
+                      r->c3.data(), r->c4.data());
+  __qordSSEditCovCor(task, nullptr, want.cov ? r->cov.data() : nullptr, matrix_storage,
+                     want.cor ? r->cor.data() : nullptr, matrix_storage);
+  __qordSSEditTask(task, ZOK_SS_ID_SKEWNESS, r->skew.data());
+  __qordSSEditTask(task, ZOK_SS_ID_KURTOSIS, r->kurt.data());
+  __qordSSEditTask(task, ZOK_SS_ID_MIN, r->mn.data());
+  __qordSSEditTask(task, ZOK_SS_ID_MAX, r->mx.data());
+  __qordSSEditTask(task, ZOK_SS_ID_ACCUM_WEIGHTS, r->pair);
+}
+
+uint64_t basic_mask(const Wanted& want) {
+  uint64_t mask = ZOK_SS_MEAN;
+  if (want.var) mask |= ZOK_SS_CENTRAL2;
+  if (want.skew) mask |= ZOK_SS_SKEWNESS | ZOK_SS_CENTRAL2;
+  if (want.kurt) mask |= ZOK_SS_KURTOSIS | ZOK_SS_CENTRAL2;
+  if (want.cov) mask |= ZOK_SS_COV;
+  if (want.cor) mask |= ZOK_SS_COR;
+  return mask;
+}
+
 // Runs the estimators over observations in columns storage (x[i*p + j]).
 int32_t compute(const std::vector<double>& x, const double* w, int32_t p, int32_t n, const Wanted& want,
                 int32_t matrix_storage, Results* r) {
@@ -193,6 +217,7 @@ int32_t compute(const std::vector<double>& x, const double* w, int32_t p, int32_
     a->assign(p, 0.0);
   r->mn.assign(p, INFINITY);
   r->mx.assign(p, -INFINITY);
+  r->pair[0] = r->pair[1] = 0;
   // The matrices grow with the square of the variables: a wide file asking only for means must not
   // pay for them.
   const size_t msize = matrix_storage == ZOK_SS_MATRIX_FULL ? size_t(p) * p : size_t(p) * (p + 1) / 2;
@@ -202,25 +227,65 @@ int32_t compute(const std::vector<double>& x, const double* w, int32_t p, int32_
   SSTask* task = nullptr;
   int32_t status = __qordSSNewTask(&task, &p, &n, &storage, x.data(), w, nullptr, 0);
   if (status != 0) return status;
-  __qordSSEditMoments(task, r->mean.data(), r->raw2.data(), r->raw3.data(), r->raw4.data(), r->c2.data(),
-                      r->c3.data(), r->c4.data());
-  __qordSSEditCovCor(task, nullptr, want.cov ? r->cov.data() : nullptr, &matrix_storage,
-                     want.cor ? r->cor.data() : nullptr, &matrix_storage);
-  __qordSSEditTask(task, ZOK_SS_ID_SKEWNESS, r->skew.data());
-  __qordSSEditTask(task, ZOK_SS_ID_KURTOSIS, r->kurt.data());
-  __qordSSEditTask(task, ZOK_SS_ID_MIN, r->mn.data());
-  __qordSSEditTask(task, ZOK_SS_ID_MAX, r->mx.data());
-  __qordSSEditTask(task, ZOK_SS_ID_ACCUM_WEIGHTS, r->pair);
-  uint64_t mask = ZOK_SS_MEAN;
-  if (want.var) mask |= ZOK_SS_CENTRAL2;
-  if (want.skew) mask |= ZOK_SS_SKEWNESS | ZOK_SS_CENTRAL2;
-  if (want.kurt) mask |= ZOK_SS_KURTOSIS | ZOK_SS_CENTRAL2;
-  if (want.cov) mask |= ZOK_SS_COV;
-  if (want.cor) mask |= ZOK_SS_COR;
-  status = _qordSSBasic(task, mask, ZOK_SS_METHOD_ONEPASS, zok_serv_get_threading_services());
+  register_results(task, r, want, &matrix_storage);
+  status = _qordSSBasic(task, basic_mask(want), ZOK_SS_METHOD_ONEPASS, zok_serv_get_threading_services());
   if (status == 0) status = _qordSSMinmax(task, ZOK_SS_MIN | ZOK_SS_MAX, ZOK_SS_METHOD_ONEPASS);
   __qorSSDeleteTask(&task);
   return status;
+}
+
+// --split K: the observations cut into K parts, each part's results computed alone and merged one after
+// another, beside the one-pass result r; prints the largest difference of every estimate.
+int32_t print_split(const std::vector<double>& x, const double* w, int32_t p, int32_t n, const Wanted& want,
+                    int32_t matrix_storage, const Results& r, int32_t parts) {
+  Results merged, part;
+  const auto t0 = std::chrono::steady_clock::now();
+  double merging = 0;
+  int32_t status = 0;
+  for (int32_t k = 0; k < parts && status == 0; ++k) {
+    const int32_t i0 = static_cast<int32_t>(int64_t(n) * k / parts),
+                  i1 = static_cast<int32_t>(int64_t(n) * (k + 1) / parts);
+    const std::vector<double> slice(x.begin() + int64_t(i0) * p, x.begin() + int64_t(i1) * p);
+    status = compute(slice, w == nullptr ? nullptr : w + i0, p, i1 - i0, want, matrix_storage,
+                     k == 0 ? &merged : &part);
+    if (status != 0 || k == 0) continue;
+    const auto m0 = std::chrono::steady_clock::now();
+    SSTask *a = nullptr, *b = nullptr;
+    __qordSSNewTask(&a, &p, nullptr, nullptr, nullptr, nullptr, nullptr, 0);
+    __qordSSNewTask(&b, &p, nullptr, nullptr, nullptr, nullptr, nullptr, 0);
+    register_results(a, &merged, want, &matrix_storage);
+    register_results(b, &part, want, &matrix_storage);
+    status = _qordSSMerge(a, b, basic_mask(want) | ZOK_SS_MIN | ZOK_SS_MAX);
+    __qorSSDeleteTask(&a);
+    __qorSSDeleteTask(&b);
+    merging += std::chrono::duration<double>(std::chrono::steady_clock::now() - m0).count();
+  }
+  if (status != 0) return status;
+  const double total = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  std::printf(
+      "\n%d parts merged, against one pass: largest difference relative to each estimate's largest "
+      "magnitude\n ",
+      parts);
+  auto show = [&](const char* name, const std::vector<double>& got, const std::vector<double>& one) {
+    double scale = 0, diff = 0;
+    for (size_t i = 0; i < one.size(); ++i) {
+      scale = std::max(scale, std::fabs(one[i]));
+      diff = std::max(diff, std::fabs(got[i] - one[i]));
+    }
+    if (!one.empty()) std::printf(" %s %.2g", name, scale > 0 ? diff / scale : diff);
+  };
+  show("weight", {merged.pair[0]}, {r.pair[0]});
+  show("mean", merged.mean, r.mean);
+  if (want.var) show("variance", merged.c2, r.c2);
+  if (want.skew) show("skewness", merged.skew, r.skew);
+  if (want.kurt) show("kurtosis", merged.kurt, r.kurt);
+  if (want.cov) show("covariance", merged.cov, r.cov);
+  if (want.cor) show("correlation", merged.cor, r.cor);
+  show("min", merged.mn, r.mn);
+  show("max", merged.mx, r.mx);
+  std::printf("\n  parts and merges %.3f ms, of which the %d merges %.3f ms\n", total * 1e3, parts - 1,
+              merging * 1e3);
+  return 0;
 }
 
 void print_matrix(const char* title, const std::vector<std::string>& names, const std::vector<double>& m,
@@ -601,6 +666,8 @@ int usage() {
   std::fprintf(
       stderr,
       "usage: zok stats FILE.csv [--weights COL] [--estimates LIST] [--orders Q1,Q2,...] [--packed]\n"
+      "       zok stats FILE.csv [--weights COL] [--estimates LIST] --split K   (K parts merged, beside one "
+      "pass)\n"
       "       zok stats FILE.csv --sort\n"
       "       zok stats FILE.csv --stream EPS [--orders Q1,Q2,...]\n"
       "       zok stats FILE.csv --estimates partial-cov,partial-cor --given COLS\n"
@@ -626,6 +693,7 @@ int run_stats(int argc, char** argv) {
   Wanted want;
   bool packed = false, sort = false;
   double eps = 0, alpha = NAN, imputations = 5;
+  int32_t parts = 0;
   std::vector<double> orders = {0.05, 0.25, 0.5, 0.75, 0.95};
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--weights") == 0 && i + 1 < argc) {
@@ -645,6 +713,10 @@ int run_stats(int argc, char** argv) {
     } else if (std::strcmp(argv[i], "--imputations") == 0 && i + 1 < argc) {
       if (!parse_number(argv[++i], &imputations) || !(imputations >= 1 && imputations <= 1000))
         return usage();
+    } else if (std::strcmp(argv[i], "--split") == 0 && i + 1 < argc) {
+      double k = 0;
+      if (!parse_number(argv[++i], &k) || !(k >= 1 && k <= 1e6 && k == std::floor(k))) return usage();
+      parts = static_cast<int32_t>(k);
     } else if (std::strcmp(argv[i], "--sort") == 0) {
       sort = true;
     } else if (std::strcmp(argv[i], "--stream") == 0 && i + 1 < argc) {
@@ -707,6 +779,8 @@ int run_stats(int argc, char** argv) {
         for (int32_t j = 0; j < p; ++j) x[static_cast<size_t>(i) * p + j] = table.columns[j][i];
       status = compute(x, w.empty() ? nullptr : w.data(), p, n, want, storage, &r);
       if (status == 0) print_results(table.names, r, want, storage);
+      if (status == 0 && parts > 0)
+        status = print_split(x, w.empty() ? nullptr : w.data(), p, n, want, storage, r, std::min(parts, n));
     }
     if (status == 0 && want.order()) status = print_order_stats(table, want, orders);
     if (status == 0 && (want.partial() || want.repaired_cor))
@@ -959,6 +1033,11 @@ void tour_stats() {
     __qorSSDeleteTask(&task);
   }
   std::printf("  two halves: covariance(a, 0.6a+0.8e) %.15g vs one call %.15g\n", cov[1], r.cov[1]);
+  // Parts computed alone, as threads, processes or machines would, and only their results merged.
+  print_split(x, nullptr, p, n, Wanted{}, ZOK_SS_MATRIX_FULL, r, 4);
+  std::printf(
+      "  expected: about 1e-9 for the central moments: the parts' means near 1e9 and 2e9 are rounded to "
+      "doubles\n");
 
   zok::app::tour_heading("summary statistics: speed of mean, variance and covariance");
   const int32_t pb = 10, nb = 1000000;
@@ -977,7 +1056,8 @@ void tour_stats() {
 
 const bool kRegistered = zok::app::register_command(
     {"stats",
-     "stats FILE.csv [--weights COL] [--estimates LIST] [--orders Q,..] [--packed] [--sort] [--stream EPS]"
+     "stats FILE.csv [--weights COL] [--estimates LIST] [--orders Q,..] [--packed] [--sort] [--stream EPS] "
+     "[--split K]"
      "   moments, covariance, quantiles, deviations, sorted columns, stream quantiles",
      run_stats, tour_stats, 200});
 
