@@ -732,6 +732,33 @@ class StatsTask {
     return c;
   }
 
+  // Pickling, so that tasks travel between processes (mpi4py's comm.reduce with zok.stats.merge): the
+  // estimates asked for, the dtype, every array and the weight pair.
+  py::tuple state() const {
+    py::list names, arrays;
+    for (const auto& o : outputs_) {
+      if (o.shown) names.append(o.e->name);
+      arrays.append(o.a.attr("copy")());
+    }
+    const double w0 = is_float_ ? weights_f_[0] : weights_d_[0],
+                 w1 = is_float_ ? weights_f_[1] : weights_d_[1];
+    return py::make_tuple(p_, names, is_float_, arrays, w0, w1);
+  }
+  static StatsTask from_state(const py::tuple& s) {
+    const bool is_float = s[2].cast<bool>();
+    StatsTask t(s[0].cast<int32_t>(), s[1].cast<std::vector<std::string>>(),
+                is_float ? py::dtype::of<float>() : py::dtype::of<double>());
+    const py::list arrays = s[3];
+    if (arrays.size() != t.outputs_.size()) throw py::value_error("not the state of a statistics task");
+    for (size_t i = 0; i < t.outputs_.size(); ++i)
+      t.outputs_[i].a = py::array::ensure(arrays[i].attr("copy")());
+    t.weights_d_[0] = s[4].cast<double>();
+    t.weights_d_[1] = s[5].cast<double>();
+    t.weights_f_[0] = static_cast<float>(t.weights_d_[0]);
+    t.weights_f_[1] = static_cast<float>(t.weights_d_[1]);
+    return t;
+  }
+
   py::dict result() const {
     py::dict d;
     for (const auto& [e, a, shown] : outputs_) {
@@ -935,7 +962,9 @@ PYBIND11_MODULE(_zok, m) {
            py::arg("dtype") = py::dtype::of<double>())
       .def("update", &StatsTask::update, py::arg("x"), py::arg("weights") = py::none(),
            py::arg("rowwise") = true)
-      .def("result", &StatsTask::result);
+      .def("result", &StatsTask::result)
+      .def(py::pickle([](const StatsTask& t) { return t.state(); },
+                      [](const py::tuple& s) { return StatsTask::from_state(s); }));
   stats.def("merge", &StatsTask::merged, py::arg("a"), py::arg("b"),
             "A new task holding a's observations followed by b's, computed from their results alone (the "
             "pairwise combination formulas; weights included). b must hold every estimate of a.");
