@@ -65,6 +65,11 @@ ZOK_LOOP(div, x / y)
 ZOK_LOOP(sqr, x* x)
 ZOK_LOOP(inv, T(1) / x)
 ZOK_LOOP(abs, std::fabs(x))
+// Rounding with the direction in the instruction (the compiler's round instructions, vectorised).
+ZOK_LOOP(floor, std::floor(x))
+ZOK_LOOP(ceil, std::ceil(x))
+ZOK_LOOP(trunc, std::trunc(x))
+ZOK_LOOP(rint, std::rint(x))
 #undef ZOK_LOOP
 
 // glibc called per element; the volatile pointer keeps the compiler from inlining a round
