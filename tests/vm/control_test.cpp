@@ -7,7 +7,6 @@
 
 #include <cmath>
 #include <limits>
-#include <type_traits>
 #include <vector>
 
 #include "tests/vm/vm_test_support.h"
@@ -152,46 +151,6 @@ TEST_P(ControlTest, CallersFlagsComeBackExactly) {
       return _mm_getcsr();
     });
     EXPECT_EQ(after, c.caller) << zok::vm::info(c.fn).name;
-  }
-}
-
-// The rounding kernels carry their direction in the instruction: under any rounding of the caller
-// they equal the C library's functions (computed here under nearest).
-TEST_P(ControlTest, RoundingKernelsIgnoreTheCallersDirection) {
-  std::vector<double> a;
-  for (double x : {0.5, 1.5, 2.5, 1e-3, 0.999999, 7.25, 1e7 + 0.5, 4503599627370495.5, 3e30, 1e-310})
-    for (double s : {1.0, -1.0}) a.push_back(s * x);
-  const int n = static_cast<int>(a.size());
-  const std::vector<float> af(a.begin(), a.end());
-  for (unsigned dir : {0x0000u, 0x2000u, 0x4000u, 0x6000u}) {
-    std::vector<float> rf(n), rf2(n);
-    std::vector<double> rd(n), rd2(n);
-    auto run = [&](Fn fn, auto& r, auto& r2) {
-      const Csr csr(0x1F80 | dir);
-      if (zok::vm::info(fn).type == 's') {
-        zok::test::call<float>(zok::test::kernel<void*>(GetParam(), fn, zok::vm::kHA),
-                               zok::vm::info(fn).shape, n, af.data(), af.data(),
-                               reinterpret_cast<float*>(r.data()), reinterpret_cast<float*>(r2.data()));
-      } else {
-        zok::test::call<double>(zok::test::kernel<void*>(GetParam(), fn, zok::vm::kHA),
-                                zok::vm::info(fn).shape, n, a.data(), a.data(),
-                                reinterpret_cast<double*>(r.data()), reinterpret_cast<double*>(r2.data()));
-      }
-    };
-    auto expect = [&](const char* what, auto& r, auto oracle) {
-      for (int i = 0; i < n; ++i) {
-        const auto x = static_cast<std::decay_t<decltype(r[0])>>(a[i]);
-        EXPECT_TRUE(same_value(r[i], oracle(x)))
-            << what << " of " << x << " under rounding 0x" << std::hex << dir;
-      }
-    };
-    auto whole = [](auto x) { return std::trunc(x); };
-    auto frac = [](auto x) { return std::copysign(x - std::trunc(x), x); };
-    run(Fn::sFloor, rf, rf2), expect("sFloor", rf, [](float x) { return std::floor(x); });
-    run(Fn::sCeil, rf, rf2), expect("sCeil", rf, [](float x) { return std::ceil(x); });
-    run(Fn::sTrunc, rf, rf2), expect("sTrunc", rf, whole);
-    run(Fn::sModf, rf, rf2), expect("sModf", rf, whole), expect("sModf fraction", rf2, frac);
-    run(Fn::dModf, rd, rd2), expect("dModf", rd, whole), expect("dModf fraction", rd2, frac);
   }
 }
 
