@@ -313,6 +313,32 @@ void loop_inv_sqrt_d(int n, const double* a, const double*, double* r) {
   vector_loop<double, ZOK_VD>([](ZOK_VD x) { return 1.0 / ZOK_SQRT_D(x); },
                               [](double x) { return 1.0 / std::sqrt(x); }, n, a, r);
 }
+// Plain vector rounding loops with the direction in the instruction (the compiler does not
+// vectorise std::floor and its kin): what the rounding kernels are measured against.
+#if ZOK_ISA_LEVEL == 1
+#define ZOK_ROUND_F(x, m) _mm_round_ps(x, m)
+#define ZOK_ROUND_D(x, m) _mm_round_pd(x, m)
+#elif ZOK_ISA_LEVEL == 2
+#define ZOK_ROUND_F(x, m) _mm256_round_ps(x, m)
+#define ZOK_ROUND_D(x, m) _mm256_round_pd(x, m)
+#else
+#define ZOK_ROUND_F(x, m) _mm512_roundscale_ps(x, m)
+#define ZOK_ROUND_D(x, m) _mm512_roundscale_pd(x, m)
+#endif
+#define ZOK_ROUND_LOOP(name, mode)                                               \
+  void loop_##name##_f(int n, const float* a, const float*, float* r) {          \
+    vector_loop<float, ZOK_VF>([](ZOK_VF x) { return ZOK_ROUND_F(x, mode); },    \
+                               [](float x) { return std::name(x); }, n, a, r);   \
+  }                                                                              \
+  void loop_##name##_d(int n, const double* a, const double*, double* r) {       \
+    vector_loop<double, ZOK_VD>([](ZOK_VD x) { return ZOK_ROUND_D(x, mode); },   \
+                                [](double x) { return std::name(x); }, n, a, r); \
+  }
+ZOK_ROUND_LOOP(floor, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC)
+ZOK_ROUND_LOOP(ceil, _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC)
+ZOK_ROUND_LOOP(trunc, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC)
+ZOK_ROUND_LOOP(rint, _MM_FROUND_CUR_DIRECTION)
+#undef ZOK_ROUND_LOOP
 
 #define ZOK_ROOT_BASE(name)                                                                                 \
   void sleef10_##name##_f(int n, const float* a, const float*, float* r) {                                  \

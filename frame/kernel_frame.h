@@ -16,17 +16,20 @@ namespace zok::ZOK_ISA_NS {
 // Sets the kernel's rounding direction, masks every floating-point exception (a caller that unmasks
 // them gets results, statuses and reports, never a trap) and, when the mode word's denormal field is
 // exactly 0x280000, sets flush-to-zero and denormals-are-zero. The caller's whole MXCSR comes back at
-// exit, so exception flags raised inside the kernel do not reach it.
+// exit, so exception flags raised inside the kernel do not reach it. Reading MXCSR costs far less
+// than writing it, so it is written only where it differs: on entry when the control must change,
+// at exit when the control changed or the kernel raised a flag the caller's word did not hold.
 class FpControl {
  public:
   explicit FpControl(vm::Round round) : saved_(_mm_getcsr()) {
     constexpr uint32_t kControl = 0xE040u | kExceptionMasks;
-    const uint32_t mode = vm::current_mode(vm::thread_state());
     uint32_t wanted = static_cast<uint32_t>(round) | kExceptionMasks;
-    if ((mode & ZOK_VM_DENORMAL_MASK) == ZOK_VM_FTZDAZ_ON) wanted |= 0x8040u;
+    if ((vm::current_mode(vm::thread_state()) & ZOK_VM_DENORMAL_MASK) == ZOK_VM_FTZDAZ_ON) wanted |= 0x8040u;
     if ((saved_ & kControl) != wanted) _mm_setcsr((saved_ & ~kControl) | wanted);
   }
-  ~FpControl() { _mm_setcsr(saved_); }
+  ~FpControl() {
+    if (_mm_getcsr() != saved_) _mm_setcsr(saved_);
+  }
   FpControl(const FpControl&) = delete;
   FpControl& operator=(const FpControl&) = delete;
 
@@ -86,8 +89,9 @@ enum class Check { kNone, kRedoBlock, kFixLanes };
 // and may set (defaults in brackets):
 //   kCheck [kFixLanes]; kUnroll, vectors per block [1]; kX87 [false]: the kernel runs inside an
 //     X87Control (extended-precision scalar routines);
-//   kTailScratch [false]: the tail shorter than a block goes through whole vectors and a scratch
-//     vector padded with the tail's first element (any special lane sends the tail to scalar);
+//   kTailScratch [false]: the tail shorter than a block goes through whole vectors and one partial
+//     vector whose lanes past the end repeat the tail's first element, so they raise no flag of
+//     their own (any special lane sends that part of the tail to scalar);
 //   kTailGroup [0]: the tail goes in groups of min(kTailGroup, lanes), padded with kPad, only the
 //     special lanes through the scalar path; with kAlignHead the elements before the first 16-byte
 //     boundary of the arguments go first, as one such group.
@@ -130,6 +134,29 @@ inline void fix_group(int i, int count, const T* a, T* r) {
   for (int j = 0; j < count; ++j) r[i + j] = out[j];
 }
 
+// A block of kUnroll vectors from i with lanes outside the fast path (special[u] per vector), as the
+// policy's kCheck says. Out of line, so that the loop over ordinary blocks sets up no scratch.
+template <typename K, typename T>
+[[gnu::noinline]] void unary_special_block(int i, const T* a, T* r, const unsigned* special) {
+  using V = Vec<T>;
+  constexpr int W = V::kLanes, U = unroll_of<K>(), B = W * U;
+  if constexpr (check_of<K>() == Check::kRedoBlock) {
+    for (int j = 0; j < B; ++j) K::scalar(i + j, a, r);
+  } else {
+    // The block goes through scratch: with r == a, storing it first would overwrite the arguments
+    // the scalar path still has to read (none of this block's elements is stored yet).
+    alignas(64) T out[B];
+    for (int u = 0; u < U; ++u) storeu(out + u * W, K::vec(loadu(a + i + u * W)));
+    for (int u = 0; u < U; ++u)
+      for (unsigned m = special[u]; m != 0; m &= m - 1) {
+        const int j = u * W + __builtin_ctz(m);
+        K::scalar(i + j, a, r);
+        out[j] = r[i + j];  // a callback's replacement stands
+      }
+    for (int j = 0; j < B; ++j) r[i + j] = out[j];
+  }
+}
+
 // Blocks of kUnroll vectors of one argument; see the policy settings above for heads and tails.
 template <typename K, typename T>
 inline void unary_loop(int n, const T* a, T* r) {
@@ -154,21 +181,7 @@ inline void unary_loop(int n, const T* a, T* r) {
       unsigned special[U], any = 0;
       for (int u = 0; u < U; ++u) any |= special[u] = K::special(x[u]);
       if (any != 0) {
-        if constexpr (kCheck == Check::kRedoBlock) {
-          for (int j = 0; j < B; ++j) K::scalar(i + j, a, r);
-        } else {
-          // The block goes through scratch: with r == a, storing it first would overwrite the
-          // arguments the scalar path still has to read.
-          alignas(64) T out[B];
-          for (int u = 0; u < U; ++u) storeu(out + u * W, K::vec(x[u]));
-          for (int u = 0; u < U; ++u)
-            for (unsigned m = special[u]; m != 0; m &= m - 1) {
-              const int j = u * W + __builtin_ctz(m);
-              K::scalar(i + j, a, r);
-              out[j] = r[i + j];  // a callback's replacement stands
-            }
-          for (int j = 0; j < B; ++j) r[i + j] = out[j];
-        }
+        unary_special_block<K>(i, a, r, special);
         continue;
       }
     }
@@ -190,23 +203,60 @@ inline void unary_loop(int n, const T* a, T* r) {
       storeu(r + i, K::vec(x));
     }
     if (i == n) return;
-    alignas(64) T in[W], out[W];
-    const int left = n - i;
-    for (int j = 0; j < W; ++j) in[j] = a[i + (j < left ? j : 0)];
-    const V x = loadu(in);
+    const V x = load_part(a + i, n - i);
     bool fast = true;
     if constexpr (kCheck != Check::kNone) fast = K::special(x) == 0;
     if (fast) {
-      storeu(out, K::vec(x));
-      for (int j = 0; j < left; ++j) r[i + j] = out[j];
+      store_part(r + i, n - i, K::vec(x));
       return;
     }
   }
   for (; i < n; ++i) K::scalar(i, a, r);
 }
 
+// The second argument's vector at i (a broadcast value, or loaded), and its partial vector.
+template <bool kByValue, typename V, typename B2>
+inline V second_at(B2 b, V vb, int i) {
+  if constexpr (kByValue) {
+    return vb;
+  } else {
+    return loadu(b + i);
+  }
+}
+template <bool kByValue, typename V, typename B2>
+inline V second_part(B2 b, V vb, int i, int count) {
+  if constexpr (kByValue) {
+    return vb;
+  } else {
+    return load_part(b + i, count);
+  }
+}
+
+// As unary_special_block, for two arguments.
+template <typename K, typename T, bool kByValue, typename B2>
+[[gnu::noinline]] void binary_special_block(int i, const T* a, B2 b, T* r, const unsigned* special) {
+  using V = Vec<T>;
+  constexpr int W = V::kLanes, U = unroll_of<K>(), B = W * U;
+  if constexpr (check_of<K>() == Check::kRedoBlock) {
+    for (int j = 0; j < B; ++j) K::scalar(i + j, a, b, r);
+  } else {
+    V vb{};
+    if constexpr (kByValue) vb = splat<V>(b);
+    alignas(64) T out[B];
+    for (int u = 0; u < U; ++u)
+      storeu(out + u * W, K::vec(loadu(a + i + u * W), second_at<kByValue>(b, vb, i + u * W)));
+    for (int u = 0; u < U; ++u)
+      for (unsigned m = special[u]; m != 0; m &= m - 1) {
+        const int j = u * W + __builtin_ctz(m);
+        K::scalar(i + j, a, b, r);
+        out[j] = r[i + j];
+      }
+    for (int j = 0; j < B; ++j) r[i + j] = out[j];
+  }
+}
+
 // Two arrays, or one array against one value b broadcast to every lane (kByValue: the policy's
-// scalar path takes b by value). The tail goes element by element through the scalar path.
+// scalar path takes b by value). Tails as in unary_loop (kTailScratch) or element by element.
 template <typename K, typename T, bool kByValue, typename B2>
 inline void binary_loop_of(int n, const T* a, B2 b, T* r) {
   using V = Vec<T>;
@@ -219,33 +269,38 @@ inline void binary_loop_of(int n, const T* a, B2 b, T* r) {
     V x[U], y[U];
     for (int u = 0; u < U; ++u) {
       x[u] = loadu(a + i + u * W);
-      if constexpr (kByValue) {
-        y[u] = vb;
-      } else {
-        y[u] = loadu(b + i + u * W);
-      }
+      y[u] = second_at<kByValue>(b, vb, i + u * W);
     }
     if constexpr (kCheck != Check::kNone) {
       unsigned special[U], any = 0;
       for (int u = 0; u < U; ++u) any |= special[u] = K::special(x[u], y[u]);
       if (any != 0) {
-        if constexpr (kCheck == Check::kRedoBlock) {
-          for (int j = 0; j < B; ++j) K::scalar(i + j, a, b, r);
-        } else {
-          alignas(64) T out[B];
-          for (int u = 0; u < U; ++u) storeu(out + u * W, K::vec(x[u], y[u]));
-          for (int u = 0; u < U; ++u)
-            for (unsigned m = special[u]; m != 0; m &= m - 1) {
-              const int j = u * W + __builtin_ctz(m);
-              K::scalar(i + j, a, b, r);
-              out[j] = r[i + j];
-            }
-          for (int j = 0; j < B; ++j) r[i + j] = out[j];
-        }
+        binary_special_block<K, T, kByValue>(i, a, b, r, special);
         continue;
       }
     }
     for (int u = 0; u < U; ++u) storeu(r + i + u * W, K::vec(x[u], y[u]));
+  }
+  if (i == n) return;
+  if constexpr (tail_scratch_of<K>()) {
+    for (; i + W <= n; i += W) {
+      const V x = loadu(a + i), y = second_at<kByValue>(b, vb, i);
+      if constexpr (kCheck != Check::kNone) {
+        if (K::special(x, y) != 0) {
+          for (int j = 0; j < W; ++j) K::scalar(i + j, a, b, r);
+          continue;
+        }
+      }
+      storeu(r + i, K::vec(x, y));
+    }
+    if (i == n) return;
+    const V x = load_part(a + i, n - i), y = second_part<kByValue>(b, vb, i, n - i);
+    bool fast = true;
+    if constexpr (kCheck != Check::kNone) fast = K::special(x, y) == 0;
+    if (fast) {
+      store_part(r + i, n - i, K::vec(x, y));
+      return;
+    }
   }
   for (; i < n; ++i) K::scalar(i, a, b, r);
 }
@@ -307,8 +362,8 @@ inline void two_result_loop(int n, const T* a, T* r1, T* r2) {
   for (; i < n; ++i) K::scalar(i, a, r1, r2);
 }
 
-// f over two arrays with no special lanes, kUnroll vectors at a time; the tail through f on lane 0
-// of broadcasts. For computations closed over by-value arguments (LinearFrac's four scalars).
+// f over two arrays with no special lanes, kUnroll vectors at a time; the tail in whole vectors and
+// one partial vector. For computations closed over by-value arguments (LinearFrac's four scalars).
 template <int kUnroll, typename T, typename F>
 inline void map_loop(int n, const T* a, const T* b, T* r, F f) {
   using V = Vec<T>;
@@ -319,7 +374,8 @@ inline void map_loop(int n, const T* a, const T* b, T* r, F f) {
     for (int u = 0; u < kUnroll; ++u) y[u] = f(loadu(a + i + u * W), loadu(b + i + u * W));
     for (int u = 0; u < kUnroll; ++u) storeu(r + i + u * W, y[u]);
   }
-  for (; i < n; ++i) r[i] = lane0(f(splat<V>(a[i]), splat<V>(b[i])));
+  for (; i + W <= n; i += W) storeu(r + i, f(loadu(a + i), loadu(b + i)));
+  if (i < n) store_part(r + i, n - i, f(load_part(a + i, n - i), load_part(b + i, n - i)));
 }
 
 // Evaluates a policy's vector computation on one element (lane 0 of a broadcast), so the scalar

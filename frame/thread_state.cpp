@@ -29,6 +29,7 @@ int g_heap_lock = 0;
 
 // Runs at thread exit with the thread's record (the key's value is already cleared).
 void release_record(void* record) {
+  if (t_record == record) t_record = nullptr;
   if (PrivateHeap* heap = g_heap.load(std::memory_order_acquire)) heap_free(heap, record);
 }
 
@@ -137,22 +138,20 @@ std::optional<uint32_t> parse_mode_option(const char* buf) {
   }
 }
 
-ThreadState* thread_state() {
+constinit thread_local ThreadState* t_record = nullptr;
+
+ThreadState* attach_thread_state() {
   uint32_t slot = g_slot.load(std::memory_order_acquire);
-  if (slot != kNoSlot) {
-    if (void* p = pthread_getspecific(slot)) return static_cast<ThreadState*>(p);
-  } else if (!ensure_slot()) {
-    fail_state();
-  }
+  if (slot == kNoSlot && !ensure_slot()) fail_state();
   slot = g_slot.load(std::memory_order_acquire);
-  if (void* p = pthread_getspecific(slot)) return static_cast<ThreadState*>(p);
-  ThreadState* ts = attach_record(slot);
+  auto* ts = static_cast<ThreadState*>(pthread_getspecific(slot));
+  if (ts == nullptr) ts = attach_record(slot);
   if (ts == nullptr) fail_state();
+  t_record = ts;
   return ts;
 }
 
-uint32_t current_mode(ThreadState* ts) {
-  if (ts->mode != 0) return ts->mode;
+uint32_t read_mode_option(ThreadState* ts) {
   char buf[kModeOptionBufferSize];
   std::optional<uint32_t> parsed;
   if (zok_serv_getenv(kModeVariable, buf, sizeof buf) >= 1) parsed = parse_mode_option(buf);
@@ -201,6 +200,7 @@ __attribute__((destructor)) void on_unload() {
   PrivateHeap* heap = g_heap.load(std::memory_order_acquire);
   if (void* p = pthread_getspecific(slot)) {
     pthread_setspecific(slot, nullptr);
+    if (t_record == p) t_record = nullptr;
     heap_free(heap, p);
   }
   // Deleting the key keeps exiting threads from calling into unmapped code after an unload.

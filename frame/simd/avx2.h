@@ -33,6 +33,20 @@ inline VF loadu(const float* p) { return {_mm256_loadu_ps(p)}; }
 inline VD loadu(const double* p) { return {_mm256_loadu_pd(p)}; }
 inline void storeu(float* p, VF x) { _mm256_storeu_ps(p, x.v); }
 inline void storeu(double* p, VD x) { _mm256_storeu_pd(p, x.v); }
+// Partial vectors, 0 < count < lanes: load_part reads p[0, count) and repeats p[0] in the other
+// lanes; store_part writes lanes [0, count). Masked moves never touch the lanes past count.
+inline __m256i lanes_below(int count, float) { return _mm256_cmpgt_epi32(_mm256_set1_epi32(count), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)); }
+inline __m256i lanes_below(int count, double) { return _mm256_cmpgt_epi64(_mm256_set1_epi64x(count), _mm256_setr_epi64x(0, 1, 2, 3)); }
+inline VF load_part(const float* p, int count) {
+  const __m256i m = lanes_below(count, 0.0f);
+  return {_mm256_blendv_ps(_mm256_set1_ps(*p), _mm256_maskload_ps(p, m), _mm256_castsi256_ps(m))};
+}
+inline VD load_part(const double* p, int count) {
+  const __m256i m = lanes_below(count, 0.0);
+  return {_mm256_blendv_pd(_mm256_set1_pd(*p), _mm256_maskload_pd(p, m), _mm256_castsi256_pd(m))};
+}
+inline void store_part(float* p, int count, VF x) { _mm256_maskstore_ps(p, lanes_below(count, 0.0f), x.v); }
+inline void store_part(double* p, int count, VD x) { _mm256_maskstore_pd(p, lanes_below(count, 0.0), x.v); }
 
 inline VF operator+(VF a, VF b) { return {_mm256_add_ps(a.v, b.v)}; }
 inline VF operator-(VF a, VF b) { return {_mm256_sub_ps(a.v, b.v)}; }

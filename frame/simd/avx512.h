@@ -34,6 +34,16 @@ inline VF loadu(const float* p) { return {_mm512_loadu_ps(p)}; }
 inline VD loadu(const double* p) { return {_mm512_loadu_pd(p)}; }
 inline void storeu(float* p, VF x) { _mm512_storeu_ps(p, x.v); }
 inline void storeu(double* p, VD x) { _mm512_storeu_pd(p, x.v); }
+// Partial vectors, 0 < count < lanes: load_part reads p[0, count) and repeats p[0] in the other
+// lanes; store_part writes lanes [0, count). Masked moves never touch the lanes past count.
+inline VF load_part(const float* p, int count) {
+  return {_mm512_mask_loadu_ps(_mm512_set1_ps(*p), static_cast<__mmask16>((1u << count) - 1), p)};
+}
+inline VD load_part(const double* p, int count) {
+  return {_mm512_mask_loadu_pd(_mm512_set1_pd(*p), static_cast<__mmask8>((1u << count) - 1), p)};
+}
+inline void store_part(float* p, int count, VF x) { _mm512_mask_storeu_ps(p, static_cast<__mmask16>((1u << count) - 1), x.v); }
+inline void store_part(double* p, int count, VD x) { _mm512_mask_storeu_pd(p, static_cast<__mmask8>((1u << count) - 1), x.v); }
 
 inline VF operator+(VF a, VF b) { return {_mm512_add_ps(a.v, b.v)}; }
 inline VF operator-(VF a, VF b) { return {_mm512_sub_ps(a.v, b.v)}; }

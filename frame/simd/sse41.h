@@ -34,6 +34,20 @@ inline VF loadu(const float* p) { return {_mm_loadu_ps(p)}; }
 inline VD loadu(const double* p) { return {_mm_loadu_pd(p)}; }
 inline void storeu(float* p, VF x) { _mm_storeu_ps(p, x.v); }
 inline void storeu(double* p, VD x) { _mm_storeu_pd(p, x.v); }
+// Partial vectors, 0 < count < lanes: load_part reads p[0, count) and repeats p[0] in the other
+// lanes; store_part writes lanes [0, count). Through a scratch vector (no masked moves here).
+inline VF load_part(const float* p, int count) {
+  alignas(16) float t[4];
+  for (int j = 0; j < 4; ++j) t[j] = p[j < count ? j : 0];
+  return {_mm_load_ps(t)};
+}
+inline VD load_part(const double* p, int) { return {_mm_set1_pd(*p)}; }
+inline void store_part(float* p, int count, VF x) {
+  alignas(16) float t[4];
+  _mm_store_ps(t, x.v);
+  for (int j = 0; j < count; ++j) p[j] = t[j];
+}
+inline void store_part(double* p, int, VD x) { _mm_store_sd(p, x.v); }
 
 inline VF operator+(VF a, VF b) { return {_mm_add_ps(a.v, b.v)}; }
 inline VF operator-(VF a, VF b) { return {_mm_sub_ps(a.v, b.v)}; }

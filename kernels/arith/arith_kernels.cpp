@@ -29,7 +29,7 @@ inline unsigned outside_rcp_range(V x) {
 struct NoCheck {
   static constexpr Check kCheck = Check::kNone;
   static constexpr int kUnroll = 4;
-  static constexpr bool kTailScratch = false;
+  static constexpr bool kTailScratch = true;
 };
 
 template <typename T>
@@ -86,7 +86,7 @@ template <Fn kFn, typename T, bool kReportNan>
 struct DivExactK {
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = 4;
-  static constexpr bool kTailScratch = false;
+  static constexpr bool kTailScratch = true;
   template <class V>
   static V vec(V a, V b) {
     return a / b;
@@ -114,7 +114,7 @@ template <Fn kFn, typename T>
 struct DivRecipK {
   static constexpr Check kCheck = Check::kRedoBlock;
   static constexpr int kUnroll = 2;
-  static constexpr bool kTailScratch = false;
+  static constexpr bool kTailScratch = true;
   template <class V>
   static V vec(V a, V b) {
     return recip_quotient(a, b);
@@ -140,7 +140,7 @@ template <Fn kFn, typename T, bool kExact, bool kReport>
 struct InvK {
   static constexpr Check kCheck = kExact ? Check::kFixLanes : Check::kRedoBlock;
   static constexpr int kUnroll = 2;
-  static constexpr bool kTailScratch = false;
+  static constexpr bool kTailScratch = true;
   template <class V>
   static V vec(V a) {
     if constexpr (kExact) {
@@ -198,7 +198,7 @@ template <typename T>
 struct FracK {
   static constexpr Check kCheck = Check::kRedoBlock;
   static constexpr int kUnroll = 2;
-  static constexpr bool kTailScratch = false;
+  static constexpr bool kTailScratch = true;
   template <class V>
   static V vec(V a) {
     return or_sign(a - round<ZOK_RND_TRUNC>(a), a);
@@ -221,13 +221,12 @@ struct FracK {
   }
 };
 
-// Modf runs with rounding toward zero, so (m + 2^p) - 2^p truncates m = |a| <= 2^p exactly
-// (p = 23 for float, 52 for double).
+// The whole part of m = |a| is truncated by the instruction's own rounding, so the kernel runs under
+// any rounding direction; m - t is exact.
 template <typename T, typename V>
 inline void modf_split(V a, V& whole, V& frac) {
   const V m = abs(a);
-  const V big = splat<V>(Limits<T>::kIntegral);
-  const V t = (m + big) - big;
+  const V t = round<ZOK_RND_TRUNC>(m);
   whole = or_sign(t, a);
   frac = or_sign(m - t, a);
 }

@@ -2,6 +2,7 @@
 // unloaded; failure to provide one ends the process with message 760 and exit code 3.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <barrier>
@@ -44,6 +45,32 @@ TEST(ThreadRecord, MadeOnFirstUseAndFreedAtThreadExit) {
   EXPECT_EQ(std::set<const void*>(records.begin(), records.end()).size(), size_t{kThreads});
   sync.arrive_and_wait();
   for (auto& th : threads) th.join();
+  EXPECT_EQ(live_thread_records(), before);
+}
+
+// A thread-exit destructor that runs after the thread's record was freed gets a new, cleared record
+// (default mode, no callback), never the freed one.
+TEST(ThreadRecord, CallsAfterTheRecordIsFreedGetANewOne) {
+  ModeOption env(nullptr);
+  (void)_yubGetMode();  // the library's key exists before the test's, so its destructor runs first
+  static std::atomic<uint32_t> mode{0};
+  static std::atomic<bool> callback{true};
+  pthread_key_t late;
+  ASSERT_EQ(pthread_key_create(&late,
+                               [](void*) {
+                                 mode = _yubGetMode();
+                                 callback = _yubGetErrorCallBack() != nullptr;
+                               }),
+            0);
+  const size_t before = live_thread_records();
+  std::thread([&] {
+    _yubSetMode(ZOK_VM_EP);
+    _yubSetErrorCallBack([](ErrorContext*) { return 0; });
+    pthread_setspecific(late, &late);
+  }).join();
+  pthread_key_delete(late);
+  EXPECT_EQ(mode.load(), 0x1A02u);
+  EXPECT_FALSE(callback.load());
   EXPECT_EQ(live_thread_records(), before);
 }
 

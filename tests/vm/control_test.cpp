@@ -125,6 +125,35 @@ TEST_P(ControlTest, RintAndNearbyIntFollowTheCallersRounding) {
   EXPECT_EQ(r[1], -2.0f);
 }
 
+// The caller's word comes back exactly, flags included, whether or not the kernel had to change the
+// control: flags raised inside do not reach the caller, flags the caller had stay set.
+TEST_P(ControlTest, CallersFlagsComeBackExactly) {
+  zok::test::ModeOption env(nullptr);
+  struct Case {
+    Fn fn;
+    float a, b;
+    unsigned caller;
+  };
+  const Case cases[] = {
+      {Fn::sAdd, 1.0f, 1e-9f, 0x1F80},              // inexact inside, control already right
+      {Fn::sDiv, 1.0f, 0.0f, 0x1F80},               // divide-by-zero inside
+      {Fn::sFloor, 2.5f, 0, 0x1F80 | 0x20},         // the caller's inexact flag stays
+      {Fn::sMul, 1e-30f, 1e-30f, 0x1F80 | 0x6000},  // control changed, underflow inside
+      {Fn::sSqrt, -1.0f, 0, 0x1F80 | 0x01},         // invalid inside, the caller's invalid flag stays
+  };
+  for (const Case& c : cases) {
+    const unsigned after = on_fresh_thread([&] {
+      float a[17], b[17], r[17];
+      for (int i = 0; i < 17; ++i) a[i] = c.a, b[i] = c.b;
+      const Csr csr(c.caller);
+      zok::test::call<float>(zok::test::kernel<void*>(GetParam(), c.fn, zok::vm::kHA),
+                             zok::vm::info(c.fn).shape, 17, a, b, r, r);
+      return _mm_getcsr();
+    });
+    EXPECT_EQ(after, c.caller) << zok::vm::info(c.fn).name;
+  }
+}
+
 int32_t zero_on_overflow(ErrorContext* ctx) {
   if (ctx->code == ZOK_VM_STATUS_OVERFLOW) ctx->res1 = 0;
   return 0;
