@@ -104,21 +104,11 @@ def sexp_split_lines(a):
     return L + ["};"]
 
 
-def float_rows(rows):
-    """Rows of a float table, eight values a line."""
+def table_rows(rows, fmt, per_line):
+    """Rows of a two-dimensional table, per_line values a line."""
     L = []
     for r in rows:
-        parts = [", ".join(fstr(x) for x in r[i:i + 8]) for i in range(0, len(r), 8)]
-        L += [("    {" if i == 0 else "     ") + p + ("}," if i == len(parts) - 1 else ",")
-              for i, p in enumerate(parts)]
-    return L
-
-
-def double_rows(rows):
-    """Rows of a double table, four values a line."""
-    L = []
-    for r in rows:
-        parts = [", ".join(dstr(x) for x in r[i:i + 4]) for i in range(0, len(r), 4)]
+        parts = [", ".join(fmt(x) for x in r[i:i + per_line]) for i in range(0, len(r), per_line)]
         L += [("    {" if i == 0 else "     ") + p + ("}," if i == len(parts) - 1 else ",")
               for i, p in enumerate(parts)]
     return L
@@ -441,11 +431,11 @@ POLYS = [
     ("kExpm1Q1", "Expm1 (double EP; float LA/HA in double): e^r - 1 = r + r^2 Q(r), |r| <= ln2/128", expm1_q,
      (-0.00545, 0.00545), 1, "d", expm1_full, expm1_exact),
     ("kExpm1Q0", "float Expm1 EP, in double", expm1_q, (-0.00545, 0.00545), 0, "d", expm1_full, expm1_exact),
+    ("kDExpm1LA", "double Expm1 LA: e^r - 1 = r + r^2 Q(r), |r| <= ln2/128", expm1_q, (-0.00545, 0.00545), 4, "d",
+     expm1_full, expm1_exact),
     ("kSExpHA32", "float Exp HA on AVX-512, 32-row table: e^r = 1 + r + r^2 Q(r), |r| <= ln2/64", expm1_q,
      (-0.01085, 0.01085), 1, "f", exp_full, exp_exact),
     ("kSExpm1LA", "float Expm1 LA: e^r - 1 = r + r^2 Q(r), |r| <= ln2/128", expm1_q, (-0.00545, 0.00545), 1, "f",
-     expm1_full, expm1_exact),
-    ("kDExpm1LA", "double Expm1 LA: e^r - 1 = r + r^2 Q(r), |r| <= ln2/128", expm1_q, (-0.00545, 0.00545), 3, "d",
      expm1_full, expm1_exact),
 ]
 
@@ -544,12 +534,12 @@ def main():
     L += sexp_split_lines(a)
     L.append("// Float Exp HA on AVX-512: T_hi = float(2^(j/32)) (row 0), T_lo = float(2^(j/32) / T_hi - 1) (row 1).")
     L.append("alignas(64) inline constexpr float kSExp32[2][32] = {")
-    L += float_rows(zip(*[b[4 * j] for j in range(32)]))
+    L += table_rows(list(zip(*[b[4 * j] for j in range(32)])), fstr, 8)
     L.append("};")
     L.append("// Float Expm1 on AVX-512: the even rows of kSExpHiLo, 2^(j/64) = T_hi (1 + T_lo), as two rows")
     L.append("// of 64 (T_hi, then T_lo) for in-register permutes.")
     L.append("alignas(64) inline constexpr float kSExpm1HiLo[2][64] = {")
-    L += float_rows(zip(*[b[2 * j] for j in range(64)]))
+    L += table_rows(list(zip(*[b[2 * j] for j in range(64)])), fstr, 8)
     L.append("};")
     L.append("// Float Ln special path: recip = 1/(1 + j/64) on 8 fraction bits; lnhi + lnlo = -ln(recip),")
     L.append("// lnhi a multiple of 2^-42 like the leading part of ln 2.")
@@ -562,7 +552,7 @@ def main():
     L.append("};")
     L.append("// The same pairs as two rows of 64 (T_hi, then T_lo), for in-register permutes on AVX-512.")
     L.append("alignas(64) inline constexpr double kDExpHiLoCols[2][64] = {")
-    L += double_rows(zip(*dpairs))
+    L += table_rows(list(zip(*dpairs)), dstr, 4)
     L.append("};")
     L.append("// 2^(j/64) rounded to double.")
     L.append("alignas(64) inline constexpr double kDExp64[64] = {")

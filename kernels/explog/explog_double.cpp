@@ -119,6 +119,7 @@ inline VD dexpm1_la(VD x) {
   VD thi, tlo;
   dexp_pair(v.m, thi, tlo);
   const VD scale = dexp_scale<6>(v.m);
+  // Relative to r, not to 1 as in Exp LA: one degree more.
   const VD p = mul_add(v.r * v.r, horner(v.r, tb::kDExpm1LA), v.r);
   return mul_add(scale, mul_add(thi + tlo, p, tlo), mul_sub(scale, thi, splat<VD>(1.0)));
 }
