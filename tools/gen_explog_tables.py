@@ -104,6 +104,16 @@ def sexp_split_lines(a):
     return L + ["};"]
 
 
+def table_rows(rows, fmt, per_line):
+    """Rows of a two-dimensional table, per_line values a line."""
+    L = []
+    for r in rows:
+        parts = [", ".join(fmt(x) for x in r[i:i + per_line]) for i in range(0, len(r), per_line)]
+        L += [("    {" if i == 0 else "     ") + p + ("}," if i == len(parts) - 1 else ",")
+              for i, p in enumerate(parts)]
+    return L
+
+
 def sln_table():
     rows = []
     for j in range(65):
@@ -203,6 +213,7 @@ def constants():
     il10hi = leading(1 / l10, 26)
     l10of2hi = round_to(l2 / l10, 43)
     sl128 = leading(l2 / 128, 9)
+    sl32 = leading(l2 / 32, 12)
     sl64 = leading(l2 / 64, 9)
     sln2hi = leading(l2, 16)
     sl10of2hi = leading(l2 / l10, 16)
@@ -240,9 +251,11 @@ def constants():
         ("float", "kSExpL2", rf(l2 / 128 - sl128), "the rest of ln2/128"),
         ("float", "kSExpOverflow", rf(log(fmax)), "ln(FLT_MAX) rounded to float, which lies above it"),
         ("float", "kSExpUnderflow", down(log(mpf(2) ** -126), True), "the greatest float at or below ln(2^-126)"),
-        ("float", "kSExpZeroLA", down(log(mpf(2) ** -150), True),
+        ("float", "kSExpZero", down(log(mpf(2) ** -150), True),
          "the greatest float at or below ln(2^-150): from here on e^x rounds to 0"),
-        ("float", "kSExpZeroHA", None, "the float below the greatest float at or below ln(2^-149): the HA zero threshold"),
+        ("float", "kSExp32InvL", rf(32 / l2), "32/ln 2"),
+        ("float", "kSExp32L1", float(sl32), "ln2/32 to 12 bits: d * kSExp32L1 is exact"),
+        ("float", "kSExp32L2", rf(l2 / 32 - sl32), "the rest of ln2/32"),
         ("float", "kSExpm1Fast", rf(125 * l2), "125 ln 2: |N>>6| stays within 125"),
         ("float", "kSExpm1InvL", rf(64 / l2), "64/ln 2"),
         ("float", "kSExpm1L1", float(sl64), "ln2/64 to 9 bits: d * kSExpm1L1 is exact"),
@@ -260,14 +273,12 @@ def constants():
         ("uint32_t", "kSTwoThirdsBits", f32_bits(rf(mpf(2) / 3)), "the bits of 2/3"),
         ("uint32_t", "kSSqrtHalfBits", f32_bits(rf(sqrt(mpf(0.5)))), "the bits of sqrt(1/2)"),
     ]
-    ha = down(log(mpf(2) ** -149), True)
-    C = [(t, n, struct.unpack("<f", struct.pack("<I", f32_bits(ha) + 1))[0] if v is None else v, c) for t, n, v, c in C]
     v = {n: x for _, n, x, _ in C}
     # The values the kernels were tuned and measured with.
     assert v["kDL64a"] == 0.010830424695086549 and v["kDOverflow"] == 709.7827128933841
     assert v["kDUnderflow"] == -708.3964185322642 and v["kDZero"] == -745.1332191019412
     assert v["kDFast"] == 708.39599609375 and v["kInvLn10Hi"] == 0.4342944845557213
-    assert v["kSExpZeroLA"] == f32(-103.97208404541016) and v["kSExpZeroHA"] == f32(-103.27893829345703)
+    assert v["kSExpZero"] == f32(-103.97208404541016)
     assert v["kSExpUnderflow"] == f32(-87.3365478515625) and v["kSExpOverflow"] == f32(88.72283935546875)
     assert v["kSqrtHalfBits"] == 0x3FE6A09E667F3BCD and v["kSSqrtHalfBits"] == 0x3F3504F3
     return C
@@ -420,6 +431,12 @@ POLYS = [
     ("kExpm1Q1", "Expm1 (double EP; float LA/HA in double): e^r - 1 = r + r^2 Q(r), |r| <= ln2/128", expm1_q,
      (-0.00545, 0.00545), 1, "d", expm1_full, expm1_exact),
     ("kExpm1Q0", "float Expm1 EP, in double", expm1_q, (-0.00545, 0.00545), 0, "d", expm1_full, expm1_exact),
+    ("kDExpm1LA", "double Expm1 LA: e^r - 1 = r + r^2 Q(r), |r| <= ln2/128", expm1_q, (-0.00545, 0.00545), 4, "d",
+     expm1_full, expm1_exact),
+    ("kSExpHA32", "float Exp HA on AVX-512, 32-row table: e^r = 1 + r + r^2 Q(r), |r| <= ln2/64", expm1_q,
+     (-0.01085, 0.01085), 1, "f", exp_full, exp_exact),
+    ("kSExpm1LA", "float Expm1 LA: e^r - 1 = r + r^2 Q(r), |r| <= ln2/128", expm1_q, (-0.00545, 0.00545), 1, "f",
+     expm1_full, expm1_exact),
 ]
 
 
@@ -515,6 +532,15 @@ def main():
     L += ["    {%s, %s}," % (fstr(h), fstr(l)) for h, l in b]
     L.append("};")
     L += sexp_split_lines(a)
+    L.append("// Float Exp HA on AVX-512: T_hi = float(2^(j/32)) (row 0), T_lo = float(2^(j/32) / T_hi - 1) (row 1).")
+    L.append("alignas(64) inline constexpr float kSExp32[2][32] = {")
+    L += table_rows(list(zip(*[b[4 * j] for j in range(32)])), fstr, 8)
+    L.append("};")
+    L.append("// Float Expm1 on AVX-512: the even rows of kSExpHiLo, 2^(j/64) = T_hi (1 + T_lo), as two rows")
+    L.append("// of 64 (T_hi, then T_lo) for in-register permutes.")
+    L.append("alignas(64) inline constexpr float kSExpm1HiLo[2][64] = {")
+    L += table_rows(list(zip(*[b[2 * j] for j in range(64)])), fstr, 8)
+    L.append("};")
     L.append("// Float Ln special path: recip = 1/(1 + j/64) on 8 fraction bits; lnhi + lnlo = -ln(recip),")
     L.append("// lnhi a multiple of 2^-42 like the leading part of ln 2.")
     L.append("alignas(64) inline constexpr double kSLnScalar[65][3] = {")
@@ -523,6 +549,10 @@ def main():
     L.append("// Double Exp HA: T_hi = 2^(j/64) on 37 fraction bits, T_lo = 2^(j/64) - T_hi.")
     L.append("alignas(64) inline constexpr double kDExpHiLo[64][2] = {")
     L += ["    {%s, %s}," % (dstr(h), dstr(l)) for h, l in dpairs]
+    L.append("};")
+    L.append("// The same pairs as two rows of 64 (T_hi, then T_lo), for in-register permutes on AVX-512.")
+    L.append("alignas(64) inline constexpr double kDExpHiLoCols[2][64] = {")
+    L += table_rows(list(zip(*dpairs)), dstr, 4)
     L.append("};")
     L.append("// 2^(j/64) rounded to double.")
     L.append("alignas(64) inline constexpr double kDExp64[64] = {")

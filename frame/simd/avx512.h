@@ -192,10 +192,14 @@ inline VI gather(const int32_t* base, VI idx) { return {_mm512_i32gather_epi32(i
 
 // Rows of small tables, one row per lane: `row` is the row number, rows hold two 4-byte values or
 // two or four doubles.
+// A row of two 4-byte values is read as one 8-byte element: two gathers of 8 instead of two of 16
+// (a gather costs about one load per element), then split into first and second values.
 inline void lookup_pairs(const void* base, VI row, VF& first, VF& second) {
-  const __m512i r2 = _mm512_slli_epi32(row.v, 1);
-  first = {_mm512_i32gather_ps(r2, base, 4)};
-  second = {_mm512_i32gather_ps(_mm512_add_epi32(r2, _mm512_set1_epi32(1)), base, 4)};
+  const __m512 lo = _mm512_castpd_ps(_mm512_i32gather_pd(_mm512_castsi512_si256(row.v), base, 8));
+  const __m512 hi = _mm512_castpd_ps(_mm512_i32gather_pd(_mm512_extracti32x8_epi32(row.v, 1), base, 8));
+  const __m512i even = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+  first = {_mm512_permutex2var_ps(lo, even, hi)};
+  second = {_mm512_permutex2var_ps(lo, _mm512_add_epi32(even, _mm512_set1_epi32(1)), hi)};
 }
 inline void lookup_pairs(const double* base, VL row, VD& first, VD& second) {
   const __m512i r2 = _mm512_slli_epi64(row.v, 1);
@@ -240,6 +244,36 @@ inline void lookup_pairs_by(const double* base, VD x, RowAt row_at, VD& first, V
   const __m512i a = _mm512_load_si512(at);
   first = {_mm512_i64gather_pd(a, base, 8)};
   second = {_mm512_i64gather_pd(_mm512_add_epi64(a, _mm512_set1_epi64(1)), base, 8)};
+}
+
+// Tables held in registers: base[row & (kRows - 1)] per lane for a column of kRows values (float 16
+// to 128, double 8 to 64), by in-register permutes instead of memory reads. A permute covers 32
+// floats or 16 doubles from two registers; larger tables are split in halves joined by a masked
+// blend on the next bit of the row, so the cost doubles with each doubling past that. Bits of `row`
+// above the table's own are ignored.
+template <int kRows>
+inline VF lookup_reg(const float* base, VI row) {
+  static_assert(kRows == 16 || kRows == 32 || kRows == 64 || kRows == 128, "16 to 128 rows");
+  if constexpr (kRows == 16) {
+    return {_mm512_permutexvar_ps(row.v, _mm512_loadu_ps(base))};
+  } else if constexpr (kRows == 32) {
+    return {_mm512_permutex2var_ps(_mm512_loadu_ps(base), row.v, _mm512_loadu_ps(base + 16))};
+  } else {
+    const VF lo = lookup_reg<kRows / 2>(base, row), hi = lookup_reg<kRows / 2>(base + kRows / 2, row);
+    return {_mm512_mask_blend_ps(_mm512_test_epi32_mask(row.v, _mm512_set1_epi32(kRows / 2)), lo.v, hi.v)};
+  }
+}
+template <int kRows>
+inline VD lookup_reg(const double* base, VL row) {
+  static_assert(kRows == 8 || kRows == 16 || kRows == 32 || kRows == 64, "8 to 64 rows");
+  if constexpr (kRows == 8) {
+    return {_mm512_permutexvar_pd(row.v, _mm512_loadu_pd(base))};
+  } else if constexpr (kRows == 16) {
+    return {_mm512_permutex2var_pd(_mm512_loadu_pd(base), row.v, _mm512_loadu_pd(base + 8))};
+  } else {
+    const VD lo = lookup_reg<kRows / 2>(base, row), hi = lookup_reg<kRows / 2>(base + kRows / 2, row);
+    return {_mm512_mask_blend_pd(_mm512_test_epi64_mask(row.v, _mm512_set1_epi64(kRows / 2)), lo.v, hi.v)};
+  }
 }
 
 }  // namespace zok::ZOK_ISA_NS

@@ -161,10 +161,18 @@ inline DLogReduced dlog_reduce(VD x, VD kadj) {
   // kadj joins the constant, which folds away when it is a constant 0.
   const VD kb = as_double(shr<52>(xb + lbits(kOff << 32))) | splat<VD>(0x1p52);
   const VD k = kb - (splat<VD>(0x1p52 + 1024.0) - kadj);
+  VD recip, lnhi, lnlo;
+#if ZOK_ISA_LEVEL == 3
+  // 4 j from the high word in the vector lanes (moving eight indices through memory one by one
+  // costs more than the three gathers); the mask leaves the two bits below j clear.
+  const VL hw = shr<32>(xb);
+  const VL at = shr<18 - kBits>(((hw & lsplat(kFracTop)) + lsplat(kHalf)) & lsplat(kJMask));
+  lookup_quads_at(DLogTable<kBits>::data(), at, recip, lnhi, lnlo);
+#else
   // 4 j from the high word, on the scalar side; the mask leaves the two bits below j clear.
   auto row_at = [](uint32_t hw) { return (((hw & kFracTop) + kHalf) & kJMask) >> (18 - kBits); };
-  VD recip, lnhi, lnlo;
   lookup_quads_by(DLogTable<kBits>::data(), x, row_at, recip, lnhi, lnlo);
+#endif
   const VD mh = m & dbits(0xFFFFFFFF00000000);
   const VD ml = m - mh;
   const VD rh = mul_sub(mh, recip, splat<VD>(1.0));  // exact: mh has 21 bits and recip 24
@@ -172,11 +180,21 @@ inline DLogReduced dlog_reduce(VD x, VD kadj) {
   return {k, lnhi, lnlo, rh, rl, rh + rl, recip};
 }
 
+// T_hi and T_lo of 2^(j/64) for j = m & 63: on AVX-512 from the 128 values held in registers.
+inline void dexp_pair(VL m, VD& thi, VD& tlo) {
+#if ZOK_ISA_LEVEL == 3
+  thi = lookup_reg<64>(tb::kDExpHiLoCols[0], m);
+  tlo = lookup_reg<64>(tb::kDExpHiLoCols[1], m);
+#else
+  lookup_pairs(&tb::kDExpHiLo[0][0], m & lsplat(63), thi, tlo);
+#endif
+}
+
 // HA: 2^(N>>6) (T_hi + (T_lo + (T_hi + T_lo)(r + q))), q = r^2 (c2 + r (c3 + r (c4 + r c5))).
 inline VD dexp_ha(VD x) {
   const DExpReduced v = dexp_reduce<6>(x, x);
   VD thi, tlo;
-  lookup_pairs(&tb::kDExpHiLo[0][0], v.m & lsplat(63), thi, tlo);
+  dexp_pair(v.m, thi, tlo);
   const VD q = v.r * v.r * horner(v.r, tb::kDExpC);
   return dexp_scale<6>(v.m) * (thi + mul_add(thi + tlo, v.r + q, tlo));
 }

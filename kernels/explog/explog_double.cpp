@@ -8,7 +8,7 @@
 //   Exp: NaN -> NaN, +inf -> +inf, -inf -> +0. Overflow (float x >= 88.72283935546875, double
 //     x >= 709.7827128933841): +inf, code 3. Underflow (float x < -87.3365478515625, double
 //     x < -708.3964185322642): the denormal result, or +0 at and below the zero threshold (float
-//     -103.97208404541016, HA -103.27893829345703; double -745.1332191019412), code 4.
+//     -103.97208404541016, double -745.1332191019412), code 4.
 //   Expm1: NaN -> NaN, +inf -> +inf, -inf and negative x beyond the fast range -> -1; overflow as
 //     Exp, code 3; underflow is never reported.
 //   Ln, Log10: NaN -> NaN, +inf -> +inf; x < 0 (-inf included) -> NaN, code 1; +-0 -> -inf, code 2.
@@ -37,10 +37,19 @@ inline uint64_t exp_row64(uint64_t m) {
   return 2 * (m & 63);
 }
 
+// 2^(j/64) for j = m & 63: on AVX-512 from the 64 values held in registers.
+inline VD dexp64_at(VL m) {
+#if ZOK_ISA_LEVEL == 3
+  return lookup_reg<64>(tb::kDExp64, m);
+#else
+  return lookup_one(tb::kDExp64, m & lsplat(63));
+#endif
+}
+
 // LA: one table value T = 2^(j/64): 2^(N>>6) (T + T p).
 inline VD dexp_la(VD x) {
   const DExpReduced v = dexp_reduce<6>(x, x);
-  const VD t = lookup_one(tb::kDExp64, v.m & lsplat(63));
+  const VD t = dexp64_at(v.m);
   const VD p = mul_add(v.r * v.r, horner(v.r, tb::kDExpLA), v.r);
   return dexp_scale<6>(v.m) * mul_add(t, p, t);
 }
@@ -89,7 +98,11 @@ struct DExpK {
 inline VD dexpm1_ha(VD x) {
   const DExpReduced v = dexp_reduce<6>(x, select(abs(x) < splat<VD>(tb::kDL64), x, splat<VD>(0.0)));
   VD thi, tlo;
+#if ZOK_ISA_LEVEL == 3
+  dexp_pair(v.m, thi, tlo);
+#else
   lookup_pairs_by(&tb::kDExpHiLo[0][0], as_double(v.m), exp_row64, thi, tlo);
+#endif
   const VD scale = dexp_scale<6>(v.m);
   const VD p = mul_add(v.r * v.r, horner(v.r, tb::kDExpm1HA), v.r);
   VD hi, err;
@@ -97,10 +110,23 @@ inline VD dexpm1_ha(VD x) {
   const VD lo = scale * mul_add(thi + tlo, p, tlo);
   return hi + (err + lo);
 }
+// Expm1 LA: N = round(x 64/ln2) everywhere and S - 1 rounded once, with S = 2^(N>>6) T_hi:
+// (S - 1) + 2^(N>>6) (T_lo + T p). Within ln 2 of 0, S lies in [1/2, 2] and S - 1 is exact, and
+// where N is +-1 and the two terms cancel to half of S - 1, the second is rounded at the size of
+// the result: about an ulp from each rounding, against HA's exact sum and separate N = 0 range.
+inline VD dexpm1_la(VD x) {
+  const DExpReduced v = dexp_reduce<6>(x, x);
+  VD thi, tlo;
+  dexp_pair(v.m, thi, tlo);
+  const VD scale = dexp_scale<6>(v.m);
+  // Relative to r, not to 1 as in Exp LA: one degree more.
+  const VD p = mul_add(v.r * v.r, horner(v.r, tb::kDExpm1LA), v.r);
+  return mul_add(scale, mul_add(thi + tlo, p, tlo), mul_sub(scale, thi, splat<VD>(1.0)));
+}
 // Expm1 EP: (s - 1) + s p with s = 2^(N>>6) 2^(j/64) and a cubic p.
 inline VD dexpm1_ep(VD x) {
   const DExpReduced v = dexp_reduce<6>(x, x);
-  const VD s = dexp_scale<6>(v.m) * lookup_one(tb::kDExp64, v.m & lsplat(63));
+  const VD s = dexp_scale<6>(v.m) * dexp64_at(v.m);
   const VD p = mul_add(v.r * v.r, horner(v.r, tb::kExpm1Q1), v.r);
   return mul_add(s, p, s - splat<VD>(1.0));
 }
@@ -284,7 +310,7 @@ constexpr auto by_slot = BySlot<s, Vf<La>, Vf<Ha>, Vf<Ep>>::value;
 template <Fn f, int s>
 using DExpOf = DExpK<f, s == kEP ? 4 : 8, by_slot<s, dexp_la, dexp_ha, dexp_ep>>;
 template <Fn f, int s>
-using DExpm1Of = DExpm1K<f, by_slot<s, dexpm1_ha, dexpm1_ha, dexpm1_ep>>;
+using DExpm1Of = DExpm1K<f, by_slot<s, dexpm1_la, dexpm1_ha, dexpm1_ep>>;
 template <Fn f, int s>
 using DLnOf = DLogK<f, 4, by_slot<s, dln_ha, dln_ha, dln_ep>, false>;
 template <Fn f, int s>

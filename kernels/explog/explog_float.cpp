@@ -8,7 +8,7 @@
 //   Exp: NaN -> NaN, +inf -> +inf, -inf -> +0. Overflow (float x >= 88.72283935546875, double
 //     x >= 709.7827128933841): +inf, code 3. Underflow (float x < -87.3365478515625, double
 //     x < -708.3964185322642): the denormal result, or +0 at and below the zero threshold (float
-//     -103.97208404541016, HA -103.27893829345703; double -745.1332191019412), code 4.
+//     -103.97208404541016, double -745.1332191019412), code 4.
 //   Expm1: NaN -> NaN, +inf -> +inf, -inf and negative x beyond the fast range -> -1; overflow as
 //     Exp, code 3; underflow is never reported.
 //   Ln, Log10: NaN -> NaN, +inf -> +inf; x < 0 (-inf included) -> NaN, code 1; +-0 -> -inf, code 2.
@@ -81,6 +81,16 @@ inline VF sexp_scale(VI n) {
   const VF t = {_mm256_fmadd_ps(ah, bh, _mm256_fmadd_ps(ah, bl, al))};
   return as_float(as_int(t) + shl<23>(sar<7>(n)));  // t lies in [1, 2): its exponent field is 127
 }
+#elif ZOK_ISA_LEVEL == 3
+// The same product on AVX-512, where one permute covers the 16 values of a row: j = 8u + v,
+// u = (N >> 3) & 15 and v = N & 7.
+inline VF sexp_scale(VI n) {
+  const VI u = shr<3>(n), v = n & isplat(7);
+  const VF ah = lookup_reg<16>(tb::kSExpSplit[0], u), al = lookup_reg<16>(tb::kSExpSplit[1], u);
+  const VF bh = lookup_reg<16>(tb::kSExpSplit[2], v), bl = lookup_reg<16>(tb::kSExpSplit[3], v);
+  const VF t = mul_add(ah, bh, mul_add(ah, bl, al));
+  return as_float(as_int(t) + shl<23>(sar<7>(n)));  // t lies in [1, 2): its exponent field is 127
+}
 #endif
 
 // LA: 2^(N>>7) 2^(j/128) assembled from the fraction table (rebuilt in registers on AVX2), times
@@ -88,7 +98,7 @@ inline VF sexp_scale(VI n) {
 struct SExpLAVec {
   static VF vec(VF x) {
     const SExpReduced v = sexp_reduce(x);
-#if ZOK_ISA_LEVEL == 2
+#if ZOK_ISA_LEVEL >= 2
     const VF scale = sexp_scale(v.n);
 #else
     VF frac, unused;
@@ -100,6 +110,26 @@ struct SExpLAVec {
   }
 };
 
+#if ZOK_ISA_LEVEL == 3
+// HA on AVX-512: 32 rows, held in registers, instead of 128 read from memory, so |r| reaches ln2/64
+// and the polynomial gains an r^3 term: 2^(N>>5) (T_hi + T_hi (T_lo + r + r^2 Q(r))) with
+// 2^(j/32) = T_hi (1 + T_lo). Past the last rounding (half an ulp) the sum T_lo + r + r^2 Q(r) and
+// r itself carry some 2^-31 of 1, a few hundredths of an ulp.
+struct SExpHAVec {
+  static VF vec(VF x) {
+    const VF shift = splat<VF>(kSExpShift);
+    const VF t = mul_add(x, splat<VF>(tb::kSExp32InvL), shift);
+    const VI n = as_int(t) - isplat(kSExpShiftBits);
+    const VF d = t - shift;
+    const VF r = nmul_add(d, splat<VF>(tb::kSExp32L2), nmul_add(d, splat<VF>(tb::kSExp32L1), x));
+    const VF thi = lookup_reg<32>(tb::kSExp32[0], n), tlo = lookup_reg<32>(tb::kSExp32[1], n);
+    const VF q = mul_add(r * r, horner(r, tb::kSExpHA32), tlo + r);
+    // |N>>5| <= 126 over the fast range: the scale is a normal float.
+    const VF scale = as_float(shl<23>(sar<5>(n) + isplat(127)));
+    return scale * mul_add(thi, q, thi);
+  }
+};
+#else
 // HA: 2^(N>>7) (T_hi + T_hi (T_lo + r + r^2/2)), with 2^(j/128) = T_hi (1 + T_lo).
 struct SExpHAVec {
   static VF vec(VF x) {
@@ -111,6 +141,7 @@ struct SExpHAVec {
     return scale * mul_add(thi, q, thi);
   }
 };
+#endif
 
 // The mantissa part of the LA or HA result for the scalar path near overflow, where the scale
 // 2^(N>>7) alone is not a float.
@@ -140,14 +171,14 @@ inline float sexp_tiny(float x) {
   return static_cast<float>(horner(f, tb::kSExpTiny) * pow2(static_cast<int>(k)));
 }
 
-// The scalar path of float Exp LA and HA. kZero is the flavour's threshold at and below which the
-// result is +0.
+// The scalar path of float Exp LA and HA. Below the normal range both round e^x once from double
+// precision, so down to the zero threshold (ln 2^-150) every result is the nearest float, the
+// smallest denormal included.
 template <Fn kFn, class K, int kSlot>
 struct SExpK {
   static constexpr Check kCheck = Check::kRedoBlock;
   static constexpr int kUnroll = unroll_for<float>(kSlot == kHA ? 16 : 8);
   static constexpr bool kTailScratch = false;
-  static constexpr float kZero = kSlot == kHA ? tb::kSExpZeroHA : tb::kSExpZeroLA;
   static VF vec(VF x) { return K::vec(x); }
   static unsigned special(VF x) {
     return bits(as_int(abs(x)) > isplat(static_cast<int32_t>(kSExpFastBits - 1)));
@@ -166,7 +197,7 @@ struct SExpK {
       report(ZOK_VM_STATUS_OVERFLOW, i, a, a, r, r, vm::traits(kFn).name);
     } else if (x > 0) {
       r[i] = sexp_big(x, kSlot == kHA);
-    } else if (x > kZero) {
+    } else if (x > tb::kSExpZero) {
       r[i] = sexp_tiny(x);
       if (x < tb::kSExpUnderflow) report(ZOK_VM_STATUS_UNDERFLOW, i, a, a, r, r, vm::traits(kFn).name);
     } else {
@@ -201,7 +232,7 @@ struct SExpEPK {
     } else if (x >= tb::kSExpOverflow) {
       r[i] = kInfF;
       report(ZOK_VM_STATUS_OVERFLOW, i, a, a, r, r, name);
-    } else if (x <= tb::kSExpZeroLA) {
+    } else if (x <= tb::kSExpZero) {
       r[i] = 0.0f;
       report(ZOK_VM_STATUS_UNDERFLOW, i, a, a, r, r, name);
     } else {
@@ -233,8 +264,12 @@ inline SExpm1Reduced sexpm1_reduce(VF x, VF xn) {
   const VI n = as_int(t) - isplat(kSExpm1ShiftBits);
   const VF d = t - shift;
   const VF r = nmul_add(d, splat<VF>(tb::kSExpm1L2), nmul_add(d, splat<VF>(tb::kSExpm1L1), x));
+#if ZOK_ISA_LEVEL == 3
+  const VF thi = lookup_reg<64>(tb::kSExpm1HiLo[0], n), tlo = lookup_reg<64>(tb::kSExpm1HiLo[1], n);
+#else
   VF thi, tlo;
   lookup_pairs(tb::kSExpHiLo, shl<1>(n & isplat(63)), thi, tlo);
+#endif
   // |N>>6| <= 125 over the fast range: the exponent field of S stays normal.
   const VF s = as_float(as_int(thi) + shl<23>(sar<6>(n)));
   return {s, tlo, r};
@@ -266,7 +301,19 @@ inline VD sexpm1_wide(VD x) {
   const VD s = dexp_scale<6>(v.m) * lookup_one(tb::kDExp64, v.m & lsplat(63));
   return mul_add(s, mul_add(v.r * v.r, horner(v.r, tb::kExpm1Q1), v.r), s - splat<VD>(1.0));
 }
-using SExpm1LAHAVec = FloatOrWide<SExpm1HAVec, sexpm1_wide>;
+using SExpm1HAKVec = FloatOrWide<SExpm1HAVec, sexpm1_wide>;
+// LA: N = round(x 64/ln2) everywhere, S - 1 rounded once (exact within ln 2 of 0, where S lies in
+// [1/2, 2]), p = r + r^2 Q(r) with one term less: (S - 1) + S (T_lo + p). Where N is +-1 and S p
+// cancels half of S - 1, the roundings of p and T_lo + p are at the size of the result, about an
+// ulp together with the last one.
+struct SExpm1LAVec {
+  static VF vec(VF x) {
+    const SExpm1Reduced v = sexpm1_reduce(x, x);
+    const VF p = mul_add(v.r * v.r, horner(v.r, tb::kSExpm1LA), v.r);
+    return mul_add(v.s, p + v.tlo, v.s - splat<VF>(1.0f));
+  }
+};
+using SExpm1LAKVec = FloatOrWide<SExpm1LAVec, sexpm1_wide>;
 // EP: T_lo and the rounding of S - 1 left out, e^r - 1 = r + r^2/2.
 struct SExpm1EPVec {
   static VF vec(VF x) {
@@ -547,7 +594,7 @@ template <Fn f, int s>
 using SExpOf =
     std::conditional_t<s == kEP, SExpEPK, SExpK<f, std::conditional_t<s == kHA, SExpHAVec, SExpLAVec>, s>>;
 template <Fn f, int s>
-using SExpm1Of = SExpm1K<f, std::conditional_t<s == kEP, SExpm1EPVec, SExpm1LAHAVec>>;
+using SExpm1Of = SExpm1K<f, BySlot<s, SExpm1LAKVec, SExpm1HAKVec, SExpm1EPVec>>;
 template <Fn f, int s>
 using SLnOf = SLnK<f, BySlot<s, SLnLAVec, SLnHAVec, SLnEPVec>>;
 template <Fn f, int s>

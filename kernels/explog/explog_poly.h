@@ -107,6 +107,33 @@ inline constexpr double kExpm1Q0[1] = {
     0.5,
 };
 
+// double Expm1 LA: e^r - 1 = r + r^2 Q(r), |r| <= ln2/128.
+// [-0.00545, 0.00545], degree 4, double coefficients; largest relative error of the whole
+// approximation: 3.26e-19 (2^-61.4).
+inline constexpr double kDExpm1LA[5] = {
+    0.5,
+    0.16666666666661195,
+    0.04166666666665983,
+    0.008333340700027841,
+    0.0013888898097256263,
+};
+
+// float Exp HA on AVX-512, 32-row table: e^r = 1 + r + r^2 Q(r), |r| <= ln2/64.
+// [-0.01085, 0.01085], degree 1, float coefficients; largest relative error of the whole
+// approximation: 2.92e-10 (2^-31.7).
+inline constexpr float kSExpHA32[2] = {
+    0.500002444f,
+    0.166667163f,
+};
+
+// float Expm1 LA: e^r - 1 = r + r^2 Q(r), |r| <= ln2/128.
+// [-0.00545, 0.00545], degree 1, float coefficients; largest relative error of the whole
+// approximation: 3.5e-9 (2^-28.1).
+inline constexpr float kSExpm1LA[2] = {
+    0.500000596f,
+    0.166666791f,
+};
+
 // float Log10 HA: log10(1+f) = f log10(e) + f^2 Q(f).
 // [-0.292893, 0.414214], degree 9, float coefficients; largest relative error of the whole
 // approximation: 7.19e-9 (2^-27.1).
