@@ -744,13 +744,14 @@ template <int kP>
 }
 
 // e^(t + tl) = m 2^k with m in [0.7, 1.5) and k integral, for |t| < 2^17: t = n ln2/128 + rr,
-// n = 128 k + j, m = 2^(j/128) e^rr with 2^(j/128) in two parts and a polynomial of degree 5 (3 for
-// EP) in |rr| <= ln2/256. kb is k moved to the exponent field (k 2^52 as an integer), for scaling
-// by an integer add.
+// n = 128 k + j, m = 2^(j/128) e^rr with 2^(j/128) in two parts (LA and EP one, rounded: 2^-53
+// relative, which LA's bound has room for, and one table read less) and a polynomial of degree 5
+// (3 for EP) in |rr| <= ln2/256. kb is k moved to the exponent field (k 2^52 as an integer), for
+// scaling by an integer add.
 template <int kP>
 [[gnu::always_inline]] inline VD exp_parts(VD t, VD tl, VL& kb) {
   using namespace power;
-  constexpr bool kTwoPart = kP != kEP;
+  constexpr bool kTwoPart = kP == kHA, kLong = kP != kEP;
   const VD shifter = splat<VD>(0x1.8p52);
   const VD ns = mul_add(t, splat<VD>(k128ByLn2), shifter);  // n in the low bits
   const VD n = ns - shifter;
@@ -771,7 +772,7 @@ template <int kP>
   // (e^rr - 1 - rr) / rr^2 by its Taylor terms.
   constexpr double kQ[4] = {0.5, 1.0 / 6, 1.0 / 24, 1.0 / 120};
   constexpr double kQEp[2] = {0.5, 1.0 / 6};
-  const VD q = kTwoPart ? estrin(rr, kQ) : horner(rr, kQEp);
+  const VD q = kLong ? estrin(rr, kQ) : horner(rr, kQEp);
   const VD em1 = mul_add(q, rr2, rr);  // e^rr - 1
   if constexpr (kTwoPart) {
     return th + mul_add(th, em1, tlo);
@@ -1071,8 +1072,10 @@ inline T pow_rules(T x, T y, int& code, Fast fast) {
 // Float: every flavour shares pow_float_fast (one-part log2 and exp2 on tables read lane by lane,
 // about 2^-33 relative, so within half an ulp plus 2^-10) and, off the fast range,
 // pow_float_scalar (float pairs: within 0.51 ulp, 0.75 where the result is denormal). Double: HA
-// and LA take the two-part logarithm and exponential (HA within 0.75 ulp, LA, with the shorter
-// logarithm, 1.5), EP the short ones (about 2^15 ulp).
+// and LA take the two-part logarithm, HA the two-part exponential (HA within 0.75 ulp, LA, with the
+// shorter logarithm and the one-part table of the exponential, 2.5), EP the short ones (about 2^15
+// ulp). A one-part logarithm cannot serve LA: y ln x must be right to about 2^-52 for |y ln x| up to
+// 745, 2^-61.5 of ln x.
 template <Fn kFn, int kP, typename T>
 struct PowK {
   static constexpr Check kCheck = Check::kFixLanes;
