@@ -466,7 +466,7 @@ template <Fn kFn, Root kRoot, int kSlot, typename T>
 struct RootSeededK {
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = 2;
-  static constexpr bool kTailScratch = false;
+  static constexpr bool kTailScratch = true;  // a short tail costs one vector, not one per element
   template <class V>
   static V vec(V x) {
     const V r = root_seeded<kRoot, kSlot>(abs(x));
@@ -504,7 +504,7 @@ template <Fn kFn, int kSlot, typename T>
 struct Pow3o2K {
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = 1;
-  static constexpr bool kTailScratch = false;
+  static constexpr bool kTailScratch = kSlot != kHA;
   template <class V>
   static V vec(V x) {
     if constexpr (kSlot != kHA) {
@@ -642,7 +642,7 @@ struct HypotK {
 template <int kSlot, typename T>
 struct HypotDirectK {
   static constexpr Check kCheck = Check::kFixLanes;
-  static constexpr int kUnroll = 2;
+  static constexpr int kUnroll = 1;  // (the tail goes element by element: blocks as short as may be)
   static constexpr bool kTailScratch = false;
   template <class V>
   static V vec(V a, V b) {
