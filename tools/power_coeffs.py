@@ -4,11 +4,16 @@ kernels, from 40-digit arithmetic (mpmath).
 
 Usage: tools/power_coeffs.py > kernels/power/power_coeffs.h
 """
+import random
 import struct
+from fractions import Fraction
 
 import mpmath as mp
 
 mp.mp.dps = 40
+
+# Degrees of the seeded cube roots' step polynomials (float, double).
+CBRT_DEG_F, CBRT_DEG_D = 2, 5
 
 
 def cheb_fit(f, a, b, deg):
@@ -201,14 +206,95 @@ def emit_float_pow_fast_tables():
     emit_array("kPowFastExp2Poly", cs, f"float pow fast path: (2^f - 1) / f on |f| <= 2^-8, degree 2, lowest first; relative error {err:.2e}")
 
 
-def emit_float_cbrt_polys():
-    """The float cube root's polynomials, with the error of the float coefficients themselves."""
-    for name, power, what, deg in (("kFloatInvCbrtPoly", -1, "m^(-1/3)", 4), ("kFloatCbrtPoly", 1, "m^(1/3)", 3)):
-        f = lambda x, p=power: x ** (mp.mpf(p) / 3)
-        cs, _ = cheb_fit(f, mp.mpf(1), mp.mpf(2), deg)
-        fs = [struct.unpack("f", struct.pack("f", c))[0] for c in cs]
-        err = max(abs((sum(mp.mpf(fs[j]) * x**j for j in range(deg + 1)) - f(x)) / f(x)) for x in mp.linspace(1, 2, 4001))
-        emit_array(name, fs, f"{what} on [1, 2] for float, degree {deg}, lowest first; relative error {float(err):.2e}", "float")
+def f32(v):
+    return struct.unpack("f", struct.pack("f", v))[0]
+
+
+def seed_float(x, k, fused):
+    """The float seed of x^(-1/3): the bits K - u/3 as the kernel forms them, u read through a float,
+    with a fused or a twice-rounded multiply-subtract."""
+    u = struct.unpack("I", struct.pack("f", x))[0]
+    uf, third = f32(float(u)), f32(1 / 3)
+    t = f32(k - uf * third) if fused else f32(k - f32(uf * third))  # the double product is exact
+    return struct.unpack("f", struct.pack("I", int(t)))[0]
+
+
+def seed_double(x, k, fused):
+    """The double seed: 2^52 + h (h the high word of x) into k - (2^52 + h)/3, rounded to an integer
+    whose low 32 bits are the seed's high word."""
+    h = struct.unpack("Q", struct.pack("d", x))[0] >> 32
+    d = float(2**52 + h)
+    t = float(Fraction(k) - Fraction(d) * Fraction(1 / 3)) if fused else k - d * (1 / 3)
+    lo32 = struct.unpack("Q", struct.pack("d", t))[0] & 0xFFFFFFFF
+    return struct.unpack("d", struct.pack("Q", lo32 << 32))[0]
+
+
+def seed_range(xs, seed, k):
+    """The least and greatest e = 1 - x z0^3 over the arguments, both multiply-subtract forms."""
+    es = [1 - float(Fraction(x) * Fraction(seed(x, k, fused)) ** 3) for x in xs for fused in (True, False)]
+    return min(es), max(es)
+
+
+def tune_seed(xs, seed, k, step, quantum):
+    """The k (a multiple of quantum) near the given one with the smallest greatest |e| over every
+    eighth argument (e in double arithmetic), by a pattern search with halving steps."""
+    def worst(kk):
+        return max(abs(1 - x * seed(x, float(kk), True) ** 3) for x in xs[::8])
+    best = (worst(k), k)
+    while step >= quantum:
+        moved = True
+        while moved:
+            moved = False
+            for cand in (best[1] - step, best[1] + step):
+                w = worst(cand)
+                if w < best[0]:
+                    best, moved = (w, cand), True
+        step //= 2
+    return best[1]
+
+
+def step_fit(lo, hi, deg, single):
+    """q(e) ~ ((1 - e)^(-1/3) - 1)/e through the Chebyshev nodes of [lo, hi]; returns the coefficients
+    (lowest first, rounded to float when single) and the largest relative error of 1 + e q(e) against
+    (1 - e)^(-1/3)."""
+    def q(e):
+        return ((1 - e) ** (-mp.mpf(1) / 3) - 1) / e if abs(e) > 1e-30 else mp.mpf(1) / 3
+    cs, _ = cheb_fit(q, mp.mpf(lo), mp.mpf(hi), deg)
+    if single:
+        cs = [f32(c) for c in cs]
+    err = max(abs((1 + e * sum(mp.mpf(cs[j]) * e**j for j in range(deg + 1))) * (1 - e) ** (mp.mpf(1) / 3) - 1)
+              for e in mp.linspace(mp.mpf(lo), mp.mpf(hi), 4001))
+    return cs, float(err)
+
+
+def emit_cbrt_seeds():
+    """The seeded cube roots: the seed constants, tuned to the smallest greatest |e| over random normal
+    arguments and every 2^11th (float) or 2^41st (double) significand of binades at both ends and
+    around 1, and the step polynomials over the seeds' range of e, widened by 1e-5 (float) or 1e-7
+    (double) for the arguments not sampled."""
+    rng = random.Random(1)
+    fl = [struct.unpack("f", struct.pack("I", rng.randrange(0x00800000, 0x7F800000)))[0] for _ in range(3000)]
+    fl += [struct.unpack("f", struct.pack("I", ((e + 127) << 23) | m))[0]
+           for e in (-126, -125, -124, 0, 1, 2, 125, 126, 127) for m in range(0, 1 << 23, 1 << 11)]
+    dl = [struct.unpack("d", struct.pack("Q", rng.randrange(0x0010000000000000, 0x7FF0000000000000)))[0]
+          for _ in range(3000)]
+    dl += [struct.unpack("d", struct.pack("Q", ((e + 1023) << 52) | m | rng.randrange(1 << 41)))[0]
+           for e in (-1022, -1021, -1020, 0, 1, 2, 1021, 1022, 1023) for m in range(0, 1 << 52, 1 << 41)]
+    kf = tune_seed(fl, seed_float, round(127 * 4 / 3 * 2**23 / 128) * 128, 1 << 21, 128)
+    kd = tune_seed(dl, seed_double, 2**52 + round(1023 * 4 / 3 * 2**20) + round(2**52 / 3), 1 << 17, 1)
+    lo_f, hi_f = seed_range(fl, seed_float, float(kf))
+    lo_d, hi_d = seed_range(dl, seed_double, float(kd))
+    lo_f, hi_f, lo_d, hi_d = lo_f - 1e-5, hi_f + 1e-5, lo_d - 1e-7, hi_d + 1e-7
+    print(f"// Seeded cube roots: z0 = the bits K - u/3 with u those of x (float) or of its high word (double,")
+    print(f"// where kCbrtSeedD is 2^52 (4/3) + K); e = 1 - x z0^3 lies in [{lo_f:.5f}, {hi_f:.5f}] (float),")
+    print(f"// [{lo_d:.5f}, {hi_d:.5f}] (double).")
+    print(f"inline constexpr float kCbrtSeedF = {float(kf).hex()}f;  // {int(kf):#x}")
+    print(f"inline constexpr double kCbrtSeedD = {float(kd).hex()};")
+    for name, deg, single, lo, hi in (("kCbrtStepF", CBRT_DEG_F, True, lo_f, hi_f),
+                                      ("kCbrtStepD", CBRT_DEG_D, False, lo_d, hi_d)):
+        cs, err = step_fit(lo, hi, deg, single)
+        emit_array(name, cs, f"((1 - e)^(-1/3) - 1)/e, degree {deg}, lowest first; 1 + e q(e) within {err:.2e} relative",
+                   "float" if single else "double")
 
 
 def main():
@@ -221,13 +307,13 @@ def main():
     cs, err = cheb_fit(lambda x: x ** (-mp.mpf(1) / 3), mp.mpf(1), mp.mpf(2), 6)
     emit_array("kInvCbrtPoly", cs, f"m^(-1/3) on [1, 2], degree 6, lowest first; relative error {err:.2e}")
     print()
-    emit_float_cbrt_polys()
-    print()
     emit_pow_tables()
     print()
     emit_float_pow_tables()
     print()
     emit_float_pow_fast_tables()
+    print()
+    emit_cbrt_seeds()
     print()
     print("}  // namespace zok::power")
 

@@ -15,22 +15,6 @@ inline constexpr double kInvCbrtPoly[] = {
     0x1.49ddc1b060193p-7,  // 0.010066718649569128
 };
 
-// m^(-1/3) on [1, 2] for float, degree 4, lowest first; relative error 4.50e-05
-inline constexpr float kFloatInvCbrtPoly[] = {
-    0x1.aa913e0000000p+0f,  // 1.6662787199020386
-    -0x1.2992e00000000p+0f,  // -1.1623973846435547
-    0x1.5e8acc0000000p-1f,  // 0.6846526861190796
-    -0x1.bb1bec0000000p-3f,  // -0.2163618505001068
-    0x1.c731840000000p-6f,  // 0.027782801538705826
-};
-// m^(1/3) on [1, 2] for float, degree 3, lowest first; relative error 1.04e-04
-inline constexpr float kFloatCbrtPoly[] = {
-    0x1.1c90a20000000p-1f,  // 0.5557909607887268
-    0x1.2962140000000p-1f,  // 0.5808264017105103
-    -0x1.44f0d20000000p-3f,  // -0.15866245329380035
-    0x1.6ae2600000000p-6f,  // 0.022148698568344116
-};
-
 // ln 2 in two parts; the leading part has 42 significant bits (k * kLn2Hi exact for |k| < 2^11).
 inline constexpr double kLn2Hi = 0x1.62e42fefa3800p-1;
 inline constexpr double kLn2Lo = 0x1.ef35793c76730p-45;
@@ -1740,6 +1724,27 @@ inline constexpr double kPowFastExp2Poly[] = {
     0x1.62e42fefa39efp-1,  // 0.6931471805599453
     0x1.ebfbeebe2d1a2p-3,  // 0.2402266170298733
     0x1.c6b095a17a14dp-5,  // 0.05550412392386992
+};
+
+// Seeded cube roots: z0 = the bits K - u/3 with u those of x (float) or of its high word (double,
+// where kCbrtSeedD is 2^52 (4/3) + K); e = 1 - x z0^3 lies in [-0.10200, 0.10208] (float),
+// [-0.10199, 0.10206] (double).
+inline constexpr float kCbrtSeedF = 0x1.5287d40000000p+30f;  // 0x54a1f500
+inline constexpr double kCbrtSeedD = 0x1.55555aa943ea5p+52;
+// ((1 - e)^(-1/3) - 1)/e, degree 2, lowest first; 1 + e q(e) within 4.16e-06 relative
+inline constexpr float kCbrtStepF[] = {
+    0x1.5555520000000p-2f,  // 0.333333283662796
+    0x1.c96dca0000000p-3f,  // 0.22335393726825714
+    0x1.64051e0000000p-3f,  // 0.17383788526058197
+};
+// ((1 - e)^(-1/3) - 1)/e, degree 5, lowest first; 1 + e q(e) within 3.90e-10 relative
+inline constexpr double kCbrtStepD[] = {
+    0x1.55555592f0fdbp-2,  // 0.3333333369193931
+    0x1.c71c72453f000p-3,  // 0.22222222589323337
+    0x1.61f66df564e24p-3,  // 0.17283330826886456
+    0x1.26f7a675a7c3ap-3,  // 0.14402704283290452
+    0x1.02e430660cea2p-3,  // 0.12641179858620882
+    0x1.cc827f73cbb07p-4,  // 0.11242913995804936
 };
 
 }  // namespace zok::power

@@ -2,9 +2,10 @@
 // and double, compiled once per instruction set.
 //
 // Accuracy: HA within 1 ulp (Sqrt exact), LA within 4 ulp, EP within 2^12 (float) or 2^26 (double)
-// ulp. Float kernels other than Sqrt and the LA/EP InvSqrt and Cbrt compute in double precision, which keeps
-// every float result within about half an ulp and makes float denormals ordinary numbers there; the
-// float Pow elements outside the fast range go through a float-pair computation of their own.
+// ulp. The float HA kernels but Sqrt's, and float Pow and Powx, compute in double precision, which
+// keeps every float result within about half an ulp and makes float denormals ordinary numbers there;
+// the float Pow elements outside the fast range go through a float-pair computation of their own. The
+// other float LA and EP kernels compute in float.
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -346,40 +347,56 @@ inline VD root_float_core(VD x) {
   }
 }
 
-// Float Cbrt LA and EP in float arithmetic, on positive normal x = m 2^E, E = 3q + k, k in {0, 1, 2}.
-// EP: a cubic in m for m^(1/3) times 2^(k/3) (within about 1400 ulp). LA: z ~ v^(-1/3) for
-// v = m 2^k from a quartic (relative error 4.5e-5), y = v z^2, then y corrected once by its
-// residual v - y^3, which leaves about 3 (2e)^2 of the polynomial's error e (within about 1 ulp).
-inline VF pow2i(VF k) {
-  const VF shifter = splat<VF>(0x1.8p23f);
-  const VI n = as_int(k + shifter) - as_int(shifter);
-  return as_float(shl<23>(n + splat<VI>(127)));
+// Cbrt, InvCbrt and Pow2o3 LA and EP without a division of the exponent: the bit pattern of
+// positive normal x, read as a number u, is nearly a linear function of log2 x, so the bits K - u/3
+// give a seed z0 of x^(-1/3) within a few percent (K tuned by the generator). One step
+// z = z0 (1 + e q(e)), with e = 1 - x z0^3 and q a fit of ((1 - e)^(-1/3) - 1)/e over the seeds'
+// range of e, leaves the relative error the generator states (float EP stops here: z, x z^2 or x z).
+// Then one Newton step on the result: InvCbrt z + z e/3 with e = 1 - x z^3; Cbrt y + d with y = x z^2
+// and d = (x - y^3) z^2/3; Pow2o3 y^2 + 2 y d in one rounding. Each leaves about ten times the
+// square of z's error and the roundings of its residual: within about 1 ulp (Pow2o3 1.5).
+// The seed reads u through a float (u rounded to 24 bits moves z0 by 2^-17 at most).
+inline VF inv_cbrt_seed(VF ax) {
+  const VF u = to_float(as_int(ax));
+  return as_float(to_int(nmul_add(u, splat<VF>(1.0f / 3.0f), splat<VF>(power::kCbrtSeedF))));
 }
-inline VF exponent_of(VF x, VF& m) {
-  const VI u = as_int(x);
-  m = as_float((u & splat<VI>(0x007FFFFF)) | splat<VI>(0x3F800000));
-  const VI e = shr<23>(u);  // sign bit is clear
-  return as_float(e | as_int(splat<VF>(0x1p23f))) - splat<VF>(0x1p23f + 127.0f);
+// Double: the high word h of x (below 2^31) becomes the double 2^52 + h by its bits, and
+// kCbrtSeedD - (2^52 + h)/3 lands in [2^52, 2^53), rounded to an integer whose low 32 bits are
+// the seed's high word.
+inline VD inv_cbrt_seed(VD ax) {
+  const VD h = as_double(shr<32>(as_int(ax)) | as_int(splat<VD>(0x1p52)));
+  return as_double(shl<32>(as_int(nmul_add(h, splat<VD>(1.0 / 3.0), splat<VD>(power::kCbrtSeedD)))));
 }
-template <int kSlot>
-inline VF cbrt_float_core(VF x) {
-  VF m;
-  const VF e = exponent_of(x, m);
-  const VF q = round<ZOK_RND_FLOOR>((e + splat<VF>(0.5f)) * splat<VF>(1.0f / 3.0f));
-  const VF k = e - splat<VF>(3.0f) * q;
-  const VF one = splat<VF>(1.0f), two = splat<VF>(2.0f);
-  if constexpr (kSlot == kEP) {
-    const VF c =
-        select(k == one, select(k == two, one, splat<VF>(0x1.965feap+0f)), splat<VF>(0x1.428a30p+0f));
-    return horner(m, power::kFloatCbrtPoly) * c * pow2i(q);
+inline VF cbrt_step(VF e) {
+  return horner(e, power::kCbrtStepF);
+}
+inline VD cbrt_step(VD e) {
+  return estrin(e, power::kCbrtStepD);
+}
+
+template <Root kRoot, int kSlot, class V>
+inline V root_seeded(V ax) {
+  using T = typename V::T;
+  constexpr bool kShort = sizeof(T) == 4 && kSlot == kEP;
+  const V one = splat<V>(T(1)), third = splat<V>(T(1) / T(3));
+  const V z0 = inv_cbrt_seed(ax);
+  const V e0 = nmul_add(ax * z0, z0 * z0, one);
+  const V z = mul_add(z0 * e0, cbrt_step(e0), z0);
+  if constexpr (kRoot == Root::kInvCbrt) {
+    if constexpr (kShort) return z;
+    return mul_add(z * nmul_add(ax * z, z * z, one), third, z);
+  } else if constexpr (kShort) {
+    return kRoot == Root::kCbrt ? ax * (z * z) : ax * z;
   } else {
-    const VF v = m * pow2i(k);
-    const VF t =
-        select(k == one, select(k == two, one, splat<VF>(0x1.428a30p-1f)), splat<VF>(0x1.965feap-1f));
-    const VF z = horner(m, power::kFloatInvCbrtPoly) * t;
-    const VF z2 = z * z;
-    const VF y = v * z2;
-    return mul_add(nmul_add(y * y, y, v), z2 * splat<VF>(1.0f / 3.0f), y) * pow2i(q);
+    const V z2 = z * z;
+    const V y = ax * z2;
+    const V w = z2 * third;
+    const V t = nmul_add(y * y, y, ax);
+    if constexpr (kRoot == Root::kCbrt) {
+      return mul_add(t, w, y);
+    } else {
+      return mul_add(y, y, (y + y) * (t * w));
+    }
   }
 }
 
@@ -441,21 +458,31 @@ struct RootK {
   }
 };
 
-// Float Cbrt LA and EP: the float core on normal |x| (in blocks and one at a time alike); zeros,
-// denormals, infinities and NaN take the double-precision element path of the HA kernel.
-template <Fn kFn, int kSlot>
-struct CbrtFloatK {
+// Cbrt, InvCbrt and Pow2o3 LA and EP: the seeded core on normal |x| below 2^127 (float) or 2^1023
+// (double; there y^3 stays finite where the multiply-subtract is not fused), in blocks and one at a
+// time alike; other arguments take the element path of the root kernels (float: HA's, in double).
+// The double LA and EP share one kernel.
+template <Fn kFn, Root kRoot, int kSlot, typename T>
+struct RootSeededK {
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = 2;
-  static constexpr bool kTailScratch = false;
-  static VF vec(VF x) { return or_sign(cbrt_float_core<kSlot>(abs(x)), x); }
-  static unsigned special(VF x) { return not_positive_normal(abs(x)); }
-  static void scalar(int i, const float* a, float* r) {
-    const float ax = std::fabs(a[i]);
-    if (ax >= Limits<float>::kMinNormal && ax <= Limits<float>::kMax) {
-      r[i] = on_lane<CbrtFloatK>(a[i]);
+  static constexpr bool kTailScratch = true;  // a short tail costs one vector, not one per element
+  template <class V>
+  static V vec(V x) {
+    const V r = root_seeded<kRoot, kSlot>(abs(x));
+    return kRoot == Root::kPow2o3 ? r : or_sign(r, x);
+  }
+  template <class V>
+  static unsigned special(V x) {
+    const V ax = abs(x);
+    return outside<V>((ax >= splat<V>(Limits<T>::kMinNormal)) &
+                      (ax <= splat<V>(sizeof(T) == 4 ? T(0x1p127) : T(0x1p1023))));
+  }
+  static void scalar(int i, const T* a, T* r) {
+    if (special(splat<Vec<T>>(a[i])) == 0) {
+      r[i] = on_lane<RootSeededK>(a[i]);
     } else {
-      RootK<kFn, Root::kCbrt, kHA, float>::scalar(i, a, r);
+      RootK<kFn, kRoot, sizeof(T) == 4 ? kHA : kLA, T>::scalar(i, a, r);
     }
   }
 };
@@ -477,16 +504,17 @@ template <Fn kFn, int kSlot, typename T>
 struct Pow3o2K {
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = 1;
-  static constexpr bool kTailScratch = false;
+  static constexpr bool kTailScratch = kSlot != kHA;
   template <class V>
   static V vec(V x) {
-    if constexpr (sizeof(T) == 4) {
+    if constexpr (kSlot != kHA) {
+      // Two roundings: within about 1.3 ulp; overflows to +inf, underflows into the denormals.
+      return x * sqrt(x);
+    } else if constexpr (sizeof(T) == 4) {
       // Exact to double rounding: the float result is within half an ulp and overflows to +inf.
       return in_double(x, [](VD d) { return d * sqrt(d); });
-    } else if constexpr (kSlot == kHA) {
-      return pow3o2_exact(x);
     } else {
-      return x * sqrt(x);
+      return pow3o2_exact(x);
     }
   }
   template <class V>
@@ -606,6 +634,35 @@ struct HypotK {
   }
 };
 
+// LA and EP: sqrt(a^2 + b^2) in the arguments' own precision, one square rounded and added to the
+// other in one rounding (within about 1.2 ulp). The result between 2^-40 and 2^60 (float) or 2^-450
+// and 2^500 (double) keeps both squares finite and makes a smaller square lost to underflow, even
+// when flushed to zero, far below an ulp; other lanes, and infinities and NaNs, take the scaled
+// kernel's element path. The range test on the result is the one on the arguments it stands for.
+template <int kSlot, typename T>
+struct HypotDirectK {
+  static constexpr Check kCheck = Check::kFixLanes;
+  static constexpr int kUnroll = 1;  // (the tail goes element by element: blocks as short as may be)
+  static constexpr bool kTailScratch = false;
+  template <class V>
+  static V vec(V a, V b) {
+    return sqrt(mul_add(a, a, b * b));
+  }
+  template <class V>
+  static unsigned special(V a, V b) {
+    const V r = vec(a, b);
+    return outside<V>((r >= splat<V>(sizeof(T) == 4 ? T(0x1p-40) : T(0x1p-450))) &
+                      (r <= splat<V>(sizeof(T) == 4 ? T(0x1p60) : T(0x1p500))));
+  }
+  static void scalar(int i, const T* a, const T* b, T* r) {
+    if (special(splat<Vec<T>>(a[i]), splat<Vec<T>>(b[i])) == 0) {
+      r[i] = on_lane<HypotDirectK>(a[i], b[i]);
+    } else {
+      HypotK<kSlot, T>::scalar(i, a, b, r);
+    }
+  }
+};
+
 // ---- Pow and Powx ----
 
 // ln x in two parts (hi + lo, |lo| <= ulp(hi)) for positive normal x, to about 2^-68 absolute:
@@ -687,13 +744,14 @@ template <int kP>
 }
 
 // e^(t + tl) = m 2^k with m in [0.7, 1.5) and k integral, for |t| < 2^17: t = n ln2/128 + rr,
-// n = 128 k + j, m = 2^(j/128) e^rr with 2^(j/128) in two parts and a polynomial of degree 5 (3 for
-// EP) in |rr| <= ln2/256. kb is k moved to the exponent field (k 2^52 as an integer), for scaling
-// by an integer add.
+// n = 128 k + j, m = 2^(j/128) e^rr with 2^(j/128) in two parts (LA and EP one, rounded: 2^-53
+// relative, which LA's bound has room for, and one table read less) and a polynomial of degree 5
+// (3 for EP) in |rr| <= ln2/256. kb is k moved to the exponent field (k 2^52 as an integer), for
+// scaling by an integer add.
 template <int kP>
 [[gnu::always_inline]] inline VD exp_parts(VD t, VD tl, VL& kb) {
   using namespace power;
-  constexpr bool kTwoPart = kP != kEP;
+  constexpr bool kTwoPart = kP == kHA, kLong = kP != kEP;
   const VD shifter = splat<VD>(0x1.8p52);
   const VD ns = mul_add(t, splat<VD>(k128ByLn2), shifter);  // n in the low bits
   const VD n = ns - shifter;
@@ -714,7 +772,7 @@ template <int kP>
   // (e^rr - 1 - rr) / rr^2 by its Taylor terms.
   constexpr double kQ[4] = {0.5, 1.0 / 6, 1.0 / 24, 1.0 / 120};
   constexpr double kQEp[2] = {0.5, 1.0 / 6};
-  const VD q = kTwoPart ? estrin(rr, kQ) : horner(rr, kQEp);
+  const VD q = kLong ? estrin(rr, kQ) : horner(rr, kQEp);
   const VD em1 = mul_add(q, rr2, rr);  // e^rr - 1
   if constexpr (kTwoPart) {
     return th + mul_add(th, em1, tlo);
@@ -1014,8 +1072,10 @@ inline T pow_rules(T x, T y, int& code, Fast fast) {
 // Float: every flavour shares pow_float_fast (one-part log2 and exp2 on tables read lane by lane,
 // about 2^-33 relative, so within half an ulp plus 2^-10) and, off the fast range,
 // pow_float_scalar (float pairs: within 0.51 ulp, 0.75 where the result is denormal). Double: HA
-// and LA take the two-part logarithm and exponential (HA within 0.75 ulp, LA, with the shorter
-// logarithm, 1.5), EP the short ones (about 2^15 ulp).
+// and LA take the two-part logarithm, HA the two-part exponential (HA within 0.75 ulp, LA, with the
+// shorter logarithm and the one-part table of the exponential, 2.5), EP the short ones (about 2^15
+// ulp). A one-part logarithm cannot serve LA: y ln x must be right to about 2^-52 for |y ln x| up to
+// 745, 2^-61.5 of ln x.
 template <Fn kFn, int kP, typename T>
 struct PowK {
   static constexpr Check kCheck = Check::kFixLanes;
@@ -1202,14 +1262,16 @@ constexpr Root root_of(Fn f) {
          : f == Fn::sInvCbrt || f == Fn::dInvCbrt ? Root::kInvCbrt
                                                   : Root::kPow2o3;
 }
-// The roots' HA kernels add residual corrections; LA's serves EP.
+// The roots' HA kernels add residual corrections; LA and EP are seeded (the double ones one kernel,
+// but for Pow2o3, whose row gives EP a kernel of its own).
 template <Fn f, int s>
-using RootOf = std::conditional_t<f == Fn::sCbrt && s != kHA, CbrtFloatK<f, s>,
-                                  RootK<f, root_of(f), s == kHA ? kHA : kLA, vm::Elem<f>>>;
+using RootOf =
+    std::conditional_t<s == kHA, RootK<f, root_of(f), kHA, vm::Elem<f>>,
+                       RootSeededK<f, root_of(f), vm::traits(f).type == 's' ? s : kLA, vm::Elem<f>>>;
 template <Fn f, int s>
 using Pow3o2Of = Pow3o2K<f, s, vm::Elem<f>>;
 template <Fn f, int s>
-using HypotOf = HypotK<s, vm::Elem<f>>;
+using HypotOf = std::conditional_t<s == kHA, HypotK<s, vm::Elem<f>>, HypotDirectK<s, vm::Elem<f>>>;
 template <Fn f, int s>
 using PowOf = PowK<f, s, vm::Elem<f>>;
 template <Fn f, int s>

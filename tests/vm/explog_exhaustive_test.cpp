@@ -1,5 +1,5 @@
 // Every one of the 2^32 float arguments through every flavour of the float exponential, logarithm,
-// trigonometric, inverse trigonometric, hyperbolic, error-function, gamma-function and cube-root
+// trigonometric, inverse trigonometric, hyperbolic, error-function, gamma-function and root
 // kernels of one argument (the instruction set the tables use; both results of SinCos), against the
 // C library's double-precision functions, whose own error is far below a float ulp, and the inverses
 // against a double solution. Slow: not run in CI.
@@ -129,10 +129,14 @@ TEST(ErfExhaustive, EveryFloatArgument) {
                      {Fn::sCdfNorm, [](double x) { return 0.5 * std::erfc(-x * 0.70710678118654752440); }}});
 }
 
-// The float cube root's LA and EP kernels compute in float; its HA kernel in double.
+// The float roots' LA and EP kernels compute in float; their HA kernels in double. The references
+// round twice in double, far below a float ulp.
 TEST(RootExhaustive, EveryFloatArgument) {
   double (*const cbrt)(double) = std::cbrt;
-  sweep_every_float({{Fn::sCbrt, cbrt}});
+  sweep_every_float({{Fn::sCbrt, cbrt},
+                     {Fn::sInvCbrt, [](double x) { return 1 / std::cbrt(x); }},
+                     {Fn::sPow2o3, [](double x) { return std::cbrt(x) * std::cbrt(x); }},
+                     {Fn::sPow3o2, [](double x) { return x * std::sqrt(x); }}});
 }
 
 // The inverses: the double HA kernel's result (itself checked against MPFR) refined by one Newton
