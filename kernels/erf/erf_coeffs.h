@@ -727,6 +727,45 @@ alignas(64) inline constexpr double kErfcInvGuess[66] = {
     0x1.5c00000000000p+4, 0x1.fe057b3f272f8p-1, 0x1.41f26f41ece64p-12, -0x1.3e1beba89f5abp-16, 0x1.1cc9ded11e9aep-20, -0x1.e4113b26c8f87p-25, 0x1.8e030223ac291p-29, -0x1.3ae2eb904eabbp-33, 0x1.f2c261d9d4d81p-38, -0x1.e2781883ae835p-42, 0x1.74adfe8cfd1fdp-46,
 };
 
+// EP: erfinv(x)/x = sum c_k (w - w_mid)^k with w = -ln(1 - x^2) for w below 6.25 (1 - x^2 above
+// kErfInvCentralU); degree 13, largest relative error 2.13e-10 (2^-32.1).
+inline constexpr double kErfInvCentralMid = 0x1.9000000000000p+1;
+inline constexpr double kErfInvCentralU = 0x1.fa0e9586aebc7p-10;
+inline constexpr double kErfInvCentral[] = {
+    0x1.a755e7c9e4f12p+0,  // 1.6536545627504364
+    0x1.ebd80d99dfd30p-3,  // 0.2401581823905672
+    -0x1.8b6c35f4e6dc2p-8,  // -0.006033671544084242
+    -0x1.84575d3250309p-11,  // -0.0007407021824193681
+    0x1.879cbe105bcd2p-13,  // 0.00018673528439758794
+    -0x1.d1d6f068cc954p-17,  // -1.3883102114674188e-05
+    -0x1.6eb58eebaf8d8p-20,  // -1.366098269991623e-06
+    0x1.c71783a4fe241p-22,  // 4.2383731574351034e-07
+    -0x1.f090161784bb3p-26,  // -2.8903761243865016e-08
+    -0x1.21ed784b04103p-28,  // -4.21900210168652e-09
+    0x1.1b7ccfda548f9p-30,  // 1.0313216865427852e-09
+    -0x1.4c863698a0b60p-35,  // -3.780363278701018e-11
+    -0x1.b42bae93247f9p-37,  // -1.2396714980402452e-11
+    0x1.8000901a2e569p-40,  // 1.3642498644590784e-12
+};
+
+// Float LA and EP: the same in float, degree 10, largest relative error with the coefficients
+// rounded to float 1.43e-08 (2^-26.1); w_mid and the bound rounded to float.
+inline constexpr float kSErfInvCentralMid = 0x1.9000000000000p+1f;
+inline constexpr float kSErfInvCentralU = 0x1.fa0e960000000p-10f;
+inline constexpr float kSErfInvCentral[] = {
+    0x1.a755e80000000p+0f,  // 1.6536545753479004
+    0x1.ebd80e0000000p-3f,  // 0.24015818536281586
+    -0x1.8b6c680000000p-8f,  // -0.006033683195710182
+    -0x1.8456e60000000p-11f,  // -0.0007406987133435905
+    0x1.87a9b00000000p-13f,  // 0.000186759396456182
+    -0x1.d1f8980000000p-17f,  // -1.3887020031688735e-05
+    -0x1.726f1c0000000p-20f,  // -1.379974264636985e-06
+    0x1.c90d4c0000000p-22f,  // 4.2566279034872423e-07
+    -0x1.b8b68c0000000p-26f,  // -2.5652877155835085e-08
+    -0x1.3ca2940000000p-28f,  // -4.607646708620905e-09
+    0x1.7fee920000000p-31f,  // 6.98368085583212e-10
+};
+
 inline constexpr double kSqrtPiHalf = 0x1.c5bf891b4ef6bp-1;
 inline constexpr double kSqrt2Hi = 0x1.6a09e667f3bcdp+0;
 inline constexpr double kSqrt2Lo = -0x1.bdd3413b26456p-54;

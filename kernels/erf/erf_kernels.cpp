@@ -190,7 +190,8 @@ inline double erfc_tail(double ah, double al, int extra_exponent) {
 
 // ============================================================================================
 // Inverses: erfinv by a polynomial below 0.53, erfcinv of the tail by a first estimate in
-// w = sqrt(-ln z) refined by one step of Halley's method on erfc
+// w = sqrt(-ln z) refined by one step of Halley's method on erfc. EP instead takes one polynomial
+// in -ln(1 - x^2) over nearly all of (-1, 1) and leaves the tail to the lanes beyond it.
 // ============================================================================================
 
 // A result as hi + lo, lo below an ulp of hi.
@@ -258,14 +259,31 @@ inline Pair erfcinv_tail(VD z) {
   return {y0, d / nmul_add(y0, d, splat<VD>(1.0))};
 }
 
-// erfcinv(z) for finite 0 < z < 2: erfinv(1 - z) between 0.47 and 1.53, the tail of z or of 2 - z
-// (negated) outside.
+// x P(w), w = -ln u, for lanes whose u = 1 - x^2 (formed without cancellation) is
+// above the central bound: no table reads, and the logarithm's error (2^-37 of w) stays below the
+// fit's. The other lanes get some finite value.
+inline VD erfinv_central(VD x, VD u) {
+  const VD w = splat<VD>(0.0) - dlog_normal(max(u, splat<VD>(sd::kErfInvCentralU)));
+  return x * estrin(w - splat<VD>(sd::kErfInvCentralMid), sd::kErfInvCentral);
+}
+
+// erfcinv(z) for finite 0 < z < 2: erfinv(1 - z) between 0.47 and 1.53 (EP: while z (2 - z) is
+// above the central bound), the tail of z or of 2 - z (negated) outside.
 template <Tier kTier>
 inline Pair erfcinv_pair(VD z) {
   VD xh, xl;
   fast_two_sum(splat<VD>(1.0), splat<VD>(0.0) - z, xh, xl);  // |1| >= |z| or z in [1, 2): exact sum
-  const MD mid = abs(xh) < splat<VD>(0.53);
-  Pair r = erfinv_small<kTier>(xh, xl);
+  MD mid;
+  Pair r;
+  if constexpr (kTier == Tier::kEP) {
+    // 1 - x^2 as z (2 - z): no cancellation as z nears 0, where x = xh is rounded.
+    const VD u = z * (splat<VD>(2.0) - z);
+    mid = u > splat<VD>(sd::kErfInvCentralU);
+    r = {erfinv_central(xh, u), splat<VD>(0.0)};
+  } else {
+    mid = abs(xh) < splat<VD>(0.53);
+    r = erfinv_small<kTier>(xh, xl);
+  }
   if (bits(mid) == kAllLanes<VD>) return r;
   const MD upper = z > splat<VD>(1.0);
   const VD zt = select(upper, z, splat<VD>(2.0) - z);
@@ -276,10 +294,21 @@ inline Pair erfcinv_pair(VD z) {
   return r;
 }
 
-// erfinv(x) for finite |x| < 1: the polynomial below 0.53, the tail of 1 - |x| (exact) above.
+// erfinv(x) for finite |x| < 1: the polynomial below 0.53, the tail of 1 - |x| (exact) above; EP
+// the central polynomial while 1 - x^2 is above its bound (|x| < 0.99903), the tail beyond.
 template <Tier kTier>
 inline VD erfinv_d(VD x) {
   const VD a = abs(x);
+  if constexpr (kTier == Tier::kEP) {
+    // 1 - x^2 as (1 - |x|)(1 + |x|), the first factor exact where it is small: the rounded x^2 of a
+    // multiply-add without fusion (SSE4.1) would cost 2^-16 of w near the bound.
+    const VD u = (splat<VD>(1.0) - a) * (splat<VD>(1.0) + a);
+    const MD central = u > splat<VD>(sd::kErfInvCentralU);
+    const VD r = erfinv_central(x, u);
+    if (bits(central) == kAllLanes<VD>) return r;
+    const Pair t = erfcinv_tail<kTier>(select(central, splat<VD>(1.0) - a, splat<VD>(0.25)));
+    return select(central, or_sign(t.hi + t.lo, x), r);
+  }
   const MD mid = a < splat<VD>(0.53);
   Pair r = erfinv_small<kTier>(x, splat<VD>(0.0));
   r.hi = select(x == splat<VD>(0.0), r.hi + r.lo, x);  // zeros keep their sign
@@ -310,6 +339,68 @@ inline VD cdfnorminv_d(VD p) {
   }
 }
 
+// ---- float LA and EP inverses in float lanes ----
+
+// A double formula on a double vector, or on the two halves of a float vector.
+template <VD (*kD)(VD)>
+inline VD in_double(VD x) {
+  return kD(x);
+}
+template <VD (*kD)(VD)>
+inline VF in_double(VF x) {
+  return narrow(kD(widen_lo(x)), kD(widen_hi(x)));
+}
+
+// -ln u for u from the central bound to 1: u = 2^k m, m in [2/3, 4/3), k ln2 + f + f^2 P(f) with
+// f = m - 1 exact.
+inline VF sneg_ln(VF u) {
+  const VI d = as_int(u) - isplat(static_cast<int32_t>(tb::kSTwoThirdsBits));
+  const VF f = as_float((d & isplat(0x007FFFFF)) + isplat(static_cast<int32_t>(tb::kSTwoThirdsBits))) -
+               splat<VF>(1.0f);
+  const VF ln = mul_add(to_float(sar<23>(d)), splat<VF>(tb::kSLn2), mul_add(f * f, horner(f, tb::kSLnHA), f));
+  return splat<VF>(0.0f) - ln;
+}
+
+// The central polynomial of x, for lanes whose u = 1 - x^2 lies above the float bound.
+inline VF serfinv_ratio(VF u) {
+  const VF w = sneg_ln(max(u, splat<VF>(sd::kSErfInvCentralU)));
+  return estrin(w - splat<VF>(sd::kSErfInvCentralMid), sd::kSErfInvCentral);
+}
+
+// Vectors with a lane beyond the central range are done whole by the double formula.
+template <VD (*kD)(VD)>
+inline VF central_or_double(VF r, MF central, VF x) {
+  return bits(central) == kAllLanes<VF> ? r : select(central, in_double<kD>(x), r);
+}
+
+inline VF serfinv(VF x) {
+  const VF a = abs(x);
+  const VF u = (splat<VF>(1.0f) - a) * (splat<VF>(1.0f) + a);  // as in the double formula
+  const MF central = u > splat<VF>(sd::kSErfInvCentralU);
+  return central_or_double<erfinv_d<Tier::kEP>>(x * serfinv_ratio(u), central, x);
+}
+
+// x = 1 - z as xh + xl: the rounding of xh would cost half an ulp of the result.
+inline VF serfcinv_scaled(VF z, VF scale, MF& central) {
+  VF xh, xl;
+  fast_two_sum(splat<VF>(1.0f), splat<VF>(0.0f) - z, xh, xl);
+  const VF u = z * (splat<VF>(2.0f) - z);
+  central = u > splat<VF>(sd::kSErfInvCentralU);
+  const VF p = serfinv_ratio(u) * scale;
+  return mul_add(xh, p, xl * p);
+}
+inline VF serfcinv(VF z) {
+  MF central;
+  const VF r = serfcinv_scaled(z, splat<VF>(1.0f), central);
+  return central_or_double<erfcinv_d<Tier::kEP>>(r, central, z);
+}
+// -sqrt(2) erfcinv(2p); 0 - v keeps Phi^-1(0.5) = +0.
+inline VF scdfnorminv(VF p) {
+  MF central;
+  const VF r = splat<VF>(0.0f) - serfcinv_scaled(p + p, splat<VF>(static_cast<float>(sd::kSqrt2Hi)), central);
+  return central_or_double<cdfnorminv_d<Tier::kEP>>(r, central, p);
+}
+
 // The domain edges of the inverses, in any type: x at the pole gives the infinity `pole`, x beyond
 // the domain NaN. Returns the status.
 template <typename T>
@@ -327,29 +418,25 @@ inline int inverse_edge(T x, T lo, T hi, T at_lo, T at_hi, T* r) {
   return ZOK_VM_STATUS_DOMAIN;
 }
 
-// A double formula on a double vector, or on the two halves of a float vector.
-template <VD (*kD)(VD)>
-inline VD in_double(VD x) {
-  return kD(x);
-}
-template <VD (*kD)(VD)>
-inline VF in_double(VF x) {
-  return narrow(kD(widen_lo(x)), kD(widen_hi(x)));
-}
-
 // The policy of an inverse: lanes strictly inside (lo, hi) take the vector path, others the edges.
 // Float policies compute in double on the two halves of each vector.
-template <Fn kFn, typename T, VD (*kD)(VD)>
+template <Fn kFn, typename T, auto kVec>
 struct InverseK {
   using V = Vec<T>;
   static constexpr Check kCheck = Check::kFixLanes;
-  static constexpr int kUnroll = unroll_for<T>(8);
+  static constexpr int kUnroll = unroll_for<T>(16);
   static constexpr T kLo = kFn == Fn::sErfInv || kFn == Fn::dErfInv ? T(-1) : T(0);
   static constexpr T kHi = kFn == Fn::sErfInv || kFn == Fn::dErfInv     ? T(1)
                            : kFn == Fn::sErfcInv || kFn == Fn::dErfcInv ? T(2)
                                                                         : T(1);
   static constexpr bool kCdf = kFn == Fn::sCdfNormInv || kFn == Fn::dCdfNormInv;
-  static V vec(V x) { return in_double<kD>(x); }
+  static V vec(V x) {
+    if constexpr (std::is_same_v<decltype(kVec), V (*)(V)>) {
+      return kVec(x);
+    } else {
+      return in_double<kVec>(x);
+    }
+  }
   static unsigned special(V x) { return outside<V>((x > splat<V>(kLo)) & (x < splat<V>(kHi))); }
   static void scalar(int i, const T* a, T* r) {
     const T x = a[i];
@@ -485,12 +572,18 @@ template <Fn f, int s>
 using ErfcOf = TailK<f, vm::Elem<f>, f == Fn::dErfc && s == kEP ? Tier::kLA : kTierOf<f, s>, false>;
 template <Fn f, int s>
 using CdfNormOf = TailK<f, vm::Elem<f>, kTierOf<f, s>, true>;
+// Float inverses: LA and EP in float lanes, HA on the double LA formula.
 template <Fn f, int s>
-using ErfInvOf = InverseK<f, vm::Elem<f>, erfinv_d<kTierOf<f, s>>>;
+constexpr bool kFloatLanes = vm::traits(f).type == 's' && s != kHA;
 template <Fn f, int s>
-using ErfcInvOf = InverseK<f, vm::Elem<f>, erfcinv_d<kTierOf<f, s>>>;
+using ErfInvOf = std::conditional_t<kFloatLanes<f, s>, InverseK<f, float, serfinv>,
+                                    InverseK<f, vm::Elem<f>, erfinv_d<kTierOf<f, s>>>>;
 template <Fn f, int s>
-using CdfNormInvOf = InverseK<f, vm::Elem<f>, cdfnorminv_d<kTierOf<f, s>>>;
+using ErfcInvOf = std::conditional_t<kFloatLanes<f, s>, InverseK<f, float, serfcinv>,
+                                     InverseK<f, vm::Elem<f>, erfcinv_d<kTierOf<f, s>>>>;
+template <Fn f, int s>
+using CdfNormInvOf = std::conditional_t<kFloatLanes<f, s>, InverseK<f, float, scdfnorminv>,
+                                        InverseK<f, vm::Elem<f>, cdfnorminv_d<kTierOf<f, s>>>>;
 
 }  // namespace
 
