@@ -1,5 +1,6 @@
 // Complex kernels beside loops over std::complex and the C library's complex functions (glibc),
-// compiled -O3 in this file, n = 1e3 and 1e6. Names: <kernel/LA|HA|EP|base>/<function>/<n>.
+// compiled -O3 in this file, n = 1e3 and 1e6. Names: kernel/<isa>/<LA|HA|EP>/<function>/<n> for each
+// instruction set this machine runs, and base/<function>/<n>.
 #include <benchmark/benchmark.h>
 
 #include <complex>
@@ -30,10 +31,9 @@ struct Data {
 };
 
 template <typename T>
-void kernel(benchmark::State& state, Fn fn, int slot, int n) {
+void kernel(benchmark::State& state, void* k, Fn fn, int n) {
   using C = std::complex<T>;
   Data<T> d(n);
-  void* k = zok::vm::info(fn).table[slot];
   const Shape shape = zok::vm::info(fn).shape;
   for (auto _ : state) {
     if (shape == Shape::AB_R)
@@ -98,20 +98,32 @@ void register_all() {
         for (int i = 0; i < zok::vm::kFnCount; ++i)
           if (zok::vm::kFunctions[i].type == t && std::string(zok::vm::kFunctions[i].name + 2) == f) fn = i;
         const std::string tail = std::string("/v") + t + f + "/" + std::to_string(n);
-        for (int slot = 0; slot < 3; ++slot)
-          benchmark::RegisterBenchmark((std::string("kernel/") + kSlot[slot] + tail).c_str(),
-                                       [=](benchmark::State& s) {
-                                         t == 'c' ? kernel<float>(s, static_cast<Fn>(fn), slot, n)
-                                                  : kernel<double>(s, static_cast<Fn>(fn), slot, n);
-                                       });
+        for (int i = 0; i < zok::vm::kIsaCount; ++i) {
+          const auto* kernels = zok::vm::isa_kernels(static_cast<zok::vm::Isa>(i));
+          if (kernels == nullptr) continue;
+          const std::string set = zok::vm::isa_name(static_cast<zok::vm::Isa>(i));
+          for (int slot = 0; slot < 3; ++slot) {
+            void* k = (*kernels)[fn][slot];
+            benchmark::RegisterBenchmark(("kernel/" + set + "/" + kSlot[slot] + tail).c_str(),
+                                         [=](benchmark::State& s) {
+                                           t == 'c' ? kernel<float>(s, k, static_cast<Fn>(fn), n)
+                                                    : kernel<double>(s, k, static_cast<Fn>(fn), n);
+                                         });
+          }
+        }
         benchmark::RegisterBenchmark(("base" + tail).c_str(), [=](benchmark::State& s) {
           t == 'c' ? base<float>(s, f, n) : base<double>(s, f, n);
         });
       }
 }
 
-const bool kRegistered = (register_all(), true);
-
 }  // namespace
 
-BENCHMARK_MAIN();
+// Registered from main: the kernel tables of each instruction set are filled by then.
+int main(int argc, char** argv) {
+  register_all();
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

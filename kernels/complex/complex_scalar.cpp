@@ -220,7 +220,6 @@ void register_scalar_kernels(vm::KernelSlots& s) {
   all_slots(s, zPowx, ptr(&zpowx_pointer));
   all_slots(s, cConj, ptr(&conj<uint32_t>));
   all_slots(s, zConj, ptr(&conj<uint64_t>));
-  s[static_cast<int>(zExp)][vm::kHA] = ptr(&unary<zExp, z_exp, true>);
 }
 
 }  // namespace zok::cplx

@@ -50,8 +50,8 @@ void report(int32_t code, int32_t i, const Cz* a, const Cz* b, Cz* r, const char
 void report(int32_t code, int32_t i, const Cc* a, Cc b, Cc* r, const char* name);
 void report(int32_t code, int32_t i, const Cz* a, Cz b, Cz* r, const char* name);
 
-// Fills the slots of every function whose one kernel serves all three flavours and of zExp's HA
-// kernel: the same code for every instruction set.
+// Fills the slots of every function whose one kernel serves all three flavours: the same code for
+// every instruction set.
 void register_scalar_kernels(vm::KernelSlots& slots);
 
 }  // namespace zok::cplx

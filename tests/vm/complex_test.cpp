@@ -1,6 +1,7 @@
 // Complex kernels: the contract's cases and their reports in every flavour and instruction set, the
 // error context and a callback's replacement, an Annex G grid against the C library, zPowx by value
-// and by pointer, the caller's control words, and an overflow in every lane and tail position.
+// and by pointer, the caller's control words, an overflow in every lane and tail position, and each
+// result the same in every position.
 #include <gtest/gtest.h>
 #include <xmmintrin.h>
 
@@ -215,6 +216,34 @@ TEST(ComplexCases, OverflowInEveryPositionReportsItsIndex) {
               << zok::vm::info(e.fn).name << " n " << n << " at " << at;
           EXPECT_TRUE(std::isinf(r.real()) || std::isinf(r.imag()));
         }
+}
+
+// Every complex kernel, flavour and instruction set: an element gives the same bits alone and in
+// every lane and tail position among ordinary neighbours, whether it takes the vector path or the
+// scalar one (specials, extreme parts, a huge angle, a result that overflows, the unit circle).
+TEST(ComplexCases, ResultsDoNotDependOnPosition) {
+  const double tiny = 0x1p-1000;
+  const std::pair<Cz, Cz> args[] = {
+      {{0.7, -1.3}, {1.5, -0.5}}, {{0.6, 0.8000000001}, {-2, 3}}, {{-0.0, kInf}, {1, 0}},
+      {{kNan, 1}, {2, 2}},        {{1e300, -1e300}, {1e-300, 1}}, {{tiny, -tiny}, {tiny, 0}},
+      {{-3e6, 0.25}, {0, 0}},     {{705, 2e7}, {0.5, 0.5}},       {{-1, -0.0}, {1e200, 1e200}}};
+  for (int f = 0; f < zok::vm::kFnCount; ++f) {
+    const Fn fn = static_cast<Fn>(f);
+    const auto& in = zok::vm::info(fn);
+    if (!zok::vm::complex_type(in.type) || !zok::vm::elementwise(in.shape)) continue;
+    for (zok::vm::Isa isa : zok::test::machine_isas())
+      for (int slot = 0; slot < 3; ++slot)
+        for (const auto& [a, b] : args) {
+          Cz alone, r;
+          run(isa, fn, slot, a, b, &alone);
+          for (int at = 0; at < 19; ++at) {
+            run(isa, fn, slot, a, b, &r, 19, at);
+            EXPECT_TRUE(same(r.real(), alone.real()) && same(r.imag(), alone.imag()))
+                << in.name << " slot " << slot << " " << zok::vm::isa_name(isa) << " at " << at << ": " << r
+                << " alone " << alone;
+          }
+        }
+  }
 }
 
 }  // namespace
