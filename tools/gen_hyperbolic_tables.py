@@ -112,6 +112,18 @@ def main():
     emit("};")
     emit("")
 
+    # The double LA and EP Sinh and Cosh read both factors in one row: 2^(-j/64) rounded is half of
+    # the rounded 2^((64-j)/64), so the products with their powers of two are those of the
+    # exponential's table.
+    emit("// Double LA and EP Sinh and Cosh: (2^(j/64), 2^(-j/64)), each rounded to the nearest double.")
+    emit("alignas(64) inline constexpr double kDExpPairs[64][2] = {")
+    for j in range(64):
+        p, m = float(mp.power(2, mp.mpf(j) / 64)), float(mp.power(2, -mp.mpf(j) / 64))
+        assert j == 0 or m == float(mp.power(2, mp.mpf(64 - j) / 64)) / 2
+        emit(f"    {{{p!r}, {m!r}}},")
+    emit("};")
+    emit("")
+
     emit("}  // namespace zok::hyperbolic_data")
     print("\n".join(out))
 
