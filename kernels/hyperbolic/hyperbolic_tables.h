@@ -184,4 +184,18 @@ alignas(64) inline constexpr double kDExpPairs[64][2] = {
     {1.978456026387951, 0.5054446430258502},
 };
 
+// Float LA: sinh a = a + a^3 P(a^2) for |a| < 1.0: Taylor's series to
+// a^11 in floats; largest relative error 4.46e-09 (2^-27.7).
+inline constexpr float kSSinhSmallF[5] = {
+    0.1666666716337204f,     0.008333333767950535f,   0.00019841270113829523f,
+    2.7557318844628753e-06f, 2.5052107943679403e-08f,
+};
+
+// Float LA: tanh a = a + a^3 P(a^2) for |a| < 0.5: Taylor's series to
+// a^15 in floats; largest relative error 1.11e-08 (2^-26.4).
+inline constexpr float kSTanhSmallF[7] = {
+    -0.3333333432674408f, 0.13333334028720856f,   -0.05396825447678566f,   0.021869488060474396f,
+    -0.0088632358238101f, 0.0035921279340982437f, -0.0014558343682438135f,
+};
+
 }  // namespace zok::hyperbolic_data
