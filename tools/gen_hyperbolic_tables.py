@@ -112,6 +112,36 @@ def main():
     emit("};")
     emit("")
 
+    # The double LA and EP Sinh and Cosh read both factors in one row: 2^(-j/64) rounded is half of
+    # the rounded 2^((64-j)/64), so the products with their powers of two are those of the
+    # exponential's table.
+    emit("// Double LA and EP Sinh and Cosh: (2^(j/64), 2^(-j/64)), each rounded to the nearest double.")
+    emit("alignas(64) inline constexpr double kDExpPairs[64][2] = {")
+    for j in range(64):
+        p, m = float(mp.power(2, mp.mpf(j) / 64)), float(mp.power(2, -mp.mpf(j) / 64))
+        assert j == 0 or m == float(mp.power(2, mp.mpf(64 - j) / 64)) / 2
+        emit(f"    {{{p!r}, {m!r}}},")
+    emit("};")
+    emit("")
+
+    # The float LA Sinh below 1 and Tanh below 1/2: Taylor's series in float, a + a^3 P(a^2).
+    for name, label, f, top, terms in (("kSSinhSmallF", "sinh", mp.sinh, mp.mpf(1), 5),
+                                       ("kSTanhSmallF", "tanh", mp.tanh, mp.mpf(1) / 2, 7)):
+        series = mp.taylor(f, 0, 2 * terms + 1)
+        rounded = [to_float(series[3 + 2 * i]) for i in range(terms)]
+        worst = mp.mpf(0)
+        for a in mp.linspace(top / 600, top, 600):
+            z = a * a
+            approx = a + a**3 * sum(mp.mpf(c) * z**i for i, c in enumerate(rounded))
+            worst = max(worst, abs((approx - f(a)) / f(a)))
+        emit(f"// Float LA: {label} a = a + a^3 P(a^2) for |a| < {float(top)}: Taylor's series to")
+        emit(f"// a^{2 * terms + 1} in floats; largest relative error {float(worst):.3g} (2^{float(mp.log(worst, 2)):.1f}).")
+        emit(f"inline constexpr float {name}[{terms}] = {{")
+        for c in rounded:
+            emit(f"    {c!r}f,")
+        emit("};")
+        emit("")
+
     emit("}  // namespace zok::hyperbolic_data")
     print("\n".join(out))
 

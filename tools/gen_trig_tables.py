@@ -165,6 +165,30 @@ def inverse_lines(add, emit, rf, rd):
         emit(name, ctype, c, "asin z = z + z^3 P(z^2), |z| <= 1/2, degree %d" % (2 * n + 1), odd_err(asin, c, half))
 
 
+def quarter_and_half_lines(add, emit, rf, rd):
+    """The float HA Sin and Cos on a two-float argument reduced by pi/2, and the double LA Sin and Cos
+    reduced by pi (or by odd multiples of pi/2) to one odd polynomial."""
+    add("")
+    add("// pi/2 = kSPio2H + kSPio2L + kSPio2T (three floats, the rest below 2^-73).")
+    h = mpf(f32(pi / 2))
+    l = mpf(f32(pi / 2 - h))
+    t = f32(pi / 2 - h - l)
+    add("inline constexpr float kSPio2T = %s;" % fstr(t))
+    add("inline constexpr double kDInvPi = %s;" % dstr(1 / pi))
+    # N from the float product m 2/pi may round to the neighbour of the nearest integer, which leaves
+    # |r| a little beyond pi/4 (by 5e-4 at most below 10000).
+    q = pi / 4 * mpf(1.001)
+    c = fit(sin_g, q, 4, rf)
+    emit("kSSinQ9", "float", c, "sin r = r + r^3 P(r^2), |r| <= 1.001 pi/4, degree 9", sin_err(c, q))
+    c = fit(cos_g, q, 3, rf)
+    emit("kSCosQ8W", "float", c, "cos r = 1 - r^2/2 + r^4 P(r^2), |r| <= 1.001 pi/4, degree 8", cos_err(c, q))
+    c = fit(asin_g, mpf(1) / 2, 6, rf)
+    emit("kSAsinF13", "float", c, "asin z = z + z^3 P(z^2), |z| <= 1/2, degree 13", odd_err(asin, c, mpf(1) / 2))
+    h2 = pi / 2 * mpf(1.0001)
+    c = fit(sin_g, h2, 10, rd)
+    emit("kDSinHalf", "double", c, "sin r = r + r^3 P(r^2), |r| <= 1.0001 pi/2, degree 21", sin_err(c, h2))
+
+
 def main():
     out_dir = sys.argv[1]
     parts, inv_pi, p5 = float_pi_parts()
@@ -245,6 +269,7 @@ def main():
     c = fit(cos_g, e, 1, rd)
     emit("kDCosEP", "double", c, "cos r = 1 - r^2/2 + r^4 P(r^2), |r| <= 1.01 pi/128, degree 4", cos_err(c, e))
     inverse_lines(add, emit, rf, rd)
+    quarter_and_half_lines(add, emit, rf, rd)
     add("")
     add("}  // namespace zok::trig_data")
     with open(os.path.join(out_dir, "trig_tables.h"), "w") as f:

@@ -43,17 +43,18 @@ inline HalfExps half_exps(VD a) {
   const VL n = as_int(t) - lsplat(kDShiftBits);  // N >= 0
   const VD d = t - shift;
   const VD r = nmul_add(d, splat<VD>(tb::kDL64b), nmul_add(d, splat<VD>(tb::kDL64a), a));
-  const VL nm = lsplat(0) - n;
-  const VL j = n & lsplat(63), jm = nm & lsplat(63);
+  const VL j = n & lsplat(63);
   // 2^(k-1) for N = 64 k + j: the exponent field (k + 1022), by a shift that wraps k's sign away.
   const VL half = lsplat(int64_t{1022} << 52), high = lsplat(~int64_t{63});
-  const VD sp = as_double(shl<46>(n & high) + half), sm = as_double(shl<46>(nm & high) + half);
+  const VD sp = as_double(shl<46>(n & high) + half);
   const MD keep = a < splat<VD>(kDMinusGone);
   const VD zero = splat<VD>(0.0);
   HalfExps e;
   const VD z = r * r;
   // HA reads 2^(j/64) in two parts, LA and EP rounded to double (half an ulp each, which LA affords).
   if constexpr (kTier == Tier::kHA) {
+    const VL nm = lsplat(0) - n, jm = nm & lsplat(63);
+    const VD sm = as_double(shl<46>(nm & high) + half);
     VD thi, tlo, uhi, ulo;
     lookup_pairs(&tb::kDExpHiLo[0][0], j, thi, tlo);
     lookup_pairs(&tb::kDExpHiLo[0][0], jm, uhi, ulo);
@@ -62,8 +63,12 @@ inline HalfExps half_exps(VD a) {
     e.bhi = select(keep, zero, sm * uhi);
     e.blo = select(keep, zero, sm * ulo);
   } else {
-    e.ahi = sp * lookup_one(tb::kDExp64, j);
-    e.bhi = select(keep, zero, sm * lookup_one(tb::kDExp64, jm));
+    // One row holds 2^(j/64) and 2^(-j/64), the latter scaled by 2^(-k-1): the exponent field
+    // 2044 minus A's (it wraps only from kDMinusGone on, where B is dropped).
+    VD tp, tm;
+    lookup_pairs(&hb::kDExpPairs[0][0], j, tp, tm);
+    e.ahi = sp * tp;
+    e.bhi = select(keep, zero, as_double(lsplat(int64_t{2044} << 52) - as_int(sp)) * tm);
     e.alo = e.blo = zero;
   }
   if constexpr (kTier == Tier::kEP) {

@@ -1,6 +1,6 @@
 // Float hyperbolic kernels (Sinh, Cosh, Tanh, Asinh, Acosh, Atanh), compiled once per instruction
-// set: HA and most LA kernels run the double EP formulas on widened lanes; Cosh LA and the EP Sinh,
-// Cosh and Tanh stay in float on the table of 2^(+-j/64).
+// set: HA and the LA Asinh, Acosh and Atanh run the double EP formulas on widened lanes; the LA
+// Sinh, Cosh and Tanh and the EP Sinh, Cosh and Tanh stay in float on the table of 2^(+-j/64).
 //
 // Contract (measured maxima against MPFR in tests/vm/accuracy_test.cpp):
 //   HA within 1 ulp, LA within 4 ulp, EP at least 12 correct bits, over the whole argument range,
@@ -72,11 +72,42 @@ struct FTanh {
   }
 };
 
+// LA Sinh in float: below 1 the series; from 1 on (E+ - E-)(1 + r^2/2) + (E+ + E-)(r + r^3/6), where
+// E- is at most a sixth of E+ - E-, so the table's roundings stay near an ulp.
+struct FSinhLA {
+  static VF apply(VF x) {
+    const VF m = abs(x);
+    const FloatExps e = float_exps(m);
+    const VF r2 = e.r * e.r;
+    const VF d = e.ep - e.em, s = e.ep + e.em;
+    const VF sr = mul_add(e.r * r2, splat<VF>(1.0f / 6), e.r);
+    const VF big = d + mul_add(s, sr, (d * splat<VF>(0.5f)) * r2);
+    const VF z = m * m;
+    const VF small = mul_add(m * z, horner(z, hb::kSSinhSmallF), m);
+    return or_sign(select(m < splat<VF>(1.0f), big, small), x);
+  }
+};
+// LA Tanh in float: below 1/2 the series; from 1/2 on 1 - 2/(e^2m + 1), e^2m = 2 E+ e^r from the
+// reduction of 2m: its error reaches the result damped (by 2 e^2m / (e^2m + 1)^2 / tanh m < 0.8).
+// |x| stops at 9.5, where tanh is 1 in float.
+struct FTanhLA {
+  static VF apply(VF x) {
+    const VF m = abs(x);
+    const FloatExps e = float_exps(min(m + m, splat<VF>(19.0f)));
+    const VF r = e.r;
+    const VF em1 = mul_add(r * r, mul_add(r, splat<VF>(1.0f / 6), splat<VF>(0.5f)), r);  // e^r - 1
+    const VF twice = e.ep + e.ep;
+    const VF big = splat<VF>(1.0f) - splat<VF>(2.0f) / mul_add(twice, em1, twice + splat<VF>(1.0f));
+    const VF z = m * m;
+    const VF small = mul_add(m * z, horner(z, hb::kSTanhSmallF), m);
+    return or_sign(select(m < splat<VF>(0.5f), big, small), x);
+  }
+};
+
 // The double EP formulas keep some 2^-37 relative, which rounds to float within 0.5001 ulp: HA and
 // LA (and the EP Asinh, Acosh and Atanh) run them on widened lanes.
 template <Fn f, int s>
-using SinhOf = std::conditional_t<s == kEP, HypK<f, Func::kSinh, float, FSinh>,
-                                  HypK<f, Func::kSinh, float, InDouble<sinh_d<Tier::kEP>>>>;
+using SinhOf = HypK<f, Func::kSinh, float, BySlot<s, FSinhLA, InDouble<sinh_d<Tier::kEP>>, FSinh>>;
 // Cosh LA: blocks of four, a block with an element beyond the fast range redone element by element.
 template <Fn f, int s>
 using CoshOf =
@@ -84,8 +115,7 @@ using CoshOf =
                        std::conditional_t<s == kEP, HypK<f, Func::kCosh, float, FCosh>,
                                           HypK<f, Func::kCosh, float, InDouble<cosh_d<Tier::kEP>>>>>;
 template <Fn f, int s>
-using TanhOf = std::conditional_t<s == kEP, HypK<f, Func::kTanh, float, FTanh>,
-                                  HypK<f, Func::kTanh, float, InDouble<tanh_d<Tier::kEP>>>>;
+using TanhOf = HypK<f, Func::kTanh, float, BySlot<s, FTanhLA, InDouble<tanh_d<Tier::kEP>>, FTanh>>;
 // LA and HA share one kernel for Asinh and Acosh.
 template <Fn f, int>
 using AsinhOf = HypK<f, Func::kAsinh, float, InDouble<asinh_d<Tier::kEP>>>;

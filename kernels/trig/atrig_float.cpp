@@ -2,11 +2,13 @@
 // Coefficients and constants come from tools/gen_trig_tables.py.
 //
 // Contract (measured against MPFR in tests/vm/accuracy_test.cpp): HA within 1 ulp, LA within 4,
-// EP within 2^12. HA evaluates the double formulas (without their second double) and rounds once;
-// LA and EP work in float: Atan and Atan2 on the quotient of the smaller and larger magnitudes,
-// Asin and Acos on sqrt((1 - |x|)/2) above 1/2. EP Atan is the fixed formula on the unrefined
-// reciprocal estimate of the instruction set (rcpps or rcp14ps) above 1, without a special path.
-// Special values: NaN -> NaN silently; Asin, Acos of |x| > 1 (infinities too) NaN, code 1; Atan of
+// EP within 2^12. HA Atan and Atan2 evaluate the double formulas (without their second double) and
+// round once; so do HA Asin and Acos where multiply-adds do not fuse (SSE4.1), elsewhere they work in
+// float with the square root's rounding error carried. LA and EP work in float: Atan and Atan2 on
+// the quotient of the smaller and larger magnitudes, Asin and Acos on sqrt((1 - |x|)/2) above 1/2. EP Atan is
+// the fixed formula on the unrefined reciprocal estimate of the instruction set (rcpps or rcp14ps) above 1,
+// without a special path. Special values: NaN -> NaN silently; Asin, Acos of |x| > 1 (infinities too) NaN,
+// code 1; Atan of
 // +-inf is +-pi/2; Atan2 of zeros and infinities takes the limits of each quadrant, never reported.
 #include "kernels/trig/atrig_common.h"
 
@@ -31,10 +33,16 @@ struct SAtan2HA {
     return widened(a, b, [](VD y, VD x) { return atan2_core<P, true, false>(y, x); });
   }
 };
+// HA Asin and Acos: in float, the square root's rounding error carried, where multiply-adds fuse;
+// otherwise the double formula on widened lanes.
 template <const auto& P, bool kAcos>
 struct SAsinHA {
   static VF eval(VF x) {
-    return widened(x, [](VD d) { return asin_core<P, kAcos, false>(d); });
+    if constexpr (kFusedMulAdd) {
+      return asin_core<td::kSAsinF13, kAcos, true>(x);
+    } else {
+      return widened(x, [](VD d) { return asin_core<P, kAcos, false>(d); });
+    }
   }
 };
 template <const auto& P>

@@ -4,11 +4,12 @@
 // Contract (measured against MPFR in tests/vm/accuracy_test.cpp), over the whole argument range:
 //   HA within 1 ulp, LA within 4 ulp, EP within 2^26 ulp (about half the significand bits).
 //   |x| = N pi/2 + r: up to 1.6e6 by pi/2 in four parts (N times each of the first three exact), r
-//   kept in two doubles by HA; EP Sin, Cos and SinCos reduce by pi/64 up to 5e4. Beyond, every
+//   kept in two doubles by HA; LA Sin and Cos reduce by pi (the cosine by odd multiples of pi/2) to
+//   one odd polynomial on |r| <= pi/2; EP Sin, Cos and SinCos reduce by pi/64 up to 5e4. Beyond, every
 //   flavour reduces by a 192-bit window of 2/pi, exact enough for the hardest double
 //   (6381956970095103 2^797), and evaluates the HA method.
 // Measured maxima (dense and random MPFR sweeps, 2e5 arguments over [-1e300, 1e300]): HA Sin, Cos
-//   0.80 ulp, Tan 0.91; LA Sin 1.96, Cos 1.67, Tan 2.76; EP Sin, Cos 1.04e7 ulp, Tan 1.8e5.
+//   0.80 ulp, Tan 0.91; LA Sin 2.00, Cos 1.80, Tan 2.76; EP Sin, Cos 1.04e7 ulp, Tan 1.8e5.
 // Special values: NaN -> NaN silently; +-inf -> NaN (inf 0), code 1 (SinCos: NaN in both results,
 //   one report with a, a, r1, r2). Sin and Tan keep the sign of a zero, Cos(+-0) = 1.
 #include "kernels/trig/trig_common.h"
@@ -21,9 +22,36 @@ using vm::kEP;
 using vm::kHA;
 using vm::kLA;
 
-// LA: the HA polynomials on r in one double.
-using DSinLA = DQuadrant<false, 0>;
-using DCosLA = DQuadrant<false, 1>;
+// LA Sin and Cos: |x| = k pi/2 + r with k = 2N even for the sine and k = 2N + 1 odd for the cosine,
+// so that |r| <= pi/2 and one odd polynomial s serves both: sin x = (-1)^N s(r) and cos x =
+// -(-1)^N s(r). k stays below 2^20 over the fast range, and the four parts of pi/2 lose only bits
+// of r, which the polynomial's slope (cos r) carries at most unchanged. Below 2^-27 the cosine is
+// 1 exactly (the polynomial near -pi/2 may round a last bit below it).
+template <bool kCos>
+struct DHalfLA {
+  static VD value(VD ax) {
+    const VD shift = splat<VD>(kDShifter);
+    // The cosine's N rounds ax/pi - 1/2, a rounding earlier: N may then be the neighbour, r a
+    // little beyond pi/2.
+    const VD t = kCos ? mul_add(ax, splat<VD>(td::kDInvPi), splat<VD>(-0.5)) + shift
+                      : mul_add(ax, splat<VD>(td::kDInvPi), shift);
+    const VD n = t - shift;
+    const VD k = kCos ? n + n + splat<VD>(1.0) : n + n;
+    VD r = ax;
+    for (double c : {td::kDPio2_1, td::kDPio2_2, td::kDPio2_3, td::kDPio2_4})
+      r = nmul_add(k, splat<VD>(c), r);
+    const VD p = r * r;
+    const VD y = mul_add(r * p, horner(p, td::kDSinHalf), r);
+    const VD parity = as_double(shl<63>(as_int(t)));
+    if constexpr (kCos) {
+      return select(ax < splat<VD>(0x1p-27), y ^ parity ^ sign_mask<VD>(), splat<VD>(1.0));
+    } else {
+      return y ^ parity;
+    }
+  }
+};
+using DSinLA = DHalfLA<false>;
+using DCosLA = DHalfLA<true>;
 using DSinCosLA = DQuadrant<false, 2>;
 // tan r or -cot r as one quotient of the sine and cosine polynomials S and C.
 template <const auto& S, const auto& C>

@@ -3,8 +3,10 @@
 //
 // Contract (measured against MPFR in tests/vm/accuracy_test.cpp), over the whole argument range:
 //   HA within 1 ulp, LA within 4 ulp, EP within 2^12 ulp.
-//   Sin and Cos reduce |x| <= 10000 by pi in four floats (N times each of the first three exact) to
-//   |r| <= pi/2 and evaluate one odd polynomial: in float for LA and EP, in double for HA. Tan
+//   LA and EP Sin and Cos reduce |x| <= 10000 by pi in four floats (N times each of the first three
+//   exact) to |r| <= pi/2 and evaluate one odd polynomial in float. HA reduces by pi/2 to a
+//   two-float r, |r| <= pi/4, and evaluates sine and cosine polynomials in float where multiply-adds
+//   fuse (AVX2, AVX-512), the LA reduction and a double polynomial on widened lanes elsewhere. Tan
 //   reduces by pi/2, in double for HA, in float for LA and EP (measured 2.9 ulp LA). Beyond 10000
 //   every flavour rounds the double HA kernel's exact-reduction result once.
 // Special values: NaN -> NaN silently; +-inf -> NaN (inf 0), code 1 (SinCos: NaN in both results,
@@ -62,7 +64,57 @@ inline void sincos_f(VF x, VF& s, VF& c) {
   }
 }
 
-// ---- double arithmetic: HA Sin, Cos, SinCos and Tan ----
+// ---- float arithmetic on a two-float argument: HA Sin, Cos, SinCos where multiply-adds fuse ----
+
+// |x| = N pi/2 + hi + lo, |hi + lo| <= pi/4 (5e-4 beyond where the float product rounds N the
+// other way), pi/2 taken as kSPio2H + kSPio2L + kSPio2T. m - N kSPio2H is exact in one fused step:
+// both are multiples of 2^-23 (of m's ulp below 1, where N <= 1) and the difference stays below 1.
+// N kSPio2L is split by its exact error and the difference keeps its rounding error, so hi + lo
+// holds r to some 2^-45 of pi/2 even where r nearly vanishes (1e-9 at the closest float below 10000).
+struct SQuarter {
+  VI q;
+  VF hi, lo;
+};
+inline SQuarter reduce_quarter(VF m) {
+  const VF t = mul_add(m, splat<VF>(2.0f * td::kSInvPi), splat<VF>(kSShifter));
+  const VF n = t - splat<VF>(kSShifter);
+  const VF t1 = nmul_add(n, splat<VF>(td::kSPio2H), m);
+  VF p, pe, s, se;
+  two_prod(n, splat<VF>(td::kSPio2L), p, pe);
+  two_sum(t1, splat<VF>(0.0f) - p, s, se);
+  SQuarter out;
+  out.q = as_int(t);
+  fast_two_sum(s, nmul_add(n, splat<VF>(td::kSPio2T), se - pe), out.hi, out.lo);
+  return out;
+}
+
+// sin r and cos r of r = hi + lo, |r| <= pi/4, each rounded about once: lo enters the sine as
+// lo (1 - hi^2/2) (alone it would cost 0.15 ulp near pi/4); the cosine keeps the rounding errors of
+// hi^2 and of 1 - hi^2/2.
+inline void sincos_quarter(VF hi, VF lo, VF& s, VF& c) {
+  VF p, pe;
+  two_prod(hi, hi, p, pe);
+  const VF hz = splat<VF>(0.5f) * p;
+  s = hi + mul_add(hi * p, horner(p, td::kSSinQ9), nmul_add(hz, lo, lo));
+  const VF w = splat<VF>(1.0f) - hz;
+  const VF low = ((splat<VF>(1.0f) - w) - hz) - mul_add(splat<VF>(0.5f), pe, hi * lo);
+  c = w + mul_add(p * p, horner(p, td::kSCosQ8W), low);
+}
+
+// Sine and cosine of |x| = N pi/2 + r: quadrants 1 and 3 exchange them, quadrants 2 and 3 flip the
+// sine's sign, 1 and 2 the cosine's.
+template <bool kSin, bool kCos>
+inline void sincos_two(VF x, VF& s, VF& c) {
+  const SQuarter d = reduce_quarter(abs(x));
+  VF sr, cr;
+  sincos_quarter(d.hi, d.lo, sr, cr);
+  const MF odd = (d.q & splat<VI>(1)) == splat<VI>(1);
+  if constexpr (kSin)
+    s = select(odd, sr, cr) ^ (as_float(shl<30>(d.q & splat<VI>(2))) ^ (x & sign_mask<VF>()));
+  if constexpr (kCos) c = select(odd, cr, sr) ^ as_float(shl<30>((d.q + splat<VI>(1)) & splat<VI>(2)));
+}
+
+// ---- double arithmetic: HA Sin, Cos, SinCos and Tan without fused multiply-adds, and HA Tan ----
 
 // |x| = N pi + r with the same float pi and 1/pi, the rest of pi in one more double part: each
 // difference is exact but the last two, which lose only bits of r.
@@ -128,22 +180,35 @@ struct SCosEP {
     return c;
   }
 };
+// HA: in float on a two-float argument where multiply-adds fuse, otherwise in double.
 struct SSinHA {
   static VF eval(VF x) {
-    return widened(x, [](VD d) {
-      VD s, c;
-      sincos_wide<true, false>(d, s, c);
+    if constexpr (kFusedMulAdd) {
+      VF s, c;
+      sincos_two<true, false>(x, s, c);
       return s;
-    });
+    } else {
+      return widened(x, [](VD d) {
+        VD s, c;
+        sincos_wide<true, false>(d, s, c);
+        return s;
+      });
+    }
   }
 };
 struct SCosHA {
   static VF eval(VF x) {
-    return widened(x, [](VD d) {
-      VD s, c;
-      sincos_wide<false, true>(d, s, c);
+    if constexpr (kFusedMulAdd) {
+      VF s, c;
+      sincos_two<false, true>(x, s, c);
       return c;
-    });
+    } else {
+      return widened(x, [](VD d) {
+        VD s, c;
+        sincos_wide<false, true>(d, s, c);
+        return c;
+      });
+    }
   }
 };
 struct STanHA {
@@ -202,7 +267,9 @@ struct SSinCosK {
   static constexpr Check kCheck = kSlot == kLA ? Check::kRedoBlock : Check::kFixLanes;
   static constexpr int kUnroll = trig_unroll<float>(8);
   static void vec(VF x, VF& s, VF& c) {
-    if constexpr (kSlot == kHA) {
+    if constexpr (kSlot == kHA && kFusedMulAdd) {
+      sincos_two<true, true>(x, s, c);
+    } else if constexpr (kSlot == kHA) {
       VD sl, cl, sh, ch;
       sincos_wide<true, true>(widen_lo(x), sl, cl);
       sincos_wide<true, true>(widen_hi(x), sh, ch);

@@ -161,4 +161,16 @@ inline constexpr float kSAsinLA[5] = {0.166666731f, 0.0749880895f, 0.0450107008f
 // asin z = z + z^3 P(z^2), |z| <= 1/2, degree 7; max relative error 5.61e-06.
 inline constexpr float kSAsinEP[3] = {0.166687831f, 0.073534295f, 0.0591248833f};
 
+// pi/2 = kSPio2H + kSPio2L + kSPio2T (three floats, the rest below 2^-73).
+inline constexpr float kSPio2T = -1.71512451e-15f;
+inline constexpr double kDInvPi = 0.3183098861837907;
+// sin r = r + r^3 P(r^2), |r| <= 1.001 pi/4, degree 9; max relative error 3.4e-09.
+inline constexpr float kSSinQ9[4] = {-0.166666672f, 0.00833333191f, -0.000198400827f, 2.72493526e-06f};
+// cos r = 1 - r^2/2 + r^4 P(r^2), |r| <= 1.001 pi/4, degree 8; max relative error 8.25e-10.
+inline constexpr float kSCosQ8W[3] = {0.0416666642f, -0.00138883013f, 2.45474857e-05f};
+// asin z = z + z^3 P(z^2), |z| <= 1/2, degree 13; max relative error 2.56e-09.
+inline constexpr float kSAsinF13[6] = {0.166666657f, 0.0750009865f, 0.0445980318f, 0.0311161559f, 0.0170778595f, 0.0338057466f};
+// sin r = r + r^3 P(r^2), |r| <= 1.0001 pi/2, degree 21; max relative error 3.48e-17.
+inline constexpr double kDSinHalf[10] = {-0.16666666666666666, 0.008333333333333333, -0.0001984126984126984, 2.755731922398586e-06, -2.505210838543275e-08, 1.6059043835464127e-10, -7.647163606707038e-13, 2.811450114957401e-15, -8.218171389458261e-18, 1.9101254747829227e-20};
+
 }  // namespace zok::trig_data
