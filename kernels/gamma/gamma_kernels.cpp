@@ -455,6 +455,7 @@ struct GammaDoubleK {
   static constexpr bool kX87 = true;
   static constexpr int kTailGroup = V::kLanes;
   static constexpr double kPad = 3.0;
+  static constexpr int kUnroll = 2;
   static V vec(V x) {
     if constexpr (kLog) {
       const VDD l = lgamma_dd(x);
@@ -479,9 +480,11 @@ struct GammaDoubleK {
 };
 
 template <Fn f, int>
-using LGammaOf = std::conditional_t<std::is_same_v<vm::Elem<f>, float>, GammaFloatK<f, true>, GammaDoubleK<f, true>>;
+using LGammaOf =
+    std::conditional_t<std::is_same_v<vm::Elem<f>, float>, GammaFloatK<f, true>, GammaDoubleK<f, true>>;
 template <Fn f, int>
-using TGammaOf = std::conditional_t<std::is_same_v<vm::Elem<f>, float>, GammaFloatK<f, false>, GammaDoubleK<f, false>>;
+using TGammaOf =
+    std::conditional_t<std::is_same_v<vm::Elem<f>, float>, GammaFloatK<f, false>, GammaDoubleK<f, false>>;
 
 }  // namespace
 
