@@ -219,12 +219,21 @@ int tgamma_of(double x, T* r) {
   return 0;
 }
 
-// The scalar path of both kernels: element i by the extended routine, then its report.
-template <Fn kFn, typename T, int (*kRoutine)(double, T*)>
-void scalar_element(int i, const T* a, T* r) {
-  const int status = kRoutine(a[i], r + i);
-  if (status != 0) report(status, i, a, a, r, r, vm::traits(kFn).name);
-}
+// What the float and double kernels share: the frame's settings (extended-precision control for
+// the scalar routine, tails in padded vectors) and the scalar path, element i by the extended
+// routine, then its report.
+template <Fn kFn, bool kLog>
+struct GammaCommon {
+  using T = vm::Elem<kFn>;
+  using V = Vec<T>;
+  static constexpr bool kX87 = true;
+  static constexpr int kTailGroup = V::kLanes;
+  static constexpr T kPad = 3;
+  static void scalar(int i, const T* a, T* r) {
+    const int status = kLog ? lgamma_of<T>(a[i], r + i) : tgamma_of<T>(a[i], r + i);
+    if (status != 0) report(status, i, a, a, r, r, vm::traits(kFn).name);
+  }
+};
 
 // ---- float arguments on double lanes ----
 // For y > 0, ln Gamma(y) = e - ln p with e = (z - 1/2) ln z - z + ln(2 pi)/2 + S(z), Stirling's
@@ -309,11 +318,8 @@ inline V redo_lanes(V x, V r, unsigned fix) {
 constexpr double kLGammaSmall = 1e-4;
 
 template <Fn kFn, bool kLog>
-struct GammaFloatK {
+struct GammaFloatK : GammaCommon<kFn, kLog> {
   using V = Vec<float>;
-  static constexpr bool kX87 = true;
-  static constexpr int kTailGroup = V::kLanes;
-  static constexpr float kPad = 3.0f;
   static V vec(V x) {
     if constexpr (kLog) {
       const VD lo = lgamma_fd(widen_lo(x)), hi = lgamma_fd(widen_hi(x));
@@ -336,9 +342,6 @@ struct GammaFloatK {
              (bits((x <= splat<V>(-0x1p-126f)) & (x > splat<V>(-30.0f))) & ~integral);
     }
     return ~fast & kAllLanes<V>;
-  }
-  static void scalar(int i, const float* a, float* r) {
-    scalar_element<kFn, float, kLog ? lgamma_of<float> : tgamma_of<float>>(i, a, r);
   }
 };
 
@@ -450,11 +453,8 @@ inline VD tgamma_d(VD x) {
 constexpr double kDLGammaSmall = 0x1p-8;
 
 template <Fn kFn, bool kLog>
-struct GammaDoubleK {
+struct GammaDoubleK : GammaCommon<kFn, kLog> {
   using V = Vec<double>;
-  static constexpr bool kX87 = true;
-  static constexpr int kTailGroup = V::kLanes;
-  static constexpr double kPad = 3.0;
   static constexpr int kUnroll = 2;
   static V vec(V x) {
     if constexpr (kLog) {
@@ -473,9 +473,6 @@ struct GammaDoubleK {
     const unsigned fast = bits((x >= splat<V>(0x1p-960)) & (x <= splat<V>(top))) |
                           (bits((x <= splat<V>(-0x1p-960)) & (x > splat<V>(-7.5))) & ~integral);
     return ~fast & kAllLanes<V>;
-  }
-  static void scalar(int i, const double* a, double* r) {
-    scalar_element<kFn, double, kLog ? lgamma_of<double> : tgamma_of<double>>(i, a, r);
   }
 };
 
