@@ -10,6 +10,9 @@ Contents:
   is the least whose relative error, coefficients rounded to 64 bits, stays below 2^-64 on 400
   points of the quarter.
 - The Stirling series sum B_2k / (2k (2k - 1) x^(2k - 1)), k = 1 ... 10 (exact rationals).
+- For the double vector formula: ln(2 pi)/2 and 1/12 as hi + lo pairs of doubles (106 bits), and
+  the Stirling coefficients k = 2 ... 14 as doubles (from x = 8.5 on the first omitted term is
+  below 2^-70).
 - The zeros of ln|Gamma| on (-18, -2), two on each interval (-n - 1, -n), each as hi + lo, with
   the Taylor coefficients psi^(k-1)(r) / k! of ln|Gamma(r + h)| and the radius H within which the
   kernel takes the series: where |ln|Gamma|| < 2^-4 and within 1/16 of the distance to the
@@ -37,6 +40,16 @@ def lit(v):
         return "0.0L"
     sign, man, exp, _ = v._mpf_
     return f"{'-' if sign else ''}0x{man:X}p{exp}L"
+
+
+def dlit(v):
+    """v rounded to a double, as a C hexadecimal literal."""
+    return float(v).hex()
+
+
+def dpair(v):
+    hi = float(v)
+    return f"{{{dlit(hi)}, {dlit(v - mp.mpf(hi))}}}"
 
 
 def q_of(u):
@@ -105,6 +118,14 @@ def main():
     w(f"inline constexpr long double kSqrt2Pi = {lit(mp.sqrt(2 * mp.pi))};")
     w(f"inline constexpr long double kPi = {lit(mp.pi)};")
     w(f"inline constexpr long double kLnPi = {lit(mp.log(mp.pi))};")
+    w("")
+    w("// The same series for the double vector formula: ln(2 pi)/2 and the first coefficient 1/12 as")
+    w("// hi + lo, the coefficients of k = 2 ... 14 in double (from x = 8.5 on, the first omitted term")
+    w("// is below 2^-70).")
+    w(f"inline constexpr double kHalfLn2PiD[2] = {dpair(mp.log(2 * mp.pi) / 2)};")
+    w(f"inline constexpr double kStirling1D[2] = {dpair(mp.mpf(1) / 12)};")
+    w("inline constexpr double kStirlingTailD[13] = {")
+    w("    " + ", ".join(dlit(mp.bernoulli(2 * k) / (2 * k * (2 * k - 1))) for k in range(2, 15)) + "};")
     w("")
     rows = []
     worst = mp.mpf(0)

@@ -26,6 +26,14 @@ inline constexpr long double kSqrt2Pi = 0xA06C98FFB1382CB3p-62L;
 inline constexpr long double kPi = 0xC90FDAA22168C235p-62L;
 inline constexpr long double kLnPi = 0x928682473D0DE85Fp-63L;
 
+// The same series for the double vector formula: ln(2 pi)/2 and the first coefficient 1/12 as
+// hi + lo, the coefficients of k = 2 ... 14 in double (from x = 8.5 on, the first omitted term
+// is below 2^-70).
+inline constexpr double kHalfLn2PiD[2] = {0x1.d67f1c864beb5p-1, -0x1.65b5a1b7ff5dfp-55};
+inline constexpr double kStirling1D[2] = {0x1.5555555555555p-4, 0x1.5555555555555p-58};
+inline constexpr double kStirlingTailD[13] = {
+    -0x1.6c16c16c16c17p-9, 0x1.a01a01a01a01ap-11, -0x1.3813813813814p-11, 0x1.b951e2b18ff23p-11, -0x1.f6ab0d9993c7dp-10, 0x1.a41a41a41a41ap-8, -0x1.e4286cb0f5398p-6, 0x1.6fe96381e0680p-3, -0x1.6476701181f3ap+0, 0x1.ace44322ce006p+3, -0x1.39b2525cccc1bp+7, 0x1.12234e81b4e82p+11, -0x1.1a198ae1c4ab8p+15};
+
 // The zeros of ln|Gamma| on (-18, -2): r = hi + lo, the radius H of the series, and the
 // Taylor coefficients of powers 1 ... 18 of h = x - r; relative truncation error
 // at most 2^-73.2. Row 2 (n - 2) + j: the j-th zero on (-n - 1, -n).

@@ -1,13 +1,15 @@
 // Gamma-function kernels (LGamma = ln|Gamma(x)|, TGamma = Gamma(x)) for float and double: one
-// kernel per type fills all three slots. Double elements go to a scalar routine in extended
-// precision; float elements in the ordinary range take a vector formula on double lanes, the rest
-// the same scalar routine. Coefficients come from tools/gen_gamma_coeffs.py.
+// kernel per type fills all three slots. Elements in the ordinary range take a vector formula
+// (float on double lanes, double in hi + lo pairs), the rest a scalar routine in extended
+// precision. Coefficients come from tools/gen_gamma_coeffs.py.
 //
 // Contract (measured maxima against MPFR in tests/vm/accuracy_test.cpp): within 1 ulp in every
 // slot, over the whole argument range, denormal arguments and results included. The scalar
 // routines work on 64-bit significands and round once to the element type, so a result is within
 // 0.5 ulp plus the extended computation's few units of 2^-64; the float vector formula carries
-// some 2^-43 relative before its one rounding to float.
+// some 2^-43 relative before its one rounding to float, the double one some 2^-59 (TGamma, the
+// exponential's polynomial) or 2^-66 absolute (LGamma, whose lanes within 2^-8 of zero go to the
+// scalar routine).
 // Special values, the same in every slot:
 //   LGamma: NaN -> NaN, +-inf -> +inf without a report; +-0 and the negative integers -> +inf,
 //     code 2; a finite result too large for the type -> +inf, code 3 (float from 4.085e36 on);
@@ -217,16 +219,18 @@ int tgamma_of(double x, T* r) {
   return 0;
 }
 
-// Every element goes to the scalar routine: the policy's vector path is never taken.
-template <Fn kFn, typename T, int (*kRoutine)(double, T*)>
-struct ScalarK {
+// What the float and double kernels share: the frame's settings (extended-precision control for
+// the scalar routine, tails in padded vectors) and the scalar path, element i by the extended
+// routine, then its report.
+template <Fn kFn, bool kLog>
+struct GammaCommon {
+  using T = vm::Elem<kFn>;
   using V = Vec<T>;
-  static constexpr Check kCheck = Check::kRedoBlock;
   static constexpr bool kX87 = true;
-  static V vec(V x) { return x; }
-  static unsigned special(V) { return kAllLanes<V>; }
+  static constexpr int kTailGroup = V::kLanes;
+  static constexpr T kPad = 3;
   static void scalar(int i, const T* a, T* r) {
-    const int status = kRoutine(a[i], r + i);
+    const int status = kLog ? lgamma_of<T>(a[i], r + i) : tgamma_of<T>(a[i], r + i);
     if (status != 0) report(status, i, a, a, r, r, vm::traits(kFn).name);
   }
 };
@@ -293,33 +297,35 @@ inline VD lgamma_fd(VD x) {
   return select(neg, g.e - lw, lw - g.e);
 }
 
+// The lanes of `fix` recomputed by the extended routine, which never reports for them.
+template <class V>
+inline V redo_lanes(V x, V r, unsigned fix) {
+  using T = typename V::T;
+  if (fix == 0) return r;
+  alignas(64) T in[V::kLanes], out[V::kLanes];
+  storeu(in, x);
+  storeu(out, r);
+  for (unsigned m = fix; m != 0; m &= m - 1) {
+    const int j = __builtin_ctz(m);
+    lgamma_of<T>(in[j], &out[j]);
+  }
+  return loadu(out);
+}
+
 // Below this the float result of the vector formula could be off by more than a few hundredths
 // of an ulp (its error is absolute, up to some 1e-13 for negative arguments): such lanes, next to
 // the zeros of ln|Gamma|, are recomputed by the scalar routine, which never reports there.
 constexpr double kLGammaSmall = 1e-4;
 
 template <Fn kFn, bool kLog>
-struct GammaFloatK {
+struct GammaFloatK : GammaCommon<kFn, kLog> {
   using V = Vec<float>;
-  static constexpr bool kX87 = true;
-  static constexpr int kTailGroup = V::kLanes;
-  static constexpr float kPad = 3.0f;
   static V vec(V x) {
     if constexpr (kLog) {
       const VD lo = lgamma_fd(widen_lo(x)), hi = lgamma_fd(widen_hi(x));
       const VD small = splat<VD>(kLGammaSmall);
-      const V r = narrow(lo, hi);
       const unsigned half = VD::kLanes;
-      const unsigned fix = bits(abs(lo) < small) | bits(abs(hi) < small) << half;
-      if (fix == 0) return r;
-      alignas(64) float in[V::kLanes], out[V::kLanes];
-      storeu(in, x);
-      storeu(out, r);
-      for (unsigned m = fix; m != 0; m &= m - 1) {
-        const int j = __builtin_ctz(m);
-        lgamma_of<float>(in[j], &out[j]);
-      }
-      return loadu(out);
+      return redo_lanes(x, narrow(lo, hi), bits(abs(lo) < small) | bits(abs(hi) < small) << half);
     } else {
       return narrow(tgamma_fd(widen_lo(x)), tgamma_fd(widen_hi(x)));
     }
@@ -337,17 +343,145 @@ struct GammaFloatK {
     }
     return ~fast & kAllLanes<V>;
   }
-  static void scalar(int i, const float* a, float* r) {
-    ScalarK<kFn, float, kLog ? lgamma_of<float> : tgamma_of<float>>::scalar(i, a, r);
+};
+
+// ---- double arguments on vector lanes ----
+// Values carried as hi + lo, |lo| at most a few ulps of hi.
+struct VDD {
+  VD hi, lo;
+};
+
+// ln x for a positive normal x as hi + lo, to some 2^-66 relative: the dLn table reduction (k ln2_hi
+// + lnhi is exact) with the sum of the leading parts kept exact and every small part in lo.
+inline VDD dln_dd(VD x) {
+  const DLogReduced v = dlog_reduce<9>(x, splat<VD>(0.0));
+  VD s, e;
+  two_sum(mul_add(v.k, splat<VD>(tb::kLn2Hi), v.lnhi), v.rh, s, e);
+  const VD p = v.r * v.r * horner(v.r, tb::kDLnP);
+  return {s, e + ((v.rl + mul_add(v.k, splat<VD>(tb::kLn2Lo), v.lnlo)) + p)};
+}
+
+// ln Gamma(z) for z = zh + zl, zh >= 8.5 and zl within half an ulp of zh, as hi + lo to some 2^-67
+// relative: (z - 1/2) ln z - z + ln(2 pi)/2 + S(z). The leading terms are added largest first by
+// exact two-sums (each partial sum outweighs the next term: z ln z >= 2.1 z and z (ln z - 1) >= 9.7
+// > ln z / 2); S's first term 1/(12 z) is formed in two parts, its tail (below 5e-6) in one; zl
+// enters through the slope ln z - 1/(2z) - 1/(12 z^2).
+inline VDD lgamma_stirling(VD zh, VD zl) {
+  const VD one = splat<VD>(1.0);
+  const VDD l = dln_dd(zh);
+  VD a, ae, s3, e3, q, qe, s4, e4, tp, tpe;
+  two_prod(zh, l.hi, a, ae);
+  const VD s1 = a - zh, e1 = (a - s1) - zh;
+  const VD half_l = splat<VD>(0.5) * l.hi;
+  const VD s2 = s1 - half_l, e2 = (s1 - s2) - half_l;
+  fast_two_sum(s2, splat<VD>(gd::kHalfLn2PiD[0]), s3, e3);
+  const VD t = one / zh;
+  two_prod(t, zh, tp, tpe);
+  const VD tl = ((one - tp) - tpe) * t;  // 1/zh - t
+  two_prod(t, splat<VD>(gd::kStirling1D[0]), q, qe);
+  fast_two_sum(s3, q, s4, e4);
+  const VD t2 = t * t;
+  const VD tail = t * t2 * horner(t2, gd::kStirlingTailD);
+  const VD slope = l.hi - t * mul_add(t, splat<VD>(1.0 / 12), splat<VD>(0.5));
+  const VD small = (((ae + e1) + (e2 + e3)) + (e4 + qe)) +
+                   (mul_add(t, splat<VD>(gd::kStirling1D[1]), tl * splat<VD>(gd::kStirling1D[0])) +
+                    mul_add(zh - splat<VD>(0.5), l.lo, mul_add(zl, slope, splat<VD>(gd::kHalfLn2PiD[1]))));
+  return {s4, tail + small};
+}
+
+// For x in (-7.5, 2^960], not a negative integer: ln Gamma(z) at z = x + k and the product
+// p = x (x + 1) ... (x + k - 1) as ph + pl, so that ln|Gamma(x)| = ln Gamma(z) - ln|p| and
+// Gamma(x) = Gamma(z) / p. With n the nearest integer of x and f = x - n (exact), k = 9 - n below
+// 8.5 (z = 9 + f) and 0 above (z = x). The factors are c + f for c = 8, 7, ... down to n, each an
+// exact two-sum (|c| >= 1 > |f|, or c = 0), multiplied in as hi + lo in that order; a lane's
+// product never depends on how many factors the other lanes need.
+constexpr int kShiftTop = 8, kShiftBottom = -7;
+struct GammaShift {
+  VDD g;
+  VD ph, pl;
+};
+inline GammaShift gamma_shift(VD x) {
+  const VD zero = splat<VD>(0.0);
+  const VD n = round<ZOK_RND_NEAREST>(x);
+  const VD f = x - n;
+  const MD shifted = n <= splat<VD>(static_cast<double>(kShiftTop));
+  VD zh, zl;
+  fast_two_sum(splat<VD>(kShiftTop + 1.0), f, zh, zl);
+  VD ph = splat<VD>(1.0), pl = zero;
+  for (int c = kShiftTop; c >= kShiftBottom; --c) {
+    const MD on = n <= splat<VD>(static_cast<double>(c));
+    if (bits(on) == 0) break;
+    VD fh, fl, h, l;
+    fast_two_sum(splat<VD>(static_cast<double>(c)), f, fh, fl);
+    two_prod(ph, fh, h, l);
+    l = mul_add(ph, fl, mul_add(pl, fh, l));
+    ph = select(on, ph, h);
+    pl = select(on, pl, l);
+  }
+  return {lgamma_stirling(select(shifted, x, zh), select(shifted, zero, zl)), ph, pl};
+}
+
+// ln|Gamma(x)| = ln Gamma(z) - ln|p| as hi + lo: an absolute error of some 2^-66 wherever the two
+// cancel.
+inline VDD lgamma_dd(VD x) {
+  const GammaShift s = gamma_shift(x);
+  const VDD m = dln_dd(abs(s.ph));
+  VD h, e;
+  two_sum(s.g.hi, splat<VD>(0.0) - m.hi, h, e);
+  return {h, e + ((s.g.lo - m.lo) - s.pl / s.ph)};
+}
+
+// Gamma(x) = e^(ln Gamma(z)) / p: the dExp reduction at hi, lo joining the reduced argument, the
+// mantissa thi + u divided by ph + pl with an exact remainder, and one rounding before the power of
+// two (which neither overflows nor underflows inside the vector range).
+inline VD tgamma_d(VD x) {
+  const GammaShift s = gamma_shift(x);
+  const DExpReduced v = dexp_reduce<6>(s.g.hi, s.g.hi);
+  VD thi, tlo, p, pe;
+  lookup_pairs(&tb::kDExpHiLo[0][0], v.m & lsplat(63), thi, tlo);
+  const VD r = v.r + s.g.lo;
+  const VD u = mul_add(thi + tlo, r + r * r * horner(r, tb::kDExpC), tlo);
+  const VD inv = splat<VD>(1.0) / s.ph;
+  const VD qh = thi * inv;
+  two_prod(qh, s.ph, p, pe);
+  const VD rem = ((thi - p) - pe) + (u - qh * s.pl);
+  return dexp_scale<6>(v.m) * mul_add(rem, inv, qh);
+}
+
+// Below this |ln|Gamma|| the double formula's absolute error could reach a hundredth of an ulp:
+// those lanes, beside the zeros at 1, 2 and on (-7.5, -2), go to the extended routine.
+constexpr double kDLGammaSmall = 0x1p-8;
+
+template <Fn kFn, bool kLog>
+struct GammaDoubleK : GammaCommon<kFn, kLog> {
+  using V = Vec<double>;
+  static constexpr int kUnroll = 2;
+  static V vec(V x) {
+    if constexpr (kLog) {
+      const VDD l = lgamma_dd(x);
+      const V r = l.hi + l.lo;
+      return redo_lanes(x, r, bits(abs(r) < splat<V>(kDLGammaSmall)));
+    } else {
+      return tgamma_d(x);
+    }
+  }
+  // Vector lanes: x in [2^-960, 2^960] (TGamma: up to 171.5, below the overflow at 171.62), or in
+  // (-7.5, -2^-960] and not an integer.
+  static unsigned special(V x) {
+    const unsigned integral = bits(round<ZOK_RND_NEAREST>(x) == x);
+    const double top = kLog ? 0x1p960 : 171.5;
+    const unsigned fast = bits((x >= splat<V>(0x1p-960)) & (x <= splat<V>(top))) |
+                          (bits((x <= splat<V>(-0x1p-960)) & (x > splat<V>(-7.5))) & ~integral);
+    return ~fast & kAllLanes<V>;
   }
 };
 
 template <Fn f, int>
-using LGammaOf = std::conditional_t<std::is_same_v<vm::Elem<f>, float>, GammaFloatK<f, true>,
-                                    ScalarK<f, vm::Elem<f>, lgamma_of<vm::Elem<f>>>>;
+using LGammaOf =
+    std::conditional_t<std::is_same_v<vm::Elem<f>, float>, GammaFloatK<f, true>, GammaDoubleK<f, true>>;
 template <Fn f, int>
-using TGammaOf = std::conditional_t<std::is_same_v<vm::Elem<f>, float>, GammaFloatK<f, false>,
-                                    ScalarK<f, vm::Elem<f>, tgamma_of<vm::Elem<f>>>>;
+using TGammaOf =
+    std::conditional_t<std::is_same_v<vm::Elem<f>, float>, GammaFloatK<f, false>, GammaDoubleK<f, false>>;
 
 }  // namespace
 

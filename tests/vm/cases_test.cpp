@@ -615,6 +615,26 @@ TEST_P(SpecialTest, PowxReportsCarryTheExponent) {
   EXPECT_EQ(r[2], std::numeric_limits<double>::infinity());
 }
 
+// TGamma of a positive integer n is (n - 1)! exactly while the type holds it (n <= 14 in float,
+// n <= 23 in double), through blocks and tails; the factorials by integer products.
+TEST_P(SpecialTest, TGammaOfIntegersIsTheFactorial) {
+  std::vector<float> as, ws, rs(14);
+  std::vector<double> ad, wd, rd(23);
+  unsigned __int128 f = 1;
+  for (int n = 1; n <= 23; ++n, f *= n - 1) {
+    ad.push_back(n);
+    wd.push_back(static_cast<double>(f));
+    if (n <= 14) {
+      as.push_back(static_cast<float>(n));
+      ws.push_back(static_cast<float>(f));
+    }
+  }
+  k<zok::test::KA<float>>(Fn::sTGamma)(14, as.data(), rs.data());
+  k<zok::test::KA<double>>(Fn::dTGamma)(23, ad.data(), rd.data());
+  EXPECT_EQ(rs, ws);
+  EXPECT_EQ(rd, wd);
+}
+
 // ---- floating-point exceptions unmasked by the caller ----
 
 // What one run gave: results and reports, in memory the parent shares with a forked child.
