@@ -217,7 +217,7 @@ def emit_erfinv_central_float(deg, wmax):
     c, _ = cheb_fit(f, -mid, mid, deg)
     cf = [mp.mpf(round_float32(v)) for v in c]
     err = max(abs(sum(cf[j] * t**j for j in range(deg + 1)) / f(t) - 1) for t in mp.linspace(-mid, mid, 600))
-    print(f"// Float LA and EP: the same in float, degree {deg}, largest relative error with the coefficients")
+    print(f"// Float EP: the same in float, degree {deg}, largest relative error with the coefficients")
     print(f"// rounded to float {float(err):.3g} (2^{float(mp.log(err, 2)):.1f}); w_mid and the bound rounded to float.")
     print(f"inline constexpr float kSErfInvCentralMid = {float(mid).hex()}f;")
     print(f"inline constexpr float kSErfInvCentralU = {round_float32(mp.exp(-mp.mpf(wmax))).hex()}f;")

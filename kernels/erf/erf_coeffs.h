@@ -748,7 +748,7 @@ inline constexpr double kErfInvCentral[] = {
     0x1.8000901a2e569p-40,  // 1.3642498644590784e-12
 };
 
-// Float LA and EP: the same in float, degree 10, largest relative error with the coefficients
+// Float EP: the same in float, degree 10, largest relative error with the coefficients
 // rounded to float 1.43e-08 (2^-26.1); w_mid and the bound rounded to float.
 inline constexpr float kSErfInvCentralMid = 0x1.9000000000000p+1f;
 inline constexpr float kSErfInvCentralU = 0x1.fa0e960000000p-10f;

@@ -339,7 +339,7 @@ inline VD cdfnorminv_d(VD p) {
   }
 }
 
-// ---- float LA and EP inverses in float lanes ----
+// ---- float EP inverses in float lanes ----
 
 // A double formula on a double vector, or on the two halves of a float vector.
 template <VD (*kD)(VD)>
@@ -572,9 +572,10 @@ template <Fn f, int s>
 using ErfcOf = TailK<f, vm::Elem<f>, f == Fn::dErfc && s == kEP ? Tier::kLA : kTierOf<f, s>, false>;
 template <Fn f, int s>
 using CdfNormOf = TailK<f, vm::Elem<f>, kTierOf<f, s>, true>;
-// Float inverses: LA and EP in float lanes, HA on the double LA formula.
+// Float inverses: EP in float lanes (within 4 ulp: the float rounding of the central polynomial,
+// too close to LA's bound), LA on the double EP formula, HA on the double LA formula.
 template <Fn f, int s>
-constexpr bool kFloatLanes = vm::traits(f).type == 's' && s != kHA;
+constexpr bool kFloatLanes = vm::traits(f).type == 's' && s == kEP;
 template <Fn f, int s>
 using ErfInvOf = std::conditional_t<kFloatLanes<f, s>, InverseK<f, float, serfinv>,
                                     InverseK<f, vm::Elem<f>, erfinv_d<kTierOf<f, s>>>>;
