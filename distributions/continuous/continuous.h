@@ -37,8 +37,8 @@ template <>
 struct Kernels<float> {
   static constexpr int kFast = vm::kSlotLA;
   static constexpr int kExact = vm::kSlotHA;
-  // The HA single exp returns 0 from -103.28 down to -103.97, where the smallest denormal is the
-  // nearest value; LA rounds there, and the powers of small shapes live there.
+  // LA rounds the denormal results (where the powers of small shapes live) as HA does, and costs
+  // less; the draws were defined on it.
   static constexpr int kExactExp = vm::kSlotLA;
   static void* const* ln() { return zok_yub_kernel_sLn_ttab; }
   static void* const* exp() { return zok_yub_kernel_sExp_ttab; }
