@@ -134,10 +134,12 @@ inline void fix_group(int i, int count, const T* a, T* r) {
   for (int j = 0; j < count; ++j) r[i + j] = out[j];
 }
 
-// A block of kUnroll vectors from i with lanes outside the fast path (special[u] per vector), as the
-// policy's kCheck says. Out of line, so that the loop over ordinary blocks sets up no scratch.
+// A block of kUnroll vectors from i with lanes outside the fast path, as the policy's kCheck says.
+// Out of line, and the loops over ordinary blocks leave their inner loop to call it: an inner loop
+// with a call in it loses every vector register (all are caller-saved) and reloads the kernel's
+// constants on each block. The lane masks are worked out again here, off the hot path.
 template <typename K, typename T>
-[[gnu::noinline]] void unary_special_block(int i, const T* a, T* r, const unsigned* special) {
+[[gnu::noinline]] void unary_special_block(int i, const T* a, T* r) {
   using V = Vec<T>;
   constexpr int W = V::kLanes, U = unroll_of<K>(), B = W * U;
   if constexpr (check_of<K>() == Check::kRedoBlock) {
@@ -146,7 +148,12 @@ template <typename K, typename T>
     // The block goes through scratch: with r == a, storing it first would overwrite the arguments
     // the scalar path still has to read (none of this block's elements is stored yet).
     alignas(64) T out[B];
-    for (int u = 0; u < U; ++u) storeu(out + u * W, K::vec(loadu(a + i + u * W)));
+    unsigned special[U];
+    for (int u = 0; u < U; ++u) {
+      const V x = loadu(a + i + u * W);
+      special[u] = K::special(x);
+      storeu(out + u * W, K::vec(x));
+    }
     for (int u = 0; u < U; ++u)
       for (unsigned m = special[u]; m != 0; m &= m - 1) {
         const int j = u * W + __builtin_ctz(m);
@@ -174,18 +181,20 @@ inline void unary_loop(int n, const T* a, T* r) {
       i = head;
     }
   }
-  for (; i + B <= n; i += B) {
-    V x[U];
-    for (int u = 0; u < U; ++u) x[u] = loadu(a + i + u * W);
-    if constexpr (kCheck != Check::kNone) {
-      unsigned special[U], any = 0;
-      for (int u = 0; u < U; ++u) any |= special[u] = K::special(x[u]);
-      if (any != 0) {
-        unary_special_block<K>(i, a, r, special);
-        continue;
+  while (i + B <= n) {
+    for (; i + B <= n; i += B) {
+      V x[U];
+      for (int u = 0; u < U; ++u) x[u] = loadu(a + i + u * W);
+      if constexpr (kCheck != Check::kNone) {
+        unsigned any = 0;
+        for (int u = 0; u < U; ++u) any |= K::special(x[u]);
+        if (__builtin_expect(any != 0, 0)) break;
       }
+      for (int u = 0; u < U; ++u) storeu(r + i + u * W, K::vec(x[u]));
     }
-    for (int u = 0; u < U; ++u) storeu(r + i + u * W, K::vec(x[u]));
+    if (i + B > n) break;
+    if constexpr (kCheck != Check::kNone) unary_special_block<K>(i, a, r);
+    i += B;
   }
   if (i == n) return;
   if constexpr (G > 0) {
@@ -234,7 +243,7 @@ inline V second_part(B2 b, V vb, int i, int count) {
 
 // As unary_special_block, for two arguments.
 template <typename K, typename T, bool kByValue, typename B2>
-[[gnu::noinline]] void binary_special_block(int i, const T* a, B2 b, T* r, const unsigned* special) {
+[[gnu::noinline]] void binary_special_block(int i, const T* a, B2 b, T* r) {
   using V = Vec<T>;
   constexpr int W = V::kLanes, U = unroll_of<K>(), B = W * U;
   if constexpr (check_of<K>() == Check::kRedoBlock) {
@@ -243,8 +252,12 @@ template <typename K, typename T, bool kByValue, typename B2>
     V vb{};
     if constexpr (kByValue) vb = splat<V>(b);
     alignas(64) T out[B];
-    for (int u = 0; u < U; ++u)
-      storeu(out + u * W, K::vec(loadu(a + i + u * W), second_at<kByValue>(b, vb, i + u * W)));
+    unsigned special[U];
+    for (int u = 0; u < U; ++u) {
+      const V x = loadu(a + i + u * W), y = second_at<kByValue>(b, vb, i + u * W);
+      special[u] = K::special(x, y);
+      storeu(out + u * W, K::vec(x, y));
+    }
     for (int u = 0; u < U; ++u)
       for (unsigned m = special[u]; m != 0; m &= m - 1) {
         const int j = u * W + __builtin_ctz(m);
@@ -265,21 +278,23 @@ inline void binary_loop_of(int n, const T* a, B2 b, T* r) {
   V vb{};
   if constexpr (kByValue) vb = splat<V>(b);
   int i = 0;
-  for (; i + B <= n; i += B) {
-    V x[U], y[U];
-    for (int u = 0; u < U; ++u) {
-      x[u] = loadu(a + i + u * W);
-      y[u] = second_at<kByValue>(b, vb, i + u * W);
-    }
-    if constexpr (kCheck != Check::kNone) {
-      unsigned special[U], any = 0;
-      for (int u = 0; u < U; ++u) any |= special[u] = K::special(x[u], y[u]);
-      if (any != 0) {
-        binary_special_block<K, T, kByValue>(i, a, b, r, special);
-        continue;
+  while (i + B <= n) {
+    for (; i + B <= n; i += B) {
+      V x[U], y[U];
+      for (int u = 0; u < U; ++u) {
+        x[u] = loadu(a + i + u * W);
+        y[u] = second_at<kByValue>(b, vb, i + u * W);
       }
+      if constexpr (kCheck != Check::kNone) {
+        unsigned any = 0;
+        for (int u = 0; u < U; ++u) any |= K::special(x[u], y[u]);
+        if (__builtin_expect(any != 0, 0)) break;
+      }
+      for (int u = 0; u < U; ++u) storeu(r + i + u * W, K::vec(x[u], y[u]));
     }
-    for (int u = 0; u < U; ++u) storeu(r + i + u * W, K::vec(x[u], y[u]));
+    if (i + B > n) break;
+    if constexpr (kCheck != Check::kNone) binary_special_block<K, T, kByValue>(i, a, b, r);
+    i += B;
   }
   if (i == n) return;
   if constexpr (tail_scratch_of<K>()) {
@@ -313,6 +328,38 @@ inline void by_value_loop(int n, const T* a, T b, T* r) {
   binary_loop_of<K, T, true>(n, a, b, r);
 }
 
+// As unary_special_block, for one argument and two results.
+template <typename K, typename T>
+[[gnu::noinline]] void two_result_special_block(int i, const T* a, T* r1, T* r2) {
+  using V = Vec<T>;
+  constexpr int W = V::kLanes, U = unroll_of<K>(), B = W * U;
+  if constexpr (check_of<K>() == Check::kRedoBlock) {
+    for (int j = 0; j < B; ++j) K::scalar(i + j, a, r1, r2);
+  } else {
+    alignas(64) T out1[B], out2[B];
+    unsigned special[U];
+    for (int u = 0; u < U; ++u) {
+      const V x = loadu(a + i + u * W);
+      special[u] = K::special(x);
+      V y1, y2;
+      K::vec(x, y1, y2);
+      storeu(out1 + u * W, y1);
+      storeu(out2 + u * W, y2);
+    }
+    for (int u = 0; u < U; ++u)
+      for (unsigned m = special[u]; m != 0; m &= m - 1) {
+        const int j = u * W + __builtin_ctz(m);
+        K::scalar(i + j, a, r1, r2);
+        out1[j] = r1[i + j];
+        out2[j] = r2[i + j];
+      }
+    for (int j = 0; j < B; ++j) {
+      r1[i + j] = out1[j];
+      r2[i + j] = out2[j];
+    }
+  }
+}
+
 // One argument, two results (K::vec(x, r1, r2)); the tail goes element by element.
 template <typename K, typename T>
 inline void two_result_loop(int n, const T* a, T* r1, T* r2) {
@@ -320,44 +367,25 @@ inline void two_result_loop(int n, const T* a, T* r1, T* r2) {
   constexpr Check kCheck = check_of<K>();
   constexpr int W = V::kLanes, U = unroll_of<K>(), B = W * U;
   int i = 0;
-  for (; i + B <= n; i += B) {
-    V x[U];
-    for (int u = 0; u < U; ++u) x[u] = loadu(a + i + u * W);
-    if constexpr (kCheck != Check::kNone) {
-      unsigned special[U], any = 0;
-      for (int u = 0; u < U; ++u) any |= special[u] = K::special(x[u]);
-      if (any != 0) {
-        if constexpr (kCheck == Check::kRedoBlock) {
-          for (int j = 0; j < B; ++j) K::scalar(i + j, a, r1, r2);
-        } else {
-          alignas(64) T out1[B], out2[B];
-          for (int u = 0; u < U; ++u) {
-            V y1, y2;
-            K::vec(x[u], y1, y2);
-            storeu(out1 + u * W, y1);
-            storeu(out2 + u * W, y2);
-          }
-          for (int u = 0; u < U; ++u)
-            for (unsigned m = special[u]; m != 0; m &= m - 1) {
-              const int j = u * W + __builtin_ctz(m);
-              K::scalar(i + j, a, r1, r2);
-              out1[j] = r1[i + j];
-              out2[j] = r2[i + j];
-            }
-          for (int j = 0; j < B; ++j) {
-            r1[i + j] = out1[j];
-            r2[i + j] = out2[j];
-          }
-        }
-        continue;
+  while (i + B <= n) {
+    for (; i + B <= n; i += B) {
+      V x[U];
+      for (int u = 0; u < U; ++u) x[u] = loadu(a + i + u * W);
+      if constexpr (kCheck != Check::kNone) {
+        unsigned any = 0;
+        for (int u = 0; u < U; ++u) any |= K::special(x[u]);
+        if (__builtin_expect(any != 0, 0)) break;
+      }
+      for (int u = 0; u < U; ++u) {
+        V y1, y2;
+        K::vec(x[u], y1, y2);
+        storeu(r1 + i + u * W, y1);
+        storeu(r2 + i + u * W, y2);
       }
     }
-    for (int u = 0; u < U; ++u) {
-      V y1, y2;
-      K::vec(x[u], y1, y2);
-      storeu(r1 + i + u * W, y1);
-      storeu(r2 + i + u * W, y2);
-    }
+    if (i + B > n) break;
+    if constexpr (kCheck != Check::kNone) two_result_special_block<K>(i, a, r1, r2);
+    i += B;
   }
   for (; i < n; ++i) K::scalar(i, a, r1, r2);
 }
