@@ -221,8 +221,9 @@ inline VF serf_ha(VF x) {
   // there, formed 2^64 higher and scaled back (rounded once more only where the result is denormal).
   const MF tiny = a < splat<VF>(0x1p-100f);
   if (bits(tiny) == 0) return r;
-  const VF xs = x * splat<VF>(0x1p64f);
-  return select(tiny, r, mul_add(xs, splat<VF>(c[2][0]), xs * splat<VF>(c[3][0])) * splat<VF>(0x1p-64f));
+  const VF as = a * splat<VF>(0x1p64f);
+  return select(tiny, r,
+                or_sign(mul_add(as, splat<VF>(c[2][0]), as * splat<VF>(c[3][0])) * splat<VF>(0x1p-64f), x));
 }
 
 // EP: degree 4 on the same intervals, the constant and the slope rounded (2^-14.6 relative at most).
@@ -237,15 +238,16 @@ inline VF serf_ep(VF x) {
   return or_sign(p, x);
 }
 
-// erfc(yh + yl) for |yh| up to 9.25, yl a rounding error of yh: e^(-a^2) R(a) with a = |yh| and
-// R(a) = erfc(a) e^(a^2) on unit intervals, less (2/sqrt(pi)) e^(-a^2) yl for the part of the
-// argument beyond yh; 2 - erfc(-y) for negative y. a^2 is exact as h + l (it reaches 85, where its
-// rounding alone would cost 40 ulps), and 2^n is added to the exponent of a product near R, which
-// keeps every result from the fast range normal.
+// erfc(yh + yl) for |yh| up to 9.15, yl a rounding error of yh: e^(-a^2) R(a) with a = |yh| and
+// R(a) = erfc(a) e^(a^2) on unit intervals (the last to 9.25), less (2/sqrt(pi)) e^(-a^2) yl for the
+// part of the argument beyond yh; 2 - erfc(-y) for negative y. a^2 is exact as h + l (it reaches 84,
+// where its rounding alone would cost 40 ulps), and 2^n is added to the exponent of a product near
+// R: a is held below 9.15, where erfc is 2^-125.3, so that the sum stays a normal number (for
+// negative y, whose result is 2, too).
 template <bool kLow>
 inline VF serfc_lanes(VF yh, VF yl) {
   const auto& c = sd::kSErfcRCols;
-  const VF a = min(abs(yh), splat<VF>(9.25f));
+  const VF a = min(abs(yh), splat<VF>(9.15f));
   const VI i = to_int_trunc(min(a, splat<VF>(7.5f)));
   const VF d = a - pick(c[0], i);
   VF rr = pick(c[sd::kSErfcRDegree + 1], i);
