@@ -20,6 +20,7 @@
 #include <type_traits>
 
 #include "kernels/erf/erf_coeffs.h"
+#include "kernels/erf/erf_float_coeffs.h"
 #include "kernels/explog/explog_common.h"
 
 namespace zok::ZOK_ISA_NS {
@@ -187,6 +188,98 @@ inline double erfc_tail(double ah, double al, int extra_exponent) {
   const ErfcParts p = erfc_parts<kTier>(splat<VD>(ah), splat<VD>(al));
   return std::ldexp(lane0(p.hi + p.lo), static_cast<int>(lane0(p.k)) + extra_exponent);
 }
+
+#if ZOK_ISA_LEVEL >= 2
+// ============================================================================================
+// Float Erf and Erfc in float lanes, their coefficients picked per lane from columns held in
+// registers (eight intervals, one permute per coefficient) instead of table reads.
+// ============================================================================================
+
+inline VF pick(const float* column, VI row) {
+#if ZOK_ISA_LEVEL == 3
+  return lookup_reg<16>(column, row);
+#else
+  return {_mm256_permutevar8x32_ps(_mm256_load_ps(column), row.v)};
+#endif
+}
+
+// erf x on eight intervals of 0.5 up to 4 (erf rounds to 1 beyond 3.92): c0 + d c1 + d^2 P(d) with
+// d = |x| - c. The centres are placed where erf(c) is a float to 2^-36, c1 is carried in two parts
+// and d c1 is formed within one fused multiply-add, so that the sum rounds once at the end; on the
+// first interval c = c0 = 0 and the error is relative. NaN lanes come out finite (the minimum takes
+// the bound): the scalar path replaces them.
+inline VF serf_ha(VF x) {
+  const auto& c = sd::kSErfCols;
+  const VF a = min(abs(x), splat<VF>(3.99f));
+  const VI i = to_int_trunc(a + a);
+  const VF d = a - pick(c[0], i);
+  VF p = pick(c[sd::kSErfDegree + 2], i);
+  for (int k = sd::kSErfDegree + 1; k >= 4; --k) p = mul_add(p, d, pick(c[k], i));
+  const VF t = mul_add(d, pick(c[2], i), d * mul_add(d, p, pick(c[3], i)));
+  const VF r = or_sign(pick(c[1], i) + t, x);
+  // Below 2^-100 the low part of the slope times x would fall under the denormals: erf x = x c1
+  // there, formed 2^64 higher and scaled back (rounded once more only where the result is denormal).
+  const MF tiny = a < splat<VF>(0x1p-100f);
+  if (bits(tiny) == 0) return r;
+  const VF as = a * splat<VF>(0x1p64f);
+  return select(tiny, r,
+                or_sign(mul_add(as, splat<VF>(c[2][0]), as * splat<VF>(c[3][0])) * splat<VF>(0x1p-64f), x));
+}
+
+// EP: degree 4 on the same intervals, the constant and the slope rounded (2^-14.6 relative at most).
+inline VF serf_ep(VF x) {
+  constexpr int kDeg = sd::kSErfEPDegree;
+  const auto& c = sd::kSErfEPCols;
+  const VF a = min(abs(x), splat<VF>(3.99f));
+  const VI i = to_int_trunc(a + a);
+  const VF d = a - pick(c[0], i);
+  VF p = pick(c[kDeg + 1], i);
+  for (int k = kDeg; k >= 1; --k) p = mul_add(p, d, pick(c[k], i));
+  return or_sign(p, x);
+}
+
+// erfc(yh + yl) for |yh| up to 9.15, yl a rounding error of yh: e^(-a^2) R(a) with a = |yh| and
+// R(a) = erfc(a) e^(a^2) on unit intervals (the last to 9.25), less (2/sqrt(pi)) e^(-a^2) yl for the
+// part of the argument beyond yh; 2 - erfc(-y) for negative y. a^2 is exact as h + l (it reaches 84,
+// where its rounding alone would cost 40 ulps), and 2^n is added to the exponent of a product near
+// R: a is held below 9.15, where erfc is 2^-125.3, so that the sum stays a normal number (for
+// negative y, whose result is 2, too).
+template <bool kLow>
+inline VF serfc_lanes(VF yh, VF yl) {
+  const auto& c = sd::kSErfcRCols;
+  const VF a = min(abs(yh), splat<VF>(9.15f));
+  const VI i = to_int_trunc(min(a, splat<VF>(7.5f)));
+  const VF d = a - pick(c[0], i);
+  VF rr = pick(c[sd::kSErfcRDegree + 1], i);
+  for (int k = sd::kSErfcRDegree; k >= 1; --k) rr = mul_add(rr, d, pick(c[k], i));
+  if constexpr (kLow) rr = nmul_add(yl ^ (yh & sign_mask<VF>()), splat<VF>(1.12837917f), rr);  // 2/sqrt(pi)
+  VF h, l;
+  two_prod(a, a, h, l);
+  constexpr float kShift = 12582912.0f;  // 1.5 * 2^23: n lands in the low fraction bits
+  const VF t = nmul_add(h, splat<VF>(sd::kSInvLn2), splat<VF>(kShift));
+  const VI n = as_int(t) - isplat(0x4B400000);
+  const VF nf = t - splat<VF>(kShift);
+  const VF r =
+      nmul_add(nf, splat<VF>(sd::kSLn2Lo), nmul_add(nf, splat<VF>(sd::kSLn2Hi), splat<VF>(0.0f) - h)) - l;
+  const VF q = mul_add(r * r, horner(r, sd::kSExpErfc), r);  // e^r - 1
+  const VF v = as_float(as_int(mul_add(q, rr, rr)) + shl<23>(n));
+  return select(yh < splat<VF>(0.0f), v, splat<VF>(2.0f) - v);
+}
+
+inline VF serfc_fast(VF x) {
+  return serfc_lanes<false>(x, splat<VF>(0.0f));
+}
+
+// Phi(x) = erfc(-x/sqrt(2))/2 with -x/sqrt(2) as yh + yl; x is held within [-13, 14], where Phi is
+// beyond the fast range or 1 already.
+inline VF scdfnorm_fast(VF x) {
+  const VF xc = min(max(x, splat<VF>(-13.0f)), splat<VF>(14.0f));
+  VF yh, yl;
+  two_prod(xc, splat<VF>(-sd::kSRsqrt2Hi), yh, yl);
+  yl = mul_add(xc, splat<VF>(-sd::kSRsqrt2Lo), yl);
+  return serfc_lanes<true>(yh, yl) * splat<VF>(0.5f);
+}
+#endif
 
 // ============================================================================================
 // Inverses: erfinv by a polynomial below 0.53, erfcinv of the tail by a first estimate in
@@ -467,12 +560,18 @@ constexpr float kSErfcFast = 9.0f;                 // erfc >= 2^-125 below
 constexpr float kSCdfFast = -12.9f;                // Phi >= 2^-125 above
 
 // Erf: only NaN and the infinities leave the vector path.
-template <Fn kFn, typename T, VD (*kD)(VD)>
+template <Fn kFn, typename T, auto kVec>
 struct ErfK {
   using V = Vec<T>;
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = unroll_for<T>(8);
-  static V vec(V x) { return in_double<kD>(x); }
+  static V vec(V x) {
+    if constexpr (std::is_same_v<decltype(kVec), V (*)(V)>) {
+      return kVec(x);
+    } else {
+      return in_double<kVec>(x);
+    }
+  }
   static unsigned special(V x) { return outside<V>(abs(x) < splat<V>(kInf<T>)); }
   static void scalar(int i, const T* a, T* r) {
     const T x = a[i];
@@ -488,8 +587,9 @@ inline VD erfc_plain(VD x) {
 // Erfc and CdfNorm: the vector path stops where results could leave the normal range (above
 // kFast for Erfc, below it for CdfNorm), the scalar path gives the tail and reports results below
 // the smallest normal number; beyond kZero the result is +0. The double tail is scaled once, at the
-// end, so that denormal results are rounded once more only.
-template <Fn kFn, typename T, Tier kTier, bool kCdf>
+// end, so that denormal results are rounded once more only. kLanes, where set, is the float-lane
+// formula of the fast range.
+template <Fn kFn, typename T, Tier kTier, bool kCdf, VF (*kLanes)(VF) = nullptr>
 struct TailK {
   using V = Vec<T>;
   static constexpr bool kFloat = sizeof(T) == 4;
@@ -500,7 +600,9 @@ struct TailK {
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = unroll_for<T>(8);
   static V vec(V x) {
-    if constexpr (kCdf) {
+    if constexpr (kLanes != nullptr) {
+      return kLanes(x);
+    } else if constexpr (kCdf) {
       return in_double<cdfnorm_d<kTier>>(x);
     } else {
       return in_double<erfc_plain<kTier>>(x);
@@ -564,14 +666,33 @@ constexpr Tier tier_of(bool is_float, int slot) {
 template <Fn f, int s>
 constexpr Tier kTierOf = tier_of(vm::traits(f).type == 's', s);
 
+// Double Erfc: LA and EP share one kernel.
+template <Fn f, int s, VF (*kLanes)(VF) = nullptr>
+using ErfcPlainOf =
+    TailK<f, vm::Elem<f>, f == Fn::dErfc && s == kEP ? Tier::kLA : kTierOf<f, s>, false, kLanes>;
+template <Fn f, int s, VF (*kLanes)(VF) = nullptr>
+using CdfNormPlainOf = TailK<f, vm::Elem<f>, kTierOf<f, s>, true, kLanes>;
+#if ZOK_ISA_LEVEL >= 2
+// Float Erf in float lanes, and float Erfc and CdfNorm but HA.
+template <Fn f, int s>
+using ErfOf =
+    std::conditional_t<f != Fn::sErf, ErfK<f, vm::Elem<f>, erf_d<kTierOf<f, s>>>,
+                       std::conditional_t<s == kEP, ErfK<f, float, serf_ep>, ErfK<f, float, serf_ha>>>;
+template <Fn f, int s>
+using ErfcOf =
+    std::conditional_t<f == Fn::sErfc && s != kHA, ErfcPlainOf<f, s, serfc_fast>, ErfcPlainOf<f, s>>;
+template <Fn f, int s>
+using CdfNormOf = std::conditional_t<f == Fn::sCdfNorm && s != kHA, CdfNormPlainOf<f, s, scdfnorm_fast>,
+                                     CdfNormPlainOf<f, s>>;
+#else
 template <Fn f, int s>
 using ErfOf =
     std::conditional_t<f == Fn::sErf && s == kEP, SErfEPK, ErfK<f, vm::Elem<f>, erf_d<kTierOf<f, s>>>>;
-// Double Erfc: LA and EP share one kernel.
 template <Fn f, int s>
-using ErfcOf = TailK<f, vm::Elem<f>, f == Fn::dErfc && s == kEP ? Tier::kLA : kTierOf<f, s>, false>;
+using ErfcOf = ErfcPlainOf<f, s>;
 template <Fn f, int s>
-using CdfNormOf = TailK<f, vm::Elem<f>, kTierOf<f, s>, true>;
+using CdfNormOf = CdfNormPlainOf<f, s>;
+#endif
 // Float inverses: EP in float lanes (within 4 ulp: the float rounding of the central polynomial,
 // too close to LA's bound), LA on the double EP formula, HA on the double LA formula.
 template <Fn f, int s>
