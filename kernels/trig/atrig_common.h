@@ -54,8 +54,9 @@ inline V finish(V kh, V kl, V th, V tl) {
 // with a's sign. kReduce (double arithmetic) takes theta = atan c + atan z around c = 0, 1/4, 1/2
 // or 1, z = (y - c x) / (x + c y), |z| <= 3/16, its numerator exact (c x is within a factor 2 of y); kTwo
 // carries z's rounding error through an exact residual, and the constant parts in two doubles. Without
-// kReduce z = y/x <= 1.
-template <const auto& P, bool kReduce, bool kTwo, class V>
+// kReduce z = y/x <= 1. kShort (LA and EP, with kReduce and without kTwo) rounds z + z^3 P(z^2) once
+// and adds it to the constant: one rounding more than the sum of the parts, a few operations less.
+template <const auto& P, bool kReduce, bool kTwo, bool kShort = false, class V>
 inline V atan2_core(V a, V b) {
   using T = typename V::T;
   using A = Angles<T>;
@@ -106,8 +107,13 @@ inline V atan2_core(V a, V b) {
     z = y / x;
   }
   const V s = z * z;
-  const V t = mul_add(z * s, horner(s, P), zl);
-  return finish<kTwo>(kh, kl, z ^ sigma, t ^ sigma) ^ (a & sign);
+  if constexpr (kShort) {
+    static_assert(kReduce && !kTwo);
+    return (kh + (mul_add(z * s, horner(s, P), z) ^ sigma)) ^ (a & sign);
+  } else {
+    const V t = mul_add(z * s, horner(s, P), zl);
+    return finish<kTwo>(kh, kl, z ^ sigma, t ^ sigma) ^ (a & sign);
+  }
 }
 
 // asin x (kAcos false) or acos x for |x| <= 1. With a = |x| <= 1/2, z = a; above, asin a =
@@ -151,6 +157,34 @@ inline V asin_core(V x) {
     return r;
   } else {
     return r ^ (x & sign);
+  }
+}
+
+// asin_core's formula for LA and EP, rounded a little more often: u = z + z^3 P(z^2) in one value and
+// the angle as K + sigma m u by one multiply-add, sigma m folded into one selected factor. Near
+// |x| = 1/2 the doubled u costs asin about an ulp more than asin_core; elsewhere the constant
+// dominates.
+template <const auto& P, bool kAcos, class V>
+inline V asin_short(V x) {
+  using T = typename V::T;
+  using A = Angles<T>;
+  const V zero = splat<V>(T(0)), sign = sign_mask<V>(), half = splat<V>(T(0.5));
+  const V a = abs(x);
+  const auto big = a > half;
+  const V w = nmul_add(half, a, half);
+  const V z = select(big, a, sqrt(w)), s = select(big, a * a, w);
+  const V u = mul_add(z * s, horner(s, P), z);
+  if constexpr (kAcos) {
+    const auto neg = negative(x);
+    const V f = select(big, splat<V>(T(-1)), splat<V>(T(2))) ^ (x & sign);
+    const V kh = select(big, splat<V>(A::kHalfH), select(neg, zero, splat<V>(A::kPiH)));
+    const V kl = select(big, splat<V>(A::kHalfL), select(neg, zero, splat<V>(A::kPiL)));
+    return kh + mul_add(f, u, kl);
+  } else {
+    const V f = select(big, splat<V>(T(1)), splat<V>(T(-2)));
+    const V kh = select(big, zero, splat<V>(A::kHalfH));
+    const V kl = select(big, zero, splat<V>(A::kHalfL));
+    return (kh + mul_add(f, u, kl)) ^ (x & sign);
   }
 }
 
@@ -224,12 +258,15 @@ struct Atan2K {
     } else if (y == 0 && x == 0) {
       x = std::copysign(T(1), x);
     } else {
+      const T m = std::fmax(std::fabs(y), std::fabs(x));
+      // Scaling down loses bits only of magnitudes whose quotient underflows to zero anyway.
       if constexpr (sizeof(T) == 8) {
-        const T m = std::fmax(std::fabs(y), std::fabs(x));
-        // Scaling down loses bits only of magnitudes whose quotient underflows to zero anyway.
         const T scale = m > kHi ? 0x1p-60 : m < kLo ? 0x1p600 : 1.0;
         y *= scale;
         x *= scale;
+      } else if (m > kHi) {
+        y *= 0x1p-60f;
+        x *= 0x1p-60f;
       }
     }
     r[i] = on_lane<Atan2K>(y, x);
