@@ -154,7 +154,7 @@ def inverse_lines(add, emit, rf, rd):
     for name, n in (("kDAtanHA", 8), ("kDAtanLA", 7), ("kDAtanEP", 4)):
         c = fit(atan_g, top, n, rd)
         emit(name, "double", c, "atan z = z + z^3 P(z^2), |z| <= 3/16, degree %d" % (2 * n + 1), odd_err(atan, c, top))
-    for name, n in (("kSAtanEP", 5),):
+    for name, n in (("kSAtanLA", 9), ("kSAtanEP", 5)):
         c = fit(atan_g, mpf(1), n, rf)
         emit(name, "float", c, "atan q = q + q^3 P(q^2), 0 <= q <= 1, degree %d" % (2 * n + 1), odd_err(atan, c, mpf(1)))
     half = mpf(1) / 2
@@ -190,10 +190,6 @@ def quarter_and_half_lines(add, emit, rf, rd):
     emit("kDSinHalf", "double", c, "sin r = r + r^3 P(r^2), |r| <= 1.0001 pi/2, degree 17", sin_err(c, h2))
     c = fit(sin_g, h2, 5, rd)
     emit("kDSinHalfEP", "double", c, "sin r = r + r^3 P(r^2), |r| <= 1.0001 pi/2, degree 11", sin_err(c, h2))
-    # The float LA arctangent reduces its quotient q to t = (q - 1)/(q + 1) above tan(pi/8).
-    t8 = mp.tan(pi / 8) * mpf(1.0001)
-    c = fit(atan_g, t8, 5, rf)
-    emit("kSAtanQ8", "float", c, "atan t = t + t^3 P(t^2), |t| <= 1.0001 tan(pi/8), degree 11", odd_err(atan, c, t8))
     hi = mpf(float(pi / 2))
     lo = mpf(float(pi / 2 - hi))
     add("// pi/2 = kDPio2Hi + kDPio2Lo + kDPio2Lo2 to 2^-160: with fused multiply-adds N kDPio2Hi leaves an")

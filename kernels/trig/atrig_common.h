@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <type_traits>
+#include <utility>
 
 #include "kernels/trig/trig_common.h"
 
@@ -116,6 +117,23 @@ inline V atan2_core(V a, V b) {
   }
 }
 
+// The asin polynomial's argument: z = a = |x| up to 1/2 and z = sqrt(w), w = (1 - a)/2, above (big);
+// s = z^2, exact in both.
+template <class V>
+struct AsinArg {
+  using T = typename V::T;
+  explicit AsinArg(V x)
+      : a(abs(x)),
+        big(a > splat<V>(T(0.5))),
+        w(nmul_add(splat<V>(T(0.5)), a, splat<V>(T(0.5)))),
+        root(sqrt(w)),
+        z(select(big, a, root)),
+        s(select(big, a * a, w)) {}
+  V a;
+  decltype(std::declval<V>() > std::declval<V>()) big;
+  V w, root, z, s;
+};
+
 // asin x (kAcos false) or acos x for |x| <= 1. With a = |x| <= 1/2, z = a; above, asin a =
 // pi/2 - 2 asin z with z = sqrt((1 - a)/2), the square exact; both are K + sigma m (z + z^3 P(z^2)):
 //   asin: a, or pi/2 - 2(...), with x's sign;
@@ -125,12 +143,10 @@ template <const auto& P, bool kAcos, bool kTwo, class V>
 inline V asin_core(V x) {
   using T = typename V::T;
   using A = Angles<T>;
-  const V zero = splat<V>(T(0)), sign = sign_mask<V>(), half = splat<V>(T(0.5));
-  const V a = abs(x);
-  const auto big = a > half;
-  const V w = nmul_add(half, a, half);
-  const V root = sqrt(w);
-  const V z = select(big, a, root), s = select(big, a * a, w);
+  const V zero = splat<V>(T(0)), sign = sign_mask<V>();
+  const AsinArg<V> g(x);
+  const auto big = g.big;
+  const V w = g.w, root = g.root, z = g.z, s = g.s;
   V zl = zero;
   if constexpr (kTwo) {
     V p, e;
@@ -168,12 +184,10 @@ template <const auto& P, bool kAcos, class V>
 inline V asin_short(V x) {
   using T = typename V::T;
   using A = Angles<T>;
-  const V zero = splat<V>(T(0)), sign = sign_mask<V>(), half = splat<V>(T(0.5));
-  const V a = abs(x);
-  const auto big = a > half;
-  const V w = nmul_add(half, a, half);
-  const V z = select(big, a, sqrt(w)), s = select(big, a * a, w);
-  const V u = mul_add(z * s, horner(s, P), z);
+  const V zero = splat<V>(T(0)), sign = sign_mask<V>();
+  const AsinArg<V> g(x);
+  const auto big = g.big;
+  const V u = mul_add(g.z * g.s, horner(g.s, P), g.z);
   if constexpr (kAcos) {
     const auto neg = negative(x);
     const V f = select(big, splat<V>(T(-1)), splat<V>(T(2))) ^ (x & sign);
@@ -249,7 +263,8 @@ struct Atan2K {
   static void scalar(int i, const T* a, const T* b, T* r) {
     T y = a[i], x = b[i];
     if (y != y || x != x) {
-      r[i] = y + x;
+      // The first NaN operand, quieted, whichever way round the compiler sets up an addition.
+      r[i] = y != y ? y + y : x + x;
       return;
     }
     if (std::isinf(y) || std::isinf(x)) {
@@ -258,15 +273,12 @@ struct Atan2K {
     } else if (y == 0 && x == 0) {
       x = std::copysign(T(1), x);
     } else {
-      const T m = std::fmax(std::fabs(y), std::fabs(x));
-      // Scaling down loses bits only of magnitudes whose quotient underflows to zero anyway.
       if constexpr (sizeof(T) == 8) {
+        const T m = std::fmax(std::fabs(y), std::fabs(x));
+        // Scaling down loses bits only of magnitudes whose quotient underflows to zero anyway.
         const T scale = m > kHi ? 0x1p-60 : m < kLo ? 0x1p600 : 1.0;
         y *= scale;
         x *= scale;
-      } else if (m > kHi) {
-        y *= 0x1p-60f;
-        x *= 0x1p-60f;
       }
     }
     r[i] = on_lane<Atan2K>(y, x);

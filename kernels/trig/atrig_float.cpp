@@ -5,10 +5,10 @@
 // EP within 2^12. HA Atan and Atan2 evaluate the double formulas (without their second double) and
 // round once; so do HA Asin and Acos where multiply-adds do not fuse (SSE4.1), elsewhere they work in
 // float with the square root's rounding error carried. LA and EP work in float: Atan and Atan2 on
-// the quotient of the smaller and larger magnitudes (LA on (y - x)/(y + x) above tan(pi/8)), Asin
-// and Acos on sqrt((1 - |x|)/2) above 1/2, adding the polynomial's value to the constant by one
-// multiply-add. EP Atan is the fixed formula on the unrefined reciprocal estimate of the instruction
-// set (rcpps or rcp14ps) above 1, without a special path.
+// the quotient of the smaller and larger magnitudes, Asin and Acos on sqrt((1 - |x|)/2) above 1/2,
+// adding the polynomial's value to the constant by one multiply-add. EP Atan is the fixed formula
+// on the unrefined reciprocal estimate of the instruction set (rcpps or rcp14ps) above 1, without a
+// special path.
 // Special values: NaN -> NaN silently; Asin, Acos of |x| > 1 (infinities too) NaN, code 1; Atan of
 // +-inf is +-pi/2; Atan2 of zeros and infinities takes the limits of each quadrant, never reported.
 #include "kernels/trig/atrig_common.h"
@@ -47,40 +47,12 @@ struct SAsinHA {
   }
 };
 template <const auto& P>
+struct SAtanF {
+  static VF eval(VF x) { return atan2_core<P, false, false>(x, splat<VF>(1.0f)); }
+};
+template <const auto& P>
 struct SAtan2F {
   static VF eval(VF a, VF b) { return atan2_core<P, false, false>(a, b); }
-};
-
-// LA Atan and Atan2: as atan2_core's float formula, but the quotient of the smaller and larger
-// magnitudes y <= x becomes t = (y - x)/(y + x) above tan(pi/8), where atan(y/x) = pi/4 + atan t;
-// the one division stays and the polynomial shrinks to |t| <= tan(pi/8). pi/4 joins the constant
-// in two parts (its float alone would cost 0.7 ulp of the angle near tan(pi/8)). y + x may
-// overflow above 2^127: Atan2 takes the scalar path beyond SRangeLA.
-inline VF atan2_q8(VF a, VF b) {
-  const VF zero = splat<VF>(0.0f), sign = sign_mask<VF>();
-  const VF ya = abs(a), xb = abs(b);
-  const VF y = min(ya, xb), x = max(ya, xb);
-  const MF swap = xb < ya;
-  const auto bneg = negative(b);
-  const VF sigma = (b & sign) ^ select(swap, zero, sign);
-  const MF mid = y > x * splat<VF>(0.414213562f);
-  const VF kh = select(swap, select(bneg, zero, splat<VF>(td::kSPiH)), splat<VF>(td::kSPio2H));
-  const VF kl = select(swap, select(bneg, zero, splat<VF>(td::kSPiL)), splat<VF>(td::kSPio2L)) +
-                (select(mid, zero, splat<VF>(0.5f * td::kSPio2L)) ^ sigma);
-  const VF z = select(mid, y, y - x) / select(mid, x, y + x);
-  const VF s = z * z;
-  const VF t = mul_add(z * s, horner(s, td::kSAtanQ8), z);
-  return finish<false>(kh, kl, select(mid, zero, splat<VF>(0.5f * td::kSPio2H)) ^ sigma, t ^ sigma) ^
-         (a & sign);
-}
-struct SAtanLA {
-  static VF eval(VF x) { return atan2_q8(x, splat<VF>(1.0f)); }
-};
-struct SAtan2LA {
-  static VF eval(VF a, VF b) { return atan2_q8(a, b); }
-};
-struct SRangeLA {
-  static constexpr float kLo = std::numeric_limits<float>::denorm_min(), kHi = 0x1p126f;
 };
 template <const auto& P, bool kAcos>
 struct SAsinF {
@@ -108,12 +80,12 @@ struct SAtanEP {
 };
 
 template <Fn f, int s>
-using SAtanOf = std::conditional_t<s == vm::kEP, SAtanEP,
-                                   AtanK<float, BySlot<s, SAtanLA, SAtanHA<td::kDAtanEP>, void>, SRange>>;
+using SAtanOf =
+    std::conditional_t<s == vm::kEP, SAtanEP,
+                       AtanK<float, BySlot<s, SAtanF<td::kSAtanLA>, SAtanHA<td::kDAtanEP>, void>, SRange>>;
 template <Fn f, int s>
 using SAtan2Of =
-    std::conditional_t<s == vm::kLA, Atan2K<float, SAtan2LA, SRangeLA>,
-                       Atan2K<float, BySlot<s, void, SAtan2HA<td::kDAtanEP>, SAtan2F<td::kSAtanEP>>, SRange>>;
+    Atan2K<float, BySlot<s, SAtan2F<td::kSAtanLA>, SAtan2HA<td::kDAtanEP>, SAtan2F<td::kSAtanEP>>, SRange>;
 template <Fn f, int s>
 using SAsinOf = ASinCosK<
     f, float,

@@ -9,7 +9,8 @@
 //   to 5e4. Beyond, every flavour reduces by a 192-bit window of 2/pi, exact enough for the hardest
 //   double (6381956970095103 2^797), and evaluates the HA method.
 // Measured maxima (dense and random MPFR sweeps, 2e5 arguments over [-1e300, 1e300]): HA Sin, Cos
-//   0.80 ulp, Tan 0.91; LA Sin 2.00, Cos 1.80, Tan 2.76; EP Sin, Cos 1.04e7 ulp, Tan 1.8e5.
+//   0.80 ulp, Tan 0.91; LA Sin 2.00, Cos 1.80, Tan 2.92 (2.40 where multiply-adds fuse); EP Sin,
+//   Cos 9.6e5 ulp, SinCos 1.04e7, Tan 1.8e5.
 // Special values: NaN -> NaN silently; +-inf -> NaN (inf 0), code 1 (SinCos: NaN in both results,
 //   one report with a, a, r1, r2). Sin and Tan keep the sign of a zero, Cos(+-0) = 1.
 #include "kernels/trig/trig_common.h"
@@ -22,13 +23,27 @@ using vm::kEP;
 using vm::kHA;
 using vm::kLA;
 
+// r = ax - k pi/2 for an integral k below 2^20, losing only bits of r: by three doubles where
+// multiply-adds fuse (ax - k kDPio2Hi is exact wherever r is small, as ax and the product then share
+// their last place, 2^-52 or above; the next step rounds once, relatively to r), by four 33-bit
+// parts (N times each of the first three exact) elsewhere.
+inline VD minus_k_pio2(VD ax, VD k) {
+  VD r = ax;
+  if constexpr (kFusedMulAdd) {
+    for (double c : {td::kDPio2Hi, td::kDPio2Lo, td::kDPio2Lo2}) r = nmul_add(k, splat<VD>(c), r);
+  } else {
+    for (double c : {td::kDPio2_1, td::kDPio2_2, td::kDPio2_3, td::kDPio2_4})
+      r = nmul_add(k, splat<VD>(c), r);
+  }
+  return r;
+}
+
 // LA Sin and Cos: |x| = k pi/2 + r with k = 2N even for the sine and k = 2N + 1 odd for the cosine,
 // so that |r| <= pi/2 and one odd polynomial s serves both: sin x = (-1)^N s(r) and cos x =
-// -(-1)^N s(r). k stays below 2^20 over the fast range, and the parts of pi/2 (three doubles where
-// multiply-adds fuse, four 33-bit parts elsewhere) lose only bits of r, which the polynomial's slope
-// (cos r) carries at most unchanged. Below 2^-27 the cosine is
-// 1 exactly (the polynomial near -pi/2 may round a last bit below it). EP takes the same path with a
-// shorter polynomial P.
+// -(-1)^N s(r). k stays below 2^20 over the fast range; the bits the reduction loses the
+// polynomial's slope (cos r) carries at most unchanged. Below 2^-27 the cosine is 1 exactly (the
+// polynomial near -pi/2 may round a last bit below it). EP takes the same path with a shorter
+// polynomial P.
 template <bool kCos, const auto& P>
 struct DHalf {
   static VD value(VD ax) {
@@ -39,15 +54,7 @@ struct DHalf {
                       : mul_add(ax, splat<VD>(td::kDInvPi), shift);
     const VD n = t - shift;
     const VD k = kCos ? n + n + splat<VD>(1.0) : n + n;
-    VD r = ax;
-    if constexpr (kFusedMulAdd) {
-      // ax - k kDPio2Hi is exact wherever r is small (ax and the product then share their last
-      // place, 2^-52 or above), the next step rounds once, relatively to r.
-      for (double c : {td::kDPio2Hi, td::kDPio2Lo, td::kDPio2Lo2}) r = nmul_add(k, splat<VD>(c), r);
-    } else {
-      for (double c : {td::kDPio2_1, td::kDPio2_2, td::kDPio2_3, td::kDPio2_4})
-        r = nmul_add(k, splat<VD>(c), r);
-    }
+    const VD r = minus_k_pio2(ax, k);
     const VD p = r * r;
     const VD y = mul_add(r * p, horner(p, P), r);
     const VD parity = as_double(shl<63>(as_int(t)));
@@ -69,8 +76,9 @@ constexpr double kDCosLA[7] = {-0.5,           td::kDCosHA[0], td::kDCosHA[1], t
 constexpr double kDCosEPTan[5] = {-0.5, td::kDCosLow[0], td::kDCosLow[1], td::kDCosLow[2], td::kDCosLow[3]};
 template <const auto& S, const auto& Q>
 struct DTanShort {
-  static constexpr bool kTwoPart = false;
-  static VD eval(VL q, VD r, VD) {
+  static VD value(VD ax) {
+    VL q;
+    const VD r = minus_k_pio2(ax, quotient(ax, q));
     const VD p = r * r;
     const VD s = mul_add(r * p, horner(p, S), r);
     const VD c = mul_add(p, horner(p, Q), splat<VD>(1.0));

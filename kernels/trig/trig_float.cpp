@@ -7,9 +7,9 @@
 //   exact; the cosine by odd multiples of pi/2) to |r| <= pi/2 and evaluate one odd polynomial in
 //   float; EP SinCos reduces once by pi/2 and evaluates short sine and cosine polynomials. HA
 //   reduces by pi/2 to a two-float r, |r| <= pi/4, and evaluates sine and cosine polynomials in
-//   float where multiply-adds fuse (AVX2, AVX-512), the LA reduction and a double polynomial on widened lanes elsewhere. Tan
-//   reduces by pi/2, in double for HA, in float for LA and EP (measured 2.9 ulp LA). Beyond 10000
-//   every flavour rounds the double HA kernel's exact-reduction result once.
+//   float where multiply-adds fuse (AVX2, AVX-512), the LA reduction and a double polynomial on widened lanes
+//   elsewhere. Tan reduces by pi/2, in double for HA, in float for LA and EP (measured 2.9 ulp LA). Beyond
+//   10000 every flavour rounds the double HA kernel's exact-reduction result once.
 // Special values: NaN -> NaN silently; +-inf -> NaN (inf 0), code 1 (SinCos: NaN in both results,
 //   one report with a, a, r1, r2). Sin and Tan keep the sign of a zero, Cos(+-0) = 1.
 #include "kernels/trig/trig_common.h"

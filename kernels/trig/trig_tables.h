@@ -144,6 +144,8 @@ inline constexpr double kDAtanHA[8] = {-0.3333333333333333, 0.19999999999998802,
 inline constexpr double kDAtanLA[7] = {-0.3333333333333329, 0.1999999999988146, -0.14285714231592805, 0.11111101833015259, -0.09090149980336606, 0.07660281605864515, -0.05989131742485259};
 // atan z = z + z^3 P(z^2), |z| <= 3/16, degree 9; max relative error 3.56e-11.
 inline constexpr double kDAtanEP[4] = {-0.3333333323177575, 0.19999907176199205, -0.14272421022546616, 0.10497684326166921};
+// atan q = q + q^3 P(q^2), 0 <= q <= 1, degree 19; max relative error 1.95e-08.
+inline constexpr float kSAtanLA[9] = {-0.333333313f, 0.199997663f, -0.142791107f, 0.110379942f, -0.0867317095f, 0.0628436059f, -0.0362701751f, 0.013750284f, -0.00244703121f};
 // atan q = q + q^3 P(q^2), 0 <= q <= 1, degree 11; max relative error 2.34e-05.
 inline constexpr float kSAtanEP[5] = {-0.333308458f, 0.198655039f, -0.130709201f, 0.0691716447f, -0.0184292756f};
 // asin z = z + z^3 P(z^2), |z| <= 1/2, degree 27; max relative error 5.08e-18.
@@ -172,8 +174,6 @@ inline constexpr float kSAsinF13[6] = {0.166666657f, 0.0750009865f, 0.0445980318
 inline constexpr double kDSinHalf[8] = {-0.16666666666666666, 0.008333333333333316, -0.0001984126984125497, 2.7557319219161527e-06, -2.505210761674331e-08, 1.6058977294131312e-10, -7.643969659151149e-13, 2.731436257139134e-15};
 // sin r = r + r^3 P(r^2), |r| <= 1.0001 pi/2, degree 11; max relative error 1.07e-10.
 inline constexpr double kDSinHalfEP[5] = {-0.16666666663886656, 0.00833333276936604, -0.00019841086667336753, 2.753646924638692e-06, -2.4080281723886567e-08};
-// atan t = t + t^3 P(t^2), |t| <= 1.0001 tan(pi/8), degree 11; max relative error 3.21e-09.
-inline constexpr float kSAtanQ8[5] = {-0.333333313f, 0.199995503f, -0.142642215f, 0.107461736f, -0.0645895973f};
 // pi/2 = kDPio2Hi + kDPio2Lo + kDPio2Lo2 to 2^-160: with fused multiply-adds N kDPio2Hi leaves an
 // exact difference, N kDPio2Lo one rounding, for the LA and EP Sin and Cos.
 inline constexpr double kDPio2Lo2 = -1.4973849048591698e-33;
