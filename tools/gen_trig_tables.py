@@ -185,8 +185,16 @@ def quarter_and_half_lines(add, emit, rf, rd):
     c = fit(asin_g, mpf(1) / 2, 6, rf)
     emit("kSAsinF13", "float", c, "asin z = z + z^3 P(z^2), |z| <= 1/2, degree 13", odd_err(asin, c, mpf(1) / 2))
     h2 = pi / 2 * mpf(1.0001)
-    c = fit(sin_g, h2, 10, rd)
-    emit("kDSinHalf", "double", c, "sin r = r + r^3 P(r^2), |r| <= 1.0001 pi/2, degree 21", sin_err(c, h2))
+    # Eight terms already reach the error floor the coefficients' own rounding sets.
+    c = fit(sin_g, h2, 8, rd)
+    emit("kDSinHalf", "double", c, "sin r = r + r^3 P(r^2), |r| <= 1.0001 pi/2, degree 17", sin_err(c, h2))
+    c = fit(sin_g, h2, 5, rd)
+    emit("kDSinHalfEP", "double", c, "sin r = r + r^3 P(r^2), |r| <= 1.0001 pi/2, degree 11", sin_err(c, h2))
+    hi = mpf(float(pi / 2))
+    lo = mpf(float(pi / 2 - hi))
+    add("// pi/2 = kDPio2Hi + kDPio2Lo + kDPio2Lo2 to 2^-160: with fused multiply-adds N kDPio2Hi leaves an")
+    add("// exact difference, N kDPio2Lo one rounding, for the LA and EP Sin and Cos.")
+    add("inline constexpr double kDPio2Lo2 = %s;" % dstr(pi / 2 - hi - lo))
 
 
 def main():

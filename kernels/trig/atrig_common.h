@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <type_traits>
+#include <utility>
 
 #include "kernels/trig/trig_common.h"
 
@@ -54,8 +55,9 @@ inline V finish(V kh, V kl, V th, V tl) {
 // with a's sign. kReduce (double arithmetic) takes theta = atan c + atan z around c = 0, 1/4, 1/2
 // or 1, z = (y - c x) / (x + c y), |z| <= 3/16, its numerator exact (c x is within a factor 2 of y); kTwo
 // carries z's rounding error through an exact residual, and the constant parts in two doubles. Without
-// kReduce z = y/x <= 1.
-template <const auto& P, bool kReduce, bool kTwo, class V>
+// kReduce z = y/x <= 1. kShort (LA and EP, with kReduce and without kTwo) rounds z + z^3 P(z^2) once
+// and adds it to the constant: one rounding more than the sum of the parts, a few operations less.
+template <const auto& P, bool kReduce, bool kTwo, bool kShort = false, class V>
 inline V atan2_core(V a, V b) {
   using T = typename V::T;
   using A = Angles<T>;
@@ -106,9 +108,31 @@ inline V atan2_core(V a, V b) {
     z = y / x;
   }
   const V s = z * z;
-  const V t = mul_add(z * s, horner(s, P), zl);
-  return finish<kTwo>(kh, kl, z ^ sigma, t ^ sigma) ^ (a & sign);
+  if constexpr (kShort) {
+    static_assert(kReduce && !kTwo);
+    return (kh + (mul_add(z * s, horner(s, P), z) ^ sigma)) ^ (a & sign);
+  } else {
+    const V t = mul_add(z * s, horner(s, P), zl);
+    return finish<kTwo>(kh, kl, z ^ sigma, t ^ sigma) ^ (a & sign);
+  }
 }
+
+// The asin polynomial's argument: z = a = |x| up to 1/2 and z = sqrt(w), w = (1 - a)/2, above (big);
+// s = z^2, exact in both.
+template <class V>
+struct AsinArg {
+  using T = typename V::T;
+  explicit AsinArg(V x)
+      : a(abs(x)),
+        big(a > splat<V>(T(0.5))),
+        w(nmul_add(splat<V>(T(0.5)), a, splat<V>(T(0.5)))),
+        root(sqrt(w)),
+        z(select(big, a, root)),
+        s(select(big, a * a, w)) {}
+  V a;
+  decltype(std::declval<V>() > std::declval<V>()) big;
+  V w, root, z, s;
+};
 
 // asin x (kAcos false) or acos x for |x| <= 1. With a = |x| <= 1/2, z = a; above, asin a =
 // pi/2 - 2 asin z with z = sqrt((1 - a)/2), the square exact; both are K + sigma m (z + z^3 P(z^2)):
@@ -119,12 +143,10 @@ template <const auto& P, bool kAcos, bool kTwo, class V>
 inline V asin_core(V x) {
   using T = typename V::T;
   using A = Angles<T>;
-  const V zero = splat<V>(T(0)), sign = sign_mask<V>(), half = splat<V>(T(0.5));
-  const V a = abs(x);
-  const auto big = a > half;
-  const V w = nmul_add(half, a, half);
-  const V root = sqrt(w);
-  const V z = select(big, a, root), s = select(big, a * a, w);
+  const V zero = splat<V>(T(0)), sign = sign_mask<V>();
+  const AsinArg<V> g(x);
+  const auto big = g.big;
+  const V w = g.w, root = g.root, z = g.z, s = g.s;
   V zl = zero;
   if constexpr (kTwo) {
     V p, e;
@@ -151,6 +173,32 @@ inline V asin_core(V x) {
     return r;
   } else {
     return r ^ (x & sign);
+  }
+}
+
+// asin_core's formula for LA and EP, rounded a little more often: u = z + z^3 P(z^2) in one value and
+// the angle as K + sigma m u by one multiply-add, sigma m folded into one selected factor. Near
+// |x| = 1/2 the doubled u costs asin about an ulp more than asin_core; elsewhere the constant
+// dominates.
+template <const auto& P, bool kAcos, class V>
+inline V asin_short(V x) {
+  using T = typename V::T;
+  using A = Angles<T>;
+  const V zero = splat<V>(T(0)), sign = sign_mask<V>();
+  const AsinArg<V> g(x);
+  const auto big = g.big;
+  const V u = mul_add(g.z * g.s, horner(g.s, P), g.z);
+  if constexpr (kAcos) {
+    const auto neg = negative(x);
+    const V f = select(big, splat<V>(T(-1)), splat<V>(T(2))) ^ (x & sign);
+    const V kh = select(big, splat<V>(A::kHalfH), select(neg, zero, splat<V>(A::kPiH)));
+    const V kl = select(big, splat<V>(A::kHalfL), select(neg, zero, splat<V>(A::kPiL)));
+    return kh + mul_add(f, u, kl);
+  } else {
+    const V f = select(big, splat<V>(T(1)), splat<V>(T(-2)));
+    const V kh = select(big, zero, splat<V>(A::kHalfH));
+    const V kl = select(big, zero, splat<V>(A::kHalfL));
+    return (kh + mul_add(f, u, kl)) ^ (x & sign);
   }
 }
 
@@ -215,7 +263,8 @@ struct Atan2K {
   static void scalar(int i, const T* a, const T* b, T* r) {
     T y = a[i], x = b[i];
     if (y != y || x != x) {
-      r[i] = y + x;
+      // The first NaN operand, quieted, whichever way round the compiler sets up an addition.
+      r[i] = y != y ? y + y : x + x;
       return;
     }
     if (std::isinf(y) || std::isinf(x)) {

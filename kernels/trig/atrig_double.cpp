@@ -4,7 +4,8 @@
 // Contract (measured against MPFR in tests/vm/accuracy_test.cpp): HA within 1 ulp, LA within 4,
 // EP within 2^26. Atan and Atan2 reduce the quotient of the smaller and larger magnitudes around
 // 0, 1/4, 1/2 or 1 to |z| <= 3/16 by one division; Asin and Acos take sqrt((1 - |x|)/2) above 1/2. HA
-// carries the rounding errors of the division and the square root in a second double.
+// carries the rounding errors of the division and the square root in a second double; LA and EP
+// round the polynomial's value once and add it to the constant by one multiply-add or addition.
 // Special values: NaN -> NaN silently; Asin, Acos of |x| > 1 (infinities too) NaN, code 1; Atan of
 // +-inf is +-pi/2; Atan2 of zeros and infinities takes the limits of each quadrant, never reported.
 #include "kernels/trig/atrig_common.h"
@@ -15,15 +16,21 @@ namespace {
 
 template <const auto& P, bool kTwo>
 struct DAtan {
-  static VD eval(VD x) { return atan2_core<P, true, kTwo>(x, splat<VD>(1.0)); }
+  static VD eval(VD x) { return atan2_core<P, true, kTwo, !kTwo>(x, splat<VD>(1.0)); }
 };
 template <const auto& P, bool kTwo>
 struct DAtan2 {
-  static VD eval(VD a, VD b) { return atan2_core<P, true, kTwo>(a, b); }
+  static VD eval(VD a, VD b) { return atan2_core<P, true, kTwo, !kTwo>(a, b); }
 };
 template <const auto& P, bool kAcos, bool kTwo>
 struct DAsin {
-  static VD eval(VD x) { return asin_core<P, kAcos, kTwo>(x); }
+  static VD eval(VD x) {
+    if constexpr (kTwo) {
+      return asin_core<P, kAcos, true>(x);
+    } else {
+      return asin_short<P, kAcos>(x);
+    }
+  }
 };
 
 struct DRange {

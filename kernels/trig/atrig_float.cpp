@@ -5,10 +5,11 @@
 // EP within 2^12. HA Atan and Atan2 evaluate the double formulas (without their second double) and
 // round once; so do HA Asin and Acos where multiply-adds do not fuse (SSE4.1), elsewhere they work in
 // float with the square root's rounding error carried. LA and EP work in float: Atan and Atan2 on
-// the quotient of the smaller and larger magnitudes, Asin and Acos on sqrt((1 - |x|)/2) above 1/2. EP Atan is
-// the fixed formula on the unrefined reciprocal estimate of the instruction set (rcpps or rcp14ps) above 1,
-// without a special path. Special values: NaN -> NaN silently; Asin, Acos of |x| > 1 (infinities too) NaN,
-// code 1; Atan of
+// the quotient of the smaller and larger magnitudes, Asin and Acos on sqrt((1 - |x|)/2) above 1/2,
+// adding the polynomial's value to the constant by one multiply-add. EP Atan is the fixed formula
+// on the unrefined reciprocal estimate of the instruction set (rcpps or rcp14ps) above 1, without a
+// special path.
+// Special values: NaN -> NaN silently; Asin, Acos of |x| > 1 (infinities too) NaN, code 1; Atan of
 // +-inf is +-pi/2; Atan2 of zeros and infinities takes the limits of each quadrant, never reported.
 #include "kernels/trig/atrig_common.h"
 
@@ -55,7 +56,7 @@ struct SAtan2F {
 };
 template <const auto& P, bool kAcos>
 struct SAsinF {
-  static VF eval(VF x) { return asin_core<P, kAcos, false>(x); }
+  static VF eval(VF x) { return asin_short<P, kAcos>(x); }
 };
 
 // EP Atan: m < 1 (or NaN) evaluates at t = m, otherwise at t = -1/m by the reciprocal estimate

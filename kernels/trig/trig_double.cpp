@@ -4,12 +4,13 @@
 // Contract (measured against MPFR in tests/vm/accuracy_test.cpp), over the whole argument range:
 //   HA within 1 ulp, LA within 4 ulp, EP within 2^26 ulp (about half the significand bits).
 //   |x| = N pi/2 + r: up to 1.6e6 by pi/2 in four parts (N times each of the first three exact), r
-//   kept in two doubles by HA; LA Sin and Cos reduce by pi (the cosine by odd multiples of pi/2) to
-//   one odd polynomial on |r| <= pi/2; EP Sin, Cos and SinCos reduce by pi/64 up to 5e4. Beyond, every
-//   flavour reduces by a 192-bit window of 2/pi, exact enough for the hardest double
-//   (6381956970095103 2^797), and evaluates the HA method.
+//   kept in two doubles by HA; LA and EP Sin and Cos reduce by pi (the cosine by odd multiples of
+//   pi/2) to one odd polynomial on |r| <= pi/2 (degree 17 LA, 11 EP); EP SinCos reduces by pi/64 up
+//   to 5e4. Beyond, every flavour reduces by a 192-bit window of 2/pi, exact enough for the hardest
+//   double (6381956970095103 2^797), and evaluates the HA method.
 // Measured maxima (dense and random MPFR sweeps, 2e5 arguments over [-1e300, 1e300]): HA Sin, Cos
-//   0.80 ulp, Tan 0.91; LA Sin 2.00, Cos 1.80, Tan 2.76; EP Sin, Cos 1.04e7 ulp, Tan 1.8e5.
+//   0.80 ulp, Tan 0.91; LA Sin 2.00, Cos 1.80, Tan 2.92 (2.40 where multiply-adds fuse); EP Sin,
+//   Cos 9.6e5 ulp, SinCos 1.04e7, Tan 1.8e5.
 // Special values: NaN -> NaN silently; +-inf -> NaN (inf 0), code 1 (SinCos: NaN in both results,
 //   one report with a, a, r1, r2). Sin and Tan keep the sign of a zero, Cos(+-0) = 1.
 #include "kernels/trig/trig_common.h"
@@ -22,13 +23,29 @@ using vm::kEP;
 using vm::kHA;
 using vm::kLA;
 
+// r = ax - k pi/2 for an integral k below 2^20, losing only bits of r: by three doubles where
+// multiply-adds fuse (ax - k kDPio2Hi is exact wherever r is small, as ax and the product then share
+// their last place, 2^-52 or above; the next step rounds once, relatively to r), by four 33-bit
+// parts (N times each of the first three exact) elsewhere.
+inline VD minus_k_pio2(VD ax, VD k) {
+  VD r = ax;
+  if constexpr (kFusedMulAdd) {
+    for (double c : {td::kDPio2Hi, td::kDPio2Lo, td::kDPio2Lo2}) r = nmul_add(k, splat<VD>(c), r);
+  } else {
+    for (double c : {td::kDPio2_1, td::kDPio2_2, td::kDPio2_3, td::kDPio2_4})
+      r = nmul_add(k, splat<VD>(c), r);
+  }
+  return r;
+}
+
 // LA Sin and Cos: |x| = k pi/2 + r with k = 2N even for the sine and k = 2N + 1 odd for the cosine,
 // so that |r| <= pi/2 and one odd polynomial s serves both: sin x = (-1)^N s(r) and cos x =
-// -(-1)^N s(r). k stays below 2^20 over the fast range, and the four parts of pi/2 lose only bits
-// of r, which the polynomial's slope (cos r) carries at most unchanged. Below 2^-27 the cosine is
-// 1 exactly (the polynomial near -pi/2 may round a last bit below it).
-template <bool kCos>
-struct DHalfLA {
+// -(-1)^N s(r). k stays below 2^20 over the fast range; the bits the reduction loses the
+// polynomial's slope (cos r) carries at most unchanged. Below 2^-27 the cosine is 1 exactly (the
+// polynomial near -pi/2 may round a last bit below it). EP takes the same path with a shorter
+// polynomial P.
+template <bool kCos, const auto& P>
+struct DHalf {
   static VD value(VD ax) {
     const VD shift = splat<VD>(kDShifter);
     // The cosine's N rounds ax/pi - 1/2, a rounding earlier: N may then be the neighbour, r a
@@ -37,11 +54,9 @@ struct DHalfLA {
                       : mul_add(ax, splat<VD>(td::kDInvPi), shift);
     const VD n = t - shift;
     const VD k = kCos ? n + n + splat<VD>(1.0) : n + n;
-    VD r = ax;
-    for (double c : {td::kDPio2_1, td::kDPio2_2, td::kDPio2_3, td::kDPio2_4})
-      r = nmul_add(k, splat<VD>(c), r);
+    const VD r = minus_k_pio2(ax, k);
     const VD p = r * r;
-    const VD y = mul_add(r * p, horner(p, td::kDSinHalf), r);
+    const VD y = mul_add(r * p, horner(p, P), r);
     const VD parity = as_double(shl<63>(as_int(t)));
     if constexpr (kCos) {
       return select(ax < splat<VD>(0x1p-27), y ^ parity ^ sign_mask<VD>(), splat<VD>(1.0));
@@ -50,25 +65,32 @@ struct DHalfLA {
     }
   }
 };
-using DSinLA = DHalfLA<false>;
-using DCosLA = DHalfLA<true>;
+using DSinLA = DHalf<false, td::kDSinHalf>;
+using DCosLA = DHalf<true, td::kDSinHalf>;
 using DSinCosLA = DQuadrant<false, 2>;
-// tan r or -cot r as one quotient of the sine and cosine polynomials S and C.
-template <const auto& S, const auto& C>
-struct DTanPlain {
-  static constexpr bool kTwoPart = false;
-  static VD eval(VL q, VD hi, VD) {
-    VD s, c;
-    sincos_plain<S, C>(hi, s, c);
+// LA and EP Tan: tan r or -cot r as one quotient of sine and cosine polynomials, the cosine as
+// 1 + r^2 Q(r^2), Q = -1/2 + r^2 C(r^2), in one chain: without the split of 1 - r^2/2 it rounds
+// about once more, which the 4-ulp room takes.
+constexpr double kDCosLA[7] = {-0.5,           td::kDCosHA[0], td::kDCosHA[1], td::kDCosHA[2],
+                               td::kDCosHA[3], td::kDCosHA[4], td::kDCosHA[5]};
+constexpr double kDCosEPTan[5] = {-0.5, td::kDCosLow[0], td::kDCosLow[1], td::kDCosLow[2], td::kDCosLow[3]};
+template <const auto& S, const auto& Q>
+struct DTanShort {
+  static VD value(VD ax) {
+    VL q;
+    const VD r = minus_k_pio2(ax, quotient(ax, q));
+    const VD p = r * r;
+    const VD s = mul_add(r * p, horner(p, S), r);
+    const VD c = mul_add(p, horner(p, Q), splat<VD>(1.0));
     const MD o = odd(q);
     return (select(o, s, c) / select(o, c, s)) ^ (sign_mask<VD>() & as_double(shl<63>(q)));
   }
 };
-using DTanLA = DTanPlain<td::kDSinHA, td::kDCosHA>;
-using DTanEP = DTanPlain<td::kDSinLow, td::kDCosLow>;
+using DTanLA = DTanShort<td::kDSinHA, kDCosLA>;
+using DTanEP = DTanShort<td::kDSinLow, kDCosEPTan>;
 
-// EP: |x| = j pi/64 + r with |r| <= pi/128, j from the argument directly; sin and cos of j pi/64
-// from a table of 64 rows (j modulo 64; the seventh bit of j flips both signs), of r by short
+// EP SinCos: |x| = j pi/64 + r with |r| <= pi/128, j from the argument directly; sin and cos of
+// j pi/64 from a table of 64 rows (j modulo 64; the seventh bit of j flips both signs), of r by short
 // polynomials. Up to kDFastEP, j stays below 2^20, where j times each 33-bit part of pi/64 is exact.
 constexpr double kDFastEP = 5e4;
 inline void sincos_table_at(VL j, VD r, VD& s, VD& c) {
@@ -89,20 +111,13 @@ inline void sincos_table(VD ax, VD& s, VD& c) {
   for (double p : {td::kDPio2_1 / 32, td::kDPio2_2 / 32, td::kDPio2_3 / 32}) r = nmul_add(k, splat<VD>(p), r);
   sincos_table_at(as_int(t), r, s, c);
 }
-// EP Sin (kOut 0), Cos (1) and SinCos (2).
-template <int kOut>
-struct DTableEP {
+// EP SinCos.
+struct DSinCosEP {
   static constexpr double kFast = kDFastEP;
-  static VD value(VD ax) {
-    VD s, c;
-    sincos_table(ax, s, c);
-    return kOut == 0 ? s : c;
-  }
   static void value2(VD ax, VD& s, VD& c) { sincos_table(ax, s, c); }
 };
-using DSinEP = DTableEP<0>;
-using DCosEP = DTableEP<1>;
-using DSinCosEP = DTableEP<2>;
+using DSinEP = DHalf<false, td::kDSinHalfEP>;
+using DCosEP = DHalf<true, td::kDSinHalfEP>;
 
 // The method's value at |x| in its fast range: its own path, or the reduction by pi/2 it asks for
 // (kTwoPart: r in two doubles) and its value at the reduced argument.

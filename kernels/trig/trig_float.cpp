@@ -4,11 +4,12 @@
 // Contract (measured against MPFR in tests/vm/accuracy_test.cpp), over the whole argument range:
 //   HA within 1 ulp, LA within 4 ulp, EP within 2^12 ulp.
 //   LA and EP Sin and Cos reduce |x| <= 10000 by pi in four floats (N times each of the first three
-//   exact) to |r| <= pi/2 and evaluate one odd polynomial in float. HA reduces by pi/2 to a
-//   two-float r, |r| <= pi/4, and evaluates sine and cosine polynomials in float where multiply-adds
-//   fuse (AVX2, AVX-512), the LA reduction and a double polynomial on widened lanes elsewhere. Tan
-//   reduces by pi/2, in double for HA, in float for LA and EP (measured 2.9 ulp LA). Beyond 10000
-//   every flavour rounds the double HA kernel's exact-reduction result once.
+//   exact; the cosine by odd multiples of pi/2) to |r| <= pi/2 and evaluate one odd polynomial in
+//   float; EP SinCos reduces once by pi/2 and evaluates short sine and cosine polynomials. HA
+//   reduces by pi/2 to a two-float r, |r| <= pi/4, and evaluates sine and cosine polynomials in
+//   float where multiply-adds fuse (AVX2, AVX-512), the LA reduction and a double polynomial on widened lanes
+//   elsewhere. Tan reduces by pi/2, in double for HA, in float for LA and EP (measured 2.9 ulp LA). Beyond
+//   10000 every flavour rounds the double HA kernel's exact-reduction result once.
 // Special values: NaN -> NaN silently; +-inf -> NaN (inf 0), code 1 (SinCos: NaN in both results,
 //   one report with a, a, r1, r2). Sin and Tan keep the sign of a zero, Cos(+-0) = 1.
 #include "kernels/trig/trig_common.h"
@@ -62,6 +63,19 @@ inline void sincos_f(VF x, VF& s, VF& c) {
     const VF flip = andnot(r2, sign) ^ parity;
     c = select(m < splat<VF>(0x1p-12f), odd_poly<P>(minus_pi_times(m, nc)) ^ flip, splat<VF>(1.0f));
   }
+}
+
+// Cosine alone: |x| = (N + 1/2) pi + r with N rounding |x|/pi - 1/2, so cos x = -(-1)^N sin r and
+// the reduction needs no second look at the remainder (N + 1/2 still leaves each of the first three
+// products exact). A rounding of the quotient may leave N the neighbour and |r| a little beyond
+// pi/2, where the polynomial still holds. Below 2^-12 the value is 1 exactly, as in sincos_f.
+template <const auto& P>
+inline VF cos_f(VF x) {
+  const VF m = abs(x);
+  const VF t = mul_add(m, splat<VF>(td::kSInvPi), splat<VF>(-0.5f)) + splat<VF>(kSShifter);
+  const VF nc = (t - splat<VF>(kSShifter)) + splat<VF>(0.5f);
+  const VF flip = as_float(shl<31>(as_int(t))) ^ sign_mask<VF>();
+  return select(m < splat<VF>(0x1p-12f), odd_poly<P>(minus_pi_times(m, nc)) ^ flip, splat<VF>(1.0f));
 }
 
 // ---- float arithmetic on a two-float argument: HA Sin, Cos, SinCos where multiply-adds fuse ----
@@ -160,11 +174,7 @@ struct SSinLA {
   }
 };
 struct SCosLA {
-  static VF eval(VF x) {
-    VF s, c;
-    sincos_f<td::kSSinLA, false, true>(x, s, c);
-    return c;
-  }
+  static VF eval(VF x) { return cos_f<td::kSSinLA>(x); }
 };
 struct SSinEP {
   static VF eval(VF x) {
@@ -174,11 +184,7 @@ struct SSinEP {
   }
 };
 struct SCosEP {
-  static VF eval(VF x) {
-    VF s, c;
-    sincos_f<td::kSSinEP, false, true>(x, s, c);
-    return c;
-  }
+  static VF eval(VF x) { return cos_f<td::kSSinEP>(x); }
 };
 // HA: in float on a two-float argument where multiply-adds fuse, otherwise in double.
 struct SSinHA {
@@ -216,22 +222,41 @@ struct STanHA {
 };
 // LA and EP Tan in float: pi/2 as the halves of the four float parts of pi (N up to 6367 keeps the
 // first three products exact), sine and cosine polynomials SP and CP, one division.
+// |x| = N pi/2 + r in float, r returned, N in the low bits of t.
+inline VF reduce_half_pi(VF m, VF& t) {
+  t = mul_add(m, splat<VF>(2.0f * td::kSInvPi), splat<VF>(kSShifter));
+  const VF n = t - splat<VF>(kSShifter);
+  VF r = m;
+  for (float p : {td::kSPi1, td::kSPi2, td::kSPi3, td::kSPi4}) r = nmul_add(n, splat<VF>(0.5f * p), r);
+  return r;
+}
+// sin r and cos r, |r| <= pi/4, by the polynomials SP and CP.
+template <const auto& SP, const auto& CP>
+inline void sincos_r(VF r, VF& s, VF& c) {
+  const VF p = r * r;
+  s = mul_add(r * p, horner(p, SP), r);
+  c = mul_add(p * p, horner(p, CP), nmul_add(splat<VF>(0.5f), p, splat<VF>(1.0f)));
+}
 template <const auto& SP, const auto& CP>
 struct STanFloat {
   static VF eval(VF x) {
-    const VF m = abs(x);
-    const VF t = mul_add(m, splat<VF>(2.0f * td::kSInvPi), splat<VF>(kSShifter));
-    const VF n = t - splat<VF>(kSShifter);
-    VF r = m;
-    for (float p : {td::kSPi1, td::kSPi2, td::kSPi3, td::kSPi4}) r = nmul_add(n, splat<VF>(0.5f * p), r);
-    const VF p = r * r;
-    const VF s = mul_add(r * p, horner(p, SP), r);
-    const VF c = mul_add(p * p, horner(p, CP), nmul_add(splat<VF>(0.5f), p, splat<VF>(1.0f)));
+    VF t, s, c;
+    sincos_r<SP, CP>(reduce_half_pi(abs(x), t), s, c);
     const MF o = (as_int(t) & splat<VI>(1)) == splat<VI>(1);
     const VF q = select(o, s, c) / select(o, c, s);
     return q ^ ((sign_mask<VF>() & as_float(shl<31>(as_int(t)))) ^ (x & sign_mask<VF>()));
   }
 };
+// EP SinCos from one reduction by pi/2: quadrants 1 and 3 exchange sine and cosine, 2 and 3 flip
+// the sine's sign, 1 and 2 the cosine's.
+inline void sincos_ep(VF x, VF& s, VF& c) {
+  VF t, sr, cr;
+  sincos_r<td::kSSinQ, td::kSCosQ>(reduce_half_pi(abs(x), t), sr, cr);
+  const VI q = as_int(t);
+  const MF odd = (q & splat<VI>(1)) == splat<VI>(1);
+  s = select(odd, sr, cr) ^ (as_float(shl<30>(q & splat<VI>(2))) ^ (x & sign_mask<VF>()));
+  c = select(odd, cr, sr) ^ as_float(shl<30>((q + splat<VI>(1)) & splat<VI>(2)));
+}
 using STanLA = STanFloat<td::kSSinQ, td::kSCosQ8>;
 using STanEP = STanFloat<td::kSSinQ, td::kSCosQ>;
 
@@ -278,7 +303,7 @@ struct SSinCosK {
     } else if constexpr (kSlot == kLA) {
       sincos_f<td::kSSinLA, true, true>(x, s, c);
     } else {
-      sincos_f<td::kSSinEP, true, true>(x, s, c);
+      sincos_ep(x, s, c);
     }
   }
   static unsigned special(VF x) { return beyond_fast(x); }

@@ -170,7 +170,12 @@ inline constexpr float kSSinQ9[4] = {-0.166666672f, 0.00833333191f, -0.000198400
 inline constexpr float kSCosQ8W[3] = {0.0416666642f, -0.00138883013f, 2.45474857e-05f};
 // asin z = z + z^3 P(z^2), |z| <= 1/2, degree 13; max relative error 2.56e-09.
 inline constexpr float kSAsinF13[6] = {0.166666657f, 0.0750009865f, 0.0445980318f, 0.0311161559f, 0.0170778595f, 0.0338057466f};
-// sin r = r + r^3 P(r^2), |r| <= 1.0001 pi/2, degree 21; max relative error 3.48e-17.
-inline constexpr double kDSinHalf[10] = {-0.16666666666666666, 0.008333333333333333, -0.0001984126984126984, 2.755731922398586e-06, -2.505210838543275e-08, 1.6059043835464127e-10, -7.647163606707038e-13, 2.811450114957401e-15, -8.218171389458261e-18, 1.9101254747829227e-20};
+// sin r = r + r^3 P(r^2), |r| <= 1.0001 pi/2, degree 17; max relative error 3.59e-17.
+inline constexpr double kDSinHalf[8] = {-0.16666666666666666, 0.008333333333333316, -0.0001984126984125497, 2.7557319219161527e-06, -2.505210761674331e-08, 1.6058977294131312e-10, -7.643969659151149e-13, 2.731436257139134e-15};
+// sin r = r + r^3 P(r^2), |r| <= 1.0001 pi/2, degree 11; max relative error 1.07e-10.
+inline constexpr double kDSinHalfEP[5] = {-0.16666666663886656, 0.00833333276936604, -0.00019841086667336753, 2.753646924638692e-06, -2.4080281723886567e-08};
+// pi/2 = kDPio2Hi + kDPio2Lo + kDPio2Lo2 to 2^-160: with fused multiply-adds N kDPio2Hi leaves an
+// exact difference, N kDPio2Lo one rounding, for the LA and EP Sin and Cos.
+inline constexpr double kDPio2Lo2 = -1.4973849048591698e-33;
 
 }  // namespace zok::trig_data
