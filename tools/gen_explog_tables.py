@@ -162,6 +162,20 @@ def dlog_table(bits):
     return rows
 
 
+def dlog_reg_table():
+    """Double logarithms on AVX-512: rcp = j/32 (the 14-bit reciprocal of m in [0.75, 1.5) rounded to
+    5 fraction bits, so j runs over 21 .. 43), stored at j mod 32: -ln(rcp) as lnhi (a multiple of
+    2^-42, like the leading part of ln 2) + lnlo, and rounded once. Rows j mod 32 outside the range
+    hold 0."""
+    rows = [[0.0] * 32 for _ in range(3)]
+    for j in range(21, 44):
+        v = -log(mpf(j) / 32)
+        hi = round_to(v, 42)
+        rows[0][j % 32], rows[1][j % 32], rows[2][j % 32] = float(hi), float(v - hi), float(v)
+    assert rows[0][0] == 0.0 and rows[2][0] == 0.0 and rows[2][11] == float(-log(mpf(43) / 32))
+    return rows
+
+
 # ---- constants ----
 
 
@@ -492,6 +506,30 @@ def dlog_atanh_polys():
     ]
 
 
+def dlog_reg_polys():
+    """Double logarithms on AVX-512: ln(1+r) = r + r^2 P(r), |r| <= 1.5 (1/64 + 2^-14 4/3) < 0.0237."""
+    iv = (-mpf("0.0237"), mpf("0.0237"))
+    return [
+        ("kDLnR32HA", "double Ln/Log10/Log1p HA on AVX-512: ln(1+r) = r + r^2 P(r)", ln1p_p, iv, 7, "d", ln_full,
+         ln_exact),
+        ("kDLnR32LA", "double Log10 LA on AVX-512: ln(1+r) = r + r^2 P(r)", ln1p_p, iv, 6, "d", ln_full,
+         ln_exact),
+        ("kDLnR32EP", "double Ln/Log10 EP on AVX-512: ln(1+r) = r + r^2 P(r)", ln1p_p, iv, 3, "d", ln_full,
+         ln_exact),
+    ]
+
+
+def dexp16_polys():
+    """Double Exp LA and Expm1 LA on AVX-512, 16-row table: |r| <= ln2/32."""
+    iv = (-mpf("0.0217"), mpf("0.0217"))
+    return [
+        ("kDExpLA16", "double Exp LA on AVX-512: e^r = 1 + r + r^2 Q(r), |r| <= ln2/32", expm1_q, iv, 4, "d",
+         exp_full, exp_exact),
+        ("kDExpm1LA16", "double Expm1 LA on AVX-512: e^r - 1 = r + r^2 Q(r), |r| <= ln2/32", expm1_q, iv, 5, "d",
+         expm1_full, expm1_exact),
+    ]
+
+
 def sexpm1_polys():
     """Float Expm1 LA/HA: e^r - 1 = r + r^2 Q(r), |r| <= ln2/64 (N = 0 below ln2/64)."""
     iv = (-mpf("0.011"), mpf("0.011"))
@@ -505,6 +543,8 @@ def main():
     POLYS.extend(slog1p_polys())
     POLYS.extend(sexpm1_polys())
     POLYS.extend(dlog_atanh_polys())
+    POLYS.extend(dlog_reg_polys())
+    POLYS.extend(dexp16_polys())
     cmd = "python3 tools/gen_explog_tables.py " + out
     a, b = sexp_tables()
     sln = sln_table()
@@ -569,6 +609,16 @@ def main():
         L.append("alignas(64) inline constexpr double kDLog%d[%d][4] = {" % (bits, len(t)))
         L += ["    {%s, %s, %s, %s}," % tuple(dstr(x) for x in r) for r in t]
         L.append("};")
+    L.append("// Double Exp LA and Expm1 LA on AVX-512: 2^(j/16) rounded to double (row 0) and the rest (row 1).")
+    L.append("alignas(64) inline constexpr double kDExp16[2][16] = {")
+    e16 = [power(2, mpf(j) / 16) for j in range(16)]
+    L += table_rows([[float(t) for t in e16], [float(t - mpf(float(t))) for t in e16]], dstr, 4)
+    L.append("};")
+    L.append("// Double logarithms on AVX-512, row j mod 32 for rcp = j/32: -ln(rcp) as lnhi (a multiple of 2^-42)")
+    L.append("// + lnlo, then rounded once. Rows outside j = 21 .. 43 are 0.")
+    L.append("alignas(64) inline constexpr double kDLogR32[3][32] = {")
+    L += table_rows(dlog_reg_table(), dstr, 4)
+    L.append("};")
     L.append("")
     L.append("}  // namespace zok::explog_data")
     with open(os.path.join(out, "explog_tables.h"), "w") as f:

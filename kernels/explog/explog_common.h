@@ -68,11 +68,15 @@ template <int kTableBits>
 inline DExpReduced dexp_reduce(VD x, VD xn) {
   constexpr double kSize = 1 << kTableBits;
   const VD shift = splat<VD>(kDShift + 1023.0 * kSize);
-  const VD t = mul_add(xn, splat<VD>(kTableBits == 6 ? tb::kDInvL64 : tb::kDInvL128), shift);
+  constexpr double kInv = kTableBits == 4 ? tb::kDInvL64 / 4 : kTableBits == 6 ? tb::kDInvL64 : tb::kDInvL128;
+  const VD t = mul_add(xn, splat<VD>(kInv), shift);
   const VL m = as_int(t) - lsplat(kDShiftBits);
   const VD d = t - shift;
   VD r;
-  if constexpr (kTableBits == 6) {
+  if constexpr (kTableBits == 4) {
+    // ln2/16 as 4 times the parts of ln2/64: |d| < 2^15 and d * kDL64a * 4 stays exact.
+    r = nmul_add(d, splat<VD>(tb::kDL64b * 4), nmul_add(d, splat<VD>(tb::kDL64a * 4), x));
+  } else if constexpr (kTableBits == 6) {
     r = nmul_add(d, splat<VD>(tb::kDL64b), nmul_add(d, splat<VD>(tb::kDL64a), x));
   } else {
     r = nmul_add(d, splat<VD>(tb::kDL128), x);
@@ -179,6 +183,29 @@ inline DLogReduced dlog_reduce(VD x, VD kadj) {
   const VD rl = ml * recip;
   return {k, lnhi, lnlo, rh, rl, rh + rl, recip};
 }
+
+#if ZOK_ISA_LEVEL == 3
+// Double logarithms on AVX-512 with no memory reads: x = 2^k m with m in [0.75, 1.5) (vgetmantpd),
+// rcp the 14-bit reciprocal of m rounded to 5 fraction bits (j/32, j = 21 .. 43), r = m rcp - 1,
+// exact (m rcp has at most 58 significant bits and |r| < 0.0237), and -ln(rcp) from 32 rows held
+// in registers, read by the low five bits of j. Where m is within 1/64 of 1, rcp is 1 and r = m - 1.
+struct DLogRegReduced {
+  VD k;    // the exponent plus kadj
+  VD r;    // m rcp - 1
+  VD rcp;  // j/32
+  VL row;  // j in the low five bits
+};
+inline DLogRegReduced dlog_reg_reduce(VD x, VD kadj) {
+  const VD m{_mm512_getmant_pd(x.v, _MM_MANT_NORM_p75_1p5, _MM_MANT_SIGN_src)};
+  // getexp(m) is -1 where m < 1; kadj joins it so that a constant 0 folds away.
+  const VD k = VD{_mm512_getexp_pd(x.v)} - (VD{_mm512_getexp_pd(m.v)} - kadj);
+  const VD rcp{
+      _mm512_roundscale_pd(_mm512_rcp14_pd(m.v), (5 << 4) | _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC)};
+  const VD r = mul_sub(m, rcp, splat<VD>(1.0));
+  // 2^47 + j/32 is exact and leaves j in the low bits.
+  return {k, r, rcp, as_int(rcp + splat<VD>(0x1p47))};
+}
+#endif
 
 // T_hi and T_lo of 2^(j/64) for j = m & 63: on AVX-512 from the 128 values held in registers.
 inline void dexp_pair(VL m, VD& thi, VD& tlo) {

@@ -53,6 +53,16 @@ inline VD dexp_la(VD x) {
   const VD p = mul_add(v.r * v.r, horner(v.r, tb::kDExpLA), v.r);
   return dexp_scale<6>(v.m) * mul_add(t, p, t);
 }
+#if ZOK_ISA_LEVEL == 3
+// LA on AVX-512: 16 rows held in two registers and read by one permute (the 64-row read takes
+// four permutes and three blends), |r| up to ln2/32 and a polynomial one degree longer.
+inline VD dexp_la16(VD x) {
+  const DExpReduced v = dexp_reduce<4>(x, x);
+  const VD t = lookup_reg<16>(tb::kDExp16[0], v.m);
+  const VD p = mul_add(v.r * v.r, horner(v.r, tb::kDExpLA16), v.r);
+  return dexp_scale<4>(v.m) * mul_add(t, p, t);
+}
+#endif
 // EP: 128 entries, r = x - d ln2/128 in one part, 1 + r + r^2/2.
 inline VD dexp_ep(VD x) {
   const DExpReduced v = dexp_reduce<7>(x, x);
@@ -123,6 +133,17 @@ inline VD dexpm1_la(VD x) {
   const VD p = mul_add(v.r * v.r, horner(v.r, tb::kDExpm1LA), v.r);
   return mul_add(scale, mul_add(thi + tlo, p, tlo), mul_sub(scale, thi, splat<VD>(1.0)));
 }
+#if ZOK_ISA_LEVEL == 3
+// Expm1 LA on AVX-512: the same sum on the 16-row register table, T_hi the double nearest
+// 2^(j/16) and T_lo the rest.
+inline VD dexpm1_la16(VD x) {
+  const DExpReduced v = dexp_reduce<4>(x, x);
+  const VD thi = lookup_reg<16>(tb::kDExp16[0], v.m), tlo = lookup_reg<16>(tb::kDExp16[1], v.m);
+  const VD scale = dexp_scale<4>(v.m);
+  const VD p = mul_add(v.r * v.r, horner(v.r, tb::kDExpm1LA16), v.r);
+  return mul_add(scale, mul_add(thi + tlo, p, tlo), mul_sub(scale, thi, splat<VD>(1.0)));
+}
+#endif
 // Expm1 EP: (s - 1) + s p with s = 2^(N>>6) 2^(j/64) and a cubic p.
 inline VD dexpm1_ep(VD x) {
   const DExpReduced v = dexp_reduce<6>(x, x);
@@ -253,6 +274,64 @@ inline VD dlog1p_s(VD x, VD kadj) {
   return kSlot == kLA ? dln_from_f_la(k, f) : dln_from_f_ep(k, f);
 }
 
+#if ZOK_ISA_LEVEL == 3
+// ============================================================================================
+// Double logarithms on AVX-512 from the register table (see dlog_reg_reduce)
+// ============================================================================================
+
+// HA: ln x = s + lo, s = (k ln2_hi + lnhi) + r as an exact sum (the first part is exact, and at
+// least as large as |r| unless it is 0), lo = its error + k ln2_lo + lnlo + r^2 P(r).
+struct DLnParts {
+  VD s, lo;
+};
+inline DLnParts dln_reg_parts(const DLogRegReduced& v) {
+  const VD hi = mul_add(v.k, splat<VD>(tb::kLn2Hi), lookup_reg<32>(tb::kDLogR32[0], v.row));
+  VD s, e;
+  fast_two_sum(hi, v.r, s, e);
+  const VD p = v.r * v.r * horner(v.r, tb::kDLnR32HA);
+  return {s, e + (mul_add(v.k, splat<VD>(tb::kLn2Lo), lookup_reg<32>(tb::kDLogR32[1], v.row)) + p)};
+}
+inline VD dln_reg_ha(VD x, VD kadj) {
+  const DLnParts l = dln_reg_parts(dlog_reg_reduce(x, kadj));
+  return l.s + l.lo;
+}
+// s split in halves so that s_hi / ln10_hi is exact, as in dlog10_ha.
+inline VD dlog10_reg_ha(VD x, VD kadj) {
+  const DLnParts l = dln_reg_parts(dlog_reg_reduce(x, kadj));
+  const VD sh = split_hi(l.s), sl = l.s - sh;
+  const VD c = splat<VD>(tb::kInvLn10Hi);
+  return sh * c + (sl * c + (l.s * splat<VD>(tb::kInvLn10Lo) + l.lo * splat<VD>(tb::kInvLn10)));
+}
+// ln(u + c), u = 1 + x rounded and c its error: c/u = c 2^-e rcp / (1 + r), taken as
+// c 2^-e rcp (1 - r), joins the low part.
+inline VD dlog1p_reg_ha(VD x, VD kadj) {
+  const VD one = splat<VD>(1.0);
+  const VD u = x + one;
+  const VD c = (max(x, one) - u) + min(x, one);
+  const DLogRegReduced v = dlog_reg_reduce(u, kadj);
+  const VD cr = c * v.rcp;
+  const VD cu{_mm512_scalef_pd(nmul_add(cr, v.r, cr).v, (kadj - v.k).v)};
+  const DLnParts l = dln_reg_parts(v);
+  return l.s + (l.lo + cu);
+}
+// LA and EP: one-part -ln(rcp), (lnrcp + r + r^2 P(r)) + k ln2 rounded three times. Log10 scales
+// the first sum by 1/ln10.
+template <const auto& kP>
+inline VD dln_reg_one(const DLogRegReduced& v) {
+  return lookup_reg<32>(tb::kDLogR32[2], v.row) + mul_add(v.r * v.r, horner(v.r, kP), v.r);
+}
+template <const auto& kP>
+inline VD dln_reg(VD x, VD kadj) {
+  const DLogRegReduced v = dlog_reg_reduce(x, kadj);
+  return mul_add(v.k, splat<VD>(tb::kLn2), dln_reg_one<kP>(v));
+}
+template <const auto& kP>
+inline VD dlog10_reg(VD x, VD kadj) {
+  const DLogRegReduced v = dlog_reg_reduce(x, kadj);
+  return mul_add(v.k, splat<VD>(tb::kLog10Of2), dln_reg_one<kP>(v) * splat<VD>(tb::kInvLn10));
+}
+#endif
+
 // Fast range of Ln and Log10: positive normal finite. Log1p: -1 < x < 2^1022 and x non-zero (so
 // -0 keeps its sign through the special path, and 2^-k of the table-free kernels stays normal).
 template <Fn kFn, int kBlock, VD (*kVec)(VD, VD), bool kLog1p>
@@ -307,16 +386,33 @@ struct Vf {
 template <int s, auto La, auto Ha, auto Ep>
 constexpr auto by_slot = BySlot<s, Vf<La>, Vf<Ha>, Vf<Ep>>::value;
 
+#if ZOK_ISA_LEVEL == 3
+template <Fn f, int s>
+using DExpOf = DExpK<f, s == kEP ? 4 : 8, by_slot<s, dexp_la16, dexp_ha, dexp_ep>>;
+template <Fn f, int s>
+using DExpm1Of = DExpm1K<f, by_slot<s, dexpm1_la16, dexpm1_ha, dexpm1_ep>>;
+#else
 template <Fn f, int s>
 using DExpOf = DExpK<f, s == kEP ? 4 : 8, by_slot<s, dexp_la, dexp_ha, dexp_ep>>;
 template <Fn f, int s>
 using DExpm1Of = DExpm1K<f, by_slot<s, dexpm1_la, dexpm1_ha, dexpm1_ep>>;
+#endif
+#if ZOK_ISA_LEVEL == 3
+template <Fn f, int s>
+using DLnOf = DLogK<f, 16, by_slot<s, dln_reg_ha, dln_reg_ha, dln_reg<tb::kDLnR32EP>>, false>;
+template <Fn f, int s>
+using DLog10Of =
+    DLogK<f, 16, by_slot<s, dlog10_reg<tb::kDLnR32LA>, dlog10_reg_ha, dlog10_reg<tb::kDLnR32EP>>, false>;
+template <Fn f, int s>
+using DLog1pOf = DLogK<f, 4, by_slot<s, dlog1p_s<kLA>, dlog1p_reg_ha, dlog1p_s<kEP>>, true>;
+#else
 template <Fn f, int s>
 using DLnOf = DLogK<f, 4, by_slot<s, dln_ha, dln_ha, dln_ep>, false>;
 template <Fn f, int s>
 using DLog10Of = DLogK<f, 4, by_slot<s, dlog10_s<kLA>, dlog10_ha, dlog10_s<kEP>>, false>;
 template <Fn f, int s>
 using DLog1pOf = DLogK<f, 4, by_slot<s, dlog1p_s<kLA>, dlog1p_ha, dlog1p_s<kEP>>, true>;
+#endif
 
 }  // namespace
 

@@ -115,20 +115,36 @@ struct SExpLAVec {
 // and the polynomial gains an r^3 term: 2^(N>>5) (T_hi + T_hi (T_lo + r + r^2 Q(r))) with
 // 2^(j/32) = T_hi (1 + T_lo). Past the last rounding (half an ulp) the sum T_lo + r + r^2 Q(r) and
 // r itself carry some 2^-31 of 1, a few hundredths of an ulp.
+inline SExpReduced sexp32_reduce(VF x) {
+  const VF shift = splat<VF>(kSExpShift);
+  const VF t = mul_add(x, splat<VF>(tb::kSExp32InvL), shift);
+  const VI n = as_int(t) - isplat(kSExpShiftBits);
+  const VF d = t - shift;
+  return {n, nmul_add(d, splat<VF>(tb::kSExp32L2), nmul_add(d, splat<VF>(tb::kSExp32L1), x))};
+}
+// |N>>5| <= 126 over the fast range: the scale is a normal float.
+inline VF sexp32_scale(VI n) {
+  return as_float(shl<23>(sar<5>(n) + isplat(127)));
+}
 struct SExpHAVec {
   static VF vec(VF x) {
-    const VF shift = splat<VF>(kSExpShift);
-    const VF t = mul_add(x, splat<VF>(tb::kSExp32InvL), shift);
-    const VI n = as_int(t) - isplat(kSExpShiftBits);
-    const VF d = t - shift;
-    const VF r = nmul_add(d, splat<VF>(tb::kSExp32L2), nmul_add(d, splat<VF>(tb::kSExp32L1), x));
-    const VF thi = lookup_reg<32>(tb::kSExp32[0], n), tlo = lookup_reg<32>(tb::kSExp32[1], n);
-    const VF q = mul_add(r * r, horner(r, tb::kSExpHA32), tlo + r);
-    // |N>>5| <= 126 over the fast range: the scale is a normal float.
-    const VF scale = as_float(shl<23>(sar<5>(n) + isplat(127)));
-    return scale * mul_add(thi, q, thi);
+    const SExpReduced v = sexp32_reduce(x);
+    const VF thi = lookup_reg<32>(tb::kSExp32[0], v.n), tlo = lookup_reg<32>(tb::kSExp32[1], v.n);
+    const VF q = mul_add(v.r * v.r, horner(v.r, tb::kSExpHA32), tlo + v.r);
+    return sexp32_scale(v.n) * mul_add(thi, q, thi);
   }
 };
+// LA on AVX-512: the same with T_hi alone, 2^(N>>5) (T_hi + T_hi (r + r^2 Q(r))). T_hi's rounding
+// (half an ulp) joins the last one; one permute instead of the four that rebuild the 128 rows.
+struct SExpLA32Vec {
+  static VF vec(VF x) {
+    const SExpReduced v = sexp32_reduce(x);
+    const VF t = lookup_reg<32>(tb::kSExp32[0], v.n);
+    const VF q = mul_add(v.r * v.r, horner(v.r, tb::kSExpHA32), v.r);
+    return sexp32_scale(v.n) * mul_add(t, q, t);
+  }
+};
+using SExpLAKVec = SExpLA32Vec;
 #else
 // HA: 2^(N>>7) (T_hi + T_hi (T_lo + r + r^2/2)), with 2^(j/128) = T_hi (1 + T_lo).
 struct SExpHAVec {
@@ -141,6 +157,7 @@ struct SExpHAVec {
     return scale * mul_add(thi, q, thi);
   }
 };
+using SExpLAKVec = SExpLAVec;
 #endif
 
 // The mantissa part of the LA or HA result for the scalar path near overflow, where the scale
@@ -592,7 +609,7 @@ struct SLnK : FloatLogLoop {
 
 template <Fn f, int s>
 using SExpOf =
-    std::conditional_t<s == kEP, SExpEPK, SExpK<f, std::conditional_t<s == kHA, SExpHAVec, SExpLAVec>, s>>;
+    std::conditional_t<s == kEP, SExpEPK, SExpK<f, std::conditional_t<s == kHA, SExpHAVec, SExpLAKVec>, s>>;
 template <Fn f, int s>
 using SExpm1Of = SExpm1K<f, BySlot<s, SExpm1LAKVec, SExpm1HAKVec, SExpm1EPVec>>;
 template <Fn f, int s>

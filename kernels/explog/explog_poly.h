@@ -219,6 +219,66 @@ inline constexpr double kDLogAtEP[3] = {
     0.1479002652159422,
 };
 
+// double Ln/Log10/Log1p HA on AVX-512: ln(1+r) = r + r^2 P(r).
+// [-0.0237, 0.0237], degree 7, double coefficients; largest relative error of the whole
+// approximation: 2.21e-18 (2^-58.7).
+inline constexpr double kDLnR32HA[8] = {
+    -0.49999999999999994,
+    0.33333333333333326,
+    -0.25000000000443434,
+    0.2000000000040313,
+    -0.1666666271964617,
+    0.1428571069746731,
+    -0.12511241034224818,
+    0.11121330334353877,
+};
+
+// double Log10 LA on AVX-512: ln(1+r) = r + r^2 P(r).
+// [-0.0237, 0.0237], degree 6, double coefficients; largest relative error of the whole
+// approximation: 1.75e-16 (2^-52.3).
+inline constexpr double kDLnR32LA[7] = {
+    -0.5,
+    0.33333333333548865,
+    -0.25000000000193984,
+    0.19999996930389152,
+    -0.16666663903978687,
+    0.14296642313057384,
+    -0.12509835329270255,
+};
+
+// double Ln/Log10 EP on AVX-512: ln(1+r) = r + r^2 P(r).
+// [-0.0237, 0.0237], degree 3, double coefficients; largest relative error of the whole
+// approximation: 1.57e-10 (2^-32.6).
+inline constexpr double kDLnR32EP[4] = {
+    -0.4999999934244038,
+    0.33333332769702007,
+    -0.2500936495206335,
+    0.20008027211384768,
+};
+
+// double Exp LA on AVX-512: e^r = 1 + r + r^2 Q(r), |r| <= ln2/32.
+// [-0.0217, 0.0217], degree 4, double coefficients; largest relative error of the whole
+// approximation: 2.86e-17 (2^-55.0).
+inline constexpr double kDExpLA16[5] = {
+    0.5,
+    0.16666666665291796,
+    0.04166666666494808,
+    0.008333450122291593,
+    0.0013889034874895758,
+};
+
+// double Expm1 LA on AVX-512: e^r - 1 = r + r^2 Q(r), |r| <= ln2/32.
+// [-0.0217, 0.0217], degree 5, double coefficients; largest relative error of the whole
+// approximation: 2.11e-18 (2^-58.7).
+inline constexpr double kDExpm1LA16[6] = {
+    0.5000000000000001,
+    0.16666666666666669,
+    0.04166666666357321,
+    0.008333333332989617,
+    0.0013889064072211705,
+    0.0001984146448919799,
+};
+
 // double Exp HA (and the scalar e^x beyond the fast range): e^r = 1 + r + r^2 Q(r), |r| <= ln2/128.
 // [-0.00545, 0.00545], degree 3, double coefficients as tuned (not refitted); largest relative
 // error of the whole approximation: 1.49e-18 (2^-59.2).
