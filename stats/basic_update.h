@@ -403,22 +403,24 @@ void update_blocks(const Job<T>& job, State<T>& s, int64_t begin, int64_t end, T
     else
       W2B = WB;
     bool finite = true;
+    // The next block's observations, fetched toward the second-level cache while this block is
+    // copied: its copy then finds them there instead of waiting on memory.
+    const int64_t next = std::min(job.block, end - begin - nb);
     for (int64_t j = 0; j < k; ++j) {
       T* zj = Z + j * nb;
       const int64_t v = job.vars[j];
       const T K = s.K[j];
-      if constexpr (!Cols) {
-        const T* src = job.x + v * job.n + begin;
-        for (int64_t i = 0; i < nb; ++i) zj[i] = src[i];
-      } else {
-        const T* src = job.x + begin * job.p + v;
-        for (int64_t i = 0; i < nb; ++i) zj[i] = src[i * job.p];
-      }
-      // Pass 1: raw sums of x and the sum of x - K. Sums run in kLanes interleaved partial sums (added
-      // in a fixed order at the end), so they are not one long chain of dependent additions.
+      const T* src = Cols ? job.x + begin * job.p + v : job.x + v * job.n + begin;
+      if constexpr (!Cols)
+        for (int64_t i = 0; i < next; i += 64 / static_cast<int64_t>(sizeof(T)))
+          __builtin_prefetch(src + nb + i, 0, 2);
+      // Pass 1, with the copy into the block: raw sums of x and the sum of x - K. Sums run in kLanes
+      // interleaved partial sums (added in a fixed order at the end), so they are not one long chain of
+      // dependent additions.
       T a1[kLanes] = {}, a2[kLanes] = {}, a3[kLanes] = {}, a4[kLanes] = {};
       auto pass1 = [&](int64_t i, int l) {
-        const T xv = zj[i];
+        const T xv = Cols ? src[i * job.p] : src[i];
+        zj[i] = xv;
         const T wv = Weighted ? wb[i] : T(1);
         if constexpr (Level >= 1) {
           const T x2 = xv * xv;

@@ -9,6 +9,7 @@
 #include "streams/generators/block_isa.h"
 #include "streams/generators/counter_lanes.h"
 #include "streams/generators/generator_common.h"
+#include "streams/generators/word_reals.h"
 #include "zok/random.h"
 
 namespace zok::rng {
@@ -54,28 +55,11 @@ void counter_skip(typename G::State& st, uint64_t s) {
     G::advance(st, 1);
 }
 
-// Continuous output s·scale + offset of each word read as a signed integer, with scale
-// (b - a)·2^-32 and offset (a + b)·0.5, all in the output's precision: the uniform value is
-// (word XOR 2^31)·2^-32, centred so that the sign bit needs no correction.
-template <class T>
-void signed_to_real(const uint32_t* w, int64_t n, T* r, T scale, T offset) {
-  const BlockIsa isa = block_isa();
-  int64_t i = isa >= BlockIsa::kAvx512 ? signed_to_real_avx512(w, n, r, scale, offset)
-              : isa >= BlockIsa::kAvx2 ? signed_to_real_avx2(w, n, r, scale, offset)
-                                       : signed_to_real_lanes(w, n, r, scale, offset);
-  for (; i < n; ++i) r[i] = static_cast<T>(static_cast<int32_t>(w[i])) * scale + offset;
-}
-
-// The words pass through a small buffer on the stack, so long requests stay in cache.
 template <class G, class T>
 void counter_reals(typename G::State& st, int64_t n, T* r, T scale, T offset) {
-  constexpr int64_t kPiece = 1024;
-  alignas(64) uint32_t w[kPiece];
-  for (int64_t i = 0; i < n; i += kPiece) {
-    const int64_t m = n - i < kPiece ? n - i : kPiece;
-    counter_words<G>(st, m, w);
-    signed_to_real(w, m, r + i, scale, offset);
-  }
+  reals_through_words(
+      n, [&](int64_t m, uint32_t* w) { counter_words<G>(st, m, w); },
+      [&](const uint32_t* w, int64_t m, int64_t i) { signed_to_real(w, m, r + i, scale, offset); });
 }
 
 // The operations behind ZOK_GENERATOR_ENTRIES: every form asks G::ready() first (0, or the status

@@ -1,6 +1,7 @@
-// The block loops of PHILOX4X32X10 and ARS5 over many counters at once, written once over the
-// register type of the including source's instruction set (SSE4.1, AVX2 or AVX-512 with VAES).
-// Beyond the declarations everything has internal linkage: each source compiles its own copy.
+// The block loops of PHILOX4X32X10 and ARS5 over many counters at once and the conversion of words
+// to reals (theirs and the twisted registers'), written once over the register type of the
+// including source's instruction set (SSE4.1, AVX2 or AVX-512 with VAES). Beyond the declarations
+// everything has internal linkage: each source compiles its own copy.
 #pragma once
 
 #include <immintrin.h>
@@ -25,6 +26,9 @@ int64_t signed_to_real_avx2(const uint32_t* w, int64_t n, double* r, double scal
 int64_t signed_to_real_avx2(const uint32_t* w, int64_t n, float* r, float scale, float offset);
 int64_t signed_to_real_avx512(const uint32_t* w, int64_t n, double* r, double scale, double offset);
 int64_t signed_to_real_avx512(const uint32_t* w, int64_t n, float* r, float scale, float offset);
+// The same for words read as unsigned integers, w·scale + offset in double (MT19937's doubles).
+int64_t unsigned_to_real_avx2(const uint32_t* w, int64_t n, double* r, double scale, double offset);
+int64_t unsigned_to_real_avx512(const uint32_t* w, int64_t n, double* r, double scale, double offset);
 
 namespace {
 
@@ -277,6 +281,31 @@ int64_t signed_to_real_lanes(const uint32_t* w, int64_t n, T* r, T scale, T offs
   }
   return i;
 }
+
+#if defined(__AVX2__)
+// The conversion behind unsigned_to_real_*, rounded as above. AVX-512 converts unsigned words
+// itself (the compiler's generic conversion corrects signed ones instead); AVX2 places each word in
+// the mantissa of 2^52 and subtracts 2^52, which is exact.
+inline int64_t unsigned_to_real_lanes(const uint32_t* w, int64_t n, double* r, double scale, double offset) {
+  int64_t i = 0;
+#if defined(__AVX512F__)
+  const __m512d s = _mm512_set1_pd(scale), o = _mm512_set1_pd(offset);
+  for (; i + 8 <= n; i += 8) {
+    const __m512d x = _mm512_cvtepu32_pd(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + i)));
+    _mm512_storeu_pd(r + i, _mm512_add_pd(_mm512_mul_pd(x, s), o));
+  }
+#else
+  const __m256d s = _mm256_set1_pd(scale), o = _mm256_set1_pd(offset), two52 = _mm256_set1_pd(0x1p52);
+  for (; i + 4 <= n; i += 4) {
+    const __m256i z = _mm256_cvtepu32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w + i)));
+    const __m256d x =
+        _mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(z, _mm256_castpd_si256(two52))), two52);
+    _mm256_storeu_pd(r + i, _mm256_add_pd(_mm256_mul_pd(x, s), o));
+  }
+#endif
+  return i;
+}
+#endif
 
 }  // namespace
 

@@ -1,5 +1,5 @@
 // PHILOX4X32X10 blocks eight counters per pass with AVX2; ARS5 two blocks per AES instruction with
-// VAES; their continuous output. Called only once the processor was asked.
+// VAES; words to reals for them and the twisted registers. Called only once the processor was asked.
 #include "streams/generators/counter_lanes.h"
 
 namespace zok::rng {
@@ -18,6 +18,10 @@ int64_t signed_to_real_avx2(const uint32_t* w, int64_t n, double* r, double scal
 
 int64_t signed_to_real_avx2(const uint32_t* w, int64_t n, float* r, float scale, float offset) {
   return signed_to_real_lanes(w, n, r, scale, offset);
+}
+
+int64_t unsigned_to_real_avx2(const uint32_t* w, int64_t n, double* r, double scale, double offset) {
+  return unsigned_to_real_lanes(w, n, r, scale, offset);
 }
 
 }  // namespace zok::rng

@@ -1,5 +1,6 @@
 // PHILOX4X32X10 blocks sixteen counters per pass with AVX-512; ARS5 four blocks per AES instruction
-// with VAES. Called only once the processor was asked.
+// with VAES; words to reals for them and the twisted registers. Called only once the processor was
+// asked.
 #include "streams/generators/counter_lanes.h"
 
 namespace zok::rng {
@@ -18,6 +19,10 @@ int64_t signed_to_real_avx512(const uint32_t* w, int64_t n, double* r, double sc
 
 int64_t signed_to_real_avx512(const uint32_t* w, int64_t n, float* r, float scale, float offset) {
   return signed_to_real_lanes(w, n, r, scale, offset);
+}
+
+int64_t unsigned_to_real_avx512(const uint32_t* w, int64_t n, double* r, double scale, double offset) {
+  return unsigned_to_real_lanes(w, n, r, scale, offset);
 }
 
 }  // namespace zok::rng

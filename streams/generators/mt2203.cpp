@@ -46,9 +46,20 @@ struct Mt2203 {
     return ZOK_RNG_STATUS_OK;
   }
   static int32_t ints(StreamRecord* stream, int32_t n, uint32_t* r) { return run(stream, n, IntOut{r}); }
-  template <class T>
-  static int32_t reals(StreamRecord* stream, int32_t n, T* r, double a, double b) {
+  static int32_t reals(StreamRecord* stream, int32_t n, float* r, double a, double b) {
     return run(stream, n, signed_real_out(r, a, b));
+  }
+  // Doubles convert whole buffers of words at once, not a block of 69 words at a time.
+  static int32_t reals(StreamRecord* stream, int32_t n, double* r, double a, double b) {
+    int32_t member = 0;
+    const int32_t status = member_status(stream, member);
+    if (status != ZOK_RNG_STATUS_OK) return status;
+    State& st = state_of<State>(stream);
+    const SignedRealOut<double> form = signed_real_out(r, a, b);
+    twister_doubles<Mt>(
+        st.mt, st.index, st.a, Tempering{12, st.b, st.c}, n, r,
+        [=](const uint32_t* w, int64_t m, double* out) { signed_to_real(w, m, out, form.scale, form.mid); });
+    return ZOK_RNG_STATUS_OK;
   }
 };
 

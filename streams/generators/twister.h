@@ -9,6 +9,7 @@
 
 #include "streams/generators/block_isa.h"
 #include "streams/generators/generator_common.h"
+#include "streams/generators/word_reals.h"
 
 namespace zok::rng {
 
@@ -175,6 +176,19 @@ void twister_generate(uint32_t* mt, uint32_t& next, uint32_t a, Tempering temper
     index += take;
   }
   next = index;
+}
+
+// n doubles of the register made from its tempered words, which pass through a buffer on the stack;
+// convert(w, m, r) writes m of them at r.
+template <class Tw, class Convert>
+void twister_doubles(uint32_t* mt, uint32_t& next, uint32_t a, Tempering temper, int32_t n, double* r,
+                     Convert convert) {
+  reals_through_words(
+      n,
+      [&](int64_t m, uint32_t* w) {
+        twister_generate<Tw>(mt, next, a, temper, static_cast<int32_t>(m), IntOut{w});
+      },
+      [&](const uint32_t* w, int64_t m, int64_t i) { convert(w, m, r + i); });
 }
 
 // Reals from the tempered word read as signed: s·scale + mid with scale = (b - a)·2^-32 and
