@@ -21,25 +21,29 @@ namespace {
 using vm::kEP;
 using vm::kLA;
 
-// Taylor's coefficients, rounded to float, on |r| <= ln2/2 (LA and EP read no table: a float table
-// read costs a load per lane at AVX-512 width). (e^r - 1) / r to r^6 (LA) or r^4 (EP).
+// Taylor's coefficients, rounded to float (LA and EP read no table: a float table read costs a load
+// per lane at AVX-512 width). (e^r - 1) / r on |r| <= ln2/2 to r^6 (LA) or r^4 (EP).
 constexpr float kExpM1R[7] = {1.0f, 1.0f / 2, 1.0f / 6, 1.0f / 24, 1.0f / 120, 1.0f / 720, 1.0f / 5040};
 constexpr float kExpM1REP[5] = {1.0f, 1.0f / 2, 1.0f / 6, 1.0f / 24, 1.0f / 120};
-// 2 cosh r = sum of 2 r^2i / (2i)! and 2 sinh r / r = sum of 2 r^2i / (2i+1)!, to r^6 (LA) or r^4 (EP).
-constexpr float kTwoCoshR[4] = {2.0f, 1.0f, 1.0f / 12, 1.0f / 360};
-constexpr float kTwoSinhR[4] = {2.0f, 1.0f / 3, 1.0f / 60, 1.0f / 2520};
-constexpr float kTwoCoshREP[3] = {2.0f, 1.0f, 1.0f / 12};
+// 2 cosh r = sum of 2 r^2i / (2i)! and 2 sinh r / r = sum of 2 r^2i / (2i+1)! on 0 <= r < ln2, to
+// r^8 (LA; 2^-27 relative) or r^6 and r^4 (EP).
+constexpr float kTwoCoshR[5] = {2.0f, 1.0f, 1.0f / 12, 1.0f / 360, 1.0f / 20160};
+constexpr float kTwoSinhR[5] = {2.0f, 1.0f / 3, 1.0f / 60, 1.0f / 2520, 1.0f / 181440};
+constexpr float kTwoCoshREP[4] = {2.0f, 1.0f, 1.0f / 12, 1.0f / 360};
 constexpr float kTwoSinhREP[3] = {2.0f, 1.0f / 3, 1.0f / 60};
 
-// m = k ln2 + r for 0 <= m: the low fraction bits of t = m/ln2 + 1.5 2^23 hold k = round(m/ln2),
-// r = m - k ln2 in two parts (the first product exact).
+// m = k ln2 + r for 0 <= m: the low fraction bits of t = m/ln2 - h + 1.5 2^23 hold k, the nearest
+// integer to m/ln2 (h = 0) or the one below it (h = 1/2); r = m - k ln2 in two parts (the first
+// product exact).
 struct FReduced {
   VF r;
   VI bits;  // as_int(t): k in the low bits
 };
+template <bool kFloor = false>
 inline FReduced freduce(VF m) {
   const VF shift = splat<VF>(12582912.0f);
-  const VF t = mul_add(m, splat<VF>(1.44269502f), shift);
+  const VF t = kFloor ? mul_add(m, splat<VF>(1.44269502f), splat<VF>(-0.5f)) + shift
+                      : mul_add(m, splat<VF>(1.44269502f), shift);
   const VF kf = t - shift;
   return {nmul_add(kf, splat<VF>(tb::kSLn2Lo), nmul_add(kf, splat<VF>(tb::kSLn2Hi), m)), as_int(t)};
 }
@@ -52,13 +56,14 @@ inline VF fscale(VI bits) {
 // e^m / 4 = (C + S) 2^(k-2) and e^-m / 4 = (C - S) 2^(-k-2) with C = 2 cosh r, S = 2 sinh r; the
 // quarters keep 2^(k-2) normal up to the fast range's end at 89.41056060791016. sinh m = C A + S B
 // and cosh m = C B + S A with A = 2^(k-2) - 2^(-k-2), B = 2^(k-2) + 2^(-k-2) (both exact while
-// k <= 12); 2^(-k-2) is dropped from 16 on, where it no longer reaches the result's last bit.
+// k <= 12); 2^(-k-2) is dropped from 16 on, where it no longer reaches the result's last bit. k is
+// taken below m/ln2, so r >= 0 and no term cancels another (for k = 0, sinh m = S / 2 alone).
 struct FSinhCosh {
   VF c, s, a, b;
 };
 template <bool kEP>
 inline FSinhCosh fsinh_cosh(VF m) {
-  const FReduced v = freduce(m);
+  const FReduced v = freduce<true>(m);
   const VF z = v.r * v.r;
   const VF up = fscale<-2>(v.bits);
   const VF down = select(m < splat<VF>(16.0f), splat<VF>(0.0f), as_float(isplat(250 << 23) - as_int(up)));
@@ -68,8 +73,6 @@ inline FSinhCosh fsinh_cosh(VF m) {
     return {horner(z, kTwoCoshR), v.r * horner(z, kTwoSinhR), up - down, up + down};
   }
 }
-// LA and EP Cosh: the terms share a sign except for r < 0, where C >= 2 |S| caps the cancellation
-// at a factor of 3.
 template <bool kEP>
 struct FCosh {
   static VF apply(VF x) {
@@ -77,21 +80,11 @@ struct FCosh {
     return mul_add(e.c, e.b, e.s * e.a);
   }
 };
-// LA Sinh: below 1 the series (C A + S B cancels up to a factor of 2.2 around ln2/2); EP takes
-// C A + S B throughout (k = 0 below ln2/2, where it is S alone).
 template <bool kEP>
 struct FSinh {
   static VF apply(VF x) {
-    const VF m = abs(x);
-    const FSinhCosh e = fsinh_cosh<kEP>(m);
-    const VF big = mul_add(e.c, e.a, e.s * e.b);
-    if constexpr (kEP) {
-      return or_sign(big, x);
-    } else {
-      const VF z = m * m;
-      const VF small = mul_add(m * z, horner(z, hb::kSSinhSmallF), m);
-      return or_sign(select(m < splat<VF>(1.0f), big, small), x);
-    }
+    const FSinhCosh e = fsinh_cosh<kEP>(abs(x));
+    return or_sign(mul_add(e.c, e.a, e.s * e.b), x);
   }
 };
 // Tanh = E / (E + 2) with E = e^2m - 1 = 2^k q + (2^k - 1), q = e^r - 1 (2^k - 1 exact): no
@@ -113,7 +106,7 @@ struct FTanh {
 // acosh of arguments from 2^12 on, where 1/(4v^2) lies below 2^-26 of the result). v = 2^k m, m in
 // [2/3, 4/3), f = m - 1 exact; below 1/4 f is v itself, so small results keep their relative
 // accuracy. LA carries the rounding of 1 + v as c / u and k ln 2 + f as an exact sum (P of degree
-// 10, 2^-29); EP takes neither (P of degree 3, 2^-13.2).
+// 7, 2^-24.9); EP takes neither (P of degree 3, 2^-13.2).
 template <bool kEP, bool kDirect = true>
 inline VF ln1p_f(VF v, MF direct) {
   const VF one = splat<VF>(1.0f);
@@ -134,7 +127,7 @@ inline VF ln1p_f(VF v, MF direct) {
     const VF kh = k * splat<VF>(tb::kSLn2Hi);
     const VF hi = kh + f;
     const VF lo = (kh - hi) + f;
-    return hi + (lo + mul_add(f * f, horner(f, tb::kSLnHA), mul_add(k, splat<VF>(tb::kSLn2Lo), c)));
+    return hi + (lo + mul_add(f * f, horner(f, hb::kSLog1pF), mul_add(k, splat<VF>(tb::kSLn2Lo), c)));
   }
 }
 constexpr float kSDirect = 4096.0f;
@@ -171,22 +164,21 @@ struct FAtanh {
 
 // The double EP formulas keep some 2^-37 relative, which rounds to float within 0.5001 ulp: HA runs
 // them on widened lanes.
+template <Fn f, Func kF, int s, template <bool> class K, VD (*kHa)(VD)>
+using FloatHyp = HypK<f, kF, float, BySlot<s, K<false>, InDouble<kHa>, K<true>>>;
 template <Fn f, int s>
-using SinhOf = HypK<f, Func::kSinh, float, BySlot<s, FSinh<false>, InDouble<sinh_d<Tier::kEP>>, FSinh<true>>>;
+using SinhOf = FloatHyp<f, Func::kSinh, s, FSinh, sinh_d<Tier::kEP>>;
 template <Fn f, int s>
-using CoshOf = HypK<f, Func::kCosh, float, BySlot<s, FCosh<false>, InDouble<cosh_d<Tier::kEP>>, FCosh<true>>>;
+using CoshOf = FloatHyp<f, Func::kCosh, s, FCosh, cosh_d<Tier::kEP>>;
 template <Fn f, int s>
-using TanhOf = HypK<f, Func::kTanh, float, BySlot<s, FTanh<false>, InDouble<tanh_d<Tier::kEP>>, FTanh<true>>>;
+using TanhOf = FloatHyp<f, Func::kTanh, s, FTanh, tanh_d<Tier::kEP>>;
 // The inverses: HA on widened lanes, LA and EP in float.
 template <Fn f, int s>
-using AsinhOf =
-    HypK<f, Func::kAsinh, float, BySlot<s, FAsinh<false>, InDouble<asinh_d<Tier::kEP>>, FAsinh<true>>>;
+using AsinhOf = FloatHyp<f, Func::kAsinh, s, FAsinh, asinh_d<Tier::kEP>>;
 template <Fn f, int s>
-using AcoshOf =
-    HypK<f, Func::kAcosh, float, BySlot<s, FAcosh<false>, InDouble<acosh_d<Tier::kEP>>, FAcosh<true>>>;
+using AcoshOf = FloatHyp<f, Func::kAcosh, s, FAcosh, acosh_d<Tier::kEP>>;
 template <Fn f, int s>
-using AtanhOf =
-    HypK<f, Func::kAtanh, float, BySlot<s, FAtanh<false>, InDouble<atanh_d<Tier::kEP>>, FAtanh<true>>>;
+using AtanhOf = FloatHyp<f, Func::kAtanh, s, FAtanh, atanh_d<Tier::kEP>>;
 
 }  // namespace
 
