@@ -158,38 +158,28 @@ struct FAtanh {
   static VF apply(VF x) {
     const VF a = abs(x);
     const VF v = (a + a) / (splat<VF>(1.0f) - a);
-    return or_sign(splat<VF>(0.5f) * ln1p_f<kEP, false>(v, a < a), x);
+    return or_sign(splat<VF>(0.5f) * ln1p_f<kEP, false>(v, MF{}), x);
   }
 };
 
 // The double EP formulas keep some 2^-37 relative, which rounds to float within 0.5001 ulp: HA runs
-// them on widened lanes.
-template <Fn f, Func kF, int s, template <bool> class K, VD (*kHa)(VD)>
-using FloatHyp = HypK<f, kF, float, BySlot<s, K<false>, InDouble<kHa>, K<true>>>;
-template <Fn f, int s>
-using SinhOf = FloatHyp<f, Func::kSinh, s, FSinh, sinh_d<Tier::kEP>>;
-template <Fn f, int s>
-using CoshOf = FloatHyp<f, Func::kCosh, s, FCosh, cosh_d<Tier::kEP>>;
-template <Fn f, int s>
-using TanhOf = FloatHyp<f, Func::kTanh, s, FTanh, tanh_d<Tier::kEP>>;
-// The inverses: HA on widened lanes, LA and EP in float.
-template <Fn f, int s>
-using AsinhOf = FloatHyp<f, Func::kAsinh, s, FAsinh, asinh_d<Tier::kEP>>;
-template <Fn f, int s>
-using AcoshOf = FloatHyp<f, Func::kAcosh, s, FAcosh, acosh_d<Tier::kEP>>;
-template <Fn f, int s>
-using AtanhOf = FloatHyp<f, Func::kAtanh, s, FAtanh, atanh_d<Tier::kEP>>;
+// them on widened lanes; LA and EP take K in float.
+template <Func kF, template <bool> class K, VD (*kHa)(VD)>
+struct FloatHyp {
+  template <Fn f, int s>
+  using Of = HypK<f, kF, float, BySlot<s, K<false>, InDouble<kHa>, K<true>>>;
+};
 
 }  // namespace
 
 void register_hyperbolic_float(vm::KernelSlots& s) {
   using enum Fn;
-  reg<sSinh, SinhOf>(s);
-  reg<sCosh, CoshOf>(s);
-  reg<sTanh, TanhOf>(s);
-  reg<sAsinh, AsinhOf>(s);
-  reg<sAcosh, AcoshOf>(s);
-  reg<sAtanh, AtanhOf>(s);
+  reg<sSinh, FloatHyp<Func::kSinh, FSinh, sinh_d<Tier::kEP>>::Of>(s);
+  reg<sCosh, FloatHyp<Func::kCosh, FCosh, cosh_d<Tier::kEP>>::Of>(s);
+  reg<sTanh, FloatHyp<Func::kTanh, FTanh, tanh_d<Tier::kEP>>::Of>(s);
+  reg<sAsinh, FloatHyp<Func::kAsinh, FAsinh, asinh_d<Tier::kEP>>::Of>(s);
+  reg<sAcosh, FloatHyp<Func::kAcosh, FAcosh, acosh_d<Tier::kEP>>::Of>(s);
+  reg<sAtanh, FloatHyp<Func::kAtanh, FAtanh, atanh_d<Tier::kEP>>::Of>(s);
 }
 
 }  // namespace zok::ZOK_ISA_NS
