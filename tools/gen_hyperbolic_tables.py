@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Generates kernels/hyperbolic/hyperbolic_tables.h: the float table of 2^(j/64) and 2^(-j/64), the
-two-part ln 2/64 of the scalar overflow routine and the series of cosh r - 1 and sinh r on the
-reduced range |r| <= ln2/128, from 40-digit arithmetic (mpmath).
+"""Generates kernels/hyperbolic/hyperbolic_tables.h: the two-part ln 2/64 of the scalar overflow
+routine, the series of cosh r - 1 and sinh r on the reduced range |r| <= ln2/128 and the float
+logarithm of the LA inverses, from 40-digit arithmetic (mpmath).
 
 Usage: /usr/bin/python3 tools/gen_hyperbolic_tables.py > kernels/hyperbolic/hyperbolic_tables.h
 
@@ -12,6 +12,7 @@ to double, on 600 points of [-ln2/128, ln2/128].
 import struct
 
 import mpmath as mp
+import numpy as np
 
 mp.mp.dps = 40
 
@@ -21,10 +22,6 @@ R_MAX = mp.log(2) / 128
 
 def to_float(v):
     return struct.unpack("<f", struct.pack("<f", float(v)))[0]
-
-
-def float_literal(v):
-    return repr(to_float(v)) + "f"
 
 
 def series_error(f, coeffs, odd):
@@ -49,17 +46,6 @@ def main():
     emit("#pragma once")
     emit("")
     emit("namespace zok::hyperbolic_data {")
-    emit("")
-
-    pairs = [(to_float(mp.power(2, mp.mpf(j) / 64)), to_float(mp.power(2, -mp.mpf(j) / 64))) for j in range(64)]
-    assert pairs[0] == (1.0, 1.0)
-    assert pairs[1] == (1.0108892917633057, 0.9892280101776123)
-    assert pairs[32] == (1.4142135381698608, 0.7071067690849304)
-    emit("// Float Sinh and Cosh: (2^(j/64), 2^(-j/64)), each rounded to the nearest float.")
-    emit("alignas(64) inline constexpr float kSExpPairs[64][2] = {")
-    for p, m in pairs:
-        emit(f"    {{{float_literal(p)}, {float_literal(m)}}},")
-    emit("};")
     emit("")
 
     # The scalar routine's ln2/64: a 36-bit leading part (N below 2^17 keeps N hi exact) and the
@@ -124,23 +110,29 @@ def main():
     emit("};")
     emit("")
 
-    # The float LA Sinh below 1 and Tanh below 1/2: Taylor's series in float, a + a^3 P(a^2).
-    for name, label, f, top, terms in (("kSSinhSmallF", "sinh", mp.sinh, mp.mpf(1), 5),
-                                       ("kSTanhSmallF", "tanh", mp.tanh, mp.mpf(1) / 2, 7)):
-        series = mp.taylor(f, 0, 2 * terms + 1)
-        rounded = [to_float(series[3 + 2 * i]) for i in range(terms)]
-        worst = mp.mpf(0)
-        for a in mp.linspace(top / 600, top, 600):
-            z = a * a
-            approx = a + a**3 * sum(mp.mpf(c) * z**i for i, c in enumerate(rounded))
-            worst = max(worst, abs((approx - f(a)) / f(a)))
-        emit(f"// Float LA: {label} a = a + a^3 P(a^2) for |a| < {float(top)}: Taylor's series to")
-        emit(f"// a^{2 * terms + 1} in floats; largest relative error {float(worst):.3g} (2^{float(mp.log(worst, 2)):.1f}).")
-        emit(f"inline constexpr float {name}[{terms}] = {{")
-        for c in rounded:
-            emit(f"    {c!r}f,")
-        emit("};")
-        emit("")
+    # The float LA inverses: ln(1 + f) = f + f^2 P(f) on [-1/3, 1/3], P of degree 7 in floats,
+    # weighted least squares in the relative error of the whole, reweighted towards equal ripple.
+    x = np.cos(np.pi * (np.arange(3000) + 0.5) / 3000) / 3
+    ln = [mp.log1p(mp.mpf(float(t))) for t in x]
+    target = np.array([float((l - mp.mpf(float(t))) / mp.mpf(float(t)) ** 2) for l, t in zip(ln, x)])
+    scale = x * x / np.abs(np.array([float(l) for l in ln]))
+    w = np.ones_like(x)
+    for _ in range(40):
+        rows = np.vander(x, 8, increasing=True) * (scale * w)[:, None]
+        c = np.linalg.lstsq(rows, target * scale * w, rcond=None)[0]
+        err = np.abs(rows @ c / w - target * scale)
+        w = w * np.sqrt(err / err.max() + 1e-3)
+        w /= w.max()
+    rounded = [to_float(v) for v in c]
+    worst = max(abs((mp.mpf(float(t)) * (1 + mp.mpf(float(t)) * sum(mp.mpf(cf) * mp.mpf(float(t)) ** i for i, cf in enumerate(rounded)))
+                     - l) / l) for l, t in zip(ln, x))
+    emit("// Float LA Asinh, Acosh, Atanh: ln(1 + f) = f + f^2 P(f), |f| <= 1/3, degree 7 in floats (a")
+    emit(f"// reweighted least-squares fit); largest relative error {float(worst):.3g} (2^{float(mp.log(worst, 2)):.1f}).")
+    emit("inline constexpr float kSLog1pF[8] = {")
+    for v in rounded:
+        emit(f"    {v!r}f,")
+    emit("};")
+    emit("")
 
     emit("}  // namespace zok::hyperbolic_data")
     print("\n".join(out))

@@ -167,9 +167,9 @@ inline LnArg large_or(MD large, VD a, LnArg small) {
   return {select(large, small.u, a), select(large, small.c, zero), select(large, zero, splat<VD>(1.0))};
 }
 
-// asinh a = ln(a + sqrt(1 + a^2)). HA: 1 + a^2, its root and a + root each as exact sums. LA and EP
-// split at 4: below, ln(1 + v) with v = a + a^2 / (1 + sqrt(1 + a^2)) free of cancellation; above,
-// ln(a + sqrt(1 + a^2)) directly.
+// asinh a = ln(a + sqrt(1 + a^2)). HA (the double LA too): 1 + a^2, its root and a + root each as
+// exact sums. EP splits at 4: below, ln(1 + v) with v = a + a^2 / (1 + sqrt(1 + a^2)) free of
+// cancellation; above, ln(a + sqrt(1 + a^2)) directly.
 template <Tier kTier>
 inline VD asinh_d(VD x) {
   const VD a = abs(x), one = splat<VD>(1.0);

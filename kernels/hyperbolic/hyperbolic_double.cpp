@@ -34,8 +34,9 @@ using CoshOf =
     HypK<f, Func::kCosh, double, Tiered<f, s, cosh_d<Tier::kHA>, cosh_d<Tier::kLA>, cosh_d<Tier::kEP>>>;
 template <Fn f, int s>
 using TanhOf = HypK<f, Func::kTanh, double, Tiered<f, s, tanh_d<Tier::kHA>, tanh_d<Tier::kLA>, nullptr>>;
+// Asinh LA takes HA's formula: its exact sums cost less than LA's two branches.
 template <Fn f, int s>
-using AsinhOf = HypK<f, Func::kAsinh, double, Tiered<f, s, asinh_d<Tier::kHA>, asinh_d<Tier::kLA>, nullptr>>;
+using AsinhOf = HypK<f, Func::kAsinh, double, Tiered<f, s, asinh_d<Tier::kHA>, asinh_d<Tier::kHA>, nullptr>>;
 template <Fn f, int s>
 using AcoshOf = HypK<f, Func::kAcosh, double, Tiered<f, s, acosh_d<Tier::kHA>, acosh_d<Tier::kLA>, nullptr>>;
 template <Fn f, int s>

@@ -1,6 +1,6 @@
 // Float hyperbolic kernels (Sinh, Cosh, Tanh, Asinh, Acosh, Atanh), compiled once per instruction
-// set: HA and the LA Asinh, Acosh and Atanh run the double EP formulas on widened lanes; the LA
-// Sinh, Cosh and Tanh and the EP Sinh, Cosh and Tanh stay in float on the table of 2^(+-j/64).
+// set: HA runs the double EP formulas on widened lanes; LA and EP stay in float lanes without a
+// table (e^r by its series, the inverses through one float logarithm).
 //
 // Contract (measured maxima against MPFR in tests/vm/accuracy_test.cpp):
 //   HA within 1 ulp, LA within 4 ulp, EP at least 12 correct bits, over the whole argument range,
@@ -21,120 +21,165 @@ namespace {
 using vm::kEP;
 using vm::kLA;
 
-// e^m / 2 and e^-m / 2 for 0 <= m < 89.41056060791016 in float: the low fraction bits of
-// t = m 64/ln2 + 1.5 2^23 hold N = round(m 64/ln2), r = m - N ln2/64 in two parts (the first
-// product exact), E+ = 2^(j/64) 2^(k-1) with the exponent field 126 + k built from N's bits and
-// E- = 2^(-j/64) 2^(-k-1) from the field 252 minus that; E- is 0 from 16 on, where it no longer
-// reaches E+'s last bit (and its field would leave the normal range).
-struct FloatExps {
-  VF ep, em, r;
-};
-inline FloatExps float_exps(VF m) {
-  const VF shift = splat<VF>(12582912.0f);
-  const VF t = mul_add(m, splat<VF>(92.33248138427734f), shift);
-  const VF nn = shift - t;  // -N
-  const VF r =
-      mul_add(nn, splat<VF>(4.313856607041089e-06f), mul_add(nn, splat<VF>(0.01082611083984375f), m));
-  const VI bits = as_int(t);
-  VF tp, tm;
-  lookup_pairs(&hb::kSExpPairs[0][0], bits & isplat(63), tp, tm);
-  const VI field = shl<17>(bits + isplat(0x1F80)) & isplat(0x7F800000);
-  const VF ep = tp * as_float(field);
-  const VF em = select(m < splat<VF>(16.0f), splat<VF>(0.0f), tm * as_float(isplat(0x7E000000) - field));
-  return {ep, em, r};
-}
-// cosh r is taken as 1 + c r^2 (c fitted a little above 1/2), sinh r as r.
-constexpr float kCoshR2 = 0.5000012516975403f;
+// Taylor's coefficients, rounded to float (LA and EP read no table: a float table read costs a load
+// per lane at AVX-512 width). (e^r - 1) / r on |r| <= ln2/2 to r^6 (LA) or r^4 (EP).
+constexpr float kExpM1R[7] = {1.0f, 1.0f / 2, 1.0f / 6, 1.0f / 24, 1.0f / 120, 1.0f / 720, 1.0f / 5040};
+constexpr float kExpM1REP[5] = {1.0f, 1.0f / 2, 1.0f / 6, 1.0f / 24, 1.0f / 120};
+// 2 cosh r = sum of 2 r^2i / (2i)! and 2 sinh r / r = sum of 2 r^2i / (2i+1)! on 0 <= r < ln2, to
+// r^8 (LA; 2^-27 relative) or r^6 and r^4 (EP).
+constexpr float kTwoCoshR[5] = {2.0f, 1.0f, 1.0f / 12, 1.0f / 360, 1.0f / 20160};
+constexpr float kTwoSinhR[5] = {2.0f, 1.0f / 3, 1.0f / 60, 1.0f / 2520, 1.0f / 181440};
+constexpr float kTwoCoshREP[4] = {2.0f, 1.0f, 1.0f / 12, 1.0f / 360};
+constexpr float kTwoSinhREP[3] = {2.0f, 1.0f / 3, 1.0f / 60};
 
-// Cosh = (E+ + E-)(1 + c r^2) + r (E+ - E-); measured 3.1 ulp at most.
+// m = k ln2 + r for 0 <= m: the low fraction bits of t = m/ln2 - h + 1.5 2^23 hold k, the nearest
+// integer to m/ln2 (h = 0) or the one below it (h = 1/2); r = m - k ln2 in two parts (the first
+// product exact).
+struct FReduced {
+  VF r;
+  VI bits;  // as_int(t): k in the low bits
+};
+template <bool kFloor = false>
+inline FReduced freduce(VF m) {
+  const VF shift = splat<VF>(12582912.0f);
+  const VF t = kFloor ? mul_add(m, splat<VF>(1.44269502f), splat<VF>(-0.5f)) + shift
+                      : mul_add(m, splat<VF>(1.44269502f), shift);
+  const VF kf = t - shift;
+  return {nmul_add(kf, splat<VF>(tb::kSLn2Lo), nmul_add(kf, splat<VF>(tb::kSLn2Hi), m)), as_int(t)};
+}
+// 2^(k + e), the exponent field from k's bits (a shift that drops t's own exponent).
+template <int kE>
+inline VF fscale(VI bits) {
+  return as_float(shl<23>(bits + isplat(127 + kE)));
+}
+
+// e^m / 4 = (C + S) 2^(k-2) and e^-m / 4 = (C - S) 2^(-k-2) with C = 2 cosh r, S = 2 sinh r; the
+// quarters keep 2^(k-2) normal up to the fast range's end at 89.41056060791016. sinh m = C A + S B
+// and cosh m = C B + S A with A = 2^(k-2) - 2^(-k-2), B = 2^(k-2) + 2^(-k-2) (both exact while
+// k <= 12); 2^(-k-2) is dropped from 16 on, where it no longer reaches the result's last bit. k is
+// taken below m/ln2, so r >= 0 and no term cancels another (for k = 0, sinh m = S / 2 alone).
+struct FSinhCosh {
+  VF c, s, a, b;
+};
+template <bool kEP>
+inline FSinhCosh fsinh_cosh(VF m) {
+  const FReduced v = freduce<true>(m);
+  const VF z = v.r * v.r;
+  const VF up = fscale<-2>(v.bits);
+  const VF down = select(m < splat<VF>(16.0f), splat<VF>(0.0f), as_float(isplat(250 << 23) - as_int(up)));
+  if constexpr (kEP) {
+    return {horner(z, kTwoCoshREP), v.r * horner(z, kTwoSinhREP), up - down, up + down};
+  } else {
+    return {horner(z, kTwoCoshR), v.r * horner(z, kTwoSinhR), up - down, up + down};
+  }
+}
+template <bool kEP>
 struct FCosh {
   static VF apply(VF x) {
-    const FloatExps e = float_exps(abs(x));
-    const VF c = mul_add(splat<VF>(kCoshR2), e.r * e.r, splat<VF>(1.0f));
-    return mul_add(e.r, e.ep - e.em, (e.ep + e.em) * c);
+    const FSinhCosh e = fsinh_cosh<kEP>(abs(x));
+    return mul_add(e.c, e.b, e.s * e.a);
   }
 };
-// Sinh = (E+ - E-)(1 + c r^2) + r (E+ + E-), the sign of x.
+template <bool kEP>
 struct FSinh {
   static VF apply(VF x) {
-    const FloatExps e = float_exps(abs(x));
-    const VF c = mul_add(splat<VF>(kCoshR2), e.r * e.r, splat<VF>(1.0f));
-    return or_sign(mul_add(e.r, e.ep + e.em, (e.ep - e.em) * c), x);
+    const FSinhCosh e = fsinh_cosh<kEP>(abs(x));
+    return or_sign(mul_add(e.c, e.a, e.s * e.b), x);
   }
 };
-// Tanh as the quotient of the two; |x| stops at 9.5, where tanh is 1 in float.
+// Tanh = E / (E + 2) with E = e^2m - 1 = 2^k q + (2^k - 1), q = e^r - 1 (2^k - 1 exact): no
+// cancellation near 0, and the error of E reaches the result damped by 2 / (E + 2). |x| stops at
+// 9.5, where tanh is 1 in float.
+template <bool kEP>
 struct FTanh {
   static VF apply(VF x) {
-    const FloatExps e = float_exps(min(abs(x), splat<VF>(9.5f)));
-    const VF c = mul_add(splat<VF>(kCoshR2), e.r * e.r, splat<VF>(1.0f));
-    const VF s = e.ep + e.em, d = e.ep - e.em;
-    return or_sign(mul_add(e.r, s, d * c) / mul_add(e.r, d, s * c), x);
+    const VF m = min(abs(x), splat<VF>(9.5f));
+    const FReduced v = freduce(m + m);
+    const VF p = kEP ? horner(v.r, kExpM1REP) : horner(v.r, kExpM1R);
+    const VF sc = fscale<0>(v.bits);
+    const VF e = mul_add(sc, v.r * p, sc - splat<VF>(1.0f));
+    return or_sign(e / (e + splat<VF>(2.0f)), x);
   }
 };
 
-// LA Sinh in float: below 1 the series; from 1 on (E+ - E-)(1 + r^2/2) + (E+ + E-)(r + r^3/6), where
-// E- is at most a sixth of E+ - E-, so the table's roundings stay near an ulp.
-struct FSinhLA {
+// ln(1 + v) for v >= 0 in float lanes; lanes flagged `direct` take ln v + ln 2 instead (asinh and
+// acosh of arguments from 2^12 on, where 1/(4v^2) lies below 2^-26 of the result). v = 2^k m, m in
+// [2/3, 4/3), f = m - 1 exact; below 1/4 f is v itself, so small results keep their relative
+// accuracy. LA carries the rounding of 1 + v as c / u and k ln 2 + f as an exact sum (P of degree
+// 7, 2^-24.9); EP takes neither (P of degree 3, 2^-13.2).
+template <bool kEP, bool kDirect = true>
+inline VF ln1p_f(VF v, MF direct) {
+  const VF one = splat<VF>(1.0f);
+  const VF s = v + one;
+  const VF u = kDirect ? select(direct, s, v) : s;
+  const VI d = as_int(u) - isplat(static_cast<int32_t>(tb::kSTwoThirdsBits));
+  const VF m = as_float((d & isplat(0x007FFFFF)) + isplat(static_cast<int32_t>(tb::kSTwoThirdsBits)));
+  VF k = to_float(sar<23>(d));
+  if constexpr (kDirect) k = k + select(direct, splat<VF>(0.0f), one);
+  const MF small = v < splat<VF>(0.25f);
+  const VF f = select(small, m - one, v);
+  if constexpr (kEP) {
+    return mul_add(k, splat<VF>(tb::kSLn2), mul_add(f * f, horner(f, tb::kSLnEP), f));
+  } else {
+    // The rounding of 1 + v, exact, divided by u (from 1/4 on; u >= 5/4).
+    const VF c =
+        select(kDirect ? small | direct : small, ((max(v, one) - s) + min(v, one)) * rcp(s), splat<VF>(0.0f));
+    const VF kh = k * splat<VF>(tb::kSLn2Hi);
+    const VF hi = kh + f;
+    const VF lo = (kh - hi) + f;
+    return hi + (lo + mul_add(f * f, horner(f, hb::kSLog1pF), mul_add(k, splat<VF>(tb::kSLn2Lo), c)));
+  }
+}
+constexpr float kSDirect = 4096.0f;
+
+// asinh a = ln(1 + v), v = a + a^2 / (1 + sqrt(1 + a^2)) free of cancellation.
+template <bool kEP>
+struct FAsinh {
   static VF apply(VF x) {
-    const VF m = abs(x);
-    const FloatExps e = float_exps(m);
-    const VF r2 = e.r * e.r;
-    const VF d = e.ep - e.em, s = e.ep + e.em;
-    const VF sr = mul_add(e.r * r2, splat<VF>(1.0f / 6), e.r);
-    const VF big = d + mul_add(s, sr, (d * splat<VF>(0.5f)) * r2);
-    const VF z = m * m;
-    const VF small = mul_add(m * z, horner(z, hb::kSSinhSmallF), m);
-    return or_sign(select(m < splat<VF>(1.0f), big, small), x);
+    const VF a = abs(x), one = splat<VF>(1.0f);
+    const MF direct = a >= splat<VF>(kSDirect);
+    const VF v = a + a * a / (one + sqrt(mul_add(a, a, one)));
+    return or_sign(ln1p_f<kEP>(select(direct, v, a), direct), x);
   }
 };
-// LA Tanh in float: below 1/2 the series; from 1/2 on 1 - 2/(e^2m + 1), e^2m = 2 E+ e^r from the
-// reduction of 2m: its error reaches the result damped (by 2 e^2m / (e^2m + 1)^2 / tanh m < 0.8).
-// |x| stops at 9.5, where tanh is 1 in float.
-struct FTanhLA {
+// acosh x = ln(1 + v), v = t + sqrt(t (t + 2)) with t = x - 1, exact for every x >= 1.
+template <bool kEP>
+struct FAcosh {
   static VF apply(VF x) {
-    const VF m = abs(x);
-    const FloatExps e = float_exps(min(m + m, splat<VF>(19.0f)));
-    const VF r = e.r;
-    const VF em1 = mul_add(r * r, mul_add(r, splat<VF>(1.0f / 6), splat<VF>(0.5f)), r);  // e^r - 1
-    const VF twice = e.ep + e.ep;
-    const VF big = splat<VF>(1.0f) - splat<VF>(2.0f) / mul_add(twice, em1, twice + splat<VF>(1.0f));
-    const VF z = m * m;
-    const VF small = mul_add(m * z, horner(z, hb::kSTanhSmallF), m);
-    return or_sign(select(m < splat<VF>(0.5f), big, small), x);
+    const VF t = x - splat<VF>(1.0f);
+    const MF direct = x >= splat<VF>(kSDirect);
+    const VF v = t + sqrt(mul_add(t, t, t + t));
+    return ln1p_f<kEP>(select(direct, v, x), direct);
+  }
+};
+// atanh a = ln(1 + v) / 2, v = 2a / (1 - a).
+template <bool kEP>
+struct FAtanh {
+  static VF apply(VF x) {
+    const VF a = abs(x);
+    const VF v = (a + a) / (splat<VF>(1.0f) - a);
+    return or_sign(splat<VF>(0.5f) * ln1p_f<kEP, false>(v, MF{}), x);
   }
 };
 
-// The double EP formulas keep some 2^-37 relative, which rounds to float within 0.5001 ulp: HA and
-// LA (and the EP Asinh, Acosh and Atanh) run them on widened lanes.
-template <Fn f, int s>
-using SinhOf = HypK<f, Func::kSinh, float, BySlot<s, FSinhLA, InDouble<sinh_d<Tier::kEP>>, FSinh>>;
-// Cosh LA: blocks of four, a block with an element beyond the fast range redone element by element.
-template <Fn f, int s>
-using CoshOf =
-    std::conditional_t<s == kLA, HypK<f, Func::kCosh, float, FCosh, Check::kRedoBlock, 4>,
-                       std::conditional_t<s == kEP, HypK<f, Func::kCosh, float, FCosh>,
-                                          HypK<f, Func::kCosh, float, InDouble<cosh_d<Tier::kEP>>>>>;
-template <Fn f, int s>
-using TanhOf = HypK<f, Func::kTanh, float, BySlot<s, FTanhLA, InDouble<tanh_d<Tier::kEP>>, FTanh>>;
-// LA and HA share one kernel for Asinh and Acosh.
-template <Fn f, int>
-using AsinhOf = HypK<f, Func::kAsinh, float, InDouble<asinh_d<Tier::kEP>>>;
-template <Fn f, int>
-using AcoshOf = HypK<f, Func::kAcosh, float, InDouble<acosh_d<Tier::kEP>>>;
-// Atanh in blocks of eight, special lanes by their mask.
-template <Fn f, int>
-using AtanhOf = HypK<f, Func::kAtanh, float, InDouble<atanh_d<Tier::kEP>>>;
+// The double EP formulas keep some 2^-37 relative, which rounds to float within 0.5001 ulp: HA runs
+// them on widened lanes; LA and EP take K in float.
+template <Func kF, template <bool> class K, VD (*kHa)(VD)>
+struct FloatHyp {
+  template <Fn f, int s>
+  using Of = HypK<f, kF, float, BySlot<s, K<false>, InDouble<kHa>, K<true>>>;
+};
 
 }  // namespace
 
 void register_hyperbolic_float(vm::KernelSlots& s) {
   using enum Fn;
-  reg<sSinh, SinhOf>(s);
-  reg<sCosh, CoshOf>(s);
-  reg<sTanh, TanhOf>(s);
-  reg<sAsinh, AsinhOf>(s);
-  reg<sAcosh, AcoshOf>(s);
-  reg<sAtanh, AtanhOf>(s);
+  reg<sSinh, FloatHyp<Func::kSinh, FSinh, sinh_d<Tier::kEP>>::Of>(s);
+  reg<sCosh, FloatHyp<Func::kCosh, FCosh, cosh_d<Tier::kEP>>::Of>(s);
+  reg<sTanh, FloatHyp<Func::kTanh, FTanh, tanh_d<Tier::kEP>>::Of>(s);
+  reg<sAsinh, FloatHyp<Func::kAsinh, FAsinh, asinh_d<Tier::kEP>>::Of>(s);
+  reg<sAcosh, FloatHyp<Func::kAcosh, FAcosh, acosh_d<Tier::kEP>>::Of>(s);
+  reg<sAtanh, FloatHyp<Func::kAtanh, FAtanh, atanh_d<Tier::kEP>>::Of>(s);
 }
 
 }  // namespace zok::ZOK_ISA_NS
