@@ -542,8 +542,9 @@ inline V pow3o2_exact(V x) {
 }
 
 // Float with a fused multiply-add: the same correction c = d s / 2 goes into one fused x s + c, a
-// single rounding of the result (within half an ulp plus 2^-20) that rounds into the denormals as it
-// should; d stays exact down to x = 2^-100, and c finite up to x = 2^100 (far beyond overflow).
+// single rounding of the result (within half an ulp plus 2^-20). From x = 2^-64 up c stays normal
+// (below it c, some 2^-24 of the result, would lose its bits to the denormals, costing up to half an
+// ulp more) and finite up to x = 2^100, far beyond overflow.
 inline VF pow3o2_fused(VF x) {
   const VF s = sqrt(x);
   const VF d = nmul_add(s, s, x);
@@ -571,7 +572,7 @@ struct Pow3o2K {
     if constexpr (sizeof(T) == 8 && kSlot == kHA) {
       return outside<V>((x >= splat<V>(0x1p-600)) & (x <= splat<V>(0x1p680)));
     } else if constexpr (kSlot == kHA && kFusedMulAdd) {
-      return outside<V>((x >= splat<V>(0x1p-100f)) & (x <= splat<V>(0x1p100f)));
+      return outside<V>((x >= splat<V>(0x1p-64f)) & (x <= splat<V>(0x1p100f)));
     } else if constexpr (kSlot == kHA) {
       return outside<V>((x >= splat<V>(0x1p-64f)) & (x <= splat<V>(0x1p85f)));
     } else {
