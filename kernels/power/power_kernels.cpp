@@ -701,8 +701,9 @@ struct HypotK {
 template <int kSlot, typename T>
 struct HypotDirectK {
   static constexpr Check kCheck = Check::kFixLanes;
-  // Double at AVX-512: two roots in flight, the tail in whole vectors (measured faster); elsewhere
-  // blocks as short as may be, the tail element by element.
+  // Double at AVX-512: two roots in flight, the tail in whole vectors (faster in one loaded run,
+  // not in another: to be settled on a quiet machine); elsewhere blocks as short as may be, the tail
+  // element by element.
   static constexpr bool kWide = sizeof(T) == 8 && ZOK_ISA_LEVEL >= 3;
   static constexpr int kUnroll = kWide ? 2 : 1;
   static constexpr bool kTailScratch = kWide;
