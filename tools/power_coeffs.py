@@ -189,25 +189,48 @@ def emit_float_pow_tables():
     print("inline constexpr double kPowDZeros[] = {0.0, -0.0};")
 
 
-def emit_float_pow_fast_tables():
-    """Tables of the float Pow fast path, which computes in double: log2 of m in [1, 2) from a cell
-    of the 7 leading fraction bits (rows: 1/c, -log2(1/c), read as pairs) and a polynomial in
-    r = m/c - 1, |r| <= 2^-8; 2^f for |f| <= 2^-8 by a polynomial, beside the 2^(j/128) table."""
-    rows = []
-    for j in range(128):
-        ic = mp.mpf(1) / (1 + (j + mp.mpf(1) / 2) / 128)
-        ic = mp.mpf(float(ic))
-        rows += [ic, -mp.log(ic, 2)]
-    emit_array("kPowFastLog2Rows", rows, "float pow fast path: rows {1/c, -log2(1/c)} for m in [1 + j/128, 1 + (j+1)/128)")
-    h = mp.mpf(2) ** -8
-    cs, err = cheb_fit(lambda r: mp.log(1 + r, 2) / r if abs(r) > 1e-30 else 1 / mp.log(2), -h, h, 3)
-    emit_array("kPowFastLog2Poly", cs, f"float pow fast path: log2(1 + r) / r on |r| <= 2^-8, degree 3, lowest first; relative error {err:.2e}")
-    cs, err = cheb_fit(lambda f: (mp.mpf(2) ** f - 1) / f if abs(f) > 1e-30 else mp.log(2), -h, h, 2)
-    emit_array("kPowFastExp2Poly", cs, f"float pow fast path: (2^f - 1) / f on |f| <= 2^-8, degree 2, lowest first; relative error {err:.2e}")
-
-
 def f32(v):
     return struct.unpack("f", struct.pack("f", v))[0]
+
+
+def emit_pow_poly():
+    """Polynomials of the Pow kernels without tables, which compute in double: log2(1 + t) / t for
+    m = 1 + t in [2/3, 4/3) (float HA degree 12, float LA 10, double EP 13) and (2^f - 1) / f for
+    |f| <= 1/2 (degree 6, float LA 5). Errors relative to log2(1 + t) and 2^f."""
+    lo, hi = mp.mpf(2) / 3 - 1, mp.mpf(4) / 3 - 1
+    grid = [t for t in mp.linspace(lo, hi, 3000) if abs(t) > 1e-20]
+    for deg in (10, 12, 13):
+        cs, _ = cheb_fit(lambda t: mp.log(1 + t, 2) / t if abs(t) > 1e-30 else 1 / mp.log(2), lo, hi, deg)
+        err = max(abs(t * sum(mp.mpf(c) * t**j for j, c in enumerate(cs)) / mp.log(1 + t, 2) - 1) for t in grid)
+        emit_array(f"kPowLog2Poly{deg}", cs,
+                   f"pow without tables: log2(1 + t) / t on [-1/3, 1/3), degree {deg}, lowest first; relative error {float(err):.2e}")
+    h = mp.mpf(1) / 2
+    for deg in (5, 6):
+        cs, _ = cheb_fit(lambda f: (mp.mpf(2) ** f - 1) / f if abs(f) > 1e-30 else mp.log(2), -h, h, deg)
+        err = max(abs((1 + f * sum(mp.mpf(c) * f**j for j, c in enumerate(cs))) / mp.mpf(2) ** f - 1)
+                  for f in mp.linspace(-h, h, 3001))
+        emit_array(f"kPowExp2Poly{deg}", cs,
+                   f"pow without tables: (2^f - 1) / f on |f| <= 1/2, degree {deg}, lowest first; relative error {float(err):.2e}")
+
+
+def emit_float_pow_ep():
+    """Polynomials of the float Pow EP kernel, which computes in float lanes without tables:
+    log2(1 + t) / t for m = 1 + t in [2/3, 4/3), and (2^f - 1) / f for |f| <= 1/2. The errors are
+    measured with the coefficients rounded to float, relative to log2(1 + t) and 2^f."""
+    lo, hi = mp.mpf(2) / 3 - 1, mp.mpf(4) / 3 - 1
+    cs, _ = cheb_fit(lambda t: mp.log(1 + t, 2) / t if abs(t) > 1e-30 else 1 / mp.log(2), lo, hi, 7)
+    cs = [f32(c) for c in cs]
+    grid = [t for t in mp.linspace(lo, hi, 4000) if abs(t) > 1e-20]
+    err = max(abs(t * sum(mp.mpf(c) * t**j for j, c in enumerate(cs)) / mp.log(1 + t, 2) - 1) for t in grid)
+    emit_array("kPowEpLog2Poly", cs,
+               f"float pow EP: log2(1 + t) / t on [-1/3, 1/3), degree 7, lowest first; relative error {float(err):.2e}", "float")
+    h = mp.mpf(1) / 2
+    cs, _ = cheb_fit(lambda f: (mp.mpf(2) ** f - 1) / f if abs(f) > 1e-30 else mp.log(2), -h, h, 3)
+    cs = [f32(c) for c in cs]
+    err = max(abs((1 + f * sum(mp.mpf(c) * f**j for j, c in enumerate(cs))) / mp.mpf(2) ** f - 1)
+              for f in mp.linspace(-h, h, 4001))
+    emit_array("kPowEpExp2Poly", cs,
+               f"float pow EP: (2^f - 1) / f on |f| <= 1/2, degree 3, lowest first; relative error {float(err):.2e}", "float")
 
 
 def seed_float(x, k, fused):
@@ -311,7 +334,9 @@ def main():
     print()
     emit_float_pow_tables()
     print()
-    emit_float_pow_fast_tables()
+    emit_pow_poly()
+    print()
+    emit_float_pow_ep()
     print()
     emit_cbrt_seeds()
     print()

@@ -2,10 +2,11 @@
 // and double, compiled once per instruction set.
 //
 // Accuracy: HA within 1 ulp (Sqrt exact), LA within 4 ulp, EP within 2^12 (float) or 2^26 (double)
-// ulp. The float HA kernels but Sqrt's, and float Pow and Powx, compute in double precision, which
-// keeps every float result within about half an ulp and makes float denormals ordinary numbers there;
-// the float Pow elements outside the fast range go through a float-pair computation of their own. The
-// other float LA and EP kernels compute in float.
+// ulp. The float HA kernels of the cube roots and Hypot, and float Pow and Powx HA and LA, compute in
+// double precision, which keeps every float result within about half an ulp (LA Pow 2 ulp) and makes
+// float denormals ordinary numbers there; the float Pow elements outside the fast range go through a
+// float-pair computation of their own. Float InvSqrt and Pow3o2 HA compute in float from exact
+// residuals; the other float LA and EP kernels compute in float.
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -53,7 +54,7 @@ inline VF in_double(VF x, F f) {
   return narrow(f(widen_lo(x)), f(widen_hi(x)));
 }
 template <typename F>
-inline VF in_double(VF x, VF y, F f) {
+[[gnu::always_inline]] inline VF in_double(VF x, VF y, F f) {
   return narrow(f(widen_lo(x), widen_lo(y)), f(widen_hi(x), widen_hi(y)));
 }
 
@@ -180,6 +181,37 @@ struct InvSqrtFloatHaK {
   static unsigned special(VF x) { return not_positive_finite(x); }
   static void scalar(int i, const float* a, float* r) {
     if (!inv_sqrt_special<kFn>(i, a, r)) r[i] = on_lane<InvSqrtFloatHaK>(a[i]);
+  }
+};
+
+// Float HA in float lanes: the estimate y (relative error below 1.5 * 2^-12) and one step of second
+// order, y (1 + e/2 + 3e^2/8), on e = 1 - x y^2 formed from exact products (x y = p + pe, p y =
+// q + qe): e is right to 2^-34 and the step leaves 5e^3/16 (below 2^-32 relative), so the one
+// rounding of the result keeps it within half an ulp plus 2^-8 ulp. Positive denormals take the
+// double formula one at a time.
+template <Fn kFn>
+struct InvSqrtFloatStepK {
+  static constexpr Check kCheck = Check::kFixLanes;
+  static constexpr int kUnroll = 2;
+  static constexpr bool kTailScratch = true;
+  static VF vec(VF x) {
+    const VF y = rsqrt(x);
+    VF p, pe, q, qe;
+    two_prod(x, y, p, pe);
+    two_prod(p, y, q, qe);
+    const VF e = nmul_add(pe, y, (splat<VF>(1.0f) - q) - qe);
+    return mul_add(y * e, mul_add(e, splat<VF>(0.375f), splat<VF>(0.5f)), y);
+  }
+  // (Without a fused multiply-add the split of x in its exact product would overflow above 2^115.)
+  static unsigned special(VF x) {
+    return kFusedMulAdd
+               ? not_positive_normal(x)
+               : outside<VF>((x >= splat<VF>(Limits<float>::kMinNormal)) & (x <= splat<VF>(0x1p100f)));
+  }
+  static void scalar(int i, const float* a, float* r) {
+    if (inv_sqrt_special<kFn>(i, a, r)) return;
+    r[i] = special(splat<VF>(a[i])) == 0 ? on_lane<InvSqrtFloatStepK>(a[i])
+                                         : on_lane<InvSqrtFloatHaK<kFn>>(a[i]);
   }
 };
 
@@ -491,28 +523,46 @@ struct RootSeededK {
 
 // x^(3/2) = x s with s the rounded root; HA adds x (sqrt(x) - s) = x d / (2 s) with d = x - s^2
 // exact, and forms x s exactly: within about half an ulp while x lies in [2^-600, 2^680].
-inline VD pow3o2_exact(VD x) {
-  const VD s = sqrt(x);
-  VD p, pe, q, qe;
-  two_prod(s, s, q, qe);
-  const VD d = (x - q) - qe;
+// The same in float lanes holds while x lies in [2^-64, 2^85] (p and pe normal, p finite). With a
+// fused multiply-add d = x - s^2 comes from one (it is exact for a correctly rounded root).
+template <class V>
+inline V pow3o2_exact(V x) {
+  using T = typename V::T;
+  const V s = sqrt(x);
+  V p, pe, d;
+  if constexpr (kFusedMulAdd) {
+    d = nmul_add(s, s, x);
+  } else {
+    V q, qe;
+    two_prod(s, s, q, qe);
+    d = (x - q) - qe;
+  }
   two_prod(x, s, p, pe);
-  return p + (pe + splat<VD>(0.5) * d * s);
+  return p + mul_add(d * s, splat<V>(T(0.5)), pe);
+}
+
+// Float with a fused multiply-add: the same correction c = d s / 2 goes into one fused x s + c, a
+// single rounding of the result (within half an ulp plus 2^-20). From x = 2^-64 up c stays normal
+// (below it c, some 2^-24 of the result, would lose its bits to the denormals, costing up to half an
+// ulp more) and finite up to x = 2^100, far beyond overflow.
+inline VF pow3o2_fused(VF x) {
+  const VF s = sqrt(x);
+  const VF d = nmul_add(s, s, x);
+  return mul_add(x, s, d * (s * splat<VF>(0.5f)));
 }
 
 template <Fn kFn, int kSlot, typename T>
 struct Pow3o2K {
   static constexpr Check kCheck = Check::kFixLanes;
-  static constexpr int kUnroll = 1;
-  static constexpr bool kTailScratch = kSlot != kHA;
+  static constexpr int kUnroll = sizeof(T) == 4 && kSlot == kHA ? 2 : 1;
+  static constexpr bool kTailScratch = kSlot != kHA || sizeof(T) == 4;
   template <class V>
   static V vec(V x) {
     if constexpr (kSlot != kHA) {
       // Two roundings: within about 1.3 ulp; overflows to +inf, underflows into the denormals.
       return x * sqrt(x);
-    } else if constexpr (sizeof(T) == 4) {
-      // Exact to double rounding: the float result is within half an ulp and overflows to +inf.
-      return in_double(x, [](VD d) { return d * sqrt(d); });
+    } else if constexpr (sizeof(T) == 4 && kFusedMulAdd) {
+      return pow3o2_fused(x);
     } else {
       return pow3o2_exact(x);
     }
@@ -521,6 +571,10 @@ struct Pow3o2K {
   static unsigned special(V x) {
     if constexpr (sizeof(T) == 8 && kSlot == kHA) {
       return outside<V>((x >= splat<V>(0x1p-600)) & (x <= splat<V>(0x1p680)));
+    } else if constexpr (kSlot == kHA && kFusedMulAdd) {
+      return outside<V>((x >= splat<V>(0x1p-64f)) & (x <= splat<V>(0x1p100f)));
+    } else if constexpr (kSlot == kHA) {
+      return outside<V>((x >= splat<V>(0x1p-64f)) & (x <= splat<V>(0x1p85f)));
     } else {
       return not_positive_finite(x);
     }
@@ -546,6 +600,11 @@ struct Pow3o2K {
       } else {
         r[i] = lane0(pow3o2_exact(splat<VD>(x)));
       }
+    } else if constexpr (kSlot == kHA) {
+      // Exact to double rounding: the float result is within half an ulp, rounded once into the
+      // denormals, and overflows to +inf.
+      const double d = x;
+      r[i] = special(splat<VF>(x)) == 0 ? on_lane<Pow3o2K>(x) : static_cast<float>(d * std::sqrt(d));
     } else {
       r[i] = on_lane<Pow3o2K>(x);
     }
@@ -642,8 +701,12 @@ struct HypotK {
 template <int kSlot, typename T>
 struct HypotDirectK {
   static constexpr Check kCheck = Check::kFixLanes;
-  static constexpr int kUnroll = 1;  // (the tail goes element by element: blocks as short as may be)
-  static constexpr bool kTailScratch = false;
+  // Double at AVX-512: two roots in flight, the tail in whole vectors (faster in one loaded run,
+  // not in another: to be settled on a quiet machine); elsewhere blocks as short as may be, the tail
+  // element by element.
+  static constexpr bool kWide = sizeof(T) == 8 && ZOK_ISA_LEVEL >= 3;
+  static constexpr int kUnroll = kWide ? 2 : 1;
+  static constexpr bool kTailScratch = kWide;
   template <class V>
   static V vec(V a, V b) {
     return sqrt(mul_add(a, a, b * b));
@@ -828,32 +891,66 @@ inline unsigned pow_outside(VF x, VF y) {
   return outside<VF>(ok);
 }
 
-// Float Pow's fast path, in double for one half of a float vector: x = m 2^E with m in [1, 2); a
-// cell of the 7 leading fraction bits gives 1/c and -log2(1/c) (one pair per lane), r = m/c - 1
-// (|r| <= 2^-8) and log2 x = E - log2(1/c) + r q(r), about 2^-44 absolute. With |y| (|E| + 1) below
-// 800 (the fast range) z = y log2 x is then off by at most 2^-34. 2^z = 2^k 2^(j/128) 2^f with
-// |f| <= 2^-8 and a quadratic for (2^f - 1)/f (2^-40); the one rounding to float is within half an
-// ulp plus 2^-10 (underflowing results are rounded once, into the denormals).
-inline VD pow_float_fast(VD x, VD y) {
+// Pow without tables, in double: float HA and LA (on the widened halves of a float vector) and
+// double EP. x = m 2^E with m in [2/3, 4/3) (the bits of x less those of 4/3's fraction carry
+// E + 1022 in their exponent field and m's fraction below it), log2 x = E + t p(t) with t = m - 1
+// exact and p of degree 12 (float HA, 2^-35.6 relative), 10 (float LA, 2^-30.3) or 13 (double EP,
+// 2^-38.3). As |E + log2 m| >= 0.41 wherever E != 0, |y log2 m| <= 1.43 |z|, so z = y log2 x is
+// off by at most 1.43 |z| times p's error. 2^z = 2^n (1 + f q(f)) with |f| <= 1/2 and q of degree 6
+// (2^-33) or 5 (float LA, 2^-27.5), n added to the exponent field (the fast ranges keep |n| below
+// 1000: a normal double). Before any rounding to float the result is within 2^-28 relative (float
+// HA, |z| < 128: half an ulp plus 2^-4), 2^-23.3 (float LA: 2 ulp) or 2^-28.2 (double EP, |z| <
+// 1000: 2^25 ulp); overflow and underflow of a float happen in that rounding.
+template <int kP, typename T>
+[[gnu::always_inline]] inline VD pow_poly(VD x, VD y) {
   using namespace power;
-  const VL u = as_int(x);
-  VD invc, logc;
-  lookup_pairs(kPowFastLog2Rows, shr<45>(u) & splat<VL>(127), invc, logc);
-  const VD m = as_double((u & splat<VL>(0x000FFFFFFFFFFFFFll)) | splat<VL>(0x3FF0000000000000ll));
-  const VD e = as_double(shr<52>(u) | as_int(splat<VD>(0x1p52))) - splat<VD>(0x1p52 + 1023.0);
-  const VD r = mul_sub(m, invc, splat<VD>(1.0));
-  const VD q = horner(r, kPowFastLog2Poly);
-  const VD z = y * mul_add(r, q, e + logc);
-  // z 128 rounded to an integer n = 128 k + j in the low bits of t.
+  const VL w = as_int(x) - splat<VL>(0x5555555555555ll);
+  const VD m = as_double((w & splat<VL>(0xFFFFFFFFFFFFFll)) + splat<VL>(0x3FE5555555555555ll));
+  const VD e = as_double(shr<52>(w) | as_int(splat<VD>(0x1p52))) - splat<VD>(0x1p52 + 1022.0);
+  const VD t = m - splat<VD>(1.0);
+  const VD lp = sizeof(T) == 8 ? estrin(t, kPowLog2Poly13)
+                : kP == kHA    ? estrin(t, kPowLog2Poly12)
+                               : estrin(t, kPowLog2Poly10);
+  const VD z = y * mul_add(t, lp, e);
   const VD shifter = splat<VD>(0x1.8p52);
-  const VD t = z * splat<VD>(128.0) + shifter;
-  const VD f = nmul_add(t - shifter, splat<VD>(1.0 / 128), z);  // exact
-  const VL tb = as_int(t);
-  const VD th = lookup_one(kExp2Hi, tb & splat<VL>(127));
-  // 2^(j/128) 2^k: k added to the exponent field (the shift drops the shifter's bits).
-  const VD s = as_double(as_int(th) + shl<45>(tb & splat<VL>(~127ll)));
-  const VD p = horner(f, kPowFastExp2Poly);
-  return mul_add(s, p * f, s);
+  const VD ns = z + shifter;
+  const VD f = z - (ns - shifter);  // exact
+  const VD q = sizeof(T) == 4 && kP == kLA ? estrin(f, kPowExp2Poly5) : estrin(f, kPowExp2Poly6);
+  const VD p = mul_add(f, q, splat<VD>(1.0));
+  return as_double(as_int(p) + shl<52>(as_int(ns)));
+}
+
+// Float Pow EP in float lanes, without tables. x = m 2^E with m in [2/3, 4/3): the bits of x less
+// those of 4/3's fraction carry E + 126 in their exponent field and m's fraction below it. log2 x =
+// E + t p(t) with t = m - 1 exact and p of degree 7 (2^-22 relative); as |E + log2 m| >= 0.41
+// wherever E != 0, z = y log2 x is off by at most 185 |z| 2^-22 plus its roundings (2^-14.5 for
+// |z| <= 128). 2^z = 2^n (1 + f q(f)) with n the integer nearest z and |f| <= 1/2 (q: 2^-17), n
+// added to the exponent field: the result stays within 2^-14 relative, about 2^10 ulp.
+[[gnu::always_inline]] inline VF pow_float_ep_z(VF x, VF y) {
+  const VI w = as_int(x) - splat<VI>(0x2AAAAB);
+  const VF m = as_float((w & splat<VI>(0x7FFFFF)) + splat<VI>(0x3F2AAAAB));
+  const VF e = to_float(shr<23>(w)) - splat<VF>(126.0f);
+  const VF t = m - splat<VF>(1.0f);
+  return y * mul_add(t, horner(t, power::kPowEpLog2Poly), e);
+}
+// Lanes with z at or beyond 128 overflow to +inf here (below it n <= 128 and 2^f < 1 keep the
+// result finite); within 2^-12 of 128, where z's error could put the result on the wrong side of
+// the overflow threshold, and below -125 (where the result nears the denormals) they go through the
+// rules, as do denormal x.
+[[gnu::always_inline]] inline VF pow_float_ep(VF x, VF y) {
+  const VF z = pow_float_ep_z(x, y);
+  const VF shifter = splat<VF>(0x1.8p23f);
+  const VF ns = z + shifter;
+  const VF f = z - (ns - shifter);  // exact
+  const VF p = mul_add(f, horner(f, power::kPowEpExp2Poly), splat<VF>(1.0f));
+  const VF r = as_float(as_int(p) + shl<23>(as_int(ns)));
+  return select(z >= splat<VF>(128.0f), r, splat<VF>(kInf<float>));
+}
+[[gnu::always_inline]] inline unsigned pow_float_ep_outside(VF x, VF y) {
+  const VF z = pow_float_ep_z(x, y);
+  const MF ok = (x >= splat<VF>(Limits<float>::kMinNormal)) & (z >= splat<VF>(-125.0f)) &
+                (abs(z - splat<VF>(128.0f)) >= splat<VF>(0x1p-12f));
+  return pow_outside(x, y) | outside<VF>(ok);
 }
 
 // The integer test of y: 0 not an integer, 1 odd, 2 even. |y| >= 2^24 (float) or 2^53 (double)
@@ -1067,36 +1164,47 @@ inline T pow_rules(T x, T y, int& code, Fast fast) {
   }
 }
 
-// Pow: the fast path computes in double for both types (float lanes widened), the rest goes
-// element by element through the rules (special values, reports, results beyond the range).
-// Float: every flavour shares pow_float_fast (one-part log2 and exp2 on tables read lane by lane,
-// about 2^-33 relative, so within half an ulp plus 2^-10) and, off the fast range,
+// Pow: the fast path computes in double (float HA and LA with their lanes widened, float EP in float
+// lanes), the rest goes element by element through the rules (special values, reports, results
+// beyond the range). Float: HA and LA take pow_poly (polynomials without tables: HA within half an
+// ulp plus 2^-4, LA 2 ulp), EP pow_float_ep (about 2^10 ulp) and, off the fast range, all take
 // pow_float_scalar (float pairs: within 0.51 ulp, 0.75 where the result is denormal). Double: HA
 // and LA take the two-part logarithm, HA the two-part exponential (HA within 0.75 ulp, LA, with the
-// shorter logarithm and the one-part table of the exponential, 2.5), EP the short ones (about 2^15
-// ulp). A one-part logarithm cannot serve LA: y ln x must be right to about 2^-52 for |y ln x| up to
-// 745, 2^-61.5 of ln x.
+// shorter logarithm and the one-part table of the exponential, 2.5), EP pow_poly (about 2^25 ulp;
+// off the fast range the short table-driven parts, about 2^15). A one-part logarithm cannot serve
+// LA: y ln x must be right to about 2^-52 for |y ln x| up to 745, 2^-61.5 of ln x.
 template <Fn kFn, int kP, typename T>
 struct PowK {
   static constexpr Check kCheck = Check::kFixLanes;
   // Two double vectors in flight help the two-part flavours where there are 4 lanes and a fused
-  // multiply-add (measured); elsewhere they do not.
+  // multiply-add (measured); elsewhere they do not. The tail goes through whole vectors: one
+  // element at a time costs a vector's work each.
   static constexpr int kUnroll = sizeof(T) == 8 && kP != kEP && ZOK_ISA_LEVEL >= 2 ? 2 : 1;
-  static constexpr bool kTailScratch = false;
+  static constexpr bool kTailScratch = true;
+  static constexpr bool kFloatLanes = sizeof(T) == 4 && kP == kEP;
   template <class V>
-  static V vec(V x, V y) {
-    if constexpr (sizeof(T) == 4) {
-      return in_double(x, y, pow_float_fast);
+  [[gnu::always_inline]] static V vec(V x, V y) {
+    if constexpr (kFloatLanes) {
+      return pow_float_ep(x, y);
+    } else if constexpr (sizeof(T) == 4) {
+      return in_double(
+          x, y, [](VD a, VD b) __attribute__((always_inline)) { return pow_poly<kP, float>(a, b); });
+    } else if constexpr (kP == kEP) {
+      return pow_poly<kEP, double>(x, y);
     } else {
       return pow_fast<kP>(x, y);
     }
   }
   template <class V>
-  static unsigned special(V x, V y) {
-    return pow_outside(x, y);
+  [[gnu::always_inline]] static unsigned special(V x, V y) {
+    if constexpr (kFloatLanes) {
+      return pow_float_ep_outside(x, y);
+    } else {
+      return pow_outside(x, y);
+    }
   }
   static bool fast(T x, T y, T& out) {
-    if (pow_outside(splat<Vec<T>>(x), splat<Vec<T>>(y)) != 0) return false;
+    if (special(splat<Vec<T>>(x), splat<Vec<T>>(y)) != 0) return false;
     out = on_lane<PowK>(x, y);
     return true;
   }
@@ -1181,8 +1289,9 @@ inline VD powx_short(VD x) {
 
 template <Fn kFn, int kP, Px kPath, typename T>
 struct PowxK {
+  static constexpr bool kTailScratch = true;  // (as Pow's)
   template <class V>
-  static V vec(V x, V y) {
+  [[gnu::always_inline]] static V vec(V x, V y) {
     if constexpr (kPath == Px::kGeneral) {
       return PowK<kFn, kP, T>::vec(x, y);
     } else {
@@ -1190,9 +1299,9 @@ struct PowxK {
     }
   }
   template <class V>
-  static unsigned special(V x, V y) {
+  [[gnu::always_inline]] static unsigned special(V x, V y) {
     if constexpr (kPath == Px::kGeneral) {
-      return pow_outside(x, y);
+      return PowK<kFn, kP, T>::special(x, y);
     } else if constexpr (integral_path(kPath)) {
       return not_finite(x) | bits(x == splat<V>(T(0)));
     } else {
@@ -1254,9 +1363,10 @@ template <Fn f, int s>
 using SqrtOf =
     std::conditional_t<s == kHA || vm::traits(f).type == 'd', SqrtK<f, vm::Elem<f>>, SqrtEstimateK<f, s>>;
 template <Fn f, int s>
-using InvSqrtOf = std::conditional_t<vm::traits(f).type == 's',
-                                     std::conditional_t<s == kHA, InvSqrtFloatHaK<f>, InvSqrtEstimateK<f, s>>,
-                                     std::conditional_t<s == kHA, InvSqrtDoubleHaK<f>, InvSqrtDoubleK<f>>>;
+using InvSqrtOf =
+    std::conditional_t<vm::traits(f).type == 's',
+                       std::conditional_t<s == kHA, InvSqrtFloatStepK<f>, InvSqrtEstimateK<f, s>>,
+                       std::conditional_t<s == kHA, InvSqrtDoubleHaK<f>, InvSqrtDoubleK<f>>>;
 constexpr Root root_of(Fn f) {
   return f == Fn::sCbrt || f == Fn::dCbrt         ? Root::kCbrt
          : f == Fn::sInvCbrt || f == Fn::dInvCbrt ? Root::kInvCbrt
