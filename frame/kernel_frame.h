@@ -89,13 +89,14 @@ enum class Check { kNone, kRedoBlock, kFixLanes };
 // and may set (defaults in brackets):
 //   kCheck [kFixLanes]; kUnroll, vectors per block [1]; kX87 [false]: the kernel runs inside an
 //     X87Control (extended-precision scalar routines);
-//   kTailScratch [false]: the tail shorter than a block goes through whole vectors and one partial
+//   kTailScratch [true]: the tail shorter than a block goes through whole vectors and one partial
 //     vector whose lanes past the end repeat the tail's first element, so they raise no flag of
-//     their own (any special lane sends that part of the tail to scalar);
+//     their own (any special lane sends that part of the tail to scalar); false sends the whole
+//     tail element by element through the scalar path (one vector computation per element: at
+//     AVX-512 a block of four float vectors leaves up to 63 of them);
 //   kTailGroup [0]: the tail goes in groups of min(kTailGroup, lanes), padded with kPad, only the
 //     special lanes through the scalar path; with kAlignHead the elements before the first 16-byte
 //     boundary of the arguments go first, as one such group.
-// Without either tail setting the tail goes element by element through the scalar path.
 
 // Reads a policy setting, or its default where the policy leaves it out.
 #define ZOK_POLICY_SETTING(reader, member, fallback) \
@@ -109,7 +110,7 @@ enum class Check { kNone, kRedoBlock, kFixLanes };
   }
 ZOK_POLICY_SETTING(check_of, kCheck, Check::kFixLanes)
 ZOK_POLICY_SETTING(unroll_of, kUnroll, 1)
-ZOK_POLICY_SETTING(tail_scratch_of, kTailScratch, false)
+ZOK_POLICY_SETTING(tail_scratch_of, kTailScratch, true)
 ZOK_POLICY_SETTING(tail_group_of, kTailGroup, 0)
 ZOK_POLICY_SETTING(align_head_of, kAlignHead, false)
 ZOK_POLICY_SETTING(x87_of, kX87, false)
@@ -164,6 +165,36 @@ template <typename K, typename T>
   }
 }
 
+// The tail shorter than a block, from i: whole vectors and one partial vector (kTailScratch), or
+// element by element. Out of line, like the special blocks: with the kernel's computation inlined
+// here too, the compiler may stop inlining a long computation into the block loop.
+template <typename K, typename T>
+[[gnu::noinline]] void unary_tail(int i, int n, const T* a, T* r) {
+  using V = Vec<T>;
+  constexpr int W = V::kLanes;
+  if constexpr (tail_scratch_of<K>()) {
+    for (; i + W <= n; i += W) {
+      const V x = loadu(a + i);
+      if constexpr (check_of<K>() != Check::kNone) {
+        if (K::special(x) != 0) {
+          for (int j = 0; j < W; ++j) K::scalar(i + j, a, r);
+          continue;
+        }
+      }
+      storeu(r + i, K::vec(x));
+    }
+    if (i == n) return;
+    const V x = load_part(a + i, n - i);
+    bool fast = true;
+    if constexpr (check_of<K>() != Check::kNone) fast = K::special(x) == 0;
+    if (fast) {
+      store_part(r + i, n - i, K::vec(x));
+      return;
+    }
+  }
+  for (; i < n; ++i) K::scalar(i, a, r);
+}
+
 // Blocks of kUnroll vectors of one argument; see the policy settings above for heads and tails.
 template <typename K, typename T>
 inline void unary_loop(int n, const T* a, T* r) {
@@ -199,28 +230,9 @@ inline void unary_loop(int n, const T* a, T* r) {
   if (i == n) return;
   if constexpr (G > 0) {
     for (; i < n; i += G) fix_group<K>(i, n - i < G ? n - i : G, a, r);
-    return;
-  } else if constexpr (tail_scratch_of<K>()) {
-    for (; i + W <= n; i += W) {
-      const V x = loadu(a + i);
-      if constexpr (kCheck != Check::kNone) {
-        if (K::special(x) != 0) {
-          for (int j = 0; j < W; ++j) K::scalar(i + j, a, r);
-          continue;
-        }
-      }
-      storeu(r + i, K::vec(x));
-    }
-    if (i == n) return;
-    const V x = load_part(a + i, n - i);
-    bool fast = true;
-    if constexpr (kCheck != Check::kNone) fast = K::special(x) == 0;
-    if (fast) {
-      store_part(r + i, n - i, K::vec(x));
-      return;
-    }
+  } else {
+    unary_tail<K>(i, n, a, r);
   }
-  for (; i < n; ++i) K::scalar(i, a, r);
 }
 
 // The second argument's vector at i (a broadcast value, or loaded), and its partial vector.
@@ -268,6 +280,37 @@ template <typename K, typename T, bool kByValue, typename B2>
   }
 }
 
+// As unary_tail, for two arguments.
+template <typename K, typename T, bool kByValue, typename B2>
+[[gnu::noinline]] void binary_tail(int i, int n, const T* a, B2 b, T* r) {
+  using V = Vec<T>;
+  constexpr Check kCheck = check_of<K>();
+  constexpr int W = V::kLanes;
+  V vb{};
+  if constexpr (kByValue) vb = splat<V>(b);
+  if constexpr (tail_scratch_of<K>()) {
+    for (; i + W <= n; i += W) {
+      const V x = loadu(a + i), y = second_at<kByValue>(b, vb, i);
+      if constexpr (kCheck != Check::kNone) {
+        if (K::special(x, y) != 0) {
+          for (int j = 0; j < W; ++j) K::scalar(i + j, a, b, r);
+          continue;
+        }
+      }
+      storeu(r + i, K::vec(x, y));
+    }
+    if (i == n) return;
+    const V x = load_part(a + i, n - i), y = second_part<kByValue>(b, vb, i, n - i);
+    bool fast = true;
+    if constexpr (kCheck != Check::kNone) fast = K::special(x, y) == 0;
+    if (fast) {
+      store_part(r + i, n - i, K::vec(x, y));
+      return;
+    }
+  }
+  for (; i < n; ++i) K::scalar(i, a, b, r);
+}
+
 // Two arrays, or one array against one value b broadcast to every lane (kByValue: the policy's
 // scalar path takes b by value). Tails as in unary_loop (kTailScratch) or element by element.
 template <typename K, typename T, bool kByValue, typename B2>
@@ -296,28 +339,7 @@ inline void binary_loop_of(int n, const T* a, B2 b, T* r) {
     if constexpr (kCheck != Check::kNone) binary_special_block<K, T, kByValue>(i, a, b, r);
     i += B;
   }
-  if (i == n) return;
-  if constexpr (tail_scratch_of<K>()) {
-    for (; i + W <= n; i += W) {
-      const V x = loadu(a + i), y = second_at<kByValue>(b, vb, i);
-      if constexpr (kCheck != Check::kNone) {
-        if (K::special(x, y) != 0) {
-          for (int j = 0; j < W; ++j) K::scalar(i + j, a, b, r);
-          continue;
-        }
-      }
-      storeu(r + i, K::vec(x, y));
-    }
-    if (i == n) return;
-    const V x = load_part(a + i, n - i), y = second_part<kByValue>(b, vb, i, n - i);
-    bool fast = true;
-    if constexpr (kCheck != Check::kNone) fast = K::special(x, y) == 0;
-    if (fast) {
-      store_part(r + i, n - i, K::vec(x, y));
-      return;
-    }
-  }
-  for (; i < n; ++i) K::scalar(i, a, b, r);
+  if (i < n) binary_tail<K, T, kByValue>(i, n, a, b, r);
 }
 template <typename K, typename T>
 inline void binary_loop(int n, const T* a, const T* b, T* r) {
@@ -360,7 +382,43 @@ template <typename K, typename T>
   }
 }
 
-// One argument, two results (K::vec(x, r1, r2)); the tail goes element by element.
+// As unary_tail, for one argument and two results.
+template <typename K, typename T>
+[[gnu::noinline]] void two_result_tail(int i, int n, const T* a, T* r1, T* r2) {
+  using V = Vec<T>;
+  constexpr Check kCheck = check_of<K>();
+  constexpr int W = V::kLanes;
+  if constexpr (tail_scratch_of<K>()) {
+    for (; i + W <= n; i += W) {
+      const V x = loadu(a + i);
+      if constexpr (kCheck != Check::kNone) {
+        if (K::special(x) != 0) {
+          for (int j = 0; j < W; ++j) K::scalar(i + j, a, r1, r2);
+          continue;
+        }
+      }
+      V y1, y2;
+      K::vec(x, y1, y2);
+      storeu(r1 + i, y1);
+      storeu(r2 + i, y2);
+    }
+    if (i == n) return;
+    const V x = load_part(a + i, n - i);
+    bool fast = true;
+    if constexpr (kCheck != Check::kNone) fast = K::special(x) == 0;
+    if (fast) {
+      V y1, y2;
+      K::vec(x, y1, y2);
+      store_part(r1 + i, n - i, y1);
+      store_part(r2 + i, n - i, y2);
+      return;
+    }
+  }
+  for (; i < n; ++i) K::scalar(i, a, r1, r2);
+}
+
+// One argument, two results (K::vec(x, r1, r2)); tails as in unary_loop (kTailScratch) or element
+// by element.
 template <typename K, typename T>
 inline void two_result_loop(int n, const T* a, T* r1, T* r2) {
   using V = Vec<T>;
@@ -387,7 +445,7 @@ inline void two_result_loop(int n, const T* a, T* r1, T* r2) {
     if constexpr (kCheck != Check::kNone) two_result_special_block<K>(i, a, r1, r2);
     i += B;
   }
-  for (; i < n; ++i) K::scalar(i, a, r1, r2);
+  if (i < n) two_result_tail<K>(i, n, a, r1, r2);
 }
 
 // f over two arrays with no special lanes, kUnroll vectors at a time; the tail in whole vectors and

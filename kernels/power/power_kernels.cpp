@@ -99,7 +99,6 @@ template <Fn kFn, typename T>
 struct SqrtK {
   static constexpr Check kCheck = Check::kRedoBlock;
   static constexpr int kUnroll = 4;  // several roots in flight
-  static constexpr bool kTailScratch = false;
   template <class V>
   static V vec(V x) {
     return sqrt(x);
@@ -261,7 +260,6 @@ template <Fn kFn>
 struct InvSqrtDoubleHaK {
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = 2;
-  static constexpr bool kTailScratch = false;
   static VD vec(VD x) { return InvSqrtDoubleHaCore::vec(x); }
   static unsigned special(VD x) {
     return outside<VD>((x >= splat<VD>(0x1p-960)) & (x <= splat<VD>(0x1p960)));
@@ -284,7 +282,6 @@ template <Fn kFn>
 struct InvSqrtDoubleK {
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = 2;
-  static constexpr bool kTailScratch = false;
   static VD vec(VD x) { return inv_sqrt_plain(x); }
   static unsigned special(VD x) { return not_positive_finite(x); }
   static void scalar(int i, const double* a, double* r) {
@@ -444,7 +441,6 @@ template <Fn kFn, Root kRoot, int kSlot, typename T>
 struct RootK {
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = 1;
-  static constexpr bool kTailScratch = false;
   template <class V>
   static V vec(V x) {
     if constexpr (sizeof(T) == 4) {
