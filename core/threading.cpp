@@ -19,9 +19,12 @@ int openblas_get_num_threads(void) __attribute__((weak));
 
 namespace {
 
-// While any of our parallel regions runs, BLAS runs single-threaded. A threaded OpenBLAS called from
-// several of our threads otherwise starts threads of its own under each of them, and on a machine
-// with few or busy cores that made a two-thread covariance 3-10 times slower than one thread. The
+// While any of our parallel regions runs, BLAS runs single-threaded, a region of one thread included.
+// A threaded OpenBLAS called from several of our threads otherwise starts threads of its own under
+// each of them, and on a machine with few or busy cores that made a two-thread covariance 3-10 times
+// slower than one thread; in a one-thread region it woke its threads for every small product of a
+// blocked accumulation (a one-thread covariance took 3.4 times as long as two threads) and used more
+// cores than the caller allowed. The
 // count is global to the process, so the first region in saves it and the last one out restores it;
 // BLAS calls made by other code during our regions run single-threaded too (slower, not different:
 // OpenBLAS splits its products by output blocks, so the results do not depend on its thread count).
@@ -84,11 +87,11 @@ int clamp_threads(int64_t count, int requested) {
 void parallel_for(int64_t count, int nthreads, void* context, ZokLoopBody body) {
   if (count <= 0 || body == nullptr) return;
   const int t = clamp_threads(count, nthreads);
+  const SerialBlas serial_blas;
   if (t == 1) {
     for (int64_t i = 0; i < count; ++i) body(i, 0, 1, context);
     return;
   }
-  const SerialBlas serial_blas;
 #pragma omp parallel num_threads(t)
   {
     const int tid = omp_get_thread_num();
@@ -105,11 +108,11 @@ void parallel_for(int64_t count, int nthreads, void* context, ZokLoopBody body) 
 void parallel_run(int nthreads, void* context, ZokLoopBody body) {
   if (nthreads <= 0 || body == nullptr) return;
   const int t = clamp_threads(nthreads, nthreads);
+  const SerialBlas serial_blas;
   if (t == 1) {
     for (int i = 0; i < nthreads; ++i) body(i, i, nthreads, context);
     return;
   }
-  const SerialBlas serial_blas;
 #pragma omp parallel num_threads(t)
   {
     const int team = omp_get_num_threads();

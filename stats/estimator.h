@@ -131,12 +131,15 @@ inline std::pair<int64_t, int64_t> range_bounds(int64_t t, int64_t ranges, int64
   return {t * length, t == ranges - 1 ? n : (t + 1) * length};
 }
 
-// body(range, range, ranges, context) for every range: in the calling thread for a single range.
+// body(range, range, ranges, context) for every range. A single range runs in the calling thread but
+// still as a region of the services: the core's regions hold BLAS to one thread, which a caller
+// limited to one thread expects, and which keeps the small products of a blocked accumulation from
+// waking BLAS threads for every block.
 inline void run_ranges(const ThreadingServices* services, int ranges, void* context, ZokLoopBody body) {
-  if (ranges == 1) {
-    body(0, 0, 1, context);
-  } else {
+  if (services != nullptr && services->parallel_run != nullptr) {
     services->parallel_run(ranges, context, body);
+  } else {
+    for (int t = 0; t < ranges; ++t) body(t, t, ranges, context);
   }
 }
 

@@ -157,7 +157,10 @@ TEST(ThreadingServices, BlasRunsSerialInsideRegionsAndIsRestored) {
   ts->parallel_for(8, 2, &c, blas_count_body);
   ts->parallel_run(2, &c, blas_count_body);
   ts->parallel_for(4, 2, &c, nested_blas_body);
-  EXPECT_EQ(c.calls.load(), 8 + 2 + 8);
+  // Regions of one thread as well: the caller allowed one core, and BLAS must not take a second.
+  ts->parallel_for(3, 1, &c, blas_count_body);
+  ts->parallel_run(1, &c, blas_count_body);
+  EXPECT_EQ(c.calls.load(), 8 + 2 + 8 + 3 + 1);
   EXPECT_EQ(c.above_one.load(), 0);
   EXPECT_EQ(openblas_get_num_threads(), 2);
 }
