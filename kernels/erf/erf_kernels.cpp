@@ -824,12 +824,12 @@ using ErfcPlainOf =
 template <Fn f, int s, VF (*kLanes)(VF) = nullptr>
 using CdfNormPlainOf = TailK<f, vm::Elem<f>, kTierOf<f, s>, true, kLanes>;
 #if ZOK_ISA_LEVEL >= 2
-// Float Erf in float lanes, and float Erfc and CdfNorm but HA.
-// Double Erf LA and EP by intervals.
+// Double Erf by intervals.
 template <Fn f, int s>
 using DErfOf =
-    std::conditional_t<s == kHA, ErfK<f, double, erf_d<Tier::kHA>>,
+    std::conditional_t<s == kHA, ErfK<f, double, derf_ha>,
                        std::conditional_t<s == kEP, ErfK<f, double, derf_ep>, ErfK<f, double, derf_la>>>;
+// Float Erf in float lanes, and float Erfc and CdfNorm but HA.
 template <Fn f, int s>
 using ErfOf =
     std::conditional_t<f != Fn::sErf, DErfOf<f, s>,
