@@ -34,42 +34,23 @@ def fit(f, a, b, c, deg, npts, fixed=None, split1=False):
     return [co[j] for j in range(deg + 1)], err
 
 
-def table(name, deg, stride, npts, what):
+def table(name, deg, stride, npts, layout, ha=False):
+    """Rows [c, c_deg ... c_0]; HA (c0 exact, c1 in two parts) [c, c_deg ... c_2, c1_lo, c1, c0_lo, c0]."""
     rows, worst = [], []
     for i in range(INTERVALS):
         a = mp.mpf(1) / 2 + mp.mpf(i) / 2
         b = a + mp.mpf(1) / 2
         c = (a + b) / 2
-        cs, e = fit(mp.erf, a, b, c, deg, npts)
-        # [c, c_deg, ..., c_0]: the centre first, then Horner's order.
-        row = [c] + cs[::-1]
+        if ha:
+            cs, e = fit(mp.erf, a, b, c, deg, npts, {0: mp.erf(c)}, True)
+            c0, c1 = mp.mpf(float(cs[0])), mp.mpf(float(cs[1]))
+            row = [c] + cs[:1:-1] + [cs[1] - c1, c1, mp.mpf(float(cs[0] - c0)), c0]
+        else:
+            cs, e = fit(mp.erf, a, b, c, deg, npts)
+            row = [c] + cs[::-1]  # the centre first, then Horner's order
         rows.append(row + [mp.mpf(0)] * (stride - len(row)))
         worst.append(float(mp.log(e, 2)))
-    print(f'// {what}: rows [c, c_{deg} ... c_0, padding]; log2 of the absolute errors: ' +
-          ' '.join(f'{v:.1f}' for v in worst))
-    print(f'inline constexpr int {name}Degree = {deg};')
-    print(f'alignas(64) inline constexpr double {name}[{ROWS}][{stride}] = {{')
-    for i in range(ROWS):
-        r = rows[min(i, INTERVALS - 1)]
-        print('    {' + ', '.join(float(v).hex() for v in r) + '},')
-    print('};')
-    print()
-
-
-def table_ha(name, deg, stride, npts):
-    """HA: c0 and c1 exact as two doubles each, rows [c, c_deg ... c_2, c1_lo, c1, c0_lo, c0]."""
-    rows, worst = [], []
-    for i in range(INTERVALS):
-        a = mp.mpf(1) / 2 + mp.mpf(i) / 2
-        b = a + mp.mpf(1) / 2
-        c = (a + b) / 2
-        cs, e = fit(mp.erf, a, b, c, deg, npts, {0: mp.erf(c)}, True)
-        c0, c1 = mp.mpf(float(cs[0])), mp.mpf(float(cs[1]))
-        row = [c] + cs[:1:-1] + [cs[1] - c1, c1, mp.mpf(float(cs[0] - c0)), c0]
-        rows.append(row + [mp.mpf(0)] * (stride - len(row)))
-        worst.append(float(mp.log(e, 2)))
-    print(f'// HA erf|x|, degree {deg} in |x| - c: rows [c, c_{deg} ... c_2, c1_lo, c1, c0_lo, c0, padding]; log2 '
-          'of the absolute errors with c0 and c1 in two parts: ' + ' '.join(f'{v:.1f}' for v in worst))
+    print(f'// {layout}; log2 of the absolute errors: ' + ' '.join(f'{v:.1f}' for v in worst))
     print(f'inline constexpr int {name}Degree = {deg};')
     print(f'alignas(64) inline constexpr double {name}[{ROWS}][{stride}] = {{')
     for i in range(ROWS):
@@ -86,9 +67,10 @@ def main():
     print()
     print('namespace zok::special_data {')
     print()
-    table('kDErfLA', 13, 16, 80, 'LA erf|x|, degree 13 in |x| - c')
-    table('kDErfEP', 7, 12, 40, 'EP erf|x|, degree 7 in |x| - c')
-    table_ha('kDErfHA', 14, 20, 80)
+    table('kDErfLA', 13, 16, 80, 'LA erf|x|, degree 13 in |x| - c: rows [c, c_13 ... c_0, padding]')
+    table('kDErfEP', 7, 12, 40, 'EP erf|x|, degree 7 in |x| - c: rows [c, c_7 ... c_0, padding]')
+    table('kDErfHA', 14, 20, 80, 'HA erf|x|, degree 14 in |x| - c: rows [c, c_14 ... c_2, c1_lo, c1, c0_lo, c0, '
+          'padding]; c0 and c1 in two parts', True)
     print('}  // namespace zok::special_data')
 
 

@@ -46,7 +46,7 @@ alignas(64) inline constexpr double kDErfEP[16][12] = {
     {0x1.7000000000000p+2, 0x1.31b5ba290ab91p-39, -0x1.89abdb0918efap-41, 0x1.65f620300cdb5p-41, -0x1.a3b504bd76bb9p-42, 0x1.e453ee8980d5ap-44, -0x1.d1983eb2f831ep-46, 0x1.63bdaca76aba9p-48, 0x1.ffffffffffffcp-1, 0x0.0p+0, 0x0.0p+0, 0x0.0p+0},
 };
 
-// HA erf|x|, degree 14 in |x| - c: rows [c, c_14 ... c_2, c1_lo, c1, c0_lo, c0, padding]; log2 of the absolute errors with c0 and c1 in two parts: -61.0 -61.2 -62.2 -64.2 -69.5 -67.8 -70.1 -74.8 -75.8 -79.5 -84.8
+// HA erf|x|, degree 14 in |x| - c: rows [c, c_14 ... c_2, c1_lo, c1, c0_lo, c0, padding]; c0 and c1 in two parts; log2 of the absolute errors: -61.0 -61.2 -62.2 -64.2 -69.5 -67.8 -70.1 -74.8 -75.8 -79.5 -84.8
 inline constexpr int kDErfHADegree = 14;
 alignas(64) inline constexpr double kDErfHA[16][20] = {
     {0x1.8000000000000p-1, 0x1.655182394554cp-16, -0x1.36b9ad88dd9d3p-14, -0x1.bd032ad42f18ep-14, 0x1.4710d0f7a7b57p-11, 0x1.8620cbb7a854dp-13, -0x1.04103d07f3a31p-8, 0x1.2db33434d205ep-9, 0x1.2e0afad7ba206p-6, -0x1.b84779675c4d9p-6, -0x1.b42a189076f55p-5, 0x1.349b5eaa14865p-3, 0x1.b6e8591f65e33p-6, -0x1.edc5644353c28p-2, -0x1.5c9925200c60dp-56, 0x1.492e42d78d2c5p-1, 0x1.b1432f2cbc455p-55, 0x1.6c1c9759d0e5fp-1, 0x0.0p+0, 0x0.0p+0},
