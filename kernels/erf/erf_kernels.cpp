@@ -1,6 +1,6 @@
 // Error-function kernels (Erf, Erfc, CdfNorm and the inverses ErfInv, ErfcInv, CdfNormInv) for float
 // and double, compiled once per instruction set. Tables and coefficients come from
-// tools/gen_erf_coeffs.py.
+// tools/gen_erf_coeffs.py, tools/gen_erf_float.py and tools/gen_erf_double.py.
 //
 // Contract (measured maxima against MPFR in tests/vm/accuracy_test.cpp):
 //   HA within 1 ulp, LA within 4 ulp, EP at least 12 (float) or 26 (double) correct bits, over the
