@@ -1,6 +1,6 @@
 // Error-function kernels (Erf, Erfc, CdfNorm and the inverses ErfInv, ErfcInv, CdfNormInv) for float
 // and double, compiled once per instruction set. Tables and coefficients come from
-// tools/gen_erf_coeffs.py.
+// tools/gen_erf_coeffs.py, tools/gen_erf_float.py and tools/gen_erf_double.py.
 //
 // Contract (measured maxima against MPFR in tests/vm/accuracy_test.cpp):
 //   HA within 1 ulp, LA within 4 ulp, EP at least 12 (float) or 26 (double) correct bits, over the
@@ -20,6 +20,7 @@
 #include <type_traits>
 
 #include "kernels/erf/erf_coeffs.h"
+#include "kernels/erf/erf_double_coeffs.h"
 #include "kernels/erf/erf_float_coeffs.h"
 #include "kernels/explog/explog_common.h"
 
@@ -36,6 +37,80 @@ namespace sd = zok::special_data;
 // How much care a double formula takes: HA carries the exact parts, LA rounds them, EP keeps some
 // 27 bits.
 enum class Tier { kHA, kLA, kEP };
+
+#if ZOK_ISA_LEVEL >= 2
+// The rows as columns, for the in-register permutes of AVX-512.
+template <int kRows, int kStride>
+struct Columns {
+  alignas(64) double v[kStride][kRows];
+};
+template <int kRows, int kStride>
+constexpr Columns<kRows, kStride> columns_of(const double (&rows)[kRows][kStride]) {
+  Columns<kRows, kStride> c{};
+  for (int i = 0; i < kRows; ++i)
+    for (int k = 0; k < kStride; ++k) c.v[k][i] = rows[i][k];
+  return c;
+}
+
+// Calls take(m, column m) for m = 0 ... kCount - 1 with each lane's row of kTable. AVX-512 permutes
+// columns held in registers; AVX2 has no double permute over more than four entries and reads two
+// columns of four rows at a time instead (four 16-byte loads and two unpacks), less than a gather
+// per column.
+template <int kCount, const auto& kTable, class Take>
+inline void for_columns(VL row, Take take) {
+  constexpr int kRows = std::extent_v<std::remove_reference_t<decltype(kTable)>, 0>;
+#if ZOK_ISA_LEVEL == 3
+  static constexpr auto kCols = columns_of(kTable);
+  for (int m = 0; m < kCount; ++m) take(m, lookup_reg<kRows>(kCols.v[m], row));
+#else
+  alignas(32) int64_t i[4];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(i), (row & splat<VL>(int64_t{kRows - 1})).v);
+  const double *p0 = kTable[i[0]], *p1 = kTable[i[1]], *p2 = kTable[i[2]], *p3 = kTable[i[3]];
+  for (int m = 0; m < kCount; m += 2) {
+    const __m256d r02 =
+        _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(p0 + m)), _mm_loadu_pd(p2 + m), 1);
+    const __m256d r13 =
+        _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(p1 + m)), _mm_loadu_pd(p3 + m), 1);
+    take(m, VD{_mm256_unpacklo_pd(r02, r13)});
+    if (m + 1 < kCount) take(m + 1, VD{_mm256_unpackhi_pd(r02, r13)});
+  }
+#endif
+}
+
+// p((a - c) + al) for each lane's row [c, c_deg ... c_0] of kTable.
+template <int kDeg, const auto& kTable>
+inline VD interval_poly(VD a, VL row, VD al) {
+  VD d = a, p = a;
+  for_columns<kDeg + 2, kTable>(row, [&](int m, VD v) {
+    if (m == 0) {
+      d = (a - v) + al;
+    } else if (m == 1) {
+      p = v;
+    } else {
+      p = mul_add(p, d, v);
+    }
+  });
+  return p;
+}
+
+// The erfc rows of LA and EP, [a_mid, c0, (c0_lo,) c1 ...], in interval_poly's order
+// [a_mid, c_deg ... c_1, c_0], padded to 32 rows.
+template <int kStride, int kDeg, int kC1>
+constexpr auto horner_rows(const double* rows) {
+  struct {
+    alignas(64) double v[32][kStride];
+  } r{};
+  for (int i = 0; i < 32; ++i) {
+    const double* q = rows + kStride * (i < 24 ? i : 23);
+    r.v[i][0] = q[0];
+    for (int k = 1; k <= kDeg; ++k) r.v[i][1 + kDeg - k] = q[kC1 + k - 1];
+    r.v[i][kDeg + 1] = q[1];
+  }
+  return r;
+}
+inline constexpr auto kErfcLARows = horner_rows<sd::kErfcHAStride, sd::kErfcHADegree, 3>(sd::kErfcHA);
+inline constexpr auto kErfcEPRows = horner_rows<sd::kErfcEPStride, sd::kErfcEPDegree, 2>(sd::kErfcEP);
+#endif
 
 // ============================================================================================
 // erfc(a) = (hi + lo) 2^k for 0.5 <= a < 32, a given as ah + al (al small against ah)
@@ -58,11 +133,24 @@ inline ErfcParts erfc_parts(VD ah, VD al) {
   // Row of the quarter binade: the exponent and the top two fraction bits, less those of 0.5.
   const VL row = shr<50>(as_int(ah)) - splat<VL>(int64_t{0x3FE0000000000000 >> 50});
   const VL at = kEp ? shl<3>(row) : shl<4>(row);
-  const VD t = (ah - lookup_one(rows, at)) + al;  // the difference is exact: a_mid lies within a/2
-  constexpr int kC1 = kEp ? 2 : 3;                // column of c1 (HA rows carry c0_lo before it)
-  VD s = lookup_one(rows + kC1 + kDeg - 1, at);
-  for (int c = kDeg - 1; c >= 1; --c) s = mul_add(s, t, lookup_one(rows + kC1 + c - 1, at));
-  const VD c0 = lookup_one(rows + 1, at);
+  VD t, s, c0, f;
+#if ZOK_ISA_LEVEL >= 2
+  if constexpr (kTier != Tier::kHA) {
+    if constexpr (kEp) {
+      f = interval_poly<kDeg, kErfcEPRows.v>(ah, row, al);
+    } else {
+      f = interval_poly<kDeg, kErfcLARows.v>(ah, row, al);
+    }
+  } else
+#endif
+  {
+    t = (ah - lookup_one(rows, at)) + al;  // the difference is exact: a_mid lies within a/2
+    constexpr int kC1 = kEp ? 2 : 3;       // column of c1 (HA rows carry c0_lo before it)
+    s = lookup_one(rows + kC1 + kDeg - 1, at);
+    for (int c = kDeg - 1; c >= 1; --c) s = mul_add(s, t, lookup_one(rows + kC1 + c - 1, at));
+    c0 = lookup_one(rows + 1, at);
+    if constexpr (kTier != Tier::kHA) f = mul_add(s, t, c0);
+  }
 
   // -a^2 = -(sh + sl) and its reduction.
   VD sh, sl;
@@ -92,7 +180,6 @@ inline ErfcParts erfc_parts(VD ah, VD al) {
     const VD lo = mul_add(thi, ftail, mul_add(elo, c0 + ftail, pe));
     return {ph, lo, k, thi + elo};
   } else {
-    const VD f = mul_add(s, t, c0);
     return {(thi + elo) * f, splat<VD>(0.0), k, thi + elo};
   }
 }
@@ -278,6 +365,70 @@ inline VF scdfnorm_fast(VF x) {
   two_prod(xc, splat<VF>(-sd::kSRsqrt2Hi), yh, yl);
   yl = mul_add(xc, splat<VF>(-sd::kSRsqrt2Lo), yl);
   return serfc_lanes<true>(yh, yl) * splat<VF>(0.5f);
+}
+#endif
+
+#if ZOK_ISA_LEVEL >= 2
+// ============================================================================================
+// Double Erf LA and EP without an exponential: erf|x| by a polynomial in |x| - c on eleven
+// intervals of 0.5 from 0.5 to 6, each lane's coefficients read by its interval; below 0.5 the
+// polynomial in x^2 of the other flavours.
+// ============================================================================================
+
+// erf x for finite x: the interval of |x| = 0.5 (i + 1) + t, t in [0, 0.5), is i, found by rounding
+// 2|x| - 1.5 to an integer (a tie at an interval's end takes either neighbour; both fits hold there).
+// |x| is held at 6, where erf rounds to 1; lanes below 0.5 index row 15 and are replaced.
+template <Tier kTier>
+inline VD derf_intervals(VD x) {
+  const VD a = min(abs(x), splat<VD>(6.0));
+  const VD small = x + erf_small<kTier>(x);
+  const MD is_small = a < splat<VD>(0.5);
+  if (bits(is_small) == kAllLanes<VD>) return small;
+  const VL row =
+      as_int(mul_add(a, splat<VD>(2.0), splat<VD>(-1.5)) + splat<VD>(0x1.8p52)) & splat<VL>(int64_t{15});
+  const VD zero = splat<VD>(0.0);
+  VD big;
+  if constexpr (kTier == Tier::kEP) {
+    big = interval_poly<sd::kDErfEPDegree, sd::kDErfEP>(a, row, zero);
+  } else {
+    big = interval_poly<sd::kDErfLADegree, sd::kDErfLA>(a, row, zero);
+  }
+  return select(is_small, or_sign(big, x), small);
+}
+// HA: c0 + (d c1 + (c0_lo + d c1_lo + d^2 P(d))) with c0 and c1 each in two parts, so that the
+// sum rounds once at the end and d c1 once inside a fused multiply-add: within 0.5 + 2^-3 ulp and
+// the polynomial's 2^-61.
+inline VD derf_ha(VD x) {
+  constexpr int kDeg = sd::kDErfHADegree;
+  const VD a = min(abs(x), splat<VD>(6.0));
+  const VD small = x + erf_small<Tier::kHA>(x);
+  const MD is_small = a < splat<VD>(0.5);
+  if (bits(is_small) == kAllLanes<VD>) return small;
+  const VL row =
+      as_int(mul_add(a, splat<VD>(2.0), splat<VD>(-1.5)) + splat<VD>(0x1.8p52)) & splat<VL>(int64_t{15});
+  VD d = a, p = a, c1 = a, r = a;
+  for_columns<kDeg + 4, sd::kDErfHA>(row, [&](int m, VD v) {
+    if (m == 0) {
+      d = a - v;
+    } else if (m == 1) {
+      p = v;
+    } else if (m <= kDeg) {
+      p = mul_add(p, d, v);  // down to c1_lo
+    } else if (m == kDeg + 1) {
+      c1 = v;
+    } else if (m == kDeg + 2) {
+      p = mul_add(d, c1, mul_add(d, p, v));
+    } else {
+      r = v + p;
+    }
+  });
+  return select(is_small, or_sign(r, x), small);
+}
+inline VD derf_la(VD x) {
+  return derf_intervals<Tier::kLA>(x);
+}
+inline VD derf_ep(VD x) {
+  return derf_intervals<Tier::kEP>(x);
 }
 #endif
 
@@ -673,10 +824,15 @@ using ErfcPlainOf =
 template <Fn f, int s, VF (*kLanes)(VF) = nullptr>
 using CdfNormPlainOf = TailK<f, vm::Elem<f>, kTierOf<f, s>, true, kLanes>;
 #if ZOK_ISA_LEVEL >= 2
+// Double Erf by intervals.
+template <Fn f, int s>
+using DErfOf =
+    std::conditional_t<s == kHA, ErfK<f, double, derf_ha>,
+                       std::conditional_t<s == kEP, ErfK<f, double, derf_ep>, ErfK<f, double, derf_la>>>;
 // Float Erf in float lanes, and float Erfc and CdfNorm but HA.
 template <Fn f, int s>
 using ErfOf =
-    std::conditional_t<f != Fn::sErf, ErfK<f, vm::Elem<f>, erf_d<kTierOf<f, s>>>,
+    std::conditional_t<f != Fn::sErf, DErfOf<f, s>,
                        std::conditional_t<s == kEP, ErfK<f, float, serf_ep>, ErfK<f, float, serf_ha>>>;
 template <Fn f, int s>
 using ErfcOf =

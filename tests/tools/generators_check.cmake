@@ -13,7 +13,9 @@ set(generators
     "tools/gen_erf_coeffs.py|STDOUT|kernels/erf/erf_coeffs.h|kernels/erf/erf_coeffs.h"
     "tools/gen_scalar_ln_tables.py|STDOUT|stats/scalar_ln_tables.h|stats/scalar_ln_tables.h"
     "tools/gen_trig_tables.py|DIR|kernels/trig|kernels/trig/trig_tables.h"
-    "tools/gen_gamma_coeffs.py|STDOUT|kernels/gamma/gamma_coeffs.h|kernels/gamma/gamma_coeffs.h")
+    "tools/gen_gamma_coeffs.py|STDOUT|kernels/gamma/gamma_coeffs.h|kernels/gamma/gamma_coeffs.h"
+    "tools/gen_erf_float.py|STDOUT|kernels/erf/erf_float_coeffs.h|kernels/erf/erf_float_coeffs.h"
+    "tools/gen_erf_double.py|STDOUT|kernels/erf/erf_double_coeffs.h|kernels/erf/erf_double_coeffs.h")
 
 # A file that says a tool generated it must be covered above, or a stale copy would go unnoticed.
 file(GLOB_RECURSE sources RELATIVE "${SRC}" "${SRC}/include/*" "${SRC}/core/*" "${SRC}/frame/*"
