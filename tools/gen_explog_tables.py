@@ -176,6 +176,65 @@ def dlog_reg_table():
     return rows
 
 
+def dln_pair_table():
+    """Double Ln and Log10 LA without AVX-512: row i = the exponent's low bit and the top five
+    fraction bits of m in [sqrt(1/2), sqrt(2)) rounded (rows 13 .. 45), rcp the double nearest
+    1/centre on 23 fraction bits (so that the high half of m times rcp is exact without a fused
+    multiply-add), moved by a few ulps until -ln(rcp) is a double to within 2^-10 of its ulp (1 in row
+    32, which holds m = 1), and that -ln(rcp). Unused rows hold 0."""
+    rows = [(0.0, 0.0)] * 64
+    for i in range(13, 46):
+        centre = 1 + mpf(i - 32) / 32 if i >= 32 else mpf(1) / 2 + mpf(i) / 64
+        rcp0 = nint(2**23 / centre)
+        for n in range(200000):
+            rcp = float((rcp0 + (n + 1) // 2 * (1 if n % 2 else -1)) / mpf(2) ** 23)
+            v = -log(mpf(rcp))
+            t = rd(v)
+            if v == 0 or abs(mpf(t) - v) <= abs(v) * mpf(2) ** -63:
+                break
+        else:
+            raise AssertionError("no rcp for row %d" % i)
+        rows[i] = (rcp, t)
+        half = mpf(1) / 64 if i >= 32 else mpf(1) / 128
+        assert max(abs((centre - half) * mpf(rcp) - 1), abs((centre + half) * mpf(rcp) - 1)) < mpf("0.0237")
+    assert rows[32] == (1.0, 0.0)
+    return rows
+
+
+def sreg_log_table(base, kconst):
+    """Float Ln (base e) and Log10 (base 10) on AVX-512: row i = the top five fraction bits of m in
+    [0.75, 1.5); rows 0 .. 15 hold m in [1 + i/32, 1 + (i+1)/32), rows 16 .. 31 m in
+    [1/2 + i/64, 1/2 + (i+1)/64). Row 0 of the result is rcp, near 1/centre (1 in rows 0 and 31, which
+    border m = 1), row 1 is -log(rcp), plus kconst (the float log of 2 the kernel multiplies the
+    exponent by) in rows 16 .. 31, where m < 1 and the kernel's exponent is one short. There rcp is
+    moved by a few ulps until that sum is a float to within 2^-36, so that the kernel's exponent -1
+    cancels kconst exactly and leaves -log(rcp) to about 2^-36 (the result near 1 is small)."""
+    lb = log(base)
+    rcps, ts = [], []
+    for i in range(32):
+        lo = 1 + mpf(i) / 32 if i < 16 else mpf(1) / 2 + mpf(i) / 64
+        hi = lo + (mpf(1) / 32 if i < 16 else mpf(1) / 64)
+        rcp0 = 1.0 if i in (0, 31) else f32(2 / (lo + hi))
+        if i < 16:
+            rcp, t = rcp0, f32(-log(mpf(rcp0)) / lb)
+        else:
+            for n in range(200000):
+                step = (n + 1) // 2 * (1 if n % 2 else -1)
+                rcp = struct.unpack("<f", struct.pack("<I", f32_bits(rcp0) + step))[0]
+                v = -log(mpf(rcp)) / lb + mpf(kconst)
+                t = rf(v)
+                if abs(mpf(t) - v) <= mpf(2) ** -36:
+                    break
+            else:
+                raise AssertionError("no rcp for row %d" % i)
+        worst = max(abs(lo * mpf(rcp) - 1), abs(hi * mpf(rcp) - 1))
+        assert worst <= (mpf(1) / 32 if i in (0, 31) else mpf("0.0157")), (i, worst)
+        rcps.append(rcp)
+        ts.append(t)
+    assert rcps[0] == 1.0 and ts[0] == 0.0 and rcps[31] == 1.0 and ts[31] == f32(kconst)
+    return [rcps, ts]
+
+
 # ---- constants ----
 
 
@@ -454,19 +513,25 @@ POLYS = [
 ]
 
 
+# log10(1+t) = t log10(e) + t^2 Q(t): Q, the whole approximation and the exact function.
+L10E = 1 / log(10)
+
+
+def log10_q(t):
+    return L10E * ln1p_p(t)
+
+
+def log10_full(t, c):
+    return t * L10E + t * t * horner(t, c)
+
+
+def log10_exact(t):
+    return log(1 + t) / log(10)
+
+
 def slog10_polys():
     """Float Log10: x = 2^k m, m in [sqrt(2)/2, sqrt(2)), log10(1+f) = f log10(e) + f^2 Q(f)."""
-    l10e = 1 / log(10)
-
-    def q(t):
-        return l10e * ln1p_p(t)
-
-    def full(t, c):
-        return t * l10e + t * t * horner(t, c)
-
-    def exact(t):
-        return log(1 + t) / log(10)
-
+    q, full, exact = log10_q, log10_full, log10_exact
     iv = (mpf(2) ** -0.5 - 1, mpf(2) ** 0.5 - 1)
     return [
         ("kSLog10HA", "float Log10 HA: log10(1+f) = f log10(e) + f^2 Q(f)", q, iv, 9, "f", full, exact),
@@ -501,7 +566,7 @@ def dlog_atanh_polys():
 
     iv = (mpf(0), (3 - 2 * sqrt(2)) ** 2 * mpf(1.0001))
     return [
-        ("kDLogAtLA", "double Log10/Log1p LA: ln(1+f) = 2s (1 + z Q(z))", q, iv, 6, "d", full, exact),
+        ("kDLogAtLA", "double Log1p LA: ln(1+f) = 2s (1 + z Q(z))", q, iv, 6, "d", full, exact),
         ("kDLogAtEP", "double Ln/Log10/Log1p EP: ln(1+f) = 2s (1 + z Q(z))", q, iv, 2, "d", full, exact),
     ]
 
@@ -512,7 +577,7 @@ def dlog_reg_polys():
     return [
         ("kDLnR32HA", "double Ln/Log10/Log1p HA on AVX-512: ln(1+r) = r + r^2 P(r)", ln1p_p, iv, 7, "d", ln_full,
          ln_exact),
-        ("kDLnR32LA", "double Log10 LA on AVX-512: ln(1+r) = r + r^2 P(r)", ln1p_p, iv, 6, "d", ln_full,
+        ("kDLnR32LA", "double Ln/Log10 LA on AVX-512: ln(1+r) = r + r^2 P(r)", ln1p_p, iv, 6, "d", ln_full,
          ln_exact),
         ("kDLnR32EP", "double Ln/Log10 EP on AVX-512: ln(1+r) = r + r^2 P(r)", ln1p_p, iv, 3, "d", ln_full,
          ln_exact),
@@ -537,6 +602,21 @@ def sexpm1_polys():
              expm1_exact)]
 
 
+def sreg_log_polys():
+    """Float Ln and Log10 on AVX-512 from the 32-row register tables: r = m rcp - 1 in
+    [-1/64, 1/32] (rows 0 and 31, where rcp is 1; the others within 0.0157)."""
+    iv = (-mpf("0.0157"), mpf(1) / 32)
+    q, full, exact = log10_q, log10_full, log10_exact
+    return [
+        ("kSLnR32LA", "float Ln LA on AVX-512: ln(1+r) = r + r^2 P(r)", ln1p_p, iv, 2, "f", ln_full, ln_exact),
+        ("kSLnR32EP", "float Ln EP on AVX-512: ln(1+r) = r + r^2 P(r)", ln1p_p, iv, 1, "f", ln_full, ln_exact),
+        ("kSLog10R32LA", "float Log10 LA on AVX-512: log10(1+r) = r log10(e) + r^2 Q(r)", q, iv, 2, "f", full,
+         exact),
+        ("kSLog10R32EP", "float Log10 EP on AVX-512: log10(1+r) = r log10(e) + r^2 Q(r)", q, iv, 1, "f", full,
+         exact),
+    ]
+
+
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else "kernels/explog"
     POLYS.extend(slog10_polys())
@@ -545,6 +625,7 @@ def main():
     POLYS.extend(dlog_atanh_polys())
     POLYS.extend(dlog_reg_polys())
     POLYS.extend(dexp16_polys())
+    POLYS.extend(sreg_log_polys())
     cmd = "python3 tools/gen_explog_tables.py " + out
     a, b = sexp_tables()
     sln = sln_table()
@@ -619,6 +700,18 @@ def main():
     L.append("alignas(64) inline constexpr double kDLogR32[3][32] = {")
     L += table_rows(dlog_reg_table(), dstr, 4)
     L.append("};")
+    L.append("// Double Ln and Log10 LA without AVX-512, row = the exponent's low bit and the top five fraction bits")
+    L.append("// of m in [sqrt(1/2), sqrt(2)) rounded: {rcp ~ 1/centre on 23 fraction bits, -ln(rcp) to within 2^-10 ulp}.")
+    L.append("// Rows outside 13 .. 45 are 0.")
+    L.append("alignas(64) inline constexpr double kDLn64[64][2] = {")
+    L += ["    {%s, %s}," % (dstr(a), dstr(b)) for a, b in dln_pair_table()]
+    L.append("};")
+    for name, what, base, kc in (("kSLnR32", "ln", mp.e, rf(LN2)), ("kSLog10R32", "log10", 10, rf(LN2 / log(10)))):
+        L.append("// Float %s on AVX-512, row = the top five fraction bits of m in [0.75, 1.5): rcp (row 0) and" % what)
+        L.append("// -%s(rcp), plus the float %s(2) where m < 1 (row 1, exact to 2^-36 there)." % (what, what))
+        L.append("alignas(64) inline constexpr float %s[2][32] = {" % name)
+        L += table_rows(sreg_log_table(base, kc), fstr, 8)
+        L.append("};")
     L.append("")
     L.append("}  // namespace zok::explog_data")
     with open(os.path.join(out, "explog_tables.h"), "w") as f:

@@ -198,7 +198,7 @@ inline VD dlog1p_ha(VD x, VD kadj) {
 }
 
 // ============================================================================================
-// Double logarithms without a table (LA and EP of Log10 and Log1p, EP of Ln): x = 2^k m with m in
+// Double logarithms without a table (LA of Log1p, EP of Ln, Log10 and Log1p): x = 2^k m with m in
 // [sqrt(1/2), sqrt(2)), f = m - 1, s = f / (2 + f), ln m = 2 atanh s = 2s (1 + z Q(z)), z = s^2 at
 // most 0.0295. One division replaces the table reads; s carries the rounding of 2 + f and of the
 // quotient, about one ulp, which LA affords and which the constant term of 2s passes on unscaled.
@@ -239,33 +239,55 @@ inline VD dlog10_from_f_ep(VD k, VD f) {
 inline VD dlog_q_la(VD z) {
   return estrin(z, tb::kDLogAtLA);
 }
-// LA: k ln2 in two parts (the high product exact); 2s/ln10 with its product error for Log10.
+// LA: k ln2 in two parts (the high product exact).
 inline VD dln_from_f_la(VD k, VD f) {
   const VD s = f / (f + splat<VD>(2.0));
   const VD s2 = s + s, z = s * s;
   const VD lo = mul_add(k, splat<VD>(tb::kLn2Lo), s2 * z * dlog_q_la(z));
   return mul_add(k, splat<VD>(tb::kLn2Hi), s2 + lo);
 }
-inline VD dlog10_from_f_la(VD k, VD f) {
-  const VD s = f / (f + splat<VD>(2.0));
-  const VD c = splat<VD>(tb::kTwoInvLn10);
-  const VD sh = s * c, z = s * s;
-  // The product's rounding error needs a fused multiply-add; without one it is left out.
-  const VD sl =
-      kFusedMulAdd ? mul_sub(s, c, sh) + s * splat<VD>(tb::kTwoInvLn10Lo) : s * splat<VD>(tb::kTwoInvLn10Lo);
-  const VD lo = mul_add(k, splat<VD>(tb::kLog10Of2Lo), sl + sh * z * dlog_q_la(z));
-  return mul_add(k, splat<VD>(tb::kLog10Of2Hi), sh + lo);
+// LA of Ln and Log10 without AVX-512: m in [sqrt(1/2), sqrt(2)) as above, its row i from the
+// exponent's low bit and the top five fraction bits rounded, r = m rcp_i - 1 (one rounding, |r| at
+// most 1/64) and ln m = -ln(rcp_i) + r + r^2 P(r) in one part (rcp_i is chosen so that -ln(rcp_i) is
+// a double to 2^-10 ulp); the table is read with two plain loads per lane instead of the
+// four-column rows and exact sums of HA.
+struct DLnOne {
+  VD k, s;  // ln x = k ln2 + s
+};
+inline DLnOne dln_one_la(VD x, VD kadj) {
+  const VL xb = as_int(x);
+  const VD k = dlog_k(dlog_kbits(xb), kadj);
+  const VL mb = ((xb - lbits(tb::kSqrtHalfBits)) & lbits(0x000FFFFFFFFFFFFF)) + lbits(tb::kSqrtHalfBits);
+  VD rcp, lnr;
+  lookup_pairs(&tb::kDLn64[0][0], shr<47>(mb + lbits(uint64_t{1} << 46)) & lsplat(63), rcp, lnr);
+  const VD m = as_double(mb);
+  VD r;
+  if constexpr (kFusedMulAdd) {
+    r = mul_sub(m, rcp, splat<VD>(1.0));
+  } else {
+    // rcp has 24 significant bits: the high 21 bits of m times rcp, less 1, are exact.
+    const VD mh = m & dbits(0xFFFFFFFF00000000);
+    r = (mh * rcp - splat<VD>(1.0)) + (m - mh) * rcp;
+  }
+  // Estrin's order: the table read already sits on the chain, and the terms past r^2 are small.
+  return {k, lnr + mul_add(r * r, estrin(r, tb::kDLnR32LA), r)};
+}
+inline VD dln_la(VD x, VD kadj) {
+  const DLnOne l = dln_one_la(x, kadj);
+  return mul_add(l.k, splat<VD>(tb::kLn2), l.s);
+}
+inline VD dlog10_la(VD x, VD kadj) {
+  const DLnOne l = dln_one_la(x, kadj);
+  return mul_add(l.k, splat<VD>(tb::kLog10Of2), l.s * splat<VD>(tb::kInvLn10));
 }
 
 inline VD dln_ep(VD x, VD kadj) {
   const VL xb = as_int(x);
   return dln_from_f_ep(dlog_k(dlog_kbits(xb), kadj), dlog_f(xb));
 }
-template <int kSlot>
-inline VD dlog10_s(VD x, VD kadj) {
+inline VD dlog10_ep(VD x, VD kadj) {
   const VL xb = as_int(x);
-  const VD k = dlog_k(dlog_kbits(xb), kadj), f = dlog_f(xb);
-  return kSlot == kLA ? dlog10_from_f_la(k, f) : dlog10_from_f_ep(k, f);
+  return dlog10_from_f_ep(dlog_k(dlog_kbits(xb), kadj), dlog_f(xb));
 }
 template <int kSlot>
 inline VD dlog1p_s(VD x, VD kadj) {
@@ -399,17 +421,18 @@ using DExpm1Of = DExpm1K<f, by_slot<s, dexpm1_la, dexpm1_ha, dexpm1_ep>>;
 #endif
 #if ZOK_ISA_LEVEL == 3
 template <Fn f, int s>
-using DLnOf = DLogK<f, 16, by_slot<s, dln_reg_ha, dln_reg_ha, dln_reg<tb::kDLnR32EP>>, false>;
+using DLnOf = DLogK<f, 16, by_slot<s, dln_reg<tb::kDLnR32LA>, dln_reg_ha, dln_reg<tb::kDLnR32EP>>, false>;
 template <Fn f, int s>
 using DLog10Of =
     DLogK<f, 16, by_slot<s, dlog10_reg<tb::kDLnR32LA>, dlog10_reg_ha, dlog10_reg<tb::kDLnR32EP>>, false>;
 template <Fn f, int s>
 using DLog1pOf = DLogK<f, 4, by_slot<s, dlog1p_s<kLA>, dlog1p_reg_ha, dlog1p_s<kEP>>, true>;
 #else
+// LA in blocks of 16: four independent table reads in flight (measured faster than one).
 template <Fn f, int s>
-using DLnOf = DLogK<f, 4, by_slot<s, dln_ha, dln_ha, dln_ep>, false>;
+using DLnOf = DLogK<f, s == kLA ? 16 : 4, by_slot<s, dln_la, dln_ha, dln_ep>, false>;
 template <Fn f, int s>
-using DLog10Of = DLogK<f, 4, by_slot<s, dlog10_s<kLA>, dlog10_ha, dlog10_s<kEP>>, false>;
+using DLog10Of = DLogK<f, s == kLA ? 16 : 4, by_slot<s, dlog10_la, dlog10_ha, dlog10_ep>, false>;
 template <Fn f, int s>
 using DLog1pOf = DLogK<f, 4, by_slot<s, dlog1p_s<kLA>, dlog1p_ha, dlog1p_s<kEP>>, true>;
 #endif

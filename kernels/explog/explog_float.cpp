@@ -410,6 +410,38 @@ struct SLnEPVec {
   }
 };
 
+#if ZOK_ISA_LEVEL == 3
+// Float Ln and Log10 LA and EP on AVX-512 from a 32-row table held in registers: x = 2^e m' with
+// m' in [0.75, 1.5) (vgetmantps, e = vgetexpps(x)), the row from the top five fraction bits of m',
+// r = m' rcp - 1 (one rounding), log x = (e log(2) + T) + r q(r). Where m' < 1 the exponent is one
+// short of x = 2^k m, m in [1, 2) or [0.5, 1): T holds -log(rcp) + log(2) there, with rcp chosen so
+// that this sum is a float to 2^-36 and e = -1 (x just below 1) cancels it exactly. Rows 0 and 31
+// hold rcp = 1, so near x = 1 the result is r q(r) alone.
+struct SLogRegReduced {
+  VF e, r, t;
+};
+template <const auto& kTable>
+inline SLogRegReduced slog_reg_reduce(VF x) {
+  const VF m{_mm512_getmant_ps(x.v, _MM_MANT_NORM_p75_1p5, _MM_MANT_SIGN_src)};
+  const VI row = shr<18>(as_int(m));
+  const VF rcp = lookup_reg<32>(kTable[0], row);
+  return {VF{_mm512_getexp_ps(x.v)}, mul_sub(m, rcp, splat<VF>(1.0f)), lookup_reg<32>(kTable[1], row)};
+}
+// q(r) = c1 + r P(r), P of the slot's degree; c1 is 1 for Ln and log10(e) for Log10.
+template <const auto& kTable, const auto& kP, float kC1, float kLog2>
+struct SLogRegVec {
+  static VF vec(VF x) {
+    const SLogRegReduced v = slog_reg_reduce<kTable>(x);
+    const VF q = mul_add(v.r, horner(v.r, kP), splat<VF>(kC1));
+    return mul_add(v.r, q, mul_add(v.e, splat<VF>(kLog2), v.t));
+  }
+};
+template <const auto& kP>
+using SLnRegVec = SLogRegVec<tb::kSLnR32, kP, 1.0f, tb::kSLn2>;
+template <const auto& kP>
+using SLog10RegVec = SLogRegVec<tb::kSLog10R32, kP, tb::kSLog10E, tb::kSLog10Of2>;
+#endif
+
 // The special path of float Ln (all flavours), in double: returns ln x and the status.
 inline double sln_scalar(float x, int* status) {
   *status = 0;
@@ -536,6 +568,24 @@ struct SLog1pLAVec {
     return mul_add(v.f * v.f, horner(v.f, tb::kSLog1pLA), mul_add(v.k, splat<VF>(tb::kSLn2), v.f) + v.c);
   }
 };
+#if ZOK_ISA_LEVEL == 3
+// LA on AVX-512: ln u from the register table of Ln, u = 1 + x, plus the rounding error c of u as
+// c/u with the 14-bit reciprocal. For x in [-1/64, 1/32), the rows where rcp is 1, r is x itself
+// and c is left out: there c can be as large as the result, and its quotient needs more than 14 bits.
+// Elsewhere c/u is below 2^-24 of a result of at least 1/64.
+struct SLog1pRegLAVec {
+  static VF vec(VF x) {
+    const VF one = splat<VF>(1.0f);
+    const VF u = x + one;
+    const VF c = (max(x, one) - u) + min(x, one);
+    const SLogRegReduced v = slog_reg_reduce<tb::kSLnR32>(u);
+    const MF near0 = (x >= splat<VF>(-0x1p-6f)) & (x < splat<VF>(0x1p-5f));
+    const VF r = select(near0, v.r, x);
+    const VF t = select(near0, mul_add(v.e, splat<VF>(tb::kSLn2), v.t) + c * rcp(u), splat<VF>(0.0f));
+    return mul_add(r, mul_add(r, horner(r, tb::kSLnR32LA), one), t);
+  }
+};
+#endif
 // EP: the correction is below 12 bits of the result and is left out.
 struct SLog1pEPVec {
   static VF vec(VF x) {
@@ -612,12 +662,22 @@ using SExpOf =
     std::conditional_t<s == kEP, SExpEPK, SExpK<f, std::conditional_t<s == kHA, SExpHAVec, SExpLAKVec>, s>>;
 template <Fn f, int s>
 using SExpm1Of = SExpm1K<f, BySlot<s, SExpm1LAKVec, SExpm1HAKVec, SExpm1EPVec>>;
+#if ZOK_ISA_LEVEL == 3
+template <Fn f, int s>
+using SLnOf = SLnK<f, BySlot<s, SLnRegVec<tb::kSLnR32LA>, SLnHAVec, SLnRegVec<tb::kSLnR32EP>>>;
+template <Fn f, int s>
+using SLog10Of =
+    SLogK<f, BySlot<s, SLog10RegVec<tb::kSLog10R32LA>, SLog10HAKVec, SLog10RegVec<tb::kSLog10R32EP>>, false>;
+template <Fn f, int s>
+using SLog1pOf = SLogK<f, BySlot<s, SLog1pRegLAVec, SLog1pHAVec, SLog1pEPVec>, true>;
+#else
 template <Fn f, int s>
 using SLnOf = SLnK<f, BySlot<s, SLnLAVec, SLnHAVec, SLnEPVec>>;
 template <Fn f, int s>
 using SLog10Of = SLogK<f, BySlot<s, SLog10Vec<SLog10QLA>, SLog10HAKVec, SLog10Vec<SLog10QEP>>, false>;
 template <Fn f, int s>
 using SLog1pOf = SLogK<f, BySlot<s, SLog1pLAVec, SLog1pHAVec, SLog1pEPVec>, true>;
+#endif
 
 }  // namespace
 

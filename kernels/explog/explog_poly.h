@@ -197,7 +197,7 @@ inline constexpr float kSExpm1HA[3] = {
     0.0416667946f,
 };
 
-// double Log10/Log1p LA: ln(1+f) = 2s (1 + z Q(z)).
+// double Log1p LA: ln(1+f) = 2s (1 + z Q(z)).
 // [0.0, 0.0294402], degree 6, double coefficients; largest relative error of the whole
 // approximation: 4.61e-18 (2^-57.6).
 inline constexpr double kDLogAtLA[7] = {
@@ -233,7 +233,7 @@ inline constexpr double kDLnR32HA[8] = {
     0.11121330334353877,
 };
 
-// double Log10 LA on AVX-512: ln(1+r) = r + r^2 P(r).
+// double Ln/Log10 LA on AVX-512: ln(1+r) = r + r^2 P(r).
 // [-0.0237, 0.0237], degree 6, double coefficients; largest relative error of the whole
 // approximation: 1.75e-16 (2^-52.3).
 inline constexpr double kDLnR32LA[7] = {
@@ -277,6 +277,40 @@ inline constexpr double kDExpm1LA16[6] = {
     0.008333333332989617,
     0.0013889064072211705,
     0.0001984146448919799,
+};
+
+// float Ln LA on AVX-512: ln(1+r) = r + r^2 P(r).
+// [-0.0157, 0.03125], degree 2, float coefficients; largest relative error of the whole
+// approximation: 1.96e-8 (2^-25.6).
+inline constexpr float kSLnR32LA[3] = {
+    -0.500000536f,
+    0.333379298f,
+    -0.245461434f,
+};
+
+// float Ln EP on AVX-512: ln(1+r) = r + r^2 P(r).
+// [-0.0157, 0.03125], degree 1, float coefficients; largest relative error of the whole
+// approximation: 2.11e-6 (2^-18.9).
+inline constexpr float kSLnR32EP[2] = {
+    -0.500053108f,
+    0.329535514f,
+};
+
+// float Log10 LA on AVX-512: log10(1+r) = r log10(e) + r^2 Q(r).
+// [-0.0157, 0.03125], degree 2, float coefficients; largest relative error of the whole
+// approximation: 1.92e-8 (2^-25.6).
+inline constexpr float kSLog10R32LA[3] = {
+    -0.21714747f,
+    0.144784793f,
+    -0.10660255f,
+};
+
+// float Log10 EP on AVX-512: log10(1+r) = r log10(e) + r^2 Q(r).
+// [-0.0157, 0.03125], degree 1, float coefficients; largest relative error of the whole
+// approximation: 2.11e-6 (2^-18.9).
+inline constexpr float kSLog10R32EP[2] = {
+    -0.217170313f,
+    0.143115446f,
 };
 
 // double Exp HA (and the scalar e^x beyond the fast range): e^r = 1 + r + r^2 Q(r), |r| <= ln2/128.
