@@ -36,8 +36,39 @@ constexpr double kDLogTwoA = 0x1p28;
 struct HalfExps {
   VD ahi, alo, bhi, blo, pe, po;
 };
+#if ZOK_ISA_LEVEL == 3
+// LA and EP on AVX-512: a = N ln2/16 + r, |r| <= ln2/32, 2^(j/16) and 2^(-j/16) read from the
+// 16-row register table by one permute each (the 64-row pairs take gathers). The series of the
+// 64-row reduction still reach 2^-59 of 1 on the wider r.
+template <Tier kTier>
+inline HalfExps half_exps16(VD a) {
+  const DExpReduced v = dexp_reduce<4>(a, a);
+  // v.m is N biased by 1023 * 16; 2^(1023 * 32) - N is -N biased alike. Both scales take 2^-1.
+  const VL mb = lsplat(1023 * 32) - v.m, sixteen = lsplat(16);
+  const VD sa = dexp_scale<4>(v.m - sixteen), sb = dexp_scale<4>(mb - sixteen);
+  const MD keep = a < splat<VD>(kDMinusGone);
+  const VD zero = splat<VD>(0.0);
+  HalfExps e;
+  e.ahi = sa * lookup_reg<16>(tb::kDExp16[0], v.m);
+  e.bhi = select(keep, zero, sb * lookup_reg<16>(tb::kDExp16[0], mb));
+  e.alo = e.blo = zero;
+  const VD z = v.r * v.r;
+  if constexpr (kTier == Tier::kEP) {
+    e.pe = z * horner(z, hb::kCoshEP);
+    e.po = v.r * horner(z, hb::kSinhEP);
+  } else {
+    e.pe = z * horner(z, hb::kCoshHA);
+    e.po = v.r * horner(z, hb::kSinhHA);
+  }
+  return e;
+}
+#endif
+
 template <Tier kTier>
 inline HalfExps half_exps(VD a) {
+#if ZOK_ISA_LEVEL == 3
+  if constexpr (kTier != Tier::kHA) return half_exps16<kTier>(a);
+#endif
   const VD shift = splat<VD>(kDShift);
   const VD t = mul_add(a, splat<VD>(tb::kDInvL64), shift);
   const VL n = as_int(t) - lsplat(kDShiftBits);  // N >= 0
@@ -109,19 +140,65 @@ inline SinhCosh sinh_cosh(VD a) {
 
 template <Tier kTier>
 inline VD sinh_d(VD x) {
+#if ZOK_ISA_LEVEL == 3
+  if constexpr (kTier != Tier::kHA) {
+    // A - B rounded once. The tables' half ulps in A and B reach cosh a / sinh a of sinh's ulp,
+    // about one from 1/2 on; below, LA takes the series (EP keeps its 26 bits without it).
+    const VD a = abs(x);
+    const HalfExps e = half_exps<kTier>(a);
+    const VD d = e.ahi - e.bhi;
+    VD y = mul_add(d, e.pe, mul_add(e.ahi + e.bhi, e.po, d));
+    if constexpr (kTier == Tier::kLA) {
+      const VD z = a * a;
+      y = select(a < splat<VD>(0.5), y, mul_add(a * z, horner(z, hb::kSinhSmall), a));
+    }
+    return or_sign(y, x);
+  }
+#endif
   const SinhCosh s = sinh_cosh<kTier>(abs(x));
   return or_sign(s.sh + s.sl, x);
 }
 template <Tier kTier>
 inline VD cosh_d(VD x) {
+#if ZOK_ISA_LEVEL == 3
+  if constexpr (kTier != Tier::kHA) {
+    // No low parts and no cancellation: (A + B)(1 + pe) + (A - B) po rounded as it goes.
+    const HalfExps e = half_exps<kTier>(abs(x));
+    const VD s = e.ahi + e.bhi;
+    return mul_add(s, e.pe, mul_add(e.ahi - e.bhi, e.po, s));
+  }
+#endif
   const SinhCosh s = sinh_cosh<kTier>(abs(x));
   return s.ch + s.cl;
 }
 // tanh = sinh / cosh; HA corrects the quotient once by the remainder of the whole sums, so only the
 // last division rounds. a stops at kDMinusGone, where tanh is 1 in double.
 // LA takes HA's parts: with one rounding more in sinh and in cosh the quotient would reach 4 ulps.
+#if ZOK_ISA_LEVEL == 3
+// e^b - 1 for 0 <= b <= 44 on the 16-row register table: (S - 1) + 2^k (T_lo + T p) with
+// S = 2^k T_hi, S - 1 exact within ln 2 of 0 (as the exponential family's Expm1 LA). EP cuts the
+// series after r^4 (2^-35 of r).
+inline constexpr double kExpm1EP16[3] = {0.5, 1.0 / 6.0, 1.0 / 24.0};
+template <Tier kTier>
+inline VD expm1_16(VD b) {
+  const DExpReduced v = dexp_reduce<4>(b, b);
+  const VD thi = lookup_reg<16>(tb::kDExp16[0], v.m), tlo = lookup_reg<16>(tb::kDExp16[1], v.m);
+  const VD scale = dexp_scale<4>(v.m);
+  const VD q = kTier == Tier::kEP ? horner(v.r, kExpm1EP16) : horner(v.r, tb::kDExpm1LA16);
+  const VD p = mul_add(v.r * v.r, q, v.r);
+  return mul_add(scale, mul_add(thi + tlo, p, tlo), mul_sub(scale, thi, splat<VD>(1.0)));
+}
+#endif
+
 template <Tier kTier>
 inline VD tanh_d(VD x) {
+#if ZOK_ISA_LEVEL == 3
+  if constexpr (kTier != Tier::kHA) {
+    // tanh a = E / (E + 2), E = e^(2a) - 1: E's relative error passes on scaled by 2 / (E + 2).
+    const VD e = expm1_16<kTier>(splat<VD>(2.0) * min(abs(x), splat<VD>(kDMinusGone)));
+    return or_sign(e / (e + splat<VD>(2.0)), x);
+  }
+#endif
   const SinhCosh s =
       sinh_cosh < kTier == Tier::kLA ? Tier::kHA : kTier > (min(abs(x), splat<VD>(kDMinusGone)));
   const VD num = s.sh + s.sl, den = s.ch + s.cl;
@@ -140,8 +217,26 @@ inline VD tanh_d(VD x) {
 // ============================================================================================
 
 // ln(u + c) + kadj ln 2: HA and LA with the table logarithm, EP without a table (some 2^-37).
+#if ZOK_ISA_LEVEL == 3
+// LA and EP on AVX-512: the one-part register-table logarithm, ln(rcp u) = r + r^2 P(r) with
+// r = u rcp - 1 exact, -ln rcp read by a permute; c/u = c rcp 2^-e / (1 + r) joins r as
+// c rcp 2^-e (1 - r).
+template <const auto& kP>
+inline VD ln_sum_reg(VD u, VD c, VD kadj) {
+  const DLogRegReduced v = dlog_reg_reduce(u, kadj);
+  const VD cr = c * v.rcp;
+  const VD cu{_mm512_scalef_pd(nmul_add(cr, v.r, cr).v, (kadj - v.k).v)};
+  const VD p = mul_add(v.r * v.r, horner(v.r, kP), v.r + cu);
+  return mul_add(v.k, splat<VD>(tb::kLn2), lookup_reg<32>(tb::kDLogR32[2], v.row) + p);
+}
+#endif
+
 template <Tier kTier>
 inline VD ln_sum(VD u, VD c, VD kadj) {
+#if ZOK_ISA_LEVEL == 3
+  if constexpr (kTier == Tier::kLA) return ln_sum_reg<tb::kDLnR32LA>(u, c, kadj);
+  if constexpr (kTier == Tier::kEP) return ln_sum_reg<tb::kDLnR32EP>(u, c, kadj);
+#endif
   if constexpr (kTier == Tier::kEP) {
     return dlog_normal(u) + mul_add(kadj, splat<VD>(tb::kLn2), c / u);
   } else {
@@ -170,7 +265,7 @@ inline LnArg large_or(MD large, VD a, LnArg small) {
 // asinh a = ln(a + sqrt(1 + a^2)). HA (the double LA too): 1 + a^2, its root and a + root each as
 // exact sums. EP splits at 4: below, ln(1 + v) with v = a + a^2 / (1 + sqrt(1 + a^2)) free of
 // cancellation; above, ln(a + sqrt(1 + a^2)) directly.
-template <Tier kTier>
+template <Tier kTier, Tier kLog = kTier>
 inline VD asinh_d(VD x) {
   const VD a = abs(x), one = splat<VD>(1.0);
   LnArg g;
@@ -190,7 +285,7 @@ inline VD asinh_d(VD x) {
     g.c = select(below4, splat<VD>(0.0), c1);
   }
   g = large_or(a >= splat<VD>(kDLogTwoA), a, g);
-  const VD y = ln_sum<kTier>(g.u, g.c, g.kadj);
+  const VD y = ln_sum<kLog>(g.u, g.c, g.kadj);
   return or_sign(select(a < splat<VD>(kDTiny), y, a), x);
 }
 
