@@ -29,46 +29,14 @@ constexpr double kDLogTwoA = 0x1p28;
 // e^a / 2 and e^-a / 2 for 0 <= a < 709 from one reduction
 // ============================================================================================
 
-// a = N ln2/64 + r, |r| <= ln2/128; A = 2^(N/64) / 2 and B = 2^(-N/64) / 2, each as hi + lo
-// (EP: lo = 0), so e^a / 2 = A (1 + pe + po) and e^-a / 2 = B (1 + pe - po) with pe = cosh r - 1 and
-// po = sinh r. B is 0 from kDMinusGone on, where its exponent leaves the normal range of
-// interest (and, for large a, the scale's field wraps).
+// HA: a = N ln2/64 + r, |r| <= ln2/128; A = 2^(N/64) / 2 and B = 2^(-N/64) / 2, each as hi + lo,
+// so e^a / 2 = A (1 + pe + po) and e^-a / 2 = B (1 + pe - po) with pe = cosh r - 1 and po = sinh r.
+// B is 0 from kDMinusGone on, where its exponent leaves the normal range of interest (and, for
+// large a, the scale's field wraps).
 struct HalfExps {
   VD ahi, alo, bhi, blo, pe, po;
 };
-#if ZOK_ISA_LEVEL == 3
-// LA and EP on AVX-512: a = N ln2/16 + r, |r| <= ln2/32, 2^(j/16) and 2^(-j/16) read from the
-// 16-row register table by one permute each (the 64-row pairs take gathers). The series of the
-// 64-row reduction still reach 2^-59 of 1 on the wider r.
-template <Tier kTier>
-inline HalfExps half_exps16(VD a) {
-  const DExpReduced v = dexp_reduce<4>(a, a);
-  // v.m is N biased by 1023 * 16; 2^(1023 * 32) - N is -N biased alike. Both scales take 2^-1.
-  const VL mb = lsplat(1023 * 32) - v.m, sixteen = lsplat(16);
-  const VD sa = dexp_scale<4>(v.m - sixteen), sb = dexp_scale<4>(mb - sixteen);
-  const MD keep = a < splat<VD>(kDMinusGone);
-  const VD zero = splat<VD>(0.0);
-  HalfExps e;
-  e.ahi = sa * lookup_reg<16>(tb::kDExp16[0], v.m);
-  e.bhi = select(keep, zero, sb * lookup_reg<16>(tb::kDExp16[0], mb));
-  e.alo = e.blo = zero;
-  const VD z = v.r * v.r;
-  if constexpr (kTier == Tier::kEP) {
-    e.pe = z * horner(z, hb::kCoshEP);
-    e.po = v.r * horner(z, hb::kSinhEP);
-  } else {
-    e.pe = z * horner(z, hb::kCoshHA);
-    e.po = v.r * horner(z, hb::kSinhHA);
-  }
-  return e;
-}
-#endif
-
-template <Tier kTier>
 inline HalfExps half_exps(VD a) {
-#if ZOK_ISA_LEVEL == 3
-  if constexpr (kTier != Tier::kHA) return half_exps16<kTier>(a);
-#endif
   const VD shift = splat<VD>(kDShift);
   const VD t = mul_add(a, splat<VD>(tb::kDInvL64), shift);
   const VL n = as_int(t) - lsplat(kDShiftBits);  // N >= 0
@@ -82,33 +50,17 @@ inline HalfExps half_exps(VD a) {
   const VD zero = splat<VD>(0.0);
   HalfExps e;
   const VD z = r * r;
-  // HA reads 2^(j/64) in two parts, LA and EP rounded to double (half an ulp each, which LA affords).
-  if constexpr (kTier == Tier::kHA) {
-    const VL nm = lsplat(0) - n, jm = nm & lsplat(63);
-    const VD sm = as_double(shl<46>(nm & high) + half);
-    VD thi, tlo, uhi, ulo;
-    lookup_pairs(&tb::kDExpHiLo[0][0], j, thi, tlo);
-    lookup_pairs(&tb::kDExpHiLo[0][0], jm, uhi, ulo);
-    e.ahi = sp * thi;
-    e.alo = sp * tlo;
-    e.bhi = select(keep, zero, sm * uhi);
-    e.blo = select(keep, zero, sm * ulo);
-  } else {
-    // One row holds 2^(j/64) and 2^(-j/64), the latter scaled by 2^(-k-1): the exponent field
-    // 2044 minus A's (it wraps only from kDMinusGone on, where B is dropped).
-    VD tp, tm;
-    lookup_pairs(&hb::kDExpPairs[0][0], j, tp, tm);
-    e.ahi = sp * tp;
-    e.bhi = select(keep, zero, as_double(lsplat(int64_t{2044} << 52) - as_int(sp)) * tm);
-    e.alo = e.blo = zero;
-  }
-  if constexpr (kTier == Tier::kEP) {
-    e.pe = z * horner(z, hb::kCoshEP);
-    e.po = r * horner(z, hb::kSinhEP);
-  } else {
-    e.pe = z * horner(z, hb::kCoshHA);
-    e.po = r * horner(z, hb::kSinhHA);
-  }
+  const VL nm = lsplat(0) - n, jm = nm & lsplat(63);
+  const VD sm = as_double(shl<46>(nm & high) + half);
+  VD thi, tlo, uhi, ulo;
+  lookup_pairs(&tb::kDExpHiLo[0][0], j, thi, tlo);
+  lookup_pairs(&tb::kDExpHiLo[0][0], jm, uhi, ulo);
+  e.ahi = sp * thi;
+  e.alo = sp * tlo;
+  e.bhi = select(keep, zero, sm * uhi);
+  e.blo = select(keep, zero, sm * ulo);
+  e.pe = z * horner(z, hb::kCoshHA);
+  e.po = r * horner(z, hb::kSinhHA);
   return e;
 }
 
@@ -117,9 +69,8 @@ inline HalfExps half_exps(VD a) {
 struct SinhCosh {
   VD sh, sl, ch, cl;
 };
-template <Tier kTier>
 inline SinhCosh sinh_cosh(VD a) {
-  const HalfExps e = half_exps<kTier>(a);
+  const HalfExps e = half_exps(a);
   VD dh, de, sh, se;
   fast_two_sum(e.ahi, splat<VD>(0.0) - e.bhi, dh, de);
   fast_two_sum(e.ahi, e.bhi, sh, se);
@@ -127,89 +78,93 @@ inline SinhCosh sinh_cosh(VD a) {
   // The factors carry their low parts: T_lo reaches 2^-38 of T_hi, and po up to 2^-7.5.
   const VD d = dh + dl, s = sh + sl;
   SinhCosh out{dh, mul_add(d, e.pe, mul_add(s, e.po, dl)), sh, mul_add(s, e.pe, mul_add(d, e.po, sl))};
-  if constexpr (kTier != Tier::kEP) {
-    // Below 1/4 A - B keeps only a few bits and the roundings of the terms beside it add up to two
-    // ulps: sinh a = a + a^3 P(a^2) instead, a + a^3 P(a^2) exactly as the pair (a, a^3 P).
-    const MD small = a < splat<VD>(0.25);
-    const VD z = a * a;
-    out.sh = select(small, out.sh, a);
-    out.sl = select(small, out.sl, a * z * horner(z, hb::kSinhSmall));
-  }
+  // Below 1/4 A - B keeps only a few bits and the roundings of the terms beside it add up to two
+  // ulps: sinh a = a + a^3 P(a^2) instead, a + a^3 P(a^2) exactly as the pair (a, a^3 P).
+  const MD small = a < splat<VD>(0.25);
+  const VD z = a * a;
+  out.sh = select(small, out.sh, a);
+  out.sl = select(small, out.sl, a * z * horner(z, hb::kSinhSmall));
   return out;
+}
+
+// 2^(j/16) for j = m & 15, rounded (column 0) or the rest (column 1): on AVX-512 by one permute of
+// the 16 values held in registers.
+inline VD exp16_at(int column, VL m) {
+#if ZOK_ISA_LEVEL == 3
+  return lookup_reg<16>(tb::kDExp16[column], m);
+#else
+  return lookup_one(tb::kDExp16[column], m & lsplat(15));
+#endif
+}
+
+// LA and EP: e^a / 2 for 0 <= a < 709 from one 16-row table read, a = N ln2/16 + r,
+// e^r = 1 + r + r^2 Q(r) with the exponential family's LA series, or Taylor's to r^4 for EP
+// (2^-35). Sinh and Cosh then take e^-a / 2 as 1/4 over it: a division costs less than the second
+// table read and series of the pairs.
+inline constexpr double kExpEP16[3] = {0.5, 1.0 / 6.0, 1.0 / 24.0};
+template <Tier kTier>
+inline VD exp_half16(VD a) {
+  const DExpReduced v = dexp_reduce<4>(a, a);
+  const VD t = exp16_at(0, v.m);
+  const VD q = kTier == Tier::kEP ? horner(v.r, kExpEP16) : horner(v.r, tb::kDExpLA16);
+  return dexp_scale<4>(v.m - lsplat(16)) * mul_add(t, mul_add(v.r * v.r, q, v.r), t);
 }
 
 template <Tier kTier>
 inline VD sinh_d(VD x) {
-#if ZOK_ISA_LEVEL == 3
   if constexpr (kTier != Tier::kHA) {
-    // A - B rounded once. The tables' half ulps in A and B reach cosh a / sinh a of sinh's ulp,
-    // about one from 1/2 on; below, LA takes the series (EP keeps its 26 bits without it).
-    const VD a = abs(x);
-    const HalfExps e = half_exps<kTier>(a);
-    const VD d = e.ahi - e.bhi;
-    VD y = mul_add(d, e.pe, mul_add(e.ahi + e.bhi, e.po, d));
-    if constexpr (kTier == Tier::kLA) {
-      const VD z = a * a;
-      y = select(a < splat<VD>(0.5), y, mul_add(a * z, horner(z, hb::kSinhSmall), a));
-    }
+    // h - 1/(4h) with h = e^a / 2: h's error reaches cosh a / sinh a of sinh's ulp, about one from
+    // 1/2 on; below, a + a^3 P(a^2) (the series reaches 2^-54 of a at 1/2).
+    const VD a = abs(x), h = exp_half16<kTier>(a);
+    const VD z = a * a;
+    const VD y =
+        select(a < splat<VD>(0.5), h - splat<VD>(0.25) / h, mul_add(a * z, horner(z, hb::kSinhSmall), a));
     return or_sign(y, x);
+  } else {
+    const SinhCosh s = sinh_cosh(abs(x));
+    return or_sign(s.sh + s.sl, x);
   }
-#endif
-  const SinhCosh s = sinh_cosh<kTier>(abs(x));
-  return or_sign(s.sh + s.sl, x);
 }
 template <Tier kTier>
 inline VD cosh_d(VD x) {
-#if ZOK_ISA_LEVEL == 3
   if constexpr (kTier != Tier::kHA) {
-    // No low parts and no cancellation: (A + B)(1 + pe) + (A - B) po rounded as it goes.
-    const HalfExps e = half_exps<kTier>(abs(x));
-    const VD s = e.ahi + e.bhi;
-    return mul_add(s, e.pe, mul_add(e.ahi - e.bhi, e.po, s));
+    const VD h = exp_half16<kTier>(abs(x));
+    return h + splat<VD>(0.25) / h;
+  } else {
+    const SinhCosh s = sinh_cosh(abs(x));
+    return s.ch + s.cl;
   }
-#endif
-  const SinhCosh s = sinh_cosh<kTier>(abs(x));
-  return s.ch + s.cl;
 }
-// tanh = sinh / cosh; HA corrects the quotient once by the remainder of the whole sums, so only the
-// last division rounds. a stops at kDMinusGone, where tanh is 1 in double.
-// LA takes HA's parts: with one rounding more in sinh and in cosh the quotient would reach 4 ulps.
-#if ZOK_ISA_LEVEL == 3
-// e^b - 1 for 0 <= b <= 44 on the 16-row register table: (S - 1) + 2^k (T_lo + T p) with
+// e^b - 1 for 0 <= b <= 44 from the 16-row table: (S - 1) + 2^k (T_lo + T p) with
 // S = 2^k T_hi, S - 1 exact within ln 2 of 0 (as the exponential family's Expm1 LA). EP cuts the
 // series after r^4 (2^-35 of r).
-inline constexpr double kExpm1EP16[3] = {0.5, 1.0 / 6.0, 1.0 / 24.0};
 template <Tier kTier>
 inline VD expm1_16(VD b) {
   const DExpReduced v = dexp_reduce<4>(b, b);
-  const VD thi = lookup_reg<16>(tb::kDExp16[0], v.m), tlo = lookup_reg<16>(tb::kDExp16[1], v.m);
+  const VD thi = exp16_at(0, v.m), tlo = exp16_at(1, v.m);
   const VD scale = dexp_scale<4>(v.m);
-  const VD q = kTier == Tier::kEP ? horner(v.r, kExpm1EP16) : horner(v.r, tb::kDExpm1LA16);
+  const VD q = kTier == Tier::kEP ? horner(v.r, kExpEP16) : horner(v.r, tb::kDExpm1LA16);
   const VD p = mul_add(v.r * v.r, q, v.r);
   return mul_add(scale, mul_add(thi + tlo, p, tlo), mul_sub(scale, thi, splat<VD>(1.0)));
 }
-#endif
 
+// tanh: a stops at kDMinusGone, where tanh is 1 in double. HA: sinh / cosh, corrected once by the
+// remainder of the whole sums, so only the last division rounds.
 template <Tier kTier>
 inline VD tanh_d(VD x) {
-#if ZOK_ISA_LEVEL == 3
   if constexpr (kTier != Tier::kHA) {
     // tanh a = E / (E + 2), E = e^(2a) - 1: E's relative error passes on scaled by 2 / (E + 2).
     const VD e = expm1_16<kTier>(splat<VD>(2.0) * min(abs(x), splat<VD>(kDMinusGone)));
     return or_sign(e / (e + splat<VD>(2.0)), x);
-  }
-#endif
-  const SinhCosh s =
-      sinh_cosh < kTier == Tier::kLA ? Tier::kHA : kTier > (min(abs(x), splat<VD>(kDMinusGone)));
-  const VD num = s.sh + s.sl, den = s.ch + s.cl;
-  VD q = num / den;
-  if constexpr (kTier == Tier::kHA) {
+  } else {
+    const SinhCosh s = sinh_cosh(min(abs(x), splat<VD>(kDMinusGone)));
+    const VD den = s.ch + s.cl;
+    const VD q = (s.sh + s.sl) / den;
     VD p, pe;
     two_prod(q, s.ch, p, pe);
     const VD rem = ((s.sh - p) - pe) + nmul_add(q, s.cl, s.sl);
-    q = q + rem / den;
+    return or_sign(q + rem / den, x);
   }
-  return or_sign(q, x);
 }
 
 // ============================================================================================

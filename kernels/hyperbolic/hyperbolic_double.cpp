@@ -20,44 +20,30 @@ namespace {
 
 using vm::kHA;
 
-// HA in slot 1, LA in slot 0, EP in slot 2 (Sinh, Tanh and the inverses on AVX-512 with the EP
-// series and logarithm; elsewhere Sinh and Tanh EP take LA's formula as a kernel of their own).
+// HA in slot 1, LA in slot 0, EP in slot 2.
 template <int s, VD (*kHa)(VD), VD (*kLa)(VD), VD (*kEp)(VD)>
 using Tiered = InDouble<s == kHA       ? kHa
                         : s == vm::kEP ? kEp
                                        : kLa>;
 
 #if ZOK_ISA_LEVEL == 3
-// The 16-row tables make the EP series pay on AVX-512.
-constexpr Tier kSinhEp = Tier::kEP;
 // Asinh LA: HA's exact argument costs a division more than LA's two branches, which the one-part
-// logarithm no longer outweighs.
+// register logarithm no longer outweighs.
 constexpr Tier kAsinhLa = Tier::kLA;
 #else
-constexpr Tier kSinhEp = Tier::kLA;
 // Asinh LA takes HA's formula: its exact sums cost less than LA's two branches.
 constexpr Tier kAsinhLa = Tier::kHA;
 #endif
-// Elsewhere an EP twin of LA's formula: the EP slot keeps a kernel of its own on every
-// instruction set.
-template <Tier kT>
-inline VD sinh_ep(VD x) {
-  return sinh_d<kT>(x);
-}
-template <Tier kT>
-inline VD tanh_ep(VD x) {
-  return tanh_d<kT>(x);
-}
 
 template <Fn f, int s>
 using SinhOf =
-    HypK<f, Func::kSinh, double, Tiered<s, sinh_d<Tier::kHA>, sinh_d<Tier::kLA>, sinh_ep<kSinhEp>>>;
+    HypK<f, Func::kSinh, double, Tiered<s, sinh_d<Tier::kHA>, sinh_d<Tier::kLA>, sinh_d<Tier::kEP>>>;
 template <Fn f, int s>
 using CoshOf =
     HypK<f, Func::kCosh, double, Tiered<s, cosh_d<Tier::kHA>, cosh_d<Tier::kLA>, cosh_d<Tier::kEP>>>;
 template <Fn f, int s>
 using TanhOf =
-    HypK<f, Func::kTanh, double, Tiered<s, tanh_d<Tier::kHA>, tanh_d<Tier::kLA>, tanh_ep<kSinhEp>>>;
+    HypK<f, Func::kTanh, double, Tiered<s, tanh_d<Tier::kHA>, tanh_d<Tier::kLA>, tanh_d<Tier::kEP>>>;
 template <Fn f, int s>
 using AsinhOf = HypK<f, Func::kAsinh, double,
                      Tiered<s, asinh_d<Tier::kHA>, asinh_d<kAsinhLa, Tier::kLA>, asinh_d<Tier::kEP>>>;
