@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Generates kernels/hyperbolic/hyperbolic_tables.h: the two-part ln 2/64 of the scalar overflow
-routine, the series of cosh r - 1 and sinh r on the reduced range |r| <= ln2/128 and the float
-logarithm of the LA inverses, from 40-digit arithmetic (mpmath).
+routine, the series of cosh r - 1 and sinh r on the reduced range |r| <= ln2/128, the series of
+sinh near 0 and the float logarithm of the LA inverses, from 40-digit arithmetic (mpmath).
 
 Usage: /usr/bin/python3 tools/gen_hyperbolic_tables.py > kernels/hyperbolic/hyperbolic_tables.h
 
@@ -64,10 +64,8 @@ def main():
         return mp.cosh(r) - 1
 
     fits = [
-        ("kCoshHA", "cosh r - 1 = r^2 C(r^2), HA and LA", cosh_m1, False, 3),
-        ("kSinhHA", "sinh r = r S(r^2), HA and LA", mp.sinh, True, 4),
-        ("kCoshEP", "cosh r - 1 = r^2 C(r^2), EP", cosh_m1, False, 2),
-        ("kSinhEP", "sinh r = r S(r^2), EP", mp.sinh, True, 2),
+        ("kCoshHA", "cosh r - 1 = r^2 C(r^2), double HA", cosh_m1, False, 3),
+        ("kSinhHA", "sinh r = r S(r^2), double HA", mp.sinh, True, 4),
     ]
     for name, what, f, odd, terms in fits:
         first = 1 if odd else 2
@@ -82,31 +80,25 @@ def main():
         emit("};")
         emit("")
 
-    # sinh a = a + a^3 P(a^2) below 1/4, where the exponential's terms cancel to a few bits.
+    # sinh a = a + a^3 P(a^2) below 1/4 (HA) and 1/2 (LA, EP), where the exponential's terms cancel.
     coeffs = [1 / mp.factorial(3 + 2 * i) for i in range(6)]
     rounded = [float(c) for c in coeffs]
-    worst = mp.mpf(0)
-    for a in mp.linspace(mp.mpf(1) / 2**20, mp.mpf(1) / 4, 600):
-        z = a * a
-        approx = a + a**3 * sum(mp.mpf(c) * z**i for i, c in enumerate(rounded))
-        worst = max(worst, abs((approx - mp.sinh(a)) / mp.sinh(a)))
+
+    def small_error(top):
+        worst = mp.mpf(0)
+        for a in mp.linspace(mp.mpf(1) / 2**20, top, 600):
+            z = a * a
+            approx = a + a**3 * sum(mp.mpf(c) * z**i for i, c in enumerate(rounded))
+            worst = max(worst, abs((approx - mp.sinh(a)) / mp.sinh(a)))
+        return worst
+
+    worst, worst2 = small_error(mp.mpf(1) / 4), small_error(mp.mpf(1) / 2)
     emit("// sinh a = a + a^3 P(a^2) for |a| < 1/4: Taylor's series to a^13; largest relative error")
-    emit(f"// {float(worst):.3g} (2^{float(mp.log(worst, 2)):.1f}).")
+    emit(f"// {float(worst):.3g} (2^{float(mp.log(worst, 2)):.1f}); {float(worst2):.3g} (2^{float(mp.log(worst2, 2)):.1f}) below 1/2, where the")
+    emit("// double LA and EP Sinh take it.")
     emit("inline constexpr double kSinhSmall[6] = {")
     for c in rounded:
         emit(f"    {c!r},")
-    emit("};")
-    emit("")
-
-    # The double LA and EP Sinh and Cosh read both factors in one row: 2^(-j/64) rounded is half of
-    # the rounded 2^((64-j)/64), so the products with their powers of two are those of the
-    # exponential's table.
-    emit("// Double LA and EP Sinh and Cosh: (2^(j/64), 2^(-j/64)), each rounded to the nearest double.")
-    emit("alignas(64) inline constexpr double kDExpPairs[64][2] = {")
-    for j in range(64):
-        p, m = float(mp.power(2, mp.mpf(j) / 64)), float(mp.power(2, -mp.mpf(j) / 64))
-        assert j == 0 or m == float(mp.power(2, mp.mpf(64 - j) / 64)) / 2
-        emit(f"    {{{p!r}, {m!r}}},")
     emit("};")
     emit("")
 

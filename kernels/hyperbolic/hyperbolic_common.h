@@ -29,14 +29,13 @@ constexpr double kDLogTwoA = 0x1p28;
 // e^a / 2 and e^-a / 2 for 0 <= a < 709 from one reduction
 // ============================================================================================
 
-// a = N ln2/64 + r, |r| <= ln2/128; A = 2^(N/64) / 2 and B = 2^(-N/64) / 2, each as hi + lo
-// (EP: lo = 0), so e^a / 2 = A (1 + pe + po) and e^-a / 2 = B (1 + pe - po) with pe = cosh r - 1 and
-// po = sinh r. B is 0 from kDMinusGone on, where its exponent leaves the normal range of
-// interest (and, for large a, the scale's field wraps).
+// HA: a = N ln2/64 + r, |r| <= ln2/128; A = 2^(N/64) / 2 and B = 2^(-N/64) / 2, each as hi + lo,
+// so e^a / 2 = A (1 + pe + po) and e^-a / 2 = B (1 + pe - po) with pe = cosh r - 1 and po = sinh r.
+// B is 0 from kDMinusGone on, where its exponent leaves the normal range of interest (and, for
+// large a, the scale's field wraps).
 struct HalfExps {
   VD ahi, alo, bhi, blo, pe, po;
 };
-template <Tier kTier>
 inline HalfExps half_exps(VD a) {
   const VD shift = splat<VD>(kDShift);
   const VD t = mul_add(a, splat<VD>(tb::kDInvL64), shift);
@@ -51,33 +50,17 @@ inline HalfExps half_exps(VD a) {
   const VD zero = splat<VD>(0.0);
   HalfExps e;
   const VD z = r * r;
-  // HA reads 2^(j/64) in two parts, LA and EP rounded to double (half an ulp each, which LA affords).
-  if constexpr (kTier == Tier::kHA) {
-    const VL nm = lsplat(0) - n, jm = nm & lsplat(63);
-    const VD sm = as_double(shl<46>(nm & high) + half);
-    VD thi, tlo, uhi, ulo;
-    lookup_pairs(&tb::kDExpHiLo[0][0], j, thi, tlo);
-    lookup_pairs(&tb::kDExpHiLo[0][0], jm, uhi, ulo);
-    e.ahi = sp * thi;
-    e.alo = sp * tlo;
-    e.bhi = select(keep, zero, sm * uhi);
-    e.blo = select(keep, zero, sm * ulo);
-  } else {
-    // One row holds 2^(j/64) and 2^(-j/64), the latter scaled by 2^(-k-1): the exponent field
-    // 2044 minus A's (it wraps only from kDMinusGone on, where B is dropped).
-    VD tp, tm;
-    lookup_pairs(&hb::kDExpPairs[0][0], j, tp, tm);
-    e.ahi = sp * tp;
-    e.bhi = select(keep, zero, as_double(lsplat(int64_t{2044} << 52) - as_int(sp)) * tm);
-    e.alo = e.blo = zero;
-  }
-  if constexpr (kTier == Tier::kEP) {
-    e.pe = z * horner(z, hb::kCoshEP);
-    e.po = r * horner(z, hb::kSinhEP);
-  } else {
-    e.pe = z * horner(z, hb::kCoshHA);
-    e.po = r * horner(z, hb::kSinhHA);
-  }
+  const VL nm = lsplat(0) - n, jm = nm & lsplat(63);
+  const VD sm = as_double(shl<46>(nm & high) + half);
+  VD thi, tlo, uhi, ulo;
+  lookup_pairs(&tb::kDExpHiLo[0][0], j, thi, tlo);
+  lookup_pairs(&tb::kDExpHiLo[0][0], jm, uhi, ulo);
+  e.ahi = sp * thi;
+  e.alo = sp * tlo;
+  e.bhi = select(keep, zero, sm * uhi);
+  e.blo = select(keep, zero, sm * ulo);
+  e.pe = z * horner(z, hb::kCoshHA);
+  e.po = r * horner(z, hb::kSinhHA);
   return e;
 }
 
@@ -86,9 +69,8 @@ inline HalfExps half_exps(VD a) {
 struct SinhCosh {
   VD sh, sl, ch, cl;
 };
-template <Tier kTier>
 inline SinhCosh sinh_cosh(VD a) {
-  const HalfExps e = half_exps<kTier>(a);
+  const HalfExps e = half_exps(a);
   VD dh, de, sh, se;
   fast_two_sum(e.ahi, splat<VD>(0.0) - e.bhi, dh, de);
   fast_two_sum(e.ahi, e.bhi, sh, se);
@@ -96,43 +78,93 @@ inline SinhCosh sinh_cosh(VD a) {
   // The factors carry their low parts: T_lo reaches 2^-38 of T_hi, and po up to 2^-7.5.
   const VD d = dh + dl, s = sh + sl;
   SinhCosh out{dh, mul_add(d, e.pe, mul_add(s, e.po, dl)), sh, mul_add(s, e.pe, mul_add(d, e.po, sl))};
-  if constexpr (kTier != Tier::kEP) {
-    // Below 1/4 A - B keeps only a few bits and the roundings of the terms beside it add up to two
-    // ulps: sinh a = a + a^3 P(a^2) instead, a + a^3 P(a^2) exactly as the pair (a, a^3 P).
-    const MD small = a < splat<VD>(0.25);
-    const VD z = a * a;
-    out.sh = select(small, out.sh, a);
-    out.sl = select(small, out.sl, a * z * horner(z, hb::kSinhSmall));
-  }
+  // Below 1/4 A - B keeps only a few bits and the roundings of the terms beside it add up to two
+  // ulps: sinh a = a + a^3 P(a^2) instead, a + a^3 P(a^2) exactly as the pair (a, a^3 P).
+  const MD small = a < splat<VD>(0.25);
+  const VD z = a * a;
+  out.sh = select(small, out.sh, a);
+  out.sl = select(small, out.sl, a * z * horner(z, hb::kSinhSmall));
   return out;
+}
+
+// 2^(j/16) for j = m & 15, rounded (column 0) or the rest (column 1): on AVX-512 by one permute of
+// the 16 values held in registers.
+inline VD exp16_at(int column, VL m) {
+#if ZOK_ISA_LEVEL == 3
+  return lookup_reg<16>(tb::kDExp16[column], m);
+#else
+  return lookup_one(tb::kDExp16[column], m & lsplat(15));
+#endif
+}
+
+// LA and EP: e^a / 2 for 0 <= a < 709 from one 16-row table read, a = N ln2/16 + r,
+// e^r = 1 + r + r^2 Q(r) with the exponential family's LA series, or Taylor's to r^4 for EP
+// (2^-35). Sinh and Cosh then take e^-a / 2 as 1/4 over it: a division costs less than the second
+// table read and series of the pairs.
+inline constexpr double kExpEP16[3] = {0.5, 1.0 / 6.0, 1.0 / 24.0};
+template <Tier kTier>
+inline VD exp_half16(VD a) {
+  const DExpReduced v = dexp_reduce<4>(a, a);
+  const VD t = exp16_at(0, v.m);
+  const VD q = kTier == Tier::kEP ? horner(v.r, kExpEP16) : horner(v.r, tb::kDExpLA16);
+  return dexp_scale<4>(v.m - lsplat(16)) * mul_add(t, mul_add(v.r * v.r, q, v.r), t);
 }
 
 template <Tier kTier>
 inline VD sinh_d(VD x) {
-  const SinhCosh s = sinh_cosh<kTier>(abs(x));
-  return or_sign(s.sh + s.sl, x);
+  if constexpr (kTier != Tier::kHA) {
+    // h - 1/(4h) with h = e^a / 2: h's error reaches cosh a / sinh a of sinh's ulp, about one from
+    // 1/2 on; below, a + a^3 P(a^2) (the series reaches 2^-54 of a at 1/2).
+    const VD a = abs(x), h = exp_half16<kTier>(a);
+    const VD z = a * a;
+    const VD y =
+        select(a < splat<VD>(0.5), h - splat<VD>(0.25) / h, mul_add(a * z, horner(z, hb::kSinhSmall), a));
+    return or_sign(y, x);
+  } else {
+    const SinhCosh s = sinh_cosh(abs(x));
+    return or_sign(s.sh + s.sl, x);
+  }
 }
 template <Tier kTier>
 inline VD cosh_d(VD x) {
-  const SinhCosh s = sinh_cosh<kTier>(abs(x));
-  return s.ch + s.cl;
+  if constexpr (kTier != Tier::kHA) {
+    const VD h = exp_half16<kTier>(abs(x));
+    return h + splat<VD>(0.25) / h;
+  } else {
+    const SinhCosh s = sinh_cosh(abs(x));
+    return s.ch + s.cl;
+  }
 }
-// tanh = sinh / cosh; HA corrects the quotient once by the remainder of the whole sums, so only the
-// last division rounds. a stops at kDMinusGone, where tanh is 1 in double.
-// LA takes HA's parts: with one rounding more in sinh and in cosh the quotient would reach 4 ulps.
+// e^b - 1 for 0 <= b <= 44 from the 16-row table: (S - 1) + 2^k (T_lo + T p) with
+// S = 2^k T_hi, S - 1 exact within ln 2 of 0 (as the exponential family's Expm1 LA). EP cuts the
+// series after r^4 (2^-35 of r).
+template <Tier kTier>
+inline VD expm1_16(VD b) {
+  const DExpReduced v = dexp_reduce<4>(b, b);
+  const VD thi = exp16_at(0, v.m), tlo = exp16_at(1, v.m);
+  const VD scale = dexp_scale<4>(v.m);
+  const VD q = kTier == Tier::kEP ? horner(v.r, kExpEP16) : horner(v.r, tb::kDExpm1LA16);
+  const VD p = mul_add(v.r * v.r, q, v.r);
+  return mul_add(scale, mul_add(thi + tlo, p, tlo), mul_sub(scale, thi, splat<VD>(1.0)));
+}
+
+// tanh: a stops at kDMinusGone, where tanh is 1 in double. HA: sinh / cosh, corrected once by the
+// remainder of the whole sums, so only the last division rounds.
 template <Tier kTier>
 inline VD tanh_d(VD x) {
-  const SinhCosh s =
-      sinh_cosh < kTier == Tier::kLA ? Tier::kHA : kTier > (min(abs(x), splat<VD>(kDMinusGone)));
-  const VD num = s.sh + s.sl, den = s.ch + s.cl;
-  VD q = num / den;
-  if constexpr (kTier == Tier::kHA) {
+  if constexpr (kTier != Tier::kHA) {
+    // tanh a = E / (E + 2), E = e^(2a) - 1: E's relative error passes on scaled by 2 / (E + 2).
+    const VD e = expm1_16<kTier>(splat<VD>(2.0) * min(abs(x), splat<VD>(kDMinusGone)));
+    return or_sign(e / (e + splat<VD>(2.0)), x);
+  } else {
+    const SinhCosh s = sinh_cosh(min(abs(x), splat<VD>(kDMinusGone)));
+    const VD den = s.ch + s.cl;
+    const VD q = (s.sh + s.sl) / den;
     VD p, pe;
     two_prod(q, s.ch, p, pe);
     const VD rem = ((s.sh - p) - pe) + nmul_add(q, s.cl, s.sl);
-    q = q + rem / den;
+    return or_sign(q + rem / den, x);
   }
-  return or_sign(q, x);
 }
 
 // ============================================================================================
@@ -140,8 +172,26 @@ inline VD tanh_d(VD x) {
 // ============================================================================================
 
 // ln(u + c) + kadj ln 2: HA and LA with the table logarithm, EP without a table (some 2^-37).
+#if ZOK_ISA_LEVEL == 3
+// LA and EP on AVX-512: the one-part register-table logarithm, ln(rcp u) = r + r^2 P(r) with
+// r = u rcp - 1 exact, -ln rcp read by a permute; c/u = c rcp 2^-e / (1 + r) joins r as
+// c rcp 2^-e (1 - r).
+template <const auto& kP>
+inline VD ln_sum_reg(VD u, VD c, VD kadj) {
+  const DLogRegReduced v = dlog_reg_reduce(u, kadj);
+  const VD cr = c * v.rcp;
+  const VD cu{_mm512_scalef_pd(nmul_add(cr, v.r, cr).v, (kadj - v.k).v)};
+  const VD p = mul_add(v.r * v.r, horner(v.r, kP), v.r + cu);
+  return mul_add(v.k, splat<VD>(tb::kLn2), lookup_reg<32>(tb::kDLogR32[2], v.row) + p);
+}
+#endif
+
 template <Tier kTier>
 inline VD ln_sum(VD u, VD c, VD kadj) {
+#if ZOK_ISA_LEVEL == 3
+  if constexpr (kTier == Tier::kLA) return ln_sum_reg<tb::kDLnR32LA>(u, c, kadj);
+  if constexpr (kTier == Tier::kEP) return ln_sum_reg<tb::kDLnR32EP>(u, c, kadj);
+#endif
   if constexpr (kTier == Tier::kEP) {
     return dlog_normal(u) + mul_add(kadj, splat<VD>(tb::kLn2), c / u);
   } else {
@@ -170,7 +220,7 @@ inline LnArg large_or(MD large, VD a, LnArg small) {
 // asinh a = ln(a + sqrt(1 + a^2)). HA (the double LA too): 1 + a^2, its root and a + root each as
 // exact sums. EP splits at 4: below, ln(1 + v) with v = a + a^2 / (1 + sqrt(1 + a^2)) free of
 // cancellation; above, ln(a + sqrt(1 + a^2)) directly.
-template <Tier kTier>
+template <Tier kTier, Tier kLog = kTier>
 inline VD asinh_d(VD x) {
   const VD a = abs(x), one = splat<VD>(1.0);
   LnArg g;
@@ -190,7 +240,7 @@ inline VD asinh_d(VD x) {
     g.c = select(below4, splat<VD>(0.0), c1);
   }
   g = large_or(a >= splat<VD>(kDLogTwoA), a, g);
-  const VD y = ln_sum<kTier>(g.u, g.c, g.kadj);
+  const VD y = ln_sum<kLog>(g.u, g.c, g.kadj);
   return or_sign(select(a < splat<VD>(kDTiny), y, a), x);
 }
 

@@ -20,27 +20,39 @@ namespace {
 
 using vm::kHA;
 
-// HA in slot 1; the other slots take LA's formula, except Cosh's EP, the one double EP kernel of
-// its own (the others share LA's kernel).
-template <Fn f, int s, VD (*kHa)(VD), VD (*kLa)(VD), VD (*kEp)(VD)>
-using Tiered = InDouble<s == kHA                         ? kHa
-                        : s == vm::kEP && f == Fn::dCosh ? kEp
-                                                         : kLa>;
+// HA in slot 1, LA in slot 0, EP in slot 2.
+template <int s, VD (*kHa)(VD), VD (*kLa)(VD), VD (*kEp)(VD)>
+using Tiered = InDouble<s == kHA       ? kHa
+                        : s == vm::kEP ? kEp
+                                       : kLa>;
+
+#if ZOK_ISA_LEVEL == 3
+// Asinh LA: HA's exact argument costs a division more than LA's two branches, which the one-part
+// register logarithm no longer outweighs.
+constexpr Tier kAsinhLa = Tier::kLA;
+#else
+// Asinh LA takes HA's formula: its exact sums cost less than LA's two branches.
+constexpr Tier kAsinhLa = Tier::kHA;
+#endif
 
 template <Fn f, int s>
-using SinhOf = HypK<f, Func::kSinh, double, Tiered<f, s, sinh_d<Tier::kHA>, sinh_d<Tier::kLA>, nullptr>>;
+using SinhOf =
+    HypK<f, Func::kSinh, double, Tiered<s, sinh_d<Tier::kHA>, sinh_d<Tier::kLA>, sinh_d<Tier::kEP>>>;
 template <Fn f, int s>
 using CoshOf =
-    HypK<f, Func::kCosh, double, Tiered<f, s, cosh_d<Tier::kHA>, cosh_d<Tier::kLA>, cosh_d<Tier::kEP>>>;
+    HypK<f, Func::kCosh, double, Tiered<s, cosh_d<Tier::kHA>, cosh_d<Tier::kLA>, cosh_d<Tier::kEP>>>;
 template <Fn f, int s>
-using TanhOf = HypK<f, Func::kTanh, double, Tiered<f, s, tanh_d<Tier::kHA>, tanh_d<Tier::kLA>, nullptr>>;
-// Asinh LA takes HA's formula: its exact sums cost less than LA's two branches.
+using TanhOf =
+    HypK<f, Func::kTanh, double, Tiered<s, tanh_d<Tier::kHA>, tanh_d<Tier::kLA>, tanh_d<Tier::kEP>>>;
 template <Fn f, int s>
-using AsinhOf = HypK<f, Func::kAsinh, double, Tiered<f, s, asinh_d<Tier::kHA>, asinh_d<Tier::kHA>, nullptr>>;
+using AsinhOf = HypK<f, Func::kAsinh, double,
+                     Tiered<s, asinh_d<Tier::kHA>, asinh_d<kAsinhLa, Tier::kLA>, asinh_d<Tier::kEP>>>;
 template <Fn f, int s>
-using AcoshOf = HypK<f, Func::kAcosh, double, Tiered<f, s, acosh_d<Tier::kHA>, acosh_d<Tier::kLA>, nullptr>>;
+using AcoshOf =
+    HypK<f, Func::kAcosh, double, Tiered<s, acosh_d<Tier::kHA>, acosh_d<Tier::kLA>, acosh_d<Tier::kEP>>>;
 template <Fn f, int s>
-using AtanhOf = HypK<f, Func::kAtanh, double, Tiered<f, s, atanh_d<Tier::kHA>, atanh_d<Tier::kLA>, nullptr>>;
+using AtanhOf =
+    HypK<f, Func::kAtanh, double, Tiered<s, atanh_d<Tier::kHA>, atanh_d<Tier::kLA>, atanh_d<Tier::kEP>>>;
 
 }  // namespace
 
