@@ -4,12 +4,12 @@
 // Contract (measured against MPFR in tests/vm/accuracy_test.cpp): HA within 1 ulp, LA within 4,
 // EP within 2^12. Where multiply-adds fuse (AVX2, AVX-512) HA works in float: Atan and Atan2 reduce
 // around 0 and 1 and carry the quotient's rounding error, Asin and Acos carry the square root's.
-// Elsewhere (SSE4.1) HA evaluates the double formulas (without their second double) and rounds once. LA and EP work in float: Atan and Atan2 on
-// the quotient of the smaller and larger magnitudes, Asin and Acos on sqrt((1 - |x|)/2) above 1/2,
-// adding the polynomial's value to the constant by one multiply-add. EP Atan is the fixed formula
-// on the unrefined reciprocal estimate of the instruction set (rcpps or rcp14ps) above 1, without a
-// special path.
-// Special values: NaN -> NaN silently; Asin, Acos of |x| > 1 (infinities too) NaN, code 1; Atan of
+// Elsewhere (SSE4.1) HA evaluates the double formulas (without their second double) and rounds once. LA and
+// EP work in float: Atan and Atan2 on the quotient of the smaller and larger magnitudes, Asin and Acos on
+// sqrt((1 - |x|)/2) above 1/2, adding the polynomial's value to the constant by one multiply-add. EP Atan is
+// the fixed formula on the unrefined reciprocal estimate of the instruction set (rcpps or rcp14ps) above 1,
+// without a special path. Special values: NaN -> NaN silently; Asin, Acos of |x| > 1 (infinities too) NaN,
+// code 1; Atan of
 // +-inf is +-pi/2; Atan2 of zeros and infinities takes the limits of each quadrant, never reported.
 #include "kernels/trig/atrig_common.h"
 
