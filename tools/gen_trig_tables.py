@@ -197,6 +197,13 @@ def quarter_and_half_lines(add, emit, rf, rd):
     add("inline constexpr double kDPio2Lo2 = %s;" % dstr(pi / 2 - hi - lo))
 
 
+def float_atan_lines(add, emit, rf):
+    """The float HA arctangent, reduced around 0 and 1 to z in [-1/3, 1/2)."""
+    add("")
+    c = fit(atan_g, mpf(1) / 2, 6, rf)
+    emit("kSAtanHA", "float", c, "atan z = z + z^3 P(z^2), |z| <= 1/2, degree 13", odd_err(atan, c, mpf(1) / 2))
+
+
 def main():
     out_dir = sys.argv[1]
     parts, inv_pi, p5 = float_pi_parts()
@@ -278,6 +285,7 @@ def main():
     emit("kDCosEP", "double", c, "cos r = 1 - r^2/2 + r^4 P(r^2), |r| <= 1.01 pi/128, degree 4", cos_err(c, e))
     inverse_lines(add, emit, rf, rd)
     quarter_and_half_lines(add, emit, rf, rd)
+    float_atan_lines(add, emit, rf)
     add("")
     add("}  // namespace zok::trig_data")
     with open(os.path.join(out_dir, "trig_tables.h"), "w") as f:

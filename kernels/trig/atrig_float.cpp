@@ -2,14 +2,14 @@
 // Coefficients and constants come from tools/gen_trig_tables.py.
 //
 // Contract (measured against MPFR in tests/vm/accuracy_test.cpp): HA within 1 ulp, LA within 4,
-// EP within 2^12. HA Atan and Atan2 evaluate the double formulas (without their second double) and
-// round once; so do HA Asin and Acos where multiply-adds do not fuse (SSE4.1), elsewhere they work in
-// float with the square root's rounding error carried. LA and EP work in float: Atan and Atan2 on
-// the quotient of the smaller and larger magnitudes, Asin and Acos on sqrt((1 - |x|)/2) above 1/2,
-// adding the polynomial's value to the constant by one multiply-add. EP Atan is the fixed formula
-// on the unrefined reciprocal estimate of the instruction set (rcpps or rcp14ps) above 1, without a
-// special path.
-// Special values: NaN -> NaN silently; Asin, Acos of |x| > 1 (infinities too) NaN, code 1; Atan of
+// EP within 2^12. Where multiply-adds fuse (AVX2, AVX-512) HA works in float: Atan and Atan2 reduce
+// around 0 and 1 and carry the quotient's rounding error, Asin and Acos carry the square root's.
+// Elsewhere (SSE4.1) HA evaluates the double formulas (without their second double) and rounds once. LA and
+// EP work in float: Atan and Atan2 on the quotient of the smaller and larger magnitudes, Asin and Acos on
+// sqrt((1 - |x|)/2) above 1/2, adding the polynomial's value to the constant by one multiply-add. EP Atan is
+// the fixed formula on the unrefined reciprocal estimate of the instruction set (rcpps or rcp14ps) above 1,
+// without a special path. Special values: NaN -> NaN silently; Asin, Acos of |x| > 1 (infinities too) NaN,
+// code 1; Atan of
 // +-inf is +-pi/2; Atan2 of zeros and infinities takes the limits of each quadrant, never reported.
 #include "kernels/trig/atrig_common.h"
 
@@ -22,10 +22,50 @@ struct SRange {
                          kHi = std::numeric_limits<float>::max();
 };
 
+// atan2(a, b) in float, rounded about once. With y <= x the smaller and larger magnitudes, atan(y/x)
+// = c pi/4 + atan z with z = (y - c x)/(x + c y): c = 1 where y >= x/2 (the numerator exact, z in
+// [-1/3, 0]), c = 0 below (z < 1/2). The denominator is kept as two floats and the quotient's
+// rounding error carried through its residual; the constants K + sigma c pi/4 (pi/4 is half of each
+// float of pi/2) are two floats. The angle is formed as in atan2_core. Needs the nonzero magnitudes
+// within [2^-92, 2^60]: the denominator then stays finite and the residual (about 2^-24 of the
+// numerator, which is at least an ulp of x) above the denormals; any finite a with |b| = 1 also works.
+template <const auto& P>
+inline VF atan2_two(VF a, VF b) {
+  using A = Angles<float>;
+  const VF zero = splat<VF>(0.0f), sign = sign_mask<VF>();
+  const VF ya = abs(a), xb = abs(b);
+  const VF y = min(ya, xb), x = max(ya, xb);
+  const auto swap = xb < ya;
+  const auto bneg = negative(b);
+  const VF sigma = (b & sign) ^ select(swap, zero, sign);
+  const VF kh0 = select(swap, select(bneg, zero, splat<VF>(A::kPiH)), splat<VF>(A::kHalfH));
+  const VF kl0 = select(swap, select(bneg, zero, splat<VF>(A::kPiL)), splat<VF>(A::kHalfL));
+  const auto low = y < splat<VF>(0.5f) * x;
+  const VF cy = select(low, y, zero);
+  const VF num = select(low, y - x, y);
+  VF dh, dl;
+  fast_two_sum(x, cy, dh, dl);
+  const VF z = num / dh;
+  const VF zl = nmul_add(z, dl, nmul_add(z, dh, num)) / dh;
+  const VF ch = select(low, splat<VF>(0.5f * A::kHalfH), zero) ^ sigma;
+  const VF cl = select(low, splat<VF>(0.5f * A::kHalfL), zero) ^ sigma;
+  VF kh, e;
+  two_sum(kh0, ch, kh, e);
+  const VF s = z * z;
+  const VF t = mul_add(z * s, horner(s, P), zl);
+  return finish<true>(kh, e + (kl0 + cl), z ^ sigma, t ^ sigma) ^ (a & sign);
+}
+
+// HA Atan and Atan2: in float where multiply-adds fuse; otherwise the double formula on widened
+// lanes, which also serves the Atan2 lanes outside atan2_two's range.
 template <const auto& P>
 struct SAtanHA {
   static VF eval(VF x) {
-    return widened(x, [](VD d) { return atan2_core<P, true, false>(d, splat<VD>(1.0)); });
+    if constexpr (kFusedMulAdd) {
+      return atan2_two<td::kSAtanHA>(x, splat<VF>(1.0f));
+    } else {
+      return widened(x, [](VD d) { return atan2_core<P, true, false>(d, splat<VD>(1.0)); });
+    }
   }
 };
 template <const auto& P>
@@ -83,9 +123,20 @@ template <Fn f, int s>
 using SAtanOf =
     std::conditional_t<s == vm::kEP, SAtanEP,
                        AtanK<float, BySlot<s, SAtanF<td::kSAtanLA>, SAtanHA<td::kDAtanEP>, void>, SRange>>;
+// HA Atan2 where multiply-adds fuse: atan2_two in its range, the double formula (the scalar path of
+// the base policy) on the lanes beyond it.
+struct SAtan2Two : Atan2K<float, SAtan2HA<td::kDAtanEP>, SRange> {
+  static VF vec(VF a, VF b) { return atan2_two<td::kSAtanHA>(a, b); }
+  static unsigned special(VF a, VF b) {
+    const VF ya = abs(a), xb = abs(b), hi = splat<VF>(0x1p60f), lo = splat<VF>(0x1p-92f);
+    const VF m = min(ya, xb);
+    return outside<VF>((ya <= hi) & (xb <= hi) & (max(ya, xb) >= lo) & ((m >= lo) | (m == splat<VF>(0.0f))));
+  }
+};
 template <Fn f, int s>
-using SAtan2Of =
-    Atan2K<float, BySlot<s, SAtan2F<td::kSAtanLA>, SAtan2HA<td::kDAtanEP>, SAtan2F<td::kSAtanEP>>, SRange>;
+using SAtan2Of = std::conditional_t<
+    s == vm::kHA && kFusedMulAdd, SAtan2Two,
+    Atan2K<float, BySlot<s, SAtan2F<td::kSAtanLA>, SAtan2HA<td::kDAtanEP>, SAtan2F<td::kSAtanEP>>, SRange>>;
 template <Fn f, int s>
 using SAsinOf = ASinCosK<
     f, float,

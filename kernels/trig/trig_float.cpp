@@ -8,7 +8,8 @@
 //   float; EP SinCos reduces once by pi/2 and evaluates short sine and cosine polynomials. HA
 //   reduces by pi/2 to a two-float r, |r| <= pi/4, and evaluates sine and cosine polynomials in
 //   float where multiply-adds fuse (AVX2, AVX-512), the LA reduction and a double polynomial on widened lanes
-//   elsewhere. Tan reduces by pi/2, in double for HA, in float for LA and EP (measured 2.9 ulp LA). Beyond
+//   elsewhere. Tan reduces by pi/2 and divides the sine by the cosine: HA in float from their
+//   unrounded parts where multiply-adds fuse (in double elsewhere), LA and EP in float. Beyond
 //   10000 every flavour rounds the double HA kernel's exact-reduction result once.
 // Special values: NaN -> NaN silently; +-inf -> NaN (inf 0), code 1 (SinCos: NaN in both results,
 //   one report with a, a, r1, r2). Sin and Tan keep the sign of a zero, Cos(+-0) = 1.
@@ -105,14 +106,21 @@ inline SQuarter reduce_quarter(VF m) {
 // sin r and cos r of r = hi + lo, |r| <= pi/4, each rounded about once: lo enters the sine as
 // lo (1 - hi^2/2) (alone it would cost 0.15 ulp near pi/4); the cosine keeps the rounding errors of
 // hi^2 and of 1 - hi^2/2.
-inline void sincos_quarter(VF hi, VF lo, VF& s, VF& c) {
+// The parts: sin r = hi + sl, cos r = ch + cl before their last additions.
+inline void sincos_quarter_parts(VF hi, VF lo, VF& sl, VF& ch, VF& cl) {
   VF p, pe;
   two_prod(hi, hi, p, pe);
   const VF hz = splat<VF>(0.5f) * p;
-  s = hi + mul_add(hi * p, horner(p, td::kSSinQ9), nmul_add(hz, lo, lo));
-  const VF w = splat<VF>(1.0f) - hz;
-  const VF low = ((splat<VF>(1.0f) - w) - hz) - mul_add(splat<VF>(0.5f), pe, hi * lo);
-  c = w + mul_add(p * p, horner(p, td::kSCosQ8W), low);
+  sl = mul_add(hi * p, horner(p, td::kSSinQ9), nmul_add(hz, lo, lo));
+  ch = splat<VF>(1.0f) - hz;
+  const VF low = ((splat<VF>(1.0f) - ch) - hz) - mul_add(splat<VF>(0.5f), pe, hi * lo);
+  cl = mul_add(p * p, horner(p, td::kSCosQ8W), low);
+}
+inline void sincos_quarter(VF hi, VF lo, VF& s, VF& c) {
+  VF sl, ch, cl;
+  sincos_quarter_parts(hi, lo, sl, ch, cl);
+  s = hi + sl;
+  c = ch + cl;
 }
 
 // Sine and cosine of |x| = N pi/2 + r: quadrants 1 and 3 exchange them, quadrants 2 and 3 flip the
@@ -217,18 +225,49 @@ struct SCosHA {
     }
   }
 };
+// HA Tan where multiply-adds fuse: sin r / cos r (or -cos r / sin r in odd quadrants) from the
+// unrounded parts of both. Numerator and denominator are rounded once each with their errors kept,
+// and the quotient is corrected by its residual; the correction is below an ulp of the quotient, so
+// the reciprocal estimate of the instruction set serves for it. Elsewhere the double quotient.
+inline VF tan_two(VF x) {
+  const SQuarter d = reduce_quarter(abs(x));
+  VF sl, ch, cl;
+  sincos_quarter_parts(d.hi, d.lo, sl, ch, cl);
+  const MF odd = (d.q & splat<VI>(1)) == splat<VI>(1);
+  VF n, ne, den, de;
+  fast_two_sum(select(odd, d.hi, ch), select(odd, sl, cl), n, ne);
+  fast_two_sum(select(odd, ch, d.hi), select(odd, cl, sl), den, de);
+  const VF q = n / den;
+  const VF r = nmul_add(q, de, nmul_add(q, den, n) + ne);
+  const VF t = mul_add(r, rcp(den), q);
+  return t ^ (as_float(shl<31>(d.q)) ^ (x & sign_mask<VF>()));
+}
 struct STanHA {
-  static VF eval(VF x) { return widened(x, tan_wide); }
+  static VF eval(VF x) {
+    if constexpr (kFusedMulAdd) {
+      return tan_two(x);
+    } else {
+      return widened(x, tan_wide);
+    }
+  }
 };
 // LA and EP Tan in float: pi/2 as the halves of the four float parts of pi (N up to 6367 keeps the
 // first three products exact), sine and cosine polynomials SP and CP, one division.
 // |x| = N pi/2 + r in float, r returned, N in the low bits of t.
+// Where multiply-adds fuse, pi/2 is the three floats of reduce_quarter instead: the first step is
+// exact and the second rounds r once, which is both shorter and closer (the four parts lose up to
+// an ulp of r at each of the last three steps, over 4 ulp of Tan LA near 8418).
 inline VF reduce_half_pi(VF m, VF& t) {
   t = mul_add(m, splat<VF>(2.0f * td::kSInvPi), splat<VF>(kSShifter));
   const VF n = t - splat<VF>(kSShifter);
-  VF r = m;
-  for (float p : {td::kSPi1, td::kSPi2, td::kSPi3, td::kSPi4}) r = nmul_add(n, splat<VF>(0.5f * p), r);
-  return r;
+  if constexpr (kFusedMulAdd) {
+    const VF r = nmul_add(n, splat<VF>(td::kSPio2L), nmul_add(n, splat<VF>(td::kSPio2H), m));
+    return nmul_add(n, splat<VF>(td::kSPio2T), r);
+  } else {
+    VF r = m;
+    for (float p : {td::kSPi1, td::kSPi2, td::kSPi3, td::kSPi4}) r = nmul_add(n, splat<VF>(0.5f * p), r);
+    return r;
+  }
 }
 // sin r and cos r, |r| <= pi/4, by the polynomials SP and CP.
 template <const auto& SP, const auto& CP>
