@@ -52,20 +52,32 @@ constexpr Columns<kRows, kStride> columns_of(const double (&rows)[kRows][kStride
   return c;
 }
 
+// The rows of a table given as a plain array or as a struct holding one in v (a constexpr-built
+// table: template arguments must name whole objects, not a member of one).
+template <class T>
+constexpr const auto& rows_of(const T& t) {
+  if constexpr (std::is_array_v<T>) {
+    return t;
+  } else {
+    return t.v;
+  }
+}
+
 // Calls take(m, column m) for m = 0 ... kCount - 1 with each lane's row of kTable. AVX-512 permutes
 // columns held in registers; AVX2 has no double permute over more than four entries and reads two
 // columns of four rows at a time instead (four 16-byte loads and two unpacks), less than a gather
 // per column.
 template <int kCount, const auto& kTable, class Take>
 inline void for_columns(VL row, Take take) {
-  constexpr int kRows = std::extent_v<std::remove_reference_t<decltype(kTable)>, 0>;
+  constexpr const auto& kRowsOf = rows_of(kTable);
+  constexpr int kRows = std::extent_v<std::remove_reference_t<decltype(kRowsOf)>, 0>;
 #if ZOK_ISA_LEVEL == 3
-  static constexpr auto kCols = columns_of(kTable);
+  static constexpr auto kCols = columns_of(kRowsOf);
   for (int m = 0; m < kCount; ++m) take(m, lookup_reg<kRows>(kCols.v[m], row));
 #else
   alignas(32) int64_t i[4];
   _mm256_store_si256(reinterpret_cast<__m256i*>(i), (row & splat<VL>(int64_t{kRows - 1})).v);
-  const double *p0 = kTable[i[0]], *p1 = kTable[i[1]], *p2 = kTable[i[2]], *p3 = kTable[i[3]];
+  const double *p0 = kRowsOf[i[0]], *p1 = kRowsOf[i[1]], *p2 = kRowsOf[i[2]], *p3 = kRowsOf[i[3]];
   for (int m = 0; m < kCount; m += 2) {
     const __m256d r02 =
         _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(p0 + m)), _mm_loadu_pd(p2 + m), 1);
@@ -137,9 +149,9 @@ inline ErfcParts erfc_parts(VD ah, VD al) {
 #if ZOK_ISA_LEVEL >= 2
   if constexpr (kTier != Tier::kHA) {
     if constexpr (kEp) {
-      f = interval_poly<kDeg, kErfcEPRows.v>(ah, row, al);
+      f = interval_poly<kDeg, kErfcEPRows>(ah, row, al);
     } else {
-      f = interval_poly<kDeg, kErfcLARows.v>(ah, row, al);
+      f = interval_poly<kDeg, kErfcLARows>(ah, row, al);
     }
   } else
 #endif
