@@ -428,18 +428,20 @@ inline SLogRegReduced slog_reg_reduce(VF x) {
   return {VF{_mm512_getexp_ps(x.v)}, mul_sub(m, rcp, splat<VF>(1.0f)), lookup_reg<32>(kTable[1], row)};
 }
 // q(r) = c1 + r P(r), P of the slot's degree; c1 is 1 for Ln and log10(e) for Log10.
-template <const auto& kTable, const auto& kP, float kC1, float kLog2>
+template <const auto& kTable, const auto& kP, bool kLog10>
 struct SLogRegVec {
   static VF vec(VF x) {
+    constexpr float kC1 = kLog10 ? tb::kSLog10E : 1.0f;
+    constexpr float kLog2 = kLog10 ? tb::kSLog10Of2 : tb::kSLn2;
     const SLogRegReduced v = slog_reg_reduce<kTable>(x);
     const VF q = mul_add(v.r, horner(v.r, kP), splat<VF>(kC1));
     return mul_add(v.r, q, mul_add(v.e, splat<VF>(kLog2), v.t));
   }
 };
 template <const auto& kP>
-using SLnRegVec = SLogRegVec<tb::kSLnR32, kP, 1.0f, tb::kSLn2>;
+using SLnRegVec = SLogRegVec<tb::kSLnR32, kP, false>;
 template <const auto& kP>
-using SLog10RegVec = SLogRegVec<tb::kSLog10R32, kP, tb::kSLog10E, tb::kSLog10Of2>;
+using SLog10RegVec = SLogRegVec<tb::kSLog10R32, kP, true>;
 #endif
 
 // The special path of float Ln (all flavours), in double: returns ln x and the status.
