@@ -29,7 +29,6 @@ inline unsigned outside_rcp_range(V x) {
 struct NoCheck {
   static constexpr Check kCheck = Check::kNone;
   static constexpr int kUnroll = 4;
-  static constexpr bool kTailScratch = true;
 };
 
 template <typename T>
@@ -70,7 +69,6 @@ template <typename T>
 struct AbsK {
   static constexpr Check kCheck = Check::kNone;
   static constexpr int kUnroll = 2;
-  static constexpr bool kTailScratch = true;
   template <class V>
   static V vec(V a) {
     return a * ((a & sign_mask<V>()) | splat<V>(T(1)));
@@ -86,7 +84,6 @@ template <Fn kFn, typename T, bool kReportNan>
 struct DivExactK {
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = 4;
-  static constexpr bool kTailScratch = true;
   template <class V>
   static V vec(V a, V b) {
     return a / b;
@@ -114,7 +111,6 @@ template <Fn kFn, typename T>
 struct DivRecipK {
   static constexpr Check kCheck = Check::kRedoBlock;
   static constexpr int kUnroll = 2;
-  static constexpr bool kTailScratch = true;
   template <class V>
   static V vec(V a, V b) {
     return recip_quotient(a, b);
@@ -140,7 +136,6 @@ template <Fn kFn, typename T, bool kExact, bool kReport>
 struct InvK {
   static constexpr Check kCheck = kExact ? Check::kFixLanes : Check::kRedoBlock;
   static constexpr int kUnroll = 2;
-  static constexpr bool kTailScratch = true;
   template <class V>
   static V vec(V a) {
     if constexpr (kExact) {
@@ -198,7 +193,6 @@ template <typename T>
 struct FracK {
   static constexpr Check kCheck = Check::kRedoBlock;
   static constexpr int kUnroll = 2;
-  static constexpr bool kTailScratch = true;
   template <class V>
   static V vec(V a) {
     return or_sign(a - round<ZOK_RND_TRUNC>(a), a);

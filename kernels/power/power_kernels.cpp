@@ -117,7 +117,6 @@ template <Fn kFn, int kSlot>
 struct SqrtEstimateK {
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = kSlot == kLA ? (16 + VF::kLanes - 1) / VF::kLanes : 1;
-  static constexpr bool kTailScratch = true;
   static VF vec(VF x) {
     const VF zero = splat<VF>(0.0f);
     const VF y = select(x == zero, rsqrt(x), zero);
@@ -175,7 +174,6 @@ template <Fn kFn>
 struct InvSqrtFloatHaK {
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = 1;
-  static constexpr bool kTailScratch = true;
   static VF vec(VF x) { return in_double(x, inv_sqrt_plain); }
   static unsigned special(VF x) { return not_positive_finite(x); }
   static void scalar(int i, const float* a, float* r) {
@@ -192,7 +190,6 @@ template <Fn kFn>
 struct InvSqrtFloatStepK {
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = 2;
-  static constexpr bool kTailScratch = true;
   static VF vec(VF x) {
     const VF y = rsqrt(x);
     VF p, pe, q, qe;
@@ -220,7 +217,6 @@ template <Fn kFn, int kSlot>
 struct InvSqrtEstimateK {
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = kSlot == kLA ? 2 : 1;
-  static constexpr bool kTailScratch = true;
   static VF vec(VF x) {
     const VF y = rsqrt(x);
     const VF e = nmul_add(x, y * y, splat<VF>(1.0f));
@@ -494,7 +490,6 @@ template <Fn kFn, Root kRoot, int kSlot, typename T>
 struct RootSeededK {
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = 2;
-  static constexpr bool kTailScratch = true;  // a short tail costs one vector, not one per element
   template <class V>
   static V vec(V x) {
     const V r = root_seeded<kRoot, kSlot>(abs(x));
@@ -1203,7 +1198,6 @@ struct PowK {
   // multiply-add (measured); elsewhere they do not. The tail goes through whole vectors: one
   // element at a time costs a vector's work each.
   static constexpr int kUnroll = sizeof(T) == 8 && kP != kEP && ZOK_ISA_LEVEL >= 2 ? 2 : 1;
-  static constexpr bool kTailScratch = true;
   static constexpr bool kFloatLanes = sizeof(T) == 4 && kP == kEP;
   template <class V>
   [[gnu::always_inline]] static V vec(V x, V y) {
@@ -1312,7 +1306,6 @@ inline VD powx_short(VD x) {
 
 template <Fn kFn, int kP, Px kPath, typename T>
 struct PowxK {
-  static constexpr bool kTailScratch = true;  // (as Pow's)
   template <class V>
   [[gnu::always_inline]] static V vec(V x, V y) {
     if constexpr (kPath == Px::kGeneral) {
