@@ -148,10 +148,15 @@ struct OneArg {
   static constexpr int kResults = 1;
   const T* a;
   T* r[1];
-  V at(int i) const { return loadu(a + i); }
-  V part(int i, int count) const { return load_part(a + i, count); }
-  static unsigned special(V x) { return K::special(x); }
-  static void vec(V x, V* y) { y[0] = K::vec(x); }
+  OneArg(const T* a_, T* r_) : a(a_), r{r_} {}
+  template <class F>
+  void pass(F f) const {
+    f(a, r[0]);
+  }
+  [[gnu::always_inline]] V at(int i) const { return loadu(a + i); }
+  [[gnu::always_inline]] V part(int i, int count) const { return load_part(a + i, count); }
+  [[gnu::always_inline]] static unsigned special(V x) { return K::special(x); }
+  [[gnu::always_inline]] static void vec(V x, V* y) { y[0] = K::vec(x); }
   void scalar(int i) const { K::scalar(i, a, r[0]); }
 };
 
@@ -166,29 +171,34 @@ struct TwoArgs {
     V x, y;
   };
   static constexpr int kResults = 1;
+  struct NoValue {};
   const T* a;
   B2 b;
   T* r[1];
-  V vb{};
+  [[no_unique_address]] std::conditional_t<kByValue, V, NoValue> vb;  // b in every lane
   TwoArgs(const T* a_, B2 b_, T* r_) : a(a_), b(b_), r{r_} {
     if constexpr (kByValue) vb = splat<V>(b);
   }
-  In at(int i) const {
+  template <class F>
+  void pass(F f) const {
+    f(a, b, r[0]);
+  }
+  [[gnu::always_inline]] In at(int i) const {
     if constexpr (kByValue) {
       return {loadu(a + i), vb};
     } else {
       return {loadu(a + i), loadu(b + i)};
     }
   }
-  In part(int i, int count) const {
+  [[gnu::always_inline]] In part(int i, int count) const {
     if constexpr (kByValue) {
       return {load_part(a + i, count), vb};
     } else {
       return {load_part(a + i, count), load_part(b + i, count)};
     }
   }
-  static unsigned special(In v) { return K::special(v.x, v.y); }
-  static void vec(In v, V* y) { y[0] = K::vec(v.x, v.y); }
+  [[gnu::always_inline]] static unsigned special(In v) { return K::special(v.x, v.y); }
+  [[gnu::always_inline]] static void vec(In v, V* y) { y[0] = K::vec(v.x, v.y); }
   void scalar(int i) const { K::scalar(i, a, b, r[0]); }
 };
 
@@ -200,10 +210,15 @@ struct TwoResults {
   static constexpr int kResults = 2;
   const T* a;
   T* r[2];
-  V at(int i) const { return loadu(a + i); }
-  V part(int i, int count) const { return load_part(a + i, count); }
-  static unsigned special(V x) { return K::special(x); }
-  static void vec(V x, V* y) { K::vec(x, y[0], y[1]); }
+  TwoResults(const T* a_, T* r1, T* r2) : a(a_), r{r1, r2} {}
+  template <class F>
+  void pass(F f) const {
+    f(a, r[0], r[1]);
+  }
+  [[gnu::always_inline]] V at(int i) const { return loadu(a + i); }
+  [[gnu::always_inline]] V part(int i, int count) const { return load_part(a + i, count); }
+  [[gnu::always_inline]] static unsigned special(V x) { return K::special(x); }
+  [[gnu::always_inline]] static void vec(V x, V* y) { K::vec(x, y[0], y[1]); }
   void scalar(int i) const { K::scalar(i, a, r[0], r[1]); }
 };
 
@@ -211,9 +226,10 @@ struct TwoResults {
 // Out of line, and the loops over ordinary blocks leave their inner loop to call it: an inner loop
 // with a call in it loses every vector register (all are caller-saved) and reloads the kernel's
 // constants on each block. The lane masks are worked out again here, off the hot path. The shape
-// comes by value, so the block loop's own copy never has its address taken.
-template <typename K, class Io>
-[[gnu::noinline]] void special_block(Io io, int i) {
+// comes as its arrays (and value), which the calling convention keeps in registers.
+template <typename K, class Io, typename... P>
+[[gnu::noinline]] void special_block(int i, P... p) {
+  const Io io(p...);
   using T = typename Io::Elem;
   using V = Vec<T>;
   constexpr int W = V::kLanes, U = unroll_of<K>(), B = W * U, R = Io::kResults;
@@ -245,8 +261,9 @@ template <typename K, class Io>
 // The tail shorter than a block, from i: whole vectors and one partial vector (kTailScratch), or
 // element by element. Out of line, like the special blocks: with the kernel's computation inlined
 // here too, the compiler may stop inlining a long computation into the block loop.
-template <typename K, class Io>
-[[gnu::noinline]] void tail(Io io, int i, int n) {
+template <typename K, class Io, typename... P>
+[[gnu::noinline]] void tail(int i, int n, P... p) {
+  const Io io(p...);
   using V = Vec<typename Io::Elem>;
   constexpr int W = V::kLanes, R = Io::kResults;
   constexpr bool kChecked = check_of<K>() != Check::kNone;
@@ -280,7 +297,7 @@ template <typename K, class Io>
 // Blocks of kUnroll vectors over one argument shape; see the policy settings above for heads and
 // tails (a head and tail groups are for one-argument kernels).
 template <typename K, class Io>
-inline void block_loop(int n, const Io& io) {
+[[gnu::always_inline]] inline void block_loop(int n, const Io& io) {
   using V = Vec<typename Io::Elem>;
   constexpr Check kCheck = check_of<K>();
   constexpr int W = V::kLanes, U = unroll_of<K>(), B = W * U, R = Io::kResults;
@@ -299,13 +316,17 @@ inline void block_loop(int n, const Io& io) {
   }
   while (i + B <= n) {
     for (; i + B <= n; i += B) {
+      // Unrolled whole so that a block's vectors stay in registers at every optimisation level.
       decltype(io.at(0)) x[U];
+#pragma GCC unroll 16
       for (int u = 0; u < U; ++u) x[u] = io.at(i + u * W);
       if constexpr (kCheck != Check::kNone) {
         unsigned any = 0;
+#pragma GCC unroll 16
         for (int u = 0; u < U; ++u) any |= io.special(x[u]);
         if (__builtin_expect(any != 0, 0)) break;
       }
+#pragma GCC unroll 16
       for (int u = 0; u < U; ++u) {
         V y[R];
         io.vec(x[u], y);
@@ -313,7 +334,7 @@ inline void block_loop(int n, const Io& io) {
       }
     }
     if (i + B > n) break;
-    if constexpr (kCheck != Check::kNone) special_block<K>(io, i);
+    if constexpr (kCheck != Check::kNone) io.pass([i](auto... p) { special_block<K, Io>(i, p...); });
     i += B;
   }
   if (i == n) return;
@@ -322,13 +343,13 @@ inline void block_loop(int n, const Io& io) {
                   "tail groups are for one-argument kernels");
     for (; i < n; i += G) fix_group<K>(i, n - i < G ? n - i : G, io.a, io.r[0]);
   } else {
-    tail<K>(io, i, n);
+    io.pass([i, n](auto... p) { tail<K, Io>(i, n, p...); });
   }
 }
 
 template <typename K, typename T>
 inline void unary_loop(int n, const T* a, T* r) {
-  block_loop<K>(n, OneArg<K, T>{a, {r}});
+  block_loop<K>(n, OneArg<K, T>(a, r));
 }
 template <typename K, typename T>
 inline void binary_loop(int n, const T* a, const T* b, T* r) {
@@ -340,7 +361,7 @@ inline void by_value_loop(int n, const T* a, T b, T* r) {
 }
 template <typename K, typename T>
 inline void two_result_loop(int n, const T* a, T* r1, T* r2) {
-  block_loop<K>(n, TwoResults<K, T>{a, {r1, r2}});
+  block_loop<K>(n, TwoResults<K, T>(a, r1, r2));
 }
 
 // f over two arrays with no special lanes, kUnroll vectors at a time; the tail in whole vectors and
