@@ -595,6 +595,21 @@ def dexp16_polys():
     ]
 
 
+def dexp_ep_polys():
+    """Double Exp EP without a table: |r| <= ln2/2 (N = round(x/ln2))."""
+    iv = (-mpf("0.3466"), mpf("0.3466"))
+    return [("kDExpEP0", "double Exp EP, no table: e^r = 1 + r + r^2 Q(r), |r| <= ln2/2", expm1_q, iv, 5, "d",
+             exp_full, exp_exact)]
+
+
+def dlog10_la_polys():
+    """Double Log10 LA on the LA reductions (|r| <= 1/64 with the 64-row table, 0.0237 on AVX-512):
+    log10(1+r) = r log10(e) + r^2 Q(r), Q carrying 1/ln10 so that no final scaling is needed."""
+    iv = (-mpf("0.0237"), mpf("0.0237"))
+    return [("kDLog10R32LA", "double Log10 LA: log10(1+r) = r log10(e) + r^2 Q(r)", log10_q, iv, 6, "d",
+             log10_full, log10_exact)]
+
+
 def sexpm1_polys():
     """Float Expm1 LA/HA: e^r - 1 = r + r^2 Q(r), |r| <= ln2/64 (N = 0 below ln2/64)."""
     iv = (-mpf("0.011"), mpf("0.011"))
@@ -626,6 +641,8 @@ def main():
     POLYS.extend(dlog_reg_polys())
     POLYS.extend(dexp16_polys())
     POLYS.extend(sreg_log_polys())
+    POLYS.extend(dexp_ep_polys())
+    POLYS.extend(dlog10_la_polys())
     cmd = "python3 tools/gen_explog_tables.py " + out
     a, b = sexp_tables()
     sln = sln_table()

@@ -313,6 +313,31 @@ inline constexpr float kSLog10R32EP[2] = {
     0.143115446f,
 };
 
+// double Exp EP, no table: e^r = 1 + r + r^2 Q(r), |r| <= ln2/2.
+// [-0.3466, 0.3466], degree 5, double coefficients; largest relative error of the whole
+// approximation: 2.2e-10 (2^-32.1).
+inline constexpr double kDExpEP0[6] = {
+    0.5000000013463886,
+    0.16666666681621095,
+    0.041666464944505696,
+    0.008333310927615311,
+    0.0013933647862928863,
+    0.00019890988455544567,
+};
+
+// double Log10 LA: log10(1+r) = r log10(e) + r^2 Q(r).
+// [-0.0237, 0.0237], degree 6, double coefficients; largest relative error of the whole
+// approximation: 1.75e-16 (2^-52.3).
+inline constexpr double kDLog10R32LA[7] = {
+    -0.2171472409516259,
+    0.14476482730202,
+    -0.10857362047665542,
+    0.08685888304949983,
+    -0.07238240165234053,
+    0.062089528663053645,
+    -0.05432952453020422,
+};
+
 // double Exp HA (and the scalar e^x beyond the fast range): e^r = 1 + r + r^2 Q(r), |r| <= ln2/128.
 // [-0.00545, 0.00545], degree 3, double coefficients as tuned (not refitted); largest relative
 // error of the whole approximation: 1.49e-18 (2^-59.2).

@@ -22,6 +22,7 @@
 
 #include "frame/kernel_frame.h"
 #include "kernels/explog/explog_common.h"
+#include "kernels/explog/explog_reg.h"
 #include "kernels/gamma/gamma_coeffs.h"
 
 namespace zok::ZOK_ISA_NS {
@@ -244,6 +245,10 @@ struct StirlingParts {
 };
 constexpr double kStirlingS[] = {1.0 / 12,   -1.0 / 360,      1.0 / 1260, -1.0 / 1680,
                                  1.0 / 1188, -691.0 / 360360, 1.0 / 156,  -3617.0 / 122400};
+// The logarithms of the float formula: dLn HA's table reduction, or on AVX-512 (for LGamma) its
+// register-table one, which replaces three gathers per call by permutes.
+using LnFn = VD (*)(VD, VD);
+template <LnFn kLn>
 inline StirlingParts stirling_parts(VD y) {
   const VD one = splat<VD>(1.0);
   const MD shifted = y < splat<VD>(8.0);
@@ -253,7 +258,7 @@ inline StirlingParts stirling_parts(VD y) {
       (((y + splat<VD>(2.0)) * (y + splat<VD>(5.0))) * ((y + splat<VD>(3.0)) * (y + splat<VD>(4.0))));
   const VD t = one / z;
   const VD s = t * horner(t * t, kStirlingS);
-  const VD lnz = dln_ha(z, splat<VD>(0.0));
+  const VD lnz = kLn(z, splat<VD>(0.0));
   const VD e = mul_add(z - splat<VD>(0.5), lnz, (splat<VD>(static_cast<double>(gd::kHalfLn2Pi)) - z) + s);
   return {e, select(shifted, one, p8)};
 }
@@ -281,7 +286,7 @@ inline VD sinpi_d(VD x) {
 // the negative ones by the reflection Gamma(x) = pi / (sin(pi x) Gamma(1 - x)).
 inline VD tgamma_fd(VD x) {
   const MD neg = x < splat<VD>(0.0);
-  const StirlingParts g = stirling_parts(select(neg, x, splat<VD>(1.0) - x));
+  const StirlingParts g = stirling_parts<dln_ha>(select(neg, x, splat<VD>(1.0) - x));
   const VD ge = dexp_ha(g.e);
   const VD num = select(neg, ge, splat<VD>(static_cast<double>(gd::kPi)) * g.p);
   const VD den = select(neg, g.p, sinpi_d(x) * ge);
@@ -289,11 +294,16 @@ inline VD tgamma_fd(VD x) {
 }
 // ln|Gamma(x)| for the vector lanes of LGamma: x in (0, 1e36], or in (-2^22, 0) and not an
 // integer, the negative ones as ln(pi p / |sin(pi x)|) - e at 1 - x.
+#if ZOK_ISA_LEVEL == 3
+constexpr LnFn kLGammaLn = dln_reg_ha;
+#else
+constexpr LnFn kLGammaLn = dln_ha;
+#endif
 inline VD lgamma_fd(VD x) {
   const MD neg = x < splat<VD>(0.0);
-  const StirlingParts g = stirling_parts(select(neg, x, splat<VD>(1.0) - x));
+  const StirlingParts g = stirling_parts<kLGammaLn>(select(neg, x, splat<VD>(1.0) - x));
   const VD w = select(neg, g.p, splat<VD>(static_cast<double>(gd::kPi)) * g.p / abs(sinpi_d(x)));
-  const VD lw = dln_ha(w, splat<VD>(0.0));
+  const VD lw = kLGammaLn(w, splat<VD>(0.0));
   return select(neg, g.e - lw, lw - g.e);
 }
 
