@@ -202,6 +202,9 @@ def float_atan_lines(add, emit, rf):
     add("")
     c = fit(atan_g, mpf(1) / 2, 6, rf)
     emit("kSAtanHA", "float", c, "atan z = z + z^3 P(z^2), |z| <= 1/2, degree 13", odd_err(atan, c, mpf(1) / 2))
+    # The float LA arctangent on the quotient alone, one term shorter than kSAtanLA.
+    c = fit(atan_g, mpf(1), 8, rf)
+    emit("kSAtanLA8", "float", c, "atan q = q + q^3 P(q^2), 0 <= q <= 1, degree 17", odd_err(atan, c, mpf(1)))
 
 
 def main():

@@ -86,9 +86,33 @@ struct SAsinHA {
     }
   }
 };
+// LA Atan: z = |x| up to 1, z = -1/|x| beyond, where pi/2 is added; one division, one polynomial,
+// the sign ORed back. The float pi/2 alone (up to 0.75 ulp of the angle) fits the flavour's bound.
 template <const auto& P>
-struct SAtanF {
-  static VF eval(VF x) { return atan2_core<P, false, false>(x, splat<VF>(1.0f)); }
+struct SAtanShort {
+  static VF eval(VF x) {
+    const VF m = abs(x), one = splat<VF>(1.0f);
+    const MF big = m > one;
+    const VF z = select(big, m, splat<VF>(-1.0f)) / select(big, one, m);
+    const VF s = z * z;
+    const VF h = select(big, splat<VF>(0.0f), splat<VF>(td::kSPio2H));
+    return (h + mul_add(z * s, estrin(s, P), z)) | (x & sign_mask<VF>());
+  }
+};
+// LA Atan2: atan2_core's angle K + sigma theta without the constants' low parts (0.75 ulp at most),
+// theta rounded once before it is added.
+template <const auto& P>
+struct SAtan2Short {
+  static VF eval(VF a, VF b) {
+    const VF zero = splat<VF>(0.0f), sign = sign_mask<VF>();
+    const VF ya = abs(a), xb = abs(b);
+    const auto swap = xb < ya;
+    const VF z = min(ya, xb) / max(ya, xb);
+    const VF sigma = (b & sign) ^ select(swap, zero, sign);
+    const VF kh = select(swap, select(negative(b), zero, splat<VF>(td::kSPiH)), splat<VF>(td::kSPio2H));
+    const VF s = z * z;
+    return (kh + (mul_add(z * s, estrin(s, P), z) ^ sigma)) ^ (a & sign);
+  }
 };
 template <const auto& P>
 struct SAtan2F {
@@ -99,11 +123,18 @@ struct SAsinF {
   static VF eval(VF x) { return asin_short<P, kAcos>(x); }
 };
 
+// Several vectors per block: the division and the polynomial of one overlap the next's.
+constexpr int kSBlock = 32;
+template <class K>
+struct SBlocks : K {
+  static constexpr int kUnroll = trig_unroll<float>(kSBlock);
+};
+
 // EP Atan: m < 1 (or NaN) evaluates at t = m, otherwise at t = -1/m by the reciprocal estimate
 // and adds pi/2; the argument's sign is ORed in. Infinities give +-pi/2 and NaN NaN on the way.
 struct SAtanEP {
   static constexpr Check kCheck = Check::kNone;
-  static constexpr int kUnroll = trig_unroll<float>(8);
+  static constexpr int kUnroll = trig_unroll<float>(kSBlock);
   static VF vec(VF x) {
     const VF m = abs(x);
     const MF big = m >= splat<VF>(1.0f);
@@ -120,9 +151,9 @@ struct SAtanEP {
 };
 
 template <Fn f, int s>
-using SAtanOf =
-    std::conditional_t<s == vm::kEP, SAtanEP,
-                       AtanK<float, BySlot<s, SAtanF<td::kSAtanLA>, SAtanHA<td::kDAtanEP>, void>, SRange>>;
+using SAtanOf = std::conditional_t<
+    s == vm::kEP, SAtanEP,
+    SBlocks<AtanK<float, BySlot<s, SAtanShort<td::kSAtanLA8>, SAtanHA<td::kDAtanEP>, void>, SRange>>>;
 // HA Atan2 where multiply-adds fuse: atan2_two in its range, the double formula (the scalar path of
 // the base policy) on the lanes beyond it.
 struct SAtan2Two : Atan2K<float, SAtan2HA<td::kDAtanEP>, SRange> {
@@ -135,8 +166,10 @@ struct SAtan2Two : Atan2K<float, SAtan2HA<td::kDAtanEP>, SRange> {
 };
 template <Fn f, int s>
 using SAtan2Of = std::conditional_t<
-    s == vm::kHA && kFusedMulAdd, SAtan2Two,
-    Atan2K<float, BySlot<s, SAtan2F<td::kSAtanLA>, SAtan2HA<td::kDAtanEP>, SAtan2F<td::kSAtanEP>>, SRange>>;
+    s == vm::kHA && kFusedMulAdd, SBlocks<SAtan2Two>,
+    SBlocks<
+        Atan2K<float, BySlot<s, SAtan2Short<td::kSAtanLA8>, SAtan2HA<td::kDAtanEP>, SAtan2F<td::kSAtanEP>>,
+               SRange>>>;
 template <Fn f, int s>
 using SAsinOf = ASinCosK<
     f, float,

@@ -4,8 +4,9 @@
 // Contract (measured against MPFR in tests/vm/accuracy_test.cpp), over the whole argument range:
 //   HA within 1 ulp, LA within 4 ulp, EP within 2^12 ulp.
 //   LA and EP Sin and Cos reduce |x| <= 10000 by pi in four floats (N times each of the first three
-//   exact; the cosine by odd multiples of pi/2) to |r| <= pi/2 and evaluate one odd polynomial in
-//   float; EP SinCos reduces once by pi/2 and evaluates short sine and cosine polynomials. HA
+//   exact; the cosine by odd multiples of pi/2), in three where multiply-adds fuse, to |r| <= pi/2
+//   and evaluate one odd polynomial in float; EP SinCos, and LA SinCos where multiply-adds fuse,
+//   reduce once by pi/2 and evaluate short sine and cosine polynomials. HA
 //   reduces by pi/2 to a two-float r, |r| <= pi/4, and evaluates sine and cosine polynomials in
 //   float where multiply-adds fuse (AVX2, AVX-512), the LA reduction and a double polynomial on widened lanes
 //   elsewhere. Tan reduces by pi/2 and divides the sine by the cosine: HA in float from their
@@ -39,9 +40,18 @@ inline VF quotient_pi(VF m, VF& parity) {
   parity = as_float(shl<31>(as_int(t)));
   return t - splat<VF>(kSShifter);
 }
+// Where multiply-adds fuse, pi is the three floats kSPiH + kSPiL + 2 kSPio2T instead, one step
+// shorter: N kSPiH (the cosine's (N + 1/2) kSPiH too) is a multiple of 2^-23, as is |x| from 1 up,
+// so there the first step is exact (|r| < 2); below 1 the sine's N is 0 and the cosine's first step
+// rounds by at most 2^-24 near a value of 1. The other two steps round r once each.
 inline VF minus_pi_times(VF m, VF n) {
-  const VF r2 = nmul_add(n, splat<VF>(td::kSPi2), nmul_add(n, splat<VF>(td::kSPi1), m));
-  return nmul_add(n, splat<VF>(td::kSPi4), nmul_add(n, splat<VF>(td::kSPi3), r2));
+  if constexpr (kFusedMulAdd) {
+    const VF r = nmul_add(n, splat<VF>(td::kSPiL), nmul_add(n, splat<VF>(td::kSPiH), m));
+    return nmul_add(n, splat<VF>(2.0f * td::kSPio2T), r);
+  } else {
+    const VF r2 = nmul_add(n, splat<VF>(td::kSPi2), nmul_add(n, splat<VF>(td::kSPi1), m));
+    return nmul_add(n, splat<VF>(td::kSPi4), nmul_add(n, splat<VF>(td::kSPi3), r2));
+  }
 }
 
 // Sine and cosine by the float formula with polynomial P. The cosine reduces by N + 1/2 or N - 1/2,
@@ -56,7 +66,8 @@ inline void sincos_f(VF x, VF& s, VF& c) {
   const VF n = quotient_pi(m, parity);
   const VF r2 = nmul_add(n, splat<VF>(td::kSPi2), nmul_add(n, splat<VF>(td::kSPi1), m));
   if constexpr (kSin) {
-    const VF r = nmul_add(n, splat<VF>(td::kSPi4), nmul_add(n, splat<VF>(td::kSPi3), r2));
+    const VF r = kCos ? nmul_add(n, splat<VF>(td::kSPi4), nmul_add(n, splat<VF>(td::kSPi3), r2))
+                      : minus_pi_times(m, n);
     s = odd_poly<P>(r) ^ ((x & sign) ^ parity);
   }
   if constexpr (kCos) {
@@ -86,6 +97,9 @@ inline VF cos_f(VF x) {
 // both are multiples of 2^-23 (of m's ulp below 1, where N <= 1) and the difference stays below 1.
 // N kSPio2L is split by its exact error and the difference keeps its rounding error, so hi + lo
 // holds r to some 2^-45 of pi/2 even where r nearly vanishes (1e-9 at the closest float below 10000).
+// hi is the rounded difference and lo the rest, not renormalised: lo stays within about an ulp of
+// hi except where r nearly vanishes, and there (|r| at least 1e-9) below 2^-5 of hi, which the
+// first-order use of lo in the sine, cosine and tangent still takes.
 struct SQuarter {
   VI q;
   VF hi, lo;
@@ -94,12 +108,15 @@ inline SQuarter reduce_quarter(VF m) {
   const VF t = mul_add(m, splat<VF>(2.0f * td::kSInvPi), splat<VF>(kSShifter));
   const VF n = t - splat<VF>(kSShifter);
   const VF t1 = nmul_add(n, splat<VF>(td::kSPio2H), m);
-  VF p, pe, s, se;
+  VF p, pe;
   two_prod(n, splat<VF>(td::kSPio2L), p, pe);
-  two_sum(t1, splat<VF>(0.0f) - p, s, se);
   SQuarter out;
   out.q = as_int(t);
-  fast_two_sum(s, nmul_add(n, splat<VF>(td::kSPio2T), se - pe), out.hi, out.lo);
+  // t1 - p = hi + e exactly (two_sum with the negation folded in).
+  out.hi = t1 - p;
+  const VF bb = out.hi - t1;
+  const VF e = (t1 - (out.hi - bb)) - (p + bb);
+  out.lo = nmul_add(n, splat<VF>(td::kSPio2T), e - pe);
   return out;
 }
 
@@ -286,11 +303,13 @@ struct STanFloat {
     return q ^ ((sign_mask<VF>() & as_float(shl<31>(as_int(t)))) ^ (x & sign_mask<VF>()));
   }
 };
-// EP SinCos from one reduction by pi/2: quadrants 1 and 3 exchange sine and cosine, 2 and 3 flip
-// the sine's sign, 1 and 2 the cosine's.
-inline void sincos_ep(VF x, VF& s, VF& c) {
+// SinCos from one reduction by pi/2 and the cosine polynomial CP (EP, and LA where multiply-adds
+// fuse): quadrants 1 and 3 exchange sine and cosine, 2 and 3 flip the sine's sign, 1 and 2 the
+// cosine's.
+template <const auto& CP>
+inline void sincos_half(VF x, VF& s, VF& c) {
   VF t, sr, cr;
-  sincos_r<td::kSSinQ, td::kSCosQ>(reduce_half_pi(abs(x), t), sr, cr);
+  sincos_r<td::kSSinQ, CP>(reduce_half_pi(abs(x), t), sr, cr);
   const VI q = as_int(t);
   const MF odd = (q & splat<VI>(1)) == splat<VI>(1);
   s = select(odd, sr, cr) ^ (as_float(shl<30>(q & splat<VI>(2))) ^ (x & sign_mask<VF>()));
@@ -299,6 +318,9 @@ inline void sincos_ep(VF x, VF& s, VF& c) {
 using STanLA = STanFloat<td::kSSinQ, td::kSCosQ8>;
 using STanEP = STanFloat<td::kSSinQ, td::kSCosQ>;
 
+// Elements per block: several vectors in flight hide the long dependency chains of the reductions.
+constexpr int kSBlock = 32;
+
 inline unsigned beyond_fast(VF x) {
   return outside<VF>(abs(x) <= splat<VF>(kSFast));
 }
@@ -306,7 +328,7 @@ inline unsigned beyond_fast(VF x) {
 // Sin, Cos and Tan: M in the fast range, the double HA method H beyond it (kOdd: with x's sign).
 template <Fn kFn, class M, class H, bool kOdd>
 struct STrigK {
-  static constexpr int kUnroll = trig_unroll<float>(8);
+  static constexpr int kUnroll = trig_unroll<float>(kSBlock);
   static VF vec(VF x) { return M::eval(x); }
   static unsigned special(VF x) { return beyond_fast(x); }
   static void scalar(int i, const float* a, float* r) {
@@ -329,7 +351,7 @@ struct STrigK {
 template <Fn kFn, int kSlot>
 struct SSinCosK {
   static constexpr Check kCheck = kSlot == kLA ? Check::kRedoBlock : Check::kFixLanes;
-  static constexpr int kUnroll = trig_unroll<float>(8);
+  static constexpr int kUnroll = trig_unroll<float>(kSBlock);
   static void vec(VF x, VF& s, VF& c) {
     if constexpr (kSlot == kHA && kFusedMulAdd) {
       sincos_two<true, true>(x, s, c);
@@ -339,10 +361,12 @@ struct SSinCosK {
       sincos_wide<true, true>(widen_hi(x), sh, ch);
       s = narrow(sl, sh);
       c = narrow(cl, ch);
+    } else if constexpr (kSlot == kLA && kFusedMulAdd) {
+      sincos_half<td::kSCosQ8>(x, s, c);
     } else if constexpr (kSlot == kLA) {
       sincos_f<td::kSSinLA, true, true>(x, s, c);
     } else {
-      sincos_ep(x, s, c);
+      sincos_half<td::kSCosQ>(x, s, c);
     }
   }
   static unsigned special(VF x) { return beyond_fast(x); }
