@@ -128,6 +128,18 @@ inline constexpr auto kErfcEPRows = horner_rows<sd::kErfcEPStride, sd::kErfcEPDe
 // erfc(a) = (hi + lo) 2^k for 0.5 <= a < 32, a given as ah + al (al small against ah)
 // ============================================================================================
 
+// (ah + al)^2 as sh + sl, exact to the square of al (EP: ah^2 rounded, sl = 0).
+template <bool kEp>
+inline void square_of(VD ah, VD al, VD& sh, VD& sl) {
+  if constexpr (kEp) {
+    sh = ah * ah;
+    sl = splat<VD>(0.0);
+  } else {
+    two_prod(ah, ah, sh, sl);
+    sl = mul_add(ah + ah, al, sl);
+  }
+}
+
 struct ErfcParts {
   VD hi, lo, k;  // k integral
   VD e;          // e^(-a^2) 2^-k
@@ -166,13 +178,7 @@ inline ErfcParts erfc_parts(VD ah, VD al) {
 
   // -a^2 = -(sh + sl) and its reduction.
   VD sh, sl;
-  if constexpr (kEp) {
-    sh = ah * ah;
-    sl = splat<VD>(0.0);
-  } else {
-    two_prod(ah, ah, sh, sl);
-    sl = mul_add(ah + ah, al, sl);
-  }
+  square_of<kEp>(ah, al, sh, sl);
   const VD shift = splat<VD>(kDShift);
   const VD tn = mul_add(sh, splat<VD>(-tb::kDInvL64), shift);
   const VD d = tn - shift;  // N, integral
@@ -287,6 +293,115 @@ inline double erfc_tail(double ah, double al, int extra_exponent) {
   const ErfcParts p = erfc_parts<kTier>(splat<VD>(ah), splat<VD>(al));
   return std::ldexp(lane0(p.hi + p.lo), static_cast<int>(lane0(p.k)) + extra_exponent);
 }
+
+#if ZOK_ISA_LEVEL >= 2
+// ============================================================================================
+// Double Erfc and CdfNorm LA and EP for vectors whose |y| lies below 8 (every common argument):
+// erfc(a) = e^(-a^2) R(a) from a = 0 on, R(a) = erfc(a) e^(a^2) by a polynomial on each interval
+// of a, read by columns (64 intervals of 1/8 at AVX2, whose loads cost the same for any size; 16 of
+// 1/2 at AVX-512, one permute of two registers a column), and e^(-a^2) by 32 entries of 2^(j/32).
+// Lanes at 8 or beyond (NaN too) take erfc_d.
+// ============================================================================================
+
+#if ZOK_ISA_LEVEL == 3
+// 2^(j/32) as hi + lo (hi on 37 fraction bits; EP takes hi alone), as columns for the permutes.
+struct Exp32Cols {
+  alignas(64) double v[2][32];
+};
+constexpr Exp32Cols exp32_cols() {
+  Exp32Cols c{};
+  for (int j = 0; j < 32; ++j) {
+    c.v[0][j] = tb::kDExpHiLo[2 * j][0];
+    c.v[1][j] = tb::kDExpHiLo[2 * j][1];
+  }
+  return c;
+}
+inline constexpr Exp32Cols kExp32 = exp32_cols();
+#endif
+
+// e^r - 1 = r + r^2 Q(r) for |r| <= ln2/64: Taylor's terms, 2^-58 (LA) or 2^-30 (EP) relative.
+inline constexpr double kExpQLA[] = {1.0 / 2, 1.0 / 6, 1.0 / 24, 1.0 / 120, 1.0 / 720};
+inline constexpr double kExpQEP[] = {1.0 / 2, 1.0 / 6};
+
+// The rows of R: intervals of 1/2 at AVX-512, of 1/8 at AVX2.
+#if ZOK_ISA_LEVEL == 3
+constexpr double kErfcRPerUnit = 2.0;
+constexpr const auto& kErfcRLA = sd::kDErfcR2LA;
+constexpr const auto& kErfcREP = sd::kDErfcR2EP;
+constexpr int kErfcRLADeg = sd::kDErfcR2LADegree, kErfcREPDeg = sd::kDErfcR2EPDegree;
+#else
+constexpr double kErfcRPerUnit = 8.0;
+constexpr const auto& kErfcRLA = sd::kDErfcR8LA;
+constexpr const auto& kErfcREP = sd::kDErfcR8EP;
+constexpr int kErfcRLADeg = sd::kDErfcR8LADegree, kErfcREPDeg = sd::kDErfcR8EPDegree;
+#endif
+
+template <bool kEp>
+inline VD erfc_rows(VD ah, VD al) {
+  // The interval: a n - 1/2 rounded to an integer for n intervals a unit (a tie takes either
+  // neighbour; both fits hold at their common end).
+  const VL row = as_int(mul_add(ah, splat<VD>(kErfcRPerUnit), splat<VD>(-0.5)) + splat<VD>(0x1.8p52));
+  VD rr;
+  if constexpr (kEp) {
+    rr = interval_poly<kErfcREPDeg, kErfcREP>(ah, row, al);
+  } else {
+    rr = interval_poly<kErfcRLADeg, kErfcRLA>(ah, row, al);
+  }
+
+  // a^2 < 64: EP's rounding of it is 2^-47 of the result.
+  VD sh, sl;
+  square_of<kEp>(ah, al, sh, sl);
+  // -a^2 = (32 N + j) ln2/32 + r; the shifter carries 1023 * 32, so that the integer m in its low
+  // bits is non-negative: m & 31 is j, (m >> 5) << 52 the exponent field of 2^(N + 1023).
+  const VD shift = splat<VD>(kDShift + 1023.0 * 32);
+  const VD t = mul_add(sh, splat<VD>(-tb::kDInvL64 / 2), shift);
+  const VL m = as_int(t) - splat<VL>(kDShiftBits);
+  const VD n = t - shift;
+  const VD r =
+      (nmul_add(n, splat<VD>(tb::kDL64a * 2), splat<VD>(0.0) - sh) - n * splat<VD>(tb::kDL64b * 2)) - sl;
+  const VL j = m & splat<VL>(int64_t{31});
+  const VD scale = as_double(shl<47>(m & splat<VL>(~int64_t{31})));
+  VD thi, tlo;
+#if ZOK_ISA_LEVEL == 3
+  thi = lookup_reg<32>(kExp32.v[0], j);
+  if constexpr (!kEp) tlo = lookup_reg<32>(kExp32.v[1], j);
+#else
+  lookup_pairs(&tb::kDExpHiLo[0][0], j + j, thi, tlo);
+#endif
+  if constexpr (kEp) {
+    const VD p = mul_add(r * r, horner(r, kExpQEP), r);
+    return (mul_add(thi, p, thi) * rr) * scale;
+  } else {
+    const VD p = mul_add(r * r, horner(r, kExpQLA), r);
+    return ((thi + mul_add(thi + tlo, p, tlo)) * rr) * scale;  // tlo reaches 2^-38: its product counts
+  }
+}
+
+// erfc(yh + yl): the rows on lanes whose |yh| is below 8, 2 - erfc|y| for negative y; erfc_d of the
+// same tier on the other lanes (NaN too), chosen lane by lane so that no result depends on its
+// neighbours.
+template <bool kEp>
+inline VD erfc_fast_d(VD yh, VD yl) {
+  const VD a = abs(yh);
+  const MD rows = a < splat<VD>(8.0);
+  const MD neg = yh < splat<VD>(0.0);
+  const VD v = erfc_rows<kEp>(select(rows, splat<VD>(1.0), a), select(neg, yl, splat<VD>(0.0) - yl));
+  const VD r = select(neg, v, splat<VD>(2.0) - v);
+  if (bits(rows) == kAllLanes<VD>) return r;
+  return select(rows, erfc_d < kEp ? Tier::kEP : Tier::kLA > (yh, yl), r);
+}
+template <bool kEp>
+inline VD derfc_fast(VD x) {
+  return erfc_fast_d<kEp>(x, splat<VD>(0.0));
+}
+template <bool kEp>
+inline VD dcdfnorm_fast(VD x) {
+  constexpr Tier kTier = kEp ? Tier::kEP : Tier::kLA;
+  VD yh, yl;
+  cdf_argument<kTier>(x, yh, yl);
+  return erfc_fast_d<kEp>(yh, yl) * splat<VD>(0.5);
+}
+#endif
 
 #if ZOK_ISA_LEVEL >= 2
 // ============================================================================================
@@ -750,9 +865,9 @@ inline VD erfc_plain(VD x) {
 // Erfc and CdfNorm: the vector path stops where results could leave the normal range (above
 // kFast for Erfc, below it for CdfNorm), the scalar path gives the tail and reports results below
 // the smallest normal number; beyond kZero the result is +0. The double tail is scaled once, at the
-// end, so that denormal results are rounded once more only. kLanes, where set, is the float-lane
-// formula of the fast range.
-template <Fn kFn, typename T, Tier kTier, bool kCdf, VF (*kLanes)(VF) = nullptr>
+// end, so that denormal results are rounded once more only. kLanes, where set, is the formula of
+// the fast range (in float lanes for the float functions).
+template <Fn kFn, typename T, Tier kTier, bool kCdf, auto kLanes = nullptr>
 struct TailK {
   using V = Vec<T>;
   static constexpr bool kFloat = sizeof(T) == 4;
@@ -830,10 +945,10 @@ template <Fn f, int s>
 constexpr Tier kTierOf = tier_of(vm::traits(f).type == 's', s);
 
 // Double Erfc: LA and EP share one kernel.
-template <Fn f, int s, VF (*kLanes)(VF) = nullptr>
+template <Fn f, int s, auto kLanes = nullptr>
 using ErfcPlainOf =
     TailK<f, vm::Elem<f>, f == Fn::dErfc && s == kEP ? Tier::kLA : kTierOf<f, s>, false, kLanes>;
-template <Fn f, int s, VF (*kLanes)(VF) = nullptr>
+template <Fn f, int s, auto kLanes = nullptr>
 using CdfNormPlainOf = TailK<f, vm::Elem<f>, kTierOf<f, s>, true, kLanes>;
 #if ZOK_ISA_LEVEL >= 2
 // Double Erf by intervals.
@@ -846,12 +961,21 @@ template <Fn f, int s>
 using ErfOf =
     std::conditional_t<f != Fn::sErf, DErfOf<f, s>,
                        std::conditional_t<s == kEP, ErfK<f, float, serf_ep>, ErfK<f, float, serf_ha>>>;
+// Double Erfc and CdfNorm LA and EP by the rows of erfc(a) e^(a^2) where every |y| < 8.
+// Double Erfc's EP shares LA's kernel.
+template <Fn f, int s>
+using DErfcOf = ErfcPlainOf<f, s, derfc_fast<false>>;
+template <Fn f, int s>
+using DCdfNormOf = std::conditional_t<s == kEP, CdfNormPlainOf<f, s, dcdfnorm_fast<true>>,
+                                      CdfNormPlainOf<f, s, dcdfnorm_fast<false>>>;
 template <Fn f, int s>
 using ErfcOf =
-    std::conditional_t<f == Fn::sErfc && s != kHA, ErfcPlainOf<f, s, serfc_fast>, ErfcPlainOf<f, s>>;
+    std::conditional_t<s == kHA, ErfcPlainOf<f, s>,
+                       std::conditional_t<f == Fn::sErfc, ErfcPlainOf<f, s, serfc_fast>, DErfcOf<f, s>>>;
 template <Fn f, int s>
-using CdfNormOf = std::conditional_t<f == Fn::sCdfNorm && s != kHA, CdfNormPlainOf<f, s, scdfnorm_fast>,
-                                     CdfNormPlainOf<f, s>>;
+using CdfNormOf = std::conditional_t<
+    s == kHA, CdfNormPlainOf<f, s>,
+    std::conditional_t<f == Fn::sCdfNorm, CdfNormPlainOf<f, s, scdfnorm_fast>, DCdfNormOf<f, s>>>;
 #else
 template <Fn f, int s>
 using ErfOf =
