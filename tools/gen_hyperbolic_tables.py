@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
 """Generates kernels/hyperbolic/hyperbolic_tables.h: the two-part ln 2/64 of the scalar overflow
 routine, the series of cosh r - 1 and sinh r on the reduced range |r| <= ln2/128, the series of
-sinh near 0 and the float logarithm of the LA inverses, from 40-digit arithmetic (mpmath).
+sinh near 0, the float logarithm of the LA inverses and the fitted series of the float LA Sinh, from
+40-digit arithmetic (mpmath).
 
 Usage: /usr/bin/python3 tools/gen_hyperbolic_tables.py > kernels/hyperbolic/hyperbolic_tables.h
 
-The series are Taylor's, cut where the next term falls below the flavour's need; the error each
-header comment states is the largest relative error of the cut series with its coefficients rounded
-to double, on 600 points of [-ln2/128, ln2/128].
+The double series are Taylor's, cut where the next term falls below the flavour's need; the error
+each header comment states is the largest relative error of the cut series with its coefficients
+rounded to double, on 600 points of [-ln2/128, ln2/128] (of its own range for the others).
 """
 import struct
 
@@ -125,6 +126,26 @@ def main():
         emit(f"    {v!r}f,")
     emit("};")
     emit("")
+
+    # The float LA Sinh on 0 <= r < ln2: 2 cosh r and 2 sinh r / r as polynomials of z = r^2 with
+    # four float coefficients each, fitted at Chebyshev points of z (near-minimax in the absolute
+    # error; both functions lie between 2 and 2.5, so the relative error is about half of it).
+    z_top = mp.log(2) ** 2
+    for name, what, f in (
+        ("kSTwoCoshLA", "2 cosh r", lambda z: 2 * mp.cosh(mp.sqrt(z))),
+        ("kSTwoSinhLA", "2 sinh r / r", lambda z: 2 * mp.sinh(mp.sqrt(z)) / mp.sqrt(z) if z > 0 else mp.mpf(2)),
+    ):
+        poly, _ = mp.chebyfit(f, [0, z_top], 4, error=True)
+        rounded = [to_float(v) for v in reversed(poly)]
+        worst = max(abs(sum(mp.mpf(c) * z**i for i, c in enumerate(rounded)) / f(z) - 1)
+                    for z in mp.linspace(mp.mpf(0), z_top, 600))
+        emit(f"// Float LA Sinh: {what} = P(r^2) on 0 <= r < ln2, four float coefficients fitted at Chebyshev")
+        emit(f"// points; largest relative error {float(worst):.3g} (2^{float(mp.log(worst, 2)):.1f}).")
+        emit(f"inline constexpr float {name}[4] = {{")
+        for v in rounded:
+            emit(f"    {v!r}f,")
+        emit("};")
+        emit("")
 
     emit("}  // namespace zok::hyperbolic_data")
     print("\n".join(out))

@@ -42,7 +42,6 @@ inline HalfExps half_exps(VD a) {
   const VL n = as_int(t) - lsplat(kDShiftBits);  // N >= 0
   const VD d = t - shift;
   const VD r = nmul_add(d, splat<VD>(tb::kDL64b), nmul_add(d, splat<VD>(tb::kDL64a), a));
-  const VL j = n & lsplat(63);
   // 2^(k-1) for N = 64 k + j: the exponent field (k + 1022), by a shift that wraps k's sign away.
   const VL half = lsplat(int64_t{1022} << 52), high = lsplat(~int64_t{63});
   const VD sp = as_double(shl<46>(n & high) + half);
@@ -50,11 +49,12 @@ inline HalfExps half_exps(VD a) {
   const VD zero = splat<VD>(0.0);
   HalfExps e;
   const VD z = r * r;
-  const VL nm = lsplat(0) - n, jm = nm & lsplat(63);
+  const VL nm = lsplat(0) - n;
   const VD sm = as_double(shl<46>(nm & high) + half);
+  // Rows n & 63 and -n & 63 (from registers on AVX-512).
   VD thi, tlo, uhi, ulo;
-  lookup_pairs(&tb::kDExpHiLo[0][0], j, thi, tlo);
-  lookup_pairs(&tb::kDExpHiLo[0][0], jm, uhi, ulo);
+  dexp_pair(n, thi, tlo);
+  dexp_pair(nm, uhi, ulo);
   e.ahi = sp * thi;
   e.alo = sp * tlo;
   e.bhi = select(keep, zero, sm * uhi);
@@ -171,6 +171,19 @@ inline VD tanh_d(VD x) {
 // The inverses through ln(u + c), u + c >= 1 given as a sum of two doubles
 // ============================================================================================
 
+// ln u for positive normal u, to some 2^-37: the exponential family's table-free logarithm (u = 2^k m,
+// m in [2/3, 4/3), k ln2 + f + f^2 P(f), f = m - 1) with P by Estrin's scheme, a third of the chain of
+// its thirteen steps.
+inline VD dlog_short_chain(VD u) {
+  const VL d = as_int(u) - lsplat(static_cast<int64_t>(tb::kDTwoThirdsBits));
+  const VD m =
+      as_double((d & lsplat(0x000FFFFFFFFFFFFF)) + lsplat(static_cast<int64_t>(tb::kDTwoThirdsBits)));
+  const VL kb = shr<52>(d + lsplat(0x4000000000000000)) | lsplat(0x4330000000000000);
+  const VD k = as_double(kb) - splat<VD>(4503599627371520.0);  // 2^52 + 1024
+  const VD f = m - splat<VD>(1.0);
+  return mul_add(k, splat<VD>(tb::kLn2), mul_add(f * f, estrin(f, tb::kFLogHA), f));
+}
+
 // ln(u + c) + kadj ln 2: HA and LA with the table logarithm, EP without a table (some 2^-37).
 #if ZOK_ISA_LEVEL == 3
 // LA and EP on AVX-512: the one-part register-table logarithm, ln(rcp u) = r + r^2 P(r) with
@@ -193,9 +206,23 @@ inline VD ln_sum(VD u, VD c, VD kadj) {
   if constexpr (kTier == Tier::kEP) return ln_sum_reg<tb::kDLnR32EP>(u, c, kadj);
 #endif
   if constexpr (kTier == Tier::kEP) {
-    return dlog_normal(u) + mul_add(kadj, splat<VD>(tb::kLn2), c / u);
+    // c, the rounding of u = 1 + v, is at most half an ulp of u: c/u as c (2 - u) below 2 (off by
+    // c (u - 1)^2 / u) and dropped above (under 2^-52 of ln u), with no division.
+    const VD cu = c * max(splat<VD>(2.0) - u, splat<VD>(0.0));
+    return dlog_short_chain(u) + mul_add(kadj, splat<VD>(tb::kLn2), cu);
   } else {
     return dln_sum_ha(u, c, kadj);
+  }
+}
+
+// u + c = 1 + v for v >= 0. EP's sum is exact only below v = 1; above, c stays within an ulp of u,
+// which the EP logarithms drop or take within 2^-51 of the result.
+template <Tier kTier>
+inline void one_plus(VD v, VD& u, VD& c) {
+  if constexpr (kTier == Tier::kEP) {
+    fast_two_sum(splat<VD>(1.0), v, u, c);
+  } else {
+    two_sum(splat<VD>(1.0), v, u, c);
   }
 }
 
@@ -219,7 +246,9 @@ inline LnArg large_or(MD large, VD a, LnArg small) {
 
 // asinh a = ln(a + sqrt(1 + a^2)). HA (the double LA too): 1 + a^2, its root and a + root each as
 // exact sums. EP splits at 4: below, ln(1 + v) with v = a + a^2 / (1 + sqrt(1 + a^2)) free of
-// cancellation; above, ln(a + sqrt(1 + a^2)) directly.
+// cancellation; above, ln(a + sqrt(1 + a^2)) directly. EP takes a^2 / (1 + s) as s - 1 (an exact
+// difference; s lies within 2^-52 of its value, 2^-39 of v from 2^-13 on) or as a^2 / 2 below 2^-13
+// (within 2^-28 of the term), sparing the division.
 template <Tier kTier, Tier kLog = kTier>
 inline VD asinh_d(VD x) {
   const VD a = abs(x), one = splat<VD>(1.0);
@@ -234,7 +263,9 @@ inline VD asinh_d(VD x) {
   } else {
     const VD s = sqrt(mul_add(a, a, one));
     VD u1, c1;
-    two_sum(one, a + a * a / (one + s), u1, c1);
+    const VD w = kTier == Tier::kEP ? select(a < splat<VD>(0x1p-13), s - one, splat<VD>(0.5) * a * a)
+                                    : a * a / (one + s);
+    one_plus<kTier>(a + w, u1, c1);
     const MD below4 = a < splat<VD>(4.0);
     g.u = select(below4, a + s, u1);
     g.c = select(below4, splat<VD>(0.0), c1);
@@ -246,7 +277,8 @@ inline VD asinh_d(VD x) {
 
 // acosh x = ln(x + sqrt(x^2 - 1)) for x >= 1, with x^2 - 1 = t (x + 1), t = x - 1 exact. HA: the
 // product and root as exact sums. LA and EP split at 4: below, ln(1 + v) with v = t + sqrt(t (t + 2))
-// free of cancellation near 1; above, the formula directly.
+// free of cancellation near 1; above, the formula directly, with the same root (t (t + 2) is x^2 - 1
+// within two roundings there): one square root for both.
 template <Tier kTier>
 inline VD acosh_d(VD x) {
   const VD one = splat<VD>(1.0), t = x - one;
@@ -260,9 +292,10 @@ inline VD acosh_d(VD x) {
     g.c = g.c + sl;
   } else {
     VD u1, c1;
-    two_sum(one, t + sqrt(t * (t + splat<VD>(2.0))), u1, c1);
+    const VD w = sqrt(t * (t + splat<VD>(2.0)));
+    one_plus<kTier>(t + w, u1, c1);
     const MD below4 = x < splat<VD>(4.0);
-    g.u = select(below4, x + sqrt(mul_sub(x, x, one)), u1);
+    g.u = select(below4, x + w, u1);
     g.c = select(below4, splat<VD>(0.0), c1);
   }
   g = large_or(x >= splat<VD>(kDLogTwoA), x, g);
@@ -283,7 +316,7 @@ inline VD atanh_d(VD x) {
     two_prod(u, dh, p, pe);
     c = (((nh - p) - pe) + nmul_add(u, dl, nl)) / dh;
   } else {
-    two_sum(one, (a + a) / (one - a), u, c);
+    one_plus<kTier>((a + a) / (one - a), u, c);
   }
   const VD y = splat<VD>(0.5) * ln_sum<kTier>(u, c, splat<VD>(0.0));
   return or_sign(select(a < splat<VD>(kDTiny), y, a), x);

@@ -26,11 +26,16 @@ using vm::kLA;
 constexpr float kExpM1R[7] = {1.0f, 1.0f / 2, 1.0f / 6, 1.0f / 24, 1.0f / 120, 1.0f / 720, 1.0f / 5040};
 constexpr float kExpM1REP[5] = {1.0f, 1.0f / 2, 1.0f / 6, 1.0f / 24, 1.0f / 120};
 // 2 cosh r = sum of 2 r^2i / (2i)! and 2 sinh r / r = sum of 2 r^2i / (2i+1)! on 0 <= r < ln2, to
-// r^8 (LA; 2^-27 relative) or r^6 and r^4 (EP).
-constexpr float kTwoCoshR[5] = {2.0f, 1.0f, 1.0f / 12, 1.0f / 360, 1.0f / 20160};
-constexpr float kTwoSinhR[5] = {2.0f, 1.0f / 3, 1.0f / 60, 1.0f / 2520, 1.0f / 181440};
+// r^6 and r^4 (EP; LA takes fitted series of the same length as r^6 and r^7, hb::kSTwo*LA).
 constexpr float kTwoCoshREP[4] = {2.0f, 1.0f, 1.0f / 12, 1.0f / 360};
 constexpr float kTwoSinhREP[3] = {2.0f, 1.0f / 3, 1.0f / 60};
+// The same on |r| <= ln2/2, for Cosh with k nearest to m/ln2 (S A takes at most a fifth off C B
+// there, against over half in Sinh): to r^6 and r^7 (LA; 2^-27.6 and 2^-30.7 relative) or r^4 and
+// r^5 (EP; 2^-18.7 and 2^-21).
+constexpr float kTwoCoshRN[4] = {2.0f, 1.0f, 1.0f / 12, 1.0f / 360};
+constexpr float kTwoSinhRN[4] = {2.0f, 1.0f / 3, 1.0f / 60, 1.0f / 2520};
+constexpr float kTwoCoshRNEP[3] = {2.0f, 1.0f, 1.0f / 12};
+constexpr float kTwoSinhRNEP[3] = {2.0f, 1.0f / 3, 1.0f / 60};
 
 // m = k ln2 + r for 0 <= m: the low fraction bits of t = m/ln2 - h + 1.5 2^23 hold k, the nearest
 // integer to m/ln2 (h = 0) or the one below it (h = 1/2); r = m - k ln2 in two parts (the first
@@ -56,34 +61,45 @@ inline VF fscale(VI bits) {
 // e^m / 4 = (C + S) 2^(k-2) and e^-m / 4 = (C - S) 2^(-k-2) with C = 2 cosh r, S = 2 sinh r; the
 // quarters keep 2^(k-2) normal up to the fast range's end at 89.41056060791016. sinh m = C A + S B
 // and cosh m = C B + S A with A = 2^(k-2) - 2^(-k-2), B = 2^(k-2) + 2^(-k-2) (both exact while
-// k <= 12); 2^(-k-2) is dropped from 16 on, where it no longer reaches the result's last bit. k is
-// taken below m/ln2, so r >= 0 and no term cancels another (for k = 0, sinh m = S / 2 alone).
+// k <= 12); from 16 on 2^(-k-2) no longer reaches the result's last bit, and once its exponent
+// field would go below 1 (k >= 125) the difference of fields is a negative float the maximum with 0
+// clears. For Sinh k is taken below m/ln2, so r >= 0 and no term cancels another (for k = 0,
+// sinh m = S / 2 alone).
 struct FSinhCosh {
   VF c, s, a, b;
 };
-template <bool kEP>
+template <bool kEP, bool kFloor>
 inline FSinhCosh fsinh_cosh(VF m) {
-  const FReduced v = freduce<true>(m);
+  const FReduced v = freduce<kFloor>(m);
   const VF z = v.r * v.r;
   const VF up = fscale<-2>(v.bits);
-  const VF down = select(m < splat<VF>(16.0f), splat<VF>(0.0f), as_float(isplat(250 << 23) - as_int(up)));
-  if constexpr (kEP) {
-    return {horner(z, kTwoCoshREP), v.r * horner(z, kTwoSinhREP), up - down, up + down};
+  const VF down = max(as_float(isplat(250 << 23) - as_int(up)), splat<VF>(0.0f));
+  if constexpr (kFloor) {
+    if constexpr (kEP) {
+      return {horner(z, kTwoCoshREP), v.r * horner(z, kTwoSinhREP), up - down, up + down};
+    } else {
+      return {horner(z, hb::kSTwoCoshLA), v.r * horner(z, hb::kSTwoSinhLA), up - down, up + down};
+    }
+  } else if constexpr (kEP) {
+    return {horner(z, kTwoCoshRNEP), v.r * horner(z, kTwoSinhRNEP), up - down, up + down};
   } else {
-    return {horner(z, kTwoCoshR), v.r * horner(z, kTwoSinhR), up - down, up + down};
+    return {horner(z, kTwoCoshRN), v.r * horner(z, kTwoSinhRN), up - down, up + down};
   }
 }
+// Cosh takes k nearest to m/ln2 where a fused multiply-add joins C B and S A; without one (SSE4.1)
+// C B alone would overflow at the top of the range (k = 129, r < 0) before S A brings it back.
+constexpr bool kCoshFloor = ZOK_ISA_LEVEL == 1;
 template <bool kEP>
 struct FCosh {
   static VF apply(VF x) {
-    const FSinhCosh e = fsinh_cosh<kEP>(abs(x));
+    const FSinhCosh e = fsinh_cosh<kEP, kCoshFloor>(abs(x));
     return mul_add(e.c, e.b, e.s * e.a);
   }
 };
 template <bool kEP>
 struct FSinh {
   static VF apply(VF x) {
-    const FSinhCosh e = fsinh_cosh<kEP>(abs(x));
+    const FSinhCosh e = fsinh_cosh<kEP, true>(abs(x));
     return or_sign(mul_add(e.c, e.a, e.s * e.b), x);
   }
 };
@@ -164,10 +180,11 @@ struct FAtanh {
 
 // The double EP formulas keep some 2^-37 relative, which rounds to float within 0.5001 ulp: HA runs
 // them on widened lanes; LA and EP take K in float.
+// Blocks of 16 floats: at AVX2 width two vectors share one look for special lanes and one branch.
 template <Func kF, template <bool> class K, VD (*kHa)(VD)>
 struct FloatHyp {
   template <Fn f, int s>
-  using Of = HypK<f, kF, float, BySlot<s, K<false>, InDouble<kHa>, K<true>>>;
+  using Of = HypK<f, kF, float, BySlot<s, K<false>, InDouble<kHa>, K<true>>, Check::kFixLanes, 16>;
 };
 
 }  // namespace
