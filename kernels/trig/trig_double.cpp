@@ -10,8 +10,8 @@
 //   flavour reduces by a 192-bit window of 2/pi, exact enough for the hardest double
 //   (6381956970095103 2^797), and evaluates the HA method.
 // Measured maxima (dense and random MPFR sweeps, 2e5 arguments over [-1e300, 1e300]): HA Sin, Cos
-//   0.80 ulp, Tan 0.91; LA Sin 2.00, Cos 1.80, Tan 2.92 (2.40 where multiply-adds fuse); EP Sin,
-//   Cos 9.6e5 ulp, SinCos 1.04e7, Tan 1.8e5.
+//   0.80 ulp, Tan 0.91; LA Sin 2.00, Cos 1.80, Tan 2.99 (2.51 where multiply-adds fuse); EP Sin,
+//   Cos 9.6e5 ulp, SinCos 1.2e5, Tan 2.3e5.
 // Special values: NaN -> NaN silently; +-inf -> NaN (inf 0), code 1 (SinCos: NaN in both results,
 //   one report with a, a, r1, r2). Sin and Tan keep the sign of a zero, Cos(+-0) = 1.
 #include "kernels/trig/trig_common.h"
