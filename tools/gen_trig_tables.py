@@ -15,7 +15,7 @@ error of the rounded polynomial over a dense grid.
 import os
 import sys
 
-from mpmath import mp, mpf, pi, sin, cos, atan, asin, floor, matrix, lu_solve, linspace
+from mpmath import mp, mpf, pi, sin, cos, tan, atan, asin, floor, matrix, lu_solve, linspace
 
 from gen_explog_tables import dstr, f32, fstr
 
@@ -207,6 +207,49 @@ def float_atan_lines(add, emit, rf):
     emit("kSAtanLA8", "float", c, "atan q = q + q^3 P(q^2), 0 <= q <= 1, degree 17", odd_err(atan, c, mpf(1)))
 
 
+def rational_tan(hi, na, nb):
+    """tan r ~ r N(r^2) / D(r^2), N = 1 + n_1 r^2 + ..., D = 1 + d_1 r^2 + ... over |r| <= hi: least
+    squares of the linearised relative error on Chebyshev nodes, reweighted by the last denominator."""
+    m = 4 * (na + nb) + 60
+    ps = [hi**2 * (1 - mp.cos(pi * (k + mpf(0.5)) / m)) / 2 for k in range(m)]
+    dprev = [mpf(1)] * m
+    for _ in range(8):
+        a = matrix(m, na + nb)
+        b = matrix(m, 1)
+        for i, p in enumerate(ps):
+            r = mp.sqrt(p)
+            t = tan(r)
+            w = 1 / (t * dprev[i])
+            for j in range(na):
+                a[i, j] = r * p ** (j + 1) * w
+            for j in range(nb):
+                a[i, na + j] = -t * p ** (j + 1) * w
+            b[i] = (t - r) * w
+        c = lu_solve(a.T * a, a.T * b)
+        n = [mpf(float(c[j])) for j in range(na)]
+        d = [mpf(float(c[na + j])) for j in range(nb)]
+        dprev = [1 + p * horner(p, d) for p in ps]
+    e = max(abs(r * (1 + r * r * horner(r * r, n)) / (1 + r * r * horner(r * r, d)) / tan(r) - 1)
+            for r in linspace(hi / 4000, hi, 4000))
+    return n, d, e
+
+
+def double_short_lines(add, emit, rd):
+    """The double LA and EP Tan as one rational function on |r| <= pi/4, and the double LA and EP
+    arctangent reduced to |z| <= 1/2."""
+    add("")
+    add("// tan r = r (1 + r^2 N(r^2)) / (1 + r^2 D(r^2)), |r| <= 1.0001 pi/4: the error is the pair's.")
+    q = pi / 4 * mpf(1.0001)
+    for suffix, na, nb in (("LA", 3, 3), ("EP", 2, 2)):
+        n, d, e = rational_tan(q, na, nb)
+        emit("kDTanNum" + suffix, "double", n, "tan numerator N, degree %d in r^2" % na, e)
+        emit("kDTanDen" + suffix, "double", d, "tan denominator D, degree %d in r^2" % nb, e)
+    half = mpf(1) / 2
+    for name, n in (("kDAtanHalfLA", 12), ("kDAtanHalfEP", 6)):
+        c = fit(atan_g, half, n, rd)
+        emit(name, "double", c, "atan z = z + z^3 P(z^2), |z| <= 1/2, degree %d" % (2 * n + 1), odd_err(atan, c, half))
+
+
 def main():
     out_dir = sys.argv[1]
     parts, inv_pi, p5 = float_pi_parts()
@@ -234,19 +277,12 @@ def main():
     add("inline constexpr double kD2OverPi = %s;" % dstr(2 / pi))
     hi = float(pi / 2)
     add("inline constexpr double kDPio2Hi = %s, kDPio2Lo = %s;  // pi/2 = hi + lo" % (dstr(hi), dstr(pi / 2 - hi)))
-    add("inline constexpr double kD64OverPi = %s;" % dstr(64 / pi))
     add("")
     add("// Bits of 2/pi after the point, 64 to a word, behind one zero word (the large-argument reduction")
     add("// reads windows that may start before the point).")
     add("inline constexpr uint64_t kTwoOverPi[%d] = {" % len(words))
     for i in range(0, len(words), 3):
         add("    " + " ".join("0x%016XULL," % w for w in words[i:i + 3]))
-    add("};")
-    add("")
-    add("// sin(j pi/64), cos(j pi/64) for j = 0..63.")
-    add("alignas(64) inline constexpr double kDSinCos64[64][2] = {")
-    for j in range(64):
-        add("    {%s, %s}," % (dstr(sin(j * pi / 64)), dstr(cos(j * pi / 64))))
     add("};")
     add("")
 
@@ -281,14 +317,10 @@ def main():
     emit("kSCosQ", "float", c, "cos r = 1 - r^2/2 + r^4 P(r^2), |r| <= pi/4, degree 6", cos_err(c, q))
     c = fit(cos_g, q, 3, rf)
     emit("kSCosQ8", "float", c, "cos r = 1 - r^2/2 + r^4 P(r^2), |r| <= pi/4, degree 8", cos_err(c, q))
-    e = pi / 128 * 1.01
-    c = fit(sin_g, e, 1, rd)
-    emit("kDSinEP", "double", c, "sin r = r + r^3 P(r^2), |r| <= 1.01 pi/128, degree 3", sin_err(c, e))
-    c = fit(cos_g, e, 1, rd)
-    emit("kDCosEP", "double", c, "cos r = 1 - r^2/2 + r^4 P(r^2), |r| <= 1.01 pi/128, degree 4", cos_err(c, e))
     inverse_lines(add, emit, rf, rd)
     quarter_and_half_lines(add, emit, rf, rd)
     float_atan_lines(add, emit, rf)
+    double_short_lines(add, emit, rd)
     add("")
     add("}  // namespace zok::trig_data")
     with open(os.path.join(out_dir, "trig_tables.h"), "w") as f:

@@ -5,12 +5,13 @@
 //   HA within 1 ulp, LA within 4 ulp, EP within 2^26 ulp (about half the significand bits).
 //   |x| = N pi/2 + r: up to 1.6e6 by pi/2 in four parts (N times each of the first three exact), r
 //   kept in two doubles by HA; LA and EP Sin and Cos reduce by pi (the cosine by odd multiples of
-//   pi/2) to one odd polynomial on |r| <= pi/2 (degree 17 LA, 11 EP); EP SinCos reduces by pi/64 up
-//   to 5e4. Beyond, every flavour reduces by a 192-bit window of 2/pi, exact enough for the hardest
-//   double (6381956970095103 2^797), and evaluates the HA method.
+//   pi/2) to one odd polynomial on |r| <= pi/2 (degree 17 LA, 11 EP); LA and EP Tan take one rational
+//   function of r on |r| <= pi/4, EP SinCos short sine and cosine polynomials there. Beyond, every
+//   flavour reduces by a 192-bit window of 2/pi, exact enough for the hardest double
+//   (6381956970095103 2^797), and evaluates the HA method.
 // Measured maxima (dense and random MPFR sweeps, 2e5 arguments over [-1e300, 1e300]): HA Sin, Cos
-//   0.80 ulp, Tan 0.91; LA Sin 2.00, Cos 1.80, Tan 2.92 (2.40 where multiply-adds fuse); EP Sin,
-//   Cos 9.6e5 ulp, SinCos 1.04e7, Tan 1.8e5.
+//   0.80 ulp, Tan 0.91; LA Sin 2.00, Cos 1.80, Tan 2.99 (2.51 where multiply-adds fuse); EP Sin,
+//   Cos 9.6e5 ulp, SinCos 1.2e5, Tan 2.3e5.
 // Special values: NaN -> NaN silently; +-inf -> NaN (inf 0), code 1 (SinCos: NaN in both results,
 //   one report with a, a, r1, r2). Sin and Tan keep the sign of a zero, Cos(+-0) = 1.
 #include "kernels/trig/trig_common.h"
@@ -47,74 +48,58 @@ inline VD minus_k_pio2(VD ax, VD k) {
 template <bool kCos, const auto& P>
 struct DHalf {
   static VD value(VD ax) {
-    const VD shift = splat<VD>(kDShifter);
     // The cosine's N rounds ax/pi - 1/2, a rounding earlier: N may then be the neighbour, r a
-    // little beyond pi/2.
+    // little beyond pi/2. Its shifter is one more, so that t's last bit is already the parity of
+    // N + 1, the cosine's sign.
+    const VD shift = splat<VD>(kCos ? kDShifter + 1 : kDShifter);
     const VD t = kCos ? mul_add(ax, splat<VD>(td::kDInvPi), splat<VD>(-0.5)) + shift
                       : mul_add(ax, splat<VD>(td::kDInvPi), shift);
     const VD n = t - shift;
-    const VD k = kCos ? n + n + splat<VD>(1.0) : n + n;
+    const VD k = kCos ? mul_add(n, splat<VD>(2.0), splat<VD>(1.0)) : n + n;
     const VD r = minus_k_pio2(ax, k);
     const VD p = r * r;
-    const VD y = mul_add(r * p, horner(p, P), r);
-    const VD parity = as_double(shl<63>(as_int(t)));
+    const VD y = mul_add(r * p, horner(p, P), r) ^ as_double(shl<63>(as_int(t)));
     if constexpr (kCos) {
-      return select(ax < splat<VD>(0x1p-27), y ^ parity ^ sign_mask<VD>(), splat<VD>(1.0));
+      return select(ax < splat<VD>(0x1p-27), y, splat<VD>(1.0));
     } else {
-      return y ^ parity;
+      return y;
     }
   }
 };
 using DSinLA = DHalf<false, td::kDSinHalf>;
 using DCosLA = DHalf<true, td::kDSinHalf>;
 using DSinCosLA = DQuadrant<false, 2>;
-// LA and EP Tan: tan r or -cot r as one quotient of sine and cosine polynomials, the cosine as
-// 1 + r^2 Q(r^2), Q = -1/2 + r^2 C(r^2), in one chain: without the split of 1 - r^2/2 it rounds
-// about once more, which the 4-ulp room takes.
-constexpr double kDCosLA[7] = {-0.5,           td::kDCosHA[0], td::kDCosHA[1], td::kDCosHA[2],
-                               td::kDCosHA[3], td::kDCosHA[4], td::kDCosHA[5]};
-constexpr double kDCosEPTan[5] = {-0.5, td::kDCosLow[0], td::kDCosLow[1], td::kDCosLow[2], td::kDCosLow[3]};
-template <const auto& S, const auto& Q>
+// LA and EP Tan: tan r = r (1 + r^2 N(r^2)) / (1 + r^2 D(r^2)), one rational function on |r| <= pi/4,
+// and -cot r its negated reciprocal in odd quadrants: one division. Numerator and denominator each
+// round about once, as a sine and cosine would, from polynomials of half their length.
+template <const auto& N, const auto& D>
 struct DTanShort {
   static VD value(VD ax) {
     VL q;
     const VD r = minus_k_pio2(ax, quotient(ax, q));
     const VD p = r * r;
-    const VD s = mul_add(r * p, horner(p, S), r);
-    const VD c = mul_add(p, horner(p, Q), splat<VD>(1.0));
+    const VD s = mul_add(r * p, horner(p, N), r);
+    const VD c = mul_add(p, horner(p, D), splat<VD>(1.0));
     const MD o = odd(q);
     return (select(o, s, c) / select(o, c, s)) ^ (sign_mask<VD>() & as_double(shl<63>(q)));
   }
 };
-using DTanLA = DTanShort<td::kDSinHA, kDCosLA>;
-using DTanEP = DTanShort<td::kDSinLow, kDCosEPTan>;
+using DTanLA = DTanShort<td::kDTanNumLA, td::kDTanDenLA>;
+using DTanEP = DTanShort<td::kDTanNumEP, td::kDTanDenEP>;
 
-// EP SinCos: |x| = j pi/64 + r with |r| <= pi/128, j from the argument directly; sin and cos of
-// j pi/64 from a table of 64 rows (j modulo 64; the seventh bit of j flips both signs), of r by short
-// polynomials. Up to kDFastEP, j stays below 2^20, where j times each 33-bit part of pi/64 is exact.
-constexpr double kDFastEP = 5e4;
-inline void sincos_table_at(VL j, VD r, VD& s, VD& c) {
-  VD ts, tc;
-  lookup_pairs(&td::kDSinCos64[0][0], j & splat<VL>(63), ts, tc);
-  const VD p = r * r;
-  const VD sr = mul_add(r * p, splat<VD>(td::kDSinEP[0]), r);
-  const VD cr = mul_add(p * p, splat<VD>(td::kDCosEP[0]), nmul_add(splat<VD>(0.5), p, splat<VD>(1.0)));
-  const VD sg = as_double(shl<57>(j & splat<VL>(64)));
-  s = mul_add(ts, cr, tc * sr) ^ sg;
-  c = mul_sub(tc, cr, ts * sr) ^ sg;
-}
-// From the argument's magnitude (the vector path).
-inline void sincos_table(VD ax, VD& s, VD& c) {
-  const VD t = mul_add(ax, splat<VD>(td::kD64OverPi), splat<VD>(kDShifter));
-  const VD k = t - splat<VD>(kDShifter);
-  VD r = ax;
-  for (double p : {td::kDPio2_1 / 32, td::kDPio2_2 / 32, td::kDPio2_3 / 32}) r = nmul_add(k, splat<VD>(p), r);
-  sincos_table_at(as_int(t), r, s, c);
-}
-// EP SinCos.
+// EP SinCos: |x| = N pi/2 + r by the reduction of LA and EP Tan, sin r and cos r by short
+// polynomials sharing r^2 (the cosine's in one chain from 1), placed by quadrant.
+constexpr double kDCosShort[5] = {-0.5, td::kDCosLow[0], td::kDCosLow[1], td::kDCosLow[2], td::kDCosLow[3]};
 struct DSinCosEP {
-  static constexpr double kFast = kDFastEP;
-  static void value2(VD ax, VD& s, VD& c) { sincos_table(ax, s, c); }
+  static void value2(VD ax, VD& s, VD& c) {
+    VL q;
+    const VD r = minus_k_pio2(ax, quotient(ax, q));
+    const VD p = r * r;
+    const VD sr = mul_add(r * p, horner(p, td::kDSinLow), r);
+    const VD cr = mul_add(p, horner(p, kDCosShort), splat<VD>(1.0));
+    s = place_sin(q, sr, cr);
+    c = place_cos(q, sr, cr);
+  }
 };
 using DSinEP = DHalf<false, td::kDSinHalfEP>;
 using DCosEP = DHalf<true, td::kDSinHalfEP>;
@@ -139,21 +124,13 @@ inline void value2_of(VD ax, VD& s, VD& c) {
     M::eval2(d.q, d.hi, d.lo, s, c);
   }
 }
-template <class M>
-constexpr double fast_of() {
-  if constexpr (requires { M::kFast; }) {
-    return M::kFast;
-  } else {
-    return kDFast;
-  }
-}
 
 // Sin, Cos and Tan: the method M in its fast range, the HA method H beyond it; kOdd functions take
 // the argument's sign.
 template <Fn kFn, class M, class H, bool kOdd>
 struct DTrigK {
   static constexpr int kUnroll = trig_unroll<double>(8);
-  static constexpr double kFast = fast_of<M>();
+  static constexpr double kFast = kDFast;
   static VD vec(VD x) {
     const VD y = value_of<M>(abs(x));
     if constexpr (kOdd) {
@@ -181,7 +158,7 @@ struct DTrigK {
 template <Fn kFn, class M>
 struct DSinCosK {
   static constexpr int kUnroll = trig_unroll<double>(8);
-  static constexpr double kFast = fast_of<M>();
+  static constexpr double kFast = kDFast;
   static void vec(VD x, VD& s, VD& c) {
     value2_of<M>(abs(x), s, c);
     s = s ^ (x & sign_mask<VD>());
