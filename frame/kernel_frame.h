@@ -135,233 +135,317 @@ inline void fix_group(int i, int count, const T* a, T* r) {
   for (int j = 0; j < count; ++j) r[i + j] = out[j];
 }
 
-// The argument shapes the block loops run over. Each says where a vector of arguments comes from
-// (`at`, and `part` for the count elements of a partial vector), which of its lanes leave the fast
-// path, the vector computation into kResults result vectors, and one element through the policy's
-// scalar path. The result arrays are `r`.
-
-// One array a to one array r.
-template <typename K, typename T>
-struct OneArg {
-  using Elem = T;
-  using V = Vec<T>;
-  static constexpr int kResults = 1;
-  const T* a;
-  T* r[1];
-  OneArg(const T* a_, T* r_) : a(a_), r{r_} {}
-  template <class F>
-  void pass(F f) const {
-    f(a, r[0]);
-  }
-  [[gnu::always_inline]] V at(int i) const { return loadu(a + i); }
-  [[gnu::always_inline]] V part(int i, int count) const { return load_part(a + i, count); }
-  [[gnu::always_inline]] static unsigned special(V x) { return K::special(x); }
-  [[gnu::always_inline]] static void vec(V x, V* y) { y[0] = K::vec(x); }
-  void scalar(int i) const { K::scalar(i, a, r[0]); }
-};
-
-// Two arrays a and b to r, or array a and one value b broadcast to every lane (kByValue: the
-// policy's scalar path takes b by value).
-template <typename K, typename T, bool kByValue>
-struct TwoArgs {
-  using Elem = T;
-  using V = Vec<T>;
-  using B2 = std::conditional_t<kByValue, T, const T*>;
-  struct In {
-    V x, y;
-  };
-  static constexpr int kResults = 1;
-  struct NoValue {};
-  const T* a;
-  B2 b;
-  T* r[1];
-  [[no_unique_address]] std::conditional_t<kByValue, V, NoValue> vb;  // b in every lane
-  TwoArgs(const T* a_, B2 b_, T* r_) : a(a_), b(b_), r{r_} {
-    if constexpr (kByValue) vb = splat<V>(b);
-  }
-  template <class F>
-  void pass(F f) const {
-    f(a, b, r[0]);
-  }
-  [[gnu::always_inline]] In at(int i) const {
-    if constexpr (kByValue) {
-      return {loadu(a + i), vb};
-    } else {
-      return {loadu(a + i), loadu(b + i)};
-    }
-  }
-  [[gnu::always_inline]] In part(int i, int count) const {
-    if constexpr (kByValue) {
-      return {load_part(a + i, count), vb};
-    } else {
-      return {load_part(a + i, count), load_part(b + i, count)};
-    }
-  }
-  [[gnu::always_inline]] static unsigned special(In v) { return K::special(v.x, v.y); }
-  [[gnu::always_inline]] static void vec(In v, V* y) { y[0] = K::vec(v.x, v.y); }
-  void scalar(int i) const { K::scalar(i, a, b, r[0]); }
-};
-
-// One array a to two arrays r1 and r2 (K::vec(x, r1, r2)).
-template <typename K, typename T>
-struct TwoResults {
-  using Elem = T;
-  using V = Vec<T>;
-  static constexpr int kResults = 2;
-  const T* a;
-  T* r[2];
-  TwoResults(const T* a_, T* r1, T* r2) : a(a_), r{r1, r2} {}
-  template <class F>
-  void pass(F f) const {
-    f(a, r[0], r[1]);
-  }
-  [[gnu::always_inline]] V at(int i) const { return loadu(a + i); }
-  [[gnu::always_inline]] V part(int i, int count) const { return load_part(a + i, count); }
-  [[gnu::always_inline]] static unsigned special(V x) { return K::special(x); }
-  [[gnu::always_inline]] static void vec(V x, V* y) { K::vec(x, y[0], y[1]); }
-  void scalar(int i) const { K::scalar(i, a, r[0], r[1]); }
-};
-
 // A block of kUnroll vectors from i with lanes outside the fast path, as the policy's kCheck says.
 // Out of line, and the loops over ordinary blocks leave their inner loop to call it: an inner loop
 // with a call in it loses every vector register (all are caller-saved) and reloads the kernel's
-// constants on each block. The lane masks are worked out again here, off the hot path. The shape
-// comes as its arrays (and value), which the calling convention keeps in registers.
-template <typename K, class Io, typename... P>
-[[gnu::noinline]] void special_block(int i, P... p) {
-  const Io io(p...);
-  using T = typename Io::Elem;
+// constants on each block. The lane masks are worked out again here, off the hot path.
+template <typename K, typename T>
+[[gnu::noinline]] void unary_special_block(int i, const T* a, T* r) {
   using V = Vec<T>;
-  constexpr int W = V::kLanes, U = unroll_of<K>(), B = W * U, R = Io::kResults;
+  constexpr int W = V::kLanes, U = unroll_of<K>(), B = W * U;
   if constexpr (check_of<K>() == Check::kRedoBlock) {
-    for (int j = 0; j < B; ++j) io.scalar(i + j);
+    for (int j = 0; j < B; ++j) K::scalar(i + j, a, r);
   } else {
     // The block goes through scratch: with r == a, storing it first would overwrite the arguments
     // the scalar path still has to read (none of this block's elements is stored yet).
-    alignas(64) T out[R][B];
+    alignas(64) T out[B];
     unsigned special[U];
     for (int u = 0; u < U; ++u) {
-      const auto x = io.at(i + u * W);
-      special[u] = io.special(x);
-      V y[R];
-      io.vec(x, y);
-      for (int k = 0; k < R; ++k) storeu(out[k] + u * W, y[k]);
+      const V x = loadu(a + i + u * W);
+      special[u] = K::special(x);
+      storeu(out + u * W, K::vec(x));
     }
     for (int u = 0; u < U; ++u)
       for (unsigned m = special[u]; m != 0; m &= m - 1) {
         const int j = u * W + __builtin_ctz(m);
-        io.scalar(i + j);
-        for (int k = 0; k < R; ++k) out[k][j] = io.r[k][i + j];  // a callback's replacement stands
+        K::scalar(i + j, a, r);
+        out[j] = r[i + j];  // a callback's replacement stands
       }
-    for (int j = 0; j < B; ++j)
-      for (int k = 0; k < R; ++k) io.r[k][i + j] = out[k][j];
+    for (int j = 0; j < B; ++j) r[i + j] = out[j];
   }
 }
 
 // The tail shorter than a block, from i: whole vectors and one partial vector (kTailScratch), or
 // element by element. Out of line, like the special blocks: with the kernel's computation inlined
 // here too, the compiler may stop inlining a long computation into the block loop.
-template <typename K, class Io, typename... P>
-[[gnu::noinline]] void tail(int i, int n, P... p) {
-  const Io io(p...);
-  using V = Vec<typename Io::Elem>;
-  constexpr int W = V::kLanes, R = Io::kResults;
-  constexpr bool kChecked = check_of<K>() != Check::kNone;
+template <typename K, typename T>
+[[gnu::noinline]] void unary_tail(int i, int n, const T* a, T* r) {
+  using V = Vec<T>;
+  constexpr int W = V::kLanes;
   if constexpr (tail_scratch_of<K>()) {
     for (; i + W <= n; i += W) {
-      const auto x = io.at(i);
-      if constexpr (kChecked) {
-        if (io.special(x) != 0) {
-          for (int j = 0; j < W; ++j) io.scalar(i + j);
+      const V x = loadu(a + i);
+      if constexpr (check_of<K>() != Check::kNone) {
+        if (K::special(x) != 0) {
+          for (int j = 0; j < W; ++j) K::scalar(i + j, a, r);
           continue;
         }
       }
-      V y[R];
-      io.vec(x, y);
-      for (int k = 0; k < R; ++k) storeu(io.r[k] + i, y[k]);
+      storeu(r + i, K::vec(x));
     }
     if (i == n) return;
-    const auto x = io.part(i, n - i);
+    const V x = load_part(a + i, n - i);
     bool fast = true;
-    if constexpr (kChecked) fast = io.special(x) == 0;
+    if constexpr (check_of<K>() != Check::kNone) fast = K::special(x) == 0;
     if (fast) {
-      V y[R];
-      io.vec(x, y);
-      for (int k = 0; k < R; ++k) store_part(io.r[k] + i, n - i, y[k]);
+      store_part(r + i, n - i, K::vec(x));
       return;
     }
   }
-  for (; i < n; ++i) io.scalar(i);
+  for (; i < n; ++i) K::scalar(i, a, r);
 }
 
-// Blocks of kUnroll vectors over one argument shape; see the policy settings above for heads and
-// tails (a head and tail groups are for one-argument kernels).
-template <typename K, class Io>
-[[gnu::always_inline]] inline void block_loop(int n, const Io& io) {
-  using V = Vec<typename Io::Elem>;
+// Blocks of kUnroll vectors of one argument; see the policy settings above for heads and tails.
+template <typename K, typename T>
+inline void unary_loop(int n, const T* a, T* r) {
+  using V = Vec<T>;
   constexpr Check kCheck = check_of<K>();
-  constexpr int W = V::kLanes, U = unroll_of<K>(), B = W * U, R = Io::kResults;
+  constexpr int W = V::kLanes, U = unroll_of<K>(), B = W * U;
   constexpr int G = tail_group_of<K>() < W ? tail_group_of<K>() : W;
   int i = 0;
   if constexpr (align_head_of<K>()) {
-    const uintptr_t addr = reinterpret_cast<uintptr_t>(io.a);
-    int head = (addr % sizeof(typename Io::Elem)) == 0
-                   ? static_cast<int>(((16 - (addr & 15)) & 15) / sizeof(typename Io::Elem))
-                   : 0;
+    const uintptr_t addr = reinterpret_cast<uintptr_t>(a);
+    int head = (addr % sizeof(T)) == 0 ? static_cast<int>(((16 - (addr & 15)) & 15) / sizeof(T)) : 0;
     if (head > n) head = n;
     if (head > 0) {
-      fix_group<K>(0, head, io.a, io.r[0]);
+      fix_group<K>(0, head, a, r);
       i = head;
     }
   }
   while (i + B <= n) {
     for (; i + B <= n; i += B) {
-      // Unrolled whole so that a block's vectors stay in registers at every optimisation level.
-      decltype(io.at(0)) x[U];
-#pragma GCC unroll 16
-      for (int u = 0; u < U; ++u) x[u] = io.at(i + u * W);
+      V x[U];
+      for (int u = 0; u < U; ++u) x[u] = loadu(a + i + u * W);
       if constexpr (kCheck != Check::kNone) {
         unsigned any = 0;
-#pragma GCC unroll 16
-        for (int u = 0; u < U; ++u) any |= io.special(x[u]);
+        for (int u = 0; u < U; ++u) any |= K::special(x[u]);
         if (__builtin_expect(any != 0, 0)) break;
       }
-#pragma GCC unroll 16
-      for (int u = 0; u < U; ++u) {
-        V y[R];
-        io.vec(x[u], y);
-        for (int k = 0; k < R; ++k) storeu(io.r[k] + i + u * W, y[k]);
-      }
+      for (int u = 0; u < U; ++u) storeu(r + i + u * W, K::vec(x[u]));
     }
     if (i + B > n) break;
-    if constexpr (kCheck != Check::kNone) io.pass([i](auto... p) { special_block<K, Io>(i, p...); });
+    if constexpr (kCheck != Check::kNone) unary_special_block<K>(i, a, r);
     i += B;
   }
   if (i == n) return;
   if constexpr (G > 0) {
-    static_assert(std::is_same_v<Io, OneArg<K, typename Io::Elem>>,
-                  "tail groups are for one-argument kernels");
-    for (; i < n; i += G) fix_group<K>(i, n - i < G ? n - i : G, io.a, io.r[0]);
+    for (; i < n; i += G) fix_group<K>(i, n - i < G ? n - i : G, a, r);
   } else {
-    io.pass([i, n](auto... p) { tail<K, Io>(i, n, p...); });
+    unary_tail<K>(i, n, a, r);
   }
 }
 
-template <typename K, typename T>
-inline void unary_loop(int n, const T* a, T* r) {
-  block_loop<K>(n, OneArg<K, T>(a, r));
+// The second argument's vector at i (a broadcast value, or loaded), and its partial vector.
+template <bool kByValue, typename V, typename B2>
+inline V second_at(B2 b, V vb, int i) {
+  if constexpr (kByValue) {
+    return vb;
+  } else {
+    return loadu(b + i);
+  }
+}
+template <bool kByValue, typename V, typename B2>
+inline V second_part(B2 b, V vb, int i, int count) {
+  if constexpr (kByValue) {
+    return vb;
+  } else {
+    return load_part(b + i, count);
+  }
+}
+
+// As unary_special_block, for two arguments.
+template <typename K, typename T, bool kByValue, typename B2>
+[[gnu::noinline]] void binary_special_block(int i, const T* a, B2 b, T* r) {
+  using V = Vec<T>;
+  constexpr int W = V::kLanes, U = unroll_of<K>(), B = W * U;
+  if constexpr (check_of<K>() == Check::kRedoBlock) {
+    for (int j = 0; j < B; ++j) K::scalar(i + j, a, b, r);
+  } else {
+    V vb{};
+    if constexpr (kByValue) vb = splat<V>(b);
+    alignas(64) T out[B];
+    unsigned special[U];
+    for (int u = 0; u < U; ++u) {
+      const V x = loadu(a + i + u * W), y = second_at<kByValue>(b, vb, i + u * W);
+      special[u] = K::special(x, y);
+      storeu(out + u * W, K::vec(x, y));
+    }
+    for (int u = 0; u < U; ++u)
+      for (unsigned m = special[u]; m != 0; m &= m - 1) {
+        const int j = u * W + __builtin_ctz(m);
+        K::scalar(i + j, a, b, r);
+        out[j] = r[i + j];
+      }
+    for (int j = 0; j < B; ++j) r[i + j] = out[j];
+  }
+}
+
+// As unary_tail, for two arguments.
+template <typename K, typename T, bool kByValue, typename B2>
+[[gnu::noinline]] void binary_tail(int i, int n, const T* a, B2 b, T* r) {
+  using V = Vec<T>;
+  constexpr Check kCheck = check_of<K>();
+  constexpr int W = V::kLanes;
+  V vb{};
+  if constexpr (kByValue) vb = splat<V>(b);
+  if constexpr (tail_scratch_of<K>()) {
+    for (; i + W <= n; i += W) {
+      const V x = loadu(a + i), y = second_at<kByValue>(b, vb, i);
+      if constexpr (kCheck != Check::kNone) {
+        if (K::special(x, y) != 0) {
+          for (int j = 0; j < W; ++j) K::scalar(i + j, a, b, r);
+          continue;
+        }
+      }
+      storeu(r + i, K::vec(x, y));
+    }
+    if (i == n) return;
+    const V x = load_part(a + i, n - i), y = second_part<kByValue>(b, vb, i, n - i);
+    bool fast = true;
+    if constexpr (kCheck != Check::kNone) fast = K::special(x, y) == 0;
+    if (fast) {
+      store_part(r + i, n - i, K::vec(x, y));
+      return;
+    }
+  }
+  for (; i < n; ++i) K::scalar(i, a, b, r);
+}
+
+// Two arrays, or one array against one value b broadcast to every lane (kByValue: the policy's
+// scalar path takes b by value). Tails as in unary_loop (kTailScratch) or element by element.
+template <typename K, typename T, bool kByValue, typename B2>
+inline void binary_loop_of(int n, const T* a, B2 b, T* r) {
+  using V = Vec<T>;
+  constexpr Check kCheck = check_of<K>();
+  constexpr int W = V::kLanes, U = unroll_of<K>(), B = W * U;
+  V vb{};
+  if constexpr (kByValue) vb = splat<V>(b);
+  int i = 0;
+  while (i + B <= n) {
+    for (; i + B <= n; i += B) {
+      V x[U], y[U];
+      for (int u = 0; u < U; ++u) {
+        x[u] = loadu(a + i + u * W);
+        y[u] = second_at<kByValue>(b, vb, i + u * W);
+      }
+      if constexpr (kCheck != Check::kNone) {
+        unsigned any = 0;
+        for (int u = 0; u < U; ++u) any |= K::special(x[u], y[u]);
+        if (__builtin_expect(any != 0, 0)) break;
+      }
+      for (int u = 0; u < U; ++u) storeu(r + i + u * W, K::vec(x[u], y[u]));
+    }
+    if (i + B > n) break;
+    if constexpr (kCheck != Check::kNone) binary_special_block<K, T, kByValue>(i, a, b, r);
+    i += B;
+  }
+  if (i < n) binary_tail<K, T, kByValue>(i, n, a, b, r);
 }
 template <typename K, typename T>
 inline void binary_loop(int n, const T* a, const T* b, T* r) {
-  block_loop<K>(n, TwoArgs<K, T, false>(a, b, r));
+  binary_loop_of<K, T, false>(n, a, b, r);
 }
 template <typename K, typename T>
 inline void by_value_loop(int n, const T* a, T b, T* r) {
-  block_loop<K>(n, TwoArgs<K, T, true>(a, b, r));
+  binary_loop_of<K, T, true>(n, a, b, r);
 }
+
+// As unary_special_block, for one argument and two results.
+template <typename K, typename T>
+[[gnu::noinline]] void two_result_special_block(int i, const T* a, T* r1, T* r2) {
+  using V = Vec<T>;
+  constexpr int W = V::kLanes, U = unroll_of<K>(), B = W * U;
+  if constexpr (check_of<K>() == Check::kRedoBlock) {
+    for (int j = 0; j < B; ++j) K::scalar(i + j, a, r1, r2);
+  } else {
+    alignas(64) T out1[B], out2[B];
+    unsigned special[U];
+    for (int u = 0; u < U; ++u) {
+      const V x = loadu(a + i + u * W);
+      special[u] = K::special(x);
+      V y1, y2;
+      K::vec(x, y1, y2);
+      storeu(out1 + u * W, y1);
+      storeu(out2 + u * W, y2);
+    }
+    for (int u = 0; u < U; ++u)
+      for (unsigned m = special[u]; m != 0; m &= m - 1) {
+        const int j = u * W + __builtin_ctz(m);
+        K::scalar(i + j, a, r1, r2);
+        out1[j] = r1[i + j];
+        out2[j] = r2[i + j];
+      }
+    for (int j = 0; j < B; ++j) {
+      r1[i + j] = out1[j];
+      r2[i + j] = out2[j];
+    }
+  }
+}
+
+// As unary_tail, for one argument and two results.
+template <typename K, typename T>
+[[gnu::noinline]] void two_result_tail(int i, int n, const T* a, T* r1, T* r2) {
+  using V = Vec<T>;
+  constexpr Check kCheck = check_of<K>();
+  constexpr int W = V::kLanes;
+  if constexpr (tail_scratch_of<K>()) {
+    for (; i + W <= n; i += W) {
+      const V x = loadu(a + i);
+      if constexpr (kCheck != Check::kNone) {
+        if (K::special(x) != 0) {
+          for (int j = 0; j < W; ++j) K::scalar(i + j, a, r1, r2);
+          continue;
+        }
+      }
+      V y1, y2;
+      K::vec(x, y1, y2);
+      storeu(r1 + i, y1);
+      storeu(r2 + i, y2);
+    }
+    if (i == n) return;
+    const V x = load_part(a + i, n - i);
+    bool fast = true;
+    if constexpr (kCheck != Check::kNone) fast = K::special(x) == 0;
+    if (fast) {
+      V y1, y2;
+      K::vec(x, y1, y2);
+      store_part(r1 + i, n - i, y1);
+      store_part(r2 + i, n - i, y2);
+      return;
+    }
+  }
+  for (; i < n; ++i) K::scalar(i, a, r1, r2);
+}
+
+// One argument, two results (K::vec(x, r1, r2)); tails as in unary_loop (kTailScratch) or element
+// by element.
 template <typename K, typename T>
 inline void two_result_loop(int n, const T* a, T* r1, T* r2) {
-  block_loop<K>(n, TwoResults<K, T>(a, r1, r2));
+  using V = Vec<T>;
+  constexpr Check kCheck = check_of<K>();
+  constexpr int W = V::kLanes, U = unroll_of<K>(), B = W * U;
+  int i = 0;
+  while (i + B <= n) {
+    for (; i + B <= n; i += B) {
+      V x[U];
+      for (int u = 0; u < U; ++u) x[u] = loadu(a + i + u * W);
+      if constexpr (kCheck != Check::kNone) {
+        unsigned any = 0;
+        for (int u = 0; u < U; ++u) any |= K::special(x[u]);
+        if (__builtin_expect(any != 0, 0)) break;
+      }
+      for (int u = 0; u < U; ++u) {
+        V y1, y2;
+        K::vec(x[u], y1, y2);
+        storeu(r1 + i + u * W, y1);
+        storeu(r2 + i + u * W, y2);
+      }
+    }
+    if (i + B > n) break;
+    if constexpr (kCheck != Check::kNone) two_result_special_block<K>(i, a, r1, r2);
+    i += B;
+  }
+  if (i < n) two_result_tail<K>(i, n, a, r1, r2);
 }
 
 // f over two arrays with no special lanes, kUnroll vectors at a time; the tail in whole vectors and
