@@ -944,10 +944,8 @@ constexpr Tier tier_of(bool is_float, int slot) {
 template <Fn f, int s>
 constexpr Tier kTierOf = tier_of(vm::traits(f).type == 's', s);
 
-// Double Erfc: LA and EP share one kernel.
 template <Fn f, int s, auto kLanes = nullptr>
-using ErfcPlainOf =
-    TailK<f, vm::Elem<f>, f == Fn::dErfc && s == kEP ? Tier::kLA : kTierOf<f, s>, false, kLanes>;
+using ErfcPlainOf = TailK<f, vm::Elem<f>, kTierOf<f, s>, false, kLanes>;
 template <Fn f, int s, auto kLanes = nullptr>
 using CdfNormPlainOf = TailK<f, vm::Elem<f>, kTierOf<f, s>, true, kLanes>;
 #if ZOK_ISA_LEVEL >= 2
@@ -962,9 +960,9 @@ using ErfOf =
     std::conditional_t<f != Fn::sErf, DErfOf<f, s>,
                        std::conditional_t<s == kEP, ErfK<f, float, serf_ep>, ErfK<f, float, serf_ha>>>;
 // Double Erfc and CdfNorm LA and EP by the rows of erfc(a) e^(a^2) where every |y| < 8.
-// Double Erfc's EP shares LA's kernel.
 template <Fn f, int s>
-using DErfcOf = ErfcPlainOf<f, s, derfc_fast<false>>;
+using DErfcOf =
+    std::conditional_t<s == kEP, ErfcPlainOf<f, s, derfc_fast<true>>, ErfcPlainOf<f, s, derfc_fast<false>>>;
 template <Fn f, int s>
 using DCdfNormOf = std::conditional_t<s == kEP, CdfNormPlainOf<f, s, dcdfnorm_fast<true>>,
                                       CdfNormPlainOf<f, s, dcdfnorm_fast<false>>>;
