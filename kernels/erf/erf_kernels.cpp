@@ -377,10 +377,10 @@ inline VD erfc_rows(VD ah, VD al) {
   }
 }
 
-// erfc(yh + yl): the rows on lanes whose |yh| is below 8, 2 - erfc|y| for negative y; erfc_d of the
-// same tier on the other lanes (NaN too), chosen lane by lane so that no result depends on its
-// neighbours.
-template <bool kEp>
+// erfc(yh + yl): the rows on lanes whose |yh| is below 8, 2 - erfc|y| for negative y; erfc_d on
+// the other lanes (NaN too), of the EP tier where kEpBeyond, chosen lane by lane so that no result
+// depends on its neighbours.
+template <bool kEp, bool kEpBeyond = kEp>
 inline VD erfc_fast_d(VD yh, VD yl) {
   const VD a = abs(yh);
   const MD rows = a < splat<VD>(8.0);
@@ -388,11 +388,13 @@ inline VD erfc_fast_d(VD yh, VD yl) {
   const VD v = erfc_rows<kEp>(select(rows, splat<VD>(1.0), a), select(neg, yl, splat<VD>(0.0) - yl));
   const VD r = select(neg, v, splat<VD>(2.0) - v);
   if (bits(rows) == kAllLanes<VD>) return r;
-  return select(rows, erfc_d < kEp ? Tier::kEP : Tier::kLA > (yh, yl), r);
+  return select(rows, erfc_d < kEpBeyond ? Tier::kEP : Tier::kLA > (yh, yl), r);
 }
+// Erfc EP keeps LA's formula from 8 on, where results approach the underflow threshold: which
+// results are reported as below the smallest normal stays the same in every flavour.
 template <bool kEp>
 inline VD derfc_fast(VD x) {
-  return erfc_fast_d<kEp>(x, splat<VD>(0.0));
+  return erfc_fast_d<kEp, false>(x, splat<VD>(0.0));
 }
 template <bool kEp>
 inline VD dcdfnorm_fast(VD x) {
@@ -944,8 +946,10 @@ constexpr Tier tier_of(bool is_float, int slot) {
 template <Fn f, int s>
 constexpr Tier kTierOf = tier_of(vm::traits(f).type == 's', s);
 
+// Double Erfc EP takes LA's formula on the scalar path (see derfc_fast).
 template <Fn f, int s, auto kLanes = nullptr>
-using ErfcPlainOf = TailK<f, vm::Elem<f>, kTierOf<f, s>, false, kLanes>;
+using ErfcPlainOf =
+    TailK<f, vm::Elem<f>, f == Fn::dErfc && s == kEP ? Tier::kLA : kTierOf<f, s>, false, kLanes>;
 template <Fn f, int s, auto kLanes = nullptr>
 using CdfNormPlainOf = TailK<f, vm::Elem<f>, kTierOf<f, s>, true, kLanes>;
 #if ZOK_ISA_LEVEL >= 2
