@@ -171,19 +171,6 @@ inline VD tanh_d(VD x) {
 // The inverses through ln(u + c), u + c >= 1 given as a sum of two doubles
 // ============================================================================================
 
-// ln u for positive normal u, to some 2^-37: the exponential family's table-free logarithm (u = 2^k m,
-// m in [2/3, 4/3), k ln2 + f + f^2 P(f), f = m - 1) with P by Estrin's scheme, a third of the chain of
-// its thirteen steps.
-inline VD dlog_short_chain(VD u) {
-  const VL d = as_int(u) - lsplat(static_cast<int64_t>(tb::kDTwoThirdsBits));
-  const VD m =
-      as_double((d & lsplat(0x000FFFFFFFFFFFFF)) + lsplat(static_cast<int64_t>(tb::kDTwoThirdsBits)));
-  const VL kb = shr<52>(d + lsplat(0x4000000000000000)) | lsplat(0x4330000000000000);
-  const VD k = as_double(kb) - splat<VD>(4503599627371520.0);  // 2^52 + 1024
-  const VD f = m - splat<VD>(1.0);
-  return mul_add(k, splat<VD>(tb::kLn2), mul_add(f * f, estrin(f, tb::kFLogHA), f));
-}
-
 // ln(u + c) + kadj ln 2: HA and LA with the table logarithm, EP without a table (some 2^-37).
 #if ZOK_ISA_LEVEL == 3
 // LA and EP on AVX-512: the one-part register-table logarithm, ln(rcp u) = r + r^2 P(r) with
@@ -209,7 +196,7 @@ inline VD ln_sum(VD u, VD c, VD kadj) {
     // c, the rounding of u = 1 + v, is at most half an ulp of u: c/u as c (2 - u) below 2 (off by
     // c (u - 1)^2 / u) and dropped above (under 2^-52 of ln u), with no division.
     const VD cu = c * max(splat<VD>(2.0) - u, splat<VD>(0.0));
-    return dlog_short_chain(u) + mul_add(kadj, splat<VD>(tb::kLn2), cu);
+    return dlog_normal<true>(u) + mul_add(kadj, splat<VD>(tb::kLn2), cu);
   } else {
     return dln_sum_ha(u, c, kadj);
   }
