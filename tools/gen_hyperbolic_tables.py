@@ -147,6 +147,63 @@ def main():
         emit("};")
         emit("")
 
+    # The double LA and EP Sinh on |r| <= ln2/2 (a = k ln2 + r, k nearest to a/ln2): sinh r = r + r z
+    # Q(z) and cosh r = 1 + z P(z), z = r^2, fitted at Chebyshev points of z (near-minimax in the
+    # absolute error of Q and P; z Q and z P stay below 0.13 of the leading 1).
+    z_top = (mp.log(2) / 2) ** 2
+    r_top = mp.log(2) / 2
+
+    def sinh_q(z):
+        return mp.mpf(1) / 6 if z == 0 else (mp.sinh(mp.sqrt(z)) / mp.sqrt(z) - 1) / z
+
+    def cosh_p(z):
+        return mp.mpf(1) / 2 if z == 0 else (mp.cosh(mp.sqrt(z)) - 1) / z
+
+    for name, what, f, terms in (
+        ("kDSinhQLA", "sinh r = r + r z Q(z), double LA", sinh_q, 5),
+        ("kDCoshPLA", "cosh r = 1 + z P(z), double LA", cosh_p, 5),
+        ("kDSinhQEP", "sinh r = r + r z Q(z), double EP", sinh_q, 3),
+        ("kDCoshPEP", "cosh r = 1 + z P(z), double EP", cosh_p, 3),
+    ):
+        poly = mp.chebyfit(f, [0, z_top], terms)
+        rounded = [float(v) for v in reversed(poly)]
+        worst = mp.mpf(0)
+        for r in mp.linspace(r_top / 600, r_top, 600):
+            z = r * r
+            q = sum(mp.mpf(c) * z**i for i, c in enumerate(rounded))
+            exact, approx = (mp.sinh(r), r + r * z * q) if f is sinh_q else (mp.cosh(r), 1 + z * q)
+            worst = max(worst, abs(approx / exact - 1))
+        emit(f"// {what}: {terms} coefficients fitted at Chebyshev points of z on")
+        emit(f"// |r| <= ln2/2; largest relative error {float(worst):.3g} (2^{float(mp.log(worst, 2)):.1f}).")
+        emit(f"inline constexpr double {name}[{terms}] = {{")
+        for c in rounded:
+            emit(f"    {c!r},")
+        emit("};")
+        emit("")
+
+    # The double EP Asinh and Acosh: ln(1 + f) = f + f^2 P(f) on |f| <= 1/3, P fitted at Chebyshev
+    # points (near-minimax in its absolute error, which reaches the result scaled by at most f^2 / ln u
+    # <= 0.39 there: u >= 1, so ln u >= ln(4/3) wherever the reduction leaves k >= 1).
+    def log1p_p(f):
+        return mp.mpf(-1) / 2 if f == 0 else (mp.log1p(f) - f) / f**2
+
+    third = mp.mpf(1) / 3
+    poly = mp.chebyfit(log1p_p, [-third, third], 10)
+    rounded = [float(v) for v in reversed(poly)]
+    worst = mp.mpf(0)
+    for f in mp.linspace(-third, third, 1200):
+        if f == 0:
+            continue
+        approx = f + f * f * sum(mp.mpf(c) * f**i for i, c in enumerate(rounded))
+        worst = max(worst, abs(approx - mp.log1p(f)) / (f * f))
+    emit("// ln(1 + f) = f + f^2 P(f), double EP: 10 coefficients fitted at Chebyshev points on")
+    emit(f"// |f| <= 1/3; largest absolute error of P {float(worst):.3g} (2^{float(mp.log(worst, 2)):.1f}).")
+    emit("inline constexpr double kDLog1pEP[10] = {")
+    for c in rounded:
+        emit(f"    {c!r},")
+    emit("};")
+    emit("")
+
     emit("}  // namespace zok::hyperbolic_data")
     print("\n".join(out))
 

@@ -35,21 +35,83 @@ constexpr Tier kAsinhLa = Tier::kLA;
 constexpr Tier kAsinhLa = Tier::kHA;
 #endif
 
+// Sinh LA and EP without a table or a division: a = k ln2 + r with k nearest to a/ln2, and
+// sinh a = D cosh r + S sinh r with D = 2^(k-1) - 2^(-k-1), S = 2^(k-1) + 2^(-k-1) (exact while k
+// stays below 27; past that 2^(-k-1) falls under the result's last bit). For k = 0, D = 0 and S = 1
+// leave sinh r = r + r z Q(z) alone, with no cancellation near 0; for k = 1 and r < 0, S sinh r
+// takes up to 0.6 of D cosh r off, so cosh r enters as D + D z P(z) and only the last two sums round
+// at the result's scale. 2^(-k-1) is 0 once its exponent field would go below 1 (k >= 1022): the
+// difference of fields is then a negative double the maximum with 0 clears.
+template <const auto& kQ, const auto& kP>
+inline VD sinh_near(VD x) {
+  const VD a = abs(x), shift = splat<VD>(kDShift);
+  const VD t = mul_add(a, splat<VD>(tb::kDInvL64 / 64), shift);
+  const VD d = t - shift;
+  // ln2 as 64 times the parts of ln2/64: d below 2^11 keeps d * kDL64a * 64 exact.
+  const VD r = nmul_add(d, splat<VD>(tb::kDL64b * 64), nmul_add(d, splat<VD>(tb::kDL64a * 64), a));
+  // t's low bits hold k; the shift drops t's own exponent and leaves k in the exponent field.
+  const VL kf = shl<52>(as_int(t));
+  const VL half = lbits(0x3FE0000000000000);
+  const VD up = as_double(kf + half), down = max(as_double(half - kf), splat<VD>(0.0));
+  const VD dd = up - down, ss = up + down;
+  const VD z = r * r;
+  const VD sh = mul_add(r * z, horner(z, kQ), r);
+  return or_sign(mul_add(dd * z, horner(z, kP), mul_add(ss, sh, dd)), x);
+}
+
 template <Fn f, int s>
-using SinhOf =
-    HypK<f, Func::kSinh, double, Tiered<s, sinh_d<Tier::kHA>, sinh_d<Tier::kLA>, sinh_d<Tier::kEP>>>;
+using SinhOf = HypK<f, Func::kSinh, double,
+                    Tiered<s, sinh_d<Tier::kHA>, sinh_near<hb::kDSinhQLA, hb::kDCoshPLA>,
+                           sinh_near<hb::kDSinhQEP, hb::kDCoshPEP>>>;
 template <Fn f, int s>
 using CoshOf =
     HypK<f, Func::kCosh, double, Tiered<s, cosh_d<Tier::kHA>, cosh_d<Tier::kLA>, cosh_d<Tier::kEP>>>;
 template <Fn f, int s>
 using TanhOf =
     HypK<f, Func::kTanh, double, Tiered<s, tanh_d<Tier::kHA>, tanh_d<Tier::kLA>, tanh_d<Tier::kEP>>>;
+// EP Asinh and Acosh: ln u + kadj ln2 for u >= 1, to some 2^-29 of the result: u = 2^k m with m in
+// [2/3, 4/3), f = m - 1 exact, k ln2 + f + f^2 P(f) with P of degree 9 (the float flavours' double
+// logarithm carries 37 bits and three terms more).
+inline VD ln_ep(VD u, VD kadj) {
+  const VL third = lsplat(static_cast<int64_t>(tb::kDTwoThirdsBits));
+  const VL d = as_int(u) - third;
+  const VD m = as_double((d & lsplat(0x000FFFFFFFFFFFFF)) + third);
+  // k + 1024 by a logical shift, then to double through the fraction field of 2^52; kadj joins the
+  // constant.
+  const VL kb = shr<52>(d + lsplat(0x4000000000000000)) | lsplat(0x4330000000000000);
+  const VD k = as_double(kb) - (splat<VD>(4503599627371520.0) - kadj);
+  const VD f = m - splat<VD>(1.0);
+  return mul_add(k, splat<VD>(tb::kLn2), mul_add(f * f, estrin(f, hb::kDLog1pEP), f));
+}
+
+// The argument of ln_ep: u itself below kDLogTwoA and a with ln 2 added from there (where u would be
+// 2a to well under an ulp, and a^2 may overflow).
+inline VD ln_ep_or_large(VD u, VD a) {
+  const MD large = a >= splat<VD>(kDLogTwoA);
+  return ln_ep(select(large, u, a), select(large, splat<VD>(0.0), splat<VD>(1.0)));
+}
+
+// asinh a = ln(a + sqrt(1 + a^2)) with no split but the two ends: the rounding of u (2^-53 near 1)
+// costs at most 2^-37 of the result from 2^-16 on, and below that a alone is within a^2/6 (2^-34.5)
+// of it.
+inline VD asinh_ep(VD x) {
+  const VD a = abs(x);
+  const VD y = ln_ep_or_large(a + sqrt(mul_add(a, a, splat<VD>(1.0))), a);
+  return or_sign(select(a < splat<VD>(0x1p-16), y, a), x);
+}
+
+// acosh x = ln(x + w), w = sqrt(t (t + 2)) = sqrt(x^2 - 1) with t = x - 1 exact: near 1 the result
+// is about w >= 2^-25.5, so the rounding of x + w (2^-53 there) stays within 2^-27.5 of it.
+inline VD acosh_ep(VD x) {
+  const VD t = x - splat<VD>(1.0);
+  return ln_ep_or_large(x + sqrt(t * (t + splat<VD>(2.0))), x);
+}
+
 template <Fn f, int s>
-using AsinhOf = HypK<f, Func::kAsinh, double,
-                     Tiered<s, asinh_d<Tier::kHA>, asinh_d<kAsinhLa, Tier::kLA>, asinh_d<Tier::kEP>>>;
+using AsinhOf =
+    HypK<f, Func::kAsinh, double, Tiered<s, asinh_d<Tier::kHA>, asinh_d<kAsinhLa, Tier::kLA>, asinh_ep>>;
 template <Fn f, int s>
-using AcoshOf =
-    HypK<f, Func::kAcosh, double, Tiered<s, acosh_d<Tier::kHA>, acosh_d<Tier::kLA>, acosh_d<Tier::kEP>>>;
+using AcoshOf = HypK<f, Func::kAcosh, double, Tiered<s, acosh_d<Tier::kHA>, acosh_d<Tier::kLA>, acosh_ep>>;
 template <Fn f, int s>
 using AtanhOf =
     HypK<f, Func::kAtanh, double, Tiered<s, atanh_d<Tier::kHA>, atanh_d<Tier::kLA>, atanh_d<Tier::kEP>>>;

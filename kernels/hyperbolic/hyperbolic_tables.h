@@ -60,4 +60,41 @@ inline constexpr float kSTwoSinhLA[4] = {
     0.0004021533241029829f,
 };
 
+// sinh r = r + r z Q(z), double LA: 5 coefficients fitted at Chebyshev points of z on
+// |r| <= ln2/2; largest relative error 1.99e-18 (2^-58.8).
+inline constexpr double kDSinhQLA[5] = {
+    0.16666666666666669,    0.008333333333330065,   0.00019841269863040545,
+    2.7557268480310024e-06, 2.5100375832561234e-08,
+};
+
+// cosh r = 1 + z P(z), double LA: 5 coefficients fitted at Chebyshev points of z on
+// |r| <= ln2/2; largest relative error 1.15e-17 (2^-56.3).
+inline constexpr double kDCoshPLA[5] = {
+    0.5000000000000001,     0.041666666666624164,   0.0013888888917196719,
+    2.4801521322368692e-05, 2.7620075879983367e-07,
+};
+
+// sinh r = r + r z Q(z), double EP: 3 coefficients fitted at Chebyshev points of z on
+// |r| <= ln2/2; largest relative error 1.76e-11 (2^-35.7).
+inline constexpr double kDSinhQEP[3] = {
+    0.16666666681614256,
+    0.008333310934448869,
+    0.00019890980869750327,
+};
+
+// cosh r = 1 + z P(z), double EP: 3 coefficients fitted at Chebyshev points of z on
+// |r| <= ln2/2; largest relative error 1.53e-10 (2^-32.6).
+inline constexpr double kDCoshPEP[3] = {
+    0.5000000013457727,
+    0.04166646500604005,
+    0.0013933641031986701,
+};
+
+// ln(1 + f) = f + f^2 P(f), double EP: 10 coefficients fitted at Chebyshev points on
+// |f| <= 1/3; largest absolute error of P 5.11e-09 (2^-27.5).
+inline constexpr double kDLog1pEP[10] = {
+    -0.5000000035319969, 0.3333333366026371,   -0.2499984136445255, 0.1999985316596486,  -0.16677973663216314,
+    0.14296178997151418, -0.12221359181002925, 0.10853287900440187, -0.1272628908295227, 0.11612164612011674,
+};
+
 }  // namespace zok::hyperbolic_data
