@@ -466,7 +466,12 @@ inline VD erfc_fast_d(VD yh, VD yl) {
   const MD rows = a < splat<VD>(kErfcNearTop);
   const MD neg = yh < splat<VD>(0.0);
   const VD al = kLow ? select(neg, yl, splat<VD>(0.0) - yl) : splat<VD>(0.0);
-  const VD v = erfc_near<kEp, kLow>(select(rows, splat<VD>(1.0), a), al);
+#if ZOK_ISA_LEVEL == 2
+  const VD an = min(a, splat<VD>(kErfcNearTop));  // NaN takes the top: its row is read, then replaced
+#else
+  const VD an = select(rows, splat<VD>(1.0), a);
+#endif
+  const VD v = erfc_near<kEp, kLow>(an, al);
   const VD r = select(neg, v, splat<VD>(2.0) - v);
   if (bits(rows) == kAllLanes<VD>) return r;
   return select(rows, erfc_d < kEpBeyond ? Tier::kEP : Tier::kLA > (yh, yl), r);
