@@ -294,16 +294,14 @@ inline double erfc_tail(double ah, double al, int extra_exponent) {
   return std::ldexp(lane0(p.hi + p.lo), static_cast<int>(lane0(p.k)) + extra_exponent);
 }
 
-#if ZOK_ISA_LEVEL >= 2
+#if ZOK_ISA_LEVEL == 3
 // ============================================================================================
-// Double Erfc and CdfNorm LA and EP for vectors whose |y| lies below 8 (every common argument):
-// erfc(a) = e^(-a^2) R(a) from a = 0 on, R(a) = erfc(a) e^(a^2) by a polynomial on each interval
-// of a, read by columns (64 intervals of 1/8 at AVX2, whose loads cost the same for any size; 16 of
-// 1/2 at AVX-512, one permute of two registers a column), and e^(-a^2) by 32 entries of 2^(j/32).
-// Lanes at 8 or beyond (NaN too) take erfc_d.
+// Double Erfc and CdfNorm LA and EP at AVX-512 for vectors whose |y| lies below 8 (every common
+// argument): erfc(a) = e^(-a^2) R(a) from a = 0 on, R(a) = erfc(a) e^(a^2) by a polynomial on each
+// of 16 intervals of 1/2 of a, one permute of two registers a column, and e^(-a^2) by 32 entries of
+// 2^(j/32). Lanes at 8 or beyond (NaN too) take erfc_d.
 // ============================================================================================
 
-#if ZOK_ISA_LEVEL == 3
 // 2^(j/32) as hi + lo (hi on 37 fraction bits; EP takes hi alone), as columns for the permutes.
 struct Exp32Cols {
   alignas(64) double v[2][32];
@@ -317,24 +315,16 @@ constexpr Exp32Cols exp32_cols() {
   return c;
 }
 inline constexpr Exp32Cols kExp32 = exp32_cols();
-#endif
 
 // e^r - 1 = r + r^2 Q(r) for |r| <= ln2/64: Taylor's terms, 2^-58 (LA) or 2^-30 (EP) relative.
 inline constexpr double kExpQLA[] = {1.0 / 2, 1.0 / 6, 1.0 / 24, 1.0 / 120, 1.0 / 720};
 inline constexpr double kExpQEP[] = {1.0 / 2, 1.0 / 6};
 
-// The rows of R: intervals of 1/2 at AVX-512, of 1/8 at AVX2.
-#if ZOK_ISA_LEVEL == 3
+// The rows of R: intervals of 1/2.
 constexpr double kErfcRPerUnit = 2.0;
 constexpr const auto& kErfcRLA = sd::kDErfcR2LA;
 constexpr const auto& kErfcREP = sd::kDErfcR2EP;
 constexpr int kErfcRLADeg = sd::kDErfcR2LADegree, kErfcREPDeg = sd::kDErfcR2EPDegree;
-#else
-constexpr double kErfcRPerUnit = 8.0;
-constexpr const auto& kErfcRLA = sd::kDErfcR8LA;
-constexpr const auto& kErfcREP = sd::kDErfcR8EP;
-constexpr int kErfcRLADeg = sd::kDErfcR8LADegree, kErfcREPDeg = sd::kDErfcR8EPDegree;
-#endif
 
 template <bool kEp>
 inline VD erfc_rows(VD ah, VD al) {
@@ -362,12 +352,8 @@ inline VD erfc_rows(VD ah, VD al) {
   const VL j = m & splat<VL>(int64_t{31});
   const VD scale = as_double(shl<47>(m & splat<VL>(~int64_t{31})));
   VD thi, tlo;
-#if ZOK_ISA_LEVEL == 3
   thi = lookup_reg<32>(kExp32.v[0], j);
   if constexpr (!kEp) tlo = lookup_reg<32>(kExp32.v[1], j);
-#else
-  lookup_pairs(&tb::kDExpHiLo[0][0], j + j, thi, tlo);
-#endif
   if constexpr (kEp) {
     const VD p = mul_add(r * r, horner(r, kExpQEP), r);
     return (mul_add(thi, p, thi) * rr) * scale;
@@ -377,15 +363,115 @@ inline VD erfc_rows(VD ah, VD al) {
   }
 }
 
-// erfc(yh + yl): the rows on lanes whose |yh| is below 8, 2 - erfc|y| for negative y; erfc_d on
-// the other lanes (NaN too), of the EP tier where kEpBeyond, chosen lane by lane so that no result
-// depends on its neighbours.
-template <bool kEp, bool kEpBeyond = kEp>
+constexpr double kErfcNearTop = 8.0;
+template <bool kEp, bool>
+inline VD erfc_near(VD ah, VD al) {
+  return erfc_rows<kEp>(ah, al);
+}
+#endif
+
+#if ZOK_ISA_LEVEL == 2
+// ============================================================================================
+// Double Erf, Erfc and CdfNorm LA and EP at AVX2, where reading per-interval polynomials costs
+// more than arithmetic: Taylor's series about the nearest multiple r of 1/128 (|d| <= 2^-8), from
+// the function at r and its slope s = (2/sqrt(pi)) e^(-r^2), read as one pair a lane:
+//   erf(r + d) = erf(r) + s S(r, d),  erfc(r + d) = erfc(r) - s S(r, d),
+//   S = sum c_n(r) d^(n+1),  c_n = (-1)^n H_n(r) / (n + 1)!  (Hermite polynomials H_n),
+// c_n by its few terms in r^2, with no table. Relative to erfc(r + d), a term is about (2 r d)^n/n!.
+// ============================================================================================
+
+// The coefficients of c_n(r) in powers of r: H_0 = 1, H_1 = 2r, H_(n+1) = 2r H_n - 2n H_(n-1).
+constexpr int kHermiteTop = 6;
+struct HermiteTaylor {
+  double c[kHermiteTop + 1][kHermiteTop + 1];
+};
+constexpr HermiteTaylor hermite_taylor() {
+  double h[kHermiteTop + 1][kHermiteTop + 1] = {};
+  h[0][0] = 1;
+  h[1][1] = 2;
+  for (int n = 1; n < kHermiteTop; ++n)
+    for (int j = 0; j <= n + 1; ++j) h[n + 1][j] = (j > 0 ? 2 * h[n][j - 1] : 0.0) - 2 * n * h[n - 1][j];
+  HermiteTaylor t{};
+  double factorial = 1;
+  for (int n = 0; n <= kHermiteTop; ++n) {
+    factorial *= n + 1;
+    for (int j = 0; j <= n; ++j) t.c[n][j] = (n % 2 ? -h[n][j] : h[n][j]) / factorial;
+  }
+  return t;
+}
+inline constexpr HermiteTaylor kHermiteTaylor = hermite_taylor();
+
+// S(r, d) to the term in d^(kK + 1); r2 = r^2.
+template <int kK>
+inline VD hermite_series(VD r, VD r2, VD d) {
+  static_assert(kK >= 2 && kK <= kHermiteTop);
+  const auto c = [&](int n) {  // c_n(r): powers of r of n's parity
+    const double* k = kHermiteTaylor.c[n];
+    VD v = splat<VD>(k[n]);
+    for (int j = n - 2; j >= 0; j -= 2) v = mul_add(v, r2, splat<VD>(k[j]));
+    return n % 2 ? v * r : v;
+  };
+  VD p = c(kK);
+  for (int n = kK - 1; n >= 2; --n) p = mul_add(p, d, c(n));
+  return mul_add(d * d, mul_sub(p, d, r), d);  // c_1 = -r, c_0 = 1
+}
+
+// The row of r = i/128 sits in the low bits of t = 128 a + 1.5 2^52; rows hold [f(r), s].
+inline VD nearest_r(VD a, VD& t) {
+  const VD shift = splat<VD>(0x1.8p52);
+  t = mul_add(a, splat<VD>(128.0), shift);
+  return (t - shift) * splat<VD>(1.0 / 128);
+}
+template <size_t kRows>
+inline void function_and_slope(const double (&rows)[kRows][2], VD t, VD& f, VD& s) {
+  lookup_pairs_by(
+      &rows[0][0], t, [](uint64_t w) { return 2 * (w & 1023); }, f, s);
+}
+
+// erf x for finite x: LA to d^6 (the next term is below 2^-53.3 of the result), EP to d^3 (2^-32).
+// From r = 0 the result is s S, relative down to the denormals; elsewhere erf(r) < 2 erf|x|.
+template <bool kEp>
+[[gnu::always_inline]] inline VD derf_taylor(VD x) {
+  const VD a = min(abs(x), splat<VD>(6.0));  // NaN lanes take 6 (the scalar path replaces them)
+  VD t, e, s;
+  const VD r = nearest_r(a, t);
+  function_and_slope(sd::kDErfT128, t, e, s);
+  constexpr int kK = kEp ? 2 : 5;
+  const VD sum = hermite_series<kK>(r, r * r, a - r);  // a - r is exact
+  return or_sign(mul_add(s, sum, e), x);
+}
+
+// erfc(ah + al) for 0 <= ah < 5.5, al small against ah (zero unless kLow): LA to d^7 (the next
+// term is below 2^-52 of the result), EP to d^4 (2^-29).
+constexpr double kErfcNearTop = 5.5;
+template <bool kEp, bool kLow>
+[[gnu::always_inline]] inline VD erfc_near(VD ah, VD al) {
+  VD t, e, s;
+  const VD r = nearest_r(ah, t);
+  function_and_slope(sd::kDErfcT128, t, e, s);
+  const VD d = kLow ? (ah - r) + al : ah - r;
+  constexpr int kK = kEp ? 3 : 6;
+  const VD sum = hermite_series<kK>(r, r * r, d);
+  return nmul_add(s, sum, e);
+}
+#endif
+
+#if ZOK_ISA_LEVEL >= 2
+// erfc(yh + yl): erfc_near on lanes whose |yh| is below its top, 2 - erfc|y| for negative y;
+// erfc_d on the other lanes (NaN too), of the EP tier where kEpBeyond, chosen lane by lane so that
+// no result depends on its neighbours. yl is zero unless kLow.
+template <bool kEp, bool kEpBeyond = kEp, bool kLow = true>
 inline VD erfc_fast_d(VD yh, VD yl) {
   const VD a = abs(yh);
-  const MD rows = a < splat<VD>(8.0);
+  const MD rows = a < splat<VD>(kErfcNearTop);
   const MD neg = yh < splat<VD>(0.0);
-  const VD v = erfc_rows<kEp>(select(rows, splat<VD>(1.0), a), select(neg, yl, splat<VD>(0.0) - yl));
+  const VD al = kLow ? select(neg, yl, splat<VD>(0.0) - yl) : splat<VD>(0.0);
+#if ZOK_ISA_LEVEL == 2
+  const VD an = min(a, splat<VD>(kErfcNearTop));  // NaN takes the top: its row is read, then replaced
+#else
+  const VD an = select(rows, splat<VD>(1.0), a);
+#endif
+  const VD v = erfc_near<kEp, kLow>(an, al);
   const VD r = select(neg, v, splat<VD>(2.0) - v);
   if (bits(rows) == kAllLanes<VD>) return r;
   return select(rows, erfc_d < kEpBeyond ? Tier::kEP : Tier::kLA > (yh, yl), r);
@@ -394,7 +480,7 @@ inline VD erfc_fast_d(VD yh, VD yl) {
 // results are reported as below the smallest normal stays the same in every flavour.
 template <bool kEp>
 inline VD derfc_fast(VD x) {
-  return erfc_fast_d<kEp, false>(x, splat<VD>(0.0));
+  return erfc_fast_d<kEp, false, false>(x, splat<VD>(0.0));
 }
 template <bool kEp>
 inline VD dcdfnorm_fast(VD x) {
@@ -553,12 +639,14 @@ inline VD derf_ha(VD x) {
   });
   return select(is_small, or_sign(r, x), small);
 }
+#if ZOK_ISA_LEVEL == 3
 inline VD derf_la(VD x) {
   return derf_intervals<Tier::kLA>(x);
 }
 inline VD derf_ep(VD x) {
   return derf_intervals<Tier::kEP>(x);
 }
+#endif
 #endif
 
 // ============================================================================================
@@ -953,11 +1041,23 @@ using ErfcPlainOf =
 template <Fn f, int s, auto kLanes = nullptr>
 using CdfNormPlainOf = TailK<f, vm::Elem<f>, kTierOf<f, s>, true, kLanes>;
 #if ZOK_ISA_LEVEL >= 2
-// Double Erf by intervals.
+// Double Erf by intervals (at AVX2, LA and EP by Taylor's series about the multiples of 1/128).
+#if ZOK_ISA_LEVEL == 3
 template <Fn f, int s>
 using DErfOf =
     std::conditional_t<s == kHA, ErfK<f, double, derf_ha>,
                        std::conditional_t<s == kEP, ErfK<f, double, derf_ep>, ErfK<f, double, derf_la>>>;
+#else
+// The Taylor kernels inlined into the frame's blocks: a call a vector costs a tenth of the formula.
+template <Fn kFn, VD (*kVec)(VD)>
+struct DErfTaylorK : ErfK<kFn, double, kVec> {
+  [[gnu::always_inline]] static VD vec(VD x) { return kVec(x); }
+};
+template <Fn f, int s>
+using DErfOf = std::conditional_t<
+    s == kHA, ErfK<f, double, derf_ha>,
+    std::conditional_t<s == kEP, DErfTaylorK<f, derf_taylor<true>>, DErfTaylorK<f, derf_taylor<false>>>>;
+#endif
 // Float Erf in float lanes, and float Erfc and CdfNorm but HA.
 template <Fn f, int s>
 using ErfOf =
