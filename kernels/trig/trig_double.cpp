@@ -4,13 +4,13 @@
 // Contract (measured against MPFR in tests/vm/accuracy_test.cpp), over the whole argument range:
 //   HA within 1 ulp, LA within 4 ulp, EP within 2^26 ulp (about half the significand bits).
 //   |x| = N pi/2 + r: up to 1.6e6 by pi/2 in four parts (N times each of the first three exact), r
-//   kept in two doubles by HA; LA and EP Sin and Cos reduce by pi (the cosine by odd multiples of
-//   pi/2) to one odd polynomial on |r| <= pi/2 (degree 17 LA, 11 EP); LA and EP Tan take one rational
+//   kept in two doubles by HA; LA and EP Sin and Cos reduce by even multiples of pi/2 (the cosine
+//   by odd ones) to one odd polynomial on |r| <= pi/2 (degree 17 LA, 11 EP); LA and EP Tan take one rational
 //   function of r on |r| <= pi/4, EP SinCos short sine and cosine polynomials there. Beyond, every
 //   flavour reduces by a 192-bit window of 2/pi, exact enough for the hardest double
 //   (6381956970095103 2^797), and evaluates the HA method.
 // Measured maxima (dense and random MPFR sweeps, 2e5 arguments over [-1e300, 1e300]): HA Sin, Cos
-//   0.80 ulp, Tan 0.91; LA Sin 2.00, Cos 1.80, Tan 2.99 (2.51 where multiply-adds fuse); EP Sin,
+//   0.80 ulp, Tan 0.91; LA Sin 2.24, Cos 2.21, Tan 2.99 (2.51 where multiply-adds fuse); EP Sin,
 //   Cos 9.6e5 ulp, SinCos 1.2e5, Tan 2.3e5.
 // Special values: NaN -> NaN silently; +-inf -> NaN (inf 0), code 1 (SinCos: NaN in both results,
 //   one report with a, a, r1, r2). Sin and Tan keep the sign of a zero, Cos(+-0) = 1.
