@@ -10,7 +10,7 @@
 //   flavour reduces by a 192-bit window of 2/pi, exact enough for the hardest double
 //   (6381956970095103 2^797), and evaluates the HA method.
 // Measured maxima (dense and random MPFR sweeps, 2e5 arguments over [-1e300, 1e300]): HA Sin, Cos
-//   0.80 ulp, Tan 0.91; LA Sin 2.24, Cos 2.21, Tan 2.99 (2.51 where multiply-adds fuse); EP Sin,
+//   0.80 ulp, Tan 0.91; LA Sin 2.24, Cos 2.53, Tan 2.99 (2.51 where multiply-adds fuse); EP Sin,
 //   Cos 9.6e5 ulp, SinCos 1.2e5, Tan 2.3e5.
 // Special values: NaN -> NaN silently; +-inf -> NaN (inf 0), code 1 (SinCos: NaN in both results,
 //   one report with a, a, r1, r2). Sin and Tan keep the sign of a zero, Cos(+-0) = 1.
