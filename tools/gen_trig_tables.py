@@ -250,6 +250,19 @@ def double_short_lines(add, emit, rd):
         emit(name, "double", c, "atan z = z + z^3 P(z^2), |z| <= 1/2, degree %d" % (2 * n + 1), odd_err(atan, c, half))
 
 
+def positive_pio2_lines(add):
+    """pi/2 in three positive doubles for the fused reduction of the double LA and EP sine: x - N c
+    with every c positive leaves the sign of a zero x."""
+    hi = mpf(float(pi / 2))
+    lo = mpf(float(pi / 2 - hi))
+    down = mpf(float(lo * (1 - mpf(2) ** -53)))  # the double below lo: what remains is positive
+    assert down < lo and pi / 2 - hi - down > 0
+    add("")
+    add("// pi/2 = kDPio2Hi + kDPio2LoDown + kDPio2Lo3 to 2^-150, every part positive: N times each taken")
+    add("// from x leaves -0 at x = -0 (a negative part would add +0).")
+    add("inline constexpr double kDPio2LoDown = %s, kDPio2Lo3 = %s;" % (dstr(down), dstr(pi / 2 - hi - down)))
+
+
 def main():
     out_dir = sys.argv[1]
     parts, inv_pi, p5 = float_pi_parts()
@@ -321,6 +334,7 @@ def main():
     quarter_and_half_lines(add, emit, rf, rd)
     float_atan_lines(add, emit, rf)
     double_short_lines(add, emit, rd)
+    positive_pio2_lines(add)
     add("")
     add("}  // namespace zok::trig_data")
     with open(os.path.join(out_dir, "trig_tables.h"), "w") as f:

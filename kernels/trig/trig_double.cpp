@@ -4,16 +4,18 @@
 // Contract (measured against MPFR in tests/vm/accuracy_test.cpp), over the whole argument range:
 //   HA within 1 ulp, LA within 4 ulp, EP within 2^26 ulp (about half the significand bits).
 //   |x| = N pi/2 + r: up to 1.6e6 by pi/2 in four parts (N times each of the first three exact), r
-//   kept in two doubles by HA; LA and EP Sin and Cos reduce by pi (the cosine by odd multiples of
-//   pi/2) to one odd polynomial on |r| <= pi/2 (degree 17 LA, 11 EP); LA and EP Tan take one rational
+//   kept in two doubles by HA; LA and EP Sin and Cos reduce by even multiples of pi/2 (the cosine
+//   by odd ones) to one odd polynomial on |r| <= pi/2 (degree 17 LA, 11 EP); LA and EP Tan take one rational
 //   function of r on |r| <= pi/4, EP SinCos short sine and cosine polynomials there. Beyond, every
 //   flavour reduces by a 192-bit window of 2/pi, exact enough for the hardest double
 //   (6381956970095103 2^797), and evaluates the HA method.
 // Measured maxima (dense and random MPFR sweeps, 2e5 arguments over [-1e300, 1e300]): HA Sin, Cos
-//   0.80 ulp, Tan 0.91; LA Sin 2.00, Cos 1.80, Tan 2.99 (2.51 where multiply-adds fuse); EP Sin,
+//   0.80 ulp, Tan 0.91; LA Sin 2.24, Cos 2.53, Tan 2.99 (2.51 where multiply-adds fuse); EP Sin,
 //   Cos 9.6e5 ulp, SinCos 1.2e5, Tan 2.3e5.
 // Special values: NaN -> NaN silently; +-inf -> NaN (inf 0), code 1 (SinCos: NaN in both results,
 //   one report with a, a, r1, r2). Sin and Tan keep the sign of a zero, Cos(+-0) = 1.
+#include <array>
+
 #include "kernels/trig/trig_common.h"
 
 namespace zok::ZOK_ISA_NS {
@@ -38,29 +40,74 @@ inline VD minus_k_pio2(VD ax, VD k) {
   }
   return r;
 }
+// x - k pi/2 the same way, by parts that are all positive: x = -0 keeps its sign (N times a negative
+// part would add +0).
+inline VD minus_k_pio2_signed(VD x, VD k) {
+  if constexpr (kFusedMulAdd) {
+    VD r = x;
+    for (double c : {td::kDPio2Hi, td::kDPio2LoDown, td::kDPio2Lo3}) r = nmul_add(k, splat<VD>(c), r);
+    return r;
+  } else {
+    return minus_k_pio2(x, k);
+  }
+}
+// k pi/2 - ax, the steps of minus_k_pio2 negated.
+inline VD k_pio2_minus(VD ax, VD k) {
+  if constexpr (kFusedMulAdd) {
+    VD r = mul_sub(k, splat<VD>(td::kDPio2Hi), ax);
+    for (double c : {td::kDPio2Lo, td::kDPio2Lo2}) r = mul_add(k, splat<VD>(c), r);
+    return r;
+  } else {
+    VD r = mul_sub(k, splat<VD>(td::kDPio2_1), ax);
+    for (double c : {td::kDPio2_2, td::kDPio2_3, td::kDPio2_4}) r = mul_add(k, splat<VD>(c), r);
+    return r;
+  }
+}
 
-// LA Sin and Cos: |x| = k pi/2 + r with k = 2N even for the sine and k = 2N + 1 odd for the cosine,
-// so that |r| <= pi/2 and one odd polynomial s serves both: sin x = (-1)^N s(r) and cos x =
-// -(-1)^N s(r). k stays below 2^20 over the fast range; the bits the reduction loses the
-// polynomial's slope (cos r) carries at most unchanged. Below 2^-27 the cosine is 1 exactly (the
-// polynomial near -pi/2 may round a last bit below it). EP takes the same path with a shorter
+// c[0] + x c[1] + ... as two Horner chains in x^2, the even and the odd coefficients: one operation
+// more than Horner's rule and little more than half its depth.
+template <size_t N>
+inline VD even_odd(VD x, const std::array<double, N>& c) {
+  constexpr int kLast = static_cast<int>(N) - 1, kE = kLast % 2 == 0 ? kLast : kLast - 1,
+                kO = kLast % 2 == 1 ? kLast : kLast - 1;
+  const VD x2 = x * x;
+  VD e = splat<VD>(c[kE]), o = splat<VD>(c[kO]);
+  for (int i = kE - 2; i >= 0; i -= 2) e = mul_add(e, x2, splat<VD>(c[i]));
+  for (int i = kO - 2; i >= 1; i -= 2) o = mul_add(o, x2, splat<VD>(c[i]));
+  return mul_add(o, x, e);
+}
+
+// LA Sin and Cos: x = k pi/2 + r with k = 2N even for the sine and k = 2N + 1 odd for the cosine
+// (of |x|), so that |r| <= pi/2 and one odd polynomial s serves both: sin x = (-1)^N s(r) and
+// cos x = (-1)^N s(-r). k comes from one rounding: a shifter of 1.5 2^53 keeps even integers only
+// (of either sign), one of 2^53 - 1 odd ones once the sum reaches 2^53 (below, |x| < pi/4, the
+// maximum makes k = 1); in both the shifted value's last bit is N's parity. The sine, odd in every
+// step, reduces x itself. |k| stays below 2^20 over the fast range; the bits the reduction loses the
+// polynomial's slope (cos r) carries at most unchanged. The polynomial's chain, not the operation
+// count, bounds these kernels: hence its even and odd halves, and blocks of 16 elements. The LA
+// polynomial at pi/2 rounds to 1, so the LA cosine of a zero is 1 without a test; the EP one does
+// not, and EP pins the cosine to 1 below 2^-27 (kPinOne). EP takes the same path with a shorter
 // polynomial P.
-template <bool kCos, const auto& P>
+template <bool kCos, const auto& P, bool kPinOne = false>
 struct DHalf {
-  static VD value(VD ax) {
-    // The cosine's N rounds ax/pi - 1/2, a rounding earlier: N may then be the neighbour, r a
-    // little beyond pi/2. Its shifter is one more, so that t's last bit is already the parity of
-    // N + 1, the cosine's sign.
-    const VD shift = splat<VD>(kCos ? kDShifter + 1 : kDShifter);
-    const VD t = kCos ? mul_add(ax, splat<VD>(td::kDInvPi), splat<VD>(-0.5)) + shift
-                      : mul_add(ax, splat<VD>(td::kDInvPi), shift);
-    const VD n = t - shift;
-    const VD k = kCos ? mul_add(n, splat<VD>(2.0), splat<VD>(1.0)) : n + n;
-    const VD r = minus_k_pio2(ax, k);
-    const VD p = r * r;
-    const VD y = mul_add(r * p, horner(p, P), r) ^ as_double(shl<63>(as_int(t)));
-    if constexpr (kCos) {
-      return select(ax < splat<VD>(0x1p-27), y, splat<VD>(1.0));
+  static constexpr bool kSigned = !kCos;
+  static constexpr int kBlock = 16;
+  // Q(m) = -P(-m): the polynomial in m = -r^2.
+  static constexpr auto kQ = [] {
+    std::array<double, std::size(P)> q{};
+    for (size_t i = 0; i < q.size(); ++i) q[i] = i % 2 ? P[i] : -P[i];
+    return q;
+  }();
+  static VD value(VD x) {
+    const VD shift = splat<VD>(kCos ? 0x1p53 - 1.0 : 0x1.8p53);
+    VD t = mul_add(x, splat<VD>(td::kD2OverPi), shift);
+    if constexpr (kCos) t = max(t, splat<VD>(0x1p53));
+    const VD k = t - shift;
+    const VD r = kCos ? k_pio2_minus(x, k) : minus_k_pio2_signed(x, k);
+    const VD m = nmul_add(r, r, splat<VD>(0.0));  // -r^2, and +0 at r = -0: r m Q(m) + r is then -0
+    const VD y = mul_add(r * m, even_odd(m, kQ), r) ^ as_double(shl<63>(as_int(t)));
+    if constexpr (kPinOne) {
+      return select(x < splat<VD>(0x1p-27), y, splat<VD>(1.0));
     } else {
       return y;
     }
@@ -102,7 +149,7 @@ struct DSinCosEP {
   }
 };
 using DSinEP = DHalf<false, td::kDSinHalfEP>;
-using DCosEP = DHalf<true, td::kDSinHalfEP>;
+using DCosEP = DHalf<true, td::kDSinHalfEP, true>;
 
 // The method's value at |x| in its fast range: its own path, or the reduction by pi/2 it asks for
 // (kTwoPart: r in two doubles) and its value at the reduced argument.
@@ -127,11 +174,24 @@ inline void value2_of(VD ax, VD& s, VD& c) {
 
 // Sin, Cos and Tan: the method M in its fast range, the HA method H beyond it; kOdd functions take
 // the argument's sign.
+// Elements per block: the method's own, or 8.
+template <class M>
+constexpr int block_of() {
+  if constexpr (requires { M::kBlock; }) {
+    return M::kBlock;
+  } else {
+    return 8;
+  }
+}
+
 template <Fn kFn, class M, class H, bool kOdd>
 struct DTrigK {
-  static constexpr int kUnroll = trig_unroll<double>(8);
+  static constexpr int kUnroll = trig_unroll<double>(block_of<M>());
   static constexpr double kFast = kDFast;
   static VD vec(VD x) {
+    if constexpr (requires { M::kSigned; }) {
+      if constexpr (M::kSigned) return M::value(x);
+    }
     const VD y = value_of<M>(abs(x));
     if constexpr (kOdd) {
       return y ^ (x & sign_mask<VD>());

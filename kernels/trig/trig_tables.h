@@ -124,4 +124,8 @@ inline constexpr double kDAtanHalfLA[12] = {-0.33333333333333326, 0.199999999999
 // atan z = z + z^3 P(z^2), |z| <= 1/2, degree 13; max relative error 1.01e-09.
 inline constexpr double kDAtanHalfEP[6] = {-0.33333332921779096, 0.19999879232662185, -0.1427992699182263, 0.11008278560912066, -0.08241855042835822, 0.042357943199671025};
 
+// pi/2 = kDPio2Hi + kDPio2LoDown + kDPio2Lo3 to 2^-150, every part positive: N times each taken
+// from x leaves -0 at x = -0 (a negative part would add +0).
+inline constexpr double kDPio2LoDown = 6.123233995736765e-17, kDPio2Lo3 = 1.082856673921914e-32;
+
 }  // namespace zok::trig_data
