@@ -479,12 +479,12 @@ inline VF serfc_lanes(VF yh, VF yl) {
   two_prod(a, a, h, l);
   constexpr float kShift = 12582912.0f;  // 1.5 * 2^23: n lands in the low fraction bits
   const VF t = nmul_add(h, splat<VF>(sd::kSInvLn2), splat<VF>(kShift));
-  const VI n = as_int(t) - isplat(0x4B400000);
   const VF nf = t - splat<VF>(kShift);
   const VF r =
       nmul_add(nf, splat<VF>(sd::kSLn2Lo), nmul_add(nf, splat<VF>(sd::kSLn2Hi), splat<VF>(0.0f) - h)) - l;
   const VF q = mul_add(r * r, horner(r, sd::kSExpErfc), r);  // e^r - 1
-  const VF v = as_float(as_int(mul_add(q, rr, rr)) + shl<23>(n));
+  // t's own bits above n shift out of the word: shl<23>(as_int(t)) is n 2^23.
+  const VF v = as_float(as_int(mul_add(q, rr, rr)) + shl<23>(as_int(t)));
   return select(yh < splat<VF>(0.0f), v, splat<VF>(2.0f) - v);
 }
 
@@ -506,8 +506,7 @@ inline VF serfc_ep(VF y) {
   for (int k = kDeg; k >= 1; --k) g = mul_add(g, d, pick(c[k], i));
   constexpr float kShift = 12582912.0f;  // 1.5 * 2^23: n lands in the low fraction bits
   const VF t = g + splat<VF>(kShift);
-  const VI n = as_int(t) - isplat(0x4B400000);
-  const VF v = as_float(as_int(horner((t - splat<VF>(kShift)) - g, sd::kSExp2EP)) - shl<23>(n));
+  const VF v = as_float(as_int(horner((t - splat<VF>(kShift)) - g, sd::kSExp2EP)) - shl<23>(as_int(t)));
   return select(y < splat<VF>(0.0f), v, splat<VF>(2.0f) - v);
 }
 // Phi(x) = erfc(-x/sqrt(2))/2: EP drops the rounding error of -x/sqrt(2) (2^-23 of G), and needs
