@@ -138,6 +138,36 @@ def main():
     print(f'inline constexpr float kSRsqrt2Hi = {hexf(rs2)};')
     print(f'inline constexpr float kSRsqrt2Lo = {hexf(rs2 - mp.mpf(f32(rs2)))};')
     print()
+
+    # EP erfc: -log2 erfc(a) on [i, i+1) (the last to 9.25), absolute, and 2^f on [-1/2, 1/2].
+    rows, worst = [], []
+    G = lambda x: -mp.log(mp.erfc(x), 2)
+    for i in range(8):
+        a, b = mp.mpf(i), (mp.mpf(i + 1) if i < 7 else mp.mpf(9.25))
+        c = (a + b) / 2
+        cs, e = fit(G, a, b, c, 4, lambda x: 1, {}, npts=40)
+        rows.append([c] + cs)
+        worst.append(float(mp.log(e, 2)))
+    print('inline constexpr int kSErfcGEPDegree = 4;')
+    columns('kSErfcGEPCols', rows, '-log2 erfc(a) on [i, i+1), the last to 9.25, in a - c; log2 of the absolute errors: ' +
+            ' '.join(f'{v:.1f}' for v in worst))
+    cs, e = fit(lambda x: mp.power(2, x), -mp.mpf(1) / 2, mp.mpf(1) / 2, 0, 4, lambda x: 1 / mp.power(2, x),
+                {0: mp.mpf(1)}, npts=40)
+    print(f'// 2^f on [-1/2, 1/2], from the constant up; relative error 2^{float(mp.log(e, 2)):.1f}.')
+    print('inline constexpr float kSExp2EP[] = {' + ', '.join(hexf(v) for v in cs) + '};')
+    print()
+
+    # LA erf: degree 7 on the intervals of HA in plain Horner form, relative.
+    rows, worst = [], []
+    for i in range(8):
+        a, b = mp.mpf(i) / 2, mp.mpf(i + 1) / 2
+        c = (a + b) / 2 if i else mp.mpf(0)
+        cs, e = fit(erf, a, b, c, 7, lambda x: 1 / erf(x) if x else 1, {0: mp.mpf(0)} if i == 0 else {}, npts=60)
+        rows.append([c] + cs)
+        worst.append(float(mp.log(e, 2)))
+    print('inline constexpr int kSErfLADegree = 7;')
+    columns('kSErfLACols', rows, 'LA erf|x|, degree 7 in |x| - c; log2 of the relative errors: ' +
+            ' '.join(f'{v:.1f}' for v in worst))
     print('}  // namespace zok::special_data')
 
 

@@ -528,16 +528,22 @@ inline VF serf_ha(VF x) {
                 or_sign(mul_add(as, splat<VF>(c[2][0]), as * splat<VF>(c[3][0])) * splat<VF>(0x1p-64f), x));
 }
 
-// EP: degree 4 on the same intervals, the constant and the slope rounded (2^-14.6 relative at most).
-inline VF serf_ep(VF x) {
-  constexpr int kDeg = sd::kSErfEPDegree;
-  const auto& c = sd::kSErfEPCols;
+// LA and EP: one Horner sum on the same intervals, of degree 7 (2^-24.3 relative at most) or 4
+// (2^-14.6); the first interval's constant is 0, so that tiny arguments keep their relative error.
+template <int kDeg, const auto& c>
+inline VF serf_horner(VF x) {
   const VF a = min(abs(x), splat<VF>(3.99f));
   const VI i = to_int_trunc(a + a);
   const VF d = a - pick(c[0], i);
   VF p = pick(c[kDeg + 1], i);
   for (int k = kDeg; k >= 1; --k) p = mul_add(p, d, pick(c[k], i));
   return or_sign(p, x);
+}
+inline VF serf_la(VF x) {
+  return serf_horner<sd::kSErfLADegree, sd::kSErfLACols>(x);
+}
+inline VF serf_ep(VF x) {
+  return serf_horner<sd::kSErfEPDegree, sd::kSErfEPCols>(x);
 }
 
 // erfc(yh + yl) for |yh| up to 9.15, yl a rounding error of yh: e^(-a^2) R(a) with a = |yh| and
@@ -559,17 +565,40 @@ inline VF serfc_lanes(VF yh, VF yl) {
   two_prod(a, a, h, l);
   constexpr float kShift = 12582912.0f;  // 1.5 * 2^23: n lands in the low fraction bits
   const VF t = nmul_add(h, splat<VF>(sd::kSInvLn2), splat<VF>(kShift));
-  const VI n = as_int(t) - isplat(0x4B400000);
   const VF nf = t - splat<VF>(kShift);
   const VF r =
       nmul_add(nf, splat<VF>(sd::kSLn2Lo), nmul_add(nf, splat<VF>(sd::kSLn2Hi), splat<VF>(0.0f) - h)) - l;
   const VF q = mul_add(r * r, horner(r, sd::kSExpErfc), r);  // e^r - 1
-  const VF v = as_float(as_int(mul_add(q, rr, rr)) + shl<23>(n));
+  // t's own bits above n shift out of the word: shl<23>(as_int(t)) is n 2^23.
+  const VF v = as_float(as_int(mul_add(q, rr, rr)) + shl<23>(as_int(t)));
   return select(yh < splat<VF>(0.0f), v, splat<VF>(2.0f) - v);
 }
 
 inline VF serfc_fast(VF x) {
   return serfc_lanes<false>(x, splat<VF>(0.0f));
+}
+
+// EP: erfc a = 2^-G(a), G(a) = -log2 erfc(a) by a polynomial of degree 4 on the unit intervals of
+// serfc_lanes (2^-17.3 absolute at most), 2^f on [-1/2, 1/2] of degree 4 (2^-18.3 relative): no
+// exact square of a and no second polynomial to multiply by. n = round(G) is at most 125 for
+// a <= 9.15, so that 2^f 2^-n stays normal.
+inline VF serfc_ep(VF y) {
+  constexpr int kDeg = sd::kSErfcGEPDegree;
+  const auto& c = sd::kSErfcGEPCols;
+  const VF a = min(abs(y), splat<VF>(9.15f));
+  const VI i = to_int_trunc(min(a, splat<VF>(7.5f)));
+  const VF d = a - pick(c[0], i);
+  VF g = pick(c[kDeg + 1], i);
+  for (int k = kDeg; k >= 1; --k) g = mul_add(g, d, pick(c[k], i));
+  constexpr float kShift = 12582912.0f;  // 1.5 * 2^23: n lands in the low fraction bits
+  const VF t = g + splat<VF>(kShift);
+  const VF v = as_float(as_int(horner((t - splat<VF>(kShift)) - g, sd::kSExp2EP)) - shl<23>(as_int(t)));
+  return select(y < splat<VF>(0.0f), v, splat<VF>(2.0f) - v);
+}
+// Phi(x) = erfc(-x/sqrt(2))/2: EP drops the rounding error of -x/sqrt(2) (2^-23 of G), and needs
+// no clamp, +inf giving a = 9.15 as well.
+inline VF scdfnorm_ep(VF x) {
+  return serfc_ep(x * splat<VF>(-sd::kSRsqrt2Hi)) * splat<VF>(0.5f);
 }
 
 // Phi(x) = erfc(-x/sqrt(2))/2 with -x/sqrt(2) as yh + yl; x is held within [-13, 14], where Phi is
@@ -1060,9 +1089,10 @@ using DErfOf = std::conditional_t<
 #endif
 // Float Erf in float lanes, and float Erfc and CdfNorm but HA.
 template <Fn f, int s>
-using ErfOf =
-    std::conditional_t<f != Fn::sErf, DErfOf<f, s>,
-                       std::conditional_t<s == kEP, ErfK<f, float, serf_ep>, ErfK<f, float, serf_ha>>>;
+using ErfOf = std::conditional_t<
+    f != Fn::sErf, DErfOf<f, s>,
+    std::conditional_t<s == kEP, ErfK<f, float, serf_ep>,
+                       std::conditional_t<s == kLA, ErfK<f, float, serf_la>, ErfK<f, float, serf_ha>>>>;
 // Double Erfc and CdfNorm LA and EP by the rows of erfc(a) e^(a^2) where every |y| < 8.
 template <Fn f, int s>
 using DErfcOf =
@@ -1070,14 +1100,19 @@ using DErfcOf =
 template <Fn f, int s>
 using DCdfNormOf = std::conditional_t<s == kEP, CdfNormPlainOf<f, s, dcdfnorm_fast<true>>,
                                       CdfNormPlainOf<f, s, dcdfnorm_fast<false>>>;
+// Float Erfc and CdfNorm: LA by e^(-a^2) R(a), EP by 2^-G(a).
 template <Fn f, int s>
-using ErfcOf =
-    std::conditional_t<s == kHA, ErfcPlainOf<f, s>,
-                       std::conditional_t<f == Fn::sErfc, ErfcPlainOf<f, s, serfc_fast>, DErfcOf<f, s>>>;
+using SErfcOf = std::conditional_t<s == kEP, ErfcPlainOf<f, s, serfc_ep>, ErfcPlainOf<f, s, serfc_fast>>;
 template <Fn f, int s>
-using CdfNormOf = std::conditional_t<
-    s == kHA, CdfNormPlainOf<f, s>,
-    std::conditional_t<f == Fn::sCdfNorm, CdfNormPlainOf<f, s, scdfnorm_fast>, DCdfNormOf<f, s>>>;
+using SCdfNormOf =
+    std::conditional_t<s == kEP, CdfNormPlainOf<f, s, scdfnorm_ep>, CdfNormPlainOf<f, s, scdfnorm_fast>>;
+template <Fn f, int s>
+using ErfcOf = std::conditional_t<s == kHA, ErfcPlainOf<f, s>,
+                                  std::conditional_t<f == Fn::sErfc, SErfcOf<f, s>, DErfcOf<f, s>>>;
+template <Fn f, int s>
+using CdfNormOf =
+    std::conditional_t<s == kHA, CdfNormPlainOf<f, s>,
+                       std::conditional_t<f == Fn::sCdfNorm, SCdfNormOf<f, s>, DCdfNormOf<f, s>>>;
 #else
 template <Fn f, int s>
 using ErfOf =

@@ -106,8 +106,8 @@ inline double dexp_outside(double x) {
 
 // ln u for positive normal doubles, to some 2^-37 relative: u = 2^k m with m in [2/3, 4/3), f = m - 1
 // exact, k ln2 + f + f^2 P(f); P by Estrin's scheme where kEstrin (a third of the chain, other
-// roundings).
-template <bool kEstrin = false>
+// roundings). kP may be a shorter P on the same range, for results that round to float.
+template <bool kEstrin = false, const auto& kP = tb::kFLogHA>
 inline VD dlog_normal(VD u) {
   const VL d = as_int(u) - lsplat(static_cast<int64_t>(tb::kDTwoThirdsBits));
   const VD m =
@@ -116,7 +116,7 @@ inline VD dlog_normal(VD u) {
   const VL kb = shr<52>(d + lsplat(0x4000000000000000)) | lsplat(0x4330000000000000);
   const VD k = as_double(kb) - splat<VD>(4503599627371520.0);  // 2^52 + 1024
   const VD f = m - splat<VD>(1.0);
-  const VD p = kEstrin ? estrin(f, tb::kFLogHA) : horner(f, tb::kFLogHA);
+  const VD p = kEstrin ? estrin(f, kP) : horner(f, kP);
   return mul_add(k, splat<VD>(tb::kLn2), mul_add(f * f, p, f));
 }
 
