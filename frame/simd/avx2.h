@@ -261,9 +261,10 @@ inline void lookup_quads_by(const double* base, VD x, RowAt row_at, VD& c0, VD& 
 }
 
 // Rows of two doubles, one row per lane, the row's first element given by row_at(the lane's 64
-// bits), computed on the scalar side.
+// bits), computed on the scalar side. Always inlined: a call in a kernel's block loop costs more
+// than the reads, and a large kernel source can make the compiler keep it out of line.
 template <class RowAt>
-inline void lookup_pairs_by(const double* base, VD x, RowAt row_at, VD& first, VD& second) {
+[[gnu::always_inline]] inline void lookup_pairs_by(const double* base, VD x, RowAt row_at, VD& first, VD& second) {
   alignas(32) uint64_t w[4];
   _mm256_store_pd(reinterpret_cast<double*>(w), x.v);
   __asm__("" : "+m"(w));  // the lanes are read back as scalars, not extracted one by one

@@ -423,7 +423,7 @@ inline VD nearest_r(VD a, VD& t) {
   return (t - shift) * splat<VD>(1.0 / 128);
 }
 template <size_t kRows>
-inline void function_and_slope(const double (&rows)[kRows][2], VD t, VD& f, VD& s) {
+[[gnu::always_inline]] inline void function_and_slope(const double (&rows)[kRows][2], VD t, VD& f, VD& s) {
   lookup_pairs_by(
       &rows[0][0], t, [](uint64_t w) { return 2 * (w & 1023); }, f, s);
 }
