@@ -510,7 +510,7 @@ inline VF pick(const float* column, VI row) {
 // and d c1 is formed within one fused multiply-add, so that the sum rounds once at the end; on the
 // first interval c = c0 = 0 and the error is relative. NaN lanes come out finite (the minimum takes
 // the bound): the scalar path replaces them.
-inline VF serf_ha(VF x) {
+[[gnu::always_inline]] inline VF serf_ha(VF x) {
   const auto& c = sd::kSErfCols;
   const VF a = min(abs(x), splat<VF>(3.99f));
   const VI i = to_int_trunc(a + a);
@@ -962,7 +962,7 @@ struct ErfK {
   using V = Vec<T>;
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = unroll_for<T>(8);
-  static V vec(V x) {
+  [[gnu::always_inline]] static V vec(V x) {
     if constexpr (std::is_same_v<decltype(kVec), V (*)(V)>) {
       return kVec(x);
     } else {
