@@ -294,87 +294,12 @@ inline double erfc_tail(double ah, double al, int extra_exponent) {
   return std::ldexp(lane0(p.hi + p.lo), static_cast<int>(lane0(p.k)) + extra_exponent);
 }
 
-#if ZOK_ISA_LEVEL == 3
+#if ZOK_ISA_LEVEL >= 2
 // ============================================================================================
-// Double Erfc and CdfNorm LA and EP at AVX-512 for vectors whose |y| lies below 8 (every common
-// argument): erfc(a) = e^(-a^2) R(a) from a = 0 on, R(a) = erfc(a) e^(a^2) by a polynomial on each
-// of 16 intervals of 1/2 of a, one permute of two registers a column, and e^(-a^2) by 32 entries of
-// 2^(j/32). Lanes at 8 or beyond (NaN too) take erfc_d.
-// ============================================================================================
-
-// 2^(j/32) as hi + lo (hi on 37 fraction bits; EP takes hi alone), as columns for the permutes.
-struct Exp32Cols {
-  alignas(64) double v[2][32];
-};
-constexpr Exp32Cols exp32_cols() {
-  Exp32Cols c{};
-  for (int j = 0; j < 32; ++j) {
-    c.v[0][j] = tb::kDExpHiLo[2 * j][0];
-    c.v[1][j] = tb::kDExpHiLo[2 * j][1];
-  }
-  return c;
-}
-inline constexpr Exp32Cols kExp32 = exp32_cols();
-
-// e^r - 1 = r + r^2 Q(r) for |r| <= ln2/64: Taylor's terms, 2^-58 (LA) or 2^-30 (EP) relative.
-inline constexpr double kExpQLA[] = {1.0 / 2, 1.0 / 6, 1.0 / 24, 1.0 / 120, 1.0 / 720};
-inline constexpr double kExpQEP[] = {1.0 / 2, 1.0 / 6};
-
-// The rows of R: intervals of 1/2.
-constexpr double kErfcRPerUnit = 2.0;
-constexpr const auto& kErfcRLA = sd::kDErfcR2LA;
-constexpr const auto& kErfcREP = sd::kDErfcR2EP;
-constexpr int kErfcRLADeg = sd::kDErfcR2LADegree, kErfcREPDeg = sd::kDErfcR2EPDegree;
-
-template <bool kEp>
-inline VD erfc_rows(VD ah, VD al) {
-  // The interval: a n - 1/2 rounded to an integer for n intervals a unit (a tie takes either
-  // neighbour; both fits hold at their common end).
-  const VL row = as_int(mul_add(ah, splat<VD>(kErfcRPerUnit), splat<VD>(-0.5)) + splat<VD>(0x1.8p52));
-  VD rr;
-  if constexpr (kEp) {
-    rr = interval_poly<kErfcREPDeg, kErfcREP>(ah, row, al);
-  } else {
-    rr = interval_poly<kErfcRLADeg, kErfcRLA>(ah, row, al);
-  }
-
-  // a^2 < 64: EP's rounding of it is 2^-47 of the result.
-  VD sh, sl;
-  square_of<kEp>(ah, al, sh, sl);
-  // -a^2 = (32 N + j) ln2/32 + r; the shifter carries 1023 * 32, so that the integer m in its low
-  // bits is non-negative: m & 31 is j, (m >> 5) << 52 the exponent field of 2^(N + 1023).
-  const VD shift = splat<VD>(kDShift + 1023.0 * 32);
-  const VD t = mul_add(sh, splat<VD>(-tb::kDInvL64 / 2), shift);
-  const VL m = as_int(t) - splat<VL>(kDShiftBits);
-  const VD n = t - shift;
-  const VD r =
-      (nmul_add(n, splat<VD>(tb::kDL64a * 2), splat<VD>(0.0) - sh) - n * splat<VD>(tb::kDL64b * 2)) - sl;
-  const VL j = m & splat<VL>(int64_t{31});
-  const VD scale = as_double(shl<47>(m & splat<VL>(~int64_t{31})));
-  VD thi, tlo;
-  thi = lookup_reg<32>(kExp32.v[0], j);
-  if constexpr (!kEp) tlo = lookup_reg<32>(kExp32.v[1], j);
-  if constexpr (kEp) {
-    const VD p = mul_add(r * r, horner(r, kExpQEP), r);
-    return (mul_add(thi, p, thi) * rr) * scale;
-  } else {
-    const VD p = mul_add(r * r, horner(r, kExpQLA), r);
-    return ((thi + mul_add(thi + tlo, p, tlo)) * rr) * scale;  // tlo reaches 2^-38: its product counts
-  }
-}
-
-constexpr double kErfcNearTop = 8.0;
-template <bool kEp, bool>
-inline VD erfc_near(VD ah, VD al) {
-  return erfc_rows<kEp>(ah, al);
-}
-#endif
-
-#if ZOK_ISA_LEVEL == 2
-// ============================================================================================
-// Double Erf, Erfc and CdfNorm LA and EP at AVX2, where reading per-interval polynomials costs
-// more than arithmetic: Taylor's series about the nearest multiple r of 1/128 (|d| <= 2^-8), from
-// the function at r and its slope s = (2/sqrt(pi)) e^(-r^2), read as one pair a lane:
+// Double Erf, Erfc and CdfNorm LA and EP at AVX2 and AVX-512, where reading per-interval
+// polynomials costs more than arithmetic: Taylor's series about the nearest multiple r of 1/128
+// (|d| <= 2^-8), from the function at r and its slope s = (2/sqrt(pi)) e^(-r^2), read as one pair a
+// lane:
 //   erf(r + d) = erf(r) + s S(r, d),  erfc(r + d) = erfc(r) - s S(r, d),
 //   S = sum c_n(r) d^(n+1),  c_n = (-1)^n H_n(r) / (n + 1)!  (Hermite polynomials H_n),
 // c_n by its few terms in r^2, with no table. Relative to erfc(r + d), a term is about (2 r d)^n/n!.
@@ -422,10 +347,19 @@ inline VD nearest_r(VD a, VD& t) {
   t = mul_add(a, splat<VD>(128.0), shift);
   return (t - shift) * splat<VD>(1.0 / 128);
 }
+// AVX-512 reads the pairs by two gathers, one a column: faster than eight 16-byte loads inserted
+// into registers, whose row numbers go through memory. AVX2 loads each row.
 template <size_t kRows>
 [[gnu::always_inline]] inline void function_and_slope(const double (&rows)[kRows][2], VD t, VD& f, VD& s) {
+#if ZOK_ISA_LEVEL == 3
+  const __m512i at =
+      _mm512_slli_epi64(_mm512_and_si512(_mm512_castpd_si512(t.v), _mm512_set1_epi64(1023)), 1);
+  f = {_mm512_i64gather_pd(at, &rows[0][0], 8)};
+  s = {_mm512_i64gather_pd(at, &rows[0][1], 8)};
+#else
   lookup_pairs_by(
       &rows[0][0], t, [](uint64_t w) { return 2 * (w & 1023); }, f, s);
+#endif
 }
 
 // erf x for finite x: LA to d^6 (the next term is below 2^-53.3 of the result), EP to d^3 (2^-32).
@@ -461,29 +395,25 @@ template <bool kEp, bool kLow>
 // erfc_d on the other lanes (NaN too), of the EP tier where kEpBeyond, chosen lane by lane so that
 // no result depends on its neighbours. yl is zero unless kLow.
 template <bool kEp, bool kEpBeyond = kEp, bool kLow = true>
-inline VD erfc_fast_d(VD yh, VD yl) {
+[[gnu::always_inline]] inline VD erfc_fast_d(VD yh, VD yl) {
   const VD a = abs(yh);
   const MD rows = a < splat<VD>(kErfcNearTop);
   const MD neg = yh < splat<VD>(0.0);
   const VD al = kLow ? select(neg, yl, splat<VD>(0.0) - yl) : splat<VD>(0.0);
-#if ZOK_ISA_LEVEL == 2
   const VD an = min(a, splat<VD>(kErfcNearTop));  // NaN takes the top: its row is read, then replaced
-#else
-  const VD an = select(rows, splat<VD>(1.0), a);
-#endif
   const VD v = erfc_near<kEp, kLow>(an, al);
   const VD r = select(neg, v, splat<VD>(2.0) - v);
   if (bits(rows) == kAllLanes<VD>) return r;
   return select(rows, erfc_d < kEpBeyond ? Tier::kEP : Tier::kLA > (yh, yl), r);
 }
-// Erfc EP keeps LA's formula from 8 on, where results approach the underflow threshold: which
-// results are reported as below the smallest normal stays the same in every flavour.
+// Erfc EP keeps LA's formula beyond the series, where results approach the underflow threshold:
+// which results are reported as below the smallest normal stays the same in every flavour.
 template <bool kEp>
-inline VD derfc_fast(VD x) {
+[[gnu::always_inline]] inline VD derfc_fast(VD x) {
   return erfc_fast_d<kEp, false, false>(x, splat<VD>(0.0));
 }
 template <bool kEp>
-inline VD dcdfnorm_fast(VD x) {
+[[gnu::always_inline]] inline VD dcdfnorm_fast(VD x) {
   constexpr Tier kTier = kEp ? Tier::kEP : Tier::kLA;
   VD yh, yl;
   cdf_argument<kTier>(x, yh, yl);
@@ -614,31 +544,11 @@ inline VF scdfnorm_fast(VF x) {
 
 #if ZOK_ISA_LEVEL >= 2
 // ============================================================================================
-// Double Erf LA and EP without an exponential: erf|x| by a polynomial in |x| - c on eleven
-// intervals of 0.5 from 0.5 to 6, each lane's coefficients read by its interval; below 0.5 the
-// polynomial in x^2 of the other flavours.
+// Double Erf HA without an exponential: erf|x| by a polynomial in |x| - c on eleven intervals of
+// 0.5 from 0.5 to 6, each lane's coefficients read by its interval; below 0.5 the polynomial in x^2
+// of the other flavours.
 // ============================================================================================
 
-// erf x for finite x: the interval of |x| = 0.5 (i + 1) + t, t in [0, 0.5), is i, found by rounding
-// 2|x| - 1.5 to an integer (a tie at an interval's end takes either neighbour; both fits hold there).
-// |x| is held at 6, where erf rounds to 1; lanes below 0.5 index row 15 and are replaced.
-template <Tier kTier>
-inline VD derf_intervals(VD x) {
-  const VD a = min(abs(x), splat<VD>(6.0));
-  const VD small = x + erf_small<kTier>(x);
-  const MD is_small = a < splat<VD>(0.5);
-  if (bits(is_small) == kAllLanes<VD>) return small;
-  const VL row =
-      as_int(mul_add(a, splat<VD>(2.0), splat<VD>(-1.5)) + splat<VD>(0x1.8p52)) & splat<VL>(int64_t{15});
-  const VD zero = splat<VD>(0.0);
-  VD big;
-  if constexpr (kTier == Tier::kEP) {
-    big = interval_poly<sd::kDErfEPDegree, sd::kDErfEP>(a, row, zero);
-  } else {
-    big = interval_poly<sd::kDErfLADegree, sd::kDErfLA>(a, row, zero);
-  }
-  return select(is_small, or_sign(big, x), small);
-}
 // HA: c0 + (d c1 + (c0_lo + d c1_lo + d^2 P(d))) with c0 and c1 each in two parts, so that the
 // sum rounds once at the end and d c1 once inside a fused multiply-add: within 0.5 + 2^-3 ulp and
 // the polynomial's 2^-61.
@@ -668,14 +578,6 @@ inline VD derf_ha(VD x) {
   });
   return select(is_small, or_sign(r, x), small);
 }
-#if ZOK_ISA_LEVEL == 3
-inline VD derf_la(VD x) {
-  return derf_intervals<Tier::kLA>(x);
-}
-inline VD derf_ep(VD x) {
-  return derf_intervals<Tier::kEP>(x);
-}
-#endif
 #endif
 
 // ============================================================================================
@@ -1070,13 +972,7 @@ using ErfcPlainOf =
 template <Fn f, int s, auto kLanes = nullptr>
 using CdfNormPlainOf = TailK<f, vm::Elem<f>, kTierOf<f, s>, true, kLanes>;
 #if ZOK_ISA_LEVEL >= 2
-// Double Erf by intervals (at AVX2, LA and EP by Taylor's series about the multiples of 1/128).
-#if ZOK_ISA_LEVEL == 3
-template <Fn f, int s>
-using DErfOf =
-    std::conditional_t<s == kHA, ErfK<f, double, derf_ha>,
-                       std::conditional_t<s == kEP, ErfK<f, double, derf_ep>, ErfK<f, double, derf_la>>>;
-#else
+// Double Erf HA by intervals, LA and EP by Taylor's series about the multiples of 1/128.
 // The Taylor kernels inlined into the frame's blocks: a call a vector costs a tenth of the formula.
 template <Fn kFn, VD (*kVec)(VD)>
 struct DErfTaylorK : ErfK<kFn, double, kVec> {
@@ -1086,20 +982,26 @@ template <Fn f, int s>
 using DErfOf = std::conditional_t<
     s == kHA, ErfK<f, double, derf_ha>,
     std::conditional_t<s == kEP, DErfTaylorK<f, derf_taylor<true>>, DErfTaylorK<f, derf_taylor<false>>>>;
-#endif
 // Float Erf in float lanes, and float Erfc and CdfNorm but HA.
 template <Fn f, int s>
 using ErfOf = std::conditional_t<
     f != Fn::sErf, DErfOf<f, s>,
     std::conditional_t<s == kEP, ErfK<f, float, serf_ep>,
                        std::conditional_t<s == kLA, ErfK<f, float, serf_la>, ErfK<f, float, serf_ha>>>>;
-// Double Erfc and CdfNorm LA and EP by the rows of erfc(a) e^(a^2) where every |y| < 8.
+// Double Erfc and CdfNorm LA and EP by Taylor's series where every |y| < 5.5, inlined into the
+// frame's blocks as the Erf ones.
+template <class Base, VD (*kVec)(VD)>
+struct DErfcTaylorK : Base {
+  [[gnu::always_inline]] static VD vec(VD x) { return kVec(x); }
+};
 template <Fn f, int s>
 using DErfcOf =
-    std::conditional_t<s == kEP, ErfcPlainOf<f, s, derfc_fast<true>>, ErfcPlainOf<f, s, derfc_fast<false>>>;
+    std::conditional_t<s == kEP, DErfcTaylorK<ErfcPlainOf<f, s, derfc_fast<true>>, derfc_fast<true>>,
+                       DErfcTaylorK<ErfcPlainOf<f, s, derfc_fast<false>>, derfc_fast<false>>>;
 template <Fn f, int s>
-using DCdfNormOf = std::conditional_t<s == kEP, CdfNormPlainOf<f, s, dcdfnorm_fast<true>>,
-                                      CdfNormPlainOf<f, s, dcdfnorm_fast<false>>>;
+using DCdfNormOf =
+    std::conditional_t<s == kEP, DErfcTaylorK<CdfNormPlainOf<f, s, dcdfnorm_fast<true>>, dcdfnorm_fast<true>>,
+                       DErfcTaylorK<CdfNormPlainOf<f, s, dcdfnorm_fast<false>>, dcdfnorm_fast<false>>>;
 // Float Erfc and CdfNorm: LA by e^(-a^2) R(a), EP by 2^-G(a).
 template <Fn f, int s>
 using SErfcOf = std::conditional_t<s == kEP, ErfcPlainOf<f, s, serfc_ep>, ErfcPlainOf<f, s, serfc_fast>>;

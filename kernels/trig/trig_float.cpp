@@ -315,8 +315,32 @@ inline void sincos_half(VF x, VF& s, VF& c) {
   s = select(odd, sr, cr) ^ (as_float(shl<30>(q & splat<VI>(2))) ^ (x & sign_mask<VF>()));
   c = select(odd, cr, sr) ^ as_float(shl<30>((q + splat<VI>(1)) & splat<VI>(2)));
 }
-using STanLA = STanFloat<td::kSSinQ, td::kSCosQ8>;
-using STanEP = STanFloat<td::kSSinQ, td::kSCosQ>;
+// Where multiply-adds fuse, LA and EP take tan r = r P(r^2)/Q(r^2) from the continued fraction
+// x/(1 - x^2/(3 - x^2/(5 - ...))), whose convergents carry integral coefficients (exact floats):
+// LA r (945 - 105 z + z^2)/(945 - 420 z + 15 z^2), within 2^-26.1 of tan r for |r| <= pi/4, EP
+// r (105 - 10 z)/(105 - 45 z + z^2), within 2^-18.8; -Q/(r P) in odd quadrants. Six or five
+// operations before the division where the sine and cosine polynomials take ten.
+template <bool kEp>
+struct STanRational {
+  static VF eval(VF x) {
+    VF t;
+    const VF r = reduce_half_pi(abs(x), t);
+    const VF z = r * r;
+    VF p, q;
+    if constexpr (kEp) {
+      p = r * mul_add(z, splat<VF>(-10.0f), splat<VF>(105.0f));
+      q = mul_add(z - splat<VF>(45.0f), z, splat<VF>(105.0f));
+    } else {
+      p = r * mul_add(z - splat<VF>(105.0f), z, splat<VF>(945.0f));
+      q = mul_add(mul_add(z, splat<VF>(15.0f), splat<VF>(-420.0f)), z, splat<VF>(945.0f));
+    }
+    const MF o = (as_int(t) & splat<VI>(1)) == splat<VI>(1);
+    const VF v = select(o, p, q) / select(o, q, p);
+    return v ^ ((sign_mask<VF>() & as_float(shl<31>(as_int(t)))) ^ (x & sign_mask<VF>()));
+  }
+};
+using STanLA = std::conditional_t<kFusedMulAdd, STanRational<false>, STanFloat<td::kSSinQ, td::kSCosQ8>>;
+using STanEP = std::conditional_t<kFusedMulAdd, STanRational<true>, STanFloat<td::kSSinQ, td::kSCosQ>>;
 
 // Elements per block: several vectors in flight hide the long dependency chains of the reductions.
 constexpr int kSBlock = 32;
