@@ -531,10 +531,23 @@ struct SLog1pHAVec {
     return hi + (lo + tail);
   }
 };
+// LA: u = 1 + x = 2^k m as for Ln, and the rounding error c of u moved into the reduced argument,
+// 1 + x = 2^k (m + c 2^-k), so f = (m - 1) + c 2^-k and ln(1+x) = k ln2 + f + f^2 P(f) with no
+// branch on |x|. u - 1 is exact while u stays below 2^24, so c = x - (u - 1) is exact there, and
+// f is x itself wherever k is 0 (one rounding of an exact sum); above, c 2^-k is below 2^-23 and
+// so is its error. 2^-k stops at +0: from k = 127 on its exponent field is 0 or the difference
+// of fields a negative float (-inf at k = 128), which the maximum with 0 clears.
 struct SLog1pLAVec {
   static VF vec(VF x) {
-    const SLog1pReduced v = slog1p_reduce<true>(x);
-    return mul_add(v.f * v.f, horner(v.f, tb::kSLog1pLA), mul_add(v.k, splat<VF>(tb::kSLn2), v.f) + v.c);
+    const VF one = splat<VF>(1.0f);
+    const VF u = x + one;
+    const VI d = as_int(u) - isplat(static_cast<int32_t>(tb::kSTwoThirdsBits));
+    const VF m = as_float((d & isplat(0x007FFFFF)) + isplat(static_cast<int32_t>(tb::kSTwoThirdsBits)));
+    const VF k = to_float(sar<23>(d));
+    const VF scale =
+        max(as_float(isplat(0x3F800000) - (d & isplat(static_cast<int32_t>(0xFF800000u)))), splat<VF>(0.0f));
+    const VF f = mul_add(x - (u - one), scale, m - one);
+    return mul_add(f * f, horner(f, tb::kSLog1pLA), mul_add(k, splat<VF>(tb::kSLn2), f));
   }
 };
 #if ZOK_ISA_LEVEL == 3
@@ -581,7 +594,7 @@ struct SLogK : FloatLogLoop {
   static VF vec(VF x) { return K::vec(x); }
   static unsigned special(VF x) {
     if constexpr (kLog1p) {
-      return outside<VF>((x > splat<VF>(-1.0f)) & (abs(x) < splat<VF>(kInfF)) & (x != splat<VF>(0.0f)));
+      return outside<VF>((x > splat<VF>(-1.0f)) & (x < splat<VF>(kInfF)) & (x != splat<VF>(0.0f)));
     } else {
       return sln_outside(x);
     }
