@@ -632,6 +632,59 @@ def sreg_log_polys():
     ]
 
 
+def equal_ripple_fit(lead, exact, lo, hi, degree):
+    """Coefficients c_1 .. c_degree (float) of lead(t) + sum c_i t^i, the leading terms fixed, that
+    bring the relative error against exact(t) on [lo, hi] near equal ripple: weighted least squares
+    on 4000 Chebyshev points, reweighted 60 times. Returns the float coefficients and the largest
+    relative error of the rounded polynomial over the points."""
+    import numpy as np
+
+    n = 4000
+    t = [(mpf(hi) + mpf(lo)) / 2 + (mpf(hi) - mpf(lo)) / 2 * mp.cos(mp.pi * (i + mpf(0.5)) / n) for i in range(n)]
+    x = np.array([float(v) for v in t])
+    e = [exact(mpf(float(v))) for v in t]
+    base = np.array([float(lead(mpf(float(v)))) for v in t])
+    ex = np.array([float(v) for v in e])
+    scale = 1 / np.abs(ex)
+    cols = np.vander(x, degree + 1, increasing=True)[:, 1:]
+    w = np.ones_like(x)
+    for _ in range(60):
+        rows = cols * (scale * w)[:, None]
+        c = np.linalg.lstsq(rows, (ex - base) * scale * w, rcond=None)[0]
+        err = np.abs(cols @ c + base - ex) * scale
+        w = w * np.sqrt(err / err.max() + 1e-3)
+        w /= w.max()
+    c = [f32(v) for v in c]
+    worst = mpf(0)
+    for v, ev in zip(x, e):
+        tv = mpf(float(v))
+        worst = max(worst, abs((lead(tv) + sum(mpf(ci) * tv ** (i + 1) for i, ci in enumerate(c)) - ev) / ev))
+    return c, worst
+
+
+# name, comment, fixed leading part (the constant term first), interval, degree, exact.
+RIPPLE = [
+    ("kSExpLA", "float Exp LA without a table: e^r = P(r), P(0) = 1, r = x - k ln2", [1.0], (-0.3466, 0.3466), 5,
+     exp),
+]
+
+
+def ripple_lines():
+    L = []
+    for name, comment, lead, (lo, hi), deg, exact in RIPPLE:
+        c, err = equal_ripple_fit(lambda t: horner(t, [mpf(v) for v in lead]), exact, lo, hi, deg)
+        L.append("")
+        L.append("// %s." % (comment[0].upper() + comment[1:]))
+        L.append("// [%s, %s], degree %d, float coefficients (an equal-ripple fit in the relative error, the" % (
+            mp.nstr(mpf(lo), 6), mp.nstr(mpf(hi), 6), deg))
+        L.append("// leading terms fixed); largest relative error of the whole approximation: %s (2^%.1f)." % (
+            mp.nstr(err, 3), float(log(err, 2))))
+        L.append("inline constexpr float %s[%d] = {" % (name, len(lead) + len(c)))
+        L += ["    %s," % fstr(x) for x in list(lead) + c]
+        L.append("};")
+    return L
+
+
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else "kernels/explog"
     POLYS.extend(slog10_polys())
@@ -765,6 +818,7 @@ def main():
         P.append("inline constexpr %s %s[%d] = {" % (typ, name, len(c)))
         P += ["    %s," % (fstr(x) if prec == "f" else dstr(x)) for x in c]
         P.append("};")
+    P += ripple_lines()
     P.append("")
     P.append("}  // namespace zok::explog_data")
     with open(os.path.join(out, "explog_poly.h"), "w") as f:

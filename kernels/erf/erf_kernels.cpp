@@ -479,7 +479,7 @@ inline VF serf_ep(VF x) {
 // erfc(yh + yl) for |yh| up to 9.15, yl a rounding error of yh: e^(-a^2) R(a) with a = |yh| and
 // R(a) = erfc(a) e^(a^2) on unit intervals (the last to 9.25), less (2/sqrt(pi)) e^(-a^2) yl for the
 // part of the argument beyond yh; 2 - erfc(-y) for negative y. a^2 is exact as h + l (it reaches 84,
-// where its rounding alone would cost 40 ulps), and 2^n is added to the exponent of a product near
+// where its rounding alone would cost 40 ulps), and -n is added to the exponent of a product near
 // R: a is held below 9.15, where erfc is 2^-125.3, so that the sum stays a normal number (for
 // negative y, whose result is 2, too).
 template <bool kLow>
@@ -493,15 +493,21 @@ inline VF serfc_lanes(VF yh, VF yl) {
   if constexpr (kLow) rr = nmul_add(yl ^ (yh & sign_mask<VF>()), splat<VF>(1.12837917f), rr);  // 2/sqrt(pi)
   VF h, l;
   two_prod(a, a, h, l);
+  // a^2 = n ln2 - r with n = round(a^2/ln2) >= 0: r = (n ln2_hi - h) + n ln2_lo - l, the first
+  // difference exact.
   constexpr float kShift = 12582912.0f;  // 1.5 * 2^23: n lands in the low fraction bits
-  const VF t = nmul_add(h, splat<VF>(sd::kSInvLn2), splat<VF>(kShift));
+  const VF t = mul_add(h, splat<VF>(sd::kSInvLn2), splat<VF>(kShift));
   const VF nf = t - splat<VF>(kShift);
-  const VF r =
-      nmul_add(nf, splat<VF>(sd::kSLn2Lo), nmul_add(nf, splat<VF>(sd::kSLn2Hi), splat<VF>(0.0f) - h)) - l;
+  const VF r = mul_add(nf, splat<VF>(sd::kSLn2Lo), mul_sub(nf, splat<VF>(sd::kSLn2Hi), h)) - l;
   const VF q = mul_add(r * r, horner(r, sd::kSExpErfc), r);  // e^r - 1
   // t's own bits above n shift out of the word: shl<23>(as_int(t)) is n 2^23.
-  const VF v = as_float(as_int(mul_add(q, rr, rr)) + shl<23>(as_int(t)));
+  const VF v = as_float(as_int(mul_add(q, rr, rr)) - shl<23>(as_int(t)));
+#if ZOK_ISA_LEVEL == 2
+  // The blend reads the sign bit of each lane: yh itself is the mask (-0 gives 2 - erfc(0) = 1).
+  return select(MF{yh.v}, v, splat<VF>(2.0f) - v);
+#else
   return select(yh < splat<VF>(0.0f), v, splat<VF>(2.0f) - v);
+#endif
 }
 
 inline VF serfc_fast(VF x) {

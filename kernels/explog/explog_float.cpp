@@ -60,55 +60,34 @@ inline SExpReduced sexp_reduce(VF x) {
   return {n, r};
 }
 
-#if ZOK_ISA_LEVEL == 2
-// 2^(N>>7) 2^(j/128) for j = N & 127 from in-register permutes instead of table reads: with
-// j = 8u + v, 2^(j/128) = 2^(u/16) 2^(v/128), both factors kept as float pairs hi + lo. The
-// final fused multiply-add rounds once, and for every one of the 128 j it gives float(2^(j/128)),
-// the fraction table entry: the generator checks all of them, rounding as this code does (and
-// sets A_lo so that it may stand for A_lo B_hi), so the scale is bit for bit the table form.
-inline VF sexp_scale(VI n) {
-  // The permutes read only the low three bits of each index: n itself selects v, n >> 3 the low
-  // bits of u, and the blend takes bit 3 of u (bit 6 of n) moved to the sign.
-  const __m256i ia = _mm256_srli_epi32(n.v, 3);
-  const __m256 a8 = _mm256_castsi256_ps(_mm256_slli_epi32(n.v, 25));
-  auto pick16 = [&](const float* t) {
-    return _mm256_blendv_ps(_mm256_permutevar8x32_ps(_mm256_load_ps(t), ia),
-                            _mm256_permutevar8x32_ps(_mm256_load_ps(t + 8), ia), a8);
-  };
-  const __m256 ah = pick16(tb::kSExpSplit[0]), al = pick16(tb::kSExpSplit[1]);
-  const __m256 bh = _mm256_permutevar8x32_ps(_mm256_load_ps(tb::kSExpSplit[2]), n.v);
-  const __m256 bl = _mm256_permutevar8x32_ps(_mm256_load_ps(tb::kSExpSplit[3]), n.v);
-  const VF t = {_mm256_fmadd_ps(ah, bh, _mm256_fmadd_ps(ah, bl, al))};
-  return as_float(as_int(t) + shl<23>(sar<7>(n)));  // t lies in [1, 2): its exponent field is 127
-}
-#elif ZOK_ISA_LEVEL == 3
-// The same product on AVX-512, where one permute covers the 16 values of a row: j = 8u + v,
-// u = (N >> 3) & 15 and v = N & 7.
-inline VF sexp_scale(VI n) {
-  const VI u = shr<3>(n), v = n & isplat(7);
-  const VF ah = lookup_reg<16>(tb::kSExpSplit[0], u), al = lookup_reg<16>(tb::kSExpSplit[1], u);
-  const VF bh = lookup_reg<16>(tb::kSExpSplit[2], v), bl = lookup_reg<16>(tb::kSExpSplit[3], v);
-  const VF t = mul_add(ah, bh, mul_add(ah, bl, al));
-  return as_float(as_int(t) + shl<23>(sar<7>(n)));  // t lies in [1, 2): its exponent field is 127
-}
-#endif
-
-// LA: 2^(N>>7) 2^(j/128) assembled from the fraction table (rebuilt in registers on AVX2), times
+#if ZOK_ISA_LEVEL >= 2
+// LA without a table: k = round(x/ln2), r = x - k ln2 (|r| <= ln2/2) and e^r = P(r) of degree 5
+// (2^-23.3 relative), scaled by 2^k. The shift leaves k + 127 in the low bits of t, so one shift
+// puts it in the exponent field; over the fast range -126 <= k <= 126, and where k is -126 r is
+// positive, so the product stays a normal float and is exact.
+struct SExpLAVec {
+  static VF vec(VF x) {
+    const VF shift = splat<VF>(12583039.0f);  // 1.5 * 2^23 + 127
+    const VF t = mul_add(x, splat<VF>(tb::kSInvLn2), shift);
+    const VF k = t - shift;
+    const VF r = nmul_add(k, splat<VF>(tb::kSLn2Lo), nmul_add(k, splat<VF>(tb::kSLn2Hi), x));
+    return horner(r, tb::kSExpLA) * as_float(shl<23>(as_int(t)));
+  }
+};
+#else
+// LA without a fused multiply-add: 2^(N>>7) 2^(j/128) assembled from the fraction table, times
 // (r/2 + 1) r + 1.
 struct SExpLAVec {
   static VF vec(VF x) {
     const SExpReduced v = sexp_reduce(x);
-#if ZOK_ISA_LEVEL >= 2
-    const VF scale = sexp_scale(v.n);
-#else
     VF frac, unused;
     lookup_pairs(tb::kSExpFrac, v.n & isplat(127), frac, unused);
     const VF scale = as_float(shl<23>(sar<7>(v.n) + isplat(127)) | as_int(frac));
-#endif
     const VF p = mul_add(mul_add(splat<VF>(0.5f), v.r, splat<VF>(1.0f)), v.r, splat<VF>(1.0f));
     return p * scale;
   }
 };
+#endif
 
 #if ZOK_ISA_LEVEL == 3
 // HA on AVX-512: 32 rows, held in registers, instead of 128 read from memory, so |r| reaches ln2/64
@@ -134,17 +113,6 @@ struct SExpHAVec {
     return sexp32_scale(v.n) * mul_add(thi, q, thi);
   }
 };
-// LA on AVX-512: the same with T_hi alone, 2^(N>>5) (T_hi + T_hi (r + r^2 Q(r))). T_hi's rounding
-// (half an ulp) joins the last one; one permute instead of the four that rebuild the 128 rows.
-struct SExpLA32Vec {
-  static VF vec(VF x) {
-    const SExpReduced v = sexp32_reduce(x);
-    const VF t = lookup_reg<32>(tb::kSExp32[0], v.n);
-    const VF q = mul_add(v.r * v.r, horner(v.r, tb::kSExpHA32), v.r);
-    return sexp32_scale(v.n) * mul_add(t, q, t);
-  }
-};
-using SExpLAKVec = SExpLA32Vec;
 #else
 // HA: 2^(N>>7) (T_hi + T_hi (T_lo + r + r^2/2)), with 2^(j/128) = T_hi (1 + T_lo).
 struct SExpHAVec {
@@ -157,7 +125,6 @@ struct SExpHAVec {
     return scale * mul_add(thi, q, thi);
   }
 };
-using SExpLAKVec = SExpLAVec;
 #endif
 
 // The mantissa part of the LA or HA result for the scalar path near overflow, where the scale
@@ -564,10 +531,23 @@ struct SLog1pHAVec {
     return hi + (lo + tail);
   }
 };
+// LA: u = 1 + x = 2^k m as for Ln, and the rounding error c of u moved into the reduced argument,
+// 1 + x = 2^k (m + c 2^-k), so f = (m - 1) + c 2^-k and ln(1+x) = k ln2 + f + f^2 P(f) with no
+// branch on |x|. u - 1 is exact while u stays below 2^24, so c = x - (u - 1) is exact there, and
+// f is x itself wherever k is 0 (one rounding of an exact sum); above, c 2^-k is below 2^-23 and
+// so is its error. 2^-k stops at +0: from k = 127 on its exponent field is 0 or the difference
+// of fields a negative float (-inf at k = 128), which the maximum with 0 clears.
 struct SLog1pLAVec {
   static VF vec(VF x) {
-    const SLog1pReduced v = slog1p_reduce<true>(x);
-    return mul_add(v.f * v.f, horner(v.f, tb::kSLog1pLA), mul_add(v.k, splat<VF>(tb::kSLn2), v.f) + v.c);
+    const VF one = splat<VF>(1.0f);
+    const VF u = x + one;
+    const VI d = as_int(u) - isplat(static_cast<int32_t>(tb::kSTwoThirdsBits));
+    const VF m = as_float((d & isplat(0x007FFFFF)) + isplat(static_cast<int32_t>(tb::kSTwoThirdsBits)));
+    const VF k = to_float(sar<23>(d));
+    const VF scale =
+        max(as_float(isplat(0x3F800000) - (d & isplat(static_cast<int32_t>(0xFF800000u)))), splat<VF>(0.0f));
+    const VF f = mul_add(x - (u - one), scale, m - one);
+    return mul_add(f * f, horner(f, tb::kSLog1pLA), mul_add(k, splat<VF>(tb::kSLn2), f));
   }
 };
 #if ZOK_ISA_LEVEL == 3
@@ -614,7 +594,7 @@ struct SLogK : FloatLogLoop {
   static VF vec(VF x) { return K::vec(x); }
   static unsigned special(VF x) {
     if constexpr (kLog1p) {
-      return outside<VF>((x > splat<VF>(-1.0f)) & (abs(x) < splat<VF>(kInfF)) & (x != splat<VF>(0.0f)));
+      return outside<VF>((x > splat<VF>(-1.0f)) & (x < splat<VF>(kInfF)) & (x != splat<VF>(0.0f)));
     } else {
       return sln_outside(x);
     }
@@ -661,7 +641,7 @@ struct SLnK : FloatLogLoop {
 
 template <Fn f, int s>
 using SExpOf =
-    std::conditional_t<s == kEP, SExpEPK, SExpK<f, std::conditional_t<s == kHA, SExpHAVec, SExpLAKVec>, s>>;
+    std::conditional_t<s == kEP, SExpEPK, SExpK<f, std::conditional_t<s == kHA, SExpHAVec, SExpLAVec>, s>>;
 template <Fn f, int s>
 using SExpm1Of = SExpm1K<f, BySlot<s, SExpm1LAKVec, SExpm1HAKVec, SExpm1EPVec>>;
 #if ZOK_ISA_LEVEL == 3

@@ -420,4 +420,16 @@ inline constexpr double kSLnQ[7] = {
     -0.1250214602960357,
 };
 
+// Float Exp LA without a table: e^r = P(r), P(0) = 1, r = x - k ln2.
+// [-0.3466, 0.3466], degree 5, float coefficients (an equal-ripple fit in the relative error, the
+// leading terms fixed); largest relative error of the whole approximation: 9.5e-8 (2^-23.3).
+inline constexpr float kSExpLA[6] = {
+    1.0f,
+    0.999999702f,
+    0.499991506f,
+    0.166676372f,
+    0.0418979637f,
+    0.00829030573f,
+};
+
 }  // namespace zok::explog_data

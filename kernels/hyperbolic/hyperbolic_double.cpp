@@ -26,15 +26,6 @@ using Tiered = InDouble<s == kHA       ? kHa
                         : s == vm::kEP ? kEp
                                        : kLa>;
 
-#if ZOK_ISA_LEVEL == 3
-// Asinh LA: HA's exact argument costs a division more than LA's two branches, which the one-part
-// register logarithm no longer outweighs.
-constexpr Tier kAsinhLa = Tier::kLA;
-#else
-// Asinh LA takes HA's formula: its exact sums cost less than LA's two branches.
-constexpr Tier kAsinhLa = Tier::kHA;
-#endif
-
 // Sinh LA and EP without a table or a division: a = k ln2 + r with k nearest to a/ln2, and
 // sinh a = D cosh r + S sinh r with D = 2^(k-1) - 2^(-k-1), S = 2^(k-1) + 2^(-k-1) (exact while k
 // stays below 27; past that 2^(-k-1) falls under the result's last bit). For k = 0, D = 0 and S = 1
@@ -107,9 +98,37 @@ inline VD acosh_ep(VD x) {
   return ln_ep_or_large(x + sqrt(t * (t + splat<VD>(2.0))), x);
 }
 
+#if ZOK_ISA_LEVEL == 3
+// Asinh LA on AVX-512 without a division: ln(u + c) with u + c = 1 + v exactly, v = a + w and
+// w = sqrt(1 + a^2) - 1 = (s - 1) + D / (2s), s = sqrt(q) rounded, q = 1 + a^2 rounded, and
+// D = (q - s^2) + (1 + a^2 - q), both parts exact but for one rounding of the second (the first
+// is the remainder of a correctly rounded root, the second the rounding error of q while q stays
+// below 2^53; beyond, the error of D stays within a few units against 2s). 1/(2s) is the 14-bit
+// reciprocal estimate refined once (2^-28): D is at most about an ulp of s, so w stays within
+// 2^-80 of its value past its own rounding, some 2^-53 of v from a = 2^-27 on (below, the result
+// is a). The rounding error of u = 1 + v is c = v - (u - 1), exact while u is below 2^53; v's own
+// rounding costs at most half an ulp of the result. One formula up to kDLogTwoA, no split at 4.
+inline VD asinh_la_nodiv(VD x) {
+  const VD a = abs(x), one = splat<VD>(1.0);
+  const VD q = mul_add(a, a, one);
+  const VD s = sqrt(q);
+  const VD d = nmul_add(s, s, q) + mul_add(a, a, one - q);
+  const VD ss = s + s;
+  const VD h0 = rcp(ss);
+  const VD v = a + mul_add(d, mul_add(h0, nmul_add(ss, h0, one), h0), s - one);
+  const VD u = v + one;
+  const LnArg g = large_or(a >= splat<VD>(kDLogTwoA), a, {u, v - (u - one), splat<VD>(0.0)});
+  const VD y = ln_sum<Tier::kLA>(g.u, g.c, g.kadj);
+  return or_sign(select(a < splat<VD>(kDTiny), y, a), x);
+}
+constexpr VD (*kAsinhLaK)(VD) = asinh_la_nodiv;
+#else
+// Asinh LA takes HA's formula: its exact sums cost less than LA's two branches.
+constexpr VD (*kAsinhLaK)(VD) = asinh_d<Tier::kHA, Tier::kLA>;
+#endif
+
 template <Fn f, int s>
-using AsinhOf =
-    HypK<f, Func::kAsinh, double, Tiered<s, asinh_d<Tier::kHA>, asinh_d<kAsinhLa, Tier::kLA>, asinh_ep>>;
+using AsinhOf = HypK<f, Func::kAsinh, double, Tiered<s, asinh_d<Tier::kHA>, kAsinhLaK, asinh_ep>>;
 template <Fn f, int s>
 using AcoshOf = HypK<f, Func::kAcosh, double, Tiered<s, acosh_d<Tier::kHA>, acosh_d<Tier::kLA>, acosh_ep>>;
 template <Fn f, int s>

@@ -119,10 +119,12 @@ struct FTanh {
 };
 
 // ln(1 + v) for v >= 0 in float lanes; lanes flagged `direct` take ln v + ln 2 instead (asinh and
-// acosh of arguments from 2^12 on, where 1/(4v^2) lies below 2^-26 of the result). v = 2^k m, m in
-// [2/3, 4/3), f = m - 1 exact; below 1/4 f is v itself, so small results keep their relative
-// accuracy. LA carries the rounding of 1 + v as c / u and k ln 2 + f as an exact sum (P of degree
-// 7, 2^-24.9); EP takes neither (P of degree 3, 2^-13.2).
+// acosh of arguments from 2^12 on, where 1/(4v^2) lies below 2^-26 of the result). u = 1 + v (or v)
+// = 2^k m, m in [2/3, 4/3). LA moves the rounding error c of 1 + v into the reduced argument,
+// 1 + v = 2^k (m + c 2^-k), f = (m - 1) + c 2^-k, and sums k ln 2 + f + f^2 P(f) (P of degree 7,
+// 2^-24.9): c = v - (u - 1) is exact while u stays below 2^24 (beyond every lane that is not
+// direct), and wherever k is 0, f is v itself. EP takes f = v below 1/4, m - 1 above, and leaves c
+// out (P of degree 3, 2^-13.2).
 template <bool kEP, bool kDirect = true>
 inline VF ln1p_f(VF v, MF direct) {
   const VF one = splat<VF>(1.0f);
@@ -132,18 +134,18 @@ inline VF ln1p_f(VF v, MF direct) {
   const VF m = as_float((d & isplat(0x007FFFFF)) + isplat(static_cast<int32_t>(tb::kSTwoThirdsBits)));
   VF k = to_float(sar<23>(d));
   if constexpr (kDirect) k = k + select(direct, splat<VF>(0.0f), one);
-  const MF small = v < splat<VF>(0.25f);
-  const VF f = select(small, m - one, v);
   if constexpr (kEP) {
+    const VF f = select(v < splat<VF>(0.25f), m - one, v);
     return mul_add(k, splat<VF>(tb::kSLn2), mul_add(f * f, horner(f, tb::kSLnEP), f));
   } else {
-    // The rounding of 1 + v, exact, divided by u (from 1/4 on; u >= 5/4).
-    const VF c =
-        select(kDirect ? small | direct : small, ((max(v, one) - s) + min(v, one)) * rcp(s), splat<VF>(0.0f));
-    const VF kh = k * splat<VF>(tb::kSLn2Hi);
-    const VF hi = kh + f;
-    const VF lo = (kh - hi) + f;
-    return hi + (lo + mul_add(f * f, horner(f, hb::kSLog1pF), mul_add(k, splat<VF>(tb::kSLn2Lo), c)));
+    VF c = v - (s - one);
+    if constexpr (kDirect) c = select(direct, c, splat<VF>(0.0f));
+    // 2^-k from the exponent bits of u; k stays below 127 here (u < 2^127 from v < 2^126, or the
+    // direct lanes, whose c is 0 and whose 2^-k may be +0 or -inf: the maximum with 0 clears it).
+    const VF scale =
+        max(as_float(isplat(0x3F800000) - (d & isplat(static_cast<int32_t>(0xFF800000u)))), splat<VF>(0.0f));
+    const VF f = mul_add(c, scale, m - one);
+    return mul_add(f * f, horner(f, hb::kSLog1pF), mul_add(k, splat<VF>(tb::kSLn2), f));
   }
 }
 constexpr float kSDirect = 4096.0f;
