@@ -684,14 +684,29 @@ struct HypotK {
   }
 };
 
-#if ZOK_ISA_LEVEL >= 3
-// Double at AVX-512: the root from the 14-bit reciprocal-root estimate r, whose instruction issues
-// far more often than the divider's square root. With y = s r rounded and e = 1 - y r (exact to
-// 2^-66, |e| <= 2^-13), sqrt(s) = y (1 - e)^(-1/2) up to half of y's rounding. EP: one coupled
-// Newton step, a relative error of 1.5 e^2 <= 2^-27.4, within half the significand. LA: the
-// series to e^3, whose remainder 35/128 e^4 stays below 2^-53.8; within about an ulp and a half.
+// The root of s from a reciprocal-root estimate r, whose instruction issues far more often than the
+// divider's square root. With y = s r rounded and e = 1 - y r (exact to 2^-66), sqrt(s) =
+// y (1 - e)^(-1/2) up to half of y's rounding, and the series in e is cut where its remainder is
+// below what the flavour allows.
+//   Double at AVX-512: the 14-bit estimate, |e| <= 2^-13. EP: one coupled Newton step, a relative
+//   error of 1.5 e^2 <= 2^-27.4, within half the significand. LA: the series to e^3, whose
+//   remainder 35/128 e^4 stays below 2^-53.8; within about an ulp and a half.
+//   Double at AVX2: the float estimate of s rounded to float (1.5 * 2^-12 and the rounding), |e| <=
+//   2^-10.4, so s must lie in the float range. EP: the series to e^2 (remainder 5/16 e^3 <=
+//   2^-32.9); LA: to e^4 (remainder 63/256 e^5 <= 2^-54); within about an ulp and a half.
+//   Float at AVX-512: the 14-bit estimate and one coupled Newton step (1.5 e^2 <= 2^-27.4): within
+//   about an ulp.
 template <int kSlot>
-inline VD root_by_estimate(VD s) {
+[[gnu::always_inline]] inline VF root_by_estimate(VF s) {
+  const VF r0 = rsqrt(s);
+  const VF y0 = s * r0;
+  const VF h0 = r0 * splat<VF>(0.5f);
+  return mul_add(y0, nmul_add(y0, h0, splat<VF>(0.5f)), y0);
+}
+#if ZOK_ISA_LEVEL >= 2
+template <int kSlot>
+[[gnu::always_inline]] inline VD root_by_estimate(VD s) {
+#if ZOK_ISA_LEVEL >= 3
   const VD r0 = {_mm512_rsqrt14_pd(s.v)};
   const VD y0 = s * r0;
   if constexpr (kSlot == kEP) {
@@ -701,6 +716,20 @@ inline VD root_by_estimate(VD s) {
   const VD e = nmul_add(y0, r0, splat<VD>(1.0));
   const VD q = mul_add(mul_add(splat<VD>(0.3125), e, splat<VD>(0.375)), e, splat<VD>(0.5));
   return mul_add(y0 * e, q, y0);
+#else
+  const VD r0 = {_mm256_cvtps_pd(_mm_rsqrt_ps(_mm256_cvtpd_ps(s.v)))};
+  const VD y0 = s * r0;
+  const VD e = nmul_add(y0, r0, splat<VD>(1.0));
+  VD q;
+  if constexpr (kSlot == kEP) {
+    q = mul_add(splat<VD>(0.375), e, splat<VD>(0.5));
+  } else {
+    const VD e2 = e * e;
+    q = mul_add(mul_add(splat<VD>(35.0 / 128), e, splat<VD>(0.3125)), e2,
+                mul_add(splat<VD>(0.375), e, splat<VD>(0.5)));
+  }
+  return mul_add(y0 * e, q, y0);
+#endif
 }
 #endif
 
@@ -709,34 +738,41 @@ inline VD root_by_estimate(VD s) {
 // and 2^500 (double) keeps both squares finite and makes a smaller square lost to underflow, even
 // when flushed to zero, far below an ulp; other lanes, and infinities and NaNs, take the scaled
 // kernel's element path. The range test on the result is the one on the arguments it stands for.
+// Where the root comes from an estimate the sum of squares is tested against the squares of the
+// bounds, which also keeps the estimate away from denormals and infinities; at AVX2 the double
+// bounds narrow to a result between 2^-60 and 2^60, inside the range of the float estimate.
 template <int kSlot, typename T>
 struct HypotDirectK {
   static constexpr Check kCheck = Check::kFixLanes;
+  static constexpr bool kFloat = sizeof(T) == 4;
   // Double at AVX-512: two roots in flight, the tail in whole vectors (faster in one loaded run,
-  // not in another: to be settled on a quiet machine); elsewhere blocks as short as may be, the tail
-  // element by element.
-  static constexpr bool kWide = sizeof(T) == 8 && ZOK_ISA_LEVEL >= 3;
+  // not in another: to be settled on a quiet machine); float at AVX-512 the tail in whole vectors
+  // too (a block of 16 leaves up to 15 elements, each a vector's work on its own); elsewhere blocks
+  // as short as may be, the tail element by element.
+  static constexpr bool kWide = !kFloat && ZOK_ISA_LEVEL >= 3;
   static constexpr int kUnroll = kWide ? 2 : 1;
-  static constexpr bool kTailScratch = kWide;
-  // Double at AVX-512 takes the root from the estimate: the sum of squares is tested against the
-  // squares of the same bounds, which also keeps the estimate away from denormals and infinities.
-  static constexpr bool kEstimate = sizeof(T) == 8 && ZOK_ISA_LEVEL >= 3;
+  static constexpr bool kTailScratch = ZOK_ISA_LEVEL >= 3;
+  // Double from AVX2 on, and float at AVX-512, take the root from the estimate.
+  static constexpr bool kEstimate = kFloat ? ZOK_ISA_LEVEL >= 3 : ZOK_ISA_LEVEL >= 2;
+  static constexpr T kLowS = kFloat ? T(0x1p-80) : ZOK_ISA_LEVEL >= 3 ? T(0x1p-900) : T(0x1p-120);
+  static constexpr T kHighS = kFloat ? T(0x1p120) : ZOK_ISA_LEVEL >= 3 ? T(0x1p1000) : T(0x1p120);
   template <class V>
-  static V vec(V a, V b) {
-#if ZOK_ISA_LEVEL >= 3
-    if constexpr (kEstimate) return root_by_estimate<kSlot>(mul_add(a, a, b * b));
-#endif
-    return sqrt(mul_add(a, a, b * b));
+  [[gnu::always_inline]] static V vec(V a, V b) {
+    if constexpr (kEstimate) {
+      return root_by_estimate<kSlot>(mul_add(a, a, b * b));
+    } else {
+      return sqrt(mul_add(a, a, b * b));
+    }
   }
   template <class V>
-  static unsigned special(V a, V b) {
+  [[gnu::always_inline]] static unsigned special(V a, V b) {
     if constexpr (kEstimate) {
       const V s = mul_add(a, a, b * b);
-      return outside<V>((s >= splat<V>(T(0x1p-900))) & (s <= splat<V>(T(0x1p1000))));
+      return outside<V>((s >= splat<V>(kLowS)) & (s <= splat<V>(kHighS)));
     }
     const V r = vec(a, b);
-    return outside<V>((r >= splat<V>(sizeof(T) == 4 ? T(0x1p-40) : T(0x1p-450))) &
-                      (r <= splat<V>(sizeof(T) == 4 ? T(0x1p60) : T(0x1p500))));
+    return outside<V>((r >= splat<V>(kFloat ? T(0x1p-40) : T(0x1p-450))) &
+                      (r <= splat<V>(kFloat ? T(0x1p60) : T(0x1p500))));
   }
   static void scalar(int i, const T* a, const T* b, T* r) {
     if (special(splat<Vec<T>>(a[i]), splat<Vec<T>>(b[i])) == 0) {
