@@ -791,18 +791,21 @@ struct HypotDirectK {
 // bits of z; ln x = E ln 2 - ln(inv_c) + log1p(r), the leading terms added without error. The two
 // cells beside 1 have inv_c = 1, so for x near 1 the error stays relative (about 2^-80 of ln x),
 // which a large y needs.
-// kEP leaves the error terms out (about 2^-52 absolute); kLA stops the series at r^9 and
-// drops the r rl term and the rounding error of r^2 (about 2^-61 of ln x, which keeps y ln x within
-// 2^-51 for every result in range).
+// kEP leaves the error terms out (about 2^-52 absolute); kLA stops the series at r^9, drops the
+// r rl term and the rounding error of r^2 (about 2^-61 of ln x), and adds -r^2/2 to the trailing sum
+// instead of the leading one: it is below 2^-7 of ln x, so its rounding there stays near 2^-61 of
+// ln x. That keeps y ln x within 2^-51 for every result in range.
+// kOffset: e_off is added to the exponent (the fast path's is 0 and takes no addition).
 // (The pieces of the double Pow core are forced inline: without a fused multiply-add their size
 // keeps the compiler from inlining them, and the calls, with the second parts passed through
 // memory, are a large share of the time.)
 
-template <int kP>
+template <int kP, bool kOffset = true>
 [[gnu::always_inline]] inline VD log_parts(VD x, VD e_off, VD& lo) {
   using namespace power;
   VD m;
-  VD e = exponent_of(x, m) + e_off;
+  VD e = exponent_of(x, m);
+  if constexpr (kOffset) e = e + e_off;
   const MD fold = m >= splat<VD>(1.40625);
   const VD z = select(fold, m, m * splat<VD>(0.5));
   e = select(fold, e, e + splat<VD>(1.0));
@@ -828,8 +831,21 @@ template <int kP>
   } else {
     upper = mul_add(mul_add(splat<VD>(1.0 / 11), r2, pair(1.0 / 9, -1.0 / 10)), r2, pair(1.0 / 7, -1.0 / 8));
   }
-  VD p = mul_add(upper, r4, mul_add(pair(1.0 / 5, -1.0 / 6), r2, pair(1.0 / 3, -1.0 / 4)));
-  p = p * r3;
+  const VD pr = mul_add(upper, r4, mul_add(pair(1.0 / 5, -1.0 / 6), r2, pair(1.0 / 3, -1.0 / 4)));
+  if constexpr (kP == kLA) {
+    // E ln2 is 0 or at least ln2, above |ln(inv_c)| <= 0.35; ln(inv_c) is 0 (the cells beside 1) or
+    // at least 2^-7.5, above |r| <= 2^-8 in those cells. The trailing sum gathers the two sums'
+    // errors, E ln2's and ln(inv_c)'s trailing parts, rl, -r^2/2 and the series from r^3 on.
+    VD s1, e1, s2, e2;
+    fast_two_sum(e * splat<VD>(kLn2Hi), lch, s1, e1);
+    fast_two_sum(s1, rh, s2, e2);
+    const VD t =
+        mul_add(splat<VD>(-0.5), r2, (e1 + e2) + mul_add(e, splat<VD>(kLn2Lo), lcl)) + mul_add(pr, r3, rl);
+    VD hi;
+    fast_two_sum(s2, t, hi, lo);
+    return hi;
+  }
+  const VD p = pr * r3;
   if constexpr (kP == kEP) {
     const VD r = rh + rl;
     lo = splat<VD>(0.0);
@@ -841,10 +857,7 @@ template <int kP>
     VD s1, e1, s2, e2, sq, sqe, s3, e3;
     fast_two_sum(e * splat<VD>(kLn2Hi), lch, s1, e1);
     fast_two_sum(s1, rh, s2, e2);
-    if constexpr (kP == kLA) {
-      sq = rh * rh;  // its rounding error is below 2^-61 of ln x
-      sqe = splat<VD>(0.0);
-    } else if constexpr (kFusedMulAdd) {
+    if constexpr (kFusedMulAdd) {
       two_prod(rh, rh, sq, sqe);
     } else {
       // rh = a + b with a its leading 26 bits: a^2 is exact and b (2a + b) is below 2^-25 rh^2.
@@ -854,8 +867,8 @@ template <int kP>
       sqe = b * (rh + a);
     }
     fast_two_sum(s2, splat<VD>(-0.5) * sq, s3, e3);
-    const VD rl_sq = kP == kLA ? rl : rl - rh * rl;  // (r^2 / 2 takes rh rl from log1p)
-    const VD p_sq = kP == kLA ? p : mul_add(splat<VD>(-0.5), sqe, p);
+    const VD rl_sq = rl - rh * rl;  // (r^2 / 2 takes rh rl from log1p)
+    const VD p_sq = mul_add(splat<VD>(-0.5), sqe, p);
     const VD t = ((e1 + e2) + e3) + mul_add(e, splat<VD>(kLn2Lo), lcl) + rl_sq + p_sq;
     VD hi;
     fast_two_sum(s3, t, hi, lo);
@@ -902,10 +915,10 @@ template <int kP>
 }
 
 // |x|^y = e^(y ln x) for positive normal x as m 2^k; the product y ln x is carried in two parts.
-template <int kP>
+template <int kP, bool kOffset = true>
 [[gnu::always_inline]] inline VD pow_parts(VD x, VD y, VD e_off, VL& kb) {
   VD lo;
-  const VD hi = log_parts<kP>(x, e_off, lo);
+  const VD hi = log_parts<kP, kOffset>(x, e_off, lo);
   VD t, tl;
   if constexpr (kFusedMulAdd) {
     two_prod(y, hi, t, tl);
@@ -926,7 +939,7 @@ template <int kP>
 template <int kP>
 [[gnu::always_inline]] inline VD pow_fast(VD x, VD y) {
   VL kb;
-  const VD m = pow_parts<kP>(x, y, splat<VD>(0.0), kb);
+  const VD m = pow_parts<kP, false>(x, y, splat<VD>(0.0), kb);
   return as_double(as_int(m) + kb);
 }
 
