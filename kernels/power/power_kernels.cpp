@@ -684,14 +684,29 @@ struct HypotK {
   }
 };
 
-#if ZOK_ISA_LEVEL >= 3
-// Double at AVX-512: the root from the 14-bit reciprocal-root estimate r, whose instruction issues
-// far more often than the divider's square root. With y = s r rounded and e = 1 - y r (exact to
-// 2^-66, |e| <= 2^-13), sqrt(s) = y (1 - e)^(-1/2) up to half of y's rounding. EP: one coupled
-// Newton step, a relative error of 1.5 e^2 <= 2^-27.4, within half the significand. LA: the
-// series to e^3, whose remainder 35/128 e^4 stays below 2^-53.8; within about an ulp and a half.
+// The root of s from a reciprocal-root estimate r, whose instruction issues far more often than the
+// divider's square root. With y = s r rounded and e = 1 - y r (exact to 2^-66), sqrt(s) =
+// y (1 - e)^(-1/2) up to half of y's rounding, and the series in e is cut where its remainder is
+// below what the flavour allows.
+//   Double at AVX-512: the 14-bit estimate, |e| <= 2^-13. EP: one coupled Newton step, a relative
+//   error of 1.5 e^2 <= 2^-27.4, within half the significand. LA: the series to e^3, whose
+//   remainder 35/128 e^4 stays below 2^-53.8; within about an ulp and a half.
+//   Double at AVX2: the float estimate of s rounded to float (1.5 * 2^-12 and the rounding), |e| <=
+//   2^-10.4, so s must lie in the float range. EP: the series to e^2 (remainder 5/16 e^3 <=
+//   2^-32.9); LA: to e^4 (remainder 63/256 e^5 <= 2^-54); within about an ulp and a half.
+//   Float at AVX-512: the 14-bit estimate and one coupled Newton step (1.5 e^2 <= 2^-27.4): within
+//   about an ulp.
 template <int kSlot>
-inline VD root_by_estimate(VD s) {
+[[gnu::always_inline]] inline VF root_by_estimate(VF s) {
+  const VF r0 = rsqrt(s);
+  const VF y0 = s * r0;
+  const VF h0 = r0 * splat<VF>(0.5f);
+  return mul_add(y0, nmul_add(y0, h0, splat<VF>(0.5f)), y0);
+}
+#if ZOK_ISA_LEVEL >= 2
+template <int kSlot>
+[[gnu::always_inline]] inline VD root_by_estimate(VD s) {
+#if ZOK_ISA_LEVEL >= 3
   const VD r0 = {_mm512_rsqrt14_pd(s.v)};
   const VD y0 = s * r0;
   if constexpr (kSlot == kEP) {
@@ -701,6 +716,20 @@ inline VD root_by_estimate(VD s) {
   const VD e = nmul_add(y0, r0, splat<VD>(1.0));
   const VD q = mul_add(mul_add(splat<VD>(0.3125), e, splat<VD>(0.375)), e, splat<VD>(0.5));
   return mul_add(y0 * e, q, y0);
+#else
+  const VD r0 = {_mm256_cvtps_pd(_mm_rsqrt_ps(_mm256_cvtpd_ps(s.v)))};
+  const VD y0 = s * r0;
+  const VD e = nmul_add(y0, r0, splat<VD>(1.0));
+  VD q;
+  if constexpr (kSlot == kEP) {
+    q = mul_add(splat<VD>(0.375), e, splat<VD>(0.5));
+  } else {
+    const VD e2 = e * e;
+    q = mul_add(mul_add(splat<VD>(35.0 / 128), e, splat<VD>(0.3125)), e2,
+                mul_add(splat<VD>(0.375), e, splat<VD>(0.5)));
+  }
+  return mul_add(y0 * e, q, y0);
+#endif
 }
 #endif
 
@@ -709,34 +738,41 @@ inline VD root_by_estimate(VD s) {
 // and 2^500 (double) keeps both squares finite and makes a smaller square lost to underflow, even
 // when flushed to zero, far below an ulp; other lanes, and infinities and NaNs, take the scaled
 // kernel's element path. The range test on the result is the one on the arguments it stands for.
+// Where the root comes from an estimate the sum of squares is tested against the squares of the
+// bounds, which also keeps the estimate away from denormals and infinities; at AVX2 the double
+// bounds narrow to a result between 2^-60 and 2^60, inside the range of the float estimate.
 template <int kSlot, typename T>
 struct HypotDirectK {
   static constexpr Check kCheck = Check::kFixLanes;
+  static constexpr bool kFloat = sizeof(T) == 4;
   // Double at AVX-512: two roots in flight, the tail in whole vectors (faster in one loaded run,
-  // not in another: to be settled on a quiet machine); elsewhere blocks as short as may be, the tail
-  // element by element.
-  static constexpr bool kWide = sizeof(T) == 8 && ZOK_ISA_LEVEL >= 3;
+  // not in another: to be settled on a quiet machine); float at AVX-512 the tail in whole vectors
+  // too (a block of 16 leaves up to 15 elements, each a vector's work on its own); elsewhere blocks
+  // as short as may be, the tail element by element.
+  static constexpr bool kWide = !kFloat && ZOK_ISA_LEVEL >= 3;
   static constexpr int kUnroll = kWide ? 2 : 1;
-  static constexpr bool kTailScratch = kWide;
-  // Double at AVX-512 takes the root from the estimate: the sum of squares is tested against the
-  // squares of the same bounds, which also keeps the estimate away from denormals and infinities.
-  static constexpr bool kEstimate = sizeof(T) == 8 && ZOK_ISA_LEVEL >= 3;
+  static constexpr bool kTailScratch = ZOK_ISA_LEVEL >= 3;
+  // Double from AVX2 on, and float at AVX-512, take the root from the estimate.
+  static constexpr bool kEstimate = kFloat ? ZOK_ISA_LEVEL >= 3 : ZOK_ISA_LEVEL >= 2;
+  static constexpr T kLowS = kFloat ? T(0x1p-80) : ZOK_ISA_LEVEL >= 3 ? T(0x1p-900) : T(0x1p-120);
+  static constexpr T kHighS = kFloat ? T(0x1p120) : ZOK_ISA_LEVEL >= 3 ? T(0x1p1000) : T(0x1p120);
   template <class V>
-  static V vec(V a, V b) {
-#if ZOK_ISA_LEVEL >= 3
-    if constexpr (kEstimate) return root_by_estimate<kSlot>(mul_add(a, a, b * b));
-#endif
-    return sqrt(mul_add(a, a, b * b));
+  [[gnu::always_inline]] static V vec(V a, V b) {
+    if constexpr (kEstimate) {
+      return root_by_estimate<kSlot>(mul_add(a, a, b * b));
+    } else {
+      return sqrt(mul_add(a, a, b * b));
+    }
   }
   template <class V>
-  static unsigned special(V a, V b) {
+  [[gnu::always_inline]] static unsigned special(V a, V b) {
     if constexpr (kEstimate) {
       const V s = mul_add(a, a, b * b);
-      return outside<V>((s >= splat<V>(T(0x1p-900))) & (s <= splat<V>(T(0x1p1000))));
+      return outside<V>((s >= splat<V>(kLowS)) & (s <= splat<V>(kHighS)));
     }
     const V r = vec(a, b);
-    return outside<V>((r >= splat<V>(sizeof(T) == 4 ? T(0x1p-40) : T(0x1p-450))) &
-                      (r <= splat<V>(sizeof(T) == 4 ? T(0x1p60) : T(0x1p500))));
+    return outside<V>((r >= splat<V>(kFloat ? T(0x1p-40) : T(0x1p-450))) &
+                      (r <= splat<V>(kFloat ? T(0x1p60) : T(0x1p500))));
   }
   static void scalar(int i, const T* a, const T* b, T* r) {
     if (special(splat<Vec<T>>(a[i]), splat<Vec<T>>(b[i])) == 0) {
@@ -755,18 +791,21 @@ struct HypotDirectK {
 // bits of z; ln x = E ln 2 - ln(inv_c) + log1p(r), the leading terms added without error. The two
 // cells beside 1 have inv_c = 1, so for x near 1 the error stays relative (about 2^-80 of ln x),
 // which a large y needs.
-// kEP leaves the error terms out (about 2^-52 absolute); kLA stops the series at r^9 and
-// drops the r rl term and the rounding error of r^2 (about 2^-61 of ln x, which keeps y ln x within
-// 2^-51 for every result in range).
+// kEP leaves the error terms out (about 2^-52 absolute); kLA stops the series at r^9, drops the
+// r rl term and the rounding error of r^2 (about 2^-61 of ln x), and adds -r^2/2 to the trailing sum
+// instead of the leading one: it is below 2^-7 of ln x, so its rounding there stays near 2^-61 of
+// ln x. That keeps y ln x within 2^-51 for every result in range.
+// kOffset: e_off is added to the exponent (the fast path's is 0 and takes no addition).
 // (The pieces of the double Pow core are forced inline: without a fused multiply-add their size
 // keeps the compiler from inlining them, and the calls, with the second parts passed through
 // memory, are a large share of the time.)
 
-template <int kP>
+template <int kP, bool kOffset = true>
 [[gnu::always_inline]] inline VD log_parts(VD x, VD e_off, VD& lo) {
   using namespace power;
   VD m;
-  VD e = exponent_of(x, m) + e_off;
+  VD e = exponent_of(x, m);
+  if constexpr (kOffset) e = e + e_off;
   const MD fold = m >= splat<VD>(1.40625);
   const VD z = select(fold, m, m * splat<VD>(0.5));
   e = select(fold, e, e + splat<VD>(1.0));
@@ -792,8 +831,21 @@ template <int kP>
   } else {
     upper = mul_add(mul_add(splat<VD>(1.0 / 11), r2, pair(1.0 / 9, -1.0 / 10)), r2, pair(1.0 / 7, -1.0 / 8));
   }
-  VD p = mul_add(upper, r4, mul_add(pair(1.0 / 5, -1.0 / 6), r2, pair(1.0 / 3, -1.0 / 4)));
-  p = p * r3;
+  const VD pr = mul_add(upper, r4, mul_add(pair(1.0 / 5, -1.0 / 6), r2, pair(1.0 / 3, -1.0 / 4)));
+  if constexpr (kP == kLA) {
+    // E ln2 is 0 or at least ln2, above |ln(inv_c)| <= 0.35; ln(inv_c) is 0 (the cells beside 1) or
+    // at least 2^-7.5, above |r| <= 2^-8 in those cells. The trailing sum gathers the two sums'
+    // errors, E ln2's and ln(inv_c)'s trailing parts, rl, -r^2/2 and the series from r^3 on.
+    VD s1, e1, s2, e2;
+    fast_two_sum(e * splat<VD>(kLn2Hi), lch, s1, e1);
+    fast_two_sum(s1, rh, s2, e2);
+    const VD t =
+        mul_add(splat<VD>(-0.5), r2, (e1 + e2) + mul_add(e, splat<VD>(kLn2Lo), lcl)) + mul_add(pr, r3, rl);
+    VD hi;
+    fast_two_sum(s2, t, hi, lo);
+    return hi;
+  }
+  const VD p = pr * r3;
   if constexpr (kP == kEP) {
     const VD r = rh + rl;
     lo = splat<VD>(0.0);
@@ -805,10 +857,7 @@ template <int kP>
     VD s1, e1, s2, e2, sq, sqe, s3, e3;
     fast_two_sum(e * splat<VD>(kLn2Hi), lch, s1, e1);
     fast_two_sum(s1, rh, s2, e2);
-    if constexpr (kP == kLA) {
-      sq = rh * rh;  // its rounding error is below 2^-61 of ln x
-      sqe = splat<VD>(0.0);
-    } else if constexpr (kFusedMulAdd) {
+    if constexpr (kFusedMulAdd) {
       two_prod(rh, rh, sq, sqe);
     } else {
       // rh = a + b with a its leading 26 bits: a^2 is exact and b (2a + b) is below 2^-25 rh^2.
@@ -818,8 +867,8 @@ template <int kP>
       sqe = b * (rh + a);
     }
     fast_two_sum(s2, splat<VD>(-0.5) * sq, s3, e3);
-    const VD rl_sq = kP == kLA ? rl : rl - rh * rl;  // (r^2 / 2 takes rh rl from log1p)
-    const VD p_sq = kP == kLA ? p : mul_add(splat<VD>(-0.5), sqe, p);
+    const VD rl_sq = rl - rh * rl;  // (r^2 / 2 takes rh rl from log1p)
+    const VD p_sq = mul_add(splat<VD>(-0.5), sqe, p);
     const VD t = ((e1 + e2) + e3) + mul_add(e, splat<VD>(kLn2Lo), lcl) + rl_sq + p_sq;
     VD hi;
     fast_two_sum(s3, t, hi, lo);
@@ -866,10 +915,10 @@ template <int kP>
 }
 
 // |x|^y = e^(y ln x) for positive normal x as m 2^k; the product y ln x is carried in two parts.
-template <int kP>
+template <int kP, bool kOffset = true>
 [[gnu::always_inline]] inline VD pow_parts(VD x, VD y, VD e_off, VL& kb) {
   VD lo;
-  const VD hi = log_parts<kP>(x, e_off, lo);
+  const VD hi = log_parts<kP, kOffset>(x, e_off, lo);
   VD t, tl;
   if constexpr (kFusedMulAdd) {
     two_prod(y, hi, t, tl);
@@ -890,7 +939,7 @@ template <int kP>
 template <int kP>
 [[gnu::always_inline]] inline VD pow_fast(VD x, VD y) {
   VL kb;
-  const VD m = pow_parts<kP>(x, y, splat<VD>(0.0), kb);
+  const VD m = pow_parts<kP, false>(x, y, splat<VD>(0.0), kb);
   return as_double(as_int(m) + kb);
 }
 
