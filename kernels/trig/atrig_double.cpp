@@ -29,11 +29,9 @@ inline VD atan2_half(VD a, VD b) {
   const MD swap = xb < ya;
   const VD sigma = (b & sign) ^ keep(swap, sign);
   const MD mid = y >= splat<VD>(0.5) * x;
-  // Masked terms instead of selects: y/x below the split, (y - x)/(y + x) from it on.
-  const VD z = (y - keep(mid, x)) / (x + keep(mid, y));
+  const VD z = minus_where(mid, y, x) / plus_where(mid, x, y);
   // pi/2 where swapped; otherwise pi where b < 0 (b = -0 is swapped, as a is nonzero on this path).
-  const VD k =
-      keep(swap, splat<VD>(td::kDPio2H)) | drop(swap, keep(b < splat<VD>(0.0), splat<VD>(td::kDPiH)));
+  const VD k = select(swap, keep(b < splat<VD>(0.0), splat<VD>(td::kDPiH)), splat<VD>(td::kDPio2H));
   const VD kc = k + (keep(mid, splat<VD>(td::kDPio4H)) ^ sigma);
   const VD s = z * z;
   return (kc + (mul_add(z * s, estrin(s, P), z) ^ sigma)) ^ (a & sign);
@@ -47,10 +45,9 @@ inline VD atan_half(VD x) {
   const VD sign = sign_mask<VD>(), one = splat<VD>(1.0);
   const VD a = abs(x);
   const MD mid = a >= splat<VD>(0.5), big = a > splat<VD>(2.0);
-  const VD num = select(big, a - keep(mid, one), splat<VD>(-1.0));
-  const VD den = select(big, one + keep(mid, a), a);
-  // pi/4 from 1/2 on and pi/4 more above 2 (pi/2 = 2 (pi/4) in doubles too).
-  const VD kc = keep(mid, splat<VD>(td::kDPio4H)) + keep(big, splat<VD>(td::kDPio4H));
+  const VD num = select(big, minus_where(mid, a, one), splat<VD>(-1.0));
+  const VD den = select(big, plus_where(mid, one, a), a);
+  const VD kc = select(big, keep(mid, splat<VD>(td::kDPio4H)), splat<VD>(td::kDPio2H));
   const VD z = num / den;
   const VD s = z * z;
   return (kc + mul_add(z * s, estrin(s, P), z)) ^ (x & sign);

@@ -110,8 +110,7 @@ struct SAtan2Short {
     const VF z = min(ya, xb) / max(ya, xb);
     const VF sigma = (b & sign) ^ keep(swap, sign);
     // pi/2 where swapped; otherwise pi where b < 0 (b = -0 is swapped, as a is nonzero on this path).
-    const VF kh =
-        keep(swap, splat<VF>(td::kSPio2H)) | drop(swap, keep(b < splat<VF>(0.0f), splat<VF>(td::kSPiH)));
+    const VF kh = select(swap, keep(b < splat<VF>(0.0f), splat<VF>(td::kSPiH)), splat<VF>(td::kSPio2H));
     const VF s = z * z;
     return (kh + (mul_add(z * s, estrin(s, P), z) ^ sigma)) ^ (a & sign);
   }
