@@ -23,15 +23,16 @@ namespace {
 // rounded once and added to the constant of the angle K + sigma theta (as in atan2_core).
 template <const auto& P>
 inline VD atan2_half(VD a, VD b) {
-  const VD zero = splat<VD>(0.0), sign = sign_mask<VD>();
+  const VD sign = sign_mask<VD>();
   const VD ya = abs(a), xb = abs(b);
   const VD y = min(ya, xb), x = max(ya, xb);
   const MD swap = xb < ya;
-  const VD sigma = (b & sign) ^ select(swap, zero, sign);
+  const VD sigma = (b & sign) ^ keep(swap, sign);
   const MD mid = y >= splat<VD>(0.5) * x;
-  const VD z = select(mid, y, y - x) / select(mid, x, y + x);
-  const VD k = select(swap, select(negative(b), zero, splat<VD>(td::kDPiH)), splat<VD>(td::kDPio2H));
-  const VD kc = k + (select(mid, zero, splat<VD>(td::kDPio4H)) ^ sigma);
+  const VD z = minus_where(mid, y, x) / plus_where(mid, x, y);
+  // pi/2 where swapped; otherwise pi where b < 0 (b = -0 is swapped, as a is nonzero on this path).
+  const VD k = select(swap, keep(b < splat<VD>(0.0), splat<VD>(td::kDPiH)), splat<VD>(td::kDPio2H));
+  const VD kc = k + (keep(mid, splat<VD>(td::kDPio4H)) ^ sigma);
   const VD s = z * z;
   return (kc + (mul_add(z * s, estrin(s, P), z) ^ sigma)) ^ (a & sign);
 }
@@ -44,9 +45,9 @@ inline VD atan_half(VD x) {
   const VD sign = sign_mask<VD>(), one = splat<VD>(1.0);
   const VD a = abs(x);
   const MD mid = a >= splat<VD>(0.5), big = a > splat<VD>(2.0);
-  const VD num = select(big, select(mid, a, a - one), splat<VD>(-1.0));
-  const VD den = select(big, select(mid, one, a + one), a);
-  const VD kc = select(big, select(mid, splat<VD>(0.0), splat<VD>(td::kDPio4H)), splat<VD>(td::kDPio2H));
+  const VD num = select(big, minus_where(mid, a, one), splat<VD>(-1.0));
+  const VD den = select(big, plus_where(mid, one, a), a);
+  const VD kc = select(big, keep(mid, splat<VD>(td::kDPio4H)), splat<VD>(td::kDPio2H));
   const VD z = num / den;
   const VD s = z * z;
   return (kc + mul_add(z * s, estrin(s, P), z)) ^ (x & sign);

@@ -93,10 +93,10 @@ struct SAtanShort {
   static VF eval(VF x) {
     const VF m = abs(x), one = splat<VF>(1.0f);
     const MF big = m > one;
-    const VF z = select(big, m, splat<VF>(-1.0f)) / select(big, one, m);
+    // min(m, 1) / max(m, 1), negated above 1: masks and no select.
+    const VF z = (min(m, one) ^ keep(big, sign_mask<VF>())) / max(m, one);
     const VF s = z * z;
-    const VF h = select(big, splat<VF>(0.0f), splat<VF>(td::kSPio2H));
-    return (h + mul_add(z * s, estrin(s, P), z)) | (x & sign_mask<VF>());
+    return (keep(big, splat<VF>(td::kSPio2H)) + mul_add(z * s, horner(s, P), z)) | (x & sign_mask<VF>());
   }
 };
 // LA Atan2: atan2_core's angle K + sigma theta without the constants' low parts (0.75 ulp at most),
@@ -104,12 +104,13 @@ struct SAtanShort {
 template <const auto& P>
 struct SAtan2Short {
   static VF eval(VF a, VF b) {
-    const VF zero = splat<VF>(0.0f), sign = sign_mask<VF>();
+    const VF sign = sign_mask<VF>();
     const VF ya = abs(a), xb = abs(b);
     const auto swap = xb < ya;
     const VF z = min(ya, xb) / max(ya, xb);
-    const VF sigma = (b & sign) ^ select(swap, zero, sign);
-    const VF kh = select(swap, select(negative(b), zero, splat<VF>(td::kSPiH)), splat<VF>(td::kSPio2H));
+    const VF sigma = (b & sign) ^ keep(swap, sign);
+    // pi/2 where swapped; otherwise pi where b < 0 (b = -0 is swapped, as a is nonzero on this path).
+    const VF kh = select(swap, keep(b < splat<VF>(0.0f), splat<VF>(td::kSPiH)), splat<VF>(td::kSPio2H));
     const VF s = z * z;
     return (kh + (mul_add(z * s, estrin(s, P), z) ^ sigma)) ^ (a & sign);
   }
