@@ -104,20 +104,27 @@ inline double dexp_outside(double x) {
   return mant * pow2(e);
 }
 
-// ln u for positive normal doubles, to some 2^-37 relative: u = 2^k m with m in [2/3, 4/3), f = m - 1
-// exact, k ln2 + f + f^2 P(f); P by Estrin's scheme where kEstrin (a third of the chain, other
-// roundings). kP may be a shorter P on the same range, for results that round to float.
+// ln u + kadj ln2 for positive normal doubles, to some 2^-37 relative: u = 2^k m with m in
+// [2/3, 4/3), f = m - 1 exact, (k + kadj) ln2 + f + f^2 P(f); P by Estrin's scheme where kEstrin (a
+// third of the chain, other roundings). kP may be a shorter P on the same range, for results that
+// round to float.
 template <bool kEstrin = false, const auto& kP = tb::kFLogHA>
-inline VD dlog_normal(VD u) {
+inline VD dlog_normal(VD u, VD kadj) {
   const VL d = as_int(u) - lsplat(static_cast<int64_t>(tb::kDTwoThirdsBits));
   const VD m =
       as_double((d & lsplat(0x000FFFFFFFFFFFFF)) + lsplat(static_cast<int64_t>(tb::kDTwoThirdsBits)));
-  // k + 1024 by a logical shift, then to double through the fraction field of 2^52.
+  // k + 1024 by a logical shift, then to double through the fraction field of 2^52; kadj joins the
+  // constant 2^52 + 1024 (exactly: both are small integers).
   const VL kb = shr<52>(d + lsplat(0x4000000000000000)) | lsplat(0x4330000000000000);
-  const VD k = as_double(kb) - splat<VD>(4503599627371520.0);  // 2^52 + 1024
+  const VD k = as_double(kb) - (splat<VD>(4503599627371520.0) - kadj);
   const VD f = m - splat<VD>(1.0);
   const VD p = kEstrin ? estrin(f, kP) : horner(f, kP);
   return mul_add(k, splat<VD>(tb::kLn2), mul_add(f * f, p, f));
+}
+// ln u alone (the constant folds: 2^52 + 1024 - 0 is itself).
+template <bool kEstrin = false, const auto& kP = tb::kFLogHA>
+inline VD dlog_normal(VD u) {
+  return dlog_normal<kEstrin, kP>(u, splat<VD>(0.0));
 }
 
 // Constants by their bits, read as doubles: a broadcast from memory costs no integer-to-vector move.

@@ -60,19 +60,11 @@ using CoshOf =
 template <Fn f, int s>
 using TanhOf =
     HypK<f, Func::kTanh, double, Tiered<s, tanh_d<Tier::kHA>, tanh_d<Tier::kLA>, tanh_d<Tier::kEP>>>;
-// EP Asinh and Acosh: ln u + kadj ln2 for u >= 1, to some 2^-29 of the result: u = 2^k m with m in
-// [2/3, 4/3), f = m - 1 exact, k ln2 + f + f^2 P(f) with P of degree 9 (the float flavours' double
-// logarithm carries 37 bits and three terms more).
+// EP Asinh and Acosh: ln u + kadj ln2 for u >= 1, to some 2^-29 of the result, by the double
+// logarithm with P of degree 9 (the float flavours' double logarithm carries 37 bits and three
+// terms more).
 inline VD ln_ep(VD u, VD kadj) {
-  const VL third = lsplat(static_cast<int64_t>(tb::kDTwoThirdsBits));
-  const VL d = as_int(u) - third;
-  const VD m = as_double((d & lsplat(0x000FFFFFFFFFFFFF)) + third);
-  // k + 1024 by a logical shift, then to double through the fraction field of 2^52; kadj joins the
-  // constant.
-  const VL kb = shr<52>(d + lsplat(0x4000000000000000)) | lsplat(0x4330000000000000);
-  const VD k = as_double(kb) - (splat<VD>(4503599627371520.0) - kadj);
-  const VD f = m - splat<VD>(1.0);
-  return mul_add(k, splat<VD>(tb::kLn2), mul_add(f * f, estrin(f, hb::kDLog1pEP), f));
+  return dlog_normal<true, hb::kDLog1pEP>(u, kadj);
 }
 
 // The argument of ln_ep: u itself below kDLogTwoA and a with ln 2 added from there (where u would be
