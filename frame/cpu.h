@@ -15,11 +15,33 @@ struct CpuFeatures {
   bool aes = false;
   bool vaes = false;  // AES rounds on 256- and 512-bit registers (leaf 7, ECX bit 9)
   bool rdrand = false;
+  // The vendor is AMD (or Hygon, whose cores are AMD's): the instruction-set choice measured on
+  // AMD processors applies there.
+  bool amd = false;
 };
+
+// Whether a CPUID vendor string (leaf 0: EBX, EDX, ECX) names AMD's cores.
+inline bool vendor_is_amd(const char* vendor) {
+  const char* kAmd[] = {"AuthenticAMD", "HygonGenuine"};
+  for (const char* v : kAmd) {
+    int i = 0;
+    while (i < 12 && vendor[i] == v[i]) ++i;
+    if (i == 12) return true;
+  }
+  return false;
+}
 
 inline CpuFeatures detect_cpu_features() {
   CpuFeatures f;
   unsigned a = 0, b = 0, c = 0, d = 0;
+  if (!__get_cpuid(0, &a, &b, &c, &d)) return f;
+  char vendor[12];
+  for (int i = 0; i < 4; ++i) {
+    vendor[i] = static_cast<char>(b >> (8 * i));
+    vendor[4 + i] = static_cast<char>(d >> (8 * i));
+    vendor[8 + i] = static_cast<char>(c >> (8 * i));
+  }
+  f.amd = vendor_is_amd(vendor);
   if (!__get_cpuid(1, &a, &b, &c, &d)) return f;
   f.sse41 = (c & bit_SSE4_1) != 0;
   f.aes = (c & bit_AES) != 0;

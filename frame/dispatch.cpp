@@ -31,6 +31,7 @@ namespace {
 KernelSlots g_kernels[kIsaCount];
 bool g_supported[kIsaCount];
 Isa g_selected = Isa::kSse41;
+CpuClass g_class = CpuClass::kFullWidth;
 Isa g_table_isa[kFnCount][3];
 
 const char* g_family[kFnCount];
@@ -78,11 +79,14 @@ __attribute__((constructor)) void fill_tables() {
       if (std::strcmp(want, isa_name(static_cast<Isa>(i))) == 0 && i < chosen && g_supported[i]) chosen = i;
   }
   g_selected = static_cast<Isa>(chosen);
-  // Each slot takes the widest chosen set its function was measured fastest on: a wider set never
-  // makes a function slower. Every set narrower than the chosen one is supported too.
+  g_class = f.amd ? CpuClass::kAmd : CpuClass::kFullWidth;
+  // Each slot takes the widest chosen set its function was measured fastest on, on processors of
+  // this class: a wider set never makes a function slower. Every set narrower than the chosen one
+  // is supported too.
+  const int cls = static_cast<int>(g_class);
   for (int fn = 0; fn < kFnCount; ++fn)
     for (int slot = 0; slot < 3; ++slot) {
-      const int widest = static_cast<int>(kFacts[fn].widest[slot]);
+      const int widest = static_cast<int>(kFacts[fn].widest[cls][slot]);
       g_table_isa[fn][slot] = static_cast<Isa>(widest < chosen ? widest : chosen);
       kFunctions[fn].table[slot] = g_kernels[static_cast<int>(g_table_isa[fn][slot])][fn][slot];
     }
@@ -107,6 +111,12 @@ bool isa_supported(Isa isa) {
 }
 Isa selected_isa() {
   return g_selected;
+}
+const char* cpu_class_name(CpuClass c) {
+  return c == CpuClass::kAmd ? "amd" : "full-width";
+}
+CpuClass cpu_class() {
+  return g_class;
 }
 Isa table_isa(Fn fn, int slot) {
   return g_table_isa[static_cast<int>(fn)][slot];

@@ -96,8 +96,17 @@ bool isa_supported(Isa isa);
 // The widest instruction set whose kernels fill the tables: the widest supported, lowered by
 // ZOK_ISA; a function's slot may hold a narrower one (table_isa).
 Isa selected_isa();
+// The processor classes the instruction-set choice was measured on: AMD (Zen 4, whose 512-bit
+// operations run as two 256-bit halves) and full-width (512-bit units as wide as the registers).
+// Processors of every vendor but AMD take the full-width choice.
+enum class CpuClass : int { kAmd = 0, kFullWidth = 1 };
+inline constexpr int kCpuClassCount = 2;
+const char* cpu_class_name(CpuClass c);
+// The class whose measured choice the tables follow on this processor.
+CpuClass cpu_class();
 // The instruction set whose kernel fills slot `slot` of fn's table: the selected set, or a
-// narrower one where the function's kernel of the selected set was measured slower.
+// narrower one where the function's kernel of the selected set was measured slower on this
+// processor's class.
 Isa table_isa(Fn fn, int slot);
 // The kernel family whose registration filled fn's kernels (null when none did).
 const char* registered_family(Fn fn);

@@ -23,20 +23,27 @@ struct FnFacts {
   Sweep sweep;
   const char* ref;
   double bound[3];  // LA, HA, EP
-  Isa widest[3];    // the widest set whose kernel each slot's table entry takes
+  // The widest set whose kernel each slot's table entry takes, per processor class (CpuClass).
+  Isa widest[kCpuClassCount][3];
 };
 
 // Rows beyond the registry's count fail to compile; missing or misplaced ones fail the check below.
 inline constexpr std::array<FnFacts, kFnCount> kFacts = [] {
   using namespace bounds;
   return std::array<FnFacts, kFnCount>{{
-#define WIDEST(la, ha, ep) \
+#define AMD(la, ha, ep) \
   { la, ha, ep }
+#define FULL(la, ha, ep) \
+  { la, ha, ep }
+#define WIDEST(amd, full) \
+  { amd, full }
 #define ZOK_VM_FACTS(t, F, FAMILY, DOMAIN, SWEEP, REF, LA, HA, EP, DENSE, BASELINES, ISAS) \
   {Fn::t##F, #FAMILY, Domain::DOMAIN, Sweep::SWEEP, #REF, {LA, HA, EP}, ISAS},
 #include "frame/vm_facts.def"
 #undef ZOK_VM_FACTS
 #undef WIDEST
+#undef FULL
+#undef AMD
   }};
 }();
 constexpr const FnFacts& facts(Fn f) {
@@ -55,8 +62,10 @@ static_assert(facts_follow_the_registry(),
 constexpr bool shared_slots_agree() {
   for (const FnFacts& f : kFacts) {
     const Share share = traits(f.fn).share;
-    if ((share == Share::ALL || share == Share::LAHA) && f.widest[kLA] != f.widest[kHA]) return false;
-    if ((share == Share::ALL || share == Share::LAEP) && f.widest[kLA] != f.widest[kEP]) return false;
+    for (const auto& w : f.widest) {
+      if ((share == Share::ALL || share == Share::LAHA) && w[kLA] != w[kHA]) return false;
+      if ((share == Share::ALL || share == Share::LAEP) && w[kLA] != w[kEP]) return false;
+    }
   }
   return true;
 }

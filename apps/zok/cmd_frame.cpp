@@ -50,7 +50,8 @@ int cmd_info() {
   std::printf("cpu features: sse4.1=%s avx2=%s fma=%s avx512=%s aes=%s vaes=%s rdrand=%s\n",
               f.sse41 ? "yes" : "no", f.avx2 ? "yes" : "no", f.fma ? "yes" : "no", f.avx512 ? "yes" : "no",
               f.aes ? "yes" : "no", f.vaes ? "yes" : "no", f.rdrand ? "yes" : "no");
-  std::printf("vector kernels: %s\n", zok::vm::isa_name(zok::vm::selected_isa()));
+  std::printf("vector kernels: %s (instruction-set choice measured on %s processors)\n",
+              zok::vm::isa_name(zok::vm::selected_isa()), zok::vm::cpu_class_name(zok::vm::cpu_class()));
   // Functions whose kernels of the selected set were measured slower than a narrower set's: the
   // function name alone when every slot is held, with its slots otherwise.
   std::string held;
