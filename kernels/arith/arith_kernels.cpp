@@ -68,7 +68,7 @@ struct SqrK : NoCheck {
 template <typename T>
 struct AbsK {
   static constexpr Check kCheck = Check::kNone;
-  static constexpr int kUnroll = 2;
+  static constexpr int kUnroll = 4;
   template <class V>
   static V vec(V a) {
     return a * ((a & sign_mask<V>()) | splat<V>(T(1)));
