@@ -363,16 +363,24 @@ inline constexpr int kPerVec = static_cast<int>(16 / sizeof(T));
 template <class T>
 inline constexpr int kGroups = kLanes / kPerVec<T>;
 
+// A stretch of observations fetched ahead of use: n values from x.
+template <class T>
+struct Ahead {
+  const T* x = nullptr;
+  int64_t n = 0;
+};
+
 // body(i, count, g) for the elements i .. i + count - 1 of [0, n) in group g (count <= kPerVec), every
-// group of every run of kLanes elements, then the shorter rest. Elements of `ahead` (ahead_n of them)
-// are fetched into the first-level cache alongside, one run per run.
+// group of every run of kLanes elements, then the shorter rest. One line of `near` (into the first-level
+// cache) and of `far` (into the second) is fetched per run.
 template <class T, class F>
-[[gnu::always_inline]] inline void for_lane_groups(int64_t n, F&& body, const T* ahead = nullptr,
-                                                   int64_t ahead_n = 0) {
+[[gnu::always_inline]] inline void for_lane_groups(int64_t n, F&& body, Ahead<T> near = {},
+                                                   Ahead<T> far = {}) {
   constexpr int P = kPerVec<T>;
   int64_t i = 0;
   for (; i + kLanes <= n; i += kLanes) {
-    if (i < ahead_n) __builtin_prefetch(ahead + i, 0, 3);
+    if (i < near.n) __builtin_prefetch(near.x + i, 0, 3);
+    if (i < far.n) __builtin_prefetch(far.x + i, 0, 2);
 #pragma GCC unroll 8
     for (int g = 0; g < kGroups<T>; ++g) body(i + g * P, int64_t{P}, g);
   }
@@ -428,8 +436,8 @@ inline int64_t block_scratch_size(int64_t k, int64_t b, bool weighted) {
 // pass suffices, beyond it the variable is centred again on its block mean.
 template <class T>
 inline constexpr T kShiftedFraction = T(0.125);
-// How many variables ahead the copy fetches (rows storage).
-inline constexpr int64_t kAhead = 2;
+// How many variables ahead the copy fetches into the first- and second-level caches (rows storage).
+inline constexpr int64_t kNear = 2, kFar = 8;
 
 // ---- second set: blocks of observations ----
 // Each block is centred (on the previous block's mean, or on its own when that is too far off),
@@ -490,20 +498,22 @@ void update_blocks(const Job<T>& job, State<T>& s, int64_t begin, int64_t end, T
       const int64_t v = job.vars[j];
       const T K = s.K[j], c = shift[j];
       const T* src = Cols ? job.x + begin * job.p + v : job.x + v * job.n + begin;
-      // The observations of the variable kAhead places on (in this block or the next), fetched while
-      // this one is copied: a short distance keeps the fetches spread over the copy, where a burst of
-      // a whole block ahead would wait on the memory system with nothing else to do.
-      const T* ahead = nullptr;
-      int64_t ahead_n = 0;
-      if constexpr (!Cols) {
-        if (j + kAhead < k) {
-          ahead = job.x + job.vars[j + kAhead] * job.n + begin;
-          ahead_n = nb;
-        } else if (next > 0 && j + kAhead - k < k) {
-          ahead = job.x + job.vars[j + kAhead - k] * job.n + begin + nb;
-          ahead_n = next;
+      // The observations of the variables kNear and kFar places on (in this block or the next),
+      // fetched while this one is copied: short distances keep the fetches spread over the copy, where
+      // a burst of a whole block ahead would wait on the memory system with nothing else to do.
+      auto ahead = [&](int64_t d) {
+        Ahead<T> a;
+        if constexpr (!Cols) {
+          if (j + d < k) {
+            a.x = job.x + job.vars[j + d] * job.n + begin;
+            a.n = nb;
+          } else if (next > 0 && j + d - k < k) {
+            a.x = job.x + job.vars[j + d - k] * job.n + begin + nb;
+            a.n = next;
+          }
         }
-      }
+        return a;
+      };
       // Pass 1, with the copy into the block: deviations z = (x - K) - c with their sum and sum of
       // squares, and the raw sums of x. Sums run in kLanes interleaved partial sums (added in a fixed
       // order at the end), so they are not one long chain of dependent additions.
@@ -530,7 +540,7 @@ void update_blocks(const Job<T>& job, State<T>& s, int64_t begin, int64_t end, T
           if constexpr (Level >= 3) a4[g] += wx2 * x2;
         }
       };
-      for_lane_groups<T>(nb, pass1, ahead, ahead_n);
+      for_lane_groups<T>(nb, pass1, ahead(kNear), ahead(kFar));
       const T s1 = lane_sum<T>(a1), q = lane_sum<T>(aq), s2 = lane_sum<T>(a2), s3 = lane_sum<T>(a3),
               s4 = lane_sum<T>(a4);
       const T zbar = s1 / WB;
