@@ -343,35 +343,121 @@ void merge_block(State<T>& s, int64_t k, T WB, const T* mB, const T* const* RB, 
   s.W = W;
 }
 
-// Interleaved partial sums of the blocked path's passes.
+// Interleaved partial sums of the blocked path's passes: element i of a block goes to lane i % kLanes,
+// the lanes held in kGroups vectors of 16 bytes.
 inline constexpr int kLanes = 8;
-template <class F>
-inline void for_lanes(int64_t count, F&& body) {
+template <class T>
+struct Lanes16;
+template <>
+struct Lanes16<double> {
+  using type [[gnu::vector_size(16)]] = double;
+};
+template <>
+struct Lanes16<float> {
+  using type [[gnu::vector_size(16)]] = float;
+};
+template <class T>
+using LaneVec = typename Lanes16<T>::type;
+template <class T>
+inline constexpr int kPerVec = static_cast<int>(16 / sizeof(T));
+template <class T>
+inline constexpr int kGroups = kLanes / kPerVec<T>;
+
+// A stretch of observations fetched ahead of use: n values from x.
+template <class T>
+struct Ahead {
+  const T* x = nullptr;
+  int64_t n = 0;
+};
+
+// body(i, count, g) for the elements i .. i + count - 1 of [0, n) in group g (count <= kPerVec), every
+// group of every run of kLanes elements, then the shorter rest. One line of `near` (into the first-level
+// cache) and of `far` (into the second) is fetched per run.
+template <class T, class F>
+[[gnu::always_inline]] inline void for_lane_groups(int64_t n, F&& body, Ahead<T> near = {},
+                                                   Ahead<T> far = {}) {
+  constexpr int P = kPerVec<T>;
   int64_t i = 0;
-  for (; i + kLanes <= count; i += kLanes)
-    for (int l = 0; l < kLanes; ++l) body(i + l, l);
-  for (; i < count; ++i) body(i, 0);
+  for (; i + kLanes <= n; i += kLanes) {
+    if (i < near.n) __builtin_prefetch(near.x + i, 0, 3);
+    if (i < far.n) __builtin_prefetch(far.x + i, 0, 2);
+#pragma GCC unroll 8
+    for (int g = 0; g < kGroups<T>; ++g) body(i + g * P, int64_t{P}, g);
+  }
+  for (int g = 0; g < kGroups<T> && i + g * P < n; ++g)
+    body(i + g * P, std::min<int64_t>(P, n - i - g * P), g);
+}
+// Elements i .. i + count - 1 of a column of the data (stride: p with columns storage); lanes past
+// count are zero.
+template <bool Cols, class T>
+[[gnu::always_inline]] inline void load_lanes(LaneVec<T>& v, const T* src, int64_t i, int64_t count,
+                                              int64_t stride) {
+  if (!Cols && count == kPerVec<T>) {
+    std::memcpy(&v, src + i, sizeof v);
+  } else {
+    v = LaneVec<T>{};
+    for (int64_t l = 0; l < count; ++l) v[l] = src[Cols ? (i + l) * stride : i + l];
+  }
 }
 template <class T>
-inline T lane_sum(const T (&a)[kLanes]) {
-  return ((a[0] + a[1]) + (a[2] + a[3])) + ((a[4] + a[5]) + (a[6] + a[7]));
+[[gnu::always_inline]] inline void store_lanes(T* dst, int64_t i, int64_t count, const LaneVec<T>& v) {
+  if (count == kPerVec<T>) {
+    std::memcpy(dst + i, &v, sizeof v);
+  } else {
+    for (int64_t l = 0; l < count; ++l) dst[i + l] = v[l];
+  }
+}
+// The weights of elements i .. i + count - 1 (ones when unweighted), zero past count.
+template <bool Weighted, class T>
+[[gnu::always_inline]] inline void weights_lanes(LaneVec<T>& v, const T* w, int64_t i, int64_t count) {
+  if (Weighted && count == kPerVec<T>) {
+    std::memcpy(&v, w + i, sizeof v);
+  } else {
+    v = LaneVec<T>{};
+    for (int64_t l = 0; l < count; ++l) v[l] = Weighted ? w[i + l] : T(1);
+  }
+}
+// The lanes' sum in a fixed order.
+template <class T>
+inline T lane_sum(const LaneVec<T> (&a)[kGroups<T>]) {
+  T l[kLanes];
+  std::memcpy(l, a, sizeof l);
+  return ((l[0] + l[1]) + (l[2] + l[3])) + ((l[4] + l[5]) + (l[6] + l[7]));
 }
 
 // Scratch of the blocked path for k variables and blocks of b observations.
 inline int64_t block_scratch_size(int64_t k, int64_t b, bool weighted) {
-  return (weighted ? 2 : 1) * b * k + b + 7 * k + obs_scratch_size(k, true);
+  return (weighted ? 2 : 1) * b * k + b + 9 * k + obs_scratch_size(k, true);
 }
 
+// A block's deviations from a shift c carry their mean zbar along: sum z z^T - W zbar zbar^T is the
+// centred cross-product, which the rank-1 term subtracts. The subtraction cancels a fraction
+// W zbar^2 / sum z^2 of each diagonal sum; up to this fraction (a loss of at most 0.2 bits) one
+// pass suffices, beyond it the variable is centred again on its block mean.
+template <class T>
+inline constexpr T kShiftedFraction = T(0.125);
+// How many variables ahead the copy fetches into the first- and second-level caches (rows storage).
+inline constexpr int64_t kNear = 2, kFar = 8;
+
 // ---- second set: blocks of observations ----
-// Each block is centred on its own mean (two passes over data in cache), its cross-products added
-// by a rank-k update, and the block merged into the running state with the exact combination
-// formulas (a rank-1 update for the cross-products).
+// Each block is centred (on the previous block's mean, or on its own when that is too far off),
+// its cross-products added by a rank-k update, and the block merged into the running state with
+// the exact combination formulas (rank-1 updates for the cross-products: the block's residual mean
+// and the merge).
 template <class T, bool Cols, bool Weighted, int Level, bool CP>
 void update_blocks(const Job<T>& job, State<T>& s, int64_t begin, int64_t end, T* scratch) {
   const int64_t k = job.k;
   // Leading zero weights are skipped here too, so that their observations are never read.
   if (Weighted && s.W == T(0))
     while (begin < end && job.w[begin] == T(0)) ++begin;
+  // The shift of each variable's deviations: the previous block's mean, which stays close to the data
+  // of the next block (slowly drifting data included), so that one pass over the data suffices.
+  T* const shift = scratch + (Weighted ? 2 : 1) * std::min(job.block, std::max<int64_t>(end - begin, 0)) * k +
+                   std::min(job.block, std::max<int64_t>(end - begin, 0)) + 7 * k;
+  auto reset_shift = [&] {
+    for (int64_t j = 0; j < k; ++j) shift[j] = s.W != T(0) && std::isfinite(s.m[j]) ? s.m[j] : T(0);
+  };
+  reset_shift();
   while (begin < end) {
     const int64_t nb = std::min(job.block, end - begin);
     T* Z = scratch;                               // nb x k, variable-major
@@ -380,7 +466,8 @@ void update_blocks(const Job<T>& job, State<T>& s, int64_t begin, int64_t end, T
     T* mB = wb + nb;
     T* RB[3] = {mB + k, mB + 2 * k, mB + 3 * k};
     T* MB[3] = {mB + 4 * k, mB + 5 * k, mB + 6 * k};
-    T* dl = mB + 7 * k;
+    T* res = shift + k;  // mean of each column of Z (weights included)
+    T* dl = shift + 2 * k;
     T WB = 0;
     if constexpr (Weighted) {
       for (int64_t i = 0; i < nb; ++i) {
@@ -394,6 +481,7 @@ void update_blocks(const Job<T>& job, State<T>& s, int64_t begin, int64_t end, T
     // on; the one-at-a-time routine handles it exactly.
     if (Weighted && !(WB != T(0) && s.W + WB != T(0))) {
       update_obs<T, Cols, Weighted, Level, CP>(job, s, begin, begin + nb, dl);
+      reset_shift();
       begin += nb;
       continue;
     }
@@ -403,69 +491,109 @@ void update_blocks(const Job<T>& job, State<T>& s, int64_t begin, int64_t end, T
     else
       W2B = WB;
     bool finite = true;
-    // The next block's observations, fetched toward the second-level cache while this block is
-    // copied: its copy then finds them there instead of waiting on memory.
     const int64_t next = std::min(job.block, end - begin - nb);
     for (int64_t j = 0; j < k; ++j) {
       T* zj = Z + j * nb;
-      const int64_t v = job.vars[j];
-      const T K = s.K[j];
-      const T* src = Cols ? job.x + begin * job.p + v : job.x + v * job.n + begin;
-      if constexpr (!Cols)
-        for (int64_t i = 0; i < next; i += 64 / static_cast<int64_t>(sizeof(T)))
-          __builtin_prefetch(src + nb + i, 0, 2);
-      // Pass 1, with the copy into the block: raw sums of x and the sum of x - K. Sums run in kLanes
-      // interleaved partial sums (added in a fixed order at the end), so they are not one long chain of
-      // dependent additions.
-      T a1[kLanes] = {}, a2[kLanes] = {}, a3[kLanes] = {}, a4[kLanes] = {};
-      auto pass1 = [&](int64_t i, int l) {
-        const T xv = Cols ? src[i * job.p] : src[i];
-        zj[i] = xv;
-        const T wv = Weighted ? wb[i] : T(1);
-        if constexpr (Level >= 1) {
-          const T x2 = xv * xv;
-          a2[l] += wv * x2;
-          if constexpr (Level >= 2) a3[l] += wv * x2 * xv;
-          if constexpr (Level >= 3) a4[l] += wv * x2 * x2;
-        }
-        a1[l] += wv * (xv - K);
-      };
-      for_lanes(nb, pass1);
-      const T s1 = lane_sum(a1), s2 = lane_sum(a2), s3 = lane_sum(a3), s4 = lane_sum(a4);
-      T mean = s1 / WB;
-      // Pass 2: deviations from the block mean; their sum corrects the mean's rounding.
-      T b1[kLanes] = {}, b2[kLanes] = {}, b3[kLanes] = {}, b4[kLanes] = {};
       T* zw = Zw + j * nb;
-      auto pass2 = [&](int64_t i, int l) {
-        const T z = (zj[i] - K) - mean;
-        zj[i] = z;
-        const T wv = Weighted ? wb[i] : T(1);
-        const T wz = wv * z;
-        if constexpr (Weighted && CP) zw[i] = wz;
-        b1[l] += wz;
+      const int64_t v = job.vars[j];
+      const T K = s.K[j], c = shift[j];
+      const T* src = Cols ? job.x + begin * job.p + v : job.x + v * job.n + begin;
+      // The observations of the variables kNear and kFar places on (in this block or the next),
+      // fetched while this one is copied: short distances keep the fetches spread over the copy, where
+      // a burst of a whole block ahead would wait on the memory system with nothing else to do.
+      auto ahead = [&](int64_t d) {
+        Ahead<T> a;
+        if constexpr (!Cols) {
+          if (j + d < k) {
+            a.x = job.x + job.vars[j + d] * job.n + begin;
+            a.n = nb;
+          } else if (next > 0 && j + d - k < k) {
+            a.x = job.x + job.vars[j + d - k] * job.n + begin + nb;
+            a.n = next;
+          }
+        }
+        return a;
+      };
+      // Pass 1, with the copy into the block: deviations z = (x - K) - c with their sum and sum of
+      // squares, and the raw sums of x. Sums run in kLanes interleaved partial sums (added in a fixed
+      // order at the end), so they are not one long chain of dependent additions.
+      using V = LaneVec<T>;
+      V a1[kGroups<T>] = {}, aq[kGroups<T>] = {}, a2[kGroups<T>] = {}, a3[kGroups<T>] = {},
+        a4[kGroups<T>] = {};
+      auto pass1 = [&](int64_t i, int64_t count, int g) {
+        V xv, wv;
+        load_lanes<Cols>(xv, src, i, count, job.p);
+        const V z = (xv - K) - c;
+        store_lanes(zj, i, count, z);
+        V wz = z;
+        if (Weighted || count < kPerVec<T>) {
+          weights_lanes<Weighted>(wv, wb, i, count);
+          wz = wv * z;
+        }
+        if constexpr (Weighted && CP) store_lanes(zw, i, count, wz);
+        a1[g] += wz;
+        aq[g] += wz * z;
         if constexpr (Level >= 1) {
-          const T wz2 = wz * z;
-          b2[l] += wz2;
-          if constexpr (Level >= 2) b3[l] += wz2 * z;
-          if constexpr (Level >= 3) b4[l] += wz2 * z * z;
+          const V x2 = xv * xv, wx2 = Weighted || count < kPerVec<T> ? wv * x2 : x2;
+          a2[g] += wx2;
+          if constexpr (Level >= 2) a3[g] += wx2 * xv;
+          if constexpr (Level >= 3) a4[g] += wx2 * x2;
         }
       };
-      for_lanes(nb, pass2);
-      const T c1 = lane_sum(b1), c2 = lane_sum(b2), c3 = lane_sum(b3), c4 = lane_sum(b4);
-      const T corr = c1 / WB;
-      mB[j] = mean + corr;
+      for_lane_groups<T>(nb, pass1, ahead(kNear), ahead(kFar));
+      const T s1 = lane_sum<T>(a1), q = lane_sum<T>(aq), s2 = lane_sum<T>(a2), s3 = lane_sum<T>(a3),
+              s4 = lane_sum<T>(a4);
+      const T zbar = s1 / WB;
       RB[0][j] = s2;
       RB[1][j] = s3;
       RB[2][j] = s4;
-      MB[0][j] = c2 - c1 * corr;
-      MB[1][j] = c3;
-      MB[2][j] = c4;
-      for (const T v : {mB[j] - s.m[j], s2, s3, s4, MB[0][j], c3, c4}) finite = finite && std::isfinite(v);
+      if (Level <= 1 && s1 * zbar <= kShiftedFraction<T> * q) {
+        // Close enough to the shift: the sums about it give the block's central sums.
+        res[j] = zbar;
+        mB[j] = c + zbar;
+        MB[0][j] = q - s1 * zbar;
+        MB[1][j] = MB[2][j] = T(0);
+      } else {
+        // Pass 2: deviations from the block mean, from the observations again (still in cache);
+        // their sum corrects the mean's rounding.
+        const T mean = c + zbar;
+        V b1[kGroups<T>] = {}, b2[kGroups<T>] = {}, b3[kGroups<T>] = {}, b4[kGroups<T>] = {};
+        auto pass2 = [&](int64_t i, int64_t count, int g) {
+          V xv, wv;
+          load_lanes<Cols>(xv, src, i, count, job.p);
+          const V z = (xv - K) - mean;
+          store_lanes(zj, i, count, z);
+          V wz = z;
+          if (Weighted || count < kPerVec<T>) {
+            weights_lanes<Weighted>(wv, wb, i, count);
+            wz = wv * z;
+          }
+          if constexpr (Weighted && CP) store_lanes(zw, i, count, wz);
+          b1[g] += wz;
+          if constexpr (Level >= 1) {
+            const V wz2 = wz * z;
+            b2[g] += wz2;
+            if constexpr (Level >= 2) b3[g] += wz2 * z;
+            if constexpr (Level >= 3) b4[g] += wz2 * z * z;
+          }
+        };
+        for_lane_groups<T>(nb, pass2);
+        const T c1 = lane_sum<T>(b1), c2 = lane_sum<T>(b2), c3 = lane_sum<T>(b3), c4 = lane_sum<T>(b4);
+        const T corr = c1 / WB;
+        res[j] = corr;
+        mB[j] = mean + corr;
+        MB[0][j] = c2 - c1 * corr;
+        MB[1][j] = c3;
+        MB[2][j] = c4;
+      }
+      for (const T x : {mB[j] - s.m[j], s2, s3, s4, MB[0][j], MB[1][j], MB[2][j]})
+        finite = finite && std::isfinite(x);
     }
     // Sums that overflowed, or infinities in the block or the running mean: the one-at-a-time
     // routine takes such a block.
     if (!finite) [[unlikely]] {
       update_obs<T, Cols, Weighted, Level, CP>(job, s, begin, begin + nb, dl);
+      reset_shift();
       begin += nb;
       continue;
     }
@@ -475,6 +603,8 @@ void update_blocks(const Job<T>& job, State<T>& s, int64_t begin, int64_t end, T
         blas_gemm_tn(ki, nbi, Z, Zw, nbi, s.C, ki);
       else
         blas_syrk(ki, nbi, Z, nbi, s.C, ki);
+      // The columns' residual means, whose outer product the block's products hold.
+      blas_syr(ki, -WB, res, s.C, ki);
       if (job.shifted) {
         // Sums about K: the block's centred products plus its mean's own outer product.
         blas_syr(ki, WB, mB, s.C, ki);
@@ -483,6 +613,7 @@ void update_blocks(const Job<T>& job, State<T>& s, int64_t begin, int64_t end, T
         blas_syr(ki, s.W * WB / (s.W + WB), dl, s.C, ki);
       }
     }
+    for (int64_t j = 0; j < k; ++j) shift[j] = mB[j];
     merge_block<T, Level>(s, k, WB, mB, RB, MB);
     s.W2 += W2B;
     begin += nb;

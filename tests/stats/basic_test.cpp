@@ -309,6 +309,47 @@ INSTANTIATE_TEST_SUITE_P(StorageWeightsDimension, HardData,
                                            Case{3, false, true}, Case{6, false, false}, Case{6, true, false},
                                            Case{6, false, true}, Case{6, true, true}));
 
+// Blocks of the covariance path whose means jump away from the previous block's (steps, a ramp)
+// next to stationary variables: each variable is centred by whichever form fits it in each block,
+// and the cross-products between the two kinds still match the reference at every thread count.
+TEST(SsBasic, CovarianceAcrossStepsAndDrift) {
+  const int64_t p = 8, n = 40000;
+  for (bool weighted : {false, true}) {
+    Data d;
+    d.p = p;
+    d.n = n;
+    d.v.assign(p, std::vector<double>(n));
+    std::mt19937_64 gen(11);
+    std::normal_distribution<double> normal;
+    for (int64_t i = 0; i < n; ++i) {
+      const double common = normal(gen);
+      for (int64_t j = 0; j < p; ++j) {
+        const double level = j % 4 == 1   ? 1e4 * static_cast<double>(i / 5000)  // steps
+                             : j % 4 == 3 ? 1e-2 * static_cast<double>(i)        // ramp
+                                          : 0.0;                                 // stationary
+        d.v[j][i] = 1e9 * (1 + 0.25 * j) + level + common + normal(gen);
+      }
+    }
+    if (weighted) {
+      std::uniform_real_distribution<double> u(0.25, 4.0);
+      d.w.resize(n);
+      for (auto& x : d.w) x = u(gen);
+    }
+    const Ref r = reference(d);
+    for (uint64_t mask : {ZOK_SS_MEAN | ZOK_SS_COV, ZOK_SS_MEAN | ZOK_SS_CENTRAL2 | ZOK_SS_COV})
+      for (bool cols : {false, true})
+        for (int threads : {1, 2, 8}) {
+          Task task(d, cols);
+          Outputs o(p);
+          o.attach(task.t);
+          ASSERT_EQ(run(task.t, mask, ZOK_SS_METHOD_ONEPASS, threads), 0);
+          SCOPED_TRACE(::testing::Message() << "weighted " << weighted << " mask 0x" << std::hex << mask
+                                            << std::dec << " cols " << cols << " threads " << threads);
+          check(o, r, mask, 1e-10);
+        }
+  }
+}
+
 // Portions accumulate to the one-call result, whichever arrays carry the state between calls (rows
 // storage and columns in turn, one to eight threads): every array; moments and covariance; central
 // moment 4 alone, whose lower sums come back from the raw moments; correlation alone, whose
