@@ -73,13 +73,19 @@ struct DAtan2 {
     }
   }
 };
-template <const auto& P, bool kAcos, bool kTwo>
+// LA and EP at AVX-512 take the root of (1 - |x|)/2 from the reciprocal square root estimate (LA to
+// about half an ulp, EP to 2^-40), elsewhere from the square root instruction.
+template <const auto& P, bool kAcos, bool kTwo, int kTerms = 3>
 struct DAsin {
   static VD eval(VD x) {
     if constexpr (kTwo) {
       return asin_core<P, kAcos, true>(x);
     } else {
+#if ZOK_ISA_LEVEL == 3
+      return asin_masked<P, kAcos, kTerms>(x);
+#else
       return asin_short<P, kAcos>(x);
+#endif
     }
   }
 };
@@ -100,11 +106,11 @@ using DAtan2Of = Atan2K<
 template <Fn f, int s>
 using DAsinOf = ASinCosK<f, double,
                          BySlot<s, DAsin<td::kDAsinLA, false, false>, DAsin<td::kDAsinHA, false, true>,
-                                DAsin<td::kDAsinEP, false, false>>>;
+                                DAsin<td::kDAsinEP, false, false, 2>>>;
 template <Fn f, int s>
 using DAcosOf = ASinCosK<f, double,
                          BySlot<s, DAsin<td::kDAsinLA, true, false>, DAsin<td::kDAsinHA, true, true>,
-                                DAsin<td::kDAsinEP, true, false>>>;
+                                DAsin<td::kDAsinEP, true, false, 2>>>;
 
 }  // namespace
 
