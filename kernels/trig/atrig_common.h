@@ -252,8 +252,8 @@ inline V asin_short(V x) {
 // e = 1 - y0 r0, |e| <= 2^-13, sqrt w = y0 (1 - e)^-1/2 = y0 (1 + e/2 + 3/8 e^2 + 5/16 e^3 + ...),
 // the rounding of y0 included in e. kTerms 2 stops at e^2, a relative error of 5/16 e^3 <= 2^-40.6
 // (EP); kTerms 3 at e^3, 35/128 e^4 <= 2^-53.8 (LA), so the root is within about half an ulp more
-// than the rounded one. w = 0 (|x| = 1) takes the estimate of 2^-1000 instead of an infinity, and
-// y0 = 0 gives the root 0. Up to 1/2 the masked product and multiply-add leave z = |x|: a choice by
+// than the rounded one. w = 0 (|x| = 1) would give 0 times infinity: the caller leaves |x| = 1 to
+// another path. Up to 1/2 the masked product and multiply-add leave z = |x|: a choice by
 // the mask, where the minimum of asin_short could be misled next to 1/2 by the estimate's error.
 // The masks fold the rest: asin multiplies z by -2 above 1/2 and adds pi/2 there (one masked
 // operation each); acos takes k = 1 up to 1/2 and above it 0 or 2, x's sign bit shifted into the
@@ -264,7 +264,7 @@ inline VD asin_masked(VD x) {
   const VD a = abs(x), xs = x & sign;
   const MD big = a > half;
   const VD w = nmul_add(half, a, half);
-  const VD r0 = {_mm512_rsqrt14_pd(max(w, splat<VD>(0x1p-1000)).v)};
+  const VD r0 = {_mm512_rsqrt14_pd(w.v)};
   // y0 = |x| up to 1/2, where e and q go unused.
   const VD y0 = {_mm512_mask_mul_pd(a.v, big.m, w.v, r0.v)};
   const VD e = nmul_add(y0, r0, one);
