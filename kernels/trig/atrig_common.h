@@ -245,6 +245,55 @@ inline V asin_short(V x) {
   }
 }
 
+#if ZOK_ISA_LEVEL == 3
+// asin_short for doubles with mask registers, without the square root instruction (on 8 doubles it
+// keeps the divider busy longer than the rest of the kernel takes). The root of w = (1 - |x|)/2 in
+// [0, 1/2] comes from the 14-bit reciprocal square root estimate r0 of w: with y0 = w r0 and
+// e = 1 - y0 r0, |e| <= 2^-13, sqrt w = y0 (1 - e)^-1/2 = y0 (1 + e/2 + 3/8 e^2 + 5/16 e^3 + ...),
+// the rounding of y0 included in e. kTerms 2 stops at e^2, a relative error of 5/16 e^3 <= 2^-40.6
+// (EP); kTerms 3 at e^3, 35/128 e^4 <= 2^-53.8 (LA), so the root is within about half an ulp more
+// than the rounded one. w = 0 (|x| = 1) would give 0 times infinity: the caller leaves |x| = 1 to
+// another path. Up to 1/2 the masked product and multiply-add leave z = |x|: a choice by
+// the mask, where the minimum of asin_short could be misled next to 1/2 by the estimate's error.
+// The masks fold the rest: asin multiplies z by -2 above 1/2 and adds pi/2 there (one masked
+// operation each); acos takes k = 1 up to 1/2 and above it 0 or 2, x's sign bit shifted into the
+// exponent of 2.
+template <const auto& P, bool kAcos, int kTerms>
+inline VD asin_masked(VD x) {
+  const VD sign = sign_mask<VD>(), one = splat<VD>(1.0), half = splat<VD>(0.5);
+  const VD a = abs(x), xs = x & sign;
+  const MD big = a > half;
+  const VD w = nmul_add(half, a, half);
+  const VD r0 = {_mm512_rsqrt14_pd(w.v)};
+  // y0 = |x| up to 1/2, where e and q go unused.
+  const VD y0 = {_mm512_mask_mul_pd(a.v, big.m, w.v, r0.v)};
+  const VD e = nmul_add(y0, r0, one);
+  VD q;
+  if constexpr (kTerms == 2) {
+    q = mul_add(splat<VD>(0.375), e, half);
+  } else {
+    static_assert(kTerms == 3);
+    q = mul_add(mul_add(splat<VD>(0.3125), e, splat<VD>(0.375)), e, half);
+  }
+  const VD z = {_mm512_mask3_fmadd_pd((y0 * e).v, q.v, y0.v, big.m)};
+  const VD s = z * z;
+  const VD pio2 = splat<VD>(td::kDPio2H);
+  if constexpr (kAcos) {
+    // pi/2 - (x's sign) u; 2u for x > 1/2, pi - 2u for x < -1/2.
+    const VD zx = z ^ xs;
+    const VD zm = mul_sub(keep(big, splat<VD>(3.0)), zx, zx);
+    const VD k = {_mm512_castsi512_pd(
+        _mm512_mask_srli_epi64(_mm512_castpd_si512(one.v), big.m, _mm512_castpd_si512(xs.v), 1))};
+    return mul_add(k, pio2, mul_add(zm * s, horner(s, P), zm));
+  } else {
+    // u, or pi/2 - 2u above 1/2; x's sign afterwards.
+    const VD zm = {_mm512_mask_mul_pd(z.v, big.m, z.v, splat<VD>(-2.0).v)};
+    const VD u = mul_add(zm * s, horner(s, P), zm);
+    return VD{_mm512_mask_add_pd(u.v, big.m, u.v, pio2.v)} ^ xs;
+  }
+}
+#endif
+
 // Asin and Acos: M::eval on |x| <= 1; NaN gives NaN silently, |x| > 1 NaN with code 1.
 template <vm::Fn kFn, typename T, class M>
 struct ASinCosK {

@@ -73,13 +73,19 @@ struct DAtan2 {
     }
   }
 };
-template <const auto& P, bool kAcos, bool kTwo>
+// LA and EP at AVX-512 take the root of (1 - |x|)/2 from the reciprocal square root estimate (LA to
+// about half an ulp, EP to 2^-40), elsewhere from the square root instruction.
+template <const auto& P, bool kAcos, bool kTwo, int kTerms = 3>
 struct DAsin {
   static VD eval(VD x) {
     if constexpr (kTwo) {
       return asin_core<P, kAcos, true>(x);
     } else {
+#if ZOK_ISA_LEVEL == 3
+      return asin_masked<P, kAcos, kTerms>(x);
+#else
       return asin_short<P, kAcos>(x);
+#endif
     }
   }
 };
@@ -97,14 +103,34 @@ using DAtan2Of = Atan2K<
     double,
     BySlot<s, DAtan2<td::kDAtanHalfLA, false>, DAtan2<td::kDAtanHA, true>, DAtan2<td::kDAtanHalfEP, false>>,
     DRange>;
+// The LA and EP Asin and Acos at AVX-512 leave |x| = 1 to the element path, where the root's
+// estimate would meet 1/sqrt(0); it gives the values the formula has there, asin(+-1) = +-pi/2 and
+// acos(1) = 0, acos(-1) = pi (the leading parts).
+template <Fn f, class M, bool kAcos>
+struct ASinCosOpen : ASinCosK<f, double, M> {
+  using Base = ASinCosK<f, double, M>;
+  static unsigned special(VD x) { return outside<VD>(abs(x) < splat<VD>(1.0)); }
+  static void scalar(int i, const double* a, double* r) {
+    const double x = a[i];
+    if (std::fabs(x) == 1.0) {
+      r[i] = kAcos ? (x > 0 ? 0.0 : td::kDPiH) : std::copysign(td::kDPio2H, x);
+    } else {
+      Base::scalar(i, a, r);
+    }
+  }
+};
+template <Fn f, int s, bool kAcos>
+using DAsinCosOf = std::conditional_t<
+    ZOK_ISA_LEVEL == 3 && s != vm::kHA,
+    ASinCosOpen<f, BySlot<s, DAsin<td::kDAsinLA, kAcos, false>, void, DAsin<td::kDAsinEP, kAcos, false, 2>>,
+                kAcos>,
+    ASinCosK<f, double,
+             BySlot<s, DAsin<td::kDAsinLA, kAcos, false>, DAsin<td::kDAsinHA, kAcos, true>,
+                    DAsin<td::kDAsinEP, kAcos, false, 2>>>>;
 template <Fn f, int s>
-using DAsinOf = ASinCosK<f, double,
-                         BySlot<s, DAsin<td::kDAsinLA, false, false>, DAsin<td::kDAsinHA, false, true>,
-                                DAsin<td::kDAsinEP, false, false>>>;
+using DAsinOf = DAsinCosOf<f, s, false>;
 template <Fn f, int s>
-using DAcosOf = ASinCosK<f, double,
-                         BySlot<s, DAsin<td::kDAsinLA, true, false>, DAsin<td::kDAsinHA, true, true>,
-                                DAsin<td::kDAsinEP, true, false>>>;
+using DAcosOf = DAsinCosOf<f, s, true>;
 
 }  // namespace
 
