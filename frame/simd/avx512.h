@@ -98,6 +98,18 @@ inline unsigned bits(MF m) { return m.m; }
 inline unsigned bits(MD m) { return m.m; }
 inline VF select(MF m, VF a, VF b) { return {_mm512_mask_blend_ps(m.m, a.v, b.v)}; }
 inline VD select(MD m, VD a, VD b) { return {_mm512_mask_blend_pd(m.m, a.v, b.v)}; }
+// x in the lanes of m and +0 elsewhere (keep), or +0 in the lanes of m and x elsewhere (drop): one
+// zeroing move.
+inline VF keep(MF m, VF x) { return {_mm512_maskz_mov_ps(m.m, x.v)}; }
+inline VD keep(MD m, VD x) { return {_mm512_maskz_mov_pd(m.m, x.v)}; }
+inline VF drop(MF m, VF x) { return {_mm512_maskz_mov_ps(static_cast<__mmask16>(~m.m), x.v)}; }
+inline VD drop(MD m, VD x) { return {_mm512_maskz_mov_pd(static_cast<__mmask8>(~m.m), x.v)}; }
+// a + b in the lanes of m and a elsewhere (plus_where), or a - b (minus_where): the sum and a select of
+// a, one operation more than a masked sum, but the comparison stays off the sum's path.
+inline VF plus_where(MF m, VF a, VF b) { return select(m, a, a + b); }
+inline VD plus_where(MD m, VD a, VD b) { return select(m, a, a + b); }
+inline VF minus_where(MF m, VF a, VF b) { return select(m, a, a - b); }
+inline VD minus_where(MD m, VD a, VD b) { return select(m, a, a - b); }
 
 inline float lane0(VF x) { return _mm512_cvtss_f32(x.v); }
 inline double lane0(VD x) { return _mm512_cvtsd_f64(x.v); }

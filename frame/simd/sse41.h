@@ -106,6 +106,18 @@ inline unsigned bits(MD m) { return static_cast<unsigned>(_mm_movemask_pd(m.m));
 // m ? b : a, per lane.
 inline VF select(MF m, VF a, VF b) { return {_mm_blendv_ps(a.v, b.v, m.m)}; }
 inline VD select(MD m, VD a, VD b) { return {_mm_blendv_pd(a.v, b.v, m.m)}; }
+// x in the lanes of m and +0 elsewhere (keep), or +0 in the lanes of m and x elsewhere (drop): one
+// logical operation, where a select costs a blend (and the compiler's sign test of the mask).
+inline VF keep(MF m, VF x) { return {_mm_and_ps(m.m, x.v)}; }
+inline VD keep(MD m, VD x) { return {_mm_and_pd(m.m, x.v)}; }
+inline VF drop(MF m, VF x) { return {_mm_andnot_ps(m.m, x.v)}; }
+inline VD drop(MD m, VD x) { return {_mm_andnot_pd(m.m, x.v)}; }
+// a + b in the lanes of m and a elsewhere (plus_where), or a - b (minus_where): b masked and added,
+// two operations where a select would take a blend more.
+inline VF plus_where(MF m, VF a, VF b) { return a + keep(m, b); }
+inline VD plus_where(MD m, VD a, VD b) { return a + keep(m, b); }
+inline VF minus_where(MF m, VF a, VF b) { return a - keep(m, b); }
+inline VD minus_where(MD m, VD a, VD b) { return a - keep(m, b); }
 
 inline float lane0(VF x) { return _mm_cvtss_f32(x.v); }
 inline double lane0(VD x) { return _mm_cvtsd_f64(x.v); }

@@ -428,7 +428,7 @@ inline GammaShift gamma_shift(VD x) {
     ph = select(on, ph, h);
     pl = select(on, pl, l);
   }
-  return {lgamma_stirling(select(shifted, x, zh), select(shifted, zero, zl)), ph, pl};
+  return {lgamma_stirling(select(shifted, x, zh), keep(shifted, zl)), ph, pl};
 }
 
 // ln|Gamma(x)| = ln Gamma(z) - ln|p| as hi + lo: an absolute error of some 2^-66 wherever the two

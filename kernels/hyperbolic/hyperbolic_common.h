@@ -45,8 +45,7 @@ inline HalfExps half_exps(VD a) {
   // 2^(k-1) for N = 64 k + j: the exponent field (k + 1022), by a shift that wraps k's sign away.
   const VL half = lsplat(int64_t{1022} << 52), high = lsplat(~int64_t{63});
   const VD sp = as_double(shl<46>(n & high) + half);
-  const MD keep = a < splat<VD>(kDMinusGone);
-  const VD zero = splat<VD>(0.0);
+  const MD live = a < splat<VD>(kDMinusGone);
   HalfExps e;
   const VD z = r * r;
   const VL nm = lsplat(0) - n;
@@ -57,8 +56,8 @@ inline HalfExps half_exps(VD a) {
   dexp_pair(nm, uhi, ulo);
   e.ahi = sp * thi;
   e.alo = sp * tlo;
-  e.bhi = select(keep, zero, sm * uhi);
-  e.blo = select(keep, zero, sm * ulo);
+  e.bhi = keep(live, sm * uhi);
+  e.blo = keep(live, sm * ulo);
   e.pe = z * horner(z, hb::kCoshHA);
   e.po = r * horner(z, hb::kSinhHA);
   return e;
@@ -219,7 +218,7 @@ inline void sqrt_sum(VD h, VD l, VD& sh, VD& sl) {
   VD p, e;
   two_prod(sh, sh, p, e);
   const MD pos = sh > splat<VD>(0.0);
-  sl = select(pos, splat<VD>(0.0), (((h - p) - e) + l) / (sh + sh));
+  sl = keep(pos, (((h - p) - e) + l) / (sh + sh));
 }
 
 // The argument of the logarithm for large a: ln(2a) as ln a + ln 2.
@@ -227,8 +226,7 @@ struct LnArg {
   VD u, c, kadj;
 };
 inline LnArg large_or(MD large, VD a, LnArg small) {
-  const VD zero = splat<VD>(0.0);
-  return {select(large, small.u, a), select(large, small.c, zero), select(large, zero, splat<VD>(1.0))};
+  return {select(large, small.u, a), drop(large, small.c), keep(large, splat<VD>(1.0))};
 }
 
 // asinh a = ln(a + sqrt(1 + a^2)). HA (the double LA too): 1 + a^2, its root and a + root each as
@@ -255,7 +253,7 @@ inline VD asinh_d(VD x) {
     one_plus<kTier>(a + w, u1, c1);
     const MD below4 = a < splat<VD>(4.0);
     g.u = select(below4, a + s, u1);
-    g.c = select(below4, splat<VD>(0.0), c1);
+    g.c = keep(below4, c1);
   }
   g = large_or(a >= splat<VD>(kDLogTwoA), a, g);
   const VD y = ln_sum<kLog>(g.u, g.c, g.kadj);
@@ -283,7 +281,7 @@ inline VD acosh_d(VD x) {
     one_plus<kTier>(t + w, u1, c1);
     const MD below4 = x < splat<VD>(4.0);
     g.u = select(below4, x + w, u1);
-    g.c = select(below4, splat<VD>(0.0), c1);
+    g.c = keep(below4, c1);
   }
   g = large_or(x >= splat<VD>(kDLogTwoA), x, g);
   return ln_sum<kTier>(g.u, g.c, g.kadj);

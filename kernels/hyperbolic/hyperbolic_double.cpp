@@ -71,7 +71,7 @@ inline VD ln_ep(VD u, VD kadj) {
 // 2a to well under an ulp, and a^2 may overflow).
 inline VD ln_ep_or_large(VD u, VD a) {
   const MD large = a >= splat<VD>(kDLogTwoA);
-  return ln_ep(select(large, u, a), select(large, splat<VD>(0.0), splat<VD>(1.0)));
+  return ln_ep(select(large, u, a), keep(large, splat<VD>(1.0)));
 }
 
 // asinh a = ln(a + sqrt(1 + a^2)) with no split but the two ends: the rounding of u (2^-53 near 1)

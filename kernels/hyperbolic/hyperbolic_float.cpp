@@ -133,13 +133,13 @@ inline VF ln1p_f(VF v, MF direct) {
   const VI d = as_int(u) - isplat(static_cast<int32_t>(tb::kSTwoThirdsBits));
   const VF m = as_float((d & isplat(0x007FFFFF)) + isplat(static_cast<int32_t>(tb::kSTwoThirdsBits)));
   VF k = to_float(sar<23>(d));
-  if constexpr (kDirect) k = k + select(direct, splat<VF>(0.0f), one);
+  if constexpr (kDirect) k = k + keep(direct, one);
   if constexpr (kEP) {
     const VF f = select(v < splat<VF>(0.25f), m - one, v);
     return mul_add(k, splat<VF>(tb::kSLn2), mul_add(f * f, horner(f, tb::kSLnEP), f));
   } else {
     VF c = v - (s - one);
-    if constexpr (kDirect) c = select(direct, c, splat<VF>(0.0f));
+    if constexpr (kDirect) c = drop(direct, c);
     // 2^-k from the exponent bits of u; k stays below 127 here (u < 2^127 from v < 2^126, or the
     // direct lanes, whose c is 0 and whose 2^-k may be +0 or -inf: the maximum with 0 clears it).
     const VF scale =
