@@ -34,38 +34,6 @@ inline auto negative(V x) {
   return (as_int(x) & s) == s;
 }
 
-// x where the mask is set and +0 elsewhere. Where masks are vectors (SSE4.1, AVX2) this is one
-// logical operation, where a select costs a blend of up to three operations; with mask registers it
-// is one zeroing move.
-template <class V, class M>
-inline V keep(M m, V x) {
-#if ZOK_ISA_LEVEL == 3
-  return select(m, splat<V>(typename V::T(0)), x);
-#else
-  return V{m.m} & x;
-#endif
-}
-
-// a + b in the lanes of m and a elsewhere (plus_where), or a - b (minus_where). With vector masks, b
-// masked and added: two operations, where a select would take a blend more. With mask registers, the
-// select of a and the sum: one operation more, but the comparison stays off the sum's path.
-template <class V, class M>
-inline V plus_where(M m, V a, V b) {
-#if ZOK_ISA_LEVEL == 3
-  return select(m, a, a + b);
-#else
-  return a + keep(m, b);
-#endif
-}
-template <class V, class M>
-inline V minus_where(M m, V a, V b) {
-#if ZOK_ISA_LEVEL == 3
-  return select(m, a, a - b);
-#else
-  return a - keep(m, b);
-#endif
-}
-
 // K + sigma m theta, K = kh + kl and sigma m theta = th + tl with th exact: with kTwo the sum of
 // kh and th keeps its rounding error (|kh| >= |th| or kh = 0), so the result is rounded about once.
 template <bool kTwo, class V>
