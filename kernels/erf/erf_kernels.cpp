@@ -482,10 +482,11 @@ inline VF serf_ep(VF x) {
 // reaches 84, where its rounding alone would cost 40 ulps), and -n is added to the exponent of a
 // product near R: a is held below 9.15, where erfc is 2^-125.3, so that the sum stays a normal
 // number (for negative y, whose result is 2, too).
-template <bool kLow>
+// kClamp false leaves |yh| as it is, for callers that keep |yh| >= 9 off this path.
+template <bool kLow, bool kClamp = true>
 [[gnu::always_inline]] inline VF serfc_lanes(VF yh, VF yl) {
   const auto& c = sd::kSErfcRCols;
-  const VF a = min(abs(yh), splat<VF>(9.15f));
+  const VF a = kClamp ? min(abs(yh), splat<VF>(9.15f)) : abs(yh);
   const VF h = a * a;
   // The interval: the exponent of 1.5 h + 0.5, from [0.5, 1) to [64, 128) (narrow near 0, where R
   // turns fastest, wider as it flattens); the permutes read its low bits.
@@ -515,7 +516,7 @@ template <bool kLow>
 }
 
 [[gnu::always_inline]] inline VF serfc_fast(VF x) {
-  return serfc_lanes<false>(x, splat<VF>(0.0f));
+  return serfc_lanes<false, false>(x, splat<VF>(0.0f));
 }
 
 // EP: erfc a = 2^-G(a), G(a) = -log2 erfc(a) by a polynomial of degree 4 on the unit intervals of
@@ -1014,9 +1015,22 @@ template <Fn f, int s>
 using DCdfNormOf =
     std::conditional_t<s == kEP, DErfcTaylorK<CdfNormPlainOf<f, s, dcdfnorm_fast<true>>, dcdfnorm_fast<true>>,
                        DErfcTaylorK<CdfNormPlainOf<f, s, dcdfnorm_fast<false>>, dcdfnorm_fast<false>>>;
+// Float Erfc LA: |x| from 9 up leaves the vector path on both sides, so that its formula needs no
+// clamp; erfc is 2 in float from -9 down.
+template <Fn f, int s>
+struct SErfcLAK : ErfcPlainOf<f, s, serfc_fast> {
+  static unsigned special(VF x) { return outside<VF>(abs(x) < splat<VF>(kSErfcFast)); }
+  static void scalar(int i, const float* a, float* r) {
+    if (a[i] <= -kSErfcFast) {
+      r[i] = 2.0f;
+    } else {
+      ErfcPlainOf<f, s, serfc_fast>::scalar(i, a, r);
+    }
+  }
+};
 // Float Erfc and CdfNorm: LA by e^(-a^2) R(a), EP by 2^-G(a).
 template <Fn f, int s>
-using SErfcOf = std::conditional_t<s == kEP, ErfcPlainOf<f, s, serfc_ep>, ErfcPlainOf<f, s, serfc_fast>>;
+using SErfcOf = std::conditional_t<s == kEP, ErfcPlainOf<f, s, serfc_ep>, SErfcLAK<f, s>>;
 template <Fn f, int s>
 using SCdfNormOf =
     std::conditional_t<s == kEP, CdfNormPlainOf<f, s, scdfnorm_ep>, CdfNormPlainOf<f, s, scdfnorm_fast>>;
