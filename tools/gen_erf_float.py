@@ -70,6 +70,20 @@ def columns(name, rows, doc):
     print()
 
 
+def exponent_columns(name, rows, doc):
+    """As columns, for rows picked by the biased exponent of a float in [2^-1, 2^7), 126 + j for
+    interval j: the AVX2 permute reads its low three bits (entry (j + 6) mod 8), the AVX-512 one its
+    low four (entry (j + 14) mod 16); entries 8 to 13, read by neither, repeat the AVX2 layout."""
+    n = len(rows[0])
+    print(f'// {doc}')
+    print(f'alignas(64) inline constexpr float {name}[{n}][16] = {{')
+    for k in range(n):
+        col = [rows[(p + 2) % 16 if (p + 2) % 16 < 8 else (p + 2) % 8][k] for p in range(16)]
+        print('    {' + ', '.join(hexf(v) for v in col) + '},')
+    print('};')
+    print()
+
+
 def main():
     erf = mp.erf
     R = lambda x: mp.erfc(x) * mp.exp(x * x)
@@ -112,17 +126,20 @@ def main():
     columns('kSErfEPCols', rows, 'EP erf|x|, degree 4 in |x| - c; log2 of the errors: ' +
             ' '.join(f'{v:.1f}' for v in worst))
 
-    # erfc(a) e^(a^2) on [i, i+1) (the last interval to 9.25), relative.
+    # erfc(a) e^(a^2) on the eight intervals where 1.5 a^2 + 0.5 lies in [2^(j-1), 2^j) (the last to
+    # 9.25), relative: narrow near 0, where R turns fastest, and widening with a, like R's scale.
     rows, worst = [], []
-    for i in range(8):
-        a, b = mp.mpf(i), (mp.mpf(i + 1) if i < 7 else mp.mpf(9.25))
+    edge = lambda j: mp.sqrt((mp.mpf(2)**(j - 1) - mp.mpf(1) / 2) / mp.mpf(1.5))
+    for j in range(8):
+        a, b = edge(j), (edge(j + 1) if j < 7 else mp.mpf(9.25))
         c = near_float_centre(R, (a + b) / 2)
-        cs, e = fit(R, a, b, c, 8, lambda x: 1 / R(x), {0: mp.mpf(f32(R(c)))}, npts=120)
+        cs, e = fit(R, a, b, c, 7, lambda x: 1 / R(x), {0: mp.mpf(f32(R(c)))}, npts=120)
         rows.append([c] + cs)
         worst.append(float(mp.log(e, 2)))
-    print('inline constexpr int kSErfcRDegree = 8;')
-    columns('kSErfcRCols', rows, 'erfc(a) e^(a^2) on [i, i+1), the last to 9.25, in a - c; log2 of the relative '
-            'errors: ' + ' '.join(f'{v:.1f}' for v in worst))
+    print('inline constexpr int kSErfcRDegree = 7;')
+    exponent_columns('kSErfcRCols', rows, 'erfc(a) e^(a^2) where 1.5 a^2 + 0.5 lies in [2^(j-1), 2^j), j = 0 ... 7 '
+                     '(a up to 0.577, 1, 1.528, 2.236, 3.215, 4.583, 6.506, 9.25), in a - c; log2 of the relative '
+                     'errors: ' + ' '.join(f'{v:.1f}' for v in worst))
 
     # e^r on [-ln2/2, ln2/2] as 1 + r + r^2 P(r), relative.
     h = mp.log(2) / 2

@@ -632,11 +632,12 @@ def sreg_log_polys():
     ]
 
 
-def equal_ripple_fit(lead, exact, lo, hi, degree):
-    """Coefficients c_1 .. c_degree (float) of lead(t) + sum c_i t^i, the leading terms fixed, that
+def equal_ripple_fit(lead, exact, lo, hi, degree, first=1):
+    """Coefficients c_first .. c_degree (float) of lead(t) + sum c_i t^i, the leading terms fixed, that
     bring the relative error against exact(t) on [lo, hi] near equal ripple: weighted least squares
-    on 4000 Chebyshev points, reweighted 60 times. Returns the float coefficients and the largest
-    relative error of the rounded polynomial over the points."""
+    on 4000 Chebyshev points, reweighted 60 times. first is 1 (lead fixes the constant) or 0 (lead is
+    zero and the constant is fitted too). Returns the float coefficients and the largest relative error
+    of the rounded polynomial over the points."""
     import numpy as np
 
     n = 4000
@@ -646,7 +647,7 @@ def equal_ripple_fit(lead, exact, lo, hi, degree):
     base = np.array([float(lead(mpf(float(v)))) for v in t])
     ex = np.array([float(v) for v in e])
     scale = 1 / np.abs(ex)
-    cols = np.vander(x, degree + 1, increasing=True)[:, 1:]
+    cols = np.vander(x, degree + 1, increasing=True)[:, first:]
     w = np.ones_like(x)
     for _ in range(60):
         rows = cols * (scale * w)[:, None]
@@ -658,7 +659,7 @@ def equal_ripple_fit(lead, exact, lo, hi, degree):
     worst = mpf(0)
     for v, ev in zip(x, e):
         tv = mpf(float(v))
-        worst = max(worst, abs((lead(tv) + sum(mpf(ci) * tv ** (i + 1) for i, ci in enumerate(c)) - ev) / ev))
+        worst = max(worst, abs((lead(tv) + sum(mpf(ci) * tv ** (i + first) for i, ci in enumerate(c)) - ev) / ev))
     return c, worst
 
 
@@ -666,19 +667,22 @@ def equal_ripple_fit(lead, exact, lo, hi, degree):
 RIPPLE = [
     ("kSExpLA", "float Exp LA without a table: e^r = P(r), P(0) = 1, r = x - k ln2", [1.0], (-0.3466, 0.3466), 5,
      exp),
+    ("kSExp2EP", "float Exp EP on AVX-512: 2^f = P(f), f = x/ln2 - floor(x/ln2)", [], (0, 1), 3,
+     lambda t: power(2, t)),
 ]
 
 
 def ripple_lines():
     L = []
     for name, comment, lead, (lo, hi), deg, exact in RIPPLE:
-        c, err = equal_ripple_fit(lambda t: horner(t, [mpf(v) for v in lead]), exact, lo, hi, deg)
+        first = 1 if lead else 0
+        c, err = equal_ripple_fit(lambda t: horner(t, [mpf(v) for v in lead]), exact, lo, hi, deg, first)
         L.append("")
         L.append("// %s." % (comment[0].upper() + comment[1:]))
         L.append("// [%s, %s], degree %d, float coefficients (an equal-ripple fit in the relative error, the" % (
             mp.nstr(mpf(lo), 6), mp.nstr(mpf(hi), 6), deg))
-        L.append("// leading terms fixed); largest relative error of the whole approximation: %s (2^%.1f)." % (
-            mp.nstr(err, 3), float(log(err, 2))))
+        L.append("// %s); largest relative error of the whole approximation: %s (2^%.1f)." % (
+            "leading terms fixed" if lead else "constant term fitted too", mp.nstr(err, 3), float(log(err, 2))))
         L.append("inline constexpr float %s[%d] = {" % (name, len(lead) + len(c)))
         L += ["    %s," % fstr(x) for x in list(lead) + c]
         L.append("};")

@@ -477,48 +477,53 @@ inline VF serf_ep(VF x) {
 }
 
 // erfc(yh + yl) for |yh| up to 9.15, yl a rounding error of yh: e^(-a^2) R(a) with a = |yh| and
-// R(a) = erfc(a) e^(a^2) on unit intervals (the last to 9.25), less (2/sqrt(pi)) e^(-a^2) yl for the
-// part of the argument beyond yh; 2 - erfc(-y) for negative y. a^2 is exact as h + l (it reaches 84,
-// where its rounding alone would cost 40 ulps), and -n is added to the exponent of a product near
-// R: a is held below 9.15, where erfc is 2^-125.3, so that the sum stays a normal number (for
-// negative y, whose result is 2, too).
-template <bool kLow>
-inline VF serfc_lanes(VF yh, VF yl) {
+// R(a) = erfc(a) e^(a^2) on eight intervals, less (2/sqrt(pi)) e^(-a^2) yl for the part of the
+// argument beyond yh; 2 - erfc(-y) for negative y. a^2 is exact inside a fused multiply-add (it
+// reaches 84, where its rounding alone would cost 40 ulps), and -n is added to the exponent of a
+// product near R: a is held below 9.15, where erfc is 2^-125.3, so that the sum stays a normal
+// number (for negative y, whose result is 2, too).
+// kClamp false leaves |yh| as it is, for callers that keep |yh| >= 9 off this path.
+template <bool kLow, bool kClamp = true>
+[[gnu::always_inline]] inline VF serfc_lanes(VF yh, VF yl) {
   const auto& c = sd::kSErfcRCols;
-  const VF a = min(abs(yh), splat<VF>(9.15f));
-  const VI i = to_int_trunc(min(a, splat<VF>(7.5f)));
+  const VF a = kClamp ? min(abs(yh), splat<VF>(9.15f)) : abs(yh);
+  const VF h = a * a;
+  // The interval: the exponent of 1.5 h + 0.5, from [0.5, 1) to [64, 128) (narrow near 0, where R
+  // turns fastest, wider as it flattens); the permutes read its low bits.
+  const VI i = shr<23>(as_int(mul_add(h, splat<VF>(1.5f), splat<VF>(0.5f))));
   const VF d = a - pick(c[0], i);
   VF rr = pick(c[sd::kSErfcRDegree + 1], i);
   for (int k = sd::kSErfcRDegree; k >= 1; --k) rr = mul_add(rr, d, pick(c[k], i));
   if constexpr (kLow) rr = nmul_add(yl ^ (yh & sign_mask<VF>()), splat<VF>(1.12837917f), rr);  // 2/sqrt(pi)
-  VF h, l;
-  two_prod(a, a, h, l);
-  // a^2 = n ln2 - r with n = round(a^2/ln2) >= 0: r = (n ln2_hi - h) + n ln2_lo - l, the first
-  // difference exact.
+  // a^2 = n ln2 - r with n = round(a^2/ln2) >= 0: r = (n ln2_hi - a^2) + n ln2_lo, the first
+  // difference formed from the exact square inside one fused multiply-add (n ln2_hi is exact).
   constexpr float kShift = 12582912.0f;  // 1.5 * 2^23: n lands in the low fraction bits
   const VF t = mul_add(h, splat<VF>(sd::kSInvLn2), splat<VF>(kShift));
   const VF nf = t - splat<VF>(kShift);
-  const VF r = mul_add(nf, splat<VF>(sd::kSLn2Lo), mul_sub(nf, splat<VF>(sd::kSLn2Hi), h)) - l;
+  const VF r = mul_add(nf, splat<VF>(sd::kSLn2Lo), nmul_add(a, a, nf * splat<VF>(sd::kSLn2Hi)));
   const VF q = mul_add(r * r, horner(r, sd::kSExpErfc), r);  // e^r - 1
   // t's own bits above n shift out of the word: shl<23>(as_int(t)) is n 2^23.
-  const VF v = as_float(as_int(mul_add(q, rr, rr)) - shl<23>(as_int(t)));
 #if ZOK_ISA_LEVEL == 2
-  // The blend reads the sign bit of each lane: yh itself is the mask (-0 gives 2 - erfc(0) = 1).
-  return select(MF{yh.v}, v, splat<VF>(2.0f) - v);
+  // 2 - v for negative y without a blend (several micro-operations at AVX2): the sign bit of y joins
+  // the subtracted exponent, which negates v, and 2 is that bit shifted down once (-0 gives 1).
+  const VI sg = as_int(yh) & isplat(INT32_MIN);
+  const VF v = as_float(as_int(mul_add(q, rr, rr)) - (shl<23>(as_int(t)) | sg));
+  return v + as_float(shr<1>(sg));
 #else
+  const VF v = as_float(as_int(mul_add(q, rr, rr)) - shl<23>(as_int(t)));
   return select(yh < splat<VF>(0.0f), v, splat<VF>(2.0f) - v);
 #endif
 }
 
-inline VF serfc_fast(VF x) {
-  return serfc_lanes<false>(x, splat<VF>(0.0f));
+[[gnu::always_inline]] inline VF serfc_fast(VF x) {
+  return serfc_lanes<false, false>(x, splat<VF>(0.0f));
 }
 
 // EP: erfc a = 2^-G(a), G(a) = -log2 erfc(a) by a polynomial of degree 4 on the unit intervals of
 // serfc_lanes (2^-17.3 absolute at most), 2^f on [-1/2, 1/2] of degree 4 (2^-18.3 relative): no
 // exact square of a and no second polynomial to multiply by. n = round(G) is at most 125 for
 // a <= 9.15, so that 2^f 2^-n stays normal.
-inline VF serfc_ep(VF y) {
+[[gnu::always_inline]] inline VF serfc_ep(VF y) {
   constexpr int kDeg = sd::kSErfcGEPDegree;
   const auto& c = sd::kSErfcGEPCols;
   const VF a = min(abs(y), splat<VF>(9.15f));
@@ -533,13 +538,13 @@ inline VF serfc_ep(VF y) {
 }
 // Phi(x) = erfc(-x/sqrt(2))/2: EP drops the rounding error of -x/sqrt(2) (2^-23 of G), and needs
 // no clamp, +inf giving a = 9.15 as well.
-inline VF scdfnorm_ep(VF x) {
+[[gnu::always_inline]] inline VF scdfnorm_ep(VF x) {
   return serfc_ep(x * splat<VF>(-sd::kSRsqrt2Hi)) * splat<VF>(0.5f);
 }
 
 // Phi(x) = erfc(-x/sqrt(2))/2 with -x/sqrt(2) as yh + yl; x is held within [-13, 14], where Phi is
 // beyond the fast range or 1 already.
-inline VF scdfnorm_fast(VF x) {
+[[gnu::always_inline]] inline VF scdfnorm_fast(VF x) {
   const VF xc = min(max(x, splat<VF>(-13.0f)), splat<VF>(14.0f));
   VF yh, yl;
   two_prod(xc, splat<VF>(-sd::kSRsqrt2Hi), yh, yl);
@@ -903,8 +908,10 @@ struct TailK {
   static constexpr T kZero =
       kCdf ? (kFloat ? T(kSCdfZero) : T(kDCdfZero)) : (kFloat ? T(kSErfcZero) : T(kDErfcZero));
   static constexpr Check kCheck = Check::kFixLanes;
-  static constexpr int kUnroll = unroll_for<T>(8);
-  static V vec(V x) {
+  // The float formulas in float lanes take two AVX2 vectors a block (one AVX-512 vector): their long
+  // chains overlap better (LA 3-12% faster at n = 1e3, four vectors slower again).
+  static constexpr int kUnroll = unroll_for<T>(kFloat && kLanes != nullptr ? 16 : 8);
+  [[gnu::always_inline]] static V vec(V x) {
     if constexpr (kLanes != nullptr) {
       return kLanes(x);
     } else if constexpr (kCdf) {
@@ -1008,9 +1015,22 @@ template <Fn f, int s>
 using DCdfNormOf =
     std::conditional_t<s == kEP, DErfcTaylorK<CdfNormPlainOf<f, s, dcdfnorm_fast<true>>, dcdfnorm_fast<true>>,
                        DErfcTaylorK<CdfNormPlainOf<f, s, dcdfnorm_fast<false>>, dcdfnorm_fast<false>>>;
+// Float Erfc LA: |x| from 9 up leaves the vector path on both sides, so that its formula needs no
+// clamp; erfc is 2 in float from -9 down.
+template <Fn f, int s>
+struct SErfcLAK : ErfcPlainOf<f, s, serfc_fast> {
+  static unsigned special(VF x) { return outside<VF>(abs(x) < splat<VF>(kSErfcFast)); }
+  static void scalar(int i, const float* a, float* r) {
+    if (a[i] <= -kSErfcFast) {
+      r[i] = 2.0f;
+    } else {
+      ErfcPlainOf<f, s, serfc_fast>::scalar(i, a, r);
+    }
+  }
+};
 // Float Erfc and CdfNorm: LA by e^(-a^2) R(a), EP by 2^-G(a).
 template <Fn f, int s>
-using SErfcOf = std::conditional_t<s == kEP, ErfcPlainOf<f, s, serfc_ep>, ErfcPlainOf<f, s, serfc_fast>>;
+using SErfcOf = std::conditional_t<s == kEP, ErfcPlainOf<f, s, serfc_ep>, SErfcLAK<f, s>>;
 template <Fn f, int s>
 using SCdfNormOf =
     std::conditional_t<s == kEP, CdfNormPlainOf<f, s, scdfnorm_ep>, CdfNormPlainOf<f, s, scdfnorm_fast>>;

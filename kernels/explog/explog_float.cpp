@@ -191,18 +191,32 @@ struct SExpK {
   }
 };
 
-// EP: no table. k = round(x/ln 2), r = x - k ln2 in float, a cubic in r; |x| < 87.25 only.
+// EP: no table; |x| < 87.25 only.
 struct SExpEPK {
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = unroll_for<float>(8);
-  static constexpr bool kTailScratch = false;
+#if ZOK_ISA_LEVEL == 3
+  // t = x/ln2 rounded (2^-17 absolute at most over the fast range, well inside EP), 2^t as
+  // 2^floor(t) 2^f with f = t - floor(t) in [0, 1) taken exactly by vreduceps, a cubic in f, and
+  // the power of two applied by vscalefps, which takes floor(t) itself: four operations and the
+  // polynomial, no integer steps.
+  static VF vec(VF x) {
+    const VF t = x * splat<VF>(tb::kSInvLn2);
+    const VF f{_mm512_reduce_ps(t.v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC)};
+    return {_mm512_scalef_ps(horner(f, tb::kSExp2EP).v, t.v)};
+  }
+#else
+  // k = round(x/ln 2), r = x - k ln2 in float, a cubic in r.
   static VF vec(VF x) {
     const VF shift = splat<VF>(-12582912.0f);  // -1.5 * 2^23
     const VF kf = mul_add(x, splat<VF>(tb::kSInvLn2), shift) - shift;
     const VF r = nmul_add(kf, splat<VF>(tb::kSLn2), x);
     return horner(r, tb::kSExpEP) * as_float(shl<23>(to_int(kf) + isplat(127)));
   }
-  static unsigned special(VF x) { return bits(as_int(abs(x)) > isplat(0x42AE7FFF)); }
+#endif
+  static unsigned special(VF x) {
+    return bits(as_int(abs(x)) > isplat(0x42AE7FFF));
+  }
   static void scalar(int i, const float* a, float* r) {
     const float x = a[i];
     const uint32_t ax = to_bits(x) & 0x7FFFFFFFu;

@@ -432,4 +432,14 @@ inline constexpr float kSExpLA[6] = {
     0.00829030573f,
 };
 
+// Float Exp EP on AVX-512: 2^f = P(f), f = x/ln2 - floor(x/ln2).
+// [0.0, 1.0], degree 3, float coefficients (an equal-ripple fit in the relative error, the
+// constant term fitted too); largest relative error of the whole approximation: 7.48e-5 (2^-13.7).
+inline constexpr float kSExp2EP[4] = {
+    0.999925196f,
+    0.695833504f,
+    0.226067245f,
+    0.0780244619f,
+};
+
 }  // namespace zok::explog_data
