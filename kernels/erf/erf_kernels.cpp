@@ -644,7 +644,7 @@ inline Pair erfcinv_tail(VD z) {
   z = max(min(z, splat<VD>(0.47)), splat<VD>(0x1p-1074));
   const MD tiny = z < splat<VD>(0x1p-1000);
   const VD zs = select(tiny, z, z * splat<VD>(0x1p64));
-  const VD ln = dlog_normal(zs) - select(tiny, splat<VD>(0.0), splat<VD>(64 * tb::kLn2));
+  const VD ln = dlog_normal(zs) - keep(tiny, splat<VD>(64 * tb::kLn2));
   const VD w = sqrt(splat<VD>(0.0) - ln);
   constexpr int kStride = sd::kErfcInvGuessDegree + 2;
   const VL row = shr<52>(as_int(w)) - splat<VL>(int64_t{1022});
@@ -691,7 +691,7 @@ inline Pair erfcinv_pair(VD z) {
   const MD upper = z > splat<VD>(1.0);
   const VD zt = select(upper, z, splat<VD>(2.0) - z);
   const Pair t = erfcinv_tail<kTier>(select(mid, zt, splat<VD>(0.25)));
-  const VD sign = select(upper, splat<VD>(0.0), sign_mask<VD>());
+  const VD sign = keep(upper, sign_mask<VD>());
   r.hi = select(mid, t.hi ^ sign, r.hi);
   r.lo = select(mid, t.lo ^ sign, r.lo);
   return r;

@@ -242,9 +242,8 @@ inline VD dln_ha(VD x, VD kadj) {
   const VD a = mul_add(v.k, splat<VD>(tb::kLn2Hi), v.lnhi) + v.rh;
   const VD b = mul_add(v.k, splat<VD>(tb::kLn2Lo), v.lnlo);
   const MD bz = b == splat<VD>(0.0);
-  const VD zero = splat<VD>(0.0);
   // rl joins one side, +0 the other (which leaves it unchanged).
-  const VD a2 = a + select(bz, zero, v.rl), b2 = b + select(bz, v.rl, zero);
+  const VD a2 = a + keep(bz, v.rl), b2 = b + drop(bz, v.rl);
   const VD p = v.r * v.r * horner(v.r, tb::kDLnP);
   return a2 + (b2 + p);
 }

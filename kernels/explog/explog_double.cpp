@@ -112,7 +112,7 @@ struct DExpK {
 // Below ln2/64 in magnitude N is 0 (r = x, a longer polynomial): rounding to the nearest N there
 // would make s - 1 and the rest cancel, which costs most of an ulp.
 inline VD dexpm1_ha(VD x) {
-  const DExpReduced v = dexp_reduce<6>(x, select(abs(x) < splat<VD>(tb::kDL64), x, splat<VD>(0.0)));
+  const DExpReduced v = dexp_reduce<6>(x, drop(abs(x) < splat<VD>(tb::kDL64), x));
   VD thi, tlo;
 #if ZOK_ISA_LEVEL == 3
   dexp_pair(v.m, thi, tlo);

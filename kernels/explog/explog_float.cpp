@@ -282,7 +282,7 @@ inline SExpm1Reduced sexpm1_reduce(VF x, VF xn) {
 // of r would show.
 struct SExpm1HAVec {
   static VF vec(VF x) {
-    const VF xn = select(abs(x) < splat<VF>(0.011f), x, splat<VF>(0.0f));
+    const VF xn = drop(abs(x) < splat<VF>(0.011f), x);
     const SExpm1Reduced v = sexpm1_reduce(x, xn);
     const VF small = mul_add(v.tlo, v.r, mul_add(v.r * v.r, horner(v.r, tb::kSExpm1HA), v.tlo));
     const VF one = splat<VF>(1.0f);
@@ -577,7 +577,7 @@ struct SLog1pRegLAVec {
     const SLogRegReduced v = slog_reg_reduce<tb::kSLnR32>(u);
     const MF near0 = (x >= splat<VF>(-0x1p-6f)) & (x < splat<VF>(0x1p-5f));
     const VF r = select(near0, v.r, x);
-    const VF t = select(near0, mul_add(v.e, splat<VF>(tb::kSLn2), v.t) + c * rcp(u), splat<VF>(0.0f));
+    const VF t = drop(near0, mul_add(v.e, splat<VF>(tb::kSLn2), v.t) + c * rcp(u));
     return mul_add(r, mul_add(r, horner(r, tb::kSLnR32LA), one), t);
   }
 };
