@@ -518,12 +518,11 @@ void update_blocks(const Job<T>& job, State<T>& s, int64_t begin, int64_t end, T
       // squares, and the raw sums of x. Sums run in kLanes interleaved partial sums (added in a fixed
       // order at the end), so they are not one long chain of dependent additions.
       using V = LaneVec<T>;
-      V a1[kGroups<T>] = {}, aq[kGroups<T>] = {}, a2[kGroups<T>] = {}, a3[kGroups<T>] = {},
-        a4[kGroups<T>] = {};
-      auto pass1 = [&](int64_t i, int64_t count, int g) {
-        V xv, wv;
+      // The deviations z = (x - K) - centre of a run, stored into the block (weighted too, where the
+      // cross-products need them); returns w z. wv holds the weights where they are not all 1.
+      auto deviations = [&](int64_t i, int64_t count, T centre, V& xv, V& z, V& wv) {
         load_lanes<Cols>(xv, src, i, count, job.p);
-        const V z = (xv - K) - c;
+        z = (xv - K) - centre;
         store_lanes(zj, i, count, z);
         V wz = z;
         if (Weighted || count < kPerVec<T>) {
@@ -531,6 +530,13 @@ void update_blocks(const Job<T>& job, State<T>& s, int64_t begin, int64_t end, T
           wz = wv * z;
         }
         if constexpr (Weighted && CP) store_lanes(zw, i, count, wz);
+        return wz;
+      };
+      V a1[kGroups<T>] = {}, aq[kGroups<T>] = {}, a2[kGroups<T>] = {}, a3[kGroups<T>] = {},
+        a4[kGroups<T>] = {};
+      auto pass1 = [&](int64_t i, int64_t count, int g) {
+        V xv, z, wv;
+        const V wz = deviations(i, count, c, xv, z, wv);
         a1[g] += wz;
         aq[g] += wz * z;
         if constexpr (Level >= 1) {
@@ -559,16 +565,8 @@ void update_blocks(const Job<T>& job, State<T>& s, int64_t begin, int64_t end, T
         const T mean = c + zbar;
         V b1[kGroups<T>] = {}, b2[kGroups<T>] = {}, b3[kGroups<T>] = {}, b4[kGroups<T>] = {};
         auto pass2 = [&](int64_t i, int64_t count, int g) {
-          V xv, wv;
-          load_lanes<Cols>(xv, src, i, count, job.p);
-          const V z = (xv - K) - mean;
-          store_lanes(zj, i, count, z);
-          V wz = z;
-          if (Weighted || count < kPerVec<T>) {
-            weights_lanes<Weighted>(wv, wb, i, count);
-            wz = wv * z;
-          }
-          if constexpr (Weighted && CP) store_lanes(zw, i, count, wz);
+          V xv, z, wv;
+          const V wz = deviations(i, count, mean, xv, z, wv);
           b1[g] += wz;
           if constexpr (Level >= 1) {
             const V wz2 = wz * z;
