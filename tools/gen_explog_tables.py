@@ -508,6 +508,8 @@ POLYS = [
      expm1_full, expm1_exact),
     ("kSExpHA32", "float Exp HA on AVX-512, 32-row table: e^r = 1 + r + r^2 Q(r), |r| <= ln2/64", expm1_q,
      (-0.01085, 0.01085), 1, "f", exp_full, exp_exact),
+    ("kSExpHA8", "float Exp HA on AVX2, 8-row table: e^r = 1 + r + r^2 Q(r), |r| <= ln2/16", expm1_q,
+     (-0.04335, 0.04335), 2, "f", exp_full, exp_exact),
     ("kSExpm1LA", "float Expm1 LA: e^r - 1 = r + r^2 Q(r), |r| <= ln2/128", expm1_q, (-0.00545, 0.00545), 1, "f",
      expm1_full, expm1_exact),
 ]

@@ -238,6 +238,13 @@ inline VD lookup_one(const double* base, VL row) {
   _mm256_store_si256(reinterpret_cast<__m256i*>(i), row.v);
   return {_mm256_setr_pd(base[i[0]], base[i[1]], base[i[2]], base[i[3]])};
 }
+// A column of 8 floats held in a register: base[row & 7] per lane, by one in-register permute
+// instead of memory reads. Bits of `row` above the low three are ignored.
+template <int kRows>
+inline VF lookup_reg(const float* base, VI row) {
+  static_assert(kRows == 8, "8 rows");
+  return {_mm256_permutevar8x32_ps(_mm256_loadu_ps(base), row.v)};
+}
 // Columns 0, 2 and 3 of rows of four doubles.
 inline void lookup_quads(const double* base, VL row, VD& c0, VD& c2, VD& c3) {
   alignas(32) int64_t i[4];

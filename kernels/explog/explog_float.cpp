@@ -14,6 +14,7 @@
 //   Ln, Log10: NaN -> NaN, +inf -> +inf; x < 0 (-inf included) -> NaN, code 1; +-0 -> -inf, code 2.
 //   Log1p: NaN -> NaN, +inf -> +inf, +-0 -> +-0; x < -1 -> NaN, code 1; x = -1 -> -inf, code 2.
 // Denormal arguments are exact inputs unless the mode word asks for denormals-are-zero.
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <type_traits>
@@ -111,6 +112,32 @@ struct SExpHAVec {
     const VF thi = lookup_reg<32>(tb::kSExp32[0], v.n), tlo = lookup_reg<32>(tb::kSExp32[1], v.n);
     const VF q = mul_add(v.r * v.r, horner(v.r, tb::kSExpHA32), tlo + v.r);
     return sexp32_scale(v.n) * mul_add(thi, q, thi);
+  }
+};
+#elif ZOK_ISA_LEVEL == 2
+// HA on AVX2: 8 rows (every fourth row of the 32-row table) held in one register and read by one
+// permute instead of 8 memory reads, so |r| reaches ln2/16 and Q has degree 2:
+// 2^(N>>3) (T_hi + T_hi (T_lo + r + r^2 Q(r))) with 2^(j/8) = T_hi (1 + T_lo). Q leaves 2^-31.5 of
+// 1; the reduction's constants are the 32-row ones times 4, exact.
+inline constexpr auto kSExp8 = [] {
+  std::array<std::array<float, 8>, 2> t{};
+  for (int j = 0; j < 8; ++j) {
+    t[0][j] = tb::kSExp32[0][4 * j];
+    t[1][j] = tb::kSExp32[1][4 * j];
+  }
+  return t;
+}();
+struct SExpHAVec {
+  static VF vec(VF x) {
+    const VF shift = splat<VF>(kSExpShift);
+    const VF t = mul_add(x, splat<VF>(tb::kSExp32InvL * 0.25f), shift);
+    const VI n = as_int(t) - isplat(kSExpShiftBits);
+    const VF d = t - shift;
+    const VF r = nmul_add(d, splat<VF>(tb::kSExp32L2 * 4), nmul_add(d, splat<VF>(tb::kSExp32L1 * 4), x));
+    const VF thi = lookup_reg<8>(kSExp8[0].data(), n), tlo = lookup_reg<8>(kSExp8[1].data(), n);
+    const VF q = mul_add(r * r, horner(r, tb::kSExpHA8), tlo + r);
+    // |N>>3| <= 126 over the fast range: the scale is a normal float.
+    return as_float(shl<23>(sar<3>(n) + isplat(127))) * mul_add(thi, q, thi);
   }
 };
 #else

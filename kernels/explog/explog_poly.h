@@ -126,6 +126,15 @@ inline constexpr float kSExpHA32[2] = {
     0.166667163f,
 };
 
+// float Exp HA on AVX2, 8-row table: e^r = 1 + r + r^2 Q(r), |r| <= ln2/16.
+// [-0.04335, 0.04335], degree 2, float coefficients; largest relative error of the whole
+// approximation: 3.31e-10 (2^-31.5).
+inline constexpr float kSExpHA8[3] = {
+    0.5f,
+    0.166678414f,
+    0.0416686237f,
+};
+
 // float Expm1 LA: e^r - 1 = r + r^2 Q(r), |r| <= ln2/128.
 // [-0.00545, 0.00545], degree 1, float coefficients; largest relative error of the whole
 // approximation: 3.5e-9 (2^-28.1).
