@@ -81,7 +81,6 @@ template <Fn kFn, int kBlock, VD (*kVec)(VD)>
 struct DExpK {
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = unroll_for<double>(kBlock);
-  static constexpr bool kTailScratch = false;
   static VD vec(VD x) { return kVec(x); }
   static unsigned special(VD x) { return outside<VD>(abs(x) < splat<VD>(tb::kDFast)); }
   static void scalar(int i, const double* a, double* r) {
@@ -162,7 +161,6 @@ template <Fn kFn, VD (*kVec)(VD)>
 struct DExpm1K {
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = unroll_for<double>(4);
-  static constexpr bool kTailScratch = false;
   static VD vec(VD x) { return kVec(x); }
   static unsigned special(VD x) { return outside<VD>(abs(x) < splat<VD>(tb::kDFast)); }
   static void scalar(int i, const double* a, double* r) {

@@ -189,7 +189,6 @@ template <Fn kFn, class K, int kSlot>
 struct SExpK {
   static constexpr Check kCheck = Check::kRedoBlock;
   static constexpr int kUnroll = unroll_for<float>(kSlot == kHA ? 16 : 8);
-  static constexpr bool kTailScratch = false;
   static VF vec(VF x) { return K::vec(x); }
   static unsigned special(VF x) {
     return bits(as_int(abs(x)) > isplat(static_cast<int32_t>(kSExpFastBits - 1)));
@@ -352,7 +351,6 @@ template <Fn kFn, class K>
 struct SExpm1K {
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = unroll_for<float>(8);
-  static constexpr bool kTailScratch = false;
   static VF vec(VF x) { return K::vec(x); }
   static unsigned special(VF x) { return outside<VF>(abs(x) <= splat<VF>(tb::kSExpm1Fast)); }
   static void scalar(int i, const float* a, float* r) {

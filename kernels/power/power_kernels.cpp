@@ -651,7 +651,6 @@ template <int kSlot, typename T>
 struct HypotK {
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = 1;
-  static constexpr bool kTailScratch = false;
   template <class V>
   static V vec(V a, V b) {
     if constexpr (sizeof(T) == 4) {
