@@ -195,6 +195,21 @@ template <typename K, typename T>
   for (; i < n; ++i) K::scalar(i, a, r);
 }
 
+// Kernels with a fast-range test (all but the cheap ones) ask for the arguments some way ahead of
+// each block: past the caches the processor's own prefetching leaves a long computation waiting on
+// memory (at n = 1e6 double Exp LA at AVX2 ran a quarter faster with it). A prefetch of an address
+// past the array's end is harmless: it never faults. The cheap kernels run at memory speed without
+// it and would pay an instruction per block in cache.
+template <typename K, typename T>
+inline void fetch_ahead(const T* p) {
+  if constexpr (check_of<K>() != Check::kNone) {
+    constexpr int kAhead = 1024, kLine = 64;
+    constexpr int kBytes = unroll_of<K>() * static_cast<int>(sizeof(Vec<T>));
+    const uintptr_t at = reinterpret_cast<uintptr_t>(p) + kAhead;
+    for (int o = 0; o < kBytes; o += kLine) __builtin_prefetch(reinterpret_cast<const void*>(at + o), 0, 3);
+  }
+}
+
 // Blocks of kUnroll vectors of one argument; see the policy settings above for heads and tails.
 template <typename K, typename T>
 inline void unary_loop(int n, const T* a, T* r) {
@@ -215,6 +230,7 @@ inline void unary_loop(int n, const T* a, T* r) {
   while (i + B <= n) {
     for (; i + B <= n; i += B) {
       V x[U];
+      fetch_ahead<K>(a + i);
       for (int u = 0; u < U; ++u) x[u] = loadu(a + i + u * W);
       if constexpr (kCheck != Check::kNone) {
         unsigned any = 0;
@@ -324,6 +340,8 @@ inline void binary_loop_of(int n, const T* a, B2 b, T* r) {
   while (i + B <= n) {
     for (; i + B <= n; i += B) {
       V x[U], y[U];
+      fetch_ahead<K>(a + i);
+      if constexpr (!kByValue) fetch_ahead<K>(b + i);
       for (int u = 0; u < U; ++u) {
         x[u] = loadu(a + i + u * W);
         y[u] = second_at<kByValue>(b, vb, i + u * W);
@@ -428,6 +446,7 @@ inline void two_result_loop(int n, const T* a, T* r1, T* r2) {
   while (i + B <= n) {
     for (; i + B <= n; i += B) {
       V x[U];
+      fetch_ahead<K>(a + i);
       for (int u = 0; u < U; ++u) x[u] = loadu(a + i + u * W);
       if constexpr (kCheck != Check::kNone) {
         unsigned any = 0;
