@@ -587,13 +587,15 @@ def dlog_reg_polys():
 
 
 def dexp16_polys():
-    """Double Exp LA and Expm1 LA on AVX-512, 16-row table: |r| <= ln2/32."""
+    """Double Exp LA and HA and Expm1 LA on AVX-512, 16-row table: |r| <= ln2/32."""
     iv = (-mpf("0.0217"), mpf("0.0217"))
     return [
         ("kDExpLA16", "double Exp LA on AVX-512: e^r = 1 + r + r^2 Q(r), |r| <= ln2/32", expm1_q, iv, 4, "d",
          exp_full, exp_exact),
         ("kDExpm1LA16", "double Expm1 LA on AVX-512: e^r - 1 = r + r^2 Q(r), |r| <= ln2/32", expm1_q, iv, 5, "d",
          expm1_full, expm1_exact),
+        ("kDExpHA16", "double Exp HA on AVX-512: e^r = 1 + r + r^2 Q(r), |r| <= ln2/32", expm1_q, iv, 5, "d",
+         exp_full, exp_exact),
     ]
 
 
