@@ -587,13 +587,15 @@ def dlog_reg_polys():
 
 
 def dexp16_polys():
-    """Double Exp LA and Expm1 LA on AVX-512, 16-row table: |r| <= ln2/32."""
+    """Double Exp LA and Expm1 LA on AVX-512, 16-row table: |r| <= ln2/32 (and Exp HA, 32 rows)."""
     iv = (-mpf("0.0217"), mpf("0.0217"))
     return [
         ("kDExpLA16", "double Exp LA on AVX-512: e^r = 1 + r + r^2 Q(r), |r| <= ln2/32", expm1_q, iv, 4, "d",
          exp_full, exp_exact),
         ("kDExpm1LA16", "double Expm1 LA on AVX-512: e^r - 1 = r + r^2 Q(r), |r| <= ln2/32", expm1_q, iv, 5, "d",
          expm1_full, expm1_exact),
+        ("kDExpHA32", "double Exp HA on AVX-512, 32-row table: e^r = 1 + r + r^2 Q(r), |r| <= ln2/64", expm1_q,
+         (-mpf("0.01085"), mpf("0.01085")), 4, "d", exp_full, exp_exact),
     ]
 
 
@@ -770,6 +772,11 @@ def main():
     L.append("alignas(64) inline constexpr double kDExp16[2][16] = {")
     e16 = [power(2, mpf(j) / 16) for j in range(16)]
     L += table_rows([[float(t) for t in e16], [float(t - mpf(float(t))) for t in e16]], dstr, 4)
+    L.append("};")
+    L.append("// Double Exp HA on AVX-512: 2^(j/32) rounded to double (row 0) and the rest (row 1).")
+    L.append("alignas(64) inline constexpr double kDExp32[2][32] = {")
+    e32 = [power(2, mpf(j) / 32) for j in range(32)]
+    L += table_rows([[float(t) for t in e32], [float(t - mpf(float(t))) for t in e32]], dstr, 4)
     L.append("};")
     L.append("// Double logarithms on AVX-512, row j mod 32 for rcp = j/32: -ln(rcp) as lnhi (a multiple of 2^-42)")
     L.append("// + lnlo, then rounded once. Rows outside j = 21 .. 43 are 0.")

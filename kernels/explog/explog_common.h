@@ -68,7 +68,10 @@ template <int kTableBits>
 inline DExpReduced dexp_reduce(VD x, VD xn) {
   constexpr double kSize = 1 << kTableBits;
   const VD shift = splat<VD>(kDShift + 1023.0 * kSize);
-  constexpr double kInv = kTableBits == 4 ? tb::kDInvL64 / 4 : kTableBits == 6 ? tb::kDInvL64 : tb::kDInvL128;
+  constexpr double kInv = kTableBits == 4   ? tb::kDInvL64 / 4
+                          : kTableBits == 5 ? tb::kDInvL64 / 2
+                          : kTableBits == 6 ? tb::kDInvL64
+                                            : tb::kDInvL128;
   const VD t = mul_add(xn, splat<VD>(kInv), shift);
   const VL m = as_int(t) - lsplat(kDShiftBits);
   const VD d = t - shift;
@@ -76,6 +79,9 @@ inline DExpReduced dexp_reduce(VD x, VD xn) {
   if constexpr (kTableBits == 4) {
     // ln2/16 as 4 times the parts of ln2/64: |d| < 2^15 and d * kDL64a * 4 stays exact.
     r = nmul_add(d, splat<VD>(tb::kDL64b * 4), nmul_add(d, splat<VD>(tb::kDL64a * 4), x));
+  } else if constexpr (kTableBits == 5) {
+    // ln2/32 as twice the parts of ln2/64: |d| < 2^16 and d * kDL64a * 2 stays exact.
+    r = nmul_add(d, splat<VD>(tb::kDL64b * 2), nmul_add(d, splat<VD>(tb::kDL64a * 2), x));
   } else if constexpr (kTableBits == 6) {
     r = nmul_add(d, splat<VD>(tb::kDL64b), nmul_add(d, splat<VD>(tb::kDL64a), x));
   } else {

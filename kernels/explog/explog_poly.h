@@ -288,6 +288,17 @@ inline constexpr double kDExpm1LA16[6] = {
     0.0001984146448919799,
 };
 
+// double Exp HA on AVX-512, 32-row table: e^r = 1 + r + r^2 Q(r), |r| <= ln2/64.
+// [-0.01085, 0.01085], degree 4, double coefficients; largest relative error of the whole
+// approximation: 2.22e-19 (2^-62.0).
+inline constexpr double kDExpHA32[5] = {
+    0.5,
+    0.16666666666580737,
+    0.04166666666655926,
+    0.008333362530429683,
+    0.0013888925385247392,
+};
+
 // float Ln LA on AVX-512: ln(1+r) = r + r^2 P(r).
 // [-0.0157, 0.03125], degree 2, float coefficients; largest relative error of the whole
 // approximation: 1.96e-8 (2^-25.6).

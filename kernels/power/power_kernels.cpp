@@ -15,6 +15,8 @@
 #include "frame/kernel_frame.h"
 #include "frame/simd/exact.h"
 #include "frame/simd/poly.h"
+#include "kernels/explog/explog_poly.h"
+#include "kernels/explog/explog_tables.h"
 #include "kernels/power/power_coeffs.h"
 
 namespace zok::ZOK_ISA_NS {
@@ -934,9 +936,52 @@ template <int kP, bool kOffset = true>
   return exp_parts<kP>(t, tl, kb);
 }
 
+#if ZOK_ISA_LEVEL == 3
+// Double Pow LA on AVX-512, its tables held in registers (the 128-row tables above take four
+// gathers a vector). x = 2^k m with m in [0.75, 1.5), rcp = j/32 the reciprocal estimate of m
+// rounded to five fraction bits and r = m rcp - 1, exact (|r| < 0.0237). ln x = s + tail: s =
+// (k ln2_hi + lnhi) + r as an exact sum (its first part is exact, both terms being multiples of
+// 2^-42 below 2^10), tail = its error + k ln2_lo + lnlo + r^2 P(r), with -ln(rcp) = lnhi + lnlo
+// from the 32-row table. tail reaches 2^-11.8 and is rounded at that size (some 2^-64), which the
+// fast range affords: |y| < 1000 where x is near 1, so y ln x moves by about 2^-54. y tail, up to
+// 0.28, joins t in choosing n, so |rr| stays within ln2/32. e^(t + tl) from the 16 rows of
+// 2^(j/16), one part rounded (2^-53 relative).
+[[gnu::always_inline]] inline VD pow_la_reg(VD x, VD y) {
+  namespace ex = zok::explog_data;
+  const VD one = splat<VD>(1.0);
+  const VD m{_mm512_getmant_pd(x.v, _MM_MANT_NORM_p75_1p5, _MM_MANT_SIGN_src)};
+  const VD k = VD{_mm512_getexp_pd(x.v)} - VD{_mm512_getexp_pd(m.v)};  // getexp(m) is -1 where m < 1
+  const VD rcp{
+      _mm512_roundscale_pd(_mm512_rcp14_pd(m.v), (5 << 4) | _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC)};
+  const VD r = mul_sub(m, rcp, one);
+  const VL row = as_int(rcp + splat<VD>(0x1p47));  // j in the low bits
+  const VD hi0 = mul_add(k, splat<VD>(ex::kLn2Hi), lookup_reg<32>(ex::kDLogR32[0], row));
+  VD s2, e1;
+  fast_two_sum(hi0, r, s2, e1);  // hi0 is 0 or above |r|
+  const VD lo = mul_add(k, splat<VD>(ex::kLn2Lo), lookup_reg<32>(ex::kDLogR32[1], row));
+  const VD tail = mul_add(r * r, estrin(r, ex::kDLnR32HA), lo + e1);
+  VD t, tl;
+  two_prod(y, s2, t, tl);
+  tl = mul_add(y, tail, tl);
+  // t + tl = n ln2/16 + rr, n = 16 k' + j; the leading product is exact (|n| < 2^15).
+  const VD shifter = splat<VD>(0x1.8p52);
+  const VD ns = mul_add(t + tl, splat<VD>(power::k128ByLn2 / 8), shifter);
+  const VD n = ns - shifter;
+  const VD rr =
+      nmul_add(n, splat<VD>(power::kLn2By128Hi * 8), t) + nmul_add(n, splat<VD>(power::kLn2By128Lo * 8), tl);
+  const VL nb = as_int(ns);
+  const VD th = lookup_reg<16>(ex::kDExp16[0], nb);
+  const VD p = mul_add(rr * rr, estrin(rr, ex::kDExpLA16), rr);  // e^rr - 1
+  return as_double(as_int(mul_add(th, p, th)) + shl<48>(nb & splat<VL>(~15ll)));
+}
+#endif
+
 // In the fast range m 2^k is normal, so k goes straight into m's exponent field.
 template <int kP>
 [[gnu::always_inline]] inline VD pow_fast(VD x, VD y) {
+#if ZOK_ISA_LEVEL == 3
+  if constexpr (kP == kLA) return pow_la_reg(x, y);
+#endif
   VL kb;
   const VD m = pow_parts<kP, false>(x, y, splat<VD>(0.0), kb);
   return as_double(as_int(m) + kb);
@@ -945,10 +990,19 @@ template <int kP>
 // Lanes the fast path takes: x positive normal finite, y finite, and |y| (|E| + 1) < 1000 with E
 // the exponent of x, so that |y log2 x| < 1000 and the result and 2^k stay normal.
 inline unsigned pow_outside(VD x, VD y) {
+#if ZOK_ISA_LEVEL == 3
+  // The same lanes in fewer operations: one class test for zeros, denormals, negatives, infinities
+  // and NaNs, E from getexp, and (|E| + 1) |y| as a fused product (|E| + 1 is exact, so the one
+  // rounding is the same).
+  const VD ay = abs(y);
+  const unsigned bad = _mm512_fpclass_pd_mask(x.v, 0xFF);
+  return bad | outside<VD>(mul_add(abs(VD{_mm512_getexp_pd(x.v)}), ay, ay) < splat<VD>(1000.0));
+#else
   const VD e = as_double(shr<52>(as_int(x)) | as_int(splat<VD>(0x1p52))) - splat<VD>(0x1p52 + 1023.0);
   const MD ok = (x >= splat<VD>(0x1p-1022)) & (x <= splat<VD>(Limits<double>::kMax)) &
                 (abs(y) * (abs(e) + splat<VD>(1.0)) < splat<VD>(1000.0));
   return outside<VD>(ok);
+#endif
 }
 // Float: x positive and finite (denormals too: they are normal doubles), y finite, and
 // |y| (|E| + 1) < 800 with E the exponent field of x less 127, so that |y log2 x| < 800 149/128
@@ -1239,9 +1293,10 @@ inline T pow_rules(T x, T y, int& code, Fast fast) {
 // ulp plus 2^-4, LA 2 ulp), EP pow_float_ep (about 2^10 ulp) and, off the fast range, all take
 // pow_float_scalar (float pairs: within 0.51 ulp, 0.75 where the result is denormal). Double: HA
 // and LA take the two-part logarithm, HA the two-part exponential (HA within 0.75 ulp, LA, with the
-// shorter logarithm and the one-part table of the exponential, 2.5), EP pow_poly (about 2^25 ulp;
-// off the fast range the short table-driven parts, about 2^15). A one-part logarithm cannot serve
-// LA: y ln x must be right to about 2^-52 for |y ln x| up to 745, 2^-61.5 of ln x.
+// shorter logarithm and the one-part table of the exponential, 2.5; on AVX-512 pow_la_reg, from
+// tables held in registers, about 2), EP pow_poly (about 2^25 ulp; off the fast range the short
+// table-driven parts, about 2^15). A one-part logarithm cannot serve LA: y ln x must be right to
+// about 2^-52 for |y ln x| up to 745, 2^-61.5 of ln x.
 template <Fn kFn, int kP, typename T>
 struct PowK {
   static constexpr Check kCheck = Check::kFixLanes;
