@@ -33,19 +33,18 @@ using Tiered = InDouble<s == kHA       ? kHa
 // with no cancellation near 0; for Sinh at k = 1 and r < 0, S sinh r takes up to 0.6 of D cosh r
 // off, so cosh r enters as D + D z P(z) and only the last two sums round at the result's scale
 // (Cosh's D sinh r takes at most a fifth off S cosh r). 2^(-k-1) is 0 once its exponent field
-// would go below 1 (k >= 1022): the difference of fields is then a negative double the maximum with
-// 0 clears.
+// would go below 1 (k >= 1022): the saturating difference of the fields clears it.
 template <bool kCosh, const auto& kQ, const auto& kP>
 inline VD hyp_near(VD x) {
-  const VD a = abs(x), shift = splat<VD>(kDShift);
+  // t's low bits hold k + 1022 (k <= 1023): the shift drops t's own exponent and leaves the
+  // exponent field of 2^(k-1).
+  const VD a = abs(x), shift = splat<VD>(kDShift + 1022);
   const VD t = mul_add(a, splat<VD>(tb::kDInvL64 / 64), shift);
   const VD d = t - shift;
   // ln2 as 64 times the parts of ln2/64: d below 2^11 keeps d * kDL64a * 64 exact.
   const VD r = nmul_add(d, splat<VD>(tb::kDL64b * 64), nmul_add(d, splat<VD>(tb::kDL64a * 64), a));
-  // t's low bits hold k; the shift drops t's own exponent and leaves k in the exponent field.
-  const VL kf = shl<52>(as_int(t));
-  const VL half = lbits(0x3FE0000000000000);
-  const VD up = as_double(kf + half), down = max(as_double(half - kf), splat<VD>(0.0));
+  const VL ub = shl<52>(as_int(t));
+  const VD up = as_double(ub), down = as_double(sub_sat16(lbits(int64_t{2044} << 52), ub));
   const VD dd = up - down, ss = up + down;
   const VD z = r * r;
   const VD sh = mul_add(r * z, horner(z, kQ), r);
