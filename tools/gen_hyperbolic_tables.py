@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Generates kernels/hyperbolic/hyperbolic_tables.h: the two-part ln 2/64 of the scalar overflow
 routine, the series of cosh r - 1 and sinh r on the reduced range |r| <= ln2/128, the series of
-sinh near 0, the float logarithm of the LA inverses and the fitted series of the float LA Sinh, from
-40-digit arithmetic (mpmath).
+sinh near 0, the float logarithm of the LA inverses and the fitted series of the float LA and EP Sinh
+and Cosh, from 40-digit arithmetic (mpmath).
 
 Usage: /usr/bin/python3 tools/gen_hyperbolic_tables.py > kernels/hyperbolic/hyperbolic_tables.h
 
@@ -203,6 +203,29 @@ def main():
         emit(f"    {c!r},")
     emit("};")
     emit("")
+
+    # The float LA and EP Sinh and Cosh on |r| <= ln2/2 (m = k ln2 + r, k nearest to m/ln2): 2 cosh r
+    # and 2 sinh r / r as polynomials of z = r^2 in float coefficients, fitted at Chebyshev points of
+    # z as the LA pair above; EP keeps two coefficients of each (some 12 bits are all it needs).
+    z_top = (mp.log(2) / 2) ** 2
+    for name, what, f, terms in (
+        ("kSTwoCoshNLA", "2 cosh r", lambda z: 2 * mp.cosh(mp.sqrt(z)), 4),
+        ("kSTwoSinhNLA", "2 sinh r / r", lambda z: 2 * mp.sinh(mp.sqrt(z)) / mp.sqrt(z) if z > 0 else mp.mpf(2), 3),
+        ("kSTwoCoshNEP", "2 cosh r", lambda z: 2 * mp.cosh(mp.sqrt(z)), 2),
+        ("kSTwoSinhNEP", "2 sinh r / r", lambda z: 2 * mp.sinh(mp.sqrt(z)) / mp.sqrt(z) if z > 0 else mp.mpf(2), 2),
+    ):
+        poly, _ = mp.chebyfit(f, [0, z_top], terms, error=True)
+        rounded = [to_float(v) for v in reversed(poly)]
+        worst = max(abs(sum(mp.mpf(c) * z**i for i, c in enumerate(rounded)) / f(z) - 1)
+                    for z in mp.linspace(mp.mpf(0), z_top, 600))
+        flavour = "LA" if name.endswith("LA") else "EP"
+        emit(f"// Float {flavour} Sinh and Cosh: {what} = P(r^2) on |r| <= ln2/2, {terms} float coefficients fitted")
+        emit(f"// at Chebyshev points; largest relative error {float(worst):.3g} (2^{float(mp.log(worst, 2)):.1f}).")
+        emit(f"inline constexpr float {name}[{terms}] = {{")
+        for v in rounded:
+            emit(f"    {v!r}f,")
+        emit("};")
+        emit("")
 
     emit("}  // namespace zok::hyperbolic_data")
     print("\n".join(out))

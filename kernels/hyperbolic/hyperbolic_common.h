@@ -18,6 +18,28 @@ namespace hb = zok::hyperbolic_data;
 // keeps some 37 bits (enough for every float flavour).
 enum class Tier { kHA, kLA, kEP };
 
+// a - b in each 16-bit part, clamped at 0 from below. On powers of two (nothing set below the
+// exponent field, which lies in the top 16 bits of a float or a double) it subtracts the fields and
+// gives +0 once the difference would go below 1: one operation for 2^(-k) beside 2^k.
+inline VI sub_sat16(VI a, VI b) {
+#if ZOK_ISA_LEVEL == 3
+  return {_mm512_subs_epu16(a.v, b.v)};
+#elif ZOK_ISA_LEVEL == 2
+  return {_mm256_subs_epu16(a.v, b.v)};
+#else
+  return {_mm_subs_epu16(a.v, b.v)};
+#endif
+}
+inline VL sub_sat16(VL a, VL b) {
+#if ZOK_ISA_LEVEL == 3
+  return {_mm512_subs_epu16(a.v, b.v)};
+#elif ZOK_ISA_LEVEL == 2
+  return {_mm256_subs_epu16(a.v, b.v)};
+#else
+  return {_mm_subs_epu16(a.v, b.v)};
+#endif
+}
+
 // Beyond this e^-a is below 2^-62 of e^a: sinh, cosh and tanh take e^a alone.
 constexpr double kDMinusGone = 22.0;
 // Below this asinh and atanh are a itself (a^3/6 and a^3/3 lie under half an ulp of a); from

@@ -26,37 +26,58 @@ using Tiered = InDouble<s == kHA       ? kHa
                         : s == vm::kEP ? kEp
                                        : kLa>;
 
-// Sinh LA and EP without a table or a division: a = k ln2 + r with k nearest to a/ln2, and
-// sinh a = D cosh r + S sinh r with D = 2^(k-1) - 2^(-k-1), S = 2^(k-1) + 2^(-k-1) (exact while k
-// stays below 27; past that 2^(-k-1) falls under the result's last bit). For k = 0, D = 0 and S = 1
-// leave sinh r = r + r z Q(z) alone, with no cancellation near 0; for k = 1 and r < 0, S sinh r
-// takes up to 0.6 of D cosh r off, so cosh r enters as D + D z P(z) and only the last two sums round
-// at the result's scale. 2^(-k-1) is 0 once its exponent field would go below 1 (k >= 1022): the
-// difference of fields is then a negative double the maximum with 0 clears.
-template <const auto& kQ, const auto& kP>
-inline VD sinh_near(VD x) {
-  const VD a = abs(x), shift = splat<VD>(kDShift);
+// Sinh and Cosh LA and EP without a table or a division: a = k ln2 + r with k nearest to a/ln2,
+// and sinh a = D cosh r + S sinh r, cosh a = S cosh r + D sinh r with D = 2^(k-1) - 2^(-k-1),
+// S = 2^(k-1) + 2^(-k-1) (exact while k stays below 27; past that 2^(-k-1) falls under the result's
+// last bit). For k = 0, D = 0 and S = 1 leave sinh r = r + r z Q(z) or cosh r = 1 + z P(z) alone,
+// with no cancellation near 0; for Sinh at k = 1 and r < 0, S sinh r takes up to 0.6 of D cosh r
+// off, so cosh r enters as D + D z P(z) and only the last two sums round at the result's scale
+// (Cosh's D sinh r takes at most a fifth off S cosh r). 2^(-k-1) is 0 once its exponent field
+// would go below 1 (k >= 1022): the saturating difference of the fields clears it.
+template <bool kCosh, const auto& kQ, const auto& kP>
+inline VD hyp_near(VD x) {
+  // t's low bits hold k + 1022 (k <= 1023): the shift drops t's own exponent and leaves the
+  // exponent field of 2^(k-1).
+  const VD a = abs(x), shift = splat<VD>(kDShift + 1022);
   const VD t = mul_add(a, splat<VD>(tb::kDInvL64 / 64), shift);
   const VD d = t - shift;
   // ln2 as 64 times the parts of ln2/64: d below 2^11 keeps d * kDL64a * 64 exact.
   const VD r = nmul_add(d, splat<VD>(tb::kDL64b * 64), nmul_add(d, splat<VD>(tb::kDL64a * 64), a));
-  // t's low bits hold k; the shift drops t's own exponent and leaves k in the exponent field.
-  const VL kf = shl<52>(as_int(t));
-  const VL half = lbits(0x3FE0000000000000);
-  const VD up = as_double(kf + half), down = max(as_double(half - kf), splat<VD>(0.0));
+  const VL ub = shl<52>(as_int(t));
+  const VD up = as_double(ub), down = as_double(sub_sat16(lbits(int64_t{2044} << 52), ub));
   const VD dd = up - down, ss = up + down;
   const VD z = r * r;
   const VD sh = mul_add(r * z, horner(z, kQ), r);
-  return or_sign(mul_add(dd * z, horner(z, kP), mul_add(ss, sh, dd)), x);
+  if constexpr (kCosh) {
+    return mul_add(ss * z, horner(z, kP), mul_add(dd, sh, ss));
+  } else {
+    return or_sign(mul_add(dd * z, horner(z, kP), mul_add(ss, sh, dd)), x);
+  }
+}
+template <const auto& kQ, const auto& kP>
+inline VD sinh_near(VD x) {
+  return hyp_near<false, kQ, kP>(x);
+}
+template <const auto& kQ, const auto& kP>
+inline VD cosh_near(VD x) {
+  return hyp_near<true, kQ, kP>(x);
 }
 
 template <Fn f, int s>
 using SinhOf = HypK<f, Func::kSinh, double,
                     Tiered<s, sinh_d<Tier::kHA>, sinh_near<hb::kDSinhQLA, hb::kDCoshPLA>,
                            sinh_near<hb::kDSinhQEP, hb::kDCoshPEP>>>;
+// Cosh LA and EP: without a fused multiply-add (SSE4.1) the division of h + 1/(4h) costs less than
+// the longer unfused chain.
+#if ZOK_ISA_LEVEL == 1
+constexpr VD (*kCoshLaK)(VD) = cosh_d<Tier::kLA>;
+constexpr VD (*kCoshEpK)(VD) = cosh_d<Tier::kEP>;
+#else
+constexpr VD (*kCoshLaK)(VD) = cosh_near<hb::kDSinhQLA, hb::kDCoshPLA>;
+constexpr VD (*kCoshEpK)(VD) = cosh_near<hb::kDSinhQEP, hb::kDCoshPEP>;
+#endif
 template <Fn f, int s>
-using CoshOf =
-    HypK<f, Func::kCosh, double, Tiered<s, cosh_d<Tier::kHA>, cosh_d<Tier::kLA>, cosh_d<Tier::kEP>>>;
+using CoshOf = HypK<f, Func::kCosh, double, Tiered<s, cosh_d<Tier::kHA>, kCoshLaK, kCoshEpK>>;
 template <Fn f, int s>
 using TanhOf =
     HypK<f, Func::kTanh, double, Tiered<s, tanh_d<Tier::kHA>, tanh_d<Tier::kLA>, tanh_d<Tier::kEP>>>;

@@ -26,30 +26,26 @@ using vm::kLA;
 constexpr float kExpM1R[7] = {1.0f, 1.0f / 2, 1.0f / 6, 1.0f / 24, 1.0f / 120, 1.0f / 720, 1.0f / 5040};
 constexpr float kExpM1REP[5] = {1.0f, 1.0f / 2, 1.0f / 6, 1.0f / 24, 1.0f / 120};
 // 2 cosh r = sum of 2 r^2i / (2i)! and 2 sinh r / r = sum of 2 r^2i / (2i+1)! on 0 <= r < ln2, to
-// r^6 and r^4 (EP; LA takes fitted series of the same length as r^6 and r^7, hb::kSTwo*LA).
+// r^6 and r^4 (EP; LA takes fitted series of the same length as r^6 and r^7, hb::kSTwo*LA), for k
+// below m/ln2 (SSE4.1). With k nearest to m/ln2, |r| <= ln2/2, the fitted hb::kSTwo*N* series.
 constexpr float kTwoCoshREP[4] = {2.0f, 1.0f, 1.0f / 12, 1.0f / 360};
 constexpr float kTwoSinhREP[3] = {2.0f, 1.0f / 3, 1.0f / 60};
-// The same on |r| <= ln2/2, for Cosh with k nearest to m/ln2 (S A takes at most a fifth off C B
-// there, against over half in Sinh): to r^6 and r^7 (LA; 2^-27.6 and 2^-30.7 relative) or r^4 and
-// r^5 (EP; 2^-18.7 and 2^-21).
-constexpr float kTwoCoshRN[4] = {2.0f, 1.0f, 1.0f / 12, 1.0f / 360};
-constexpr float kTwoSinhRN[4] = {2.0f, 1.0f / 3, 1.0f / 60, 1.0f / 2520};
-constexpr float kTwoCoshRNEP[3] = {2.0f, 1.0f, 1.0f / 12};
-constexpr float kTwoSinhRNEP[3] = {2.0f, 1.0f / 3, 1.0f / 60};
 
-// m = k ln2 + r for 0 <= m: the low fraction bits of t = m/ln2 - h + 1.5 2^23 hold k, the nearest
-// integer to m/ln2 (h = 0) or the one below it (h = 1/2); r = m - k ln2 in two parts (the first
-// product exact).
+// m = k ln2 + r for 0 <= m: the low fraction bits of t = m/ln2 - h + 1.5 2^23 + kBias hold
+// k + kBias, k the nearest integer to m/ln2 (h = 0) or the one below it (h = 1/2); r = m - k ln2 in
+// two parts (the first product exact), or in one for EP (ln2 rounded to float: k up to 129 moves r
+// by 2^-22 at most).
 struct FReduced {
   VF r;
-  VI bits;  // as_int(t): k in the low bits
+  VI bits;  // as_int(t): k + kBias in the low bits
 };
-template <bool kFloor = false>
+template <bool kFloor = false, bool kOnePart = false, int kBias = 0>
 inline FReduced freduce(VF m) {
-  const VF shift = splat<VF>(12582912.0f);
+  const VF shift = splat<VF>(12582912.0f + kBias);
   const VF t = kFloor ? mul_add(m, splat<VF>(1.44269502f), splat<VF>(-0.5f)) + shift
                       : mul_add(m, splat<VF>(1.44269502f), shift);
   const VF kf = t - shift;
+  if constexpr (kOnePart) return {nmul_add(kf, splat<VF>(0.693147182f), m), as_int(t)};
   return {nmul_add(kf, splat<VF>(tb::kSLn2Lo), nmul_add(kf, splat<VF>(tb::kSLn2Hi), m)), as_int(t)};
 }
 // 2^(k + e), the exponent field from k's bits (a shift that drops t's own exponent).
@@ -62,45 +58,63 @@ inline VF fscale(VI bits) {
 // quarters keep 2^(k-2) normal up to the fast range's end at 89.41056060791016. sinh m = C A + S B
 // and cosh m = C B + S A with A = 2^(k-2) - 2^(-k-2), B = 2^(k-2) + 2^(-k-2) (both exact while
 // k <= 12); from 16 on 2^(-k-2) no longer reaches the result's last bit, and once its exponent
-// field would go below 1 (k >= 125) the difference of fields is a negative float the maximum with 0
-// clears. For Sinh k is taken below m/ln2, so r >= 0 and no term cancels another (for k = 0,
-// sinh m = S / 2 alone).
+// field would go below 1 (k >= 125) the saturating difference of the fields clears it. With k below
+// m/ln2, r >= 0 and no term cancels another (for k = 0, sinh m = S / 2 alone); with k nearest to
+// m/ln2, Sinh's S B takes up to 0.56 of C A off at k = 1, r = -ln2/2, and Cosh's S A at most a
+// fifth of C B.
 struct FSinhCosh {
-  VF c, s, a, b;
+  VF c, s, a, b;  // c = C - 1 with k nearest
 };
+// With k nearest, C - 1 and S / r - 1 from the series: the callers add the 1 back through A or B, an
+// exact term (sinh m = (C - 1) A + (S B + A)), so that C and S round at half their size (S as
+// r + r (S / r - 1)); where Sinh's terms cancel, the LA result stays within 2.6 ulp.
+inline constexpr float kCoshNLA1[4] = {hb::kSTwoCoshNLA[0] - 1, hb::kSTwoCoshNLA[1], hb::kSTwoCoshNLA[2],
+                                       hb::kSTwoCoshNLA[3]};
+inline constexpr float kSinhNLA1[3] = {hb::kSTwoSinhNLA[0] - 1, hb::kSTwoSinhNLA[1], hb::kSTwoSinhNLA[2]};
+inline constexpr float kCoshNEP1[2] = {hb::kSTwoCoshNEP[0] - 1, hb::kSTwoCoshNEP[1]};
+inline constexpr float kSinhNEP1[2] = {hb::kSTwoSinhNEP[0] - 1, hb::kSTwoSinhNEP[1]};
 template <bool kEP, bool kFloor>
 inline FSinhCosh fsinh_cosh(VF m) {
-  const FReduced v = freduce<kFloor>(m);
+  // k nearest: k + 125 in t's low bits, where the shift alone leaves the exponent field of 2^(k-2)
+  // (k <= 129). k below: an even shift, so that m/ln2 - 1/2 = -1/2 (m = 0) still rounds to k = 0.
+  constexpr bool kOnePart = kEP && !kFloor;
+  constexpr int kBias = kFloor ? 0 : 125;
+  const FReduced v = freduce<kFloor, kOnePart, kBias>(m);
   const VF z = v.r * v.r;
-  const VF up = fscale<-2>(v.bits);
-  const VF down = max(as_float(isplat(250 << 23) - as_int(up)), splat<VF>(0.0f));
+  const VF up = kFloor ? fscale<-2>(v.bits) : as_float(shl<23>(v.bits));
+  const VF down = as_float(sub_sat16(isplat(250 << 23), as_int(up)));
   if constexpr (kFloor) {
     if constexpr (kEP) {
       return {horner(z, kTwoCoshREP), v.r * horner(z, kTwoSinhREP), up - down, up + down};
     } else {
       return {horner(z, hb::kSTwoCoshLA), v.r * horner(z, hb::kSTwoSinhLA), up - down, up + down};
     }
-  } else if constexpr (kEP) {
-    return {horner(z, kTwoCoshRNEP), v.r * horner(z, kTwoSinhRNEP), up - down, up + down};
   } else {
-    return {horner(z, kTwoCoshRN), v.r * horner(z, kTwoSinhRN), up - down, up + down};
+    if constexpr (kEP) {
+      return {horner(z, kCoshNEP1), mul_add(v.r, horner(z, kSinhNEP1), v.r), up - down, up + down};
+    } else {
+      return {horner(z, kCoshNLA1), mul_add(v.r, horner(z, kSinhNLA1), v.r), up - down, up + down};
+    }
   }
 }
-// Cosh takes k nearest to m/ln2 where a fused multiply-add joins C B and S A; without one (SSE4.1)
-// C B alone would overflow at the top of the range (k = 129, r < 0) before S A brings it back.
-constexpr bool kCoshFloor = ZOK_ISA_LEVEL == 1;
+// Sinh and Cosh take k nearest to m/ln2 where a fused multiply-add joins the two products; without
+// one (SSE4.1) C A or C B alone would overflow at the top of the range (k = 129, r < 0) before the
+// other term brings it back, and k stays below m/ln2.
+constexpr bool kHypFloor = ZOK_ISA_LEVEL == 1;
 template <bool kEP>
 struct FCosh {
   static VF apply(VF x) {
-    const FSinhCosh e = fsinh_cosh<kEP, kCoshFloor>(abs(x));
-    return mul_add(e.c, e.b, e.s * e.a);
+    const FSinhCosh e = fsinh_cosh<kEP, kHypFloor>(abs(x));
+    if constexpr (kHypFloor) return mul_add(e.c, e.b, e.s * e.a);
+    return mul_add(e.c, e.b, mul_add(e.s, e.a, e.b));
   }
 };
 template <bool kEP>
 struct FSinh {
   static VF apply(VF x) {
-    const FSinhCosh e = fsinh_cosh<kEP, true>(abs(x));
-    return or_sign(mul_add(e.c, e.a, e.s * e.b), x);
+    const FSinhCosh e = fsinh_cosh<kEP, kHypFloor>(abs(x));
+    if constexpr (kHypFloor) return or_sign(mul_add(e.c, e.a, e.s * e.b), x);
+    return or_sign(mul_add(e.c, e.a, mul_add(e.s, e.b, e.a)), x);
   }
 };
 // Tanh = E / (E + 2) with E = e^2m - 1 = 2^k q + (2^k - 1), q = e^r - 1 (2^k - 1 exact): no

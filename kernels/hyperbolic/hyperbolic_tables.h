@@ -97,4 +97,35 @@ inline constexpr double kDLog1pEP[10] = {
     0.14296178997151418, -0.12221359181002925, 0.10853287900440187, -0.1272628908295227, 0.11612164612011674,
 };
 
+// Float LA Sinh and Cosh: 2 cosh r = P(r^2) on |r| <= ln2/2, 4 float coefficients fitted
+// at Chebyshev points; largest relative error 1.24e-09 (2^-29.6).
+inline constexpr float kSTwoCoshNLA[4] = {
+    2.0f,
+    1.0f,
+    0.08333243429660797f,
+    0.0027897157706320286f,
+};
+
+// Float LA Sinh and Cosh: 2 sinh r / r = P(r^2) on |r| <= ln2/2, 3 float coefficients fitted
+// at Chebyshev points; largest relative error 2.17e-08 (2^-25.5).
+inline constexpr float kSTwoSinhNLA[3] = {
+    2.0f,
+    0.33333009481430054f,
+    0.016738297417759895f,
+};
+
+// Float EP Sinh and Cosh: 2 cosh r = P(r^2) on |r| <= ln2/2, 2 float coefficients fitted
+// at Chebyshev points; largest relative error 7.55e-05 (2^-13.7).
+inline constexpr float kSTwoCoshNEP[2] = {
+    1.9998490810394287f,
+    1.0100445747375488f,
+};
+
+// Float EP Sinh and Cosh: 2 sinh r / r = P(r^2) on |r| <= ln2/2, 2 float coefficients fitted
+// at Chebyshev points; largest relative error 1.51e-05 (2^-16.0).
+inline constexpr float kSTwoSinhNEP[2] = {
+    1.9999698400497437f,
+    0.3353402316570282f,
+};
+
 }  // namespace zok::hyperbolic_data
