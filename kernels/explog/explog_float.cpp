@@ -232,12 +232,13 @@ struct SExpEPK {
     return {_mm512_scalef_ps(horner(f, tb::kSExp2EP).v, t.v)};
   }
 #else
-  // k = round(x/ln 2), r = x - k ln2 in float, a cubic in r.
+  // k = round(x/ln 2), r = x - k ln2 in float, a cubic in r. As in LA the shift leaves k + 127 in
+  // the low bits of t, so one shift makes the scale 2^k (normal over the fast range).
   static VF vec(VF x) {
-    const VF shift = splat<VF>(-12582912.0f);  // -1.5 * 2^23
-    const VF kf = mul_add(x, splat<VF>(tb::kSInvLn2), shift) - shift;
-    const VF r = nmul_add(kf, splat<VF>(tb::kSLn2), x);
-    return horner(r, tb::kSExpEP) * as_float(shl<23>(to_int(kf) + isplat(127)));
+    const VF shift = splat<VF>(12583039.0f);  // 1.5 * 2^23 + 127
+    const VF t = mul_add(x, splat<VF>(tb::kSInvLn2), shift);
+    const VF r = nmul_add(t - shift, splat<VF>(tb::kSLn2), x);
+    return horner(r, tb::kSExpEP) * as_float(shl<23>(as_int(t)));
   }
 #endif
   static unsigned special(VF x) {
