@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "kernels/explog/explog_common.h"
 #include "kernels/hyperbolic/hyperbolic_tables.h"
@@ -21,16 +22,9 @@ enum class Tier { kHA, kLA, kEP };
 // a - b in each 16-bit part, clamped at 0 from below. On powers of two (nothing set below the
 // exponent field, which lies in the top 16 bits of a float or a double) it subtracts the fields and
 // gives +0 once the difference would go below 1: one operation for 2^(-k) beside 2^k.
-inline VI sub_sat16(VI a, VI b) {
-#if ZOK_ISA_LEVEL == 3
-  return {_mm512_subs_epu16(a.v, b.v)};
-#elif ZOK_ISA_LEVEL == 2
-  return {_mm256_subs_epu16(a.v, b.v)};
-#else
-  return {_mm_subs_epu16(a.v, b.v)};
-#endif
-}
-inline VL sub_sat16(VL a, VL b) {
+template <class V>
+requires std::is_same_v<V, VI> || std::is_same_v<V, VL>
+inline V sub_sat16(V a, V b) {
 #if ZOK_ISA_LEVEL == 3
   return {_mm512_subs_epu16(a.v, b.v)};
 #elif ZOK_ISA_LEVEL == 2
