@@ -115,7 +115,9 @@ inline VD exp16_at(int column, VL m) {
 // LA and EP: e^a / 2 for 0 <= a < 709 from one 16-row table read, a = N ln2/16 + r,
 // e^r = 1 + r + r^2 Q(r) with the exponential family's LA series, or Taylor's to r^4 for EP
 // (2^-35). Sinh and Cosh then take e^-a / 2 as 1/4 over it: a division costs less than the second
-// table read and series of the pairs.
+// table read and series of the pairs. Used by the float HA kernels (on widened lanes) and by the
+// double Cosh LA and EP at SSE4.1; with fused multiply-adds the double LA and EP kernels take k
+// nearest and the pair of series instead.
 inline constexpr double kExpEP16[3] = {0.5, 1.0 / 6.0, 1.0 / 24.0};
 template <Tier kTier>
 inline VD exp_half16(VD a) {
