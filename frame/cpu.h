@@ -18,6 +18,10 @@ struct CpuFeatures {
   // The vendor is AMD (or Hygon, whose cores are AMD's): the instruction-set choice measured on
   // AMD processors applies there.
   bool amd = false;
+  // AMD's cores say how wide their floating-point data paths are in leaf 0x8000001A, EAX: bit 2 for
+  // 256 bits (Zen 2 to Zen 4, which run a 512-bit operation as two halves), bit 3 for 512 bits
+  // (Zen 5 server and desktop parts).
+  bool fp512 = false;
 };
 
 // Whether a CPUID vendor string (leaf 0: EBX, EDX, ECX) names AMD's cores.
@@ -42,6 +46,10 @@ inline CpuFeatures detect_cpu_features() {
     vendor[8 + i] = static_cast<char>(c >> (8 * i));
   }
   f.amd = vendor_is_amd(vendor);
+  if (f.amd && __get_cpuid_max(0x80000000u, nullptr) >= 0x8000001Au) {
+    __cpuid(0x8000001Au, a, b, c, d);
+    f.fp512 = (a & (1u << 3)) != 0;
+  }
   if (!__get_cpuid(1, &a, &b, &c, &d)) return f;
   f.sse41 = (c & bit_SSE4_1) != 0;
   f.aes = (c & bit_AES) != 0;

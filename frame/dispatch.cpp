@@ -79,7 +79,7 @@ __attribute__((constructor)) void fill_tables() {
       if (std::strcmp(want, isa_name(static_cast<Isa>(i))) == 0 && i < chosen && g_supported[i]) chosen = i;
   }
   g_selected = static_cast<Isa>(chosen);
-  g_class = f.amd ? CpuClass::kAmd : CpuClass::kFullWidth;
+  g_class = cpu_class_of(f.amd, f.fp512);
   // Each slot takes the widest chosen set its function was measured fastest on, on processors of
   // this class: a wider set never makes a function slower. Every set narrower than the chosen one
   // is supported too.
@@ -113,7 +113,19 @@ Isa selected_isa() {
   return g_selected;
 }
 const char* cpu_class_name(CpuClass c) {
-  return c == CpuClass::kAmd ? "amd" : "full-width";
+  switch (c) {
+    case CpuClass::kAmd:
+      return "amd";
+    case CpuClass::kFullWidth:
+      return "full-width";
+    case CpuClass::kAmdFullWidth:
+      return "amd-full-width";
+  }
+  return "?";
+}
+CpuClass cpu_class_of(bool amd, bool fp512) {
+  if (!amd) return CpuClass::kFullWidth;
+  return fp512 ? CpuClass::kAmdFullWidth : CpuClass::kAmd;
 }
 CpuClass cpu_class() {
   return g_class;

@@ -97,11 +97,16 @@ bool isa_supported(Isa isa);
 // ZOK_ISA; a function's slot may hold a narrower one (table_isa).
 Isa selected_isa();
 // The processor classes the instruction-set choice was measured on: AMD (Zen 4, whose 512-bit
-// operations run as two 256-bit halves) and full-width (512-bit units as wide as the registers).
-// Processors of every vendor but AMD take the full-width choice.
-enum class CpuClass : int { kAmd = 0, kFullWidth = 1 };
-inline constexpr int kCpuClassCount = 2;
+// operations run as two 256-bit halves), full-width (512-bit units as wide as the registers) and
+// AMD full-width (Zen 5 with 512-bit data paths, whose division, square root and cheap kernels gain
+// from the width where the other full-width processor's do not). Processors of every vendor but AMD
+// take the full-width choice.
+enum class CpuClass : int { kAmd = 0, kFullWidth = 1, kAmdFullWidth = 2 };
+inline constexpr int kCpuClassCount = 3;
 const char* cpu_class_name(CpuClass c);
+// The class of a processor from its vendor (AMD's or not) and, for AMD's, the width of its
+// floating-point data paths.
+CpuClass cpu_class_of(bool amd, bool fp512);
 // The class whose measured choice the tables follow on this processor.
 CpuClass cpu_class();
 // The instruction set whose kernel fills slot `slot` of fn's table: the selected set, or a

@@ -35,13 +35,16 @@ inline constexpr std::array<FnFacts, kFnCount> kFacts = [] {
   { la, ha, ep }
 #define FULL(la, ha, ep) \
   { la, ha, ep }
-#define WIDEST(amd, full) \
-  { amd, full }
+#define AMD_FULL(la, ha, ep) \
+  { la, ha, ep }
+#define WIDEST(amd, full, amd_full) \
+  { amd, full, amd_full }
 #define ZOK_VM_FACTS(t, F, FAMILY, DOMAIN, SWEEP, REF, LA, HA, EP, DENSE, BASELINES, ISAS) \
   {Fn::t##F, #FAMILY, Domain::DOMAIN, Sweep::SWEEP, #REF, {LA, HA, EP}, ISAS},
 #include "frame/vm_facts.def"
 #undef ZOK_VM_FACTS
 #undef WIDEST
+#undef AMD_FULL
 #undef FULL
 #undef AMD
   }};

@@ -229,18 +229,29 @@ TEST(Registry, HyperbolicRowsShareTheAgreedSlots) {
   for (const auto& [fn, share] : rows) EXPECT_EQ(zok::vm::info(fn).share, share) << zok::vm::info(fn).name;
 }
 
-// The processor class follows the CPUID vendor string: AMD's cores (Hygon's too) take the choice
-// measured on AMD, every other vendor the full-width one.
-TEST(Registry, ProcessorClassFollowsTheVendor) {
+// The processor class follows the CPUID vendor string and, on AMD's cores (Hygon's too), the width
+// of their floating-point data paths: 256 bits take the choice measured on Zen 4, 512 bits the one
+// measured on Zen 5; every other vendor takes the full-width one.
+TEST(Registry, ProcessorClassFollowsTheVendorAndTheDataPathWidth) {
+  using zok::vm::CpuClass;
   EXPECT_TRUE(zok::vendor_is_amd("AuthenticAMD"));
   EXPECT_TRUE(zok::vendor_is_amd("HygonGenuine"));
   EXPECT_FALSE(zok::vendor_is_amd("AuthenticAM_"));
   EXPECT_FALSE(zok::vendor_is_amd("CentaurHauls"));
+  EXPECT_EQ(zok::vm::cpu_class_of(true, false), CpuClass::kAmd);
+  EXPECT_EQ(zok::vm::cpu_class_of(true, true), CpuClass::kAmdFullWidth);
+  EXPECT_EQ(zok::vm::cpu_class_of(false, true), CpuClass::kFullWidth);
+  EXPECT_EQ(zok::vm::cpu_class_of(false, false), CpuClass::kFullWidth);
   unsigned a = 0, b = 0, c = 0, d = 0;
   ASSERT_TRUE(__get_cpuid(0, &a, &b, &c, &d));
   const bool amd = b == 0x68747541u && d == 0x69746e65u && c == 0x444d4163u;    // "AuthenticAMD"
   const bool hygon = b == 0x6f677948u && d == 0x6e65476eu && c == 0x656e6975u;  // "HygonGenuine"
-  EXPECT_EQ(zok::vm::cpu_class(), amd || hygon ? zok::vm::CpuClass::kAmd : zok::vm::CpuClass::kFullWidth);
+  bool fp512 = false;
+  if ((amd || hygon) && __get_cpuid(0x8000001Au, &a, &b, &c, &d)) fp512 = (a & 8u) != 0;
+  const CpuClass want = !(amd || hygon) ? CpuClass::kFullWidth
+                        : fp512         ? CpuClass::kAmdFullWidth
+                                        : CpuClass::kAmd;
+  EXPECT_EQ(zok::vm::cpu_class(), want);
 }
 
 // The tables hold, in each slot, the kernel of the widest supported set, or of the narrower set the
