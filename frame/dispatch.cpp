@@ -80,6 +80,7 @@ __attribute__((constructor)) void fill_tables() {
   }
   g_selected = static_cast<Isa>(chosen);
   g_class = cpu_class_of(f.amd, f.fp512);
+  g_csr_write_back = g_class == CpuClass::kAmdFullWidth;
   // Each slot takes the widest chosen set its function was measured fastest on, on processors of
   // this class: a wider set never makes a function slower. Every set narrower than the chosen one
   // is supported too.
@@ -112,6 +113,8 @@ bool isa_supported(Isa isa) {
 Isa selected_isa() {
   return g_selected;
 }
+bool g_csr_write_back = false;
+
 const char* cpu_class_name(CpuClass c) {
   switch (c) {
     case CpuClass::kAmd:

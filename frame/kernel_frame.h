@@ -16,9 +16,11 @@ namespace zok::ZOK_ISA_NS {
 // Sets the kernel's rounding direction, masks every floating-point exception (a caller that unmasks
 // them gets results, statuses and reports, never a trap) and, when the mode word's denormal field is
 // exactly 0x280000, sets flush-to-zero and denormals-are-zero. The caller's whole MXCSR comes back at
-// exit, so exception flags raised inside the kernel do not reach it. Reading MXCSR costs far less
-// than writing it, so it is written only where it differs: on entry when the control must change,
-// at exit when the control changed or the kernel raised a flag the caller's word did not hold.
+// exit, so exception flags raised inside the kernel do not reach it. On most processors reading
+// MXCSR costs far less than writing it, so it is written only where it differs: on entry when the
+// control must change, at exit when the control changed or the kernel raised a flag the caller's
+// word did not hold. Where a read costs more than a write of the flags (vm::g_csr_write_back), the
+// exit writes the caller's word back unread.
 class FpControl {
  public:
   explicit FpControl(vm::Round round) : saved_(_mm_getcsr()) {
@@ -28,7 +30,7 @@ class FpControl {
     if ((saved_ & kControl) != wanted) _mm_setcsr((saved_ & ~kControl) | wanted);
   }
   ~FpControl() {
-    if (_mm_getcsr() != saved_) _mm_setcsr(saved_);
+    if (vm::g_csr_write_back || _mm_getcsr() != saved_) _mm_setcsr(saved_);
   }
   FpControl(const FpControl&) = delete;
   FpControl& operator=(const FpControl&) = delete;
