@@ -33,6 +33,7 @@ bool g_supported[kIsaCount];
 Isa g_selected = Isa::kSse41;
 CpuClass g_class = CpuClass::kFullWidth;
 Isa g_table_isa[kFnCount][3];
+int g_table_slot[kFnCount][3];
 
 const char* g_family[kFnCount];
 
@@ -83,13 +84,17 @@ __attribute__((constructor)) void fill_tables() {
   g_csr_write_back = g_class == CpuClass::kAmdFullWidth;
   // Each slot takes the widest chosen set its function was measured fastest on, on processors of
   // this class: a wider set never makes a function slower. Every set narrower than the chosen one
-  // is supported too.
+  // is supported too. A slot marked to take the HA kernel does so only at the set it names (it was
+  // measured faster there, not at narrower sets).
   const int cls = static_cast<int>(g_class);
   for (int fn = 0; fn < kFnCount; ++fn)
     for (int slot = 0; slot < 3; ++slot) {
-      const int widest = static_cast<int>(kFacts[fn].widest[cls][slot]);
+      const Choice c = kFacts[fn].widest[cls][slot];
+      const int widest = static_cast<int>(c.isa);
       g_table_isa[fn][slot] = static_cast<Isa>(widest < chosen ? widest : chosen);
-      kFunctions[fn].table[slot] = g_kernels[static_cast<int>(g_table_isa[fn][slot])][fn][slot];
+      g_table_slot[fn][slot] = c.ha && widest <= chosen ? kHA : slot;
+      kFunctions[fn].table[slot] =
+          g_kernels[static_cast<int>(g_table_isa[fn][slot])][fn][g_table_slot[fn][slot]];
     }
 }
 
@@ -135,6 +140,9 @@ CpuClass cpu_class() {
 }
 Isa table_isa(Fn fn, int slot) {
   return g_table_isa[static_cast<int>(fn)][slot];
+}
+int table_slot(Fn fn, int slot) {
+  return g_table_slot[static_cast<int>(fn)][slot];
 }
 const char* registered_family(Fn fn) {
   return g_family[static_cast<int>(fn)];

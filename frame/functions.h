@@ -118,6 +118,9 @@ extern bool g_csr_write_back;
 // narrower one where the function's kernel of the selected set was measured slower on this
 // processor's class.
 Isa table_isa(Fn fn, int slot);
+// The slot whose kernel of that set fills slot `slot`: the slot itself, or HA where the function's
+// HA kernel was measured faster on this processor's class.
+int table_slot(Fn fn, int slot);
 // The kernel family whose registration filled fn's kernels (null when none did).
 const char* registered_family(Fn fn);
 // The kernels of one instruction set, or null when this machine cannot run them.

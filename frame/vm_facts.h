@@ -11,9 +11,17 @@ namespace zok::vm {
 enum class Domain { ANY, POSITIVE, EXP_RANGE, MODEST, UNIT, PROBABILITY, ABOVE_ONE };
 enum class Sweep { ALL_BITS, MODERATE };
 
+// Where one slot's table entry comes from on one processor class: the widest set whose kernel it
+// takes and, with `ha`, that set's HA kernel instead of the slot's own, where the HA kernel (within
+// the slot's bound, reporting the same) was measured faster there.
+struct Choice {
+  Isa isa;
+  bool ha;
+};
+
 namespace bounds {
 inline constexpr double EXACT = 0, CR = 0.5, EP_S = 4096, EP_D = 67108864;
-inline constexpr Isa AVX2 = Isa::kAvx2, AVX512 = Isa::kAvx512;
+inline constexpr Choice AVX2{Isa::kAvx2, false}, AVX512{Isa::kAvx512, false}, AVX512_HA{Isa::kAvx512, true};
 }  // namespace bounds
 
 struct FnFacts {
@@ -24,7 +32,7 @@ struct FnFacts {
   const char* ref;
   double bound[3];  // LA, HA, EP
   // The widest set whose kernel each slot's table entry takes, per processor class (CpuClass).
-  Isa widest[kCpuClassCount][3];
+  Choice widest[kCpuClassCount][3];
 };
 
 // Rows beyond the registry's count fail to compile; missing or misplaced ones fail the check below.
@@ -66,12 +74,15 @@ constexpr bool shared_slots_agree() {
   for (const FnFacts& f : kFacts) {
     const Share share = traits(f.fn).share;
     for (const auto& w : f.widest) {
-      if ((share == Share::ALL || share == Share::LAHA) && w[kLA] != w[kHA]) return false;
-      if ((share == Share::ALL || share == Share::LAEP) && w[kLA] != w[kEP]) return false;
+      if ((share == Share::ALL || share == Share::LAHA) && w[kLA].isa != w[kHA].isa) return false;
+      if ((share == Share::ALL || share == Share::LAEP) && w[kLA].isa != w[kEP].isa) return false;
+      if (w[kHA].ha) return false;  // the HA slot always takes its own kernel
+      if (share == Share::LAEP && w[kLA].ha != w[kEP].ha) return false;
     }
   }
   return true;
 }
-static_assert(shared_slots_agree(), "frame/vm_facts.def gives slots that share a kernel different sets");
+static_assert(shared_slots_agree(),
+              "frame/vm_facts.def gives slots that share a kernel different choices, or HA another kernel");
 
 }  // namespace zok::vm

@@ -66,6 +66,16 @@ int cmd_info() {
     if (count > 0) held += std::string(" ") + zok::vm::kFunctions[f].name + (count < 3 ? slots : "");
   }
   if (!held.empty()) std::printf("  held at a narrower set where measured faster:%s\n", held.c_str());
+  // Slots that take their function's HA kernel, measured faster than their own on this processor.
+  std::string borrowed;
+  for (int f = 0; f < zok::vm::kFnCount; ++f) {
+    std::string slots;
+    for (int slot : {zok::vm::kLA, zok::vm::kEP})
+      if (zok::vm::table_slot(static_cast<zok::vm::Fn>(f), slot) != slot)
+        slots += std::string(slots.empty() ? ":" : ",") + (slot == zok::vm::kLA ? "LA" : "EP");
+    if (!slots.empty()) borrowed += std::string(" ") + zok::vm::kFunctions[f].name + slots;
+  }
+  if (!borrowed.empty()) std::printf("  taking the HA kernel where measured faster:%s\n", borrowed.c_str());
   const uint32_t mode = _yubGetMode();
   std::printf("mode word: 0x%X (%s)\n", mode, decode_mode(mode).c_str());
   std::printf("thread limit: %d\n", zok_qor_serv_threader_get_num_threads_limit());
