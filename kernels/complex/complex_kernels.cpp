@@ -28,6 +28,7 @@
 #include "frame/simd/exact.h"
 #include "kernels/complex/complex_scalar.h"
 #include "kernels/explog/explog_common.h"
+#include "kernels/explog/explog_reg.h"
 #include "kernels/trig/atrig_common.h"
 
 namespace zok::ZOK_ISA_NS {
@@ -542,12 +543,23 @@ struct ExpOp {
     cos_sin<kTwo>(x.im, ch, cl, sh, sl);
     Parts r;
     if constexpr (kTwo) {
+#if ZOK_ISA_LEVEL == 3
+      // On AVX-512 the 32 rows of 2^(j/32) held in registers and a polynomial one term longer.
+      const DExpReduced v = dexp_reduce<5>(x.re, x.re);
+      const VD thi = lookup_reg<32>(tb::kDExp32[0], v.m), tlo = lookup_reg<32>(tb::kDExp32[1], v.m);
+      const VD em1 = mul_add(v.r * v.r, horner(v.r, tb::kDExpHA32), v.r);
+      constexpr int kExpBits = 5;
+#else
       const DExpReduced v = dexp_reduce<6>(x.re, x.re);
-      VD thi, tlo, eh, el;
+      VD thi, tlo;
       lookup_pairs(&tb::kDExpHiLo[0][0], v.m & lsplat(63), thi, tlo);
       const VD q = v.r * v.r * horner(v.r, tb::kDExpC);
-      fast_two_sum(thi, mul_add(thi + tlo, v.r + q, tlo), eh, el);
-      const VD scale = dexp_scale<6>(v.m);
+      const VD em1 = v.r + q;
+      constexpr int kExpBits = 6;
+#endif
+      VD eh, el;
+      fast_two_sum(thi, mul_add(thi + tlo, em1, tlo), eh, el);
+      const VD scale = dexp_scale<kExpBits>(v.m);
       auto times = [&](VD h, VD l) {
         VD p, e;
         two_prod(eh, h, p, e);
@@ -614,9 +626,10 @@ alignas(64) constexpr double kLog1pSeries[11] = {-1.0 / 2, 1.0 / 3, -1.0 / 4,  1
                                                  -1.0 / 8, 1.0 / 9, -1.0 / 10, 1.0 / 11, -1.0 / 12};
 
 // zLn HA: |a|^2 as hi + lo from exact squares; ln|a| = ln(hi + lo) / 2 by the Log10 HA logarithm of a
-// sum, or, where |a|^2 - 1 = d is below 2^-5, log1p(d) / 2 with d summed from the exact squares less
-// 1 (two doubles) by the series; arg a by the HA arctangent. Parts whose larger one lies outside
-// [2^-480, 2^480] (zeros, infinities, NaNs): the long double routine.
+// sum (on AVX-512 the register-table one), or, where |a|^2 - 1 = d is below 2^-5, log1p(d) / 2 with
+// d summed from the exact squares less 1 (two doubles) by the series; arg a by the HA arctangent.
+// Parts whose larger one lies outside [2^-480, 2^480] (zeros, infinities, NaNs): the long double
+// routine.
 template <Fn kFn>
 struct LnHaOp : LnOp<kFn> {
   static Parts vec(Parts x, Parts, unsigned& special) {
@@ -626,7 +639,11 @@ struct LnHaOp : LnOp<kFn> {
     two_prod(re, re, p1, e1);
     two_prod(im, im, p2, e2);
     two_sum(p1, p2, s1, t1);
+#if ZOK_ISA_LEVEL == 3
+    const VD far = splat<VD>(0.5) * dln_sum_reg_ha(s1, t1 + (e1 + e2), splat<VD>(0.0));
+#else
     const VD far = splat<VD>(0.5) * dln_sum_ha(s1, t1 + (e1 + e2), splat<VD>(0.0));
+#endif
     two_sum(p1, splat<VD>(-1.0), s0, t0);
     two_sum(s0, p2, s1, t1);
     two_sum(s1, (t0 + t1) + (e1 + e2), dh, dl);

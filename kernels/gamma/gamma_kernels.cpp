@@ -21,6 +21,7 @@
 #include <cmath>
 
 #include "frame/kernel_frame.h"
+#include "kernels/explog/dlog_dd_reg.h"
 #include "kernels/explog/explog_common.h"
 #include "kernels/explog/explog_reg.h"
 #include "kernels/gamma/gamma_coeffs.h"
@@ -245,8 +246,8 @@ struct StirlingParts {
 };
 constexpr double kStirlingS[] = {1.0 / 12,   -1.0 / 360,      1.0 / 1260, -1.0 / 1680,
                                  1.0 / 1188, -691.0 / 360360, 1.0 / 156,  -3617.0 / 122400};
-// The logarithms of the float formula: dLn HA's table reduction, or on AVX-512 (for LGamma) its
-// register-table one, which replaces three gathers per call by permutes.
+// The logarithms of the float formula: dLn HA's table reduction, or on AVX-512 its register-table
+// one, which replaces three gathers per call by permutes.
 using LnFn = VD (*)(VD, VD);
 template <LnFn kLn>
 inline StirlingParts stirling_parts(VD y) {
@@ -284,9 +285,14 @@ inline VD sinpi_d(VD x) {
 
 // Gamma(x) for the vector lanes of TGamma: x in [2^-126, 35], or in (-30, 0) and not an integer,
 // the negative ones by the reflection Gamma(x) = pi / (sin(pi x) Gamma(1 - x)).
+#if ZOK_ISA_LEVEL == 3
+constexpr LnFn kGammaLn = dln_reg_ha;
+#else
+constexpr LnFn kGammaLn = dln_ha;
+#endif
 inline VD tgamma_fd(VD x) {
   const MD neg = x < splat<VD>(0.0);
-  const StirlingParts g = stirling_parts<dln_ha>(select(neg, x, splat<VD>(1.0) - x));
+  const StirlingParts g = stirling_parts<kGammaLn>(select(neg, x, splat<VD>(1.0) - x));
   const VD ge = dexp_ha(g.e);
   const VD num = select(neg, ge, splat<VD>(static_cast<double>(gd::kPi)) * g.p);
   const VD den = select(neg, g.p, sinpi_d(x) * ge);
@@ -294,16 +300,11 @@ inline VD tgamma_fd(VD x) {
 }
 // ln|Gamma(x)| for the vector lanes of LGamma: x in (0, 1e36], or in (-2^22, 0) and not an
 // integer, the negative ones as ln(pi p / |sin(pi x)|) - e at 1 - x.
-#if ZOK_ISA_LEVEL == 3
-constexpr LnFn kLGammaLn = dln_reg_ha;
-#else
-constexpr LnFn kLGammaLn = dln_ha;
-#endif
 inline VD lgamma_fd(VD x) {
   const MD neg = x < splat<VD>(0.0);
-  const StirlingParts g = stirling_parts<kLGammaLn>(select(neg, x, splat<VD>(1.0) - x));
+  const StirlingParts g = stirling_parts<kGammaLn>(select(neg, x, splat<VD>(1.0) - x));
   const VD w = select(neg, g.p, splat<VD>(static_cast<double>(gd::kPi)) * g.p / abs(sinpi_d(x)));
-  const VD lw = kLGammaLn(w, splat<VD>(0.0));
+  const VD lw = kGammaLn(w, splat<VD>(0.0));
   return select(neg, g.e - lw, lw - g.e);
 }
 
@@ -362,13 +363,20 @@ struct VDD {
 };
 
 // ln x for a positive normal x as hi + lo, to some 2^-66 relative: the dLn table reduction (k ln2_hi
-// + lnhi is exact) with the sum of the leading parts kept exact and every small part in lo.
+// + lnhi is exact) with the sum of the leading parts kept exact and every small part in lo. On
+// AVX-512 the 32-row register table with a longer series (some 2^-69 absolute, 2^-63 relative at
+// worst where ln x is near 2^-6, and 2^-69 of r near 1).
 inline VDD dln_dd(VD x) {
+#if ZOK_ISA_LEVEL == 3
+  const DLnDD l = dln_dd_reg(x);
+  return {l.hi, l.lo};
+#else
   const DLogReduced v = dlog_reduce<9>(x, splat<VD>(0.0));
   VD s, e;
   two_sum(mul_add(v.k, splat<VD>(tb::kLn2Hi), v.lnhi), v.rh, s, e);
   const VD p = v.r * v.r * horner(v.r, tb::kDLnP);
   return {s, e + ((v.rl + mul_add(v.k, splat<VD>(tb::kLn2Lo), v.lnlo)) + p)};
+#endif
 }
 
 // ln Gamma(z) for z = zh + zl, zh >= 8.5 and zl within half an ulp of zh, as hi + lo to some 2^-67
@@ -446,16 +454,27 @@ inline VDD lgamma_dd(VD x) {
 // two (which neither overflows nor underflows inside the vector range).
 inline VD tgamma_d(VD x) {
   const GammaShift s = gamma_shift(x);
+#if ZOK_ISA_LEVEL == 3
+  // On AVX-512 the 32 rows of 2^(j/32) held in registers and a polynomial one term longer.
+  const DExpReduced v = dexp_reduce<5>(s.g.hi, s.g.hi);
+  const VD thi = lookup_reg<32>(tb::kDExp32[0], v.m), tlo = lookup_reg<32>(tb::kDExp32[1], v.m);
+  const VD r = v.r + s.g.lo;
+  const VD u = mul_add(thi + tlo, mul_add(r * r, horner(r, tb::kDExpHA32), r), tlo);
+  constexpr int kExpBits = 5;
+#else
   const DExpReduced v = dexp_reduce<6>(s.g.hi, s.g.hi);
-  VD thi, tlo, p, pe;
+  VD thi, tlo;
   lookup_pairs(&tb::kDExpHiLo[0][0], v.m & lsplat(63), thi, tlo);
   const VD r = v.r + s.g.lo;
   const VD u = mul_add(thi + tlo, r + r * r * horner(r, tb::kDExpC), tlo);
+  constexpr int kExpBits = 6;
+#endif
+  VD p, pe;
   const VD inv = splat<VD>(1.0) / s.ph;
   const VD qh = thi * inv;
   two_prod(qh, s.ph, p, pe);
   const VD rem = ((thi - p) - pe) + (u - qh * s.pl);
-  return dexp_scale<6>(v.m) * mul_add(rem, inv, qh);
+  return dexp_scale<kExpBits>(v.m) * mul_add(rem, inv, qh);
 }
 
 // Below this |ln|Gamma|| the double formula's absolute error could reach a hundredth of an ulp:

@@ -6,6 +6,7 @@
 #include <type_traits>
 
 #include "kernels/explog/explog_common.h"
+#include "kernels/explog/explog_reg.h"
 #include "kernels/hyperbolic/hyperbolic_tables.h"
 
 namespace zok::ZOK_ISA_NS {
@@ -188,7 +189,8 @@ inline VD tanh_d(VD x) {
 // The inverses through ln(u + c), u + c >= 1 given as a sum of two doubles
 // ============================================================================================
 
-// ln(u + c) + kadj ln 2: HA and LA with the table logarithm, EP without a table (some 2^-37).
+// ln(u + c) + kadj ln 2: HA and LA with the table logarithm, EP without a table (some 2^-37); on
+// AVX-512 every tier from the 32-row register table.
 #if ZOK_ISA_LEVEL == 3
 // LA and EP on AVX-512: the one-part register-table logarithm, ln(rcp u) = r + r^2 P(r) with
 // r = u rcp - 1 exact, -ln rcp read by a permute; c/u = c rcp 2^-e / (1 + r) joins r as
@@ -208,6 +210,7 @@ inline VD ln_sum(VD u, VD c, VD kadj) {
 #if ZOK_ISA_LEVEL == 3
   if constexpr (kTier == Tier::kLA) return ln_sum_reg<tb::kDLnR32LA>(u, c, kadj);
   if constexpr (kTier == Tier::kEP) return ln_sum_reg<tb::kDLnR32EP>(u, c, kadj);
+  if constexpr (kTier == Tier::kHA) return dln_sum_reg_ha(u, c, kadj);
 #endif
   if constexpr (kTier == Tier::kEP) {
     // c, the rounding of u = 1 + v, is at most half an ulp of u: c/u as c (2 - u) below 2 (off by

@@ -15,6 +15,7 @@
 #include "frame/kernel_frame.h"
 #include "frame/simd/exact.h"
 #include "frame/simd/poly.h"
+#include "kernels/explog/dlog_dd_reg.h"
 #include "kernels/explog/explog_poly.h"
 #include "kernels/explog/explog_tables.h"
 #include "kernels/power/power_coeffs.h"
@@ -974,6 +975,29 @@ template <int kP, bool kOffset = true>
   const VD p = mul_add(rr * rr, estrin(rr, ex::kDExpLA16), rr);  // e^rr - 1
   return as_double(as_int(mul_add(th, p, th)) + shl<48>(nb & splat<VL>(~15ll)));
 }
+
+// Double Pow HA on AVX-512, its tables held in registers (the 128-row tables above take five
+// gathers a vector). ln x = hi + lo from the 32-row register table and the series to r^12 (some
+// 2^-69 absolute: y ln x moves by at most 2^-59 where x is near 1 and |y| < 1000), y ln x = t + tl
+// with t an exact product. t = n ln2/32 + rr + tl, n = 32 k' + j taken from t alone (|tl| < 2^-43
+// widens |rr| <= ln2/64 by as much); the leading products are exact (|n| < 2^16 and the first part of
+// ln2/32 has 35 bits). e^rr from the Exp HA polynomial on 32 rows (2^-62), 2^(j/32) in two parts.
+[[gnu::always_inline]] inline VD pow_ha_reg(VD x, VD y) {
+  namespace ex = zok::explog_data;
+  const DLnDD l = dln_dd_reg(x);
+  VD t, tl;
+  two_prod(y, l.hi, t, tl);
+  tl = mul_add(y, l.lo, tl);
+  const VD shifter = splat<VD>(0x1.8p52);
+  const VD ns = mul_add(t, splat<VD>(power::k128ByLn2 / 4), shifter);
+  const VD n = ns - shifter;
+  const VD rr =
+      nmul_add(n, splat<VD>(power::kLn2By128Hi * 4), t) + nmul_add(n, splat<VD>(power::kLn2By128Lo * 4), tl);
+  const VL nb = as_int(ns);
+  const VD th = lookup_reg<32>(ex::kDExp32[0], nb), tlo = lookup_reg<32>(ex::kDExp32[1], nb);
+  const VD p = mul_add(rr * rr, horner(rr, ex::kDExpHA32), rr);  // e^rr - 1
+  return as_double(as_int(th + mul_add(th + tlo, p, tlo)) + shl<47>(nb & splat<VL>(~31ll)));
+}
 #endif
 
 // In the fast range m 2^k is normal, so k goes straight into m's exponent field.
@@ -981,6 +1005,7 @@ template <int kP>
 [[gnu::always_inline]] inline VD pow_fast(VD x, VD y) {
 #if ZOK_ISA_LEVEL == 3
   if constexpr (kP == kLA) return pow_la_reg(x, y);
+  if constexpr (kP == kHA) return pow_ha_reg(x, y);
 #endif
   VL kb;
   const VD m = pow_parts<kP, false>(x, y, splat<VD>(0.0), kb);
@@ -1293,10 +1318,10 @@ inline T pow_rules(T x, T y, int& code, Fast fast) {
 // ulp plus 2^-4, LA 2 ulp), EP pow_float_ep (about 2^10 ulp) and, off the fast range, all take
 // pow_float_scalar (float pairs: within 0.51 ulp, 0.75 where the result is denormal). Double: HA
 // and LA take the two-part logarithm, HA the two-part exponential (HA within 0.75 ulp, LA, with the
-// shorter logarithm and the one-part table of the exponential, 2.5; on AVX-512 pow_la_reg, from
-// tables held in registers, about 2), EP pow_poly (about 2^25 ulp; off the fast range the short
-// table-driven parts, about 2^15). A one-part logarithm cannot serve LA: y ln x must be right to
-// about 2^-52 for |y ln x| up to 745, 2^-61.5 of ln x.
+// shorter logarithm and the one-part table of the exponential, 2.5; on AVX-512 pow_la_reg and
+// pow_ha_reg, from tables held in registers, about 2 and within HA's bound), EP pow_poly (about 2^25
+// ulp; off the fast range the short table-driven parts, about 2^15). A one-part logarithm cannot
+// serve LA: y ln x must be right to about 2^-52 for |y ln x| up to 745, 2^-61.5 of ln x.
 template <Fn kFn, int kP, typename T>
 struct PowK {
   static constexpr Check kCheck = Check::kFixLanes;
