@@ -105,23 +105,56 @@ inline VD interval_poly(VD a, VL row, VD al) {
   return p;
 }
 
-// The erfc rows of LA and EP, [a_mid, c0, (c0_lo,) c1 ...], in interval_poly's order
-// [a_mid, c_deg ... c_1, c_0], padded to 32 rows.
-template <int kStride, int kDeg, int kC1>
-constexpr auto horner_rows(const double* rows) {
+#if ZOK_ISA_LEVEL == 3
+// p(d) = sum c_k d^k for each lane's row [c, c_deg ... c_0] of kTable, d = make_d(c), as
+// H(d) d^kSplit + L(d) (kSplit 4 or 8): two Horner sums side by side, half the chain of one.
+template <int kDeg, const auto& kTable, int kSplit, class MakeD>
+[[gnu::always_inline]] inline VD split_poly(VL row, MakeD make_d) {
+  static_assert((kSplit == 4 || kSplit == 8) && kSplit < kDeg);
+  VD d{}, dk{}, h{}, l{};
+  for_columns<kDeg + 2, kTable>(row, [&](int m, VD v) {
+    const int k = kDeg + 1 - m;  // the power of the column's coefficient
+    if (m == 0) {
+      d = make_d(v);
+      const VD d2 = d * d;
+      dk = kSplit == 4 ? d2 * d2 : (d2 * d2) * (d2 * d2);
+    } else if (m == 1) {
+      h = v;
+    } else if (k >= kSplit) {
+      h = mul_add(h, d, v);
+    } else if (k == kSplit - 1) {
+      l = v;
+    } else {
+      l = mul_add(l, d, v);
+    }
+  });
+  return mul_add(h, dk, l);
+}
+constexpr int kSplitLA = 8, kSplitEP = 4;
+#endif
+
+// The erfc rows, [a_mid, c0, (c0_lo,) c1 ...], in interval_poly's order [a_mid, c_deg ... c_1, c_0]
+// and, where the rows carry it (kC1 = 3), c0_lo after c_0 for HA; padded to kRows rows.
+template <int kStride, int kDeg, int kC1, int kRows = 32>
+constexpr auto horner_rows(const double* rows, int count) {
   struct {
-    alignas(64) double v[32][kStride];
+    alignas(64) double v[kRows][kStride];
   } r{};
-  for (int i = 0; i < 32; ++i) {
-    const double* q = rows + kStride * (i < 24 ? i : 23);
+  for (int i = 0; i < kRows; ++i) {
+    const double* q = rows + kStride * (i < count ? i : count - 1);
     r.v[i][0] = q[0];
     for (int k = 1; k <= kDeg; ++k) r.v[i][1 + kDeg - k] = q[kC1 + k - 1];
     r.v[i][kDeg + 1] = q[1];
+    if constexpr (kC1 == 3) r.v[i][kDeg + 2] = q[2];
   }
   return r;
 }
-inline constexpr auto kErfcLARows = horner_rows<sd::kErfcHAStride, sd::kErfcHADegree, 3>(sd::kErfcHA);
-inline constexpr auto kErfcEPRows = horner_rows<sd::kErfcEPStride, sd::kErfcEPDegree, 2>(sd::kErfcEP);
+inline constexpr auto kErfcHARows = horner_rows<sd::kErfcHAStride, sd::kErfcHADegree, 3>(sd::kErfcHA, 24);
+inline constexpr auto kErfcEPRows = horner_rows<sd::kErfcEPStride, sd::kErfcEPDegree, 2>(sd::kErfcEP, 24);
+// The first estimate of erfcinv, [w_mid, c0 ... c_deg], as [w_mid, c_deg ... c0] on 8 rows (one
+// permute a column at AVX-512).
+inline constexpr auto kErfcInvGuessRows =
+    horner_rows<sd::kErfcInvGuessDegree + 2, sd::kErfcInvGuessDegree, 2, 8>(sd::kErfcInvGuess, 6);
 #endif
 
 // ============================================================================================
@@ -153,28 +186,46 @@ template <Tier kTier>
 inline ErfcParts erfc_parts(VD ah, VD al) {
   constexpr bool kEp = kTier == Tier::kEP;
   constexpr int kDeg = kEp ? sd::kErfcEPDegree : sd::kErfcHADegree;
-  const double* rows = kEp ? sd::kErfcEP : sd::kErfcHA;
   // Row of the quarter binade: the exponent and the top two fraction bits, less those of 0.5.
   const VL row = shr<50>(as_int(ah)) - splat<VL>(int64_t{0x3FE0000000000000 >> 50});
-  const VL at = kEp ? shl<3>(row) : shl<4>(row);
-  VD t, s, c0, f;
+  VD t, s, c0, c0lo, f;  // HA: t = a - a_mid, s = Q(t), c0 and c0_lo; LA and EP: f
 #if ZOK_ISA_LEVEL >= 2
-  if constexpr (kTier != Tier::kHA) {
-    if constexpr (kEp) {
-      f = interval_poly<kDeg, kErfcEPRows>(ah, row, al);
-    } else {
-      f = interval_poly<kDeg, kErfcLARows>(ah, row, al);
-    }
-  } else
-#endif
+  if constexpr (kEp) {
+    f = interval_poly<kDeg, kErfcEPRows>(ah, row, al);
+  } else if constexpr (kTier == Tier::kLA) {
+    f = interval_poly<kDeg, kErfcHARows>(ah, row, al);
+  } else {
+    t = s = c0 = c0lo = ah;
+    for_columns<kDeg + 3, kErfcHARows>(row, [&](int m, VD v) {
+      if (m == 0) {
+        t = (ah - v) + al;  // the difference is exact: a_mid lies within a/2
+      } else if (m == 1) {
+        s = v;
+      } else if (m <= kDeg) {
+        s = mul_add(s, t, v);
+      } else if (m == kDeg + 1) {
+        c0 = v;
+      } else {
+        c0lo = v;
+      }
+    });
+  }
+#else
   {
+    const double* rows = kEp ? sd::kErfcEP : sd::kErfcHA;
+    const VL at = kEp ? shl<3>(row) : shl<4>(row);
     t = (ah - lookup_one(rows, at)) + al;  // the difference is exact: a_mid lies within a/2
     constexpr int kC1 = kEp ? 2 : 3;       // column of c1 (HA rows carry c0_lo before it)
     s = lookup_one(rows + kC1 + kDeg - 1, at);
     for (int c = kDeg - 1; c >= 1; --c) s = mul_add(s, t, lookup_one(rows + kC1 + c - 1, at));
     c0 = lookup_one(rows + 1, at);
-    if constexpr (kTier != Tier::kHA) f = mul_add(s, t, c0);
+    if constexpr (kTier != Tier::kHA) {
+      f = mul_add(s, t, c0);
+    } else {
+      c0lo = lookup_one(rows + 2, at);
+    }
   }
+#endif
 
   // -a^2 = -(sh + sl) and its reduction.
   VD sh, sl;
@@ -186,13 +237,13 @@ inline ErfcParts erfc_parts(VD ah, VD al) {
   const VL j = as_int(tn) & splat<VL>(int64_t{63});
   const VD k = round<ZOK_RND_FLOOR>(d * splat<VD>(1.0 / 64));
   VD thi, tlo;
-  lookup_pairs(&tb::kDExpHiLo[0][0], j, thi, tlo);
+  dexp_pair(j, thi, tlo);
   const VD p = mul_add(r * r, horner(r, tb::kDExpC), r);  // e^r - 1
   const VD elo = mul_add(thi + tlo, p, tlo);              // e^(-a^2) 2^-k = thi + elo
 
   if constexpr (kTier == Tier::kHA) {
     // (thi + elo)(c0 + c0_lo + t Q): thi c0 exactly, the rest well below it.
-    const VD ftail = mul_add(s, t, lookup_one(rows + 2, at));
+    const VD ftail = mul_add(s, t, c0lo);
     VD ph, pe;
     two_prod(thi, c0, ph, pe);
     const VD lo = mul_add(thi, ftail, mul_add(elo, c0 + ftail, pe));
@@ -294,12 +345,67 @@ inline double erfc_tail(double ah, double al, int extra_exponent) {
   return std::ldexp(lane0(p.hi + p.lo), static_cast<int>(lane0(p.k)) + extra_exponent);
 }
 
-#if ZOK_ISA_LEVEL >= 2
+#if ZOK_ISA_LEVEL == 3
 // ============================================================================================
-// Double Erf, Erfc and CdfNorm LA and EP at AVX2 and AVX-512, where reading per-interval
-// polynomials costs more than arithmetic: Taylor's series about the nearest multiple r of 1/128
-// (|d| <= 2^-8), from the function at r and its slope s = (2/sqrt(pi)) e^(-r^2), read as one pair a
-// lane:
+// Double Erfc and CdfNorm LA and EP at AVX-512 for vectors whose |y| lies below 6 (every common
+// argument): erfc(a) = e^(-a^2) R(a) from a = 0 on, R(a) = erfc(a) e^(a^2) by a polynomial on each
+// of 16 intervals of 3/8 of a, and e^(-a^2) by 16 entries of 2^(j/16): one permute of two registers
+// a column, no memory read a lane. Lanes at 6 or beyond (NaN too) take erfc_d.
+// ============================================================================================
+
+// e^r - 1 = r + r^2 Q(r) for |r| <= ln2/32: Taylor's terms, 2^-60 (LA) or 2^-34 (EP) relative.
+inline constexpr double kExpQLA[] = {1.0 / 2, 1.0 / 6, 1.0 / 24, 1.0 / 120, 1.0 / 720, 1.0 / 5040};
+inline constexpr double kExpQEP[] = {1.0 / 2, 1.0 / 6, 1.0 / 24};
+
+// kLow: al may be nonzero.
+template <bool kEp, bool kLow>
+[[gnu::always_inline]] inline VD erfc_rows(VD ah, VD al) {
+  // The interval: 8a/3 - 1/2 rounded to an integer (a tie takes either neighbour; both fits hold
+  // at their common end; 8/3 rounds down, so that no a below 6 reaches row 16).
+  const VL row = as_int(mul_add(ah, splat<VD>(8.0 / 3), splat<VD>(-0.5)) + splat<VD>(0x1.8p52));
+  const auto make_d = [&](VD c) { return kLow ? (ah - c) + al : ah - c; };
+  VD rr;
+  if constexpr (kEp) {
+    rr = split_poly<sd::kDErfcR375EPDegree, sd::kDErfcR375EP, kSplitEP>(row, make_d);
+  } else {
+    rr = split_poly<sd::kDErfcR375LADegree, sd::kDErfcR375LA, kSplitLA>(row, make_d);
+  }
+
+  // a^2 < 36: EP's rounding of it is 2^-48 of the result.
+  VD sh, sl;
+  square_of<kEp>(ah, al, sh, sl);
+  // -a^2 = (16 N + j) ln2/16 + r; the shifter carries 1023 * 16, so that the integer m in its low
+  // bits is non-negative: m & 15 is j, (m >> 4) << 52 the exponent field of 2^(N + 1023).
+  const VD shift = splat<VD>(kDShift + 1023.0 * 16);
+  const VD t = mul_add(sh, splat<VD>(-tb::kDInvL64 / 4), shift);
+  const VL m = as_int(t) - splat<VL>(kDShiftBits);
+  const VD n = t - shift;
+  const VD r =
+      (nmul_add(n, splat<VD>(tb::kDL64a * 4), splat<VD>(0.0) - sh) - n * splat<VD>(tb::kDL64b * 4)) - sl;
+  const VD scale = as_double(shl<48>(m & splat<VL>(~int64_t{15})));
+  const VD thi = lookup_reg<16>(tb::kDExp16[0], m);
+  if constexpr (kEp) {
+    const VD p = mul_add(r * r, horner(r, kExpQEP), r);
+    return (mul_add(thi, p, thi) * rr) * scale;
+  } else {
+    const VD tlo = lookup_reg<16>(tb::kDExp16[1], m);
+    const VD p = mul_add(r * r, horner(r, kExpQLA), r);
+    return ((thi + mul_add(thi + tlo, p, tlo)) * rr) * scale;
+  }
+}
+
+constexpr double kErfcNearTop = 6.0;
+template <bool kEp, bool kLow>
+[[gnu::always_inline]] inline VD erfc_near(VD ah, VD al) {
+  return erfc_rows<kEp, kLow>(ah, al);
+}
+#endif
+
+#if ZOK_ISA_LEVEL == 2
+// ============================================================================================
+// Double Erf, Erfc and CdfNorm LA and EP at AVX2, where reading per-interval polynomials costs
+// more than arithmetic: Taylor's series about the nearest multiple r of 1/128 (|d| <= 2^-8), from
+// the function at r and its slope s = (2/sqrt(pi)) e^(-r^2), read as one pair a lane:
 //   erf(r + d) = erf(r) + s S(r, d),  erfc(r + d) = erfc(r) - s S(r, d),
 //   S = sum c_n(r) d^(n+1),  c_n = (-1)^n H_n(r) / (n + 1)!  (Hermite polynomials H_n),
 // c_n by its few terms in r^2, with no table. Relative to erfc(r + d), a term is about (2 r d)^n/n!.
@@ -347,19 +453,10 @@ inline VD nearest_r(VD a, VD& t) {
   t = mul_add(a, splat<VD>(128.0), shift);
   return (t - shift) * splat<VD>(1.0 / 128);
 }
-// AVX-512 reads the pairs by two gathers, one a column: faster than eight 16-byte loads inserted
-// into registers, whose row numbers go through memory. AVX2 loads each row.
 template <size_t kRows>
 [[gnu::always_inline]] inline void function_and_slope(const double (&rows)[kRows][2], VD t, VD& f, VD& s) {
-#if ZOK_ISA_LEVEL == 3
-  const __m512i at =
-      _mm512_slli_epi64(_mm512_and_si512(_mm512_castpd_si512(t.v), _mm512_set1_epi64(1023)), 1);
-  f = {_mm512_i64gather_pd(at, &rows[0][0], 8)};
-  s = {_mm512_i64gather_pd(at, &rows[0][1], 8)};
-#else
   lookup_pairs_by(
       &rows[0][0], t, [](uint64_t w) { return 2 * (w & 1023); }, f, s);
-#endif
 }
 
 // erf x for finite x: LA to d^6 (the next term is below 2^-53.3 of the result), EP to d^3 (2^-32).
@@ -400,13 +497,17 @@ template <bool kEp, bool kEpBeyond = kEp, bool kLow = true>
   const MD rows = a < splat<VD>(kErfcNearTop);
   const MD neg = yh < splat<VD>(0.0);
   const VD al = kLow ? select(neg, yl, splat<VD>(0.0) - yl) : splat<VD>(0.0);
+#if ZOK_ISA_LEVEL == 2
   const VD an = min(a, splat<VD>(kErfcNearTop));  // NaN takes the top: its row is read, then replaced
+#else
+  const VD an = select(rows, splat<VD>(1.0), a);  // the top's row would wrap to the first
+#endif
   const VD v = erfc_near<kEp, kLow>(an, al);
   const VD r = select(neg, v, splat<VD>(2.0) - v);
   if (bits(rows) == kAllLanes<VD>) return r;
   return select(rows, erfc_d < kEpBeyond ? Tier::kEP : Tier::kLA > (yh, yl), r);
 }
-// Erfc EP keeps LA's formula beyond the series, where results approach the underflow threshold:
+// Erfc EP keeps LA's formula beyond erfc_near's top, where results approach the underflow threshold:
 // which results are reported as below the smallest normal stays the same in every flavour.
 template <bool kEp>
 [[gnu::always_inline]] inline VD derfc_fast(VD x) {
@@ -591,6 +692,48 @@ inline VD derf_ha(VD x) {
 }
 #endif
 
+#if ZOK_ISA_LEVEL == 3
+// LA and EP at AVX-512 on the same intervals, one Horner sum of degree 13 (LA) or 7 (EP) whose
+// columns are permuted from registers: the interval of |x| = 0.5 (i + 1) + t, t in [0, 0.5), is i,
+// found by rounding 2|x| - 1.5 to an integer (a tie at an interval's end takes either neighbour;
+// both fits hold there). |x| is held at 6, where erf rounds to 1. Lanes below 0.5 index rows 14 and
+// 15, which no interval reaches: there the rows hold the polynomial in x^2 of the other flavours,
+// led by zeros, and the same sum runs over x^2 in place of |x| - c.
+template <int kDeg, size_t kStride, size_t kN>
+constexpr auto with_small_rows(const double (&rows)[16][kStride], const double (&small)[kN]) {
+  static_assert(kN <= kDeg + 1 && kDeg + 2 <= kStride);
+  struct {
+    alignas(64) double v[16][kStride];
+  } r{};
+  for (int i = 0; i < 16; ++i)
+    for (size_t k = 0; k < kStride; ++k) r.v[i][k] = i < 11 ? rows[i][k] : 0.0;
+  for (int i = 11; i < 16; ++i)
+    for (size_t k = 0; k < kN; ++k) r.v[i][1 + kDeg - k] = small[k];
+  return r;
+}
+inline constexpr auto kDErfLARows = with_small_rows<sd::kDErfLADegree>(sd::kDErfLA, sd::kErfSmallLA);
+inline constexpr auto kDErfEPRows = with_small_rows<sd::kDErfEPDegree>(sd::kDErfEP, sd::kErfSmallEP);
+
+template <int kDeg, const auto& kRows>
+[[gnu::always_inline]] inline VD derf_intervals(VD x) {
+  const VD a = min(abs(x), splat<VD>(6.0));
+  const VD t = x * x;
+  const MD is_small = a < splat<VD>(0.5);
+  const VL row = as_int(mul_add(a, splat<VD>(2.0), splat<VD>(-1.5)) + splat<VD>(0x1.8p52));
+  const VD p = split_poly<kDeg, kRows, (kDeg > 8 ? kSplitLA : kSplitEP)>(
+      row, [&](VD c) { return select(is_small, a - c, t); });
+  return select(is_small, or_sign(p, x), mul_add(x, p, x));  // x + x P(x^2) below 0.5
+}
+template <bool kEp>
+[[gnu::always_inline]] inline VD derf_la_ep(VD x) {
+  if constexpr (kEp) {
+    return derf_intervals<sd::kDErfEPDegree, kDErfEPRows>(x);
+  } else {
+    return derf_intervals<sd::kDErfLADegree, kDErfLARows>(x);
+  }
+}
+#endif
+
 // ============================================================================================
 // Inverses: erfinv by a polynomial below 0.53, erfcinv of the tail by a first estimate in
 // w = sqrt(-ln z) refined by one step of Halley's method on erfc. EP instead takes one polynomial
@@ -648,11 +791,24 @@ inline Pair erfcinv_tail(VD z) {
   const VD w = sqrt(splat<VD>(0.0) - ln);
   constexpr int kStride = sd::kErfcInvGuessDegree + 2;
   const VL row = shr<52>(as_int(w)) - splat<VL>(int64_t{1022});
+#if ZOK_ISA_LEVEL >= 2
+  VD u = w, p = w;
+  for_columns<kStride, kErfcInvGuessRows>(row, [&](int m, VD v) {
+    if (m == 0) {
+      u = w - v;
+    } else if (m == 1) {
+      p = v;
+    } else {
+      p = mul_add(p, u, v);
+    }
+  });
+#else
   static_assert(kStride == 11);
   const VL at = shl<3>(row) + shl<1>(row) + row;
   const VD u = w - lookup_one(sd::kErfcInvGuess, at);
   VD p = lookup_one(sd::kErfcInvGuess + kStride - 1, at);
   for (int c = kStride - 2; c >= 1; --c) p = mul_add(p, u, lookup_one(sd::kErfcInvGuess + c, at));
+#endif
   const VD y0 = max(w * p, splat<VD>(0.5));
   const ErfcParts e = erfc_parts<kTier>(y0, splat<VD>(0.0));
   VD f1, f2;
@@ -984,28 +1140,52 @@ using ErfcPlainOf =
     TailK<f, vm::Elem<f>, f == Fn::dErfc && s == kEP ? Tier::kLA : kTierOf<f, s>, false, kLanes>;
 template <Fn f, int s, auto kLanes = nullptr>
 using CdfNormPlainOf = TailK<f, vm::Elem<f>, kTierOf<f, s>, true, kLanes>;
+#if ZOK_ISA_LEVEL == 3
+// The LA and EP kernels of double Erf, Erfc and CdfNorm at AVX-512 take two vectors a block: their
+// permutes and sums overlap better.
+constexpr int kUnrollLaEp = 16;
+#endif
 #if ZOK_ISA_LEVEL >= 2
-// Double Erf HA by intervals, LA and EP by Taylor's series about the multiples of 1/128.
-// The Taylor kernels inlined into the frame's blocks: a call a vector costs a tenth of the formula.
+// Double Erf HA by intervals, LA and EP by Taylor's series about the multiples of 1/128 at AVX2
+// and by the intervals at AVX-512.
+// The LA and EP kernels inlined into the frame's blocks: a call a vector costs a tenth of the
+// formula.
 template <Fn kFn, VD (*kVec)(VD)>
 struct DErfTaylorK : ErfK<kFn, double, kVec> {
-  [[gnu::always_inline]] static VD vec(VD x) { return kVec(x); }
+#if ZOK_ISA_LEVEL == 3
+  static constexpr int kUnroll = unroll_for<double>(kUnrollLaEp);
+#endif
+  [[gnu::always_inline]] static VD vec(VD x) {
+    return kVec(x);
+  }
 };
+#if ZOK_ISA_LEVEL == 3
+template <bool kEp>
+constexpr VD (*kDErfLaEp)(VD) = derf_la_ep<kEp>;
+#else
+template <bool kEp>
+constexpr VD (*kDErfLaEp)(VD) = derf_taylor<kEp>;
+#endif
 template <Fn f, int s>
 using DErfOf = std::conditional_t<
     s == kHA, ErfK<f, double, derf_ha>,
-    std::conditional_t<s == kEP, DErfTaylorK<f, derf_taylor<true>>, DErfTaylorK<f, derf_taylor<false>>>>;
+    std::conditional_t<s == kEP, DErfTaylorK<f, kDErfLaEp<true>>, DErfTaylorK<f, kDErfLaEp<false>>>>;
 // Float Erf in float lanes, and float Erfc and CdfNorm but HA.
 template <Fn f, int s>
 using ErfOf = std::conditional_t<
     f != Fn::sErf, DErfOf<f, s>,
     std::conditional_t<s == kEP, ErfK<f, float, serf_ep>,
                        std::conditional_t<s == kLA, ErfK<f, float, serf_la>, ErfK<f, float, serf_ha>>>>;
-// Double Erfc and CdfNorm LA and EP by Taylor's series where every |y| < 5.5, inlined into the
-// frame's blocks as the Erf ones.
+// Double Erfc and CdfNorm LA and EP by Taylor's series where every |y| < 5.5 (AVX2) or by
+// e^(-a^2) R(a) where every |y| < 8 (AVX-512), inlined into the frame's blocks as the Erf ones.
 template <class Base, VD (*kVec)(VD)>
 struct DErfcTaylorK : Base {
-  [[gnu::always_inline]] static VD vec(VD x) { return kVec(x); }
+#if ZOK_ISA_LEVEL == 3
+  static constexpr int kUnroll = unroll_for<double>(kUnrollLaEp);
+#endif
+  [[gnu::always_inline]] static VD vec(VD x) {
+    return kVec(x);
+  }
 };
 template <Fn f, int s>
 using DErfcOf =
