@@ -6,6 +6,7 @@
 #include "frame/kernel_frame.h"
 #include "frame/simd/exact.h"
 #include "frame/simd/poly.h"
+#include "kernels/explog/explog_common.h"
 #include "kernels/explog/explog_tables.h"
 
 namespace zok::ZOK_ISA_NS {
@@ -18,7 +19,7 @@ namespace {
 alignas(64) inline constexpr double kDLog1pDD[10] = {1.0 / 3,  -1.0 / 4, 1.0 / 5,   -1.0 / 6, 1.0 / 7,
                                                      -1.0 / 8, 1.0 / 9,  -1.0 / 10, 1.0 / 11, -1.0 / 12};
 
-// x = 2^k m with m in [0.75, 1.5) (vgetmantpd), rcp = j/32 the 14-bit reciprocal of m rounded to five
+// x = 2^k m with m in [0.75, 1.5) (dlog_reg_reduce), rcp = j/32 the 14-bit reciprocal of m rounded to five
 // fraction bits and r = m rcp - 1, exact (|r| < 0.0237); -ln(rcp) = lnhi + lnlo from the 32 rows in
 // registers. ln x = hi + lo: hi0 = k ln2_hi + lnhi is exact (both multiples of 2^-42 below 2^10)
 // and 0 or larger than |r| (|lnhi| >= ln(32/31) where rcp != 1); hi0 + r and the sum with -r^2/2
@@ -30,12 +31,9 @@ struct DLnDD {
 };
 inline DLnDD dln_dd_reg(VD x) {
   namespace ed = zok::explog_data;
-  const VD m{_mm512_getmant_pd(x.v, _MM_MANT_NORM_p75_1p5, _MM_MANT_SIGN_src)};
-  const VD k = VD{_mm512_getexp_pd(x.v)} - VD{_mm512_getexp_pd(m.v)};  // getexp(m) is -1 where m < 1
-  const VD rcp{
-      _mm512_roundscale_pd(_mm512_rcp14_pd(m.v), (5 << 4) | _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC)};
-  const VD r = mul_sub(m, rcp, splat<VD>(1.0));
-  const VL row = as_int(rcp + splat<VD>(0x1p47));  // j in the low bits
+  const DLogRegReduced v = dlog_reg_reduce(x, splat<VD>(0.0));
+  const VD k = v.k, r = v.r;
+  const VL row = v.row;
   const VD hi0 = mul_add(k, splat<VD>(ed::kLn2Hi), lookup_reg<32>(ed::kDLogR32[0], row));
   VD s1, e1, sq, sqe, s2, e2;
   fast_two_sum(hi0, r, s1, e1);
