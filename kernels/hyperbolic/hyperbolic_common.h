@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 #include <type_traits>
 
 #include "kernels/explog/explog_common.h"
@@ -202,6 +203,57 @@ inline VD ln_sum_reg(VD u, VD c, VD kadj) {
   const VD cu{_mm512_scalef_pd(nmul_add(cr, v.r, cr).v, (kadj - v.k).v)};
   const VD p = mul_add(v.r * v.r, horner(v.r, kP), v.r + cu);
   return mul_add(v.k, splat<VD>(tb::kLn2), lookup_reg<32>(tb::kDLogR32[2], v.row) + p);
+}
+#endif
+
+#if ZOK_ISA_LEVEL == 3
+// The LA logarithm of 1 + v scaled by kS (1 or 1/2), with 1 + v never formed exactly: u = 1 + v
+// rounded only picks the exponent k0 and the reciprocal rcp = j/32 (as dlog_reg_reduce does), and
+// h = kS r = kS ((1 + v) 2^-k0 rcp - 1) comes from one fused multiply-add of exact terms,
+// (v p) rcp + (rcp p - kS) with p = kS 2^-k0: rcp p - kS is exact while k0 stays below 48 (beyond,
+// its rounding lies under 2^-100 of the result), so the rounding of u costs nothing and needs no
+// second part. Where `no_one` is set the 1 drops out and the logarithm is of v itself (u = v).
+// kS ln(1 + r) = h + h^2 Q(h) with Q_i = P_i / kS^(i+1), exact scalings of the LA coefficients, by
+// Estrin's scheme; -kS ln rcp is the row of the register table scaled by kS, and the widest part,
+// kS (k ln2 - ln rcp), comes in last.
+template <int kHalf>
+struct ScaledLn {
+  static constexpr double kS = kHalf ? 0.5 : 1.0;
+  static constexpr size_t kN = std::size(tb::kDLnR32LA);
+  struct Q {
+    alignas(64) double c[kN];
+  };
+  struct T {
+    alignas(64) double c[32];
+  };
+  static constexpr Q q() {
+    Q out{};
+    double f = 1.0 / kS;
+    for (size_t i = 0; i < kN; ++i, f /= kS) out.c[i] = tb::kDLnR32LA[i] * f;
+    return out;
+  }
+  static constexpr T t() {
+    T out{};
+    for (size_t i = 0; i < 32; ++i) out.c[i] = tb::kDLogR32[2][i] * kS;
+    return out;
+  }
+  static constexpr Q kQ = q();
+  static constexpr T kT = t();
+};
+template <int kHalf>
+inline VD ln1p_la_reg(VD u, VD v, MD no_one, VD kadj) {
+  using S = ScaledLn<kHalf>;
+  const VD m{_mm512_getmant_pd(u.v, _MM_MANT_NORM_p75_1p5, _MM_MANT_SIGN_src)};
+  const VD k0 = VD{_mm512_getexp_pd(u.v)} - VD{_mm512_getexp_pd(m.v)};
+  const VD rcp{
+      _mm512_roundscale_pd(_mm512_rcp14_pd(m.v), (5 << 4) | _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC)};
+  // 2^47 + j/32 is exact and leaves j in the low bits.
+  const VL row = as_int(rcp + splat<VD>(0x1p47));
+  const VD p{_mm512_scalef_pd(splat<VD>(S::kS).v, (splat<VD>(0.0) - k0).v)};
+  const VD h = mul_add(v * p, rcp, mul_sub(rcp, drop(no_one, p), splat<VD>(S::kS)));
+  const VD poly = mul_add(h * h, estrin(h, S::kQ.c), h);
+  const VD top = mul_add(k0 + kadj, splat<VD>(tb::kLn2 * S::kS), lookup_reg<32>(S::kT.c, row));
+  return top + poly;
 }
 #endif
 

@@ -129,15 +129,24 @@ inline VD asinh_la_nodiv(VD x) {
   const VD ss = s + s;
   const VD h0 = rcp(ss);
   const VD v = a + mul_add(d, mul_add(h0, nmul_add(ss, h0, one), h0), s - one);
-  const VD u = v + one;
-  const LnArg g = large_or(a >= splat<VD>(kDLogTwoA), a, {u, v - (u - one), splat<VD>(0.0)});
-  const VD y = ln_sum<Tier::kLA>(g.u, g.c, g.kadj);
+  const MD large = a >= splat<VD>(kDLogTwoA);
+  const VD y = ln1p_la_reg<0>(select(large, v + one, a), select(large, v, a), large, keep(large, one));
   return or_sign(select(a < splat<VD>(kDTiny), y, a), x);
 }
 constexpr VD (*kAsinhLaK)(VD) = asinh_la_nodiv;
+
+// Atanh LA on AVX-512: ln(1 + v) / 2 with v = 2a / (1 - a).
+inline VD atanh_la_reg(VD x) {
+  const VD a = abs(x), one = splat<VD>(1.0);
+  const VD v = (a + a) / (one - a);
+  const VD y = ln1p_la_reg<1>(v + one, v, MD{__mmask8(0)}, splat<VD>(0.0));
+  return or_sign(select(a < splat<VD>(kDTiny), y, a), x);
+}
+constexpr VD (*kAtanhLaK)(VD) = atanh_la_reg;
 #else
 // Asinh LA takes HA's formula: its exact sums cost less than LA's two branches.
 constexpr VD (*kAsinhLaK)(VD) = asinh_d<Tier::kHA, Tier::kLA>;
+constexpr VD (*kAtanhLaK)(VD) = atanh_d<Tier::kLA>;
 #endif
 
 template <Fn f, int s>
@@ -145,8 +154,7 @@ using AsinhOf = HypK<f, Func::kAsinh, double, Tiered<s, asinh_d<Tier::kHA>, kAsi
 template <Fn f, int s>
 using AcoshOf = HypK<f, Func::kAcosh, double, Tiered<s, acosh_d<Tier::kHA>, acosh_d<Tier::kLA>, acosh_ep>>;
 template <Fn f, int s>
-using AtanhOf =
-    HypK<f, Func::kAtanh, double, Tiered<s, atanh_d<Tier::kHA>, atanh_d<Tier::kLA>, atanh_d<Tier::kEP>>>;
+using AtanhOf = HypK<f, Func::kAtanh, double, Tiered<s, atanh_d<Tier::kHA>, kAtanhLaK, atanh_d<Tier::kEP>>>;
 
 }  // namespace
 
