@@ -244,15 +244,15 @@ template <int kHalf>
 inline VD ln1p_la_reg(VD u, VD v, MD no_one, VD kadj) {
   using S = ScaledLn<kHalf>;
   const VD m{_mm512_getmant_pd(u.v, _MM_MANT_NORM_p75_1p5, _MM_MANT_SIGN_src)};
-  const VD k0 = VD{_mm512_getexp_pd(u.v)} - VD{_mm512_getexp_pd(m.v)};
+  const VD nk = VD{_mm512_getexp_pd(m.v)} - VD{_mm512_getexp_pd(u.v)};
   const VD rcp{
       _mm512_roundscale_pd(_mm512_rcp14_pd(m.v), (5 << 4) | _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC)};
   // 2^47 + j/32 is exact and leaves j in the low bits.
   const VL row = as_int(rcp + splat<VD>(0x1p47));
-  const VD p{_mm512_scalef_pd(splat<VD>(S::kS).v, (splat<VD>(0.0) - k0).v)};
+  const VD p{_mm512_scalef_pd(splat<VD>(S::kS).v, nk.v)};
   const VD h = mul_add(v * p, rcp, mul_sub(rcp, drop(no_one, p), splat<VD>(S::kS)));
   const VD poly = mul_add(h * h, estrin(h, S::kQ.c), h);
-  const VD top = mul_add(k0 + kadj, splat<VD>(tb::kLn2 * S::kS), lookup_reg<32>(S::kT.c, row));
+  const VD top = nmul_add(nk - kadj, splat<VD>(tb::kLn2 * S::kS), lookup_reg<32>(S::kT.c, row));
   return top + poly;
 }
 #endif

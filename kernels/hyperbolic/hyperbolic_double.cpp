@@ -126,11 +126,12 @@ inline VD asinh_la_nodiv(VD x) {
   const VD q = mul_add(a, a, one);
   const VD s = sqrt(q);
   const VD d = nmul_add(s, s, q) + mul_add(a, a, one - q);
-  const VD ss = s + s;
-  const VD h0 = rcp(ss);
-  const VD v = a + mul_add(d, mul_add(h0, nmul_add(ss, h0, one), h0), s - one);
+  const VD y0{_mm512_rsqrt14_pd(q.v)};
+  const VD t = q * y0, hh = splat<VD>(0.5) * y0;
+  const VD h = mul_add(hh, nmul_add(t, hh, splat<VD>(0.5)), hh);
+  const VD v = a + mul_add(d, h, s - one);
   const MD large = a >= splat<VD>(kDLogTwoA);
-  const VD y = ln1p_la_reg<0>(select(large, v + one, a), select(large, v, a), large, keep(large, one));
+  const VD y = ln1p_la_reg<0>(select(large, a + t, a), select(large, v, a), large, keep(large, one));
   return or_sign(select(a < splat<VD>(kDTiny), y, a), x);
 }
 constexpr VD (*kAsinhLaK)(VD) = asinh_la_nodiv;
@@ -139,7 +140,8 @@ constexpr VD (*kAsinhLaK)(VD) = asinh_la_nodiv;
 inline VD atanh_la_reg(VD x) {
   const VD a = abs(x), one = splat<VD>(1.0);
   const VD v = (a + a) / (one - a);
-  const VD y = ln1p_la_reg<1>(v + one, v, MD{__mmask8(0)}, splat<VD>(0.0));
+  const VD u0 = (one + a) * rcp(one - a);
+  const VD y = ln1p_la_reg<1>(u0, v, MD{__mmask8(0)}, splat<VD>(0.0));
   return or_sign(select(a < splat<VD>(kDTiny), y, a), x);
 }
 constexpr VD (*kAtanhLaK)(VD) = atanh_la_reg;
