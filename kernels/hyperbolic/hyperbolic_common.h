@@ -207,15 +207,17 @@ inline VD ln_sum_reg(VD u, VD c, VD kadj) {
 #endif
 
 #if ZOK_ISA_LEVEL == 3
-// The LA logarithm of 1 + v scaled by kS (1 or 1/2), with 1 + v never formed exactly: u = 1 + v
-// rounded only picks the exponent k0 and the reciprocal rcp = j/32 (as dlog_reg_reduce does), and
-// h = kS r = kS ((1 + v) 2^-k0 rcp - 1) comes from one fused multiply-add of exact terms,
-// (v p) rcp + (rcp p - kS) with p = kS 2^-k0: rcp p - kS is exact while k0 stays below 48 (beyond,
-// its rounding lies under 2^-100 of the result), so the rounding of u costs nothing and needs no
-// second part. Where `no_one` is set the 1 drops out and the logarithm is of v itself (u = v).
-// kS ln(1 + r) = h + h^2 Q(h) with Q_i = P_i / kS^(i+1), exact scalings of the LA coefficients, by
-// Estrin's scheme; -kS ln rcp is the row of the register table scaled by kS, and the widest part,
-// kS (k ln2 - ln rcp), comes in last.
+// The LA logarithm of 1 + v scaled by kS (1 or 1/2), 1 + v never formed: u, any estimate of 1 + v
+// within some 2^-14 of it, only picks the exponent k and the reciprocal rcp = j/32 (as
+// dlog_reg_reduce does), and h = kS r = kS ((1 + v) 2^-k rcp - 1) comes from one fused
+// multiply-add of exact terms, (v p) rcp + (rcp p - kS) with p = kS 2^-k: rcp p - kS is exact
+// while k stays below 48 (beyond, its rounding lies under 2^-100 of the result). So neither the
+// rounding of 1 + v nor the estimate costs anything (the estimate widens |r| from 0.02356 to at
+// most 0.02363, inside the polynomial's interval), and u can come from estimates beside a division or a root
+// rather than after it. Where `no_one` is set the 1 drops out and the logarithm is of v itself (then u = v).
+// kS ln(1 + r) = h + h^2 Q(h) with Q_i = P_i / kS^(i+1), exact scalings of the LA coefficients, by Estrin's
+// scheme; -kS ln rcp is the row of the register table scaled by kS, and the widest part,
+// kS ((k + kadj) ln2 - ln rcp), comes in last.
 template <int kHalf>
 struct ScaledLn {
   static constexpr double kS = kHalf ? 0.5 : 1.0;

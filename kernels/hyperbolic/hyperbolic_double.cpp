@@ -112,15 +112,16 @@ inline VD acosh_ep(VD x) {
 }
 
 #if ZOK_ISA_LEVEL == 3
-// Asinh LA on AVX-512 without a division: ln(u + c) with u + c = 1 + v exactly, v = a + w and
+// Asinh LA on AVX-512 without a division: ln(1 + v) (ln1p_la_reg), v = a + w and
 // w = sqrt(1 + a^2) - 1 = (s - 1) + D / (2s), s = sqrt(q) rounded, q = 1 + a^2 rounded, and
 // D = (q - s^2) + (1 + a^2 - q), both parts exact but for one rounding of the second (the first
 // is the remainder of a correctly rounded root, the second the rounding error of q while q stays
 // below 2^53; beyond, the error of D stays within a few units against 2s). 1/(2s) is the 14-bit
-// reciprocal estimate refined once (2^-28): D is at most about an ulp of s, so w stays within
-// 2^-80 of its value past its own rounding, some 2^-53 of v from a = 2^-27 on (below, the result
-// is a). The rounding error of u = 1 + v is c = v - (u - 1), exact while u is below 2^53; v's own
-// rounding costs at most half an ulp of the result. One formula up to kDLogTwoA, no split at 4.
+// reciprocal root estimate y0 of q halved and refined once (2^-28), from q alone, so it is ready
+// beside the root: D is at most about an ulp of s, so w stays within 2^-80 of its value past its
+// own rounding, some 2^-53 of v from a = 2^-27 on (below, the result is a); v's own rounding costs
+// at most half an ulp of the result. The logarithm's reduction starts from a + q y0, within 2^-14
+// of 1 + v, also beside the root. One formula up to kDLogTwoA, no split at 4; from there ln a + ln 2.
 inline VD asinh_la_nodiv(VD x) {
   const VD a = abs(x), one = splat<VD>(1.0);
   const VD q = mul_add(a, a, one);
@@ -136,7 +137,8 @@ inline VD asinh_la_nodiv(VD x) {
 }
 constexpr VD (*kAsinhLaK)(VD) = asinh_la_nodiv;
 
-// Atanh LA on AVX-512: ln(1 + v) / 2 with v = 2a / (1 - a).
+// Atanh LA on AVX-512: ln(1 + v) / 2 with v = 2a / (1 - a) (the logarithm halved through its
+// table and coefficients); the reduction starts from (1 + a) rcp14(1 - a), beside the division.
 inline VD atanh_la_reg(VD x) {
   const VD a = abs(x), one = splat<VD>(1.0);
   const VD v = (a + a) / (one - a);
@@ -145,7 +147,19 @@ inline VD atanh_la_reg(VD x) {
   return or_sign(select(a < splat<VD>(kDTiny), y, a), x);
 }
 constexpr VD (*kAtanhLaK)(VD) = atanh_la_reg;
+
+// Acosh LA on AVX-512: ln(1 + v) with v = t + sqrt(t (t + 2)), t = x - 1 exact; the logarithm's
+// reduction starts from x + q rsqrt14(q) (q at least 2^-1000 there, so that x = 1 gives x).
+inline VD acosh_la_reg(VD x) {
+  const VD one = splat<VD>(1.0), t = x - one;
+  const VD q = t * (t + splat<VD>(2.0));
+  const VD y0{_mm512_rsqrt14_pd(max(q, splat<VD>(0x1p-1000)).v)};
+  const MD large = x >= splat<VD>(kDLogTwoA);
+  return ln1p_la_reg<0>(select(large, x + q * y0, x), select(large, t + sqrt(q), x), large, keep(large, one));
+}
+constexpr VD (*kAcoshLaK)(VD) = acosh_la_reg;
 #else
+constexpr VD (*kAcoshLaK)(VD) = acosh_d<Tier::kLA>;
 // Asinh LA takes HA's formula: its exact sums cost less than LA's two branches.
 constexpr VD (*kAsinhLaK)(VD) = asinh_d<Tier::kHA, Tier::kLA>;
 constexpr VD (*kAtanhLaK)(VD) = atanh_d<Tier::kLA>;
@@ -154,7 +168,7 @@ constexpr VD (*kAtanhLaK)(VD) = atanh_d<Tier::kLA>;
 template <Fn f, int s>
 using AsinhOf = HypK<f, Func::kAsinh, double, Tiered<s, asinh_d<Tier::kHA>, kAsinhLaK, asinh_ep>>;
 template <Fn f, int s>
-using AcoshOf = HypK<f, Func::kAcosh, double, Tiered<s, acosh_d<Tier::kHA>, acosh_d<Tier::kLA>, acosh_ep>>;
+using AcoshOf = HypK<f, Func::kAcosh, double, Tiered<s, acosh_d<Tier::kHA>, kAcoshLaK, acosh_ep>>;
 template <Fn f, int s>
 using AtanhOf = HypK<f, Func::kAtanh, double, Tiered<s, atanh_d<Tier::kHA>, kAtanhLaK, atanh_d<Tier::kEP>>>;
 
