@@ -117,6 +117,20 @@ inline V atan2_core(V a, V b) {
   }
 }
 
+// c[0] + x c[1] + ... as two Horner chains in x^2, the even and the odd coefficients, joined by one
+// multiply-add: about half the depth of one chain for one operation more.
+template <class V, typename C, size_t N>
+inline V horner_halves(V x, const C (&c)[N]) {
+  using T = typename V::T;
+  static_assert(N >= 2);
+  const V x2 = x * x;
+  constexpr int kLastEven = (N - 1) & ~size_t(1), kLastOdd = (N - 2) | 1;
+  V e = splat<V>(static_cast<T>(c[kLastEven])), o = splat<V>(static_cast<T>(c[kLastOdd]));
+  for (int i = kLastEven - 2; i >= 0; i -= 2) e = mul_add(e, x2, splat<V>(static_cast<T>(c[i])));
+  for (int i = kLastOdd - 2; i >= 1; i -= 2) o = mul_add(o, x2, splat<V>(static_cast<T>(c[i])));
+  return mul_add(o, x, e);
+}
+
 // The asin polynomial's argument: z = a = |x| up to 1/2 and z = sqrt(w), w = (1 - a)/2, above (big);
 // s = z^2, exact in both.
 template <class V>
@@ -183,15 +197,38 @@ inline V asin_core(V x) {
 // (by one fused multiply-add, z c + z or z c - z with c = 0 or 3, where there is one). Near |x| = 1/2
 // the doubled u costs asin about an ulp more than asin_core, and the missing low part of pi/2 up to
 // 0.55 ulp (double) or 0.75 ulp (float) of the angle, at least pi/6 wherever it is added.
-template <const auto& P, bool kAcos, class V>
+// kHalves (the double LA): s = w itself above 1/2, exact and off the square root's path, the
+// polynomial in two chains (horner_halves), and the angle as m v + K from v = z + z s P(s) by one
+// multiply-add, m = +-1 or +-2 (m v exact): the same roundings as above, two operations fewer.
+template <const auto& P, bool kAcos, bool kHalves = false, class V>
 inline V asin_short(V x) {
   using T = typename V::T;
   using A = Angles<T>;
   const V sign = sign_mask<V>(), one = splat<V>(T(1)), half = splat<V>(T(0.5));
   const V a = abs(x), xs = x & sign;
   const auto big = a > half;
-  const V z = min(a, sqrt(nmul_add(half, a, half)));
-  const V s = z * z;
+  const V w = nmul_add(half, a, half);
+  const V z = min(a, sqrt(w));
+  const V s = kHalves ? select(big, a * a, w) : z * z;
+  if constexpr (kHalves) {
+    const V v = mul_add(z * s, horner_halves(s, P), z);
+    V m, k;
+    if constexpr (kAcos) {
+      // pi/2 - (x's sign) v; 2v for x > 1/2, pi - 2v for x < -1/2.
+      m = select(big, splat<V>(T(-1)), splat<V>(T(2))) ^ xs;
+      k = select(big, splat<V>(A::kHalfH), keep(x < splat<V>(T(0)), splat<V>(A::kPiH)));
+    } else {
+      // v, or pi/2 - 2v above 1/2; x's sign afterwards.
+      m = select(big, one, splat<V>(T(-2)));
+      k = keep(big, splat<V>(A::kHalfH));
+    }
+    const V r = mul_add(m, v, k);
+    if constexpr (kAcos) {
+      return r;
+    } else {
+      return r ^ xs;
+    }
+  }
   V zm, k;
   if constexpr (kAcos) {
     // pi/2 - (x's sign) u; 2u for x > 1/2, pi - 2u for x < -1/2.
@@ -226,7 +263,8 @@ inline V asin_short(V x) {
 // The masks fold the rest: asin multiplies z by -2 above 1/2 and adds pi/2 there (one masked
 // operation each); acos takes k = 1 up to 1/2 and above it 0 or 2, x's sign bit shifted into the
 // exponent of 2.
-template <const auto& P, bool kAcos, int kTerms>
+// kHalves as in asin_short: the polynomial no longer waits for the root's refinement.
+template <const auto& P, bool kAcos, int kTerms, bool kHalves = false>
 inline VD asin_masked(VD x) {
   const VD sign = sign_mask<VD>(), one = splat<VD>(1.0), half = splat<VD>(0.5);
   const VD a = abs(x), xs = x & sign;
@@ -244,19 +282,33 @@ inline VD asin_masked(VD x) {
     q = mul_add(mul_add(splat<VD>(0.3125), e, splat<VD>(0.375)), e, half);
   }
   const VD z = {_mm512_mask3_fmadd_pd((y0 * e).v, q.v, y0.v, big.m)};
-  const VD s = z * z;
+  const VD s = kHalves ? VD{_mm512_mask_mov_pd((a * a).v, big.m, w.v)} : z * z;
+  const VD p = kHalves ? horner_halves(s, P) : horner(s, P);
   const VD pio2 = splat<VD>(td::kDPio2H);
-  if constexpr (kAcos) {
+  if constexpr (kHalves) {
+    const VD v = mul_add(z * s, p, z);
+    if constexpr (kAcos) {
+      // pi/2 - (x's sign) v; 2v for x > 1/2, pi - 2v for x < -1/2: m v + K, m v exact.
+      const VD m = VD{_mm512_mask_blend_pd(big.m, splat<VD>(-1.0).v, splat<VD>(2.0).v)} ^ xs;
+      const __m512i neg = _mm512_srai_epi64(_mm512_castpd_si512(x.v), 63);
+      const VD k = {_mm512_castsi512_pd(_mm512_mask_and_epi64(
+          _mm512_castpd_si512(pio2.v), big.m, _mm512_castpd_si512(splat<VD>(td::kDPiH).v), neg))};
+      return mul_add(m, v, k);
+    } else {
+      // v, or pi/2 - 2v above 1/2; x's sign afterwards.
+      return VD{_mm512_mask_fmadd_pd(v.v, big.m, splat<VD>(-2.0).v, pio2.v)} ^ xs;
+    }
+  } else if constexpr (kAcos) {
     // pi/2 - (x's sign) u; 2u for x > 1/2, pi - 2u for x < -1/2.
     const VD zx = z ^ xs;
     const VD zm = mul_sub(keep(big, splat<VD>(3.0)), zx, zx);
     const VD k = {_mm512_castsi512_pd(
         _mm512_mask_srli_epi64(_mm512_castpd_si512(one.v), big.m, _mm512_castpd_si512(xs.v), 1))};
-    return mul_add(k, pio2, mul_add(zm * s, horner(s, P), zm));
+    return mul_add(k, pio2, mul_add(zm * s, p, zm));
   } else {
     // u, or pi/2 - 2u above 1/2; x's sign afterwards.
     const VD zm = {_mm512_mask_mul_pd(z.v, big.m, z.v, splat<VD>(-2.0).v)};
-    const VD u = mul_add(zm * s, horner(s, P), zm);
+    const VD u = mul_add(zm * s, p, zm);
     return VD{_mm512_mask_add_pd(u.v, big.m, u.v, pio2.v)} ^ xs;
   }
 }

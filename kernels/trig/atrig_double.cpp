@@ -75,16 +75,16 @@ struct DAtan2 {
 };
 // LA and EP at AVX-512 take the root of (1 - |x|)/2 from the reciprocal square root estimate (LA to
 // about half an ulp, EP to 2^-40), elsewhere from the square root instruction.
-template <const auto& P, bool kAcos, bool kTwo, int kTerms = 3>
+template <const auto& P, bool kAcos, bool kTwo, int kTerms = 3, bool kHalves = false>
 struct DAsin {
   static VD eval(VD x) {
     if constexpr (kTwo) {
       return asin_core<P, kAcos, true>(x);
     } else {
 #if ZOK_ISA_LEVEL == 3
-      return asin_masked<P, kAcos, kTerms>(x);
+      return asin_masked<P, kAcos, kTerms, kHalves>(x);
 #else
-      return asin_short<P, kAcos>(x);
+      return asin_short<P, kAcos, kHalves>(x);
 #endif
     }
   }
@@ -122,10 +122,11 @@ struct ASinCosOpen : ASinCosK<f, double, M> {
 template <Fn f, int s, bool kAcos>
 using DAsinCosOf = std::conditional_t<
     ZOK_ISA_LEVEL == 3 && s != vm::kHA,
-    ASinCosOpen<f, BySlot<s, DAsin<td::kDAsinLA, kAcos, false>, void, DAsin<td::kDAsinEP, kAcos, false, 2>>,
-                kAcos>,
+    ASinCosOpen<
+        f, BySlot<s, DAsin<td::kDAsinLA, kAcos, false, 3, true>, void, DAsin<td::kDAsinEP, kAcos, false, 2>>,
+        kAcos>,
     ASinCosK<f, double,
-             BySlot<s, DAsin<td::kDAsinLA, kAcos, false>, DAsin<td::kDAsinHA, kAcos, true>,
+             BySlot<s, DAsin<td::kDAsinLA, kAcos, false, 3, true>, DAsin<td::kDAsinHA, kAcos, true>,
                     DAsin<td::kDAsinEP, kAcos, false, 2>>>>;
 template <Fn f, int s>
 using DAsinOf = DAsinCosOf<f, s, false>;
