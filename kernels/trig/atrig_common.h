@@ -117,20 +117,6 @@ inline V atan2_core(V a, V b) {
   }
 }
 
-// c[0] + x c[1] + ... as two Horner chains in x^2, the even and the odd coefficients, joined by one
-// multiply-add: about half the depth of one chain for one operation more.
-template <class V, typename C, size_t N>
-inline V horner_halves(V x, const C (&c)[N]) {
-  using T = typename V::T;
-  static_assert(N >= 2);
-  const V x2 = x * x;
-  constexpr int kLastEven = (N - 1) & ~size_t(1), kLastOdd = (N - 2) | 1;
-  V e = splat<V>(static_cast<T>(c[kLastEven])), o = splat<V>(static_cast<T>(c[kLastOdd]));
-  for (int i = kLastEven - 2; i >= 0; i -= 2) e = mul_add(e, x2, splat<V>(static_cast<T>(c[i])));
-  for (int i = kLastOdd - 2; i >= 1; i -= 2) o = mul_add(o, x2, splat<V>(static_cast<T>(c[i])));
-  return mul_add(o, x, e);
-}
-
 // The asin polynomial's argument: z = a = |x| up to 1/2 and z = sqrt(w), w = (1 - a)/2, above (big);
 // s = z^2, exact in both.
 template <class V>
