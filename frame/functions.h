@@ -109,11 +109,12 @@ const char* cpu_class_name(CpuClass c);
 CpuClass cpu_class_of(bool amd, bool fp512);
 // The class whose measured choice the tables follow on this processor.
 CpuClass cpu_class();
-// Whether the kernels write the caller's MXCSR back at every exit without reading it again: set
-// where reading MXCSR costs more than a write that changes only its flags (AMD full-width: about
-// 30 cycles against 2; a write that changes the rounding costs about 80 there). Elsewhere a read
-// tells whether the kernel changed anything, and the write happens only then.
-extern bool g_csr_write_back;
+// Whether reading MXCSR costs more than a write that changes only its flags (AMD full-width: about
+// 30 cycles against 2; a write that changes the rounding costs about 80 there). Where it does, the
+// kernels write the caller's word back at every exit without reading it again, and those that can
+// run at a fixed rounding with no flag raised skip MXCSR altogether. Elsewhere a read tells whether
+// the kernel changed anything, and the write happens only then.
+extern bool g_csr_read_costly;
 // The instruction set whose kernel fills slot `slot` of fn's table: the selected set, or a
 // narrower one where the function's kernel of the selected set was measured slower on this
 // processor's class.

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <type_traits>
+#include <utility>
 
 #include "frame/error_report.h"
 #include "frame/functions.h"
@@ -19,18 +20,20 @@ namespace zok::ZOK_ISA_NS {
 // exit, so exception flags raised inside the kernel do not reach it. On most processors reading
 // MXCSR costs far less than writing it, so it is written only where it differs: on entry when the
 // control must change, at exit when the control changed or the kernel raised a flag the caller's
-// word did not hold. Where a read costs more than a write of the flags (vm::g_csr_write_back), the
+// word did not hold. Where a read costs more than a write of the flags (vm::g_csr_read_costly), the
 // exit writes the caller's word back unread.
 class FpControl {
  public:
-  explicit FpControl(vm::Round round) : saved_(_mm_getcsr()) {
+  explicit FpControl(vm::Round round) : FpControl(round, vm::current_mode(vm::thread_state())) {}
+  // With the thread's mode word already read.
+  FpControl(vm::Round round, uint32_t mode) : saved_(_mm_getcsr()) {
     constexpr uint32_t kControl = 0xE040u | kExceptionMasks;
     uint32_t wanted = static_cast<uint32_t>(round) | kExceptionMasks;
-    if ((vm::current_mode(vm::thread_state()) & ZOK_VM_DENORMAL_MASK) == ZOK_VM_FTZDAZ_ON) wanted |= 0x8040u;
+    if ((mode & ZOK_VM_DENORMAL_MASK) == ZOK_VM_FTZDAZ_ON) wanted |= 0x8040u;
     if ((saved_ & kControl) != wanted) _mm_setcsr((saved_ & ~kControl) | wanted);
   }
   ~FpControl() {
-    if (vm::g_csr_write_back || _mm_getcsr() != saved_) _mm_setcsr(saved_);
+    if (vm::g_csr_read_costly || _mm_getcsr() != saved_) _mm_setcsr(saved_);
   }
   FpControl(const FpControl&) = delete;
   FpControl& operator=(const FpControl&) = delete;
@@ -117,6 +120,73 @@ ZOK_POLICY_SETTING(tail_group_of, kTailGroup, 0)
 ZOK_POLICY_SETTING(align_head_of, kAlignHead, false)
 ZOK_POLICY_SETTING(x87_of, kX87, false)
 #undef ZOK_POLICY_SETTING
+
+#if ZOK_ISA_LEVEL == 3
+// A policy whose vector computation is also given as vec_fixed, written only with operations that
+// round to nearest and raise no flag whatever MXCSR's rounding and masks say (add_rn, round_sae ...),
+// gives the results the kernel's own control would, without it, as long as denormals pass through
+// unflushed: flush-to-zero and denormals-are-zero still act on such operations.
+template <class K, class T>
+constexpr bool fixed_round_of() {
+  return requires {
+    &K::template vec_fixed<Vec<T>>;
+  };
+}
+
+// Whether MXCSR lets denormals through both ways: the smallest denormal scaled by 2^0 (vscalefss,
+// in the form the fixed computations take) stays nonzero under neither flush-to-zero nor
+// denormals-are-zero. A multiply would tell as well, but on AMD full-width processors a multiply
+// with a denormal operand or result stalls until everything before it has finished (some 40 cycles
+// after a call on a thousand floats); the scaling does not. No flag is raised, and the bits are
+// read as an integer.
+inline bool denormals_pass() {
+  __m128 x = _mm_castsi128_ps(_mm_cvtsi32_si128(1));
+  __asm__("" : "+v"(x));  // not folded at compile time
+  x = _mm_scalef_round_ss(x, _mm_setzero_ps(), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+  return _mm_cvtsi128_si32(_mm_castps_si128(x)) != 0;
+}
+
+// K with vec_fixed for its vector computation; only policies without lanes for the element path,
+// whose tests would compare under MXCSR. The element path, should a tail reach it, runs under the
+// kernel's own control.
+template <class K, vm::Round kRound>
+struct FixedRound : K {
+  static_assert(check_of<K>() == Check::kNone, "lane tests would run under the caller's control");
+  static_assert(kRound == vm::Round::NEAR, "the fixed operations round to nearest");
+  template <class... A>
+  static decltype(auto) vec(A&&... a) {
+    return K::vec_fixed(std::forward<A>(a)...);
+  }
+  template <class... A>
+  static void scalar(A... a) {
+    const FpControl control(kRound);
+    K::scalar(a...);
+  }
+};
+#endif
+
+// As with_control, for a kernel with policy K: body(std::type_identity<P>{}) runs the kernel with
+// policy P, K itself or, where reading MXCSR is dear and the policy can, K at a fixed rounding with
+// MXCSR untouched.
+template <vm::Fn kFn, int kSlot, class K, class T, typename Body>
+inline void with_control_of(Body&& body) {
+  constexpr vm::FnTraits tr = vm::traits(kFn);
+  if constexpr ((tr.caller & (1u << kSlot)) != 0) {
+    body(std::type_identity<K>{});
+  } else {
+    const uint32_t mode = vm::current_mode(vm::thread_state());
+#if ZOK_ISA_LEVEL == 3
+    if constexpr (fixed_round_of<K, T>()) {
+      if (vm::g_csr_read_costly && (mode & ZOK_VM_DENORMAL_MASK) != ZOK_VM_FTZDAZ_ON && denormals_pass()) {
+        body(std::type_identity<FixedRound<K, tr.round>>{});
+        return;
+      }
+    }
+#endif
+    FpControl control(tr.round, mode);
+    body(std::type_identity<K>{});
+  }
+}
 
 // `count` elements from i as one vector padded with K::kPad; only special lanes go through the
 // scalar path.
@@ -521,24 +591,25 @@ inline void report(int32_t code, int32_t i, const double* a, double b, double* r
 template <vm::Fn kFn, int kSlot, typename K, typename T>
 void kernel_a(int n, const T* a, T* r) {
   if (n <= 0) return;
-  with_control<kFn, kSlot>([&] {
+  with_control_of<kFn, kSlot, K, T>([&]<class P>(std::type_identity<P>) {
     if constexpr (x87_of<K>()) {
       const X87Control x87;
-      unary_loop<K>(n, a, r);
+      unary_loop<P>(n, a, r);
     } else {
-      unary_loop<K>(n, a, r);
+      unary_loop<P>(n, a, r);
     }
   });
 }
 template <vm::Fn kFn, int kSlot, typename K, typename T>
 void kernel_ab(int n, const T* a, const T* b, T* r) {
   if (n <= 0) return;
-  with_control<kFn, kSlot>([&] { binary_loop<K>(n, a, b, r); });
+  with_control_of<kFn, kSlot, K, T>([&]<class P>(std::type_identity<P>) { binary_loop<P>(n, a, b, r); });
 }
 template <vm::Fn kFn, int kSlot, typename K, typename T>
 void kernel_a_rr(int n, const T* a, T* r1, T* r2) {
   if (n <= 0) return;
-  with_control<kFn, kSlot>([&] { two_result_loop<K>(n, a, r1, r2); });
+  with_control_of<kFn, kSlot, K, T>(
+      [&]<class P>(std::type_identity<P>) { two_result_loop<P>(n, a, r1, r2); });
 }
 template <vm::Fn kFn, int kSlot, typename K, typename T>
 void kernel_ax(int n, const T* a, T b, T* r) {

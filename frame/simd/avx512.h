@@ -84,6 +84,26 @@ inline VD round(VD a) {
   return {_mm512_roundscale_pd(a.v, kMode)};
 }
 
+// Round to nearest and raise no flag whatever MXCSR's rounding and masks say (embedded rounding
+// with exceptions suppressed); MXCSR's flush-to-zero and denormals-are-zero still act on them.
+inline VF add_rn(VF a, VF b) { return {_mm512_add_round_ps(a.v, b.v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC)}; }
+inline VD add_rn(VD a, VD b) { return {_mm512_add_round_pd(a.v, b.v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC)}; }
+inline VF sub_rn(VF a, VF b) { return {_mm512_sub_round_ps(a.v, b.v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC)}; }
+inline VD sub_rn(VD a, VD b) { return {_mm512_sub_round_pd(a.v, b.v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC)}; }
+inline VF mul_rn(VF a, VF b) { return {_mm512_mul_round_ps(a.v, b.v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC)}; }
+inline VD mul_rn(VD a, VD b) { return {_mm512_mul_round_pd(a.v, b.v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC)}; }
+// round<kMode> with exceptions suppressed (kMode names its own direction, not the current one).
+template <int kMode>
+inline VF round_sae(VF a) {
+  static_assert((kMode & _MM_FROUND_CUR_DIRECTION) == 0, "the direction must be the instruction's own");
+  return {_mm512_roundscale_round_ps(a.v, kMode, _MM_FROUND_NO_EXC)};
+}
+template <int kMode>
+inline VD round_sae(VD a) {
+  static_assert((kMode & _MM_FROUND_CUR_DIRECTION) == 0, "the direction must be the instruction's own");
+  return {_mm512_roundscale_round_pd(a.v, kMode, _MM_FROUND_NO_EXC)};
+}
+
 inline MF operator==(VF a, VF b) { return {_mm512_cmp_ps_mask(a.v, b.v, _CMP_EQ_OQ)}; }
 inline MF operator<(VF a, VF b) { return {_mm512_cmp_ps_mask(a.v, b.v, _CMP_LT_OQ)}; }
 inline MF operator<=(VF a, VF b) { return {_mm512_cmp_ps_mask(a.v, b.v, _CMP_LE_OQ)}; }

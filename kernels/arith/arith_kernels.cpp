@@ -37,7 +37,15 @@ struct AddK : NoCheck {
   static V vec(V a, V b) {
     return a + b;
   }
-  static void scalar(int i, const T* a, const T* b, T* r) { r[i] = a[i] + b[i]; }
+#if ZOK_ISA_LEVEL == 3
+  template <class V>
+  static V vec_fixed(V a, V b) {
+    return add_rn(a, b);
+  }
+#endif
+  static void scalar(int i, const T* a, const T* b, T* r) {
+    r[i] = a[i] + b[i];
+  }
 };
 template <typename T>
 struct SubK : NoCheck {
@@ -45,7 +53,15 @@ struct SubK : NoCheck {
   static V vec(V a, V b) {
     return a - b;
   }
-  static void scalar(int i, const T* a, const T* b, T* r) { r[i] = a[i] - b[i]; }
+#if ZOK_ISA_LEVEL == 3
+  template <class V>
+  static V vec_fixed(V a, V b) {
+    return sub_rn(a, b);
+  }
+#endif
+  static void scalar(int i, const T* a, const T* b, T* r) {
+    r[i] = a[i] - b[i];
+  }
 };
 template <typename T>
 struct MulK : NoCheck {
@@ -53,7 +69,15 @@ struct MulK : NoCheck {
   static V vec(V a, V b) {
     return a * b;
   }
-  static void scalar(int i, const T* a, const T* b, T* r) { r[i] = a[i] * b[i]; }
+#if ZOK_ISA_LEVEL == 3
+  template <class V>
+  static V vec_fixed(V a, V b) {
+    return mul_rn(a, b);
+  }
+#endif
+  static void scalar(int i, const T* a, const T* b, T* r) {
+    r[i] = a[i] * b[i];
+  }
 };
 template <typename T>
 struct SqrK : NoCheck {
@@ -61,7 +85,15 @@ struct SqrK : NoCheck {
   static V vec(V a) {
     return a * a;
   }
-  static void scalar(int i, const T* a, T* r) { r[i] = a[i] * a[i]; }
+#if ZOK_ISA_LEVEL == 3
+  template <class V>
+  static V vec_fixed(V a) {
+    return mul_rn(a, a);
+  }
+#endif
+  static void scalar(int i, const T* a, T* r) {
+    r[i] = a[i] * a[i];
+  }
 };
 
 // |a| = a * ((a & sign) | 1): -0 gives +0, and a NaN comes back as the (quieted) NaN it was.
@@ -171,7 +203,16 @@ struct RoundModeK : NoCheck {
   static V vec(V a) {
     return round<kMode>(a);
   }
-  static void scalar(int i, const T* a, T* r) { r[i] = on_lane<RoundModeK>(a[i]); }
+#if ZOK_ISA_LEVEL == 3
+  // Floor, Ceil and Trunc: the direction is the instruction's own.
+  template <class V>
+  requires((kMode & _MM_FROUND_CUR_DIRECTION) == 0) static V vec_fixed(V a) {
+    return round_sae<kMode>(a);
+  }
+#endif
+  static void scalar(int i, const T* a, T* r) {
+    r[i] = on_lane<RoundModeK>(a[i]);
+  }
 };
 
 // Halfway cases away from zero: round |a| to nearest-even, add 1 where exactly 0.5 was dropped,

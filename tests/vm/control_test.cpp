@@ -6,6 +6,7 @@
 #include <xmmintrin.h>
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <vector>
 
@@ -32,26 +33,69 @@ struct Csr {
   unsigned saved;
 };
 
+// Sets whether the kernels treat a read of MXCSR as dear, which changes how they restore it and
+// lets the cheap AVX-512 kernels run at a fixed rounding without it; both ways are tested on every
+// machine, whatever its processor class picks.
+class CsrReadCost {
+ public:
+  explicit CsrReadCost(bool costly) : class_choice_(zok::vm::g_csr_read_costly) {
+    zok::vm::g_csr_read_costly = costly;
+  }
+  ~CsrReadCost() { zok::vm::g_csr_read_costly = class_choice_; }
+  CsrReadCost(const CsrReadCost&) = delete;
+  CsrReadCost& operator=(const CsrReadCost&) = delete;
+
+ private:
+  bool class_choice_;
+};
+
+// Under any caller's control (directed rounding, flush-to-zero, denormals-are-zero, each alone and
+// all together) the kernels that keep control of their own round to nearest and keep denormals,
+// and the caller's MXCSR comes back. Expected values come from wider arithmetic, exact before its
+// one rounding to nearest.
 TEST_P(ControlTest, CallersControlIsRestoredAndDenormalsKeptByDefault) {
-  const float tiny = 1e-20f;
   zok::test::ModeOption env(nullptr);  // denormal field 0: both off inside the kernel
-  const float denormal = 1e-40f;
-  const auto out = on_fresh_thread([&] {
-    float a[2] = {tiny, denormal}, b[2] = {tiny, 1.0f}, r[2];
-    bool restored;
-    {
-      // The caller runs with flush-to-zero, denormals-are-zero and upward rounding, flags clear.
-      const unsigned caller = 0x1F80 | 0x8040 | 0x4000;
-      Csr csr(caller);
-      k<KAB<float>>(Fn::sMul)(2, a, b, r);
-      restored = _mm_getcsr() == caller;
+  const float tiny = 1e-20f, denormal = 1e-40f, f1 = 1.0f + 0x1p-12f, q = 0x1p-25f;
+  const double d1 = 1.0 + 0x1p-27;
+  const float want_mul = static_cast<float>(double{tiny} * tiny), want_add = static_cast<float>(1.0 + q);
+  const float want_sqr = static_cast<float>(double{f1} * f1);
+  const double want_dsqr = static_cast<double>(static_cast<long double>(d1) * d1);
+  for (const bool costly : {false, true})
+    for (const unsigned control : {0x4000u | 0x8040u, 0x8000u, 0x0040u, 0x4000u, 0x2000u, 0u}) {
+      const CsrReadCost cost(costly);
+      const unsigned caller = 0x1F80 | control;  // flags clear
+      const auto out = on_fresh_thread([&] {
+        float a[3] = {tiny, denormal, 1.0f}, b[3] = {tiny, 1.0f, q}, r[3], sq[2], fl[1];
+        const float sa[2] = {f1, -f1}, fa[1] = {-denormal};
+        const double da[1] = {d1};
+        double dsq[1];
+        bool restored;
+        {
+          Csr csr(caller);
+          k<KAB<float>>(Fn::sMul)(2, a, b, r);
+          k<KAB<float>>(Fn::sAdd)(1, a + 2, b + 2, r + 2);
+          k<KA<float>>(Fn::sSqr)(2, sa, sq);
+          k<KA<float>>(Fn::sFloor)(1, fa, fl);
+          k<KA<double>>(Fn::dSqr)(1, da, dsq);
+          restored = _mm_getcsr() == caller;
+        }
+        // Compared outside the caller's control, where denormals read as themselves.
+        return std::vector<bool>{same_bits(r[0], want_mul),    same_bits(r[1], denormal),
+                                 same_bits(r[2], want_add),    same_bits(sq[0], want_sqr),
+                                 same_bits(sq[1], want_sqr),   fl[0] == -1.0f,
+                                 same_bits(dsq[0], want_dsqr), restored};
+      });
+      char word[16];
+      std::snprintf(word, sizeof word, "%#x", caller);
+      const std::string what = std::string(" under caller ") + word + (costly ? ", read dear" : "");
+      EXPECT_TRUE(out[0]) << "a denormal product was flushed or misrounded" << what;
+      EXPECT_TRUE(out[1]) << "a denormal input was read as zero" << what;
+      EXPECT_TRUE(out[2]) << "a sum was not rounded to nearest" << what;
+      EXPECT_TRUE(out[3] && out[4]) << "a float square was not rounded to nearest" << what;
+      EXPECT_TRUE(out[5]) << "Floor read a denormal as zero" << what;
+      EXPECT_TRUE(out[6]) << "a double square was not rounded to nearest" << what;
+      EXPECT_TRUE(out[7]) << "the caller's MXCSR was not restored" << what;
     }
-    // Compared outside the caller's control, where denormals read as themselves.
-    return std::vector<bool>{r[0] > 0.0f, same_bits(r[1], denormal), restored};
-  });
-  EXPECT_TRUE(out[0]) << "a denormal product was flushed";
-  EXPECT_TRUE(out[1]) << "a denormal input was read as zero";
-  EXPECT_TRUE(out[2]) << "the caller's MXCSR was not restored";
 }
 
 // Under the flushing mode denormal results become 0 and denormal arguments read as 0, in every
@@ -91,15 +135,18 @@ TEST_P(ControlTest, DenormalsFlushOnlyWhenTheModeAsks) {
       {Fn::sMul, 1e-20, 1e-20, 0, 0}, {Fn::sMul, 1e-40, 1, 0, 0},       {Fn::dSqr, 1e-160, 0, 0, 0},
       {Fn::sExp, -100, 0, 0, 4},      {Fn::dExp, -740, 0, 0, 4},        {Fn::sLn, 1e-40, 0, -inf, 2},
       {Fn::sSqrt, 1e-40, 0, 0, 0},    {Fn::sInvSqrt, 1e-40, 0, inf, 2}, {Fn::sPowx, 1e-40, 0.5, 0, 0},
+      {Fn::sAdd, 1e-40, 0, 0, 0},     {Fn::sFloor, -1e-40, 0, -0.0, 0}, {Fn::dFloor, -1e-310, 0, -0.0, 0},
   };
-  for (const Flush& c : cases)
-    for (int slot = 0; slot < 3; ++slot) {
-      if (zok::vm::info(c.fn).type == 's') {
-        check_flush<float>(GetParam(), c, slot);
-      } else {
-        check_flush<double>(GetParam(), c, slot);
+  for (const bool costly : {false, true})
+    for (const Flush& c : cases)
+      for (int slot = 0; slot < 3; ++slot) {
+        const CsrReadCost cost(costly);
+        if (zok::vm::info(c.fn).type == 's') {
+          check_flush<float>(GetParam(), c, slot);
+        } else {
+          check_flush<double>(GetParam(), c, slot);
+        }
       }
-    }
 }
 
 TEST_P(ControlTest, RintAndNearbyIntFollowTheCallersRounding) {
@@ -141,11 +188,10 @@ TEST_P(ControlTest, CallersFlagsComeBackExactly) {
       {Fn::sMul, 1e-30f, 1e-30f, 0x1F80 | 0x6000},  // control changed, underflow inside
       {Fn::sSqrt, -1.0f, 0, 0x1F80 | 0x01},         // invalid inside, the caller's invalid flag stays
   };
-  // Both ways of restoring the word: read first and written only when it changed, or written back
-  // unread (the processor class picks one).
-  const bool class_choice = zok::vm::g_csr_write_back;
+  // Both ways of restoring the word: read first and written only when it changed, or (where a read
+  // is dear) written back unread, or never touched by the kernels that run at a fixed rounding.
   for (const bool write_back : {false, true}) {
-    zok::vm::g_csr_write_back = write_back;
+    const CsrReadCost cost(write_back);
     for (const Case& c : cases) {
       const unsigned after = on_fresh_thread([&] {
         float a[17], b[17], r[17];
@@ -158,7 +204,6 @@ TEST_P(ControlTest, CallersFlagsComeBackExactly) {
       EXPECT_EQ(after, c.caller) << zok::vm::info(c.fn).name << (write_back ? " (written back unread)" : "");
     }
   }
-  zok::vm::g_csr_write_back = class_choice;
 }
 
 int32_t zero_on_overflow(ErrorContext* ctx) {
