@@ -24,7 +24,6 @@ using zok::test::same_value;
 using zok::test::with_reports;
 using zok::vm::Fn;
 
-constexpr float kInf = std::numeric_limits<float>::infinity();
 class ControlTest : public zok::test::IsaTest {};
 
 struct Csr {
