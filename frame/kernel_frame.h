@@ -122,10 +122,11 @@ ZOK_POLICY_SETTING(x87_of, kX87, false)
 #undef ZOK_POLICY_SETTING
 
 #if ZOK_ISA_LEVEL == 3
-// A policy whose vector computation is also given as vec_fixed, written only with operations that
-// round to nearest and raise no flag whatever MXCSR's rounding and masks say (add_rn, round_sae ...),
-// gives the results the kernel's own control would, without it, as long as denormals pass through
-// unflushed: flush-to-zero and denormals-are-zero still act on such operations.
+// A policy whose vector computation (and lane test) is also given as vec_fixed (special_fixed),
+// written only with operations that round to nearest and raise no flag whatever MXCSR's rounding
+// and masks say (add_rn, round_sae, eq_sae ...), gives the results the kernel's own control would,
+// without it, as long as denormals pass through unflushed: flush-to-zero and denormals-are-zero
+// still act on such operations.
 template <class K, class T>
 constexpr bool fixed_round_of() {
   return requires {
@@ -146,16 +147,23 @@ inline bool denormals_pass() {
   return _mm_cvtsi128_si32(_mm_castps_si128(x)) != 0;
 }
 
-// K with vec_fixed for its vector computation; only policies without lanes for the element path,
-// whose tests would compare under MXCSR. The element path, should a tail reach it, runs under the
-// kernel's own control.
+// K with vec_fixed for its vector computation and, for a K with lanes for the element path,
+// special_fixed (its lane test in operations that raise no flag) for its lane test. Such lanes are
+// fixed one by one: a block that K redoes whole element by element is computed by vec_fixed and
+// only its special lanes redone, which gives the same results (a K with kRedoBlock gives vec_fixed
+// only where its element path gives the vector path's result on every other lane). The element
+// path runs under the kernel's own control, set up for that element alone.
 template <class K, vm::Round kRound>
 struct FixedRound : K {
-  static_assert(check_of<K>() == Check::kNone, "lane tests would run under the caller's control");
   static_assert(kRound == vm::Round::NEAR, "the fixed operations round to nearest");
+  static constexpr Check kCheck = check_of<K>() == Check::kNone ? Check::kNone : Check::kFixLanes;
   template <class... A>
   static decltype(auto) vec(A&&... a) {
     return K::vec_fixed(std::forward<A>(a)...);
+  }
+  template <class... A>
+  static unsigned special(A... a) {
+    return K::special_fixed(a...);
   }
   template <class... A>
   static void scalar(A... a) {

@@ -92,6 +92,17 @@ inline VF sub_rn(VF a, VF b) { return {_mm512_sub_round_ps(a.v, b.v, _MM_FROUND_
 inline VD sub_rn(VD a, VD b) { return {_mm512_sub_round_pd(a.v, b.v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC)}; }
 inline VF mul_rn(VF a, VF b) { return {_mm512_mul_round_ps(a.v, b.v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC)}; }
 inline VD mul_rn(VD a, VD b) { return {_mm512_mul_round_pd(a.v, b.v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC)}; }
+inline VF div_rn(VF a, VF b) { return {_mm512_div_round_ps(a.v, b.v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC)}; }
+inline VD div_rn(VD a, VD b) { return {_mm512_div_round_pd(a.v, b.v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC)}; }
+inline VF nmul_add_rn(VF a, VF b, VF c) { return {_mm512_fnmadd_round_ps(a.v, b.v, c.v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC)}; }
+inline VD nmul_add_rn(VD a, VD b, VD c) { return {_mm512_fnmadd_round_pd(a.v, b.v, c.v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC)}; }
+// Comparisons that raise no flag (not even for denormal operands).
+inline MF eq_sae(VF a, VF b) { return {_mm512_cmp_round_ps_mask(a.v, b.v, _CMP_EQ_OQ, _MM_FROUND_NO_EXC)}; }
+inline MD eq_sae(VD a, VD b) { return {_mm512_cmp_round_pd_mask(a.v, b.v, _CMP_EQ_OQ, _MM_FROUND_NO_EXC)}; }
+inline MF ge_sae(VF a, VF b) { return {_mm512_cmp_round_ps_mask(a.v, b.v, _CMP_GE_OQ, _MM_FROUND_NO_EXC)}; }
+inline MD ge_sae(VD a, VD b) { return {_mm512_cmp_round_pd_mask(a.v, b.v, _CMP_GE_OQ, _MM_FROUND_NO_EXC)}; }
+inline MF le_sae(VF a, VF b) { return {_mm512_cmp_round_ps_mask(a.v, b.v, _CMP_LE_OQ, _MM_FROUND_NO_EXC)}; }
+inline MD le_sae(VD a, VD b) { return {_mm512_cmp_round_pd_mask(a.v, b.v, _CMP_LE_OQ, _MM_FROUND_NO_EXC)}; }
 // round<kMode> with exceptions suppressed (kMode names its own direction, not the current one).
 template <int kMode>
 inline VF round_sae(VF a) {

@@ -23,6 +23,14 @@ inline unsigned outside_rcp_range(V x) {
   const V m = abs(x);
   return outside<V>((m >= splat<V>(T(0x1p-126))) & (m <= splat<V>(T(0x1p126))));
 }
+#if ZOK_ISA_LEVEL == 3
+template <typename V>
+inline unsigned outside_rcp_range_fixed(V x) {
+  using T = typename V::T;
+  const V m = abs(x);
+  return outside<V>(ge_sae(m, splat<V>(T(0x1p-126))) & le_sae(m, splat<V>(T(0x1p126))));
+}
+#endif
 
 // ---- plain operations ----
 
@@ -124,6 +132,16 @@ struct DivExactK {
   static unsigned special(V, V b) {
     return bits(b == splat<V>(T(0)));
   }
+#if ZOK_ISA_LEVEL == 3
+  template <class V>
+  static V vec_fixed(V a, V b) {
+    return div_rn(a, b);
+  }
+  template <class V>
+  static unsigned special_fixed(V, V b) {
+    return bits(eq_sae(b, splat<V>(T(0))));
+  }
+#endif
   static void scalar(int i, const T* a, const T* b, T* r) {
     r[i] = a[i] / b[i];
     if (b[i] == T(0) && (kReportNan || a[i] == a[i]))
@@ -138,6 +156,14 @@ inline V recip_quotient(V a, V b) {
   y = y * nmul_add(b, y, splat<V>(2.0f));
   return y * a;
 }
+#if ZOK_ISA_LEVEL == 3
+template <class V>
+inline V recip_quotient_fixed(V a, V b) {
+  V y = rcp(b);
+  y = mul_rn(y, nmul_add_rn(b, y, splat<V>(2.0f)));
+  return mul_rn(y, a);
+}
+#endif
 
 template <Fn kFn, typename T>
 struct DivRecipK {
@@ -151,6 +177,17 @@ struct DivRecipK {
   static unsigned special(V, V b) {
     return outside_rcp_range(b);
   }
+#if ZOK_ISA_LEVEL == 3
+  // The element path gives the vector path's result on lanes inside the estimate's range.
+  template <class V>
+  static V vec_fixed(V a, V b) {
+    return recip_quotient_fixed(a, b);
+  }
+  template <class V>
+  static unsigned special_fixed(V, V b) {
+    return outside_rcp_range_fixed(b);
+  }
+#endif
   static void scalar(int i, const T* a, const T* b, T* r) {
     const T bi = b[i];
     if (outside_rcp_range(splat<Vec<T>>(bi)) == 0) {
@@ -184,6 +221,24 @@ struct InvK {
       return outside_rcp_range(a);
     }
   }
+#if ZOK_ISA_LEVEL == 3
+  template <class V>
+  static V vec_fixed(V a) {
+    if constexpr (kExact) {
+      return div_rn(splat<V>(T(1)), a);
+    } else {
+      return recip_quotient_fixed(splat<V>(T(1)), a);
+    }
+  }
+  template <class V>
+  static unsigned special_fixed(V a) {
+    if constexpr (kExact) {
+      return bits(eq_sae(a, splat<V>(T(0))));
+    } else {
+      return outside_rcp_range_fixed(a);
+    }
+  }
+#endif
   static void scalar(int i, const T* a, T* r) {
     const T x = a[i];
     if (!kExact && outside_rcp_range(splat<Vec<T>>(x)) == 0) {

@@ -49,8 +49,8 @@ class CsrReadCost {
 };
 
 // Under any caller's control (directed rounding, flush-to-zero, denormals-are-zero, each alone and
-// all together) the kernels that keep control of their own round to nearest and keep denormals,
-// and the caller's MXCSR comes back. Expected values come from wider arithmetic, exact before its
+// all together) the kernels that keep control of their own (HA slots here) round to nearest and keep
+// denormals, and the caller's MXCSR comes back. Expected values come from wider arithmetic, exact before its
 // one rounding to nearest.
 TEST_P(ControlTest, CallersControlIsRestoredAndDenormalsKeptByDefault) {
   zok::test::ModeOption env(nullptr);  // denormal field 0: both off inside the kernel
@@ -59,6 +59,10 @@ TEST_P(ControlTest, CallersControlIsRestoredAndDenormalsKeptByDefault) {
   const float want_mul = static_cast<float>(double{tiny} * tiny), want_add = static_cast<float>(1.0 + q);
   const float want_sqr = static_cast<float>(double{f1} * f1);
   const double want_dsqr = static_cast<double>(static_cast<long double>(d1) * d1);
+  // A float quotient rounded once from double is the correctly rounded one; 1/3 lies far from a
+  // tie between doubles, so the long double quotient rounds to the nearest double.
+  const float want_third = static_cast<float>(1.0 / 3.0);
+  const double want_dthird = static_cast<double>(1.0L / 3.0L);
   for (const bool costly : {false, true})
     for (const unsigned control : {0x4000u | 0x8040u, 0x8000u, 0x0040u, 0x4000u, 0x2000u, 0u}) {
       const CsrReadCost cost(costly);
@@ -67,7 +71,10 @@ TEST_P(ControlTest, CallersControlIsRestoredAndDenormalsKeptByDefault) {
         float a[3] = {tiny, denormal, 1.0f}, b[3] = {tiny, 1.0f, q}, r[3], sq[2], fl[1];
         const float sa[2] = {f1, -f1}, fa[1] = {-denormal};
         const double da[1] = {d1};
-        double dsq[1];
+        const float one[1] = {1.0f}, three[1] = {3.0f};
+        const double done[1] = {1.0}, dthree[1] = {3.0};
+        double dsq[1], dq[1];
+        float quo[2];
         bool restored;
         {
           Csr csr(caller);
@@ -76,13 +83,18 @@ TEST_P(ControlTest, CallersControlIsRestoredAndDenormalsKeptByDefault) {
           k<KA<float>>(Fn::sSqr)(2, sa, sq);
           k<KA<float>>(Fn::sFloor)(1, fa, fl);
           k<KA<double>>(Fn::dSqr)(1, da, dsq);
+          k<KAB<float>>(Fn::sDiv)(1, one, three, quo);
+          k<KA<float>>(Fn::sInv)(1, three, quo + 1);
+          k<KAB<double>>(Fn::dDiv)(1, done, dthree, dq);
           restored = _mm_getcsr() == caller;
         }
         // Compared outside the caller's control, where denormals read as themselves.
-        return std::vector<bool>{same_bits(r[0], want_mul),    same_bits(r[1], denormal),
-                                 same_bits(r[2], want_add),    same_bits(sq[0], want_sqr),
-                                 same_bits(sq[1], want_sqr),   fl[0] == -1.0f,
-                                 same_bits(dsq[0], want_dsqr), restored};
+        return std::vector<bool>{same_bits(r[0], want_mul),     same_bits(r[1], denormal),
+                                 same_bits(r[2], want_add),     same_bits(sq[0], want_sqr),
+                                 same_bits(sq[1], want_sqr),    fl[0] == -1.0f,
+                                 same_bits(dsq[0], want_dsqr),  restored,
+                                 same_bits(quo[0], want_third), same_bits(quo[1], want_third),
+                                 same_bits(dq[0], want_dthird)};
       });
       char word[16];
       std::snprintf(word, sizeof word, "%#x", caller);
@@ -94,6 +106,8 @@ TEST_P(ControlTest, CallersControlIsRestoredAndDenormalsKeptByDefault) {
       EXPECT_TRUE(out[5]) << "Floor read a denormal as zero" << what;
       EXPECT_TRUE(out[6]) << "a double square was not rounded to nearest" << what;
       EXPECT_TRUE(out[7]) << "the caller's MXCSR was not restored" << what;
+      EXPECT_TRUE(out[8] && out[9]) << "a float quotient was not rounded to nearest" << what;
+      EXPECT_TRUE(out[10]) << "a double quotient was not rounded to nearest" << what;
     }
 }
 
