@@ -12,7 +12,9 @@ error. The stated error is the largest absolute error on 300 points of every int
 
 R(a) = erfc(a) e^(a^2) on [0, 8) for the erfc kernels that take e^(-a^2) apart: intervals of 1/2
 (16 rows, two registers a column at AVX-512), fitted the same way; the stated error is relative.
-The same on [0, 6) by intervals of 3/8, three or four degrees lower (the AVX-512 kernels).
+The same on [0, 6) by intervals of 3/8, three or four degrees lower (the AVX-512 kernels), and for
+LA by 16 intervals that widen with a (the rows of a quadratic in a), degree 10; with it the
+polynomial of e^-q after the exponential's reduction, a term shorter than Taylor's.
 
 erf(r) and erfc(r) with their slope at the multiples r of 1/128 (up to 6 and 5.5), for the AVX2
 kernels that sum the Taylor series about the nearest r.
@@ -90,6 +92,45 @@ def rtable(name, deg, width, rows, npts, what):
     print()
 
 
+def qtable(name, deg, q, top, rows, npts, what):
+    """R on the rows of u(a) = a (k - q a), k = top/6 + 6q rounded to double: row i holds
+    [i, i + 1) of u (u(6) = top), so that the intervals widen with a, where R flattens. Rows
+    [c, c_deg ... c_0] in Horner's order, c the interval's midpoint rounded to a multiple of 2^-8 (a - c
+    is exact), padded to an even length."""
+    f = lambda a: mp.erfc(a) * mp.exp(a * a)
+    k, q = mp.mpf(float(mp.mpf(top) / 6 + 6 * mp.mpf(q))), mp.mpf(float(mp.mpf(q)))
+    ends = [mp.mpf(0)] + [(k - mp.sqrt(k * k - 4 * q * i)) / (2 * q) for i in range(1, rows)] + [mp.mpf(6)]
+    out, worst = [], -999.0
+    for a, b in zip(ends[:-1], ends[1:]):
+        c = mp.mpf(round((a + b) / 2 * 256)) / 256
+        cs, _ = fit(f, a, b, c, deg, npts)
+        e = max(abs(sum(cs[j] * (x - c)**j for j in range(deg + 1)) / f(x) - 1) for x in mp.linspace(a, b, 200))
+        worst = max(worst, float(mp.log(e, 2)))
+        out.append([c] + cs[::-1] + [mp.mpf(0)] * (deg % 2))
+    print(f'// {what}, degree {deg} in a - c on the rows of a ({float(k).hex()} - {float(q).hex()} a): rows '
+          f'[c, c_{deg} ... c_0{", padding" if deg % 2 else ""}]; log2 of the largest relative error: {worst:.1f}')
+    print(f'inline constexpr int {name}Degree = {deg};')
+    print(f'inline constexpr double {name}K = {float(k).hex()}, {name}Q = {float(q).hex()};')
+    print(f'alignas(64) inline constexpr double {name}[{rows}][{deg + 2 + deg % 2}] = {{')
+    for r in out:
+        print('    {' + ', '.join(float(v).hex() for v in r) + '},')
+    print('};')
+    print()
+
+
+def etable(name, deg, what):
+    """e^-q - 1 = -q + q^2 Q(q) for |q| <= 1.02 ln2/32 (the reduction's bound with room for its
+    rounding): Q's coefficients, lowest first, fitted as R's rows are; the stated error is absolute."""
+    top = mp.log(2) / 32 * mp.mpf('1.02')
+    g = lambda q: (mp.exp(-q) - 1 + q) / (q * q)
+    cs, _ = fit(g, -top, top, mp.mpf(0), deg, 40)
+    e = max(abs(-q + q * q * sum(cs[j] * q**j for j in range(deg + 1)) - mp.expm1(-q)) for q in mp.linspace(-top, top, 400))
+    print(f'// {what}: e^-q - 1 = -q + q^2 Q(q) for |q| <= 1.02 ln2/32, Q of degree {deg}, lowest first; log2 of the '
+          f'largest absolute error: {float(mp.log(e, 2)):.1f}')
+    print(f'inline constexpr double {name}[{deg + 1}] = {{' + ', '.join(float(v).hex() for v in cs) + '};')
+    print()
+
+
 def ttable(name, f, what, per_unit, top):
     """f(r) and its slope (2/sqrt(pi)) e^(-r^2) at r = i/per_unit, 0 <= r <= top, each rounded to
     double: the kernels that take f(r + d) by its Taylor series in d."""
@@ -119,6 +160,8 @@ def main():
     rtable('kDErfcR2EP', 8, 0.5, 16, 30, 'EP erfc(a) e^(a^2)')
     rtable('kDErfcR375LA', 12, 0.375, 16, 60, 'LA erfc(a) e^(a^2)')
     rtable('kDErfcR375EP', 7, 0.375, 16, 30, 'EP erfc(a) e^(a^2)')
+    qtable('kDErfcRQLA', 10, 0.29, 15.95, 16, 40, 'LA erfc(a) e^(a^2)')
+    etable('kDErfcExpQLA', 4, 'LA e^(-a^2) after its reduction')
     ttable('kDErfT128', mp.erf, 'erf', 128, 6)
     ttable('kDErfcT128', mp.erfc, 'erfc', 128, 5.5)
     print('}  // namespace zok::special_data')

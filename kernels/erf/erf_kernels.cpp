@@ -349,31 +349,60 @@ inline double erfc_tail(double ah, double al, int extra_exponent) {
 // ============================================================================================
 // Double Erfc and CdfNorm LA and EP at AVX-512 for vectors whose |y| lies below 6 (every common
 // argument): erfc(a) = e^(-a^2) R(a) from a = 0 on, R(a) = erfc(a) e^(a^2) by a polynomial on each
-// of 16 intervals of 3/8 of a, and e^(-a^2) by 16 entries of 2^(j/16): one permute of two registers
-// a column, no memory read a lane. Lanes at 6 or beyond (NaN too) take erfc_d.
+// of 16 intervals of a (LA: widening with a; EP: of 3/8), and e^(-a^2) by 16 entries of 2^(j/16): one
+// permute of two registers a column, no memory read a lane. Lanes at 6 or beyond (NaN too) take
+// erfc_d.
 // ============================================================================================
 
-// e^r - 1 = r + r^2 Q(r) for |r| <= ln2/32: Taylor's terms, 2^-60 (LA) or 2^-34 (EP) relative.
-inline constexpr double kExpQLA[] = {1.0 / 2, 1.0 / 6, 1.0 / 24, 1.0 / 120, 1.0 / 720, 1.0 / 5040};
+// e^r - 1 = r + r^2 Q(r) for |r| <= ln2/32: Taylor's terms, 2^-34 relative (EP).
 inline constexpr double kExpQEP[] = {1.0 / 2, 1.0 / 6, 1.0 / 24};
 
-// kLow: al may be nonzero.
-template <bool kEp, bool kLow>
-[[gnu::always_inline]] inline VD erfc_rows(VD ah, VD al) {
+// LA: R on 16 rows of u = a (K - Q a), whose intervals widen with a (0.23 at 0, 0.85 below 6) as
+// R flattens, so that degree 10 holds where uniform intervals of 3/8 need 12: two columns and two
+// multiply-adds fewer for one multiply-add more. e^(-a^2) as above but with q = -r, which takes
+// two operations fewer to form, and its polynomial fitted (a term fewer than Taylor's). The
+// product rounds once: thi R + (thi p + tlo) R, the scale added to the exponent field (the result
+// is above 2^-60).
+template <bool kLow>
+[[gnu::always_inline]] inline VD erfc_rows_la(VD ah, VD al) {
+  // u - 1/2 rounded to an integer: u(6) is 15.95, so that no a below 6 reaches row 16.
+  const VD u =
+      mul_add(ah, mul_add(ah, splat<VD>(-sd::kDErfcRQLAQ), splat<VD>(sd::kDErfcRQLAK)), splat<VD>(-0.5));
+  const VL row = as_int(u + splat<VD>(0x1.8p52));
+  const VD rr = split_poly<sd::kDErfcRQLADegree, sd::kDErfcRQLA, 4>(
+      row, [&](VD c) { return kLow ? (ah - c) + al : ah - c; });  // a - c: exact from c/2 on, 2^-57 below
+
+  VD sh, sl;
+  if constexpr (kLow) {
+    square_of<false>(ah, al, sh, sl);
+  } else {
+    two_prod(ah, ah, sh, sl);
+  }
+  // -a^2 = (16 N + j) ln2/16 - q. The low bits of t hold m = 16 N + j (N < 0) in two's complement
+  // beneath the shifter's bit 51: j is m & 15, and (m & ~15) << 48 is N << 52, bits 4 to 15 of m
+  // being those of t.
+  const VD shift = splat<VD>(kDShift);
+  const VD t = mul_add(sh, splat<VD>(-tb::kDInvL64 / 4), shift);
+  const VL m = as_int(t);
+  const VD n = t - shift;
+  const VD q = mul_add(n, splat<VD>(tb::kDL64b * 4), mul_add(n, splat<VD>(tb::kDL64a * 4), sh)) + sl;
+  const VD p = mul_sub(q * q, horner(q, sd::kDErfcExpQLA), q);  // e^-q - 1
+  const VD thi = lookup_reg<16>(tb::kDExp16[0], m);
+  const VD tlo = lookup_reg<16>(tb::kDExp16[1], m);
+  const VD v = mul_add(thi, rr, mul_add(thi, p, tlo) * rr);
+  return as_double(as_int(v) + shl<48>(m & splat<VL>(~int64_t{15})));
+}
+
+// EP: as LA on the uniform rows of 3/8, a^2 rounded (its error is 2^-48 of the result).
+template <bool kLow>
+[[gnu::always_inline]] inline VD erfc_rows_ep(VD ah, VD al) {
   // The interval: 8a/3 - 1/2 rounded to an integer (a tie takes either neighbour; both fits hold
   // at their common end; 8/3 rounds down, so that no a below 6 reaches row 16).
   const VL row = as_int(mul_add(ah, splat<VD>(8.0 / 3), splat<VD>(-0.5)) + splat<VD>(0x1.8p52));
   const auto make_d = [&](VD c) { return kLow ? (ah - c) + al : ah - c; };
-  VD rr;
-  if constexpr (kEp) {
-    rr = split_poly<sd::kDErfcR375EPDegree, sd::kDErfcR375EP, kSplitEP>(row, make_d);
-  } else {
-    rr = split_poly<sd::kDErfcR375LADegree, sd::kDErfcR375LA, kSplitLA>(row, make_d);
-  }
-
-  // a^2 < 36: EP's rounding of it is 2^-48 of the result.
+  const VD rr = split_poly<sd::kDErfcR375EPDegree, sd::kDErfcR375EP, kSplitEP>(row, make_d);
   VD sh, sl;
-  square_of<kEp>(ah, al, sh, sl);
+  square_of<true>(ah, al, sh, sl);
   // -a^2 = (16 N + j) ln2/16 + r; the shifter carries 1023 * 16, so that the integer m in its low
   // bits is non-negative: m & 15 is j, (m >> 4) << 52 the exponent field of 2^(N + 1023).
   const VD shift = splat<VD>(kDShift + 1023.0 * 16);
@@ -384,20 +413,18 @@ template <bool kEp, bool kLow>
       (nmul_add(n, splat<VD>(tb::kDL64a * 4), splat<VD>(0.0) - sh) - n * splat<VD>(tb::kDL64b * 4)) - sl;
   const VD scale = as_double(shl<48>(m & splat<VL>(~int64_t{15})));
   const VD thi = lookup_reg<16>(tb::kDExp16[0], m);
-  if constexpr (kEp) {
-    const VD p = mul_add(r * r, horner(r, kExpQEP), r);
-    return (mul_add(thi, p, thi) * rr) * scale;
-  } else {
-    const VD tlo = lookup_reg<16>(tb::kDExp16[1], m);
-    const VD p = mul_add(r * r, horner(r, kExpQLA), r);
-    return ((thi + mul_add(thi + tlo, p, tlo)) * rr) * scale;
-  }
+  const VD p = mul_add(r * r, horner(r, kExpQEP), r);
+  return (mul_add(thi, p, thi) * rr) * scale;
 }
 
 constexpr double kErfcNearTop = 6.0;
 template <bool kEp, bool kLow>
 [[gnu::always_inline]] inline VD erfc_near(VD ah, VD al) {
-  return erfc_rows<kEp, kLow>(ah, al);
+  if constexpr (kEp) {
+    return erfc_rows_ep<kLow>(ah, al);
+  } else {
+    return erfc_rows_la<kLow>(ah, al);
+  }
 }
 #endif
 
