@@ -19,9 +19,10 @@ namespace zok::ZOK_ISA_NS {
 
 namespace {
 
+// The magnitudes of the vector paths; kLo goes unread where every Atan2 kernel tests its own lanes.
 struct SRange {
-  static constexpr float kLo = std::numeric_limits<float>::denorm_min(),
-                         kHi = std::numeric_limits<float>::max();
+  [[maybe_unused]] static constexpr float kLo = std::numeric_limits<float>::denorm_min();
+  static constexpr float kHi = std::numeric_limits<float>::max();
 };
 
 // atan2(a, b) in float, rounded about once. With y <= x the smaller and larger magnitudes, atan(y/x)
@@ -155,42 +156,44 @@ struct SAtanEP {
 
 #if ZOK_ISA_LEVEL < 3
 // Below AVX-512, where masks are vectors: LA Atan without a select or a special lane, and LA and EP
-// Atan2 on the signed quotient: atan2(a, b) = atan(a/b) + (pi where b < 0, with a's sign) where
-// |b| >= |a|, and (pi/2 with a's sign) + atan(-b/a) beyond. The quotient's magnitude is that of the
-// smaller over the larger, so each value is the one of the unsigned formula, with fewer operations.
-// The constant carries a's sign in every case: a zero keeps its sign through the sum.
+// Atan2 on a signed quotient, for |a| and with a's sign ORed in at the end (every angle is then in
+// [0, pi], zeros included): atan(|a|/b) + (pi where b < 0) where |b| >= |a|, and pi/2 + atan(-b/|a|)
+// beyond. The quotient's magnitude is that of the smaller over the larger, so each value is the one
+// of the unsigned formula, with fewer operations.
 
 // a where the sign bit of v is clear, b where it is set.
 inline VF by_sign(VF v, VF a, VF b) {
   return select(MF{v.v}, a, b);
 }
 
-// The signed quotient of atan2(a, b) and the constant K added to its arctangent.
+// The signed quotient of atan2(|a|, b) and the constant K added to its arctangent.
 struct SQuotient {
   VF z, k;
   SQuotient(VF a, VF b) {
-    const VF sign = sign_mask<VF>();
-    const MF swap = abs(b) < abs(a);
-    z = select(swap, a, b ^ sign) / select(swap, b, a);
-    const VF pi = by_sign(b, splat<VF>(0.0f), splat<VF>(td::kSPiH));
-    k = select(swap, pi, splat<VF>(td::kSPio2H)) | (a & sign);
+    const VF ya = abs(a);
+    const MF swap = abs(b) < ya;
+    z = select(swap, ya, b ^ sign_mask<VF>()) / select(swap, b, ya);
+    k = select(swap, by_sign(b, splat<VF>(0.0f), splat<VF>(td::kSPiH)), splat<VF>(td::kSPio2H));
   }
 };
 
-// LA Atan: z = min(|x|, 1) / max(|x|, 1) and the angle |K - atan z| with K = pi/2 above 1, x's sign
-// ORed in: no blend, which would share the multiply-add units with the polynomial. The minimum and
-// maximum take 1 first, so that a NaN passes through them; infinities give +-pi/2 on the way. No
-// lane leaves the vector path: special() is the empty set rather than an unchecked policy, so that
-// the frame still fetches the arguments ahead.
+// LA Atan: z = min(|x|, 1) / max(|x|, 1) and the angle |atan z - K| with K = pi/2 above 1, x's
+// sign ORed in: K - z rounds, as the sum would (half an ulp of an angle at least pi/2 - 1). No blend,
+// which would share the multiply-add units with the polynomial. The minimum and maximum take 1
+// first, so that a NaN passes through them; infinities give +-pi/2 on the way: every lane takes the
+// vector path (unchecked, the frame also leaves out its fetching ahead, which at 1e6 elements cost
+// more than it gained).
 template <const auto& P>
 struct SAtanPlain {
+  static constexpr Check kCheck = Check::kNone;
   static constexpr int kUnroll = trig_unroll<float>(kSBlock);
   static VF vec(VF x) {
     const VF one = splat<VF>(1.0f), m = abs(x);
     const VF z = min(one, m) / max(one, m);
     const VF s = z * z;
-    const VF p = mul_add(z * s, horner(s, P), z);
-    return abs(keep(m > one, splat<VF>(td::kSPio2H)) - p) | (x & sign_mask<VF>());
+    // atan z - K by the polynomial's last multiply-add on z - K, formed beside it.
+    const VF d = mul_add(z * s, horner(s, P), z - keep(m > one, splat<VF>(td::kSPio2H)));
+    return abs(d) | (x & sign_mask<VF>());
   }
   static unsigned special(VF) { return 0; }
   static void scalar(int i, const float* a, float* r) { r[i] = on_lane<SAtanPlain>(a[i]); }
@@ -198,13 +201,14 @@ struct SAtanPlain {
 
 // LA and EP Atan2: the quotient is NaN exactly where both magnitudes are zeros or infinities or an
 // argument is NaN, the lanes the base policy's scalar path takes; an infinity beside a finite value
-// gives a zero quotient and the right angle.
+// gives a zero quotient and the right angle. K + z is formed beside the polynomial and taken by its
+// last multiply-add: the same two roundings as K + (z + z^3 P), one operation less.
 template <const auto& P>
 struct SAtan2Sign {
   static VF eval(VF a, VF b) {
     const SQuotient q(a, b);
     const VF s = q.z * q.z;
-    return q.k + mul_add(q.z * s, horner(s, P), q.z);
+    return mul_add(q.z * s, horner(s, P), q.z + q.k) | (a & sign_mask<VF>());
   }
 };
 template <const auto& P>
