@@ -70,9 +70,10 @@ inline VD k_pio2_minus(VD ax, VD k) {
 // (of either sign), one of 2^53 - 1 odd ones once the sum reaches 2^53 (below, |x| < pi/4, the
 // maximum makes k = 1); in both the shifted value's last bit is N's parity. The sine, odd in every
 // step, reduces x itself. |k| stays below 2^20 over the fast range; the bits the reduction loses the
-// polynomial's slope (cos r) carries at most unchanged. The polynomial goes by Horner's rule: at
-// AVX2 and AVX-512, in blocks of 16 elements, the operation it saves counted for more than the depth
-// that its even and odd halves saved (LA 3-6% faster, EP 3-10%). The LA
+// polynomial's slope (cos r) carries at most unchanged. Where multiply-adds fuse the polynomial goes
+// by Horner's rule: at AVX2 and AVX-512, in blocks of 16 elements, the operation it saves counted for
+// more than the depth that its even and odd halves save (LA 3-6% faster, EP 3-10%); without fused
+// multiply-adds, every step two operations deep, the halves stay. The LA
 // polynomial at pi/2 rounds to 1, so the LA cosine of a zero is 1 without a test; the EP one does
 // not, and EP pins the cosine to 1 below 2^-27 (kPinOne). EP takes the same path with a shorter
 // polynomial P.
@@ -96,7 +97,8 @@ struct DHalf {
     const VD k = t - shift;
     const VD r = kCos ? k_pio2_minus(x, k) : minus_k_pio2_signed(x, k);
     const VD m = nmul_add(r, r, splat<VD>(0.0));  // -r^2, and +0 at r = -0: r m Q(m) + r is then -0
-    const VD y = mul_add(r * m, horner(m, kQ.c), r) ^ as_double(shl<63>(as_int(t)));
+    const VD q = kFusedMulAdd ? horner(m, kQ.c) : horner_halves(m, kQ.c);
+    const VD y = mul_add(r * m, q, r) ^ as_double(shl<63>(as_int(t)));
     if constexpr (kPinOne) {
       return select(x < splat<VD>(0x1p-27), y, splat<VD>(1.0));
     } else {
