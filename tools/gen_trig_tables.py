@@ -205,6 +205,10 @@ def float_atan_lines(add, emit, rf):
     # The float LA arctangent on the quotient alone, one term shorter than kSAtanLA.
     c = fit(atan_g, mpf(1), 8, rf)
     emit("kSAtanLA8", "float", c, "atan q = q + q^3 P(q^2), 0 <= q <= 1, degree 17", odd_err(atan, c, mpf(1)))
+    # The float EP arctangent of a quotient: four terms leave about 2^-12.6, within the flavour's bound
+    # with room for the quotient's and the sum's roundings.
+    c = fit(atan_g, mpf(1), 4, rf)
+    emit("kSAtanEP4", "float", c, "atan q = q + q^3 P(q^2), 0 <= q <= 1, degree 9", odd_err(atan, c, mpf(1)))
 
 
 def rational_tan(hi, na, nb):
