@@ -69,19 +69,26 @@ def table(name, deg, stride, npts, layout, ha=False):
     print()
 
 
-def rtable(name, deg, width, rows, npts, what):
-    """R on [i w, (i + 1) w), i < rows: rows [c, c_deg ... c_0] in Horner's order, c the midpoint,
-    padded to an even length (AVX2 reads the columns two at a time)."""
+def r_rows(ends, deg, npts, centre):
+    """R(a) = erfc(a) e^(a^2) fitted on each interval [ends[i], ends[i + 1]] about centre(a, b): rows
+    [c, c_deg ... c_0] in Horner's order, padded to an even length, and log2 of the largest relative
+    error over the intervals."""
     f = lambda a: mp.erfc(a) * mp.exp(a * a)
     out, worst = [], -999.0
-    for i in range(rows):
-        a = mp.mpf(width) * i
-        b = a + width
-        c = (a + b) / 2
+    for a, b in zip(ends[:-1], ends[1:]):
+        c = centre(a, b)
         cs, _ = fit(f, a, b, c, deg, npts)
         e = max(abs(sum(cs[j] * (x - c)**j for j in range(deg + 1)) / f(x) - 1) for x in mp.linspace(a, b, 200))
         worst = max(worst, float(mp.log(e, 2)))
         out.append([c] + cs[::-1] + [mp.mpf(0)] * (deg % 2))
+    return out, worst
+
+
+def rtable(name, deg, width, rows, npts, what):
+    """R on [i w, (i + 1) w), i < rows: rows [c, c_deg ... c_0] in Horner's order, c the midpoint,
+    padded to an even length (AVX2 reads the columns two at a time)."""
+    ends = [mp.mpf(width) * i for i in range(rows + 1)]
+    out, worst = r_rows(ends, deg, npts, lambda a, b: (a + b) / 2)
     print(f'// {what}, degree {deg} in a - c on intervals of {width}: rows [c, c_{deg} ... c_0{", padding" if deg % 2 else ""}]; '
           f'log2 of the largest relative error: {worst:.1f}')
     print(f'inline constexpr int {name}Degree = {deg};')
@@ -97,16 +104,9 @@ def qtable(name, deg, q, top, rows, npts, what):
     [i, i + 1) of u (u(6) = top), so that the intervals widen with a, where R flattens. Rows
     [c, c_deg ... c_0] in Horner's order, c the interval's midpoint rounded to a multiple of 2^-8 (a - c
     is exact), padded to an even length."""
-    f = lambda a: mp.erfc(a) * mp.exp(a * a)
     k, q = mp.mpf(float(mp.mpf(top) / 6 + 6 * mp.mpf(q))), mp.mpf(float(mp.mpf(q)))
     ends = [mp.mpf(0)] + [(k - mp.sqrt(k * k - 4 * q * i)) / (2 * q) for i in range(1, rows)] + [mp.mpf(6)]
-    out, worst = [], -999.0
-    for a, b in zip(ends[:-1], ends[1:]):
-        c = mp.mpf(round((a + b) / 2 * 256)) / 256
-        cs, _ = fit(f, a, b, c, deg, npts)
-        e = max(abs(sum(cs[j] * (x - c)**j for j in range(deg + 1)) / f(x) - 1) for x in mp.linspace(a, b, 200))
-        worst = max(worst, float(mp.log(e, 2)))
-        out.append([c] + cs[::-1] + [mp.mpf(0)] * (deg % 2))
+    out, worst = r_rows(ends, deg, npts, lambda a, b: mp.mpf(round((a + b) / 2 * 256)) / 256)
     print(f'// {what}, degree {deg} in a - c on the rows of a ({float(k).hex()} - {float(q).hex()} a): rows '
           f'[c, c_{deg} ... c_0{", padding" if deg % 2 else ""}]; log2 of the largest relative error: {worst:.1f}')
     print(f'inline constexpr int {name}Degree = {deg};')
