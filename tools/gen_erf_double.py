@@ -84,6 +84,15 @@ def r_rows(ends, deg, npts, centre):
     return out, worst
 
 
+def print_rows(name, out, deg):
+    """The rows of r_rows as a C++ array, each padded to deg + 2 + deg % 2 entries."""
+    print(f'alignas(64) inline constexpr double {name}[{len(out)}][{deg + 2 + deg % 2}] = {{')
+    for r in out:
+        print('    {' + ', '.join(float(v).hex() for v in r) + '},')
+    print('};')
+    print()
+
+
 def rtable(name, deg, width, rows, npts, what):
     """R on [i w, (i + 1) w), i < rows: rows [c, c_deg ... c_0] in Horner's order, c the midpoint,
     padded to an even length (AVX2 reads the columns two at a time)."""
@@ -92,11 +101,7 @@ def rtable(name, deg, width, rows, npts, what):
     print(f'// {what}, degree {deg} in a - c on intervals of {width}: rows [c, c_{deg} ... c_0{", padding" if deg % 2 else ""}]; '
           f'log2 of the largest relative error: {worst:.1f}')
     print(f'inline constexpr int {name}Degree = {deg};')
-    print(f'alignas(64) inline constexpr double {name}[{rows}][{deg + 2 + deg % 2}] = {{')
-    for r in out:
-        print('    {' + ', '.join(float(v).hex() for v in r) + '},')
-    print('};')
-    print()
+    print_rows(name, out, deg)
 
 
 def qtable(name, deg, q, top, rows, npts, what):
@@ -111,11 +116,7 @@ def qtable(name, deg, q, top, rows, npts, what):
           f'[c, c_{deg} ... c_0{", padding" if deg % 2 else ""}]; log2 of the largest relative error: {worst:.1f}')
     print(f'inline constexpr int {name}Degree = {deg};')
     print(f'inline constexpr double {name}K = {float(k).hex()}, {name}Q = {float(q).hex()};')
-    print(f'alignas(64) inline constexpr double {name}[{rows}][{deg + 2 + deg % 2}] = {{')
-    for r in out:
-        print('    {' + ', '.join(float(v).hex() for v in r) + '},')
-    print('};')
-    print()
+    print_rows(name, out, deg)
 
 
 def etable(name, deg, what):
