@@ -64,19 +64,6 @@ class X87Control {
   } saved_;
 };
 
-// Runs body under the control the function's flavour asks for: kernels that run under the caller's
-// control skip the mode read and MXCSR entirely.
-template <vm::Fn kFn, int kSlot, typename Body>
-inline void with_control(Body&& body) {
-  constexpr vm::FnTraits tr = vm::traits(kFn);
-  if constexpr ((tr.caller & (1u << kSlot)) != 0) {
-    body();
-  } else {
-    FpControl control(tr.round);
-    body();
-  }
-}
-
 // How a kernel policy treats lanes outside its fast path:
 //   kNone      every lane takes the vector path;
 //   kRedoBlock a block with such a lane is done element by element through the scalar path;
@@ -173,9 +160,10 @@ struct FixedRound : K {
 };
 #endif
 
-// As with_control, for a kernel with policy K: body(std::type_identity<P>{}) runs the kernel with
-// policy P, K itself or, where reading MXCSR is dear and the policy can, K at a fixed rounding with
-// MXCSR untouched.
+// Runs body(std::type_identity<P>{}) under the control the function's flavour asks for: kernels
+// that run under the caller's control skip the mode read and MXCSR entirely. P is the kernel's
+// policy K or, where reading MXCSR is dear and the policy can, K at a fixed rounding with MXCSR
+// untouched.
 template <vm::Fn kFn, int kSlot, class K, class T, typename Body>
 inline void with_control_of(Body&& body) {
   constexpr vm::FnTraits tr = vm::traits(kFn);
@@ -194,6 +182,14 @@ inline void with_control_of(Body&& body) {
     FpControl control(tr.round, mode);
     body(std::type_identity<K>{});
   }
+}
+
+// Runs body under the control the function's flavour asks for, for kernels without a policy of the
+// frame's loops.
+struct NoPolicy {};
+template <vm::Fn kFn, int kSlot, typename Body>
+inline void with_control(Body&& body) {
+  with_control_of<kFn, kSlot, NoPolicy, float>([&](auto) { body(); });
 }
 
 // `count` elements from i as one vector padded with K::kPad; only special lanes go through the
