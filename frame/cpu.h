@@ -18,11 +18,22 @@ struct CpuFeatures {
   // The vendor is AMD (or Hygon, whose cores are AMD's): the instruction-set choice measured on
   // AMD processors applies there.
   bool amd = false;
-  // AMD's cores say how wide their floating-point data paths are in leaf 0x8000001A, EAX: bit 2 for
-  // 256 bits (Zen 2 to Zen 4, which run a 512-bit operation as two halves), bit 3 for 512 bits
-  // (Zen 5 server and desktop parts).
+  // The floating-point data paths are 512 bits wide (Zen 5 server and desktop parts), not 256 (Zen 2
+  // to Zen 4, which run a 512-bit operation as two halves): see amd_fp512.
   bool fp512 = false;
 };
+
+// Whether an AMD core's floating-point data paths are 512 bits wide. The core says so in leaf
+// 0x8000001A, EAX: bit 3 for 512 bits, bit 2 for 256. Some hypervisors hide that leaf or pass it
+// through with neither bit set (seen on a Zen 5 server part: EAX = 2); then the family and model
+// tell: family 0x1A, models 0x00-0x1F (server) and 0x40-0x4F (desktop) are Zen 5 parts with 512-bit
+// paths, while its mobile models keep 256-bit ones. Anything else is taken as 256 bits, the choice
+// that was measured on the older cores.
+inline bool amd_fp512(bool leaf, uint32_t eax, unsigned family, unsigned model) {
+  if (leaf && (eax & (1u << 3)) != 0) return true;
+  if (leaf && (eax & (1u << 2)) != 0) return false;
+  return family == 0x1A && (model <= 0x1F || (model >= 0x40 && model <= 0x4F));
+}
 
 // Whether a CPUID vendor string (leaf 0: EBX, EDX, ECX) names AMD's cores.
 inline bool vendor_is_amd(const char* vendor) {
@@ -46,11 +57,17 @@ inline CpuFeatures detect_cpu_features() {
     vendor[8 + i] = static_cast<char>(c >> (8 * i));
   }
   f.amd = vendor_is_amd(vendor);
-  if (f.amd && __get_cpuid_max(0x80000000u, nullptr) >= 0x8000001Au) {
-    __cpuid(0x8000001Au, a, b, c, d);
-    f.fp512 = (a & (1u << 3)) != 0;
-  }
   if (!__get_cpuid(1, &a, &b, &c, &d)) return f;
+  if (f.amd) {
+    // Family and model as AMD composes them: the extended fields count when the base family is 0xF.
+    const unsigned base = (a >> 8) & 0xF;
+    const unsigned family = base == 0xF ? base + ((a >> 20) & 0xFF) : base;
+    const unsigned model = base == 0xF ? ((a >> 4) & 0xF) | (((a >> 16) & 0xF) << 4) : (a >> 4) & 0xF;
+    unsigned a2 = 0, b2 = 0, c2 = 0, d2 = 0;
+    const bool leaf = __get_cpuid_max(0x80000000u, nullptr) >= 0x8000001Au;
+    if (leaf) __cpuid(0x8000001Au, a2, b2, c2, d2);
+    f.fp512 = amd_fp512(leaf, a2, family, model);
+  }
   f.sse41 = (c & bit_SSE4_1) != 0;
   f.aes = (c & bit_AES) != 0;
   f.rdrand = (c & bit_RDRND) != 0;

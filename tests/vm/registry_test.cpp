@@ -2,7 +2,6 @@
 // unchanged, cost tables sit 24 bytes behind their kernel tables, slot sharing matches the registry,
 // each function's kernels come from the family of its facts row, and the tables hold the selected
 // instruction set's kernels.
-#include <cpuid.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -242,16 +241,19 @@ TEST(Registry, ProcessorClassFollowsTheVendorAndTheDataPathWidth) {
   EXPECT_EQ(zok::vm::cpu_class_of(true, true), CpuClass::kAmdFullWidth);
   EXPECT_EQ(zok::vm::cpu_class_of(false, true), CpuClass::kFullWidth);
   EXPECT_EQ(zok::vm::cpu_class_of(false, false), CpuClass::kFullWidth);
-  unsigned a = 0, b = 0, c = 0, d = 0;
-  ASSERT_TRUE(__get_cpuid(0, &a, &b, &c, &d));
-  const bool amd = b == 0x68747541u && d == 0x69746e65u && c == 0x444d4163u;    // "AuthenticAMD"
-  const bool hygon = b == 0x6f677948u && d == 0x6e65476eu && c == 0x656e6975u;  // "HygonGenuine"
-  bool fp512 = false;
-  if ((amd || hygon) && __get_cpuid(0x8000001Au, &a, &b, &c, &d)) fp512 = (a & 8u) != 0;
-  const CpuClass want = !(amd || hygon) ? CpuClass::kFullWidth
-                        : fp512         ? CpuClass::kAmdFullWidth
-                                        : CpuClass::kAmd;
-  EXPECT_EQ(zok::vm::cpu_class(), want);
+  // The width as the leaf states it, and as family and model give it where the leaf is hidden or
+  // states neither width.
+  EXPECT_TRUE(zok::amd_fp512(true, 0xF, 0x1A, 0x44));   // Zen 5 desktop, leaf: 128, 256, 512
+  EXPECT_FALSE(zok::amd_fp512(true, 0x7, 0x19, 0x11));  // Zen 4 server, leaf: 128, 256
+  EXPECT_FALSE(zok::amd_fp512(true, 0x7, 0x1A, 0x24));  // Zen 5 mobile, leaf: 256
+  EXPECT_TRUE(zok::amd_fp512(true, 0x2, 0x1A, 0x02));   // Zen 5 server, leaf passed through bare
+  EXPECT_TRUE(zok::amd_fp512(false, 0, 0x1A, 0x11));    // Zen 5 server, leaf hidden
+  EXPECT_TRUE(zok::amd_fp512(false, 0, 0x1A, 0x44));
+  EXPECT_FALSE(zok::amd_fp512(false, 0, 0x1A, 0x24));   // Zen 5 mobile, leaf hidden
+  EXPECT_FALSE(zok::amd_fp512(false, 0, 0x19, 0x11));   // Zen 4, leaf hidden
+  EXPECT_FALSE(zok::amd_fp512(true, 0x2, 0x17, 0x31));  // Zen 2 with a bare leaf
+  const zok::CpuFeatures f = zok::detect_cpu_features();
+  EXPECT_EQ(zok::vm::cpu_class(), zok::vm::cpu_class_of(f.amd, f.fp512));
 }
 
 // The tables hold, in each slot, the kernel of the widest supported set, or of the narrower set the
