@@ -163,9 +163,11 @@ struct FixedRound : K {
 // Runs body(std::type_identity<P>{}) under the control the function's flavour asks for: kernels
 // that run under the caller's control skip the mode read and MXCSR entirely. P is the kernel's
 // policy K or, where reading MXCSR is dear and the policy can, K at a fixed rounding with MXCSR
-// untouched.
+// untouched. Inlined into each kernel entry (its only caller): called, it took the entry's
+// arguments through the stack, and the cheap kernels' calls at AVX-512 spent a few cycles on each
+// such store behind the previous call's results still waiting to be written.
 template <vm::Fn kFn, int kSlot, class K, class T, typename Body>
-inline void with_control_of(Body&& body) {
+[[gnu::always_inline]] inline void with_control_of(Body&& body) {
   constexpr vm::FnTraits tr = vm::traits(kFn);
   if constexpr ((tr.caller & (1u << kSlot)) != 0) {
     body(std::type_identity<K>{});
@@ -188,7 +190,7 @@ inline void with_control_of(Body&& body) {
 // frame's loops.
 struct NoPolicy {};
 template <vm::Fn kFn, int kSlot, typename Body>
-inline void with_control(Body&& body) {
+[[gnu::always_inline]] inline void with_control(Body&& body) {
   with_control_of<kFn, kSlot, NoPolicy, float>([&](auto) { body(); });
 }
 
