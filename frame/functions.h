@@ -115,6 +115,10 @@ CpuClass cpu_class();
 // run at a fixed rounding with no flag raised skip MXCSR altogether. Elsewhere a read tells whether
 // the kernel changed anything, and the write happens only then.
 extern bool g_csr_read_costly;
+// Whether the division instruction costs no more than a reciprocal estimate with its refinement (AMD's
+// cores, both classes: float division at AVX-512 and AVX2 as fast on Zen 4, 1.25x faster on Zen 5).
+// Where it does, the kernels whose policy is a DivisionCost divide.
+extern bool g_division_cheap;
 // The instruction set whose kernel fills slot `slot` of fn's table: the selected set, or a
 // narrower one where the function's kernel of the selected set was measured slower on this
 // processor's class.

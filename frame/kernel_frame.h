@@ -160,6 +160,15 @@ struct FixedRound : K {
 };
 #endif
 
+// A policy that runs as Estimate, or as Divide where division is as cheap as a refined reciprocal
+// estimate (vm::g_division_cheap). The choice is made once per call, so a call's results all come
+// from one of them; both must keep the slot's bound and report the same.
+template <class Estimate, class Divide>
+struct DivisionCost {
+  using IfDear = Estimate;
+  using IfCheap = Divide;
+};
+
 // Runs body(std::type_identity<P>{}) under the control the function's flavour asks for: kernels
 // that run under the caller's control skip the mode read and MXCSR entirely. P is the kernel's
 // policy K or, where reading MXCSR is dear and the policy can, K at a fixed rounding with MXCSR
@@ -169,7 +178,13 @@ struct FixedRound : K {
 template <vm::Fn kFn, int kSlot, class K, class T, typename Body>
 [[gnu::always_inline]] inline void with_control_of(Body&& body) {
   constexpr vm::FnTraits tr = vm::traits(kFn);
-  if constexpr ((tr.caller & (1u << kSlot)) != 0) {
+  if constexpr (requires { typename K::IfCheap; }) {
+    if (vm::g_division_cheap) {
+      with_control_of<kFn, kSlot, typename K::IfCheap, T>(body);
+    } else {
+      with_control_of<kFn, kSlot, typename K::IfDear, T>(body);
+    }
+  } else if constexpr ((tr.caller & (1u << kSlot)) != 0) {
     body(std::type_identity<K>{});
   } else {
     const uint32_t mode = vm::current_mode(vm::thread_state());

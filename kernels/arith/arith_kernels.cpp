@@ -409,11 +409,13 @@ struct RoundIn {
   template <Fn f, int>
   using Of = RoundModeK<vm::Elem<f>, kMode>;
 };
-// Float LA and EP Div refine a reciprocal estimate. Double LA and EP divide exactly: on current
-// processors a refined estimate costs more than the division instruction, so they differ from HA
-// only in their report rule (a NaN over zero is reported by HA alone).
+// Float LA and EP Div refine a reciprocal estimate, or divide where division costs no more (AMD's
+// cores). Double LA and EP divide exactly: on current processors a refined estimate costs more than
+// the division instruction. LA and EP differ from HA only in their report rule (a NaN over zero is
+// reported by HA alone).
 template <Fn f, int s>
-using DivOf = std::conditional_t<s != vm::kHA && vm::traits(f).type == 's', DivRecipK<f, vm::Elem<f>>,
+using DivOf = std::conditional_t<s != vm::kHA && vm::traits(f).type == 's',
+                                 DivisionCost<DivRecipK<f, vm::Elem<f>>, DivExactK<f, vm::Elem<f>, false>>,
                                  DivExactK<f, vm::Elem<f>, s == vm::kHA>>;
 // Inv: exact in HA and in double; every kernel but double EP reports a zero argument.
 template <Fn f, int s>

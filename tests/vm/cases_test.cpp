@@ -569,6 +569,43 @@ TEST_P(SpecialTest, SqrtOfNegativeIsTheNegativeQuietNan) {
   }
 }
 
+// Float LA and EP Div divide where division is cheap and refine a reciprocal estimate elsewhere;
+// both ways (whatever this machine's class picks) a call's results are the quotient within 4 ulp,
+// exactly it when dividing, a zero divisor is reported and a NaN over zero is not. 67 elements: the
+// block loop, a whole tail vector and a partial one, with the zero divisors in a block and a tail.
+TEST_P(SpecialTest, FloatDivLaEpDividesWhereDivisionIsCheap) {
+  const bool class_choice = zok::vm::g_division_cheap;
+  constexpr int n = 67;
+  std::vector<float> a(n), b(n), r(n);
+  uint32_t x = 12345;
+  for (int i = 0; i < n; ++i) {
+    x = x * 1664525u + 1013904223u;
+    a[i] = std::ldexp(1.0f + (x >> 9) * 0x1p-23f, static_cast<int>(x % 40) - 20);
+    x = x * 1664525u + 1013904223u;
+    b[i] = std::ldexp(1.0f + (x >> 9) * 0x1p-23f, static_cast<int>(x % 40) - 20) * (x & 1 ? -1 : 1);
+  }
+  b[5] = 0.0f;
+  b[66] = -0.0f;
+  a[66] = std::numeric_limits<float>::quiet_NaN();
+  for (const bool cheap : {false, true}) {
+    zok::vm::g_division_cheap = cheap;
+    for (const int slot : {zok::vm::kLA, zok::vm::kEP}) {
+      const Reports rep =
+          with_reports([&] { k<zok::test::KAB<float>>(Fn::sDiv, slot)(n, a.data(), b.data(), r.data()); });
+      EXPECT_EQ(rep.index, std::vector<int>{5}) << cheap << zok::test::kSlotName[slot];
+      for (int i = 0; i < n; ++i) {
+        const double want = static_cast<double>(a[i]) / b[i];
+        if (cheap || i == 5 || i == 66) {
+          EXPECT_TRUE(r[i] == static_cast<float>(want) || (r[i] != r[i] && want != want)) << i;
+        } else {
+          EXPECT_LE(std::fabs(r[i] - want), 4 * std::ldexp(1.0, std::ilogb(want) - 23)) << i;
+        }
+      }
+    }
+  }
+  zok::vm::g_division_cheap = class_choice;
+}
+
 // Pow of a NaN base and a NaN exponent gives the base's NaN, in blocks and tails alike, so the
 // result does not depend on the flavour or the instruction set.
 TEST_P(SpecialTest, PowOfTwoNansKeepsTheBasesNan) {
