@@ -83,6 +83,7 @@ __attribute__((constructor)) void fill_tables() {
   g_class = cpu_class_of(f.amd, f.fp512);
   g_csr_read_costly = g_class == CpuClass::kAmdFullWidth;
   g_division_cheap = g_class != CpuClass::kFullWidth;
+  g_root_cheap = g_class == CpuClass::kAmdFullWidth;
   // Each slot takes the widest chosen set its function was measured fastest on, on processors of
   // this class: a wider set never makes a function slower. Every set narrower than the chosen one
   // is supported too. A slot marked to take the HA kernel does so only at the set it names (it was
@@ -121,6 +122,7 @@ Isa selected_isa() {
 }
 bool g_csr_read_costly = false;
 bool g_division_cheap = false;
+bool g_root_cheap = false;
 
 const char* cpu_class_name(CpuClass c) {
   switch (c) {

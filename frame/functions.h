@@ -119,6 +119,10 @@ extern bool g_csr_read_costly;
 // cores, both classes: float division at AVX-512 and AVX2 as fast on Zen 4, 1.25x faster on Zen 5).
 // Where it does, the kernels whose policy is a DivisionCost divide.
 extern bool g_division_cheap;
+// Whether the 512-bit square root instruction costs no more than a reciprocal square root estimate
+// with its refinement (AMD full-width: float roots 1.9x faster than the estimate's). Where it does,
+// the AVX-512 kernels whose policy is a RootCost take the root.
+extern bool g_root_cheap;
 // The instruction set whose kernel fills slot `slot` of fn's table: the selected set, or a
 // narrower one where the function's kernel of the selected set was measured slower on this
 // processor's class.

@@ -160,14 +160,23 @@ struct FixedRound : K {
 };
 #endif
 
-// A policy that runs as Estimate, or as Divide where division is as cheap as a refined reciprocal
-// estimate (vm::g_division_cheap). The choice is made once per call, so a call's results all come
-// from one of them; both must keep the slot's bound and report the same.
-template <class Estimate, class Divide>
-struct DivisionCost {
-  using IfDear = Estimate;
-  using IfCheap = Divide;
+// A policy chosen by the processor class: Dear where the instruction a computation avoids is slow
+// (kCheap false), Cheap where it is not. The choice is made once per call, so a call's results all
+// come from one of them; both must keep the slot's bound and report the same.
+template <const bool& kCheap, class Dear, class Cheap>
+struct CostChoice {
+  static bool cheap() { return kCheap; }
+  using IfDear = Dear;
+  using IfCheap = Cheap;
 };
+// Estimate (a refined reciprocal estimate) or Divide, by vm::g_division_cheap.
+template <class Estimate, class Divide>
+using DivisionCost = CostChoice<vm::g_division_cheap, Estimate, Divide>;
+// Estimate (a refined reciprocal square root estimate) or Root (the square root instruction), by
+// vm::g_root_cheap; below AVX-512 always Estimate.
+template <class Estimate, class Root>
+using RootCost =
+    std::conditional_t<ZOK_ISA_LEVEL == 3, CostChoice<vm::g_root_cheap, Estimate, Root>, Estimate>;
 
 // Runs body(std::type_identity<P>{}) under the control the function's flavour asks for: kernels
 // that run under the caller's control skip the mode read and MXCSR entirely. P is the kernel's
@@ -179,7 +188,7 @@ template <vm::Fn kFn, int kSlot, class K, class T, typename Body>
 [[gnu::always_inline]] inline void with_control_of(Body&& body) {
   constexpr vm::FnTraits tr = vm::traits(kFn);
   if constexpr (requires { typename K::IfCheap; }) {
-    if (vm::g_division_cheap) {
+    if (K::cheap()) {
       with_control_of<kFn, kSlot, typename K::IfCheap, T>(body);
     } else {
       with_control_of<kFn, kSlot, typename K::IfDear, T>(body);

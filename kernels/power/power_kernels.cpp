@@ -1505,10 +1505,11 @@ struct PowxByExponent {
 
 // ---- the policy of each function and slot ----
 
-// Float LA and EP refine an estimate; HA and double round the exact root once.
+// Float LA and EP refine an estimate (or, at AVX-512 where the root instruction is cheap, take the
+// exact root); HA and double round the exact root once.
 template <Fn f, int s>
-using SqrtOf =
-    std::conditional_t<s == kHA || vm::traits(f).type == 'd', SqrtK<f, vm::Elem<f>>, SqrtEstimateK<f, s>>;
+using SqrtOf = std::conditional_t<s == kHA || vm::traits(f).type == 'd', SqrtK<f, vm::Elem<f>>,
+                                  RootCost<SqrtEstimateK<f, s>, SqrtK<f, float>>>;
 template <Fn f, int s>
 using InvSqrtOf =
     std::conditional_t<vm::traits(f).type == 's',

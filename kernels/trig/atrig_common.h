@@ -250,24 +250,30 @@ inline V asin_short(V x) {
 // operation each); acos takes k = 1 up to 1/2 and above it 0 or 2, x's sign bit shifted into the
 // exponent of 2.
 // kHalves as in asin_short: the polynomial no longer waits for the root's refinement.
+// kTerms 0: the square root instruction, masked to the lanes above 1/2 (where it is cheap).
 template <const auto& P, bool kAcos, int kTerms, bool kHalves = false>
 inline VD asin_masked(VD x) {
   const VD sign = sign_mask<VD>(), one = splat<VD>(1.0), half = splat<VD>(0.5);
   const VD a = abs(x), xs = x & sign;
   const MD big = a > half;
   const VD w = nmul_add(half, a, half);
-  const VD r0 = {_mm512_rsqrt14_pd(w.v)};
-  // y0 = |x| up to 1/2, where e and q go unused.
-  const VD y0 = {_mm512_mask_mul_pd(a.v, big.m, w.v, r0.v)};
-  const VD e = nmul_add(y0, r0, one);
-  VD q;
-  if constexpr (kTerms == 2) {
-    q = mul_add(splat<VD>(0.375), e, half);
+  VD z;
+  if constexpr (kTerms == 0) {
+    z = VD{_mm512_mask_sqrt_pd(a.v, big.m, w.v)};
   } else {
-    static_assert(kTerms == 3);
-    q = mul_add(mul_add(splat<VD>(0.3125), e, splat<VD>(0.375)), e, half);
+    const VD r0 = {_mm512_rsqrt14_pd(w.v)};
+    // y0 = |x| up to 1/2, where e and q go unused.
+    const VD y0 = {_mm512_mask_mul_pd(a.v, big.m, w.v, r0.v)};
+    const VD e = nmul_add(y0, r0, one);
+    VD q;
+    if constexpr (kTerms == 2) {
+      q = mul_add(splat<VD>(0.375), e, half);
+    } else {
+      static_assert(kTerms == 3);
+      q = mul_add(mul_add(splat<VD>(0.3125), e, splat<VD>(0.375)), e, half);
+    }
+    z = VD{_mm512_mask3_fmadd_pd((y0 * e).v, q.v, y0.v, big.m)};
   }
-  const VD z = {_mm512_mask3_fmadd_pd((y0 * e).v, q.v, y0.v, big.m)};
   const VD s = kHalves ? VD{_mm512_mask_mov_pd((a * a).v, big.m, w.v)} : z * z;
   const VD p = kHalves ? horner_halves(s, P) : horner(s, P);
   const VD pio2 = splat<VD>(td::kDPio2H);

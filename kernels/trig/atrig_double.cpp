@@ -74,7 +74,8 @@ struct DAtan2 {
   }
 };
 // LA and EP at AVX-512 take the root of (1 - |x|)/2 from the reciprocal square root estimate (LA to
-// about half an ulp, EP to 2^-40), elsewhere from the square root instruction.
+// about half an ulp, EP to 2^-40) or, where the instruction is cheap (kTerms 0), from the square
+// root instruction as elsewhere.
 template <const auto& P, bool kAcos, bool kTwo, int kTerms = 3, bool kHalves = false>
 struct DAsin {
   static VD eval(VD x) {
@@ -119,12 +120,17 @@ struct ASinCosOpen : ASinCosK<f, double, M> {
     }
   }
 };
+// Where the root instruction is cheap they take it (kTerms 0), and |x| = 1 stays on the vector path.
 template <Fn f, int s, bool kAcos>
 using DAsinCosOf = std::conditional_t<
     ZOK_ISA_LEVEL == 3 && s != vm::kHA,
-    ASinCosOpen<
-        f, BySlot<s, DAsin<td::kDAsinLA, kAcos, false, 3, true>, void, DAsin<td::kDAsinEP, kAcos, false, 2>>,
-        kAcos>,
+    RootCost<ASinCosOpen<f,
+                         BySlot<s, DAsin<td::kDAsinLA, kAcos, false, 3, true>, void,
+                                DAsin<td::kDAsinEP, kAcos, false, 2>>,
+                         kAcos>,
+             ASinCosK<f, double,
+                      BySlot<s, DAsin<td::kDAsinLA, kAcos, false, 0, true>, void,
+                             DAsin<td::kDAsinEP, kAcos, false, 0>>>>,
     ASinCosK<f, double,
              BySlot<s, DAsin<td::kDAsinLA, kAcos, false, 3, true>, DAsin<td::kDAsinHA, kAcos, true>,
                     DAsin<td::kDAsinEP, kAcos, false, 2>>>>;

@@ -421,6 +421,32 @@ TEST(Accuracy, EveryFlavourWithinItsBound) {
   });
 }
 
+// Some LA and EP kernels compute one of two ways by the processor class (a refined estimate, or the
+// division or square root instruction where that is cheap): the way this machine's class does not
+// take is checked here, the flags turned over for the run.
+TEST(Accuracy, ClassChosenKernelsWithinTheirBoundTheOtherWay) {
+  bool& division = zok::vm::g_division_cheap;
+  bool& root = zok::vm::g_root_cheap;
+  const bool division_was = division, root_was = root;
+  division = !division_was;
+  root = !root_was;
+  on_mpfr_thread([] {
+    for (const Fn fn : {Fn::sDiv, Fn::sSqrt, Fn::dAsin, Fn::dAcos})
+      for (zok::vm::Isa isa : zok::test::machine_isas())
+        for (const int slot : {zok::vm::kLA, zok::vm::kEP}) {
+          std::string where;
+          const double e = zok::vm::info(fn).type == 's' ? worst_error<float>(fn, isa, slot, &where)
+                                                         : worst_error<double>(fn, isa, slot, &where);
+          EXPECT_LE(e, zok::vm::facts(fn).bound[slot])
+              << zok::vm::info(fn).name << " " << slot_name(slot) << " " << zok::vm::isa_name(isa)
+              << " worst at " << where;
+        }
+    clear_references();
+  });
+  division = division_was;
+  root = root_was;
+}
+
 // Pow over the whole (x, y) plane: y chosen so that |x|^y spreads evenly in the exponent from below
 // the denormals to beyond overflow, half the bases near 1, negative x taking integral y.
 template <typename T>
