@@ -162,7 +162,8 @@ struct FixedRound : K {
 
 // A policy chosen by the processor class: Dear where the instruction a computation avoids is slow
 // (kCheap false), Cheap where it is not. The choice is made once per call, so a call's results all
-// come from one of them; both must keep the slot's bound and report the same.
+// come from one of them; both must keep the slot's bound and report the same. Any policy with
+// cheap(), IfDear and IfCheap is chosen so (Abs chooses by the caller's MXCSR).
 template <const bool& kCheap, class Dear, class Cheap>
 struct CostChoice {
   static bool cheap() { return kCheap; }
@@ -301,10 +302,19 @@ template <typename K, typename T>
 // each block: past the caches the processor's own prefetching leaves a long computation waiting on
 // memory (at n = 1e6 double Exp LA at AVX2 ran a quarter faster with it). A prefetch of an address
 // past the array's end is harmless: it never faults. The cheap kernels run at memory speed without
-// it and would pay an instruction per block in cache.
+// it and would pay an instruction per block in cache; a cheap kernel with a lane test says so by
+// kFetchAhead = false.
+template <typename K>
+constexpr bool fetch_ahead_of() {
+  if constexpr (requires { K::kFetchAhead; }) {
+    return K::kFetchAhead;
+  } else {
+    return check_of<K>() != Check::kNone;
+  }
+}
 template <typename K, typename T>
 inline void fetch_ahead(const T* p) {
-  if constexpr (check_of<K>() != Check::kNone) {
+  if constexpr (fetch_ahead_of<K>()) {
     constexpr int kAhead = 1024, kLine = 64;
     constexpr int kBytes = unroll_of<K>() * static_cast<int>(sizeof(Vec<T>));
     const uintptr_t at = reinterpret_cast<uintptr_t>(p) + kAhead;

@@ -125,6 +125,9 @@ inline MD operator<=(VD a, VD b) { return {_mm512_cmp_pd_mask(a.v, b.v, _CMP_LE_
 inline MD operator>=(VD a, VD b) { return {_mm512_cmp_pd_mask(a.v, b.v, _CMP_GE_OQ)}; }
 inline MF operator&(MF a, MF b) { return {static_cast<__mmask16>(a.m & b.m)}; }
 inline MD operator&(MD a, MD b) { return {static_cast<__mmask8>(a.m & b.m)}; }
+// The lanes holding a NaN (quiet or signalling) or a denormal: one classification, no flag raised.
+inline unsigned nan_or_denormal(VF x) { return _mm512_fpclass_ps_mask(x.v, 0x01 | 0x20 | 0x80); }
+inline unsigned nan_or_denormal(VD x) { return _mm512_fpclass_pd_mask(x.v, 0x01 | 0x20 | 0x80); }
 inline unsigned bits(MF m) { return m.m; }
 inline unsigned bits(MD m) { return m.m; }
 inline VF select(MF m, VF a, VF b) { return {_mm512_mask_blend_ps(m.m, a.v, b.v)}; }
