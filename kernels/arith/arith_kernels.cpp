@@ -155,6 +155,7 @@ template <Fn kFn, typename T, bool kReportNan>
 struct DivExactK {
   static constexpr Check kCheck = Check::kFixLanes;
   static constexpr int kUnroll = 4;
+  static constexpr bool kFetchAhead = false;
   template <class V>
   static V vec(V a, V b) {
     return a / b;
