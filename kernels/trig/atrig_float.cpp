@@ -124,7 +124,13 @@ struct SAtan2F {
 };
 template <const auto& P, bool kAcos>
 struct SAsinF {
-  static VF eval(VF x) { return asin_short<P, kAcos>(x); }
+  static VF eval(VF x) {
+#if ZOK_ISA_LEVEL == 3
+    return asin_masked_f<P, kAcos>(x);
+#else
+    return asin_short<P, kAcos>(x);
+#endif
+  }
 };
 
 // Several vectors per block: the division and the polynomial of one overlap the next's.
