@@ -64,7 +64,8 @@ inline CpuFeatures detect_cpu_features() {
     const unsigned family = base == 0xF ? base + ((a >> 20) & 0xFF) : base;
     const unsigned model = base == 0xF ? ((a >> 4) & 0xF) | (((a >> 16) & 0xF) << 4) : (a >> 4) & 0xF;
     unsigned a2 = 0, b2 = 0, c2 = 0, d2 = 0;
-    const bool leaf = __get_cpuid_max(0x80000000u, nullptr) >= 0x8000001Au;
+    // clang declares the maximum leaf int, GCC unsigned.
+    const bool leaf = static_cast<unsigned>(__get_cpuid_max(0x80000000u, nullptr)) >= 0x8000001Au;
     if (leaf) __cpuid(0x8000001Au, a2, b2, c2, d2);
     f.fp512 = amd_fp512(leaf, a2, family, model);
   }
