@@ -538,8 +538,9 @@ inline V pow3o2_exact(V x) {
 // Float with a fused multiply-add: the same correction c = d s / 2 goes into one fused x s + c, a
 // single rounding of the result (within half an ulp plus 2^-20). From x = 2^-64 up c stays normal
 // (below it c, some 2^-24 of the result, would lose its bits to the denormals, costing up to half an
-// ulp more) and finite up to x = 2^100, far beyond overflow.
-inline VF pow3o2_fused(VF x) {
+// ulp more) and finite up to x = 2^100, far beyond overflow. Sets without the fused operation
+// (SSE4.1) never call it.
+[[maybe_unused]] inline VF pow3o2_fused(VF x) {
   const VF s = sqrt(x);
   const VF d = nmul_add(s, s, x);
   return mul_add(x, s, d * (s * splat<VF>(0.5f)));
