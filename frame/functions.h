@@ -120,7 +120,7 @@ extern bool g_csr_read_costly;
 // Where it does, the kernels whose policy is a DivisionCost divide.
 extern bool g_division_cheap;
 // Whether the 512-bit square root instruction costs no more than a reciprocal square root estimate
-// with its refinement (AMD full-width: float roots 1.9x faster than the estimate's). Where it does,
+// with its refinement (AMD full-width: float roots 1.7-1.9x faster than the estimate). Where it does,
 // the AVX-512 kernels whose policy is a RootCost take the root.
 extern bool g_root_cheap;
 // The instruction set whose kernel fills slot `slot` of fn's table: the selected set, or a
