@@ -140,6 +140,18 @@ inline VF drop(MF m, VF x) { return {_mm512_maskz_mov_ps(static_cast<__mmask16>(
 inline VD drop(MD m, VD x) { return {_mm512_maskz_mov_pd(static_cast<__mmask8>(~m.m), x.v)}; }
 // a + b in the lanes of m and a elsewhere (plus_where), or a - b (minus_where): the sum and a select of
 // a, one operation more than a masked sum, but the comparison stays off the sum's path.
+// sqrt(b), a * b, and a's bit pattern shifted right once in the lanes of m, src elsewhere: one
+// merge-masked operation each.
+inline VF sqrt_where(MF m, VF src, VF b) { return {_mm512_mask_sqrt_ps(src.v, m.m, b.v)}; }
+inline VD sqrt_where(MD m, VD src, VD b) { return {_mm512_mask_sqrt_pd(src.v, m.m, b.v)}; }
+inline VF times_where(MF m, VF src, VF a, VF b) { return {_mm512_mask_mul_ps(src.v, m.m, a.v, b.v)}; }
+inline VD times_where(MD m, VD src, VD a, VD b) { return {_mm512_mask_mul_pd(src.v, m.m, a.v, b.v)}; }
+inline VF halve_bits_where(MF m, VF src, VF a) {
+  return {_mm512_castsi512_ps(_mm512_mask_srli_epi32(_mm512_castps_si512(src.v), m.m, _mm512_castps_si512(a.v), 1))};
+}
+inline VD halve_bits_where(MD m, VD src, VD a) {
+  return {_mm512_castsi512_pd(_mm512_mask_srli_epi64(_mm512_castpd_si512(src.v), m.m, _mm512_castpd_si512(a.v), 1))};
+}
 inline VF plus_where(MF m, VF a, VF b) { return select(m, a, a + b); }
 inline VD plus_where(MD m, VD a, VD b) { return select(m, a, a + b); }
 inline VF minus_where(MF m, VF a, VF b) { return select(m, a, a - b); }

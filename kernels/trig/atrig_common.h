@@ -237,35 +237,6 @@ inline V asin_short(V x) {
 }
 
 #if ZOK_ISA_LEVEL == 3
-// asin_short for floats with mask registers: the root taken only above 1/2 (a masked root leaves
-// |x| below, where the minimum chose it), -2z or 2z there by a masked multiply and K by a masked
-// addition (Asin) or a shift of x's sign bit into the exponent of 2 (Acos): the same roundings as
-// asin_short, so the same results, in three operations fewer.
-template <const auto& P, bool kAcos>
-inline VF asin_masked_f(VF x) {
-  const VF sign = sign_mask<VF>(), half = splat<VF>(0.5f);
-  const VF a = abs(x), xs = x & sign;
-  const MF big = a > half;
-  const VF w = nmul_add(half, a, half);
-  const VF z = {_mm512_mask_sqrt_ps(a.v, big.m, w.v)};
-  const VF s = z * z;
-  const VF p = horner(s, P);
-  const VF pio2 = splat<VF>(Angles<float>::kHalfH);
-  if constexpr (kAcos) {
-    // pi/2 - (x's sign) u: -zx up to 1/2 and K = pi/2; above, 2 zx and K = 0 or pi (x < 0).
-    const VF zx = z ^ xs;
-    const VF zm = {_mm512_mask_mul_ps((zx ^ sign).v, big.m, zx.v, splat<VF>(2.0f).v)};
-    const VF k = {_mm512_castsi512_ps(
-        _mm512_mask_srli_epi32(_mm512_castps_si512(splat<VF>(1.0f).v), big.m, _mm512_castps_si512(xs.v), 1))};
-    return mul_add(k, pio2, mul_add(zm * s, p, zm));
-  } else {
-    // u, or pi/2 - 2u above 1/2; x's sign afterwards.
-    const VF zm = {_mm512_mask_mul_ps(z.v, big.m, z.v, splat<VF>(-2.0f).v)};
-    const VF u = mul_add(zm * s, p, zm);
-    return VF{_mm512_mask_add_ps(u.v, big.m, u.v, pio2.v)} ^ xs;
-  }
-}
-
 // asin_short for doubles with mask registers, without the square root instruction (on 8 doubles it
 // keeps the divider busy longer than the rest of the kernel takes). The root of w = (1 - |x|)/2 in
 // [0, 1/2] comes from the 14-bit reciprocal square root estimate r0 of w: with y0 = w r0 and
@@ -279,16 +250,20 @@ inline VF asin_masked_f(VF x) {
 // operation each); acos takes k = 1 up to 1/2 and above it 0 or 2, x's sign bit shifted into the
 // exponent of 2.
 // kHalves as in asin_short: the polynomial no longer waits for the root's refinement.
-// kTerms 0: the square root instruction, masked to the lanes above 1/2 (where it is cheap).
-template <const auto& P, bool kAcos, int kTerms, bool kHalves = false>
-inline VD asin_masked(VD x) {
-  const VD sign = sign_mask<VD>(), one = splat<VD>(1.0), half = splat<VD>(0.5);
-  const VD a = abs(x), xs = x & sign;
-  const MD big = a > half;
-  const VD w = nmul_add(half, a, half);
-  VD z;
+// kTerms 0 (floats always): the square root instruction, masked to the lanes above 1/2 (where it is
+// cheap): the same roundings as asin_short, so the same results, in three operations fewer.
+template <const auto& P, bool kAcos, int kTerms, bool kHalves = false, class V>
+inline V asin_masked(V x) {
+  using T = typename V::T;
+  static_assert(kTerms == 0 || std::is_same_v<T, double>, "the estimate's steps are written for doubles");
+  static_assert(!kHalves || std::is_same_v<T, double>, "the halves are written for doubles");
+  const V sign = sign_mask<V>(), one = splat<V>(T(1)), half = splat<V>(T(0.5));
+  const V a = abs(x), xs = x & sign;
+  const auto big = a > half;
+  const V w = nmul_add(half, a, half);
+  V z;
   if constexpr (kTerms == 0) {
-    z = VD{_mm512_mask_sqrt_pd(a.v, big.m, w.v)};
+    z = sqrt_where(big, a, w);
   } else {
     const VD r0 = {_mm512_rsqrt14_pd(w.v)};
     // y0 = |x| up to 1/2, where e and q go unused.
@@ -303,10 +278,10 @@ inline VD asin_masked(VD x) {
     }
     z = VD{_mm512_mask3_fmadd_pd((y0 * e).v, q.v, y0.v, big.m)};
   }
-  const VD s = kHalves ? VD{_mm512_mask_mov_pd((a * a).v, big.m, w.v)} : z * z;
-  const VD p = kHalves ? horner_halves(s, P) : horner(s, P);
-  const VD pio2 = splat<VD>(td::kDPio2H);
+  const V pio2 = splat<V>(Angles<T>::kHalfH);
   if constexpr (kHalves) {
+    const VD s = {_mm512_mask_mov_pd((a * a).v, big.m, w.v)};
+    const VD p = horner_halves(s, P);
     const VD v = mul_add(z * s, p, z);
     if constexpr (kAcos) {
       // pi/2 - (x's sign) v; 2v for x > 1/2, pi - 2v for x < -1/2: m v + K, m v exact.
@@ -319,18 +294,21 @@ inline VD asin_masked(VD x) {
       // v, or pi/2 - 2v above 1/2; x's sign afterwards.
       return VD{_mm512_mask_fmadd_pd(v.v, big.m, splat<VD>(-2.0).v, pio2.v)} ^ xs;
     }
-  } else if constexpr (kAcos) {
-    // pi/2 - (x's sign) u; 2u for x > 1/2, pi - 2u for x < -1/2.
-    const VD zx = z ^ xs;
-    const VD zm = mul_sub(keep(big, splat<VD>(3.0)), zx, zx);
-    const VD k = {_mm512_castsi512_pd(
-        _mm512_mask_srli_epi64(_mm512_castpd_si512(one.v), big.m, _mm512_castpd_si512(xs.v), 1))};
+  }
+  const V s = z * z;
+  const V p = horner(s, P);
+  if constexpr (kAcos) {
+    // pi/2 - (x's sign) u; 2u for x > 1/2, pi - 2u for x < -1/2 (k = 2: the sign bit shifted into
+    // the exponent).
+    const V zx = z ^ xs;
+    const V zm = mul_sub(keep(big, splat<V>(T(3))), zx, zx);
+    const V k = halve_bits_where(big, one, xs);
     return mul_add(k, pio2, mul_add(zm * s, p, zm));
   } else {
     // u, or pi/2 - 2u above 1/2; x's sign afterwards.
-    const VD zm = {_mm512_mask_mul_pd(z.v, big.m, z.v, splat<VD>(-2.0).v)};
-    const VD u = mul_add(zm * s, p, zm);
-    return VD{_mm512_mask_add_pd(u.v, big.m, u.v, pio2.v)} ^ xs;
+    const V zm = times_where(big, z, z, splat<V>(T(-2)));
+    const V u = mul_add(zm * s, p, zm);
+    return plus_where(big, u, pio2) ^ xs;
   }
 }
 #endif

@@ -126,7 +126,7 @@ template <const auto& P, bool kAcos>
 struct SAsinF {
   static VF eval(VF x) {
 #if ZOK_ISA_LEVEL == 3
-    return asin_masked_f<P, kAcos>(x);
+    return asin_masked<P, kAcos, 0>(x);
 #else
     return asin_short<P, kAcos>(x);
 #endif
