@@ -126,20 +126,21 @@ def main():
     columns('kSErfEPCols', rows, 'EP erf|x|, degree 4 in |x| - c; log2 of the errors: ' +
             ' '.join(f'{v:.1f}' for v in worst))
 
-    # erfc(a) e^(a^2) on the eight intervals where 1.5 a^2 + 0.5 lies in [2^(j-1), 2^j) (the last to
-    # 9.25), relative: narrow near 0, where R turns fastest, and widening with a, like R's scale.
+    # erfc(a) e^(a^2) on the eight intervals where 1.5 a^2 + 0.75 lies in [2^(j-1), 2^j) (the first
+    # from 0, the last to 9.25), relative: narrow near 0, where R turns fastest, and widening with a,
+    # like R's scale.
     rows, worst = [], []
-    edge = lambda j: mp.sqrt((mp.mpf(2)**(j - 1) - mp.mpf(1) / 2) / mp.mpf(1.5))
+    edge = lambda j: mp.sqrt(max(0, mp.mpf(2)**(j - 1) - mp.mpf(3) / 4) / mp.mpf(1.5))
     for j in range(8):
         a, b = edge(j), (edge(j + 1) if j < 7 else mp.mpf(9.25))
         c = near_float_centre(R, (a + b) / 2)
-        cs, e = fit(R, a, b, c, 7, lambda x: 1 / R(x), {0: mp.mpf(f32(R(c)))}, npts=120)
+        cs, e = fit(R, a, b, c, 6, lambda x: 1 / R(x), {0: mp.mpf(f32(R(c)))}, npts=120)
         rows.append([c] + cs)
         worst.append(float(mp.log(e, 2)))
-    print('inline constexpr int kSErfcRDegree = 7;')
-    exponent_columns('kSErfcRCols', rows, 'erfc(a) e^(a^2) where 1.5 a^2 + 0.5 lies in [2^(j-1), 2^j), j = 0 ... 7 '
-                     '(a up to 0.577, 1, 1.528, 2.236, 3.215, 4.583, 6.506, 9.25), in a - c; log2 of the relative '
-                     'errors: ' + ' '.join(f'{v:.1f}' for v in worst))
+    print('inline constexpr int kSErfcRDegree = 6;')
+    exponent_columns('kSErfcRCols', rows, 'erfc(a) e^(a^2) where 1.5 a^2 + 0.75 lies in [2^(j-1), 2^j), j = 0 ... 7 '
+                     '(a up to 0.408, 0.913, 1.472, 2.198, 3.189, 4.564, 6.494, 9.25), in a - c; log2 of the '
+                     'relative errors: ' + ' '.join(f'{v:.1f}' for v in worst))
 
     # e^r on [-ln2/2, ln2/2] as 1 + r + r^2 P(r), relative.
     h = mp.log(2) / 2
