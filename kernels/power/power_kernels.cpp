@@ -755,6 +755,9 @@ struct HypotDirectK {
   static constexpr bool kWide = !kFloat && ZOK_ISA_LEVEL >= 3;
   static constexpr int kUnroll = kWide ? 2 : 1;
   static constexpr bool kTailScratch = ZOK_ISA_LEVEL >= 3;
+  // No prefetch for double: at n = 1e6 the loop runs at memory speed without it, 1.3x faster at
+  // AVX-512 and 1.1x at AVX2; float keeps it (5% faster at AVX2 with it).
+  static constexpr bool kFetchAhead = kFloat;
   // Double from AVX2 on, and float at AVX-512, take the root from the estimate.
   static constexpr bool kEstimate = kFloat ? ZOK_ISA_LEVEL >= 3 : ZOK_ISA_LEVEL >= 2;
   static constexpr T kLowS = kFloat ? T(0x1p-80) : ZOK_ISA_LEVEL >= 3 ? T(0x1p-900) : T(0x1p-120);
