@@ -38,7 +38,7 @@ struct NoCheck {
   static constexpr Check kCheck = Check::kNone;
   static constexpr int kUnroll = 4;
 };
-// Float Add, Sub and Mul at AVX2 one vector a block: four ran the loop 1.2x slower on Zen 5 (two
+// Float Add, Sub and Mul at AVX2 one vector a block: four ran the loop 1.15x slower on Zen 5 (two
 // loads a vector; a plain loop unrolled four times is as slow), where the other cheap kernels
 // measured no better with one.
 template <typename T>

@@ -51,8 +51,8 @@ inline VD atan_half(VD x) {
   const VD z = num / den;
   const VD s = z * z;
 #if ZOK_ISA_LEVEL == 2
-  // Two Horner chains: three multiplications fewer than Estrin's tree, which AVX2 runs 3-6% faster
-  // (LA and EP, n = 1e3 and 1e6); AVX-512 LA keeps the shallower tree (3% faster at n = 1e3).
+  // Two Horner chains, three multiplications fewer than Estrin's tree: 3-6% faster at AVX2 (LA and
+  // EP, n = 1e3 and 1e6). AVX-512 keeps the shallower tree (LA 3% faster with it at n = 1e3).
   const VD p = horner_halves(s, P);
 #else
   const VD p = estrin(s, P);
