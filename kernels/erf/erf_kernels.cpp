@@ -1132,9 +1132,11 @@ struct TailK {
   }
 };
 
-// Float EP erf from the table of erf and its slope at the multiples of 1/128: i = round(128 m)
-// from the low fraction bits of m + 65536 (whose ulp is 2^-7), erf|x| = E_i + D_i (m - i/128). The
-// minima take NaN from their second operand: m = 3.9296875 for a NaN, whose d is NaN again.
+#if ZOK_ISA_LEVEL < 2
+// Float EP erf below AVX2 from the table of erf and its slope at the multiples of 1/128: i =
+// round(128 m) from the low fraction bits of m + 65536 (whose ulp is 2^-7), erf|x| = E_i + D_i (m -
+// i/128). The minima take NaN from their second operand: m = 3.9296875 for a NaN, whose d is NaN
+// again. (AVX2 and AVX-512 compute it in float lanes: serf_ep.)
 struct SErfEPK : FloatGroupLoop<8> {
   static constexpr Check kCheck = Check::kNone;
   static VF vec(VF x) {
@@ -1150,6 +1152,7 @@ struct SErfEPK : FloatGroupLoop<8> {
   static unsigned special(VF) { return 0; }
   static void scalar(int i, const float* a, float* r) { r[i] = on_lane<SErfEPK>(a[i]); }
 };
+#endif
 
 // ---- the policy of each function and slot ----
 
