@@ -138,8 +138,6 @@ inline VF keep(MF m, VF x) { return {_mm512_maskz_mov_ps(m.m, x.v)}; }
 inline VD keep(MD m, VD x) { return {_mm512_maskz_mov_pd(m.m, x.v)}; }
 inline VF drop(MF m, VF x) { return {_mm512_maskz_mov_ps(static_cast<__mmask16>(~m.m), x.v)}; }
 inline VD drop(MD m, VD x) { return {_mm512_maskz_mov_pd(static_cast<__mmask8>(~m.m), x.v)}; }
-// a + b in the lanes of m and a elsewhere (plus_where), or a - b (minus_where): the sum and a select of
-// a, one operation more than a masked sum, but the comparison stays off the sum's path.
 // sqrt(b), a * b, and a's bit pattern shifted right once in the lanes of m, src elsewhere: one
 // merge-masked operation each.
 inline VF sqrt_where(MF m, VF src, VF b) { return {_mm512_mask_sqrt_ps(src.v, m.m, b.v)}; }
@@ -152,6 +150,8 @@ inline VF halve_bits_where(MF m, VF src, VF a) {
 inline VD halve_bits_where(MD m, VD src, VD a) {
   return {_mm512_castsi512_pd(_mm512_mask_srli_epi64(_mm512_castpd_si512(src.v), m.m, _mm512_castpd_si512(a.v), 1))};
 }
+// a + b in the lanes of m and a elsewhere (plus_where), or a - b (minus_where): the sum and a select of
+// a, one operation more than a masked sum, but the comparison stays off the sum's path.
 inline VF plus_where(MF m, VF a, VF b) { return select(m, a, a + b); }
 inline VD plus_where(MD m, VD a, VD b) { return select(m, a, a + b); }
 inline VF minus_where(MF m, VF a, VF b) { return select(m, a, a - b); }
